@@ -1,0 +1,104 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace ombri {
+
+constexpr uint32_t kInfoHeaderSize = 40; // BITMAPINFOHEADER
+constexpr uint32_t kCoreHeaderSize = 12; // BITMAPCOREHEADER
+
+// A packed DIB: one zero-filled block holding the bitmap header, the colour table and the pixel
+// rows, bottom row first, each padded to a multiple of four bytes. Move-only; a copy is asked
+// for by name (clone) because images are large.
+class Dib {
+public:
+    Dib() = default;
+    Dib(Dib&&) noexcept = default;
+    Dib& operator=(Dib&&) noexcept = default;
+    Dib(const Dib&) = delete;
+    Dib& operator=(const Dib&) = delete;
+
+    // A zero-filled block of the given size; a null Dib when the size is 0 or memory is short.
+    static Dib allocate(size_t bytes);
+    // A 40-byte header (planes 1, compression 0) with zeroed rows and no colour table; a null
+    // Dib when the size is out of range.
+    static Dib create(int32_t width, int32_t height, uint16_t bitCount);
+
+    Dib clone() const;
+    bool isNull() const { return m_size == 0; }
+    explicit operator bool() const { return !isNull(); }
+    size_t size() const { return m_size; }
+    uint8_t* data() { return m_data.get(); }
+    const uint8_t* data() const { return m_data.get(); }
+    void reset();
+
+private:
+    struct FreeBlock {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<uint8_t, FreeBlock> m_data;
+    size_t m_size = 0;
+};
+
+// Where everything lies in a block whose header, colour table and pixel rows all fit inside it.
+struct DibLayout {
+    uint32_t headerSize = 0; // 40 or 12
+    int32_t width = 0;
+    int32_t height = 0;
+    uint16_t bitCount = 0;
+    uint32_t colorCount = 0;
+    size_t colorTableBytes = 0;
+    size_t pixelOffset = 0; // header + colour table
+    size_t stride = 0;
+    size_t pixelBytes = 0; // stride x height
+};
+
+// The layout of a usable image, or nothing for a null block, an unknown header size, a width or
+// height below 1, or a block too small for what its header claims.
+std::optional<DibLayout> DibGetLayout(const Dib& dib);
+
+// Header fields read straight from the block, with the rules of the 40- and 12-byte headers.
+// A null block reads as width 0, height 0.
+int32_t DibGetWidth(const Dib& dib);
+int32_t DibGetHeight(const Dib& dib);
+uint16_t DibGetBitCount(const Dib& dib);
+uint32_t DibGetColorCount(const Dib& dib);
+size_t DibGetColorTableBytes(const Dib& dib);
+
+// First (bottom) pixel row, or null when the block does not hold a usable image.
+uint8_t* DibPixelStart(Dib& dib);
+const uint8_t* DibPixelStart(const Dib& dib);
+
+// ((width x bitCount + 31) / 32) x 4.
+size_t DibRowStride(uint32_t width, uint32_t bitCount);
+
+std::array<uint8_t, kInfoHeaderSize> DibMakeHeader(int32_t width, int32_t height,
+                                                   uint16_t bitCount, uint32_t colorsImportant);
+
+// Pixel rows without padding, in the block's row order (bottom first) and byte order (blue
+// first). bytesPerPixel 3 out of a 32-bit image drops the fourth byte. Empty on failure.
+std::vector<uint8_t> DibToPlainRows(const Dib& dib, int bytesPerPixel);
+
+// A new 24- or 32-bit image from plain rows already bottom-first and blue-first.
+Dib DibFromPlainRows(const uint8_t* rows, size_t rowsSize, int32_t width, int32_t height,
+                     uint16_t bitCount);
+
+// Exchanges the first and third byte of each of width x height pixels.
+bool SwapRedBlue(uint8_t* buffer, size_t width, size_t height, int bytesPerPixel);
+// Reverses the order of rowCount rows of rowLength bytes in place.
+bool FlipRows(uint8_t* buffer, size_t rowLength, size_t rowCount);
+// Three equal bytes per grey byte.
+void ExpandGrayRow(const uint8_t* grey, size_t width, uint8_t* destination);
+
+// The image as a new 24- or 32-bit image of the same size: palette pixels looked up, 16-bit
+// pixels (5-5-5) widened, a fourth byte dropped or an alpha of 255 added. A clone when the bit
+// count already matches. Null for an unusable image or another target bit count.
+Dib DibConvertToBitCount(const Dib& dib, uint16_t bitCount);
+
+} // namespace ombri

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace ombri {
+
+// Checked before any allocation: a corrupt header can claim 2^31 x 2^31 pixels.
+constexpr uint32_t kMaxDimension = 1u << 20;
+
+// The largest pixel area of one image, in bytes. Tests and fuzz targets lower it so that a
+// header claiming a huge picture is refused quickly instead of exhausting memory.
+size_t maxImageBytes();
+void setMaxImageBytes(size_t bytes);
+
+// ((width x bitCount + 31) / 32) x 4, or nothing when the width is out of range.
+std::optional<size_t> checkedRowStride(uint64_t width, uint32_t bitCount);
+
+// stride x height, or nothing when it exceeds maxImageBytes().
+std::optional<size_t> checkedImageBytes(size_t stride, uint64_t height);
+
+} // namespace ombri

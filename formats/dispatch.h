@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/dib.h"
+#include "core/result.h"
+#include "notes/carrier.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ombri {
+
+enum class ImageFormat { None, Bmp, Png, Sgi, Jpeg, Cineon, Dpx, Gif, Pcx, Tiff };
+
+// The name a user reads: "BMP", "PNG", "TIFF", "JPEG", "GIF", "SGI", "DPX", "Cineon", "PCX".
+const char* formatName(ImageFormat format);
+
+// The text after the last "." of the name (without folders); the whole name when it has no dot.
+std::string FileExtension(const std::string& fileName);
+
+// The reader for an extension, by its exact spelling ("bmp" and "BMP", never "Bmp").
+ImageFormat loadFormatForExtension(const std::string& extension);
+
+// What one load produced.
+struct LoadedImage {
+    Dib image;                         // null when nothing was loaded
+    bool signatureRowFlag = true;      // false only for BMP: the marker lies in the first row
+    ImageFormat format = ImageFormat::None;
+    std::optional<NoteLayer> noteLayer; // filled by readers that carry notes in pixel words
+    std::vector<uint32_t> pixelWords;   // the words of a DPX or Cineon file, top row first
+    std::string error;                  // why nothing was loaded
+};
+
+// Picks the reader by the extension of the path and loads the file.
+LoadedImage LoadImageByExtension(const std::string& path);
+
+// Shown when a loaded image has a negative width or height; ends with a full-width "!".
+extern const char* const kTooLargeMessage;
+
+enum class ImageCheck { Ok, NoImage, TooLarge };
+
+// Refuses impossible sizes after a load: an image whose width or height is negative (a BMP
+// stored top-down, for instance) is freed and TooLarge answered; the caller shows
+// kTooLargeMessage.
+ImageCheck CheckLoadedImage(Dib& image);
+
+} // namespace ombri

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "core/bytes.h"
+#include "core/dib.h"
+#include "core/result.h"
+
+#include <string>
+
+namespace ombri {
+
+// A PNG file as a 24-bit packed DIB, or 32-bit when the decoded picture keeps an alpha channel:
+// 16-bit samples stripped to 8, palettes and low bit depths expanded, transparency turned into
+// alpha, grey made RGB, a bKGD colour composited under the picture, gamma corrected for a screen
+// gamma of 2.2.
+Result<Dib> ReadPngFile(const std::string& path);
+Result<Dib> ReadPngBytes(ByteView file);
+
+// Writes a 24-bit image as an RGB PNG and a 32-bit one as RGBA: 8 bits per channel, no
+// interlacing, no ancillary chunk. Rows go to the file top first, so the last row in memory is
+// the file's first. Written through a temporary file that replaces the target only when
+// complete.
+bool WritePngFile(const std::string& path, const Dib& image, std::string& error);
+
+} // namespace ombri

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "core/dib.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace ombri {
+
+// One byte per pixel, width x height, rows bottom first like the image's own rows; 1 marks a
+// note pixel, 0 a plain one.
+using NoteLayer = std::vector<uint8_t>;
+
+// Where the writer puts the note when it saves: the alpha byte of a four-channel file, or the low
+// bit of the blue byte of a three-channel file. The numbers are the document's own values.
+enum class SaveDepth : int32_t { Alpha32 = 201, Bits24 = 202 };
+
+inline uint16_t bitCountOf(SaveDepth depth)
+{
+    return depth == SaveDepth::Alpha32 ? 32 : 24;
+}
+
+constexpr size_t kSignatureBytes = 23;
+constexpr uint8_t kSignatureLead[3] = {101, 103, 105};
+
+// A carrier byte moves by at most 1: even for a note pixel, odd for a plain one.
+inline void SetNoteBit(uint8_t note, uint8_t& carrier)
+{
+    if (note == 1)
+        carrier &= 0xFE;
+    else
+        carrier |= 0x01;
+}
+
+// Marks the 23 bytes at the start of a row. The caller makes sure the row holds them.
+void WriteOmbriSignature(uint8_t* row);
+
+// The same marker laid over the first eight entries of the blue, green and red planes of a
+// planar file; the caller makes sure each plane row holds eight bytes.
+void WritePlanarOmbriSignature(uint8_t* blue, uint8_t* green, uint8_t* red);
+
+// A row narrower than 23 pixel bytes (24-bit images under 8 pixels wide, 32-bit under 6) has no
+// room for the marker; such images are saved and read without one.
+bool RowHoldsSignature(int32_t width, uint16_t bitCount);
+
+// A new image in the save depth's bit count with every carrier byte set from the note layer.
+// Null for images other than 24- and 32-bit ones, or a note layer of the wrong size.
+Dib MakeCarrierCopy(const Dib& image, const NoteLayer& notes, SaveDepth depth);
+
+// Sets the low bit of byte 3 of every pixel of a 32-bit buffer from the note layer; the row's
+// tail beyond width x 4 bytes is left alone. Rows of the buffer follow the note layer's order.
+void MarkAlphaNotes(uint8_t* buffer, size_t width, size_t height, size_t rowLength,
+                    const uint8_t* notes);
+
+// Looks for the marker at the start of the first row in memory (signatureRowFlag false: BMP)
+// or the last (true: every other format). Only 24- and 32-bit images can carry it.
+bool HasOmbriSignature(const Dib& image, bool signatureRowFlag);
+
+// Sets a 1 in the note layer (created zero-filled when absent) for every pixel whose carrier
+// byte is even. Never clears a note. Does nothing for other depths.
+void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes);
+
+// Forces every carrier byte of a 24- or 32-bit image odd, so the image carries no note.
+void ClearCarrier(Dib& image);
+
+size_t CountNotePixels(const NoteLayer& notes);
+
+} // namespace ombri

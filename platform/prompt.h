@@ -1,0 +1,42 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ombri {
+
+enum class Buttons { Ok, YesNo, YesNoCancel };
+enum class Icon { Information, Warning, Question, Error };
+enum class Answer { Ok, Yes, No, Cancel };
+
+// What the Save As dialog is asked to show.
+struct SaveDialogRequest {
+    std::string defaultName;      // "image"
+    std::string defaultExtension; // "png"
+    std::string filter;           // "Name|*.a; *.b|..." as the programs write them
+    bool overwritePrompt = true;
+};
+
+// The only way a document reaches the user: message boxes and the save dialog. The desktop
+// programs show real dialogs, the tests answer from a script, the command line prints.
+class Prompt {
+public:
+    virtual ~Prompt() = default;
+
+    // A modal message; texts and captions as the programs give them, "\n" a line break.
+    virtual Answer ask(const std::string& text, const std::string& caption, Buttons buttons,
+                       Icon icon) = 0;
+    void tell(const std::string& text, const std::string& caption, Icon icon)
+    {
+        ask(text, caption, Buttons::Ok, icon);
+    }
+
+    // A file that could not be opened as an image, with the reason.
+    virtual void reportOpenFailure(const std::string& path, const std::string& reason) = 0;
+
+    // The chosen path, or nothing when the user cancels.
+    virtual std::optional<std::string> chooseSavePath(const SaveDialogRequest& request) = 0;
+};
+
+} // namespace ombri

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/prompt.h"
+
+#include <deque>
+
+namespace ombri {
+
+// A prompt for tests: records every message and answers from a script.
+class ScriptedPrompt : public Prompt {
+public:
+    struct Message {
+        std::string text;
+        std::string caption;
+        Buttons buttons = Buttons::Ok;
+        Icon icon = Icon::Information;
+    };
+
+    // Answers given in order to ask() calls with buttons; when the script runs out, Cancel (or
+    // No where there is no Cancel) is answered.
+    void queueAnswer(Answer answer) { m_answers.push_back(answer); }
+    // Paths given in order to the save dialog; nothing (cancel) when the script runs out.
+    void queueSavePath(std::optional<std::string> path) { m_savePaths.push_back(std::move(path)); }
+
+    Answer ask(const std::string& text, const std::string& caption, Buttons buttons,
+               Icon icon) override;
+    void reportOpenFailure(const std::string& path, const std::string& reason) override;
+    std::optional<std::string> chooseSavePath(const SaveDialogRequest& request) override;
+
+    const std::vector<Message>& messages() const { return m_messages; }
+    const std::vector<SaveDialogRequest>& saveDialogs() const { return m_saveDialogs; }
+    struct OpenFailure {
+        std::string path;
+        std::string reason;
+    };
+    const std::vector<OpenFailure>& openFailures() const { return m_openFailures; }
+    void clear();
+
+private:
+    std::deque<Answer> m_answers;
+    std::deque<std::optional<std::string>> m_savePaths;
+    std::vector<Message> m_messages;
+    std::vector<SaveDialogRequest> m_saveDialogs;
+    std::vector<OpenFailure> m_openFailures;
+};
+
+} // namespace ombri

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "core/dib.h"
+#include "notes/carrier.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ombri::test {
+
+// A fresh empty folder under the system's temporary folder, removed with everything in it when
+// the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// A 24- or 32-bit image whose every byte is a function of its position (and the seed), so that
+// a moved, dropped or changed byte shows. Padding bytes are zero.
+Dib makePatternImage(int32_t width, int32_t height, uint16_t bitCount, uint32_t seed = 1);
+
+// A note layer with a deterministic scatter of notes (about one pixel in three).
+NoteLayer makePatternNotes(int32_t width, int32_t height, uint32_t seed = 7);
+
+// The bytes of one pixel: row y counted from the top, as in the picture.
+const uint8_t* pixelAt(const Dib& dib, int32_t x, int32_t yFromTop);
+
+std::vector<uint8_t> readFileBytes(const std::string& path);
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+bool fileExists(const std::string& path);
+
+} // namespace ombri::test

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "writer/scrivo_doc.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace ombri {
+
+// Adds the pixel words of a DPX or Cineon picture, kept whole so that saving back to those
+// formats keeps every 10-bit sample and changes only the note bit.
+class ImageOperation : public CScrivoDoc {
+public:
+    using CScrivoDoc::CScrivoDoc;
+
+    bool hasPixelWords() const { return !m_pixelWords.empty(); }
+    const std::vector<uint32_t>& pixelWords() const { return m_pixelWords; }
+
+    void DeleteContents() override;
+
+protected:
+    std::vector<uint32_t> m_pixelWords; // top row first; empty unless from DPX or Cineon
+};
+
+} // namespace ombri

@@ -1,0 +1,143 @@
+#include "writer/scrivo_doc.h"
+
+#include <cstring>
+
+namespace ombri {
+
+const char* const CScrivoDoc::kSaveAsFilter =
+    "PNG       (*.png)|*.png|BMP       (*.bmp)|*.bmp|TIFF        (*.tif)|*.tif|RGB       "
+    "(*.rgb)|*.rgb|JPEG      (*.jpg)|*.jpg|";
+
+CScrivoDoc::CScrivoDoc(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
+
+void CScrivoDoc::SetNoteColour(Rgb colour)
+{
+    m_displayImage.reset();
+    m_noteColour = colour;
+}
+
+void CScrivoDoc::DeleteContents()
+{
+    m_image.reset();
+    m_noteLayer.reset();
+    m_displayImage.reset();
+}
+
+uint8_t* CScrivoDoc::GetNoteLayer()
+{
+    if (m_image.isNull() || m_width <= 0 || m_height <= 0)
+        return nullptr;
+    const size_t size = static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
+    if (!m_noteLayer || m_noteLayer->size() != size)
+        m_noteLayer.emplace(size, uint8_t{0});
+    return m_noteLayer->data();
+}
+
+const Dib& CScrivoDoc::GetDisplayImage()
+{
+    if (!m_displayImage.isNull() || m_image.isNull())
+        return m_displayImage;
+    m_displayImage = m_image.clone();
+    auto layout = DibGetLayout(m_displayImage);
+    if (!layout || !m_noteLayer || (layout->bitCount != 24 && layout->bitCount != 32))
+        return m_displayImage;
+    const size_t width = static_cast<size_t>(layout->width);
+    const size_t step = layout->bitCount / 8;
+    const uint8_t* notes = m_noteLayer->data();
+    for (int32_t row = 0; row < layout->height; ++row) {
+        uint8_t* pixel = m_displayImage.data() + layout->pixelOffset + row * layout->stride;
+        for (size_t x = 0; x < width; ++x, pixel += step) {
+            if (*notes++ != 1)
+                continue;
+            pixel[0] = m_noteColour.blue;
+            pixel[1] = m_noteColour.green;
+            pixel[2] = m_noteColour.red;
+            if (step == 4)
+                pixel[3] = 255;
+        }
+    }
+    return m_displayImage;
+}
+
+void CScrivoDoc::MergeNotes(const uint8_t* mask)
+{
+    uint8_t* notes = GetNoteLayer();
+    if (!notes || !mask)
+        return;
+    const size_t size = m_noteLayer->size();
+    for (size_t i = 0; i < size; ++i) {
+        if (mask[i] == 1)
+            notes[i] = 1;
+    }
+    m_displayImage.reset();
+    SetModified(true);
+}
+
+void CScrivoDoc::RestrictNotes(const uint8_t* mask)
+{
+    uint8_t* notes = GetNoteLayer();
+    if (!notes || !mask)
+        return;
+    const size_t size = m_noteLayer->size();
+    for (size_t i = 0; i < size; ++i) {
+        if (mask[i] == 0 && notes[i] == 1)
+            notes[i] = 0;
+    }
+    m_displayImage.reset();
+    SetModified(true);
+}
+
+void CScrivoDoc::ClearNotes()
+{
+    if (m_image.isNull())
+        return;
+    m_noteLayer.reset();
+    ClearCarrier(m_image);
+    m_displayImage.reset();
+    SetModified(true);
+}
+
+void CScrivoDoc::CloseImage()
+{
+    SetModified(false);
+    DeleteContents();
+    m_savePath.clear();
+    ClearPathName();
+    m_width = 0;
+    m_height = 0;
+}
+
+bool CScrivoDoc::SaveImage()
+{
+    if (!IsModified())
+        return true;
+    return DoSave(m_savePath, true);
+}
+
+bool CScrivoDoc::SaveAsLossless()
+{
+    if (!(m_saveDepth == SaveDepth::Bits24 && !m_noteLayer))
+        m_saveDepth = SaveDepth::Alpha32;
+    return saveAs();
+}
+
+bool CScrivoDoc::SaveAsCompressed()
+{
+    m_saveDepth = SaveDepth::Bits24;
+    return saveAs();
+}
+
+SaveDialogRequest CScrivoDoc::saveDialogRequest() const
+{
+    return SaveDialogRequest{"image", "png", kSaveAsFilter, true};
+}
+
+bool CScrivoDoc::saveAs()
+{
+    auto chosen = prompt().chooseSavePath(saveDialogRequest());
+    if (!chosen)
+        return false;
+    return DoSave(*chosen, true);
+}
+
+} // namespace ombri

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "core/dib.h"
+#include "notes/carrier.h"
+#include "platform/document_base.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ombri {
+
+struct Rgb {
+    uint8_t red = 0, green = 0, blue = 0;
+    bool operator==(const Rgb& other) const
+    {
+        return red == other.red && green == other.green && blue == other.blue;
+    }
+};
+
+// The writer's document: one picture, the notes drawn over it and how they are shown and saved.
+// Opening is added by Reading and saving by Writing; this layer keeps the fields and the note
+// operations the canvas view uses.
+class CScrivoDoc : public DocumentBase {
+public:
+    static constexpr size_t kRecentFileCount = 6;
+    static constexpr Rgb kDefaultNoteColour{0, 0, 255};
+
+    explicit CScrivoDoc(Prompt& prompt);
+
+    const Dib& image() const { return m_image; }
+    int32_t width() const { return m_width; }
+    int32_t height() const { return m_height; }
+    bool hasImage() const { return !m_image.isNull(); }
+
+    SaveDepth saveDepth() const { return m_saveDepth; }
+    void setSaveDepth(SaveDepth depth) { m_saveDepth = depth; }
+
+    const std::string& savePath() const { return m_savePath; }
+
+    bool hasNoteLayer() const { return m_noteLayer.has_value(); }
+    const std::optional<NoteLayer>& noteLayer() const { return m_noteLayer; }
+
+    Rgb noteColour() const { return m_noteColour; }
+    // Any change of colour drops the display image, which is painted in it.
+    void SetNoteColour(Rgb colour);
+
+    // The dirty state: every change of the notes goes through here.
+    virtual void SetModified(bool modified) { SetModifiedFlag(modified); }
+
+    void DeleteContents() override;
+
+    // The note layer, created zero-filled when absent; null without an image.
+    uint8_t* GetNoteLayer();
+    // The picture with every note pixel painted in the note colour, built when absent.
+    const Dib& GetDisplayImage();
+    // Mask bytes of 1 become notes (every tool but the eraser).
+    void MergeNotes(const uint8_t* mask);
+    // Notes survive only where the mask holds 1 (the eraser).
+    void RestrictNotes(const uint8_t* mask);
+    // Frees the note layer and makes the picture itself carry no note.
+    void ClearNotes();
+    // Empties the document after File Close.
+    void CloseImage();
+
+    // File Save: saves to the path the picture was opened from when there are changes.
+    bool SaveImage();
+    // Save As (Lossless): the alpha save depth unless the picture came in the 24-bit depth and
+    // has no notes; then the save dialog.
+    bool SaveAsLossless();
+    // Save As (Compressed): the 24-bit save depth, then the save dialog.
+    bool SaveAsCompressed();
+
+    static const char* const kSaveAsFilter;
+
+protected:
+    SaveDialogRequest saveDialogRequest() const override;
+    bool saveAs();
+
+    Dib m_image;
+    SaveDepth m_saveDepth = SaveDepth::Alpha32;
+    std::optional<NoteLayer> m_noteLayer;
+    Rgb m_noteColour = kDefaultNoteColour;
+    int32_t m_width = 0;
+    int32_t m_height = 0;
+    std::string m_savePath;
+    Dib m_displayImage;
+};
+
+} // namespace ombri
