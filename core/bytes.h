@@ -14,8 +14,7 @@ inline uint16_t readLe16(const uint8_t* p)
 
 inline uint32_t readLe32(const uint8_t* p)
 {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-           (uint32_t{p[3]} << 24);
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
 inline int32_t readLeI32(const uint8_t* p)

@@ -23,7 +23,8 @@ Dib Dib::allocate(size_t bytes)
 
 Dib Dib::create(int32_t width, int32_t height, uint16_t bitCount)
 {
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0 ||
+        !pixelCountAllowed(static_cast<uint32_t>(width), static_cast<uint32_t>(height)))
         return Dib();
     auto stride = checkedRowStride(static_cast<uint32_t>(width), bitCount);
     if (!stride)
@@ -183,8 +184,8 @@ size_t DibRowStride(uint32_t width, uint32_t bitCount)
     return static_cast<size_t>((uint64_t{width} * bitCount + 31) / 32 * 4);
 }
 
-std::array<uint8_t, kInfoHeaderSize> DibMakeHeader(int32_t width, int32_t height,
-                                                   uint16_t bitCount, uint32_t colorsImportant)
+std::array<uint8_t, kInfoHeaderSize> DibMakeHeader(int32_t width, int32_t height, uint16_t bitCount,
+                                                   uint32_t colorsImportant)
 {
     std::array<uint8_t, kInfoHeaderSize> header{};
     writeLe32(&header[0], kInfoHeaderSize);

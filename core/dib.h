@@ -17,7 +17,7 @@ constexpr uint32_t kCoreHeaderSize = 12; // BITMAPCOREHEADER
 // rows, bottom row first, each padded to a multiple of four bytes. Move-only; a copy is asked
 // for by name (clone) because images are large.
 class Dib {
-public:
+  public:
     Dib() = default;
     Dib(Dib&&) noexcept = default;
     Dib& operator=(Dib&&) noexcept = default;
@@ -38,7 +38,7 @@ public:
     const uint8_t* data() const { return m_data.get(); }
     void reset();
 
-private:
+  private:
     struct FreeBlock {
         void operator()(uint8_t* p) const { std::free(p); }
     };
@@ -78,8 +78,8 @@ const uint8_t* DibPixelStart(const Dib& dib);
 // ((width x bitCount + 31) / 32) x 4.
 size_t DibRowStride(uint32_t width, uint32_t bitCount);
 
-std::array<uint8_t, kInfoHeaderSize> DibMakeHeader(int32_t width, int32_t height,
-                                                   uint16_t bitCount, uint32_t colorsImportant);
+std::array<uint8_t, kInfoHeaderSize> DibMakeHeader(int32_t width, int32_t height, uint16_t bitCount,
+                                                   uint32_t colorsImportant);
 
 // Pixel rows without padding, in the block's row order (bottom first) and byte order (blue
 // first). bytesPerPixel 3 out of a 32-bit image drops the fourth byte. Empty on failure.

@@ -53,7 +53,8 @@ bool AtomicFile::open()
         m_error = "no file name";
         return false;
     }
-    std::string pattern = (slash == std::string::npos ? std::string() : folder) + ".ombri-save-XXXXXX";
+    std::string pattern =
+        (slash == std::string::npos ? std::string() : folder) + ".ombri-save-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());

@@ -23,7 +23,7 @@ Result<std::vector<uint8_t>> readWholeFile(const std::string& path);
 // of it. A save that fails, throws or is abandoned removes the temporary file and leaves the
 // target as it was.
 class AtomicFile {
-public:
+  public:
     explicit AtomicFile(std::string targetPath);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
@@ -38,7 +38,7 @@ public:
     bool commit();
     const std::string& error() const { return m_error; }
 
-private:
+  private:
     bool failWithErrno(const char* what);
 
     std::string m_target;

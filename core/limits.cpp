@@ -24,6 +24,12 @@ std::optional<size_t> checkedRowStride(uint64_t width, uint32_t bitCount)
     return static_cast<size_t>((width * bitCount + 31) / 32 * 4);
 }
 
+bool pixelCountAllowed(uint64_t width, uint64_t height)
+{
+    return width != 0 && height != 0 && width <= kMaxDimension && height <= kMaxDimension &&
+           width * height <= kMaxPixels;
+}
+
 std::optional<size_t> checkedImageBytes(size_t stride, uint64_t height)
 {
     if (height == 0 || height > kMaxDimension || stride == 0)

@@ -18,7 +18,7 @@ inline Failure fail(std::string reason)
 
 // Either a value or the reason there is none. Decoders never throw; they answer one of these.
 template <typename T> class Result {
-public:
+  public:
     Result(T value) : m_value(std::move(value)) {}
     Result(Failure failure) : m_error(std::move(failure.reason)) {}
 
@@ -29,7 +29,7 @@ public:
     T take() { return std::move(*m_value); }
     const std::string& error() const { return m_error; }
 
-private:
+  private:
     std::optional<T> m_value;
     std::string m_error;
 };

@@ -68,8 +68,7 @@ std::optional<std::string> readInfoHeader(ByteView file, const uint8_t* h, BmpHe
     }
     if (header.compression == kBiBitfields || header.compression == kBiAlphaBitfields) {
         if (header.bitCount != 16 && header.bitCount != 32)
-            return std::string("bit fields on a ") + std::to_string(header.bitCount) +
-                   "-bit image";
+            return std::string("bit fields on a ") + std::to_string(header.bitCount) + "-bit image";
         const uint8_t* masks = h + 40;
         if (header.headerSize == kInfoHeaderSize) {
             // The masks follow a 40-byte header as part of the colour table area.
@@ -99,8 +98,8 @@ std::optional<std::string> normaliseBitfields(BmpHeader& header)
     if (header.compression == kBiRgb)
         return std::nullopt;
     const uint32_t* m = header.masks;
-    const bool standard32 = header.bitCount == 32 && m[0] == 0x00FF0000 && m[1] == 0x0000FF00 &&
-                            m[2] == 0x000000FF;
+    const bool standard32 =
+        header.bitCount == 32 && m[0] == 0x00FF0000 && m[1] == 0x0000FF00 && m[2] == 0x000000FF;
     const bool standard16 =
         header.bitCount == 16 && m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F;
     if (!standard32 && !standard16)
@@ -124,7 +123,7 @@ Result<BmpHeader> readHeaders(ByteView file)
     if (header.headerSize > available)
         return fail("the file ends inside its header");
     auto problem = header.headerSize == kCoreHeaderSize ? readCoreHeader(h, header)
-                                                         : readInfoHeader(file, h, header);
+                                                        : readInfoHeader(file, h, header);
     if (!problem)
         problem = normaliseBitfields(header);
     if (problem)
@@ -145,7 +144,7 @@ Result<Dib> ReadBmpBytes(ByteView file)
     const uint64_t rows = header.height < 0 ? -int64_t{header.height} : header.height;
     auto stride = checkedRowStride(static_cast<uint32_t>(header.width), header.bitCount);
     auto pixelBytes = stride ? checkedImageBytes(*stride, rows) : std::nullopt;
-    if (!pixelBytes)
+    if (!pixelBytes || !pixelCountAllowed(static_cast<uint32_t>(header.width), rows))
         return fail("the image is too large");
 
     const bool convertHeader = header.headerSize != kCoreHeaderSize;

@@ -62,16 +62,16 @@ struct FormatEntry {
 
 // Exact spellings only, in the order they are tried: "Bmp" or "Tif" match nothing.
 constexpr FormatEntry kLoadFormats[] = {
-    {"bmp", ImageFormat::Bmp, ReadBmpFile},      {"BMP", ImageFormat::Bmp, ReadBmpFile},
-    {"png", ImageFormat::Png, ReadPngFile},      {"PNG", ImageFormat::Png, ReadPngFile},
-    {"rgb", ImageFormat::Sgi, notYetReadable},   {"RGB", ImageFormat::Sgi, notYetReadable},
-    {"jpg", ImageFormat::Jpeg, notYetReadable},  {"JPG", ImageFormat::Jpeg, notYetReadable},
+    {"bmp", ImageFormat::Bmp, ReadBmpFile},       {"BMP", ImageFormat::Bmp, ReadBmpFile},
+    {"png", ImageFormat::Png, ReadPngFile},       {"PNG", ImageFormat::Png, ReadPngFile},
+    {"rgb", ImageFormat::Sgi, notYetReadable},    {"RGB", ImageFormat::Sgi, notYetReadable},
+    {"jpg", ImageFormat::Jpeg, notYetReadable},   {"JPG", ImageFormat::Jpeg, notYetReadable},
     {"cin", ImageFormat::Cineon, notYetReadable}, {"CIN", ImageFormat::Cineon, notYetReadable},
-    {"dpx", ImageFormat::Dpx, notYetReadable},   {"DPX", ImageFormat::Dpx, notYetReadable},
-    {"gif", ImageFormat::Gif, notYetReadable},   {"GIF", ImageFormat::Gif, notYetReadable},
-    {"pcx", ImageFormat::Pcx, notYetReadable},   {"PCX", ImageFormat::Pcx, notYetReadable},
-    {"tif", ImageFormat::Tiff, notYetReadable},  {"TIF", ImageFormat::Tiff, notYetReadable},
-    {"tiff", ImageFormat::Tiff, notYetReadable}, {"TIFF", ImageFormat::Tiff, notYetReadable},
+    {"dpx", ImageFormat::Dpx, notYetReadable},    {"DPX", ImageFormat::Dpx, notYetReadable},
+    {"gif", ImageFormat::Gif, notYetReadable},    {"GIF", ImageFormat::Gif, notYetReadable},
+    {"pcx", ImageFormat::Pcx, notYetReadable},    {"PCX", ImageFormat::Pcx, notYetReadable},
+    {"tif", ImageFormat::Tiff, notYetReadable},   {"TIF", ImageFormat::Tiff, notYetReadable},
+    {"tiff", ImageFormat::Tiff, notYetReadable},  {"TIFF", ImageFormat::Tiff, notYetReadable},
 };
 
 const FormatEntry* findLoadEntry(const std::string& extension)

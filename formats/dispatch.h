@@ -24,8 +24,8 @@ ImageFormat loadFormatForExtension(const std::string& extension);
 
 // What one load produced.
 struct LoadedImage {
-    Dib image;                         // null when nothing was loaded
-    bool signatureRowFlag = true;      // false only for BMP: the marker lies in the first row
+    Dib image;                    // null when nothing was loaded
+    bool signatureRowFlag = true; // false only for BMP: the marker lies in the first row
     ImageFormat format = ImageFormat::None;
     std::optional<NoteLayer> noteLayer; // filled by readers that carry notes in pixel words
     std::vector<uint32_t> pixelWords;   // the words of a DPX or Cineon file, top row first

@@ -10,14 +10,14 @@ namespace ombri {
 
 // Most recently used files, newest first, without duplicates.
 class RecentFileList {
-public:
+  public:
     explicit RecentFileList(size_t capacity) : m_capacity(capacity) {}
     void add(const std::string& path);
     void remove(const std::string& path);
     const std::vector<std::string>& entries() const { return m_entries; }
     size_t capacity() const { return m_capacity; }
 
-private:
+  private:
     size_t m_capacity;
     std::vector<std::string> m_entries;
 };
@@ -26,7 +26,7 @@ private:
 // file list and the save sequence. Documents hold no widget and reach the user only through the
 // prompt.
 class DocumentBase {
-public:
+  public:
     DocumentBase(Prompt& prompt, size_t recentFileCount);
     virtual ~DocumentBase() = default;
     DocumentBase(const DocumentBase&) = delete;
@@ -55,11 +55,11 @@ public:
     virtual bool OnSaveDocument(const std::string& path) = 0;
     virtual void DeleteContents() {}
 
-protected:
+  protected:
     // What the save dialog shows when DoSave has no path.
     virtual SaveDialogRequest saveDialogRequest() const { return {}; }
 
-private:
+  private:
     Prompt& m_prompt;
     bool m_modified = false;
     std::string m_pathName;

@@ -21,7 +21,7 @@ struct SaveDialogRequest {
 // The only way a document reaches the user: message boxes and the save dialog. The desktop
 // programs show real dialogs, the tests answer from a script, the command line prints.
 class Prompt {
-public:
+  public:
     virtual ~Prompt() = default;
 
     // A modal message; texts and captions as the programs give them, "\n" a line break.

@@ -8,7 +8,7 @@ namespace ombri {
 
 // A prompt for tests: records every message and answers from a script.
 class ScriptedPrompt : public Prompt {
-public:
+  public:
     struct Message {
         std::string text;
         std::string caption;
@@ -36,7 +36,7 @@ public:
     const std::vector<OpenFailure>& openFailures() const { return m_openFailures; }
     void clear();
 
-private:
+  private:
     std::deque<Answer> m_answers;
     std::deque<std::optional<std::string>> m_savePaths;
     std::vector<Message> m_messages;

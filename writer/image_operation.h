@@ -10,7 +10,7 @@ namespace ombri {
 // Adds the pixel words of a DPX or Cineon picture, kept whole so that saving back to those
 // formats keeps every 10-bit sample and changes only the note bit.
 class ImageOperation : public CScrivoDoc {
-public:
+  public:
     using CScrivoDoc::CScrivoDoc;
 
     bool hasPixelWords() const { return !m_pixelWords.empty(); }
@@ -18,7 +18,7 @@ public:
 
     void DeleteContents() override;
 
-protected:
+  protected:
     std::vector<uint32_t> m_pixelWords; // top row first; empty unless from DPX or Cineon
 };
 

@@ -8,7 +8,7 @@ namespace ombri {
 
 // Opening: load by extension, check the size, find and extract the notes.
 class Reading : public ImageOperation {
-public:
+  public:
     using ImageOperation::ImageOperation;
 
     bool OnOpenDocument(const std::string& path) override;
@@ -16,7 +16,7 @@ public:
     // Why the last open failed, in words for the user; empty after a successful open.
     const std::string& lastOpenError() const { return m_lastOpenError; }
 
-private:
+  private:
     std::string m_lastOpenError;
 };
 

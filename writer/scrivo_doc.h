@@ -22,7 +22,7 @@ struct Rgb {
 // Opening is added by Reading and saving by Writing; this layer keeps the fields and the note
 // operations the canvas view uses.
 class CScrivoDoc : public DocumentBase {
-public:
+  public:
     static constexpr size_t kRecentFileCount = 6;
     static constexpr Rgb kDefaultNoteColour{0, 0, 255};
 
@@ -73,7 +73,7 @@ public:
 
     static const char* const kSaveAsFilter;
 
-protected:
+  protected:
     SaveDialogRequest saveDialogRequest() const override;
     bool saveAs();
 

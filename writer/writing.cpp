@@ -22,11 +22,11 @@ struct SaveEntry {
 
 // Exact spellings, in the order they are tried.
 constexpr SaveEntry kSaveFormats[] = {
-    {"tif", SaveKind::Tiff},   {"tiff", SaveKind::Tiff},  {"TIF", SaveKind::Tiff},
-    {"TIFF", SaveKind::Tiff},  {"png", SaveKind::Png},    {"PNG", SaveKind::Png},
-    {"rgb", SaveKind::Sgi},    {"RGB", SaveKind::Sgi},    {"bmp", SaveKind::Bmp},
-    {"BMP", SaveKind::Bmp},    {"cin", SaveKind::Cineon}, {"CIN", SaveKind::Cineon},
-    {"dpx", SaveKind::Dpx},    {"DPX", SaveKind::Dpx},    {"jpg", SaveKind::Jpeg},
+    {"tif", SaveKind::Tiff},  {"tiff", SaveKind::Tiff},  {"TIF", SaveKind::Tiff},
+    {"TIFF", SaveKind::Tiff}, {"png", SaveKind::Png},    {"PNG", SaveKind::Png},
+    {"rgb", SaveKind::Sgi},   {"RGB", SaveKind::Sgi},    {"bmp", SaveKind::Bmp},
+    {"BMP", SaveKind::Bmp},   {"cin", SaveKind::Cineon}, {"CIN", SaveKind::Cineon},
+    {"dpx", SaveKind::Dpx},   {"DPX", SaveKind::Dpx},    {"jpg", SaveKind::Jpeg},
     {"JPG", SaveKind::Jpeg},
 };
 
@@ -60,7 +60,8 @@ const char* notYetSavable(SaveKind kind)
 uint8_t* lastRowInMemory(Dib& dib)
 {
     auto layout = DibGetLayout(dib);
-    return dib.data() + layout->pixelOffset + layout->stride * static_cast<size_t>(layout->height - 1);
+    return dib.data() + layout->pixelOffset +
+           layout->stride * static_cast<size_t>(layout->height - 1);
 }
 
 } // namespace
@@ -86,8 +87,8 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
         // Only a real JPEG name gets the JPEG question; any other name cannot be saved at all,
         // and nothing pretends that it was.
         m_lastSaveError = "OmbriWriter cannot save files of the kind \"" + extension + "\".";
-        prompt().tell(m_lastSaveError + "\nChoose a name ending in one of " +
-                          kSavableExtensions + ".",
+        prompt().tell(m_lastSaveError + "\nChoose a name ending in one of " + kSavableExtensions +
+                          ".",
                       "Warning", Icon::Warning);
         return SaveOutcome::Refused;
     }
@@ -134,9 +135,8 @@ Writing::SaveOutcome Writing::saveCarrier(const std::string& path, bool png)
     } else {
         // A PNG in the 24-bit depth keeps a picture's own alpha channel; BMP takes the save
         // depth's bit count, as does a PNG in the alpha depth.
-        const uint16_t wanted = png && m_saveDepth == SaveDepth::Bits24 && trueColour
-                                    ? layout->bitCount
-                                    : depthBits;
+        const uint16_t wanted =
+            png && m_saveDepth == SaveDepth::Bits24 && trueColour ? layout->bitCount : depthBits;
         if (layout->bitCount != wanted || layout->colorTableBytes != 0 ||
             layout->headerSize != kInfoHeaderSize) {
             prepared = DibConvertToBitCount(m_image, wanted);

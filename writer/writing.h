@@ -9,7 +9,7 @@ namespace ombri {
 // Saving: the writer is chosen by the extension of the target, and the notes are embedded in
 // the pixels of every format that can carry them.
 class Writing : public Reading {
-public:
+  public:
     using Reading::Reading;
 
     enum class SaveOutcome {
@@ -28,7 +28,7 @@ public:
     static const char* const kJpegQuestion;
     static const char* const kSavableExtensions;
 
-private:
+  private:
     SaveOutcome reportFailure(const std::string& path, const std::string& reason);
     SaveOutcome saveCarrier(const std::string& path, bool png);
 

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# What building OmbriTools needs, shared by run.sh and test.sh (they source this file):
+#   ombri_install_deps          installs the missing Debian 12 packages
+#   ombri_build DIR OPTION...   configures DIR once, then builds it incrementally
+#   ombri_build_main            the build/ tree that both scripts use
+# Run directly, it only installs the packages.
+#
+# A complete machine does no apt work at all: each package is first looked up with dpkg-query.
+
+OMBRI_PACKAGES=(
+    build-essential
+    cmake
+    ninja-build
+    pkg-config
+    git
+    libpng-dev
+    libtiff-dev
+    libjpeg62-turbo-dev
+    imagemagick
+    zlib1g-dev
+    libgtest-dev
+    libbenchmark-dev
+    clang
+    # libFuzzer and clang's sanitizer runtimes; clang only recommends them.
+    libclang-rt-dev
+)
+
+# The options of build/: tests and benchmarks, so that test.sh reuses what run.sh built.
+OMBRI_MAIN_OPTIONS=(
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    -DOMBRI_TESTS=ON
+    -DOMBRI_BENCH=ON
+)
+
+ombri_missing_packages() {
+    local -A installed=()
+    local name status
+    while read -r name status; do
+        if [[ $status == "install ok installed" ]]; then
+            installed[$name]=1
+        fi
+    done < <(dpkg-query -W -f='${Package} ${Status}\n' "${OMBRI_PACKAGES[@]}" 2>/dev/null || true)
+    for name in "${OMBRI_PACKAGES[@]}"; do
+        if [[ -z ${installed[$name]:-} ]]; then
+            printf '%s\n' "$name"
+        fi
+    done
+}
+
+ombri_install_deps() {
+    if ! command -v dpkg-query >/dev/null 2>&1; then
+        echo "deps: not a Debian system; make sure these are installed: ${OMBRI_PACKAGES[*]}" >&2
+        return 0
+    fi
+    local missing=()
+    mapfile -t missing < <(ombri_missing_packages)
+    if ((${#missing[@]} == 0)); then
+        return 0
+    fi
+
+    local root=()
+    if ((EUID != 0)); then
+        if ! command -v sudo >/dev/null 2>&1; then
+            echo "deps: missing packages (${missing[*]}), and neither root nor sudo" >&2
+            return 1
+        fi
+        root=(sudo)
+    fi
+    echo "deps: installing ${missing[*]}"
+    "${root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q || return 1
+    "${root[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "${missing[@]}" || return 1
+
+    mapfile -t missing < <(ombri_missing_packages)
+    if ((${#missing[@]} != 0)); then
+        echo "deps: still missing after apt-get: ${missing[*]}" >&2
+        return 1
+    fi
+}
+
+# Configures DIR with Ninja only when it has not been configured, or when one of the wanted
+# -DNAME=VALUE options differs from its cache; otherwise the build step alone runs, which is
+# what keeps repeated runs fast.
+ombri_configure() {
+    local dir=$1
+    shift
+    if [[ ! -f $dir/CMakeCache.txt ]]; then
+        cmake -S . -B "$dir" -G Ninja "$@"
+        return
+    fi
+    local generated=no
+    if [[ -f $dir/build.ninja || -f $dir/Makefile ]]; then
+        generated=yes
+    fi
+    local option key value stale=no
+    for option in "$@"; do
+        [[ $option == -D*=* ]] || continue
+        key=${option#-D}
+        value=${key#*=}
+        key=${key%%=*}
+        key=${key%%:*}
+        if ! grep -Eq "^${key}(:[A-Z]+)?=${value}\$" "$dir/CMakeCache.txt"; then
+            stale=yes
+        fi
+    done
+    if [[ $generated == yes && $stale == no ]]; then
+        return 0
+    fi
+    # An existing cache keeps the generator it was made with.
+    cmake -S . -B "$dir" "$@"
+}
+
+ombri_build() {
+    local dir=$1
+    ombri_configure "$@" || return 1
+    cmake --build "$dir" -j"$(nproc)"
+}
+
+ombri_build_main() {
+    ombri_build build "${OMBRI_MAIN_OPTIONS[@]}"
+}
+
+if [[ ${BASH_SOURCE[0]} == "$0" ]]; then
+    set -euo pipefail
+    ombri_install_deps
+fi

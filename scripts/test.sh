@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Runs every check of OmbriTools:
+#   build/       the test suites (the benchmarks are built there too, never run)
+#   build-asan/  the test suites again under AddressSanitizer and UndefinedBehaviorSanitizer
+#   build-fuzz/  each libFuzzer target for a short while (OMBRI_FUZZ_SECONDS, default 20)
+# and closes with "N passed, N failed" over those runs. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+# shellcheck source=scripts/deps.sh
+source scripts/deps.sh
+
+fuzz_seconds=${OMBRI_FUZZ_SECONDS:-20}
+passed=0
+failed=0
+failures=()
+
+# Runs one stage in a subshell with errexit on, records the result and goes on with the next
+# stage, so one failure does not hide the others.
+stage() {
+    local name=$1 rc=0
+    shift
+    echo
+    echo "==> $name"
+    set +e
+    (set -e; "$@")
+    rc=$?
+    set -e
+    if ((rc == 0)); then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        failures+=("$name")
+        echo "==> FAILED: $name (exit $rc)"
+    fi
+}
+
+main_tests() {
+    ombri_build_main
+    ctest --test-dir build --output-on-failure --no-tests=error -j2
+}
+
+asan_tests() {
+    ombri_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRI_TESTS=ON \
+        -DOMBRI_SANITIZE=ON -DOMBRI_BENCH=OFF
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --test-dir build-asan --output-on-failure --no-tests=error -j2
+}
+
+fuzz_build() {
+    # The compiler is fixed when a tree is first configured: start over if it is not clang.
+    if [[ -f build-fuzz/CMakeCache.txt ]] &&
+        ! grep -Eq '^CMAKE_CXX_COMPILER:[A-Z]+=.*clang\+\+' build-fuzz/CMakeCache.txt; then
+        rm -rf build-fuzz
+    fi
+    CC=clang CXX=clang++ ombri_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DOMBRI_FUZZ=ON -DOMBRI_TESTS=OFF -DOMBRI_BENCH=OFF
+}
+
+list_fuzzers() {
+    find build-fuzz \( -path build-fuzz/CMakeFiles -o -path build-fuzz/corpus \
+        -o -path build-fuzz/artifacts \) -prune -o \
+        -type f -name '*_fuzz' -perm -u+x -print | sort
+}
+
+# Fuzzes on a fresh copy of fuzz/corpus/<name>/ (when there is one) inside build-fuzz/, so the
+# repository is never written to; crashing inputs land in build-fuzz/artifacts/<name>/.
+run_fuzzer() {
+    local exe=$1 name seeds work artifacts log
+    name=$(basename "$exe")
+    seeds=fuzz/corpus/${name%_fuzz}
+    work=build-fuzz/corpus/$name
+    artifacts=build-fuzz/artifacts/$name
+    log=build-fuzz/logs/$name.log
+    rm -rf "$work"
+    mkdir -p "$work" "$artifacts" "$(dirname "$log")"
+    if [[ -d $seeds ]]; then
+        cp -R "$seeds/." "$work/"
+    fi
+    echo "$exe -max_total_time=$fuzz_seconds $work (log: $log)"
+    if ! "$exe" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -timeout=10 \
+        -artifact_prefix="$artifacts/" -print_final_stats=1 "$work" >"$log" 2>&1; then
+        tail -n 60 "$log"
+        return 1
+    fi
+    grep -E '^(Done|stat::number_of_executed_units)' "$log" || true
+}
+
+ombri_install_deps
+
+stage "tests in build/" main_tests
+stage "tests in build-asan/" asan_tests
+
+failed_before_fuzz=$failed
+stage "fuzz build in build-fuzz/" fuzz_build
+fuzzers=()
+if ((failed == failed_before_fuzz)); then
+    mapfile -t fuzzers < <(list_fuzzers)
+    if ((${#fuzzers[@]} == 0)); then
+        stage "no *_fuzz programs in build-fuzz/" false
+    fi
+fi
+for fuzzer in "${fuzzers[@]}"; do
+    stage "fuzz $(basename "$fuzzer")" run_fuzzer "$fuzzer"
+done
+
+echo
+if ((failed != 0)); then
+    printf 'Failed: %s\n' "${failures[@]}"
+fi
+echo "$passed passed, $failed failed"
+((failed == 0))
