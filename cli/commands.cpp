@@ -1,0 +1,556 @@
+#include "cli/commands.h"
+
+#include "cli/terminal_prompt.h"
+#include "core/dib.h"
+#include "core/file_io.h"
+#include "formats/dispatch.h"
+#include "writer/writing.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ombri::cli {
+
+namespace {
+
+constexpr const char* kToolUsage =
+    "Usage: ombri COMMAND [ARGUMENTS]\n"
+    "Reads and writes the notes hidden in the lowest bit of a picture's pixels.\n"
+    "\n"
+    "Commands:\n"
+    "  info FILE...                       describe each picture and its notes\n"
+    "  notes FILE -o MASK.png             write the note layer as a grey PNG\n"
+    "  embed IMAGE MASK -o OUT [--depth 24|32] [--lossy]\n"
+    "                                     add the dark pixels of MASK to the notes\n"
+    "  convert IN OUT [--depth 24|32] [--lossy]\n"
+    "                                     save a picture and its notes as another file\n"
+    "  clear IN -o OUT [--depth 24|32]    save a picture without its notes\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE  the file to write\n"
+    "  --depth 24|32      carry the notes in the alpha byte of a 32-bit file, or in the\n"
+    "                     blue byte of a 24-bit one (default: 32; 24 for JPEG)\n"
+    "  --lossy            save to JPEG even though the notes are lost\n"
+    "  --help             show this help, or a command's help after the command\n"
+    "  --version          show the version\n"
+    "\n"
+    "Exit status: 0 done, 1 usage error, 2 unreadable input, 3 no notes,\n"
+    "4 the output could not be written.\n";
+
+constexpr const char* kTryHelp = "Try 'ombri --help'.";
+
+struct Invocation {
+    std::vector<std::string> operands;
+    std::optional<std::string> output;
+    std::optional<SaveDepth> depth;
+    bool lossy = false;
+};
+
+struct Context {
+    std::ostream& out;
+    std::ostream& err;
+    TerminalPrompt prompt;
+};
+
+using CommandFn = Exit (*)(const Invocation&, Context&);
+
+constexpr size_t kAnyCount = static_cast<size_t>(-1);
+
+struct Command {
+    const char* name;
+    const char* synopsis;
+    const char* description;
+    bool needsOutput; // -o is required; commands without it refuse the option
+    bool takesDepth;
+    bool takesLossy;
+    size_t minOperands;
+    size_t maxOperands;
+    CommandFn run;
+};
+
+Exit usageError(std::ostream& err, const std::string& message)
+{
+    err << "ombri: " << message << '\n' << kTryHelp << '\n';
+    return Exit::Usage;
+}
+
+// --- Opening and saving, the way the writer does it ---
+
+// Opens a picture with the writer's document. The document names the file in most failures;
+// the one it tells without a path (an impossible size) is reported again with the path, so
+// that every unreadable input has its "cannot read" line.
+bool openDocument(Writing& doc, Context& context, const std::string& path)
+{
+    const size_t reportedBefore = context.prompt.openFailureCount();
+    if (doc.OnOpenDocument(path))
+        return true;
+    if (context.prompt.openFailureCount() == reportedBefore)
+        context.prompt.reportOpenFailure(path, doc.lastOpenError());
+    return false;
+}
+
+// JPEG is the one kind of file the writer saves without the notes.
+bool losesNotes(const std::string& path)
+{
+    return loadFormatForExtension(FileExtension(path)) == ImageFormat::Jpeg;
+}
+
+void reportLossyRefusal(std::ostream& err, const std::string& path)
+{
+    err << "ombri: " << path
+        << " cannot carry notes: JPEG files lose them (use --lossy to save anyway)\n";
+}
+
+Exit saveDocument(Writing& doc, const Invocation& invocation, Context& context,
+                  const std::string& target)
+{
+    if (invocation.depth)
+        doc.setSaveDepth(*invocation.depth);
+    const bool notesAtStake = doc.hasNoteLayer() && losesNotes(target);
+    // Refused here, before the document asks, so that nothing about JPEG is printed and no
+    // file is touched unless the user chose to lose the notes.
+    if (notesAtStake && !invocation.lossy) {
+        reportLossyRefusal(context.err, target);
+        return Exit::Usage;
+    }
+    // From here on nothing is lost that the user has not agreed to lose, so the document's
+    // question about saving to JPEG is answered yes.
+    context.prompt.setQuestionAnswer(Answer::Yes);
+    switch (doc.SaveImageByExtension(target)) {
+    case Writing::SaveOutcome::Saved:
+        return Exit::Done;
+    case Writing::SaveOutcome::Declined: // the JPEG question is the only one a save asks
+        reportLossyRefusal(context.err, target);
+        return Exit::Usage;
+    case Writing::SaveOutcome::Refused:
+    case Writing::SaveOutcome::Failed:
+        break;
+    }
+    return Exit::WriteFailed;
+}
+
+// --- info ---
+
+void printInfoBlock(std::ostream& out, const std::string& path, const Writing& doc)
+{
+    const auto& notes = doc.noteLayer();
+    out << "file: " << path << '\n'
+        << "format: " << formatName(loadFormatForExtension(FileExtension(path))) << '\n'
+        << "size: " << doc.width() << 'x' << doc.height() << '\n'
+        << "bits: " << DibGetBitCount(doc.image()) << '\n'
+        << "notes: " << (notes ? "yes" : "no") << '\n'
+        << "note-pixels: " << (notes ? CountNotePixels(*notes) : 0) << '\n';
+}
+
+Exit runInfo(const Invocation& invocation, Context& context)
+{
+    bool anyFailed = false;
+    bool firstBlock = true;
+    for (const auto& path : invocation.operands) {
+        Writing doc(context.prompt);
+        if (!openDocument(doc, context, path)) {
+            anyFailed = true;
+            continue;
+        }
+        if (!firstBlock)
+            context.out << '\n';
+        firstBlock = false;
+        printInfoBlock(context.out, path, doc);
+    }
+    return anyFailed ? Exit::BadInput : Exit::Done;
+}
+
+// --- notes: the note layer as a grey PNG ---
+
+// libpng reports an error by calling this handler, which must not return: it keeps the
+// message and jumps back to the setjmp in encodeGreyPng.
+struct GreyPngWriter {
+    char message[256] = "";
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+
+    ~GreyPngWriter() { png_destroy_write_struct(&png, &info); }
+};
+
+void onPngError(png_structp png, png_const_charp message)
+{
+    if (auto* writer = static_cast<GreyPngWriter*>(png_get_error_ptr(png)))
+        std::snprintf(writer->message, sizeof writer->message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void onPngWarning(png_structp, png_const_charp) {}
+
+// Holds nothing that needs destroying: libpng may leave it by longjmp, and the caller owns
+// the structures and the rows.
+bool encodeGreyPng(GreyPngWriter& writer, std::FILE* file, uint32_t width, uint32_t height,
+                   png_bytepp rows)
+{
+    if (setjmp(png_jmpbuf(writer.png)))
+        return false;
+    png_init_io(writer.png, file);
+    png_set_IHDR(writer.png, writer.info, width, height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(writer.png, writer.info);
+    png_write_image(writer.png, rows);
+    png_write_end(writer.png, nullptr);
+    return true;
+}
+
+// Writes width x height grey bytes, top row first, through a temporary file so that a failed
+// write leaves whatever was at the path.
+bool writeGreyPng(const std::string& path, std::vector<uint8_t>& grey, uint32_t width,
+                  uint32_t height, std::string& error)
+{
+    std::vector<png_bytep> rows(height);
+    for (uint32_t y = 0; y < height; ++y)
+        rows[y] = grey.data() + size_t{y} * width;
+    AtomicFile file(path);
+    if (!file.open()) {
+        error = file.error();
+        return false;
+    }
+    GreyPngWriter writer;
+    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer, onPngError, onPngWarning);
+    if (writer.png)
+        writer.info = png_create_info_struct(writer.png);
+    if (!writer.png || !writer.info) {
+        error = "out of memory";
+        return false;
+    }
+    if (!encodeGreyPng(writer, file.stream(), width, height, rows.data())) {
+        error = writer.message;
+        return false;
+    }
+    if (!file.commit()) {
+        error = file.error();
+        return false;
+    }
+    return true;
+}
+
+// The note layer keeps the bottom row first, a PNG the top row: rows are turned over here.
+std::vector<uint8_t> noteLayerAsGrey(const NoteLayer& notes, size_t width, size_t height)
+{
+    std::vector<uint8_t> grey(width * height);
+    for (size_t y = 0; y < height; ++y) {
+        const uint8_t* noteRow = notes.data() + (height - 1 - y) * width;
+        uint8_t* greyRow = grey.data() + y * width;
+        for (size_t x = 0; x < width; ++x)
+            greyRow[x] = noteRow[x] == 1 ? 0 : 255;
+    }
+    return grey;
+}
+
+Exit runNotes(const Invocation& invocation, Context& context)
+{
+    const std::string& path = invocation.operands[0];
+    const std::string& target = *invocation.output;
+    if (loadFormatForExtension(FileExtension(target)) != ImageFormat::Png)
+        return usageError(context.err, "notes: the note layer is written as PNG; name the "
+                                       "output FILE.png");
+    Writing doc(context.prompt);
+    if (!openDocument(doc, context, path))
+        return Exit::BadInput;
+    if (!doc.hasNoteLayer()) {
+        context.err << "ombri: '" << path << "' carries no notes\n";
+        return Exit::NoNotes;
+    }
+    const auto width = static_cast<uint32_t>(doc.width());
+    const auto height = static_cast<uint32_t>(doc.height());
+    std::vector<uint8_t> grey = noteLayerAsGrey(*doc.noteLayer(), width, height);
+    std::string error;
+    if (!writeGreyPng(target, grey, width, height, error)) {
+        context.err << "ombri: cannot write '" << target << "': " << error << '\n';
+        return Exit::WriteFailed;
+    }
+    return Exit::Done;
+}
+
+// --- embed: a mask picture's dark pixels become notes ---
+
+// Dark and, where the mask has an alpha channel, mostly opaque. Pixels are blue first.
+bool isNotePixel(const uint8_t* pixel, bool hasAlpha)
+{
+    const int brightness = (pixel[0] + pixel[1] + pixel[2]) / 3;
+    return brightness < 128 && (!hasAlpha || pixel[3] >= 128);
+}
+
+std::optional<Dib> loadMaskPicture(const std::string& path, Context& context, bool& hasAlpha)
+{
+    LoadedImage loaded = LoadImageByExtension(path);
+    if (loaded.image.isNull()) {
+        context.prompt.reportOpenFailure(path, loaded.error);
+        return std::nullopt;
+    }
+    switch (CheckLoadedImage(loaded.image)) {
+    case ImageCheck::TooLarge:
+        context.prompt.reportOpenFailure(path, kTooLargeMessage);
+        return std::nullopt;
+    case ImageCheck::NoImage:
+        context.prompt.reportOpenFailure(path, "the file does not hold a usable image");
+        return std::nullopt;
+    case ImageCheck::Ok:
+        break;
+    }
+    hasAlpha = DibGetBitCount(loaded.image) == 32;
+    Dib pixels = DibConvertToBitCount(loaded.image, 32);
+    if (pixels.isNull()) {
+        context.prompt.reportOpenFailure(path, "its pixel layout cannot be used as a mask");
+        return std::nullopt;
+    }
+    return pixels;
+}
+
+// The mask's notes in the note layer's order, which is the order of the picture's own rows.
+std::optional<NoteLayer> readMask(const std::string& path, const Writing& doc, Context& context)
+{
+    bool hasAlpha = false;
+    std::optional<Dib> pixels = loadMaskPicture(path, context, hasAlpha);
+    if (!pixels)
+        return std::nullopt;
+    const auto layout = DibGetLayout(*pixels);
+    if (layout->width != doc.width() || layout->height != doc.height()) {
+        context.err << "ombri: the mask '" << path << "' is " << layout->width << 'x'
+                    << layout->height << " pixels but the image is " << doc.width() << 'x'
+                    << doc.height() << '\n';
+        return std::nullopt;
+    }
+    const auto width = static_cast<size_t>(layout->width);
+    const auto height = static_cast<size_t>(layout->height);
+    NoteLayer mask(width * height);
+    for (size_t row = 0; row < height; ++row) {
+        const uint8_t* pixel = pixels->data() + layout->pixelOffset + row * layout->stride;
+        for (size_t x = 0; x < width; ++x, pixel += 4)
+            mask[row * width + x] = isNotePixel(pixel, hasAlpha) ? 1 : 0;
+    }
+    return mask;
+}
+
+Exit runEmbed(const Invocation& invocation, Context& context)
+{
+    Writing doc(context.prompt);
+    if (!openDocument(doc, context, invocation.operands[0]))
+        return Exit::BadInput;
+    std::optional<NoteLayer> mask = readMask(invocation.operands[1], doc, context);
+    if (!mask)
+        return Exit::BadInput;
+    doc.MergeNotes(mask->data());
+    return saveDocument(doc, invocation, context, *invocation.output);
+}
+
+// --- convert and clear ---
+
+Exit runConvert(const Invocation& invocation, Context& context)
+{
+    Writing doc(context.prompt);
+    if (!openDocument(doc, context, invocation.operands[0]))
+        return Exit::BadInput;
+    return saveDocument(doc, invocation, context, invocation.operands[1]);
+}
+
+Exit runClear(const Invocation& invocation, Context& context)
+{
+    Writing doc(context.prompt);
+    if (!openDocument(doc, context, invocation.operands[0]))
+        return Exit::BadInput;
+    doc.ClearNotes();
+    return saveDocument(doc, invocation, context, *invocation.output);
+}
+
+// --- The command table and the argument parser ---
+
+constexpr Command kCommands[] = {
+    {"info", "info FILE...",
+     "Describes each picture: its format, size and bit count, whether it carries notes and\n"
+     "how many pixels are notes. A file that cannot be read is reported and skipped.\n",
+     false, false, false, 1, kAnyCount, runInfo},
+    {"notes", "notes FILE -o MASK.png",
+     "Writes the note layer of FILE as an 8-bit grey PNG the size of the picture: black\n"
+     "where there is a note, white elsewhere. Exits 3 when FILE carries no notes.\n",
+     true, false, false, 1, 1, runNotes},
+    {"embed", "embed IMAGE MASK -o OUT [--depth 24|32] [--lossy]",
+     "Adds notes to IMAGE, keeping the ones it has: each pixel of MASK that is dark (and\n"
+     "mostly opaque, where MASK has an alpha channel) becomes a note. MASK must be the size\n"
+     "of IMAGE.\n",
+     true, true, true, 2, 2, runEmbed},
+    {"convert", "convert IN OUT [--depth 24|32] [--lossy]",
+     "Saves IN with its notes as OUT; the extension of OUT chooses the format. A picture\n"
+     "with notes is saved to JPEG only with --lossy.\n",
+     false, true, true, 2, 2, runConvert},
+    {"clear", "clear IN -o OUT [--depth 24|32]",
+     "Saves IN as OUT without any notes: every pixel's note bit is set to plain.\n", true, true,
+     false, 1, 1, runClear},
+};
+
+const Command* findCommand(const std::string& name)
+{
+    for (const auto& command : kCommands) {
+        if (name == command.name)
+            return &command;
+    }
+    return nullptr;
+}
+
+void printCommandHelp(std::ostream& out, const Command& command)
+{
+    out << "Usage: ombri " << command.synopsis << "\n\n" << command.description;
+    if (command.needsOutput || command.takesDepth || command.takesLossy)
+        out << "\nOptions:\n";
+    if (command.needsOutput)
+        out << "  -o, --output FILE  the file to write\n";
+    if (command.takesDepth)
+        out << "  --depth 24|32      carry the notes in the alpha byte of a 32-bit file, or in "
+               "the\n                     blue byte of a 24-bit one\n";
+    if (command.takesLossy)
+        out << "  --lossy            save to JPEG even though the notes are lost\n";
+}
+
+std::optional<SaveDepth> parseDepth(const std::string& value)
+{
+    if (value == "32")
+        return SaveDepth::Alpha32;
+    if (value == "24")
+        return SaveDepth::Bits24;
+    return std::nullopt;
+}
+
+struct ParsedArguments {
+    Invocation invocation;
+    bool help = false;
+    std::string error; // the first problem found; empty when the line is good
+};
+
+class ArgumentParser {
+  public:
+    ArgumentParser(const Command& command, std::vector<std::string> arguments)
+        : m_command(command), m_arguments(std::move(arguments))
+    {
+    }
+
+    ParsedArguments parse();
+
+  private:
+    void parseOption(const std::string& argument);
+    // The value of an option given as "--name VALUE" or "--name=VALUE".
+    std::optional<std::string> optionValue(const std::string& name, const std::string& attached);
+    void checkOperands();
+    void setError(const std::string& message)
+    {
+        if (m_result.error.empty())
+            m_result.error = message;
+    }
+
+    const Command& m_command;
+    std::vector<std::string> m_arguments;
+    size_t m_next = 0;
+    ParsedArguments m_result;
+};
+
+ParsedArguments ArgumentParser::parse()
+{
+    bool optionsEnded = false;
+    while (m_next < m_arguments.size()) {
+        const std::string argument = m_arguments[m_next++];
+        if (!optionsEnded && argument == "--")
+            optionsEnded = true;
+        else if (!optionsEnded && argument.size() > 1 && argument[0] == '-')
+            parseOption(argument);
+        else
+            m_result.invocation.operands.push_back(argument);
+    }
+    checkOperands();
+    return m_result;
+}
+
+std::optional<std::string> ArgumentParser::optionValue(const std::string& name,
+                                                       const std::string& attached)
+{
+    if (attached.size() > 1)
+        return attached.substr(1);
+    if (attached.empty() && m_next < m_arguments.size())
+        return m_arguments[m_next++];
+    setError("option '" + name + "' needs a value");
+    return std::nullopt;
+}
+
+void ArgumentParser::parseOption(const std::string& argument)
+{
+    const size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    const std::string attached = equals == std::string::npos ? "" : argument.substr(equals);
+    const std::string prefix = std::string(m_command.name) + ": ";
+    if (name == "--help" || name == "-h") {
+        m_result.help = true;
+    } else if ((name == "-o" || name == "--output") && m_command.needsOutput) {
+        if (auto value = optionValue(name, attached))
+            m_result.invocation.output = *value;
+    } else if (name == "--depth" && m_command.takesDepth) {
+        if (auto value = optionValue(name, attached)) {
+            m_result.invocation.depth = parseDepth(*value);
+            if (!m_result.invocation.depth)
+                setError(prefix + "bad --depth value '" + *value + "': use 24 or 32");
+        }
+    } else if (name == "--lossy" && m_command.takesLossy && attached.empty()) {
+        m_result.invocation.lossy = true;
+    } else {
+        setError(prefix + "unknown option '" + argument + "'");
+    }
+}
+
+void ArgumentParser::checkOperands()
+{
+    const std::string prefix = std::string(m_command.name) + ": ";
+    const size_t count = m_result.invocation.operands.size();
+    if (count < m_command.minOperands)
+        setError(prefix + "missing argument (usage: ombri " + m_command.synopsis + ")");
+    else if (count > m_command.maxOperands)
+        setError(prefix + "too many arguments (usage: ombri " + m_command.synopsis + ")");
+    else if (m_command.needsOutput && !m_result.invocation.output)
+        setError(prefix + "missing -o OUT");
+}
+
+int runCommand(const Command& command, std::vector<std::string> arguments, Context& context)
+{
+    ParsedArguments parsed = ArgumentParser(command, std::move(arguments)).parse();
+    // Help wins over any other problem on the line: it is what a puzzled user asks for.
+    if (parsed.help) {
+        printCommandHelp(context.out, command);
+        return static_cast<int>(Exit::Done);
+    }
+    if (!parsed.error.empty())
+        return static_cast<int>(usageError(context.err, parsed.error));
+    return static_cast<int>(command.run(parsed.invocation, context));
+}
+
+} // namespace
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
+{
+    Context context{out, err, TerminalPrompt(err)};
+    if (argc < 2)
+        return static_cast<int>(usageError(err, "missing command"));
+    const std::string first = argv[1];
+    if (first == "--help" || first == "-h") {
+        out << kToolUsage;
+        return static_cast<int>(Exit::Done);
+    }
+    if (first == "--version") {
+        out << "ombri " << kVersion << '\n';
+        return static_cast<int>(Exit::Done);
+    }
+    const Command* command = findCommand(first);
+    if (!command) {
+        const bool option = first.size() > 1 && first[0] == '-';
+        return static_cast<int>(
+            usageError(err, (option ? "unknown option '" : "unknown command '") + first + "'"));
+    }
+    return runCommand(*command, std::vector<std::string>(argv + 2, argv + argc), context);
+}
+
+} // namespace ombri::cli

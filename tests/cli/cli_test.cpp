@@ -1,0 +1,411 @@
+#include "cli/commands.h"
+#include "cli/terminal_prompt.h"
+#include "core/bytes.h"
+#include "formats/bmp.h"
+#include "formats/dispatch.h"
+#include "formats/png.h"
+#include "platform/scripted_prompt.h"
+#include "support/test_support.h"
+#include "writer/writing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace ombri::cli {
+namespace {
+
+using test::TempDir;
+
+struct RunResult {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+RunResult ombri(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), "ombri");
+    std::vector<const char*> argv;
+    for (const auto& argument : arguments)
+        argv.push_back(argument.c_str());
+    std::ostringstream out, err;
+    RunResult result;
+    result.code = run(static_cast<int>(argv.size()), argv.data(), out, err);
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+}
+
+int code(Exit exit)
+{
+    return static_cast<int>(exit);
+}
+
+constexpr int32_t kWidth = 47, kHeight = 33; // odd: BMP rows are padded
+
+// A 24-bit picture, black where the note layer (bottom row first) has a note, white elsewhere.
+Dib maskPicture(const NoteLayer& notes, int32_t width, int32_t height)
+{
+    Dib dib = Dib::create(width, height, 24);
+    auto layout = DibGetLayout(dib);
+    for (int32_t row = 0; row < height; ++row) {
+        uint8_t* pixel = dib.data() + layout->pixelOffset + row * layout->stride;
+        for (int32_t x = 0; x < width; ++x, pixel += 3)
+            pixel[0] = pixel[1] = pixel[2] = notes[row * width + x] == 1 ? 0 : 255;
+    }
+    return dib;
+}
+
+// Notes under the file's marker (the first pixels of the top and bottom rows) do not survive a
+// save, so the masks used for round trips leave them plain.
+NoteLayer roundTripNotes(uint32_t seed)
+{
+    NoteLayer notes = test::makePatternNotes(kWidth, kHeight, seed);
+    for (int32_t x = 0; x < 8; ++x)
+        notes[x] = notes[(kHeight - 1) * kWidth + x] = 0;
+    return notes;
+}
+
+// The notes a writer document finds in a file; empty when it finds none.
+NoteLayer notesIn(const std::string& path)
+{
+    ScriptedPrompt prompt;
+    Writing doc(prompt);
+    EXPECT_TRUE(doc.OnOpenDocument(path));
+    return doc.noteLayer().value_or(NoteLayer());
+}
+
+// Pictures in a fresh folder: a plain 24-bit one, masks, and copies carrying notes.
+class CliFilesTest : public testing::Test {
+  protected:
+    std::string file(const std::string& name) const { return m_dir.file(name); }
+
+    std::string picture(const std::string& name, const Dib& dib)
+    {
+        const std::string path = file(name);
+        std::string error;
+        const bool written = FileExtension(name) == "png" ? WritePngFile(path, dib, error)
+                                                          : WriteBmpFile(path, dib, error);
+        EXPECT_TRUE(written) << error;
+        return path;
+    }
+    std::string plainPicture(const std::string& name)
+    {
+        return picture(name, test::makePatternImage(kWidth, kHeight, 24));
+    }
+    std::string mask(const std::string& name, const NoteLayer& notes)
+    {
+        return picture(name, maskPicture(notes, kWidth, kHeight));
+    }
+    // A copy of a plain picture carrying roundTripNotes(seed).
+    std::string notedPicture(const std::string& name, uint32_t seed)
+    {
+        const std::string path = file(name);
+        EXPECT_EQ(ombri({"embed", plainPicture("source-" + name + ".bmp"),
+                         mask("mask-" + name + ".png", roundTripNotes(seed)), "-o", path})
+                      .code,
+                  0);
+        return path;
+    }
+
+    TempDir m_dir;
+};
+
+using CliInfoTest = CliFilesTest;
+using CliEmbedTest = CliFilesTest;
+using CliNotesTest = CliFilesTest;
+using CliClearTest = CliFilesTest;
+using CliJpegTest = CliFilesTest;
+using CliSaveFailureTest = CliFilesTest;
+
+TEST(CliTerminalPromptTest, PrintsOneLinePerMessageAndAnswersThePresetAnswer)
+{
+    std::ostringstream err;
+    TerminalPrompt prompt(err, Answer::Yes);
+    prompt.tell("Could not save the image to a.png.\n  disk full \n", "Warning", Icon::Warning);
+    EXPECT_EQ(prompt.ask(" Lose them?\n Save it?", "Warning", Buttons::YesNo, Icon::Warning),
+              Answer::Yes);
+    prompt.reportOpenFailure("x.bmp", "bad header");
+    EXPECT_EQ(err.str(), "ombri: Could not save the image to a.png. disk full\n"
+                         "ombri: Lose them? Save it?\n"
+                         "ombri: cannot read 'x.bmp': bad header\n");
+    EXPECT_EQ(prompt.openFailureCount(), 1u);
+    EXPECT_FALSE(prompt.chooseSavePath(SaveDialogRequest{}));
+}
+
+struct UsageCase {
+    std::vector<std::string> arguments;
+    std::string message;
+};
+
+TEST(CliUsageTest, BadCommandLinesExitOneWithAHint)
+{
+    const UsageCase cases[] = {
+        {{}, "missing command"},
+        {{"frob"}, "unknown command 'frob'"},
+        {{"--frob"}, "unknown option '--frob'"},
+        {{"info"}, "info: missing argument"},
+        {{"notes", "a.png"}, "notes: missing -o OUT"},
+        {{"embed", "a.bmp", "b.png", "-o"}, "option '-o' needs a value"},
+        {{"embed", "a.bmp", "b.png", "-o", "c.png", "--depth", "16"}, "bad --depth value '16'"},
+        {{"convert", "a.bmp", "b.png", "--depth="}, "option '--depth' needs a value"},
+        {{"info", "--depth", "24", "a.png"}, "info: unknown option '--depth'"},
+        {{"clear", "a.png", "-o", "b.png", "--lossy"}, "clear: unknown option '--lossy'"},
+        {{"convert", "a.png", "b.png", "c.png"}, "convert: too many arguments"},
+        {{"notes", "a.png", "-o", "mask.bmp"}, "written as PNG"},
+    };
+    for (const auto& usage : cases) {
+        const RunResult result = ombri(usage.arguments);
+        SCOPED_TRACE(usage.message);
+        EXPECT_EQ(result.code, code(Exit::Usage));
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.rfind("ombri: ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(usage.message), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("\nTry 'ombri --help'.\n"), std::string::npos);
+    }
+}
+
+TEST(CliUsageTest, HelpAndVersionGoToStandardOutput)
+{
+    EXPECT_EQ(ombri({"--version"}).out, "ombri 0.1.0\n");
+    const RunResult tool = ombri({"--help"});
+    EXPECT_EQ(tool.code, 0);
+    EXPECT_EQ(tool.out.rfind("Usage: ombri COMMAND", 0), 0u);
+    // Asked for after a mistake, help still wins.
+    const RunResult embed = ombri({"embed", "x.bmp", "--bogus", "--help"});
+    EXPECT_EQ(embed.code, 0);
+    EXPECT_EQ(embed.out.rfind("Usage: ombri embed IMAGE MASK -o OUT", 0), 0u);
+    EXPECT_EQ(embed.err, "");
+}
+
+TEST(CliUsageTest, DoubleDashEndsTheOptions)
+{
+    const RunResult result = ombri({"info", "--", "--help"});
+    EXPECT_EQ(result.code, code(Exit::BadInput));
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("cannot read '--help'"), std::string::npos) << result.err;
+}
+
+TEST_F(CliInfoTest, PrintsOneBlockPerReadableFileAndReportsTheOthers)
+{
+    const std::string plain = plainPicture("plain.bmp");
+    const std::string noted = notedPicture("noted.png", 3);
+    const std::string missing = file("missing.png");
+
+    const RunResult result = ombri({"info", plain, missing, noted});
+    EXPECT_EQ(result.code, code(Exit::BadInput));
+    EXPECT_EQ(result.out, "file: " + plain +
+                              "\nformat: BMP\nsize: 47x33\nbits: 24\nnotes: no\n"
+                              "note-pixels: 0\n\nfile: " +
+                              noted +
+                              "\nformat: PNG\nsize: 47x33\n"
+                              "bits: 32\nnotes: yes\nnote-pixels: " +
+                              std::to_string(CountNotePixels(roundTripNotes(3))) + "\n");
+    EXPECT_EQ(result.err, "ombri: cannot read '" + missing + "': No such file or directory\n");
+}
+
+TEST_F(CliInfoTest, AnImpossibleSizeIsReportedAsUnreadable)
+{
+    const std::string path = picture("topdown.bmp", test::makePatternImage(8, 4, 24));
+    auto bytes = test::readFileBytes(path);
+    writeLe32(bytes.data() + 22, static_cast<uint32_t>(-4)); // rows stored top-down
+    test::writeFileBytes(path, bytes);
+    const RunResult result = ombri({"info", path});
+    EXPECT_EQ(result.code, code(Exit::BadInput));
+    EXPECT_NE(result.err.find("ombri: cannot read '" + path + "': "), std::string::npos);
+}
+
+struct Carrier {
+    const char* extension;
+    const char* depth;
+};
+
+void PrintTo(const Carrier& carrier, std::ostream* out)
+{
+    *out << carrier.extension << carrier.depth;
+}
+
+// The note layer travels from a mask picture into the pixels of a saved file and back out as
+// a grey PNG, unchanged and the right way up, for every carrier.
+class CliRoundTripTest : public CliFilesTest, public testing::WithParamInterface<Carrier> {};
+
+TEST_P(CliRoundTripTest, MaskInNotesOutAreEqual)
+{
+    const auto [extension, depth] = GetParam();
+    const NoteLayer notes = roundTripNotes(5);
+    const std::string out = file(std::string("out.") + extension);
+    const std::string back = file("back.png");
+
+    ASSERT_EQ(ombri({"embed", "-o", out, plainPicture("image.bmp"), "--depth", depth,
+                     mask("mask.png", notes)})
+                  .code,
+              0);
+    const RunResult info = ombri({"info", out});
+    EXPECT_NE(info.out.find(std::string("bits: ") + depth + "\n"), std::string::npos);
+    EXPECT_NE(info.out.find("note-pixels: " + std::to_string(CountNotePixels(notes)) + "\n"),
+              std::string::npos);
+    ASSERT_EQ(ombri({"notes", out, "-o", back}).code, 0);
+
+    const auto bytes = test::readFileBytes(back);
+    ASSERT_GT(bytes.size(), 26u);
+    EXPECT_EQ(bytes[24], 8); // bit depth
+    EXPECT_EQ(bytes[25], 0); // colour type: grey
+    auto grey = ReadPngFile(back);
+    ASSERT_TRUE(grey) << grey.error();
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            const uint8_t expected = notes[(kHeight - 1 - y) * kWidth + x] == 1 ? 0 : 255;
+            ASSERT_EQ(test::pixelAt(grey.value(), x, y)[0], expected) << x << "," << y;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(CliCarriers, CliRoundTripTest,
+                         testing::Values(Carrier{"png", "24"}, Carrier{"png", "32"},
+                                         Carrier{"bmp", "24"}, Carrier{"bmp", "32"}),
+                         [](const testing::TestParamInfo<Carrier>& info) {
+                             return std::string(info.param.extension) + info.param.depth;
+                         });
+
+TEST_F(CliEmbedTest, AddsToTheNotesTheImageAlreadyHas)
+{
+    const std::string twice = file("twice.png");
+    ASSERT_EQ(ombri({"embed", notedPicture("once.png", 11), mask("more.png", roundTripNotes(12)),
+                     "-o", twice})
+                  .code,
+              0);
+    NoteLayer both = roundTripNotes(11);
+    const NoteLayer second = roundTripNotes(12);
+    for (size_t i = 0; i < both.size(); ++i)
+        both[i] |= second[i];
+    EXPECT_EQ(notesIn(twice), both);
+}
+
+// Dark means an average of the three colours below 128; with an alpha channel the pixel must
+// also be at least half opaque.
+TEST_F(CliEmbedTest, DarkOpaqueMaskPixelsBecomeNotes)
+{
+    struct MaskPixel {
+        uint8_t blue, green, red, alpha;
+        uint8_t note;
+    };
+    const MaskPixel row[] = {
+        {127, 127, 127, 255, 1}, {128, 128, 128, 255, 0}, {0, 0, 255, 255, 1},
+        {0, 0, 0, 127, 0},       {0, 0, 0, 128, 1},       {255, 255, 255, 255, 0},
+    };
+    Dib maskDib = Dib::create(kWidth, kHeight, 32);
+    auto layout = DibGetLayout(maskDib);
+    std::fill(maskDib.data() + layout->pixelOffset, maskDib.data() + maskDib.size(), 255);
+    NoteLayer expected(kWidth * kHeight, 0);
+    for (size_t x = 0; x < std::size(row); ++x) {
+        uint8_t* pixel = maskDib.data() + layout->pixelOffset + 2 * layout->stride + 4 * x;
+        pixel[0] = row[x].blue;
+        pixel[1] = row[x].green;
+        pixel[2] = row[x].red;
+        pixel[3] = row[x].alpha;
+        expected[2 * kWidth + x] = row[x].note;
+    }
+    const std::string out = file("out.png");
+    ASSERT_EQ(
+        ombri({"embed", plainPicture("image.png"), picture("mask.png", maskDib), "-o", out}).code,
+        0);
+    EXPECT_EQ(notesIn(out), expected);
+}
+
+TEST_F(CliEmbedTest, RefusesUnusableMasks)
+{
+    const std::string image = plainPicture("image.bmp");
+    const std::string small = picture("small.png", test::makePatternImage(10, 8, 24));
+    const std::string garbage = file("garbage.png");
+    test::writeFileBytes(garbage, {1, 2, 3, 4});
+    const std::string out = file("out.png");
+
+    const RunResult mismatch = ombri({"embed", image, small, "-o", out});
+    EXPECT_EQ(mismatch.code, code(Exit::BadInput));
+    EXPECT_EQ(mismatch.err,
+              "ombri: the mask '" + small + "' is 10x8 pixels but the image is 47x33\n");
+    const RunResult unreadable = ombri({"embed", image, garbage, "-o", out});
+    EXPECT_EQ(unreadable.code, code(Exit::BadInput));
+    EXPECT_EQ(unreadable.err, "ombri: cannot read '" + garbage + "': not a PNG file\n");
+    EXPECT_FALSE(test::fileExists(out));
+}
+
+TEST_F(CliNotesTest, APlainImageHasNoNotesToWrite)
+{
+    const std::string plain = plainPicture("plain.png");
+    const RunResult result = ombri({"notes", plain, "-o", file("mask.png")});
+    EXPECT_EQ(result.code, code(Exit::NoNotes));
+    EXPECT_EQ(result.err, "ombri: '" + plain + "' carries no notes\n");
+    EXPECT_FALSE(test::fileExists(file("mask.png")));
+}
+
+TEST_F(CliClearTest, TheClearedCopyCarriesNoNotes)
+{
+    const std::string cleared = file("cleared.png");
+    ASSERT_EQ(ombri({"clear", notedPicture("noted.bmp", 9), "-o", cleared, "--depth", "24"}).code,
+              0);
+    EXPECT_NE(ombri({"info", cleared}).out.find("notes: no\n"), std::string::npos);
+    EXPECT_EQ(ombri({"notes", cleared, "-o", file("m.png")}).code, code(Exit::NoNotes));
+}
+
+// JPEG files lose the notes: that needs --lossy, and is refused before anything is written.
+TEST_F(CliJpegTest, NotesReachJpegOnlyWithLossy)
+{
+    const std::string noted = notedPicture("noted.png", 2), jpeg = file("out.jpg");
+    test::writeFileBytes(jpeg, {'o', 'l', 'd'});
+
+    const std::string refusal =
+        "ombri: " + jpeg +
+        " cannot carry notes: JPEG files lose them (use --lossy to save anyway)\n";
+    const RunResult embed = ombri(
+        {"embed", plainPicture("image.bmp"), mask("mask.png", roundTripNotes(2)), "-o", jpeg});
+    EXPECT_EQ(embed.code, code(Exit::Usage));
+    EXPECT_EQ(embed.err, refusal);
+    const RunResult convert = ombri({"convert", noted, jpeg});
+    EXPECT_EQ(convert.code, code(Exit::Usage));
+    EXPECT_EQ(convert.err, refusal);
+    EXPECT_EQ(test::readFileBytes(jpeg), (std::vector<uint8_t>{'o', 'l', 'd'}));
+
+    // Agreed to, or with no notes to lose, the document's question is answered yes; whether the
+    // file is then written depends on the JPEG writer.
+    for (const auto& arguments :
+         {std::vector<std::string>{"convert", noted, jpeg, "--lossy"},
+          std::vector<std::string>{"convert", plainPicture("plain.bmp"), jpeg}}) {
+        const RunResult result = ombri(arguments);
+        EXPECT_TRUE(result.code == code(Exit::Done) || result.code == code(Exit::WriteFailed));
+        EXPECT_NE(result.err.find("JPEG format does not support"), std::string::npos);
+        EXPECT_EQ(result.err.find("cannot carry notes"), std::string::npos);
+    }
+}
+
+// An output path that cannot be replaced (here a folder) fails with the document's message
+// and leaves the folder and its files as they were, with no temporary file behind.
+TEST_F(CliSaveFailureTest, AFailedSaveLeavesTheTargetUntouched)
+{
+    const std::string noted = notedPicture("noted.png", 4);
+    for (const char* name : {"busy.png", "busy.bmp"})
+        std::filesystem::create_directory(file(name));
+    test::writeFileBytes(file("busy.png/keep"), {42});
+
+    const RunResult save = ombri({"convert", noted, file("busy.bmp")});
+    EXPECT_EQ(save.code, code(Exit::WriteFailed));
+    EXPECT_EQ(save.err.rfind("ombri: Could not save the image to " + file("busy.bmp") + ". ", 0),
+              0u)
+        << save.err;
+    const RunResult notes = ombri({"notes", noted, "-o", file("busy.png")});
+    EXPECT_EQ(notes.code, code(Exit::WriteFailed));
+    EXPECT_EQ(notes.err.rfind("ombri: cannot write '" + file("busy.png") + "': ", 0), 0u);
+
+    EXPECT_EQ(test::readFileBytes(file("busy.png/keep")), std::vector<uint8_t>{42});
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+        EXPECT_EQ(entry.path().filename().string().find(".ombri-save-"), std::string::npos);
+}
+
+} // namespace
+} // namespace ombri::cli
