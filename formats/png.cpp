@@ -1,0 +1,315 @@
+#include "formats/png.h"
+
+#include "formats/diagnostics.h"
+
+#include "core/file_io.h"
+#include "core/limits.h"
+
+#include <png.h>
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace ombri {
+
+namespace {
+
+constexpr size_t kSignatureBytes = 8;
+
+// libpng reports an error by calling our handler, which must not return: it keeps the message
+// for the caller's reason and jumps back to the setjmp of the running operation.
+struct PngErrorContext {
+    char message[256] = "";
+};
+
+void onPngError(png_structp png, png_const_charp message)
+{
+    // The reason reaches the user through the caller; the library's own line is for a terminal
+    // user who asked for diagnostics.
+    if (formatDiagnostics())
+        std::fprintf(stderr, "libpng error: %s\n", message);
+    if (auto* context = static_cast<PngErrorContext*>(png_get_error_ptr(png)))
+        std::snprintf(context->message, sizeof context->message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+// Warnings are about things libpng has already recovered from (a bad ancillary chunk, an
+// unknown profile); the picture is still good, so they are not shown.
+void onPngWarning(png_structp, png_const_charp) {}
+
+// Owns the read structures for one file and everything the decode hands to libpng, so that the
+// function holding the setjmp has nothing to clean up when libpng jumps out of it.
+struct PngReader {
+    PngErrorContext errors;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    Dib image;
+    std::vector<png_bytep> rows;
+    std::string failure;
+
+    ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+// A file being read in pieces: only libpng's row buffers and the image itself are in memory.
+void readFromFile(png_structp png, png_bytep out, size_t length)
+{
+    auto* file = static_cast<std::FILE*>(png_get_io_ptr(png));
+    if (std::fread(out, 1, length, file) == length)
+        return;
+    png_error(png, std::ferror(file) ? "cannot read the file" : "the file ends too early");
+}
+
+struct MemorySource {
+    ByteView bytes;
+    size_t offset = 0; // never beyond bytes.size
+};
+
+void readFromMemory(png_structp png, png_bytep out, size_t length)
+{
+    auto* source = static_cast<MemorySource*>(png_get_io_ptr(png));
+    if (length > source->bytes.size - source->offset)
+        png_error(png, "the file ends too early");
+    std::memcpy(out, source->bytes.data + source->offset, length);
+    source->offset += length;
+}
+
+// Every decoded picture ends as 8-bit RGB, or RGBA when it keeps an alpha channel, whatever its
+// depth and colour type in the file. The order matters: transparency must become alpha before
+// the background colour is composited under it.
+void requestTransformations(png_structp png, png_infop info)
+{
+    const int bitDepth = png_get_bit_depth(png, info);
+    const int colorType = png_get_color_type(png, info);
+    if (bitDepth == 16)
+        png_set_strip_16(png);
+    if (colorType == PNG_COLOR_TYPE_PALETTE)
+        png_set_expand(png);
+    if (bitDepth < 8)
+        png_set_expand(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS))
+        png_set_expand(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
+        png_set_gray_to_rgb(png);
+    png_color_16p background = nullptr;
+    if (png_get_bKGD(png, info, &background))
+        png_set_background(png, background, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
+    double fileGamma = 0;
+    if (png_get_gAMA(png, info, &fileGamma))
+        png_set_gamma(png, 2.2, fileGamma);
+    // Packed DIB pixels are blue first; decoding them that way spares a pass over the image.
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+}
+
+// The bit count of the packed DIB that the decoded rows fill, or 0 when libpng would hand over
+// rows of another shape than the DIB's.
+uint16_t decodedBitCount(png_structp png, png_infop info)
+{
+    uint16_t bitCount = 0;
+    switch (png_get_color_type(png, info)) {
+    case PNG_COLOR_TYPE_RGB:
+        bitCount = 24;
+        break;
+    case PNG_COLOR_TYPE_RGB_ALPHA:
+    case PNG_COLOR_TYPE_GRAY_ALPHA:
+        bitCount = 32;
+        break;
+    default:
+        return 0;
+    }
+    const size_t channels = png_get_channels(png, info);
+    if (png_get_bit_depth(png, info) != 8 || channels != bitCount / 8u ||
+        png_get_rowbytes(png, info) != size_t{png_get_image_width(png, info)} * channels)
+        return 0;
+    return bitCount;
+}
+
+// Allocates the image and points libpng's rows at it: the file's first row is the picture's
+// top, which a packed DIB keeps last.
+bool allocateImage(PngReader& reader)
+{
+    const uint32_t width = png_get_image_width(reader.png, reader.info);
+    const uint32_t height = png_get_image_height(reader.png, reader.info);
+    const uint16_t bitCount = decodedBitCount(reader.png, reader.info);
+    if (bitCount == 0) {
+        reader.failure = "unsupported pixel layout after decoding";
+        return false;
+    }
+    reader.image = Dib::create(static_cast<int32_t>(width), static_cast<int32_t>(height), bitCount);
+    auto layout = DibGetLayout(reader.image);
+    if (!layout) {
+        reader.failure = "the image is too large";
+        return false;
+    }
+    uint8_t* pixels = reader.image.data() + layout->pixelOffset;
+    reader.rows.resize(height);
+    for (uint32_t y = 0; y < height; ++y)
+        reader.rows[y] = pixels + size_t{height - 1 - y} * layout->stride;
+    return true;
+}
+
+// Chunks that cannot change a pixel. libpng allocates the length such a chunk claims before
+// reading it, so a 50-byte file could otherwise ask for 2 GiB; skipped chunks are read through
+// a small fixed buffer. Colour-space chunks (sRGB, iCCP, cHRM) stay: they can set the gamma.
+void skipMetadataChunks(png_structp png)
+{
+    static const png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL\0eXIf";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, sizeof kSkipped / 5);
+}
+
+bool dimensionsAllowed(png_structp png, png_infop info)
+{
+    const uint32_t width = png_get_image_width(png, info);
+    const uint32_t height = png_get_image_height(png, info);
+    return width <= kMaxDimension && height <= kMaxDimension;
+}
+
+// Runs libpng over the whole file. Holds nothing that needs destroying: libpng leaves it by
+// longjmp on any error, and the reader owns every buffer.
+bool decodeImage(PngReader& reader)
+{
+    if (setjmp(png_jmpbuf(reader.png))) {
+        reader.failure = reader.errors.message;
+        return false;
+    }
+    png_read_info(reader.png, reader.info);
+    if (!dimensionsAllowed(reader.png, reader.info)) {
+        reader.failure = "the image is too large";
+        return false;
+    }
+    requestTransformations(reader.png, reader.info);
+    png_read_update_info(reader.png, reader.info);
+    if (!allocateImage(reader))
+        return false;
+    png_read_image(reader.png, reader.rows.data());
+    png_read_end(reader.png, nullptr);
+    return true;
+}
+
+// Decodes a PNG whose 8 signature bytes have been checked and consumed; readFn delivers the
+// rest from ioSource.
+Result<Dib> readPng(png_rw_ptr readFn, void* ioSource)
+{
+    PngReader reader;
+    reader.png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, &reader.errors, onPngError, onPngWarning);
+    if (reader.png)
+        reader.info = png_create_info_struct(reader.png);
+    if (!reader.png || !reader.info)
+        return fail("out of memory");
+    // Our own limit applies, checked after the header with a plain reason, not libpng's
+    // default of a million pixels.
+    png_set_user_limits(reader.png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+    skipMetadataChunks(reader.png);
+#ifdef FUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION
+    // Mutated files almost never carry right checksums; accepting them lets the fuzzer reach the
+    // transformations and the rows instead of stopping at the first chunk.
+    png_set_crc_action(reader.png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_set_option(reader.png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+#endif
+    png_set_read_fn(reader.png, ioSource, readFn);
+    png_set_sig_bytes(reader.png, static_cast<int>(kSignatureBytes));
+    if (!decodeImage(reader))
+        return fail(reader.failure);
+    return std::move(reader.image);
+}
+
+bool hasSignature(const uint8_t* bytes, size_t size)
+{
+    return size >= kSignatureBytes && png_sig_cmp(bytes, 0, kSignatureBytes) == 0;
+}
+
+// Owns the write structures for one save.
+struct PngWriter {
+    PngErrorContext errors;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+
+    ~PngWriter() { png_destroy_write_struct(&png, &info); }
+};
+
+// Writes the whole file. Like decodeImage, holds nothing that needs destroying.
+bool encodeImage(PngWriter& writer, std::FILE* file, const DibLayout& layout, png_bytepp rows)
+{
+    if (setjmp(png_jmpbuf(writer.png)))
+        return false;
+    png_init_io(writer.png, file);
+    png_set_IHDR(writer.png, writer.info, static_cast<uint32_t>(layout.width),
+                 static_cast<uint32_t>(layout.height), 8,
+                 layout.bitCount == 32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(writer.png, writer.info);
+    png_set_bgr(writer.png);
+    png_write_image(writer.png, rows);
+    png_write_end(writer.png, nullptr);
+    return true;
+}
+
+} // namespace
+
+Result<Dib> ReadPngFile(const std::string& path)
+{
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        return fail(std::strerror(errno));
+    uint8_t signature[kSignatureBytes];
+    const size_t got = std::fread(signature, 1, sizeof signature, file.get());
+    if (std::ferror(file.get()))
+        return fail(std::strerror(errno));
+    if (!hasSignature(signature, got))
+        return fail("not a PNG file");
+    return readPng(readFromFile, file.get());
+}
+
+Result<Dib> ReadPngBytes(ByteView file)
+{
+    if (!file.data || !hasSignature(file.data, file.size))
+        return fail("not a PNG file");
+    MemorySource source{file, kSignatureBytes};
+    return readPng(readFromMemory, &source);
+}
+
+bool WritePngFile(const std::string& path, const Dib& image, std::string& error)
+{
+    auto layout = DibGetLayout(image);
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
+        error = "only 24- and 32-bit images can be saved as PNG";
+        return false;
+    }
+    // libpng copies each row before transforming it, so it can read the image's own rows:
+    // the file's first row is the last one in memory.
+    const uint8_t* pixels = image.data() + layout->pixelOffset;
+    const size_t height = static_cast<size_t>(layout->height);
+    std::vector<png_bytep> rows(height);
+    for (size_t y = 0; y < height; ++y)
+        rows[y] = const_cast<png_bytep>(pixels + (height - 1 - y) * layout->stride);
+
+    AtomicFile file(path);
+    if (!file.open()) {
+        error = file.error();
+        return false;
+    }
+    PngWriter writer;
+    writer.png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer.errors, onPngError, onPngWarning);
+    if (writer.png)
+        writer.info = png_create_info_struct(writer.png);
+    if (!writer.png || !writer.info) {
+        error = "out of memory";
+        return false;
+    }
+    if (!encodeImage(writer, file.stream(), *layout, rows.data())) {
+        error = writer.errors.message;
+        return false;
+    }
+    if (!file.commit()) {
+        error = file.error();
+        return false;
+    }
+    return true;
+}
+
+} // namespace ombri

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "core/dib.h"
+#include "core/limits.h"
+
+namespace ombri::fuzz {
+
+// A header may claim up to 2^20 x 2^20 pixels; refusing anything past 64 MiB keeps each run
+// fast and within libFuzzer's memory limit.
+inline void limitImageSize()
+{
+    setMaxImageBytes(64 << 20);
+}
+
+// Reads every pixel byte that the image's own header says it holds, so that AddressSanitizer
+// sees a header that claims more than the decoder allocated. An image whose header describes
+// no usable layout (a top-down BMP, refused only when the document takes it) is read whole.
+inline void touchEveryByte(const Dib& image)
+{
+    const uint8_t* bytes = image.data();
+    size_t count = image.size();
+    if (auto layout = DibGetLayout(image)) {
+        bytes = DibPixelStart(image);
+        count = layout->pixelBytes;
+    }
+    uint8_t sum = 0;
+    for (size_t i = 0; i < count; ++i)
+        sum = static_cast<uint8_t>(sum + bytes[i]);
+    volatile uint8_t sink = sum;
+    (void)sink;
+}
+
+} // namespace ombri::fuzz

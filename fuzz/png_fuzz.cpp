@@ -1,0 +1,25 @@
+#include "formats/png.h"
+#include "fuzz_image.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    ombri::fuzz::limitImageSize();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    auto image = ombri::ReadPngBytes({data, size});
+    if (!image.ok())
+        return 0;
+    // Every PNG, whatever its colour type, must come out as a usable 24- or 32-bit image.
+    auto layout = ombri::DibGetLayout(image.value());
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
+        std::abort();
+    ombri::fuzz::touchEveryByte(image.value());
+    return 0;
+}
