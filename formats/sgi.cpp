@@ -1,0 +1,360 @@
+#include "formats/sgi.h"
+
+#include "core/file_io.h"
+#include "core/limits.h"
+#include "formats/diagnostics.h"
+#include "notes/carrier.h"
+
+#include <cstring>
+#include <vector>
+
+namespace ombri {
+
+namespace {
+
+constexpr size_t kHeaderBytes = 512;
+constexpr uint16_t kMagic = 474;
+constexpr uint16_t kTypeVerbatim = 1;
+constexpr uint16_t kTypeRunLength = 257;
+constexpr size_t kMaxPacket = 126;
+constexpr uint32_t kMaxSide = 0xFFFF; // width and height are 16-bit fields
+
+// Where each file channel (red, green, blue, alpha) lies inside a DIB pixel (blue first).
+constexpr size_t kPixelByteOfChannel[4] = {2, 1, 0, 3};
+
+struct SgiHeader {
+    uint16_t type = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t channels = 0;
+};
+
+Result<SgiHeader> readHeader(ByteView file)
+{
+    if (file.size < kHeaderBytes)
+        return fail("the file ends inside its SGI header");
+    const uint16_t magic = readBe16(file.data);
+    if (magic != kMagic) {
+        formatDiagnostic("RGB_HEADER_READ: Fatal error.\n");
+        formatDiagnostic("  Invalid magic number: %hd.\n", static_cast<short>(magic));
+        formatDiagnostic("  Perhaps you need to reverse the byte swapping option.\n");
+        return fail("not an SGI image file");
+    }
+    SgiHeader header;
+    header.type = readBe16(file.data + 2);
+    if (header.type != kTypeVerbatim && header.type != kTypeRunLength) {
+        formatDiagnostic("RGB_HEADER_READ: Fatal error.\n");
+        formatDiagnostic("  This routine can only read RGB types 1 and 257.\n");
+        formatDiagnostic("  This file has type %d.\n", header.type);
+        return fail("unsupported SGI storage type " + std::to_string(header.type));
+    }
+    formatDiagnostic("RGB_HEADER_READ:\n");
+    formatDiagnostic(header.type == kTypeVerbatim ? "  Data is NOT run-length encoded.\n"
+                                                  : "  Data is RLE (run-length encoded).\n");
+    header.width = readBe16(file.data + 6);
+    header.height = readBe16(file.data + 8);
+    header.channels = readBe16(file.data + 10);
+    if (header.channels != 3 && header.channels != 4)
+        return fail("SGI files with " + std::to_string(header.channels) +
+                    " channels are not supported");
+    return header;
+}
+
+// Interleaves one row of each plane into a DIB row: blue, green, red (and alpha) per pixel.
+void mergePlanes(const uint8_t* const* planes, uint32_t channels, size_t width, uint8_t* out)
+{
+    const uint8_t* red = planes[0];
+    const uint8_t* green = planes[1];
+    const uint8_t* blue = planes[2];
+    if (channels == 3) {
+        for (size_t x = 0; x < width; ++x, out += 3) {
+            out[0] = blue[x];
+            out[1] = green[x];
+            out[2] = red[x];
+        }
+        return;
+    }
+    const uint8_t* alpha = planes[3];
+    for (size_t x = 0; x < width; ++x, out += 4) {
+        out[0] = blue[x];
+        out[1] = green[x];
+        out[2] = red[x];
+        out[3] = alpha[x];
+    }
+}
+
+Result<bool> decodeVerbatim(ByteView file, const SgiHeader& header, uint8_t* pixels, size_t stride)
+{
+    const size_t width = header.width;
+    const size_t height = header.height;
+    // Checked before the image was allocated; repeated here because this function relies on it.
+    if (file.size - kHeaderBytes < width * height * header.channels)
+        return fail("the file is shorter than its header says");
+    const uint8_t* data = file.data + kHeaderBytes;
+    for (size_t y = 0; y < height; ++y) {
+        const uint8_t* planes[4];
+        for (uint32_t c = 0; c < header.channels; ++c)
+            planes[c] = data + (c * height + y) * width;
+        // File row 0 is the bottom of the picture, as is the first DIB row in memory.
+        mergePlanes(planes, header.channels, width, pixels + y * stride);
+    }
+    return true;
+}
+
+// Decodes the packets of one row found at [offset, offset + length) of the file into out, which
+// holds width bytes; the part a short row leaves is zero.
+Result<bool> decodeRunLengthRow(ByteView file, uint32_t offset, uint32_t length, uint8_t* out,
+                                size_t width)
+{
+    if (offset > file.size || length > file.size - offset)
+        return fail("a run-length row lies outside the file");
+    const uint8_t* in = file.data + offset;
+    const uint8_t* end = in + length;
+    size_t x = 0;
+    while (in < end) {
+        const uint8_t control = *in++;
+        const size_t count = control & 0x7F;
+        if (count == 0)
+            break;
+        if (count > width - x)
+            return fail("a run-length packet passes the end of its row");
+        if (control & 0x80) {
+            if (count > static_cast<size_t>(end - in))
+                return fail("a run-length packet passes the end of its data");
+            std::memcpy(out + x, in, count);
+            in += count;
+        } else {
+            if (in == end)
+                return fail("a run-length packet passes the end of its data");
+            std::memset(out + x, *in++, count);
+        }
+        x += count;
+    }
+    std::memset(out + x, 0, width - x);
+    return true;
+}
+
+Result<bool> decodeRunLength(ByteView file, const SgiHeader& header, uint8_t* pixels, size_t stride)
+{
+    const size_t width = header.width;
+    const size_t height = header.height;
+    const size_t entries = height * header.channels;
+    if ((file.size - kHeaderBytes) / 8 < entries)
+        return fail("the file ends inside its run-length tables");
+    const uint8_t* starts = file.data + kHeaderBytes;
+    const uint8_t* lengths = starts + 4 * entries;
+    std::vector<uint8_t> rows(width * header.channels);
+    const uint8_t* planes[4];
+    for (uint32_t c = 0; c < header.channels; ++c)
+        planes[c] = rows.data() + c * width;
+    for (size_t y = 0; y < height; ++y) {
+        for (uint32_t c = 0; c < header.channels; ++c) {
+            const size_t entry = c * height + y;
+            auto row =
+                decodeRunLengthRow(file, readBe32(starts + 4 * entry),
+                                   readBe32(lengths + 4 * entry), rows.data() + c * width, width);
+            if (!row)
+                return row;
+        }
+        mergePlanes(planes, header.channels, width, pixels + y * stride);
+    }
+    return true;
+}
+
+} // namespace
+
+Result<Dib> ReadSgiBytes(ByteView file)
+{
+    auto parsed = readHeader(file);
+    if (!parsed)
+        return fail(parsed.error());
+    const SgiHeader& header = parsed.value();
+    const uint16_t bitCount = static_cast<uint16_t>(header.channels * 8);
+    if (!pixelCountAllowed(header.width, header.height))
+        return fail("the image has no pixels or is too large");
+    auto stride = checkedRowStride(header.width, bitCount);
+    if (!stride || !checkedImageBytes(*stride, header.height))
+        return fail("the image is too large");
+    // A verbatim file holds every plane byte: a short file cannot have the size it claims.
+    const uint64_t planeBytes = uint64_t{header.width} * header.height * header.channels;
+    if (header.type == kTypeVerbatim && planeBytes > file.size - kHeaderBytes)
+        return fail("the file is shorter than its header says");
+
+    Dib dib = Dib::create(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
+                          bitCount);
+    if (dib.isNull())
+        return fail("out of memory");
+    uint8_t* pixels = DibPixelStart(dib);
+    auto decoded = header.type == kTypeVerbatim ? decodeVerbatim(file, header, pixels, *stride)
+                                                : decodeRunLength(file, header, pixels, *stride);
+    if (!decoded)
+        return fail(decoded.error());
+    return dib;
+}
+
+Result<Dib> ReadSgiFile(const std::string& path)
+{
+    auto bytes = readWholeFile(path);
+    if (!bytes)
+        return fail(bytes.error());
+    return ReadSgiBytes(ByteView{bytes.value().data(), bytes.value().size()});
+}
+
+size_t SgiEncodedRowBound(size_t length)
+{
+    // Literal bytes cost one control byte per packet, runs cost two bytes for three or more, a
+    // lone last byte costs two, and the end byte one: at most length + length / 126 + 4, and a
+    // little more is allowed for.
+    return length + length / kMaxPacket + 8;
+}
+
+size_t EncodeSgiRow(const uint8_t* row, size_t length, uint8_t* out, size_t capacity)
+{
+    size_t written = 0;
+    size_t at = 0;
+    // True when three equal bytes of the row start at i; bytes beyond the row never count.
+    auto runStarts = [row, length](size_t i) {
+        return length - i >= 3 && row[i] == row[i + 1] && row[i] == row[i + 2];
+    };
+    while (at < length) {
+        size_t count;
+        if (length - at == 1 || runStarts(at)) {
+            const uint8_t value = row[at];
+            count = 1;
+            while (count < kMaxPacket && at + count < length && row[at + count] == value)
+                ++count;
+            if (capacity - written < 2)
+                return 0;
+            out[written++] = static_cast<uint8_t>(count);
+            out[written++] = value;
+        } else {
+            count = 1;
+            while (count < kMaxPacket && at + count < length && !runStarts(at + count))
+                ++count;
+            if (capacity - written < count + 1)
+                return 0;
+            out[written++] = static_cast<uint8_t>(0x80 | count);
+            std::memcpy(out + written, row + at, count);
+            written += count;
+        }
+        at += count;
+    }
+    if (capacity - written < 1)
+        return 0;
+    out[written++] = 0;
+    return written;
+}
+
+namespace {
+
+void writeHeader(uint8_t* out, uint32_t width, uint32_t height, uint32_t channels)
+{
+    std::memset(out, 0, kHeaderBytes);
+    writeBe16(out, kMagic);
+    writeBe16(out + 2, kTypeRunLength);
+    writeBe16(out + 4, 3);
+    writeBe16(out + 6, static_cast<uint16_t>(width));
+    writeBe16(out + 8, static_cast<uint16_t>(height));
+    writeBe16(out + 10, static_cast<uint16_t>(channels));
+    writeBe32(out + 12, 0);
+    writeBe32(out + 16, 255);
+}
+
+// Takes one channel of a DIB row into a plane row.
+void splitChannel(const uint8_t* pixels, size_t width, size_t step, uint8_t* plane)
+{
+    for (size_t x = 0; x < width; ++x, pixels += step)
+        plane[x] = *pixels;
+}
+
+// The first 8 bytes of the top row of the red, green and blue planes with the planar signature
+// laid over them.
+struct SignatureRows {
+    uint8_t planes[3][8];
+};
+
+SignatureRows makeSignatureRows(const uint8_t* topRow, size_t step)
+{
+    SignatureRows rows;
+    for (int c = 0; c < 3; ++c)
+        splitChannel(topRow + kPixelByteOfChannel[c], 8, step, rows.planes[c]);
+    WritePlanarOmbriSignature(rows.planes[2], rows.planes[1], rows.planes[0]);
+    return rows;
+}
+
+// The whole file in memory: header, tables and the rows of each channel in turn, every plane
+// row bottom first as the file counts them. The buffer is reserved for the worst case up front,
+// so that only the bytes actually produced are ever touched.
+bool encodeFile(const Dib& image, const DibLayout& layout, bool signature,
+                std::vector<uint8_t>& out)
+{
+    const size_t width = static_cast<size_t>(layout.width);
+    const size_t height = static_cast<size_t>(layout.height);
+    const uint32_t channels = layout.bitCount / 8;
+    const size_t entries = height * channels;
+    const size_t rowBound = SgiEncodedRowBound(width);
+    const size_t dataStart = kHeaderBytes + 8 * entries;
+    out.reserve(dataStart + rowBound * entries);
+    out.resize(dataStart);
+    writeHeader(out.data(), layout.width, layout.height, channels);
+    uint8_t* starts = out.data() + kHeaderBytes;
+    uint8_t* lengths = starts + 4 * entries;
+
+    const uint8_t* pixels = image.data() + layout.pixelOffset;
+    const SignatureRows signatureRows =
+        signature ? makeSignatureRows(pixels + (height - 1) * layout.stride, channels)
+                  : SignatureRows{};
+    std::vector<uint8_t> plane(width);
+    std::vector<uint8_t> packed(rowBound);
+    for (uint32_t c = 0; c < channels; ++c) {
+        for (size_t y = 0; y < height; ++y) {
+            splitChannel(pixels + y * layout.stride + kPixelByteOfChannel[c], width, channels,
+                         plane.data());
+            // File row height - 1 is the top of the picture, where the signature lies.
+            if (signature && c < 3 && y == height - 1)
+                std::memcpy(plane.data(), signatureRows.planes[c], 8);
+            const size_t length = EncodeSgiRow(plane.data(), width, packed.data(), packed.size());
+            if (length == 0)
+                return false;
+            const size_t entry = c * height + y;
+            writeBe32(starts + 4 * entry, static_cast<uint32_t>(out.size()));
+            writeBe32(lengths + 4 * entry, static_cast<uint32_t>(length));
+            out.insert(out.end(), packed.begin(), packed.begin() + static_cast<long>(length));
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool WriteSgiFile(const std::string& path, const Dib& image, bool writeSignature,
+                  std::string& error)
+{
+    auto layout = DibGetLayout(image);
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
+        error = "only 24- and 32-bit images can be written as SGI";
+        return false;
+    }
+    const size_t width = static_cast<size_t>(layout->width);
+    const size_t height = static_cast<size_t>(layout->height);
+    const size_t entries = height * (layout->bitCount / 8);
+    // Width and height are 16-bit fields, offsets and lengths 32-bit ones: the whole file must
+    // stay addressable by them.
+    if (width > kMaxSide || height > kMaxSide ||
+        SgiEncodedRowBound(width) > (0xFFFFFFFFu - kHeaderBytes - 8 * entries) / entries) {
+        error = "the image is too large for an SGI file";
+        return false;
+    }
+    std::vector<uint8_t> out;
+    if (!encodeFile(image, *layout, writeSignature && width >= 8, out)) {
+        error = "the run-length data does not fit its buffer";
+        return false;
+    }
+    AtomicFile file(path);
+    const bool ok = file.open() && file.write(out.data(), out.size()) && file.commit();
+    if (!ok)
+        error = file.error();
+    return ok;
+}
+
+} // namespace ombri
