@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/bytes.h"
+#include "core/dib.h"
+#include "core/result.h"
+#include "formats/format_message.h"
+
+#include <string>
+
+namespace ombri {
+
+// Captions of the messages below. The library's fatal errors carry their own caption; the
+// others are the program's own messages, whose caption the prompt fills in (empty here).
+extern const char* const kJpegFatalErrorCaption; // "JPEG Fatal Error"
+
+// A JPEG file as a 24-bit packed DIB: grey pictures as three equal bytes, CMYK and YCCK
+// pictures converted to RGB (inverted CMYK when the file has an Adobe marker, as Adobe's
+// programs write it).
+//
+// Nothing is shown from here: what the user should see is appended to messages (when given) and
+// the caller shows it. A fatal error of the library (a file that is not a JPEG, an unsupported
+// kind) appends {the library's message, "JPEG Fatal Error", error}; a file that cannot be opened
+// appends {"JPEG :\nCan't open PATH\n", "", not an error}; an image that cannot be allocated
+// appends {"JpegFile :\nOut of memory", "", error}. A file that ends early keeps the rows that
+// were decoded (the library fills the rest), as the library does for every program.
+Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages = nullptr);
+Result<Dib> ReadJpegBytes(ByteView file, FormatMessages* messages = nullptr);
+
+// Writes a 24- or 32-bit image (the fourth byte dropped) as a baseline YCbCr JPEG of quality
+// 100, top row first. No notes survive: the caller has asked the user first. A file that cannot
+// be created appends {"JpegFile :\nCan't open PATH\n", "", not an error}; a fatal error of the
+// library appends its message under "JPEG Fatal Error". Written through a temporary file that
+// replaces the target only when complete.
+bool WriteJpegFile(const std::string& path, const Dib& image, std::string& error,
+                   FormatMessages* messages = nullptr);
+
+} // namespace ombri

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "core/bytes.h"
+#include "core/dib.h"
+#include "core/result.h"
+
+#include <string>
+
+namespace ombri {
+
+// The first picture of a TIFF file as a packed DIB: 32-bit for files of four or more samples per
+// pixel, 24-bit for all others (grey, grey with alpha, palette, RGB).
+//
+// 8-bit RGB and RGBA files with contiguous samples and top-left orientation (every file the
+// writer saves, and most others) are copied straight from their strips or tiles, so that colour
+// and alpha bytes come back exactly as stored whatever the ExtraSamples tag says. Every other
+// layout goes through libtiff's RGBA conversion. A strip or tile that cannot be decoded leaves
+// its rows zero; a file of which nothing decodes is refused. libtiff prints nothing: its last
+// error becomes the reason.
+Result<Dib> ReadTiffFile(const std::string& path);
+Result<Dib> ReadTiffBytes(ByteView file);
+
+// Writes a 24-bit image as a 3-sample and a 32-bit one as a 4-sample RGB TIFF (the fourth sample
+// marked as unassociated alpha): 8 bits a sample, PackBits, one row per strip, top row first,
+// red first. Carrier images come prepared: notes in the low bits and, when there are notes, the
+// signature at the start of the last row in memory, so that the file's first pixel reads red 105,
+// green 103, blue 101. Written through a temporary file that replaces the target only when
+// complete.
+bool WriteTiffFile(const std::string& path, const Dib& image, std::string& error);
+
+} // namespace ombri

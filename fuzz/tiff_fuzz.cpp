@@ -1,0 +1,25 @@
+#include "formats/tiff.h"
+#include "fuzz_image.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    ombri::fuzz::limitImageSize();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    auto image = ombri::ReadTiffBytes({data, size});
+    if (!image.ok())
+        return 0;
+    // Whatever the samples, a TIFF comes out as 24- or 32-bit rows.
+    const uint16_t bitCount = ombri::DibGetBitCount(image.value());
+    if (bitCount != 24 && bitCount != 32)
+        std::abort();
+    ombri::fuzz::touchEveryByte(image.value());
+    return 0;
+}

@@ -1,0 +1,429 @@
+#include "formats/jpeg.h"
+
+#include "core/bytes.h"
+#include "core/limits.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio> // jpeglib.h needs FILE and size_t declared first
+
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace ombri {
+namespace {
+
+using test::pixelAt;
+using Bytes = std::vector<uint8_t>;
+
+// A picture for libjpeg itself to encode: samples interleaved, top row first.
+struct JpegPicture {
+    uint32_t width = 24;
+    uint32_t height = 16;
+    int components = 3;
+    J_COLOR_SPACE inSpace = JCS_RGB;
+    J_COLOR_SPACE fileSpace = JCS_YCbCr;
+    int lumaSampling = 2; // horizontal and vertical factor of the first component
+    bool progressive = false;
+    bool adobeMarker = true; // libjpeg writes one for CMYK and YCCK unless told otherwise
+    Bytes samples;
+};
+
+Bytes encodeJpeg(const JpegPicture& p)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = p.width;
+    info.image_height = p.height;
+    info.input_components = p.components;
+    info.in_color_space = p.inSpace;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, p.fileSpace);
+    info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = p.lumaSampling;
+    info.write_Adobe_marker = p.adobeMarker;
+    jpeg_set_quality(&info, 100, TRUE);
+    if (p.progressive)
+        jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    const size_t rowBytes = size_t{p.width} * p.components;
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(&p.samples[info.next_scanline * rowBytes]);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes file(buffer, buffer + size);
+    std::free(buffer);
+    return file;
+}
+
+// libjpeg's own decoding to red-first rows, top row first.
+Bytes referenceRgb(const Bytes& file)
+{
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, file.data(), file.size());
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&info);
+    Bytes rgb(size_t{info.output_width} * info.output_height * 3);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = &rgb[size_t{info.output_scanline} * info.output_width * 3];
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return rgb;
+}
+
+Result<Dib> decode(const Bytes& file, FormatMessages* messages = nullptr)
+{
+    return ReadJpegBytes({file.data(), file.size()}, messages);
+}
+
+// The image's pixels top row first, red first, three bytes each.
+Bytes redFirst(const Dib& image)
+{
+    Bytes out;
+    for (int32_t y = 0; y < DibGetHeight(image); ++y)
+        for (int32_t x = 0; x < DibGetWidth(image); ++x)
+            for (int c : {2, 1, 0})
+                out.push_back(pixelAt(image, x, y)[c]);
+    return out;
+}
+
+int largestDifference(const Bytes& a, const Bytes& b)
+{
+    if (a.size() != b.size())
+        return 256;
+    int largest = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        largest = std::max(largest, std::abs(a[i] - b[i]));
+    return largest;
+}
+
+// A smooth picture, so that quality 100 keeps it within a few levels.
+JpegPicture gradient(int components, uint32_t width = 24, uint32_t height = 16)
+{
+    JpegPicture p;
+    p.width = width;
+    p.height = height;
+    p.components = components;
+    p.inSpace = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    p.fileSpace = components == 1 ? JCS_GRAYSCALE : JCS_YCbCr;
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x)
+            for (int c = 0; c < components; ++c)
+                p.samples.push_back(
+                    static_cast<uint8_t>(10 + x * 120 / width + y * 60 / height + 25 * c));
+    return p;
+}
+
+TEST(JpegRead, GreyscaleGivesThreeEqualBytes)
+{
+    const JpegPicture picture = gradient(1);
+    auto loaded = decode(encodeJpeg(picture));
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    const Dib& image = loaded.value();
+    ASSERT_EQ(DibGetBitCount(image), 24);
+    ASSERT_EQ(DibGetWidth(image), 24);
+    ASSERT_EQ(DibGetHeight(image), 16);
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 24; ++x) {
+            const uint8_t* p = pixelAt(image, x, y);
+            EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << x << "," << y;
+            EXPECT_NEAR(p[0], picture.samples[y * 24 + x], 2) << x << "," << y;
+        }
+}
+
+// Decoding straight into the bottom-up, blue-first rows must give exactly what the library's
+// own red-first rows give once flipped.
+TEST(JpegRead, RowsMatchTheLibrarysOwnDecoding)
+{
+    JpegPicture subsampled = gradient(3, 37, 21);
+    JpegPicture full = subsampled;
+    full.lumaSampling = 1;
+    JpegPicture progressive = subsampled;
+    progressive.progressive = true;
+    for (const JpegPicture& p : {subsampled, full, progressive, gradient(1, 37, 21)}) {
+        const Bytes file = encodeJpeg(p);
+        auto loaded = decode(file);
+        ASSERT_TRUE(loaded.ok()) << loaded.error();
+        EXPECT_EQ(redFirst(loaded.value()), referenceRgb(file));
+    }
+}
+
+TEST(JpegRead, CmykAndYcckBecomeRgb)
+{
+    // Ink amounts of the four 8 x 8 quadrants, and the colour each should show.
+    const uint8_t ink[4][4] = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 0, 0, 255}, {0, 128, 255, 64}};
+    const uint8_t rgb[4][3] = {{255, 255, 255}, {0, 255, 255}, {0, 0, 0}, {191, 95, 0}};
+    const struct {
+        const char* name;
+        J_COLOR_SPACE fileSpace;
+        bool adobeMarker; // with the marker the samples are stored inverted
+    } cases[] = {
+        {"Adobe CMYK", JCS_CMYK, true},
+        {"plain CMYK", JCS_CMYK, false},
+        {"Adobe YCCK", JCS_YCCK, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        JpegPicture p;
+        p.width = p.height = 16;
+        p.components = 4;
+        p.inSpace = JCS_CMYK;
+        p.fileSpace = c.fileSpace;
+        p.lumaSampling = 1;
+        p.adobeMarker = c.adobeMarker;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                for (int k = 0; k < 4; ++k)
+                    p.samples.push_back(static_cast<uint8_t>(ink[y / 8 * 2 + x / 8][k] ^
+                                                             (c.adobeMarker ? 255 : 0)));
+        auto loaded = decode(encodeJpeg(p));
+        ASSERT_TRUE(loaded.ok()) << loaded.error();
+        for (int quadrant = 0; quadrant < 4; ++quadrant) {
+            const uint8_t* pixel =
+                pixelAt(loaded.value(), quadrant % 2 * 8 + 4, quadrant / 2 * 8 + 4);
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(pixel[2 - i], rgb[quadrant][i], 3) << "quadrant " << quadrant;
+        }
+    }
+}
+
+TEST(JpegMessages, FailuresTellTheUserInTheLibrarysAndTheProgramsWords)
+{
+    test::TempDir dir;
+    test::writeFileBytes(dir.file("text.jpg"), {'h', 'e', 'l', 'l', 'o'});
+    FormatMessages messages;
+    auto notJpeg = ReadJpegFile(dir.file("text.jpg"), &messages);
+    EXPECT_FALSE(notJpeg.ok());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "JPEG Fatal Error");
+    EXPECT_TRUE(messages[0].isError);
+    EXPECT_EQ(messages[0].text.rfind("Not a JPEG file", 0), 0u) << messages[0].text;
+    EXPECT_EQ(notJpeg.error(), messages[0].text);
+
+    messages.clear();
+    const std::string missing = dir.file("missing.jpg");
+    EXPECT_FALSE(ReadJpegFile(missing, &messages).ok());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "JPEG :\nCan't open " + missing + "\n");
+    EXPECT_EQ(messages[0].caption, "");
+    EXPECT_FALSE(messages[0].isError);
+
+    messages.clear();
+    EXPECT_FALSE(decode({}, &messages).ok());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, "JPEG Fatal Error");
+
+    messages.clear();
+    std::string error;
+    const std::string nowhere = dir.file("no/such/folder.jpg");
+    EXPECT_FALSE(WriteJpegFile(nowhere, test::makePatternImage(4, 4, 24), error, &messages));
+    EXPECT_FALSE(error.empty());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "JpegFile :\nCan't open " + nowhere + "\n");
+    EXPECT_FALSE(messages[0].isError);
+    EXPECT_FALSE(ReadJpegFile(dir.path()).ok()); // no messages asked for
+}
+
+TEST(JpegRead, TruncatedAndDamagedFilesNeverCrash)
+{
+    JpegPicture progressive = gradient(3);
+    progressive.progressive = true;
+    for (const Bytes& file : {encodeJpeg(gradient(3)), encodeJpeg(progressive)}) {
+        for (size_t length = 0; length < file.size(); ++length) {
+            FormatMessages messages;
+            auto loaded = decode(Bytes(file.begin(), file.begin() + length), &messages);
+            if (loaded.ok()) {
+                EXPECT_EQ(DibGetWidth(loaded.value()), 24);
+                EXPECT_EQ(DibGetHeight(loaded.value()), 16);
+            } else {
+                EXPECT_FALSE(loaded.error().empty());
+                EXPECT_EQ(messages.size(), 1u) << length;
+            }
+        }
+        for (size_t at = 2; at < file.size(); at += 3) {
+            Bytes damaged = file;
+            damaged[at] ^= 0x5A;
+            decode(damaged);
+        }
+    }
+}
+
+// Where the data of each segment with this marker starts, up to the first scan.
+std::vector<size_t> segmentsOf(const Bytes& file, uint8_t marker)
+{
+    std::vector<size_t> found;
+    for (size_t at = 2; at + 4 <= file.size() && file[at] == 0xFF && file[at + 1] != 0xDA;
+         at += 2 + readBe16(&file[at + 2])) {
+        if (file[at + 1] == marker)
+            found.push_back(at + 4);
+    }
+    return found;
+}
+
+TEST(JpegRead, SizesBeyondTheLimitAreRefusedBeforeDecoding)
+{
+    Bytes file = encodeJpeg(gradient(3));
+    ASSERT_EQ(segmentsOf(file, 0xC0).size(), 1u);
+    const size_t frame = segmentsOf(file, 0xC0)[0];
+    writeBe16(&file[frame + 1], 30000); // height
+    writeBe16(&file[frame + 3], 30000); // width
+    FormatMessages messages;
+    EXPECT_EQ(decode(file, &messages).error(), "the image is too large");
+    EXPECT_TRUE(messages.empty());
+
+    const size_t saved = maxImageBytes();
+    setMaxImageBytes(100);
+    auto limited = decode(encodeJpeg(gradient(3)));
+    setMaxImageBytes(saved);
+    EXPECT_EQ(limited.error(), "the image is too large");
+}
+
+Dib dibOf(const JpegPicture& p, uint16_t bitCount)
+{
+    Dib image =
+        Dib::create(static_cast<int32_t>(p.width), static_cast<int32_t>(p.height), bitCount);
+    for (uint32_t y = 0; y < p.height; ++y)
+        for (uint32_t x = 0; x < p.width; ++x) {
+            auto* pixel = const_cast<uint8_t*>(pixelAt(image, x, y));
+            for (int c = 0; c < 3; ++c)
+                pixel[c] = p.samples[(y * p.width + x) * 3 + 2 - c];
+            if (bitCount == 32)
+                pixel[3] = static_cast<uint8_t>(x * 9);
+        }
+    return image;
+}
+
+TEST(JpegWrite, BaselineQuality100OfTheImageSize)
+{
+    const JpegPicture picture = gradient(3, 47, 33);
+    test::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(WriteJpegFile(dir.file("24.jpg"), dibOf(picture, 24), error)) << error;
+    ASSERT_TRUE(WriteJpegFile(dir.file("32.jpg"), dibOf(picture, 32), error)) << error;
+    const Bytes file = test::readFileBytes(dir.file("24.jpg"));
+    EXPECT_EQ(test::readFileBytes(dir.file("32.jpg")), file) << "the fourth byte is dropped";
+
+    ASSERT_EQ(segmentsOf(file, 0xC0).size(), 1u) << "one baseline frame";
+    for (uint8_t other : {0xC1, 0xC2, 0xC3, 0xC9, 0xCA})
+        EXPECT_TRUE(segmentsOf(file, other).empty()) << int{other};
+    const size_t frame = segmentsOf(file, 0xC0)[0];
+    EXPECT_EQ(readBe16(&file[frame + 1]), 33);
+    EXPECT_EQ(readBe16(&file[frame + 3]), 47);
+    EXPECT_EQ(file[frame + 5], 3);
+    size_t tableCount = 0;
+    for (size_t tables : segmentsOf(file, 0xDB)) {
+        const size_t end = tables - 2 + readBe16(&file[tables - 2]);
+        for (size_t at = tables; at + 65 <= end; at += 65, ++tableCount) {
+            EXPECT_EQ(file[at] >> 4, 0) << "8-bit table";
+            EXPECT_TRUE(std::all_of(&file[at + 1], &file[at + 65], [](int q) { return q == 1; }));
+        }
+    }
+    EXPECT_EQ(tableCount, 2u);
+
+    auto loaded = ReadJpegFile(dir.file("24.jpg"));
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    EXPECT_LE(largestDifference(redFirst(loaded.value()), picture.samples), 4);
+}
+
+TEST(JpegWrite, FailureLeavesTheTargetIntact)
+{
+    test::TempDir dir;
+    const Bytes old = {1, 2, 3};
+    test::writeFileBytes(dir.file("old.jpg"), old);
+    Dib indexed = Dib::allocate(kInfoHeaderSize + 256 * 4 + 16);
+    const auto header = DibMakeHeader(4, 4, 8, 0);
+    std::memcpy(indexed.data(), header.data(), header.size());
+    std::string error;
+    FormatMessages messages;
+    EXPECT_FALSE(WriteJpegFile(dir.file("old.jpg"), indexed, error, &messages));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(test::readFileBytes(dir.file("old.jpg")), old);
+}
+
+// ImageMagick as a second opinion, when it is installed. Its raw "rgb:" output is the picture
+// top row first, red first.
+bool haveImageMagick()
+{
+    static const bool real = [] {
+        std::FILE* pipe = popen("convert -version 2>/dev/null", "r");
+        if (!pipe)
+            return false;
+        char line[128] = "";
+        const bool found = std::fgets(line, sizeof line, pipe) &&
+                           std::strncmp(line, "Version: ImageMagick", 20) == 0;
+        pclose(pipe);
+        return found;
+    }();
+    return real;
+}
+
+bool convert(const std::string& arguments)
+{
+    return std::system(("convert " + arguments + " 2>/dev/null").c_str()) == 0;
+}
+
+TEST(JpegImageMagick, FilesItWritesReadToItsPixels)
+{
+    if (!haveImageMagick())
+        GTEST_SKIP() << "ImageMagick is not installed";
+    test::TempDir dir;
+    const Dib picture = test::makePatternImage(37, 21, 24);
+    const std::string header = "P6\n37 21\n255\n";
+    Bytes ppm(header.begin(), header.end());
+    const Bytes pixels = redFirst(picture);
+    ppm.insert(ppm.end(), pixels.begin(), pixels.end());
+    test::writeFileBytes(dir.file("in.ppm"), ppm);
+    const struct {
+        const char* arguments;
+        int tolerance;
+    } cases[] = {
+        {"-quality 90", 0},      {"-quality 75 -sampling-factor 1x1", 0},
+        {"-interlace plane", 0}, {"-colorspace gray", 0},
+        {"-colorspace cmyk", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const std::string jpeg = dir.file("im.jpg"), raw = dir.file("im.raw");
+        ASSERT_TRUE(convert("'" + dir.file("in.ppm") + "' " + c.arguments + " '" + jpeg + "'"));
+        ASSERT_TRUE(convert("'" + jpeg + "' -depth 8 rgb:'" + raw + "'"));
+        auto loaded = ReadJpegFile(jpeg);
+        ASSERT_TRUE(loaded.ok()) << loaded.error();
+        EXPECT_LE(largestDifference(redFirst(loaded.value()), test::readFileBytes(raw)),
+                  c.tolerance);
+    }
+}
+
+TEST(JpegImageMagick, ReadsWhatWeWrite)
+{
+    if (!haveImageMagick())
+        GTEST_SKIP() << "ImageMagick is not installed";
+    test::TempDir dir;
+    std::string error;
+    ASSERT_TRUE(WriteJpegFile(dir.file("ours.jpg"), test::makePatternImage(47, 33, 32), error));
+    ASSERT_TRUE(
+        convert("'" + dir.file("ours.jpg") + "' -depth 8 rgb:'" + dir.file("ours.raw") + "'"));
+    auto loaded = ReadJpegFile(dir.file("ours.jpg"));
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    EXPECT_EQ(redFirst(loaded.value()), test::readFileBytes(dir.file("ours.raw")));
+}
+
+} // namespace
+} // namespace ombri
