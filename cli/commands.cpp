@@ -3,6 +3,7 @@
 #include "cli/terminal_prompt.h"
 #include "core/dib.h"
 #include "core/file_io.h"
+#include "formats/diagnostics.h"
 #include "formats/dispatch.h"
 #include "writer/writing.h"
 
@@ -36,6 +37,7 @@ constexpr const char* kToolUsage =
     "  --depth 24|32      carry the notes in the alpha byte of a 32-bit file, or in the\n"
     "                     blue byte of a 24-bit one (default: 32; 24 for JPEG)\n"
     "  --lossy            save to JPEG even though the notes are lost\n"
+    "  --verbose          print what the file readers find (headers, library errors)\n"
     "  --help             show this help, or a command's help after the command\n"
     "  --version          show the version\n"
     "\n"
@@ -136,6 +138,16 @@ Exit saveDocument(Writing& doc, const Invocation& invocation, Context& context,
 
 // --- info ---
 
+// A DPX or Cineon picture always brings a note layer from its pixel words; it carries notes
+// when any of their note bits is set. Any other picture carries notes when it has the marker.
+bool carriesNotes(const Writing& doc)
+{
+    const auto& notes = doc.noteLayer();
+    if (!notes)
+        return false;
+    return !doc.hasPixelWords() || CountNotePixels(*notes) != 0;
+}
+
 void printInfoBlock(std::ostream& out, const std::string& path, const Writing& doc)
 {
     const auto& notes = doc.noteLayer();
@@ -143,7 +155,7 @@ void printInfoBlock(std::ostream& out, const std::string& path, const Writing& d
         << "format: " << formatName(loadFormatForExtension(FileExtension(path))) << '\n'
         << "size: " << doc.width() << 'x' << doc.height() << '\n'
         << "bits: " << DibGetBitCount(doc.image()) << '\n'
-        << "notes: " << (notes ? "yes" : "no") << '\n'
+        << "notes: " << (carriesNotes(doc) ? "yes" : "no") << '\n'
         << "note-pixels: " << (notes ? CountNotePixels(*notes) : 0) << '\n';
 }
 
@@ -257,7 +269,7 @@ Exit runNotes(const Invocation& invocation, Context& context)
     Writing doc(context.prompt);
     if (!openDocument(doc, context, path))
         return Exit::BadInput;
-    if (!doc.hasNoteLayer()) {
+    if (!carriesNotes(doc)) {
         context.err << "ombri: '" << path << "' carries no notes\n";
         return Exit::NoNotes;
     }
@@ -281,6 +293,19 @@ bool isNotePixel(const uint8_t* pixel, bool hasAlpha)
     return brightness < 128 && (!hasAlpha || pixel[3] >= 128);
 }
 
+bool anyAlpha(const Dib& pixels)
+{
+    const auto layout = DibGetLayout(pixels);
+    if (!layout)
+        return false;
+    const uint8_t* bytes = pixels.data() + layout->pixelOffset;
+    for (size_t i = 3; i < layout->pixelBytes; i += 4) {
+        if (bytes[i] != 0)
+            return true;
+    }
+    return false;
+}
+
 std::optional<Dib> loadMaskPicture(const std::string& path, Context& context, bool& hasAlpha)
 {
     LoadedImage loaded = LoadImageByExtension(path);
@@ -298,8 +323,9 @@ std::optional<Dib> loadMaskPicture(const std::string& path, Context& context, bo
     case ImageCheck::Ok:
         break;
     }
-    hasAlpha = DibGetBitCount(loaded.image) == 32;
     Dib pixels = DibConvertToBitCount(loaded.image, 32);
+    // Many programs write 32-bit BMP files with every fourth byte 0; such a mask has no alpha.
+    hasAlpha = DibGetBitCount(loaded.image) == 32 && anyAlpha(pixels);
     if (pixels.isNull()) {
         context.prompt.reportOpenFailure(path, "its pixel layout cannot be used as a mask");
         return std::nullopt;
@@ -400,8 +426,7 @@ const Command* findCommand(const std::string& name)
 void printCommandHelp(std::ostream& out, const Command& command)
 {
     out << "Usage: ombri " << command.synopsis << "\n\n" << command.description;
-    if (command.needsOutput || command.takesDepth || command.takesLossy)
-        out << "\nOptions:\n";
+    out << "\nOptions:\n";
     if (command.needsOutput)
         out << "  -o, --output FILE  the file to write\n";
     if (command.takesDepth)
@@ -409,6 +434,7 @@ void printCommandHelp(std::ostream& out, const Command& command)
                "the\n                     blue byte of a 24-bit one\n";
     if (command.takesLossy)
         out << "  --lossy            save to JPEG even though the notes are lost\n";
+    out << "  --verbose          print what the file readers find (headers, library errors)\n";
 }
 
 std::optional<SaveDepth> parseDepth(const std::string& value)
@@ -423,6 +449,7 @@ std::optional<SaveDepth> parseDepth(const std::string& value)
 struct ParsedArguments {
     Invocation invocation;
     bool help = false;
+    bool verbose = false;
     std::string error; // the first problem found; empty when the line is good
 };
 
@@ -496,6 +523,8 @@ void ArgumentParser::parseOption(const std::string& argument)
             if (!m_result.invocation.depth)
                 setError(prefix + "bad --depth value '" + *value + "': use 24 or 32");
         }
+    } else if (name == "--verbose" && attached.empty()) {
+        m_result.verbose = true;
     } else if (name == "--lossy" && m_command.takesLossy && attached.empty()) {
         m_result.invocation.lossy = true;
     } else {
@@ -525,7 +554,11 @@ int runCommand(const Command& command, std::vector<std::string> arguments, Conte
     }
     if (!parsed.error.empty())
         return static_cast<int>(usageError(context.err, parsed.error));
-    return static_cast<int>(command.run(parsed.invocation, context));
+    if (parsed.verbose)
+        setFormatDiagnostics(true);
+    const Exit exit = command.run(parsed.invocation, context);
+    setFormatDiagnostics(false);
+    return static_cast<int>(exit);
 }
 
 } // namespace
@@ -535,7 +568,16 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     Context context{out, err, TerminalPrompt(err)};
     if (argc < 2)
         return static_cast<int>(usageError(err, "missing command"));
-    const std::string first = argv[1];
+    // --verbose may stand before the command as well as among its options.
+    int commandAt = 1;
+    bool verbose = false;
+    while (commandAt < argc && std::string(argv[commandAt]) == "--verbose") {
+        verbose = true;
+        ++commandAt;
+    }
+    if (commandAt >= argc)
+        return static_cast<int>(usageError(err, "missing command"));
+    const std::string first = argv[commandAt];
     if (first == "--help" || first == "-h") {
         out << kToolUsage;
         return static_cast<int>(Exit::Done);
@@ -550,7 +592,10 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         return static_cast<int>(
             usageError(err, (option ? "unknown option '" : "unknown command '") + first + "'"));
     }
-    return runCommand(*command, std::vector<std::string>(argv + 2, argv + argc), context);
+    std::vector<std::string> arguments(argv + commandAt + 1, argv + argc);
+    if (verbose)
+        arguments.insert(arguments.begin(), "--verbose");
+    return runCommand(*command, std::move(arguments), context);
 }
 
 } // namespace ombri::cli

@@ -153,11 +153,11 @@ Result<Dib> ReadBmpBytes(ByteView file)
     const size_t tableAt = kFileHeaderSize + header.headerSize + header.masksBytes;
     if (tableAt > file.size || tableBytes > file.size - tableAt)
         return fail("the file ends inside its colour table");
-    // The pixels lie where the file header says when that is a sensible place; otherwise right
-    // behind the colour table, where every writer of this system puts them.
+    // The pixels lie where the file header says, unless that offset points into the headers
+    // (some writers leave it 0); then right behind the colour table, where every writer of this
+    // system puts them.
     size_t pixelsAt = tableAt + tableBytes;
-    if (header.pixelOffset >= pixelsAt && header.pixelOffset <= file.size &&
-        *pixelBytes <= file.size - header.pixelOffset)
+    if (header.pixelOffset >= pixelsAt)
         pixelsAt = header.pixelOffset;
     if (pixelsAt > file.size || *pixelBytes > file.size - pixelsAt)
         return fail("the file is shorter than its header says");

@@ -1,7 +1,13 @@
 #include "formats/dispatch.h"
 
 #include "formats/bmp.h"
+#include "formats/cineon_dpx.h"
+#include "formats/gif.h"
+#include "formats/jpeg.h"
+#include "formats/pcx.h"
 #include "formats/png.h"
+#include "formats/sgi.h"
+#include "formats/tiff.h"
 
 #include <cstdio>
 #include <cstring>
@@ -47,11 +53,39 @@ std::string FileExtension(const std::string& fileName)
 
 namespace {
 
-using LoadFn = Result<Dib> (*)(const std::string& path);
+using LoadFn = void (*)(const std::string& path, LoadedImage& out);
 
-Result<Dib> notYetReadable(const std::string&)
+void take(Result<Dib> result, LoadedImage& out)
 {
-    return fail("this kind of file cannot be read yet");
+    if (result)
+        out.image = result.take();
+    else
+        out.error = result.error();
+}
+
+template <Result<Dib> (*read)(const std::string&)>
+void load(const std::string& path, LoadedImage& out)
+{
+    take(read(path), out);
+}
+
+void loadJpeg(const std::string& path, LoadedImage& out)
+{
+    take(ReadJpegFile(path, &out.messages), out);
+}
+
+// DPX and Cineon pictures bring their notes along in bit 0 of every pixel word.
+template <FilmFormat kind> void loadFilm(const std::string& path, LoadedImage& out)
+{
+    auto result = ReadCineonDpxFile(path, kind);
+    if (!result) {
+        out.error = result.error();
+        return;
+    }
+    FilmImage film = result.take();
+    out.image = std::move(film.image);
+    out.noteLayer = std::move(film.notes);
+    out.pixelWords = std::move(film.pixelWords);
 }
 
 struct FormatEntry {
@@ -62,16 +96,26 @@ struct FormatEntry {
 
 // Exact spellings only, in the order they are tried: "Bmp" or "Tif" match nothing.
 constexpr FormatEntry kLoadFormats[] = {
-    {"bmp", ImageFormat::Bmp, ReadBmpFile},       {"BMP", ImageFormat::Bmp, ReadBmpFile},
-    {"png", ImageFormat::Png, ReadPngFile},       {"PNG", ImageFormat::Png, ReadPngFile},
-    {"rgb", ImageFormat::Sgi, notYetReadable},    {"RGB", ImageFormat::Sgi, notYetReadable},
-    {"jpg", ImageFormat::Jpeg, notYetReadable},   {"JPG", ImageFormat::Jpeg, notYetReadable},
-    {"cin", ImageFormat::Cineon, notYetReadable}, {"CIN", ImageFormat::Cineon, notYetReadable},
-    {"dpx", ImageFormat::Dpx, notYetReadable},    {"DPX", ImageFormat::Dpx, notYetReadable},
-    {"gif", ImageFormat::Gif, notYetReadable},    {"GIF", ImageFormat::Gif, notYetReadable},
-    {"pcx", ImageFormat::Pcx, notYetReadable},    {"PCX", ImageFormat::Pcx, notYetReadable},
-    {"tif", ImageFormat::Tiff, notYetReadable},   {"TIF", ImageFormat::Tiff, notYetReadable},
-    {"tiff", ImageFormat::Tiff, notYetReadable},  {"TIFF", ImageFormat::Tiff, notYetReadable},
+    {"bmp", ImageFormat::Bmp, load<ReadBmpFile>},
+    {"BMP", ImageFormat::Bmp, load<ReadBmpFile>},
+    {"png", ImageFormat::Png, load<ReadPngFile>},
+    {"PNG", ImageFormat::Png, load<ReadPngFile>},
+    {"rgb", ImageFormat::Sgi, load<ReadSgiFile>},
+    {"RGB", ImageFormat::Sgi, load<ReadSgiFile>},
+    {"jpg", ImageFormat::Jpeg, loadJpeg},
+    {"JPG", ImageFormat::Jpeg, loadJpeg},
+    {"cin", ImageFormat::Cineon, loadFilm<FilmFormat::Cineon>},
+    {"CIN", ImageFormat::Cineon, loadFilm<FilmFormat::Cineon>},
+    {"dpx", ImageFormat::Dpx, loadFilm<FilmFormat::Dpx>},
+    {"DPX", ImageFormat::Dpx, loadFilm<FilmFormat::Dpx>},
+    {"gif", ImageFormat::Gif, load<ReadGifFile>},
+    {"GIF", ImageFormat::Gif, load<ReadGifFile>},
+    {"pcx", ImageFormat::Pcx, load<ReadPcxFile>},
+    {"PCX", ImageFormat::Pcx, load<ReadPcxFile>},
+    {"tif", ImageFormat::Tiff, load<ReadTiffFile>},
+    {"TIF", ImageFormat::Tiff, load<ReadTiffFile>},
+    {"tiff", ImageFormat::Tiff, load<ReadTiffFile>},
+    {"TIFF", ImageFormat::Tiff, load<ReadTiffFile>},
 };
 
 const FormatEntry* findLoadEntry(const std::string& extension)
@@ -101,11 +145,7 @@ LoadedImage LoadImageByExtension(const std::string& path)
     }
     loaded.format = entry->format;
     loaded.signatureRowFlag = entry->format != ImageFormat::Bmp;
-    auto result = entry->load(path);
-    if (result)
-        loaded.image = result.take();
-    else
-        loaded.error = result.error();
+    entry->load(path, loaded);
     return loaded;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/dib.h"
 #include "core/result.h"
+#include "formats/format_message.h"
 #include "notes/carrier.h"
 
 #include <cstdint>
@@ -30,6 +31,7 @@ struct LoadedImage {
     std::optional<NoteLayer> noteLayer; // filled by readers that carry notes in pixel words
     std::vector<uint32_t> pixelWords;   // the words of a DPX or Cineon file, top row first
     std::string error;                  // why nothing was loaded
+    FormatMessages messages;            // what the reader has to tell the user (JPEG errors)
 };
 
 // Picks the reader by the extension of the path and loads the file.

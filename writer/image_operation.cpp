@@ -9,4 +9,13 @@ void ImageOperation::DeleteContents()
     CScrivoDoc::DeleteContents();
 }
 
+void ImageOperation::ClearNotes()
+{
+    if (!hasImage())
+        return;
+    for (uint32_t& word : m_pixelWords)
+        word &= ~uint32_t{1};
+    CScrivoDoc::ClearNotes();
+}
+
 } // namespace ombri

@@ -17,6 +17,9 @@ class ImageOperation : public CScrivoDoc {
     const std::vector<uint32_t>& pixelWords() const { return m_pixelWords; }
 
     void DeleteContents() override;
+    // Also clears the note bit of the kept pixel words, so that a cleared DPX or Cineon picture
+    // is saved without its old notes.
+    void ClearNotes() override;
 
   protected:
     std::vector<uint32_t> m_pixelWords; // top row first; empty unless from DPX or Cineon

@@ -9,6 +9,11 @@ bool Reading::OnOpenDocument(const std::string& path)
     DeleteContents();
     m_lastOpenError.clear();
     LoadedImage loaded = LoadImageByExtension(path);
+    // A format library's own messages (the JPEG library's fatal error) come first, as they
+    // happened during the load.
+    for (const auto& message : loaded.messages)
+        prompt().tell(message.text, message.caption.empty() ? "OmbriWriter" : message.caption,
+                      message.isError ? Icon::Error : Icon::Information);
     if (loaded.image.isNull()) {
         m_lastOpenError = loaded.error;
         prompt().reportOpenFailure(path, loaded.error);

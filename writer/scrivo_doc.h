@@ -59,7 +59,7 @@ class CScrivoDoc : public DocumentBase {
     // Notes survive only where the mask holds 1 (the eraser).
     void RestrictNotes(const uint8_t* mask);
     // Frees the note layer and makes the picture itself carry no note.
-    void ClearNotes();
+    virtual void ClearNotes();
     // Empties the document after File Close.
     void CloseImage();
 

@@ -1,8 +1,12 @@
 #include "writer/writing.h"
 
 #include "formats/bmp.h"
+#include "formats/cineon_dpx.h"
 #include "formats/dispatch.h"
+#include "formats/jpeg.h"
 #include "formats/png.h"
+#include "formats/sgi.h"
+#include "formats/tiff.h"
 
 namespace ombri {
 
@@ -13,7 +17,7 @@ const char* const Writing::kSavableExtensions = ".png, .bmp, .tif, .tiff, .rgb, 
 
 namespace {
 
-enum class SaveKind { Tiff, Png, Sgi, Bmp, Cineon, Dpx, Jpeg, None };
+using SaveKind = Writing::SaveKind;
 
 struct SaveEntry {
     const char* extension;
@@ -30,7 +34,9 @@ constexpr SaveEntry kSaveFormats[] = {
     {"JPG", SaveKind::Jpeg},
 };
 
-SaveKind saveKindFor(const std::string& extension)
+} // namespace
+
+Writing::SaveKind Writing::saveKindFor(const std::string& extension)
 {
     for (const auto& entry : kSaveFormats) {
         if (extension == entry.extension)
@@ -38,33 +44,6 @@ SaveKind saveKindFor(const std::string& extension)
     }
     return SaveKind::None;
 }
-
-const char* notYetSavable(SaveKind kind)
-{
-    switch (kind) {
-    case SaveKind::Tiff:
-        return "Saving TIFF files is not supported yet.";
-    case SaveKind::Sgi:
-        return "Saving SGI RGB files is not supported yet.";
-    case SaveKind::Cineon:
-        return "Saving Cineon files is not supported yet.";
-    case SaveKind::Dpx:
-        return "Saving DPX files is not supported yet.";
-    case SaveKind::Jpeg:
-        return "Saving JPEG files is not supported yet.";
-    default:
-        return nullptr;
-    }
-}
-
-uint8_t* lastRowInMemory(Dib& dib)
-{
-    auto layout = DibGetLayout(dib);
-    return dib.data() + layout->pixelOffset +
-           layout->stride * static_cast<size_t>(layout->height - 1);
-}
-
-} // namespace
 
 bool Writing::OnSaveDocument(const std::string& path)
 {
@@ -101,53 +80,109 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
         }
         m_saveDepth = SaveDepth::Bits24;
     }
-    if (const char* reason = notYetSavable(kind))
-        return reportFailure(path, reason);
-    const SaveOutcome outcome = saveCarrier(path, kind == SaveKind::Png);
+    const SaveOutcome outcome = writeByKind(path, kind);
     if (outcome == SaveOutcome::Saved)
         SetModified(false);
     return outcome;
 }
 
-// BMP and PNG. With a note layer every carrier byte is set from it and the marker is written;
-// without one the picture is written as it is, brought to the save depth's layout where the
-// format needs it.
-Writing::SaveOutcome Writing::saveCarrier(const std::string& path, bool png)
+// The pixels a writer takes. With a note layer: a carrier copy in the save depth's bit count
+// with every carrier byte set from the notes, and the marker where the format looks for it.
+// Without one: the picture as it is, brought to the bit count the format is written in (0: keep
+// a 24- or 32-bit picture's own).
+const Dib* Writing::preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes,
+                                  Dib& owned)
 {
     auto layout = DibGetLayout(m_image);
     if (!layout)
-        return reportFailure(path, "The image is damaged.");
-    const uint16_t depthBits = bitCountOf(m_saveDepth);
+        return nullptr;
     const bool trueColour = layout->bitCount == 24 || layout->bitCount == 32;
-    Dib prepared;
-    const Dib* pixels = &m_image;
-    if (m_noteLayer) {
+    if (m_noteLayer && notes == Notes::Embed) {
         // Colour-table pictures are widened first so that their notes are carried too.
         Dib widened;
         if (!trueColour)
             widened = DibConvertToBitCount(m_image, 24);
-        prepared = MakeCarrierCopy(trueColour ? m_image : widened, *m_noteLayer, m_saveDepth);
-        if (prepared.isNull())
-            return reportFailure(path, "There is not enough memory to save the image.");
-        if (RowHoldsSignature(layout->width, depthBits))
-            WriteOmbriSignature(png ? lastRowInMemory(prepared) : DibPixelStart(prepared));
-        pixels = &prepared;
-    } else {
-        // A PNG in the 24-bit depth keeps a picture's own alpha channel; BMP takes the save
-        // depth's bit count, as does a PNG in the alpha depth.
-        const uint16_t wanted =
-            png && m_saveDepth == SaveDepth::Bits24 && trueColour ? layout->bitCount : depthBits;
-        if (layout->bitCount != wanted || layout->colorTableBytes != 0 ||
-            layout->headerSize != kInfoHeaderSize) {
-            prepared = DibConvertToBitCount(m_image, wanted);
-            if (prepared.isNull())
-                return reportFailure(path, "There is not enough memory to save the image.");
-            pixels = &prepared;
+        owned = MakeCarrierCopy(trueColour ? m_image : widened, *m_noteLayer, m_saveDepth);
+        auto copy = DibGetLayout(owned);
+        if (!copy)
+            return nullptr;
+        if (RowHoldsSignature(copy->width, copy->bitCount) && signatureRow != SignatureRow::None) {
+            uint8_t* row = owned.data() + copy->pixelOffset;
+            if (signatureRow == SignatureRow::Last)
+                row += copy->stride * static_cast<size_t>(copy->height - 1);
+            WriteOmbriSignature(row);
         }
+        return &owned;
     }
+    const uint16_t wanted = bitCount == 0 && trueColour ? layout->bitCount
+                            : bitCount == 0             ? 24
+                                                        : bitCount;
+    if (layout->bitCount == wanted && layout->colorTableBytes == 0 &&
+        layout->headerSize == kInfoHeaderSize)
+        return &m_image;
+    owned = DibConvertToBitCount(m_image, wanted);
+    return owned.isNull() ? nullptr : &owned;
+}
+
+Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind)
+{
+    const uint16_t depthBits = bitCountOf(m_saveDepth);
+    const auto first = SignatureRow::First;
+    const auto last = SignatureRow::Last;
+    const auto none = SignatureRow::None;
+    const auto embed = Notes::Embed;
+    Dib owned;
+    const Dib* pixels = nullptr;
     std::string error;
-    const bool written =
-        png ? WritePngFile(path, *pixels, error) : WriteBmpFile(path, *pixels, error);
+    bool written = false;
+    switch (kind) {
+    case SaveKind::Bmp:
+        if ((pixels = preparePixels(depthBits, first, embed, owned)))
+            written = WriteBmpFile(path, *pixels, error);
+        break;
+    case SaveKind::Png:
+        // A PNG in the 24-bit depth keeps a picture's own alpha channel when it has no notes.
+        pixels =
+            preparePixels(m_saveDepth == SaveDepth::Bits24 ? 0 : depthBits, last, embed, owned);
+        if (pixels)
+            written = WritePngFile(path, *pixels, error);
+        break;
+    case SaveKind::Tiff:
+        if ((pixels = preparePixels(depthBits, last, embed, owned)))
+            written = WriteTiffFile(path, *pixels, error);
+        break;
+    case SaveKind::Sgi:
+        // The marker of a planar file is laid over its planes by the writer itself.
+        if ((pixels = preparePixels(depthBits, none, embed, owned)))
+            written = WriteSgiFile(path, *pixels, m_noteLayer.has_value(), error);
+        break;
+    case SaveKind::Cineon:
+    case SaveKind::Dpx: {
+        // The note goes into bit 0 of each pixel word; the picture itself is written as it is.
+        const auto format = kind == SaveKind::Dpx ? FilmFormat::Dpx : FilmFormat::Cineon;
+        pixels = preparePixels(0, none, Notes::Leave, owned);
+        if (pixels)
+            written =
+                WriteCineonDpxFile(path, format, *pixels, m_noteLayer ? &*m_noteLayer : nullptr,
+                                   m_pixelWords.empty() ? nullptr : &m_pixelWords, error);
+        break;
+    }
+    case SaveKind::Jpeg: {
+        // JPEG carries no notes: the picture alone, as 24-bit pixels.
+        pixels = preparePixels(24, none, Notes::Leave, owned);
+        FormatMessages messages;
+        if (pixels)
+            written = WriteJpegFile(path, *pixels, error, &messages);
+        for (const auto& message : messages)
+            prompt().tell(message.text, message.caption.empty() ? "OmbriWriter" : message.caption,
+                          message.isError ? Icon::Error : Icon::Information);
+        break;
+    }
+    case SaveKind::None:
+        break;
+    }
+    if (!pixels)
+        return reportFailure(path, "There is not enough memory to save the image.");
     if (!written)
         return reportFailure(path, error.empty() ? "The file could not be written." : error);
     return SaveOutcome::Saved;

@@ -19,6 +19,10 @@ class Writing : public Reading {
         Failed,   // the writer could not write the file; the old file is untouched
     };
 
+    // The writer an extension picks, by its exact spelling.
+    enum class SaveKind { Tiff, Png, Sgi, Bmp, Cineon, Dpx, Jpeg, None };
+    static SaveKind saveKindFor(const std::string& extension);
+
     bool OnSaveDocument(const std::string& path) override;
     SaveOutcome SaveImageByExtension(const std::string& path);
 
@@ -29,8 +33,14 @@ class Writing : public Reading {
     static const char* const kSavableExtensions;
 
   private:
+    // Where the interleaved marker goes in the prepared pixels: BMP keeps the rows bottom-up as
+    // in memory, every other format writes the last row in memory first.
+    enum class SignatureRow { None, First, Last };
+    enum class Notes { Embed, Leave };
+
     SaveOutcome reportFailure(const std::string& path, const std::string& reason);
-    SaveOutcome saveCarrier(const std::string& path, bool png);
+    SaveOutcome writeByKind(const std::string& path, SaveKind kind);
+    const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes, Dib& owned);
 
     std::string m_lastSaveError;
 };
