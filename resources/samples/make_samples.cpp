@@ -339,7 +339,11 @@ constexpr Sample kSamples[] = {
     {"sunset-notes-32.png", sunsetScene, SaveDepth::Alpha32},
     {"sunset-notes-24.png", sunsetScene, SaveDepth::Bits24},
     {"sunset-notes.bmp", sunsetScene, SaveDepth::Bits24},
+    {"sunset-notes-32.tif", sunsetScene, SaveDepth::Alpha32},
+    {"sunset-notes-24.rgb", sunsetScene, SaveDepth::Bits24},
+    {"sunset-notes.dpx", sunsetScene, SaveDepth::Bits24},
     {"gradient-notes-32.png", gradientScene, SaveDepth::Alpha32},
+    {"gradient-notes-32.rgb", gradientScene, SaveDepth::Alpha32},
     {"plain.png", plainScene, SaveDepth::Bits24},
 };
 
