@@ -37,6 +37,26 @@ class Prompt {
 
     // The chosen path, or nothing when the user cancels.
     virtual std::optional<std::string> chooseSavePath(const SaveDialogRequest& request) = 0;
+
+    // Long work (opening or saving a large picture): the desktop programs show the wait cursor
+    // and the status text while it runs; elsewhere nothing is shown.
+    virtual void beginBusy(const std::string& status) { (void)status; }
+    virtual void endBusy() {}
+};
+
+// Shows the prompt busy for the lifetime of the object.
+class BusyScope {
+public:
+    BusyScope(Prompt& prompt, const std::string& status) : m_prompt(prompt)
+    {
+        m_prompt.beginBusy(status);
+    }
+    ~BusyScope() { m_prompt.endBusy(); }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    Prompt& m_prompt;
 };
 
 } // namespace ombri

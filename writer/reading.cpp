@@ -8,7 +8,11 @@ bool Reading::OnOpenDocument(const std::string& path)
 {
     DeleteContents();
     m_lastOpenError.clear();
-    LoadedImage loaded = LoadImageByExtension(path);
+    LoadedImage loaded;
+    {
+        BusyScope busy(prompt(), "Opening " + path + "...");
+        loaded = LoadImageByExtension(path);
+    }
     // A format library's own messages (the JPEG library's fatal error) come first, as they
     // happened during the load.
     for (const auto& message : loaded.messages)

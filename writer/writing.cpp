@@ -80,6 +80,7 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
         }
         m_saveDepth = SaveDepth::Bits24;
     }
+    BusyScope busy(prompt(), "Saving " + path + "...");
     const SaveOutcome outcome = writeByKind(path, kind);
     if (outcome == SaveOutcome::Saved)
         SetModified(false);

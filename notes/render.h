@@ -1,0 +1,37 @@
+#pragma once
+
+#include "core/dib.h"
+#include "notes/carrier.h"
+
+#include <cstdint>
+
+namespace ombri {
+
+// A colour as the programs pass it around: red + green x 2^8 + blue x 2^16.
+using ColorRef = uint32_t;
+
+constexpr ColorRef makeColorRef(uint8_t red, uint8_t green, uint8_t blue)
+{
+    return ColorRef{red} | (ColorRef{green} << 8) | (ColorRef{blue} << 16);
+}
+
+// Anti-aliasing weight of every pixel: the 1-2-1 / 2-4-2 / 1-2-1 weighted share of note pixels
+// in its 3 x 3 neighbourhood, normalised by the weights that fall inside the picture. The layer
+// and the result are width x height, rows bottom first.
+void ComputeNoteCoverage(const uint8_t* notes, int32_t width, int32_t height, float* coverage);
+
+// Blends the colour into every pixel of a 24- or 32-bit image by its coverage (pixels at 0.01 or
+// below are left alone). Alpha bytes never change; other depths are left alone.
+void BlendNotes(Dib& display, ColorRef colour, const float* coverage);
+
+// Note pixels take the colour; alpha bytes never change.
+void PaintNotes(Dib& display, ColorRef colour, const uint8_t* notes);
+
+// Note pixels show the complement of the picture (255 - value); alpha bytes never change.
+void ComplementNotes(Dib& display, const uint8_t* notes);
+
+// The anti-aliased rendering in one pass, without a whole-picture coverage buffer: the result
+// equals ComputeNoteCoverage followed by BlendNotes byte for byte.
+void BlendNotesFromLayer(Dib& display, ColorRef colour, const uint8_t* notes);
+
+} // namespace ombri
