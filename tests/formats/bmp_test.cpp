@@ -1,0 +1,216 @@
+#include "core/bytes.h"
+#include "formats/bmp.h"
+#include "formats/dispatch.h"
+#include "support/dib_compare.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace ombri {
+namespace {
+
+// An information header of the given size (40, 108, 124...) with the usual fields filled.
+std::vector<uint8_t> infoHeader(uint32_t size, int32_t width, int32_t height, uint16_t bitCount,
+                                uint32_t compression = 0, uint32_t colorsUsed = 0)
+{
+    std::vector<uint8_t> h(size);
+    writeLe32(&h[0], size);
+    writeLe32(&h[4], static_cast<uint32_t>(width));
+    writeLe32(&h[8], static_cast<uint32_t>(height));
+    writeLe16(&h[12], 1);
+    writeLe16(&h[14], bitCount);
+    writeLe32(&h[16], compression);
+    writeLe32(&h[32], colorsUsed);
+    return h;
+}
+
+// A whole file: file header, DIB header, what follows it (table or masks), a gap, the pixels.
+std::vector<uint8_t> bmpFile(const std::vector<uint8_t>& header, const std::vector<uint8_t>& table,
+                             const std::vector<uint8_t>& pixels, size_t gap = 0)
+{
+    std::vector<uint8_t> file(14);
+    file[0] = 'B';
+    file[1] = 'M';
+    file.insert(file.end(), header.begin(), header.end());
+    file.insert(file.end(), table.begin(), table.end());
+    writeLe32(&file[10], static_cast<uint32_t>(file.size() + gap));
+    file.insert(file.end(), gap, 0xEE);
+    file.insert(file.end(), pixels.begin(), pixels.end());
+    writeLe32(&file[2], static_cast<uint32_t>(file.size()));
+    return file;
+}
+
+std::vector<uint8_t> counting(size_t count, uint8_t from = 1)
+{
+    std::vector<uint8_t> bytes(count);
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<uint8_t>(from + i);
+    return bytes;
+}
+
+Result<Dib> readBytes(const std::vector<uint8_t>& file)
+{
+    return ReadBmpBytes(ByteView{file.data(), file.size()});
+}
+
+TEST(BmpWrite, LaysOutHeadersAndZeroPaddedBottomUpRows)
+{
+    test::TempDir dir;
+    Dib image = test::makePatternImage(3, 2, 24);
+    DibPixelStart(image)[10] = 0x77; // padding is not picture data
+    std::string error;
+    ASSERT_TRUE(WriteBmpFile(dir.file("a.bmp"), image, error)) << error;
+
+    const auto file = test::readFileBytes(dir.file("a.bmp"));
+    ASSERT_EQ(file.size(), 54u + 12u * 2u);
+    EXPECT_EQ(file[0], 'B');
+    EXPECT_EQ(file[1], 'M');
+    EXPECT_EQ(readLe32(&file[2]), 78u);
+    EXPECT_EQ(file[6], 6);
+    EXPECT_EQ(file[7], 0);
+    EXPECT_EQ(readLe16(&file[8]), 0);
+    EXPECT_EQ(readLe32(&file[10]), 54u);
+    const auto header = DibMakeHeader(3, 2, 24, 0);
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), file.begin() + 14));
+    const uint8_t* rows = DibPixelStart(image);
+    EXPECT_EQ(0, std::memcmp(&file[54], rows, 9));
+    EXPECT_EQ(0, std::memcmp(&file[66], rows + 12, 9));
+    EXPECT_EQ(std::vector<uint8_t>(file.begin() + 63, file.begin() + 66),
+              std::vector<uint8_t>(3, 0));
+}
+
+TEST(BmpWrite, RoundTripsOddSizesByteForByte)
+{
+    test::TempDir dir;
+    for (uint16_t bits : {24, 32}) {
+        const Dib image = test::makePatternImage(47, 33, bits, bits);
+        std::string error;
+        ASSERT_TRUE(WriteBmpFile(dir.file("odd.bmp"), image, error)) << error;
+        auto loaded = ReadBmpFile(dir.file("odd.bmp"));
+        ASSERT_TRUE(loaded) << loaded.error();
+        EXPECT_EQ(test::dibDifference(loaded.value(), image), "") << bits;
+    }
+}
+
+TEST(BmpWrite, RefusesPaletteImages)
+{
+    test::TempDir dir;
+    std::string error;
+    auto eight =
+        readBytes(bmpFile(infoHeader(40, 4, 1, 8), std::vector<uint8_t>(1024), {1, 2, 3, 4}));
+    ASSERT_TRUE(eight);
+    EXPECT_FALSE(WriteBmpFile(dir.file("a.bmp"), eight.value(), error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(test::fileExists(dir.file("a.bmp")));
+}
+
+struct Malformed {
+    const char* name;
+    void (*mutate)(std::vector<uint8_t>& file);
+};
+
+class BmpMalformed : public ::testing::TestWithParam<Malformed> {};
+
+TEST_P(BmpMalformed, IsRefusedWithAReason)
+{
+    // A good 4 x 3 24-bit file: 54 header bytes and 36 pixel bytes, spoilt in one way.
+    auto file = bmpFile(infoHeader(40, 4, 3, 24), {}, counting(36));
+    ASSERT_TRUE(readBytes(file));
+    GetParam().mutate(file);
+    auto result = readBytes(file);
+    EXPECT_FALSE(result);
+    EXPECT_FALSE(result.error().empty());
+}
+
+const Malformed kMalformed[] = {
+    {"OneByteShort", [](auto& f) { f.pop_back(); }},
+    {"ShorterThanFileHeader", [](auto& f) { f.resize(13); }},
+    {"NotBM", [](auto& f) { f[1] = 'A'; }},
+    {"HeaderSize20", [](auto& f) { writeLe32(&f[14], 20); }},
+    {"BitCount7", [](auto& f) { writeLe16(&f[28], 7); }},
+    {"ThreeHundredColoursOnEightBits",
+     [](auto& f) {
+         writeLe16(&f[28], 8);
+         writeLe32(&f[46], 300);
+     }},
+    {"HugeWidthAndHeight",
+     [](auto& f) {
+         writeLe32(&f[18], 0x7FFFFFFF);
+         writeLe32(&f[22], 0x7FFFFFFF);
+     }},
+    {"PixelOffsetPastTheEnd", [](auto& f) { writeLe32(&f[10], 1000); }},
+    {"ZeroWidth", [](auto& f) { writeLe32(&f[18], 0); }},
+    {"ZeroHeight", [](auto& f) { writeLe32(&f[22], 0); }},
+    {"RleCompression", // otherwise a complete 8-bit file with a one-entry table
+     [](auto& f) {
+         writeLe16(&f[28], 8);
+         writeLe32(&f[30], 1);
+         writeLe32(&f[46], 1);
+     }},
+    {"BitFieldsOn24Bits", [](auto& f) { writeLe32(&f[30], 3); }},
+    {"BitFields565",
+     [](auto& f) {
+         writeLe16(&f[28], 16);
+         writeLe32(&f[30], 3);
+         writeLe32(&f[54], 0xF800);
+         writeLe32(&f[58], 0x07E0);
+         writeLe32(&f[62], 0x001F);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, BmpMalformed, ::testing::ValuesIn(kMalformed),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BmpRead, ConvertsExtendedBitFieldHeaderToInformationHeader)
+{
+    auto header = infoHeader(124, 3, 2, 32, 3);
+    writeLe32(&header[40], 0x00FF0000);
+    writeLe32(&header[44], 0x0000FF00);
+    writeLe32(&header[48], 0x000000FF);
+    writeLe32(&header[52], 0xFF000000);
+    const auto pixels = counting(24);
+    auto loaded = readBytes(bmpFile(header, {}, pixels));
+    ASSERT_TRUE(loaded) << loaded.error();
+    Dib expected = Dib::create(3, 2, 32);
+    std::memcpy(DibPixelStart(expected), pixels.data(), pixels.size());
+    EXPECT_EQ(test::dibDifference(loaded.value(), expected), "");
+}
+
+TEST(BmpRead, KeepsColourTableAndHonoursPixelOffsetGap)
+{
+    const auto table = counting(80, 100);
+    auto loaded = readBytes(bmpFile(infoHeader(40, 5, 2, 8, 0, 20), table, counting(16), 6));
+    ASSERT_TRUE(loaded) << loaded.error();
+    const Dib& dib = loaded.value();
+    ASSERT_EQ(dib.size(), 40u + 80u + 16u);
+    EXPECT_EQ(readLe32(dib.data() + 32), 20u);
+    EXPECT_EQ(0, std::memcmp(dib.data() + 40, table.data(), 80));
+    EXPECT_EQ(DibPixelStart(dib) - dib.data(), 120);
+    EXPECT_EQ(std::vector<uint8_t>(dib.data() + 120, dib.data() + 136), counting(16));
+
+    std::vector<uint8_t> core(12);
+    writeLe32(&core[0], 12);
+    writeLe16(&core[4], 2);
+    writeLe16(&core[6], 1);
+    writeLe16(&core[8], 1);
+    writeLe16(&core[10], 8);
+    auto coreLoaded = readBytes(bmpFile(core, counting(768), {7, 8, 0, 0}));
+    ASSERT_TRUE(coreLoaded) << coreLoaded.error();
+    EXPECT_EQ(DibGetColorTableBytes(coreLoaded.value()), 768u);
+    EXPECT_EQ(DibPixelStart(coreLoaded.value())[1], 8);
+}
+
+TEST(BmpRead, TopDownFileLoadsButFailsTheSizeCheck)
+{
+    auto loaded = readBytes(bmpFile(infoHeader(40, 2, -100, 24), {}, counting(800)));
+    ASSERT_TRUE(loaded) << loaded.error();
+    Dib image = loaded.take();
+    EXPECT_EQ(DibGetHeight(image), -100);
+    EXPECT_EQ(CheckLoadedImage(image), ImageCheck::TooLarge);
+    EXPECT_TRUE(image.isNull());
+}
+
+} // namespace
+} // namespace ombri

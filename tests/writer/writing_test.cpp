@@ -1,0 +1,418 @@
+#include "core/bytes.h"
+#include "formats/bmp.h"
+#include "formats/dispatch.h"
+#include "formats/png.h"
+#include "platform/scripted_prompt.h"
+#include "support/dib_compare.h"
+#include "support/test_support.h"
+#include "writer/writing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <tuple>
+
+namespace ombri {
+namespace {
+
+uint8_t* pixel(Dib& dib, int32_t x, int32_t yFromTop)
+{
+    return const_cast<uint8_t*>(test::pixelAt(dib, x, yFromTop));
+}
+
+class WriterDocument : public ::testing::Test {
+  protected:
+    // Stores the image under the name (PNG or BMP by its extension) and opens it.
+    void open(const Dib& image, const std::string& name)
+    {
+        std::string error;
+        const std::string path = dir.file(name);
+        const bool written = FileExtension(name) == "png" ? WritePngFile(path, image, error)
+                                                          : WriteBmpFile(path, image, error);
+        ASSERT_TRUE(written) << error;
+        ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.lastOpenError();
+    }
+    void openPattern(int32_t width, int32_t height, uint16_t bitCount = 24)
+    {
+        ASSERT_NO_FATAL_FAILURE(open(test::makePatternImage(width, height, bitCount), "src.bmp"));
+    }
+    NoteLayer reopenedNotes(const std::string& path)
+    {
+        Writing reopened(prompt);
+        EXPECT_TRUE(reopened.OnOpenDocument(path)) << reopened.lastOpenError();
+        EXPECT_TRUE(reopened.hasNoteLayer());
+        return reopened.hasNoteLayer() ? *reopened.noteLayer() : NoteLayer();
+    }
+    const ScriptedPrompt::Message& onlyMessage()
+    {
+        EXPECT_EQ(prompt.messages().size(), 1u);
+        return prompt.messages().back();
+    }
+
+    test::TempDir dir;
+    ScriptedPrompt prompt;
+    Writing doc{prompt};
+};
+
+// Format, save depth, bit count of the opened picture, whether notes were drawn.
+using RoundTrip = std::tuple<std::string, SaveDepth, uint16_t, bool>;
+
+class SaveRoundTrip : public WriterDocument, public ::testing::WithParamInterface<RoundTrip> {};
+
+TEST_P(SaveRoundTrip, FileHoldsCarrierBytesAndNotesComeBack)
+{
+    const auto [extension, depth, bits, withNotes] = GetParam();
+    const bool png = extension == "png";
+    const int32_t w = 13, h = 7;
+    const Dib source = test::makePatternImage(w, h, bits, 3);
+    ASSERT_NO_FATAL_FAILURE(open(source, "src.bmp"));
+    NoteLayer notes = test::makePatternNotes(w, h);
+    for (int32_t x = 0; x < 8; ++x) // notes over both rows that can hold the signature
+        notes[x] = notes[(h - 1) * w + x] = 1;
+    if (withNotes)
+        doc.MergeNotes(notes.data());
+    doc.setSaveDepth(depth);
+    const std::string target = dir.file("saved." + extension);
+    ASSERT_TRUE(doc.OnSaveDocument(target)) << doc.lastSaveError();
+    EXPECT_FALSE(doc.IsModified());
+    EXPECT_TRUE(prompt.messages().empty());
+    EXPECT_EQ(test::dibDifference(doc.image(), source), "") << "the document's image changed";
+
+    const uint16_t depthBits = depth == SaveDepth::Alpha32 ? 32 : 24;
+    const uint16_t outBits = !withNotes && png && depth == SaveDepth::Bits24 ? bits : depthBits;
+    Dib expected = Dib::create(w, h, outBits);
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            const uint8_t* in = test::pixelAt(source, x, y);
+            uint8_t* out = pixel(expected, x, y);
+            std::memcpy(out, in, 3);
+            if (outBits == 32)
+                out[3] = bits == 32 ? in[3] : 255;
+            uint8_t& carrier = outBits == 32 ? out[3] : out[0];
+            if (withNotes)
+                carrier = notes[(h - 1 - y) * w + x] == 1 ? carrier & 0xFE : carrier | 1;
+        }
+    }
+    if (withNotes) { // BMP: bottom row; PNG: top row
+        uint8_t* row = pixel(expected, 0, png ? 0 : h - 1);
+        row[0] = 101;
+        row[1] = 103;
+        row[2] = 105;
+        for (int k = 3; k < 23; ++k)
+            row[k] |= 1;
+    }
+    auto saved = png ? ReadPngFile(target) : ReadBmpFile(target);
+    ASSERT_TRUE(saved) << saved.error();
+    EXPECT_EQ(test::dibDifference(saved.value(), expected), "");
+
+    if (!withNotes) {
+        Writing reopened(prompt);
+        ASSERT_TRUE(reopened.OnOpenDocument(target));
+        EXPECT_FALSE(reopened.hasNoteLayer());
+        return;
+    }
+    // The signature's pixels come back plain: 8 of a 24-bit row, 5 of a 32-bit one.
+    NoteLayer carried = notes;
+    std::fill_n(carried.begin() + (png ? h - 1 : 0) * w, outBits == 24 ? 8 : 5, 0);
+    EXPECT_EQ(reopenedNotes(target), carried);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FormatsDepthsAndSources, SaveRoundTrip,
+    ::testing::Combine(::testing::Values("bmp", "png"),
+                       ::testing::Values(SaveDepth::Alpha32, SaveDepth::Bits24),
+                       ::testing::Values(uint16_t{24}, uint16_t{32}), ::testing::Bool()),
+    [](const ::testing::TestParamInfo<RoundTrip>& info) {
+        return std::get<0>(info.param) + "_depth" +
+               std::to_string(static_cast<int>(std::get<1>(info.param))) + "_from" +
+               std::to_string(std::get<2>(info.param)) +
+               (std::get<3>(info.param) ? "_notes" : "_plain");
+    });
+
+TEST_F(WriterDocument, EmptyNoteLayerStillMakesADetectableCarrier)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(9, 3));
+    doc.MergeNotes(NoteLayer(27, 0).data());
+    ASSERT_TRUE(doc.OnSaveDocument(dir.file("empty.bmp")));
+    EXPECT_EQ(reopenedNotes(dir.file("empty.bmp")), NoteLayer(27, 0));
+}
+
+TEST_F(WriterDocument, RowTooNarrowForSignatureIsSavedWithoutOne)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(7, 3)); // 21 pixel bytes a row
+    doc.MergeNotes(NoteLayer(21, 1).data());
+    doc.setSaveDepth(SaveDepth::Bits24);
+    ASSERT_TRUE(doc.OnSaveDocument(dir.file("narrow.bmp")));
+    auto saved = ReadBmpFile(dir.file("narrow.bmp"));
+    ASSERT_TRUE(saved);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 7; ++x)
+            EXPECT_EQ(test::pixelAt(saved.value(), x, y)[0] % 2, 0) << x << "," << y;
+    Writing reopened(prompt);
+    ASSERT_TRUE(reopened.OnOpenDocument(dir.file("narrow.bmp")));
+    EXPECT_FALSE(reopened.hasNoteLayer());
+}
+
+TEST_F(WriterDocument, ErasedNotesArePlainInTheNextSave)
+{
+    const int32_t w = 12, h = 5;
+    ASSERT_NO_FATAL_FAILURE(openPattern(w, h, 32));
+    doc.MergeNotes(NoteLayer(w * h, 1).data());
+    ASSERT_TRUE(doc.OnSaveDocument(dir.file("carrier.png")));
+
+    ASSERT_TRUE(doc.OnOpenDocument(dir.file("carrier.png")));
+    NoteLayer keepRight(w * h, 1);
+    for (int32_t i = 0; i < w * h; ++i)
+        keepRight[i] = i % w >= 6;
+    doc.RestrictNotes(keepRight.data());
+    EXPECT_TRUE(doc.IsModified());
+    ASSERT_TRUE(doc.OnSaveDocument(dir.file("erased.png")));
+    EXPECT_EQ(reopenedNotes(dir.file("erased.png")), keepRight);
+}
+
+TEST_F(WriterDocument, PaletteImageWithNotesIsWidenedSoItsNotesAreCarried)
+{
+    const int32_t w = 9, h = 3; // rows of 9 index bytes padded to 12
+    std::vector<uint8_t> file(14 + 40 + 8 + 12 * h, 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    writeLe32(&file[10], 62);
+    auto header = DibMakeHeader(w, h, 8, 0);
+    std::memcpy(&file[14], header.data(), header.size());
+    writeLe32(&file[14 + 32], 2);
+    const uint8_t table[8] = {0x41, 0x42, 0x43, 0, 0x10, 0x21, 0x30, 0};
+    std::memcpy(&file[54], table, 8);
+    for (int32_t i = 0; i < 12 * h; ++i)
+        file[62 + i] = static_cast<uint8_t>(i % 12 < w ? i % 2 : 0);
+    test::writeFileBytes(dir.file("palette.bmp"), file);
+    ASSERT_TRUE(doc.OnOpenDocument(dir.file("palette.bmp"))) << doc.lastOpenError();
+
+    doc.MergeNotes(NoteLayer(w * h, 1).data());
+    doc.setSaveDepth(SaveDepth::Bits24);
+    ASSERT_TRUE(doc.OnSaveDocument(dir.file("wide.bmp"))) << doc.lastSaveError();
+    auto saved = ReadBmpFile(dir.file("wide.bmp"));
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(DibGetBitCount(saved.value()), 24);
+    for (int32_t x = 0; x < w; ++x) { // the top row, away from the signature
+        const uint8_t* colour = table + 4 * (x % 2);
+        const uint8_t* p = test::pixelAt(saved.value(), x, 0);
+        EXPECT_EQ(std::vector<uint8_t>(p, p + 3),
+                  (std::vector<uint8_t>{uint8_t(colour[0] & 0xFE), colour[1], colour[2]}))
+            << x;
+    }
+    NoteLayer carried(w * h, 1);
+    std::fill_n(carried.begin(), 8, 0);
+    EXPECT_EQ(reopenedNotes(dir.file("wide.bmp")), carried);
+}
+
+TEST_F(WriterDocument, FailedSaveWarnsAndKeepsDocumentModified)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
+    doc.MergeNotes(NoteLayer(16, 1).data());
+    const std::string missingFolder = dir.file("none/a.png");
+    std::filesystem::create_directory(dir.file("taken.bmp"));
+    for (const std::string& target : {missingFolder, dir.file("taken.bmp")}) {
+        prompt.clear();
+        EXPECT_FALSE(doc.OnSaveDocument(target));
+        const auto& message = onlyMessage();
+        EXPECT_EQ(message.text.rfind("Could not save the image to " + target + ".", 0), 0u)
+            << message.text;
+        EXPECT_EQ(message.caption, "Warning");
+        EXPECT_TRUE(doc.IsModified());
+    }
+    prompt.queueSavePath(missingFolder);
+    EXPECT_FALSE(doc.SaveAsLossless());
+    EXPECT_EQ(doc.GetPathName(), dir.file("src.bmp"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("taken.bmp")));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+TEST_F(WriterDocument, NamesOfNoSavableKindAreRefused)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
+    doc.MergeNotes(NoteLayer(16, 1).data());
+    for (const char* name : {"photo.Png", "photo.jpeg", "photo"}) {
+        prompt.clear();
+        EXPECT_FALSE(doc.OnSaveDocument(dir.file(name)));
+        const auto& message = onlyMessage();
+        EXPECT_EQ(message.buttons, Buttons::Ok) << name; // not the JPEG question
+        EXPECT_NE(message.text.find(".png"), std::string::npos) << message.text;
+        EXPECT_EQ(message.caption, "Warning");
+        EXPECT_TRUE(doc.IsModified());
+        EXPECT_FALSE(test::fileExists(dir.file(name)));
+    }
+}
+
+TEST_F(WriterDocument, JpegNameAsksFirstAndNoWritesNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
+    doc.MergeNotes(NoteLayer(16, 1).data());
+    EXPECT_FALSE(doc.OnSaveDocument(dir.file("x.jpg"))); // the script answers No
+    const auto& question = onlyMessage();
+    EXPECT_EQ(question.text, " For this version, JPEG format does not support OMBRI-image.\n The "
+                             "messages would lost. \n Save it?");
+    EXPECT_EQ(question.caption, "Warning");
+    EXPECT_EQ(question.buttons, Buttons::YesNo);
+    EXPECT_EQ(question.icon, Icon::Warning);
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_EQ(doc.saveDepth(), SaveDepth::Alpha32);
+    EXPECT_FALSE(test::fileExists(dir.file("x.jpg")));
+
+    prompt.queueAnswer(Answer::Yes);
+    doc.OnSaveDocument(dir.file("x.JPG"));
+    EXPECT_EQ(doc.saveDepth(), SaveDepth::Bits24);
+}
+
+TEST_F(WriterDocument, SaveAsCommandsSetSaveDepthEvenWhenCancelled)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
+    struct Case {
+        SaveDepth start;
+        bool notes, compressed;
+        SaveDepth after;
+    };
+    const Case cases[] = {
+        {SaveDepth::Alpha32, false, false, SaveDepth::Alpha32},
+        {SaveDepth::Bits24, false, false, SaveDepth::Bits24}, // as after opening a JPEG
+        {SaveDepth::Bits24, true, false, SaveDepth::Alpha32},
+        {SaveDepth::Alpha32, false, true, SaveDepth::Bits24},
+        {SaveDepth::Alpha32, true, true, SaveDepth::Bits24},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(doc.OnOpenDocument(dir.file("src.bmp")));
+        doc.setSaveDepth(c.start);
+        if (c.notes)
+            doc.GetNoteLayer();
+        EXPECT_FALSE(c.compressed ? doc.SaveAsCompressed() : doc.SaveAsLossless());
+        EXPECT_EQ(doc.saveDepth(), c.after) << int(c.start) << c.notes << c.compressed;
+    }
+    ASSERT_EQ(prompt.saveDialogs().size(), std::size(cases));
+    EXPECT_EQ(prompt.saveDialogs()[0].defaultName, "image");
+    EXPECT_EQ(prompt.saveDialogs()[0].defaultExtension, "png");
+}
+
+TEST_F(WriterDocument, FileSaveWritesTheOpenedPathAfterSaveAsElsewhere)
+{
+    const int32_t w = 8, h = 3;
+    ASSERT_NO_FATAL_FAILURE(open(test::makePatternImage(w, h, 24), "first.png"));
+    NoteLayer notes(w * h, 0);
+    notes[w + 2] = 1;
+    doc.MergeNotes(notes.data());
+    prompt.queueSavePath(dir.file("second.bmp"));
+    ASSERT_TRUE(doc.SaveAsCompressed());
+    EXPECT_EQ(doc.GetPathName(), dir.file("second.bmp"));
+    EXPECT_EQ(doc.savePath(), dir.file("first.png"));
+    const auto secondBytes = test::readFileBytes(dir.file("second.bmp"));
+
+    notes[w + 3] = 1;
+    doc.MergeNotes(notes.data());
+    ASSERT_TRUE(doc.SaveImage());
+    EXPECT_EQ(test::readFileBytes(dir.file("second.bmp")), secondBytes);
+    EXPECT_EQ(reopenedNotes(dir.file("first.png")), notes);
+}
+
+TEST_F(WriterDocument, FileSaveOfUnmodifiedDocumentWritesNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
+    std::filesystem::remove(dir.file("src.bmp"));
+    doc.SaveImage();
+    EXPECT_FALSE(test::fileExists(dir.file("src.bmp")));
+    EXPECT_TRUE(prompt.messages().empty());
+}
+
+TEST_F(WriterDocument, ClearNotesForcesCarriersOddAndCloseEmpties)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(5, 3));
+    doc.MergeNotes(NoteLayer(15, 1).data());
+    doc.SetModified(false);
+    doc.ClearNotes();
+    EXPECT_FALSE(doc.hasNoteLayer());
+    EXPECT_TRUE(doc.IsModified());
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 5; ++x)
+            EXPECT_EQ(test::pixelAt(doc.image(), x, y)[0] % 2, 1) << x << "," << y;
+
+    doc.CloseImage();
+    EXPECT_FALSE(doc.hasImage());
+    EXPECT_FALSE(doc.IsModified());
+    EXPECT_EQ(doc.width(), 0);
+    EXPECT_EQ(doc.height(), 0);
+    EXPECT_EQ(doc.savePath(), "");
+    EXPECT_EQ(doc.GetPathName(), "");
+    doc.ClearNotes();
+    EXPECT_FALSE(doc.IsModified());
+}
+
+TEST_F(WriterDocument, MergeAddsNotesAndRestrictOnlyRemovesThem)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(4, 2));
+    const uint8_t merge[8] = {1, 1, 0, 0, 2, 0, 0, 0};
+    doc.MergeNotes(merge);
+    EXPECT_EQ(*doc.noteLayer(), (NoteLayer{1, 1, 0, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(doc.IsModified());
+    doc.SetModified(false);
+    const uint8_t keep[8] = {1, 0, 1, 0, 1, 1, 1, 1};
+    doc.RestrictNotes(keep);
+    EXPECT_EQ(*doc.noteLayer(), (NoteLayer{1, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_TRUE(doc.IsModified());
+}
+
+TEST_F(WriterDocument, DisplayImagePaintsNotesAndFollowsColourAndNotes)
+{
+    for (uint16_t bits : {24, 32}) {
+        const Dib source = test::makePatternImage(3, 2, bits);
+        ASSERT_NO_FATAL_FAILURE(open(source, "display.bmp"));
+        doc.SetNoteColour(CScrivoDoc::kDefaultNoteColour);
+        const uint8_t first[6] = {1, 0, 0, 0, 0, 0}; // bottom-left pixel
+        doc.MergeNotes(first);
+        auto pixelBytes = [&](int32_t x, int32_t y) {
+            const uint8_t* p = test::pixelAt(doc.GetDisplayImage(), x, y);
+            return std::vector<uint8_t>(p, p + bits / 8);
+        };
+        std::vector<uint8_t> blue = {255, 0, 0}, red = {0, 0, 255};
+        if (bits == 32) {
+            blue.push_back(255);
+            red.push_back(255);
+        }
+        EXPECT_EQ(pixelBytes(0, 1), blue);
+        doc.SetNoteColour(Rgb{255, 0, 0});
+        EXPECT_EQ(pixelBytes(0, 1), red);
+        const uint8_t second[6] = {0, 1, 0, 0, 0, 0};
+        doc.MergeNotes(second);
+        EXPECT_EQ(pixelBytes(1, 1), red);
+        const uint8_t* plain = test::pixelAt(source, 2, 0);
+        EXPECT_EQ(pixelBytes(2, 0), std::vector<uint8_t>(plain, plain + bits / 8));
+        EXPECT_EQ(test::dibDifference(doc.image(), source), "");
+    }
+}
+
+TEST_F(WriterDocument, UnreadableFileIsReportedAndLeavesDocumentEmpty)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
+    doc.GetNoteLayer();
+    test::writeFileBytes(dir.file("bad.bmp"), {'B', 'M', 1, 2, 3});
+    EXPECT_FALSE(doc.OnOpenDocument(dir.file("bad.bmp")));
+    ASSERT_EQ(prompt.openFailures().size(), 1u);
+    EXPECT_EQ(prompt.openFailures()[0].path, dir.file("bad.bmp"));
+    EXPECT_FALSE(doc.hasImage());
+    EXPECT_FALSE(doc.hasNoteLayer());
+}
+
+TEST_F(WriterDocument, TopDownBmpIsRefusedAsTooLarge)
+{
+    ASSERT_NO_FATAL_FAILURE(openPattern(2, 100));
+    auto file = test::readFileBytes(dir.file("src.bmp"));
+    writeLe32(&file[22], static_cast<uint32_t>(-100));
+    test::writeFileBytes(dir.file("topdown.bmp"), file);
+    EXPECT_FALSE(doc.OnOpenDocument(dir.file("topdown.bmp")));
+    const auto& message = onlyMessage();
+    EXPECT_EQ(message.text, "The BMP image is too large\xEF\xBC\x81");
+    EXPECT_EQ(message.caption, "Warning");
+    EXPECT_TRUE(prompt.openFailures().empty());
+    EXPECT_FALSE(doc.hasImage());
+}
+
+} // namespace
+} // namespace ombri
