@@ -1,0 +1,259 @@
+// Throughput of opening and saving a large photograph, measured against libpng on its own, and of
+// the pixel passes that find, embed and clear the notes.
+//
+//   BM_LibpngDecodeOnly / BM_OpenPng          open target: within 1.15x of the decode
+//   BM_LibpngEncodeOnly / BM_SavePngCarrier   save target: within 1.10x of the encode
+//   BM_ExtractNoteLayer, BM_MakeCarrierCopy/*, BM_ClearCarrier   target: >= 1 GB/s of pixels
+//
+// bench/ratios.sh runs this program and prints the ratios.
+
+#include "bench/photo_image.h"
+
+#include "platform/scripted_prompt.h"
+#include "writer/writing.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ombri::bench {
+
+namespace {
+
+// Everything the benchmarks share, made once per process on first use.
+struct Fixture {
+    std::string folder;
+    std::string plainPath;   // the picture written by libpng alone
+    std::string carrierPath; // the same picture saved by the writer with notes
+    std::string encodePath;  // target of the encode baseline
+    std::string savePath;    // target of the writer's save
+    Dib image;               // the 24-bit picture
+    Dib carrier24;           // the picture with the notes embedded at the 24-bit depth
+    NoteLayer mask;
+    size_t pixelBytes = 0;
+    ScriptedPrompt savePrompt;
+    std::unique_ptr<Writing> saveDoc; // opened from plainPath, notes merged, Bits24
+    std::string error;                // why the fixture could not be made
+};
+
+Fixture* g_fixture = nullptr;
+
+std::unique_ptr<Fixture> makeFixture()
+{
+    auto f = std::make_unique<Fixture>();
+    f->folder = MakeTempFolder("ombri-bench");
+    if (f->folder.empty()) {
+        f->error = "cannot create a temporary folder";
+        return f;
+    }
+    f->plainPath = f->folder + "/photo.png";
+    f->carrierPath = f->folder + "/carrier.png";
+    f->encodePath = f->folder + "/encoded.png";
+    f->savePath = f->folder + "/saved.png";
+    f->image = MakePhotoImage();
+    f->pixelBytes = PixelBytes(f->image);
+    f->mask = MakeNoteMask(kPhotoWidth, kPhotoHeight);
+    f->carrier24 = MakeCarrierCopy(f->image, f->mask, SaveDepth::Bits24);
+    if (f->image.isNull() || f->carrier24.isNull()) {
+        f->error = "out of memory";
+        return f;
+    }
+    if (!WriteCarrierPng(f->image, f->mask, f->plainPath, f->carrierPath, f->error))
+        return f;
+    // The carrier must open with exactly the notes that went in.
+    {
+        ScriptedPrompt prompt;
+        Writing check(prompt);
+        if (!check.OnOpenDocument(f->carrierPath) || !check.noteLayer() ||
+            CountNotePixels(*check.noteLayer()) != CountNotePixels(f->mask)) {
+            f->error = "the carrier file does not give back its notes";
+            return f;
+        }
+    }
+    f->saveDoc = std::make_unique<Writing>(f->savePrompt);
+    if (!f->saveDoc->OnOpenDocument(f->plainPath)) {
+        f->error = "cannot open " + f->plainPath;
+        return f;
+    }
+    f->saveDoc->MergeNotes(f->mask.data());
+    f->saveDoc->setSaveDepth(SaveDepth::Bits24);
+    if (std::FILE* file = std::fopen(f->carrierPath.c_str(), "rb")) {
+        std::fseek(file, 0, SEEK_END);
+        std::fprintf(stderr, "test picture %dx%d, %zu pixel bytes, carrier PNG %.1f MB in %s\n",
+                     kPhotoWidth, kPhotoHeight, f->pixelBytes, std::ftell(file) / 1e6,
+                     f->folder.c_str());
+        std::fclose(file);
+    }
+    return f;
+}
+
+// The shared fixture, or null after reporting why it is missing.
+Fixture* fixture(benchmark::State& state)
+{
+    static std::unique_ptr<Fixture> made = makeFixture();
+    g_fixture = made.get();
+    if (!made->error.empty()) {
+        state.SkipWithError(made->error.c_str());
+        return nullptr;
+    }
+    return made.get();
+}
+
+void setBytes(benchmark::State& state, const Fixture& f)
+{
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(f.pixelBytes));
+}
+
+void BM_LibpngDecodeOnly(benchmark::State& state)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    for (auto _ : state) {
+        const size_t decoded = DecodePngPlain(f->carrierPath);
+        if (decoded == 0) {
+            state.SkipWithError("libpng could not decode the file");
+            break;
+        }
+        benchmark::DoNotOptimize(decoded);
+    }
+    setBytes(state, *f);
+}
+
+void BM_OpenPng(benchmark::State& state)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    for (auto _ : state) {
+        ScriptedPrompt prompt;
+        Writing doc(prompt);
+        if (!doc.OnOpenDocument(f->carrierPath) || !doc.hasNoteLayer()) {
+            state.SkipWithError("the carrier did not open with its notes");
+            break;
+        }
+        benchmark::DoNotOptimize(doc.image().data());
+    }
+    setBytes(state, *f);
+}
+
+void BM_ExtractNoteLayer(benchmark::State& state)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    for (auto _ : state) {
+        // As in an open: the layer is made afresh.
+        std::optional<NoteLayer> notes;
+        ExtractNoteLayer(f->carrier24, notes);
+        benchmark::DoNotOptimize(notes->data());
+    }
+    setBytes(state, *f);
+}
+
+void BM_MakeCarrierCopy(benchmark::State& state, SaveDepth depth)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    for (auto _ : state) {
+        Dib copy = MakeCarrierCopy(f->image, f->mask, depth);
+        if (copy.isNull()) {
+            state.SkipWithError("MakeCarrierCopy failed");
+            break;
+        }
+        benchmark::DoNotOptimize(copy.data());
+    }
+    setBytes(state, *f);
+}
+
+void BM_ClearCarrier(benchmark::State& state)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    Dib image = f->carrier24.clone();
+    for (auto _ : state) {
+        ClearCarrier(image);
+        benchmark::DoNotOptimize(image.data());
+        benchmark::ClobberMemory();
+    }
+    setBytes(state, *f);
+}
+
+void BM_LibpngEncodeOnly(benchmark::State& state)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    std::string error;
+    for (auto _ : state) {
+        if (!EncodePngPlain(f->image, f->encodePath, error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+    }
+    setBytes(state, *f);
+}
+
+void BM_SavePngCarrier(benchmark::State& state)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    for (auto _ : state) {
+        if (f->saveDoc->SaveImageByExtension(f->savePath) != Writing::SaveOutcome::Saved) {
+            state.SkipWithError(f->saveDoc->lastSaveError().c_str());
+            break;
+        }
+    }
+    setBytes(state, *f);
+}
+
+// Each open or save takes seconds; the pixel passes take tens of milliseconds.
+constexpr int kFileIterations = 3;
+constexpr double kPassMinTime = 1.0;
+
+BENCHMARK(BM_LibpngDecodeOnly)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kFileIterations);
+BENCHMARK(BM_OpenPng)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(kFileIterations);
+BENCHMARK(BM_ExtractNoteLayer)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(kPassMinTime);
+BENCHMARK_CAPTURE(BM_MakeCarrierCopy, Alpha32, SaveDepth::Alpha32)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(kPassMinTime);
+BENCHMARK_CAPTURE(BM_MakeCarrierCopy, Bits24, SaveDepth::Bits24)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(kPassMinTime);
+BENCHMARK(BM_ClearCarrier)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(kPassMinTime);
+BENCHMARK(BM_LibpngEncodeOnly)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kFileIterations);
+BENCHMARK(BM_SavePngCarrier)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kFileIterations);
+
+} // namespace
+
+} // namespace ombri::bench
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (ombri::bench::g_fixture)
+        ombri::bench::RemoveFolder(ombri::bench::g_fixture->folder);
+    return 0;
+}
