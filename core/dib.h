@@ -13,6 +13,13 @@ namespace ombri {
 constexpr uint32_t kInfoHeaderSize = 40; // BITMAPINFOHEADER
 constexpr uint32_t kCoreHeaderSize = 12; // BITMAPCOREHEADER
 
+// Large blocks are mapped straight from the system (see Dib::allocate); the deleter remembers
+// how each block was had.
+struct DibBlockDeleter {
+    size_t mappedBytes = 0; // 0: from calloc
+    void operator()(uint8_t* p) const;
+};
+
 // A packed DIB: one zero-filled block holding the bitmap header, the colour table and the pixel
 // rows, bottom row first, each padded to a multiple of four bytes. Move-only; a copy is asked
 // for by name (clone) because images are large.
@@ -39,10 +46,7 @@ class Dib {
     void reset();
 
   private:
-    struct FreeBlock {
-        void operator()(uint8_t* p) const { std::free(p); }
-    };
-    std::unique_ptr<uint8_t, FreeBlock> m_data;
+    std::unique_ptr<uint8_t, DibBlockDeleter> m_data;
     size_t m_size = 0;
 };
 

@@ -47,19 +47,31 @@ bool RowHoldsSignature(int32_t width, uint16_t bitCount)
 
 namespace {
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "pixels are assembled as little-endian words");
+
 void copy24To32(const uint8_t* source, const uint8_t* notes, size_t width, uint8_t* target)
 {
-    for (size_t x = 0; x < width; ++x) {
-        target[4 * x] = source[3 * x];
-        target[4 * x + 1] = source[3 * x + 1];
-        target[4 * x + 2] = source[3 * x + 2];
+    // Four bytes are read per pixel and the fourth replaced by the alpha (the layout is the
+    // same on every little-endian machine this runs on); the row's last pixel is copied
+    // bytewise, as its fourth byte may lie past the end of the block.
+    size_t x = 0;
+    for (; x + 1 < width; ++x) {
+        uint32_t pixel;
+        std::memcpy(&pixel, source + 3 * x, 4);
+        const uint32_t alpha = notes[x] == 1 ? 254u : 255u;
+        pixel = (pixel & 0x00FFFFFFu) | (alpha << 24);
+        std::memcpy(target + 4 * x, &pixel, 4);
+    }
+    for (; x < width; ++x) {
+        std::memcpy(target + 4 * x, source + 3 * x, 3);
         target[4 * x + 3] = notes[x] == 1 ? 254 : 255;
     }
 }
 
-void copy24To24(const uint8_t* source, const uint8_t* notes, size_t width, uint8_t* target)
+// The 24-bit copy is already an exact duplicate of the picture: only the blue bytes change.
+void mark24InPlace(const uint8_t*, const uint8_t* notes, size_t width, uint8_t* target)
 {
-    std::memcpy(target, source, width * 3);
     for (size_t x = 0; x < width; ++x)
         SetNoteBit(notes[x], target[3 * x]);
 }
@@ -103,7 +115,7 @@ Dib MakeCarrierCopy(const Dib& image, const NoteLayer& notes, SaveDepth depth)
     auto target = DibGetLayout(copy);
     if (!target)
         return Dib();
-    auto rowCopy = source->bitCount == 24 ? (targetBits == 32 ? copy24To32 : copy24To24)
+    auto rowCopy = source->bitCount == 24 ? (targetBits == 32 ? copy24To32 : mark24InPlace)
                                           : (targetBits == 32 ? copy32To32 : copy32To24);
     const uint8_t* in = image.data() + source->pixelOffset;
     uint8_t* out = copy.data() + target->pixelOffset;

@@ -28,10 +28,7 @@ constexpr uint8_t kSignatureLead[3] = {101, 103, 105};
 // A carrier byte moves by at most 1: even for a note pixel, odd for a plain one.
 inline void SetNoteBit(uint8_t note, uint8_t& carrier)
 {
-    if (note == 1)
-        carrier &= 0xFE;
-    else
-        carrier |= 0x01;
+    carrier = static_cast<uint8_t>((carrier & 0xFE) | (note != 1 ? 1 : 0));
 }
 
 // Marks the 23 bytes at the start of a row. The caller makes sure the row holds them.
