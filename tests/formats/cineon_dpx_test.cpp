@@ -3,6 +3,7 @@
 #include "core/bytes.h"
 #include "formats/diagnostics.h"
 #include "support/dib_compare.h"
+#include "support/imagemagick.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -383,22 +384,13 @@ TEST(CineonDpxRead, TraceIsPrintedOnlyWithDiagnosticsOn)
 // Cross-checks with ImageMagick, skipped where "convert" is not the real ImageMagick. Its
 // decoding comes back as raw 16-bit RGB samples, top row first.
 
-bool haveImageMagick()
-{
-    return std::system("convert -version 2>/dev/null | grep -q 'Version: ImageMagick'") == 0;
-}
-
-bool convert(const std::string& arguments)
-{
-    return std::system(("convert " + arguments + " 2>/dev/null").c_str()) == 0;
-}
-
 // ImageMagick's 16-bit samples of a file taken back to the 10 bits stored. It takes the codes
 // as log-encoded (Cineon) or linear (DPX); tagging them sRGB shows them as stored.
 Words decodedByImageMagick(const Kind& kind, const std::string& path, const std::string& raw)
 {
-    if (!convert(std::string(kind.name) + ":" + path +
-                 " -set colorspace sRGB -depth 16 -endian MSB rgb:" + raw))
+    if (!test::runConvert(std::string(kind.name) + ":" + path +
+                          " -set colorspace sRGB -depth 16 -endian MSB rgb:" + raw)
+             .empty())
         return {};
     const Bytes bytes = test::readFileBytes(raw);
     Words samples;
@@ -418,12 +410,12 @@ Words samplesOfWords(const Words& words)
 
 TEST(CineonDpxImageMagick, FilesWrittenByImageMagickReadAsItDecodesThem)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick is not installed";
     test::TempDir dir;
     for (const Kind& kind : {kDpx, kCineon}) {
         const std::string path = dir.file(std::string("magick.") + kind.name);
-        ASSERT_TRUE(convert("-size 23x11 -seed 7 plasma: -depth 10 " + path));
+        ASSERT_EQ(test::runConvert("-size 23x11 -seed 7 plasma: -depth 10 " + path), "");
         auto loaded = ReadCineonDpxFile(path, kind.format);
         ASSERT_TRUE(loaded) << loaded.error();
         const Words samples = samplesOfWords(loaded.value().pixelWords);
@@ -437,7 +429,7 @@ TEST(CineonDpxImageMagick, FilesWrittenByImageMagickReadAsItDecodesThem)
 
 TEST(CineonDpxImageMagick, FilesWeWriteReadInImageMagickAsTheirWords)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick is not installed";
     test::TempDir dir;
     Words words(19 * 9);

@@ -2,13 +2,12 @@
 
 #include "core/bytes.h"
 #include "core/limits.h"
+#include "support/imagemagick.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -618,68 +617,10 @@ TEST(GifRead, FileReaderMatchesByteReaderAcrossChunks)
 }
 
 // ImageMagick as an independent decoder; tests that need it skip when it is not installed.
-bool haveImageMagick()
-{
-    std::FILE* pipe = popen("convert -version 2>/dev/null", "r");
-    if (!pipe)
-        return false;
-    char line[256] = "";
-    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    return got && std::strstr(line, "Version: ImageMagick") != nullptr;
-}
-
-// Empty when convert succeeds; otherwise what it said.
-std::string runConvert(const std::string& arguments)
-{
-    std::FILE* pipe = popen(("convert " + arguments + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return "cannot run convert";
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    const int status = pclose(pipe);
-    return status == 0 ? std::string() : "convert " + arguments + ": " + output;
-}
-
-struct Ppm {
-    int width = 0;
-    int height = 0;
-    Bytes rgb;
-};
-
-// Binary PPM with a maxval of 255, as ImageMagick writes it.
-Ppm readPpm(const std::string& path)
-{
-    const Bytes file = test::readFileBytes(path);
-    Ppm ppm;
-    int maxval = 0;
-    int consumed = 0;
-    const std::string head(file.begin(), file.begin() + std::min<size_t>(file.size(), 64));
-    if (std::sscanf(head.c_str(), "P6 %d %d %d%n", &ppm.width, &ppm.height, &maxval, &consumed) !=
-            3 ||
-        maxval != 255)
-        return {};
-    const size_t at = static_cast<size_t>(consumed) + 1;
-    ppm.rgb.assign(file.begin() + static_cast<long>(at), file.end());
-    if (ppm.rgb.size() != size_t(ppm.width) * ppm.height * 3)
-        return {};
-    return ppm;
-}
-
-void writePpm(const std::string& path, int width, int height, const Bytes& rgb)
-{
-    const std::string head =
-        "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-    Bytes file(head.begin(), head.end());
-    file.insert(file.end(), rgb.begin(), rgb.end());
-    test::writeFileBytes(path, file);
-}
 
 TEST(GifImageMagick, FilesItWritesDecodeToItsOwnPixels)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick's convert is not installed";
     test::TempDir dir;
     const int width = 47, height = 33;
@@ -690,20 +631,20 @@ TEST(GifImageMagick, FilesItWritesDecodeToItsOwnPixels)
             const Bytes indices = patternIndices(size_t{width} * height, colors, colors);
             for (uint8_t i : indices)
                 rgb.insert(rgb.end(), {uint8_t(i * 37), uint8_t(255 - i), uint8_t(i * 5 + 1)});
-            writePpm(dir.file("in.ppm"), width, height, rgb);
-            ASSERT_EQ(runConvert(dir.file("in.ppm") + " -interlace " + interlace + " " +
-                                 dir.file("im.gif")),
+            test::writePpm(dir.file("in.ppm"), width, height, rgb);
+            ASSERT_EQ(test::runConvert(dir.file("in.ppm") + " -interlace " + interlace + " " +
+                                       dir.file("im.gif")),
                       "");
-            ASSERT_EQ(runConvert(dir.file("im.gif") + " " + dir.file("im.ppm")), "");
-            const Ppm reference = readPpm(dir.file("im.ppm"));
+            ASSERT_EQ(test::runConvert(dir.file("im.gif") + " " + dir.file("im.ppm")), "");
+            const test::Pixmap reference = test::readPixmap(dir.file("im.ppm"));
             ASSERT_EQ(reference.width, width);
-            ASSERT_EQ(reference.rgb, rgb) << "ImageMagick changed the colours";
+            ASSERT_EQ(reference.samples, rgb) << "ImageMagick changed the colours";
 
             auto loaded = ReadGifFile(dir.file("im.gif"));
             ASSERT_TRUE(loaded.ok()) << loaded.error();
             for (int y = 0; y < height; ++y)
                 for (int x = 0; x < width; ++x) {
-                    const uint8_t* want = &reference.rgb[(size_t(y) * width + x) * 3];
+                    const uint8_t* want = &reference.samples[(size_t(y) * width + x) * 3];
                     ASSERT_EQ(colorAt(loaded.value(), x, y), (Rgb{want[0], want[1], want[2]}))
                         << colors << " colours, interlace " << interlace << ", pixel " << x << ", "
                         << y;
@@ -714,7 +655,7 @@ TEST(GifImageMagick, FilesItWritesDecodeToItsOwnPixels)
 
 TEST(GifImageMagick, FilesWeBuildDecodeTheSameInImageMagick)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick's convert is not installed";
     // No GIF writer exists; this checks the test's own encoder and so the files the decoder
     // tests above rely on, the full-table streams included.
@@ -726,13 +667,13 @@ TEST(GifImageMagick, FilesWeBuildDecodeTheSameInImageMagick)
     for (unsigned i = 0; i < 256; ++i)
         g.global.push_back({uint8_t(i), uint8_t(i * 7), uint8_t(255 - i)});
     test::writeFileBytes(dir.file("ours.gif"), build(g));
-    ASSERT_EQ(runConvert(dir.file("ours.gif") + " " + dir.file("ours.ppm")), "");
-    const Ppm reference = readPpm(dir.file("ours.ppm"));
+    ASSERT_EQ(test::runConvert(dir.file("ours.gif") + " " + dir.file("ours.ppm")), "");
+    const test::Pixmap reference = test::readPixmap(dir.file("ours.ppm"));
     ASSERT_EQ(reference.width, 250);
     auto loaded = ReadGifFile(dir.file("ours.gif"));
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     for (size_t i = 0; i < indices.size(); ++i) {
-        const uint8_t* want = &reference.rgb[i * 3];
+        const uint8_t* want = &reference.samples[i * 3];
         ASSERT_EQ(colorAt(loaded.value(), int32_t(i % 250), int32_t(i / 250)),
                   (Rgb{want[0], want[1], want[2]}))
             << "pixel " << i;

@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "core/limits.h"
+#include "support/imagemagick.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -94,17 +95,6 @@ Result<Dib> decode(const Bytes& file, FormatMessages* messages = nullptr)
     return ReadJpegBytes({file.data(), file.size()}, messages);
 }
 
-// The image's pixels top row first, red first, three bytes each.
-Bytes redFirst(const Dib& image)
-{
-    Bytes out;
-    for (int32_t y = 0; y < DibGetHeight(image); ++y)
-        for (int32_t x = 0; x < DibGetWidth(image); ++x)
-            for (int c : {2, 1, 0})
-                out.push_back(pixelAt(image, x, y)[c]);
-    return out;
-}
-
 int largestDifference(const Bytes& a, const Bytes& b)
 {
     if (a.size() != b.size())
@@ -162,7 +152,7 @@ TEST(JpegRead, RowsMatchTheLibrarysOwnDecoding)
         const Bytes file = encodeJpeg(p);
         auto loaded = decode(file);
         ASSERT_TRUE(loaded.ok()) << loaded.error();
-        EXPECT_EQ(redFirst(loaded.value()), referenceRgb(file));
+        EXPECT_EQ(test::redFirstSamples(loaded.value(), 3), referenceRgb(file));
     }
 }
 
@@ -340,7 +330,7 @@ TEST(JpegWrite, BaselineQuality100OfTheImageSize)
 
     auto loaded = ReadJpegFile(dir.file("24.jpg"));
     ASSERT_TRUE(loaded.ok()) << loaded.error();
-    EXPECT_LE(largestDifference(redFirst(loaded.value()), picture.samples), 4);
+    EXPECT_LE(largestDifference(test::redFirstSamples(loaded.value(), 3), picture.samples), 4);
 }
 
 TEST(JpegWrite, FailureLeavesTheTargetIntact)
@@ -360,37 +350,13 @@ TEST(JpegWrite, FailureLeavesTheTargetIntact)
 
 // ImageMagick as a second opinion, when it is installed. Its raw "rgb:" output is the picture
 // top row first, red first.
-bool haveImageMagick()
-{
-    static const bool real = [] {
-        std::FILE* pipe = popen("convert -version 2>/dev/null", "r");
-        if (!pipe)
-            return false;
-        char line[128] = "";
-        const bool found = std::fgets(line, sizeof line, pipe) &&
-                           std::strncmp(line, "Version: ImageMagick", 20) == 0;
-        pclose(pipe);
-        return found;
-    }();
-    return real;
-}
-
-bool convert(const std::string& arguments)
-{
-    return std::system(("convert " + arguments + " 2>/dev/null").c_str()) == 0;
-}
-
 TEST(JpegImageMagick, FilesItWritesReadToItsPixels)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick is not installed";
     test::TempDir dir;
     const Dib picture = test::makePatternImage(37, 21, 24);
-    const std::string header = "P6\n37 21\n255\n";
-    Bytes ppm(header.begin(), header.end());
-    const Bytes pixels = redFirst(picture);
-    ppm.insert(ppm.end(), pixels.begin(), pixels.end());
-    test::writeFileBytes(dir.file("in.ppm"), ppm);
+    test::writePpm(dir.file("in.ppm"), 37, 21, test::redFirstSamples(picture, 3));
     const struct {
         const char* arguments;
         int tolerance;
@@ -402,27 +368,31 @@ TEST(JpegImageMagick, FilesItWritesReadToItsPixels)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         const std::string jpeg = dir.file("im.jpg"), raw = dir.file("im.raw");
-        ASSERT_TRUE(convert("'" + dir.file("in.ppm") + "' " + c.arguments + " '" + jpeg + "'"));
-        ASSERT_TRUE(convert("'" + jpeg + "' -depth 8 rgb:'" + raw + "'"));
+        ASSERT_EQ(
+            test::runConvert("'" + dir.file("in.ppm") + "' " + c.arguments + " '" + jpeg + "'"),
+            "");
+        ASSERT_EQ(test::runConvert("'" + jpeg + "' -depth 8 rgb:'" + raw + "'"), "");
         auto loaded = ReadJpegFile(jpeg);
         ASSERT_TRUE(loaded.ok()) << loaded.error();
-        EXPECT_LE(largestDifference(redFirst(loaded.value()), test::readFileBytes(raw)),
-                  c.tolerance);
+        EXPECT_LE(
+            largestDifference(test::redFirstSamples(loaded.value(), 3), test::readFileBytes(raw)),
+            c.tolerance);
     }
 }
 
 TEST(JpegImageMagick, ReadsWhatWeWrite)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick is not installed";
     test::TempDir dir;
     std::string error;
     ASSERT_TRUE(WriteJpegFile(dir.file("ours.jpg"), test::makePatternImage(47, 33, 32), error));
-    ASSERT_TRUE(
-        convert("'" + dir.file("ours.jpg") + "' -depth 8 rgb:'" + dir.file("ours.raw") + "'"));
+    ASSERT_EQ(test::runConvert("'" + dir.file("ours.jpg") + "' -depth 8 rgb:'" +
+                               dir.file("ours.raw") + "'"),
+              "");
     auto loaded = ReadJpegFile(dir.file("ours.jpg"));
     ASSERT_TRUE(loaded.ok()) << loaded.error();
-    EXPECT_EQ(redFirst(loaded.value()), test::readFileBytes(dir.file("ours.raw")));
+    EXPECT_EQ(test::redFirstSamples(loaded.value(), 3), test::readFileBytes(dir.file("ours.raw")));
 }
 
 } // namespace

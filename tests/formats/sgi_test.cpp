@@ -4,11 +4,11 @@
 #include "formats/diagnostics.h"
 #include "notes/carrier.h"
 #include "support/dib_compare.h"
+#include "support/imagemagick.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -287,35 +287,9 @@ TEST(SgiRead, HeaderTraceIsPrintedOnlyWithDiagnosticsOn)
 // Cross-checks with ImageMagick, skipped where "convert" is not the real ImageMagick. Pictures
 // are exchanged with it as raw RGB or RGBA samples, top row first.
 
-bool haveImageMagick()
-{
-    return std::system("convert -version 2>/dev/null | grep -q 'Version: ImageMagick'") == 0;
-}
-
-bool convert(const std::string& arguments)
-{
-    return std::system(("convert " + arguments + " 2>/dev/null").c_str()) == 0;
-}
-
-Bytes rawSamples(const Dib& image)
-{
-    auto layout = DibGetLayout(image);
-    const int depth = layout->bitCount / 8;
-    Bytes out;
-    for (int32_t y = 0; y < layout->height; ++y) {
-        for (int32_t x = 0; x < layout->width; ++x) {
-            const uint8_t* p = pixelAt(image, x, y);
-            out.insert(out.end(), {p[2], p[1], p[0]});
-            if (depth == 4)
-                out.push_back(p[3]);
-        }
-    }
-    return out;
-}
-
 TEST(SgiImageMagick, FilesWrittenByImageMagickReadAsItDecodesThem)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick is not installed";
     test::TempDir dir;
     for (const char* samples : {"rgb", "rgba"}) {
@@ -327,12 +301,15 @@ TEST(SgiImageMagick, FilesWrittenByImageMagickReadAsItDecodesThem)
         const std::string raw = std::string(samples) + ":" + dir.file("decoded.raw");
         for (const char* compression : {"RLE", "None"}) {
             const std::string sgi = dir.file(std::string("magick-") + compression + ".sgi");
-            ASSERT_TRUE(convert("-size 29x17 -depth 8 " + std::string(samples) + ":" +
-                                dir.file("source.raw") + " -compress " + compression + " " + sgi));
-            ASSERT_TRUE(convert(sgi + " -depth 8 " + raw));
+            ASSERT_EQ(test::runConvert("-size 29x17 -depth 8 " + std::string(samples) + ":" +
+                                       dir.file("source.raw") + " -compress " + compression + " " +
+                                       sgi),
+                      "");
+            ASSERT_EQ(test::runConvert(sgi + " -depth 8 " + raw), "");
             auto loaded = ReadSgiFile(sgi);
             ASSERT_TRUE(loaded) << loaded.error();
-            EXPECT_EQ(rawSamples(loaded.value()), test::readFileBytes(dir.file("decoded.raw")))
+            EXPECT_EQ(test::redFirstSamples(loaded.value(), DibGetBitCount(loaded.value()) / 8),
+                      test::readFileBytes(dir.file("decoded.raw")))
                 << samples << ", " << compression;
         }
     }
@@ -340,7 +317,7 @@ TEST(SgiImageMagick, FilesWrittenByImageMagickReadAsItDecodesThem)
 
 TEST(SgiImageMagick, FilesWeWriteReadInImageMagickAsTheImage)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick is not installed";
     test::TempDir dir;
     for (uint16_t bitCount : {24, 32}) {
@@ -348,10 +325,13 @@ TEST(SgiImageMagick, FilesWeWriteReadInImageMagickAsTheImage)
         std::string error;
         ASSERT_TRUE(WriteSgiFile(dir.file("ours.rgb"), image, true, error)) << error;
         const std::string samples = bitCount == 24 ? "rgb:" : "rgba:";
-        ASSERT_TRUE(
-            convert("sgi:" + dir.file("ours.rgb") + " -depth 8 " + samples + dir.file("ours.raw")));
+        ASSERT_EQ(test::runConvert("sgi:" + dir.file("ours.rgb") + " -depth 8 " + samples +
+                                   dir.file("ours.raw")),
+                  "");
         layPlanarSignature(image);
-        EXPECT_EQ(test::readFileBytes(dir.file("ours.raw")), rawSamples(image)) << bitCount;
+        EXPECT_EQ(test::readFileBytes(dir.file("ours.raw")),
+                  test::redFirstSamples(image, bitCount / 8))
+            << bitCount;
     }
 }
 

@@ -4,14 +4,13 @@
 #include "core/limits.h"
 #include "notes/carrier.h"
 #include "support/dib_compare.h"
+#include "support/imagemagick.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -506,58 +505,14 @@ TEST(TiffWrite, FailureLeavesTheTargetIntact)
 
 // ImageMagick as a second opinion, when it is installed. Its raw "rgb:"/"rgba:" output is the
 // picture top row first, red first.
-bool haveImageMagick()
-{
-    static const bool real = [] {
-        std::FILE* pipe = popen("convert -version 2>/dev/null", "r");
-        if (!pipe)
-            return false;
-        char line[128] = "";
-        const bool found = std::fgets(line, sizeof line, pipe) &&
-                           std::strncmp(line, "Version: ImageMagick", 20) == 0;
-        pclose(pipe);
-        return found;
-    }();
-    return real;
-}
-
-bool convert(const std::string& arguments)
-{
-    return std::system(("convert " + arguments + " 2>/dev/null").c_str()) == 0;
-}
-
-// The image's pixels top row first, red first, with channels bytes each.
-Bytes redFirst(const Dib& image, int channels)
-{
-    Bytes out;
-    for (int32_t y = 0; y < DibGetHeight(image); ++y)
-        for (int32_t x = 0; x < DibGetWidth(image); ++x)
-            for (int c : {2, 1, 0, 3})
-                if (c < channels)
-                    out.push_back(pixelAt(image, x, y)[c]);
-    return out;
-}
-
-void writePam(const std::string& path, const Dib& image, int channels)
-{
-    const std::string header = "P7\nWIDTH " + std::to_string(DibGetWidth(image)) + "\nHEIGHT " +
-                               std::to_string(DibGetHeight(image)) + "\nDEPTH " +
-                               std::to_string(channels) + "\nMAXVAL 255\nTUPLTYPE " +
-                               (channels == 4 ? "RGB_ALPHA" : "RGB") + "\nENDHDR\n";
-    Bytes file(header.begin(), header.end());
-    const Bytes pixels = redFirst(image, channels);
-    file.insert(file.end(), pixels.begin(), pixels.end());
-    test::writeFileBytes(path, file);
-}
-
 TEST(TiffImageMagick, FilesItWritesReadToItsPixels)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick is not installed";
     test::TempDir dir;
     Dib picture = test::makePatternImage(37, 21, 32);
-    writePam(dir.file("rgba.pam"), picture, 4);
-    writePam(dir.file("rgb.pam"), picture, 3);
+    test::writePam(dir.file("rgba.pam"), picture, 4);
+    test::writePam(dir.file("rgb.pam"), picture, 3);
     const struct {
         const char* arguments;
         const char* raw;
@@ -572,18 +527,18 @@ TEST(TiffImageMagick, FilesItWritesReadToItsPixels)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
         const std::string tiff = dir.file("im.tif"), raw = dir.file("im.raw");
-        ASSERT_TRUE(convert(dir.path() + "/" + c.arguments + " '" + tiff + "'"));
-        ASSERT_TRUE(convert("'" + tiff + "' -depth 8 " + c.raw + ":'" + raw + "'"));
+        ASSERT_EQ(test::runConvert(dir.path() + "/" + c.arguments + " '" + tiff + "'"), "");
+        ASSERT_EQ(test::runConvert("'" + tiff + "' -depth 8 " + c.raw + ":'" + raw + "'"), "");
         auto loaded = ReadTiffFile(tiff);
         ASSERT_TRUE(loaded.ok()) << loaded.error();
-        EXPECT_EQ(redFirst(loaded.value(), static_cast<int>(std::strlen(c.raw))),
+        EXPECT_EQ(test::redFirstSamples(loaded.value(), static_cast<int>(std::strlen(c.raw))),
                   test::readFileBytes(raw));
     }
 }
 
 TEST(TiffImageMagick, ReadsWhatWeWrite)
 {
-    if (!haveImageMagick())
+    if (!test::haveImageMagick())
         GTEST_SKIP() << "ImageMagick is not installed";
     test::TempDir dir;
     for (uint16_t bitCount : {24, 32}) {
@@ -591,9 +546,11 @@ TEST(TiffImageMagick, ReadsWhatWeWrite)
         std::string error;
         ASSERT_TRUE(WriteTiffFile(dir.file("ours.tif"), image, error)) << error;
         const char* raw = bitCount == 32 ? "rgba" : "rgb";
-        ASSERT_TRUE(convert("'" + dir.file("ours.tif") + "' -depth 8 " + raw + ":'" +
-                            dir.file("ours.raw") + "'"));
-        EXPECT_EQ(test::readFileBytes(dir.file("ours.raw")), redFirst(image, bitCount / 8))
+        ASSERT_EQ(test::runConvert("'" + dir.file("ours.tif") + "' -depth 8 " + raw + ":'" +
+                                   dir.file("ours.raw") + "'"),
+                  "");
+        EXPECT_EQ(test::readFileBytes(dir.file("ours.raw")),
+                  test::redFirstSamples(image, bitCount / 8))
             << bitCount;
     }
 }
