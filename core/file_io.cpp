@@ -3,10 +3,26 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace ombri {
+
+namespace {
+
+// Writeback of a large save is started after this many bytes, so that the disk is busy while the
+// rest is produced and commit()'s sync waits only for the last part.
+constexpr uint64_t kWritebackBytes = 8u << 20;
+
+struct DescriptorCloser {
+    int fd;
+    ~DescriptorCloser() { ::close(fd); }
+};
+
+} // namespace
 
 Result<std::vector<uint8_t>> readWholeFile(const std::string& path)
 {
@@ -28,6 +44,81 @@ Result<std::vector<uint8_t>> readWholeFile(const std::string& path)
     if (std::ferror(file.get()))
         return fail(std::strerror(errno));
     return bytes;
+}
+
+Result<MappedFile> MappedFile::open(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(std::strerror(errno));
+    DescriptorCloser closer{fd};
+    struct stat info {};
+    if (fstat(fd, &info) != 0)
+        return fail(std::strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        return fail("it is a folder");
+    MappedFile file;
+    if (S_ISREG(info.st_mode) && info.st_size > 0) {
+        const size_t size = static_cast<size_t>(info.st_size);
+        void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+        if (map != MAP_FAILED) {
+            file.m_map = map;
+            file.m_mapSize = size;
+            return file;
+        }
+        // A file system that cannot map the file is read like a pipe.
+        file.m_owned.reserve(size);
+    }
+    uint8_t chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(std::strerror(errno));
+        }
+        if (got == 0)
+            break;
+        file.m_owned.insert(file.m_owned.end(), chunk, chunk + got);
+    }
+    return file;
+}
+
+MappedFile::~MappedFile()
+{
+    release();
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : m_map(std::exchange(other.m_map, nullptr)), m_mapSize(std::exchange(other.m_mapSize, 0)),
+      m_owned(std::move(other.m_owned))
+{
+}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        m_map = std::exchange(other.m_map, nullptr);
+        m_mapSize = std::exchange(other.m_mapSize, 0);
+        m_owned = std::move(other.m_owned);
+    }
+    return *this;
+}
+
+void MappedFile::release()
+{
+    if (m_map)
+        ::munmap(m_map, m_mapSize);
+    m_map = nullptr;
+    m_mapSize = 0;
+}
+
+ByteView MappedFile::view() const
+{
+    if (m_map)
+        return ByteView{static_cast<const uint8_t*>(m_map), m_mapSize};
+    return ByteView{m_owned.data(), m_owned.size()};
 }
 
 AtomicFile::AtomicFile(std::string targetPath) : m_target(std::move(targetPath)) {}
@@ -84,7 +175,28 @@ bool AtomicFile::write(const void* bytes, size_t count)
         return false;
     if (count != 0 && std::fwrite(bytes, 1, count, m_stream.get()) != count)
         return failWithErrno("cannot write the file");
+    m_pending += count;
+    if (m_pending >= kWritebackBytes) {
+        if (std::fflush(m_stream.get()) != 0)
+            return failWithErrno("cannot write the file");
+        startWriteback();
+    }
     return true;
+}
+
+// Asks the system to start writing what has reached the file so far, without waiting for it. Only
+// a hint: a file system that cannot do it is synced in full by commit().
+void AtomicFile::startWriteback()
+{
+    m_pending = 0;
+    const int fd = fileno(m_stream.get());
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end < 0 || static_cast<uint64_t>(end) <= m_flushedTo)
+        return;
+    ::sync_file_range(fd, static_cast<off_t>(m_flushedTo),
+                      static_cast<off_t>(static_cast<uint64_t>(end) - m_flushedTo),
+                      SYNC_FILE_RANGE_WRITE);
+    m_flushedTo = static_cast<uint64_t>(end);
 }
 
 bool AtomicFile::commit()

@@ -178,10 +178,10 @@ Result<Dib> ReadBmpBytes(ByteView file)
 
 Result<Dib> ReadBmpFile(const std::string& path)
 {
-    auto bytes = readWholeFile(path);
-    if (!bytes)
-        return fail(bytes.error());
-    return ReadBmpBytes(ByteView{bytes.value().data(), bytes.value().size()});
+    auto file = MappedFile::open(path);
+    if (!file)
+        return fail(file.error());
+    return ReadBmpBytes(file.value().view());
 }
 
 bool WriteBmpFile(const std::string& path, const Dib& image, std::string& error)

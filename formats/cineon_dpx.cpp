@@ -316,15 +316,28 @@ std::vector<uint8_t> makeCineonHeader(const std::string& name, uint32_t width, u
 }
 
 // One file row of words from the DIB row that shows it: each 8-bit value at the top of its
-// 10-bit field, bit 0 the note.
+// 10-bit field, bit 0 the note. The pixel step and the presence of notes are fixed per loop, so
+// that each loop is straight-line code.
+template <size_t Step, bool WithNotes>
+void wordsFromPixelsLoop(const uint8_t* pixels, const uint8_t* notes, size_t width, uint8_t* out)
+{
+    for (size_t x = 0; x < width; ++x) {
+        const uint8_t* pixel = pixels + Step * x;
+        const uint32_t note = WithNotes ? uint32_t{notes[x] == 1} : 0;
+        writeBe32(out + kWordBytes * x, uint32_t{pixel[2]} << 24 | uint32_t{pixel[1]} << 14 |
+                                            uint32_t{pixel[0]} << 4 | note);
+    }
+}
+
 void wordsFromPixels(const uint8_t* pixels, size_t step, const uint8_t* notes, size_t width,
                      uint8_t* out)
 {
-    for (size_t x = 0; x < width; ++x, pixels += step, out += kWordBytes) {
-        const uint32_t note = notes && notes[x] == 1 ? 1 : 0;
-        writeBe32(out, uint32_t{pixels[2]} << 24 | uint32_t{pixels[1]} << 14 |
-                           uint32_t{pixels[0]} << 4 | note);
-    }
+    if (step == 3)
+        notes ? wordsFromPixelsLoop<3, true>(pixels, notes, width, out)
+              : wordsFromPixelsLoop<3, false>(pixels, notes, width, out);
+    else
+        notes ? wordsFromPixelsLoop<4, true>(pixels, notes, width, out)
+              : wordsFromPixelsLoop<4, false>(pixels, notes, width, out);
 }
 
 // One file row of kept words; bit 0 follows the note layer when there is one.
@@ -348,12 +361,12 @@ Result<FilmImage> ReadCineonDpxBytes(ByteView file, FilmFormat format)
 
 Result<FilmImage> ReadCineonDpxFile(const std::string& path, FilmFormat format)
 {
-    auto bytes = readWholeFile(path);
-    if (!bytes) {
+    auto file = MappedFile::open(path);
+    if (!file) {
         formatDiagnostic("Failed to open file \"%s\".\n", path.c_str());
-        return fail(bytes.error());
+        return fail(file.error());
     }
-    return readFilm(ByteView{bytes.value().data(), bytes.value().size()}, format, path.c_str());
+    return readFilm(file.value().view(), format, path.c_str());
 }
 
 void setFilmClock(FilmClock clock)

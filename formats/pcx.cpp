@@ -143,10 +143,10 @@ Result<Dib> ReadPcxBytes(ByteView file)
 
 Result<Dib> ReadPcxFile(const std::string& path)
 {
-    auto bytes = readWholeFile(path);
-    if (!bytes)
-        return fail(bytes.error());
-    return ReadPcxBytes(ByteView{bytes.value().data(), bytes.value().size()});
+    auto file = MappedFile::open(path);
+    if (!file)
+        return fail(file.error());
+    return ReadPcxBytes(file.value().view());
 }
 
 } // namespace ombri

@@ -6,7 +6,12 @@
 #include "notes/carrier.h"
 
 #include <cstring>
+#include <memory>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ombri {
 
@@ -92,7 +97,7 @@ Result<bool> decodeVerbatim(ByteView file, const SgiHeader& header, uint8_t* pix
         return fail("the file is shorter than its header says");
     const uint8_t* data = file.data + kHeaderBytes;
     for (size_t y = 0; y < height; ++y) {
-        const uint8_t* planes[4];
+        const uint8_t* planes[4] = {};
         for (uint32_t c = 0; c < header.channels; ++c)
             planes[c] = data + (c * height + y) * width;
         // File row 0 is the bottom of the picture, as is the first DIB row in memory.
@@ -144,7 +149,7 @@ Result<bool> decodeRunLength(ByteView file, const SgiHeader& header, uint8_t* pi
     const uint8_t* starts = file.data + kHeaderBytes;
     const uint8_t* lengths = starts + 4 * entries;
     std::vector<uint8_t> rows(width * header.channels);
-    const uint8_t* planes[4];
+    const uint8_t* planes[4] = {};
     for (uint32_t c = 0; c < header.channels; ++c)
         planes[c] = rows.data() + c * width;
     for (size_t y = 0; y < height; ++y) {
@@ -194,10 +199,10 @@ Result<Dib> ReadSgiBytes(ByteView file)
 
 Result<Dib> ReadSgiFile(const std::string& path)
 {
-    auto bytes = readWholeFile(path);
-    if (!bytes)
-        return fail(bytes.error());
-    return ReadSgiBytes(ByteView{bytes.value().data(), bytes.value().size()});
+    auto file = MappedFile::open(path);
+    if (!file)
+        return fail(file.error());
+    return ReadSgiBytes(file.value().view());
 }
 
 size_t SgiEncodedRowBound(size_t length)
@@ -208,29 +213,58 @@ size_t SgiEncodedRowBound(size_t length)
     return length + length / kMaxPacket + 8;
 }
 
+namespace {
+
+// The first position in [from, limit) where three equal bytes of the row start, or limit when
+// there is none; bytes beyond the row never count. limit is at most length.
+size_t findRunStart(const uint8_t* row, size_t from, size_t limit, size_t length)
+{
+    size_t i = from;
+#if defined(__SSE2__)
+    // Sixteen positions at a time while the 18 bytes they compare lie inside the row.
+    while (i < limit && length - i >= 18) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 1));
+        const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i + 2));
+        const __m128i equal =
+            _mm_and_si128(_mm_cmpeq_epi8(here, next), _mm_cmpeq_epi8(next, after));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(equal));
+        if (mask != 0) {
+            const size_t found = i + static_cast<size_t>(__builtin_ctz(mask));
+            return found < limit ? found : limit;
+        }
+        i += 16;
+    }
+#endif
+    for (; i < limit; ++i)
+        if (length - i >= 3 && row[i] == row[i + 1] && row[i] == row[i + 2])
+            return i;
+    return limit;
+}
+
+} // namespace
+
 size_t EncodeSgiRow(const uint8_t* row, size_t length, uint8_t* out, size_t capacity)
 {
     size_t written = 0;
     size_t at = 0;
-    // True when three equal bytes of the row start at i; bytes beyond the row never count.
-    auto runStarts = [row, length](size_t i) {
-        return length - i >= 3 && row[i] == row[i + 1] && row[i] == row[i + 2];
-    };
     while (at < length) {
         size_t count;
-        if (length - at == 1 || runStarts(at)) {
+        const size_t limit = length - at > kMaxPacket ? at + kMaxPacket : length;
+        // Three equal bytes start a run; a lone last byte is one too.
+        const bool run = length - at == 1 ||
+                         (length - at >= 3 && row[at] == row[at + 1] && row[at] == row[at + 2]);
+        if (run) {
             const uint8_t value = row[at];
             count = 1;
-            while (count < kMaxPacket && at + count < length && row[at + count] == value)
+            while (at + count < limit && row[at + count] == value)
                 ++count;
             if (capacity - written < 2)
                 return 0;
             out[written++] = static_cast<uint8_t>(count);
             out[written++] = value;
         } else {
-            count = 1;
-            while (count < kMaxPacket && at + count < length && !runStarts(at + count))
-                ++count;
+            count = findRunStart(row, at + 1, limit, length) - at;
             if (capacity - written < count + 1)
                 return 0;
             out[written++] = static_cast<uint8_t>(0x80 | count);
@@ -282,11 +316,42 @@ SignatureRows makeSignatureRows(const uint8_t* topRow, size_t step)
     return rows;
 }
 
+// Takes every channel of a DIB row into its plane row in one pass.
+void splitPlanes(const uint8_t* pixels, size_t width, uint32_t channels, uint8_t* const* planes)
+{
+    uint8_t* red = planes[0];
+    uint8_t* green = planes[1];
+    uint8_t* blue = planes[2];
+    if (channels == 3) {
+        for (size_t x = 0; x < width; ++x, pixels += 3) {
+            blue[x] = pixels[0];
+            green[x] = pixels[1];
+            red[x] = pixels[2];
+        }
+        return;
+    }
+    uint8_t* alpha = planes[3];
+    for (size_t x = 0; x < width; ++x, pixels += 4) {
+        blue[x] = pixels[0];
+        green[x] = pixels[1];
+        red[x] = pixels[2];
+        alpha[x] = pixels[3];
+    }
+}
+
+// The encoded file as parts written one after the other: the first holds the header, the tables
+// and the rows of the first channel, each further part the rows of one more channel.
+struct EncodedFile {
+    std::unique_ptr<uint8_t[]> parts[4];
+    size_t sizes[4] = {};
+    uint32_t count = 0;
+};
+
 // The whole file in memory: header, tables and the rows of each channel in turn, every plane
-// row bottom first as the file counts them. The buffer is reserved for the worst case up front,
-// so that only the bytes actually produced are ever touched.
-bool encodeFile(const Dib& image, const DibLayout& layout, bool signature,
-                std::vector<uint8_t>& out)
+// row bottom first as the file counts them. Each picture row is split into its planes once and
+// every plane row is encoded straight into its channel's part. The parts are allocated for the
+// worst case and left uninitialised, so that only the bytes actually produced are ever touched.
+bool encodeFile(const Dib& image, const DibLayout& layout, bool signature, EncodedFile& out)
 {
     const size_t width = static_cast<size_t>(layout.width);
     const size_t height = static_cast<size_t>(layout.height);
@@ -294,33 +359,51 @@ bool encodeFile(const Dib& image, const DibLayout& layout, bool signature,
     const size_t entries = height * channels;
     const size_t rowBound = SgiEncodedRowBound(width);
     const size_t dataStart = kHeaderBytes + 8 * entries;
-    out.reserve(dataStart + rowBound * entries);
-    out.resize(dataStart);
-    writeHeader(out.data(), layout.width, layout.height, channels);
-    uint8_t* starts = out.data() + kHeaderBytes;
+    out.count = channels;
+    size_t capacity[4];
+    for (uint32_t c = 0; c < channels; ++c) {
+        capacity[c] = (c == 0 ? dataStart : 0) + rowBound * height;
+        out.parts[c].reset(new uint8_t[capacity[c]]);
+        out.sizes[c] = c == 0 ? dataStart : 0;
+    }
+    uint8_t* first = out.parts[0].get();
+    writeHeader(first, layout.width, layout.height, channels);
+    uint8_t* starts = first + kHeaderBytes;
     uint8_t* lengths = starts + 4 * entries;
 
     const uint8_t* pixels = image.data() + layout.pixelOffset;
     const SignatureRows signatureRows =
         signature ? makeSignatureRows(pixels + (height - 1) * layout.stride, channels)
                   : SignatureRows{};
-    std::vector<uint8_t> plane(width);
-    std::vector<uint8_t> packed(rowBound);
-    for (uint32_t c = 0; c < channels; ++c) {
-        for (size_t y = 0; y < height; ++y) {
-            splitChannel(pixels + y * layout.stride + kPixelByteOfChannel[c], width, channels,
-                         plane.data());
-            // File row height - 1 is the top of the picture, where the signature lies.
-            if (signature && c < 3 && y == height - 1)
-                std::memcpy(plane.data(), signatureRows.planes[c], 8);
-            const size_t length = EncodeSgiRow(plane.data(), width, packed.data(), packed.size());
+    std::vector<uint8_t> planeRows(width * channels);
+    uint8_t* planes[4] = {};
+    for (uint32_t c = 0; c < channels; ++c)
+        planes[c] = planeRows.data() + c * width;
+    // Offsets are counted from the start of each part first and made file offsets at the end.
+    for (size_t y = 0; y < height; ++y) {
+        splitPlanes(pixels + y * layout.stride, width, channels, planes);
+        // File row height - 1 is the top of the picture, where the signature lies.
+        if (signature && y == height - 1)
+            for (uint32_t c = 0; c < 3; ++c)
+                std::memcpy(planes[c], signatureRows.planes[c], 8);
+        for (uint32_t c = 0; c < channels; ++c) {
+            const size_t length = EncodeSgiRow(planes[c], width, out.parts[c].get() + out.sizes[c],
+                                               capacity[c] - out.sizes[c]);
             if (length == 0)
                 return false;
             const size_t entry = c * height + y;
-            writeBe32(starts + 4 * entry, static_cast<uint32_t>(out.size()));
+            writeBe32(starts + 4 * entry, static_cast<uint32_t>(out.sizes[c]));
             writeBe32(lengths + 4 * entry, static_cast<uint32_t>(length));
-            out.insert(out.end(), packed.begin(), packed.begin() + static_cast<long>(length));
+            out.sizes[c] += length;
         }
+    }
+    size_t partStart = out.sizes[0];
+    for (uint32_t c = 1; c < channels; ++c) {
+        for (size_t y = 0; y < height; ++y) {
+            uint8_t* start = starts + 4 * (c * height + y);
+            writeBe32(start, static_cast<uint32_t>(readBe32(start) + partStart));
+        }
+        partStart += out.sizes[c];
     }
     return true;
 }
@@ -345,13 +428,16 @@ bool WriteSgiFile(const std::string& path, const Dib& image, bool writeSignature
         error = "the image is too large for an SGI file";
         return false;
     }
-    std::vector<uint8_t> out;
+    EncodedFile out;
     if (!encodeFile(image, *layout, writeSignature && width >= 8, out)) {
         error = "the run-length data does not fit its buffer";
         return false;
     }
     AtomicFile file(path);
-    const bool ok = file.open() && file.write(out.data(), out.size()) && file.commit();
+    bool ok = file.open();
+    for (uint32_t c = 0; ok && c < out.count; ++c)
+        ok = file.write(out.parts[c].get(), out.sizes[c]);
+    ok = ok && file.commit();
     if (!ok)
         error = file.error();
     return ok;

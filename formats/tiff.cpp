@@ -491,10 +491,10 @@ bool writeStrips(TIFF* tiff, const Dib& image, const DibLayout& layout)
 
 Result<Dib> ReadTiffFile(const std::string& path)
 {
-    auto bytes = readWholeFile(path);
-    if (!bytes)
-        return fail(bytes.error());
-    return ReadTiffBytes(ByteView{bytes.value().data(), bytes.value().size()});
+    auto file = MappedFile::open(path);
+    if (!file)
+        return fail(file.error());
+    return ReadTiffBytes(file.value().view());
 }
 
 Result<Dib> ReadTiffBytes(ByteView file)
