@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace ombri {
@@ -26,8 +27,17 @@ struct DibBlockDeleter {
 class Dib {
   public:
     Dib() = default;
-    Dib(Dib&&) noexcept = default;
-    Dib& operator=(Dib&&) noexcept = default;
+    // A moved-from Dib is null: its size goes with its block.
+    Dib(Dib&& other) noexcept
+        : m_data(std::move(other.m_data)), m_size(std::exchange(other.m_size, 0))
+    {
+    }
+    Dib& operator=(Dib&& other) noexcept
+    {
+        m_data = std::move(other.m_data);
+        m_size = std::exchange(other.m_size, 0);
+        return *this;
+    }
     Dib(const Dib&) = delete;
     Dib& operator=(const Dib&) = delete;
 

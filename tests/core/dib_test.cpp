@@ -225,5 +225,17 @@ TEST(DibConvert, WidensSixteenBitAndMovesBetweenTrueColourDepths)
     EXPECT_TRUE(DibConvertToBitCount(rgb, 8).isNull());
 }
 
+TEST(DibOwnership, AMovedFromImageIsNull)
+{
+    Dib image = Dib::create(4, 4, 24);
+    Dib moved(std::move(image));
+    EXPECT_TRUE(image.isNull()); // NOLINT(bugprone-use-after-move): the state after a move
+    EXPECT_EQ(image.size(), 0u);
+    Dib assigned;
+    assigned = std::move(moved);
+    EXPECT_TRUE(moved.isNull()); // NOLINT(bugprone-use-after-move)
+    EXPECT_FALSE(assigned.isNull());
+}
+
 } // namespace
 } // namespace ombri
