@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include "cli/render_command.h"
 #include "cli/terminal_prompt.h"
 #include "core/dib.h"
 #include "core/file_io.h"
@@ -31,12 +32,16 @@ constexpr const char* kToolUsage =
     "  convert IN OUT [--depth 24|32] [--lossy]\n"
     "                                     save a picture and its notes as another file\n"
     "  clear IN -o OUT [--depth 24|32]    save a picture without its notes\n"
+    "  render FILE -o OUT.png [--hide-notes] [--color C] [--complement] [--no-aa]\n"
+    "         [--adjust LIST]             write the picture as the reader shows it\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE  the file to write\n"
     "  --depth 24|32      carry the notes in the alpha byte of a 32-bit file, or in the\n"
     "                     blue byte of a 24-bit one (default: 32; 24 for JPEG)\n"
     "  --lossy            save to JPEG even though the notes are lost\n"
+    "  --hide-notes, --color, --complement, --no-aa, --adjust\n"
+    "                     how render shows the notes and the picture ('ombri render --help')\n"
     "  --verbose          print what the file readers find (headers, library errors)\n"
     "  --help             show this help, or a command's help after the command\n"
     "  --version          show the version\n"
@@ -51,6 +56,7 @@ struct Invocation {
     std::optional<std::string> output;
     std::optional<SaveDepth> depth;
     bool lossy = false;
+    RenderOptions render;
 };
 
 struct Context {
@@ -73,6 +79,7 @@ struct Command {
     size_t minOperands;
     size_t maxOperands;
     CommandFn run;
+    bool takesRenderOptions = false;
 };
 
 Exit usageError(std::ostream& err, const std::string& message)
@@ -389,6 +396,17 @@ Exit runClear(const Invocation& invocation, Context& context)
     return saveDocument(doc, invocation, context, *invocation.output);
 }
 
+// --- render: the picture as the reader shows it ---
+
+Exit runRenderCommand(const Invocation& invocation, Context& context)
+{
+    if (loadFormatForExtension(FileExtension(*invocation.output)) != ImageFormat::Png)
+        return usageError(context.err, "render: the picture is written as PNG; name the output "
+                                       "OUT.png");
+    return runRender(invocation.operands[0], *invocation.output, invocation.render, context.prompt,
+                     context.err);
+}
+
 // --- The command table and the argument parser ---
 
 constexpr Command kCommands[] = {
@@ -412,6 +430,12 @@ constexpr Command kCommands[] = {
     {"clear", "clear IN -o OUT [--depth 24|32]",
      "Saves IN as OUT without any notes: every pixel's note bit is set to plain.\n", true, true,
      false, 1, 1, runClear},
+    {"render",
+     "render FILE -o OUT.png [--hide-notes] [--color C] [--complement] [--no-aa] [--adjust LIST]",
+     "Writes FILE as the reader shows it: with its notes (red and anti-aliased unless told\n"
+     "otherwise) and with the reader's image adjustments, as an RGB PNG, or RGBA when the\n"
+     "picture has 32 bits. Colour tables are applied.\n",
+     true, false, false, 1, 1, runRenderCommand, true},
 };
 
 const Command* findCommand(const std::string& name)
@@ -434,6 +458,15 @@ void printCommandHelp(std::ostream& out, const Command& command)
                "the\n                     blue byte of a 24-bit one\n";
     if (command.takesLossy)
         out << "  --lossy            save to JPEG even though the notes are lost\n";
+    if (command.takesRenderOptions)
+        out << "  --hide-notes       show the picture without its notes\n"
+               "  --color C          note colour: red (default), green, blue, black, white or\n"
+               "                     #RRGGBB\n"
+               "  --complement       show the notes as the complement of the picture\n"
+               "  --no-aa            notes with hard edges instead of anti-aliased\n"
+               "  --adjust LIST      the reader's image adjustments, applied in the order given,\n"
+               "                     from: auto-color, auto-contrast, invert, gray, red, green,\n"
+               "                     blue, flip-h, flip-v, rot-cw, rot-ccw (comma separated)\n";
     out << "  --verbose          print what the file readers find (headers, library errors)\n";
 }
 
@@ -464,6 +497,7 @@ class ArgumentParser {
 
   private:
     void parseOption(const std::string& argument);
+    bool parseRenderOption(const std::string& name, const std::string& attached);
     // The value of an option given as "--name VALUE" or "--name=VALUE".
     std::optional<std::string> optionValue(const std::string& name, const std::string& attached);
     void checkOperands();
@@ -527,9 +561,43 @@ void ArgumentParser::parseOption(const std::string& argument)
         m_result.verbose = true;
     } else if (name == "--lossy" && m_command.takesLossy && attached.empty()) {
         m_result.invocation.lossy = true;
-    } else {
+    } else if (!m_command.takesRenderOptions || !parseRenderOption(name, attached)) {
         setError(prefix + "unknown option '" + argument + "'");
     }
+}
+
+// True when the option is one of render's, its value checked.
+bool ArgumentParser::parseRenderOption(const std::string& name, const std::string& attached)
+{
+    RenderOptions& render = m_result.invocation.render;
+    if (name == "--hide-notes" && attached.empty()) {
+        render.hideNotes = true;
+    } else if (name == "--complement" && attached.empty()) {
+        render.complement = true;
+    } else if (name == "--no-aa" && attached.empty()) {
+        render.antiAliasing = false;
+    } else if (name == "--color") {
+        if (auto value = optionValue(name, attached)) {
+            render.colour = parseRenderColour(*value);
+            if (!render.colour)
+                setError("render: bad --color value '" + *value +
+                         "': use red, green, blue, black, white or #RRGGBB");
+        }
+    } else if (name == "--adjust") {
+        if (auto value = optionValue(name, attached)) {
+            auto commands = parseAdjustList(*value);
+            if (commands)
+                render.adjustments.insert(render.adjustments.end(), commands->begin(),
+                                          commands->end());
+            else
+                setError("render: bad --adjust list '" + *value +
+                         "': use auto-color, auto-contrast, invert, gray, red, green, blue, "
+                         "flip-h, flip-v, rot-cw, rot-ccw");
+        }
+    } else {
+        return false;
+    }
+    return true;
 }
 
 void ArgumentParser::checkOperands()

@@ -65,6 +65,13 @@ struct Adjustments {
 // and height along with the picture's).
 void ApplyAdjustments(Dib& display, int32_t code, uint16_t flags, NoteLayer* notes);
 
+// The display copy of a picture with every adjustment in force: the same bytes as a clone
+// followed by ApplyAdjustments, but a quarter turn reads straight from the picture, so at no time
+// are two copies of it held. When notes is given, noteCopy receives the layer moved with the
+// pixels. Null when the copy cannot be had.
+Dib MakeAdjustedCopy(const Dib& image, int32_t code, uint16_t flags, const NoteLayer* notes,
+                     NoteLayer* noteCopy);
+
 // The single steps, for tests and benchmarks. Colour steps act on 24- and 32-bit pictures only
 // and never touch the fourth byte; geometric steps act on 8-, 24- and 32-bit pictures and move
 // the note copy with the pixels.

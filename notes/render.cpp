@@ -1,0 +1,334 @@
+#include "notes/render.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+// The blend weights are 32-bit floats and every product and sum is rounded to a 32-bit float on
+// its own; a fused multiply-add would skip a rounding and change some bytes. GCC fuses across
+// statements in C++ even in ISO mode whenever the target has the instruction, so it is told not
+// to here; clang fuses only within one expression, which the formulas below never ask it to do.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("fp-contract=off")
+#endif
+
+namespace ombri {
+
+namespace {
+
+// Pixels whose weight is at most this single-precision constant keep their colour.
+constexpr float kMinimumWeight = 0.01f;
+
+// The largest weighted count of a 3 x 3 neighbourhood (1-2-1 / 2-4-2 / 1-2-1).
+constexpr int kMaxWeight = 16;
+
+// The colour in pixel byte order: blue, green, red.
+std::array<uint8_t, 3> pixelOrder(ColorRef colour)
+{
+    return {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
+            static_cast<uint8_t>(colour)};
+}
+
+// The rows of a display copy that can show notes.
+struct CarrierRows {
+    uint8_t* first = nullptr; // bottom row
+    size_t stride = 0;
+    size_t width = 0;
+    size_t height = 0;
+    size_t bytesPerPixel = 0;
+
+    uint8_t* row(size_t y) const { return first + y * stride; }
+};
+
+std::optional<CarrierRows> carrierRows(Dib& display)
+{
+    auto layout = DibGetLayout(display);
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
+        return std::nullopt;
+    CarrierRows rows;
+    rows.first = display.data() + layout->pixelOffset;
+    rows.stride = layout->stride;
+    rows.width = static_cast<size_t>(layout->width);
+    rows.height = static_cast<size_t>(layout->height);
+    rows.bytesPerPixel = layout->bitCount / 8u;
+    return rows;
+}
+
+// Only a 1 marks a note, as in the rest of the note layer's users; any other byte would push a
+// weight above 1 and a blended byte out of range.
+inline uint8_t isNote(uint8_t note)
+{
+    return note == 1 ? 1 : 0;
+}
+
+// The 1-2-1 weights of a row (or column) and its neighbours that lie inside the picture add up to
+// 4, to 3 on the first or last one, and to 2 when there is only one.
+inline int lineWeight(size_t index, size_t count)
+{
+    return 4 - (index == 0 ? 1 : 0) - (index + 1 == count ? 1 : 0);
+}
+
+// sum / total in extended precision, stored as a 32-bit float. Only a few pairs occur (totals 4,
+// 6, 8, 9, 12 and 16), so they are worked out once.
+const std::array<std::array<float, kMaxWeight + 1>, kMaxWeight + 1>& coverageTable()
+{
+    static const auto table = [] {
+        std::array<std::array<float, kMaxWeight + 1>, kMaxWeight + 1> values{};
+        for (int total = 1; total <= kMaxWeight; ++total)
+            for (int sum = 0; sum <= total; ++sum)
+                values[total][sum] = static_cast<float>(static_cast<long double>(sum) / total);
+        return values;
+    }();
+    return table;
+}
+
+// The 24-bit formula: the picture's share is truncated before the colour's share is added.
+uint8_t blendOpaque(float weight, uint8_t colour, uint8_t value)
+{
+    const float keep = 1.0f - weight;
+    const float kept = keep * static_cast<float>(value);
+    const float added = weight * static_cast<float>(colour);
+    const float mixed = added + static_cast<float>(static_cast<int>(kept));
+    return static_cast<uint8_t>(static_cast<int>(mixed));
+}
+
+// The 32-bit formula: both shares are added before the one truncation.
+uint8_t blendWithAlpha(float weight, uint8_t colour, uint8_t value)
+{
+    const float keep = 1.0f - weight;
+    const float kept = keep * static_cast<float>(value);
+    const float added = weight * static_cast<float>(colour);
+    const float mixed = kept + added;
+    return static_cast<uint8_t>(static_cast<int>(mixed));
+}
+
+using BlendFormula = uint8_t (*)(float, uint8_t, uint8_t);
+
+BlendFormula formulaFor(size_t bytesPerPixel)
+{
+    return bytesPerPixel == 4 ? blendWithAlpha : blendOpaque;
+}
+
+// For every weight a neighbourhood can have, the new value of each of blue, green and red for
+// every old value: a pixel then costs three table lookups instead of nine float operations.
+class BlendTables {
+  public:
+    static constexpr size_t kTableBytes = 3 * 256;
+
+    BlendTables(ColorRef colour, BlendFormula formula)
+        : m_colour(pixelOrder(colour)), m_formula(formula)
+    {
+    }
+
+    // The tables of one total, for sums 0 to total; made on first use.
+    const uint8_t* forTotal(int total)
+    {
+        std::vector<uint8_t>& tables = m_byTotal[static_cast<size_t>(total)];
+        if (tables.empty()) {
+            tables.resize(static_cast<size_t>(total + 1) * kTableBytes);
+            fill(total, tables.data());
+        }
+        return tables.data();
+    }
+
+  private:
+    void fill(int total, uint8_t* tables) const
+    {
+        for (int sum = 0; sum <= total; ++sum) {
+            const float weight = coverageTable()[total][sum];
+            uint8_t* table = tables + static_cast<size_t>(sum) * kTableBytes;
+            for (size_t channel = 0; channel < 3; ++channel)
+                for (int value = 0; value < 256; ++value)
+                    table[channel * 256 + static_cast<size_t>(value)] =
+                        weight > kMinimumWeight
+                            ? m_formula(weight, m_colour[channel], static_cast<uint8_t>(value))
+                            : static_cast<uint8_t>(value);
+        }
+    }
+
+    std::array<uint8_t, 3> m_colour;
+    BlendFormula m_formula;
+    std::array<std::vector<uint8_t>, kMaxWeight + 1> m_byTotal;
+};
+
+// The weighted note count of every pixel of one row, worked out from the row and its two
+// neighbours; only two rows of counts are held whatever the picture's size.
+class NeighbourSums {
+  public:
+    NeighbourSums(const uint8_t* notes, size_t width, size_t height)
+        : m_notes(notes), m_width(width), m_height(height), m_noRow(width, 0),
+          m_columns(width + 2, 0), m_sums(width, 0)
+    {
+    }
+
+    const uint8_t* row(size_t y)
+    {
+        const uint8_t* middle = m_notes + y * m_width;
+        const uint8_t* below = y > 0 ? middle - m_width : m_noRow.data();
+        const uint8_t* above = y + 1 < m_height ? middle + m_width : m_noRow.data();
+        // Column x of the row lies at x + 1, with a zero on either side for the missing
+        // neighbours of the first and last pixel.
+        uint8_t* columns = m_columns.data();
+        for (size_t x = 0; x < m_width; ++x)
+            columns[x + 1] =
+                static_cast<uint8_t>(isNote(below[x]) + 2 * isNote(middle[x]) + isNote(above[x]));
+        uint8_t* sums = m_sums.data();
+        for (size_t x = 0; x < m_width; ++x)
+            sums[x] = static_cast<uint8_t>(columns[x] + 2 * columns[x + 1] + columns[x + 2]);
+        return sums;
+    }
+
+  private:
+    const uint8_t* m_notes;
+    size_t m_width;
+    size_t m_height;
+    std::vector<uint8_t> m_noRow;
+    std::vector<uint8_t> m_columns;
+    std::vector<uint8_t> m_sums;
+};
+
+template <size_t kBytes> inline void blendPixel(uint8_t* pixel, const uint8_t* tables, uint8_t sum)
+{
+    static_assert(kBytes == 3 || kBytes == 4, "carrier pixels");
+    const uint8_t* table = tables + sum * BlendTables::kTableBytes;
+    pixel[0] = table[pixel[0]];
+    pixel[1] = table[256 + pixel[1]];
+    pixel[2] = table[512 + pixel[2]];
+}
+
+// Pixels x in [begin, end) of a row, skipping runs of eight pixels far from any note in one test.
+template <size_t kBytes>
+void blendSpan(uint8_t* row, const uint8_t* sums, size_t begin, size_t end, const uint8_t* tables)
+{
+    size_t x = begin;
+    while (x < end) {
+        if (end - x >= 8) {
+            uint64_t eight;
+            std::memcpy(&eight, sums + x, 8);
+            if (eight == 0) {
+                x += 8;
+                continue;
+            }
+        }
+        if (sums[x] != 0)
+            blendPixel<kBytes>(row + x * kBytes, tables, sums[x]);
+        ++x;
+    }
+}
+
+template <size_t kBytes>
+void blendRow(uint8_t* row, const uint8_t* sums, size_t width, int rowWeight, BlendTables& tables)
+{
+    if (width == 1) {
+        if (sums[0] != 0)
+            blendPixel<kBytes>(row, tables.forTotal(rowWeight * 2), sums[0]);
+        return;
+    }
+    const uint8_t* edge = tables.forTotal(rowWeight * 3);
+    if (sums[0] != 0)
+        blendPixel<kBytes>(row, edge, sums[0]);
+    blendSpan<kBytes>(row, sums, 1, width - 1, tables.forTotal(rowWeight * 4));
+    if (sums[width - 1] != 0)
+        blendPixel<kBytes>(row + (width - 1) * kBytes, edge, sums[width - 1]);
+}
+
+template <size_t kBytes>
+void blendFromLayer(const CarrierRows& rows, const uint8_t* notes, BlendTables& tables)
+{
+    NeighbourSums neighbours(notes, rows.width, rows.height);
+    for (size_t y = 0; y < rows.height; ++y)
+        blendRow<kBytes>(rows.row(y), neighbours.row(y), rows.width, lineWeight(y, rows.height),
+                         tables);
+}
+
+} // namespace
+
+void ComputeNoteCoverage(const uint8_t* notes, int32_t width, int32_t height, float* coverage)
+{
+    if (!notes || !coverage || width <= 0 || height <= 0)
+        return;
+    const size_t w = static_cast<size_t>(width);
+    const size_t h = static_cast<size_t>(height);
+    const auto& table = coverageTable();
+    NeighbourSums neighbours(notes, w, h);
+    for (size_t y = 0; y < h; ++y) {
+        const uint8_t* sums = neighbours.row(y);
+        const int rowWeight = lineWeight(y, h);
+        float* out = coverage + y * w;
+        for (size_t x = 0; x < w; ++x)
+            out[x] = table[rowWeight * lineWeight(x, w)][sums[x]];
+    }
+}
+
+void BlendNotes(Dib& display, ColorRef colour, const float* coverage)
+{
+    auto rows = carrierRows(display);
+    if (!rows || !coverage)
+        return;
+    const auto components = pixelOrder(colour);
+    const BlendFormula formula = formulaFor(rows->bytesPerPixel);
+    for (size_t y = 0; y < rows->height; ++y) {
+        uint8_t* row = rows->row(y);
+        const float* weights = coverage + y * rows->width;
+        for (size_t x = 0; x < rows->width; ++x) {
+            // Written to leave a weight that is not a number alone as well; one above 1 would
+            // push a byte out of range, so it counts as 1.
+            if (!(weights[x] > kMinimumWeight))
+                continue;
+            const float weight = std::min(weights[x], 1.0f);
+            uint8_t* pixel = row + x * rows->bytesPerPixel;
+            for (size_t channel = 0; channel < 3; ++channel)
+                pixel[channel] = formula(weight, components[channel], pixel[channel]);
+        }
+    }
+}
+
+void PaintNotes(Dib& display, ColorRef colour, const uint8_t* notes)
+{
+    auto rows = carrierRows(display);
+    if (!rows || !notes)
+        return;
+    const auto components = pixelOrder(colour);
+    for (size_t y = 0; y < rows->height; ++y) {
+        uint8_t* row = rows->row(y);
+        const uint8_t* rowNotes = notes + y * rows->width;
+        for (size_t x = 0; x < rows->width; ++x)
+            if (rowNotes[x] == 1)
+                std::memcpy(row + x * rows->bytesPerPixel, components.data(), 3);
+    }
+}
+
+void ComplementNotes(Dib& display, const uint8_t* notes)
+{
+    auto rows = carrierRows(display);
+    if (!rows || !notes)
+        return;
+    for (size_t y = 0; y < rows->height; ++y) {
+        uint8_t* row = rows->row(y);
+        const uint8_t* rowNotes = notes + y * rows->width;
+        for (size_t x = 0; x < rows->width; ++x) {
+            if (rowNotes[x] != 1)
+                continue;
+            uint8_t* pixel = row + x * rows->bytesPerPixel;
+            pixel[0] = static_cast<uint8_t>(255 - pixel[0]);
+            pixel[1] = static_cast<uint8_t>(255 - pixel[1]);
+            pixel[2] = static_cast<uint8_t>(255 - pixel[2]);
+        }
+    }
+}
+
+void BlendNotesFromLayer(Dib& display, ColorRef colour, const uint8_t* notes)
+{
+    auto rows = carrierRows(display);
+    if (!rows || !notes)
+        return;
+    BlendTables tables(colour, formulaFor(rows->bytesPerPixel));
+    if (rows->bytesPerPixel == 4)
+        blendFromLayer<4>(*rows, notes, tables);
+    else
+        blendFromLayer<3>(*rows, notes, tables);
+}
+
+} // namespace ombri

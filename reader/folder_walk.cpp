@@ -1,0 +1,151 @@
+#include "reader/folder_walk.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+namespace ombri::reader {
+
+namespace {
+
+constexpr const char* kImageExtensions[] = {"jpg", "JPG", "png",  "PNG", "rgb", "RGB",
+                                            "bmp", "BMP", "cin",  "CIN", "dpx", "DPX",
+                                            "tif", "TIF", "tiff", "TIFF"};
+
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The order the file list and the folder tree show too: letters compared without case, then
+// exact spelling so that "A.png" and "a.png" keep one fixed order.
+bool nameBefore(const FolderEntry& left, const FolderEntry& right)
+{
+    const std::string& a = left.name;
+    const std::string& b = right.name;
+    const auto differ = std::mismatch(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return asciiLower(x) == asciiLower(y);
+    });
+    if (differ.first != a.end() && differ.second != b.end())
+        return static_cast<unsigned char>(asciiLower(*differ.first)) <
+               static_cast<unsigned char>(asciiLower(*differ.second));
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b;
+}
+
+// A folder called "holiday.jpg" is not a picture to step to.
+bool isImageEntry(const FolderEntry& entry)
+{
+    return !entry.isFolder && IsImageFileName(entry.name);
+}
+
+} // namespace
+
+bool IsImageFileName(const std::string& name)
+{
+    const size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    return std::find(std::begin(kImageExtensions), std::end(kImageExtensions), extension) !=
+           std::end(kImageExtensions);
+}
+
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::directory_iterator it(folder.empty() ? fs::path("/") : fs::path(folder), error);
+    if (error)
+        return std::nullopt;
+    std::vector<FolderEntry> entries;
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+        if (error)
+            return std::nullopt;
+        FolderEntry entry;
+        entry.name = it->path().filename().string();
+        if (entry.name == "." || entry.name == "..")
+            continue;
+        std::error_code typeError;
+        entry.isFolder = it->is_directory(typeError);
+        entries.push_back(std::move(entry));
+    }
+    if (error)
+        return std::nullopt;
+    std::sort(entries.begin(), entries.end(), nameBefore);
+    return entries;
+}
+
+std::optional<std::string> FolderOfPath(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return std::nullopt;
+    return path.substr(0, slash);
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error)
+        return path;
+    return absolute.lexically_normal().string();
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name)
+{
+    return folder + "/" + name;
+}
+
+NeighbourFlags FindNeighbourFlags(const std::string& folder,
+                                  const std::vector<FolderEntry>& entries,
+                                  const std::string& currentPath)
+{
+    NeighbourFlags flags;
+    bool passedCurrent = false;
+    for (const auto& entry : entries) {
+        if (passedCurrent) {
+            if (isImageEntry(entry)) {
+                flags.atLast = false;
+                break;
+            }
+        } else if (JoinPath(folder, entry.name) == currentPath) {
+            passedCurrent = true;
+        } else if (isImageEntry(entry)) {
+            flags.atFirst = false;
+        }
+    }
+    return flags;
+}
+
+std::optional<std::string> FindPreviousImagePath(const std::string& folder,
+                                                 const std::vector<FolderEntry>& entries,
+                                                 const std::string& currentPath)
+{
+    std::optional<std::string> candidate;
+    for (const auto& entry : entries) {
+        const std::string path = JoinPath(folder, entry.name);
+        if (path == currentPath)
+            break;
+        if (isImageEntry(entry))
+            candidate = path;
+    }
+    return candidate;
+}
+
+std::optional<std::string> FindNextImagePath(const std::string& folder,
+                                             const std::vector<FolderEntry>& entries,
+                                             const std::string& currentPath)
+{
+    const auto current = std::find_if(entries.begin(), entries.end(), [&](const FolderEntry& e) {
+        return JoinPath(folder, e.name) == currentPath;
+    });
+    if (current == entries.end())
+        return std::nullopt;
+    const auto next = std::find_if(std::next(current), entries.end(), isImageEntry);
+    if (next == entries.end())
+        return std::nullopt;
+    return JoinPath(folder, next->name);
+}
+
+} // namespace ombri::reader

@@ -1,0 +1,409 @@
+#include "reader/lanter_doc.h"
+
+#include "reader/folder_walk.h"
+
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
+#include <utility>
+
+namespace ombri::reader {
+
+namespace {
+
+bool isColourCommand(int command)
+{
+    switch (command) {
+    case kCmdColourSelected:
+    case kCmdColourComplement:
+    case kCmdColourBlack:
+    case kCmdColourWhite:
+    case kCmdColourGreen:
+    case kCmdColourBlue:
+    case kCmdColourRed:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isAdjustmentCommand(int command)
+{
+    switch (command) {
+    case kCmdAutoColor:
+    case kCmdAutoContrast:
+    case kCmdFlipHorizontal:
+    case kCmdInvertColor:
+    case kCmdBlackAndWhite:
+    case kCmdOriginal:
+    case kCmdChannelRed:
+    case kCmdChannelGreen:
+    case kCmdChannelBlue:
+    case kCmdFlipVertical:
+    case kCmdRotateClockwise:
+    case kCmdRotateAnticlockwise:
+    case kCmdRotate180:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Width and height trade places while one of these is in force.
+constexpr uint16_t kQuarterTurns = kFlagRotatedClockwise | kFlagRotatedAnticlockwise;
+// The adjustments that move pixels, and the notes with them.
+constexpr uint16_t kGeometricFlags =
+    kQuarterTurns | kFlagRotated180 | kFlagFlipHorizontal | kFlagFlipVertical;
+
+void enterFolder(const std::string& folder)
+{
+    std::error_code ignored;
+    std::filesystem::current_path(folder.empty() ? std::string("/") : folder, ignored);
+}
+
+} // namespace
+
+CLanterDoc::CLanterDoc(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
+
+void CLanterDoc::setLoadedPicture(Dib image, std::optional<NoteLayer> notes)
+{
+    m_image = std::move(image);
+    m_width = DibGetWidth(m_image);
+    m_height = DibGetHeight(m_image);
+    m_noteLayer = std::move(notes);
+    // Rendering walks the layer pixel by pixel alongside the picture; a layer of another size
+    // cannot belong to it.
+    if (m_noteLayer && !noteLayerFits())
+        m_noteLayer.reset();
+    m_displayCopy.reset();
+}
+
+bool CLanterDoc::noteLayerFits() const
+{
+    return m_noteLayer && m_width > 0 && m_height > 0 &&
+           m_noteLayer->size() == static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
+}
+
+void CLanterDoc::DeleteContents()
+{
+    m_image.reset();
+    m_noteLayer.reset();
+    m_displayCopy.reset();
+    m_spareBlock.reset();
+    m_width = 0;
+    m_height = 0;
+}
+
+// --- The display image ---
+
+void CLanterDoc::DropDisplayCopy()
+{
+    // The block is kept for the next build: copying a large picture into memory already in use
+    // is several times faster than into a fresh allocation, which the system must first clear.
+    if (m_displayCopy.isNull())
+        return;
+    m_spareBlock = std::move(m_displayCopy);
+    // A moved-from Dib keeps its size; reset makes it the null block it now is.
+    m_displayCopy.reset();
+}
+
+Dib CLanterDoc::adjustedCopy(const NoteLayer* notes, NoteLayer* noteCopy)
+{
+    const int32_t code = m_adjustments.code;
+    const uint16_t flags = m_adjustments.flags;
+    // A quarter turn builds its block from the picture directly (the only way to hold one copy).
+    if ((flags & kQuarterTurns) == 0 && m_spareBlock.size() == m_image.size()) {
+        Dib copy = std::move(m_spareBlock);
+        m_spareBlock.reset();
+        std::memcpy(copy.data(), m_image.data(), m_image.size());
+        if (notes)
+            *noteCopy = *notes;
+        ApplyAdjustments(copy, code, flags, notes ? noteCopy : nullptr);
+        return copy;
+    }
+    m_spareBlock.reset();
+    return MakeAdjustedCopy(m_image, code, flags, notes, noteCopy);
+}
+
+const Dib* CLanterDoc::BuildDisplayImage(bool showNotes)
+{
+    if (m_image.isNull())
+        return nullptr;
+    bool withNotes = showNotes && noteLayerFits();
+    if (m_adjustments.isIdentity() && !withNotes)
+        return &m_image;
+    // The copy remembers whether it was built with the notes, so that a caller asking the
+    // other way (printing without notes, say) never gets a stale picture.
+    if (!m_displayCopy.isNull() && m_displayShowsNotes == withNotes)
+        return &m_displayCopy;
+    // At most the new copy and one copy of the layer are held while building; the layer is
+    // copied only when the pixels move, since colour adjustments leave every note in place.
+    DropDisplayCopy();
+    const bool notesMove = withNotes && (m_adjustments.flags & kGeometricFlags) != 0;
+    NoteLayer movedNotes;
+    Dib copy;
+    try {
+        copy =
+            notesMove ? adjustedCopy(&*m_noteLayer, &movedNotes) : adjustedCopy(nullptr, nullptr);
+    } catch (const std::bad_alloc&) {
+        // Without room for the layer's copy the picture is shown without its notes.
+        withNotes = false;
+        copy = adjustedCopy(nullptr, nullptr);
+    }
+    if (copy.isNull())
+        return &m_image;
+    if (withNotes)
+        renderNotes(copy, notesMove ? movedNotes : *m_noteLayer);
+    m_displayCopy = std::move(copy);
+    m_displayShowsNotes = withNotes;
+    return &m_displayCopy;
+}
+
+void CLanterDoc::renderNotes(Dib& display, const NoteLayer& notes) const
+{
+    const auto layout = DibGetLayout(display);
+    if (!layout ||
+        notes.size() != static_cast<size_t>(layout->width) * static_cast<size_t>(layout->height))
+        return;
+    if (m_complement)
+        ComplementNotes(display, notes.data());
+    else if (m_antiAliasing)
+        BlendNotesFromLayer(display, m_noteColour.colorRef(), notes.data());
+    else
+        PaintNotes(display, m_noteColour.colorRef(), notes.data());
+}
+
+// --- Note display ---
+
+bool CLanterDoc::SelectNoteColour(int command)
+{
+    if (command == m_colourChoice)
+        return false;
+    m_colourChoice = command;
+    DropDisplayCopy();
+    switch (command) {
+    case kCmdColourComplement:
+        m_complement = true;
+        return true;
+    case kCmdColourWhite:
+        m_noteColour = {255, 255, 255};
+        break;
+    case kCmdColourBlack:
+        m_noteColour = {0, 0, 0};
+        break;
+    case kCmdColourRed:
+        m_noteColour = {255, 0, 0};
+        break;
+    case kCmdColourGreen:
+        m_noteColour = {0, 255, 0};
+        break;
+    case kCmdColourBlue:
+        m_noteColour = {0, 0, 255};
+        break;
+    default:
+        return true;
+    }
+    m_complement = false;
+    return true;
+}
+
+void CLanterDoc::OnNoteColourCommand(int command)
+{
+    if (SelectNoteColour(command) && m_imagePane)
+        m_imagePane->redrawNow(Background::Keep);
+}
+
+void CLanterDoc::OnColourChosen(NoteColour colour)
+{
+    DropDisplayCopy();
+    m_noteColour = colour;
+    m_complement = false;
+    m_colourChoice = kCmdColourSelected;
+    if (m_imagePane)
+        m_imagePane->invalidate();
+}
+
+void CLanterDoc::ToggleAntiAliasing()
+{
+    m_antiAliasing = !m_antiAliasing;
+    DropDisplayCopy();
+    if (m_imagePane)
+        m_imagePane->redrawNow(Background::Keep);
+}
+
+void CLanterDoc::ToggleDisplayNotes()
+{
+    if (!m_imagePane || !hasNoteLayer())
+        return;
+    m_imagePane->setShowNotes(!m_imagePane->showNotes());
+    DropDisplayCopy();
+    m_imagePane->redrawNow(Background::Keep);
+}
+
+// --- Image adjustments ---
+
+void CLanterDoc::OnAdjustmentCommand(int command)
+{
+    const uint16_t turnsBefore = m_adjustments.flags & kQuarterTurns;
+    if (!m_adjustments.apply(command))
+        return;
+    DropDisplayCopy();
+    if (!m_imagePane)
+        return;
+    // A rotation changes the displayed size, and so does Original when it undoes a quarter
+    // turn: the background around the old picture must then be painted over.
+    const bool sizeMayChange = command == kCmdRotateClockwise ||
+                               command == kCmdRotateAnticlockwise ||
+                               (m_adjustments.flags & kQuarterTurns) != turnsBefore;
+    m_imagePane->redrawNow(sizeMayChange ? Background::Erase : Background::Keep);
+}
+
+// --- Opening and navigation ---
+
+bool CLanterDoc::OnOpenDocument(const std::string& path)
+{
+    if (m_currentPath.empty() && m_treePane && !m_treePane->AttachSystemImageList())
+        return false;
+    m_currentPath = AbsolutePath(path);
+    UpdateNeighbourFlags();
+    SetPathName(m_currentPath, true);
+    SetModifiedFlag(false);
+    return true;
+}
+
+bool CLanterDoc::OpenImagePath(const std::string& path)
+{
+    if (!OnOpenDocument(path))
+        return false;
+    if (m_imagePane) {
+        m_imagePane->setShowNotes(false);
+        m_imagePane->redrawNow(Background::Erase);
+    }
+    return true;
+}
+
+void CLanterDoc::UpdateNeighbourFlags()
+{
+    const auto folder = FolderOfPath(m_currentPath);
+    if (!folder)
+        return;
+    enterFolder(*folder);
+    m_atFirst = true;
+    m_atLast = true;
+    const auto entries = ListFolder(*folder);
+    if (!entries)
+        return;
+    const NeighbourFlags flags = FindNeighbourFlags(*folder, *entries, m_currentPath);
+    m_atFirst = flags.atFirst;
+    m_atLast = flags.atLast;
+}
+
+bool CLanterDoc::FindPreviousImage()
+{
+    if (m_atFirst)
+        return false;
+    const auto folder = FolderOfPath(m_currentPath);
+    if (!folder)
+        return false;
+    enterFolder(*folder);
+    const auto entries = ListFolder(*folder);
+    if (!entries)
+        return false;
+    const auto previous = FindPreviousImagePath(*folder, *entries, m_currentPath);
+    if (!previous)
+        return false;
+    // The tree's selection opens the picture; without a tree the picture is opened directly.
+    if (m_treePane)
+        m_treePane->GoToPath(*previous);
+    else
+        OpenImagePath(*previous);
+    return true;
+}
+
+bool CLanterDoc::FindNextImage()
+{
+    if (m_atLast)
+        return false;
+    const auto folder = FolderOfPath(m_currentPath);
+    if (!folder)
+        return false;
+    enterFolder(*folder);
+    const auto entries = ListFolder(*folder);
+    if (!entries)
+        return false;
+    const auto next = FindNextImagePath(*folder, *entries, m_currentPath);
+    if (!next)
+        return false;
+    if (m_treePane)
+        m_treePane->GoToPath(*next);
+    else
+        OpenImagePath(*next);
+    return true;
+}
+
+void CLanterDoc::OnPreviousImage()
+{
+    if (m_listPane && m_listPane->isVisible()) {
+        if (auto path = m_listPane->SelectPreviousFile())
+            OpenImagePath(*path);
+        return;
+    }
+    if (FindPreviousImage() && m_imagePane)
+        m_imagePane->redrawNow(Background::Erase);
+}
+
+void CLanterDoc::OnNextImage()
+{
+    if (m_listPane && m_listPane->isVisible()) {
+        if (auto path = m_listPane->SelectNextFile())
+            OpenImagePath(*path);
+        return;
+    }
+    if (FindNextImage() && m_imagePane)
+        m_imagePane->redrawNow(Background::Erase);
+}
+
+void CLanterDoc::OnHomePage()
+{
+    if (m_desktop)
+        m_desktop->openUrl(kHomePageUrl);
+}
+
+// --- Menu rules ---
+
+bool CLanterDoc::isCommandEnabled(int command) const
+{
+    if (isColourCommand(command) || command == kCmdAntiAliasing || command == kCmdDisplayNotes)
+        return hasNoteLayer();
+    if (isAdjustmentCommand(command))
+        return m_adjustments.isEnabled(command, hasImage() ? DibGetBitCount(m_image) : 0);
+    switch (command) {
+    case kCmdPreviousImage:
+        return !m_atFirst;
+    case kCmdNextImage:
+        return !m_atLast;
+    case kCmdHomePage:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CLanterDoc::isCommandChecked(int command) const
+{
+    if (isColourCommand(command))
+        return command == m_colourChoice;
+    if (isAdjustmentCommand(command))
+        return m_adjustments.isChecked(command);
+    switch (command) {
+    case kCmdAntiAliasing:
+        return m_antiAliasing;
+    case kCmdDisplayNotes:
+        return m_imagePane && m_imagePane->showNotes();
+    default:
+        return false;
+    }
+}
+
+} // namespace ombri::reader

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "reader/lanter_doc.h"
+
+#include <string>
+
+namespace ombri::reader {
+
+// The layer the format readers share in the writer; the reader's readers live in formats/, so
+// it adds nothing here and only keeps the reader's document chain the same shape.
+class ImageOperation : public CLanterDoc {
+  public:
+    using CLanterDoc::CLanterDoc;
+};
+
+// Opening: load by extension, check the size, find and extract the notes, then the document's
+// bookkeeping. The reader opens silently: a file it cannot read leaves the document empty and
+// only an impossible size is told to the user.
+class Reading : public ImageOperation {
+  public:
+    using ImageOperation::ImageOperation;
+
+    bool OnOpenDocument(const std::string& path) override;
+
+    // Why the last open failed, for callers that do report it (the command line); empty after a
+    // successful open.
+    const std::string& lastOpenError() const { return m_lastOpenError; }
+
+  private:
+    std::string m_lastOpenError;
+};
+
+} // namespace ombri::reader

@@ -1,0 +1,360 @@
+#include "reader/adjustments.h"
+
+#include "support/dib_compare.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace ombri::reader {
+namespace {
+
+using test::dibDifference;
+using test::pixelAt;
+
+uint8_t* pixel(Dib& dib, int32_t x, int32_t yFromTop)
+{
+    return const_cast<uint8_t*>(pixelAt(dib, x, yFromTop));
+}
+
+// A 24-bit picture whose pixels all hold one blue, green and red, except the ones set later.
+Dib plainPicture(int32_t width, int32_t height, uint8_t blue, uint8_t green, uint8_t red)
+{
+    Dib dib = Dib::create(width, height, 24);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            uint8_t* p = pixel(dib, x, y);
+            p[0] = blue, p[1] = green, p[2] = red;
+        }
+    return dib;
+}
+
+// An 8-bit picture with a table of the given number of colours; pixel (x, y) holds x + 5y.
+Dib eightBitPicture(int32_t width, int32_t height, uint32_t colours)
+{
+    Dib dib = Dib::allocate(kInfoHeaderSize + colours * 4 + DibRowStride(width, 8) * height);
+    auto header = DibMakeHeader(width, height, 8, 0);
+    std::memcpy(dib.data(), header.data(), header.size());
+    dib.data()[32] = uint8_t(colours);
+    for (uint32_t i = 0; i < colours * 4; ++i)
+        dib.data()[kInfoHeaderSize + i] = uint8_t(i * 3 + 1);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            *pixel(dib, x, y) = uint8_t(x + 5 * y);
+    return dib;
+}
+
+struct StateCase {
+    const char* name;
+    int32_t code;
+    uint16_t flags;
+    int command;
+    int32_t expectedCode;
+    uint16_t expectedFlags;
+    bool changed;
+};
+
+TEST(Adjustments, CommandsChangeTheState)
+{
+    const StateCase cases[] = {
+        {"original, nothing in force", 139, 0, kCmdOriginal, 139, 0, false},
+        {"original clears", 0, 0x0216, kCmdOriginal, 139, 0, true},
+        {"auto color on", 139, 0x0010, kCmdAutoColor, 133, 0x0010, true},
+        {"auto color off", 133, 0x0010, kCmdAutoColor, 139, 0x0010, true},
+        {"auto color ends channels", 0, 0x0008, kCmdAutoColor, 133, 0, true},
+        {"red on", 139, 0, kCmdChannelRed, 0, 0x0002, true},
+        {"green beside red", 0, 0x0002, kCmdChannelGreen, 0, 0x0006, true},
+        {"red off, green stays", 0, 0x0006, kCmdChannelRed, 0, 0x0004, true},
+        {"last channel off", 0, 0x0004, kCmdChannelGreen, 139, 0, true},
+        {"blue on over auto color", 133, 0, kCmdChannelBlue, 0, 0x0008, true},
+        {"auto contrast", 139, 0, kCmdAutoContrast, 139, 0x0010, true},
+        {"invert twice", 139, 0x0020, kCmdInvertColor, 139, 0, true},
+        {"black and white", 139, 0, kCmdBlackAndWhite, 139, 0x0080, true},
+        {"flips", 139, 0x0100, kCmdFlipVertical, 139, 0x0300, true},
+        {"cw from none", 139, 0x0100, kCmdRotateClockwise, 139, 0x0500, true},
+        {"cw from cw", 139, 0x0400, kCmdRotateClockwise, 139, 0x1000, true},
+        {"cw from 180", 139, 0x1000, kCmdRotateClockwise, 139, 0x0800, true},
+        {"cw from ccw", 139, 0x0800, kCmdRotateClockwise, 139, 0, true},
+        {"ccw from none", 139, 0, kCmdRotateAnticlockwise, 139, 0x0800, true},
+        {"ccw from ccw", 139, 0x0800, kCmdRotateAnticlockwise, 139, 0x1000, true},
+        {"ccw from 180", 139, 0x1000, kCmdRotateAnticlockwise, 139, 0x0400, true},
+        {"ccw from cw", 139, 0x0400, kCmdRotateAnticlockwise, 139, 0, true},
+        {"rotate 180 has no handler", 139, 0, kCmdRotate180, 139, 0, false},
+        {"unknown command", 133, 0x20, 32797, 133, 0x20, false},
+    };
+    for (const auto& c : cases) {
+        Adjustments state{c.code, c.flags};
+        EXPECT_EQ(state.apply(c.command), c.changed) << c.name;
+        EXPECT_EQ(state.code, c.expectedCode) << c.name;
+        EXPECT_EQ(state.flags, c.expectedFlags) << c.name;
+    }
+}
+
+TEST(Adjustments, MenuRules)
+{
+    const Adjustments state{kCodeOriginal, kFlagRed | kFlagFlipHorizontal | kFlagRotatedClockwise};
+    const struct {
+        int command;
+        bool on8, on24, none, checked;
+    } cases[] = {
+        {kCmdOriginal, false, true, false, true},
+        {kCmdAutoColor, false, true, false, false},
+        {kCmdChannelRed, false, true, false, true},
+        {kCmdChannelGreen, false, true, false, false},
+        {kCmdFlipHorizontal, true, true, false, true},
+        {kCmdFlipVertical, true, true, false, false},
+        {kCmdRotateClockwise, true, true, false, false},
+        {kCmdRotate180, false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(state.isEnabled(c.command, 8), c.on8) << c.command;
+        EXPECT_EQ(state.isEnabled(c.command, 24), c.on24) << c.command;
+        EXPECT_EQ(state.isEnabled(c.command, 32), c.on24) << c.command;
+        EXPECT_EQ(state.isEnabled(c.command, 0), c.none) << c.command;
+        EXPECT_EQ(state.isChecked(c.command), c.checked) << c.command;
+    }
+}
+
+TEST(ColourSteps, AutoContrastStretchesWithASinglePrecisionFactor)
+{
+    const struct {
+        uint8_t low, high, probe, expected;
+    } cases[] = {
+        {50, 150, 50, 0},    {50, 150, 100, 127}, {50, 150, 150, 254},
+        {20, 220, 220, 254}, {0, 255, 200, 200},  {10, 61, 61, 255},
+    };
+    for (const auto& c : cases) {
+        Dib image = plainPicture(3, 1, c.low, c.low, c.low);
+        pixel(image, 1, 0)[1] = c.high;
+        pixel(image, 2, 0)[2] = c.probe;
+        AutoContrast(image);
+        EXPECT_EQ(pixelAt(image, 2, 0)[2], c.expected) << int(c.low) << ".." << int(c.high);
+    }
+}
+
+TEST(ColourSteps, StretchMatchesTheFormulaForEveryRange)
+{
+    for (int range = 1; range <= 254; ++range) {
+        const int smallest = (range * 7) % (256 - range);
+        // Every value of the range once, in all three channels, in a 32-bit picture whose fourth
+        // byte must stay.
+        Dib image = Dib::create(range + 1, 1, 32);
+        for (int d = 0; d <= range; ++d) {
+            uint8_t* p = pixel(image, d, 0);
+            p[0] = p[1] = p[2] = uint8_t(smallest + d);
+            p[3] = uint8_t(d);
+        }
+        AutoContrast(image);
+        const float factor = static_cast<float>(255.0 / range);
+        for (int d = 0; d <= range; ++d) {
+            const uint8_t* p = pixelAt(image, d, 0);
+            ASSERT_EQ(p[1], int(double(factor) * d)) << "range " << range << " value " << d;
+            ASSERT_EQ(p[3], d);
+        }
+    }
+}
+
+TEST(ColourSteps, AutoColorStretchesEachChannel)
+{
+    Dib image = plainPicture(2, 1, 10, 50, 0);
+    uint8_t* second = pixel(image, 1, 0);
+    second[0] = 61, second[1] = 150, second[2] = 200;
+    AutoColor(image);
+    EXPECT_EQ(pixelAt(image, 0, 0)[1], 0);
+    EXPECT_EQ(pixelAt(image, 1, 0)[0], 255); // 255 / 51 is exact
+    EXPECT_EQ(pixelAt(image, 1, 0)[1], 254); // 255 / 100 is not
+    EXPECT_EQ(pixelAt(image, 1, 0)[2], 254); // nor 255 / 200
+
+    // A constant channel stops the whole step, the other channels too.
+    Dib constantBlue = plainPicture(2, 1, 90, 40, 40);
+    pixel(constantBlue, 1, 0)[1] = 140;
+    pixel(constantBlue, 1, 0)[2] = 200;
+    const Dib before = constantBlue.clone();
+    AutoColor(constantBlue);
+    EXPECT_EQ(dibDifference(constantBlue, before), "");
+}
+
+TEST(ColourSteps, GreyUsesTheConstantNotAThird)
+{
+    // Every channel sum from 0 to 765 once.
+    Dib image = Dib::create(766, 1, 32);
+    for (int sum = 0; sum <= 765; ++sum) {
+        uint8_t* p = pixel(image, sum, 0);
+        p[0] = uint8_t(std::min(sum, 255));
+        p[1] = uint8_t(std::min(std::max(sum - 255, 0), 255));
+        p[2] = uint8_t(std::max(sum - 510, 0));
+        p[3] = 9;
+    }
+    Grayscale(image);
+    for (int sum = 0; sum <= 765; ++sum) {
+        const uint8_t* p = pixelAt(image, sum, 0);
+        const int expected = static_cast<int>(sum * 0.333333);
+        ASSERT_EQ(p[0], expected) << sum;
+        ASSERT_EQ(p[2], expected) << sum;
+        ASSERT_EQ(p[3], 9) << sum;
+    }
+    EXPECT_EQ(pixelAt(image, 765, 0)[1], 254);
+    EXPECT_EQ(pixelAt(image, 3, 0)[1], 0);
+}
+
+TEST(ColourSteps, ChannelsInvertAndPaddingFromApplyAdjustments)
+{
+    // 47 pixels of 3 bytes leave 3 bytes of padding in each row; they must survive every step.
+    const struct {
+        uint16_t flags;
+        uint8_t blue, green, red;
+    } cases[] = {
+        {kFlagRed | kFlagGreen, 0, 20, 30},
+        {kFlagBlue, 10, 0, 0},
+        {kFlagRed | kFlagGreen | kFlagBlue, 10, 20, 30},
+        {kFlagInvert, 245, 235, 225},
+        {kFlagRed | kFlagInvert, 255, 255, 225},
+    };
+    for (const auto& c : cases) {
+        Dib image = plainPicture(47, 3, 10, 20, 30);
+        uint8_t* padding = DibPixelStart(image) + 141;
+        std::memset(padding, 0xAB, 3);
+        ApplyAdjustments(image, kCodeNone, c.flags, nullptr);
+        const uint8_t* p = pixelAt(image, 46, 1);
+        EXPECT_EQ(p[0], c.blue) << c.flags;
+        EXPECT_EQ(p[1], c.green) << c.flags;
+        EXPECT_EQ(p[2], c.red) << c.flags;
+        EXPECT_EQ(padding[0] & padding[1] & padding[2], 0xAB) << c.flags;
+    }
+    Dib image = test::makePatternImage(47, 33, 32);
+    const Dib before = image.clone();
+    InvertColors(image);
+    EXPECT_NE(dibDifference(image, before), "");
+    InvertColors(image);
+    EXPECT_EQ(dibDifference(image, before), "");
+}
+
+// Where the pixel at (x, y) from the top of a width x height picture lands after the turn.
+std::pair<int32_t, int32_t> turned(Rotation rotation, int32_t x, int32_t y, int32_t w, int32_t h)
+{
+    switch (rotation) {
+    case Rotation::Clockwise:
+        return {h - 1 - y, x};
+    case Rotation::Anticlockwise:
+        return {y, w - 1 - x};
+    case Rotation::HalfTurn:
+        break;
+    }
+    return {w - 1 - x, h - 1 - y};
+}
+
+TEST(GeometricSteps, TurnsMovePixelsAndNotesTogether)
+{
+    // Sizes on either side of the 8 x 8 blocks, and a single column.
+    const std::pair<int32_t, int32_t> sizes[] = {{47, 33}, {16, 9}, {1, 7}};
+    for (auto [w, h] : sizes)
+        for (uint16_t bits : {8, 24, 32})
+            for (Rotation rotation :
+                 {Rotation::Clockwise, Rotation::Anticlockwise, Rotation::HalfTurn}) {
+                Dib image =
+                    bits == 8 ? eightBitPicture(w, h, 200) : test::makePatternImage(w, h, bits);
+                const Dib before = image.clone();
+                const NoteLayer notesBefore = test::makePatternNotes(w, h);
+                NoteLayer notes = notesBefore;
+                ASSERT_TRUE(RotateImage(image, &notes, rotation));
+                const bool quarter = rotation != Rotation::HalfTurn;
+                const int32_t nw = quarter ? h : w, nh = quarter ? w : h;
+                ASSERT_EQ(DibGetWidth(image), nw);
+                ASSERT_EQ(DibGetHeight(image), nh);
+                const auto where = ::testing::Message()
+                                   << w << "x" << h << " " << bits << "-bit turn " << int(rotation);
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x) {
+                        auto [tx, ty] = turned(rotation, x, y, w, h);
+                        ASSERT_EQ(
+                            std::memcmp(pixelAt(image, tx, ty), pixelAt(before, x, y), bits / 8), 0)
+                            << where << " at " << x << "," << y;
+                        ASSERT_EQ(notes[size_t(nh - 1 - ty) * nw + tx],
+                                  notesBefore[size_t(h - 1 - y) * w + x])
+                            << where;
+                    }
+                // Padding stays zero.
+                const size_t used = size_t(nw) * (bits / 8), stride = DibRowStride(nw, bits);
+                for (int32_t row = 0; row < nh; ++row)
+                    for (size_t i = used; i < stride; ++i)
+                        ASSERT_EQ(DibPixelStart(image)[row * stride + i], 0) << where;
+            }
+}
+
+TEST(GeometricSteps, ThreeClockwiseTurnsAreOneAnticlockwise)
+{
+    const Dib start = test::makePatternImage(5, 3, 24);
+    Dib three = start.clone();
+    NoteLayer threeNotes = test::makePatternNotes(5, 3);
+    for (int i = 0; i < 3; ++i)
+        RotateImage(three, &threeNotes, Rotation::Clockwise);
+    Dib once = start.clone();
+    NoteLayer onceNotes = test::makePatternNotes(5, 3);
+    RotateImage(once, &onceNotes, Rotation::Anticlockwise);
+    EXPECT_EQ(dibDifference(three, once), "");
+    EXPECT_EQ(threeNotes, onceNotes);
+    // The header of a turned block: width and height exchanged, colours important = bit count.
+    EXPECT_EQ(once.data()[36], 24);
+}
+
+TEST(GeometricSteps, NoteOnTopLeftEndsTopRightAfterAClockwiseTurn)
+{
+    Dib image = Dib::create(3, 2, 24);
+    NoteLayer notes(6);
+    notes[3] = 1; // top row, first column (rows bottom first)
+    ApplyAdjustments(image, kCodeOriginal, kFlagRotatedClockwise, &notes);
+    ASSERT_EQ(DibGetWidth(image), 2);
+    ASSERT_EQ(DibGetHeight(image), 3);
+    EXPECT_EQ(notes, (NoteLayer{0, 0, 0, 0, 0, 1}));
+}
+
+TEST(GeometricSteps, EightBitPicturesKeepTheirColourTable)
+{
+    // 16 colours: the table keeps its real size and the header counts it.
+    Dib image = eightBitPicture(5, 3, 16);
+    const Dib before = image.clone();
+    Grayscale(image);
+    AutoContrast(image);
+    EXPECT_EQ(dibDifference(image, before), "") << "colour steps leave 8-bit pictures alone";
+
+    ApplyAdjustments(image, kCodeOriginal, kFlagRotatedClockwise | kFlagFlipHorizontal, nullptr);
+    auto layout = DibGetLayout(image);
+    ASSERT_TRUE(layout);
+    EXPECT_EQ(layout->colorCount, 16u);
+    EXPECT_EQ(layout->width, 3);
+    EXPECT_EQ(layout->height, 5);
+    EXPECT_EQ(std::memcmp(image.data() + kInfoHeaderSize, before.data() + kInfoHeaderSize, 16 * 4),
+              0);
+    // Clockwise, then mirrored: the old top-left pixel ends at the top-left again.
+    EXPECT_EQ(*pixelAt(image, 0, 0), 0);
+    EXPECT_EQ(*pixelAt(image, 2, 4), 14);
+}
+
+TEST(GeometricSteps, AdjustedCopyEqualsCloneAndApply)
+{
+    const uint16_t flagSets[] = {
+        0,
+        kFlagRotatedClockwise | kFlagFlipHorizontal,
+        kFlagRotatedAnticlockwise | kFlagFlipVertical | kFlagAutoContrast,
+        kFlagRotated180 | kFlagRed | kFlagBlackAndWhite,
+        kFlagRotatedClockwise | kFlagInvert | kFlagGreen | kFlagBlue,
+    };
+    for (uint16_t bits : {24, 32})
+        for (uint16_t flags : flagSets)
+            for (int32_t code : {kCodeOriginal, kCodeAutoColor}) {
+                const Dib image = test::makePatternImage(13, 7, bits);
+                const NoteLayer notes = test::makePatternNotes(13, 7);
+                Dib expected = image.clone();
+                NoteLayer expectedNotes = notes;
+                ApplyAdjustments(expected, code, flags, &expectedNotes);
+                NoteLayer copyNotes;
+                const Dib copy = MakeAdjustedCopy(image, code, flags, &notes, &copyNotes);
+                EXPECT_EQ(dibDifference(copy, expected), "") << bits << " " << flags << " " << code;
+                EXPECT_EQ(copyNotes, expectedNotes) << bits << " " << flags << " " << code;
+            }
+}
+
+} // namespace
+} // namespace ombri::reader

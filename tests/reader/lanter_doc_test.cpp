@@ -1,0 +1,450 @@
+#include "reader/lanter_doc.h"
+
+#include "formats/bmp.h"
+#include "formats/dispatch.h"
+#include "formats/jpeg.h"
+#include "formats/png.h"
+#include "platform/scripted_prompt.h"
+#include "reader/reader_document.h"
+#include "support/dib_compare.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ombri::reader {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+using Bytes = std::vector<uint8_t>;
+
+// --- Panes standing in for the widgets ---
+
+class FakeTree : public TreePane {
+  public:
+    bool attachAnswer = true;
+    int attachCalls = 0;
+    Strings visited;
+    CLanterDoc* doc = nullptr; // when set, selecting a file opens it, as the real tree does
+
+    bool AttachSystemImageList() override
+    {
+        ++attachCalls;
+        return attachAnswer;
+    }
+    bool GoToPath(const std::string& path) override
+    {
+        visited.push_back(path);
+        return !doc || doc->OpenImagePath(path);
+    }
+};
+
+class FakeList : public ListPane {
+  public:
+    bool visible = false;
+    std::optional<std::string> previous, next;
+
+    bool isVisible() const override { return visible; }
+    std::optional<std::string> SelectPreviousFile() override { return previous; }
+    std::optional<std::string> SelectNextFile() override { return next; }
+};
+
+class FakeImagePane : public ImagePane {
+  public:
+    bool show = false;
+    Strings repaints; // "erase", "keep" (both at once) or "invalidate"
+
+    bool showNotes() const override { return show; }
+    void setShowNotes(bool value) override { show = value; }
+    void redrawNow(Background b) override
+    {
+        repaints.push_back(b == Background::Erase ? "erase" : "keep");
+    }
+    void invalidate() override { repaints.push_back("invalidate"); }
+};
+
+class FakeDesktop : public DesktopServices {
+  public:
+    Strings urls;
+    void openUrl(const std::string& url) override { urls.push_back(url); }
+};
+
+// --- Pictures ---
+
+Dib greyPicture(int32_t width, int32_t height, uint8_t grey)
+{
+    Dib dib = Dib::create(width, height, 24);
+    const auto layout = DibGetLayout(dib);
+    std::memset(dib.data() + layout->pixelOffset, grey, layout->pixelBytes);
+    return dib;
+}
+
+struct Point {
+    int32_t x, yFromTop;
+};
+
+NoteLayer notesAt(int32_t width, int32_t height, const std::vector<Point>& points)
+{
+    NoteLayer notes(static_cast<size_t>(width * height), 0);
+    for (const auto& p : points)
+        notes[static_cast<size_t>((height - 1 - p.yFromTop) * width + p.x)] = 1;
+    return notes;
+}
+
+// A carrier file as the writer saves one: notes in the carrier bytes and the marker in the row
+// the format keeps it in (the first in memory for BMP, the last for the others).
+void writeCarrier(const std::string& path, const Dib& picture, const NoteLayer& notes)
+{
+    const bool wide = DibGetBitCount(picture) == 32;
+    Dib carrier = MakeCarrierCopy(picture, notes, wide ? SaveDepth::Alpha32 : SaveDepth::Bits24);
+    const auto layout = DibGetLayout(carrier);
+    const bool bmp = FileExtension(path) == "bmp";
+    WriteOmbriSignature(carrier.data() + layout->pixelOffset +
+                        (bmp ? 0 : layout->stride * (layout->height - 1)));
+    std::string error;
+    ASSERT_TRUE(bmp ? WriteBmpFile(path, carrier, error) : WritePngFile(path, carrier, error))
+        << error;
+}
+
+// --- A document with its panes, in a folder of its own ---
+
+class ReaderDocTest : public testing::Test {
+  protected:
+    ReaderDocTest() : m_savedDirectory(fs::current_path())
+    {
+        m_doc.setTreePane(&m_tree);
+        m_doc.setListPane(&m_list);
+        m_doc.setImagePane(&m_view);
+        m_doc.setDesktopServices(&m_desktop);
+    }
+    // Opening a picture moves the process into the picture's folder.
+    ~ReaderDocTest() override { fs::current_path(m_savedDirectory); }
+
+    std::string file(const std::string& name) const { return m_dir.file(name); }
+
+    // A grey 9 x 7 carrier with the given notes, opened.
+    void openCarrier(const std::vector<Point>& notes, uint8_t grey = 0)
+    {
+        writeCarrier(file("carrier.png"), greyPicture(9, 7, grey), notesAt(9, 7, notes));
+        ASSERT_TRUE(m_doc.OnOpenDocument(file("carrier.png")));
+        ASSERT_TRUE(m_doc.hasNoteLayer());
+    }
+
+    // Blue, green and red of a displayed pixel.
+    Bytes shown(int32_t x, int32_t yFromTop, bool notes = true)
+    {
+        const uint8_t* pixel = test::pixelAt(*m_doc.BuildDisplayImage(notes), x, yFromTop);
+        return Bytes(pixel, pixel + 3);
+    }
+
+    fs::path m_savedDirectory;
+    test::TempDir m_dir;
+    ScriptedPrompt m_prompt;
+    Reading m_doc{m_prompt};
+    FakeTree m_tree;
+    FakeList m_list;
+    FakeImagePane m_view;
+    FakeDesktop m_desktop;
+};
+
+// --- Opening ---
+
+using ReaderOpenTest = ReaderDocTest;
+
+TEST_F(ReaderOpenTest, NoteCommandsFollowThePicturesNotes)
+{
+    const int noteCommands[] = {kCmdColourSelected, kCmdColourRed,    kCmdColourComplement,
+                                kCmdColourWhite,    kCmdAntiAliasing, kCmdDisplayNotes};
+    openCarrier({{4, 3}});
+    EXPECT_EQ(CountNotePixels(*m_doc.noteLayer()), 1u);
+    EXPECT_EQ(m_doc.currentPath(), file("carrier.png"));
+    EXPECT_EQ(m_doc.GetPathName(), file("carrier.png"));
+    for (int command : noteCommands)
+        EXPECT_TRUE(m_doc.isCommandEnabled(command)) << command;
+
+    std::string error;
+    ASSERT_TRUE(WritePngFile(file("plain.png"), greyPicture(9, 7, 40), error));
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("plain.png")));
+    for (int command : noteCommands)
+        EXPECT_FALSE(m_doc.isCommandEnabled(command)) << command;
+    EXPECT_EQ(m_doc.BuildDisplayImage(true), &m_doc.image());
+}
+
+TEST_F(ReaderOpenTest, FailedOpenEmptiesTheDocumentSilently)
+{
+    openCarrier({{4, 3}});
+    test::writeFileBytes(file("broken.png"), {1, 2, 3});
+    fs::create_directory(file("folder"));
+    for (const char* name : {"folder", "missing.png", "notes.txt", "broken.png"}) {
+        EXPECT_FALSE(m_doc.OnOpenDocument(file(name))) << name;
+        EXPECT_FALSE(m_doc.hasImage() || m_doc.hasNoteLayer() || m_doc.width() != 0) << name;
+        EXPECT_EQ(m_doc.currentPath(), file("carrier.png"));
+        EXPECT_EQ(m_doc.BuildDisplayImage(true), nullptr);
+    }
+    EXPECT_TRUE(m_prompt.messages().empty());
+    EXPECT_TRUE(m_prompt.openFailures().empty());
+
+    // Only an impossible size is told.
+    std::string error;
+    ASSERT_TRUE(WriteBmpFile(file("top-down.bmp"), greyPicture(4, 3, 9), error));
+    auto bytes = test::readFileBytes(file("top-down.bmp"));
+    const int32_t height = -3;
+    std::memcpy(bytes.data() + 22, &height, 4);
+    test::writeFileBytes(file("top-down.bmp"), bytes);
+    EXPECT_FALSE(m_doc.OnOpenDocument(file("top-down.bmp")));
+    ASSERT_EQ(m_prompt.messages().size(), 1u);
+    EXPECT_EQ(m_prompt.messages()[0].text, kTooLargeMessage);
+    EXPECT_EQ(m_prompt.messages()[0].caption, "Warning");
+}
+
+TEST_F(ReaderOpenTest, TreeIsPreparedOnTheFirstOpenOnly)
+{
+    openCarrier({});
+    openCarrier({});
+    EXPECT_EQ(m_tree.attachCalls, 1);
+
+    Reading fresh(m_prompt);
+    FakeTree failing;
+    failing.attachAnswer = false;
+    fresh.setTreePane(&failing);
+    EXPECT_FALSE(fresh.OnOpenDocument(file("carrier.png")));
+    EXPECT_TRUE(fresh.currentPath().empty());
+}
+
+TEST_F(ReaderOpenTest, ChosenFilesOpenWithNotesHiddenDroppedOnesKeepThem)
+{
+    writeCarrier(file("a.png"), greyPicture(9, 7, 0), notesAt(9, 7, {{4, 3}}));
+    m_view.show = true;
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("a.png"))); // a drop on the image view
+    EXPECT_TRUE(m_view.show);
+    ASSERT_TRUE(m_doc.OpenImagePath(file("a.png")));
+    EXPECT_FALSE(m_view.show);
+    EXPECT_EQ(m_view.repaints, Strings{"erase"});
+}
+
+TEST_F(ReaderOpenTest, RelativePathBecomesAbsoluteAndItsFolderCurrent)
+{
+    fs::create_directory(file("sub"));
+    writeCarrier(file("sub/a.png"), greyPicture(9, 7, 0), notesAt(9, 7, {}));
+    fs::current_path(m_dir.path());
+    ASSERT_TRUE(m_doc.OnOpenDocument("sub/./a.png"));
+    EXPECT_EQ(m_doc.currentPath(), file("sub/a.png"));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), file("sub")));
+}
+
+// --- The display image ---
+
+using ReaderDisplayTest = ReaderDocTest;
+
+TEST_F(ReaderDisplayTest, PictureItselfWhileNothingChangesItsLook)
+{
+    EXPECT_EQ(m_doc.BuildDisplayImage(true), nullptr);
+    openCarrier({{4, 3}});
+    EXPECT_EQ(m_doc.BuildDisplayImage(false), &m_doc.image());
+    const Dib* withNotes = m_doc.BuildDisplayImage(true);
+    EXPECT_NE(withNotes, &m_doc.image());
+    EXPECT_EQ(m_doc.BuildDisplayImage(true), withNotes); // cached
+    m_doc.OnAdjustmentCommand(kCmdInvertColor);
+    m_doc.OnAdjustmentCommand(kCmdInvertColor);
+    EXPECT_EQ(m_doc.BuildDisplayImage(false), &m_doc.image());
+}
+
+TEST_F(ReaderDisplayTest, AntiAliasedNotesInRedOnBlack)
+{
+    openCarrier({{4, 3}, {0, 6}}); // one in the middle, one in the bottom-left corner
+    const std::pair<Point, uint8_t> cases[] = {
+        {{4, 3}, 63},  // 4/16 of 255
+        {{3, 3}, 31},  // an edge neighbour: 2/16
+        {{5, 4}, 15},  // a diagonal neighbour: 1/16
+        {{0, 6}, 113}, // the corner: 4/9
+        {{1, 6}, 42},  // beside the corner, on the border: 2/12
+        {{7, 1}, 0},   // far from every note
+    };
+    for (const auto& [at, red] : cases) { // green and red; blue carries the notes
+        const Bytes pixel = shown(at.x, at.yFromTop);
+        EXPECT_EQ(Bytes(pixel.begin() + 1, pixel.end()), (Bytes{0, red}))
+            << at.x << "," << at.yFromTop;
+    }
+}
+
+TEST_F(ReaderDisplayTest, ColourCommands)
+{
+    openCarrier({{4, 3}});
+    const Dib* before = m_doc.BuildDisplayImage(true);
+    m_doc.OnNoteColourCommand(kCmdColourRed); // already chosen: nothing at all
+    EXPECT_TRUE(m_view.repaints.empty());
+    EXPECT_EQ(m_doc.BuildDisplayImage(true), before);
+
+    m_doc.OnNoteColourCommand(kCmdColourComplement);
+    EXPECT_EQ(m_view.repaints.size(), 1u);
+    EXPECT_EQ(shown(4, 3), (Bytes{255, 255, 255})); // black turned white, not anti-aliased
+    EXPECT_EQ(shown(3, 3), (Bytes{1, 0, 0}));
+    EXPECT_TRUE(m_doc.isCommandChecked(kCmdColourComplement));
+    EXPECT_FALSE(m_doc.isCommandChecked(kCmdColourRed));
+
+    m_doc.OnNoteColourCommand(kCmdColourGreen); // clears the complement
+    EXPECT_EQ(shown(4, 3), (Bytes{0, 63, 0}));
+
+    m_view.repaints.clear();
+    m_doc.OnColourChosen({10, 20, 30}); // OK in the Selected dialog
+    EXPECT_EQ(m_view.repaints, Strings{"invalidate"});
+    EXPECT_TRUE(m_doc.isCommandChecked(kCmdColourSelected));
+    m_doc.ToggleAntiAliasing();
+    EXPECT_EQ(shown(4, 3), (Bytes{30, 20, 10}));
+}
+
+TEST_F(ReaderDisplayTest, TogglesAndTheShowFlag)
+{
+    openCarrier({{4, 3}}, 128);
+    m_doc.ToggleDisplayNotes();
+    m_doc.ToggleAntiAliasing();
+    EXPECT_TRUE(m_view.show);
+    EXPECT_TRUE(m_doc.isCommandChecked(kCmdDisplayNotes));
+    EXPECT_FALSE(m_doc.isCommandChecked(kCmdAntiAliasing));
+    EXPECT_EQ(m_view.repaints, (Strings{"keep", "keep"}));
+    EXPECT_EQ(shown(4, 3), (Bytes{0, 0, 255}));
+    EXPECT_EQ(shown(3, 3), (Bytes{129, 128, 128}));
+    // A copy built with the notes is never handed out for the picture without them.
+    m_doc.OnAdjustmentCommand(kCmdInvertColor);
+    EXPECT_EQ(shown(4, 3, true), (Bytes{0, 0, 255}));
+    EXPECT_EQ(shown(4, 3, false), (Bytes{127, 127, 127}));
+    EXPECT_EQ(shown(4, 3, true), (Bytes{0, 0, 255}));
+}
+
+// The document's cached single-pass build against the plain recipe: adjust copies of the
+// picture and of the layer together, then cover and blend.
+TEST_F(ReaderDisplayTest, EqualsCoverageThenBlendAfterAdjustments)
+{
+    const std::vector<std::vector<int>> commandLists = {
+        {},
+        {kCmdRotateClockwise},
+        {kCmdRotateAnticlockwise, kCmdFlipHorizontal, kCmdInvertColor},
+        {kCmdRotateClockwise, kCmdRotateClockwise, kCmdFlipVertical, kCmdAutoContrast}};
+    for (uint16_t bitCount : {24, 32}) {
+        writeCarrier(file("pattern.png"), test::makePatternImage(23, 15, bitCount),
+                     test::makePatternNotes(23, 15));
+        ASSERT_TRUE(m_doc.OnOpenDocument(file("pattern.png")));
+        for (const auto& commands : commandLists) {
+            m_doc.OnAdjustmentCommand(kCmdOriginal);
+            for (int command : commands)
+                m_doc.OnAdjustmentCommand(command);
+            Dib expected = m_doc.image().clone();
+            NoteLayer notes = *m_doc.noteLayer();
+            ApplyAdjustments(expected, m_doc.adjustments().code, m_doc.adjustments().flags, &notes);
+            std::vector<float> coverage(notes.size());
+            ComputeNoteCoverage(notes.data(), DibGetWidth(expected), DibGetHeight(expected),
+                                coverage.data());
+            BlendNotes(expected, makeColorRef(255, 0, 0), coverage.data());
+            EXPECT_EQ(test::dibDifference(*m_doc.BuildDisplayImage(true), expected), "")
+                << bitCount << "-bit, " << commands.size() << " commands";
+        }
+    }
+}
+
+// --- Image adjustments through the document ---
+
+using ReaderAdjustTest = ReaderDocTest;
+
+TEST_F(ReaderAdjustTest, NoteTurnsWithThePicture)
+{
+    // BMP keeps its marker in the bottom row, leaving the top-left pixel free for a note.
+    writeCarrier(file("wide.bmp"), greyPicture(9, 2, 0), notesAt(9, 2, {{0, 0}}));
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("wide.bmp")));
+    m_doc.ToggleAntiAliasing();
+    m_doc.OnAdjustmentCommand(kCmdRotateClockwise);
+    const Dib* display = m_doc.BuildDisplayImage(true);
+    EXPECT_EQ(DibGetWidth(*display), 2);
+    EXPECT_EQ(DibGetHeight(*display), 9);
+    EXPECT_EQ(shown(1, 0), (Bytes{0, 0, 255}));
+    EXPECT_EQ(shown(1, 1), (Bytes{1, 0, 0}));
+}
+
+TEST_F(ReaderAdjustTest, RepaintsEraseOnlyWhenTheSizeMayChange)
+{
+    openCarrier({});
+    const std::pair<int, Strings> cases[] = {
+        {kCmdOriginal, {}}, // nothing in force: nothing to do
+        {kCmdInvertColor, {"keep"}},
+        {kCmdRotateClockwise, {"erase"}},
+        {kCmdFlipHorizontal, {"keep"}},
+        {kCmdOriginal, {"erase"}}, // undoes the quarter turn
+        {kCmdRotate180, {}},       // has no action
+    };
+    for (const auto& [command, repaints] : cases) {
+        m_view.repaints.clear();
+        m_doc.OnAdjustmentCommand(command);
+        EXPECT_EQ(m_view.repaints, repaints) << command;
+    }
+}
+
+// --- Stepping through a folder ---
+
+class ReaderNavigationTest : public ReaderDocTest {
+  protected:
+    // a.png, b.jpg and c.gif; GIF opens in the reader but is not stepped to.
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(WritePngFile(file("a.png"), greyPicture(8, 8, 10), error));
+        ASSERT_TRUE(WriteJpegFile(file("b.jpg"), greyPicture(8, 8, 20), error));
+        test::writeFileBytes(file("c.gif"), {'G', 'I', 'F'});
+        m_tree.doc = &m_doc;
+    }
+};
+
+TEST_F(ReaderNavigationTest, PreviousAndNextWithTheListHidden)
+{
+    EXPECT_TRUE(m_doc.isCommandEnabled(kCmdPreviousImage)); // nothing open yet
+    EXPECT_TRUE(m_doc.isCommandEnabled(kCmdNextImage));
+    ASSERT_TRUE(m_doc.OpenImagePath(file("b.jpg")));
+    EXPECT_TRUE(m_doc.isCommandEnabled(kCmdPreviousImage));
+    EXPECT_FALSE(m_doc.isCommandEnabled(kCmdNextImage));
+    EXPECT_TRUE(fs::equivalent(fs::current_path(), m_dir.path()));
+
+    m_view.show = true;
+    m_doc.OnPreviousImage();
+    EXPECT_EQ(m_tree.visited, Strings{file("a.png")});
+    EXPECT_EQ(m_doc.currentPath(), file("a.png"));
+    EXPECT_FALSE(m_view.show);
+    EXPECT_FALSE(m_doc.isCommandEnabled(kCmdPreviousImage));
+
+    m_doc.OnNextImage();
+    EXPECT_EQ(m_doc.currentPath(), file("b.jpg"));
+    m_doc.OnNextImage(); // the last picture: nothing happens
+    EXPECT_EQ(m_tree.visited.size(), 2u);
+
+    m_doc.setTreePane(nullptr); // without a tree the picture opens directly
+    m_doc.OnPreviousImage();
+    EXPECT_EQ(m_doc.currentPath(), file("a.png"));
+}
+
+TEST_F(ReaderNavigationTest, TheVisibleListDecides)
+{
+    ASSERT_TRUE(m_doc.OpenImagePath(file("a.png")));
+    m_list.visible = true;
+    m_list.next = file("c.gif"); // the list's order, whatever the folder walk says
+    m_doc.OnNextImage();
+    EXPECT_FALSE(m_doc.hasImage()); // not a real GIF: the open fails, the path stays
+    EXPECT_EQ(m_doc.currentPath(), file("a.png"));
+    m_list.previous = file("b.jpg");
+    m_view.show = true;
+    m_doc.OnPreviousImage();
+    EXPECT_EQ(m_doc.currentPath(), file("b.jpg"));
+    EXPECT_FALSE(m_view.show);
+    EXPECT_TRUE(m_tree.visited.empty());
+}
+
+TEST_F(ReaderNavigationTest, HomePageOpensTheBrowser)
+{
+    m_doc.OnHomePage();
+    EXPECT_EQ(m_desktop.urls, Strings{"https://ombritools.example/"});
+}
+
+} // namespace
+} // namespace ombri::reader
