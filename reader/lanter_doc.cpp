@@ -301,30 +301,17 @@ void CLanterDoc::UpdateNeighbourFlags()
 
 bool CLanterDoc::FindPreviousImage()
 {
-    if (m_atFirst)
-        return false;
-    const auto folder = FolderOfPath(m_currentPath);
-    if (!folder)
-        return false;
-    enterFolder(*folder);
-    const auto entries = ListFolder(*folder);
-    if (!entries)
-        return false;
-    const auto previous = FindPreviousImagePath(*folder, *entries, m_currentPath);
-    if (!previous)
-        return false;
-    // The tree's selection opens the picture; without a tree the picture is opened directly.
-    if (m_treePane)
-        m_treePane->GoToPath(*previous);
-    else
-        OpenImagePath(*previous);
-    return true;
+    return !m_atFirst && goToNeighbour(FindPreviousImagePath);
 }
 
 bool CLanterDoc::FindNextImage()
 {
-    if (m_atLast)
-        return false;
+    return !m_atLast && goToNeighbour(FindNextImagePath);
+}
+
+// Finds the neighbouring picture in the current picture's folder and shows it.
+bool CLanterDoc::goToNeighbour(NeighbourFinder find)
+{
     const auto folder = FolderOfPath(m_currentPath);
     if (!folder)
         return false;
@@ -332,13 +319,14 @@ bool CLanterDoc::FindNextImage()
     const auto entries = ListFolder(*folder);
     if (!entries)
         return false;
-    const auto next = FindNextImagePath(*folder, *entries, m_currentPath);
-    if (!next)
+    const auto neighbour = find(*folder, *entries, m_currentPath);
+    if (!neighbour)
         return false;
+    // The tree's selection opens the picture; without a tree the picture is opened directly.
     if (m_treePane)
-        m_treePane->GoToPath(*next);
+        m_treePane->GoToPath(*neighbour);
     else
-        OpenImagePath(*next);
+        OpenImagePath(*neighbour);
     return true;
 }
 

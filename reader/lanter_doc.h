@@ -5,11 +5,13 @@
 #include "notes/render.h"
 #include "platform/document_base.h"
 #include "reader/adjustments.h"
+#include "reader/folder_walk.h"
 #include "reader/panes.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ombri::reader {
 
@@ -132,6 +134,10 @@ class CLanterDoc : public DocumentBase {
     void setLoadedPicture(Dib image, std::optional<NoteLayer> notes);
 
   private:
+    using NeighbourFinder = std::optional<std::string> (*)(const std::string& folder,
+                                                           const std::vector<FolderEntry>& entries,
+                                                           const std::string& currentPath);
+    bool goToNeighbour(NeighbourFinder find);
     Dib adjustedCopy(const NoteLayer* notes, NoteLayer* noteCopy);
     void renderNotes(Dib& display, const NoteLayer& notes) const;
     bool noteLayerFits() const;
