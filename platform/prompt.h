@@ -46,7 +46,7 @@ class Prompt {
 
 // Shows the prompt busy for the lifetime of the object.
 class BusyScope {
-public:
+  public:
     BusyScope(Prompt& prompt, const std::string& status) : m_prompt(prompt)
     {
         m_prompt.beginBusy(status);
@@ -55,7 +55,7 @@ public:
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
-private:
+  private:
     Prompt& m_prompt;
 };
 

@@ -33,7 +33,8 @@ Dib makePatternImage(int32_t width, int32_t height, uint16_t bitCount, uint32_t 
     for (int32_t y = 0; y < height; ++y) {
         uint8_t* row = dib.data() + layout->pixelOffset + static_cast<size_t>(y) * layout->stride;
         for (int32_t i = 0; i < width * bytes; ++i) {
-            uint32_t v = static_cast<uint32_t>(i) * 2654435761u ^ static_cast<uint32_t>(y) * 40503u ^ seed * 97u;
+            uint32_t v = static_cast<uint32_t>(i) * 2654435761u ^
+                         static_cast<uint32_t>(y) * 40503u ^ seed * 97u;
             row[i] = static_cast<uint8_t>((v >> 13) ^ (v >> 5));
         }
     }
@@ -70,7 +71,8 @@ std::vector<uint8_t> readFileBytes(const std::string& path)
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 bool fileExists(const std::string& path)
