@@ -315,20 +315,10 @@ bool anyAlpha(const Dib& pixels)
 
 std::optional<Dib> loadMaskPicture(const std::string& path, Context& context, bool& hasAlpha)
 {
-    LoadedImage loaded = LoadImageByExtension(path);
+    LoadedImage loaded = LoadCheckedImage(path);
     if (loaded.image.isNull()) {
         context.prompt.reportOpenFailure(path, loaded.error);
         return std::nullopt;
-    }
-    switch (CheckLoadedImage(loaded.image)) {
-    case ImageCheck::TooLarge:
-        context.prompt.reportOpenFailure(path, kTooLargeMessage);
-        return std::nullopt;
-    case ImageCheck::NoImage:
-        context.prompt.reportOpenFailure(path, "the file does not hold a usable image");
-        return std::nullopt;
-    case ImageCheck::Ok:
-        break;
     }
     Dib pixels = DibConvertToBitCount(loaded.image, 32);
     // Many programs write 32-bit BMP files with every fourth byte 0; such a mask has no alpha.

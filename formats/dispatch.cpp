@@ -167,4 +167,29 @@ ImageCheck CheckLoadedImage(Dib& image)
     return ImageCheck::Ok;
 }
 
+LoadedImage LoadCheckedImage(const std::string& path)
+{
+    LoadedImage loaded = LoadImageByExtension(path);
+    if (loaded.image.isNull()) {
+        if (loaded.error.empty())
+            loaded.error = "nothing could be read";
+        return loaded;
+    }
+    switch (CheckLoadedImage(loaded.image)) {
+    case ImageCheck::TooLarge:
+        loaded.tooLarge = true;
+        loaded.error = kTooLargeMessage;
+        return loaded;
+    case ImageCheck::NoImage:
+        loaded.error = "the file does not hold a usable image";
+        return loaded;
+    case ImageCheck::Ok:
+        break;
+    }
+    // A DPX or Cineon reader has already taken the notes from its pixel words.
+    if (loaded.pixelWords.empty() && HasOmbriSignature(loaded.image, loaded.signatureRowFlag))
+        ExtractNoteLayer(loaded.image, loaded.noteLayer);
+    return loaded;
+}
+
 } // namespace ombri

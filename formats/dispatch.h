@@ -32,6 +32,7 @@ struct LoadedImage {
     std::vector<uint32_t> pixelWords;   // the words of a DPX or Cineon file, top row first
     std::string error;                  // why nothing was loaded
     FormatMessages messages;            // what the reader has to tell the user (JPEG errors)
+    bool tooLarge = false;              // refused by CheckLoadedImage: kTooLargeMessage is due
 };
 
 // Picks the reader by the extension of the path and loads the file.
@@ -46,5 +47,10 @@ enum class ImageCheck { Ok, NoImage, TooLarge };
 // stored top-down, for instance) is freed and TooLarge answered; the caller shows
 // kTooLargeMessage.
 ImageCheck CheckLoadedImage(Dib& image);
+
+// The open sequence both programs share: load by extension, refuse impossible sizes, and find
+// the notes (the marker in the row the format names, or a DPX/Cineon file's own note bits).
+// On failure the image is null and error (and tooLarge) say why.
+LoadedImage LoadCheckedImage(const std::string& path);
 
 } // namespace ombri

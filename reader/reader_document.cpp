@@ -14,27 +14,15 @@ bool Reading::OnOpenDocument(const std::string& path)
     LoadedImage loaded;
     {
         BusyScope busy(prompt(), "");
-        loaded = LoadImageByExtension(path);
+        loaded = LoadCheckedImage(path);
     }
     if (loaded.image.isNull()) {
-        m_lastOpenError = loaded.error.empty() ? "nothing could be read" : loaded.error;
+        m_lastOpenError = loaded.error;
+        if (loaded.tooLarge)
+            prompt().tell(kTooLargeMessage, "Warning", Icon::Information);
         return false;
-    }
-    switch (CheckLoadedImage(loaded.image)) {
-    case ImageCheck::TooLarge:
-        m_lastOpenError = kTooLargeMessage;
-        prompt().tell(kTooLargeMessage, "Warning", Icon::Information);
-        return false;
-    case ImageCheck::NoImage:
-        m_lastOpenError = "the file does not hold a usable image";
-        return false;
-    case ImageCheck::Ok:
-        break;
     }
     std::optional<NoteLayer> notes = std::move(loaded.noteLayer);
-    // A DPX or Cineon reader has already taken the notes from its pixel words.
-    if (loaded.pixelWords.empty() && HasOmbriSignature(loaded.image, loaded.signatureRowFlag))
-        ExtractNoteLayer(loaded.image, notes);
     setLoadedPicture(std::move(loaded.image), std::move(notes));
     SetPathName(AbsolutePath(path), true);
     SetModifiedFlag(false);
