@@ -14,6 +14,11 @@
 
 namespace ombri {
 
+const char* const kOpenFilter =
+    "Image Files|*.png; *.bmp; *.jpg; *.tif; *rgb; *.jpg; *.tiff; *.jpeg|PNG       (*.png)|*.png|"
+    "BMP       (*.bmp)|*.bmp|TIFF        (*.tif)|*.tif|RGB       (*.rgb)|*.rgb|JPEG      "
+    "(*.jpg)|*.jpg|All Files   (*.*)|*.*|";
+
 const char* const kTooLargeMessage = "The BMP image is too large\xEF\xBC\x81";
 
 const char* formatName(ImageFormat format)

@@ -41,6 +41,9 @@ LoadedImage LoadImageByExtension(const std::string& path);
 // Shown when a loaded image has a negative width or height; ends with a full-width "!".
 extern const char* const kTooLargeMessage;
 
+// The Open dialog's filter of both programs, "Name|patterns|..." as they have always listed it.
+extern const char* const kOpenFilter;
+
 enum class ImageCheck { Ok, NoImage, TooLarge };
 
 // Refuses impossible sizes after a load: an image whose width or height is negative (a BMP

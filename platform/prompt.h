@@ -1,10 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace ombri {
+
+struct Rgb {
+    uint8_t red = 0, green = 0, blue = 0;
+    bool operator==(const Rgb& other) const
+    {
+        return red == other.red && green == other.green && blue == other.blue;
+    }
+    bool operator!=(const Rgb& other) const { return !(*this == other); }
+};
 
 enum class Buttons { Ok, YesNo, YesNoCancel };
 enum class Icon { Information, Warning, Question, Error };
@@ -37,6 +47,13 @@ class Prompt {
 
     // The chosen path, or nothing when the user cancels.
     virtual std::optional<std::string> chooseSavePath(const SaveDialogRequest& request) = 0;
+
+    // The colour dialog opened on a colour; nothing when the user cancels.
+    virtual std::optional<Rgb> chooseColour(Rgb initial)
+    {
+        (void)initial;
+        return std::nullopt;
+    }
 
     // Long work (opening or saving a large picture): the desktop programs show the wait cursor
     // and the status text while it runs; elsewhere nothing is shown.

@@ -30,6 +30,16 @@ std::optional<std::string> ScriptedPrompt::chooseSavePath(const SaveDialogReques
     return path;
 }
 
+std::optional<Rgb> ScriptedPrompt::chooseColour(Rgb initial)
+{
+    m_colourDialogs.push_back(initial);
+    if (m_colours.empty())
+        return std::nullopt;
+    auto colour = m_colours.front();
+    m_colours.pop_front();
+    return colour;
+}
+
 void ScriptedPrompt::clear()
 {
     m_messages.clear();

@@ -22,6 +22,11 @@ class ScriptedPrompt : public Prompt {
     // Paths given in order to the save dialog; nothing (cancel) when the script runs out.
     void queueSavePath(std::optional<std::string> path) { m_savePaths.push_back(std::move(path)); }
 
+    // Colours given in order to the colour dialog; nothing (cancel) when the script runs out.
+    void queueColour(std::optional<Rgb> colour) { m_colours.push_back(colour); }
+    std::optional<Rgb> chooseColour(Rgb initial) override;
+    const std::vector<Rgb>& colourDialogs() const { return m_colourDialogs; }
+
     Answer ask(const std::string& text, const std::string& caption, Buttons buttons,
                Icon icon) override;
     void reportOpenFailure(const std::string& path, const std::string& reason) override;
@@ -39,6 +44,8 @@ class ScriptedPrompt : public Prompt {
   private:
     std::deque<Answer> m_answers;
     std::deque<std::optional<std::string>> m_savePaths;
+    std::deque<std::optional<Rgb>> m_colours;
+    std::vector<Rgb> m_colourDialogs;
     std::vector<Message> m_messages;
     std::vector<SaveDialogRequest> m_saveDialogs;
     std::vector<OpenFailure> m_openFailures;

@@ -23,6 +23,9 @@ OMBRI_PACKAGES=(
     clang
     # libFuzzer and clang's sanitizer runtimes; clang only recommends them.
     libclang-rt-dev
+    # The desktop programs: Qt 6 widgets and printing; the fonts the text tests measure with.
+    qt6-base-dev
+    fonts-dejavu-core
 )
 
 # The options of build/: tests and benchmarks, so that test.sh reuses what run.sh built.

@@ -41,7 +41,7 @@ main_tests() {
 
 asan_tests() {
     ombri_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRI_TESTS=ON \
-        -DOMBRI_SANITIZE=ON -DOMBRI_BENCH=OFF
+        -DOMBRI_SANITIZE=ON -DOMBRI_BENCH=OFF -DOMBRI_GUI=OFF
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --test-dir build-asan --output-on-failure --no-tests=error -j2
@@ -54,7 +54,7 @@ fuzz_build() {
         rm -rf build-fuzz
     fi
     CC=clang CXX=clang++ ombri_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DOMBRI_FUZZ=ON -DOMBRI_TESTS=OFF -DOMBRI_BENCH=OFF
+        -DOMBRI_FUZZ=ON -DOMBRI_TESTS=OFF -DOMBRI_BENCH=OFF -DOMBRI_GUI=OFF
 }
 
 list_fuzzers() {

@@ -12,7 +12,7 @@ CScrivoDoc::CScrivoDoc(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) 
 
 void CScrivoDoc::SetNoteColour(Rgb colour)
 {
-    m_displayImage.reset();
+    dropDisplayImage();
     m_noteColour = colour;
 }
 
@@ -20,7 +20,7 @@ void CScrivoDoc::DeleteContents()
 {
     m_image.reset();
     m_noteLayer.reset();
-    m_displayImage.reset();
+    dropDisplayImage();
 }
 
 uint8_t* CScrivoDoc::GetNoteLayer()
@@ -69,7 +69,7 @@ void CScrivoDoc::MergeNotes(const uint8_t* mask)
         if (mask[i] == 1)
             notes[i] = 1;
     }
-    m_displayImage.reset();
+    dropDisplayImage();
     SetModified(true);
 }
 
@@ -83,7 +83,7 @@ void CScrivoDoc::RestrictNotes(const uint8_t* mask)
         if (mask[i] == 0 && notes[i] == 1)
             notes[i] = 0;
     }
-    m_displayImage.reset();
+    dropDisplayImage();
     SetModified(true);
 }
 
@@ -93,7 +93,7 @@ void CScrivoDoc::ClearNotes()
         return;
     m_noteLayer.reset();
     ClearCarrier(m_image);
-    m_displayImage.reset();
+    dropDisplayImage();
     SetModified(true);
 }
 

@@ -10,14 +10,6 @@
 
 namespace ombri {
 
-struct Rgb {
-    uint8_t red = 0, green = 0, blue = 0;
-    bool operator==(const Rgb& other) const
-    {
-        return red == other.red && green == other.green && blue == other.blue;
-    }
-};
-
 // The writer's document: one picture, the notes drawn over it and how they are shown and saved.
 // Opening is added by Reading and saving by Writing; this layer keeps the fields and the note
 // operations the canvas view uses.
@@ -60,6 +52,10 @@ class CScrivoDoc : public DocumentBase {
     void RestrictNotes(const uint8_t* mask);
     // Frees the note layer and makes the picture itself carry no note.
     virtual void ClearNotes();
+    // Counts every change of the picture or of its display image, so a view can keep a converted
+    // copy for painting until this changes.
+    uint64_t displayGeneration() const { return m_displayGeneration; }
+
     // Empties the document after File Close.
     void CloseImage();
 
@@ -85,6 +81,14 @@ class CScrivoDoc : public DocumentBase {
     int32_t m_height = 0;
     std::string m_savePath;
     Dib m_displayImage;
+    uint64_t m_displayGeneration = 0;
+
+    // Every change of the picture, the notes or their colour goes through here.
+    void dropDisplayImage()
+    {
+        m_displayImage.reset();
+        ++m_displayGeneration;
+    }
 };
 
 } // namespace ombri

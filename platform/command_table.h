@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QAction>
+#include <QKeySequence>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+class QMenu;
+
+namespace ombri {
+
+// One command of a program: the action shown in menus and on toolbars, what it does, and when
+// it is enabled and checked. Rules left empty mean always enabled and not checkable.
+struct Command {
+    int id = 0;
+    QString text;
+    QKeySequence key;
+    QString statusTip;
+    QString toolTip;
+    std::function<void()> run;
+    std::function<bool()> enabled;
+    std::function<bool()> checked;
+};
+
+// The command table of a window: every command by its numeric id, with update rules that run
+// before a menu opens and after every command and input event, so that menus and toolbar
+// buttons always show the state the document and view are in.
+class CommandTable : public QObject {
+  public:
+    explicit CommandTable(QObject* parent = nullptr);
+    ~CommandTable() override;
+
+    QAction* add(Command command);
+    QAction* action(int id) const;
+    bool contains(int id) const { return m_commands.count(id) != 0; }
+
+    // Runs the command when it is enabled, as a click on its menu item would, then updates.
+    bool trigger(int id);
+    bool isEnabled(int id) const;
+    bool isChecked(int id) const;
+
+    // Re-evaluates every rule now.
+    void updateAll();
+    // Updates just before the menu shows.
+    void watchMenu(QMenu* menu);
+    // Updates after each key or mouse event of the application (once per turn of the event
+    // loop, however many events arrived).
+    void watchInput();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    struct Entry {
+        Command command;
+        QAction* action = nullptr;
+    };
+    std::map<int, Entry> m_commands;
+    bool m_updateQueued = false;
+    bool m_watchingInput = false;
+};
+
+} // namespace ombri

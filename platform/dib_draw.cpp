@@ -1,0 +1,133 @@
+#include "platform/dib_draw.h"
+
+#include <QPainter>
+
+#include <cstring>
+
+namespace ombri {
+namespace {
+
+QRgb colourTableEntry(const uint8_t* table, uint32_t headerSize, uint32_t index)
+{
+    // Entries are blue, green, red (and a reserved byte behind an information header).
+    const uint8_t* entry = table + index * (headerSize == 12 ? 3u : 4u);
+    return qRgb(entry[2], entry[1], entry[0]);
+}
+
+// One bottom-up row of 1, 4 or 8-bit indexes, unpacked into one byte per pixel.
+void unpackIndexes(const uint8_t* row, int32_t width, uint16_t bitCount, uchar* out)
+{
+    if (bitCount == 8) {
+        std::memcpy(out, row, static_cast<size_t>(width));
+        return;
+    }
+    const int perByte = 8 / bitCount;
+    const int mask = (1 << bitCount) - 1;
+    for (int32_t x = 0; x < width; ++x) {
+        const int shift = 8 - bitCount * (x % perByte + 1);
+        out[x] = static_cast<uchar>((row[x / perByte] >> shift) & mask);
+    }
+}
+
+QImage indexedImage(const Dib& dib, const DibLayout& layout, QVector<QRgb> palette)
+{
+    QImage image(layout.width, layout.height, QImage::Format_Indexed8);
+    if (image.isNull())
+        return {};
+    // Indexes past the colour table show black rather than reading outside it.
+    palette.resize(256, qRgb(0, 0, 0));
+    image.setColorTable(palette);
+    const uint8_t* pixels = dib.data() + layout.pixelOffset;
+    for (int32_t y = 0; y < layout.height; ++y) {
+        const uint8_t* row = pixels + static_cast<size_t>(layout.height - 1 - y) * layout.stride;
+        unpackIndexes(row, layout.width, layout.bitCount, image.scanLine(y));
+    }
+    return image;
+}
+
+QImage trueColourImage(const Dib& dib, const DibLayout& layout)
+{
+    QImage image(layout.width, layout.height, QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    const uint8_t* pixels = dib.data() + layout.pixelOffset;
+    for (int32_t y = 0; y < layout.height; ++y) {
+        const uint8_t* row = pixels + static_cast<size_t>(layout.height - 1 - y) * layout.stride;
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+        switch (layout.bitCount) {
+        case 32:
+            // Blue, green, red, alpha in memory is the 32-bit RGB layout; the alpha byte is
+            // not shown, as the desktop's own drawing of such pictures ignores it.
+            std::memcpy(out, row, static_cast<size_t>(layout.width) * 4);
+            for (int32_t x = 0; x < layout.width; ++x)
+                out[x] |= 0xff000000u;
+            break;
+        case 24:
+            for (int32_t x = 0; x < layout.width; ++x, row += 3)
+                out[x] = qRgb(row[2], row[1], row[0]);
+            break;
+        default: // 16: five bits each of red, green and blue
+            for (int32_t x = 0; x < layout.width; ++x, row += 2) {
+                const unsigned word = row[0] | (row[1] << 8);
+                const auto expand = [](unsigned v) {
+                    return static_cast<int>((v << 3) | (v >> 2));
+                };
+                out[x] =
+                    qRgb(expand((word >> 10) & 31), expand((word >> 5) & 31), expand(word & 31));
+            }
+        }
+    }
+    return image;
+}
+
+} // namespace
+
+QVector<QRgb> DibBuildPalette(const Dib& dib)
+{
+    auto layout = DibGetLayout(dib);
+    QVector<QRgb> palette;
+    if (!layout || layout->colorCount == 0)
+        return palette;
+    const uint32_t count = layout->colorCount & 0xFFFFu;
+    palette.reserve(static_cast<qsizetype>(count));
+    const uint8_t* table = dib.data() + layout->headerSize;
+    for (uint32_t i = 0; i < count; ++i)
+        palette.push_back(colourTableEntry(table, layout->headerSize, i));
+    return palette;
+}
+
+QImage DibToQImage(const Dib& dib, const QVector<QRgb>& palette)
+{
+    auto layout = DibGetLayout(dib);
+    if (!layout || layout->width <= 0 || layout->height <= 0)
+        return {};
+    switch (layout->bitCount) {
+    case 1:
+    case 4:
+    case 8:
+        return indexedImage(dib, *layout, palette.isEmpty() ? DibBuildPalette(dib) : palette);
+    case 16:
+    case 24:
+    case 32:
+        return trueColourImage(dib, *layout);
+    default:
+        return {};
+    }
+}
+
+bool DibDraw(QPainter& painter, const QRect& destination, const QImage& picture,
+             const QRect& source)
+{
+    if (picture.isNull() || destination.isEmpty() || source.isEmpty())
+        return false;
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    if (destination.size() == source.size())
+        painter.drawImage(destination.topLeft(), picture, source);
+    else
+        painter.drawImage(destination, picture, source);
+    painter.restore();
+    return true;
+}
+
+} // namespace ombri
