@@ -408,4 +408,24 @@ Dib DibConvertToBitCount(const Dib& dib, uint16_t bitCount)
     return converted;
 }
 
+std::vector<uint32_t> DibBuildPalette(const Dib& dib)
+{
+    std::vector<uint32_t> palette;
+    auto layout = DibGetLayout(dib);
+    if (!layout || layout->colorCount == 0)
+        return palette;
+    const uint32_t count = layout->colorCount & 0xFFFFu;
+    const uint32_t entryBytes = layout->headerSize == 12 ? 3u : 4u;
+    // DibGetLayout has checked that the whole table lies inside the block.
+    const uint32_t available = static_cast<uint32_t>(layout->colorTableBytes / entryBytes);
+    const uint8_t* table = dib.data() + layout->headerSize;
+    palette.reserve(std::min(count, available));
+    for (uint32_t i = 0; i < count && i < available; ++i) {
+        const uint8_t* entry = table + i * entryBytes; // blue, green, red
+        palette.push_back(0xFF000000u | (uint32_t{entry[2]} << 16) | (uint32_t{entry[1]} << 8) |
+                          entry[0]);
+    }
+    return palette;
+}
+
 } // namespace ombri

@@ -113,6 +113,11 @@ void ExpandGrayRow(const uint8_t* grey, size_t width, uint8_t* destination);
 // The image as a new 24- or 32-bit image of the same size: palette pixels looked up, 16-bit
 // pixels (5-5-5) widened, a fourth byte dropped or an alpha of 255 added. A clone when the bit
 // count already matches. Null for an unusable image or another target bit count.
+// The display palette of a picture with a colour table: one 0xffRRGGBB entry per colour (the
+// low 16 bits of the colour count), as the table gives it. Empty for pictures without one, which
+// are drawn without a palette.
+std::vector<uint32_t> DibBuildPalette(const Dib& dib);
+
 Dib DibConvertToBitCount(const Dib& dib, uint16_t bitCount);
 
 } // namespace ombri

@@ -191,6 +191,7 @@ LoadedImage LoadCheckedImage(const std::string& path)
     case ImageCheck::Ok:
         break;
     }
+    loaded.displayPalette = DibBuildPalette(loaded.image);
     // A DPX or Cineon reader has already taken the notes from its pixel words.
     if (loaded.pixelWords.empty() && HasOmbriSignature(loaded.image, loaded.signatureRowFlag))
         ExtractNoteLayer(loaded.image, loaded.noteLayer);

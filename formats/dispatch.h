@@ -28,11 +28,12 @@ struct LoadedImage {
     Dib image;                    // null when nothing was loaded
     bool signatureRowFlag = true; // false only for BMP: the marker lies in the first row
     ImageFormat format = ImageFormat::None;
-    std::optional<NoteLayer> noteLayer; // filled by readers that carry notes in pixel words
-    std::vector<uint32_t> pixelWords;   // the words of a DPX or Cineon file, top row first
-    std::string error;                  // why nothing was loaded
-    FormatMessages messages;            // what the reader has to tell the user (JPEG errors)
-    bool tooLarge = false;              // refused by CheckLoadedImage: kTooLargeMessage is due
+    std::optional<NoteLayer> noteLayer;   // filled by readers that carry notes in pixel words
+    std::vector<uint32_t> pixelWords;     // the words of a DPX or Cineon file, top row first
+    std::string error;                    // why nothing was loaded
+    FormatMessages messages;              // what the reader has to tell the user (JPEG errors)
+    bool tooLarge = false;                // refused by CheckLoadedImage: kTooLargeMessage is due
+    std::vector<uint32_t> displayPalette; // the colour table as drawn; empty for true colour
 };
 
 // Picks the reader by the extension of the path and loads the file.

@@ -7,13 +7,6 @@
 namespace ombri {
 namespace {
 
-QRgb colourTableEntry(const uint8_t* table, uint32_t headerSize, uint32_t index)
-{
-    // Entries are blue, green, red (and a reserved byte behind an information header).
-    const uint8_t* entry = table + index * (headerSize == 12 ? 3u : 4u);
-    return qRgb(entry[2], entry[1], entry[0]);
-}
-
 // One bottom-up row of 1, 4 or 8-bit indexes, unpacked into one byte per pixel.
 void unpackIndexes(const uint8_t* row, int32_t width, uint16_t bitCount, uchar* out)
 {
@@ -29,8 +22,9 @@ void unpackIndexes(const uint8_t* row, int32_t width, uint16_t bitCount, uchar* 
     }
 }
 
-QImage indexedImage(const Dib& dib, const DibLayout& layout, QVector<QRgb> palette)
+QImage indexedImage(const Dib& dib, const DibLayout& layout, const std::vector<uint32_t>& table)
 {
+    QVector<QRgb> palette(table.begin(), table.end());
     QImage image(layout.width, layout.height, QImage::Format_Indexed8);
     if (image.isNull())
         return {};
@@ -82,21 +76,7 @@ QImage trueColourImage(const Dib& dib, const DibLayout& layout)
 
 } // namespace
 
-QVector<QRgb> DibBuildPalette(const Dib& dib)
-{
-    auto layout = DibGetLayout(dib);
-    QVector<QRgb> palette;
-    if (!layout || layout->colorCount == 0)
-        return palette;
-    const uint32_t count = layout->colorCount & 0xFFFFu;
-    palette.reserve(static_cast<qsizetype>(count));
-    const uint8_t* table = dib.data() + layout->headerSize;
-    for (uint32_t i = 0; i < count; ++i)
-        palette.push_back(colourTableEntry(table, layout->headerSize, i));
-    return palette;
-}
-
-QImage DibToQImage(const Dib& dib, const QVector<QRgb>& palette)
+QImage DibToQImage(const Dib& dib, const std::vector<uint32_t>& palette)
 {
     auto layout = DibGetLayout(dib);
     if (!layout || layout->width <= 0 || layout->height <= 0)
@@ -105,7 +85,7 @@ QImage DibToQImage(const Dib& dib, const QVector<QRgb>& palette)
     case 1:
     case 4:
     case 8:
-        return indexedImage(dib, *layout, palette.isEmpty() ? DibBuildPalette(dib) : palette);
+        return indexedImage(dib, *layout, palette.empty() ? DibBuildPalette(dib) : palette);
     case 16:
     case 24:
     case 32:

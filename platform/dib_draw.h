@@ -4,23 +4,20 @@
 
 #include <QImage>
 #include <QRect>
-#include <QVector>
+
+#include <cstdint>
+#include <vector>
 
 class QPainter;
 
 namespace ombri {
-
-// The display palette of a picture with a colour table: one entry per colour, as the colour
-// table gives it. Empty for pictures without one (every 16-, 24- and 32-bit picture); they are
-// drawn without a palette.
-QVector<QRgb> DibBuildPalette(const Dib& dib);
 
 // The picture as an image the painter can draw, top row first: pictures with a colour table
 // become indexed images whose colour table is the display palette (palette given, or built when
 // empty); the others 32-bit RGB, the fourth byte of 32-bit pixels not shown. A null image when
 // the block is null or malformed. Converting is the expensive step, so views keep the result
 // until the picture changes.
-QImage DibToQImage(const Dib& dib, const QVector<QRgb>& palette = {});
+QImage DibToQImage(const Dib& dib, const std::vector<uint32_t>& palette = {});
 
 // Draws the source rectangle of the converted picture into the destination rectangle: an
 // unscaled copy when both have the same size, otherwise a stretch that repeats or drops whole

@@ -29,6 +29,7 @@ bool Reading::OnOpenDocument(const std::string& path)
         return false;
     }
     m_image = std::move(loaded.image);
+    m_displayPalette = std::move(loaded.displayPalette);
     m_width = DibGetWidth(m_image);
     m_height = DibGetHeight(m_image);
     m_pixelWords = std::move(loaded.pixelWords);

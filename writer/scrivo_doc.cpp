@@ -19,6 +19,7 @@ void CScrivoDoc::SetNoteColour(Rgb colour)
 void CScrivoDoc::DeleteContents()
 {
     m_image.reset();
+    m_displayPalette.clear();
     m_noteLayer.reset();
     dropDisplayImage();
 }

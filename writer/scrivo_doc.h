@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ombri {
 
@@ -21,6 +22,8 @@ class CScrivoDoc : public DocumentBase {
     explicit CScrivoDoc(Prompt& prompt);
 
     const Dib& image() const { return m_image; }
+    // The colour table the picture is drawn with; empty for true-colour pictures.
+    const std::vector<uint32_t>& displayPalette() const { return m_displayPalette; }
     int32_t width() const { return m_width; }
     int32_t height() const { return m_height; }
     bool hasImage() const { return !m_image.isNull(); }
@@ -74,6 +77,7 @@ class CScrivoDoc : public DocumentBase {
     bool saveAs();
 
     Dib m_image;
+    std::vector<uint32_t> m_displayPalette;
     SaveDepth m_saveDepth = SaveDepth::Alpha32;
     std::optional<NoteLayer> m_noteLayer;
     Rgb m_noteColour = kDefaultNoteColour;

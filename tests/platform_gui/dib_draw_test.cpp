@@ -31,10 +31,10 @@ Dib makeIndexedPicture(int width, int height, uint32_t colorsUsed)
 
 TEST(DibDrawTest, PaletteComesFromTheColourTable)
 {
-    EXPECT_TRUE(DibBuildPalette(Dib::create(4, 4, 24)).isEmpty());
+    EXPECT_TRUE(DibBuildPalette(Dib::create(4, 4, 24)).empty());
     const Dib indexed = makeIndexedPicture(3, 5, 20);
-    const QVector<QRgb> palette = DibBuildPalette(indexed);
-    ASSERT_EQ(palette.size(), 20);
+    const std::vector<uint32_t> palette = DibBuildPalette(indexed);
+    ASSERT_EQ(palette.size(), 20u);
     EXPECT_EQ(palette[7], qRgb(21, 14, 7));
 }
 
