@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+
+namespace ombri {
+
+// The drawing surface the writer's tools draw on: an off-screen 32-bit image the size of the
+// view's client area, which the view shows. Its primitives cover exactly the pixels the desktop
+// drawing interface the tools were designed for covers with a one-pixel black pen: a line omits
+// its end point, and the rectangle-based figures cover left <= x < right, top <= y < bottom. The
+// tools read pure black back from it, so every covered pixel matters.
+//
+// Like a window's device context the surface keeps its state: the raster mode and the brush stay
+// selected until something else is selected.
+class Surface {
+  public:
+    enum class RasterMode { CopyPen, Not }; // R2_COPYPEN, R2_NOT (each pixel drawn is inverted)
+    enum class Brush { White, Null };       // WHITE_BRUSH (a new surface's), NULL_BRUSH (hollow)
+    static constexpr QRgb kInvalidColour = 0xFFFFFFFFu; // GetPixel outside the surface
+
+    explicit Surface(int width = 0, int height = 0);
+
+    // The new area is white; what overlaps the old size is kept.
+    void resize(int width, int height);
+    int width() const { return m_image.width(); }
+    int height() const { return m_image.height(); }
+    QImage& image() { return m_image; }
+    const QImage& image() const { return m_image; }
+
+    RasterMode SetROP2(RasterMode mode); // returns the previous mode
+    RasterMode GetROP2() const { return m_rasterMode; }
+    Brush SelectBrush(Brush brush); // returns the previous brush
+
+    void MoveTo(int x, int y);
+    void LineTo(int x, int y);
+    void Rectangle(int left, int top, int right, int bottom);
+    void Ellipse(int left, int top, int right, int bottom);
+    void RoundRect(int left, int top, int right, int bottom, int cornerWidth, int cornerHeight);
+    void Arc(int left, int top, int right, int bottom, int xStart, int yStart, int xEnd, int yEnd);
+    void SetPixelV(int x, int y, QRgb colour);
+    // The colour as 0xffRRGGBB, or kInvalidColour outside the surface.
+    QRgb GetPixel(int x, int y) const;
+
+    // The bounding rectangle of every pixel changed since the last call, so the view repaints
+    // only that part of the window.
+    QRect takeDirtyRect();
+
+  private:
+    QImage m_image;
+    RasterMode m_rasterMode = RasterMode::CopyPen;
+    Brush m_brush = Brush::White;
+    QPoint m_position;
+    QRect m_dirty;
+};
+
+} // namespace ombri

@@ -1,0 +1,223 @@
+#include "view_fixture.h"
+
+#include "formats/dispatch.h"
+#include "writer/command_ids.h"
+
+namespace ombri::test {
+namespace {
+
+using Pixels = std::set<std::pair<int, int>>;
+
+class ToolsTest : public ViewFixture {};
+
+TEST_F(ToolsTest, RectangleMarksItsBorderAndNotTheFarColumnAndRow)
+{
+    openWhite();
+    view->OnToolCommand(cmd::RectangleTool);
+    drag({10, 10}, {20, 20});
+    const Pixels marked = pendingPixels();
+    EXPECT_EQ(marked.size(), 36u);
+    for (const auto& [x, y] : marked) {
+        EXPECT_TRUE(x >= 10 && x <= 19 && y >= 10 && y <= 19);
+        EXPECT_TRUE(x == 10 || x == 19 || y == 10 || y == 19);
+    }
+}
+
+TEST_F(ToolsTest, LineDrawnBackwardsMissesBothEnds)
+{
+    openWhite();
+    view->OnToolCommand(cmd::LineTool);
+    drag({20, 20}, {10, 10});
+    Pixels expected;
+    for (int i = 11; i <= 19; ++i)
+        expected.insert({i, i});
+    EXPECT_EQ(pendingPixels(), expected);
+}
+
+TEST_F(ToolsTest, ShapeAroundBlackPictureAreaMarksThatArea)
+{
+    openWhite(100, 80, QRect(30, 30, 5, 4));
+    view->OnToolCommand(cmd::EllipseTool);
+    drag({20, 20}, {50, 50});
+    const Pixels marked = pendingPixels();
+    for (int y = 30; y < 34; ++y)
+        for (int x = 30; x < 35; ++x)
+            EXPECT_TRUE(marked.count({x, y})) << x << "," << y;
+}
+
+TEST_F(ToolsTest, ClicksAndModifiedDragsMarkNothing)
+{
+    openWhite();
+    for (int tool : {cmd::LineTool, cmd::RectangleTool, cmd::EllipseTool, cmd::RoundRectangleTool,
+                     cmd::ArcTool}) {
+        view->OnToolCommand(tool);
+        view->OnLButtonDown({30, 30});
+        view->OnLButtonUp({30, 30});
+        drag({10, 10}, {40, 40}, kLeftButton | kShiftKey);
+        drag({10, 10}, {40, 40}, kLeftButton | kControlKey);
+        EXPECT_TRUE(pendingPixels().empty()) << tool;
+    }
+}
+
+TEST_F(ToolsTest, EveryShapeMarksOnlyBlackFromItsOwnOutline)
+{
+    openWhite();
+    for (int tool : {cmd::RoundRectangleTool, cmd::ArcTool, cmd::EllipseTool}) {
+        view->OnToolCommand(tool);
+        drag({10, 10}, {60, 40});
+        const Pixels marked = pendingPixels();
+        EXPECT_FALSE(marked.empty()) << tool;
+        for (const auto& [x, y] : marked)
+            EXPECT_TRUE(x >= 10 && x < 60 && y >= 10 && y < 40) << tool;
+        view->EndTool(false);
+    }
+}
+
+TEST_F(ToolsTest, PenSegmentsStepAlongTheLongerAxis)
+{
+    openWhite();
+    view->OnToolCommand(cmd::FreehandPen);
+    view->MarkPenSegment({0, 0}, {3, 1});
+    EXPECT_EQ(pendingPixels(), (Pixels{{0, 0}, {1, 1}, {2, 1}, {3, 1}}));
+    view->EndTool(false);
+    view->OnToolCommand(cmd::FreehandPen);
+    doc->ClearNotes();
+    view->MarkPenSegment({0, 0}, {3, 3});
+    EXPECT_EQ(pendingPixels(), (Pixels{{0, 0}, {1, 1}, {2, 2}, {3, 3}}));
+}
+
+TEST_F(ToolsTest, PenDrawsOnlyWithTheLeftButtonAlone)
+{
+    openWhite();
+    view->OnToolCommand(cmd::FreehandPen);
+    view->OnLButtonDown({5, 5});
+    view->OnMouseMove({9, 5}, kShiftKey);
+    EXPECT_TRUE(pendingPixels().empty());
+    view->OnMouseMove({9, 5}, kLeftButton);
+    EXPECT_EQ(pendingPixels(), (Pixels{{5, 5}, {6, 5}, {7, 5}, {8, 5}, {9, 5}}));
+}
+
+TEST_F(ToolsTest, DrawingWritesOnlyTheFiguresBoundingBox)
+{
+    openPicture(makeSolidPicture(2000, 1500, 24, 0)); // all black: every pixel read is marked
+    view->OnToolCommand(cmd::RectangleTool);
+    drag({10, 10}, {30, 20});
+    EXPECT_EQ(view->pendingBytesWritten(), 20u * 10u);
+    view->OnToolCommand(cmd::FreehandPen);
+    const uint64_t before = view->pendingBytesWritten();
+    view->OnLButtonDown({0, 0});
+    view->OnMouseMove({100, 50}, kLeftButton);
+    EXPECT_EQ(view->pendingBytesWritten() - before, 101u);
+}
+
+TEST_F(ToolsTest, EraserRemovesCommittedNotesOnlyWhereItPassed)
+{
+    openWhite();
+    view->OnToolCommand(cmd::RectangleTool);
+    drag({10, 10}, {60, 40});
+    view->EndTool(false);
+    ASSERT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 2 * 50 + 2 * 28);
+
+    view->OnToolCommand(cmd::Erasure);
+    EXPECT_FALSE(view->showNotes());
+    EXPECT_EQ(view->eraserHalfSize(), 10);
+    view->OnMouseMove({10, 25}, kLeftButton); // the left side, rows 15..34
+    view->OnToolCommand(cmd::Erasure);
+    EXPECT_TRUE(view->showNotes());
+    const NoteLayer& notes = *doc->noteLayer();
+    const auto at = [&](int x, int y) { return notes[(doc->height() - 1 - y) * doc->width() + x]; };
+    EXPECT_EQ(at(10, 20), 0);
+    EXPECT_EQ(at(10, 12), 1);
+    EXPECT_EQ(at(30, 10), 1);
+    EXPECT_TRUE(doc->IsModified());
+}
+
+TEST_F(ToolsTest, EraserMovesWithoutButtonsOnlyMoveItsOutline)
+{
+    openWhite();
+    view->OnToolCommand(cmd::FreehandPen);
+    view->MarkPenSegment({20, 20}, {40, 20});
+    view->EndTool(false);
+    view->OnToolCommand(cmd::Erasure);
+    const QImage before = view->surface().image().copy();
+    view->OnMouseMove({30, 20}, 0);
+    view->OnMouseMove({50, 50}, 0);
+    view->OnMouseMove({-12, -12}, 0); // back where the first outline was drawn: all removed
+    EXPECT_EQ(view->surface().image(), before);
+    view->OnToolCommand(cmd::Erasure);
+    EXPECT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 21);
+}
+
+TEST_F(ToolsTest, EraserOnAnEightBitPictureErasesNothing)
+{
+    Dib grey = Dib::allocate(40 + 1024 + DibRowStride(40, 8) * 30);
+    const auto header = DibMakeHeader(40, 30, 8, 0);
+    std::memcpy(grey.data(), header.data(), header.size());
+    openRawBmp(grey, "grey.bmp");
+    view->OnToolCommand(cmd::FreehandPen);
+    view->MarkPenSegment({5, 5}, {15, 5});
+    view->EndTool(false);
+    view->OnToolCommand(cmd::Erasure);
+    view->OnMouseMove({10, 5}, kLeftButton);
+    view->OnToolCommand(cmd::Erasure);
+    EXPECT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 11);
+}
+
+TEST_F(ToolsTest, EraserSizeBoxReadsDigitsFromTheEnd)
+{
+    openWhite();
+    const struct {
+        const char* text;
+        int halfSize;
+    } cases[] = {{"25", 25}, {"0", 25}, {"", 25}, {"2x", 20}, {"x5", 5}, {"105", 105}};
+    for (const auto& c : cases) {
+        view->OnEraserSizeText(QString::fromLatin1(c.text));
+        EXPECT_EQ(view->eraserHalfSize(), c.halfSize) << c.text;
+    }
+    QString setTo;
+    view->setEraserBoxSetter([&](const QString& text) { setTo = text; });
+    view->OnToolCommand(cmd::Erasure);
+    EXPECT_EQ(setTo, "10");
+    EXPECT_EQ(view->eraserHalfSize(), 10);
+}
+
+TEST_F(ToolsTest, SelectingAToolReturnsToOriginalSizeWithNotesShown)
+{
+    openWhite();
+    view->OnZoomIn();
+    view->OnDisplayNotes();
+    view->OnToolCommand(cmd::LineTool);
+    EXPECT_EQ(view->zoomFactor(), 1.0f);
+    EXPECT_TRUE(view->showNotes());
+    EXPECT_EQ(view->activeTool(), Tool::Line);
+    view->OnToolCommand(cmd::LineTool);
+    EXPECT_EQ(view->activeTool(), Tool::None);
+}
+
+TEST_F(ToolsTest, DrawingSessionSavesExactlyTheDrawnNotes)
+{
+    openWhite(64, 48);
+    view->OnToolCommand(cmd::RectangleTool);
+    view->OnLButtonDown({5, 5});
+    view->OnMouseMove({12, 9}, kLeftButton);
+    view->OnMouseMove({15, 11}, kLeftButton);
+    view->OnLButtonUp({15, 11});
+    view->OnToolCommand(cmd::FreehandPen);
+    view->OnLButtonDown({30, 30});
+    view->OnMouseMove({40, 35}, kLeftButton);
+    view->OnLButtonUp({40, 35});
+    view->EndTool(true);
+    const NoteLayer drawn = *doc->noteLayer();
+    EXPECT_EQ(std::count(drawn.begin(), drawn.end(), 1), 2 * 10 + 2 * 4 + 11);
+
+    const std::string saved = dir.file("saved.png");
+    prompt.queueSavePath(saved);
+    ASSERT_TRUE(view->OnSaveAsLossless());
+    Writing reopened(prompt);
+    ASSERT_TRUE(reopened.OnOpenDocument(saved));
+    ASSERT_TRUE(reopened.noteLayer());
+    EXPECT_EQ(*reopened.noteLayer(), drawn);
+}
+
+} // namespace
+} // namespace ombri::test

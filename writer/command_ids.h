@@ -1,0 +1,43 @@
+#pragma once
+
+// The writer's command ids, kept as the menus and toolbars have always numbered them.
+namespace ombri::cmd {
+
+enum : int {
+    LineTool = 32771,
+    DisplayNotes = 32772,
+    TextTool = 32773,
+    RectangleTool = 32774,
+    Erasure = 32775,
+    Red = 32785,
+    Selected = 32786,
+    Black = 32787,
+    White = 32788,
+    Green = 32789,
+    Blue = 32790,
+    EllipseTool = 32791,
+    FreehandPen = 32792,
+    RoundRectangleTool = 32795,
+    ArcTool = 32806,
+    FitIn = 32807,
+    ZoomOut = 32808,
+    ZoomIn = 32809,
+    OriginalSize = 32810,
+    Background = 32815,
+    SaveAsCompressed = 32817,
+    FileNew = 57600,
+    FileOpen = 57601,
+    FileClose = 57602,
+    FileSave = 57603,
+    SaveAsLossless = 57604,
+    PrintSetup = 57606,
+    Print = 57607,
+    PrintPreview = 57609,
+    Copy = 57634,
+    Cut = 57635,
+    Paste = 57637,
+    Undo = 57643,
+    Redo = 57644,
+};
+
+} // namespace ombri::cmd

@@ -1,0 +1,528 @@
+#include "writer/ui/scrivo_view.h"
+
+#include "platform/dib_draw.h"
+#include "writer/command_ids.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+
+namespace ombri {
+namespace {
+
+constexpr const char* kClosePrompt = "The image has been changed. Save it?";
+
+QColor toQColor(Rgb colour)
+{
+    return QColor(colour.red, colour.green, colour.blue);
+}
+
+Rgb fixedNoteColour(int command)
+{
+    switch (command) {
+    case cmd::Black:
+        return {0, 0, 0};
+    case cmd::White:
+        return {255, 255, 255};
+    case cmd::Red:
+        return {255, 0, 0};
+    case cmd::Green:
+        return {0, 255, 0};
+    default:
+        return {0, 0, 255};
+    }
+}
+
+} // namespace
+
+QRect printDestination(int pictureWidth, int pictureHeight, int pageWidth, int pageHeight, int dpiX,
+                       int dpiY)
+{
+    if (pictureWidth <= 0 || pictureHeight <= 0 || dpiX <= 0)
+        return {};
+    const double height = static_cast<double>(dpiY) * pageWidth * pictureHeight /
+                          (static_cast<double>(dpiX) * pictureWidth);
+    const int drawnHeight = static_cast<int>(height);
+    const int top = (pageHeight - drawnHeight) / 2;
+    return QRect(0, top, pageWidth, drawnHeight);
+}
+
+CScrivoView::CScrivoView(Writing& document, QWidget* parent)
+    : QAbstractScrollArea(parent), m_doc(document),
+      m_font(QFontDatabase::systemFont(QFontDatabase::GeneralFont)), m_colourCommand(cmd::Blue)
+{
+    setFrameShape(QFrame::NoFrame);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setMouseTracking(true);
+    m_surface.resize(viewport()->width(), viewport()->height());
+}
+
+CScrivoView::~CScrivoView() = default;
+
+QPoint CScrivoView::scrollPosition() const
+{
+    return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+QSize CScrivoView::clientSize() const
+{
+    return viewport()->size();
+}
+
+// ---- painting ----------------------------------------------------------------------------
+
+bool CScrivoView::backgroundCovered() const
+{
+    const QSize client = clientSize();
+    return static_cast<float>(m_doc.width()) * m_zoom > static_cast<float>(client.width()) &&
+           static_cast<float>(m_doc.height()) * m_zoom > static_cast<float>(client.height());
+}
+
+QRect CScrivoView::screenDestination()
+{
+    const int width = m_doc.width();
+    const int height = m_doc.height();
+    if (width <= 0 || height <= 0)
+        return {};
+    if (!m_fit)
+        return QRect(0, 0, static_cast<int>(width * m_zoom), static_cast<int>(height * m_zoom));
+    const QSize client = clientSize();
+    m_zoom = static_cast<float>(std::min(static_cast<double>(client.width()) / width,
+                                         static_cast<double>(client.height()) / height));
+    const int drawnWidth = static_cast<int>(width * m_zoom);
+    const int drawnHeight = static_cast<int>(height * m_zoom);
+    return QRect((client.width() - drawnWidth) / 2, (client.height() - drawnHeight) / 2, drawnWidth,
+                 drawnHeight);
+}
+
+void CScrivoView::updateScrollSizes()
+{
+    const QRect destination = hasPicture() ? screenDestination() : QRect();
+    const QSize client = clientSize();
+    horizontalScrollBar()->setPageStep(std::max(1, client.width()));
+    verticalScrollBar()->setPageStep(std::max(1, client.height()));
+    horizontalScrollBar()->setSingleStep(std::max(1, client.width() / 10));
+    verticalScrollBar()->setSingleStep(std::max(1, client.height() / 10));
+    horizontalScrollBar()->setRange(0, std::max(0, destination.width() - client.width()));
+    verticalScrollBar()->setRange(0, std::max(0, destination.height() - client.height()));
+}
+
+const QImage& CScrivoView::convertedPicture()
+{
+    const bool withNotes = m_showNotes;
+    if (m_convertedValid && m_convertedGeneration == m_doc.displayGeneration() &&
+        m_convertedWithNotes == withNotes)
+        return m_converted;
+    m_converted = QImage();
+    ++m_conversions;
+    const Dib& source = withNotes ? m_doc.GetDisplayImage() : m_doc.image();
+    QImage converted = DibToQImage(source, m_doc.displayPalette());
+    // Indexed pictures are turned into true colour once here, so no paint converts them again.
+    if (!converted.isNull() && converted.format() != QImage::Format_RGB32)
+        converted = converted.convertToFormat(QImage::Format_RGB32);
+    m_converted = std::move(converted);
+    m_convertedGeneration = m_doc.displayGeneration();
+    m_convertedWithNotes = withNotes;
+    m_convertedValid = true;
+    return m_converted;
+}
+
+void CScrivoView::renderSurface()
+{
+    const QSize client = clientSize();
+    if (m_surface.width() != client.width() || m_surface.height() != client.height())
+        m_surface.resize(client.width(), client.height());
+    QPainter painter(&m_surface.image());
+    if (!hasPicture() || !backgroundCovered())
+        painter.fillRect(m_surface.image().rect(), toQColor(m_background));
+    if (hasPicture()) {
+        m_destination = screenDestination();
+        const QPoint scroll = m_fit ? QPoint() : scrollPosition();
+        const QImage& picture = convertedPicture();
+        DibDraw(painter, m_destination.translated(-scroll), picture, picture.rect());
+    } else {
+        m_destination = QRect();
+    }
+    painter.end();
+    if (m_tool != Tool::None)
+        PaintPendingLayer();
+    m_surface.takeDirtyRect();
+}
+
+void CScrivoView::repaintNow()
+{
+    updateScrollSizes();
+    renderSurface();
+    updateCursor();
+    viewport()->update();
+}
+
+void CScrivoView::flushSurface()
+{
+    const QRect dirty = m_surface.takeDirtyRect();
+    if (!dirty.isEmpty())
+        viewport()->update(dirty);
+}
+
+void CScrivoView::paintEvent(QPaintEvent* event)
+{
+    if (m_surface.width() != viewport()->width() || m_surface.height() != viewport()->height())
+        renderSurface();
+    QPainter painter(viewport());
+    painter.drawImage(event->rect(), m_surface.image(), event->rect());
+}
+
+void CScrivoView::resizeEvent(QResizeEvent* event)
+{
+    // Any change of the window's size ends the tool activation, as the picture may move.
+    EndTool(false);
+    QAbstractScrollArea::resizeEvent(event);
+    repaintNow();
+}
+
+void CScrivoView::scrollContentsBy(int, int)
+{
+    renderSurface();
+    viewport()->update();
+}
+
+void CScrivoView::PaintPendingLayer()
+{
+    if (!m_pending || !hasPicture())
+        return;
+    const int width = m_doc.width();
+    const int height = m_doc.height();
+    if (m_pending->size() != static_cast<size_t>(width) * static_cast<size_t>(height))
+        return;
+    const Rgb colour = m_doc.noteColour();
+    const QRgb pixel = qRgb(colour.red, colour.green, colour.blue);
+    const QSize client = clientSize();
+    const QPoint scroll = scrollPosition();
+    const int lastRow = std::min(height, scroll.y() + client.height());
+    const int lastColumn = std::min(width, scroll.x() + client.width());
+    for (int row = std::max(0, scroll.y()); row < lastRow; ++row) {
+        const uint8_t* line = m_pending->data() + static_cast<size_t>(height - 1 - row) * width;
+        for (int column = std::max(0, scroll.x()); column < lastColumn; ++column) {
+            if (line[column] == 1)
+                m_surface.SetPixelV(column - scroll.x(), row - scroll.y(), pixel);
+        }
+    }
+    flushSurface();
+}
+
+// ---- view commands -----------------------------------------------------------------------
+
+void CScrivoView::setShowNotesAndRepaint(bool show)
+{
+    m_showNotes = show;
+    repaintNow();
+}
+
+void CScrivoView::OnDisplayNotes()
+{
+    EndTool(true);
+    setShowNotesAndRepaint(!m_showNotes);
+}
+
+void CScrivoView::OnOriginalSize()
+{
+    if (m_zoom == 1.0f)
+        return;
+    m_zoom = 1.0f;
+    m_fit = false;
+    repaintNow();
+}
+
+void CScrivoView::OnZoomIn()
+{
+    EndTool(false);
+    m_fit = false;
+    m_zoom += 0.25f;
+    repaintNow();
+}
+
+void CScrivoView::OnZoomOut()
+{
+    EndTool(false);
+    m_fit = false;
+    m_zoom *= 0.75f;
+    repaintNow();
+}
+
+void CScrivoView::OnFitIn()
+{
+    EndTool(false);
+    if (m_fit) {
+        m_fit = false;
+        m_zoom = 1.0f;
+    } else {
+        m_fit = true;
+    }
+    repaintNow();
+}
+
+void CScrivoView::OnNoteColourCommand(int command)
+{
+    m_doc.SetNoteColour(fixedNoteColour(command));
+    m_colourCommand = command;
+    repaintNow();
+}
+
+void CScrivoView::OnSelectedColour()
+{
+    auto chosen = m_doc.prompt().chooseColour(m_doc.noteColour());
+    if (!chosen)
+        return;
+    m_doc.SetNoteColour(*chosen);
+    m_colourCommand = cmd::Selected;
+    repaintNow();
+}
+
+void CScrivoView::OnBackgroundColour()
+{
+    auto chosen = m_doc.prompt().chooseColour(m_background);
+    if (!chosen)
+        return;
+    m_background = *chosen;
+    repaintNow();
+}
+
+bool CScrivoView::OnSave()
+{
+    EndTool(true);
+    const bool saved = m_doc.SaveImage();
+    emit documentChanged();
+    return saved;
+}
+
+bool CScrivoView::OnSaveAsLossless()
+{
+    EndTool(true);
+    const bool saved = m_doc.SaveAsLossless();
+    emit documentChanged();
+    return saved;
+}
+
+bool CScrivoView::OnSaveAsCompressed()
+{
+    EndTool(true);
+    const bool saved = m_doc.SaveAsCompressed();
+    emit documentChanged();
+    return saved;
+}
+
+bool CScrivoView::OnCloseImage()
+{
+    EndTool(false);
+    if (m_doc.IsModified()) {
+        switch (m_doc.prompt().ask(kClosePrompt, "Warning", Buttons::YesNoCancel, Icon::Warning)) {
+        case Answer::Yes:
+            // A save that did not happen must not cost the user the picture and its notes.
+            if (!OnSave() || m_doc.IsModified())
+                return false;
+            break;
+        case Answer::No:
+            break;
+        default:
+            return false;
+        }
+    }
+    m_doc.CloseImage();
+    m_redoSlot.reset();
+    repaintNow();
+    emit documentChanged();
+    return true;
+}
+
+void CScrivoView::printPicture(QPrinter& printer)
+{
+    QPainter painter(&printer);
+    if (!painter.isActive() || !hasPicture())
+        return;
+    const QRect page = printer.pageLayout().paintRectPixels(printer.resolution());
+    const QRect destination =
+        printDestination(m_doc.width(), m_doc.height(), page.width(), page.height(),
+                         printer.logicalDpiX(), printer.logicalDpiY());
+    const QImage& picture = convertedPicture();
+    DibDraw(painter, destination, picture, picture.rect());
+}
+
+void CScrivoView::OnPrint()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    printPicture(printer);
+}
+
+void CScrivoView::OnPrintPreview()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    QPrintPreviewDialog preview(&printer, this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* target) { printPicture(*target); });
+    preview.exec();
+}
+
+bool CScrivoView::OnDropFile(const std::string& path)
+{
+    // The pending drawing and the redo slot are sized for the picture on screen: the user
+    // decides whether they join its notes before another picture replaces it.
+    const bool holdsDrawing =
+        m_tool != Tool::None && m_tool != Tool::Eraser && (m_pending || !m_textLine.empty());
+    if (holdsDrawing) {
+        switch (m_doc.prompt().ask(kClosePrompt, "Warning", Buttons::YesNoCancel, Icon::Warning)) {
+        case Answer::Yes:
+            EndTool(false);
+            if (!m_doc.SaveImage() || m_doc.IsModified())
+                return false;
+            break;
+        case Answer::No:
+            m_pending.reset();
+            m_textLine.clear();
+            EndTool(false);
+            break;
+        default:
+            return false;
+        }
+    } else {
+        EndTool(false);
+    }
+    m_redoSlot.reset();
+    if (!m_doc.OnOpenDocument(path)) {
+        emit documentChanged();
+        return false;
+    }
+    repaintNow();
+    emit documentChanged();
+    return true;
+}
+
+// ---- input -------------------------------------------------------------------------------
+
+bool CScrivoView::showsMoveCursor() const
+{
+    if (m_tool != Tool::None || !hasPicture())
+        return false;
+    const QSize client = clientSize();
+    return static_cast<float>(m_doc.width()) * m_zoom > static_cast<float>(client.width()) ||
+           static_cast<float>(m_doc.height()) * m_zoom > static_cast<float>(client.height());
+}
+
+void CScrivoView::updateCursor()
+{
+    if (showsMoveCursor())
+        viewport()->setCursor(Qt::SizeAllCursor);
+    else
+        viewport()->unsetCursor();
+}
+
+bool CScrivoView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
+{
+    if (key == Qt::Key_Space && m_tool != Tool::Text) {
+        OnDisplayNotes();
+        return true;
+    }
+    // The digits of the main keyboard only, as the number pad types digits in the text tool.
+    if (m_tool != Tool::None || (modifiers & Qt::KeypadModifier))
+        return false;
+    switch (key) {
+    case Qt::Key_9:
+        if (hasPicture())
+            OnZoomIn();
+        return true;
+    case Qt::Key_8:
+        if (hasPicture())
+            OnZoomOut();
+        return true;
+    case Qt::Key_0:
+        if (hasPicture())
+            OnOriginalSize();
+        return true;
+    default:
+        return false;
+    }
+}
+
+namespace {
+
+unsigned keyStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
+{
+    unsigned state = 0;
+    if (buttons & Qt::LeftButton)
+        state |= kLeftButton;
+    if (buttons & Qt::RightButton)
+        state |= kRightButton;
+    if (buttons & Qt::MiddleButton)
+        state |= kMiddleButton;
+    if (modifiers & Qt::ShiftModifier)
+        state |= kShiftKey;
+    if (modifiers & Qt::ControlModifier)
+        state |= kControlKey;
+    return state;
+}
+
+} // namespace
+
+void CScrivoView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        OnLButtonDown(event->position().toPoint(),
+                      keyStateOf(event->buttons(), event->modifiers()));
+}
+
+void CScrivoView::mouseMoveEvent(QMouseEvent* event)
+{
+    OnMouseMove(event->position().toPoint(), keyStateOf(event->buttons(), event->modifiers()));
+}
+
+void CScrivoView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        OnLButtonUp(event->position().toPoint(), keyStateOf(event->buttons(), event->modifiers()));
+}
+
+void CScrivoView::keyPressEvent(QKeyEvent* event)
+{
+    if (!OnKeyDown(event->key(), event->modifiers()))
+        QAbstractScrollArea::keyPressEvent(event);
+}
+
+void CScrivoView::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CScrivoView::dropEvent(QDropEvent* event)
+{
+    event->acceptProposedAction();
+    OnDropUrls(event->mimeData()->urls());
+}
+
+bool CScrivoView::OnDropUrls(const QList<QUrl>& urls)
+{
+    // Only the first file of a drop is opened.
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return false;
+    return OnDropFile(urls.first().toLocalFile().toStdString());
+}
+
+} // namespace ombri

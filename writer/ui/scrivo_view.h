@@ -1,0 +1,188 @@
+#pragma once
+
+#include "platform/surface.h"
+#include "writer/writing.h"
+
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <QImage>
+#include <QPoint>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QPrinter;
+
+namespace ombri {
+
+// Mouse key-state flags as the tools receive them with every move.
+enum KeyState : unsigned {
+    kLeftButton = 1,
+    kRightButton = 2,
+    kShiftKey = 4,
+    kControlKey = 8,
+    kMiddleButton = 16,
+};
+
+enum class Tool { None = 0, Line, Text, Rectangle, Eraser, Ellipse, RoundRectangle, Pen, Arc };
+
+// Where a picture of the given size lands on a printed page of the given size and resolution:
+// across the whole printable width, centred vertically, the device's pixel aspect kept.
+QRect printDestination(int pictureWidth, int pictureHeight, int pageWidth, int pageHeight, int dpiX,
+                       int dpiY);
+
+// The writer's canvas: shows the document's picture with or without its notes at any zoom, and
+// hosts the drawing tools. Everything a mouse or key event does is a public method, so tests
+// drive the view directly. Tool feedback is drawn on the drawing surface, an image the size of
+// the visible area, which the window shows.
+class CScrivoView : public QAbstractScrollArea {
+    Q_OBJECT
+
+  public:
+    static constexpr Rgb kDefaultBackground{128, 128, 255};
+
+    explicit CScrivoView(Writing& document, QWidget* parent = nullptr);
+    ~CScrivoView() override;
+
+    Writing& document() { return m_doc; }
+
+    // View and colour commands.
+    void OnDisplayNotes();
+    void OnOriginalSize();
+    void OnZoomIn();
+    void OnZoomOut();
+    void OnFitIn();
+    void OnNoteColourCommand(int command); // Red, Black, White, Green, Blue
+    void OnSelectedColour();
+    void OnBackgroundColour();
+    bool OnSave();
+    bool OnSaveAsLossless();
+    bool OnSaveAsCompressed();
+    // The close prompt; false when the user keeps the picture (Cancel, or a failed save).
+    bool OnCloseImage();
+    void OnPrint();
+    void OnPrintPreview();
+    // Paints one page on a printer that is ready to print.
+    void printPicture(QPrinter& printer);
+    // Opens a dropped file (the first of the list); false when nothing was opened.
+    bool OnDropFile(const std::string& path);
+    bool OnDropUrls(const QList<QUrl>& urls);
+
+    // Tools.
+    void OnToolCommand(int command);
+    void OnLButtonDown(QPoint point, unsigned keyState = kLeftButton);
+    void OnMouseMove(QPoint point, unsigned keyState);
+    void OnLButtonUp(QPoint point, unsigned keyState = 0);
+    // A key of the view; false when it was not the view's.
+    bool OnKeyDown(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // The eraser-size box: the selected item's text or the edited text.
+    void OnEraserSizeText(const QString& text);
+    // What the eraser-size box shows is set through this (the frame connects it).
+    void setEraserBoxSetter(std::function<void(const QString&)> setter)
+    {
+        m_setEraserBoxText = std::move(setter);
+    }
+
+    void EndTool(bool repaint);
+    void PaintPendingLayer();
+    void CaptureBlackPixels();
+    void MarkPenSegment(QPoint p0, QPoint p1);
+    void EraseSquare(int left, int top, int right, int bottom);
+
+    // Repaints the whole visible area at once, background included.
+    void repaintNow();
+
+    // State, as the menus and tests see it.
+    bool hasPicture() const { return m_doc.hasImage(); }
+    Tool activeTool() const { return m_tool; }
+    float zoomFactor() const { return m_zoom; }
+    bool fitFlag() const { return m_fit; }
+    bool showNotes() const { return m_showNotes; }
+    int colourCommand() const { return m_colourCommand; }
+    Rgb backgroundColour() const { return m_background; }
+    int eraserHalfSize() const { return m_eraserHalfSize; }
+    const std::optional<std::vector<uint8_t>>& pendingLayer() const { return m_pending; }
+    const std::optional<std::vector<uint8_t>>& redoSlot() const { return m_redoSlot; }
+    QPoint scrollPosition() const;
+    QSize clientSize() const;
+    Surface& surface() { return m_surface; }
+    // The picture's place on the screen by the last paint.
+    QRect destinationRect() const { return m_destination; }
+    bool showsMoveCursor() const;
+    // How many pending-layer bytes the tools have written so far; drawing must cost the size
+    // of the figure, never of the picture.
+    uint64_t pendingBytesWritten() const { return m_pendingWrites; }
+    // How often the picture was converted for painting: once per change, not once per paint.
+    uint64_t pictureConversions() const { return m_conversions; }
+
+  signals:
+    // The document's picture or path changed (the frame updates its title).
+    void documentChanged();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    void selectDrawingTool(Tool tool);
+    void selectEraser();
+    void drawPreview(QPoint current);
+    void drawFinalFigure(QPoint release);
+    enum class CornerOrder { AnchorFirst, CornerFirst };
+    void drawShape(QPoint corner, CornerOrder order);
+    // The pending layer, created zero-filled (discarding the redo slot) when absent.
+    uint8_t* pendingLayerForDrawing();
+    void markPending(int column, int row);
+    // Index of an image pixel in the note and pending layers, when the client point lies on the
+    // picture.
+    std::optional<size_t> layerIndex(QPoint client) const;
+    void renderSurface();
+    void updateScrollSizes();
+    QRect screenDestination();
+    bool backgroundCovered() const;
+    const QImage& convertedPicture();
+    void flushSurface();
+    void updateCursor();
+    void setShowNotesAndRepaint(bool show);
+
+    Writing& m_doc;
+    Surface m_surface;
+    std::optional<std::vector<uint8_t>> m_pending;
+    std::optional<std::vector<uint8_t>> m_redoSlot;
+    bool m_showNotes = true;
+    bool m_fit = false;
+    bool m_caretShown = false;
+    Tool m_tool = Tool::None;
+    int m_eraserHalfSize = 10;
+    int m_caretIndex = 0;
+    QFont m_font;
+    Rgb m_background = kDefaultBackground;
+    std::string m_textLine;
+    QPoint m_anchor;
+    QPoint m_last;
+    int m_colourCommand;
+    float m_zoom = 1.0f;
+    QRect m_destination;
+    uint64_t m_pendingWrites = 0;
+    std::function<void(const QString&)> m_setEraserBoxText;
+
+    // The picture converted for painting, kept until the document's display image changes.
+    QImage m_converted;
+    uint64_t m_convertedGeneration = 0;
+    bool m_convertedWithNotes = false;
+    bool m_convertedValid = false;
+    uint64_t m_conversions = 0;
+};
+
+} // namespace ombri

@@ -1,0 +1,163 @@
+#include "writer/ui/view_commands.h"
+
+#include "writer/command_ids.h"
+#include "writer/ui/scrivo_view.h"
+
+namespace ombri {
+
+PromptTexts splitPrompt(const QString& prompt)
+{
+    const qsizetype newline = prompt.indexOf('\n');
+    if (newline < 0)
+        return {prompt.trimmed(), QString()};
+    return {prompt.left(newline).trimmed(), prompt.mid(newline + 1).trimmed()};
+}
+
+namespace {
+
+struct ViewCommand {
+    int id;
+    const char* text; // menu text; "\t" separates the shortcut shown
+    const char* prompt;
+};
+
+// Menu texts and prompts as the writer has always shown them.
+constexpr ViewCommand kViewCommands[] = {
+    {cmd::FileSave, "&Save\tCtrl+S", "Save the active image \n Save"},
+    {cmd::SaveAsLossless, "Save &As... (Lossless)",
+     "Save the active image as a lossless image with a new name\nSave As Lossless"},
+    {cmd::SaveAsCompressed, "Save &As... (Compressed)",
+     "Save the active image as a compressed image with a new name\nSave As Compressed"},
+    {cmd::FileClose, "&Close", "Close the active image \n Close"},
+    {cmd::Print, "&Print...\tCtrl+P", "Print the active image \n Print"},
+    {cmd::PrintPreview, "Print Pre&view", ""},
+    {cmd::DisplayNotes, "&Display Notes", "Display the notes on the image \nDisplay Notes"},
+    {cmd::OriginalSize, "&Original Size", "Keeps original image size \n Original Size"},
+    {cmd::ZoomOut, "Zoom &Out", "Zoom out \n Zoom out"},
+    {cmd::ZoomIn, "Zoom &In", "Zoom in \n Zoom IN"},
+    {cmd::FitIn, "&Fit In", "The image fits in with the frame \n Fit In"},
+    {cmd::Selected, "&Selected", "The color selected by customers"},
+    {cmd::Black, "&Black", "Black Color"},
+    {cmd::White, "&White", "White Color"},
+    {cmd::Red, "&Red", "Red Color"},
+    {cmd::Green, "&Green", "Green Color"},
+    {cmd::Blue, "Bl&ue", "Blue Color"},
+    {cmd::Background, "B&ackgound", "Set the color of background"},
+    {cmd::TextTool, "&Text Tool", "Choose text writing tool\n Text Tool"},
+    {cmd::Erasure, "&Erasure", "Choose erasure tool\n Erasure Tool"},
+    {cmd::FreehandPen, "&Freehand Pen", "Choose free hand drawing tool\n Pen Tool"},
+    {cmd::LineTool, "&Line Tool", "Choose line drawing tool\nLine Tool"},
+    {cmd::ArcTool, "&Arc Tool", "Choose arc drawing tool\n Arc Tool"},
+    {cmd::RectangleTool, "&Rectangle Tool", "Choose rectangle drawing tool\n Rectangle Tool"},
+    {cmd::RoundRectangleTool, "R&ound-Rectangle Tool",
+     "Choose round-rectangle drawing tool\n Round-Rectangle Tool"},
+    {cmd::EllipseTool, "&Ellipse Tool", "Choose ellipse drawing tool\n Ellipse Tool"},
+};
+
+struct ToolCommand {
+    int id;
+    Tool tool;
+};
+constexpr ToolCommand kToolCommands[] = {
+    {cmd::TextTool, Tool::Text},
+    {cmd::Erasure, Tool::Eraser},
+    {cmd::FreehandPen, Tool::Pen},
+    {cmd::LineTool, Tool::Line},
+    {cmd::ArcTool, Tool::Arc},
+    {cmd::RectangleTool, Tool::Rectangle},
+    {cmd::RoundRectangleTool, Tool::RoundRectangle},
+    {cmd::EllipseTool, Tool::Ellipse},
+};
+
+std::function<void()> runFor(int id, CScrivoView& view)
+{
+    switch (id) {
+    case cmd::FileSave:
+        return [&view] { view.OnSave(); };
+    case cmd::SaveAsLossless:
+        return [&view] { view.OnSaveAsLossless(); };
+    case cmd::SaveAsCompressed:
+        return [&view] { view.OnSaveAsCompressed(); };
+    case cmd::FileClose:
+        return [&view] { view.OnCloseImage(); };
+    case cmd::Print:
+        return [&view] { view.OnPrint(); };
+    case cmd::PrintPreview:
+        return [&view] { view.OnPrintPreview(); };
+    case cmd::DisplayNotes:
+        return [&view] { view.OnDisplayNotes(); };
+    case cmd::OriginalSize:
+        return [&view] { view.OnOriginalSize(); };
+    case cmd::ZoomOut:
+        return [&view] { view.OnZoomOut(); };
+    case cmd::ZoomIn:
+        return [&view] { view.OnZoomIn(); };
+    case cmd::FitIn:
+        return [&view] { view.OnFitIn(); };
+    case cmd::Selected:
+        return [&view] { view.OnSelectedColour(); };
+    case cmd::Background:
+        return [&view] { view.OnBackgroundColour(); };
+    case cmd::Black:
+    case cmd::White:
+    case cmd::Red:
+    case cmd::Green:
+    case cmd::Blue:
+        return [&view, id] { view.OnNoteColourCommand(id); };
+    default:
+        return [&view, id] { view.OnToolCommand(id); };
+    }
+}
+
+std::function<bool()> checkedFor(int id, CScrivoView& view)
+{
+    switch (id) {
+    case cmd::DisplayNotes:
+        return [&view] { return view.showNotes(); };
+    case cmd::OriginalSize:
+        return [&view] { return view.zoomFactor() == 1.0f; };
+    case cmd::FitIn:
+        return [&view] { return view.fitFlag(); };
+    case cmd::Selected:
+    case cmd::Black:
+    case cmd::White:
+    case cmd::Red:
+    case cmd::Green:
+    case cmd::Blue:
+        return [&view, id] { return view.colourCommand() == id; };
+    default:
+        break;
+    }
+    for (const ToolCommand& tool : kToolCommands) {
+        if (tool.id == id) {
+            const Tool which = tool.tool;
+            return [&view, which] { return view.activeTool() == which; };
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+void addViewCommands(CommandTable& table, CScrivoView& view)
+{
+    for (const ViewCommand& entry : kViewCommands) {
+        const QString text = QString::fromUtf8(entry.text);
+        const qsizetype tab = text.indexOf('\t');
+        const PromptTexts prompt = splitPrompt(QString::fromUtf8(entry.prompt));
+        Command command;
+        command.id = entry.id;
+        command.text = tab < 0 ? text : text.left(tab);
+        if (tab >= 0)
+            command.key = QKeySequence(text.mid(tab + 1));
+        command.statusTip = prompt.status;
+        command.toolTip = prompt.toolTip;
+        command.run = runFor(entry.id, view);
+        if (entry.id != cmd::Background)
+            command.enabled = [&view] { return view.hasPicture(); };
+        command.checked = checkedFor(entry.id, view);
+        table.add(std::move(command));
+    }
+}
+
+} // namespace ombri
