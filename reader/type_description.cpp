@@ -1,0 +1,85 @@
+#include "reader/type_description.h"
+
+namespace ombri::reader {
+
+namespace {
+
+struct KnownType {
+    const char* extension;
+    const char* description;
+};
+
+// Searched from the top; an extension spelt in another case than those listed is not known.
+constexpr KnownType kKnownTypes[] = {
+    {"pdf", "Adobe Acrobat Document"},
+    {"psd", "Adobe Photoshop Image"},
+    {"exe", "Application"},
+    {"EXE", "Application"},
+    {"dll", "Application Extension"},
+    {"DLL", "Application Extension"},
+    {"zip", "WinZip File"},
+    {"cab", "WinZip File"},
+    {"jpg", "JPEG Image"},
+    {"jpeg", "JPEG Image"},
+    {"JPG", "JPEG Image"},
+    {"JPEG", "JPEG Image"},
+    {"tif", "TIF Image"},
+    {"tiff", "TIF Image"},
+    {"TIF", "TIF Image"},
+    {"TIFF", "TIF Image"},
+    {"htm", "HTML Document"},
+    {"html", "HTML Document"},
+    {"png", "PNG Image"},
+    {"PNG", "PNG Image"},
+    {"gif", "GIF Image"},
+    {"GIF", "GIF Image"},
+    {"bmp", "Bitmap Image"},
+    {"BMP", "Bitmap Image"},
+    {"doc", "Microsoft Word Document"},
+    {"ppt", "Microsoft PowerPoint Presentation"},
+    {"xls", "Microsoft Excel Worksheet"},
+    {"chm", "Compiled HTML Help File"},
+    {"css", "Cascading Style Sheet Document"},
+    {"CPL", "Control Panel Extension"},
+    {"cat", "Security Catalog"},
+    {"CAT", "Security Catalog"},
+    {"mp3", "Winamp File"},
+    {"wma", "Winamp File"},
+    {"inf", "Setup Information"},
+    {"INF", "Setup Information"},
+    {"ini", "Configuration Settings"},
+    {"Ins", "Internet Communication Settings"},
+    {"PNF", "Precompiled Setup Information"},
+    {"sys", "System file"},
+    {"SYS", "System file"},
+    {"txt", "Text Document"},
+    {"TXT", "Text Document"},
+    {"xml", "XML Document"},
+    {"avi", "Video Clip"},
+    {"mpg", "Movie File (mpeg)"},
+    {"swf", "Shockwave Flash Object"},
+    {"ico", "Icon"},
+    {"db", "Data Base File"},
+    {"js", "JScript Script File"},
+};
+
+} // namespace
+
+std::string ListedExtension(const std::string& fileName)
+{
+    const size_t dot = fileName.rfind('.');
+    return dot == std::string::npos ? std::string() : fileName.substr(dot + 1);
+}
+
+std::string TypeDescription(const std::string& extension)
+{
+    for (const auto& known : kKnownTypes) {
+        if (extension == known.extension)
+            return known.description;
+    }
+    if (extension.empty())
+        return "File";
+    return extension + " File";
+}
+
+} // namespace ombri::reader

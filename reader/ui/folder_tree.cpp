@@ -1,0 +1,667 @@
+#include "reader/ui/folder_tree.h"
+
+#include "reader/folder_walk.h"
+#include "reader/lanter_doc.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileIconProvider>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QStyledItemDelegate>
+
+#include <cstdlib>
+#include <vector>
+
+namespace ombri::reader {
+
+namespace {
+
+// The item's own name bytes (a root's whole path), kept beside the label so that a name that
+// is not valid text still gives back the exact path.
+constexpr int kNameRole = Qt::UserRole;
+constexpr int kKindRole = Qt::UserRole + 1;
+
+std::string itemName(const QTreeWidgetItem* item)
+{
+    return item->data(0, kNameRole).toByteArray().toStdString();
+}
+
+QString labelOf(const std::string& name)
+{
+    return QFile::decodeName(QByteArray::fromStdString(name));
+}
+
+// Sets a flag for the length of a scope and restores what it was.
+class FlagScope {
+  public:
+    explicit FlagScope(bool& flag) : m_flag(flag), m_previous(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = m_previous; }
+    FlagScope(const FlagScope&) = delete;
+    FlagScope& operator=(const FlagScope&) = delete;
+
+  private:
+    bool& m_flag;
+    bool m_previous;
+};
+
+// Painting stays off while a folder's children are replaced, so that a large folder does not
+// repaint once per inserted item. Nested scopes leave painting to the outermost one.
+class UpdatesOff {
+  public:
+    explicit UpdatesOff(QWidget& widget) : m_widget(widget), m_previous(widget.updatesEnabled())
+    {
+        m_widget.setUpdatesEnabled(false);
+    }
+    ~UpdatesOff() { m_widget.setUpdatesEnabled(m_previous); }
+    UpdatesOff(const UpdatesOff&) = delete;
+    UpdatesOff& operator=(const UpdatesOff&) = delete;
+
+  private:
+    QWidget& m_widget;
+    bool m_previous;
+};
+
+// Qt writes an edited label straight into the item; the tree must ask the rename first and keep
+// the old label when it is refused, so the edit is handed over instead of written.
+class LabelEditDelegate : public QStyledItemDelegate {
+  public:
+    using Commit = std::function<void(const QModelIndex&, const QString&)>;
+    LabelEditDelegate(QObject* parent, Commit commit)
+        : QStyledItemDelegate(parent), m_commit(std::move(commit))
+    {
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override
+    {
+        if (auto* line = qobject_cast<QLineEdit*>(editor))
+            m_commit(index, line->text());
+    }
+
+  private:
+    Commit m_commit;
+};
+
+} // namespace
+
+// --- TreeCtrl ---
+
+TreeCtrl::TreeCtrl(QWidget* parent) : QTreeWidget(parent)
+{
+    setHeaderHidden(true);
+    setColumnCount(1);
+    setRootIsDecorated(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+
+    // The selection, not the current item, is what opens: Qt makes the first root current when
+    // the tree first gets the focus, which must not open anything.
+    connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (!m_quietSelection)
+            notifySelection(selectedItem());
+    });
+    connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
+        if (!m_quietExpansion)
+            OnItemExpanded(item);
+    });
+    connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
+        if (!m_quietExpansion)
+            OnItemCollapsed(item);
+    });
+}
+
+// Items are deleted with the widget, after this object's members are gone; nothing may react
+// to the selection moving meanwhile.
+TreeCtrl::~TreeCtrl()
+{
+    blockSignals(true);
+}
+
+bool TreeCtrl::Initialise(const std::string& startPath)
+{
+    {
+        FlagScope quiet(m_quietSelection);
+        clear();
+    }
+    attachIcons();
+    m_showFiles = false;
+    if (!startPath.empty()) {
+        QTreeWidgetItem* root = InsertPathItem(
+            nullptr, TrimTrailingSlashes(AbsolutePath(startPath)), TreeItemKind::Root);
+        PopulateFolder(root, ItemPath(root));
+        return true;
+    }
+    const char* home = std::getenv("HOME");
+    for (const std::string& path : TreeRootPaths(home ? home : "", ReadMountTable())) {
+        QTreeWidgetItem* root = InsertPathItem(nullptr, path, TreeItemKind::Root);
+        if (HasChildren(path, ShowFiles::No))
+            addPlaceholder(root);
+    }
+    return true;
+}
+
+void TreeCtrl::attachIcons()
+{
+    if (!m_iconProvider)
+        m_iconProvider = std::make_unique<QFileIconProvider>();
+}
+
+// The same few icons serve every item: asking the platform per path would make a folder of
+// thousands of entries slow to open.
+QIcon TreeCtrl::iconFor(TreeItemKind kind)
+{
+    attachIcons();
+    switch (kind) {
+    case TreeItemKind::Root:
+        if (m_rootIcon.isNull())
+            m_rootIcon = m_iconProvider->icon(QAbstractFileIconProvider::Drive);
+        return m_rootIcon;
+    case TreeItemKind::Folder:
+        if (m_folderIcon.isNull())
+            m_folderIcon = m_iconProvider->icon(QAbstractFileIconProvider::Folder);
+        return m_folderIcon;
+    case TreeItemKind::File:
+        if (m_fileIcon.isNull())
+            m_fileIcon = m_iconProvider->icon(QAbstractFileIconProvider::File);
+        return m_fileIcon;
+    case TreeItemKind::Placeholder:
+        break;
+    }
+    return {};
+}
+
+QTreeWidgetItem* TreeCtrl::InsertPathItem(QTreeWidgetItem* parent, const std::string& path,
+                                          TreeItemKind kind)
+{
+    const std::string trimmed = TrimTrailingSlashes(path);
+    const std::string name = parent ? LastComponent(trimmed) : trimmed;
+    auto* item = new QTreeWidgetItem;
+    item->setText(0, labelOf(name));
+    item->setData(0, kNameRole, QByteArray::fromStdString(name));
+    item->setData(0, kKindRole, static_cast<int>(kind));
+    item->setIcon(0, iconFor(kind));
+    // A root stands for a whole volume or the home folder; it is never renamed.
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (kind == TreeItemKind::Folder || kind == TreeItemKind::File)
+        flags |= Qt::ItemIsEditable;
+    item->setFlags(flags);
+    if (parent)
+        parent->addChild(item);
+    else
+        addTopLevelItem(item);
+    return item;
+}
+
+void TreeCtrl::addPlaceholder(QTreeWidgetItem* item)
+{
+    auto* placeholder = new QTreeWidgetItem;
+    placeholder->setData(0, kKindRole, static_cast<int>(TreeItemKind::Placeholder));
+    placeholder->setFlags(Qt::ItemIsEnabled);
+    item->addChild(placeholder);
+}
+
+void TreeCtrl::deleteChildren(QTreeWidgetItem* item)
+{
+    const QList<QTreeWidgetItem*> children = item->takeChildren();
+    qDeleteAll(children);
+}
+
+void TreeCtrl::insertChildFolders(QTreeWidgetItem* item, const FolderChildren& children)
+{
+    for (const std::string& folder : children.folders) {
+        QTreeWidgetItem* child = InsertPathItem(item, folder, TreeItemKind::Folder);
+        if (HasChildren(folder, m_showFiles ? ShowFiles::Yes : ShowFiles::No))
+            addPlaceholder(child);
+    }
+}
+
+void TreeCtrl::PopulateFolder(QTreeWidgetItem* item, const std::string& path)
+{
+    const FolderChildren children =
+        ReadFolderChildren(path, m_showFiles ? ShowFiles::Yes : ShowFiles::No);
+    UpdatesOff updatesOff(*this);
+    insertChildFolders(item, children);
+    for (const std::string& file : children.files)
+        InsertPathItem(item, file, TreeItemKind::File);
+}
+
+std::string TreeCtrl::ItemPath(const QTreeWidgetItem* item) const
+{
+    if (!item)
+        return {};
+    std::vector<const QTreeWidgetItem*> chain;
+    for (const QTreeWidgetItem* at = item; at; at = at->parent())
+        chain.push_back(at);
+    std::string path = itemName(chain.back());
+    for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it)
+        path = ChildPath(path, itemName(*it));
+    return path;
+}
+
+QTreeWidgetItem* TreeCtrl::selectedItem() const
+{
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+TreeItemKind TreeCtrl::ItemKind(const QTreeWidgetItem* item)
+{
+    return static_cast<TreeItemKind>(item->data(0, kKindRole).toInt());
+}
+
+void TreeCtrl::notifySelection(QTreeWidgetItem* item)
+{
+    // The file list now shows this folder, so a folder entered there is one of its children.
+    const bool folder = item && ItemKind(item) != TreeItemKind::File;
+    m_currentFolder = folder ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
+    OnSelectionChanged(item);
+}
+
+void TreeCtrl::OnSelectionChanged(QTreeWidgetItem*) {}
+
+// Every expansion reads the folder afresh, so what was added or removed on disk since the last
+// look shows up.
+void TreeCtrl::OnItemExpanded(QTreeWidgetItem* item)
+{
+    deleteChildren(item);
+    const std::string path = ItemPath(item);
+    if (!IsRecyclerPath(path))
+        PopulateFolder(item, path);
+}
+
+// The placeholder keeps the expand button, and the next expansion reads the folder again.
+void TreeCtrl::OnItemCollapsed(QTreeWidgetItem* item)
+{
+    deleteChildren(item);
+    addPlaceholder(item);
+}
+
+QTreeWidgetItem* TreeCtrl::findChildByLabel(QTreeWidgetItem* parent, const std::string& name) const
+{
+    QTreeWidgetItem* caseMatch = nullptr;
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QTreeWidgetItem* child = parent->child(i);
+        if (ItemKind(child) == TreeItemKind::Placeholder)
+            continue;
+        const std::string childName = itemName(child);
+        if (childName == name)
+            return child;
+        if (!caseMatch && SameLabel(childName, name))
+            caseMatch = child;
+    }
+    return caseMatch;
+}
+
+void TreeCtrl::rereadAndExpand(QTreeWidgetItem* item)
+{
+    if (item->isExpanded())
+        collapseItem(item);
+    // A folder that was empty when read has no expand button; the placeholder lets it expand
+    // now that it may hold the folder being gone to.
+    if (item->childCount() == 0)
+        addPlaceholder(item);
+    expandItem(item);
+}
+
+bool TreeCtrl::GoToPath(const std::string& path)
+{
+    std::vector<std::string> rootPaths;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        rootPaths.push_back(ItemPath(topLevelItem(i)));
+    const auto route = FindTreeRoute(rootPaths, path);
+    if (!route || !ExistsIgnoringCase(path))
+        return false;
+
+    QTreeWidgetItem* item = topLevelItem(static_cast<int>(route->root));
+    {
+        // Re-reading the folders on the way drops the selected item, and Qt moves the
+        // selection to each collapsed parent in turn; only the final selection is announced.
+        FlagScope quiet(m_quietSelection);
+        UpdatesOff updatesOff(*this);
+        rereadAndExpand(item);
+        for (const std::string& name : route->components) {
+            item = findChildByLabel(item, name);
+            if (!item)
+                break;
+            if (ItemKind(item) != TreeItemKind::File)
+                rereadAndExpand(item);
+        }
+        if (item)
+            setCurrentItem(item);
+    }
+    if (!item)
+        return false;
+    scrollToItem(item);
+    notifySelection(item);
+    return true;
+}
+
+QTreeWidgetItem* TreeCtrl::currentFolderItem() const
+{
+    return m_currentFolder.isValid() ? itemFromIndex(m_currentFolder) : nullptr;
+}
+
+void TreeCtrl::RefreshCurrentFolder(const std::string& path)
+{
+    QTreeWidgetItem* folder = currentFolderItem();
+    if (!folder)
+        folder = selectedItem();
+    if (!folder || ItemKind(folder) == TreeItemKind::File ||
+        ItemKind(folder) == TreeItemKind::Placeholder)
+        return;
+    const std::string folderPath = ItemPath(folder);
+    if (IsRecyclerPath(folderPath))
+        return;
+
+    const std::string entered = TrimTrailingSlashes(path);
+    UpdatesOff updatesOff(*this);
+    deleteChildren(folder);
+    m_currentFolder = indexFromItem(folder);
+    for (const std::string& child : ReadFolderChildren(folderPath, ShowFiles::No).folders) {
+        QTreeWidgetItem* item = InsertPathItem(folder, child, TreeItemKind::Folder);
+        if (HasChildren(child, ShowFiles::No))
+            addPlaceholder(item);
+        if (child == entered)
+            m_currentFolder = indexFromItem(item);
+    }
+    // The children were just read; the expansion must not read them a second time.
+    FlagScope quiet(m_quietExpansion);
+    expandItem(folder);
+}
+
+QTreeWidgetItem* TreeCtrl::RemoveItem(QTreeWidgetItem* item)
+{
+    QTreeWidgetItem* parent = item->parent();
+    QTreeWidgetItem* next = parent ? parent->child(parent->indexOfChild(item) + 1)
+                                   : topLevelItem(indexOfTopLevelItem(item) + 1);
+    {
+        FlagScope quiet(m_quietSelection);
+        delete item;
+        if (next)
+            setCurrentItem(next);
+    }
+    if (next)
+        notifySelection(next);
+    return next;
+}
+
+// --- Drag feedback ---
+
+QTreeWidgetItem* TreeCtrl::dragItem() const
+{
+    return m_dragItem.isValid() ? itemFromIndex(m_dragItem) : nullptr;
+}
+
+QTreeWidgetItem* TreeCtrl::dropTargetItem() const
+{
+    return m_dropTarget.isValid() ? itemFromIndex(m_dropTarget) : nullptr;
+}
+
+void TreeCtrl::setDropTarget(QTreeWidgetItem* item)
+{
+    if (QTreeWidgetItem* previous = dropTargetItem()) {
+        previous->setData(0, Qt::BackgroundRole, QVariant());
+        previous->setData(0, Qt::ForegroundRole, QVariant());
+    }
+    m_dropTarget = item ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
+    if (item) {
+        item->setData(0, Qt::BackgroundRole, palette().brush(QPalette::Highlight));
+        item->setData(0, Qt::ForegroundRole, palette().brush(QPalette::HighlightedText));
+    }
+}
+
+void TreeCtrl::BeginDrag(const QPoint& position)
+{
+    QTreeWidgetItem* item = itemAt(position);
+    if (!item || ItemKind(item) == TreeItemKind::Placeholder)
+        return;
+    EndDrag();
+    m_dragging = true;
+    m_dragItem = indexFromItem(item);
+    // The picture of the item as the tree shows it, kept inside the tree's window like the
+    // drag image it stands for.
+    m_dragImage = new QLabel(viewport());
+    m_dragImage->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_dragImage->setPixmap(viewport()->grab(visualItemRect(item)));
+    m_dragImage->adjustSize();
+    m_dragImage->move(position);
+    m_dragImage->show();
+}
+
+void TreeCtrl::MoveDrag(const QPoint& position)
+{
+    if (!m_dragging)
+        return;
+    if (m_dragImage)
+        m_dragImage->move(position);
+    QTreeWidgetItem* item = itemAt(position);
+    if (item && item != dropTargetItem())
+        setDropTarget(item);
+}
+
+void TreeCtrl::EndDrag()
+{
+    if (!m_dragging)
+        return;
+    m_dragging = false;
+    delete m_dragImage;
+    m_dragImage = nullptr;
+    setDropTarget(nullptr);
+    m_dragItem = QPersistentModelIndex();
+}
+
+void TreeCtrl::mousePressEvent(QMouseEvent* event)
+{
+    QTreeWidget::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_pressPosition = event->position().toPoint();
+    QTreeWidgetItem* item = itemAt(m_pressPosition);
+    m_pressedItem = item ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
+}
+
+void TreeCtrl::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint position = event->position().toPoint();
+    // Qt's own handling would move the selection with the pointer, opening every item passed.
+    if (m_dragging) {
+        MoveDrag(position);
+        return;
+    }
+    const bool leftHeld = event->buttons() & Qt::LeftButton;
+    if (leftHeld && m_pressedItem.isValid() && state() != QAbstractItemView::EditingState &&
+        (position - m_pressPosition).manhattanLength() >= QApplication::startDragDistance()) {
+        BeginDrag(m_pressPosition);
+        MoveDrag(position);
+        return;
+    }
+    QTreeWidget::mouseMoveEvent(event);
+}
+
+// Releasing the button ends the feedback and moves nothing. The mouse stays captured by the
+// tree only while the button is held, so there is no capture to release.
+void TreeCtrl::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_pressedItem = QPersistentModelIndex();
+    if (!m_dragging) {
+        QTreeWidget::mouseReleaseEvent(event);
+        return;
+    }
+    EndDrag();
+    // A drag that ends on the item it started from is no click on a selected item, which would
+    // start a label edit.
+    const EditTriggers triggers = editTriggers();
+    setEditTriggers(triggers & ~QAbstractItemView::SelectedClicked);
+    QTreeWidget::mouseReleaseEvent(event);
+    setEditTriggers(triggers);
+}
+
+void TreeCtrl::focusOutEvent(QFocusEvent* event)
+{
+    EndDrag();
+    QTreeWidget::focusOutEvent(event);
+}
+
+// --- CViewLeft ---
+
+CViewLeft::CViewLeft(CLanterDoc* document, QWidget* parent) : TreeCtrl(parent), m_document(document)
+{
+    setItemDelegate(
+        new LabelEditDelegate(this, [this](const QModelIndex& index, const QString& text) {
+            EndLabelEdit(itemAtIndex(index), text);
+        }));
+    SetTreeBkColor(kDefaultBkColor);
+    if (m_document)
+        m_document->setTreePane(this);
+    Initialise();
+}
+
+CViewLeft::~CViewLeft()
+{
+    if (m_document)
+        m_document->setTreePane(nullptr);
+}
+
+bool CViewLeft::AttachSystemImageList()
+{
+    attachIcons();
+    return true;
+}
+
+void CViewLeft::SetTreeBkColor(ColorRef colour)
+{
+    const QColor background(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, background);
+    colours.setColor(QPalette::Window, background);
+    setPalette(colours);
+}
+
+ColorRef CViewLeft::treeBkColor() const
+{
+    const QColor background = palette().color(QPalette::Base);
+    return makeColorRef(static_cast<uint8_t>(background.red()),
+                        static_cast<uint8_t>(background.green()),
+                        static_cast<uint8_t>(background.blue()));
+}
+
+void CViewLeft::OnSelectionChanged(QTreeWidgetItem* item)
+{
+    if (!item || ItemKind(item) == TreeItemKind::Placeholder)
+        return;
+    const std::string path = ItemPath(item);
+    // A folder is no picture: the open fails and empties the document, which keeps the path of
+    // the last picture shown.
+    if (m_document)
+        m_document->OpenImagePath(path);
+    if (m_hooks.listFolder)
+        m_hooks.listFolder(path);
+}
+
+void CViewLeft::OnItemExpanded(QTreeWidgetItem* item)
+{
+    setShowFiles(m_hooks.isListVisible && !m_hooks.isListVisible());
+    TreeCtrl::OnItemExpanded(item);
+}
+
+bool CViewLeft::EndLabelEdit(QTreeWidgetItem* item, const QString& text)
+{
+    if (!item || text.isEmpty() || text.contains(QLatin1Char('/')))
+        return false;
+    const TreeItemKind kind = ItemKind(item);
+    if (kind != TreeItemKind::Folder && kind != TreeItemKind::File)
+        return false;
+    const std::string newName = QFile::encodeName(text).toStdString();
+    if (newName == itemName(item) || !m_hooks.rename || !m_hooks.rename(ItemPath(item), newName))
+        return false;
+    item->setText(0, text);
+    item->setData(0, kNameRole, QByteArray::fromStdString(newName));
+    return true;
+}
+
+void CViewLeft::OnDelete()
+{
+    QTreeWidgetItem* item = selectedItem();
+    if (!item)
+        return;
+    const TreeItemKind kind = ItemKind(item);
+    if (kind != TreeItemKind::Folder && kind != TreeItemKind::File)
+        return;
+    if (!m_hooks.deleteItem || !m_hooks.deleteItem(ItemPath(item)))
+        return;
+    if (RemoveItem(item))
+        return;
+    // Nothing follows to show: the list keeps the deleted item's former content and the picture
+    // goes.
+    if (m_document)
+        m_document->DeleteContents();
+    if (m_hooks.imageReleased)
+        m_hooks.imageReleased();
+}
+
+bool CViewLeft::IsForwardedCommand(int command)
+{
+    switch (command) {
+    case kCmdDisplayNotes:
+    case kCmdColourSelected:
+    case kCmdColourComplement:
+    case kCmdColourBlack:
+    case kCmdColourWhite:
+    case kCmdColourGreen:
+    case kCmdColourBlue:
+    case kCmdColourRed:
+    case kCmdZoomOut:
+    case kCmdZoomIn:
+    case kCmdOriginalSize:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CViewLeft::OnCommand(int command)
+{
+    if (command == kCmdDelete) {
+        OnDelete();
+        return true;
+    }
+    if (!IsForwardedCommand(command))
+        return false;
+    if (m_hooks.forwardCommand)
+        m_hooks.forwardCommand(command);
+    return true;
+}
+
+bool CViewLeft::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
+{
+    const bool keypad = modifiers & Qt::KeypadModifier;
+    switch (key) {
+    case Qt::Key_Escape:
+        if (m_hooks.leaveFullScreen)
+            m_hooks.leaveFullScreen();
+        return false;
+    case Qt::Key_Delete:
+        OnDelete();
+        return false;
+    // The keypad's plus and minus zoom the picture; the tree would expand and collapse with
+    // them.
+    case Qt::Key_Plus:
+        return keypad && OnCommand(kCmdZoomIn);
+    case Qt::Key_Minus:
+        return keypad && OnCommand(kCmdZoomOut);
+    default:
+        return false;
+    }
+}
+
+void CViewLeft::keyPressEvent(QKeyEvent* event)
+{
+    if (OnKeyDown(event->key(), event->modifiers())) {
+        event->accept();
+        return;
+    }
+    TreeCtrl::keyPressEvent(event);
+}
+
+} // namespace ombri::reader

@@ -1,0 +1,378 @@
+#include "reader/ui/thumb_view.h"
+
+#include "reader/folder_walk.h"
+#include "reader/lanter_doc.h"
+#include "reader/type_description.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPalette>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace ombri::reader {
+
+namespace {
+
+FileEntry describeEntry(const std::string& folderPath, const std::string& name, bool isFolder)
+{
+    FileEntry entry;
+    entry.name = name;
+    entry.isFolder = isFolder;
+    struct stat status;
+    if (::stat((folderPath + name).c_str(), &status) != 0)
+        return entry; // a dangling link: listed, without size or date
+    if (!isFolder)
+        entry.size = static_cast<uint64_t>(status.st_size);
+    std::tm local;
+    if (::localtime_r(&status.st_mtime, &local)) {
+        entry.day = local.tm_mday;
+        entry.hour = local.tm_hour;
+        entry.year = local.tm_year + 1900;
+        entry.month = local.tm_mon + 1;
+        entry.minute = local.tm_min;
+        entry.hasTime = true;
+    }
+    return entry;
+}
+
+QColor toQColor(ColorRef colour)
+{
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+// The keys the main window turns into Previous Image and Next Image.
+bool isImageSteppingKey(int key)
+{
+    return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp ||
+           key == Qt::Key_PageDown;
+}
+
+} // namespace
+
+std::optional<FolderListing> ReadFolderListing(const std::string& path)
+{
+    FolderListing listing;
+    listing.folderPath = AbsolutePath(path);
+    if (listing.folderPath.empty() || listing.folderPath.back() != '/')
+        listing.folderPath += '/';
+    const auto entries = reader::ListFolder(listing.folderPath);
+    if (!entries)
+        return std::nullopt;
+    // The way up comes first, as it does in every folder but the root, which has none.
+    if (listing.folderPath != "/")
+        listing.folders.push_back(describeEntry(listing.folderPath, "..", true));
+    for (const auto& found : *entries) {
+        auto& group = found.isFolder ? listing.folders : listing.files;
+        group.push_back(describeEntry(listing.folderPath, found.name, found.isFolder));
+    }
+    return listing;
+}
+
+std::string SizeText(uint64_t size)
+{
+    if (size == 0)
+        return std::string();
+    return std::to_string(size / 1024) + " KB";
+}
+
+std::string DateModifiedText(const FileEntry& entry)
+{
+    if (!entry.hasTime)
+        return std::string();
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d/%02d/%d %02d:%02d", entry.month, entry.day, entry.year,
+                  entry.hour, entry.minute);
+    return text;
+}
+
+// --- FileListModel ---
+
+FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent)
+{
+    // Folders show the theme's folder icon; reading each folder for its own icon is slow.
+    m_iconProvider.setOptions(QFileIconProvider::DontUseCustomDirectoryIcons);
+}
+
+void FileListModel::show(std::shared_ptr<const FolderListing> listing)
+{
+    beginResetModel();
+    m_listing = std::move(listing);
+    m_icons.assign(static_cast<size_t>(rowCount()), std::nullopt);
+    m_fetchedIcons = 0;
+    endResetModel();
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const
+{
+    if (parent.isValid() || !m_listing)
+        return 0;
+    return static_cast<int>(m_listing->folders.size() + m_listing->files.size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+const FileEntry& FileListModel::entryAt(int row) const
+{
+    const auto folderCount = static_cast<int>(m_listing->folders.size());
+    if (row < folderCount)
+        return m_listing->folders[static_cast<size_t>(row)];
+    return m_listing->files[static_cast<size_t>(row - folderCount)];
+}
+
+QString FileListModel::cellText(const FileEntry& entry, int column) const
+{
+    switch (column) {
+    case NameColumn:
+        return QFile::decodeName(QByteArray::fromStdString(entry.name));
+    case SizeColumn:
+        return QString::fromStdString(SizeText(entry.size));
+    case TypeColumn:
+        if (entry.isFolder)
+            return QStringLiteral("File Folder");
+        return QFile::decodeName(
+            QByteArray::fromStdString(TypeDescription(ListedExtension(entry.name))));
+    case DateColumn:
+        return QString::fromStdString(DateModifiedText(entry));
+    default:
+        return QString();
+    }
+}
+
+QIcon FileListModel::iconAt(int row) const
+{
+    auto& icon = m_icons[static_cast<size_t>(row)];
+    if (!icon) {
+        const std::string path = m_listing->folderPath + entryAt(row).name;
+        icon = m_iconProvider.icon(QFileInfo(QFile::decodeName(QByteArray::fromStdString(path))));
+        ++m_fetchedIcons;
+    }
+    return *icon;
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+        return cellText(entryAt(index.row()), index.column());
+    case Qt::DecorationRole:
+        return index.column() == NameColumn ? QVariant(iconAt(index.row())) : QVariant();
+    case Qt::TextAlignmentRole:
+        if (index.column() == SizeColumn)
+            return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+        return QVariant();
+    }
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return QVariant();
+    if (role == Qt::TextAlignmentRole)
+        return section == SizeColumn ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                     : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    switch (section) {
+    case NameColumn:
+        return QStringLiteral("Name");
+    case SizeColumn:
+        return QStringLiteral("Size");
+    case TypeColumn:
+        return QStringLiteral("Type");
+    case DateColumn:
+        return QStringLiteral("Date Modified");
+    default:
+        return QVariant();
+    }
+}
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+// --- ThumbView ---
+
+ThumbView::ThumbView(CLanterDoc& document, QWidget* parent)
+    : QTreeView(parent), m_document(document), m_model(new FileListModel(this)),
+      m_listing(std::make_shared<FolderListing>())
+{
+    setModel(m_model);
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true); // lets the view size 10,000 rows from the first one
+    setSortingEnabled(false);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setDragEnabled(false);
+    setAllColumnsShowFocus(true);
+    const int smallIcon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    setIconSize(QSize(smallIcon, smallIcon));
+
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    header()->setSectionResizeMode(QHeaderView::Interactive);
+    const int widths[FileListModel::ColumnCount] = {100, 50, 50, 50};
+    for (int column = 0; column < FileListModel::ColumnCount; ++column)
+        header()->resizeSection(column, widths[column]);
+
+    SetListBkColor(kDefaultBkColor);
+    m_document.setListPane(this);
+}
+
+ThumbView::~ThumbView()
+{
+    m_document.setListPane(nullptr);
+}
+
+bool ThumbView::ListFolder(const std::string& path)
+{
+    auto listing = ReadFolderListing(path);
+    if (!listing) {
+        m_model->show(nullptr);
+        return false;
+    }
+    m_listing = std::make_shared<const FolderListing>(std::move(*listing));
+    m_currentFile = -1;
+    m_model->show(m_listing);
+    return true;
+}
+
+std::string ThumbView::currentFilePath() const
+{
+    return m_listing->folderPath + m_listing->files[static_cast<size_t>(m_currentFile)].name;
+}
+
+void ThumbView::selectFile(int index)
+{
+    m_currentFile = index;
+    const QModelIndex row = m_model->index(static_cast<int>(m_listing->folders.size()) + index, 0);
+    if (!row.isValid())
+        return; // the listing on show failed; the files of the previous one are stepped blind
+    selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect |
+                                               QItemSelectionModel::Rows);
+    scrollTo(row);
+}
+
+std::optional<std::string> ThumbView::SelectPreviousFile()
+{
+    if (m_currentFile <= 0)
+        return std::nullopt;
+    selectFile(m_currentFile - 1);
+    return currentFilePath();
+}
+
+std::optional<std::string> ThumbView::SelectNextFile()
+{
+    const auto fileCount = static_cast<int>(m_listing->files.size());
+    if (m_currentFile + 1 >= fileCount)
+        return std::nullopt;
+    selectFile(m_currentFile + 1);
+    return currentFilePath();
+}
+
+void ThumbView::SetListBkColor(ColorRef colour)
+{
+    m_bkColor = colour;
+    QPalette colours = palette();
+    colours.setColor(QPalette::Base, toQColor(colour));
+    colours.setColor(QPalette::AlternateBase, toQColor(colour));
+    setPalette(colours);
+    viewport()->update();
+}
+
+void ThumbView::clickRow(int row)
+{
+    const auto folderCount = static_cast<int>(m_listing->folders.size());
+    if (row < folderCount || row >= m_model->rowCount())
+        return;
+    const int file = row - folderCount;
+    if (file == m_currentFile)
+        return;
+    selectFile(file);
+    m_document.OpenImagePath(currentFilePath());
+}
+
+bool ThumbView::doubleClickRow(int row)
+{
+    if (row < 0 || row >= static_cast<int>(m_listing->folders.size()) || row >= m_model->rowCount())
+        return false;
+    const std::string target =
+        m_listing->folderPath + m_listing->folders[static_cast<size_t>(row)].name;
+    emit folderEntered(target);
+    ListFolder(target);
+    return true;
+}
+
+void ThumbView::ForwardZoomCommand(int command)
+{
+    if (zoomCommandsEnabled())
+        emit zoomCommandForwarded(command);
+}
+
+// The main window steps through the pictures with these keys; when it has no picture to step
+// to, they still must not move the highlight.
+void ThumbView::keyPressEvent(QKeyEvent* event)
+{
+    if (isImageSteppingKey(event->key())) {
+        event->ignore();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
+}
+
+// The list decides what a click does itself: the view's own press handling would select
+// rows and start drags, which the list does not want.
+void ThumbView::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (index.isValid())
+        clickRow(index.row());
+}
+
+void ThumbView::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+}
+
+void ThumbView::mouseMoveEvent(QMouseEvent* event)
+{
+    // Dragging with a button held would otherwise select rows.
+    if (event->buttons() != Qt::NoButton) {
+        event->accept();
+        return;
+    }
+    QTreeView::mouseMoveEvent(event);
+}
+
+void ThumbView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QModelIndex index = indexAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && index.isValid() && doubleClickRow(index.row())) {
+        event->accept();
+        return;
+    }
+    QTreeView::mouseDoubleClickEvent(event);
+}
+
+} // namespace ombri::reader

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "notes/render.h"
+#include "reader/panes.h"
+
+#include <QAbstractTableModel>
+#include <QFileIconProvider>
+#include <QIcon>
+#include <QTreeView>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ombri::reader {
+
+class CLanterDoc;
+
+// One entry of a listed folder. The time fields are the last modification in local time.
+struct FileEntry {
+    std::string name;
+    uint64_t size = 0; // bytes; 0 for folders
+    bool isFolder = false;
+    int day = 0;   // 1..31
+    int hour = 0;  // 0..23
+    int year = 0;  // in full, e.g. 2008
+    int month = 0; // 1..12
+    int minute = 0;
+    bool hasTime = false; // false when the modification time could not be read
+};
+
+// What one listing found: the folder (ending in "/") and its entries, folders first.
+struct FolderListing {
+    std::string folderPath;
+    std::vector<FileEntry> folders;
+    std::vector<FileEntry> files;
+};
+
+// Reads a folder for the file list: names in the order the folder tree shows them (without
+// regard to case), ".." among the folders except in the root folder, "." never. The path may
+// end in ".." and is resolved by spelling. Nothing when the folder cannot be read.
+std::optional<FolderListing> ReadFolderListing(const std::string& path);
+
+// Size column: empty for 0 bytes (every folder, and empty files), else whole kilobytes
+// truncated, so a 1023-byte file shows "0 KB".
+std::string SizeText(uint64_t size);
+// Date Modified column: MM/DD/YYYY HH:MM on a 24-hour clock; empty without a time.
+std::string DateModifiedText(const FileEntry& entry);
+
+// The rows of the file list: the listed folders, then the files. Texts are made when a row is
+// painted and icons are fetched from the desktop's icon theme the first time a row is shown,
+// so that a folder of thousands of files lists at once.
+class FileListModel : public QAbstractTableModel {
+    Q_OBJECT
+  public:
+    enum Column { NameColumn, SizeColumn, TypeColumn, DateColumn, ColumnCount };
+
+    explicit FileListModel(QObject* parent = nullptr);
+
+    // Shows the listing, or nothing.
+    void show(std::shared_ptr<const FolderListing> listing);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // How many rows have asked for their icon; the rest were never shown.
+    int fetchedIconCount() const { return m_fetchedIcons; }
+
+  private:
+    const FileEntry& entryAt(int row) const;
+    QString cellText(const FileEntry& entry, int column) const;
+    QIcon iconAt(int row) const;
+
+    std::shared_ptr<const FolderListing> m_listing;
+    QFileIconProvider m_iconProvider;
+    mutable std::vector<std::optional<QIcon>> m_icons;
+    mutable int m_fetchedIcons = 0;
+};
+
+// The file list, the middle pane of the reader: the contents of the folder chosen in the tree
+// as a details table. A click on a file shows it through the document, a double click on a
+// folder goes into it, and Previous Image and Next Image step along the listed files while
+// the list is visible.
+//
+// The list keeps its own choice of current file: only a click and the Previous/Next steps
+// change it. Keys move the highlight without opening anything, and the Up, Down, Page Up and
+// Page Down keys are left to the main window, which steps through the pictures with them.
+class ThumbView : public QTreeView, public ListPane {
+    Q_OBJECT
+  public:
+    static constexpr ColorRef kDefaultBkColor = 0xFFFFFF;
+
+    // Registers itself with the document as its file list; the document must outlive it.
+    explicit ThumbView(CLanterDoc& document, QWidget* parent = nullptr);
+    ~ThumbView() override;
+
+    // Replaces the content with the folder's. When the folder cannot be read the list is left
+    // empty but keeps the previous folder's files for Previous and Next, and false is answered.
+    bool ListFolder(const std::string& path);
+
+    // ListPane: move the selection one file back or forward and answer its full path. Nothing
+    // at the ends of the list, where the selection stays.
+    std::optional<std::string> SelectPreviousFile() override;
+    std::optional<std::string> SelectNextFile() override;
+    bool isVisible() const override { return QTreeView::isVisible(); }
+
+    void SetListBkColor(ColorRef colour);
+    ColorRef listBkColor() const { return m_bkColor; }
+
+    // A click on a row: a file other than the current one is selected and opened through the
+    // document; folders and the current file are left alone.
+    void clickRow(int row);
+    // A double click on a row: a folder (or "..") is entered and listed, after folderEntered
+    // has told the folder tree. False for anything else.
+    bool doubleClickRow(int row);
+
+    // Zoom In, Zoom Out and Original Size reach the image view through the list while it has
+    // the focus, and only while it lists at least one file.
+    bool zoomCommandsEnabled() const { return !m_listing->files.empty(); }
+    void ForwardZoomCommand(int command);
+
+    // The listed folder ending in "/", empty before the first listing.
+    const std::string& folderPath() const { return m_listing->folderPath; }
+    const std::vector<FileEntry>& folders() const { return m_listing->folders; }
+    const std::vector<FileEntry>& files() const { return m_listing->files; }
+    // Index of the current file among the files, -1 when there is none.
+    int currentFileIndex() const { return m_currentFile; }
+    FileListModel* listModel() const { return m_model; }
+
+  signals:
+    // A folder row was double-clicked; the path is the listed folder followed by the row's
+    // name, and may end in "..". Sent before the folder is listed.
+    void folderEntered(const std::string& path);
+    void zoomCommandForwarded(int command);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+  private:
+    void selectFile(int index);
+    std::string currentFilePath() const;
+
+    CLanterDoc& m_document;
+    FileListModel* m_model;
+    std::shared_ptr<const FolderListing> m_listing;
+    ColorRef m_bkColor = kDefaultBkColor;
+    int m_currentFile = -1;
+};
+
+} // namespace ombri::reader

@@ -1,0 +1,259 @@
+#include "reader/ui/thumb_view.h"
+
+#include "formats/bmp.h"
+#include "platform/scripted_prompt.h"
+#include "reader/reader_document.h"
+#include "support/test_support.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ombri::reader {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+// A list on a real document, over a folder of its own.
+class ThumbViewTest : public testing::Test {
+  protected:
+    ThumbViewTest() : m_savedDirectory(fs::current_path()) {}
+    // Opening a picture moves the process into the picture's folder.
+    ~ThumbViewTest() override { fs::current_path(m_savedDirectory); }
+
+    std::string file(const std::string& name) const { return m_dir.file(name); }
+    std::string folder() const { return m_dir.path() + "/"; }
+    void writePicture(const std::string& name)
+    {
+        std::string error;
+        ASSERT_TRUE(WriteBmpFile(file(name), test::makePatternImage(5, 3, 24), error)) << error;
+    }
+    void writeBytes(const std::string& name, size_t count)
+    {
+        test::writeFileBytes(file(name), std::vector<uint8_t>(count, 'x'));
+    }
+    void listAll() { ASSERT_TRUE(m_list.ListFolder(m_dir.path())); }
+
+    QString cell(const std::string& name, int column) const
+    {
+        return m_list.model()->index(rowOf(name), column).data().toString();
+    }
+    Strings names() const
+    {
+        Strings shown;
+        for (int row = 0; row < m_list.model()->rowCount(); ++row)
+            shown.push_back(m_list.model()->index(row, 0).data().toString().toStdString());
+        return shown;
+    }
+    int rowOf(const std::string& name) const
+    {
+        const Strings shown = names();
+        return static_cast<int>(std::find(shown.begin(), shown.end(), name) - shown.begin());
+    }
+    QPoint centreOf(const std::string& name) const
+    {
+        return m_list.visualRect(m_list.model()->index(rowOf(name), 0)).center();
+    }
+
+    fs::path m_savedDirectory;
+    test::TempDir m_dir;
+    ScriptedPrompt m_prompt;
+    Reading m_doc{m_prompt};
+    ThumbView m_list{m_doc};
+};
+
+// --- What a listing shows ---
+
+TEST_F(ThumbViewTest, FoldersFirstThenFilesEachInNameOrderWithoutCase)
+{
+    for (const char* name : {"b.png", "A.txt", "c.JPG", ".profile"})
+        writeBytes(name, 10);
+    for (const char* name : {"Zeta", "alpha", ".cache"})
+        fs::create_directory(file(name));
+    listAll();
+    EXPECT_EQ(names(),
+              (Strings{"..", ".cache", "alpha", "Zeta", ".profile", "A.txt", "b.png", "c.JPG"}));
+    EXPECT_EQ(m_list.folderPath(), folder());
+
+    ASSERT_TRUE(m_list.ListFolder("/"));
+    EXPECT_EQ(m_list.folderPath(), "/");
+    EXPECT_EQ(rowOf(".."), m_list.model()->rowCount()) << "the root has no way up";
+}
+
+TEST_F(ThumbViewTest, SizeTypeAndDateColumns)
+{
+    const std::pair<const char*, size_t> sizes[] = {
+        {"empty", 0}, {"small.gif", 1023}, {"two.Jpg", 2048}, {"four.JPG", 5000}};
+    for (const auto& [name, size] : sizes)
+        writeBytes(name, size);
+    fs::create_directory(file("sub"));
+    QFile touched(QString::fromStdString(file("small.gif")));
+    ASSERT_TRUE(touched.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(touched.setFileTime(QDateTime(QDate(2008, 3, 5), QTime(9, 7)),
+                                    QFileDevice::FileModificationTime));
+    touched.close();
+    listAll();
+
+    using M = FileListModel;
+    EXPECT_EQ(cell("empty", M::SizeColumn), "");
+    EXPECT_EQ(cell("small.gif", M::SizeColumn), "0 KB");
+    EXPECT_EQ(cell("two.Jpg", M::SizeColumn), "2 KB");
+    EXPECT_EQ(cell("four.JPG", M::SizeColumn), "4 KB");
+    EXPECT_EQ(cell("sub", M::SizeColumn), "");
+    EXPECT_EQ(cell("empty", M::TypeColumn), "File");
+    EXPECT_EQ(cell("two.Jpg", M::TypeColumn), "Jpg File");
+    EXPECT_EQ(cell("four.JPG", M::TypeColumn), "JPEG Image");
+    EXPECT_EQ(cell("sub", M::TypeColumn), "File Folder");
+    EXPECT_EQ(cell("small.gif", M::DateColumn), "03/05/2008 09:07");
+}
+
+// --- Going into folders ---
+
+TEST_F(ThumbViewTest, DoubleClickOnAFolderListsItAndTellsTheTree)
+{
+    fs::create_directory(file("sub"));
+    writeBytes("sub/inner.png", 3);
+    writeBytes("a.txt", 1);
+    listAll();
+    QSignalSpy entered(&m_list, &ThumbView::folderEntered);
+
+    EXPECT_FALSE(m_list.doubleClickRow(rowOf("a.txt")));
+    ASSERT_TRUE(m_list.doubleClickRow(rowOf("sub")));
+    EXPECT_EQ(names(), (Strings{"..", "inner.png"}));
+    EXPECT_EQ(entered.at(0).at(0).value<std::string>(), folder() + "sub");
+
+    // Up again: the parent is named by its own path, not by "sub/..".
+    ASSERT_TRUE(m_list.doubleClickRow(rowOf("..")));
+    EXPECT_EQ(m_list.folderPath(), folder());
+    EXPECT_EQ(entered.at(1).at(0).value<std::string>(), folder() + "sub/..");
+}
+
+TEST_F(ThumbViewTest, UnreadableFolderEmptiesTheListButKeepsSteppingTheLastOne)
+{
+    writePicture("a.bmp");
+    writePicture("b.bmp");
+    listAll();
+    ASSERT_TRUE(m_list.SelectNextFile());
+
+    EXPECT_FALSE(m_list.ListFolder(file("missing")));
+    EXPECT_EQ(m_list.model()->rowCount(), 0);
+    EXPECT_EQ(m_list.folderPath(), folder());
+    EXPECT_EQ(m_list.SelectNextFile(), file("b.bmp"));
+}
+
+// --- Opening files with a click ---
+
+TEST_F(ThumbViewTest, ClickOpensAFileButNeitherAFolderNorTheCurrentFileAgain)
+{
+    fs::create_directory(file("sub"));
+    writePicture("a.bmp");
+    writePicture("b.bmp");
+    listAll();
+    m_list.resize(400, 300);
+    m_list.show();
+
+    QTest::mouseClick(m_list.viewport(), Qt::LeftButton, {}, centreOf("sub"));
+    EXPECT_EQ(m_list.currentFileIndex(), -1);
+    EXPECT_FALSE(m_doc.hasImage());
+
+    QTest::mouseClick(m_list.viewport(), Qt::LeftButton, {}, centreOf("b.bmp"));
+    EXPECT_EQ(m_doc.currentPath(), file("b.bmp"));
+    EXPECT_EQ(m_list.currentFileIndex(), 1);
+
+    // A folder click leaves the highlight on the file on show.
+    QTest::mouseClick(m_list.viewport(), Qt::LeftButton, {}, centreOf(".."));
+    EXPECT_EQ(m_list.currentIndex().row(), rowOf("b.bmp"));
+
+    // Were it opened again, the broken file would leave the document empty.
+    writeBytes("b.bmp", 4);
+    QTest::mouseClick(m_list.viewport(), Qt::LeftButton, {}, centreOf("b.bmp"));
+    EXPECT_TRUE(m_doc.hasImage());
+
+    QTest::mouseDClick(m_list.viewport(), Qt::LeftButton, {}, centreOf("sub"));
+    EXPECT_EQ(m_list.folderPath(), folder() + "sub/");
+}
+
+// --- Previous and Next ---
+
+TEST_F(ThumbViewTest, NextAndPreviousStopAtTheEnds)
+{
+    writePicture("a.bmp");
+    writePicture("b.bmp");
+    listAll();
+
+    EXPECT_EQ(m_list.SelectPreviousFile(), std::nullopt);
+    EXPECT_EQ(m_list.SelectNextFile(), file("a.bmp"));
+    EXPECT_EQ(m_list.SelectPreviousFile(), std::nullopt);
+    EXPECT_EQ(m_list.SelectNextFile(), file("b.bmp"));
+    EXPECT_EQ(m_list.SelectNextFile(), std::nullopt);
+    EXPECT_EQ(m_list.currentFileIndex(), 1);
+    EXPECT_EQ(m_list.currentIndex().row(), rowOf("b.bmp"));
+    EXPECT_FALSE(m_doc.hasImage()) << "stepping selects without opening";
+
+    listAll();
+    EXPECT_EQ(m_list.SelectNextFile(), file("a.bmp")) << "a new listing starts again";
+}
+
+TEST_F(ThumbViewTest, DocumentStepsAlongTheVisibleList)
+{
+    writePicture("a.bmp");
+    writePicture("b.bmp");
+    listAll();
+    m_list.show();
+
+    m_doc.OnNextImage();
+    m_doc.OnNextImage();
+    EXPECT_EQ(m_doc.currentPath(), file("b.bmp"));
+    m_doc.OnPreviousImage();
+    EXPECT_EQ(m_doc.currentPath(), file("a.bmp"));
+}
+
+// --- Keys ---
+
+TEST_F(ThumbViewTest, KeysMoveTheHighlightOnlyAndNeverStepThePictures)
+{
+    writePicture("a.bmp");
+    writePicture("b.bmp");
+    listAll();
+    m_list.show();
+    m_list.setFocus();
+    m_list.clickRow(rowOf("a.bmp"));
+
+    // Up, Down, Page Up and Page Down belong to the main window's Previous and Next Image,
+    // even when there is no picture to step to.
+    for (auto key : {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_PageUp})
+        QTest::keyClick(&m_list, key);
+    EXPECT_EQ(m_list.currentIndex().row(), rowOf("a.bmp"));
+
+    QTest::keyClick(&m_list, Qt::Key_End);
+    EXPECT_EQ(m_list.currentIndex().row(), rowOf("b.bmp"));
+    EXPECT_EQ(m_list.currentFileIndex(), 0);
+    EXPECT_EQ(m_doc.currentPath(), file("a.bmp"));
+}
+
+// --- Large folders ---
+
+TEST_F(ThumbViewTest, IconsAreFetchedOnlyForRowsOnShow)
+{
+    for (int i = 0; i < 500; ++i)
+        writeBytes("f" + std::to_string(i) + ".png", 0);
+    listAll();
+    m_list.resize(300, 200);
+    m_list.show();
+    m_list.grab();
+
+    EXPECT_GT(m_list.listModel()->fetchedIconCount(), 0);
+    EXPECT_LT(m_list.listModel()->fetchedIconCount(), 100);
+}
+
+} // namespace
+} // namespace ombri::reader
