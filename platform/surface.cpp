@@ -1,5 +1,9 @@
 #include "platform/surface.h"
 
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QPainter>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -293,7 +297,19 @@ const auto kEveryPixel = [](int64_t, int64_t) { return true; };
 
 } // namespace
 
+namespace {
+
+// Glyph pixels must be pure black for the text capture: no grey edges.
+QFont withoutAntialiasing(QFont font)
+{
+    font.setStyleStrategy(QFont::NoAntialias);
+    return font;
+}
+
+} // namespace
+
 Surface::Surface(int width, int height)
+    : m_font(withoutAntialiasing(QFontDatabase::systemFont(QFontDatabase::GeneralFont)))
 {
     resize(width, height);
 }
@@ -394,6 +410,38 @@ QRgb Surface::GetPixel(int x, int y) const
     if (x < 0 || y < 0 || x >= width() || y >= height())
         return kInvalidColour;
     return reinterpret_cast<const QRgb*>(m_image.constScanLine(y))[x] | kBlack;
+}
+
+void Surface::SelectFont(const QFont& font)
+{
+    m_font = withoutAntialiasing(font);
+}
+
+QSize Surface::GetTextExtentPoint32(const std::string& text) const
+{
+    const QFontMetrics metrics(m_font);
+    return QSize(metrics.horizontalAdvance(
+                     QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))),
+                 metrics.height());
+}
+
+void Surface::TextOut(int x, int y, const std::string& text)
+{
+    if (m_image.isNull() || text.empty())
+        return;
+    const QString line = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    const QFontMetrics metrics(m_font);
+    const QRect cell(x, y, metrics.horizontalAdvance(line), metrics.height());
+    QPainter painter(&m_image);
+    painter.setRenderHint(QPainter::TextAntialiasing, false);
+    painter.setFont(m_font);
+    painter.fillRect(cell, Qt::white);
+    painter.setPen(Qt::black);
+    painter.drawText(QPoint(x, y + metrics.ascent()), line);
+    painter.end();
+    // Slanted glyphs reach past the cell.
+    const QRect inked = metrics.boundingRect(line).translated(x, y + metrics.ascent());
+    m_dirty |= (cell | inked) & m_image.rect();
 }
 
 QRect Surface::takeDirtyRect()

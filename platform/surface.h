@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QFont>
 #include <QImage>
+#include <QSize>
+
 #include <QRect>
+#include <string>
 
 namespace ombri {
 
@@ -42,6 +46,14 @@ class Surface {
     // The colour as 0xffRRGGBB, or kInvalidColour outside the surface.
     QRgb GetPixel(int x, int y) const;
 
+    // Text, one byte per character. It is drawn in black on an opaque white cell without
+    // anti-aliasing, so its glyph pixels are pure black and nothing of the picture shows through
+    // the cell. The extent is the cell: the advance of the text and the height of the font.
+    void SelectFont(const QFont& font);
+    const QFont& font() const { return m_font; }
+    void TextOut(int x, int y, const std::string& text);
+    QSize GetTextExtentPoint32(const std::string& text) const;
+
     // The bounding rectangle of every pixel changed since the last call, so the view repaints
     // only that part of the window.
     QRect takeDirtyRect();
@@ -51,6 +63,7 @@ class Surface {
     RasterMode m_rasterMode = RasterMode::CopyPen;
     Brush m_brush = Brush::White;
     QPoint m_position;
+    QFont m_font;
     QRect m_dirty;
 };
 

@@ -6,6 +6,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontDatabase>
+#include <QFontDialog>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -71,12 +72,22 @@ CScrivoView::CScrivoView(Writing& document, QWidget* parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setMouseTracking(true);
     m_surface.resize(viewport()->width(), viewport()->height());
+    m_caretTimer = new QTimer(this);
+    m_caretTimer->setInterval(500);
+    connect(m_caretTimer, &QTimer::timeout, this, [this] { ToggleCaret(false); });
+    m_chooseFont = [this](const QFont& current) -> std::optional<QFont> {
+        bool ok = false;
+        const QFont chosen = QFontDialog::getFont(&ok, current, this);
+        return ok ? std::optional<QFont>(chosen) : std::nullopt;
+    };
 }
 
 CScrivoView::~CScrivoView() = default;
 
 QPoint CScrivoView::scrollPosition() const
 {
+    if (m_scrollBefore)
+        return *m_scrollBefore;
     return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
 }
 
@@ -160,8 +171,13 @@ void CScrivoView::renderSurface()
         m_destination = QRect();
     }
     painter.end();
-    if (m_tool != Tool::None)
+    // The caret was drawn by inverting the old surface; the new one does not show it.
+    m_caretShown = false;
+    if (m_tool != Tool::None) {
         PaintPendingLayer();
+        if (!m_textLine.empty())
+            m_surface.TextOut(m_anchor.x(), m_anchor.y(), m_textLine);
+    }
     m_surface.takeDirtyRect();
 }
 
@@ -196,8 +212,23 @@ void CScrivoView::resizeEvent(QResizeEvent* event)
     repaintNow();
 }
 
-void CScrivoView::scrollContentsBy(int, int)
+void CScrivoView::scrollContentsBy(int dx, int dy)
 {
+    // A line being typed is captured where it was drawn, before the picture moves under it.
+    if (m_tool == Tool::Text) {
+        m_scrollBefore = scrollPosition() + QPoint(dx, dy);
+        ToggleCaret(true);
+        if (!m_textLine.empty()) {
+            captureTextLine();
+            if (m_pending) {
+                m_doc.MergeNotes(m_pending->data());
+                m_pending.reset();
+            }
+            m_textLine.clear();
+            m_caretIndex = 0;
+        }
+        m_scrollBefore.reset();
+    }
     renderSurface();
     viewport()->update();
 }
@@ -436,7 +467,9 @@ void CScrivoView::updateCursor()
 
 bool CScrivoView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
-    if (key == Qt::Key_Space && m_tool != Tool::Text) {
+    if (m_tool == Tool::Text)
+        return onTextKey(key);
+    if (key == Qt::Key_Space) {
         OnDisplayNotes();
         return true;
     }
@@ -501,8 +534,52 @@ void CScrivoView::mouseReleaseEvent(QMouseEvent* event)
 
 void CScrivoView::keyPressEvent(QKeyEvent* event)
 {
-    if (!OnKeyDown(event->key(), event->modifiers()))
-        QAbstractScrollArea::keyPressEvent(event);
+    if (OnKeyDown(event->key(), event->modifiers()))
+        return;
+    if (m_tool == Tool::Text) {
+        int code = -1;
+        switch (event->key()) {
+        case Qt::Key_Backspace:
+            code = 8;
+            break;
+        case Qt::Key_Tab:
+            code = 9;
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            code = 13;
+            break;
+        case Qt::Key_Escape:
+            code = 27;
+            break;
+        default:
+            break;
+        }
+        if (code >= 0) {
+            OnChar(static_cast<uint8_t>(code));
+            return;
+        }
+        // One byte per character, as the text line holds them.
+        const QByteArray typed = event->text().toLatin1();
+        bool any = false;
+        for (char c : typed) {
+            if (static_cast<uint8_t>(c) >= 32) {
+                OnChar(static_cast<uint8_t>(c));
+                any = true;
+            }
+        }
+        if (any)
+            return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+bool CScrivoView::focusNextPrevChild(bool next)
+{
+    // Tab belongs to the line being typed, never to moving the focus.
+    if (m_tool == Tool::Text)
+        return false;
+    return QAbstractScrollArea::focusNextPrevChild(next);
 }
 
 void CScrivoView::dragEnterEvent(QDragEnterEvent* event)

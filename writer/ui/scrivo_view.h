@@ -6,8 +6,10 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QImage>
+#include <QLine>
 #include <QPoint>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdint>
@@ -87,6 +89,29 @@ class CScrivoView : public QAbstractScrollArea {
         m_setEraserBoxText = std::move(setter);
     }
 
+    // Text tool: a character typed (its single-byte code), the font dialog, the caret.
+    void OnChar(uint8_t code);
+    void OnFontSetting();
+    // The font dialog, opened on the current font; nothing when cancelled. Tests replace it.
+    void setFontChooser(std::function<std::optional<QFont>(const QFont&)> chooser)
+    {
+        m_chooseFont = std::move(chooser);
+    }
+    void NewTextLine(bool redrawFirst);
+    void PlaceCaret();
+    void ToggleCaret(bool removeOnly);
+
+    // Edit menu.
+    void OnUndo();
+    void OnRedo();
+    void OnCut();
+    void OnCopy();
+    void OnPaste();
+    void OnClearAll();
+    bool canUndo() const { return m_pending.has_value(); }
+    // Redo would replace the eraser's working copy and so wipe every note outside it.
+    bool canRedo() const { return m_redoSlot.has_value() && m_tool != Tool::Eraser; }
+
     void EndTool(bool repaint);
     void PaintPendingLayer();
     void CaptureBlackPixels();
@@ -107,6 +132,13 @@ class CScrivoView : public QAbstractScrollArea {
     int eraserHalfSize() const { return m_eraserHalfSize; }
     const std::optional<std::vector<uint8_t>>& pendingLayer() const { return m_pending; }
     const std::optional<std::vector<uint8_t>>& redoSlot() const { return m_redoSlot; }
+    const std::string& textLine() const { return m_textLine; }
+    int caretIndex() const { return m_caretIndex; }
+    bool caretShown() const { return m_caretShown; }
+    bool caretBlinking() const;
+    QPoint anchorPoint() const { return m_anchor; }
+    QLine caretLine() const { return QLine(m_caretTop, m_caretBottom); }
+    const QFont& textFont() const { return m_font; }
     QPoint scrollPosition() const;
     QSize clientSize() const;
     Surface& surface() { return m_surface; }
@@ -131,11 +163,18 @@ class CScrivoView : public QAbstractScrollArea {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
   private:
     void selectDrawingTool(Tool tool);
+    void selectTextTool();
+    void prepareCanvasForDrawing();
+    // The text line's glyphs become note pixels of the pending layer.
+    void captureTextLine();
+    int lineHeight() const;
+    bool onTextKey(int key);
     void selectEraser();
     void drawPreview(QPoint current);
     void drawFinalFigure(QPoint release);
@@ -176,6 +215,12 @@ class CScrivoView : public QAbstractScrollArea {
     QRect m_destination;
     uint64_t m_pendingWrites = 0;
     std::function<void(const QString&)> m_setEraserBoxText;
+    std::function<std::optional<QFont>(const QFont&)> m_chooseFont;
+    QTimer* m_caretTimer;
+    QPoint m_caretTop;
+    QPoint m_caretBottom;
+    // While a scroll captures the text line, the position the line was drawn at.
+    std::optional<QPoint> m_scrollBefore;
 
     // The picture converted for painting, kept until the document's display image changes.
     QImage m_converted;

@@ -55,6 +55,8 @@ void CScrivoView::OnToolCommand(int command)
         return;
     if (tool == Tool::Eraser)
         selectEraser();
+    else if (tool == Tool::Text)
+        selectTextTool();
     else
         selectDrawingTool(tool);
 }
@@ -66,6 +68,14 @@ void CScrivoView::selectDrawingTool(Tool tool)
         return;
     }
     EndTool(false);
+    prepareCanvasForDrawing();
+    m_tool = tool;
+    updateCursor();
+}
+
+// Tools draw at the picture's own size, over its notes.
+void CScrivoView::prepareCanvasForDrawing()
+{
     if (m_zoom != 1.0f || m_fit) {
         m_showNotes = true;
         m_zoom = 1.0f;
@@ -74,8 +84,6 @@ void CScrivoView::selectDrawingTool(Tool tool)
     } else if (!m_showNotes) {
         setShowNotesAndRepaint(true);
     }
-    m_tool = tool;
-    updateCursor();
 }
 
 void CScrivoView::selectEraser()
@@ -121,8 +129,10 @@ void CScrivoView::EndTool(bool repaint)
         }
         break;
     case Tool::Text:
-        // The caret and the text capture arrive with the text tool.
+        m_caretTimer->stop();
+        ToggleCaret(true);
         if (!m_textLine.empty() || m_pending) {
+            captureTextLine();
             if (m_pending) {
                 m_doc.MergeNotes(m_pending->data());
                 m_pending.reset();
@@ -170,6 +180,19 @@ uint8_t* CScrivoView::pendingLayerForDrawing()
 
 void CScrivoView::OnLButtonDown(QPoint point, unsigned)
 {
+    if (m_tool == Tool::Text) {
+        ToggleCaret(true);
+        if (!m_textLine.empty()) {
+            captureTextLine();
+            m_textLine.clear();
+            m_caretIndex = 0;
+        }
+        m_anchor = point;
+        PlaceCaret();
+        m_last = m_anchor;
+        flushSurface();
+        return;
+    }
     m_anchor = point;
     m_last = point;
 }

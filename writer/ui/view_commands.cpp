@@ -19,6 +19,7 @@ struct ViewCommand {
     int id;
     const char* text; // menu text; "\t" separates the shortcut shown
     const char* prompt;
+    bool bindsKey = true; // false: the shortcut is only shown
 };
 
 // Menu texts and prompts as the writer has always shown them.
@@ -31,6 +32,14 @@ constexpr ViewCommand kViewCommands[] = {
     {cmd::FileClose, "&Close", "Close the active image \n Close"},
     {cmd::Print, "&Print...\tCtrl+P", "Print the active image \n Print"},
     {cmd::PrintPreview, "Print Pre&view", ""},
+    {cmd::Undo, "&Undo\tCtrl+Z", "Undo the drawing of the current tool\nUndo"},
+    // Redo shows its key in the menu, but the writer has never bound one to it.
+    {cmd::Redo, "&Redo\tCtrl+Y", "Redo the drawing undone last\nRedo", false},
+    {cmd::Cut, "Cu&t\tCtrl+X", "Copy the image as shown to the Clipboard\nCut"},
+    {cmd::Copy, "&Copy\tCtrl+C", "Copy the image as shown to the Clipboard\nCopy"},
+    {cmd::Paste, "&Paste\tCtrl+V", "Insert the Clipboard text with the text tool\nPaste"},
+    {cmd::ClearAll, "&Clear All", "Remove every note from the image\nClear All"},
+    {cmd::FontSetting, "Font &Setting", "Set the font for text tool"},
     {cmd::DisplayNotes, "&Display Notes", "Display the notes on the image \nDisplay Notes"},
     {cmd::OriginalSize, "&Original Size", "Keeps original image size \n Original Size"},
     {cmd::ZoomOut, "Zoom &Out", "Zoom out \n Zoom out"},
@@ -96,6 +105,20 @@ std::function<void()> runFor(int id, CScrivoView& view)
         return [&view] { view.OnFitIn(); };
     case cmd::Selected:
         return [&view] { view.OnSelectedColour(); };
+    case cmd::Undo:
+        return [&view] { view.OnUndo(); };
+    case cmd::Redo:
+        return [&view] { view.OnRedo(); };
+    case cmd::Cut:
+        return [&view] { view.OnCut(); };
+    case cmd::Copy:
+        return [&view] { view.OnCopy(); };
+    case cmd::Paste:
+        return [&view] { view.OnPaste(); };
+    case cmd::ClearAll:
+        return [&view] { view.OnClearAll(); };
+    case cmd::FontSetting:
+        return [&view] { view.OnFontSetting(); };
     case cmd::Background:
         return [&view] { view.OnBackgroundColour(); };
     case cmd::Black:
@@ -137,6 +160,25 @@ std::function<bool()> checkedFor(int id, CScrivoView& view)
     return {};
 }
 
+std::function<bool()> enabledFor(int id, CScrivoView& view)
+{
+    switch (id) {
+    case cmd::Background:
+    case cmd::Cut:
+    case cmd::Copy:
+    case cmd::Paste:
+        return {};
+    case cmd::Undo:
+        return [&view] { return view.canUndo(); };
+    case cmd::Redo:
+        return [&view] { return view.canRedo(); };
+    case cmd::FontSetting:
+        return [&view] { return view.hasPicture() && view.activeTool() == Tool::Text; };
+    default:
+        return [&view] { return view.hasPicture(); };
+    }
+}
+
 } // namespace
 
 void addViewCommands(CommandTable& table, CScrivoView& view)
@@ -147,14 +189,13 @@ void addViewCommands(CommandTable& table, CScrivoView& view)
         const PromptTexts prompt = splitPrompt(QString::fromUtf8(entry.prompt));
         Command command;
         command.id = entry.id;
-        command.text = tab < 0 ? text : text.left(tab);
-        if (tab >= 0)
+        command.text = tab < 0 || !entry.bindsKey ? text : text.left(tab);
+        if (tab >= 0 && entry.bindsKey)
             command.key = QKeySequence(text.mid(tab + 1));
         command.statusTip = prompt.status;
         command.toolTip = prompt.toolTip;
         command.run = runFor(entry.id, view);
-        if (entry.id != cmd::Background)
-            command.enabled = [&view] { return view.hasPicture(); };
+        command.enabled = enabledFor(entry.id, view);
         command.checked = checkedFor(entry.id, view);
         table.add(std::move(command));
     }

@@ -1,0 +1,95 @@
+// Undo and Redo of the current tool activation, the clipboard, and Clear All.
+#include "writer/ui/scrivo_view.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+namespace ombri {
+
+void CScrivoView::OnUndo()
+{
+    if (m_tool == Tool::None)
+        return;
+    // One level, covering the whole activation: everything drawn since the tool was chosen.
+    if (m_pending && m_tool != Tool::Eraser) {
+        m_redoSlot = std::move(m_pending);
+        m_pending.reset();
+    }
+    m_textLine.clear();
+    m_caretIndex = 0;
+    if (m_tool == Tool::Eraser) {
+        // Undoing erasures means starting again from the committed notes.
+        if (const uint8_t* notes = m_doc.GetNoteLayer()) {
+            const size_t size = static_cast<size_t>(m_doc.width()) * m_doc.height();
+            m_pending.emplace(notes, notes + size);
+        }
+        PaintPendingLayer();
+        return;
+    }
+    repaintNow();
+}
+
+void CScrivoView::OnRedo()
+{
+    if (!canRedo())
+        return;
+    m_pending = std::move(m_redoSlot);
+    m_redoSlot.reset();
+    PaintPendingLayer();
+}
+
+void CScrivoView::OnCut()
+{
+    // Notes cannot be cut out of a picture: Cut copies, and removes nothing.
+    OnCopy();
+}
+
+void CScrivoView::OnCopy()
+{
+    if (!hasPicture())
+        return;
+    // The picture as it is shown, with its notes when they are shown.
+    const QImage& picture = convertedPicture();
+    if (!picture.isNull())
+        QGuiApplication::clipboard()->setImage(picture);
+}
+
+void CScrivoView::OnPaste()
+{
+    if (m_tool != Tool::Text)
+        return;
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty())
+        return;
+    // One byte per character; pasted text always goes to the start of the line.
+    const QByteArray bytes = text.toLatin1();
+    size_t position = 0;
+    for (char c : bytes) {
+        switch (c) {
+        case '\r':
+            NewTextLine(true);
+            position = 0;
+            break;
+        case '\t':
+            m_textLine.insert(position, 4, ' ');
+            position += 4;
+            break;
+        default:
+            m_textLine.insert(position, 1, c);
+            ++position;
+        }
+    }
+    if (position != 0)
+        NewTextLine(true);
+}
+
+void CScrivoView::OnClearAll()
+{
+    if (!hasPicture())
+        return;
+    m_doc.ClearNotes();
+    repaintNow();
+    emit documentChanged();
+}
+
+} // namespace ombri
