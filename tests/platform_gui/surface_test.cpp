@@ -273,5 +273,26 @@ TEST(SurfaceState, PixelsDirtyRectAndResize)
     EXPECT_EQ(pixelsOf(surface, kWhite).size(), 80u * 5 - 1);
 }
 
+TEST(SurfaceText, GlyphsArePureBlackOnAnOpaqueWhiteCell)
+{
+    Surface surface(200, 60);
+    surface.image().fill(qRgb(10, 200, 30)); // a picture under the line
+    QFont font = surface.font();
+    font.setPointSize(24);
+    surface.SelectFont(font);
+    const QSize cell = surface.GetTextExtentPoint32("Mg");
+    surface.TextOut(5, 7, "Mg");
+    int black = 0;
+    for (int y = 7; y < 7 + cell.height(); ++y)
+        for (int x = 5; x < 5 + cell.width(); ++x) {
+            const QRgb pixel = surface.GetPixel(x, y) & 0xFFFFFFu;
+            EXPECT_TRUE(pixel == 0 || pixel == 0xFFFFFFu) << x << "," << y;
+            black += pixel == 0;
+        }
+    EXPECT_GT(black, 20);
+    EXPECT_EQ(surface.GetPixel(4, 7), 0xFF0AC81Eu); // nothing outside the cell
+    EXPECT_TRUE(surface.takeDirtyRect().contains(QRect(QPoint(5, 7), cell)));
+}
+
 } // namespace
 } // namespace ombri
