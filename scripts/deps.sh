@@ -25,6 +25,8 @@ OMBRI_PACKAGES=(
     libclang-rt-dev
     # The desktop programs: Qt 6 widgets and printing; the fonts the text tests measure with.
     qt6-base-dev
+    # The writer's SVG icons are drawn by Qt's SVG plugins.
+    libqt6svg6
     fonts-dejavu-core
 )
 

@@ -49,18 +49,6 @@ Rgb fixedNoteColour(int command)
 
 } // namespace
 
-QRect printDestination(int pictureWidth, int pictureHeight, int pageWidth, int pageHeight, int dpiX,
-                       int dpiY)
-{
-    if (pictureWidth <= 0 || pictureHeight <= 0 || dpiX <= 0)
-        return {};
-    const double height = static_cast<double>(dpiY) * pageWidth * pictureHeight /
-                          (static_cast<double>(dpiX) * pictureWidth);
-    const int drawnHeight = static_cast<int>(height);
-    const int top = (pageHeight - drawnHeight) / 2;
-    return QRect(0, top, pageWidth, drawnHeight);
-}
-
 CScrivoView::CScrivoView(Writing& document, QWidget* parent)
     : QAbstractScrollArea(parent), m_doc(document),
       m_font(QFontDatabase::systemFont(QFontDatabase::GeneralFont)), m_colourCommand(cmd::Blue)

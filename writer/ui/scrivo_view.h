@@ -32,11 +32,6 @@ enum KeyState : unsigned {
 
 enum class Tool { None = 0, Line, Text, Rectangle, Eraser, Ellipse, RoundRectangle, Pen, Arc };
 
-// Where a picture of the given size lands on a printed page of the given size and resolution:
-// across the whole printable width, centred vertically, the device's pixel aspect kept.
-QRect printDestination(int pictureWidth, int pictureHeight, int pageWidth, int pageHeight, int dpiX,
-                       int dpiY);
-
 // The writer's canvas: shows the document's picture with or without its notes at any zoom, and
 // hosts the drawing tools. Everything a mouse or key event does is a public method, so tests
 // drive the view directly. Tool feedback is drawn on the drawing surface, an image the size of

@@ -1,0 +1,370 @@
+#include "formats/bmp.h"
+#include "platform/scripted_prompt.h"
+#include "support/test_support.h"
+#include "writer/command_ids.h"
+#include "writer/ui/main_frame.h"
+#include "writer/ui/scrivo_app.h"
+#include "writer/ui/scrivo_view.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTest>
+#include <QToolBar>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace ombri::test {
+namespace {
+
+// What a menu shows, item by item: the text with its key after a tab, "-" for a separator.
+QStringList itemTexts(const QMenu* menu)
+{
+    QStringList texts;
+    for (const QAction* action : menu->actions()) {
+        if (action->isSeparator()) {
+            texts << QStringLiteral("-");
+            continue;
+        }
+        if (!action->isVisible())
+            continue;
+        QString text = action->text();
+        if (!action->shortcut().isEmpty())
+            text += '\t' + action->shortcut().toString(QKeySequence::PortableText);
+        texts << text;
+    }
+    return texts;
+}
+
+// The command ids along a toolbar, 0 for a separator, -1 for a widget.
+std::vector<int> toolbarIds(const QToolBar* bar)
+{
+    std::vector<int> ids;
+    for (const QAction* action : bar->actions()) {
+        if (action->isSeparator())
+            ids.push_back(0);
+        else if (!action->data().isValid())
+            ids.push_back(-1);
+        else
+            ids.push_back(action->data().toInt());
+    }
+    return ids;
+}
+
+class MainFrameTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        // The recent-file list is stored per user: keep it in the test's own folder.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(dir.file("settings")));
+        frame = std::make_unique<CMainFrame>(&prompt);
+        frame->show();
+        QApplication::processEvents();
+    }
+
+    // A 40 x 30 picture file of its own in the test folder.
+    QString writePicture(const std::string& name, uint32_t seed = 1)
+    {
+        const std::string path = dir.file(name);
+        std::string error;
+        EXPECT_TRUE(WriteBmpFile(path, makePatternImage(40, 30, 24, seed), error)) << error;
+        return QString::fromStdString(path);
+    }
+
+    // A line drawn with the line tool, which stays active: the drawing is still pending.
+    void drawPendingLine()
+    {
+        ASSERT_TRUE(frame->commands().trigger(cmd::LineTool));
+        CScrivoView& view = frame->view();
+        view.OnLButtonDown(QPoint(3, 3));
+        view.OnMouseMove(QPoint(30, 20), kLeftButton);
+        view.OnLButtonUp(QPoint(30, 20));
+        ASSERT_TRUE(view.pendingLayer().has_value());
+    }
+
+    TempDir dir;
+    ScriptedPrompt prompt;
+    std::unique_ptr<CMainFrame> frame;
+};
+
+// ---- the window ------------------------------------------------------------------------------
+
+TEST_F(MainFrameTest, TitleStaysTheProgramNameWhateverIsOpen)
+{
+    ASSERT_TRUE(frame->openFile(writePicture("beach.bmp")));
+    drawPendingLine();
+    frame->commands().trigger(cmd::LineTool);
+    EXPECT_EQ(frame->windowTitle(), "OmbriWriter");
+    EXPECT_EQ(frame->size(), QSize(800, 600));
+}
+
+TEST_F(MainFrameTest, MenusShowTheirItemsInOrder)
+{
+    QStringList titles;
+    for (const QAction* action : frame->menuBar()->actions())
+        titles << action->text();
+    EXPECT_EQ(titles,
+              QStringList({"&File", "&Edit", "&View", "&Color", "&Tools", "&Option", "I&nfo"}));
+
+    EXPECT_EQ(itemTexts(frame->menu("&File")),
+              QStringList({"&Open...\tCtrl+O", "&Save\tCtrl+S", "Save &As... (Lossless)",
+                           "Save &As... (Compressed)", "&Close", "-", "&Print...\tCtrl+P",
+                           "Print Pre&view", "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
+    EXPECT_EQ(
+        itemTexts(frame->menu("&Tools")),
+        QStringList({"Font &Setting", "-", "&Text Tool", "&Erasure", "&Freehand Pen", "&Line Tool",
+                     "&Arc Tool", "&Rectangle Tool", "R&ound-Rectangle Tool", "&Ellipse Tool"}));
+    EXPECT_EQ(itemTexts(frame->menu("&Option")),
+              QStringList({"&Toolbar", "&Status Bar", "&Paint Tool Box"}));
+    EXPECT_EQ(itemTexts(frame->menu("I&nfo")),
+              QStringList({"Help\tF1", "-", "Home &Page", "&About OmbriWriter ..."}));
+}
+
+TEST_F(MainFrameTest, EditKeysFollowTheKeyTableAndRedoOnlyShowsItsKey)
+{
+    EXPECT_EQ(itemTexts(frame->menu("&Edit")),
+              QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
+                           "&Paste\tCtrl+V", "-", "&Clear All"}));
+    const auto keys = [this](int id) { return frame->commands().action(id)->shortcuts(); };
+    EXPECT_TRUE(keys(cmd::Undo).contains(QKeySequence(Qt::ALT | Qt::Key_Backspace)));
+    EXPECT_TRUE(keys(cmd::Cut).contains(QKeySequence(Qt::SHIFT | Qt::Key_Delete)));
+    EXPECT_TRUE(keys(cmd::Copy).contains(QKeySequence(Qt::CTRL | Qt::Key_Insert)));
+    EXPECT_TRUE(keys(cmd::Paste).contains(QKeySequence(Qt::SHIFT | Qt::Key_Insert)));
+    EXPECT_TRUE(keys(cmd::Redo).isEmpty());
+    EXPECT_EQ(keys(cmd::FileNew), QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_N)});
+}
+
+TEST_F(MainFrameTest, ToolbarsHoldTheirButtonsInOrder)
+{
+    EXPECT_EQ(
+        toolbarIds(frame->mainToolBar()),
+        (std::vector<int>{cmd::FileOpen, cmd::FileSave, cmd::SaveAsLossless, cmd::SaveAsCompressed,
+                          cmd::Print, 0, cmd::Undo, cmd::Redo, 0, cmd::DisplayNotes, cmd::FitIn,
+                          cmd::ZoomOut, cmd::ZoomIn, cmd::OriginalSize, 0, -1}));
+    EXPECT_EQ(toolbarIds(frame->paintToolBox()),
+              (std::vector<int>{cmd::TextTool, cmd::Erasure, cmd::FreehandPen, cmd::LineTool,
+                                cmd::ArcTool, cmd::RectangleTool, cmd::RoundRectangleTool,
+                                cmd::EllipseTool}));
+    for (const QAction* action : frame->mainToolBar()->actions())
+        EXPECT_TRUE(action->isSeparator() || !action->data().isValid() || !action->icon().isNull())
+            << action->text().toStdString();
+}
+
+TEST_F(MainFrameTest, PaintToolBoxStaysOneColumnAtTheLeftWhenShownAgain)
+{
+    QToolBar* box = frame->paintToolBox();
+    CommandTable& commands = frame->commands();
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(frame->toolBarArea(box), Qt::LeftToolBarArea);
+    EXPECT_TRUE(commands.isChecked(frame_cmd::PaintToolBox));
+
+    commands.trigger(frame_cmd::PaintToolBox);
+    EXPECT_FALSE(box->isVisible());
+    EXPECT_FALSE(commands.isChecked(frame_cmd::PaintToolBox));
+
+    commands.trigger(frame_cmd::PaintToolBox);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(commands.isChecked(frame_cmd::PaintToolBox));
+    EXPECT_EQ(box->orientation(), Qt::Vertical);
+    EXPECT_EQ(frame->toolBarArea(box), Qt::LeftToolBarArea);
+    // One column: every button below the one before it.
+    const QList<QAction*> tools = box->actions();
+    for (qsizetype i = 1; i < tools.size(); ++i) {
+        const QRect above = box->widgetForAction(tools[i - 1])->geometry();
+        const QRect below = box->widgetForAction(tools[i])->geometry();
+        EXPECT_EQ(below.left(), above.left());
+        EXPECT_GT(below.top(), above.top());
+    }
+}
+
+// ---- the eraser-size box ---------------------------------------------------------------------
+
+TEST_F(MainFrameTest, EraserSizeBoxOffersSortedSizesOnlyWhileTheEraserIsActive)
+{
+    QComboBox* box = frame->eraserSizeBox();
+    CommandTable& commands = frame->commands();
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    // Sorted as text, so "5" comes after "45".
+    EXPECT_EQ(items, QStringList({"10", "15", "20", "25", "30", "35", "40", "45", "5", "50"}));
+    EXPECT_FALSE(box->isEnabled());
+    ASSERT_TRUE(frame->openFile(writePicture("notes.bmp")));
+    EXPECT_FALSE(box->isEnabled());
+    commands.trigger(cmd::Erasure);
+    EXPECT_TRUE(box->isEnabled());
+    EXPECT_EQ(box->currentText(), "10");
+    commands.trigger(cmd::LineTool);
+    EXPECT_FALSE(box->isEnabled());
+    commands.trigger(cmd::Erasure);
+    commands.trigger(cmd::Erasure);
+    EXPECT_FALSE(box->isEnabled());
+}
+
+TEST_F(MainFrameTest, EraserSizeBoxSetsTheEraserSize)
+{
+    QComboBox* box = frame->eraserSizeBox();
+    ASSERT_TRUE(frame->openFile(writePicture("notes.bmp")));
+    frame->commands().trigger(cmd::Erasure);
+
+    box->lineEdit()->clear();
+    QTest::keyClicks(box->lineEdit(), QStringLiteral("25"));
+    EXPECT_EQ(frame->view().eraserHalfSize(), 25);
+
+    box->lineEdit()->clear();
+    QTest::keyClicks(box->lineEdit(), QStringLiteral("3X"));
+    EXPECT_EQ(box->currentText(), "3x");
+    EXPECT_EQ(frame->view().eraserHalfSize(), 30);
+
+    emit box->textActivated(QStringLiteral("45"));
+    EXPECT_EQ(frame->view().eraserHalfSize(), 45);
+}
+
+// ---- the save question -----------------------------------------------------------------------
+
+TEST_F(MainFrameTest, OpeningOverAModifiedPictureAsksFirst)
+{
+    const QString first = writePicture("first.bmp");
+    ASSERT_TRUE(frame->openFile(first));
+    drawPendingLine();
+
+    prompt.queueAnswer(Answer::Cancel);
+    EXPECT_FALSE(frame->openFile(writePicture("second.bmp", 2)));
+    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_EQ(prompt.messages()[0].text, "Save changes to first.bmp?");
+    EXPECT_EQ(prompt.messages()[0].buttons, Buttons::YesNoCancel);
+    EXPECT_EQ(frame->document().GetPathName(), first.toStdString());
+    EXPECT_TRUE(frame->document().hasNoteLayer());
+
+    // No: the notes go, and the view's own question about a pending drawing is not asked too.
+    drawPendingLine();
+    prompt.queueAnswer(Answer::No);
+    EXPECT_TRUE(frame->openFile(writePicture("second.bmp", 2)));
+    EXPECT_EQ(prompt.messages().size(), 2u);
+    EXPECT_FALSE(frame->document().IsModified());
+    EXPECT_FALSE(frame->document().hasNoteLayer());
+}
+
+TEST_F(MainFrameTest, OpeningAfterYesSavesTheNotesFirst)
+{
+    const QString first = writePicture("first.bmp");
+    ASSERT_TRUE(frame->openFile(first));
+    drawPendingLine();
+    prompt.queueAnswer(Answer::Yes);
+
+    EXPECT_TRUE(frame->openFile(writePicture("second.bmp", 2)));
+    prompt.clear();
+    ASSERT_TRUE(frame->openFile(first));
+    EXPECT_TRUE(frame->document().hasNoteLayer());
+    EXPECT_TRUE(prompt.messages().empty());
+}
+
+TEST_F(MainFrameTest, NewAndExitAskAboutAModifiedPictureToo)
+{
+    ASSERT_TRUE(frame->openFile(writePicture("first.bmp")));
+    drawPendingLine();
+    prompt.queueAnswer(Answer::Cancel);
+    frame->commands().trigger(cmd::FileNew);
+    EXPECT_TRUE(frame->document().hasImage());
+    prompt.queueAnswer(Answer::Cancel);
+    EXPECT_FALSE(frame->close());
+    EXPECT_TRUE(frame->isVisible());
+
+    prompt.queueAnswer(Answer::No);
+    frame->commands().trigger(cmd::FileNew);
+    EXPECT_FALSE(frame->document().hasImage());
+    // Nothing is left to save: Exit closes without a question.
+    frame->commands().trigger(frame_cmd::Exit);
+    EXPECT_FALSE(frame->isVisible());
+    ASSERT_EQ(prompt.messages().size(), 3u);
+    for (const ScriptedPrompt::Message& message : prompt.messages())
+        EXPECT_EQ(message.text, "Save changes to first.bmp?");
+}
+
+// ---- recent files ----------------------------------------------------------------------------
+
+TEST_F(MainFrameTest, RecentFilesKeepTheSixNewestAcrossRuns)
+{
+    QStringList opened;
+    for (int i = 0; i < 7; ++i) {
+        opened << writePicture("picture" + std::to_string(i) + ".bmp", i + 1);
+        ASSERT_TRUE(frame->openFile(opened.back()));
+    }
+    const QStringList newestFirst = {opened[6], opened[5], opened[4],
+                                     opened[3], opened[2], opened[1]};
+    EXPECT_EQ(frame->recentFiles(), newestFirst);
+
+    const QStringList items = itemTexts(frame->menu("&File"));
+    const qsizetype first = items.indexOf(QRegularExpression(QStringLiteral("^&1 .*")));
+    ASSERT_GE(first, 0);
+    EXPECT_TRUE(items[first].endsWith(QStringLiteral("picture6.bmp")));
+    EXPECT_TRUE(items[first + 5].startsWith(QStringLiteral("&6 ")));
+    EXPECT_EQ(items[first + 6], "-");
+    EXPECT_FALSE(items.contains(QStringLiteral("Recent File")));
+
+    CMainFrame next(&prompt);
+    EXPECT_EQ(next.recentFiles(), newestFirst);
+}
+
+TEST_F(MainFrameTest, ARecentFileThatNoLongerOpensLeavesTheList)
+{
+    const QString kept = writePicture("kept.bmp");
+    const QString gone = writePicture("gone.bmp", 2);
+    ASSERT_TRUE(frame->openFile(kept));
+    ASSERT_TRUE(frame->openFile(gone));
+    ASSERT_TRUE(QFile::remove(gone));
+
+    EXPECT_FALSE(frame->commands().trigger(frame_cmd::RecentFileFirst + 2));
+    EXPECT_TRUE(frame->commands().trigger(frame_cmd::RecentFileFirst));
+    EXPECT_EQ(frame->recentFiles(), QStringList({kept}));
+
+    ASSERT_TRUE(frame->openRecentFile(0));
+    EXPECT_EQ(frame->document().GetPathName(), kept.toStdString());
+}
+
+// ---- start and Help -------------------------------------------------------------------------
+
+TEST_F(MainFrameTest, ApplicationOpensTheFileNamedOnTheCommandLine)
+{
+    const QString picture = writePicture("start.bmp");
+    CScrivoApp app(&prompt);
+    ASSERT_TRUE(app.InitInstance({QStringLiteral("ombri-writer"), picture}));
+    EXPECT_EQ(app.mainFrame()->document().GetPathName(), picture.toStdString());
+    EXPECT_TRUE(app.mainFrame()->isVisible());
+
+    CScrivoApp failing(&prompt);
+    EXPECT_FALSE(failing.InitInstance(
+        {QStringLiteral("ombri-writer"), QString::fromStdString(dir.file("missing.png"))}));
+}
+
+TEST_F(MainFrameTest, HelpTextNamesTheSamplesFolderAndTheSupportAddress)
+{
+    const QString text = writerHelpText(QStringLiteral("/opt/samples"));
+    EXPECT_TRUE(text.startsWith(QStringLiteral(
+        "What's Ombri image?\n\n      The Ombri images are images in which some messages")));
+    EXPECT_TRUE(text.contains(QStringLiteral(
+        "without the messages. \n\n      There are some samples at your installation folder, "
+        "such as, /opt/samples\n\n\nOmbriTools:\n\n      OmbriTools includes")));
+    EXPECT_TRUE(text.contains(QStringLiteral("circles, etc..\n\n\nContact:\n\n")));
+    EXPECT_TRUE(text.endsWith(
+        QStringLiteral("Please feel free to send any comments or suggestions to:\n      "
+                       "support@ombritools.example")));
+
+    const std::unique_ptr<QDialog> dialog = createHelpDialog(frame.get());
+    EXPECT_EQ(dialog->windowTitle(), "Dialog");
+    const auto* label = dialog->findChild<QLabel*>(QStringLiteral("helpText"));
+    ASSERT_NE(label, nullptr);
+    // Run from the build tree, the samples are the source tree's.
+    EXPECT_EQ(label->text(), writerHelpText(QStringLiteral(OMBRI_SOURCE_DIR "/resources/samples")));
+}
+
+} // namespace
+} // namespace ombri::test

@@ -1,0 +1,601 @@
+#include "writer/ui/main_frame.h"
+
+#include "formats/dispatch.h"
+#include "writer/command_ids.h"
+#include "writer/ui/scrivo_app.h"
+#include "writer/ui/scrivo_view.h"
+#include "writer/ui/view_commands.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QScreen>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+
+#include <optional>
+
+namespace ombri {
+
+namespace {
+
+constexpr int kSeparator = 0;
+constexpr int kFrameWidth = 800;
+constexpr int kFrameHeight = 600;
+constexpr const char* kRecentFilesKey = "recentFiles";
+
+// Texts of the prompts the frame fills in: its own commands, and any command of the view that
+// arrives without one. "Status text\nTooltip".
+struct FramePrompt {
+    int id;
+    const char* prompt;
+};
+constexpr FramePrompt kFramePrompts[] = {
+    {cmd::FileOpen, "Open an existing image \n Open"},
+    {frame_cmd::Exit, "Quit the application; prompts to save the image \nExit"},
+    {frame_cmd::PaintToolBox, "Show or hide the paint tool box \n Toggle Paint Tool Box"},
+    {cmd::EraserSize, "Set the size of erasure \n Erasure Size"},
+    {cmd::FileNew, "Start again with an empty window\nNew"},
+    {cmd::PrintSetup, "Choose the printer and the page\nPrint Setup"},
+    {cmd::PrintPreview, "Show the image as it will be printed\nPrint Preview"},
+    {frame_cmd::Toolbar, "Show or hide the toolbar\nToggle Toolbar"},
+    {frame_cmd::StatusBar, "Show or hide the status bar\nToggle Status Bar"},
+    {frame_cmd::Help, "Explain Ombri images and OmbriTools\nHelp"},
+    {frame_cmd::HomePage, "Visit the OmbriTools home page\nHome Page"},
+    {frame_cmd::About, "Show the version and the support address\nAbout"},
+};
+
+struct ToolbarIcon {
+    int id;
+    const char* file;
+};
+constexpr ToolbarIcon kIcons[] = {
+    {cmd::FileOpen, "open"},
+    {cmd::FileSave, "save"},
+    {cmd::SaveAsLossless, "save-lossless"},
+    {cmd::SaveAsCompressed, "save-compressed"},
+    {cmd::Print, "print"},
+    {cmd::Undo, "undo"},
+    {cmd::Redo, "redo"},
+    {cmd::DisplayNotes, "display-notes"},
+    {cmd::FitIn, "fit-in"},
+    {cmd::ZoomOut, "zoom-out"},
+    {cmd::ZoomIn, "zoom-in"},
+    {cmd::OriginalSize, "original-size"},
+    {cmd::TextTool, "text"},
+    {cmd::Erasure, "eraser"},
+    {cmd::FreehandPen, "pen"},
+    {cmd::LineTool, "line"},
+    {cmd::ArcTool, "arc"},
+    {cmd::RectangleTool, "rectangle"},
+    {cmd::RoundRectangleTool, "round-rectangle"},
+    {cmd::EllipseTool, "ellipse"},
+};
+
+constexpr int kPaintTools[] = {cmd::TextTool,           cmd::Erasure,    cmd::FreehandPen,
+                               cmd::LineTool,           cmd::ArcTool,    cmd::RectangleTool,
+                               cmd::RoundRectangleTool, cmd::EllipseTool};
+
+// The state of a lock key as the keyboard's LED shows it. Linux offers no portable way for a
+// program to ask the keyboard itself; the kernel's LED class is readable by every user on most
+// machines and is what the lamps on the keyboard show. Nothing when no keyboard reports one
+// (remote sessions, virtual displays).
+std::optional<bool> lockLedState(const QString& ledName)
+{
+    const QDir leds(QStringLiteral("/sys/class/leds"));
+    const QStringList names = leds.entryList(
+        {QStringLiteral("*::") + ledName}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    std::optional<bool> state;
+    for (const QString& name : names) {
+        QFile brightness(leds.filePath(name + QStringLiteral("/brightness")));
+        if (!brightness.open(QIODevice::ReadOnly))
+            continue;
+        const bool lit = brightness.readAll().trimmed() != "0";
+        state = state.value_or(false) || lit;
+    }
+    return state;
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(Prompt* prompt, QWidget* parent)
+    : QMainWindow(parent), m_qtPrompt(this), m_prompt(prompt ? *prompt : m_qtPrompt),
+      m_doc(m_prompt), m_view(new CScrivoView(m_doc, this))
+{
+    initWriterResources();
+    // The title never names the document: one program, one picture, one name.
+    setWindowTitle(QStringLiteral("OmbriWriter"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/ombri-writer.svg")));
+    resize(kFrameWidth, kFrameHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + (area.width() - kFrameWidth) / 2,
+             area.y() + (area.height() - kFrameHeight) / 2);
+    }
+    setCentralWidget(m_view);
+    m_qtPrompt.setStatusSink([this](const QString& text) {
+        if (text.isEmpty())
+            statusBar()->clearMessage();
+        else
+            statusBar()->showMessage(text);
+    });
+
+    addViewCommands(m_commands, *m_view);
+    addFrameCommands();
+    applyKeyTable();
+    applyPrompts();
+    applyIcons();
+    buildMenus();
+    buildMainToolBar();
+    buildStatusBar();
+    buildPaintToolBox();
+    loadRecentFiles();
+
+    connect(m_view, &CScrivoView::documentChanged, this, &CMainFrame::onDocumentChanged);
+    qApp->installEventFilter(this);
+    updateLockIndicators();
+    m_commands.watchInput();
+    m_commands.updateAll();
+}
+
+CMainFrame::~CMainFrame()
+{
+    if (qApp)
+        qApp->removeEventFilter(this);
+}
+
+void CMainFrame::addFrameCommands()
+{
+    const auto add = [this](int id, const QString& text, std::function<void()> run,
+                            std::function<bool()> checked = {}) {
+        Command command;
+        command.id = id;
+        command.text = text;
+        command.run = std::move(run);
+        command.checked = std::move(checked);
+        m_commands.add(std::move(command));
+    };
+    const auto toggle = [this](QWidget* bar) { bar->setVisible(!bar->isVisibleTo(this)); };
+    add(cmd::FileOpen, tr("&Open..."), [this] { OnFileOpen(); });
+    add(cmd::FileNew, tr("&New"), [this] { OnFileNew(); });
+    add(cmd::PrintSetup, tr("P&rint Setup..."), [this] { OnFilePrintSetup(); });
+    add(frame_cmd::Exit, tr("E&xit"), [this] { close(); });
+    add(
+        frame_cmd::Toolbar, tr("&Toolbar"), [this, toggle] { toggle(m_mainToolBar); },
+        [this] { return m_mainToolBar->isVisibleTo(this); });
+    add(
+        frame_cmd::StatusBar, tr("&Status Bar"), [this, toggle] { toggle(statusBar()); },
+        [this] { return statusBar()->isVisibleTo(this); });
+    add(
+        frame_cmd::PaintToolBox, tr("&Paint Tool Box"), [this] { OnPaintToolBox(); },
+        [this] { return m_paintToolBox->isVisibleTo(this); });
+    add(frame_cmd::Help, tr("Help"), [this] { OnHelp(); });
+    add(frame_cmd::HomePage, tr("Home &Page"), [this] { OnHomePage(); });
+    add(frame_cmd::About, tr("&About OmbriWriter ..."), [this] { OnAppAbout(); });
+
+    // The eraser-size box is no button; its command only carries the rule that enables it.
+    Command eraserSize;
+    eraserSize.id = cmd::EraserSize;
+    eraserSize.enabled = [this] {
+        return m_view->hasPicture() && m_view->activeTool() == Tool::Eraser;
+    };
+    m_commands.add(std::move(eraserSize));
+
+    for (int i = 0; i < kRecentFileCount; ++i) {
+        Command recent;
+        recent.id = frame_cmd::RecentFileFirst + i;
+        recent.statusTip = tr("Open this image");
+        recent.run = [this, i] { openRecentFile(i); };
+        recent.enabled = [this, i] {
+            return i < static_cast<int>(m_doc.recentFiles().entries().size());
+        };
+        m_recentActions[static_cast<size_t>(i)] = m_commands.add(std::move(recent));
+    }
+    // New has a key but no menu item: the window itself carries the action so the key works.
+    addAction(m_commands.action(cmd::FileNew));
+}
+
+void CMainFrame::applyKeyTable()
+{
+    const struct {
+        int id;
+        QList<QKeySequence> keys;
+    } keyTable[] = {
+        {cmd::FileNew, {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+        {cmd::FileOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)}},
+        {cmd::FileSave, {QKeySequence(Qt::CTRL | Qt::Key_S)}},
+        {cmd::Print, {QKeySequence(Qt::CTRL | Qt::Key_P)}},
+        {cmd::Undo,
+         {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}},
+        {cmd::Cut, {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}},
+        {cmd::Copy, {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
+        {cmd::Paste,
+         {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
+        {frame_cmd::Help, {QKeySequence(Qt::Key_F1)}},
+    };
+    for (const auto& binding : keyTable) {
+        if (QAction* action = m_commands.action(binding.id))
+            action->setShortcuts(binding.keys);
+    }
+    // The menu has always shown Ctrl+Y beside Redo, yet no key was ever bound to it: the text
+    // after the tab is what the menu shows, and the action gets no shortcut.
+    if (QAction* redo = m_commands.action(cmd::Redo)) {
+        redo->setShortcuts({});
+        redo->setText(redo->text().section('\t', 0, 0) + QStringLiteral("\tCtrl+Y"));
+    }
+}
+
+void CMainFrame::applyPrompts()
+{
+    for (const FramePrompt& entry : kFramePrompts) {
+        QAction* action = m_commands.action(entry.id);
+        if (!action || !action->statusTip().isEmpty())
+            continue;
+        const PromptTexts prompt = splitPrompt(tr(entry.prompt));
+        action->setStatusTip(prompt.status);
+        if (!prompt.toolTip.isEmpty())
+            action->setToolTip(prompt.toolTip);
+    }
+}
+
+void CMainFrame::applyIcons()
+{
+    for (const ToolbarIcon& entry : kIcons) {
+        QAction* action = m_commands.action(entry.id);
+        if (!action)
+            continue;
+        action->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(entry.file)));
+        // The menus show check marks and shortcuts, as they always have; pictures are for
+        // the toolbars.
+        action->setIconVisibleInMenu(false);
+    }
+}
+
+QMenu* CMainFrame::menu(const QString& title) const
+{
+    for (QAction* action : menuBar()->actions()) {
+        if (action->text() == title)
+            return action->menu();
+    }
+    return nullptr;
+}
+
+void CMainFrame::buildMenus()
+{
+    const auto addMenu = [this](const QString& title, std::initializer_list<int> ids) {
+        QMenu* menu = menuBar()->addMenu(title);
+        m_commands.watchMenu(menu);
+        for (int id : ids) {
+            if (id == kSeparator)
+                menu->addSeparator();
+            else if (QAction* action = m_commands.action(id))
+                menu->addAction(action);
+        }
+        return menu;
+    };
+    m_fileMenu = addMenu(tr("&File"), {cmd::FileOpen, cmd::FileSave, cmd::SaveAsLossless,
+                                       cmd::SaveAsCompressed, cmd::FileClose, kSeparator,
+                                       cmd::Print, cmd::PrintPreview, cmd::PrintSetup, kSeparator});
+    // Without recent files the list shows one greyed item, as the menu always has.
+    m_recentPlaceholder = m_fileMenu->addAction(tr("Recent File"));
+    m_recentPlaceholder->setStatusTip(tr("Open this image"));
+    m_recentPlaceholder->setEnabled(false);
+    for (QAction* action : m_recentActions)
+        m_fileMenu->addAction(action);
+    m_fileMenu->addSeparator();
+    m_fileMenu->addAction(m_commands.action(frame_cmd::Exit));
+
+    addMenu(tr("&Edit"), {cmd::Undo, cmd::Redo, kSeparator, cmd::Cut, cmd::Copy, cmd::Paste,
+                          kSeparator, cmd::ClearAll});
+    addMenu(tr("&View"), {cmd::DisplayNotes, kSeparator, cmd::OriginalSize, cmd::ZoomOut,
+                          cmd::ZoomIn, cmd::FitIn});
+    addMenu(tr("&Color"), {cmd::Selected, cmd::Black, cmd::White, cmd::Red, cmd::Green, cmd::Blue,
+                           kSeparator, cmd::Background});
+    addMenu(tr("&Tools"), {cmd::FontSetting, kSeparator, cmd::TextTool, cmd::Erasure,
+                           cmd::FreehandPen, cmd::LineTool, cmd::ArcTool, cmd::RectangleTool,
+                           cmd::RoundRectangleTool, cmd::EllipseTool});
+    addMenu(tr("&Option"), {frame_cmd::Toolbar, frame_cmd::StatusBar, frame_cmd::PaintToolBox});
+    addMenu(tr("I&nfo"), {frame_cmd::Help, kSeparator, frame_cmd::HomePage, frame_cmd::About});
+}
+
+void CMainFrame::buildMainToolBar()
+{
+    m_mainToolBar = addToolBar(tr("Toolbar"));
+    m_mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
+    m_mainToolBar->setIconSize(QSize(16, 16));
+    m_mainToolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    for (int id : std::initializer_list<int>{
+             cmd::FileOpen, cmd::FileSave, cmd::SaveAsLossless, cmd::SaveAsCompressed, cmd::Print,
+             kSeparator, cmd::Undo, cmd::Redo, kSeparator, cmd::DisplayNotes, cmd::FitIn,
+             cmd::ZoomOut, cmd::ZoomIn, cmd::OriginalSize, kSeparator}) {
+        if (id == kSeparator)
+            m_mainToolBar->addSeparator();
+        else if (QAction* action = m_commands.action(id))
+            m_mainToolBar->addAction(action);
+    }
+    buildEraserSizeBox();
+}
+
+void CMainFrame::buildEraserSizeBox()
+{
+    m_eraserBox = new QComboBox(m_mainToolBar);
+    m_eraserBox->setObjectName(QStringLiteral("eraserSizeBox"));
+    m_eraserBox->setEditable(true);
+    m_eraserBox->setInsertPolicy(QComboBox::NoInsert);
+    m_eraserBox->setFixedWidth(56);
+    m_eraserBox->setMaxVisibleItems(10);
+    // The box keeps its list sorted as text, so "5" comes after "45".
+    QStringList sizes;
+    for (int size = 5; size <= 50; size += 5)
+        sizes << QString::number(size);
+    sizes.sort();
+    m_eraserBox->addItems(sizes);
+    QAction* command = m_commands.action(cmd::EraserSize);
+    m_eraserBox->setStatusTip(command->statusTip());
+    m_eraserBox->setToolTip(command->toolTip());
+    m_mainToolBar->addWidget(m_eraserBox);
+
+    connect(m_eraserBox, &QComboBox::textActivated, m_view, &CScrivoView::OnEraserSizeText);
+    // The box takes typing in lower case only.
+    QLineEdit* edit = m_eraserBox->lineEdit();
+    connect(edit, &QLineEdit::textEdited, this, [this, edit](const QString& text) {
+        const QString lower = text.toLower();
+        if (lower != text)
+            edit->setText(lower);
+        m_view->OnEraserSizeText(lower);
+    });
+    m_view->setEraserBoxSetter([this](const QString& text) { m_eraserBox->setEditText(text); });
+    connect(command, &QAction::enabledChanged, m_eraserBox, &QWidget::setEnabled);
+}
+
+void CMainFrame::buildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    // The idle text sits under the messages: a status tip or a busy text covers it while shown.
+    bar->addWidget(new QLabel(tr("Ready"), bar), 1);
+    const char* const names[] = {"CAP", "NUM", "SCRL"};
+    for (size_t i = 0; i < m_indicators.size(); ++i) {
+        auto* label = new QLabel(tr(names[i]), bar);
+        label->setAlignment(Qt::AlignCenter);
+        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(label->text()) + 12);
+        bar->addPermanentWidget(label);
+        m_indicators[i] = label;
+    }
+}
+
+void CMainFrame::buildPaintToolBox()
+{
+    m_paintToolBox = new QToolBar(tr("Paint Tool Box"), this);
+    m_paintToolBox->setObjectName(QStringLiteral("paintToolBox"));
+    m_paintToolBox->setIconSize(QSize(16, 16));
+    m_paintToolBox->setContentsMargins(5, 5, 5, 5);
+    m_paintToolBox->setAllowedAreas(Qt::LeftToolBarArea | Qt::RightToolBarArea);
+    // Docked at either side the box is one column of buttons; a vertical bar is exactly that.
+    m_paintToolBox->setOrientation(Qt::Vertical);
+    addToolBar(Qt::LeftToolBarArea, m_paintToolBox);
+    for (int id : kPaintTools) {
+        if (QAction* action = m_commands.action(id))
+            m_paintToolBox->addAction(action);
+    }
+}
+
+void CMainFrame::OnPaintToolBox()
+{
+    m_paintToolBox->setVisible(!m_paintToolBox->isVisibleTo(this));
+}
+
+// ---- documents -----------------------------------------------------------------------------
+
+bool CMainFrame::SaveModified()
+{
+    if (!m_doc.IsModified())
+        return true;
+    const std::string question = "Save changes to " + m_doc.GetTitle() + "?";
+    switch (m_prompt.ask(question, "OmbriWriter", Buttons::YesNoCancel, Icon::Warning)) {
+    case Answer::Yes:
+        // A save that did not happen must not cost the user the picture and its notes.
+        return m_view->OnSave() && !m_doc.IsModified();
+    case Answer::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool CMainFrame::openWithoutQuestion(const QString& path)
+{
+    // The document and the recent-file list keep full paths: a name relative to the folder the
+    // program started in means nothing on the next run.
+    const QString fullPath = QFileInfo(path).absoluteFilePath();
+    const bool opened = m_view->OnDropFile(fullPath.toStdString());
+    syncRecentFiles();
+    m_commands.updateAll();
+    return opened;
+}
+
+bool CMainFrame::openFile(const QString& path)
+{
+    // A drawing still pending in the active tool is part of the picture the question is about.
+    m_view->EndTool(false);
+    if (!SaveModified())
+        return false;
+    return openWithoutQuestion(path);
+}
+
+bool CMainFrame::openRecentFile(int index)
+{
+    const auto& entries = m_doc.recentFiles().entries();
+    if (index < 0 || index >= static_cast<int>(entries.size()))
+        return false;
+    const std::string path = entries[static_cast<size_t>(index)];
+    m_view->EndTool(false);
+    if (!SaveModified())
+        return false;
+    if (openWithoutQuestion(QString::fromStdString(path)))
+        return true;
+    m_doc.recentFiles().remove(path);
+    syncRecentFiles();
+    return false;
+}
+
+void CMainFrame::OnFileOpen()
+{
+    QFileDialog dialog(this, tr("Open"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Only an existing file can be chosen, so no extension is ever added to a typed name.
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(toQtFileFilter(kOpenFilter).split(QStringLiteral(";;")));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    openFile(dialog.selectedFiles().constFirst());
+}
+
+void CMainFrame::OnFileNew()
+{
+    m_view->EndTool(false);
+    if (!SaveModified())
+        return;
+    m_doc.OnNewDocument();
+    m_view->repaintNow();
+    onDocumentChanged();
+}
+
+void CMainFrame::OnFilePrintSetup()
+{
+    // FIXME: the view prints with a printer of its own, so the page chosen here does not reach
+    // Print yet.
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    QPageSetupDialog dialog(m_printer.get(), this);
+    dialog.exec();
+}
+
+void CMainFrame::OnAppAbout()
+{
+    const std::unique_ptr<QDialog> dialog = createAboutDialog(this);
+    dialog->exec();
+}
+
+void CMainFrame::OnHelp()
+{
+    const std::unique_ptr<QDialog> dialog = createHelpDialog(this);
+    dialog->exec();
+}
+
+void CMainFrame::OnHomePage()
+{
+    // Without a browser nothing happens, and nothing is reported.
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(kWriterHomePage)));
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    m_view->EndTool(false);
+    if (!SaveModified()) {
+        event->ignore();
+        return;
+    }
+    syncRecentFiles();
+    event->accept();
+}
+
+void CMainFrame::onDocumentChanged()
+{
+    syncRecentFiles();
+    m_commands.updateAll();
+}
+
+// ---- recent files --------------------------------------------------------------------------
+
+QStringList CMainFrame::recentFiles() const
+{
+    QStringList paths;
+    for (const std::string& path : m_doc.recentFiles().entries())
+        paths << QString::fromStdString(path);
+    return paths;
+}
+
+void CMainFrame::loadRecentFiles()
+{
+    const QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriWriter"));
+    QStringList stored = settings.value(QString::fromLatin1(kRecentFilesKey)).toStringList();
+    stored = stored.mid(0, kRecentFileCount);
+    // The list is newest first; adding puts an entry in front.
+    for (auto it = stored.crbegin(); it != stored.crend(); ++it)
+        m_doc.recentFiles().add(it->toStdString());
+    m_storedRecentFiles = recentFiles();
+    rebuildRecentFileMenu();
+}
+
+void CMainFrame::syncRecentFiles()
+{
+    const QStringList current = recentFiles();
+    if (current == m_storedRecentFiles)
+        return;
+    QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriWriter"));
+    settings.setValue(QString::fromLatin1(kRecentFilesKey), current);
+    m_storedRecentFiles = current;
+    rebuildRecentFileMenu();
+}
+
+void CMainFrame::rebuildRecentFileMenu()
+{
+    const QStringList paths = recentFiles();
+    m_recentPlaceholder->setVisible(paths.isEmpty());
+    for (int i = 0; i < kRecentFileCount; ++i) {
+        QAction* action = m_recentActions[static_cast<size_t>(i)];
+        if (i >= paths.size()) {
+            action->setVisible(false);
+            continue;
+        }
+        QString shown = QDir::toNativeSeparators(paths[i]);
+        shown = fontMetrics().elidedText(shown, Qt::ElideMiddle, 360);
+        shown.replace('&', QStringLiteral("&&"));
+        action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(shown));
+        action->setVisible(true);
+    }
+}
+
+// ---- lock-key indicators -------------------------------------------------------------------
+
+void CMainFrame::updateLockIndicators()
+{
+    const char* const leds[] = {"capslock", "numlock", "scrolllock"};
+    for (size_t i = 0; i < m_indicators.size(); ++i) {
+        // Unknown counts as off: the indicator stays greyed.
+        m_indicators[i]->setEnabled(lockLedState(QString::fromLatin1(leds[i])).value_or(false));
+    }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyRelease) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_CapsLock || key == Qt::Key_NumLock || key == Qt::Key_ScrollLock) {
+            // The lamp follows the key a moment after it is released.
+            QTimer::singleShot(100, this, &CMainFrame::updateLockIndicators);
+        }
+    } else if (event->type() == QEvent::ApplicationActivate) {
+        updateLockIndicators();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace ombri

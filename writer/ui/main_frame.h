@@ -1,0 +1,122 @@
+#pragma once
+
+#include "platform/command_table.h"
+#include "platform/qt_prompt.h"
+#include "writer/writing.h"
+
+#include <QMainWindow>
+#include <QStringList>
+
+#include <array>
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPrinter;
+class QToolBar;
+
+namespace ombri {
+
+class CScrivoView;
+
+// The commands the frame serves itself, numbered as the menus and toolbars have always numbered
+// them; the others are in writer/command_ids.h.
+namespace frame_cmd {
+enum : int {
+    PaintToolBox = 32814,
+    HomePage = 32819,
+    RecentFileFirst = 57616,
+    About = 57664,
+    Exit = 57665,
+    Help = 57670,
+    Toolbar = 59392,
+    StatusBar = 59393,
+};
+} // namespace frame_cmd
+
+// The writer's main window: menu, main toolbar with the eraser-size box, status bar and the
+// Paint Tool Box around the canvas, and the application's own commands (open, new, recent files,
+// print setup, About, Help, Home Page). Every command is a method so that tests run them without
+// dialogs; messages go through the prompt, which tests replace.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    static constexpr int kRecentFileCount = 6;
+    enum class LockKey { Caps, Num, Scroll };
+
+    // Without a prompt the frame shows real message boxes.
+    explicit CMainFrame(Prompt* prompt = nullptr, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    Writing& document() { return m_doc; }
+    CScrivoView& view() { return *m_view; }
+    CommandTable& commands() { return m_commands; }
+    QToolBar* mainToolBar() const { return m_mainToolBar; }
+    QToolBar* paintToolBox() const { return m_paintToolBox; }
+    QComboBox* eraserSizeBox() const { return m_eraserBox; }
+    QLabel* lockIndicator(LockKey key) const { return m_indicators[static_cast<size_t>(key)]; }
+    // The top-level menu with the given title ("&File"), or null.
+    QMenu* menu(const QString& title) const;
+
+    // Opens a picture as File Open does once its dialog is closed: the save question for a
+    // modified picture first. False when the user kept the old picture or the open failed.
+    bool openFile(const QString& path);
+    // Opens entry index of the recent-file list; an entry that no longer opens leaves the list.
+    bool openRecentFile(int index);
+    QStringList recentFiles() const;
+
+    // The framework's question for a modified document before it is replaced or the program
+    // ends; false when the user keeps it (Cancel, or Yes and the save did not happen).
+    bool SaveModified();
+
+    void OnFileOpen();
+    void OnFileNew();
+    void OnFilePrintSetup();
+    void OnAppAbout();
+    void OnHelp();
+    void OnHomePage();
+    void OnPaintToolBox();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void addFrameCommands();
+    void applyKeyTable();
+    void applyPrompts();
+    void applyIcons();
+    void buildMenus();
+    void buildMainToolBar();
+    void buildEraserSizeBox();
+    void buildStatusBar();
+    void buildPaintToolBox();
+    void rebuildRecentFileMenu();
+    void loadRecentFiles();
+    // Keeps the menu and the stored list in step with the document's list.
+    void syncRecentFiles();
+    void onDocumentChanged();
+    bool openWithoutQuestion(const QString& path);
+    void updateLockIndicators();
+
+    QtPrompt m_qtPrompt;
+    Prompt& m_prompt;
+    Writing m_doc;
+    CScrivoView* m_view;
+    CommandTable m_commands;
+    QToolBar* m_mainToolBar = nullptr;
+    QToolBar* m_paintToolBox = nullptr;
+    QComboBox* m_eraserBox = nullptr;
+    std::array<QLabel*, 3> m_indicators{};
+    QMenu* m_fileMenu = nullptr;
+    QAction* m_recentPlaceholder = nullptr;
+    std::array<QAction*, kRecentFileCount> m_recentActions{};
+    QStringList m_storedRecentFiles;
+    // Created on the first Print Setup: finding the printers takes a moment.
+    std::unique_ptr<QPrinter> m_printer;
+};
+
+} // namespace ombri
