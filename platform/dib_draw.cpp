@@ -110,4 +110,15 @@ bool DibDraw(QPainter& painter, const QRect& destination, const QImage& picture,
     return true;
 }
 
+QRect printDestination(int pictureWidth, int pictureHeight, int pageWidth, int pageHeight, int dpiX,
+                       int dpiY)
+{
+    if (pictureWidth <= 0 || pictureHeight <= 0 || dpiX <= 0)
+        return {};
+    const double height = static_cast<double>(dpiY) * pageWidth * pictureHeight /
+                          (static_cast<double>(dpiX) * pictureWidth);
+    const int drawnHeight = static_cast<int>(height);
+    return QRect(0, (pageHeight - drawnHeight) / 2, pageWidth, drawnHeight);
+}
+
 } // namespace ombri

@@ -25,4 +25,9 @@ QImage DibToQImage(const Dib& dib, const std::vector<uint32_t>& palette = {});
 bool DibDraw(QPainter& painter, const QRect& destination, const QImage& picture,
              const QRect& source);
 
+// Where a picture of the given size lands on a printed page of the given size and resolution:
+// across the whole printable width, centred vertically, the device's pixel aspect kept.
+QRect printDestination(int pictureWidth, int pictureHeight, int pageWidth, int pageHeight, int dpiX,
+                       int dpiY);
+
 } // namespace ombri

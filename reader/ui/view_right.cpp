@@ -1,0 +1,696 @@
+#include "reader/ui/view_right.h"
+
+#include "platform/dib_draw.h"
+#include "reader/lanter_doc.h"
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+
+namespace ombri::reader {
+
+namespace {
+
+// The document serves these commands under the same ids.
+constexpr int kDocumentCommands[][2] = {
+    {cmd::DisplayNotes, kCmdDisplayNotes},
+    {cmd::ColourSelected, kCmdColourSelected},
+    {cmd::ColourComplement, kCmdColourComplement},
+    {cmd::ColourBlack, kCmdColourBlack},
+    {cmd::ColourWhite, kCmdColourWhite},
+    {cmd::ColourGreen, kCmdColourGreen},
+    {cmd::ColourBlue, kCmdColourBlue},
+    {cmd::ColourRed, kCmdColourRed},
+    {cmd::AntiAliasing, kCmdAntiAliasing},
+    {cmd::NextImage, kCmdNextImage},
+    {cmd::PreviousImage, kCmdPreviousImage},
+    {cmd::HomePage, kCmdHomePage},
+};
+constexpr bool sameIds()
+{
+    for (const auto& ids : kDocumentCommands)
+        if (ids[0] != ids[1])
+            return false;
+    return true;
+}
+static_assert(sameIds());
+
+// Sizes and positions are truncated toward zero. Zoom has no limits, so the products are held
+// to a range where pixel arithmetic cannot overflow.
+int truncated(double value)
+{
+    constexpr double kLimit = 1 << 30;
+    return static_cast<int>(std::clamp(value, -kLimit, kLimit));
+}
+
+QColor toQColor(ColorRef colour)
+{
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+bool isNoteColourCommand(int command)
+{
+    switch (command) {
+    case cmd::ColourWhite:
+    case cmd::ColourBlack:
+    case cmd::ColourRed:
+    case cmd::ColourGreen:
+    case cmd::ColourBlue:
+    case cmd::ColourComplement:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The Color menu's items, each checked while it is the document's choice.
+bool isColourChoice(int command)
+{
+    return command == cmd::ColourSelected || isNoteColourCommand(command);
+}
+
+// Fit Width, and Fit Height with the roles of the axes exchanged. The first scale leaves room
+// for the scroll bar across the picture's long side; when the picture turns out short enough
+// not to need it, the whole width is used after all.
+Placement fitAlong(double along, double across, double space, double spaceAcross, int barAcross,
+                   int barAlong)
+{
+    double scale = (space - barAcross) / along;
+    if (truncated(scale * across) < spaceAcross + barAlong)
+        scale = space / along;
+    Placement placement;
+    placement.zoom = static_cast<float>(scale);
+    placement.destination = QRect(0, 0, truncated(scale * along), truncated(scale * across));
+    return placement;
+}
+
+} // namespace
+
+Placement placePicture(ZoomMode mode, float zoom, QSize picture, const ViewGeometry& view)
+{
+    const double w = picture.width();
+    const double h = picture.height();
+    if (w <= 0 || h <= 0)
+        return {QRect(), zoom};
+    const double cw = view.client.width();
+    const double ch = view.client.height();
+    switch (mode) {
+    case ZoomMode::FitIn: {
+        const double scale = std::min(cw / w, ch / h);
+        const int dw = truncated(w * scale);
+        const int dh = truncated(h * scale);
+        return {QRect(truncated((cw - dw) * 0.5), truncated((ch - dh) * 0.5), dw, dh),
+                static_cast<float>(scale)};
+    }
+    case ZoomMode::FitWidth:
+        return fitAlong(w, h, view.trueClient.width(), view.trueClient.height(),
+                        view.verticalBarWidth, view.horizontalBarHeight);
+    case ZoomMode::FitHeight: {
+        Placement placement = fitAlong(h, w, view.trueClient.height(), view.trueClient.width(),
+                                       view.horizontalBarHeight, view.verticalBarWidth);
+        placement.destination = placement.destination.transposed();
+        return placement;
+    }
+    case ZoomMode::Free:
+        break;
+    }
+    // A picture smaller than the view is centred; where it is larger it starts at the edge.
+    const int dw = truncated(w * zoom);
+    const int dh = truncated(h * zoom);
+    return {QRect(std::max(0, truncated((cw - dw) * 0.5)), std::max(0, truncated((ch - dh) * 0.5)),
+                  dw, dh),
+            zoom};
+}
+
+CViewRight::CViewRight(CLanterDoc& document, QWidget* parent)
+    : QAbstractScrollArea(parent), m_doc(document)
+{
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    // Every pixel comes from the frame image; Qt need not clear the window first.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    m_doc.setImagePane(this);
+}
+
+CViewRight::~CViewRight()
+{
+    m_doc.setImagePane(nullptr);
+}
+
+bool CViewRight::hasPicture() const
+{
+    return m_doc.hasImage();
+}
+
+QPoint CViewRight::scrollPosition() const
+{
+    return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+QSize CViewRight::clientSize() const
+{
+    return viewport()->size();
+}
+
+// ---- the document's requests -------------------------------------------------------------
+
+void CViewRight::setShowNotes(bool show)
+{
+    m_showNotes = show;
+    m_convertedStale = true;
+}
+
+void CViewRight::redrawNow(Background background)
+{
+    m_convertedStale = true;
+    if (background == Background::Keep)
+        RedrawWithoutErase();
+    else
+        repaintNow();
+}
+
+void CViewRight::invalidate()
+{
+    m_convertedStale = true;
+    layoutPicture();
+    m_frameStale = true;
+    viewport()->update();
+}
+
+void CViewRight::RedrawWithoutErase()
+{
+    m_eraseBackground = false;
+    repaintNow();
+    m_eraseBackground = true;
+}
+
+// ---- layout and painting -----------------------------------------------------------------
+
+const QImage& CViewRight::convertedPicture()
+{
+    const Dib* display = m_doc.BuildDisplayImage(m_showNotes);
+    const Source source{display, display ? display->data() : nullptr, display ? display->size() : 0,
+                        m_showNotes};
+    if (!m_convertedStale && source == m_convertedFrom)
+        return m_converted;
+    m_converted = QImage();
+    if (display) {
+        ++m_conversions;
+        QImage converted = DibToQImage(*display);
+        // Pictures with a colour table become true colour once here, so that no paint has to
+        // look their pixels up again.
+        if (!converted.isNull() && converted.format() != QImage::Format_RGB32)
+            converted = converted.convertToFormat(QImage::Format_RGB32);
+        m_converted = std::move(converted);
+    }
+    m_convertedFrom = source;
+    m_convertedStale = false;
+    return m_converted;
+}
+
+ViewGeometry CViewRight::geometry() const
+{
+    ViewGeometry view;
+    view.client = clientSize();
+    view.trueClient = maximumViewportSize();
+    view.verticalBarWidth = verticalScrollBar()->sizeHint().width();
+    view.horizontalBarHeight = horizontalScrollBar()->sizeHint().height();
+    return view;
+}
+
+void CViewRight::layoutPicture()
+{
+    // Setting the scroll ranges shows or hides the scroll bars, which resizes the visible area
+    // and asks for a layout in the middle of this one: that request is taken up afterwards.
+    // Never called while painting, as it may resize the window being painted.
+    if (m_layingOut) {
+        m_layoutAgain = true;
+        return;
+    }
+    m_layingOut = true;
+    for (int pass = 0; pass < 3; ++pass) {
+        m_layoutAgain = false;
+        m_pictureSize = hasPicture() ? convertedPicture().size() : QSize();
+        if (m_pictureSize.isEmpty()) {
+            m_destination = QRect();
+        } else {
+            const Placement placement = placePicture(m_zoomMode, m_zoom, m_pictureSize, geometry());
+            m_destination = placement.destination;
+            m_zoom = placement.zoom;
+        }
+        const QSize client = clientSize();
+        QScrollBar* across = horizontalScrollBar();
+        QScrollBar* down = verticalScrollBar();
+        across->setPageStep(std::max(1, client.width()));
+        down->setPageStep(std::max(1, client.height()));
+        across->setSingleStep(std::max(1, client.width() / 10));
+        down->setSingleStep(std::max(1, client.height() / 10));
+        across->setRange(0, std::max(0, m_destination.width() - client.width()));
+        down->setRange(0, std::max(0, m_destination.height() - client.height()));
+        // The scroll area shows or hides its bars on a queued call; taking it now settles the
+        // visible area before anything is painted into it.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        if (!m_layoutAgain)
+            break;
+    }
+    m_layingOut = false;
+    updateCursor();
+}
+
+bool CViewRight::backgroundCovered() const
+{
+    if (m_pictureSize.isEmpty())
+        return false;
+    const QSize client = clientSize();
+    return static_cast<float>(m_pictureSize.width()) * m_zoom >
+               static_cast<float>(client.width()) &&
+           static_cast<float>(m_pictureSize.height()) * m_zoom >
+               static_cast<float>(client.height());
+}
+
+void CViewRight::renderFrame()
+{
+    const QSize client = clientSize();
+    if (m_frame.size() != client) {
+        m_frame = QImage(client, QImage::Format_RGB32);
+        m_frame.fill(toQColor(m_background));
+    }
+    m_frameStale = false;
+    if (m_frame.isNull())
+        return;
+    QPainter painter(&m_frame);
+    // A picture that overlaps the view on both axes hides every background pixel anyway.
+    if (m_eraseBackground && !backgroundCovered())
+        painter.fillRect(m_frame.rect(), toQColor(m_background));
+    if (m_destination.isEmpty())
+        return;
+    const QImage& picture = convertedPicture();
+    DibDraw(painter, m_destination.translated(-scrollPosition()), picture, picture.rect());
+}
+
+void CViewRight::repaintNow()
+{
+    layoutPicture();
+    renderFrame();
+    viewport()->repaint();
+}
+
+void CViewRight::paintEvent(QPaintEvent* event)
+{
+    if (m_frameStale || m_frame.size() != clientSize())
+        renderFrame();
+    QPainter painter(viewport());
+    painter.drawImage(event->rect(), m_frame, event->rect());
+}
+
+void CViewRight::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    if (m_layingOut) {
+        m_layoutAgain = true;
+        m_frameStale = true;
+        return;
+    }
+    layoutPicture();
+    renderFrame();
+}
+
+void CViewRight::scrollContentsBy(int, int)
+{
+    if (m_layingOut) {
+        m_frameStale = true;
+        return;
+    }
+    renderFrame();
+    viewport()->update();
+}
+
+void CViewRight::setBackgroundColour(ColorRef colour)
+{
+    m_background = colour;
+    m_frameStale = true;
+    viewport()->update();
+}
+
+// ---- commands ----------------------------------------------------------------------------
+
+bool CViewRight::IsViewCommand(int command)
+{
+    return std::find(std::begin(kCommands), std::end(kCommands), command) != std::end(kCommands);
+}
+
+bool CViewRight::IsCheckableCommand(int command)
+{
+    switch (command) {
+    case cmd::ZoomIn:
+    case cmd::ZoomOut:
+    case cmd::Delete:
+    case cmd::Print:
+    case cmd::PrintPreview:
+        return false;
+    default:
+        return IsViewCommand(command);
+    }
+}
+
+bool CViewRight::isCommandEnabled(int command) const
+{
+    switch (command) {
+    case cmd::DisplayNotes:
+        return m_doc.isCommandEnabled(command);
+    case cmd::OriginalSize:
+    case cmd::ZoomIn:
+    case cmd::ZoomOut:
+    case cmd::FitIn:
+    case cmd::FitWidth:
+    case cmd::FitHeight:
+    case cmd::Print:
+    case cmd::PrintPreview:
+        return hasPicture();
+    case cmd::Delete:
+        return static_cast<bool>(m_hooks.deleteSelection);
+    default:
+        return isColourChoice(command) && m_doc.isCommandEnabled(command);
+    }
+}
+
+bool CViewRight::isCommandChecked(int command) const
+{
+    switch (command) {
+    case cmd::DisplayNotes:
+        return m_showNotes;
+    case cmd::OriginalSize:
+        return m_zoom == 1.0f;
+    case cmd::FitIn:
+    case cmd::FitWidth:
+    case cmd::FitHeight:
+        return static_cast<int>(m_zoomMode) == command;
+    default:
+        return isColourChoice(command) && m_doc.isCommandChecked(command);
+    }
+}
+
+bool CViewRight::OnCommand(int command)
+{
+    switch (command) {
+    case cmd::DisplayNotes:
+        OnDisplayNotes();
+        return true;
+    case cmd::OriginalSize:
+        OnOriginalSize();
+        return true;
+    case cmd::ZoomIn:
+        OnZoomIn();
+        return true;
+    case cmd::ZoomOut:
+        OnZoomOut();
+        return true;
+    case cmd::FitIn:
+    case cmd::FitWidth:
+    case cmd::FitHeight:
+        OnFitCommand(static_cast<ZoomMode>(command));
+        return true;
+    case cmd::ColourSelected:
+        OnSelectedColour();
+        return true;
+    case cmd::Delete:
+        OnDelete();
+        return true;
+    case cmd::Print:
+        OnPrint();
+        return true;
+    case cmd::PrintPreview:
+        OnPrintPreview();
+        return true;
+    default:
+        if (!isNoteColourCommand(command))
+            return false;
+        OnNoteColourCommand(command);
+        return true;
+    }
+}
+
+void CViewRight::OnDisplayNotes()
+{
+    // The document flips the flag through setShowNotes, drops its copy and repaints the view.
+    m_doc.ToggleDisplayNotes();
+}
+
+void CViewRight::OnOriginalSize()
+{
+    if (m_zoom == 1.0f)
+        return;
+    m_zoom = 1.0f;
+    m_zoomMode = ZoomMode::Free;
+    repaintNow();
+}
+
+void CViewRight::OnZoomIn()
+{
+    m_zoomMode = ZoomMode::Free;
+    m_zoom *= 1.25f;
+    repaintNow();
+}
+
+void CViewRight::OnZoomOut()
+{
+    m_zoomMode = ZoomMode::Free;
+    m_zoom *= 0.8f;
+    repaintNow();
+}
+
+void CViewRight::OnFitCommand(ZoomMode mode)
+{
+    if (mode == m_zoomMode) {
+        m_zoomMode = ZoomMode::Free;
+        m_zoom = 1.0f;
+    } else {
+        m_zoomMode = mode;
+    }
+    repaintNow();
+}
+
+void CViewRight::OnNoteColourCommand(int command)
+{
+    // The document repaints the view when the choice changed anything.
+    m_doc.OnNoteColourCommand(command);
+}
+
+void CViewRight::OnSelectedColour()
+{
+    const NoteColour current = m_doc.noteColour();
+    const auto chosen = m_doc.prompt().chooseColour(Rgb{current.red, current.green, current.blue});
+    if (chosen)
+        m_doc.OnColourChosen(NoteColour{chosen->red, chosen->green, chosen->blue});
+}
+
+void CViewRight::OnDelete()
+{
+    if (m_hooks.deleteSelection)
+        m_hooks.deleteSelection();
+}
+
+void CViewRight::printPicture(QPaintDevice& page)
+{
+    if (!hasPicture())
+        return;
+    const QImage& picture = convertedPicture();
+    if (picture.isNull())
+        return;
+    QPainter painter(&page);
+    if (!painter.isActive())
+        return;
+    const QRect destination =
+        printDestination(picture.width(), picture.height(), page.width(), page.height(),
+                         page.logicalDpiX(), page.logicalDpiY());
+    DibDraw(painter, destination, picture, picture.rect());
+}
+
+void CViewRight::OnPrint()
+{
+    if (!hasPicture())
+        return;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QString::fromStdString(m_doc.GetTitle()));
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() == QDialog::Accepted)
+        printPicture(printer);
+}
+
+void CViewRight::OnPrintPreview()
+{
+    if (!hasPicture())
+        return;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(QString::fromStdString(m_doc.GetTitle()));
+    QPrintPreviewDialog preview(&printer, this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* target) { printPicture(*target); });
+    preview.exec();
+}
+
+// ---- input -------------------------------------------------------------------------------
+
+bool CViewRight::showsMoveCursor() const
+{
+    if (!hasPicture() || m_zoomMode == ZoomMode::FitIn || m_pictureSize.isEmpty())
+        return false;
+    const QSize client = clientSize();
+    return static_cast<float>(m_pictureSize.width()) * m_zoom >
+               static_cast<float>(client.width()) ||
+           static_cast<float>(m_pictureSize.height()) * m_zoom >
+               static_cast<float>(client.height());
+}
+
+void CViewRight::updateCursor()
+{
+    if (showsMoveCursor())
+        viewport()->setCursor(Qt::SizeAllCursor);
+    else
+        viewport()->unsetCursor();
+}
+
+void CViewRight::OnLButtonDown(QPoint point)
+{
+    m_lastPoint = point;
+}
+
+void CViewRight::OnMouseMove(QPoint point, Qt::MouseButtons buttons,
+                             Qt::KeyboardModifiers modifiers)
+{
+    // Dragging with the left button alone pans; with Shift or Ctrl held it does nothing.
+    if (buttons != Qt::LeftButton || (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)))
+        return;
+    const QPoint distance = m_lastPoint - point;
+    OnScrollBy(QSize(distance.x(), distance.y()));
+    m_lastPoint = point;
+}
+
+void CViewRight::OnMouseWheel(int delta)
+{
+    OnScrollBy(QSize(0, -delta / 5));
+}
+
+bool CViewRight::OnScrollBy(QSize distance)
+{
+    const QPoint before = scrollPosition();
+    horizontalScrollBar()->setValue(before.x() + distance.width());
+    verticalScrollBar()->setValue(before.y() + distance.height());
+    return scrollPosition() != before;
+}
+
+bool CViewRight::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
+{
+    const bool keypad = modifiers & Qt::KeypadModifier;
+    switch (key) {
+    case Qt::Key_Escape:
+        if (m_hooks.leaveFullScreen)
+            m_hooks.leaveFullScreen();
+        return false;
+    case Qt::Key_Space:
+        if (!m_doc.hasNoteLayer())
+            return false;
+        OnDisplayNotes();
+        return true;
+    default:
+        break;
+    }
+    // The zoom keys act as their commands do, which need a picture. The keypad's plus and minus
+    // are the menu's own shortcuts and are not passed on; the others are.
+    if (!hasPicture())
+        return false;
+    switch (key) {
+    case Qt::Key_0:
+        if (!keypad)
+            OnOriginalSize();
+        return false;
+    case Qt::Key_Equal:
+    case Qt::Key_Plus:
+        OnZoomIn();
+        return keypad;
+    case Qt::Key_Minus:
+    case Qt::Key_Underscore:
+        OnZoomOut();
+        return keypad;
+    default:
+        return false;
+    }
+}
+
+void CViewRight::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        OnLButtonDown(event->position().toPoint());
+    else
+        QAbstractScrollArea::mousePressEvent(event);
+}
+
+void CViewRight::mouseMoveEvent(QMouseEvent* event)
+{
+    OnMouseMove(event->position().toPoint(), event->buttons(), event->modifiers());
+}
+
+void CViewRight::wheelEvent(QWheelEvent* event)
+{
+    OnMouseWheel(event->angleDelta().y());
+    event->accept();
+}
+
+void CViewRight::keyPressEvent(QKeyEvent* event)
+{
+    if (OnKeyDown(event->key(), event->modifiers()))
+        event->accept();
+    else
+        QAbstractScrollArea::keyPressEvent(event);
+}
+
+void CViewRight::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CViewRight::dropEvent(QDropEvent* event)
+{
+    event->acceptProposedAction();
+    OnDropUrls(event->mimeData()->urls());
+}
+
+bool CViewRight::OnDropUrls(const QList<QUrl>& urls)
+{
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return false;
+    return OnDropFile(urls.first().toLocalFile().toStdString());
+}
+
+bool CViewRight::OnDropFile(const std::string& path)
+{
+    // A dropped picture keeps the notes shown or hidden, even when the tree's selection has
+    // already opened it the way a click does, which hides them.
+    const bool show = m_showNotes;
+    if (m_hooks.goToPath)
+        m_hooks.goToPath(path);
+    m_showNotes = show;
+    const bool opened = m_doc.OnOpenDocument(path);
+    // A failed open has emptied the document: the view then shows no picture.
+    redrawNow(Background::Erase);
+    if (opened)
+        emit pictureOpened(QString::fromStdString(path));
+    return opened;
+}
+
+} // namespace ombri::reader

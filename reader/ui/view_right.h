@@ -1,0 +1,224 @@
+#pragma once
+
+#include "notes/render.h"
+#include "reader/command_ids.h"
+#include "reader/panes.h"
+
+#include <QAbstractScrollArea>
+#include <QImage>
+#include <QList>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QUrl>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+
+class QPaintDevice;
+
+namespace ombri {
+class Dib;
+}
+
+namespace ombri::reader {
+
+class CLanterDoc;
+
+// How the picture is scaled: one of the three fit commands, or free zoom by the zoom factor.
+enum class ZoomMode : int {
+    Free = 0,
+    FitIn = cmd::FitIn,
+    FitWidth = cmd::FitWidth,
+    FitHeight = cmd::FitHeight,
+};
+
+// What the placement of the picture depends on besides the picture and the zoom.
+struct ViewGeometry {
+    QSize client;     // the visible area, scroll bars taken off
+    QSize trueClient; // the visible area as it is without scroll bars
+    int verticalBarWidth = 0;
+    int horizontalBarHeight = 0;
+};
+
+struct Placement {
+    QRect destination; // in the scrollable area's coordinates
+    float zoom = 1.0f; // the zoom factor afterwards: the fit modes compute their own
+};
+
+// Where the picture, of the size it is displayed at (rotated or not), lands in the view.
+Placement placePicture(ZoomMode mode, float zoom, QSize picture, const ViewGeometry& view);
+
+// The reader's image pane: shows the document's display picture (adjusted, with or without its
+// notes) in one of four zoom modes, pans with the mouse and the wheel, prints, and opens dropped
+// files. What a menu command, key or mouse event does is a public method, so that the frame
+// forwards to it and tests call it directly. The window shows an off-screen frame image, redrawn
+// from a converted copy of the picture that is kept until the document's picture changes.
+class CViewRight : public QAbstractScrollArea, public ImagePane {
+    Q_OBJECT
+
+  public:
+    // Where the view reaches the rest of the program. Each may be left empty.
+    struct Hooks {
+        // The folder tree goes to a dropped file's path.
+        std::function<bool(const std::string& path)> goToPath;
+        // Escape was pressed in the view.
+        std::function<void()> leaveFullScreen;
+        // The Delete command given while the view has the focus: the folder tree deletes its
+        // selection.
+        std::function<void()> deleteSelection;
+    };
+
+    static constexpr ColorRef kDefaultBackground = makeColorRef(128, 128, 255);
+
+    // The commands the view serves, for the frame's command table.
+    static constexpr int kCommands[] = {
+        cmd::DisplayNotes, cmd::OriginalSize,     cmd::ZoomIn,    cmd::ZoomOut,
+        cmd::FitIn,        cmd::FitWidth,         cmd::FitHeight, cmd::ColourSelected,
+        cmd::ColourWhite,  cmd::ColourBlack,      cmd::ColourRed, cmd::ColourGreen,
+        cmd::ColourBlue,   cmd::ColourComplement, cmd::Delete,    cmd::Print,
+        cmd::PrintPreview,
+    };
+
+    // Registers itself with the document as its image pane; the document must outlive the view.
+    explicit CViewRight(CLanterDoc& document, QWidget* parent = nullptr);
+    ~CViewRight() override;
+
+    void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
+
+    // ImagePane: what the document asks of its image view.
+    bool showNotes() const override { return m_showNotes; }
+    void setShowNotes(bool show) override;
+    void redrawNow(Background background) override;
+    void invalidate() override;
+
+    // Repaints at once without painting the background first: for changes that keep the
+    // picture's place, so nothing flickers.
+    void RedrawWithoutErase();
+
+    // Commands. OnCommand runs any of kCommands; false for other ids.
+    bool OnCommand(int command);
+    static bool IsViewCommand(int command);
+    // Whether the command's menu item carries a check mark at times.
+    static bool IsCheckableCommand(int command);
+    bool isCommandEnabled(int command) const;
+    bool isCommandChecked(int command) const;
+
+    void OnDisplayNotes();
+    void OnOriginalSize();
+    void OnZoomIn();
+    void OnZoomOut();
+    // Fit In, Fit Width and Fit Height: the same command again returns to free zoom at 1.0.
+    void OnFitCommand(ZoomMode mode);
+    // White, Black, Red, Green, Blue and Complement.
+    void OnNoteColourCommand(int command);
+    void OnSelectedColour();
+    void OnDelete();
+    void OnPrint();
+    void OnPrintPreview();
+    // Paints the page: the display picture across the printable width, centred vertically. Any
+    // paint device will do; a printer's page is one.
+    void printPicture(QPaintDevice& page);
+
+    // Input.
+    void OnLButtonDown(QPoint point);
+    void OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
+    // delta in the wheel's units, 120 a notch, positive turned away from the user.
+    void OnMouseWheel(int delta);
+    // Scrolls by the distance, as far as the scroll range allows; false when nothing moved.
+    bool OnScrollBy(QSize distance);
+    // A key of the view; true when it must not be passed on.
+    bool OnKeyDown(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // A dropped file: the folder tree goes to it, then the document opens it. False when it
+    // could not be opened.
+    bool OnDropFile(const std::string& path);
+    // Only the first of the dropped files is opened, and only a local one.
+    bool OnDropUrls(const QList<QUrl>& urls);
+
+    // The colour painted around the picture; the settings give it at start.
+    ColorRef backgroundColour() const { return m_background; }
+    void setBackgroundColour(ColorRef colour);
+
+    // State, as the menus and tests see it.
+    bool hasPicture() const;
+    ZoomMode zoomMode() const { return m_zoomMode; }
+    float zoomFactor() const { return m_zoom; }
+    bool eraseBackground() const { return m_eraseBackground; }
+    // The picture's place in the scrollable area by the last layout, and the part scrolled off.
+    QRect destinationRect() const { return m_destination; }
+    QPoint scrollPosition() const;
+    QSize clientSize() const;
+    // What the window shows.
+    const QImage& frame() const { return m_frame; }
+    bool showsMoveCursor() const;
+    // How often the display picture was converted for painting: once per change, never per
+    // paint.
+    uint64_t pictureConversions() const { return m_conversions; }
+
+  signals:
+    // A dropped file was opened.
+    void pictureOpened(const QString& path);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    // Which display picture the converted image was made from.
+    struct Source {
+        const Dib* dib = nullptr;
+        const uint8_t* bytes = nullptr;
+        size_t size = 0;
+        bool notes = false;
+        bool operator==(const Source& other) const
+        {
+            return dib == other.dib && bytes == other.bytes && size == other.size &&
+                   notes == other.notes;
+        }
+    };
+
+    const QImage& convertedPicture();
+    ViewGeometry geometry() const;
+    void layoutPicture();
+    void renderFrame();
+    void repaintNow();
+    bool backgroundCovered() const;
+    void updateCursor();
+
+    CLanterDoc& m_doc;
+    Hooks m_hooks;
+    ZoomMode m_zoomMode = ZoomMode::FitIn;
+    float m_zoom = 1.0f;
+    ColorRef m_background = kDefaultBackground;
+    bool m_eraseBackground = true;
+    bool m_showNotes = false;
+    QPoint m_lastPoint;
+
+    QRect m_destination;
+    QSize m_pictureSize; // as displayed, rotations included
+    bool m_layingOut = false;
+    bool m_layoutAgain = false;
+
+    QImage m_frame;
+    bool m_frameStale = true;
+
+    QImage m_converted;
+    Source m_convertedFrom;
+    // Set whenever the document reports a change: a rebuilt display copy may reuse the block
+    // of the one it replaces, so the source alone cannot tell.
+    bool m_convertedStale = true;
+    uint64_t m_conversions = 0;
+};
+
+} // namespace ombri::reader

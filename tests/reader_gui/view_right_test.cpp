@@ -1,0 +1,385 @@
+#include "platform/dib_draw.h"
+#include "reader/ui/view_right.h"
+
+#include "formats/bmp.h"
+#include "platform/scripted_prompt.h"
+#include "reader/reader_document.h"
+#include "support/imagemagick.h"
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWheelEvent>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace ombri::reader {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr QRgb kBackground = 0x8080FF;
+constexpr QRgb kGrey = 0x646464; // the pictures without notes
+// The carrier pictures' plain and note pixels: the note is in the blue low bit.
+constexpr QRgb kCarrierPlain = 0x646465;
+constexpr QRgb kCarrierNote = 0x646464;
+constexpr QRgb kRed = 0xFF0000;
+
+// A grey picture, with a block of notes [x0, x1) x [y0, y1) (rows from the top) when asked.
+void writePicture(const std::string& path, int width, int height, QRect notes = QRect())
+{
+    Dib picture = Dib::create(width, height, 24);
+    const auto layout = DibGetLayout(picture);
+    std::memset(picture.data() + layout->pixelOffset, 0x64, layout->pixelBytes);
+    std::string error;
+    if (notes.isEmpty()) {
+        ASSERT_TRUE(WriteBmpFile(path, picture, error)) << error;
+        return;
+    }
+    NoteLayer layer(static_cast<size_t>(width) * height, 0);
+    for (int y = notes.top(); y <= notes.bottom(); ++y)
+        for (int x = notes.left(); x <= notes.right(); ++x)
+            layer[static_cast<size_t>(height - 1 - y) * width + x] = 1;
+    Dib carrier = MakeCarrierCopy(picture, layer, SaveDepth::Bits24);
+    WriteOmbriSignature(carrier.data() + DibGetLayout(carrier)->pixelOffset);
+    ASSERT_TRUE(WriteBmpFile(path, carrier, error)) << error;
+}
+
+// The view on a real document, 400 x 300 on the offscreen screen, with the folder tree and the
+// frame standing in as recorders.
+class ViewRightTest : public testing::Test {
+  protected:
+    ViewRightTest() : m_savedDirectory(fs::current_path())
+    {
+        CViewRight::Hooks hooks;
+        hooks.goToPath = [this](const std::string& path) {
+            visited.push_back(path + (doc.hasImage() ? " after open" : ""));
+            // In show-files mode the tree's selection opens the file, as a click does.
+            return !treeOpensFiles || doc.OpenImagePath(path);
+        };
+        hooks.leaveFullScreen = [this] { ++fullScreenExits; };
+        view.setHooks(hooks);
+        view.resize(400, 300);
+        view.show();
+        QApplication::processEvents();
+    }
+    // Opening a picture moves the process into the picture's folder.
+    ~ViewRightTest() override { fs::current_path(m_savedDirectory); }
+
+    // Shows a picture as the file list or the tree would.
+    void open(int width, int height, QRect notes = QRect(), const std::string& name = "p.bmp")
+    {
+        writePicture(dir.file(name), width, height, notes);
+        ASSERT_TRUE(doc.OpenImagePath(dir.file(name)));
+    }
+    QRgb shown(int x, int y) const { return view.frame().pixel(x, y) & 0xFFFFFFu; }
+
+    fs::path m_savedDirectory;
+    test::TempDir dir;
+    ScriptedPrompt prompt;
+    Reading doc{prompt};
+    CViewRight view{doc};
+    std::vector<std::string> visited;
+    bool treeOpensFiles = false;
+    int fullScreenExits = 0;
+};
+
+// --- Where the picture goes ---
+
+TEST_F(ViewRightTest, FirstPicturesAreFittedInAndCentred)
+{
+    EXPECT_EQ(view.zoomMode(), ZoomMode::FitIn);
+    EXPECT_EQ(shown(200, 150), kBackground);
+    open(800, 200);
+    EXPECT_FLOAT_EQ(view.zoomFactor(), 0.5f);
+    EXPECT_EQ(view.destinationRect(), QRect(0, 100, 400, 100));
+    EXPECT_EQ(shown(200, 99), kBackground);
+    EXPECT_EQ(shown(200, 100), kGrey);
+    open(150, 600);
+    EXPECT_EQ(view.destinationRect(), QRect(162, 0, 75, 300));
+
+    view.OnFitCommand(ZoomMode::FitIn);
+    EXPECT_EQ(view.zoomMode(), ZoomMode::Free);
+    open(100, 60); // the mode stays for the next picture
+    EXPECT_EQ(view.destinationRect(), QRect(150, 120, 100, 60));
+}
+
+TEST_F(ViewRightTest, ZoomStepsAndFitCommands)
+{
+    open(100, 60);
+    EXPECT_FLOAT_EQ(view.zoomFactor(), 4.0f);
+    view.OnZoomIn(); // free zoom starts from the fitted scale
+    EXPECT_EQ(view.zoomMode(), ZoomMode::Free);
+    EXPECT_FLOAT_EQ(view.zoomFactor(), 5.0f);
+    view.OnOriginalSize();
+    view.OnZoomIn();
+    view.OnZoomIn();
+    EXPECT_EQ(view.zoomFactor(), 1.5625f);
+    view.OnOriginalSize();
+    view.OnZoomIn();
+    view.OnZoomOut();
+    EXPECT_EQ(view.zoomFactor(), 1.0f);
+    EXPECT_TRUE(view.isCommandChecked(cmd::OriginalSize));
+
+    view.OnFitCommand(ZoomMode::FitHeight);
+    EXPECT_TRUE(view.isCommandChecked(cmd::FitHeight));
+    view.OnFitCommand(ZoomMode::FitHeight);
+    EXPECT_EQ(view.zoomMode(), ZoomMode::Free);
+    EXPECT_EQ(view.zoomFactor(), 1.0f);
+
+    // Original Size changes nothing while a fit happens to show the picture at 1.0.
+    open(400, 300);
+    view.OnFitCommand(ZoomMode::FitIn);
+    view.OnOriginalSize();
+    EXPECT_EQ(view.zoomMode(), ZoomMode::FitIn);
+}
+
+TEST_F(ViewRightTest, PlacementRules)
+{
+    const ViewGeometry pane{{983, 583}, {1000, 600}, 17, 17};
+    struct Case {
+        ZoomMode mode;
+        float zoom;
+        QSize picture;
+        QRect expected;
+        float scale;
+    };
+    const Case cases[] = {
+        // Short enough without the vertical bar: the whole width is used.
+        {ZoomMode::FitWidth, 1, {2000, 500}, {0, 0, 1000, 250}, 0.5f},
+        {ZoomMode::FitWidth, 1, {1000, 2000}, {0, 0, 983, 1966}, 0.983f},
+        {ZoomMode::FitHeight, 1, {500, 2000}, {0, 0, 150, 600}, 0.3f},
+        {ZoomMode::FitHeight, 1, {2000, 1000}, {0, 0, 1166, 583}, 0.583f},
+        {ZoomMode::Free, 0.5f, {100, 60}, {466, 276, 50, 30}, 0.5f},
+        {ZoomMode::Free, 2, {600, 400}, {0, 0, 1200, 800}, 2},
+        {ZoomMode::Free, 2, {800, 100}, {0, 191, 1600, 200}, 2},
+    };
+    for (const Case& c : cases) {
+        const Placement placed = placePicture(c.mode, c.zoom, c.picture, pane);
+        EXPECT_EQ(placed.destination, c.expected) << c.picture.width() << "x" << c.picture.height();
+        EXPECT_FLOAT_EQ(placed.zoom, c.scale);
+    }
+
+    // On the widget: a tall picture under Fit Width leaves room for the vertical bar and needs
+    // no horizontal one.
+    open(400, 1000);
+    view.OnFitCommand(ZoomMode::FitWidth);
+    EXPECT_GT(view.verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view.horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view.destinationRect().width(), view.clientSize().width());
+}
+
+// --- The background ---
+
+TEST_F(ViewRightTest, BackgroundRule)
+{
+    open(800, 100);
+    view.OnFitCommand(ZoomMode::FitIn); // free zoom at 1.0: wider than the view, not taller
+    EXPECT_EQ(shown(10, view.clientSize().height() - 1), kBackground);
+
+    view.setBackgroundColour(0x030201);
+    view.RedrawWithoutErase(); // the old background stays
+    EXPECT_EQ(shown(10, view.clientSize().height() - 1), kBackground);
+    EXPECT_TRUE(view.eraseBackground());
+    view.redrawNow(Background::Erase);
+    EXPECT_EQ(shown(10, view.clientSize().height() - 1), 0x010203u);
+}
+
+// --- Keys, wheel, mouse ---
+
+TEST_F(ViewRightTest, Keys)
+{
+    open(100, 60);
+    view.OnOriginalSize();
+    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Equal));
+    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Plus));
+    EXPECT_EQ(view.zoomFactor(), 1.5625f);
+    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Minus));
+    EXPECT_FALSE(view.OnKeyDown(Qt::Key_0, Qt::KeypadModifier));
+    EXPECT_EQ(view.zoomFactor(), 1.25f);
+    EXPECT_FALSE(view.OnKeyDown(Qt::Key_0));
+    EXPECT_EQ(view.zoomFactor(), 1.0f);
+    EXPECT_TRUE(view.OnKeyDown(Qt::Key_Plus, Qt::KeypadModifier));
+    EXPECT_TRUE(view.OnKeyDown(Qt::Key_Minus, Qt::KeypadModifier));
+    EXPECT_EQ(view.zoomFactor(), 1.0f);
+    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Escape));
+    EXPECT_EQ(fullScreenExits, 1);
+
+    // The space bar is kept from the rest only when it toggled notes.
+    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Space));
+    EXPECT_FALSE(view.showNotes());
+    open(100, 60, QRect(10, 10, 20, 20), "notes.bmp");
+    QTest::keyClick(&view, Qt::Key_Space);
+    EXPECT_TRUE(view.showNotes());
+}
+
+TEST_F(ViewRightTest, WheelAndDragScroll)
+{
+    open(800, 600);
+    view.OnFitCommand(ZoomMode::FitIn);
+    EXPECT_TRUE(view.showsMoveCursor());
+    EXPECT_EQ(view.viewport()->cursor().shape(), Qt::SizeAllCursor);
+    view.OnScrollBy(QSize(100, 100));
+    view.OnMouseWheel(120);
+    EXPECT_EQ(view.scrollPosition(), QPoint(100, 76));
+    view.OnMouseWheel(-7);
+    EXPECT_EQ(view.scrollPosition(), QPoint(100, 77));
+    QWheelEvent notch(QPointF(50, 50), view.mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    notch.ignore();
+    QApplication::sendEvent(view.viewport(), &notch);
+    EXPECT_TRUE(notch.isAccepted());
+    EXPECT_EQ(view.scrollPosition(), QPoint(100, 101));
+
+    view.OnLButtonDown({50, 50});
+    view.OnMouseMove({40, 45}, Qt::LeftButton, Qt::NoModifier);
+    EXPECT_EQ(view.scrollPosition(), QPoint(110, 106));
+    view.OnMouseMove({0, 0}, Qt::LeftButton, Qt::ShiftModifier);
+    view.OnMouseMove({0, 0}, Qt::LeftButton | Qt::RightButton, Qt::NoModifier);
+    EXPECT_EQ(view.scrollPosition(), QPoint(110, 106));
+
+    view.OnFitCommand(ZoomMode::FitIn);
+    EXPECT_FALSE(view.showsMoveCursor());
+}
+
+// --- Notes and their colours ---
+
+TEST_F(ViewRightTest, NotesAndColourCommands)
+{
+    open(200, 100);
+    EXPECT_FALSE(view.isCommandEnabled(cmd::DisplayNotes));
+    EXPECT_FALSE(view.isCommandEnabled(cmd::ColourGreen));
+    EXPECT_TRUE(view.isCommandEnabled(cmd::ZoomIn));
+
+    open(200, 100, QRect(40, 20, 40, 40), "notes.bmp"); // Fit In at 2.0 from (0, 50)
+    EXPECT_TRUE(view.isCommandEnabled(cmd::ColourSelected));
+    EXPECT_TRUE(view.isCommandChecked(cmd::ColourRed));
+    EXPECT_EQ(shown(121, 131), kCarrierNote);
+    view.OnCommand(cmd::DisplayNotes);
+    EXPECT_TRUE(view.isCommandChecked(cmd::DisplayNotes));
+    EXPECT_EQ(shown(121, 131), kRed);
+    EXPECT_EQ(shown(10, 60), kCarrierPlain);
+
+    const uint64_t conversions = view.pictureConversions();
+    view.OnCommand(cmd::ColourGreen);
+    EXPECT_EQ(shown(121, 131), 0x00FF00u);
+    EXPECT_TRUE(view.isCommandChecked(cmd::ColourGreen));
+    view.OnCommand(cmd::ColourGreen); // already chosen: no repaint
+    EXPECT_EQ(view.pictureConversions(), conversions + 1);
+
+    prompt.queueColour(Rgb{1, 2, 3});
+    view.OnCommand(cmd::ColourSelected);
+    view.viewport()->repaint();
+    EXPECT_EQ(prompt.colourDialogs().at(0), (Rgb{0, 255, 0}));
+    EXPECT_EQ(shown(121, 131), 0x010203u);
+    EXPECT_TRUE(view.isCommandChecked(cmd::ColourSelected));
+
+    view.OnCommand(cmd::DisplayNotes);
+    EXPECT_EQ(shown(121, 131), kCarrierNote);
+}
+
+TEST_F(ViewRightTest, PaintingConvertsThePictureOnlyWhenItChanges)
+{
+    open(800, 600);
+    const uint64_t conversions = view.pictureConversions();
+    view.OnZoomIn();
+    view.OnScrollBy(QSize(30, 30));
+    view.OnFitCommand(ZoomMode::FitWidth);
+    view.resize(300, 200);
+    view.viewport()->repaint();
+    QApplication::processEvents();
+    EXPECT_EQ(view.pictureConversions(), conversions);
+    doc.OnAdjustmentCommand(kCmdInvertColor);
+    EXPECT_EQ(view.pictureConversions(), conversions + 1);
+    EXPECT_EQ(shown(10, 10), 0x9B9B9Bu);
+}
+
+// --- Printing ---
+
+// The PDF as pixels, by Ghostscript; empty when it is not installed.
+test::Pixmap rasterise(const std::string& pdf, const std::string& ppm)
+{
+    const std::string command =
+        "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=ppmraw -r20 -sOutputFile='" + ppm + "' '" + pdf +
+        "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0)
+        return {};
+    return test::readPixmap(ppm);
+}
+
+TEST_F(ViewRightTest, PrintingFillsThePageWidthWithWhatTheViewShows)
+{
+    EXPECT_EQ(printDestination(1000, 500, 4800, 6600, 600, 600), QRect(0, 2100, 4800, 2400));
+    EXPECT_EQ(printDestination(1000, 500, 4800, 6600, 600, 300), QRect(0, 2700, 4800, 1200));
+
+    open(200, 100, QRect(40, 20, 120, 60), "notes.bmp");
+    QImage page(200, 400, QImage::Format_RGB32);
+    page.setDotsPerMeterX(3937);
+    page.setDotsPerMeterY(3937);
+    page.fill(Qt::white);
+    view.printPicture(page);
+    EXPECT_EQ(page.pixel(100, 149) & 0xFFFFFFu, 0xFFFFFFu);
+    EXPECT_EQ(page.pixel(100, 200) & 0xFFFFFFu,
+              kCarrierNote); // notes hidden on screen, hidden on paper
+    view.OnDisplayNotes();
+    doc.OnAdjustmentCommand(kCmdInvertColor);
+    view.printPicture(page);
+    EXPECT_EQ(page.pixel(100, 200) & 0xFFFFFFu, kRed);
+    EXPECT_EQ(page.pixel(10, 155) & 0xFFFFFFu, 0x9B9B9Au); // the adjustment is printed too
+
+    for (const bool notes : {true, false}) {
+        if (view.showNotes() != notes)
+            view.OnDisplayNotes();
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        const std::string pdf = dir.file("page.pdf");
+        printer.setOutputFileName(QString::fromStdString(pdf));
+        view.printPicture(printer);
+        const auto bytes = test::readFileBytes(pdf);
+        ASSERT_GT(bytes.size(), 100u);
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 5), "%PDF-");
+        const test::Pixmap pixels = rasterise(pdf, dir.file("page.ppm"));
+        if (pixels.samples.empty())
+            continue;
+        const uint8_t* centre =
+            &pixels.samples[((pixels.height / 2) * pixels.width + pixels.width / 2) * 3];
+        EXPECT_NEAR(centre[0], notes ? 255 : 155, 8);
+        EXPECT_NEAR(centre[1], notes ? 0 : 155, 8);
+    }
+}
+
+// --- Dropped files ---
+
+TEST_F(ViewRightTest, DropGoesToThePathInTheTreeThenOpens)
+{
+    writePicture(dir.file("a.bmp"), 40, 30, QRect(5, 5, 10, 10));
+    writePicture(dir.file("b.bmp"), 50, 30, QRect(5, 5, 10, 10));
+    QSignalSpy opened(&view, &CViewRight::pictureOpened);
+    EXPECT_TRUE(view.OnDropUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
+                                 QUrl::fromLocalFile(QString::fromStdString(dir.file("b.bmp")))}));
+    EXPECT_EQ(visited, std::vector<std::string>{dir.file("a.bmp")});
+    EXPECT_EQ(doc.currentPath(), dir.file("a.bmp"));
+    EXPECT_EQ(opened.count(), 1);
+
+    // Unlike a click in the list, a drop keeps the notes shown.
+    view.OnDisplayNotes();
+    treeOpensFiles = true;
+    EXPECT_TRUE(view.OnDropFile(dir.file("b.bmp")));
+    EXPECT_TRUE(view.showNotes());
+    EXPECT_EQ(doc.width(), 50);
+
+    test::writeFileBytes(dir.file("c.bmp"), {'x'});
+    EXPECT_FALSE(view.OnDropFile(dir.file("c.bmp")));
+    EXPECT_EQ(shown(200, 150), kBackground);
+}
+
+} // namespace
+} // namespace ombri::reader
