@@ -283,6 +283,15 @@ bool CLanterDoc::OpenImagePath(const std::string& path)
     return true;
 }
 
+void CLanterDoc::FollowRenamedPath(const std::string& newPath)
+{
+    const bool named = GetPathName() == m_currentPath;
+    m_currentPath = AbsolutePath(newPath);
+    UpdateNeighbourFlags();
+    if (named)
+        SetPathName(m_currentPath, false);
+}
+
 void CLanterDoc::UpdateNeighbourFlags()
 {
     const auto folder = FolderOfPath(m_currentPath);

@@ -105,6 +105,9 @@ class CLanterDoc : public DocumentBase {
 
     // Opens a picture chosen in the list or the tree, or stepped to, with its notes hidden.
     bool OpenImagePath(const std::string& path);
+    // The current picture's file was renamed, or moved with a renamed folder: the current path
+    // and the path name follow it without the file being read again.
+    void FollowRenamedPath(const std::string& newPath);
     void OnPreviousImage();
     void OnNextImage();
     void OnHomePage();
