@@ -1,5 +1,8 @@
 #include "writer/ui/main_frame.h"
 
+#include "platform/info_dialogs.h"
+#include "platform/lock_keys.h"
+
 #include "formats/dispatch.h"
 #include "writer/command_ids.h"
 #include "writer/ui/scrivo_app.h"
@@ -93,26 +96,6 @@ constexpr int kPaintTools[] = {cmd::TextTool,           cmd::Erasure,    cmd::Fr
                                cmd::LineTool,           cmd::ArcTool,    cmd::RectangleTool,
                                cmd::RoundRectangleTool, cmd::EllipseTool};
 
-// The state of a lock key as the keyboard's LED shows it. Linux offers no portable way for a
-// program to ask the keyboard itself; the kernel's LED class is readable by every user on most
-// machines and is what the lamps on the keyboard show. Nothing when no keyboard reports one
-// (remote sessions, virtual displays).
-std::optional<bool> lockLedState(const QString& ledName)
-{
-    const QDir leds(QStringLiteral("/sys/class/leds"));
-    const QStringList names = leds.entryList(
-        {QStringLiteral("*::") + ledName}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-    std::optional<bool> state;
-    for (const QString& name : names) {
-        QFile brightness(leds.filePath(name + QStringLiteral("/brightness")));
-        if (!brightness.open(QIODevice::ReadOnly))
-            continue;
-        const bool lit = brightness.readAll().trimmed() != "0";
-        state = state.value_or(false) || lit;
-    }
-    return state;
-}
-
 } // namespace
 
 CMainFrame::CMainFrame(Prompt* prompt, QWidget* parent)
@@ -149,17 +132,11 @@ CMainFrame::CMainFrame(Prompt* prompt, QWidget* parent)
     loadRecentFiles();
 
     connect(m_view, &CScrivoView::documentChanged, this, &CMainFrame::onDocumentChanged);
-    qApp->installEventFilter(this);
-    updateLockIndicators();
     m_commands.watchInput();
     m_commands.updateAll();
 }
 
-CMainFrame::~CMainFrame()
-{
-    if (qApp)
-        qApp->removeEventFilter(this);
-}
+CMainFrame::~CMainFrame() = default;
 
 void CMainFrame::addFrameCommands()
 {
@@ -370,14 +347,7 @@ void CMainFrame::buildStatusBar()
     QStatusBar* bar = statusBar();
     // The idle text sits under the messages: a status tip or a busy text covers it while shown.
     bar->addWidget(new QLabel(tr("Ready"), bar), 1);
-    const char* const names[] = {"CAP", "NUM", "SCRL"};
-    for (size_t i = 0; i < m_indicators.size(); ++i) {
-        auto* label = new QLabel(tr(names[i]), bar);
-        label->setAlignment(Qt::AlignCenter);
-        label->setMinimumWidth(label->fontMetrics().horizontalAdvance(label->text()) + 12);
-        bar->addPermanentWidget(label);
-        m_indicators[i] = label;
-    }
+    m_lockKeys = new LockKeyIndicators(bar, {tr("CAP"), tr("NUM"), tr("SCRL")});
 }
 
 void CMainFrame::buildPaintToolBox()
@@ -489,20 +459,27 @@ void CMainFrame::OnFilePrintSetup()
 
 void CMainFrame::OnAppAbout()
 {
-    const std::unique_ptr<QDialog> dialog = createAboutDialog(this);
+    initWriterResources();
+    const std::unique_ptr<QDialog> dialog = createAboutDialog(
+        this, QStringLiteral("About OmbriWriter"),
+        QIcon(QStringLiteral(":/icons/ombri-writer.svg")),
+        {QStringLiteral("OmbriWriter (Version %1)").arg(QString::fromUtf8(kWriterVersion)),
+         QStringLiteral("Notes hidden in the pixels of your pictures"),
+         QStringLiteral("E-mail: ") + QString::fromUtf8(kSupportAddress)});
     dialog->exec();
 }
 
 void CMainFrame::OnHelp()
 {
-    const std::unique_ptr<QDialog> dialog = createHelpDialog(this);
+    const std::unique_ptr<QDialog> dialog =
+        createHelpDialog(this, helpText(HelpProgram::Writer, samplesFolder()));
     dialog->exec();
 }
 
 void CMainFrame::OnHomePage()
 {
     // Without a browser nothing happens, and nothing is reported.
-    QDesktopServices::openUrl(QUrl(QString::fromUtf8(kWriterHomePage)));
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(kHomePage)));
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -571,31 +548,6 @@ void CMainFrame::rebuildRecentFileMenu()
         action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(shown));
         action->setVisible(true);
     }
-}
-
-// ---- lock-key indicators -------------------------------------------------------------------
-
-void CMainFrame::updateLockIndicators()
-{
-    const char* const leds[] = {"capslock", "numlock", "scrolllock"};
-    for (size_t i = 0; i < m_indicators.size(); ++i) {
-        // Unknown counts as off: the indicator stays greyed.
-        m_indicators[i]->setEnabled(lockLedState(QString::fromLatin1(leds[i])).value_or(false));
-    }
-}
-
-bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::KeyRelease) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_CapsLock || key == Qt::Key_NumLock || key == Qt::Key_ScrollLock) {
-            // The lamp follows the key a moment after it is released.
-            QTimer::singleShot(100, this, &CMainFrame::updateLockIndicators);
-        }
-    } else if (event->type() == QEvent::ApplicationActivate) {
-        updateLockIndicators();
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 } // namespace ombri

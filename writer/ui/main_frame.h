@@ -20,6 +20,7 @@ class QToolBar;
 namespace ombri {
 
 class CScrivoView;
+class LockKeyIndicators;
 
 // The commands the frame serves itself, numbered as the menus and toolbars have always numbered
 // them; the others are in writer/command_ids.h.
@@ -45,7 +46,6 @@ class CMainFrame : public QMainWindow {
 
   public:
     static constexpr int kRecentFileCount = 6;
-    enum class LockKey { Caps, Num, Scroll };
 
     // Without a prompt the frame shows real message boxes.
     explicit CMainFrame(Prompt* prompt = nullptr, QWidget* parent = nullptr);
@@ -57,7 +57,7 @@ class CMainFrame : public QMainWindow {
     QToolBar* mainToolBar() const { return m_mainToolBar; }
     QToolBar* paintToolBox() const { return m_paintToolBox; }
     QComboBox* eraserSizeBox() const { return m_eraserBox; }
-    QLabel* lockIndicator(LockKey key) const { return m_indicators[static_cast<size_t>(key)]; }
+    LockKeyIndicators* lockIndicators() const { return m_lockKeys; }
     // The top-level menu with the given title ("&File"), or null.
     QMenu* menu(const QString& title) const;
 
@@ -82,7 +82,6 @@ class CMainFrame : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void addFrameCommands();
@@ -100,7 +99,6 @@ class CMainFrame : public QMainWindow {
     void syncRecentFiles();
     void onDocumentChanged();
     bool openWithoutQuestion(const QString& path);
-    void updateLockIndicators();
 
     QtPrompt m_qtPrompt;
     Prompt& m_prompt;
@@ -110,7 +108,7 @@ class CMainFrame : public QMainWindow {
     QToolBar* m_mainToolBar = nullptr;
     QToolBar* m_paintToolBox = nullptr;
     QComboBox* m_eraserBox = nullptr;
-    std::array<QLabel*, 3> m_indicators{};
+    LockKeyIndicators* m_lockKeys = nullptr;
     QMenu* m_fileMenu = nullptr;
     QAction* m_recentPlaceholder = nullptr;
     std::array<QAction*, kRecentFileCount> m_recentActions{};

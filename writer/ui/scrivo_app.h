@@ -7,7 +7,6 @@
 
 #include <memory>
 
-class QDialog;
 class QWidget;
 
 namespace ombri {
@@ -15,22 +14,9 @@ namespace ombri {
 class CMainFrame;
 
 constexpr const char* kWriterVersion = "1.51";
-constexpr const char* kSupportAddress = "support@ombritools.example";
-// Where the Home Page command takes the web browser.
-constexpr const char* kWriterHomePage = "https://ombritools.example/";
 
 // Makes the writer's icons available (they live in the program's resources).
 void initWriterResources();
-
-// The folder of the sample Ombri images: the installed one, or the source tree's when the
-// program runs from its build folder.
-QString samplesFolder();
-// The text of the Help dialog, naming the samples folder given.
-QString writerHelpText(const QString& samplesFolder);
-
-// The About and Help dialogs, ready to be run.
-std::unique_ptr<QDialog> createAboutDialog(QWidget* parent);
-std::unique_ptr<QDialog> createHelpDialog(QWidget* parent);
 
 // The writer's start: the application's names and icon, the main frame, and a file named on
 // the command line.
