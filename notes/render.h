@@ -14,6 +14,18 @@ constexpr ColorRef makeColorRef(uint8_t red, uint8_t green, uint8_t blue)
 {
     return ColorRef{red} | (ColorRef{green} << 8) | (ColorRef{blue} << 16);
 }
+constexpr uint8_t colorRefRed(ColorRef colour)
+{
+    return static_cast<uint8_t>(colour);
+}
+constexpr uint8_t colorRefGreen(ColorRef colour)
+{
+    return static_cast<uint8_t>(colour >> 8);
+}
+constexpr uint8_t colorRefBlue(ColorRef colour)
+{
+    return static_cast<uint8_t>(colour >> 16);
+}
 
 // Anti-aliasing weight of every pixel: the 1-2-1 / 2-4-2 / 1-2-1 weighted share of note pixels
 // in its 3 x 3 neighbourhood, normalised by the weights that fall inside the picture. The layer

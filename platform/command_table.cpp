@@ -7,6 +7,28 @@
 
 namespace ombri {
 
+PromptTexts splitPrompt(const QString& prompt)
+{
+    const qsizetype newline = prompt.indexOf('\n');
+    if (newline < 0)
+        return {prompt.trimmed(), QString()};
+    return {prompt.left(newline).trimmed(), prompt.mid(newline + 1).trimmed()};
+}
+
+Command makeMenuCommand(int id, const QString& menuText, const QString& prompt, MenuKey key)
+{
+    Command command;
+    command.id = id;
+    const qsizetype tab = menuText.indexOf('\t');
+    command.text = tab < 0 || key == MenuKey::ShowOnly ? menuText : menuText.left(tab);
+    if (tab >= 0 && key == MenuKey::Bind)
+        command.key = QKeySequence(menuText.mid(tab + 1).trimmed());
+    const PromptTexts texts = splitPrompt(prompt);
+    command.statusTip = texts.status;
+    command.toolTip = texts.toolTip;
+    return command;
+}
+
 CommandTable::CommandTable(QObject* parent) : QObject(parent) {}
 
 CommandTable::~CommandTable()

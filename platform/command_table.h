@@ -26,6 +26,21 @@ struct Command {
     std::function<bool()> checked;
 };
 
+// "Status text\nTooltip" as the programs' prompts are written, split into the action's texts.
+struct PromptTexts {
+    QString status;
+    QString toolTip;
+};
+PromptTexts splitPrompt(const QString& prompt);
+
+// Whether the key a menu text shows after its tab is bound to the command, or only shown.
+enum class MenuKey { Bind, ShowOnly };
+
+// A command made from its menu text ("&Save\tCtrl+S": the part after the tab is its key) and
+// its prompt ("Status text\nTooltip", as the programs have always written them).
+Command makeMenuCommand(int id, const QString& menuText, const QString& prompt,
+                        MenuKey key = MenuKey::Bind);
+
 // The command table of a window: every command by its numeric id, with update rules that run
 // before a menu opens and after every command and input event, so that menus and toolbar
 // buttons always show the state the document and view are in.

@@ -255,6 +255,21 @@ bool ThumbView::ListFolder(const std::string& path)
     return true;
 }
 
+bool ThumbView::SelectPath(const std::string& path)
+{
+    const std::string& folder = m_listing->folderPath;
+    if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0)
+        return false;
+    const std::string name = path.substr(folder.size());
+    for (size_t i = 0; i < m_listing->files.size(); ++i) {
+        if (m_listing->files[i].name == name) {
+            selectFile(static_cast<int>(i));
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string ThumbView::currentFilePath() const
 {
     return m_listing->folderPath + m_listing->files[static_cast<size_t>(m_currentFile)].name;

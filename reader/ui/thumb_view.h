@@ -103,12 +103,17 @@ class ThumbView : public QTreeView, public ListPane {
     // Replaces the content with the folder's. When the folder cannot be read the list is left
     // empty but keeps the previous folder's files for Previous and Next, and false is answered.
     bool ListFolder(const std::string& path);
+    // Marks the listed file with this full path as the current one, as a click on it would,
+    // without opening it: a picture opened elsewhere (command line, drop) is where Previous and
+    // Next step from. False when the path is not in the listing.
+    bool SelectPath(const std::string& path);
 
     // ListPane: move the selection one file back or forward and answer its full path. Nothing
     // at the ends of the list, where the selection stays.
     std::optional<std::string> SelectPreviousFile() override;
     std::optional<std::string> SelectNextFile() override;
-    bool isVisible() const override { return QTreeView::isVisible(); }
+    // Shown as a pane of the window (also before the window itself is first shown).
+    bool isVisible() const override { return !isHidden(); }
 
     void SetListBkColor(ColorRef colour);
     ColorRef listBkColor() const { return m_bkColor; }

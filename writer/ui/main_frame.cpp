@@ -2,6 +2,7 @@
 
 #include "platform/info_dialogs.h"
 #include "platform/lock_keys.h"
+#include "platform/recent_files_menu.h"
 
 #include "formats/dispatch.h"
 #include "writer/command_ids.h"
@@ -42,7 +43,6 @@ namespace {
 constexpr int kSeparator = 0;
 constexpr int kFrameWidth = 800;
 constexpr int kFrameHeight = 600;
-constexpr const char* kRecentFilesKey = "recentFiles";
 
 // Texts of the prompts the frame fills in: its own commands, and any command of the view that
 // arrives without one. "Status text\nTooltip".
@@ -129,7 +129,7 @@ CMainFrame::CMainFrame(Prompt* prompt, QWidget* parent)
     buildMainToolBar();
     buildStatusBar();
     buildPaintToolBox();
-    loadRecentFiles();
+    m_recent->load();
 
     connect(m_view, &CScrivoView::documentChanged, this, &CMainFrame::onDocumentChanged);
     m_commands.watchInput();
@@ -175,16 +175,9 @@ void CMainFrame::addFrameCommands()
     };
     m_commands.add(std::move(eraserSize));
 
-    for (int i = 0; i < kRecentFileCount; ++i) {
-        Command recent;
-        recent.id = frame_cmd::RecentFileFirst + i;
-        recent.statusTip = tr("Open this image");
-        recent.run = [this, i] { openRecentFile(i); };
-        recent.enabled = [this, i] {
-            return i < static_cast<int>(m_doc.recentFiles().entries().size());
-        };
-        m_recentActions[static_cast<size_t>(i)] = m_commands.add(std::move(recent));
-    }
+    m_recent = new RecentFilesMenu(
+        m_doc.recentFiles(), m_commands, frame_cmd::RecentFileFirst, QStringLiteral("OmbriWriter"),
+        [this](int index) { openRecentFile(index); }, this);
     // New has a key but no menu item: the window itself carries the action so the key works.
     addAction(m_commands.action(cmd::FileNew));
 }
@@ -270,12 +263,7 @@ void CMainFrame::buildMenus()
     m_fileMenu = addMenu(tr("&File"), {cmd::FileOpen, cmd::FileSave, cmd::SaveAsLossless,
                                        cmd::SaveAsCompressed, cmd::FileClose, kSeparator,
                                        cmd::Print, cmd::PrintPreview, cmd::PrintSetup, kSeparator});
-    // Without recent files the list shows one greyed item, as the menu always has.
-    m_recentPlaceholder = m_fileMenu->addAction(tr("Recent File"));
-    m_recentPlaceholder->setStatusTip(tr("Open this image"));
-    m_recentPlaceholder->setEnabled(false);
-    for (QAction* action : m_recentActions)
-        m_fileMenu->addAction(action);
+    m_recent->addTo(m_fileMenu);
     m_fileMenu->addSeparator();
     m_fileMenu->addAction(m_commands.action(frame_cmd::Exit));
 
@@ -395,7 +383,7 @@ bool CMainFrame::openWithoutQuestion(const QString& path)
     // program started in means nothing on the next run.
     const QString fullPath = QFileInfo(path).absoluteFilePath();
     const bool opened = m_view->OnDropFile(fullPath.toStdString());
-    syncRecentFiles();
+    m_recent->sync();
     m_commands.updateAll();
     return opened;
 }
@@ -421,7 +409,7 @@ bool CMainFrame::openRecentFile(int index)
     if (openWithoutQuestion(QString::fromStdString(path)))
         return true;
     m_doc.recentFiles().remove(path);
-    syncRecentFiles();
+    m_recent->sync();
     return false;
 }
 
@@ -489,13 +477,13 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    syncRecentFiles();
+    m_recent->sync();
     event->accept();
 }
 
 void CMainFrame::onDocumentChanged()
 {
-    syncRecentFiles();
+    m_recent->sync();
     m_commands.updateAll();
 }
 
@@ -503,51 +491,7 @@ void CMainFrame::onDocumentChanged()
 
 QStringList CMainFrame::recentFiles() const
 {
-    QStringList paths;
-    for (const std::string& path : m_doc.recentFiles().entries())
-        paths << QString::fromStdString(path);
-    return paths;
-}
-
-void CMainFrame::loadRecentFiles()
-{
-    const QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriWriter"));
-    QStringList stored = settings.value(QString::fromLatin1(kRecentFilesKey)).toStringList();
-    stored = stored.mid(0, kRecentFileCount);
-    // The list is newest first; adding puts an entry in front.
-    for (auto it = stored.crbegin(); it != stored.crend(); ++it)
-        m_doc.recentFiles().add(it->toStdString());
-    m_storedRecentFiles = recentFiles();
-    rebuildRecentFileMenu();
-}
-
-void CMainFrame::syncRecentFiles()
-{
-    const QStringList current = recentFiles();
-    if (current == m_storedRecentFiles)
-        return;
-    QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriWriter"));
-    settings.setValue(QString::fromLatin1(kRecentFilesKey), current);
-    m_storedRecentFiles = current;
-    rebuildRecentFileMenu();
-}
-
-void CMainFrame::rebuildRecentFileMenu()
-{
-    const QStringList paths = recentFiles();
-    m_recentPlaceholder->setVisible(paths.isEmpty());
-    for (int i = 0; i < kRecentFileCount; ++i) {
-        QAction* action = m_recentActions[static_cast<size_t>(i)];
-        if (i >= paths.size()) {
-            action->setVisible(false);
-            continue;
-        }
-        QString shown = QDir::toNativeSeparators(paths[i]);
-        shown = fontMetrics().elidedText(shown, Qt::ElideMiddle, 360);
-        shown.replace('&', QStringLiteral("&&"));
-        action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(shown));
-        action->setVisible(true);
-    }
+    return m_recent->paths();
 }
 
 } // namespace ombri

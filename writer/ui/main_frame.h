@@ -21,6 +21,7 @@ namespace ombri {
 
 class CScrivoView;
 class LockKeyIndicators;
+class RecentFilesMenu;
 
 // The commands the frame serves itself, numbered as the menus and toolbars have always numbered
 // them; the others are in writer/command_ids.h.
@@ -93,10 +94,6 @@ class CMainFrame : public QMainWindow {
     void buildEraserSizeBox();
     void buildStatusBar();
     void buildPaintToolBox();
-    void rebuildRecentFileMenu();
-    void loadRecentFiles();
-    // Keeps the menu and the stored list in step with the document's list.
-    void syncRecentFiles();
     void onDocumentChanged();
     bool openWithoutQuestion(const QString& path);
 
@@ -110,9 +107,7 @@ class CMainFrame : public QMainWindow {
     QComboBox* m_eraserBox = nullptr;
     LockKeyIndicators* m_lockKeys = nullptr;
     QMenu* m_fileMenu = nullptr;
-    QAction* m_recentPlaceholder = nullptr;
-    std::array<QAction*, kRecentFileCount> m_recentActions{};
-    QStringList m_storedRecentFiles;
+    RecentFilesMenu* m_recent = nullptr;
     // Created on the first Print Setup: finding the printers takes a moment.
     std::unique_ptr<QPrinter> m_printer;
 };

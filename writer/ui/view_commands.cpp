@@ -5,14 +5,6 @@
 
 namespace ombri {
 
-PromptTexts splitPrompt(const QString& prompt)
-{
-    const qsizetype newline = prompt.indexOf('\n');
-    if (newline < 0)
-        return {prompt.trimmed(), QString()};
-    return {prompt.left(newline).trimmed(), prompt.mid(newline + 1).trimmed()};
-}
-
 namespace {
 
 struct ViewCommand {
@@ -184,16 +176,9 @@ std::function<bool()> enabledFor(int id, CScrivoView& view)
 void addViewCommands(CommandTable& table, CScrivoView& view)
 {
     for (const ViewCommand& entry : kViewCommands) {
-        const QString text = QString::fromUtf8(entry.text);
-        const qsizetype tab = text.indexOf('\t');
-        const PromptTexts prompt = splitPrompt(QString::fromUtf8(entry.prompt));
-        Command command;
-        command.id = entry.id;
-        command.text = tab < 0 || !entry.bindsKey ? text : text.left(tab);
-        if (tab >= 0 && entry.bindsKey)
-            command.key = QKeySequence(text.mid(tab + 1));
-        command.statusTip = prompt.status;
-        command.toolTip = prompt.toolTip;
+        Command command = makeMenuCommand(entry.id, QString::fromUtf8(entry.text),
+                                          QString::fromUtf8(entry.prompt),
+                                          entry.bindsKey ? MenuKey::Bind : MenuKey::ShowOnly);
         command.run = runFor(entry.id, view);
         command.enabled = enabledFor(entry.id, view);
         command.checked = checkedFor(entry.id, view);

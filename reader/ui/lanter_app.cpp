@@ -1,0 +1,54 @@
+#include "reader/ui/lanter_app.h"
+
+#include "reader/settings.h"
+#include "reader/ui/main_frame.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+
+namespace ombri::reader {
+
+CLanterApp::CLanterApp(Prompt* prompt) : m_prompt(prompt) {}
+
+CLanterApp::~CLanterApp() = default;
+
+bool CLanterApp::InitInstance(const QStringList& arguments)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("OmbriTools"));
+    QCoreApplication::setApplicationName(QStringLiteral("OmbriReader"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(kReaderVersion));
+    QGuiApplication::setDesktopFileName(QStringLiteral("ombri-reader"));
+    initReaderResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ombri-reader.svg")));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Shows pictures and the notes hidden in them."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("The image to show."),
+                                 QStringLiteral("[file]"));
+    parser.process(arguments);
+
+    m_frame = std::make_unique<MainFrame>(m_prompt);
+    const QStringList files = parser.positionalArguments();
+    if (!files.isEmpty() && !m_frame->openFile(files.constFirst())) {
+        // Opening a picture from the list says nothing when it fails; one named on the command
+        // line is what the user asked for, so the user hears why it did not come.
+        Reading& doc = m_frame->document();
+        std::string text = "Could not open " + files.constFirst().toStdString() + ".";
+        if (!doc.lastOpenError().empty())
+            text += "\n" + doc.lastOpenError();
+        doc.prompt().tell(text, "OmbriReader", Icon::Warning);
+        return false;
+    }
+    // Opening a file has made its folder the current one: the settings live there.
+    m_frame->setSettingsDirectory(SettingsDirectory());
+    if (auto colours = LoadSettings(SettingsFilePath(m_frame->settingsDirectory())))
+        m_frame->applyPaneColours(*colours);
+    m_frame->show();
+    return true;
+}
+
+} // namespace ombri::reader

@@ -1,0 +1,581 @@
+#include "reader/ui/main_frame.h"
+
+#include "formats/dispatch.h"
+#include "platform/dib_draw.h"
+#include "platform/info_dialogs.h"
+#include "platform/lock_keys.h"
+#include "platform/recent_files_menu.h"
+#include "reader/adjustments.h"
+#include "reader/command_ids.h"
+#include "reader/ui/customize_dialog.h"
+#include "reader/ui/file_operations.h"
+#include "reader/ui/folder_tree.h"
+#include "reader/ui/thumb_view.h"
+#include "reader/ui/view_commands.h"
+#include "reader/ui/view_right.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPageSetupDialog>
+#include <QPrinter>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+#include <filesystem>
+
+static void initReaderResourceFile()
+{
+    Q_INIT_RESOURCE(reader);
+}
+
+namespace ombri::reader {
+
+namespace {
+
+constexpr int kSeparator = 0;
+
+// The Home Page command goes through the desktop's own browser.
+class QtDesktopServices : public DesktopServices {
+  public:
+    void openUrl(const std::string& url) override
+    {
+        QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    }
+};
+
+std::string folderOf(const std::string& path)
+{
+    return std::filesystem::path(path).parent_path().string();
+}
+
+} // namespace
+
+void initReaderResources()
+{
+    static const bool initialised = (initReaderResourceFile(), true);
+    (void)initialised;
+}
+
+MainFrame::MainFrame(Prompt* prompt, QWidget* parent)
+    : QMainWindow(parent), m_qtPrompt(this), m_prompt(prompt ? *prompt : m_qtPrompt),
+      m_doc(m_prompt), m_desktop(std::make_unique<QtDesktopServices>())
+{
+    initReaderResources();
+    setWindowTitle(QStringLiteral("OmbriReader"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/ombri-reader.svg")));
+    resize(800, 600);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->geometry();
+        move(area.x() + (area.width() - 800) / 2, area.y() + (area.height() - 600) / 2);
+    }
+    m_qtPrompt.setStatusSink([this](const QString& text) {
+        if (text.isEmpty())
+            statusBar()->clearMessage();
+        else
+            statusBar()->showMessage(text);
+    });
+    m_doc.setDesktopServices(m_desktop.get());
+
+    buildPanes();
+    connectPanes();
+    addCommands();
+    buildMenus();
+    buildToolBars();
+    buildStatusBar();
+    m_recent->load();
+    m_commands.watchInput();
+    m_commands.updateAll();
+}
+
+MainFrame::~MainFrame()
+{
+    m_recent->sync();
+    // The panes unregister from the document as they go; they must go before it.
+    delete m_splitter;
+    m_splitter = nullptr;
+}
+
+QMenu* MainFrame::menu(const QString& title) const
+{
+    for (QAction* action : menuBar()->actions()) {
+        if (action->menu() && action->text() == title)
+            return action->menu();
+    }
+    return nullptr;
+}
+
+// ---- panes ---------------------------------------------------------------------------------
+
+void MainFrame::buildPanes()
+{
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_tree = new CViewLeft(&m_doc, m_splitter);
+    m_list = new ThumbView(m_doc, m_splitter);
+    m_view = new CViewRight(m_doc, m_splitter);
+    m_splitter->addWidget(m_tree);
+    m_splitter->addWidget(m_list);
+    m_splitter->addWidget(m_view);
+    m_splitter->setStretchFactor(2, 1);
+    m_splitter->setSizes({200, 200, 400});
+    setCentralWidget(m_splitter);
+    m_fileOperations = std::make_unique<FileOperations>(m_doc);
+    // The tree is the active pane at the start.
+    m_tree->setFocus();
+}
+
+void MainFrame::connectPanes()
+{
+    CViewLeft::Hooks tree;
+    tree.listFolder = [this](const std::string& path) { m_list->ListFolder(path); };
+    tree.isListVisible = [this] { return !m_list->isHidden(); };
+    tree.rename = [this](const std::string& item, const std::string& name) {
+        return m_fileOperations->Rename(item, name);
+    };
+    tree.deleteItem = [this](const std::string& item) {
+        return m_fileOperations->DeleteItem(item);
+    };
+    tree.imageReleased = [this] { m_view->redrawNow(Background::Erase); };
+    tree.leaveFullScreen = [this] { LeaveFullScreen(); };
+    tree.forwardCommand = [this](int command) {
+        m_view->OnCommand(command);
+        m_commands.updateAll();
+    };
+    m_tree->setHooks(std::move(tree));
+
+    connect(m_list, &ThumbView::folderEntered, this,
+            [this](const std::string& path) { m_tree->RefreshCurrentFolder(path); });
+    connect(m_list, &ThumbView::zoomCommandForwarded, this, [this](int command) {
+        m_view->OnCommand(command);
+        m_commands.updateAll();
+    });
+
+    CViewRight::Hooks view;
+    // With the file list shown the tree lists folders only: a dropped file is reached through
+    // its folder, which the list then shows.
+    view.goToPath = [this](const std::string& path) {
+        const bool folder = std::filesystem::is_directory(path);
+        return m_tree->GoToPath(folder || m_list->isHidden() ? path : folderOf(path));
+    };
+    view.leaveFullScreen = [this] { LeaveFullScreen(); };
+    connect(m_view, &CViewRight::pictureOpened, this, [this] {
+        m_list->SelectPath(m_doc.currentPath());
+        m_recent->sync();
+    });
+    view.deleteSelection = [this] { m_tree->OnDelete(); };
+    m_view->setHooks(std::move(view));
+
+    FileOperations::Hooks operations;
+    operations.goToPath = [this](const std::string& path) { return m_tree->GoToPath(path); };
+    operations.redrawImage = [this] { m_view->redrawNow(Background::Erase); };
+    m_fileOperations->setHooks(std::move(operations));
+}
+
+// ---- commands ------------------------------------------------------------------------------
+
+void MainFrame::addCommands()
+{
+    addReaderViewCommands(m_commands, *m_view, m_doc);
+
+    const auto add = [this](int id, const char* text, const char* prompt, std::function<void()> run,
+                            std::function<bool()> enabled = {},
+                            std::function<bool()> checked = {}) {
+        addMenuCommand(m_commands, id, text, prompt, std::move(run), std::move(enabled),
+                       std::move(checked));
+    };
+    const auto never = [] { return false; };
+    add(frame_cmd::NewFolder, "&New Folder", "Creates a new directory \nNew Folder",
+        [this] { m_fileOperations->OnNewFolder(); });
+    add(frame_cmd::PrintSetup, "P&rint Setup",
+        "Change the printer and printing options\nPrint Setup", [this] { OnPrintSetup(); });
+    add(frame_cmd::Exit, "E&xit", "Quit the application\nExit", [this] { close(); });
+    add(frame_cmd::Cut, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut",
+        [] {});
+    add(frame_cmd::Copy, "&Copy\tCtrl+C", "Copy the image as displayed to the Clipboard\nCopy",
+        [this] { OnCopy(); });
+    add(frame_cmd::Paste, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", [] {});
+    add(cmd::Delete, "&Delete\t     Del", "Delete a file or a folder with files\nDelete",
+        [this] { m_tree->OnDelete(); });
+    add(frame_cmd::LeftForeground, "Left &Foreground", "Set the foreground color on the left frame",
+        [this] { OnLeftForeground(); });
+    add(frame_cmd::LeftBackground, "&Left Background", "Set the background color on the left frame",
+        [this] { OnLeftBackground(); });
+    add(frame_cmd::RightBackground, "R&ight Background",
+        "Set the background color on the right frame", [this] { OnRightBackground(); });
+    add(
+        frame_cmd::Toolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar",
+        [this] { m_mainToolBar->setVisible(!m_mainToolBar->isVisible()); }, {},
+        [this] { return m_mainToolBar->isVisible(); });
+    add(
+        frame_cmd::StatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar",
+        [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
+        [this] { return statusBar()->isVisible(); });
+    add(
+        frame_cmd::ImageTools, "&Image Tools", "Show or hide the Image Tools bar\nImage Tools",
+        [this] { OnImageTools(); }, {}, [this] { return m_imageTools->isVisible(); });
+    // The three panes are always shown: these entries have no effect and are shown disabled.
+    add(
+        frame_cmd::TreeAndListView, "Tree &View and List View",
+        "Show or Hide the File Explorer (Both Tree View and List View) \nFile Explorer", [] {},
+        never);
+    add(
+        frame_cmd::TreeView, "T&ree View", "Show or Hide the Tree View \nTree View", [] {}, never);
+    add(
+        frame_cmd::ListView, "&List View", "Show or Hide the List View \nList View", [] {}, never);
+    add(frame_cmd::Customize, "&Customize ...", "Set the background colors of the three panes",
+        [this] { OnCustomize(); });
+    add(frame_cmd::Help, "&Help", "Help", [this] { OnHelp(); });
+    add(frame_cmd::About, "&About OmbriReader",
+        "Display program information, version number and copyright\nAbout",
+        [this] { OnAppAbout(); });
+    add(frame_cmd::FullScreen, "Full Screen", "Display the image on the full screen \nFull Screen",
+        [this] { OnFullScreen(); });
+    add(frame_cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { OnFileOpen(); });
+    add(frame_cmd::FileNew, "&New", "Show no image\nNew", [this] { OnFileNew(); });
+
+    m_recent = new RecentFilesMenu(
+        m_doc.recentFiles(), m_commands, frame_cmd::RecentFileFirst, QStringLiteral("OmbriReader"),
+        [this](int index) { openRecentFile(index); }, this);
+
+    // The key table: several keys for one command, keys for commands without a menu item.
+    const auto keys = [this](int id, QList<QKeySequence> sequences) {
+        if (QAction* action = m_commands.action(id)) {
+            action->setShortcuts(sequences);
+            addAction(action);
+        }
+    };
+    keys(frame_cmd::FileNew, {QKeySequence(Qt::CTRL | Qt::Key_N)});
+    keys(frame_cmd::FileOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    keys(cmd::Print, {QKeySequence(Qt::CTRL | Qt::Key_P)});
+    keys(frame_cmd::Cut,
+         {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
+    keys(frame_cmd::Copy,
+         {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
+    keys(frame_cmd::Paste,
+         {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
+    keys(cmd::ZoomOut, {QKeySequence(Qt::KeypadModifier | Qt::Key_Minus)});
+    keys(cmd::ZoomIn, {QKeySequence(Qt::KeypadModifier | Qt::Key_Plus)});
+    keys(cmd::OriginalSize, {QKeySequence(Qt::Key_1)});
+    keys(frame_cmd::Help, {QKeySequence(Qt::Key_F1)});
+    // The arrows and page keys always step through the pictures, never move a pane's selection.
+    keys(cmd::PreviousImage, {QKeySequence(Qt::Key_Up), QKeySequence(Qt::Key_PageUp)});
+    keys(cmd::NextImage, {QKeySequence(Qt::Key_Down), QKeySequence(Qt::Key_PageDown)});
+}
+
+void MainFrame::buildMenus()
+{
+    const auto addMenu = [this](const QString& title, std::initializer_list<int> ids) {
+        QMenu* menu = menuBar()->addMenu(title);
+        m_commands.watchMenu(menu);
+        for (int id : ids) {
+            if (id == kSeparator)
+                menu->addSeparator();
+            else if (QAction* action = m_commands.action(id))
+                menu->addAction(action);
+        }
+        return menu;
+    };
+    m_fileMenu =
+        addMenu(tr("&File"), {frame_cmd::NewFolder, cmd::Print, frame_cmd::PrintSetup, kSeparator});
+    m_recent->addTo(m_fileMenu);
+    // Pictures opened from the panes join the document's list as they open; the menu and the
+    // stored list catch up before the menu shows.
+    connect(m_fileMenu, &QMenu::aboutToShow, m_recent, &RecentFilesMenu::sync);
+    m_fileMenu->addSeparator();
+    m_fileMenu->addAction(m_commands.action(frame_cmd::Exit));
+    addMenu(tr("&Edit"), {frame_cmd::Cut, frame_cmd::Copy, frame_cmd::Paste, cmd::Delete});
+    addMenu(tr("&View"), {cmd::DisplayNotes, cmd::AntiAliasing, kSeparator, cmd::FitIn,
+                          cmd::FitWidth, cmd::FitHeight, cmd::OriginalSize, kSeparator, cmd::ZoomIn,
+                          cmd::ZoomOut, kSeparator, cmd::PreviousImage, cmd::NextImage});
+    addMenu(tr("&Color"),
+            {cmd::ColourSelected, cmd::ColourWhite, cmd::ColourBlack, cmd::ColourRed,
+             cmd::ColourGreen, cmd::ColourBlue, cmd::ColourComplement, kSeparator,
+             frame_cmd::LeftForeground, frame_cmd::LeftBackground, frame_cmd::RightBackground});
+    addMenu(tr("&Image"),
+            {kCmdOriginal, kCmdAutoColor, kCmdAutoContrast, kCmdInvertColor, kCmdBlackAndWhite,
+             kSeparator, kCmdChannelRed, kCmdChannelGreen, kCmdChannelBlue, kSeparator,
+             kCmdFlipHorizontal, kCmdFlipVertical, kSeparator, kCmdRotateClockwise,
+             kCmdRotateAnticlockwise, kCmdRotate180});
+    addMenu(tr("&Option"), {frame_cmd::Toolbar, frame_cmd::StatusBar, frame_cmd::ImageTools,
+                            kSeparator, frame_cmd::TreeAndListView, frame_cmd::TreeView,
+                            frame_cmd::ListView, kSeparator, frame_cmd::Customize});
+    addMenu(tr("I&nfo"), {frame_cmd::Help, kSeparator, cmd::HomePage, frame_cmd::About});
+}
+
+void MainFrame::buildToolBars()
+{
+    struct Button {
+        int id;
+        const char* icon;
+    };
+    const auto fill = [this](QToolBar* bar, std::initializer_list<Button> buttons) {
+        for (const Button& button : buttons) {
+            if (button.id == kSeparator) {
+                bar->addSeparator();
+                continue;
+            }
+            QAction* action = m_commands.action(button.id);
+            if (!action)
+                continue;
+            action->setIcon(
+                QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(button.icon))));
+            bar->addAction(action);
+        }
+    };
+    m_mainToolBar = addToolBar(tr("Toolbar"));
+    m_mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
+    m_mainToolBar->setIconSize(QSize(24, 24));
+    fill(m_mainToolBar, {{frame_cmd::NewFolder, "new-folder"},
+                         {cmd::Delete, "delete"},
+                         {cmd::Print, "print"},
+                         {kSeparator, ""},
+                         {cmd::DisplayNotes, "display-notes"},
+                         {cmd::PreviousImage, "previous-image"},
+                         {cmd::NextImage, "next-image"},
+                         {cmd::FitWidth, "fit-width"},
+                         {cmd::FitHeight, "fit-height"},
+                         {cmd::FitIn, "fit-in"},
+                         {cmd::ZoomOut, "zoom-out"},
+                         {cmd::ZoomIn, "zoom-in"},
+                         {cmd::OriginalSize, "original-size"},
+                         {frame_cmd::FullScreen, "full-screen"}});
+
+    m_imageTools = new QToolBar(tr("Image Tools"), this);
+    m_imageTools->setObjectName(QStringLiteral("imageTools"));
+    m_imageTools->setIconSize(QSize(16, 16));
+    m_imageTools->setAllowedAreas(Qt::LeftToolBarArea | Qt::RightToolBarArea);
+    // Docked at either side the bar is one column of buttons.
+    m_imageTools->setOrientation(Qt::Vertical);
+    addToolBar(Qt::RightToolBarArea, m_imageTools);
+    fill(m_imageTools, {{kCmdBlackAndWhite, "black-and-white"},
+                        {kCmdAutoContrast, "auto-contrast"},
+                        {kCmdAutoColor, "auto-color"},
+                        {kCmdInvertColor, "invert-color"},
+                        {kCmdChannelRed, "channel-red"},
+                        {kCmdChannelGreen, "channel-green"},
+                        {kCmdChannelBlue, "channel-blue"},
+                        {kCmdFlipHorizontal, "flip-horizontal"},
+                        {kCmdFlipVertical, "flip-vertical"},
+                        {kCmdRotateClockwise, "rotate-cw"},
+                        {kCmdRotateAnticlockwise, "rotate-ccw"}});
+}
+
+void MainFrame::buildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->addWidget(new QLabel(tr("Ready"), bar), 1);
+    m_lockKeys = new LockKeyIndicators(bar, {tr("CAPS"), tr("NUM"), tr("SCRL")});
+}
+
+void MainFrame::OnImageTools()
+{
+    m_imageTools->setVisible(!m_imageTools->isVisible());
+}
+
+// ---- opening -------------------------------------------------------------------------------
+
+bool MainFrame::openWithoutTree(const std::string& path)
+{
+    const bool opened = m_doc.OpenImagePath(path);
+    if (opened)
+        m_list->SelectPath(m_doc.currentPath());
+    m_view->redrawNow(Background::Erase);
+    m_recent->sync();
+    m_commands.updateAll();
+    return opened;
+}
+
+bool MainFrame::openFile(const QString& path)
+{
+    const std::string absolute = QFileInfo(path).absoluteFilePath().toStdString();
+    // The tree goes to the picture's folder first: selecting a folder empties the document, so
+    // the picture is opened after it.
+    m_tree->GoToPath(!m_list->isHidden() ? folderOf(absolute) : absolute);
+    return openWithoutTree(absolute);
+}
+
+bool MainFrame::openRecentFile(int index)
+{
+    const auto& entries = m_doc.recentFiles().entries();
+    if (index < 0 || index >= static_cast<int>(entries.size()))
+        return false;
+    const std::string path = entries[static_cast<size_t>(index)];
+    if (openFile(QString::fromStdString(path)))
+        return true;
+    m_doc.recentFiles().remove(path);
+    m_recent->sync();
+    return false;
+}
+
+QStringList MainFrame::recentFiles() const
+{
+    return m_recent->paths();
+}
+
+void MainFrame::OnFileOpen()
+{
+    const QString path =
+        QFileDialog::getOpenFileName(this, tr("Open"), QString(), toQtFileFilter(kOpenFilter));
+    if (!path.isEmpty())
+        openFile(path);
+}
+
+void MainFrame::OnFileNew()
+{
+    m_doc.OnNewDocument();
+    m_view->redrawNow(Background::Erase);
+}
+
+// ---- colours and settings ------------------------------------------------------------------
+
+ReaderSettings MainFrame::paneColours() const
+{
+    return ReaderSettings{m_tree->treeBkColor(), m_list->listBkColor(), m_view->backgroundColour()};
+}
+
+void MainFrame::applyPaneColours(const ReaderSettings& colours)
+{
+    m_list->SetListBkColor(colours.middle);
+    m_tree->SetTreeBkColor(colours.left);
+    m_view->setBackgroundColour(colours.right);
+}
+
+void MainFrame::OnCustomize()
+{
+    CustomizeDlg::Panes panes;
+    panes.treeColour = [this] { return m_tree->treeBkColor(); };
+    panes.listColour = [this] { return m_list->listBkColor(); };
+    panes.imageColour = [this] { return m_view->backgroundColour(); };
+    panes.setTreeColour = [this](ColorRef colour) { m_tree->SetTreeBkColor(colour); };
+    panes.setListColour = [this](ColorRef colour) { m_list->SetListBkColor(colour); };
+    panes.setImageColour = [this](ColorRef colour) { m_view->setBackgroundColour(colour); };
+    panes.save = [this](const ReaderSettings& colours) {
+        SaveSettings(SettingsFilePath(m_settingsDirectory), colours);
+    };
+    CustomizeDlg dialog(m_prompt, std::move(panes), this);
+    dialog.exec();
+}
+
+void MainFrame::OnLeftForeground()
+{
+    const QColor current = m_tree->palette().color(QPalette::Text);
+    auto chosen = m_prompt.chooseColour(Rgb{static_cast<uint8_t>(current.red()),
+                                            static_cast<uint8_t>(current.green()),
+                                            static_cast<uint8_t>(current.blue())});
+    if (!chosen)
+        return;
+    QPalette palette = m_tree->palette();
+    palette.setColor(QPalette::Text, QColor(chosen->red, chosen->green, chosen->blue));
+    m_tree->setPalette(palette);
+}
+
+void MainFrame::OnLeftBackground()
+{
+    const ColorRef current = m_tree->treeBkColor();
+    auto chosen = m_prompt.chooseColour(
+        Rgb{colorRefRed(current), colorRefGreen(current), colorRefBlue(current)});
+    if (chosen)
+        m_tree->SetTreeBkColor(makeColorRef(chosen->red, chosen->green, chosen->blue));
+}
+
+void MainFrame::OnRightBackground()
+{
+    const ColorRef current = m_view->backgroundColour();
+    auto chosen = m_prompt.chooseColour(
+        Rgb{colorRefRed(current), colorRefGreen(current), colorRefBlue(current)});
+    if (chosen)
+        m_view->setBackgroundColour(makeColorRef(chosen->red, chosen->green, chosen->blue));
+}
+
+void MainFrame::OnCopy()
+{
+    // The picture as it is displayed: its notes as shown, the adjustments applied.
+    const Dib* shown = m_doc.BuildDisplayImage(m_view->showNotes());
+    if (!shown)
+        return;
+    const QImage picture = DibToQImage(*shown);
+    if (!picture.isNull())
+        QGuiApplication::clipboard()->setImage(picture);
+}
+
+// ---- full screen ---------------------------------------------------------------------------
+
+void MainFrame::OnFullScreen()
+{
+    // Pressed again while already full screen, the place to return to stays the one before the
+    // first press, so that Escape always brings the window back.
+    if (!m_fullScreen) {
+        m_savedGeometry = saveGeometry();
+        m_savedState = saveState();
+        m_savedMaximised = isMaximized();
+        m_savedStatusBar = statusBar()->isVisible();
+    }
+    m_fullScreen = true;
+    // The panes fill the screen: the menu, the bars and the image view's scroll bars go.
+    menuBar()->hide();
+    m_mainToolBar->hide();
+    m_imageTools->hide();
+    statusBar()->hide();
+    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    showFullScreen();
+}
+
+void MainFrame::LeaveFullScreen()
+{
+    if (!m_fullScreen)
+        return;
+    m_fullScreen = false;
+    m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    menuBar()->show();
+    statusBar()->setVisible(m_savedStatusBar);
+    restoreState(m_savedState);
+    if (m_savedMaximised)
+        showMaximized();
+    else
+        showNormal();
+    restoreGeometry(m_savedGeometry);
+}
+
+// ---- printing and information --------------------------------------------------------------
+
+void MainFrame::OnPrintSetup()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    QPageSetupDialog dialog(&printer, this);
+    dialog.exec();
+}
+
+void MainFrame::OnAppAbout()
+{
+    const std::unique_ptr<QDialog> dialog = createAboutDialog(
+        this, QStringLiteral("About OmbriReader"),
+        QIcon(QStringLiteral(":/icons/ombri-reader.svg")),
+        {QStringLiteral("OmbriReader ( Version %1 )").arg(QLatin1String(kReaderVersion)),
+         QStringLiteral("Shows pictures and the notes hidden in them"),
+         QStringLiteral("E-mail: ") + QString::fromUtf8(kSupportAddress),
+         QStringLiteral(__DATE__ ", " __TIME__)});
+    dialog->exec();
+}
+
+void MainFrame::OnHelp()
+{
+    const std::unique_ptr<QDialog> dialog =
+        createHelpDialog(this, helpText(HelpProgram::Reader, samplesFolder()));
+    dialog->exec();
+}
+
+} // namespace ombri::reader

@@ -1,0 +1,154 @@
+#pragma once
+
+#include "platform/command_table.h"
+#include "platform/qt_prompt.h"
+#include "reader/panes.h"
+#include "reader/reader_document.h"
+#include "reader/settings.h"
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QStringList>
+
+#include <array>
+#include <memory>
+#include <string>
+
+class QAction;
+class QMenu;
+class QSplitter;
+class QToolBar;
+
+namespace ombri {
+class LockKeyIndicators;
+class RecentFilesMenu;
+} // namespace ombri
+
+namespace ombri::reader {
+
+class CViewLeft;
+class CViewRight;
+class FileOperations;
+class ThumbView;
+
+// The commands the frame serves itself; the view's and the document's are in command_ids.h,
+// lanter_doc.h and adjustments.h.
+constexpr const char* kReaderVersion = "1.53";
+
+// Makes the reader's icons available (they live in the program's resources).
+void initReaderResources();
+
+namespace frame_cmd {
+enum : int {
+    NewFolder = 32840,
+    FullScreen = 32841,
+    ImageTools = 32842,
+    TreeAndListView = 32843,
+    TreeView = 32844,
+    ListView = 32845,
+    Customize = 32846,
+    LeftForeground = 32847,
+    LeftBackground = 32848,
+    RightBackground = 32849,
+    FileNew = 57600,
+    FileOpen = 57601,
+    PrintSetup = 57606,
+    RecentFileFirst = 57616,
+    Copy = 57634,
+    Cut = 57635,
+    Paste = 57637,
+    About = 57664,
+    Exit = 57665,
+    Help = 57670,
+    Toolbar = 59392,
+    StatusBar = 59393,
+};
+} // namespace frame_cmd
+
+// The reader's main window: menu, main toolbar, the vertical "Image Tools" toolbar and the
+// status bar around three side-by-side panes (folder tree, file list, image view), full-screen
+// mode, and the application's own commands. Every command is a method, so tests run them
+// without dialogs; messages and colour dialogs go through the prompt, which tests replace.
+class MainFrame : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    static constexpr int kRecentFileCount = 4;
+
+    // Without a prompt the frame shows real message boxes and dialogs.
+    explicit MainFrame(Prompt* prompt = nullptr, QWidget* parent = nullptr);
+    ~MainFrame() override;
+
+    Reading& document() { return m_doc; }
+    CViewLeft& tree() { return *m_tree; }
+    ThumbView& list() { return *m_list; }
+    CViewRight& view() { return *m_view; }
+    FileOperations& fileOperations() { return *m_fileOperations; }
+    CommandTable& commands() { return m_commands; }
+    QSplitter* splitter() const { return m_splitter; }
+    QToolBar* mainToolBar() const { return m_mainToolBar; }
+    QToolBar* imageTools() const { return m_imageTools; }
+    // The top-level menu with the given title ("&File"), or null.
+    QMenu* menu(const QString& title) const;
+
+    // Opens a picture as a file named on the command line or chosen from the recent files: the
+    // folder tree first goes to its folder, which the file list then shows.
+    bool openFile(const QString& path);
+    bool openRecentFile(int index);
+    QStringList recentFiles() const;
+
+    // The pane colours and the settings file.
+    ReaderSettings paneColours() const;
+    void applyPaneColours(const ReaderSettings& colours);
+    void setSettingsDirectory(const std::string& folder) { m_settingsDirectory = folder; }
+    const std::string& settingsDirectory() const { return m_settingsDirectory; }
+
+    void OnFullScreen();
+    void LeaveFullScreen();
+    bool isFullScreenMode() const { return m_fullScreen; }
+    void OnImageTools();
+    void OnCustomize();
+    void OnLeftForeground();
+    void OnLeftBackground();
+    void OnRightBackground();
+    void OnCopy();
+    void OnFileOpen();
+    void OnFileNew();
+    void OnPrintSetup();
+    void OnAppAbout();
+    void OnHelp();
+
+  private:
+    void buildPanes();
+    void connectPanes();
+    void addCommands();
+    void buildMenus();
+    void buildToolBars();
+    void buildStatusBar();
+    bool openWithoutTree(const std::string& path);
+
+    QtPrompt m_qtPrompt;
+    Prompt& m_prompt;
+    Reading m_doc;
+    std::unique_ptr<DesktopServices> m_desktop;
+    CommandTable m_commands;
+    QSplitter* m_splitter = nullptr;
+    CViewLeft* m_tree = nullptr;
+    ThumbView* m_list = nullptr;
+    CViewRight* m_view = nullptr;
+    std::unique_ptr<FileOperations> m_fileOperations;
+    QToolBar* m_mainToolBar = nullptr;
+    QToolBar* m_imageTools = nullptr;
+    LockKeyIndicators* m_lockKeys = nullptr;
+    QMenu* m_fileMenu = nullptr;
+    RecentFilesMenu* m_recent = nullptr;
+    std::string m_settingsDirectory;
+    // Full-screen mode: the window's place and the bars' visibility before it.
+    bool m_fullScreen = false;
+    QByteArray m_savedGeometry;
+    QByteArray m_savedState;
+    bool m_savedMaximised = false;
+    bool m_savedStatusBar = true;
+};
+
+} // namespace ombri::reader

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/command_table.h"
+
+#include <functional>
+
+namespace ombri::reader {
+
+class CLanterDoc;
+class CViewRight;
+
+// Adds a command from its menu text and prompt, as the reader's tables give them.
+void addMenuCommand(CommandTable& table, int id, const char* text, const char* prompt,
+                    std::function<void()> run, std::function<bool()> enabled = {},
+                    std::function<bool()> checked = {});
+
+// The commands the image view and the document serve (View, Color and Image menus, Print,
+// Home Page), with their enabling and check rules.
+void addReaderViewCommands(CommandTable& table, CViewRight& view, CLanterDoc& document);
+
+} // namespace ombri::reader

@@ -1,0 +1,201 @@
+#include "formats/bmp.h"
+#include "notes/render.h"
+#include "platform/scripted_prompt.h"
+#include "reader/adjustments.h"
+#include "reader/command_ids.h"
+#include "reader/ui/folder_tree.h"
+#include "reader/ui/lanter_app.h"
+#include "reader/ui/main_frame.h"
+#include "reader/ui/thumb_view.h"
+#include "reader/ui/view_right.h"
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTest>
+#include <QToolBar>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace ombri::reader {
+namespace {
+
+namespace fs = std::filesystem;
+
+Dib solidPicture(int width, int height, uint8_t value)
+{
+    Dib dib = Dib::create(width, height, 24);
+    auto layout = DibGetLayout(dib);
+    std::memset(dib.data() + layout->pixelOffset, value, layout->pixelBytes);
+    return dib;
+}
+
+class ReaderFrameTest : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        QStandardPaths::setTestModeEnabled(true);
+        m_oldDirectory = fs::current_path();
+        for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
+            std::string error;
+            ASSERT_TRUE(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200), error)) << error;
+        }
+    }
+    void TearDown() override
+    {
+        app.reset();
+        fs::current_path(m_oldDirectory);
+    }
+    MainFrame& start(QStringList arguments = {})
+    {
+        app = std::make_unique<CLanterApp>(&prompt);
+        arguments.prepend(QStringLiteral("ombri-reader"));
+        EXPECT_TRUE(app->InitInstance(arguments));
+        QApplication::processEvents();
+        return *app->mainFrame();
+    }
+    QString file(const char* name) const { return QString::fromStdString(dir.file(name)); }
+
+    test::TempDir dir;
+    ScriptedPrompt prompt;
+    std::unique_ptr<CLanterApp> app;
+    fs::path m_oldDirectory;
+};
+
+QStringList itemTexts(const QMenu* menu)
+{
+    QStringList texts;
+    for (const QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return texts;
+}
+
+TEST_F(ReaderFrameTest, ThreePanesUnderTheTitleWithTheTreeActive)
+{
+    MainFrame& frame = start();
+    EXPECT_EQ(frame.windowTitle(), "OmbriReader");
+    EXPECT_EQ(frame.size(), QSize(800, 600));
+    ASSERT_EQ(frame.splitter()->count(), 3);
+    EXPECT_EQ(frame.splitter()->widget(0), &frame.tree());
+    EXPECT_EQ(frame.splitter()->widget(1), &frame.list());
+    EXPECT_EQ(frame.splitter()->widget(2), &frame.view());
+    EXPECT_EQ(frame.splitter()->sizes().at(0), 200);
+    EXPECT_EQ(frame.splitter()->sizes().at(1), 200);
+    EXPECT_EQ(frame.imageTools()->orientation(), Qt::Vertical);
+}
+
+TEST_F(ReaderFrameTest, MenusListTheirEntriesAndDisableThoseWithoutHandlers)
+{
+    MainFrame& frame = start();
+    EXPECT_EQ(
+        itemTexts(frame.menu("&Option")),
+        QStringList({"&Toolbar", "&Status Bar", "&Image Tools", "-", "Tree &View and List View",
+                     "T&ree View", "&List View", "-", "&Customize ..."}));
+    EXPECT_EQ(itemTexts(frame.menu("&Edit")),
+              QStringList({"Cu&t", "&Copy", "&Paste", "&Delete\t     Del"}));
+    frame.commands().updateAll();
+    for (int id : {int(frame_cmd::TreeAndListView), int(frame_cmd::TreeView),
+                   int(frame_cmd::ListView), int(kCmdRotate180)})
+        EXPECT_FALSE(frame.commands().action(id)->isEnabled()) << id;
+    EXPECT_EQ(frame.commands().action(cmd::ZoomOut)->statusTip(), "Zom Out");
+}
+
+TEST_F(ReaderFrameTest, ImageToolsMenuShowsAndHidesTheBar)
+{
+    MainFrame& frame = start();
+    frame.commands().updateAll();
+    EXPECT_TRUE(frame.commands().isChecked(frame_cmd::ImageTools));
+    frame.commands().trigger(frame_cmd::ImageTools);
+    EXPECT_FALSE(frame.imageTools()->isVisible());
+    EXPECT_FALSE(frame.commands().action(frame_cmd::ImageTools)->isChecked());
+    frame.commands().trigger(frame_cmd::ImageTools);
+    EXPECT_TRUE(frame.imageTools()->isVisible());
+}
+
+TEST_F(ReaderFrameTest, CommandLineFileOpensInItsFolderWithTheListShowingIt)
+{
+    MainFrame& frame = start({file("b.bmp")});
+    EXPECT_TRUE(frame.document().hasImage());
+    EXPECT_EQ(frame.document().currentPath(), dir.file("b.bmp"));
+    EXPECT_EQ(frame.list().folderPath(), dir.path() + "/");
+    EXPECT_EQ(fs::current_path(), fs::path(dir.path()));
+
+    // The arrow keys step through the pictures wherever the focus is.
+    frame.tree().setFocus();
+    QTest::keyClick(&frame.tree(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("c.bmp"));
+    QTest::keyClick(&frame.list(), Qt::Key_PageUp);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("b.bmp"));
+}
+
+TEST_F(ReaderFrameTest, AFileThatCannotBeOpenedEndsTheStartWithAMessage)
+{
+    app = std::make_unique<CLanterApp>(&prompt);
+    EXPECT_FALSE(app->InitInstance({"ombri-reader", file("missing.png")}));
+    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_NE(prompt.messages()[0].text.find("missing.png"), std::string::npos);
+}
+
+TEST_F(ReaderFrameTest, SettingsOfTheStartFolderColourThePanes)
+{
+    std::ofstream(dir.file("setting.dat")) << "ColorBKGLeft\n255\n";
+    fs::current_path(dir.path());
+    MainFrame& frame = start();
+    EXPECT_EQ(frame.paneColours(), (ReaderSettings{255, 0xFFFFFF, 0xFFFFFF}));
+}
+
+TEST_F(ReaderFrameTest, NoSettingsFileKeepsTheBuiltInColours)
+{
+    fs::current_path(dir.path());
+    MainFrame& frame = start();
+    EXPECT_EQ(frame.paneColours(), (ReaderSettings{0xFFFFFF, 0xFFFFFF, 0xFF8080}));
+}
+
+TEST_F(ReaderFrameTest, EscapeAfterFullScreenTwiceReturnsToTheWindow)
+{
+    MainFrame& frame = start();
+    const QRect before = frame.geometry();
+    frame.OnFullScreen();
+    EXPECT_TRUE(frame.isFullScreenMode());
+    EXPECT_FALSE(frame.menuBar()->isVisible());
+    EXPECT_EQ(frame.view().verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    frame.OnFullScreen();
+    QTest::keyClick(&frame.view(), Qt::Key_Escape);
+    EXPECT_FALSE(frame.isFullScreenMode());
+    EXPECT_TRUE(frame.menuBar()->isVisible());
+    EXPECT_TRUE(frame.mainToolBar()->isVisible());
+    EXPECT_EQ(frame.geometry(), before);
+    frame.LeaveFullScreen(); // not in full screen: nothing happens
+    EXPECT_EQ(frame.geometry(), before);
+}
+
+TEST_F(ReaderFrameTest, CopyPutsThePictureAsDisplayedOnTheClipboard)
+{
+    MainFrame& frame = start({file("a.bmp")});
+    frame.document().OnAdjustmentCommand(kCmdInvertColor);
+    frame.OnCopy();
+    const QImage copied = QGuiApplication::clipboard()->image();
+    ASSERT_EQ(copied.size(), QSize(40, 30));
+    EXPECT_EQ(copied.pixel(5, 5) & 0xFFFFFFu, 0x373737u); // 255 - 200, inverted as shown
+}
+
+TEST_F(ReaderFrameTest, PaneColourCommandsUseTheColourDialog)
+{
+    MainFrame& frame = start();
+    prompt.queueColour(Rgb{1, 2, 3});
+    frame.OnRightBackground();
+    EXPECT_EQ(frame.view().backgroundColour(), makeColorRef(1, 2, 3));
+    frame.OnLeftBackground(); // cancelled
+    EXPECT_EQ(frame.paneColours().left, 0xFFFFFFu);
+}
+
+} // namespace
+} // namespace ombri::reader
