@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
 
 namespace ombri::reader {
@@ -33,7 +34,14 @@ bool CLanterApp::InitInstance(const QStringList& arguments)
 
     m_frame = std::make_unique<MainFrame>(m_prompt);
     const QStringList files = parser.positionalArguments();
-    if (!files.isEmpty() && !m_frame->openFile(files.constFirst())) {
+    const bool folder = !files.isEmpty() && QFileInfo(files.constFirst()).isDir();
+    if (folder && !m_frame->openFolder(files.constFirst())) {
+        m_frame->document().prompt().tell("Could not show the folder " +
+                                              files.constFirst().toStdString() + ".",
+                                          "OmbriReader", Icon::Warning);
+        return false;
+    }
+    if (!files.isEmpty() && !folder && !m_frame->openFile(files.constFirst())) {
         // Opening a picture from the list says nothing when it fails; one named on the command
         // line is what the user asked for, so the user hears why it did not come.
         Reading& doc = m_frame->document();

@@ -406,6 +406,16 @@ bool MainFrame::openFile(const QString& path)
     return openWithoutTree(absolute);
 }
 
+bool MainFrame::openFolder(const QString& path)
+{
+    const std::string absolute = QFileInfo(path).absoluteFilePath().toStdString();
+    if (!m_tree->GoToPath(absolute))
+        return false;
+    if (auto first = m_list->SelectNextFile())
+        openWithoutTree(*first);
+    return true;
+}
+
 bool MainFrame::openRecentFile(int index)
 {
     const auto& entries = m_doc.recentFiles().entries();

@@ -95,6 +95,9 @@ class MainFrame : public QMainWindow {
     // folder tree first goes to its folder, which the file list then shows.
     bool openFile(const QString& path);
     bool openRecentFile(int index);
+    // Shows a folder named on the command line: the tree goes there, the list shows it, and its
+    // first picture opens. False when the folder is not in the tree.
+    bool openFolder(const QString& path);
     QStringList recentFiles() const;
 
     // The pane colours and the settings file.

@@ -136,6 +136,13 @@ TEST_F(ReaderFrameTest, CommandLineFileOpensInItsFolderWithTheListShowingIt)
     EXPECT_EQ(frame.document().currentPath(), dir.file("b.bmp"));
 }
 
+TEST_F(ReaderFrameTest, CommandLineFolderIsListedAndItsFirstPictureShown)
+{
+    MainFrame& frame = start({QString::fromStdString(dir.path())});
+    EXPECT_EQ(frame.list().folderPath(), dir.path() + "/");
+    EXPECT_EQ(frame.document().currentPath(), dir.file("a.bmp"));
+}
+
 TEST_F(ReaderFrameTest, AFileThatCannotBeOpenedEndsTheStartWithAMessage)
 {
     app = std::make_unique<CLanterApp>(&prompt);
