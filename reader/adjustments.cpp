@@ -10,6 +10,10 @@
 #include <optional>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace ombri::reader {
 
 namespace {
@@ -367,6 +371,162 @@ void stretchChannels(const PixelArea& area, const std::array<Stretch, 3>& channe
 }
 
 // ---------------------------------------------------------------------------------------------
+// Black and white
+
+// Grey is the channel sum times kGreyFactor, cut to a whole number. The constant lies just below a
+// third, so for every sum but 0 that is a third of one less than the sum, rounded down: white
+// becomes 254 and any multiple of three one less than its third. A third, rounded down, is a
+// multiply by 21846 / 65536, a hair above a third that never reaches the next whole number for
+// sums up to 765. This form needs neither the double product nor a table look-up, so sixteen
+// pixels are worked at once in 16-bit vector lanes.
+constexpr uint32_t kThirdMultiplier = 21846;
+
+constexpr uint32_t greyOfSum(uint32_t sum)
+{
+    return sum == 0 ? 0 : (sum - 1) * kThirdMultiplier >> 16;
+}
+
+constexpr bool greyMatchesTheConstantForEverySum()
+{
+    for (uint32_t sum = 0; sum <= 765; ++sum)
+        if (greyOfSum(sum) !=
+            static_cast<uint32_t>(static_cast<int>(static_cast<double>(sum) * kGreyFactor)))
+            return false;
+    return true;
+}
+static_assert(greyMatchesTheConstantForEverySum(),
+              "the shortcut must give the grey the reader has always shown");
+
+inline void greyPixel(uint8_t* pixel)
+{
+    const auto grey = static_cast<uint8_t>(greyOfSum(uint32_t{pixel[0]} + pixel[1] + pixel[2]));
+    pixel[0] = pixel[1] = pixel[2] = grey;
+}
+
+#if defined(__SSE2__)
+
+// Sixteen 3-byte pixels are 48 bytes, three registers of eight 16-bit words. A pixel starts at
+// the low byte of a word, at its high byte, or a word holds no start; the pattern repeats every
+// three words and each register begins at a different place in it.
+enum class WordStart { None, Low, High };
+
+constexpr WordStart startInWord(size_t byte)
+{
+    return byte % 3 == 0 ? WordStart::Low : byte % 3 == 2 ? WordStart::High : WordStart::None;
+}
+
+// Per register and word: masks picking the first byte of a pixel starting low and the third of
+// one starting high, and the factors that spread a pixel's grey over its own word and the next.
+struct GreyRunPattern {
+    alignas(16) uint16_t firstOfLow[3][8];
+    alignas(16) uint16_t thirdOfHigh[3][8];
+    alignas(16) uint16_t ownWord[3][8];
+    alignas(16) uint16_t nextWord[3][8];
+};
+
+constexpr GreyRunPattern makeGreyRunPattern()
+{
+    GreyRunPattern pattern{};
+    for (size_t reg = 0; reg < 3; ++reg)
+        for (size_t word = 0; word < 8; ++word) {
+            const size_t byte = reg * 16 + word * 2;
+            const WordStart start = startInWord(byte);
+            // The word before the first belongs to the previous run, whose last word has no start.
+            const WordStart before = startInWord(byte + 48 - 2);
+            pattern.firstOfLow[reg][word] = start == WordStart::Low ? 0x00FF : 0;
+            pattern.thirdOfHigh[reg][word] = start == WordStart::High ? 0x00FF : 0;
+            // Starting low, a pixel fills its word and the low byte of the next; starting high,
+            // the high byte of its word and the whole next word.
+            pattern.ownWord[reg][word] = start == WordStart::Low    ? 0x0101
+                                         : start == WordStart::High ? 0x0100
+                                                                    : 0;
+            pattern.nextWord[reg][word] = before == WordStart::Low    ? 0x0001
+                                          : before == WordStart::High ? 0x0101
+                                                                      : 0;
+        }
+    return pattern;
+}
+
+constexpr GreyRunPattern kGreyRun = makeGreyRunPattern();
+
+inline __m128i loadBytes(const uint8_t* from)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+}
+
+inline void storeBytes(uint8_t* to, __m128i value)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), value);
+}
+
+inline __m128i patternOf(const uint16_t (&words)[8])
+{
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(words));
+}
+
+// The grey of every pixel of one register, in the word where the pixel starts (other words hold
+// junk). bytes is the register; after1 and after3 the same run read one and three bytes on.
+inline __m128i greyAtStarts(__m128i bytes, __m128i after1, __m128i after3, size_t reg)
+{
+    const __m128i lowBytes = _mm_set1_epi16(0x00FF);
+    // The pixel's middle two bytes are the two halves of the word one byte on, whether it starts
+    // low or high; the remaining byte is the word's low byte or the low byte three bytes on.
+    const __m128i middle =
+        _mm_add_epi16(_mm_and_si128(after1, lowBytes), _mm_srli_epi16(after1, 8));
+    const __m128i rest = _mm_or_si128(_mm_and_si128(bytes, patternOf(kGreyRun.firstOfLow[reg])),
+                                      _mm_and_si128(after3, patternOf(kGreyRun.thirdOfHigh[reg])));
+    const __m128i sum = _mm_add_epi16(middle, rest);
+    return _mm_mulhi_epu16(_mm_subs_epu16(sum, _mm_set1_epi16(1)),
+                           _mm_set1_epi16(static_cast<int16_t>(kThirdMultiplier)));
+}
+
+// Each grey written over its pixel's three bytes: from its own word and from the word before
+// (greyBefore holds each word's predecessor, the previous register's last word first).
+inline __m128i spreadGrey(__m128i grey, __m128i greyBefore, size_t reg)
+{
+    return _mm_add_epi16(_mm_mullo_epi16(grey, patternOf(kGreyRun.ownWord[reg])),
+                         _mm_mullo_epi16(greyBefore, patternOf(kGreyRun.nextWord[reg])));
+}
+
+void greyRun24(uint8_t* run)
+{
+    const __m128i first = loadBytes(run);
+    const __m128i second = loadBytes(run + 16);
+    const __m128i third = loadBytes(run + 32);
+    const __m128i grey0 = greyAtStarts(first, loadBytes(run + 1), loadBytes(run + 3), 0);
+    const __m128i grey1 = greyAtStarts(second, loadBytes(run + 17), loadBytes(run + 19), 1);
+    // The last pixel ends with the run: nothing past it is read.
+    const __m128i grey2 =
+        greyAtStarts(third, _mm_srli_si128(third, 1), _mm_srli_si128(third, 3), 2);
+    storeBytes(run, spreadGrey(grey0, _mm_slli_si128(grey0, 2), 0));
+    storeBytes(
+        run + 16,
+        spreadGrey(grey1, _mm_or_si128(_mm_slli_si128(grey1, 2), _mm_srli_si128(grey0, 14)), 1));
+    storeBytes(
+        run + 32,
+        spreadGrey(grey2, _mm_or_si128(_mm_slli_si128(grey2, 2), _mm_srli_si128(grey1, 14)), 2));
+}
+
+// Four 4-byte pixels, one to a 32-bit lane; the fourth byte is kept.
+void greyRun32(uint8_t* run)
+{
+    const __m128i pixels = loadBytes(run);
+    const __m128i lowByte = _mm_set1_epi32(0xFF);
+    const __m128i sum =
+        _mm_add_epi32(_mm_add_epi32(_mm_and_si128(pixels, lowByte),
+                                    _mm_and_si128(_mm_srli_epi32(pixels, 8), lowByte)),
+                      _mm_and_si128(_mm_srli_epi32(pixels, 16), lowByte));
+    // The sums lie in the low halves of the lanes; the high halves are 0 and stay so.
+    const __m128i grey = _mm_mulhi_epu16(_mm_subs_epu16(sum, _mm_set1_epi32(1)),
+                                         _mm_set1_epi32(static_cast<int32_t>(kThirdMultiplier)));
+    const __m128i fourth = _mm_andnot_si128(_mm_set1_epi32(0x00FFFFFF), pixels);
+    storeBytes(run, _mm_or_si128(_mm_or_si128(grey, _mm_slli_epi32(grey, 8)),
+                                 _mm_or_si128(_mm_slli_epi32(grey, 16), fourth)));
+}
+
+#endif
+
+// ---------------------------------------------------------------------------------------------
 // Geometric steps
 
 template <size_t kBytes> inline void swapPixels(uint8_t* a, uint8_t* b)
@@ -416,6 +576,8 @@ struct QuarterTurn {
     size_t height;
     uint8_t* target;
     size_t targetStride;
+    // A new block, whose pages the system provides at the first write to each.
+    bool freshTarget = false;
 };
 
 template <bool kClockwise> inline size_t sourceColumnOf(const QuarterTurn& turn, size_t targetRow)
@@ -428,109 +590,211 @@ template <bool kClockwise> inline size_t sourceRowOf(const QuarterTurn& turn, si
     return kClockwise ? targetColumn : turn.height - 1 - targetColumn;
 }
 
-// Target rows are taken 1024 at a time against 8 source rows: the source rows are read in long
-// runs that the processor prefetches, and the partly written lines of the target rows stay in the
-// cache until the next 8 source rows complete them.
-constexpr size_t kTurnTargetRows = 1024;
-constexpr size_t kTurnSourceRows = 8;
+// Target row r from column x0 up to x1, one pixel at a time.
+template <size_t kBytes, bool kClockwise>
+void turnRowSpan(const QuarterTurn& turn, size_t r, size_t x0, size_t x1)
+{
+    const size_t column = sourceColumnOf<kClockwise>(turn, r);
+    const uint8_t* in = turn.source + column * kBytes;
+    uint8_t* out = turn.target + r * turn.targetStride;
+    size_t x = x0;
+    // 3-byte pixels move four bytes at a time. The fourth is the first byte of the source's next
+    // pixel, written over the target's next pixel before that one is moved. Not from the source's
+    // last column (its fourth byte is padding or past the block) nor to the target's last pixel
+    // (its fourth byte would be padding).
+    if (kBytes == 3 && column + 1 < turn.width) {
+        const size_t wideEnd = std::min(x1, turn.height - 1);
+        for (; x < wideEnd; ++x) {
+            uint32_t four;
+            std::memcpy(&four, in + sourceRowOf<kClockwise>(turn, x) * turn.sourceStride, 4);
+            std::memcpy(out + x * 3, &four, 4);
+        }
+    }
+    for (; x < x1; ++x)
+        std::memcpy(out + x * kBytes, in + sourceRowOf<kClockwise>(turn, x) * turn.sourceStride,
+                    kBytes);
+}
 
+// The turns go in bands of target rows, that is of neighbouring source columns, and through a band
+// a few source rows at a time: those rows are read in long runs that the processor fetches ahead,
+// and the partly written lines of the band's target rows wait in the cache until the next steps
+// complete them. On a photograph, twice as many source rows at a time made the turn twice as slow,
+// and so did bands an eighth as wide, whose shorter runs are fetched ahead less well.
+constexpr size_t kTurnBandRows = 1024;
+
+// The 3-byte turn takes pixels apart with shifts of 8-byte words read from memory.
+constexpr bool kLittleEndian =
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    true;
+#else
+    false;
+#endif
+
+// The pages of a new block are had from the system at the first write to each. In a band's
+// scattered order, small pages made the turn of a photograph a sixth slower than the same pages
+// touched in order first. Touched all at once at the start, though, the cleared memory has left
+// the cache before the turn fills it (a sixteenth slower with large pages): so each band's pages
+// are touched just before the band. The block is zero-filled already; the zeros written here
+// change nothing.
+void prepareBand(const QuarterTurn& turn, size_t r0, size_t r1)
+{
+    if (!turn.freshTarget)
+        return;
+    constexpr size_t kPage = 4096;
+    uint8_t* first = turn.target + r0 * turn.targetStride;
+    const size_t bytes = (r1 - r0) * turn.targetStride;
+    for (size_t offset = 0; offset < bytes; offset += kPage)
+        first[offset] = 0;
+}
+
+// Pixel by pixel through the bands, eight source rows a step: what the faster forms below fall
+// back on without vector registers or on a big-endian processor.
 template <size_t kBytes, bool kClockwise> void turnPixels(const QuarterTurn& turn)
 {
-    for (size_t r0 = 0; r0 < turn.width; r0 += kTurnTargetRows) {
-        const size_t r1 = std::min(turn.width, r0 + kTurnTargetRows);
-        for (size_t x0 = 0; x0 < turn.height; x0 += kTurnSourceRows) {
-            const size_t x1 = std::min(turn.height, x0 + kTurnSourceRows);
-            for (size_t r = r0; r < r1; ++r) {
-                const size_t column = sourceColumnOf<kClockwise>(turn, r);
-                const uint8_t* in = turn.source + column * kBytes;
-                uint8_t* out = turn.target + r * turn.targetStride;
-                // 3-byte pixels move four bytes at a time. The fourth is the first byte of the
-                // source's next pixel, written over the target's next pixel before that one is
-                // moved. Not from the source's last column (its fourth byte is padding or past the
-                // block) nor to the target's last pixel (its fourth byte would be padding).
-                const bool wide = kBytes == 3 && column + 1 < turn.width;
-                const size_t wideEnd = wide ? std::min(x1, turn.height - 1) : x0;
-                size_t x = x0;
-                for (; x < wideEnd; ++x) {
-                    uint32_t four;
-                    std::memcpy(&four, in + sourceRowOf<kClockwise>(turn, x) * turn.sourceStride,
-                                4);
-                    std::memcpy(out + x * 3, &four, 4);
+    for (size_t r0 = 0; r0 < turn.width; r0 += kTurnBandRows) {
+        const size_t r1 = std::min(turn.width, r0 + kTurnBandRows);
+        prepareBand(turn, r0, r1);
+        for (size_t x0 = 0; x0 < turn.height; x0 += 8)
+            for (size_t r = r0; r < r1; ++r)
+                turnRowSpan<kBytes, kClockwise>(turn, r, x0, std::min(turn.height, x0 + 8));
+    }
+}
+
+// 3-byte pixels, four target rows (four neighbouring source columns) at a time and eight source
+// rows a step. Each source row gives its four pixels in two 8-byte reads; two source rows give
+// each target row two neighbouring pixels, which go out in one 8-byte write whose last two bytes
+// the next pair overwrites (half as many writes as pixels: the writes, scattered over many rows,
+// are what a turn waits for). The reads end two bytes into the pixel after the four, so the
+// source's last column is left to turnRowSpan, as are the last target column and the rows and
+// columns the steps do not fill.
+template <bool kClockwise> void turnPixels3(const QuarterTurn& turn)
+{
+    constexpr size_t kSourceRows = 8;
+    const uint8_t* const source = turn.source;
+    uint8_t* const target = turn.target;
+    const size_t targetStride = turn.targetStride;
+    const ptrdiff_t nextSourceRow = kClockwise ? static_cast<ptrdiff_t>(turn.sourceStride)
+                                               : -static_cast<ptrdiff_t>(turn.sourceStride);
+    // Clockwise target row 0 comes from the last column.
+    const size_t firstRow = kClockwise ? 1 : 0;
+    const size_t rowsEnd = firstRow + (turn.width - 1) / 4 * 4;
+    const size_t columnsEnd = (turn.height - 1) / kSourceRows * kSourceRows;
+    constexpr uint64_t kPixel = 0xFFFFFF;
+    for (size_t r0 = firstRow; r0 < rowsEnd; r0 += kTurnBandRows) {
+        const size_t r1 = std::min(rowsEnd, r0 + kTurnBandRows);
+        prepareBand(turn, r0, r1);
+        for (size_t x0 = 0; x0 < columnsEnd; x0 += kSourceRows)
+            for (size_t r = r0; r < r1; r += 4) {
+                // Clockwise, target rows r..r+3 come from columns width-4-r..width-1-r, last
+                // first; anticlockwise from columns r..r+3.
+                const size_t column = kClockwise ? turn.width - 4 - r : r;
+                const uint8_t* in =
+                    source + sourceRowOf<kClockwise>(turn, x0) * turn.sourceStride + column * 3;
+                uint8_t* out = target + r * targetStride + x0 * 3;
+                for (size_t i = 0; i < kSourceRows; i += 2, in += 2 * nextSourceRow, out += 6) {
+                    uint64_t low0, high0, low1, high1;
+                    std::memcpy(&low0, in, 8);
+                    std::memcpy(&high0, in + 6, 8);
+                    std::memcpy(&low1, in + nextSourceRow, 8);
+                    std::memcpy(&high1, in + nextSourceRow + 6, 8);
+                    // Pixel k of the four belongs to target row r+3-k clockwise, r+k
+                    // anticlockwise; the second row's pixel follows the first's.
+                    const uint64_t pair0 = (low0 & kPixel) | low1 << 24;
+                    const uint64_t pair1 = (low0 >> 24 & kPixel) | (low1 >> 24) << 24;
+                    const uint64_t pair2 = (high0 & kPixel) | high1 << 24;
+                    const uint64_t pair3 = (high0 >> 24 & kPixel) | (high1 >> 24) << 24;
+                    std::memcpy(out + (kClockwise ? 3 : 0) * targetStride, &pair0, 8);
+                    std::memcpy(out + (kClockwise ? 2 : 1) * targetStride, &pair1, 8);
+                    std::memcpy(out + (kClockwise ? 1 : 2) * targetStride, &pair2, 8);
+                    std::memcpy(out + (kClockwise ? 0 : 3) * targetStride, &pair3, 8);
                 }
-                for (; x < x1; ++x)
-                    std::memcpy(out + x * kBytes,
-                                in + sourceRowOf<kClockwise>(turn, x) * turn.sourceStride, kBytes);
             }
+    }
+    for (size_t r = 0; r < turn.width; ++r)
+        turnRowSpan<3, kClockwise>(turn, r, r >= firstRow && r < rowsEnd ? columnsEnd : 0,
+                                   turn.height);
+}
+
+#if defined(__SSE2__)
+
+// Square blocks of 16-byte runs turned in registers: 16 x 16 one-byte pixels or 4 x 4 four-byte
+// pixels. Each round interleaves row i with row i + side / 2, which moves the bits of an element's
+// (row, column) address one place round; after as many rounds as the address has row bits, row and
+// column have changed places.
+template <size_t kBytes> struct BlockTurn;
+
+template <> struct BlockTurn<1> {
+    static constexpr size_t kSide = 16;
+    static void transpose(__m128i (&rows)[kSide])
+    {
+#pragma GCC unroll 4
+        for (int round = 0; round < 4; ++round) {
+            __m128i mixed[kSide];
+#pragma GCC unroll 8
+            for (size_t i = 0; i < 8; ++i) {
+                mixed[2 * i] = _mm_unpacklo_epi8(rows[i], rows[i + 8]);
+                mixed[2 * i + 1] = _mm_unpackhi_epi8(rows[i], rows[i + 8]);
+            }
+#pragma GCC unroll 16
+            for (size_t i = 0; i < kSide; ++i)
+                rows[i] = mixed[i];
         }
     }
-}
+};
 
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-
-// The rows of an 8 x 8 block of bytes, each read as one little-endian word, exchanged in three
-// rounds (single bytes, pairs, fours) so that word j ends up holding byte j of every row.
-inline void transposeBlock(uint64_t (&rows)[8])
-{
-    const auto exchange = [&rows](size_t a, size_t b, unsigned shift, uint64_t mask) {
-        const uint64_t t = ((rows[a] >> shift) ^ rows[b]) & mask;
-        rows[b] ^= t;
-        rows[a] ^= t << shift;
-    };
-    for (size_t i : {0, 2, 4, 6})
-        exchange(i, i + 1, 8, 0x00FF00FF00FF00FFull);
-    for (size_t i : {0, 1, 4, 5})
-        exchange(i, i + 2, 16, 0x0000FFFF0000FFFFull);
-    for (size_t i : {0, 1, 2, 3})
-        exchange(i, i + 4, 32, 0x00000000FFFFFFFFull);
-}
-
-// One-byte pixels (8-bit pictures, note layers) in 8 x 8 blocks: eight 8-byte reads, the block
-// transposed in registers, eight 8-byte writes. The rows and columns left over at the edges are
-// moved one byte at a time.
-template <bool kClockwise> void turnBytes(const QuarterTurn& turn)
-{
-    const size_t fullRows = turn.width - turn.width % 8;      // target rows in whole blocks
-    const size_t fullColumns = turn.height - turn.height % 8; // target columns in whole blocks
-    for (size_t r0 = 0; r0 < fullRows; r0 += kTurnTargetRows) {
-        const size_t r1 = std::min(fullRows, r0 + kTurnTargetRows);
-        for (size_t x0 = 0; x0 < fullColumns; x0 += 8) {
-            for (size_t r = r0; r < r1; r += 8) {
-                // Clockwise the block's target rows r..r+7 come from source columns
-                // width-8-r..width-1-r, last first; anticlockwise from columns r..r+7.
-                const size_t column = kClockwise ? turn.width - 8 - r : r;
-                uint64_t rows[8];
-                for (size_t i = 0; i < 8; ++i)
-                    std::memcpy(&rows[i],
-                                turn.source +
-                                    sourceRowOf<kClockwise>(turn, x0 + i) * turn.sourceStride +
-                                    column,
-                                8);
-                transposeBlock(rows);
-                for (size_t j = 0; j < 8; ++j)
-                    std::memcpy(turn.target + (kClockwise ? r + 7 - j : r + j) * turn.targetStride +
-                                    x0,
-                                &rows[j], 8);
-            }
+template <> struct BlockTurn<4> {
+    static constexpr size_t kSide = 4;
+    static void transpose(__m128i (&rows)[kSide])
+    {
+#pragma GCC unroll 2
+        for (int round = 0; round < 2; ++round) {
+            const __m128i mixed[kSide] = {
+                _mm_unpacklo_epi32(rows[0], rows[2]), _mm_unpackhi_epi32(rows[0], rows[2]),
+                _mm_unpacklo_epi32(rows[1], rows[3]), _mm_unpackhi_epi32(rows[1], rows[3])};
+#pragma GCC unroll 4
+            for (size_t i = 0; i < kSide; ++i)
+                rows[i] = mixed[i];
         }
     }
-    const auto moveOne = [&turn](size_t r, size_t x) {
-        turn.target[r * turn.targetStride + x] =
-            turn.source[sourceRowOf<kClockwise>(turn, x) * turn.sourceStride +
-                        sourceColumnOf<kClockwise>(turn, r)];
-    };
-    for (size_t r = fullRows; r < turn.width; ++r)
-        for (size_t x = 0; x < turn.height; ++x)
-            moveOne(r, x);
-    for (size_t r = 0; r < fullRows; ++r)
-        for (size_t x = fullColumns; x < turn.height; ++x)
-            moveOne(r, x);
-}
+};
 
-#else
-
-template <bool kClockwise> void turnBytes(const QuarterTurn& turn)
+// 1- and 4-byte pixels block by block, through the bands; the rows and columns left at the edges
+// one pixel at a time.
+template <size_t kBytes, bool kClockwise> void turnBlocks(const QuarterTurn& turn)
 {
-    turnPixels<1, kClockwise>(turn);
+    using Block = BlockTurn<kBytes>;
+    constexpr size_t kSide = Block::kSide;
+    const uint8_t* const source = turn.source;
+    uint8_t* const target = turn.target;
+    const size_t sourceStride = turn.sourceStride;
+    const size_t targetStride = turn.targetStride;
+    const size_t rowsEnd = turn.width / kSide * kSide;
+    const size_t columnsEnd = turn.height / kSide * kSide;
+    for (size_t r0 = 0; r0 < rowsEnd; r0 += kTurnBandRows) {
+        const size_t r1 = std::min(rowsEnd, r0 + kTurnBandRows);
+        prepareBand(turn, r0, r1);
+        for (size_t x = 0; x < columnsEnd; x += kSide)
+            for (size_t r = r0; r < r1; r += kSide) {
+                // Clockwise the block's target rows r..r+side-1 come from the source columns
+                // ending at column width-1-r, last first; anticlockwise from the columns from r.
+                const size_t column = kClockwise ? turn.width - kSide - r : r;
+                const uint8_t* in = source + column * kBytes;
+                __m128i rows[kSide];
+#pragma GCC unroll 16
+                for (size_t i = 0; i < kSide; ++i)
+                    rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                        in + sourceRowOf<kClockwise>(turn, x + i) * sourceStride));
+                Block::transpose(rows);
+                uint8_t* out = target + r * targetStride + x * kBytes;
+#pragma GCC unroll 16
+                for (size_t j = 0; j < kSide; ++j)
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(
+                                         out + (kClockwise ? kSide - 1 - j : j) * targetStride),
+                                     rows[j]);
+            }
+    }
+    for (size_t r = 0; r < turn.width; ++r)
+        turnRowSpan<kBytes, kClockwise>(turn, r, r < rowsEnd ? columnsEnd : 0, turn.height);
 }
 
 #endif
@@ -539,49 +803,185 @@ template <bool kClockwise> void turnPlane(const QuarterTurn& turn, size_t bytesP
 {
     switch (bytesPerPixel) {
     case 1:
-        turnBytes<kClockwise>(turn);
+#if defined(__SSE2__)
+        turnBlocks<1, kClockwise>(turn);
+#else
+        turnPixels<1, kClockwise>(turn);
+#endif
         break;
     case 3:
-        turnPixels<3, kClockwise>(turn);
+        if constexpr (kLittleEndian)
+            turnPixels3<kClockwise>(turn);
+        else
+            turnPixels<3, kClockwise>(turn);
         break;
     case 4:
+#if defined(__SSE2__)
+        turnBlocks<4, kClockwise>(turn);
+#else
         turnPixels<4, kClockwise>(turn);
+#endif
         break;
     }
 }
 
+// A quarter turn of one plane; freshTarget for a new block (see prepareBand).
 void turnQuarterPlane(const uint8_t* source, size_t sourceStride, size_t width, size_t height,
-                      size_t bytesPerPixel, uint8_t* target, size_t targetStride, Rotation rotation)
+                      size_t bytesPerPixel, uint8_t* target, size_t targetStride, Rotation rotation,
+                      bool freshTarget = false)
 {
-    const QuarterTurn turn{source, sourceStride, width, height, target, targetStride};
+    const QuarterTurn turn{source, sourceStride, width, height, target, targetStride, freshTarget};
     if (rotation == Rotation::Clockwise)
         turnPlane<true>(turn, bytesPerPixel);
     else
         turnPlane<false>(turn, bytesPerPixel);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Note layers
+
+#if defined(__SSE2__)
+
+// Most of a note layer is blank: handwriting covers a few percent of a page. A layer's quarter
+// turn therefore goes into a cleared layer and writes only the 16 x 16 blocks that hold notes,
+// which a map of one byte for each whole block marks.
+constexpr size_t kNoteBlock = 16;
+
+size_t noteMapBytes(size_t width, size_t height)
+{
+    return (width / kNoteBlock) * (height / kNoteBlock);
+}
+
+// Marks in map the whole blocks of the layer (width x height bytes) that hold anything but zero.
+// With kMoveOut the layer is also copied to moveTo and cleared (through clear, the layer itself),
+// in the same pass over it.
+template <bool kMoveOut>
+void markNoteBlocks(const uint8_t* layer, size_t width, size_t height, uint8_t* map,
+                    uint8_t* moveTo = nullptr, uint8_t* clear = nullptr)
+{
+    const size_t across = width / kNoteBlock;
+    const size_t markedRows = height / kNoteBlock * kNoteBlock;
+    std::fill_n(map, noteMapBytes(width, height), uint8_t{0});
+    const __m128i zero = _mm_setzero_si128();
+    for (size_t y = 0; y < height; ++y) {
+        const uint8_t* row = layer + y * width;
+        uint8_t* copy = kMoveOut ? moveTo + y * width : nullptr;
+        uint8_t* cleared = kMoveOut ? clear + y * width : nullptr;
+        uint8_t* marks = y < markedRows ? map + y / kNoteBlock * across : nullptr;
+        for (size_t block = 0; block < across; ++block) {
+            const size_t at = block * kNoteBlock;
+            const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at));
+            if (kMoveOut) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + at), run);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(cleared + at), zero);
+            }
+            if (marks && _mm_movemask_epi8(_mm_cmpeq_epi8(run, zero)) != 0xFFFF)
+                marks[block] = 1;
+        }
+        if (kMoveOut) {
+            const size_t done = across * kNoteBlock;
+            std::memcpy(copy + done, row + done, width - done);
+            std::memset(cleared + done, 0, width - done);
+        }
+    }
+}
+
+// The quarter turn of a layer into a target that is all zero: the marked blocks turned in
+// registers, the blank ones left, and the rows and columns beyond the whole blocks byte by byte.
+template <bool kClockwise> void turnMarkedNotes(const QuarterTurn& turn, const uint8_t* map)
+{
+    const size_t across = turn.width / kNoteBlock;
+    const size_t down = turn.height / kNoteBlock;
+    for (size_t blockRow = 0; blockRow < down; ++blockRow) {
+        const size_t y0 = blockRow * kNoteBlock;
+        for (size_t block = 0; block < across; ++block) {
+            if (!map[blockRow * across + block])
+                continue;
+            const size_t c0 = block * kNoteBlock;
+            // Clockwise, source (y, c) lands on target row width-1-c, column y; anticlockwise on
+            // row c, column height-1-y, so there the source rows are taken last first.
+            __m128i rows[kNoteBlock];
+#pragma GCC unroll 16
+            for (size_t i = 0; i < kNoteBlock; ++i)
+                rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                    turn.source +
+                    (kClockwise ? y0 + i : y0 + kNoteBlock - 1 - i) * turn.sourceStride + c0));
+            BlockTurn<1>::transpose(rows);
+            const size_t firstColumn = kClockwise ? y0 : turn.height - kNoteBlock - y0;
+#pragma GCC unroll 16
+            for (size_t j = 0; j < kNoteBlock; ++j) {
+                const size_t r = kClockwise ? turn.width - 1 - c0 - j : c0 + j;
+                _mm_storeu_si128(
+                    reinterpret_cast<__m128i*>(turn.target + r * turn.targetStride + firstColumn),
+                    rows[j]);
+            }
+        }
+    }
+    // Source rows from down x 16 on are target columns from there on clockwise, up to
+    // height - down x 16 anticlockwise; source columns from across x 16 on are whole target rows.
+    const size_t blockRows = down * kNoteBlock;
+    const size_t edgeFrom = kClockwise ? blockRows : 0;
+    const size_t edgeTo = kClockwise ? turn.height : turn.height - blockRows;
+    for (size_t r = 0; r < turn.width; ++r) {
+        if (sourceColumnOf<kClockwise>(turn, r) >= across * kNoteBlock)
+            turnRowSpan<1, kClockwise>(turn, r, 0, turn.height);
+        else
+            turnRowSpan<1, kClockwise>(turn, r, edgeFrom, edgeTo);
+    }
+}
+
+void turnMarkedNotes(const uint8_t* source, size_t width, size_t height, const uint8_t* map,
+                     uint8_t* target, Rotation rotation)
+{
+    const QuarterTurn turn{source, width, width, height, target, height};
+    if (rotation == Rotation::Clockwise)
+        turnMarkedNotes<true>(turn, map);
+    else
+        turnMarkedNotes<false>(turn, map);
+}
+
+#endif
+
 // The note layer given a quarter turn with its picture; nothing when memory is short.
 std::optional<NoteLayer> turnedNotes(const NoteLayer& notes, size_t width, size_t height,
                                      Rotation rotation)
 {
     try {
+        // The new layer starts out zero: only the blocks with notes need writing.
         NoteLayer turned(notes.size());
+#if defined(__SSE2__)
+        std::vector<uint8_t> map(noteMapBytes(width, height));
+        markNoteBlocks<false>(notes.data(), width, height, map.data());
+        turnMarkedNotes(notes.data(), width, height, map.data(), turned.data(), rotation);
+#else
         turnQuarterPlane(notes.data(), width, width, height, 1, turned.data(), height, rotation);
+#endif
         return turned;
     } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
 }
 
-// A large new block gets its memory from the system page by page at the first write to each
-// page. The turn writes all over the block, and first writes in that order cost far more than the
-// same pages touched in order beforehand. The block is zero-filled already; the zeros written here
-// change nothing.
-void touchInOrder(uint8_t* block, size_t size)
+// The note layer given a quarter turn in place, with the old block's pixel bytes (scratchBytes
+// of them, at least the layer's size) to work in.
+void turnNotesInPlace(NoteLayer& layer, size_t width, size_t height, uint8_t* scratch,
+                      size_t scratchBytes, Rotation rotation)
 {
-    constexpr size_t kPage = 4096;
-    for (size_t offset = 0; offset < size; offset += kPage)
-        block[offset] = 0;
+#if defined(__SSE2__)
+    // The layer is moved out and cleared, with its map behind it, and the blocks with notes
+    // turned back in. (An 8-bit picture's rows may leave no room for the map.)
+    if (scratchBytes >= layer.size() + noteMapBytes(width, height)) {
+        uint8_t* map = scratch + layer.size();
+        markNoteBlocks<true>(layer.data(), width, height, map, scratch, layer.data());
+        turnMarkedNotes(scratch, width, height, map, layer.data(), rotation);
+        return;
+    }
+#else
+    (void)scratchBytes;
+#endif
+    // Turned into the scratch and copied back.
+    turnQuarterPlane(layer.data(), width, width, height, 1, scratch, height, rotation);
+    std::memcpy(layer.data(), scratch, layer.size());
 }
 
 // A new block for the picture given a quarter turn: a 40-byte header with width and height
@@ -603,7 +1003,6 @@ Dib quarterTurnedBlock(const Dib& image, const DibLayout& layout, Rotation rotat
     if (turned.isNull())
         return turned;
     uint8_t* out = turned.data();
-    touchInOrder(out, turned.size());
     const auto header =
         DibMakeHeader(static_cast<int32_t>(newWidth), static_cast<int32_t>(newHeight),
                       layout.bitCount, layout.bitCount);
@@ -618,7 +1017,8 @@ Dib quarterTurnedBlock(const Dib& image, const DibLayout& layout, Rotation rotat
             std::memcpy(out + kInfoHeaderSize + i * 4, table + i * 3, 3);
     turnQuarterPlane(image.data() + layout.pixelOffset, layout.stride,
                      static_cast<size_t>(layout.width), static_cast<size_t>(layout.height),
-                     layout.bitCount / 8u, out + kInfoHeaderSize + tableBytes, *stride, rotation);
+                     layout.bitCount / 8u, out + kInfoHeaderSize + tableBytes, *stride, rotation,
+                     true);
     return turned;
 }
 
@@ -711,19 +1111,20 @@ void Grayscale(Dib& image)
     auto area = colourArea(image);
     if (!area)
         return;
-    // Every channel sum 0..765 worked out once, in double precision as the constant is written.
-    // Each entry holds the grey twice, so blue and green are written in one go.
-    std::array<uint16_t, 766> grey;
-    for (size_t sum = 0; sum < grey.size(); ++sum)
-        grey[sum] = static_cast<uint16_t>(static_cast<int>(static_cast<double>(sum) * kGreyFactor) *
-                                          0x0101);
+    const size_t bytesPerPixel = area->bytesPerPixel;
     for (size_t y = 0; y < area->height; ++y) {
-        uint8_t* pixel = area->row(y);
-        for (size_t x = 0; x < area->width; ++x, pixel += area->bytesPerPixel) {
-            const uint16_t twice = grey[size_t{pixel[0]} + pixel[1] + pixel[2]];
-            std::memcpy(pixel, &twice, 2);
-            pixel[2] = static_cast<uint8_t>(twice);
-        }
+        uint8_t* row = area->row(y);
+        size_t x = 0;
+#if defined(__SSE2__)
+        if (bytesPerPixel == 3)
+            for (; x + 16 <= area->width; x += 16)
+                greyRun24(row + x * 3);
+        else
+            for (; x + 4 <= area->width; x += 4)
+                greyRun32(row + x * 4);
+#endif
+        for (; x < area->width; ++x)
+            greyPixel(row + x * bytesPerPixel);
     }
 }
 
@@ -802,11 +1203,10 @@ bool RotateImage(Dib& image, NoteLayer* notes, Rotation rotation)
     if (turned.isNull())
         return false;
     if (layer) {
-        // Once its pixels are turned, the old block's rows (at least width x height bytes) carry
-        // the turned notes on their way back into the layer: no second layer is needed.
-        uint8_t* scratch = image.data() + layout->pixelOffset;
-        turnQuarterPlane(layer->data(), width, width, height, 1, scratch, height, rotation);
-        std::memcpy(layer->data(), scratch, layer->size());
+        // Once its pixels are turned, the old block's rows (at least width x height bytes) are
+        // free to work in: no second layer is needed.
+        turnNotesInPlace(*layer, width, height, image.data() + layout->pixelOffset,
+                         layout->pixelBytes, rotation);
     }
     image = std::move(turned);
     return true;

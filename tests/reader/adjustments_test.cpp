@@ -199,6 +199,106 @@ TEST(ColourSteps, GreyUsesTheConstantNotAThird)
     EXPECT_EQ(pixelAt(image, 3, 0)[1], 0);
 }
 
+// A deterministic stream of bytes for the randomised cases.
+class ByteStream {
+  public:
+    explicit ByteStream(uint32_t seed) : m_state(seed * 2654435761u + 1) {}
+    uint8_t next()
+    {
+        m_state = m_state * 1664525u + 1013904223u;
+        return static_cast<uint8_t>(m_state >> 24);
+    }
+
+  private:
+    uint32_t m_state;
+};
+
+int greyOf(int blue, int green, int red)
+{
+    return static_cast<int>(static_cast<double>(blue + green + red) * 0.333333);
+}
+
+TEST(ColourSteps, GreyOfEveryColourIsTheChannelSumTimesTheConstant)
+{
+    // All 2^24 colours, in rows of 4093 pixels: no multiple of the runs a row may be worked in,
+    // so that every place in a run and the row's end are met by many colours. The fourth byte of
+    // a 32-bit picture and the padding byte behind each 24-bit row must come through untouched.
+    constexpr int32_t kWidth = 4093;
+    constexpr uint32_t kColours = 1u << 24;
+    constexpr int32_t kHeight = static_cast<int32_t>((kColours + kWidth - 1) / kWidth);
+    for (uint16_t bits : {24, 32}) {
+        Dib image = Dib::create(kWidth, kHeight, bits);
+        auto layout = DibGetLayout(image);
+        ASSERT_TRUE(layout);
+        const size_t bytes = bits / 8u;
+        const size_t used = kWidth * bytes;
+        const auto colourAt = [](int32_t x, int32_t y) {
+            return (static_cast<uint32_t>(y) * kWidth + static_cast<uint32_t>(x)) % kColours;
+        };
+        for (int32_t y = 0; y < kHeight; ++y) {
+            uint8_t* row = image.data() + layout->pixelOffset + y * layout->stride;
+            for (int32_t x = 0; x < kWidth; ++x) {
+                const uint32_t colour = colourAt(x, y);
+                uint8_t* p = row + x * bytes;
+                p[0] = uint8_t(colour), p[1] = uint8_t(colour >> 8), p[2] = uint8_t(colour >> 16);
+                if (bytes == 4)
+                    p[3] = uint8_t(colour * 7);
+            }
+            std::memset(row + used, 0xA5, layout->stride - used);
+        }
+        Grayscale(image);
+        for (int32_t y = 0; y < kHeight; ++y) {
+            const uint8_t* row = image.data() + layout->pixelOffset + y * layout->stride;
+            for (int32_t x = 0; x < kWidth; ++x) {
+                const uint32_t colour = colourAt(x, y);
+                const int grey = greyOf(colour & 0xFF, (colour >> 8) & 0xFF, colour >> 16);
+                const uint8_t* p = row + x * bytes;
+                ASSERT_TRUE(p[0] == grey && p[1] == grey && p[2] == grey)
+                    << bits << "-bit colour " << colour << " gave " << int(p[0]) << "," << int(p[1])
+                    << "," << int(p[2]) << " instead of " << grey;
+                if (bytes == 4) {
+                    ASSERT_EQ(p[3], uint8_t(colour * 7)) << colour;
+                }
+            }
+            for (size_t i = used; i < layout->stride; ++i)
+                ASSERT_EQ(row[i], 0xA5) << "padding of row " << y;
+        }
+    }
+}
+
+TEST(ColourSteps, GreyOfNarrowPicturesAndRowEnds)
+{
+    // Every width up to a few runs, random colours, padding and fourth bytes marked.
+    for (uint16_t bits : {24, 32})
+        for (int32_t width = 1; width <= 53; ++width) {
+            Dib image = Dib::create(width, 3, bits);
+            auto layout = DibGetLayout(image);
+            ASSERT_TRUE(layout);
+            ByteStream random(static_cast<uint32_t>(width * bits));
+            uint8_t* pixels = image.data() + layout->pixelOffset;
+            for (size_t i = 0; i < layout->pixelBytes; ++i)
+                pixels[i] = random.next();
+            const std::vector<uint8_t> before(pixels, pixels + layout->pixelBytes);
+            Grayscale(image);
+            const size_t bytes = bits / 8u;
+            for (size_t y = 0; y < 3; ++y) {
+                const size_t row = y * layout->stride;
+                for (size_t x = 0; x < size_t(width); ++x) {
+                    const uint8_t* was = &before[row + x * bytes];
+                    const uint8_t* now = pixels + row + x * bytes;
+                    const int grey = greyOf(was[0], was[1], was[2]);
+                    ASSERT_TRUE(now[0] == grey && now[1] == grey && now[2] == grey)
+                        << bits << "-bit width " << width << " pixel " << x;
+                    if (bytes == 4) {
+                        ASSERT_EQ(now[3], was[3]);
+                    }
+                }
+                for (size_t i = width * bytes; i < layout->stride; ++i)
+                    ASSERT_EQ(pixels[row + i], before[row + i]) << "padding, width " << width;
+            }
+        }
+}
+
 TEST(ColourSteps, ChannelsInvertAndPaddingFromApplyAdjustments)
 {
     // 47 pixels of 3 bytes leave 3 bytes of padding in each row; they must survive every step.
@@ -280,6 +380,98 @@ TEST(GeometricSteps, TurnsMovePixelsAndNotesTogether)
                 for (int32_t row = 0; row < nh; ++row)
                     for (size_t i = used; i < stride; ++i)
                         ASSERT_EQ(DibPixelStart(image)[row * stride + i], 0) << where;
+            }
+}
+
+// A layer blank but for short strokes of assorted values here and there, as handwriting leaves
+// it: some 16 x 16 squares hold notes and most hold none.
+NoteLayer strokeNotes(int32_t width, int32_t height, uint32_t seed)
+{
+    NoteLayer notes(static_cast<size_t>(width) * static_cast<size_t>(height));
+    ByteStream random(seed);
+    const size_t strokes = notes.size() / 300 + 1;
+    for (size_t k = 0; k < strokes; ++k) {
+        size_t at = (size_t(random.next()) << 16 | size_t(random.next()) << 8 | random.next()) %
+                    notes.size();
+        for (int length = random.next() % 6; length >= 0 && at < notes.size(); --length, ++at)
+            notes[at] = static_cast<uint8_t>(random.next() | 1);
+    }
+    return notes;
+}
+
+// Compares a turned picture and layer with the pixel-by-pixel rule of turned().
+::testing::AssertionResult turnedAsExpected(const Dib& before, const NoteLayer& notesBefore,
+                                            const Dib& after, const NoteLayer& notesAfter,
+                                            Rotation rotation)
+{
+    const int32_t w = DibGetWidth(before), h = DibGetHeight(before);
+    const bool quarter = rotation != Rotation::HalfTurn;
+    const int32_t nw = quarter ? h : w, nh = quarter ? w : h;
+    if (DibGetWidth(after) != nw || DibGetHeight(after) != nh)
+        return ::testing::AssertionFailure()
+               << "size " << DibGetWidth(after) << "x" << DibGetHeight(after);
+    const uint16_t bits = DibGetBitCount(before);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            auto [tx, ty] = turned(rotation, x, y, w, h);
+            if (std::memcmp(pixelAt(after, tx, ty), pixelAt(before, x, y), bits / 8) != 0)
+                return ::testing::AssertionFailure() << "pixel " << x << "," << y;
+            if (notesAfter[size_t(nh - 1 - ty) * nw + tx] != notesBefore[size_t(h - 1 - y) * w + x])
+                return ::testing::AssertionFailure() << "note " << x << "," << y;
+        }
+    const size_t used = size_t(nw) * (bits / 8), stride = DibRowStride(nw, bits);
+    for (int32_t row = 0; row < nh; ++row)
+        for (size_t i = used; i < stride; ++i)
+            if (DibPixelStart(after)[row * stride + i] != 0)
+                return ::testing::AssertionFailure() << "padding of row " << row;
+    return ::testing::AssertionSuccess();
+}
+
+TEST(GeometricSteps, TurnsOfRandomPicturesAtAwkwardSizes)
+{
+    // Single rows and columns, sizes on either side of the 16 x 16 squares the layer is worked
+    // in, and pictures wider than the 1024 columns a turn takes at a time; sparse and dense
+    // layers; every depth, both through RotateImage and through MakeAdjustedCopy.
+    const std::pair<int32_t, int32_t> sizes[] = {{47, 33},  {33, 47},  {1, 37},  {37, 1},
+                                                 {1, 1},    {16, 16},  {17, 15}, {64, 32},
+                                                 {9, 1031}, {1031, 9}, {3, 1029}};
+    uint32_t seed = 1;
+    for (auto [w, h] : sizes)
+        for (uint16_t bits : {8, 24, 32})
+            for (bool sparse : {true, false}) {
+                ++seed;
+                Dib image = bits == 8 ? eightBitPicture(w, h, 256)
+                                      : test::makePatternImage(w, h, bits, seed);
+                if (bits == 8) {
+                    ByteStream random(seed);
+                    for (int32_t y = 0; y < h; ++y)
+                        for (int32_t x = 0; x < w; ++x)
+                            *pixel(image, x, y) = random.next();
+                }
+                const NoteLayer notes =
+                    sparse ? strokeNotes(w, h, seed) : test::makePatternNotes(w, h, seed);
+                for (Rotation rotation :
+                     {Rotation::Clockwise, Rotation::Anticlockwise, Rotation::HalfTurn}) {
+                    const auto where = ::testing::Message()
+                                       << w << "x" << h << " " << bits << "-bit, "
+                                       << (sparse ? "sparse" : "dense") << " notes, turn "
+                                       << int(rotation);
+                    Dib rotated = image.clone();
+                    NoteLayer rotatedNotes = notes;
+                    ASSERT_TRUE(RotateImage(rotated, &rotatedNotes, rotation)) << where;
+                    EXPECT_TRUE(turnedAsExpected(image, notes, rotated, rotatedNotes, rotation))
+                        << where;
+
+                    const uint16_t flag = rotation == Rotation::Clockwise ? kFlagRotatedClockwise
+                                          : rotation == Rotation::Anticlockwise
+                                              ? kFlagRotatedAnticlockwise
+                                              : kFlagRotated180;
+                    NoteLayer copiedNotes;
+                    const Dib copy =
+                        MakeAdjustedCopy(image, kCodeOriginal, flag, &notes, &copiedNotes);
+                    EXPECT_TRUE(turnedAsExpected(image, notes, copy, copiedNotes, rotation))
+                        << where << " (adjusted copy)";
+                }
             }
 }
 
