@@ -13,7 +13,7 @@ bool Reading::OnOpenDocument(const std::string& path)
     m_lastOpenError.clear();
     LoadedImage loaded;
     {
-        BusyScope busy(prompt(), "");
+        BusyScope busy(prompt(), "Opening " + path + "...");
         loaded = LoadCheckedImage(path);
     }
     if (loaded.image.isNull()) {
