@@ -113,6 +113,17 @@ void CommandTable::watchMenu(QMenu* menu)
     connect(menu, &QMenu::aboutToShow, this, &CommandTable::updateAll);
 }
 
+void CommandTable::fillMenu(QMenu* menu, std::initializer_list<int> ids)
+{
+    watchMenu(menu);
+    for (int id : ids) {
+        if (id == kSeparator)
+            menu->addSeparator();
+        else if (QAction* found = action(id))
+            menu->addAction(found);
+    }
+}
+
 void CommandTable::watchInput()
 {
     if (m_watchingInput || !qApp)

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 
@@ -62,6 +63,10 @@ class CommandTable : public QObject {
     void updateAll();
     // Updates just before the menu shows.
     void watchMenu(QMenu* menu);
+    // Adds the commands to the menu in order, kSeparator for a separator; ids without a
+    // command are left out. The menu is watched.
+    static constexpr int kSeparator = 0;
+    void fillMenu(QMenu* menu, std::initializer_list<int> ids);
     // Updates after each key or mouse event of the application (once per turn of the event
     // loop, however many events arrived).
     void watchInput();

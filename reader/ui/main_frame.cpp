@@ -278,13 +278,7 @@ void MainFrame::buildMenus()
 {
     const auto addMenu = [this](const QString& title, std::initializer_list<int> ids) {
         QMenu* menu = menuBar()->addMenu(title);
-        m_commands.watchMenu(menu);
-        for (int id : ids) {
-            if (id == kSeparator)
-                menu->addSeparator();
-            else if (QAction* action = m_commands.action(id))
-                menu->addAction(action);
-        }
+        m_commands.fillMenu(menu, ids);
         return menu;
     };
     m_fileMenu =

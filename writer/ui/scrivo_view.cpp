@@ -206,15 +206,8 @@ void CScrivoView::scrollContentsBy(int dx, int dy)
     if (m_tool == Tool::Text) {
         m_scrollBefore = scrollPosition() + QPoint(dx, dy);
         ToggleCaret(true);
-        if (!m_textLine.empty()) {
-            captureTextLine();
-            if (m_pending) {
-                m_doc.MergeNotes(m_pending->data());
-                m_pending.reset();
-            }
-            m_textLine.clear();
-            m_caretIndex = 0;
-        }
+        if (!m_textLine.empty())
+            mergeTextLine();
         m_scrollBefore.reset();
     }
     renderSurface();

@@ -168,6 +168,8 @@ class CScrivoView : public QAbstractScrollArea {
     void prepareCanvasForDrawing();
     // The text line's glyphs become note pixels of the pending layer.
     void captureTextLine();
+    // Captures the line, merges the pending layer into the notes and starts an empty line.
+    void mergeTextLine();
     int lineHeight() const;
     bool onTextKey(int key);
     void selectEraser();

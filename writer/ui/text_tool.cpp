@@ -75,6 +75,17 @@ void CScrivoView::captureTextLine()
     CaptureBlackPixels();
 }
 
+void CScrivoView::mergeTextLine()
+{
+    captureTextLine();
+    if (m_pending) {
+        m_doc.MergeNotes(m_pending->data());
+        m_pending.reset();
+    }
+    m_textLine.clear();
+    m_caretIndex = 0;
+}
+
 void CScrivoView::NewTextLine(bool redrawFirst)
 {
     ToggleCaret(true);

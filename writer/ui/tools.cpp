@@ -132,13 +132,7 @@ void CScrivoView::EndTool(bool repaint)
         m_caretTimer->stop();
         ToggleCaret(true);
         if (!m_textLine.empty() || m_pending) {
-            captureTextLine();
-            if (m_pending) {
-                m_doc.MergeNotes(m_pending->data());
-                m_pending.reset();
-            }
-            m_textLine.clear();
-            m_caretIndex = 0;
+            mergeTextLine();
             m_tool = Tool::None;
             if (repaint)
                 repaintNow();
