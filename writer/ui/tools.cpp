@@ -132,9 +132,13 @@ void CScrivoView::EndTool(bool repaint)
         m_caretTimer->stop();
         ToggleCaret(true);
         if (!m_textLine.empty() || m_pending) {
+            // A line still being typed shows black on its white cell; once it is part of the
+            // notes it is shown in the note colour, so the canvas is repainted even when the
+            // caller did not ask for it.
+            const bool lineShown = !m_textLine.empty();
             mergeTextLine();
             m_tool = Tool::None;
-            if (repaint)
+            if (repaint || lineShown)
                 repaintNow();
         }
         break;
