@@ -11,7 +11,7 @@
 #include "writer/ui/scrivo_view.h"
 
 #include <QApplication>
-#include <QStandardPaths>
+#include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -37,7 +37,13 @@ const SavedFormat kFormats[] = {
 
 class NotesAcrossProgramsTest : public ::testing::TestWithParam<SavedFormat> {
   protected:
-    static void SetUpTestSuite() { QStandardPaths::setTestModeEnabled(true); }
+    void SetUp() override
+    {
+        // The recent-file lists are stored per user: keep them in the test's own folder.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(m_settings.path()));
+    }
+    TempDir m_settings;
 };
 
 // Drags with the left button on the canvas, as a user does.

@@ -14,8 +14,8 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QTest>
 #include <QToolBar>
 #include <gtest/gtest.h>
@@ -42,7 +42,9 @@ class ReaderFrameTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        QStandardPaths::setTestModeEnabled(true);
+        // The recent-file list is stored per user: keep it in the test's own folder.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(dir.file("settings")));
         m_oldDirectory = fs::current_path();
         for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
             std::string error;
@@ -70,12 +72,36 @@ class ReaderFrameTest : public ::testing::Test {
     fs::path m_oldDirectory;
 };
 
+// What a menu shows, item by item: the text with its key after a tab, "-" for a separator, and
+// the command ids (0 for a separator).
 QStringList itemTexts(const QMenu* menu)
 {
     QStringList texts;
-    for (const QAction* action : menu->actions())
-        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    for (const QAction* action : menu->actions()) {
+        if (action->isSeparator()) {
+            texts << QStringLiteral("-");
+            continue;
+        }
+        if (!action->isVisible())
+            continue;
+        QString text = action->text();
+        if (!action->shortcut().isEmpty())
+            text += '\t' + action->shortcut().toString(QKeySequence::PortableText);
+        texts << text;
+    }
     return texts;
+}
+
+std::vector<int> itemIds(const QMenu* menu)
+{
+    std::vector<int> ids;
+    for (const QAction* action : menu->actions()) {
+        if (action->isSeparator())
+            ids.push_back(0);
+        else if (action->isVisible())
+            ids.push_back(action->data().isValid() ? action->data().toInt() : -1);
+    }
+    return ids;
 }
 
 TEST_F(ReaderFrameTest, ThreePanesUnderTheTitleWithTheTreeActive)
@@ -92,20 +118,113 @@ TEST_F(ReaderFrameTest, ThreePanesUnderTheTitleWithTheTreeActive)
     EXPECT_EQ(frame.imageTools()->orientation(), Qt::Vertical);
 }
 
-TEST_F(ReaderFrameTest, MenusListTheirEntriesAndDisableThoseWithoutHandlers)
+TEST_F(ReaderFrameTest, MenuBarMatchesTheMenuTableItemByItem)
 {
+    struct Item {
+        const char* text;
+        int id;
+    };
+    using namespace frame_cmd;
+    const std::vector<std::pair<QString, std::vector<Item>>> table = {
+        {"&File",
+         {{"&New Folder", NewFolder},
+          {"&Print ...\tCtrl+P", cmd::Print},
+          {"P&rint Setup", PrintSetup},
+          {"-", 0},
+          {"Recent File", -1},
+          {"-", 0},
+          {"E&xit", Exit}}},
+        {"&Edit",
+         {{"Cu&t\tCtrl+X", Cut},
+          {"&Copy\tCtrl+C", Copy},
+          {"&Paste\tCtrl+V", Paste},
+          {"&Delete\t     Del", cmd::Delete}}},
+        {"&View",
+         {{"&Display Notes", cmd::DisplayNotes},
+          {"Anti Aliasing", cmd::AntiAliasing},
+          {"-", 0},
+          {"&Fit In", cmd::FitIn},
+          {"Fit &Width", cmd::FitWidth},
+          {"Fit &Height", cmd::FitHeight},
+          {"&Original Size\t1", cmd::OriginalSize},
+          {"-", 0},
+          {"Zoom &In\tNum++", cmd::ZoomIn},
+          {"Zoom &Out\tNum+-", cmd::ZoomOut},
+          {"-", 0},
+          {"&Previous Image\tUp", cmd::PreviousImage},
+          {"&Next Image\tDown", cmd::NextImage}}},
+        {"&Color",
+         {{"&Selected", cmd::ColourSelected},
+          {"&White", cmd::ColourWhite},
+          {"&Black", cmd::ColourBlack},
+          {"&Red", cmd::ColourRed},
+          {"&Green", cmd::ColourGreen},
+          {"Bl&ue", cmd::ColourBlue},
+          {"&Complement", cmd::ColourComplement},
+          {"-", 0},
+          {"Left &Foreground", LeftForeground},
+          {"&Left Background", LeftBackground},
+          {"R&ight Background", RightBackground}}},
+        {"&Image",
+         {{"Original", kCmdOriginal},
+          {"Auto Color", kCmdAutoColor},
+          {"Auto Contrast", kCmdAutoContrast},
+          {"Invert Color", kCmdInvertColor},
+          {"Black and White", kCmdBlackAndWhite},
+          {"-", 0},
+          {"Channel Red", kCmdChannelRed},
+          {"Channel Green", kCmdChannelGreen},
+          {"Channel Blue", kCmdChannelBlue},
+          {"-", 0},
+          {"Flip Horizontal", kCmdFlipHorizontal},
+          {"Flip Vertical", kCmdFlipVertical},
+          {"-", 0},
+          {"Rotate 90 CW", kCmdRotateClockwise},
+          {"Rotate 90 CCW", kCmdRotateAnticlockwise},
+          {"Rotate 180", kCmdRotate180}}},
+        {"&Option",
+         {{"&Toolbar", Toolbar},
+          {"&Status Bar", StatusBar},
+          {"&Image Tools", ImageTools},
+          {"-", 0},
+          {"Tree &View and List View", TreeAndListView},
+          {"T&ree View", TreeView},
+          {"&List View", ListView},
+          {"-", 0},
+          {"&Customize ...", Customize}}},
+        {"I&nfo",
+         {{"&Help\tF1", Help},
+          {"-", 0},
+          {"Home &Page", cmd::HomePage},
+          {"&About OmbriReader", About}}},
+    };
     MainFrame& frame = start();
-    EXPECT_EQ(
-        itemTexts(frame.menu("&Option")),
-        QStringList({"&Toolbar", "&Status Bar", "&Image Tools", "-", "Tree &View and List View",
-                     "T&ree View", "&List View", "-", "&Customize ..."}));
-    EXPECT_EQ(itemTexts(frame.menu("&Edit")),
-              QStringList({"Cu&t", "&Copy", "&Paste", "&Delete\t     Del"}));
+    QStringList titles;
+    for (const QAction* action : frame.menuBar()->actions())
+        titles << action->text();
+    QStringList expectedTitles;
+    for (const auto& [title, items] : table)
+        expectedTitles << title;
+    EXPECT_EQ(titles, expectedTitles);
+    for (const auto& [title, items] : table) {
+        const QMenu* menu = frame.menu(title);
+        ASSERT_NE(menu, nullptr) << title.toStdString();
+        QStringList texts;
+        std::vector<int> ids;
+        for (const Item& item : items) {
+            texts << QString::fromUtf8(item.text);
+            ids.push_back(item.id);
+        }
+        EXPECT_EQ(itemTexts(menu), texts) << title.toStdString();
+        EXPECT_EQ(itemIds(menu), ids) << title.toStdString();
+    }
+
+    // Entries without a handler are shown disabled; prompts are the program's own texts.
     frame.commands().updateAll();
-    for (int id : {int(frame_cmd::TreeAndListView), int(frame_cmd::TreeView),
-                   int(frame_cmd::ListView), int(kCmdRotate180)})
+    for (int id : {int(TreeAndListView), int(TreeView), int(ListView), int(kCmdRotate180)})
         EXPECT_FALSE(frame.commands().action(id)->isEnabled()) << id;
     EXPECT_EQ(frame.commands().action(cmd::ZoomOut)->statusTip(), "Zom Out");
+    EXPECT_EQ(frame.commands().action(kCmdChannelGreen)->statusTip(), "Dispaly in Green Channel");
 }
 
 TEST_F(ReaderFrameTest, ImageToolsMenuShowsAndHidesTheBar)

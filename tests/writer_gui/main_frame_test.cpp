@@ -129,6 +129,100 @@ TEST_F(MainFrameTest, MenusShowTheirItemsInOrder)
               QStringList({"Help\tF1", "-", "Home &Page", "&About OmbriWriter ..."}));
 }
 
+// Every menu of the bar, item by item: the text as shown (key after a tab), the command id
+// ("-" rows are separators, id 0), in the order the writer has always had them.
+TEST_F(MainFrameTest, MenuBarMatchesTheMenuTableItemByItem)
+{
+    struct Item {
+        const char* text;
+        int id;
+    };
+    const std::vector<std::pair<QString, std::vector<Item>>> table = {
+        {"&File",
+         {{"&Open...\tCtrl+O", 57601},
+          {"&Save\tCtrl+S", 57603},
+          {"Save &As... (Lossless)", 57604},
+          {"Save &As... (Compressed)", 32817},
+          {"&Close", 57602},
+          {"-", 0},
+          {"&Print...\tCtrl+P", 57607},
+          {"Print Pre&view", 57609},
+          {"P&rint Setup...", 57606},
+          {"-", 0},
+          {"Recent File", -1},
+          {"-", 0},
+          {"E&xit", 57665}}},
+        {"&Edit",
+         {{"&Undo\tCtrl+Z", 57643},
+          {"&Redo\tCtrl+Y", 57644},
+          {"-", 0},
+          {"Cu&t\tCtrl+X", 57635},
+          {"&Copy\tCtrl+C", 57634},
+          {"&Paste\tCtrl+V", 57637},
+          {"-", 0},
+          {"&Clear All", 57633}}},
+        {"&View",
+         {{"&Display Notes", 32772},
+          {"-", 0},
+          {"&Original Size", 32810},
+          {"Zoom &Out", 32808},
+          {"Zoom &In", 32809},
+          {"&Fit In", 32807}}},
+        {"&Color",
+         {{"&Selected", 32786},
+          {"&Black", 32787},
+          {"&White", 32788},
+          {"&Red", 32785},
+          {"&Green", 32789},
+          {"Bl&ue", 32790},
+          {"-", 0},
+          {"B&ackgound", 32815}}},
+        {"&Tools",
+         {{"Font &Setting", 32777},
+          {"-", 0},
+          {"&Text Tool", 32773},
+          {"&Erasure", 32775},
+          {"&Freehand Pen", 32792},
+          {"&Line Tool", 32771},
+          {"&Arc Tool", 32806},
+          {"&Rectangle Tool", 32774},
+          {"R&ound-Rectangle Tool", 32795},
+          {"&Ellipse Tool", 32791}}},
+        {"&Option", {{"&Toolbar", 59392}, {"&Status Bar", 59393}, {"&Paint Tool Box", 32814}}},
+        {"I&nfo",
+         {{"Help\tF1", 57670}, {"-", 0}, {"Home &Page", 32819}, {"&About OmbriWriter ...", 57664}}},
+    };
+    QStringList titles;
+    for (const QAction* action : frame->menuBar()->actions())
+        titles << action->text();
+    QStringList expectedTitles;
+    for (const auto& [title, items] : table)
+        expectedTitles << title;
+    EXPECT_EQ(titles, expectedTitles);
+
+    for (const auto& [title, items] : table) {
+        const QMenu* menu = frame->menu(title);
+        ASSERT_NE(menu, nullptr) << title.toStdString();
+        const QStringList shown = itemTexts(menu);
+        std::vector<int> ids;
+        for (const QAction* action : menu->actions()) {
+            if (!action->isVisible() && !action->isSeparator())
+                continue;
+            ids.push_back(action->isSeparator()      ? 0
+                          : action->data().isValid() ? action->data().toInt()
+                                                     : -1);
+        }
+        QStringList expectedTexts;
+        std::vector<int> expectedIds;
+        for (const Item& item : items) {
+            expectedTexts << QString::fromUtf8(item.text);
+            expectedIds.push_back(item.id);
+        }
+        EXPECT_EQ(shown, expectedTexts) << title.toStdString();
+        EXPECT_EQ(ids, expectedIds) << title.toStdString();
+    }
+}
+
 TEST_F(MainFrameTest, EditKeysFollowTheKeyTableAndRedoOnlyShowsItsKey)
 {
     EXPECT_EQ(itemTexts(frame->menu("&Edit")),
