@@ -6,14 +6,21 @@
 #include "core/file_io.h"
 #include "formats/diagnostics.h"
 #include "formats/dispatch.h"
+#include "reader/folder_walk.h"
 #include "writer/writing.h"
 
 #include <png.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace ombri::cli {
@@ -25,7 +32,8 @@ constexpr const char* kToolUsage =
     "Reads and writes the notes hidden in the lowest bit of a picture's pixels.\n"
     "\n"
     "Commands:\n"
-    "  info FILE...                       describe each picture and its notes\n"
+    "  info [-r] [--json] PATH...         describe each picture and its notes; a folder\n"
+    "                                     stands for the pictures in it\n"
     "  notes FILE -o MASK.png             write the note layer as a grey PNG\n"
     "  embed IMAGE MASK -o OUT [--depth 24|32] [--lossy]\n"
     "                                     add the dark pixels of MASK to the notes\n"
@@ -36,18 +44,39 @@ constexpr const char* kToolUsage =
     "         [--adjust LIST]             write the picture as the reader shows it\n"
     "\n"
     "Options:\n"
-    "  -o, --output FILE  the file to write\n"
+    "  -o, --output FILE  the file to write; never one of the inputs\n"
     "  --depth 24|32      carry the notes in the alpha byte of a 32-bit file, or in the\n"
     "                     blue byte of a 24-bit one (default: 32; 24 for JPEG)\n"
     "  --lossy            save to JPEG even though the notes are lost\n"
     "  --hide-notes, --color, --complement, --no-aa, --adjust\n"
     "                     how render shows the notes and the picture ('ombri render --help')\n"
+    "  -r, --recursive    info: look in every folder below each folder too\n"
+    "  --json             info: one JSON object per line instead of text blocks\n"
     "  --verbose          print what the file readers find (headers, library errors)\n"
     "  --help             show this help, or a command's help after the command\n"
     "  --version          show the version\n"
     "\n"
     "Exit status: 0 done, 1 usage error, 2 unreadable input, 3 no notes,\n"
     "4 the output could not be written.\n";
+
+constexpr const char* kInfoDescription =
+    "Describes each picture: its format, size and bit count, whether it carries notes and\n"
+    "how many pixels are notes. A file that cannot be read is reported and skipped.\n"
+    "\n"
+    "A folder stands for the pictures directly in it, or with -r for every picture below\n"
+    "it, in name order without regard to case, a folder's pictures taking the folder's place\n"
+    "among the names. Names starting with \".\" are skipped and linked folders are not\n"
+    "followed. A picture is a file whose name ends in an extension ombri reads: bmp, png,\n"
+    "jpg, tif, tiff, rgb, dpx, cin, gif or pcx, in small or in capital letters.\n"
+    "\n"
+    "Each picture is a block of \"key: value\" lines, the blocks parted by an empty line.\n"
+    "With --json each is one line holding a JSON object with the same keys: \"file\",\n"
+    "\"format\", \"size\" (\"WIDTHxHEIGHT\"), \"bits\", \"notes\" (true or false) and\n"
+    "\"note-pixels\"; a file that cannot be read is an object with \"file\" and \"error\".\n"
+    "Names that are not UTF-8 have each stray byte replaced by U+FFFD.\n"
+    "\n"
+    "With more than one path, or a folder, a last line on standard error counts them:\n"
+    "\"N images, K with notes, F unreadable\". Exits 2 when anything could not be read.\n";
 
 constexpr const char* kTryHelp = "Try 'ombri --help'.";
 
@@ -56,6 +85,8 @@ struct Invocation {
     std::optional<std::string> output;
     std::optional<SaveDepth> depth;
     bool lossy = false;
+    bool recursive = false;
+    bool json = false;
     RenderOptions render;
 };
 
@@ -72,6 +103,7 @@ constexpr size_t kAnyCount = static_cast<size_t>(-1);
 struct Command {
     const char* name;
     const char* synopsis;
+    const char* operandNames; // named in the message when one is missing: "IMAGE MASK"
     const char* description;
     bool needsOutput; // -o is required; commands without it refuse the option
     bool takesDepth;
@@ -80,12 +112,98 @@ struct Command {
     size_t maxOperands;
     CommandFn run;
     bool takesRenderOptions = false;
+    bool takesInfoOptions = false;
 };
 
 Exit usageError(std::ostream& err, const std::string& message)
 {
     err << "ombri: " << message << '\n' << kTryHelp << '\n';
     return Exit::Usage;
+}
+
+// --- Inputs and outputs, checked before any work ---
+
+namespace fs = std::filesystem;
+
+// The readers judge a path by its extension and its first bytes, so for a missing path, a
+// folder or an empty file they would talk about the extension or a bad header; the user is
+// told what the path really is.
+bool inputIsUsable(Context& context, const std::string& path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found) {
+        context.prompt.reportOpenFailure(path, error ? error.message() : "no such file");
+        return false;
+    }
+    if (fs::is_directory(status)) {
+        context.prompt.reportOpenFailure(
+            path, "it is a folder, not a picture; name a picture file (only info looks into "
+                  "folders)");
+        return false;
+    }
+    if (fs::is_regular_file(status) && fs::file_size(path, error) == 0 && !error) {
+        context.prompt.reportOpenFailure(path, "the file is empty; it holds no picture");
+        return false;
+    }
+    return true;
+}
+
+// The extension of the file's name; empty when the name has no dot (FileExtension would answer
+// the whole name, and a file called "png" is not a PNG name).
+std::string nameExtension(const std::string& path)
+{
+    const std::string name = fs::path(path).filename().string();
+    return name.find('.') == std::string::npos ? std::string() : FileExtension(name);
+}
+
+// Refuses an output that cannot be written, or that is one of the inputs, before any input is
+// read: a long open should not end in a refusal, and no input may be replaced by what is made
+// from it (clearing a file onto itself would lose its notes for good). pngOnly names what is
+// written when the output must be a PNG file; otherwise any kind the writer saves will do.
+std::optional<Exit> checkOutput(Context& context, const char* command,
+                                const std::vector<std::string>& inputs, const std::string& target,
+                                const char* pngOnly = nullptr)
+{
+    const std::string prefix = std::string(command) + ": cannot write '" + target + "': ";
+    std::error_code error;
+    if (fs::is_directory(target, error)) {
+        context.err << "ombri: " << prefix << "it is a folder; name a file to write\n";
+        return Exit::WriteFailed;
+    }
+    const std::string extension = nameExtension(target);
+    if (pngOnly && loadFormatForExtension(extension) != ImageFormat::Png) {
+        const std::string reason = std::string(pngOnly) + " is written as PNG";
+        return usageError(context.err, prefix + reason + "; name the output with .png at the end");
+    }
+    if (!pngOnly && Writing::saveKindFor(extension) == Writing::SaveKind::None) {
+        const std::string hint =
+            std::string("choose a name ending in one of ") + Writing::kSavableExtensions;
+        return usageError(context.err, prefix + "ombri cannot save that kind of file; " + hint);
+    }
+    for (const auto& input : inputs) {
+        if (!fs::equivalent(input, target, error) || error)
+            continue;
+        const std::string clash =
+            std::string(command) + ": the output '" + target + "' is the input '" + input + "'";
+        return usageError(context.err,
+                          clash + "; write to another file so that the input stays as it is");
+    }
+    fs::path folder = fs::path(target).parent_path();
+    if (folder.empty())
+        folder = ".";
+    if (!fs::is_directory(folder, error)) {
+        context.err << "ombri: " << prefix << "there is no folder '" << folder.string()
+                    << "'; create it first or write somewhere else\n";
+        return Exit::WriteFailed;
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        context.err << "ombri: " << prefix << "the folder '" << folder.string()
+                    << "' cannot be written to (" << std::strerror(errno)
+                    << "); write somewhere else\n";
+        return Exit::WriteFailed;
+    }
+    return std::nullopt;
 }
 
 // --- Opening and saving, the way the writer does it ---
@@ -95,6 +213,8 @@ Exit usageError(std::ostream& err, const std::string& message)
 // that every unreadable input has its "cannot read" line.
 bool openDocument(Writing& doc, Context& context, const std::string& path)
 {
+    if (!inputIsUsable(context, path))
+        return false;
     const size_t reportedBefore = context.prompt.openFailureCount();
     if (doc.OnOpenDocument(path))
         return true;
@@ -166,22 +286,211 @@ void printInfoBlock(std::ostream& out, const std::string& path, const Writing& d
         << "note-pixels: " << (notes ? CountNotePixels(*notes) : 0) << '\n';
 }
 
-Exit runInfo(const Invocation& invocation, Context& context)
+// How many bytes of a well-formed UTF-8 sequence start at text[at]; 0 when none does (a stray
+// continuation byte, a truncated sequence, an overlong form, a surrogate or a code point beyond
+// U+10FFFF).
+size_t utf8SequenceLength(const std::string& text, size_t at)
 {
-    bool anyFailed = false;
-    bool firstBlock = true;
-    for (const auto& path : invocation.operands) {
-        Writing doc(context.prompt);
-        if (!openDocument(doc, context, path)) {
-            anyFailed = true;
+    const auto byte = [&](size_t i) -> unsigned {
+        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
+    };
+    const auto continues = [&](size_t i, unsigned low = 0x80, unsigned high = 0xBF) {
+        return byte(i) >= low && byte(i) <= high;
+    };
+    const unsigned lead = byte(0);
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return continues(1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned high = lead == 0xED ? 0x9F : 0xBF;
+        return continues(1, low, high) && continues(2) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;
+        return continues(1, low, high) && continues(2) && continues(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// A JSON string. File names on Linux are bytes, not text: a byte that is not part of valid
+// UTF-8 becomes U+FFFD so that every JSON reader accepts the line, at the cost of the exact
+// name. Control characters are escaped so that a name with a line break keeps to one line.
+std::string jsonString(const std::string& text)
+{
+    struct ShortEscape {
+        char c;
+        const char* text;
+    };
+    static constexpr ShortEscape kShortEscapes[] = {
+        {'"', "\\\""}, {'\\', "\\\\"}, {'\n', "\\n"}, {'\r', "\\r"},
+        {'\t', "\\t"}, {'\b', "\\b"},  {'\f', "\\f"},
+    };
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string json = "\"";
+    for (size_t at = 0; at < text.size();) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        if (c >= 0x80) {
+            const size_t length = utf8SequenceLength(text, at);
+            if (length == 0)
+                json += "\xEF\xBF\xBD";
+            else
+                json.append(text, at, length);
+            at += length == 0 ? 1 : length;
             continue;
         }
-        if (!firstBlock)
-            context.out << '\n';
-        firstBlock = false;
-        printInfoBlock(context.out, path, doc);
+        const auto escape = std::find_if(std::begin(kShortEscapes), std::end(kShortEscapes),
+                                         [c](const ShortEscape& e) { return e.c == c; });
+        if (escape != std::end(kShortEscapes)) {
+            json += escape->text;
+        } else if (c < 0x20 || c == 0x7F) {
+            json += "\\u00";
+            json += kHex[c >> 4];
+            json += kHex[c & 0xF];
+        } else {
+            json += static_cast<char>(c);
+        }
+        ++at;
     }
-    return anyFailed ? Exit::BadInput : Exit::Done;
+    return json + '"';
+}
+
+void printInfoJson(std::ostream& out, const std::string& path, const Writing& doc)
+{
+    const auto& notes = doc.noteLayer();
+    out << "{\"file\":" << jsonString(path)
+        << ",\"format\":" << jsonString(formatName(loadFormatForExtension(FileExtension(path))))
+        << ",\"size\":\"" << doc.width() << 'x' << doc.height()
+        << "\",\"bits\":" << DibGetBitCount(doc.image())
+        << ",\"notes\":" << (carriesNotes(doc) ? "true" : "false")
+        << ",\"note-pixels\":" << (notes ? CountNotePixels(*notes) : 0) << "}\n";
+}
+
+// A name info looks at in a folder: one whose extension picks a reader, as when it is opened.
+bool isPictureName(const std::string& name)
+{
+    return name.find('.') != std::string::npos &&
+           loadFormatForExtension(FileExtension(name)) != ImageFormat::None;
+}
+
+// A pipe or a device by a picture's name would leave the open waiting for data that may never
+// come; only what can be read to its end is described.
+bool isSpecialFile(const std::string& path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    return fs::is_fifo(status) || fs::is_socket(status) || fs::is_block_file(status) ||
+           fs::is_character_file(status);
+}
+
+// What info has found, printed file by file as text blocks or JSON lines, and counted for the
+// summary. Standard error is the same in both forms: --json changes only standard output.
+class InfoReport {
+  public:
+    InfoReport(Context& context, bool json) : m_context(context), m_json(json) {}
+
+    void describe(const std::string& path)
+    {
+        ++m_images;
+        Writing doc(m_context.prompt);
+        if (!openDocument(doc, m_context, path)) {
+            failed(path, m_context.prompt.lastOpenFailure());
+            return;
+        }
+        if (carriesNotes(doc))
+            ++m_withNotes;
+        if (m_json) {
+            printInfoJson(m_context.out, path, doc);
+            return;
+        }
+        if (m_blocks++ != 0)
+            m_context.out << '\n';
+        printInfoBlock(m_context.out, path, doc);
+    }
+
+    // A folder whose pictures cannot be known counts as one unreadable entry.
+    void folderFailed(const std::string& path, const std::string& reason)
+    {
+        m_context.prompt.reportOpenFailure(path, reason);
+        failed(path, reason);
+    }
+
+    void printSummary() const
+    {
+        m_context.err << m_images << (m_images == 1 ? " image, " : " images, ") << m_withNotes
+                      << " with notes, " << m_unreadable << " unreadable\n";
+    }
+
+    bool anyFailed() const { return m_unreadable != 0; }
+
+  private:
+    void failed(const std::string& path, const std::string& reason)
+    {
+        ++m_unreadable;
+        if (m_json)
+            m_context.out << "{\"file\":" << jsonString(path) << ",\"error\":" << jsonString(reason)
+                          << "}\n";
+    }
+
+    Context& m_context;
+    bool m_json;
+    size_t m_images = 0;
+    size_t m_withNotes = 0;
+    size_t m_unreadable = 0;
+    size_t m_blocks = 0;
+};
+
+// ListFolder tells only that a folder could not be listed; the system says why.
+std::string listingError(const std::string& folder)
+{
+    std::error_code error;
+    const fs::directory_iterator listing(folder.empty() ? "/" : folder, error);
+    return error ? error.message() : "the folder could not be listed";
+}
+
+// The pictures of a folder in the order the reader lists them. With recursive, a subfolder's
+// pictures take its place among the names. Hidden names are left out, as the file managers
+// do; a linked folder is not followed, so that a link back up the tree cannot loop forever.
+void walkFolder(const std::string& folder, bool recursive, InfoReport& report)
+{
+    std::string base = folder;
+    while (!base.empty() && base.back() == '/')
+        base.pop_back(); // "dir/" names "dir/a.png", not "dir//a.png"; "/" becomes ""
+    const auto entries = reader::ListFolder(base);
+    if (!entries) {
+        report.folderFailed(folder, listingError(base));
+        return;
+    }
+    for (const auto& entry : *entries) {
+        if (entry.name.front() == '.')
+            continue;
+        const std::string path = reader::JoinPath(base, entry.name);
+        if (entry.isFolder) {
+            std::error_code error;
+            if (recursive && !fs::is_symlink(fs::symlink_status(path, error)))
+                walkFolder(path, recursive, report);
+        } else if (isPictureName(entry.name) && !isSpecialFile(path)) {
+            report.describe(path);
+        }
+    }
+}
+
+Exit runInfo(const Invocation& invocation, Context& context)
+{
+    InfoReport report(context, invocation.json);
+    bool walked = false;
+    for (const auto& path : invocation.operands) {
+        std::error_code error;
+        if (fs::is_directory(path, error)) {
+            walked = true;
+            walkFolder(path, invocation.recursive, report);
+        } else {
+            report.describe(path);
+        }
+    }
+    if (walked || invocation.operands.size() > 1)
+        report.printSummary();
+    return report.anyFailed() ? Exit::BadInput : Exit::Done;
 }
 
 // --- notes: the note layer as a grey PNG ---
@@ -270,9 +579,8 @@ Exit runNotes(const Invocation& invocation, Context& context)
 {
     const std::string& path = invocation.operands[0];
     const std::string& target = *invocation.output;
-    if (loadFormatForExtension(FileExtension(target)) != ImageFormat::Png)
-        return usageError(context.err, "notes: the note layer is written as PNG; name the "
-                                       "output FILE.png");
+    if (auto refused = checkOutput(context, "notes", invocation.operands, target, "the note layer"))
+        return *refused;
     Writing doc(context.prompt);
     if (!openDocument(doc, context, path))
         return Exit::BadInput;
@@ -315,6 +623,8 @@ bool anyAlpha(const Dib& pixels)
 
 std::optional<Dib> loadMaskPicture(const std::string& path, Context& context, bool& hasAlpha)
 {
+    if (!inputIsUsable(context, path))
+        return std::nullopt;
     LoadedImage loaded = LoadCheckedImage(path);
     if (loaded.image.isNull()) {
         context.prompt.reportOpenFailure(path, loaded.error);
@@ -341,7 +651,7 @@ std::optional<NoteLayer> readMask(const std::string& path, const Writing& doc, C
     if (layout->width != doc.width() || layout->height != doc.height()) {
         context.err << "ombri: the mask '" << path << "' is " << layout->width << 'x'
                     << layout->height << " pixels but the image is " << doc.width() << 'x'
-                    << doc.height() << '\n';
+                    << doc.height() << "; give a mask of the image's size\n";
         return std::nullopt;
     }
     const auto width = static_cast<size_t>(layout->width);
@@ -357,6 +667,8 @@ std::optional<NoteLayer> readMask(const std::string& path, const Writing& doc, C
 
 Exit runEmbed(const Invocation& invocation, Context& context)
 {
+    if (auto refused = checkOutput(context, "embed", invocation.operands, *invocation.output))
+        return *refused;
     Writing doc(context.prompt);
     if (!openDocument(doc, context, invocation.operands[0]))
         return Exit::BadInput;
@@ -371,6 +683,9 @@ Exit runEmbed(const Invocation& invocation, Context& context)
 
 Exit runConvert(const Invocation& invocation, Context& context)
 {
+    if (auto refused =
+            checkOutput(context, "convert", {invocation.operands[0]}, invocation.operands[1]))
+        return *refused;
     Writing doc(context.prompt);
     if (!openDocument(doc, context, invocation.operands[0]))
         return Exit::BadInput;
@@ -379,6 +694,8 @@ Exit runConvert(const Invocation& invocation, Context& context)
 
 Exit runClear(const Invocation& invocation, Context& context)
 {
+    if (auto refused = checkOutput(context, "clear", invocation.operands, *invocation.output))
+        return *refused;
     Writing doc(context.prompt);
     if (!openDocument(doc, context, invocation.operands[0]))
         return Exit::BadInput;
@@ -390,9 +707,11 @@ Exit runClear(const Invocation& invocation, Context& context)
 
 Exit runRenderCommand(const Invocation& invocation, Context& context)
 {
-    if (loadFormatForExtension(FileExtension(*invocation.output)) != ImageFormat::Png)
-        return usageError(context.err, "render: the picture is written as PNG; name the output "
-                                       "OUT.png");
+    if (auto refused =
+            checkOutput(context, "render", invocation.operands, *invocation.output, "the picture"))
+        return *refused;
+    if (!inputIsUsable(context, invocation.operands[0]))
+        return Exit::BadInput;
     return runRender(invocation.operands[0], *invocation.output, invocation.render, context.prompt,
                      context.err);
 }
@@ -400,28 +719,28 @@ Exit runRenderCommand(const Invocation& invocation, Context& context)
 // --- The command table and the argument parser ---
 
 constexpr Command kCommands[] = {
-    {"info", "info FILE...",
-     "Describes each picture: its format, size and bit count, whether it carries notes and\n"
-     "how many pixels are notes. A file that cannot be read is reported and skipped.\n",
-     false, false, false, 1, kAnyCount, runInfo},
-    {"notes", "notes FILE -o MASK.png",
+    {"info", "info [-r] [--json] PATH...", "PATH", kInfoDescription, false, false, false, 1,
+     kAnyCount, runInfo, false, true},
+    {"notes", "notes FILE -o MASK.png", "FILE",
      "Writes the note layer of FILE as an 8-bit grey PNG the size of the picture: black\n"
      "where there is a note, white elsewhere. Exits 3 when FILE carries no notes.\n",
      true, false, false, 1, 1, runNotes},
-    {"embed", "embed IMAGE MASK -o OUT [--depth 24|32] [--lossy]",
+    {"embed", "embed IMAGE MASK -o OUT [--depth 24|32] [--lossy]", "IMAGE MASK",
      "Adds notes to IMAGE, keeping the ones it has: each pixel of MASK that is dark (and\n"
      "mostly opaque, where MASK has an alpha channel) becomes a note. MASK must be the size\n"
-     "of IMAGE.\n",
+     "of IMAGE. OUT may be neither IMAGE nor MASK.\n",
      true, true, true, 2, 2, runEmbed},
-    {"convert", "convert IN OUT [--depth 24|32] [--lossy]",
+    {"convert", "convert IN OUT [--depth 24|32] [--lossy]", "IN OUT",
      "Saves IN with its notes as OUT; the extension of OUT chooses the format. A picture\n"
-     "with notes is saved to JPEG only with --lossy.\n",
+     "with notes is saved to JPEG only with --lossy. OUT may not be IN.\n",
      false, true, true, 2, 2, runConvert},
-    {"clear", "clear IN -o OUT [--depth 24|32]",
-     "Saves IN as OUT without any notes: every pixel's note bit is set to plain.\n", true, true,
-     false, 1, 1, runClear},
+    {"clear", "clear IN -o OUT [--depth 24|32]", "IN",
+     "Saves IN as OUT without any notes: every pixel's note bit is set to plain. OUT may not\n"
+     "be IN: the notes would be gone for good.\n",
+     true, true, false, 1, 1, runClear},
     {"render",
      "render FILE -o OUT.png [--hide-notes] [--color C] [--complement] [--no-aa] [--adjust LIST]",
+     "FILE",
      "Writes FILE as the reader shows it: with its notes (red and anti-aliased unless told\n"
      "otherwise) and with the reader's image adjustments, as an RGB PNG, or RGBA when the\n"
      "picture has 32 bits. Colour tables are applied.\n",
@@ -448,6 +767,9 @@ void printCommandHelp(std::ostream& out, const Command& command)
                "the\n                     blue byte of a 24-bit one\n";
     if (command.takesLossy)
         out << "  --lossy            save to JPEG even though the notes are lost\n";
+    if (command.takesInfoOptions)
+        out << "  -r, --recursive    look in every folder below each folder too\n"
+               "  --json             one JSON object per line instead of text blocks\n";
     if (command.takesRenderOptions)
         out << "  --hide-notes       show the picture without its notes\n"
                "  --color C          note colour: red (default), green, blue, black, white or\n"
@@ -539,7 +861,12 @@ void ArgumentParser::parseOption(const std::string& argument)
     if (name == "--help" || name == "-h") {
         m_result.help = true;
     } else if ((name == "-o" || name == "--output") && m_command.needsOutput) {
-        if (auto value = optionValue(name, attached))
+        auto value = optionValue(name, attached);
+        // Taking the last of two outputs silently could write where the user did not look.
+        if (value && m_result.invocation.output)
+            setError(prefix + "two outputs given ('" + *m_result.invocation.output + "' and '" +
+                     *value + "'); give one -o");
+        else if (value)
             m_result.invocation.output = *value;
     } else if (name == "--depth" && m_command.takesDepth) {
         if (auto value = optionValue(name, attached)) {
@@ -551,6 +878,11 @@ void ArgumentParser::parseOption(const std::string& argument)
         m_result.verbose = true;
     } else if (name == "--lossy" && m_command.takesLossy && attached.empty()) {
         m_result.invocation.lossy = true;
+    } else if ((name == "-r" || name == "--recursive") && m_command.takesInfoOptions &&
+               attached.empty()) {
+        m_result.invocation.recursive = true;
+    } else if (name == "--json" && m_command.takesInfoOptions && attached.empty()) {
+        m_result.invocation.json = true;
     } else if (!m_command.takesRenderOptions || !parseRenderOption(name, attached)) {
         setError(prefix + "unknown option '" + argument + "'");
     }
@@ -590,12 +922,27 @@ bool ArgumentParser::parseRenderOption(const std::string& name, const std::strin
     return true;
 }
 
+// The name of the first operand not given: "MASK" of "IMAGE MASK" when one was given.
+std::string missingOperandName(const std::string& names, size_t given)
+{
+    size_t start = 0;
+    for (size_t i = 0; i < given && start != std::string::npos; ++i) {
+        start = names.find(' ', start);
+        if (start != std::string::npos)
+            ++start;
+    }
+    if (start == std::string::npos)
+        return "argument";
+    return names.substr(start, names.find(' ', start) - start);
+}
+
 void ArgumentParser::checkOperands()
 {
     const std::string prefix = std::string(m_command.name) + ": ";
     const size_t count = m_result.invocation.operands.size();
     if (count < m_command.minOperands)
-        setError(prefix + "missing argument (usage: ombri " + m_command.synopsis + ")");
+        setError(prefix + "missing " + missingOperandName(m_command.operandNames, count) +
+                 " (usage: ombri " + m_command.synopsis + ")");
     else if (count > m_command.maxOperands)
         setError(prefix + "too many arguments (usage: ombri " + m_command.synopsis + ")");
     else if (m_command.needsOutput && !m_result.invocation.output)
@@ -646,9 +993,13 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     }
     const Command* command = findCommand(first);
     if (!command) {
-        const bool option = first.size() > 1 && first[0] == '-';
+        if (first.size() > 1 && first[0] == '-')
+            return static_cast<int>(usageError(err, "unknown option '" + first + "'"));
+        std::string names;
+        for (const auto& known : kCommands)
+            names += std::string(names.empty() ? "" : ", ") + known.name;
         return static_cast<int>(
-            usageError(err, (option ? "unknown option '" : "unknown command '") + first + "'"));
+            usageError(err, "unknown command '" + first + "' (the commands are " + names + ")"));
     }
     std::vector<std::string> arguments(argv + commandAt + 1, argv + argc);
     if (verbose)

@@ -39,6 +39,7 @@ Answer TerminalPrompt::ask(const std::string& text, const std::string&, Buttons 
 void TerminalPrompt::reportOpenFailure(const std::string& path, const std::string& reason)
 {
     ++m_openFailures;
+    m_lastOpenFailure = reason;
     m_err << "ombri: cannot read '" << path << "': " << reason << '\n';
 }
 

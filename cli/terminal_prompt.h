@@ -28,11 +28,15 @@ class TerminalPrompt : public Prompt {
     // How many open failures have been reported so far; a command compares it before and after
     // an open to know whether the document already named the file.
     size_t openFailureCount() const { return m_openFailures; }
+    // Why the last reported file could not be read, for output that carries the reason with
+    // the file's name (info --json).
+    const std::string& lastOpenFailure() const { return m_lastOpenFailure; }
 
   private:
     std::ostream& m_err;
     Answer m_questionAnswer;
     size_t m_openFailures = 0;
+    std::string m_lastOpenFailure;
 };
 
 // A message box text as one terminal line: each of its lines trimmed, the empty ones dropped,

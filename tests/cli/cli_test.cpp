@@ -9,6 +9,7 @@
 #include "writer/writing.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -90,8 +91,8 @@ class CliFilesTest : public testing::Test {
     {
         const std::string path = file(name);
         std::string error;
-        const bool written = FileExtension(name) == "png" ? WritePngFile(path, dib, error)
-                                                          : WriteBmpFile(path, dib, error);
+        const bool png = loadFormatForExtension(FileExtension(name)) == ImageFormat::Png;
+        const bool written = png ? WritePngFile(path, dib, error) : WriteBmpFile(path, dib, error);
         EXPECT_TRUE(written) << error;
         return path;
     }
@@ -123,6 +124,7 @@ using CliNotesTest = CliFilesTest;
 using CliClearTest = CliFilesTest;
 using CliJpegTest = CliFilesTest;
 using CliSaveFailureTest = CliFilesTest;
+using CliInputTest = CliFilesTest;
 
 TEST(CliTerminalPromptTest, PrintsOneLinePerMessageAndAnswersThePresetAnswer)
 {
@@ -150,7 +152,16 @@ TEST(CliUsageTest, BadCommandLinesExitOneWithAHint)
         {{}, "missing command"},
         {{"frob"}, "unknown command 'frob'"},
         {{"--frob"}, "unknown option '--frob'"},
-        {{"info"}, "info: missing argument"},
+        {{"frob"}, "(the commands are info, notes, embed, convert, clear, render)"},
+        {{"info"}, "info: missing PATH"},
+        {{"embed", "a.bmp", "-o", "c.png"}, "embed: missing MASK"},
+        {{"convert", "a.png", "b.png", "-r"}, "convert: unknown option '-r'"},
+        {{"info", "--json=yes", "a.png"}, "info: unknown option '--json=yes'"},
+        {{"notes", "a.png", "-o", "b.png", "--output", "c.png"}, "two outputs given"},
+        // Output names are judged before the input is looked at, so a.png need not exist.
+        {{"convert", "a.png", "b.xyz"},
+         "cannot write 'b.xyz': ombri cannot save that kind of "
+         "file; choose a name ending in one of .png, .bmp"},
         {{"notes", "a.png"}, "notes: missing -o OUT"},
         {{"embed", "a.bmp", "b.png", "-o"}, "option '-o' needs a value"},
         {{"embed", "a.bmp", "b.png", "-o", "c.png", "--depth", "16"}, "bad --depth value '16'"},
@@ -207,7 +218,11 @@ TEST_F(CliInfoTest, PrintsOneBlockPerReadableFileAndReportsTheOthers)
                               "\nformat: PNG\nsize: 47x33\n"
                               "bits: 32\nnotes: yes\nnote-pixels: " +
                               std::to_string(CountNotePixels(roundTripNotes(3))) + "\n");
-    EXPECT_EQ(result.err, "ombri: cannot read '" + missing + "': No such file or directory\n");
+    EXPECT_EQ(result.err,
+              "ombri: cannot read '" + missing +
+                  "': No such file or directory\n3 images, 1 with notes, 1 unreadable\n");
+    // One file alone needs no summary.
+    EXPECT_EQ(ombri({"info", plain}).err, "");
 }
 
 TEST_F(CliInfoTest, AnImpossibleSizeIsReportedAsUnreadable)
@@ -329,7 +344,8 @@ TEST_F(CliEmbedTest, RefusesUnusableMasks)
     const RunResult mismatch = ombri({"embed", image, small, "-o", out});
     EXPECT_EQ(mismatch.code, code(Exit::BadInput));
     EXPECT_EQ(mismatch.err,
-              "ombri: the mask '" + small + "' is 10x8 pixels but the image is 47x33\n");
+              "ombri: the mask '" + small +
+                  "' is 10x8 pixels but the image is 47x33; give a mask of the image's size\n");
     const RunResult unreadable = ombri({"embed", image, garbage, "-o", out});
     EXPECT_EQ(unreadable.code, code(Exit::BadInput));
     EXPECT_EQ(unreadable.err, "ombri: cannot read '" + garbage + "': not a PNG file\n");
@@ -384,27 +400,205 @@ TEST_F(CliJpegTest, NotesReachJpegOnlyWithLossy)
     }
 }
 
-// An output path that cannot be replaced (here a folder) fails with the document's message
-// and leaves the folder and its files as they were, with no temporary file behind.
-TEST_F(CliSaveFailureTest, AFailedSaveLeavesTheTargetUntouched)
+// A save that fails half way (here the final rename: the name is too long for the folder) is
+// told in the document's words and leaves no temporary file behind.
+TEST_F(CliSaveFailureTest, AFailedSaveLeavesNoTemporaryFile)
 {
-    const std::string noted = notedPicture("noted.png", 4);
-    for (const char* name : {"busy.png", "busy.bmp"})
-        std::filesystem::create_directory(file(name));
-    test::writeFileBytes(file("busy.png/keep"), {42});
-
-    const RunResult save = ombri({"convert", noted, file("busy.bmp")});
+    const std::string tooLong = file(std::string(300, 'n') + ".bmp");
+    const RunResult save = ombri({"convert", notedPicture("noted.png", 4), tooLong});
     EXPECT_EQ(save.code, code(Exit::WriteFailed));
-    EXPECT_EQ(save.err.rfind("ombri: Could not save the image to " + file("busy.bmp") + ". ", 0),
-              0u)
+    EXPECT_EQ(save.err.rfind("ombri: Could not save the image to " + tooLong + ". ", 0), 0u)
         << save.err;
-    const RunResult notes = ombri({"notes", noted, "-o", file("busy.png")});
-    EXPECT_EQ(notes.code, code(Exit::WriteFailed));
-    EXPECT_EQ(notes.err.rfind("ombri: cannot write '" + file("busy.png") + "': ", 0), 0u);
-
-    EXPECT_EQ(test::readFileBytes(file("busy.png/keep")), std::vector<uint8_t>{42});
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
         EXPECT_EQ(entry.path().filename().string().find(".ombri-save-"), std::string::npos);
+}
+
+struct RefusalCase {
+    std::vector<std::string> arguments;
+    Exit exit;
+    std::string message;
+};
+
+// Outputs that cannot be written, or that would replace an input, are refused before anything
+// is read or written; the input and whatever was at the output stay as they were.
+TEST_F(CliSaveFailureTest, BadOutputsAreRefusedBeforeAnythingIsWritten)
+{
+    const std::string noted = notedPicture("noted.png", 4), image = plainPicture("image.bmp");
+    const std::string maskPath = mask("mask.png", roundTripNotes(4));
+    std::filesystem::create_directory(file("busy.bmp"));
+    test::writeFileBytes(file("busy.bmp/keep"), {42});
+    std::filesystem::create_symlink(noted, file("alias.png"));
+    const auto notedBytes = test::readFileBytes(noted), maskBytes = test::readFileBytes(maskPath);
+
+    const RefusalCase cases[] = {
+        {{"convert", noted, file("busy.bmp")},
+         Exit::WriteFailed,
+         "cannot write '" + file("busy.bmp") + "': it is a folder; name a file to write"},
+        {{"notes", noted, "-o", file("none/m.png")},
+         Exit::WriteFailed,
+         "there is no folder '" + file("none") + "'; create it first"},
+        {{"clear", noted, "-o", m_dir.path() + "/./noted.png"}, Exit::Usage, "' is the input '"},
+        {{"convert", noted, file("alias.png")}, Exit::Usage, "' is the input '"},
+        {{"embed", image, maskPath, "-o", maskPath}, Exit::Usage, "' is the input '"},
+        {{"render", noted, "-o", noted}, Exit::Usage, "' is the input '"},
+    };
+    for (const auto& refusal : cases) {
+        const RunResult result = ombri(refusal.arguments);
+        SCOPED_TRACE(refusal.arguments[0] + " " + refusal.message);
+        EXPECT_EQ(result.code, code(refusal.exit));
+        EXPECT_NE(result.err.find(refusal.message), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(test::readFileBytes(noted), notedBytes);
+    EXPECT_EQ(test::readFileBytes(maskPath), maskBytes);
+    EXPECT_EQ(test::readFileBytes(file("busy.bmp/keep")), std::vector<uint8_t>{42});
+    EXPECT_FALSE(test::fileExists(file("none")));
+}
+
+// A folder, an empty file or a missing path is named for what it is, not judged by its
+// extension or its first bytes.
+TEST_F(CliInputTest, UnusableInputsAreToldForWhatTheyAre)
+{
+    std::filesystem::create_directory(file("folder.png"));
+    test::writeFileBytes(file("empty.bmp"), {});
+    const std::string image = plainPicture("image.bmp");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"convert", file("folder.png"), file("out.png")},
+         "cannot read '" + file("folder.png") + "': it is a folder, not a picture"},
+        {{"embed", image, file("folder.png"), "-o", file("out.png")}, "it is a folder"},
+        {{"notes", file("empty.bmp"), "-o", file("out.png")},
+         "cannot read '" + file("empty.bmp") + "': the file is empty"},
+        {{"render", file("missing"), "-o", file("out.png")},
+         "cannot read '" + file("missing") + "': No such file or directory"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        const RunResult result = ombri(arguments);
+        SCOPED_TRACE(message);
+        EXPECT_EQ(result.code, code(Exit::BadInput));
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    }
+    EXPECT_FALSE(test::fileExists(file("out.png")));
+}
+
+// --- info on folders ---
+
+class CliFolderTest : public CliFilesTest {
+  protected:
+    void add(const std::string& relative)
+    {
+        std::filesystem::create_directories(std::filesystem::path(file(relative)).parent_path());
+        picture(relative, test::makePatternImage(4, 3, 24));
+    }
+    // The files info describes, relative to the test folder, in the order it prints them.
+    std::vector<std::string> listed(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), "info");
+        std::istringstream lines(ombri(arguments).out);
+        std::vector<std::string> files;
+        const std::string prefix = "file: " + m_dir.path() + "/";
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind(prefix, 0) == 0)
+                files.push_back(line.substr(prefix.size()));
+        }
+        return files;
+    }
+};
+
+TEST_F(CliFolderTest, PicturesComeInNameOrderAndDashRTakesEachFolderInItsPlace)
+{
+    for (const char* name :
+         {"n.png", "b.png", "C.PNG", "a.png", "A.bmp", "m/z.png", "m/deep/q.bmp", "m/a.png"})
+        add(name);
+    // Names without an extension a reader takes are not pictures, whatever they hold.
+    for (const char* other : {"notes.txt", "png", "odd.Png"})
+        test::writeFileBytes(file(other), {1});
+
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(listed({m_dir.path()}), (Names{"A.bmp", "a.png", "b.png", "C.PNG", "n.png"}));
+    EXPECT_EQ(
+        listed({"-r", m_dir.path() + "/"}),
+        (Names{"A.bmp", "a.png", "b.png", "C.PNG", "m/a.png", "m/deep/q.bmp", "m/z.png", "n.png"}));
+    const RunResult result = ombri({"info", m_dir.path()});
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.err, "5 images, 0 with notes, 0 unreadable\n");
+    std::filesystem::create_directory(file("void"));
+    EXPECT_EQ(ombri({"info", file("void")}).err, "0 images, 0 with notes, 0 unreadable\n");
+}
+
+TEST_F(CliFolderTest, HiddenNamesAreSkippedAndLinkedFoldersAreNotFollowed)
+{
+    for (const char* name :
+         {"tree/a.png", "tree/.hidden.png", "tree/.cache/b.png", "tree/sub/c.png", "outside/e.png"})
+        add(name);
+    namespace fs = std::filesystem;
+    fs::create_directory_symlink("..", file("tree/sub/up")); // a loop back up the tree
+    fs::create_directory_symlink("../outside", file("tree/linked"));
+    fs::create_symlink("../outside/e.png", file("tree/link.png"));
+    ASSERT_EQ(mkfifo(file("tree/pipe.png").c_str(), 0600), 0); // opening it would wait forever
+
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(listed({"-r", file("tree")}),
+              (Names{"tree/a.png", "tree/link.png", "tree/sub/c.png"}));
+    // Named on the command line, a hidden or linked folder is looked into.
+    EXPECT_EQ(listed({file("tree/.cache"), file("tree/linked")}),
+              (Names{"tree/.cache/b.png", "tree/linked/e.png"}));
+    EXPECT_EQ(ombri({"info", file("tree/linked")}).err, "1 image, 0 with notes, 0 unreadable\n");
+}
+
+TEST_F(CliFolderTest, AnUnreadablePictureIsCountedAndTheOthersStillDescribed)
+{
+    const std::string noted = notedPicture("noted.png", 3); // also writes two plain pictures
+    const std::string broken = file("broken.png");
+    test::writeFileBytes(broken, {1, 2, 3});
+    const std::string notes = std::to_string(CountNotePixels(roundTripNotes(3)));
+    const std::string messages = "ombri: cannot read '" + broken +
+                                 "': not a PNG file\n4 images, 1 with notes, 1 unreadable\n";
+
+    const RunResult text = ombri({"info", m_dir.path()});
+    EXPECT_EQ(text.code, code(Exit::BadInput));
+    EXPECT_EQ(text.err, messages);
+    EXPECT_NE(text.out.find("file: " + noted +
+                            "\nformat: PNG\nsize: 47x33\nbits: 32\nnotes: "
+                            "yes\nnote-pixels: " +
+                            notes + "\n"),
+              std::string::npos);
+
+    const RunResult json = ombri({"info", "--json", m_dir.path()});
+    EXPECT_EQ(json.code, code(Exit::BadInput));
+    EXPECT_EQ(json.err, messages);
+    std::vector<std::string> lines;
+    std::istringstream out(json.out);
+    for (std::string line; std::getline(out, line);)
+        lines.push_back(line);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "{\"file\":\"" + broken + "\",\"error\":\"not a PNG file\"}");
+    EXPECT_EQ(lines[2], "{\"file\":\"" + noted +
+                            "\",\"format\":\"PNG\",\"size\":\"47x33\",\"bits\":32,\"notes\":true,"
+                            "\"note-pixels\":" +
+                            notes + "}");
+}
+
+// Any byte may be in a Linux file name; the JSON line stays one valid line of UTF-8.
+TEST_F(CliFolderTest, JsonEscapesControlCharactersAndReplacesBytesThatAreNotUtf8)
+{
+    const std::string kReplacement = "\xEF\xBF\xBD";
+    const std::pair<std::string, std::string> names[] = {
+        {"q\"b\\s.png", "q\\\"b\\\\s.png"},
+        {"n\nt\tc\x01\x7f.png", "n\\nt\\tc\\u0001\\u007f.png"},
+        {"\xC3\xA9\xF0\x9F\x98\x80.png", "\xC3\xA9\xF0\x9F\x98\x80.png"}, // kept as written
+        {"\xFF.png", kReplacement + ".png"},
+        {"\xC3.png", kReplacement + ".png"},                                       // cut short
+        {"\xE2\x82.png", kReplacement + kReplacement + ".png"},                    // cut short
+        {"\xC0\xAF.png", kReplacement + kReplacement + ".png"},                    // overlong "/"
+        {"\xED\xA0\x80.png", kReplacement + kReplacement + kReplacement + ".png"}, // surrogate
+        {"\xF4\x90\x80\x80.png",
+         kReplacement + kReplacement + kReplacement + kReplacement + ".png"}, // beyond U+10FFFF
+    };
+    for (const auto& [name, escaped] : names) {
+        test::writeFileBytes(file(name), {});
+        EXPECT_EQ(ombri({"info", "--json", file(name)}).out,
+                  "{\"file\":\"" + m_dir.path() + "/" + escaped +
+                      "\",\"error\":\"the file is empty; it holds no picture\"}\n");
+    }
 }
 
 } // namespace
