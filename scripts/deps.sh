@@ -28,6 +28,7 @@ OMBRI_PACKAGES=(
     # The writer's SVG icons are drawn by Qt's SVG plugins.
     libqt6svg6
     fonts-dejavu-core
+    desktop-file-utils
 )
 
 # The options of build/: tests and benchmarks, so that test.sh reuses what run.sh built.
