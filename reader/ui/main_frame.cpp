@@ -29,6 +29,7 @@
 #include <QPrinter>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -242,6 +243,11 @@ void MainFrame::addCommands()
         [this] { OnAppAbout(); });
     add(frame_cmd::FullScreen, "Full Screen", "Display the image on the full screen \nFull Screen",
         [this] { OnFullScreen(); });
+    // In full screen there is no menu or toolbar: Escape must leave it whichever pane has the
+    // focus, the file list included.
+    m_leaveFullScreen = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_leaveFullScreen->setEnabled(false);
+    connect(m_leaveFullScreen, &QShortcut::activated, this, &MainFrame::LeaveFullScreen);
     add(frame_cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { OnFileOpen(); });
     add(frame_cmd::FileNew, "&New", "Show no image\nNew", [this] { OnFileNew(); });
 
@@ -527,6 +533,7 @@ void MainFrame::OnFullScreen()
         m_savedStatusBar = statusBar()->isVisible();
     }
     m_fullScreen = true;
+    m_leaveFullScreen->setEnabled(true);
     // The panes fill the screen: the menu, the bars and the image view's scroll bars go.
     menuBar()->hide();
     m_mainToolBar->hide();
@@ -542,6 +549,7 @@ void MainFrame::LeaveFullScreen()
     if (!m_fullScreen)
         return;
     m_fullScreen = false;
+    m_leaveFullScreen->setEnabled(false);
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     menuBar()->show();

@@ -16,6 +16,7 @@
 
 class QAction;
 class QMenu;
+class QShortcut;
 class QSplitter;
 class QToolBar;
 
@@ -148,6 +149,7 @@ class MainFrame : public QMainWindow {
     std::string m_settingsDirectory;
     // Full-screen mode: the window's place and the bars' visibility before it.
     bool m_fullScreen = false;
+    QShortcut* m_leaveFullScreen = nullptr;
     QByteArray m_savedGeometry;
     QByteArray m_savedState;
     bool m_savedMaximised = false;

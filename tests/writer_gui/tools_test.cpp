@@ -23,6 +23,15 @@ TEST_F(ToolsTest, RectangleMarksItsBorderAndNotTheFarColumnAndRow)
     }
 }
 
+TEST_F(ToolsTest, AFinishedFigureShowsInTheNoteColourOnlyOnThePicture)
+{
+    openWhite(100, 80);
+    view->OnToolCommand(cmd::RectangleTool);
+    drag({10, 10}, {150, 40}); // reaches past the picture's right edge
+    EXPECT_EQ(view->surface().GetPixel(10, 20) & 0xFFFFFFu, 0x0000FFu);
+    EXPECT_EQ(view->surface().GetPixel(120, 10) & 0xFFFFFFu, 0x8080FFu); // background again
+}
+
 TEST_F(ToolsTest, LineDrawnBackwardsMissesBothEnds)
 {
     openWhite();

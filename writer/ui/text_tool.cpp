@@ -95,6 +95,7 @@ void CScrivoView::NewTextLine(bool redrawFirst)
         captureTextLine();
         m_textLine.clear();
         m_caretIndex = 0;
+        repaintNow();
     }
     const int height = lineHeight();
     m_anchor.ry() += height + 4;

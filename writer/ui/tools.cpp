@@ -184,6 +184,8 @@ void CScrivoView::OnLButtonDown(QPoint point, unsigned)
             captureTextLine();
             m_textLine.clear();
             m_caretIndex = 0;
+            // The finished line leaves its white cell and shows in the note colour.
+            repaintNow();
         }
         m_anchor = point;
         PlaceCaret();
@@ -284,7 +286,9 @@ void CScrivoView::OnLButtonUp(QPoint point, unsigned)
     case Tool::Arc:
         drawFinalFigure(point);
         CaptureBlackPixels();
-        flushSurface();
+        // The figure was drawn black to be read back; shown again from the picture and the
+        // pending layer, it appears in the note colour and only where it lies on the picture.
+        repaintNow();
         break;
     default:
         break;
