@@ -133,6 +133,43 @@ TEST_F(FolderTreeTest, SubfoldersAppearInNameOrderWithoutHiddenRecycleOrTrashFol
     EXPECT_TRUE(labels(root()).empty());
 }
 
+TEST_F(FolderTreeTest, NamesSortByLettersWithoutCaseThenBySpelling)
+{
+    for (const char* folder : {"photos", "Beta", "Photos", "alpha", "_drafts", "9", "10"})
+        makeFolder(folder);
+    openTree();
+    EXPECT_EQ(labels(root()), (Strings{"10", "9", "_drafts", "alpha", "Beta", "Photos", "photos"}));
+}
+
+// The expand button promises something to show: a folder holding only what the tree leaves out
+// gets none.
+TEST_F(FolderTreeTest, AFolderOfExcludedEntriesOnlyHasNoExpandButton)
+{
+    for (const char* folder : {"bin/Recycled", "bin/.cache", "bin/RECYCLER", "data/Trash/files",
+                               "keep/Recycled", "keep/real"})
+        makeFolder(folder);
+    makeFile("bin/.hidden.bmp");
+    const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(path("data")));
+    openTree();
+    const Strings shown = labels(root());
+    const Strings binChildren = labels(itemFor("bin"));
+    const Strings dataChildren = labels(itemFor("data"));
+    const Strings keepChildren = labels(itemFor("keep"));
+    m_tree->expandItem(itemFor("keep"));
+    const Strings keepExpanded = labels(itemFor("keep"));
+    if (oldDataHome.isNull())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", oldDataHome);
+
+    EXPECT_EQ(shown, (Strings{"bin", "data", "keep"}));
+    EXPECT_TRUE(binChildren.empty());
+    EXPECT_TRUE(dataChildren.empty()) << "the user's trash is left out";
+    EXPECT_EQ(keepChildren, (Strings{"+"}));
+    EXPECT_EQ(keepExpanded, (Strings{"real"}));
+}
+
 TEST_F(FolderTreeTest, FilesFollowTheFoldersWhileTheListIsHidden)
 {
     for (const char* folder : {"b", "A", "onlyHidden"})
@@ -161,6 +198,25 @@ TEST_F(FolderTreeTest, CollapsingAndExpandingReadsTheFolderAgain)
     EXPECT_EQ(labels(root()), (Strings{"+"}));
     m_tree->expandItem(root());
     EXPECT_EQ(labels(root()), (Strings{"beta", "delta"}));
+}
+
+TEST_F(FolderTreeTest, ReExpandingDropsWhatWentAndGivesButtonsToWhatFilled)
+{
+    for (const char* folder : {"beta/inner", "gamma", "omega"})
+        makeFolder(folder);
+    openTree();
+    m_tree->expandItem(itemFor("beta"));
+    ASSERT_EQ(labels(itemFor("beta")), (Strings{"inner"}));
+
+    fs::remove_all(path("beta/inner"));
+    makeFolder("gamma/new");
+    fs::remove_all(path("omega"));
+    m_tree->collapseItem(root());
+    m_tree->expandItem(root());
+    EXPECT_EQ(labels(root()), (Strings{"beta", "gamma"}));
+    EXPECT_TRUE(labels(itemFor("beta")).empty()) << "emptied on disk: no expand button";
+    EXPECT_EQ(labels(itemFor("gamma")), (Strings{"+"}));
+    EXPECT_FALSE(itemFor("beta")->isExpanded());
 }
 
 // --- Going to a path ---

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QSettings>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QTest>
 #include <QToolBar>
 #include <gtest/gtest.h>
@@ -301,6 +302,12 @@ TEST_F(ReaderFrameTest, EscapeAfterFullScreenTwiceReturnsToTheWindow)
     EXPECT_EQ(frame.geometry(), before);
     frame.LeaveFullScreen(); // not in full screen: nothing happens
     EXPECT_EQ(frame.geometry(), before);
+
+    // The file list has the focus after a picture is picked there: Escape still leaves.
+    frame.OnFullScreen();
+    frame.list().setFocus();
+    QTest::keyClick(&frame.list(), Qt::Key_Escape);
+    EXPECT_FALSE(frame.isFullScreenMode());
 }
 
 TEST_F(ReaderFrameTest, CopyPutsThePictureAsDisplayedOnTheClipboard)
@@ -321,6 +328,47 @@ TEST_F(ReaderFrameTest, PaneColourCommandsUseTheColourDialog)
     EXPECT_EQ(frame.view().backgroundColour(), makeColorRef(1, 2, 3));
     frame.OnLeftBackground(); // cancelled
     EXPECT_EQ(frame.paneColours().left, 0xFFFFFFu);
+}
+
+// Deleting the folder the list shows when it is the last of its siblings leaves nothing for the
+// tree to select: the picture goes from the image view, and the list keeps showing what the
+// folder held.
+TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewButKeepsTheList)
+{
+    // The home folder and its trash inside the temporary folder; the trash goes only where
+    // the data folder already is.
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldDataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("HOME", QByteArray::fromStdString(dir.file("home")));
+    qunsetenv("XDG_DATA_HOME");
+    fs::create_directories(
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString());
+    fs::create_directories(dir.file("beta"));
+    fs::create_directories(dir.file("zeta"));
+    std::string error;
+    ASSERT_TRUE(WriteBmpFile(dir.file("zeta/p.bmp"), solidPicture(40, 30, 200), error)) << error;
+
+    MainFrame& frame = start({file("zeta/p.bmp")});
+    CViewRight& view = frame.view();
+    const QPoint centre(view.clientSize().width() / 2, view.clientSize().height() / 2);
+    const bool shownBefore = view.frame().pixel(centre) == qRgb(200, 200, 200);
+    prompt.queueAnswer(Answer::Yes);
+    frame.commands().trigger(cmd::Delete);
+    const bool gone = !fs::exists(dir.file("zeta"));
+    qputenv("HOME", oldHome);
+    if (!oldDataHome.isNull())
+        qputenv("XDG_DATA_HOME", oldDataHome);
+
+    EXPECT_TRUE(shownBefore);
+    EXPECT_TRUE(gone);
+    EXPECT_FALSE(frame.document().hasImage());
+    const ColorRef colour = view.backgroundColour(); // red in the low byte
+    EXPECT_EQ(view.frame().pixel(centre),
+              qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
+    EXPECT_EQ(frame.list().folderPath(), dir.file("zeta") + "/");
+    ASSERT_EQ(frame.list().files().size(), 1u);
+    EXPECT_EQ(frame.list().files()[0].name, "p.bmp");
+    EXPECT_EQ(frame.list().listModel()->rowCount(), 2);
 }
 
 } // namespace

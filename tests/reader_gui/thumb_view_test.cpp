@@ -116,6 +116,32 @@ TEST_F(ThumbViewTest, SizeTypeAndDateColumns)
     EXPECT_EQ(cell("small.gif", M::DateColumn), "03/05/2008 09:07");
 }
 
+TEST_F(ThumbViewTest, TypeComesFromTheLastExtensionAsSpelt)
+{
+    for (const char* name : {"backup.tar.gz", "README", "notes.", "scan.jpeg", "shot.Jpg"})
+        writeBytes(name, 1);
+    fs::create_directory(file("album.jpg"));
+    listAll();
+
+    using M = FileListModel;
+    EXPECT_EQ(cell("backup.tar.gz", M::TypeColumn), "gz File");
+    EXPECT_EQ(cell("README", M::TypeColumn), "File");
+    EXPECT_EQ(cell("notes.", M::TypeColumn), "File");
+    EXPECT_EQ(cell("scan.jpeg", M::TypeColumn), "JPEG Image");
+    EXPECT_EQ(cell("shot.Jpg", M::TypeColumn), "Jpg File");
+    // A folder is a folder whatever its name looks like.
+    EXPECT_EQ(cell("album.jpg", M::TypeColumn), "File Folder");
+    EXPECT_EQ(cell("album.jpg", M::SizeColumn), "");
+}
+
+TEST_F(ThumbViewTest, NamesDifferingOnlyInCaseKeepOneOrderAfterPunctuationAndDigits)
+{
+    for (const char* name : {"b.png", "a.png", "A.png", "_cover.png", "10.png", "9.png"})
+        writeBytes(name, 1);
+    listAll();
+    EXPECT_EQ(names(), (Strings{"..", "10.png", "9.png", "_cover.png", "A.png", "a.png", "b.png"}));
+}
+
 // --- Going into folders ---
 
 TEST_F(ThumbViewTest, DoubleClickOnAFolderListsItAndTellsTheTree)
@@ -201,6 +227,34 @@ TEST_F(ThumbViewTest, NextAndPreviousStopAtTheEnds)
 
     listAll();
     EXPECT_EQ(m_list.SelectNextFile(), file("a.bmp")) << "a new listing starts again";
+}
+
+// The document steps along the list: at either end the picture on show stays, and is not even
+// read again.
+TEST_F(ThumbViewTest, NextOnTheLastFileAndPreviousOnTheFirstLeaveThePictureAlone)
+{
+    fs::create_directory(file("sub"));
+    writePicture("a.bmp");
+    writePicture("b.bmp");
+    listAll();
+    m_list.show();
+
+    m_list.clickRow(rowOf("b.bmp"));
+    writeBytes("b.bmp", 4); // were it opened again, the document would empty
+    m_doc.OnNextImage();
+    EXPECT_TRUE(m_doc.hasImage());
+    EXPECT_EQ(m_doc.currentPath(), file("b.bmp"));
+    EXPECT_EQ(m_list.currentFileIndex(), 1);
+    EXPECT_EQ(m_list.currentIndex().row(), rowOf("b.bmp"));
+
+    m_list.clickRow(rowOf("a.bmp"));
+    writeBytes("a.bmp", 4);
+    m_doc.OnPreviousImage(); // the folders above the first file are no step back
+    EXPECT_TRUE(m_doc.hasImage());
+    EXPECT_EQ(m_doc.currentPath(), file("a.bmp"));
+    EXPECT_EQ(m_list.currentFileIndex(), 0);
+    EXPECT_EQ(m_list.currentIndex().row(), rowOf("a.bmp"));
+    EXPECT_TRUE(m_prompt.messages().empty());
 }
 
 TEST_F(ThumbViewTest, DocumentStepsAlongTheVisibleList)

@@ -177,6 +177,24 @@ TEST_F(ViewRightTest, PlacementRules)
     EXPECT_EQ(view.destinationRect().width(), view.clientSize().width());
 }
 
+// The same rule on the widget itself: a wide picture under Fit Width in a view of 1000 x 600
+// needs neither bar, so the whole width is used.
+TEST_F(ViewRightTest, FitWidthOfAWidePictureUsesTheWholeWidth)
+{
+    const QSize border = view.size() - view.clientSize();
+    view.resize(QSize(1000, 600) + border);
+    QApplication::processEvents();
+    ASSERT_EQ(view.clientSize(), QSize(1000, 600));
+    open(2000, 500);
+    view.OnFitCommand(ZoomMode::FitWidth);
+    EXPECT_FLOAT_EQ(view.zoomFactor(), 0.5f);
+    EXPECT_EQ(view.destinationRect().size(), QSize(1000, 250));
+    EXPECT_EQ(view.clientSize(), QSize(1000, 600));
+    EXPECT_EQ(view.verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(view.horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(shown(999, view.destinationRect().top() + 10), kGrey);
+}
+
 // --- The background ---
 
 TEST_F(ViewRightTest, BackgroundRule)
