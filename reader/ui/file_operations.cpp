@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstdio>
@@ -221,6 +222,12 @@ bool FileOperations::DeleteItem(const std::string& itemPath)
     Prompt& prompt = m_document.prompt();
     if (prompt.ask(kDeleteQuestion + path, "Warning", Buttons::YesNo, Icon::Warning) != Answer::Yes)
         return false;
+    // The trash lives in the user's data folder; an account that has never had one (a fresh
+    // user, a minimal system) gets it now instead of a refusal.
+    const QString dataFolder =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!dataFolder.isEmpty())
+        QDir().mkpath(dataFolder);
     if (QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(path))))
         return true;
     // The desktop's trash reports nothing itself.
