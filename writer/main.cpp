@@ -1,9 +1,12 @@
 #include "writer/ui/scrivo_app.h"
 
+#include "platform/command_line.h"
+
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
+    ombri::allowInfoOptionsWithoutDisplay(argc, argv);
     QApplication app(argc, argv);
     ombri::CScrivoApp scrivo;
     if (!scrivo.InitInstance(QApplication::arguments()))
