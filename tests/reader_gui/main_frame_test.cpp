@@ -8,6 +8,7 @@
 #include "reader/ui/main_frame.h"
 #include "reader/ui/thumb_view.h"
 #include "reader/ui/view_right.h"
+#include "support/menu_walk.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -73,37 +74,8 @@ class ReaderFrameTest : public ::testing::Test {
     fs::path m_oldDirectory;
 };
 
-// What a menu shows, item by item: the text with its key after a tab, "-" for a separator, and
-// the command ids (0 for a separator).
-QStringList itemTexts(const QMenu* menu)
-{
-    QStringList texts;
-    for (const QAction* action : menu->actions()) {
-        if (action->isSeparator()) {
-            texts << QStringLiteral("-");
-            continue;
-        }
-        if (!action->isVisible())
-            continue;
-        QString text = action->text();
-        if (!action->shortcut().isEmpty())
-            text += '\t' + action->shortcut().toString(QKeySequence::PortableText);
-        texts << text;
-    }
-    return texts;
-}
-
-std::vector<int> itemIds(const QMenu* menu)
-{
-    std::vector<int> ids;
-    for (const QAction* action : menu->actions()) {
-        if (action->isSeparator())
-            ids.push_back(0);
-        else if (action->isVisible())
-            ids.push_back(action->data().isValid() ? action->data().toInt() : -1);
-    }
-    return ids;
-}
+using test::itemIds;
+using test::itemTexts;
 
 TEST_F(ReaderFrameTest, ThreePanesUnderTheTitleWithTheTreeActive)
 {

@@ -1,6 +1,7 @@
 #include "formats/bmp.h"
 #include "platform/info_dialogs.h"
 #include "platform/scripted_prompt.h"
+#include "support/menu_walk.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/ui/main_frame.h"
@@ -24,40 +25,6 @@
 
 namespace ombri::test {
 namespace {
-
-// What a menu shows, item by item: the text with its key after a tab, "-" for a separator.
-QStringList itemTexts(const QMenu* menu)
-{
-    QStringList texts;
-    for (const QAction* action : menu->actions()) {
-        if (action->isSeparator()) {
-            texts << QStringLiteral("-");
-            continue;
-        }
-        if (!action->isVisible())
-            continue;
-        QString text = action->text();
-        if (!action->shortcut().isEmpty())
-            text += '\t' + action->shortcut().toString(QKeySequence::PortableText);
-        texts << text;
-    }
-    return texts;
-}
-
-// The command ids along a toolbar, 0 for a separator, -1 for a widget.
-std::vector<int> toolbarIds(const QToolBar* bar)
-{
-    std::vector<int> ids;
-    for (const QAction* action : bar->actions()) {
-        if (action->isSeparator())
-            ids.push_back(0);
-        else if (!action->data().isValid())
-            ids.push_back(-1);
-        else
-            ids.push_back(action->data().toInt());
-    }
-    return ids;
-}
 
 class MainFrameTest : public ::testing::Test {
   protected:
