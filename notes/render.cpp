@@ -6,6 +6,10 @@
 #include <optional>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // The blend weights are 32-bit floats and every product and sum is rounded to a 32-bit float on
 // its own; a fused multiply-add would skip a rounding and change some bytes. GCC fuses across
 // statements in C++ even in ISO mode whenever the target has the instruction, so it is told not
@@ -153,40 +157,131 @@ class BlendTables {
     std::array<std::vector<uint8_t>, kMaxWeight + 1> m_byTotal;
 };
 
-// The weighted note count of every pixel of one row, worked out from the row and its two
-// neighbours; only two rows of counts are held whatever the picture's size.
-class NeighbourSums {
+// The layer is looked at in runs of 16 columns; only the pixels of a run with a note, and the one
+// pixel on either side of it, can have a note in their neighbourhood. Notes are a small share of a
+// picture, so most rows and most runs are passed over after one look.
+constexpr size_t kRun = 16;
+
+// Which runs of one row hold a note; true when any does.
+bool markRuns(const uint8_t* row, size_t width, uint8_t* marks)
+{
+    size_t x = 0;
+    size_t run = 0;
+    uint8_t any = 0;
+#if defined(__SSE2__)
+    const __m128i one = _mm_set1_epi8(1);
+    for (; x + kRun <= width; x += kRun, ++run) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x));
+        const uint8_t marked = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, one)) != 0 ? 1 : 0;
+        marks[run] = marked;
+        any |= marked;
+    }
+#endif
+    for (; x < width; x += kRun, ++run) {
+        uint8_t marked = 0;
+        for (size_t i = x; i < std::min(width, x + kRun); ++i)
+            marked |= isNote(row[i]);
+        marks[run] = marked;
+        any |= marked;
+    }
+    return any != 0;
+}
+
+// The weighted note count of the pixels of one row whose neighbourhood holds a note, worked out
+// from the row and its two neighbours. Rows are visited bottom first; only the run marks of three
+// rows are held whatever the picture's size.
+class NearNotes {
   public:
-    NeighbourSums(const uint8_t* notes, size_t width, size_t height)
-        : m_notes(notes), m_width(width), m_height(height), m_noRow(width, 0),
-          m_columns(width + 2, 0), m_sums(width, 0)
+    NearNotes(const uint8_t* notes, size_t width, size_t height)
+        : m_notes(notes), m_width(width), m_height(height), m_runs((width + kRun - 1) / kRun),
+          m_noRow(width, 0), m_marks(3 * m_runs, 0)
     {
+        // Row 0 is marked ahead; the missing row below it stays unmarked.
+        if (m_height > 0)
+            m_any[0] = markRuns(m_notes, m_width, marksOf(0));
     }
 
-    const uint8_t* row(size_t y)
+    // Calls visit(x, sum) for every pixel x of row y whose weighted count is not 0, left to right,
+    // each once. y goes up by one from 0.
+    template <typename Visit> void row(size_t y, Visit visit)
     {
-        const uint8_t* middle = m_notes + y * m_width;
-        const uint8_t* below = y > 0 ? middle - m_width : m_noRow.data();
-        const uint8_t* above = y + 1 < m_height ? middle + m_width : m_noRow.data();
-        // Column x of the row lies at x + 1, with a zero on either side for the missing
-        // neighbours of the first and last pixel.
-        uint8_t* columns = m_columns.data();
-        for (size_t x = 0; x < m_width; ++x)
-            columns[x + 1] =
-                static_cast<uint8_t>(isNote(below[x]) + 2 * isNote(middle[x]) + isNote(above[x]));
-        uint8_t* sums = m_sums.data();
-        for (size_t x = 0; x < m_width; ++x)
-            sums[x] = static_cast<uint8_t>(columns[x] + 2 * columns[x + 1] + columns[x + 2]);
-        return sums;
+        // Row r's marks are kept in slot r % 3: row y + 1 is marked now, over row y - 2's. A
+        // missing row above the top one is unmarked.
+        const size_t above = (y + 1) % 3;
+        if (y + 1 < m_height)
+            m_any[above] = markRuns(m_notes + (y + 1) * m_width, m_width, marksOf(above));
+        else {
+            m_any[above] = false;
+            std::fill(marksOf(above), marksOf(above) + m_runs, uint8_t{0});
+        }
+        const size_t middle = y % 3;
+        const size_t below = (y + 2) % 3;
+        if (!m_any[below] && !m_any[middle] && !m_any[above])
+            return;
+        const uint8_t* marksBelow = marksOf(below);
+        const uint8_t* marksMiddle = marksOf(middle);
+        const uint8_t* marksAbove = marksOf(above);
+        const uint8_t* mid = m_notes + y * m_width;
+        const Neighbours lines{y > 0 ? mid - m_width : m_noRow.data(), mid,
+                               y + 1 < m_height ? mid + m_width : m_noRow.data()};
+        // Neighbouring marked runs give overlapping stretches, which are joined so that no pixel
+        // is visited twice.
+        size_t begin = 0;
+        size_t end = 0;
+        for (size_t run = 0; run < m_runs; ++run) {
+            if (!(marksBelow[run] | marksMiddle[run] | marksAbove[run]))
+                continue;
+            const size_t from = run == 0 ? 0 : run * kRun - 1;
+            const size_t to = std::min(m_width, run * kRun + kRun + 1);
+            if (end != 0 && from <= end) {
+                end = to;
+                continue;
+            }
+            visitStretch(lines, begin, end, visit);
+            begin = from;
+            end = to;
+        }
+        visitStretch(lines, begin, end, visit);
     }
 
   private:
+    struct Neighbours {
+        const uint8_t* below;
+        const uint8_t* middle;
+        const uint8_t* above;
+
+        int column(size_t x) const
+        {
+            return isNote(below[x]) + 2 * isNote(middle[x]) + isNote(above[x]);
+        }
+    };
+
+    template <typename Visit>
+    void visitStretch(const Neighbours& lines, size_t begin, size_t end, Visit& visit) const
+    {
+        if (begin >= end)
+            return;
+        int left = begin > 0 ? lines.column(begin - 1) : 0;
+        int centre = lines.column(begin);
+        for (size_t x = begin; x < end; ++x) {
+            const int right = x + 1 < m_width ? lines.column(x + 1) : 0;
+            const int sum = left + 2 * centre + right;
+            if (sum != 0)
+                visit(x, static_cast<uint8_t>(sum));
+            left = centre;
+            centre = right;
+        }
+    }
+
+    uint8_t* marksOf(size_t slot) { return m_marks.data() + slot * m_runs; }
+
     const uint8_t* m_notes;
     size_t m_width;
     size_t m_height;
+    size_t m_runs;
     std::vector<uint8_t> m_noRow;
-    std::vector<uint8_t> m_columns;
-    std::vector<uint8_t> m_sums;
+    std::vector<uint8_t> m_marks;
+    bool m_any[3] = {false, false, false};
 };
 
 template <size_t kBytes> inline void blendPixel(uint8_t* pixel, const uint8_t* tables, uint8_t sum)
@@ -198,49 +293,24 @@ template <size_t kBytes> inline void blendPixel(uint8_t* pixel, const uint8_t* t
     pixel[2] = table[512 + pixel[2]];
 }
 
-// Pixels x in [begin, end) of a row, skipping runs of eight pixels far from any note in one test.
-template <size_t kBytes>
-void blendSpan(uint8_t* row, const uint8_t* sums, size_t begin, size_t end, const uint8_t* tables)
-{
-    size_t x = begin;
-    while (x < end) {
-        if (end - x >= 8) {
-            uint64_t eight;
-            std::memcpy(&eight, sums + x, 8);
-            if (eight == 0) {
-                x += 8;
-                continue;
-            }
-        }
-        if (sums[x] != 0)
-            blendPixel<kBytes>(row + x * kBytes, tables, sums[x]);
-        ++x;
-    }
-}
-
-template <size_t kBytes>
-void blendRow(uint8_t* row, const uint8_t* sums, size_t width, int rowWeight, BlendTables& tables)
-{
-    if (width == 1) {
-        if (sums[0] != 0)
-            blendPixel<kBytes>(row, tables.forTotal(rowWeight * 2), sums[0]);
-        return;
-    }
-    const uint8_t* edge = tables.forTotal(rowWeight * 3);
-    if (sums[0] != 0)
-        blendPixel<kBytes>(row, edge, sums[0]);
-    blendSpan<kBytes>(row, sums, 1, width - 1, tables.forTotal(rowWeight * 4));
-    if (sums[width - 1] != 0)
-        blendPixel<kBytes>(row + (width - 1) * kBytes, edge, sums[width - 1]);
-}
-
 template <size_t kBytes>
 void blendFromLayer(const CarrierRows& rows, const uint8_t* notes, BlendTables& tables)
 {
-    NeighbourSums neighbours(notes, rows.width, rows.height);
-    for (size_t y = 0; y < rows.height; ++y)
-        blendRow<kBytes>(rows.row(y), neighbours.row(y), rows.width, lineWeight(y, rows.height),
-                         tables);
+    NearNotes near(notes, rows.width, rows.height);
+    for (size_t y = 0; y < rows.height; ++y) {
+        const int rowWeight = lineWeight(y, rows.height);
+        // The tables by the column's weight: 2 for a single column, 3 at an edge, 4 inside.
+        const uint8_t* byColumnWeight[3] = {
+            rows.width == 1 ? tables.forTotal(rowWeight * 2) : nullptr,
+            rows.width > 1 ? tables.forTotal(rowWeight * 3) : nullptr,
+            rows.width > 2 ? tables.forTotal(rowWeight * 4) : nullptr,
+        };
+        uint8_t* row = rows.row(y);
+        near.row(y, [&](size_t x, uint8_t sum) {
+            const int columnWeight = lineWeight(x, rows.width);
+            blendPixel<kBytes>(row + x * kBytes, byColumnWeight[columnWeight - 2], sum);
+        });
+    }
 }
 
 } // namespace
@@ -252,13 +322,15 @@ void ComputeNoteCoverage(const uint8_t* notes, int32_t width, int32_t height, fl
     const size_t w = static_cast<size_t>(width);
     const size_t h = static_cast<size_t>(height);
     const auto& table = coverageTable();
-    NeighbourSums neighbours(notes, w, h);
+    NearNotes near(notes, w, h);
     for (size_t y = 0; y < h; ++y) {
-        const uint8_t* sums = neighbours.row(y);
         const int rowWeight = lineWeight(y, h);
         float* out = coverage + y * w;
-        for (size_t x = 0; x < w; ++x)
-            out[x] = table[rowWeight * lineWeight(x, w)][sums[x]];
+        // Far from every note the share is 0 / total, a plain zero.
+        std::fill(out, out + w, 0.0f);
+        near.row(y, [&](size_t x, uint8_t sum) {
+            out[x] = table[static_cast<size_t>(rowWeight * lineWeight(x, w))][sum];
+        });
     }
 }
 

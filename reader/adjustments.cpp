@@ -256,12 +256,66 @@ struct ChannelRanges {
     std::array<uint8_t, 3> largest{0, 0, 0};
 };
 
+#if defined(__SSE2__)
+
+inline __m128i loadBlockBytes(const uint8_t* from)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+}
+
+inline void storeBlockBytes(uint8_t* to, __m128i value)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), value);
+}
+
+// The running smallest and largest byte of each of the three 16-byte thirds of a block: a third
+// always starts at the same place in the pixel pattern, so each of its byte positions stays with
+// one channel.
+void scanBlocks(const uint8_t* row, size_t blockBytes, uint8_t (&low)[kBlock],
+                uint8_t (&high)[kBlock])
+{
+    __m128i low0 = loadBlockBytes(low), low1 = loadBlockBytes(low + 16),
+            low2 = loadBlockBytes(low + 32);
+    __m128i high0 = loadBlockBytes(high), high1 = loadBlockBytes(high + 16),
+            high2 = loadBlockBytes(high + 32);
+    for (size_t i = 0; i < blockBytes; i += kBlock) {
+        const __m128i a = loadBlockBytes(row + i);
+        const __m128i b = loadBlockBytes(row + i + 16);
+        const __m128i c = loadBlockBytes(row + i + 32);
+        low0 = _mm_min_epu8(low0, a);
+        low1 = _mm_min_epu8(low1, b);
+        low2 = _mm_min_epu8(low2, c);
+        high0 = _mm_max_epu8(high0, a);
+        high1 = _mm_max_epu8(high1, b);
+        high2 = _mm_max_epu8(high2, c);
+    }
+    storeBlockBytes(low, low0);
+    storeBlockBytes(low + 16, low1);
+    storeBlockBytes(low + 32, low2);
+    storeBlockBytes(high, high0);
+    storeBlockBytes(high + 16, high1);
+    storeBlockBytes(high + 32, high2);
+}
+
+#else
+
+void scanBlocks(const uint8_t* row, size_t blockBytes, uint8_t (&low)[kBlock],
+                uint8_t (&high)[kBlock])
+{
+    for (size_t i = 0; i < blockBytes; i += kBlock)
+        for (size_t j = 0; j < kBlock; ++j) {
+            const uint8_t value = row[i + j];
+            low[j] = value < low[j] ? value : low[j];
+            high[j] = value > high[j] ? value : high[j];
+        }
+}
+
+#endif
+
 // Smallest and largest value of each channel, kept per byte position of the 48-byte blocks and
 // sorted into channels once at the end.
 ChannelRanges findChannelRanges(const PixelArea& area)
 {
-    // Plain arrays compared by value: with std::min's references the compiler cannot rule out
-    // that the row and the running values overlap, and keeps the loop scalar.
     uint8_t low[kBlock];
     uint8_t high[kBlock];
     std::fill(low, low + kBlock, uint8_t{255});
@@ -270,17 +324,12 @@ ChannelRanges findChannelRanges(const PixelArea& area)
     const size_t blockBytes = rowBytes - rowBytes % kBlock;
     for (size_t y = 0; y < area.height; ++y) {
         const uint8_t* row = area.row(y);
-        for (size_t i = 0; i < blockBytes; i += kBlock)
-            for (size_t j = 0; j < kBlock; ++j) {
-                const uint8_t value = row[i + j];
-                low[j] = value < low[j] ? value : low[j];
-                high[j] = value > high[j] ? value : high[j];
-            }
+        scanBlocks(row, blockBytes, low, high);
         // The rest is a whole number of pixels starting on a pixel boundary.
         for (size_t i = blockBytes; i < rowBytes; ++i) {
             const uint8_t value = row[i];
-            low[i - blockBytes] = value < low[i - blockBytes] ? value : low[i - blockBytes];
-            high[i - blockBytes] = value > high[i - blockBytes] ? value : high[i - blockBytes];
+            low[i - blockBytes] = std::min(value, low[i - blockBytes]);
+            high[i - blockBytes] = std::max(value, high[i - blockBytes]);
         }
     }
     ChannelRanges ranges;
@@ -340,33 +389,82 @@ inline uint8_t stretchValue(uint8_t value, uint16_t smallest, uint16_t whole, ui
     return static_cast<uint8_t>(result < 0 ? 0 : result);
 }
 
+// The constants of every byte position of a 48-byte block, one per 16-bit word.
+struct BlockStretch {
+    alignas(16) uint16_t smallest[kBlock];
+    alignas(16) uint16_t whole[kBlock];
+    alignas(16) uint16_t fraction[kBlock];
+    alignas(16) uint16_t borrow[kBlock];
+};
+
+#if defined(__SSE2__)
+
+inline __m128i wordsAt(const uint16_t* words)
+{
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(words));
+}
+
+// Eight bytes widened to words, stretched with the constants of their positions: the same 16-bit
+// steps as stretchValue, the borrow's comparison made unsigned by flipping the top bits.
+inline __m128i stretchWords(__m128i values, const BlockStretch& block, size_t at)
+{
+    const __m128i top = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+    const __m128i d = _mm_sub_epi16(values, wordsAt(block.smallest + at));
+    const __m128i fraction = wordsAt(block.fraction + at);
+    const __m128i high = _mm_mulhi_epu16(d, fraction);
+    const __m128i low = _mm_mullo_epi16(d, fraction);
+    // All ones (-1) where the low word falls below the borrow.
+    const __m128i carry =
+        _mm_cmplt_epi16(_mm_xor_si128(low, top), _mm_xor_si128(wordsAt(block.borrow + at), top));
+    return _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(wordsAt(block.whole + at), d), high), carry);
+}
+
+// Packing with unsigned saturation turns the one possible -1 (d = 0 with a borrow) into 0.
+void stretchBlocks(uint8_t* row, size_t blockBytes, const BlockStretch& block)
+{
+    const __m128i zero = _mm_setzero_si128();
+    for (size_t i = 0; i < blockBytes; i += kBlock)
+        for (size_t part = 0; part < kBlock; part += 16) {
+            const __m128i bytes = loadBlockBytes(row + i + part);
+            const __m128i first = stretchWords(_mm_unpacklo_epi8(bytes, zero), block, part);
+            const __m128i second = stretchWords(_mm_unpackhi_epi8(bytes, zero), block, part + 8);
+            storeBlockBytes(row + i + part, _mm_packus_epi16(first, second));
+        }
+}
+
+#else
+
+void stretchBlocks(uint8_t* row, size_t blockBytes, const BlockStretch& block)
+{
+    for (size_t i = 0; i < blockBytes; i += kBlock)
+        for (size_t j = 0; j < kBlock; ++j)
+            row[i + j] = stretchValue(row[i + j], block.smallest[j], block.whole[j],
+                                      block.fraction[j], block.borrow[j]);
+}
+
+#endif
+
 // Every blue, green and red byte stretched by its channel's stretch; a fourth byte keeps its value.
 void stretchChannels(const PixelArea& area, const std::array<Stretch, 3>& channels)
 {
-    uint16_t smallest[kBlock];
-    uint16_t whole[kBlock];
-    uint16_t fraction[kBlock];
-    uint16_t borrow[kBlock];
+    BlockStretch block;
     for (size_t j = 0; j < kBlock; ++j) {
         const size_t channel = j % area.bytesPerPixel;
         const Stretch stretch = channel < 3 ? channels[channel] : Stretch{};
-        smallest[j] = stretch.smallest;
-        whole[j] = stretch.whole;
-        fraction[j] = stretch.fraction;
-        borrow[j] = stretch.borrow;
+        block.smallest[j] = stretch.smallest;
+        block.whole[j] = stretch.whole;
+        block.fraction[j] = stretch.fraction;
+        block.borrow[j] = stretch.borrow;
     }
     const size_t rowBytes = area.rowBytes();
     const size_t blockBytes = rowBytes - rowBytes % kBlock;
     for (size_t y = 0; y < area.height; ++y) {
         uint8_t* row = area.row(y);
-        for (size_t i = 0; i < blockBytes; i += kBlock) {
-            uint8_t* block = row + i;
-            for (size_t j = 0; j < kBlock; ++j)
-                block[j] = stretchValue(block[j], smallest[j], whole[j], fraction[j], borrow[j]);
-        }
+        stretchBlocks(row, blockBytes, block);
         uint8_t* tail = row + blockBytes;
         for (size_t j = 0; j < rowBytes - blockBytes; ++j)
-            tail[j] = stretchValue(tail[j], smallest[j], whole[j], fraction[j], borrow[j]);
+            tail[j] = stretchValue(tail[j], block.smallest[j], block.whole[j], block.fraction[j],
+                                   block.borrow[j]);
     }
 }
 

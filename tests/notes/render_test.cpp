@@ -35,8 +35,23 @@ void setNote(NoteLayer& notes, int32_t width, int32_t height, int32_t x, int32_t
           static_cast<size_t>(x)] = 1;
 }
 
-// The rendering written out plainly: the 3 x 3 weighted share in long double, then each
-// formula one single-precision operation at a time.
+// The 3 x 3 weighted share of note pixels (bytes equal to 1) in long double, stored as a float.
+float referenceCover(const NoteLayer& notes, int32_t w, int32_t h, int32_t x, int32_t y)
+{
+    int sum = 0, total = 0;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            if (y + dy < 0 || y + dy >= h || x + dx < 0 || x + dx >= w)
+                continue;
+            const int weight = (dx == 0 ? 2 : 1) * (dy == 0 ? 2 : 1);
+            sum += weight * (notes[size_t(y + dy) * size_t(w) + size_t(x + dx)] == 1 ? 1 : 0);
+            total += weight;
+        }
+    return static_cast<float>(static_cast<long double>(sum) / total);
+}
+
+// The rendering written out plainly: the weighted share, then each formula one
+// single-precision operation at a time.
 Dib referenceBlend(const Dib& image, ColorRef colour, const NoteLayer& notes)
 {
     Dib out = image.clone();
@@ -45,16 +60,7 @@ Dib referenceBlend(const Dib& image, ColorRef colour, const NoteLayer& notes)
     const uint8_t component[3] = {uint8_t(colour >> 16), uint8_t(colour >> 8), uint8_t(colour)};
     for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < w; ++x) {
-            int sum = 0, total = 0;
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx) {
-                    if (y + dy < 0 || y + dy >= h || x + dx < 0 || x + dx >= w)
-                        continue;
-                    const int weight = (dx == 0 ? 2 : 1) * (dy == 0 ? 2 : 1);
-                    sum += weight * notes[size_t(y + dy) * size_t(w) + size_t(x + dx)];
-                    total += weight;
-                }
-            const float cover = static_cast<float>(static_cast<long double>(sum) / total);
+            const float cover = referenceCover(notes, w, h, x, y);
             if (cover <= 0.01f)
                 continue;
             uint8_t* p = DibPixelStart(out) + size_t(y) * DibRowStride(w, bytes * 8) + x * bytes;
@@ -214,6 +220,78 @@ TEST(NoteRendering, ComplementInvertsOnlyNotePixels)
         EXPECT_EQ(note[2], c.expected);
         EXPECT_EQ(note[3], c.value) << "alpha";
         EXPECT_EQ(pixelAt(image, 1, 0)[0], c.value) << "plain pixel";
+    }
+}
+
+// Notes are sparse in real pictures and the rendering only looks near them, in runs of columns:
+// notes on either side of a run boundary, at the picture's edges, close pairs whose
+// neighbourhoods overlap, and layer bytes other than 1 (not notes) must all come out as the
+// plain per-pixel recipe gives them.
+NoteLayer sparseNotes(int32_t w, int32_t h, uint32_t seed)
+{
+    NoteLayer notes(size_t(w) * size_t(h));
+    uint32_t state = seed * 2654435761u + 7;
+    for (auto& note : notes) {
+        state = state * 1103515245u + 12345u;
+        const uint32_t roll = (state >> 16) % 100;
+        note = roll < 3 ? 1 : roll == 3 ? 2 : roll == 4 ? 255 : 0;
+    }
+    return notes;
+}
+
+TEST(NoteRendering, SparseNotesMatchThePlainRecipe)
+{
+    const std::pair<int32_t, int32_t> sizes[] = {{1, 40}, {40, 1},  {15, 3},  {16, 4}, {17, 5},
+                                                 {33, 2}, {47, 33}, {130, 9}, {1, 1}};
+    for (uint16_t bits : {24, 32})
+        for (auto [w, h] : sizes)
+            for (uint32_t seed = 1; seed <= 4; ++seed) {
+                const Dib image = test::makePatternImage(w, h, bits, seed);
+                const NoteLayer notes = sparseNotes(w, h, seed);
+                const auto where = ::testing::Message()
+                                   << bits << "-bit " << w << "x" << h << " seed " << seed;
+                Dib fused = image.clone();
+                BlendNotesFromLayer(fused, kRed, notes.data());
+                EXPECT_EQ(test::dibDifference(fused, referenceBlend(image, kRed, notes)), "")
+                    << where;
+                // Every weight is written, the zeros far from the notes too.
+                std::vector<float> coverage(notes.size(), -1.0f);
+                ComputeNoteCoverage(notes.data(), w, h, coverage.data());
+                for (int32_t y = 0; y < h; ++y)
+                    for (int32_t x = 0; x < w; ++x)
+                        ASSERT_EQ(coverage[size_t(y) * size_t(w) + size_t(x)],
+                                  referenceCover(notes, w, h, x, y))
+                            << where << " at " << x << "," << y;
+            }
+}
+
+TEST(NoteRendering, SingleNotesAndPairsAcrossRunBoundaries)
+{
+    const int32_t w = 50, h = 3;
+    const Dib image = test::makePatternImage(w, h, 24, 5);
+    // One note anywhere, then two in one row at every distance: blending a pixel twice where
+    // their neighbourhoods meet would show.
+    std::vector<NoteLayer> layers;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) {
+            NoteLayer notes(size_t(w) * size_t(h));
+            notes[size_t(y) * w + size_t(x)] = 1;
+            layers.push_back(notes);
+        }
+    for (int32_t first : {0, 13, 14, 15, 16})
+        for (int32_t gap = 1; first + gap < w; ++gap) {
+            NoteLayer notes(size_t(w) * size_t(h));
+            notes[size_t(w) + size_t(first)] = 1;
+            notes[size_t(first + gap)] = 1;
+            layers.push_back(notes);
+        }
+    for (size_t i = 0; i < layers.size(); ++i) {
+        Dib fused = image.clone();
+        BlendNotesFromLayer(fused, makeColorRef(18, 52, 86), layers[i].data());
+        ASSERT_EQ(
+            test::dibDifference(fused, referenceBlend(image, makeColorRef(18, 52, 86), layers[i])),
+            "")
+            << "layer " << i;
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -174,6 +175,136 @@ TEST(ColourSteps, AutoColorStretchesEachChannel)
     const Dib before = constantBlue.clone();
     AutoColor(constantBlue);
     EXPECT_EQ(dibDifference(constantBlue, before), "");
+}
+
+// Auto Color and Auto Contrast written out plainly: each channel's (or all channels') smallest
+// and largest value over every pixel, then trunc(f x (v - smallest)) with f the single-precision
+// factor 255 / range and the product formed in double. Nothing changes for a constant channel
+// (Auto Color: any channel; Auto Contrast: the whole picture) or when the range is already full.
+Dib referenceStretch(const Dib& image, bool eachChannel)
+{
+    Dib out = image.clone();
+    const int32_t w = DibGetWidth(image), h = DibGetHeight(image);
+    int low[3] = {255, 255, 255}, high[3] = {0, 0, 0};
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int v = pixelAt(image, x, y)[c];
+                const int slot = eachChannel ? c : 0;
+                low[slot] = std::min(low[slot], v);
+                high[slot] = std::max(high[slot], v);
+            }
+    if (!eachChannel)
+        for (int c = 1; c < 3; ++c)
+            low[c] = low[0], high[c] = high[0];
+    bool full = true;
+    for (int c = 0; c < 3; ++c) {
+        if (low[c] == high[c])
+            return out;
+        full = full && low[c] == 0 && high[c] == 255;
+    }
+    if (full)
+        return out;
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                uint8_t* p = pixel(out, x, y);
+                const float factor = static_cast<float>(255.0 / (high[c] - low[c]));
+                p[c] = uint8_t(int(double(factor) * (p[c] - low[c])));
+            }
+    return out;
+}
+
+// Random bytes over the whole pixel block, row padding and fourth bytes included (they must
+// stay), each channel squeezed into its own span.
+Dib randomPicture(int32_t w, int32_t h, uint16_t bits, uint32_t seed, const int (&from)[3],
+                  const int (&to)[3])
+{
+    Dib dib = Dib::create(w, h, bits);
+    uint32_t state = seed * 2654435761u + 3;
+    const size_t bytes = DibRowStride(w, bits) * size_t(h);
+    for (size_t i = 0; i < bytes; ++i) {
+        state = state * 1103515245u + 12345u;
+        DibPixelStart(dib)[i] = uint8_t(state >> 16);
+    }
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                uint8_t* p = pixel(dib, x, y);
+                p[c] = uint8_t(from[c] + p[c] % (to[c] - from[c] + 1));
+            }
+    return dib;
+}
+
+TEST(ColourSteps, StretchesOfRandomPicturesMatchThePlainFormula)
+{
+    const struct {
+        const char* name;
+        int from[3], to[3];
+    } spans[] = {
+        {"squeezed", {16, 16, 16}, {239, 239, 239}},
+        {"each channel its own", {3, 40, 100}, {200, 41, 180}},
+        {"one channel saturated", {0, 20, 30}, {255, 220, 130}},
+        {"all saturated", {0, 0, 0}, {255, 255, 255}},
+        {"one channel constant", {10, 77, 5}, {250, 77, 200}},
+        {"all constant", {90, 90, 90}, {90, 90, 90}},
+        {"narrow", {128, 127, 128}, {129, 128, 128}},
+    };
+    const std::pair<int32_t, int32_t> sizes[] = {{47, 33}, {1, 50}, {50, 1},  {16, 1},
+                                                 {12, 3},  {17, 2}, {100, 7}, {1, 1}};
+    for (uint16_t bits : {24, 32})
+        for (auto [w, h] : sizes)
+            for (const auto& span : spans)
+                for (uint32_t seed = 1; seed <= 2; ++seed) {
+                    const Dib image = randomPicture(w, h, bits, seed, span.from, span.to);
+                    const auto where = ::testing::Message() << bits << "-bit " << w << "x" << h
+                                                            << " " << span.name << " " << seed;
+                    Dib colour = image.clone();
+                    AutoColor(colour);
+                    EXPECT_EQ(dibDifference(colour, referenceStretch(image, true)), "") << where;
+                    Dib contrast = image.clone();
+                    AutoContrast(contrast);
+                    EXPECT_EQ(dibDifference(contrast, referenceStretch(image, false)), "") << where;
+                }
+}
+
+// The smallest and largest values are found wherever they lie: in any byte position of the
+// 16-pixel blocks, in the pixels behind the last whole block, in the first or last row.
+TEST(ColourSteps, ExtremesAnywhereInThePictureAreFound)
+{
+    for (uint16_t bits : {24, 32})
+        for (auto [w, h] : {std::pair<int32_t, int32_t>{37, 3}, {16, 2}, {1, 3}})
+            for (int32_t y = 0; y < h; ++y)
+                for (int32_t x = 0; x < w; ++x)
+                    for (int c = 0; c < 3; ++c) {
+                        Dib image = plainPicture(w, h, 100, 110, 120);
+                        if (bits == 32) {
+                            image = Dib::create(w, h, 32);
+                            for (int32_t yy = 0; yy < h; ++yy)
+                                for (int32_t xx = 0; xx < w; ++xx) {
+                                    uint8_t* p = pixel(image, xx, yy);
+                                    p[0] = 100, p[1] = 110, p[2] = 120, p[3] = 0;
+                                }
+                        }
+                        // Every channel must vary for Auto Color to act.
+                        pixel(image, 0, 0)[0] = 101, pixel(image, 0, 0)[1] = 111;
+                        pixel(image, 0, 0)[2] = 121;
+                        if (x == 0 && y == 0)
+                            continue;
+                        pixel(image, x, y)[c] = 30;
+                        const auto where = ::testing::Message()
+                                           << bits << "-bit " << w << "x" << h << " at " << x << ","
+                                           << y << " channel " << c;
+                        Dib colour = image.clone();
+                        AutoColor(colour);
+                        ASSERT_EQ(dibDifference(colour, referenceStretch(image, true)), "")
+                            << where;
+                        ASSERT_EQ(pixelAt(colour, x, y)[c], 0) << where;
+                        Dib contrast = image.clone();
+                        AutoContrast(contrast);
+                        ASSERT_EQ(dibDifference(contrast, referenceStretch(image, false)), "")
+                            << where;
+                    }
 }
 
 TEST(ColourSteps, GreyUsesTheConstantNotAThird)
