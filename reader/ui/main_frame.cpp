@@ -566,8 +566,7 @@ void MainFrame::LeaveFullScreen()
 
 void MainFrame::OnPrintSetup()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    QPageSetupDialog dialog(&printer, this);
+    QPageSetupDialog dialog(&m_view->printer(), this);
     dialog.exec();
 }
 

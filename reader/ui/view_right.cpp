@@ -520,24 +520,29 @@ void CViewRight::printPicture(QPaintDevice& page)
     DibDraw(painter, destination, picture, picture.rect());
 }
 
+QPrinter& CViewRight::printer()
+{
+    // Made on first use: finding the printers takes a moment.
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    m_printer->setDocName(QString::fromStdString(m_doc.GetTitle()));
+    return *m_printer;
+}
+
 void CViewRight::OnPrint()
 {
     if (!hasPicture())
         return;
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QString::fromStdString(m_doc.GetTitle()));
-    QPrintDialog dialog(&printer, this);
+    QPrintDialog dialog(&printer(), this);
     if (dialog.exec() == QDialog::Accepted)
-        printPicture(printer);
+        printPicture(printer());
 }
 
 void CViewRight::OnPrintPreview()
 {
     if (!hasPicture())
         return;
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QString::fromStdString(m_doc.GetTitle()));
-    QPrintPreviewDialog preview(&printer, this);
+    QPrintPreviewDialog preview(&printer(), this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { printPicture(*target); });
     preview.exec();

@@ -16,10 +16,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 
 class QPaintDevice;
+class QPrinter;
 
 namespace ombri {
 class Dib;
@@ -118,6 +120,9 @@ class CViewRight : public QAbstractScrollArea, public ImagePane {
     void OnNoteColourCommand(int command);
     void OnSelectedColour();
     void OnDelete();
+    // The printer Print, Print Preview and Print Setup share, so that the page chosen in Print
+    // Setup is the one printed.
+    QPrinter& printer();
     void OnPrint();
     void OnPrintPreview();
     // Paints the page: the display picture across the printable width, centred vertically. Any
@@ -219,6 +224,7 @@ class CViewRight : public QAbstractScrollArea, public ImagePane {
     // of the one it replaces, so the source alone cannot tell.
     bool m_convertedStale = true;
     uint64_t m_conversions = 0;
+    std::unique_ptr<QPrinter> m_printer;
 };
 
 } // namespace ombri::reader

@@ -431,11 +431,7 @@ void CMainFrame::OnFileNew()
 
 void CMainFrame::OnFilePrintSetup()
 {
-    // FIXME: the view prints with a printer of its own, so the page chosen here does not reach
-    // Print yet.
-    if (!m_printer)
-        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    QPageSetupDialog dialog(m_printer.get(), this);
+    QPageSetupDialog dialog(&m_view->printer(), this);
     dialog.exec();
 }
 

@@ -108,8 +108,6 @@ class CMainFrame : public QMainWindow {
     LockKeyIndicators* m_lockKeys = nullptr;
     QMenu* m_fileMenu = nullptr;
     RecentFilesMenu* m_recent = nullptr;
-    // Created on the first Print Setup: finding the printers takes a moment.
-    std::unique_ptr<QPrinter> m_printer;
 };
 
 } // namespace ombri

@@ -375,19 +375,25 @@ void CScrivoView::printPicture(QPrinter& printer)
     DibDraw(painter, destination, picture, picture.rect());
 }
 
+QPrinter& CScrivoView::printer()
+{
+    // Made on first use: finding the printers takes a moment.
+    if (!m_printer)
+        m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    return *m_printer;
+}
+
 void CScrivoView::OnPrint()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    QPrintDialog dialog(&printer, this);
+    QPrintDialog dialog(&printer(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    printPicture(printer);
+    printPicture(printer());
 }
 
 void CScrivoView::OnPrintPreview()
 {
-    QPrinter printer(QPrinter::HighResolution);
-    QPrintPreviewDialog preview(&printer, this);
+    QPrintPreviewDialog preview(&printer(), this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { printPicture(*target); });
     preview.exec();

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -63,6 +64,9 @@ class CScrivoView : public QAbstractScrollArea {
     bool OnCloseImage();
     void OnPrint();
     void OnPrintPreview();
+    // The printer Print, Print Preview and Print Setup share, so that the page chosen in Print
+    // Setup is the one printed.
+    QPrinter& printer();
     // Paints one page on a printer that is ready to print.
     void printPicture(QPrinter& printer);
     // Opens a dropped file (the first of the list); false when nothing was opened.
@@ -225,6 +229,7 @@ class CScrivoView : public QAbstractScrollArea {
     bool m_convertedWithNotes = false;
     bool m_convertedValid = false;
     uint64_t m_conversions = 0;
+    std::unique_ptr<QPrinter> m_printer;
 };
 
 } // namespace ombri
