@@ -4,6 +4,7 @@
 //   BM_BuildDisplayImage          copy, note copy, adjustments, anti-aliased notes   <= 4x
 //   BM_AutoColor ... BM_ShowChannels   each colour adjustment                       <= 2x
 //   BM_RotateClockwise            a quarter turn of the picture (WithNotes: and its notes)  <= 4x
+//                                 into a block used before (FreshBlock: into a new one)
 //   BM_AdjustedCopyClockwise      the display copy of a turned picture with its turned notes,
 //                                 as the reader builds it (shown for comparison)
 //
@@ -187,16 +188,20 @@ void BM_ShowChannels(benchmark::State& state)
 }
 
 // A quarter turn of the picture alone, or with its note copy as the build makes it; each turn
-// starts from the last.
-void rotate(benchmark::State& state, bool withNotes)
+// starts from the last. As in the reader, where every build has the last display copy to reuse,
+// the turn is written into a block used before (the one the last turn left); FreshBlock turns
+// into a new block each time, which the system must clear first.
+void rotate(benchmark::State& state, bool withNotes, bool reuseBlock)
 {
     Fixture* f = fixture(state);
     if (!f)
         return;
     Dib work = f->photo.clone();
+    Dib spare = reuseBlock ? f->photo.clone() : Dib();
     NoteLayer notes = f->notes;
     for (auto _ : state) {
-        if (!RotateImage(work, withNotes ? &notes : nullptr, Rotation::Clockwise)) {
+        if (!RotateImage(work, withNotes ? &notes : nullptr, Rotation::Clockwise,
+                         reuseBlock ? &spare : nullptr)) {
             state.SkipWithError("the turned block could not be had");
             break;
         }
@@ -207,31 +212,39 @@ void rotate(benchmark::State& state, bool withNotes)
 
 void BM_RotateClockwise(benchmark::State& state)
 {
-    rotate(state, false);
+    rotate(state, false, true);
 }
 
 void BM_RotateClockwiseWithNotes(benchmark::State& state)
 {
-    rotate(state, true);
+    rotate(state, true, true);
 }
 
-// The display copy with a quarter turn in force: the turned block read straight from the picture
-// and a new turned note layer, both fresh memory each time.
+void BM_RotateClockwiseWithNotesFreshBlock(benchmark::State& state)
+{
+    rotate(state, true, false);
+}
+
+// The display copy with a quarter turn in force as the reader builds it: the turned block read
+// straight from the picture into the last display copy's block, and the notes turned into the
+// last build's note copy.
 void BM_AdjustedCopyClockwise(benchmark::State& state)
 {
     Fixture* f = fixture(state);
     if (!f)
         return;
+    Dib last = f->photo.clone();
+    NoteLayer turnedNotes;
     for (auto _ : state) {
-        NoteLayer turnedNotes;
         Dib copy = MakeAdjustedCopy(f->photo, kCodeOriginal, kFlagRotatedClockwise, &f->notes,
-                                    &turnedNotes);
+                                    &turnedNotes, std::move(last));
         if (copy.isNull()) {
             state.SkipWithError("the turned block could not be had");
             break;
         }
         benchmark::DoNotOptimize(copy.data());
         benchmark::DoNotOptimize(turnedNotes.data());
+        last = std::move(copy);
     }
     setBytes(state, *f);
 }
@@ -251,6 +264,10 @@ BENCHMARK(BM_RotateClockwiseWithNotes)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond)
     ->MinTime(kMinTime);
+BENCHMARK(BM_RotateClockwiseWithNotesFreshBlock)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(kMinTime);
 BENCHMARK(BM_AdjustedCopyClockwise)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond)
@@ -265,16 +282,18 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    ombri::bench::RatioReporter reporter("BM_Memcpy", {{"BM_CloneImage", 0.0},
-                                                       {"BM_BuildDisplayImage", 4.0},
-                                                       {"BM_AutoColor", 2.0},
-                                                       {"BM_AutoContrast", 2.0},
-                                                       {"BM_InvertColors", 2.0},
-                                                       {"BM_Grayscale", 2.0},
-                                                       {"BM_ShowChannels", 2.0},
-                                                       {"BM_RotateClockwise", 4.0},
-                                                       {"BM_RotateClockwiseWithNotes", 4.0},
-                                                       {"BM_AdjustedCopyClockwise", 0.0}});
+    ombri::bench::RatioReporter reporter("BM_Memcpy",
+                                         {{"BM_CloneImage", 0.0},
+                                          {"BM_BuildDisplayImage", 4.0},
+                                          {"BM_AutoColor", 2.0},
+                                          {"BM_AutoContrast", 2.0},
+                                          {"BM_InvertColors", 2.0},
+                                          {"BM_Grayscale", 2.0},
+                                          {"BM_ShowChannels", 2.0},
+                                          {"BM_RotateClockwise", 4.0},
+                                          {"BM_RotateClockwiseWithNotes", 4.0},
+                                          {"BM_RotateClockwiseWithNotesFreshBlock", 0.0},
+                                          {"BM_AdjustedCopyClockwise", 0.0}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios();
     benchmark::Shutdown();

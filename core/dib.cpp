@@ -94,6 +94,14 @@ Dib Dib::clone() const
     return copy;
 }
 
+bool Dib::refit(size_t bytes)
+{
+    if (bytes == 0 || bytes > capacity())
+        return false;
+    m_size = bytes;
+    return true;
+}
+
 void Dib::reset()
 {
     m_data.reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +52,16 @@ class Dib {
     bool isNull() const { return m_size == 0; }
     explicit operator bool() const { return !isNull(); }
     size_t size() const { return m_size; }
+    // What the block can hold: a block mapped from the system is whole huge pages, so a picture
+    // a little larger than the last one (a turned picture's rows padded differently) still fits.
+    size_t capacity() const
+    {
+        return isNull() ? 0 : std::max(m_size, m_data.get_deleter().mappedBytes);
+    }
+    // Makes the block's size bytes when its capacity holds them, keeping what it holds: the
+    // caller writes every byte it needs. False (nothing changed) for a null block, 0 bytes or
+    // more than the capacity.
+    bool refit(size_t bytes);
     uint8_t* data() { return m_data.get(); }
     const uint8_t* data() const { return m_data.get(); }
     void reset();

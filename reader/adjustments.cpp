@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -950,38 +951,63 @@ size_t noteMapBytes(size_t width, size_t height)
     return (width / kNoteBlock) * (height / kNoteBlock);
 }
 
-// Marks in map the whole blocks of the layer (width x height bytes) that hold anything but zero.
-// With kMoveOut the layer is also copied to moveTo and cleared (through clear, the layer itself),
-// in the same pass over it.
-template <bool kMoveOut>
-void markNoteBlocks(const uint8_t* layer, size_t width, size_t height, uint8_t* map,
-                    uint8_t* moveTo = nullptr, uint8_t* clear = nullptr)
+// Whether any of the 16 bytes at run is not zero.
+inline bool holdsNotes(const uint8_t* run)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) != 0xFFFF;
+}
+
+// Marks in marks the whole blocks of one band of 16 rows of the layer that hold anything but zero.
+void markBand(const uint8_t* band, size_t width, uint8_t* marks)
 {
     const size_t across = width / kNoteBlock;
-    const size_t markedRows = height / kNoteBlock * kNoteBlock;
-    std::fill_n(map, noteMapBytes(width, height), uint8_t{0});
-    const __m128i zero = _mm_setzero_si128();
-    for (size_t y = 0; y < height; ++y) {
-        const uint8_t* row = layer + y * width;
-        uint8_t* copy = kMoveOut ? moveTo + y * width : nullptr;
-        uint8_t* cleared = kMoveOut ? clear + y * width : nullptr;
-        uint8_t* marks = y < markedRows ? map + y / kNoteBlock * across : nullptr;
-        for (size_t block = 0; block < across; ++block) {
-            const size_t at = block * kNoteBlock;
-            const __m128i run = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at));
-            if (kMoveOut) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + at), run);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(cleared + at), zero);
-            }
-            if (marks && _mm_movemask_epi8(_mm_cmpeq_epi8(run, zero)) != 0xFFFF)
-                marks[block] = 1;
-        }
-        if (kMoveOut) {
-            const size_t done = across * kNoteBlock;
-            std::memcpy(copy + done, row + done, width - done);
-            std::memset(cleared + done, 0, width - done);
-        }
+    std::fill_n(marks, across, uint8_t{0});
+    for (size_t y = 0; y < kNoteBlock; ++y) {
+        const uint8_t* row = band + y * width;
+        for (size_t block = 0; block < across; ++block)
+            marks[block] |= static_cast<uint8_t>(holdsNotes(row + block * kNoteBlock));
     }
+}
+
+// Marks in map the whole blocks of the layer (width x height bytes) that hold anything but zero.
+void markNoteBlocks(const uint8_t* layer, size_t width, size_t height, uint8_t* map)
+{
+    const size_t across = width / kNoteBlock;
+    for (size_t band = 0; band < height / kNoteBlock; ++band)
+        markBand(layer + band * kNoteBlock * width, width, map + band * across);
+}
+
+// Moves count bytes of the layer, from offset at, to the same offset in to, leaving zeros behind.
+inline void liftBytes(uint8_t* layer, uint8_t* to, size_t at, size_t count)
+{
+    std::memcpy(to + at, layer + at, count);
+    std::memset(layer + at, 0, count);
+}
+
+// Marks the blocks that hold notes, as markNoteBlocks does, and moves what the turn will read
+// to the same places in lifted: the marked blocks and the rows and columns beyond the whole
+// blocks. The layer is left all zero, and the blank blocks are only read, never copied or
+// cleared; each band is moved while its rows are still in the cache.
+void liftNoteBlocks(uint8_t* layer, size_t width, size_t height, uint8_t* map, uint8_t* lifted)
+{
+    const size_t across = width / kNoteBlock;
+    const size_t down = height / kNoteBlock;
+    const size_t whole = across * kNoteBlock;
+    for (size_t band = 0; band < down; ++band) {
+        const size_t y0 = band * kNoteBlock;
+        uint8_t* marks = map + band * across;
+        markBand(layer + y0 * width, width, marks);
+        for (size_t block = 0; block < across; ++block)
+            if (marks[block])
+                for (size_t y = y0; y < y0 + kNoteBlock; ++y)
+                    liftBytes(layer, lifted, y * width + block * kNoteBlock, kNoteBlock);
+        if (whole < width)
+            for (size_t y = y0; y < y0 + kNoteBlock; ++y)
+                liftBytes(layer, lifted, y * width + whole, width - whole);
+    }
+    if (down * kNoteBlock < height)
+        liftBytes(layer, lifted, down * kNoteBlock * width, (height - down * kNoteBlock) * width);
 }
 
 // The quarter turn of a layer into a target that is all zero: the marked blocks turned in
@@ -1040,23 +1066,24 @@ void turnMarkedNotes(const uint8_t* source, size_t width, size_t height, const u
 
 #endif
 
-// The note layer given a quarter turn with its picture; nothing when memory is short.
-std::optional<NoteLayer> turnedNotes(const NoteLayer& notes, size_t width, size_t height,
-                                     Rotation rotation)
+// The note layer given a quarter turn with its picture, written into turned (whose memory is
+// reused when it holds enough); false, with turned left unspecified, when memory is short.
+bool turnNotesInto(const NoteLayer& notes, size_t width, size_t height, Rotation rotation,
+                   NoteLayer& turned)
 {
     try {
-        // The new layer starts out zero: only the blocks with notes need writing.
-        NoteLayer turned(notes.size());
+        // The layer starts out zero: only the blocks with notes need writing.
+        turned.assign(notes.size(), 0);
 #if defined(__SSE2__)
         std::vector<uint8_t> map(noteMapBytes(width, height));
-        markNoteBlocks<false>(notes.data(), width, height, map.data());
+        markNoteBlocks(notes.data(), width, height, map.data());
         turnMarkedNotes(notes.data(), width, height, map.data(), turned.data(), rotation);
 #else
         turnQuarterPlane(notes.data(), width, width, height, 1, turned.data(), height, rotation);
 #endif
-        return turned;
+        return true;
     } catch (const std::bad_alloc&) {
-        return std::nullopt;
+        return false;
     }
 }
 
@@ -1066,11 +1093,11 @@ void turnNotesInPlace(NoteLayer& layer, size_t width, size_t height, uint8_t* sc
                       size_t scratchBytes, Rotation rotation)
 {
 #if defined(__SSE2__)
-    // The layer is moved out and cleared, with its map behind it, and the blocks with notes
-    // turned back in. (An 8-bit picture's rows may leave no room for the map.)
+    // The notes are lifted out, leaving the layer clear, with the map behind them, and the
+    // blocks with notes turned back in. (An 8-bit picture's rows may leave no room for the map.)
     if (scratchBytes >= layer.size() + noteMapBytes(width, height)) {
         uint8_t* map = scratch + layer.size();
-        markNoteBlocks<true>(layer.data(), width, height, map, scratch, layer.data());
+        liftNoteBlocks(layer.data(), width, height, map, scratch);
         turnMarkedNotes(scratch, width, height, map, layer.data(), rotation);
         return;
     }
@@ -1082,12 +1109,15 @@ void turnNotesInPlace(NoteLayer& layer, size_t width, size_t height, uint8_t* sc
     std::memcpy(layer.data(), scratch, layer.size());
 }
 
-// A new block for the picture given a quarter turn: a 40-byte header with width and height
+// The block for the picture given a quarter turn: a 40-byte header with width and height
 // exchanged (its colours-important field holding the bit count, as the reader's turned pictures
 // always have), the colour table of an 8-bit picture and the turned pixel rows. An 8-bit picture
 // keeps its table at its real size; the header then counts its entries (0 for a full table of
-// 256), so the pixels lie right behind it. Null when the block cannot be had.
-Dib quarterTurnedBlock(const Dib& image, const DibLayout& layout, Rotation rotation)
+// 256), so the pixels lie right behind it. The block is reuse when that one holds it: memory
+// written before costs less to fill than memory the system must first clear. Otherwise reuse is
+// let go before a new block is had, so the two are never held together. Null when the block
+// cannot be had.
+Dib quarterTurnedBlock(const Dib& image, const DibLayout& layout, Rotation rotation, Dib* reuse)
 {
     const uint32_t newWidth = static_cast<uint32_t>(layout.height);
     const uint32_t newHeight = static_cast<uint32_t>(layout.width);
@@ -1097,7 +1127,15 @@ Dib quarterTurnedBlock(const Dib& image, const DibLayout& layout, Rotation rotat
         return Dib();
     const size_t colours = layout.bitCount == 8 ? layout.colorCount : 0;
     const size_t tableBytes = colours * 4;
-    Dib turned = Dib::allocate(kInfoHeaderSize + tableBytes + *pixelBytes);
+    const size_t blockBytes = kInfoHeaderSize + tableBytes + *pixelBytes;
+    Dib turned;
+    if (reuse && reuse->refit(blockBytes))
+        turned = std::move(*reuse);
+    else if (reuse)
+        reuse->reset();
+    const bool fresh = turned.isNull();
+    if (fresh)
+        turned = Dib::allocate(blockBytes);
     if (turned.isNull())
         return turned;
     uint8_t* out = turned.data();
@@ -1111,12 +1149,19 @@ Dib quarterTurnedBlock(const Dib& image, const DibLayout& layout, Rotation rotat
     if (layout.headerSize == kInfoHeaderSize)
         std::memcpy(out + kInfoHeaderSize, table, tableBytes);
     else
-        for (size_t i = 0; i < colours; ++i)
+        for (size_t i = 0; i < colours; ++i) {
             std::memcpy(out + kInfoHeaderSize + i * 4, table + i * 3, 3);
+            out[kInfoHeaderSize + i * 4 + 3] = 0;
+        }
+    uint8_t* pixels = out + kInfoHeaderSize + tableBytes;
     turnQuarterPlane(image.data() + layout.pixelOffset, layout.stride,
                      static_cast<size_t>(layout.width), static_cast<size_t>(layout.height),
-                     layout.bitCount / 8u, out + kInfoHeaderSize + tableBytes, *stride, rotation,
-                     true);
+                     layout.bitCount / 8u, pixels, *stride, rotation, fresh);
+    // The turn leaves the padding at the end of each row alone: a used block's must be cleared.
+    const size_t used = static_cast<size_t>(newWidth) * (layout.bitCount / 8u);
+    if (!fresh && used < *stride)
+        for (size_t row = 0; row < newHeight; ++row)
+            std::memset(pixels + row * *stride + used, 0, *stride - used);
     return turned;
 }
 
@@ -1271,7 +1316,7 @@ void FlipVertical(Dib& image, NoteLayer* notes)
         FlipRows(layer->data(), area->width, area->height);
 }
 
-bool RotateImage(Dib& image, NoteLayer* notes, Rotation rotation)
+bool RotateImage(Dib& image, NoteLayer* notes, Rotation rotation, Dib* spare)
 {
     auto layout = DibGetLayout(image);
     if (!layout || !isGeometricDepth(layout->bitCount))
@@ -1297,7 +1342,7 @@ bool RotateImage(Dib& image, NoteLayer* notes, Rotation rotation)
         return true;
     }
     // The only allocation comes first, so a shortage changes nothing.
-    Dib turned = quarterTurnedBlock(image, *layout, rotation);
+    Dib turned = quarterTurnedBlock(image, *layout, rotation, spare);
     if (turned.isNull())
         return false;
     if (layer) {
@@ -1306,7 +1351,9 @@ bool RotateImage(Dib& image, NoteLayer* notes, Rotation rotation)
         turnNotesInPlace(*layer, width, height, image.data() + layout->pixelOffset,
                          layout->pixelBytes, rotation);
     }
-    image = std::move(turned);
+    Dib old = std::exchange(image, std::move(turned));
+    if (spare)
+        *spare = std::move(old);
     return true;
 }
 
@@ -1319,7 +1366,7 @@ void ApplyAdjustments(Dib& display, int32_t code, uint16_t flags, NoteLayer* not
 }
 
 Dib MakeAdjustedCopy(const Dib& image, int32_t code, uint16_t flags, const NoteLayer* notes,
-                     NoteLayer* noteCopy)
+                     NoteLayer* noteCopy, Dib spare)
 {
     // The colour steps treat every pixel alike (Auto Color and Auto Contrast look at all of them
     // together), so they give the same bytes before or after a turn: a quarter turn can be the
@@ -1331,24 +1378,33 @@ Dib MakeAdjustedCopy(const Dib& image, int32_t code, uint16_t flags, const NoteL
         const size_t width = static_cast<size_t>(layout->width);
         const size_t height = static_cast<size_t>(layout->height);
         const bool moveNotes = notes && noteCopy && notes->size() == width * height;
-        Dib turned = quarterTurnedBlock(image, *layout, *rotation);
-        std::optional<NoteLayer> turnedLayer;
-        if (!turned.isNull() && moveNotes)
-            turnedLayer = turnedNotes(*notes, width, height, *rotation);
-        if (!turned.isNull() && (!moveNotes || turnedLayer)) {
+        Dib turned = quarterTurnedBlock(image, *layout, *rotation, &spare);
+        const bool notesMoved = !turned.isNull() && moveNotes &&
+                                turnNotesInto(*notes, width, height, *rotation, *noteCopy);
+        if (!turned.isNull() && (!moveNotes || notesMoved)) {
             NoteLayer* movedNotes = nullptr;
             if (notes && noteCopy) {
-                *noteCopy = turnedLayer ? std::move(*turnedLayer) : *notes;
+                if (!moveNotes)
+                    *noteCopy = *notes;
                 movedNotes = noteCopy;
             }
             applyColourSteps(turned, code, flags);
             applyFlips(turned, flags, movedNotes);
             return turned;
         }
-        // The turned block could not be had: the turn is skipped, as ApplyAdjustments would.
+        // The turned block (or the turned layer) could not be had: the turn is skipped, as
+        // ApplyAdjustments would, and a block had for it serves the plain copy.
+        spare = std::move(turned);
         flags = static_cast<uint16_t>(flags & ~kRotationFlags);
     }
-    Dib copy = image.clone();
+    Dib copy;
+    if (spare.refit(image.size())) {
+        copy = std::move(spare);
+        std::memcpy(copy.data(), image.data(), image.size());
+    } else {
+        spare.reset();
+        copy = image.clone();
+    }
     if (copy.isNull())
         return copy;
     NoteLayer* movedNotes = nullptr;

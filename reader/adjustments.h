@@ -68,9 +68,11 @@ void ApplyAdjustments(Dib& display, int32_t code, uint16_t flags, NoteLayer* not
 // The display copy of a picture with every adjustment in force: the same bytes as a clone
 // followed by ApplyAdjustments, but a quarter turn reads straight from the picture, so at no time
 // are two copies of it held. When notes is given, noteCopy receives the layer moved with the
-// pixels. Null when the copy cannot be had.
+// pixels (in its own memory when that is large enough). spare, a block no longer wanted (the last
+// display copy), becomes the copy when it can hold it and is let go first otherwise. Null when the
+// copy cannot be had.
 Dib MakeAdjustedCopy(const Dib& image, int32_t code, uint16_t flags, const NoteLayer* notes,
-                     NoteLayer* noteCopy);
+                     NoteLayer* noteCopy, Dib spare = Dib());
 
 // The single steps, for tests and benchmarks. Colour steps act on 24- and 32-bit pictures only
 // and never touch the fourth byte; geometric steps act on 8-, 24- and 32-bit pictures and move
@@ -84,6 +86,8 @@ void FlipHorizontal(Dib& image, NoteLayer* notes);
 void FlipVertical(Dib& image, NoteLayer* notes);
 enum class Rotation { Clockwise, Anticlockwise, HalfTurn };
 // False when the rotation was skipped (the new block could not be had); nothing changed then.
-bool RotateImage(Dib& image, NoteLayer* notes, Rotation rotation);
+// A quarter turn needs a second block: spare, when given and able to hold the turned picture, is
+// that block, and receives the old one in exchange.
+bool RotateImage(Dib& image, NoteLayer* notes, Rotation rotation, Dib* spare = nullptr);
 
 } // namespace ombri::reader

@@ -91,6 +91,7 @@ void CLanterDoc::DeleteContents()
     m_noteLayer.reset();
     m_displayCopy.reset();
     m_spareBlock.reset();
+    NoteLayer().swap(m_movedNotes);
     m_width = 0;
     m_height = 0;
 }
@@ -110,20 +111,8 @@ void CLanterDoc::DropDisplayCopy()
 
 Dib CLanterDoc::adjustedCopy(const NoteLayer* notes, NoteLayer* noteCopy)
 {
-    const int32_t code = m_adjustments.code;
-    const uint16_t flags = m_adjustments.flags;
-    // A quarter turn builds its block from the picture directly (the only way to hold one copy).
-    if ((flags & kQuarterTurns) == 0 && m_spareBlock.size() == m_image.size()) {
-        Dib copy = std::move(m_spareBlock);
-        m_spareBlock.reset();
-        std::memcpy(copy.data(), m_image.data(), m_image.size());
-        if (notes)
-            *noteCopy = *notes;
-        ApplyAdjustments(copy, code, flags, notes ? noteCopy : nullptr);
-        return copy;
-    }
-    m_spareBlock.reset();
-    return MakeAdjustedCopy(m_image, code, flags, notes, noteCopy);
+    return MakeAdjustedCopy(m_image, m_adjustments.code, m_adjustments.flags, notes, noteCopy,
+                            std::move(m_spareBlock));
 }
 
 const Dib* CLanterDoc::BuildDisplayImage(bool showNotes)
@@ -139,22 +128,25 @@ const Dib* CLanterDoc::BuildDisplayImage(bool showNotes)
         return &m_displayCopy;
     // At most the new copy and one copy of the layer are held while building; the layer is
     // copied only when the pixels move, since colour adjustments leave every note in place.
+    // While they move, the copy is kept for the next build, as the display copy's block is.
     DropDisplayCopy();
     const bool notesMove = withNotes && (m_adjustments.flags & kGeometricFlags) != 0;
-    NoteLayer movedNotes;
+    if (!notesMove)
+        NoteLayer().swap(m_movedNotes);
     Dib copy;
     try {
         copy =
-            notesMove ? adjustedCopy(&*m_noteLayer, &movedNotes) : adjustedCopy(nullptr, nullptr);
+            notesMove ? adjustedCopy(&*m_noteLayer, &m_movedNotes) : adjustedCopy(nullptr, nullptr);
     } catch (const std::bad_alloc&) {
         // Without room for the layer's copy the picture is shown without its notes.
         withNotes = false;
+        NoteLayer().swap(m_movedNotes);
         copy = adjustedCopy(nullptr, nullptr);
     }
     if (copy.isNull())
         return &m_image;
     if (withNotes)
-        renderNotes(copy, notesMove ? movedNotes : *m_noteLayer);
+        renderNotes(copy, notesMove ? m_movedNotes : *m_noteLayer);
     m_displayCopy = std::move(copy);
     m_displayShowsNotes = withNotes;
     return &m_displayCopy;

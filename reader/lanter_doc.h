@@ -157,6 +157,7 @@ class CLanterDoc : public DocumentBase {
     Dib m_displayCopy;
     bool m_displayShowsNotes = false; // whether m_displayCopy has the notes rendered
     Dib m_spareBlock;                 // the last dropped display copy, reused by the next build
+    NoteLayer m_movedNotes;           // the note copy of the last build that moved the notes
     bool m_atLast = false;
     bool m_atFirst = false;
     bool m_antiAliasing = true;

@@ -237,5 +237,27 @@ TEST(DibOwnership, AMovedFromImageIsNull)
     EXPECT_FALSE(assigned.isNull());
 }
 
+TEST(DibOwnership, RefitStaysWithinTheBlock)
+{
+    Dib small = Dib::allocate(100);
+    small.data()[10] = 7;
+    EXPECT_TRUE(small.refit(60));
+    EXPECT_EQ(small.size(), 60u);
+    EXPECT_EQ(small.data()[10], 7) << "what the block holds is kept";
+    EXPECT_FALSE(small.refit(100)) << "a block from the heap never grows back";
+    EXPECT_FALSE(small.refit(0));
+    EXPECT_FALSE(Dib().refit(1));
+
+    // A large block holds whole huge pages when the system maps it so.
+    const size_t bytes = (size_t{9} << 20) + 5;
+    Dib large = Dib::allocate(bytes);
+    ASSERT_FALSE(large.isNull());
+    EXPECT_GE(large.capacity(), bytes);
+    EXPECT_TRUE(large.refit(large.capacity()));
+    large.data()[large.capacity() - 1] = 1; // the whole capacity is there to write
+    EXPECT_FALSE(large.refit(large.capacity() + 1));
+    EXPECT_EQ(large.size(), large.capacity());
+}
+
 } // namespace
 } // namespace ombri

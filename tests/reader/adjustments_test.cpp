@@ -655,6 +655,88 @@ TEST(GeometricSteps, EightBitPicturesKeepTheirColourTable)
     EXPECT_EQ(*pixelAt(image, 2, 4), 14);
 }
 
+// An 8-bit picture with the 12-byte header, whose table entries are three bytes.
+Dib coreHeaderPicture(int32_t width, int32_t height)
+{
+    const size_t stride = DibRowStride(width, 8);
+    Dib dib = Dib::allocate(kCoreHeaderSize + 256 * 3 + stride * size_t(height));
+    uint8_t* out = dib.data();
+    const uint8_t header[12] = {
+        12, 0, 0, 0, uint8_t(width), uint8_t(width >> 8), uint8_t(height), uint8_t(height >> 8),
+        1,  0, 8, 0};
+    std::memcpy(out, header, sizeof header);
+    for (size_t i = 0; i < 256 * 3; ++i)
+        out[kCoreHeaderSize + i] = uint8_t(i * 7 + 3);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            out[kCoreHeaderSize + 256 * 3 + size_t(y) * stride + size_t(x)] = uint8_t(x * 11 + y);
+    return dib;
+}
+
+// A block the size of block plus extra, full of bytes a turn must not leave behind.
+Dib usedBlock(size_t bytes)
+{
+    Dib block = Dib::allocate(bytes);
+    std::memset(block.data(), 0xCD, block.size());
+    return block;
+}
+
+TEST(GeometricSteps, TurnsIntoAUsedBlockGiveTheSameBytes)
+{
+    // Rows padded differently after the turn, an 8-bit picture with each header size, and a
+    // spare too small to be used, which is let go.
+    struct Case {
+        const char* name;
+        Dib image;
+        size_t spareBytes;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"24-bit 7x5", test::makePatternImage(7, 5, 24), 200});
+    cases.push_back({"32-bit 6x9", test::makePatternImage(6, 9, 32), 400});
+    cases.push_back({"8-bit 5x3", eightBitPicture(5, 3, 16), 200});
+    cases.push_back({"core header 9x4", coreHeaderPicture(9, 4), 2000});
+    cases.push_back({"spare too small", test::makePatternImage(7, 5, 24), 20});
+    for (const Case& c : cases)
+        for (Rotation rotation : {Rotation::Clockwise, Rotation::Anticlockwise}) {
+            const auto where = ::testing::Message() << c.name << ", turn " << int(rotation);
+            const int32_t w = DibGetWidth(c.image), h = DibGetHeight(c.image);
+            const NoteLayer notes = test::makePatternNotes(w, h);
+            Dib expected = c.image.clone();
+            NoteLayer expectedNotes = notes;
+            ASSERT_TRUE(RotateImage(expected, &expectedNotes, rotation)) << where;
+
+            Dib turned = c.image.clone();
+            NoteLayer turnedNotes = notes;
+            Dib spare = usedBlock(c.spareBytes);
+            const uint8_t* spareBlock = spare.data();
+            ASSERT_TRUE(RotateImage(turned, &turnedNotes, rotation, &spare)) << where;
+            EXPECT_EQ(dibDifference(turned, expected), "") << where;
+            EXPECT_EQ(turnedNotes, expectedNotes) << where;
+            const bool fits = c.spareBytes >= expected.size();
+            EXPECT_EQ(turned.data() == spareBlock, fits) << where;
+            EXPECT_EQ(spare.size(), c.image.size()) << where << ": the old block is handed back";
+
+            const uint16_t flag =
+                rotation == Rotation::Clockwise ? kFlagRotatedClockwise : kFlagRotatedAnticlockwise;
+            for (uint16_t extra : {uint16_t{0}, uint16_t(kFlagFlipVertical | kFlagInvert)}) {
+                Dib expectedCopy = c.image.clone();
+                NoteLayer expectedCopyNotes = notes;
+                ApplyAdjustments(expectedCopy, kCodeOriginal, flag | extra, &expectedCopyNotes);
+                NoteLayer copyNotes;
+                const Dib copy = MakeAdjustedCopy(c.image, kCodeOriginal, flag | extra, &notes,
+                                                  &copyNotes, usedBlock(c.spareBytes));
+                EXPECT_EQ(dibDifference(copy, expectedCopy), "") << where << " (adjusted copy)";
+                EXPECT_EQ(copyNotes, expectedCopyNotes) << where << " (adjusted copy)";
+            }
+            // Without a turn the used block takes a plain copy.
+            Dib expectedPlain = c.image.clone();
+            InvertColors(expectedPlain);
+            const Dib plain = MakeAdjustedCopy(c.image, kCodeOriginal, kFlagInvert, nullptr,
+                                               nullptr, usedBlock(c.spareBytes));
+            EXPECT_EQ(dibDifference(plain, expectedPlain), "") << where << " (plain copy)";
+        }
+}
+
 TEST(GeometricSteps, AdjustedCopyEqualsCloneAndApply)
 {
     const uint16_t flagSets[] = {
