@@ -6,6 +6,7 @@
 // Without a file, a child process draws the 6000 x 4000 test picture and saves it with notes,
 // so that drawing it never raises this process's high-water mark; this process only opens it.
 
+#include "bench/memory_watch.h"
 #include "bench/photo_image.h"
 
 #include "platform/scripted_prompt.h"
@@ -23,41 +24,7 @@
 namespace {
 
 using namespace ombri;
-
-// A "Vm...:" line of /proc/self/status in bytes, -1 when absent.
-long long statusBytes(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const size_t length = std::strlen(field);
-    while (std::getline(status, line)) {
-        if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':')
-            return std::stoll(line.substr(length + 1)) * 1024;
-    }
-    return -1;
-}
-
-long long maxRssBytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<long long>(usage.ru_maxrss) * 1024; // kB on Linux
-}
-
-// Brings VmHWM down to the current VmRSS (Linux 4.0 and later).
-bool resetHighWaterMark()
-{
-    std::FILE* file = std::fopen("/proc/self/clear_refs", "w");
-    if (!file)
-        return false;
-    const bool written = std::fputs("5", file) >= 0;
-    return std::fclose(file) == 0 && written;
-}
-
-double mib(long long bytes)
-{
-    return static_cast<double>(bytes) / (1024.0 * 1024.0);
-}
+using namespace ombri::bench;
 
 // Draws the test picture and saves it with notes in a child process.
 bool makeCarrierInChild(const std::string& folder, std::string& carrierPath)

@@ -11,6 +11,7 @@
 // The picture is the 6000 x 4000 24-bit photograph of photo_image.h with 2% of its pixels
 // carrying notes. The program prints the ratios after the usual table.
 
+#include "bench/memory_watch.h"
 #include "bench/photo_image.h"
 #include "bench/ratio_reporter.h"
 
@@ -84,14 +85,20 @@ std::unique_ptr<Fixture> makeFixture()
     return f;
 }
 
-Fixture* fixture(benchmark::State& state)
+Fixture& sharedFixture()
 {
     static std::unique_ptr<Fixture> made = makeFixture();
-    if (!made->error.empty()) {
-        state.SkipWithError(made->error.c_str());
+    return *made;
+}
+
+Fixture* fixture(benchmark::State& state)
+{
+    Fixture& made = sharedFixture();
+    if (!made.error.empty()) {
+        state.SkipWithError(made.error.c_str());
         return nullptr;
     }
-    return made.get();
+    return &made;
 }
 
 void setBytes(benchmark::State& state, const Fixture& f)
@@ -249,6 +256,39 @@ void BM_AdjustedCopyClockwise(benchmark::State& state)
     setBytes(state, *f);
 }
 
+// The peak memory of the build the reader makes first after a quarter turn, with nothing to
+// reuse: the turned display copy, the turned note copy and the anti-aliased notes. Printed as a
+// multiple of the display copy (as mapped, in whole huge pages) and one note layer together,
+// which the build may not exceed.
+void reportBuildPeak()
+{
+    const Fixture& f = sharedFixture();
+    if (!f.error.empty())
+        return;
+    const bool reset = resetHighWaterMark();
+    const long long before = statusBytes("VmRSS");
+    size_t displayBytes = 0;
+    {
+        NoteLayer turnedNotes;
+        Dib display =
+            MakeAdjustedCopy(f.photo, kCodeOriginal, kFlagRotatedClockwise, &f.notes, &turnedNotes);
+        BlendNotesFromLayer(display, makeColorRef(255, 0, 0), turnedNotes.data());
+        benchmark::DoNotOptimize(display.data());
+        displayBytes = display.capacity();
+    }
+    const long long peak = statusBytes("VmHWM");
+    if (!reset || before < 0 || peak < 0) {
+        std::printf("\nbuild peak: the system does not report it\n");
+        return;
+    }
+    const double allowed = static_cast<double>(displayBytes + f.notes.size());
+    const double extra = static_cast<double>(peak - before);
+    std::printf("\nbuild peak with a quarter turn: %.1f MiB over %.1f MiB before, %.2f x (display "
+                "copy + note layer)   target <= 1.0  %s\n",
+                mib(peak - before), mib(before), extra / allowed,
+                extra <= allowed ? "ok" : "MISSED");
+}
+
 constexpr double kMinTime = 1.0;
 
 BENCHMARK(BM_Memcpy)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(kMinTime);
@@ -296,6 +336,7 @@ int main(int argc, char** argv)
                                           {"BM_AdjustedCopyClockwise", 0.0}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios();
+    ombri::bench::reportBuildPeak();
     benchmark::Shutdown();
     return 0;
 }
