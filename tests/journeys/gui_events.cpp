@@ -1,0 +1,176 @@
+#include "journeys/gui_events.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <QWheelEvent>
+
+namespace ombri::journey {
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
+bool clickToolButton(QToolBar* bar, QAction* action)
+{
+    if (!bar || !action)
+        return false;
+    QWidget* button = bar->widgetForAction(action);
+    if (!button)
+        return false;
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+    settle();
+    return true;
+}
+
+bool clickMenuItem(QMainWindow* window, QMenu* menu, QAction* action)
+{
+    if (!window || !menu || !action)
+        return false;
+    QMenuBar* bar = window->menuBar();
+    const QRect title = bar->actionGeometry(menu->menuAction());
+    if (bar->isVisible() && title.isValid()) {
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, title.center());
+        settle();
+    }
+    // A hidden menu bar (full screen) opens no menu: the item cannot be reached by the mouse.
+    if (!menu->isVisible())
+        return false;
+    const QRect item = menu->actionGeometry(action);
+    if (!item.isValid()) {
+        QTest::keyClick(menu, Qt::Key_Escape);
+        settle();
+        return false;
+    }
+    QTest::mouseMove(menu, item.center());
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, item.center());
+    settle();
+    // A disabled item leaves its menu open.
+    if (menu->isVisible()) {
+        QTest::keyClick(menu, Qt::Key_Escape);
+        settle();
+    }
+    if (bar->activeAction()) {
+        QTest::keyClick(bar, Qt::Key_Escape);
+        settle();
+    }
+    return true;
+}
+
+namespace {
+
+void sendMove(QWidget* widget, QPoint at, Qt::MouseButton button, Qt::KeyboardModifiers modifiers)
+{
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(widget->mapToGlobal(at)), Qt::NoButton,
+                     button, modifiers);
+    QApplication::sendEvent(widget, &move);
+}
+
+} // namespace
+
+void dragMouse(QWidget* widget, QPoint from, QPoint to, int moves, Qt::KeyboardModifiers modifiers,
+               Qt::MouseButton button)
+{
+    QTest::mousePress(widget, button, modifiers, from);
+    for (int i = 1; i <= moves; ++i)
+        sendMove(widget, from + (to - from) * i / (moves + 1), button, modifiers);
+    if (moves >= 0)
+        sendMove(widget, to, button, modifiers);
+    QTest::mouseRelease(widget, button, modifiers, to);
+    settle();
+}
+
+void turnWheel(QWidget* widget, QPoint at, int delta, bool horizontal)
+{
+    const QPoint angle = horizontal ? QPoint(delta, 0) : QPoint(0, delta);
+    QWheelEvent wheel(QPointF(at), QPointF(widget->mapToGlobal(at)), QPoint(), angle, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &wheel);
+    settle();
+}
+
+void dropFile(QWidget* widget, QPoint at, const QString& path)
+{
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &enter);
+    if (!enter.isAccepted())
+        return;
+    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &drop);
+    settle();
+}
+
+void pressKey(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QWidget* target = QApplication::focusWidget();
+    if (!target || target->window() != window)
+        target = window;
+    QTest::keyClick(target, key, modifiers);
+    settle();
+}
+
+bool answerFileDialog(const std::function<void()>& open, const QString& path)
+{
+    // While the dialog is up, each poll takes the next step: wait until it has settled, type
+    // the name and Enter; then Escape whatever is still asking (a "file not found" message box,
+    // or the dialog itself), as a user who gives up would.
+    enum class Stage { Waiting, Typed } stage = Stage::Waiting;
+    bool answered = false;
+    QElapsedTimer shown;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (stage == Stage::Waiting) {
+            if (!dialog || !dialog->isVisible())
+                return;
+            if (!shown.isValid())
+                shown.start();
+            if (shown.elapsed() < 50)
+                return;
+            answered = true;
+            stage = Stage::Typed;
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (path.isEmpty() || !name) {
+                QTest::keyClick(dialog, Qt::Key_Escape);
+                return;
+            }
+            name->setFocus();
+            QTest::keyClick(name, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(name, path);
+            QTest::keyClick(name, Qt::Key_Return);
+            return;
+        }
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    poll.start();
+    open();
+    poll.stop();
+    settle();
+    return answered;
+}
+
+} // namespace ombri::journey

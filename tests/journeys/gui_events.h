@@ -1,0 +1,46 @@
+#pragma once
+
+// What a user's hand does to a window, as Qt events sent to the widgets: clicks on toolbar
+// buttons and menu items, drags, the wheel, drops, and answers typed into a file dialog.
+
+#include <QAction>
+#include <QPoint>
+#include <QString>
+
+#include <functional>
+
+class QMainWindow;
+class QMenu;
+class QToolBar;
+class QWidget;
+
+namespace ombri::journey {
+
+// Lets queued updates, layouts and paints happen, as the event loop would between two actions.
+void settle();
+
+// A click on the toolbar button of the action; false when the bar has no button for it.
+bool clickToolButton(QToolBar* bar, QAction* action);
+
+// Opens the menu from the menu bar and clicks the item; a disabled item leaves the menu to be
+// closed with Escape. False when the menu or item is not there.
+bool clickMenuItem(QMainWindow* window, QMenu* menu, QAction* action);
+
+// A press, `moves` moves on the straight way and one onto the end point, then the release there.
+void dragMouse(QWidget* widget, QPoint from, QPoint to, int moves, Qt::KeyboardModifiers modifiers,
+               Qt::MouseButton button = Qt::LeftButton);
+
+// A wheel turn of delta (120 a notch) over the widget; along the horizontal axis when asked.
+void turnWheel(QWidget* widget, QPoint at, int delta, bool horizontal);
+
+// A local file dropped at a point of the widget (drag enter, then drop).
+void dropFile(QWidget* widget, QPoint at, const QString& path);
+
+// A key pressed on the widget that has the focus in the window, or on the window itself.
+void pressKey(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+// Runs `open`, which is expected to show a modal file dialog, and answers the dialog by typing
+// the path and Enter (or Escape for an empty path). False when no dialog came up.
+bool answerFileDialog(const std::function<void()>& open, const QString& path);
+
+} // namespace ombri::journey

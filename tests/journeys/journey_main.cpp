@@ -1,0 +1,182 @@
+// The test program of one program's journeys: a fixed set of seeds, one seed from the clock, the
+// journeys kept from earlier failures, and on request more seeds, one kept journey replayed, or
+// a crashing seed shrunk in child processes.
+#include "journeys/journey_main.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
+namespace ombri::journey {
+namespace {
+
+constexpr int kBlocks = 10;
+constexpr int kStepsPerJourney = 60;
+
+int envInt(const char* name, int fallback)
+{
+    const char* value = std::getenv(name);
+    return value && *value ? std::atoi(value) : fallback;
+}
+
+const JourneyProgram& program()
+{
+    return kJourneyProgram;
+}
+
+std::string describe(const Journey& journey, const Failure& failure)
+{
+    return "failed after step " + std::to_string(failure.step + 1) + " of " +
+           std::to_string(journey.size()) + ": " + failure.message + "\n" + encodeJourney(journey);
+}
+
+// Runs one seed; a failing journey is shrunk, kept under build/tests/journeys-failed and
+// reported with the steps that replay it.
+void runSeed(uint64_t seed, int steps)
+{
+    std::cout << "journey " << program().name << " seed " << seed << std::endl;
+    const Journey journey = program().make(seed, steps);
+    const Outcome outcome = program().run(journey);
+    if (!outcome)
+        return;
+    Failure failure = *outcome;
+    const std::string before = failure.message;
+    const Journey shrunk = shrinkJourney(journey, program().run, failure);
+    const std::string kept =
+        keepJourney(std::string(program().name) + "-seed-" + std::to_string(seed) + ".journey",
+                    shrunk, failure);
+    ADD_FAILURE() << program().name << " journey seed " << seed << " " << before << "\nshrunk to "
+                  << shrunk.size() << " steps, kept in " << kept << ", "
+                  << describe(shrunk, failure);
+}
+
+class Journeys : public ::testing::TestWithParam<int> {};
+
+// CI runs a fixed set: kBlocks blocks of OMBRI_JOURNEYS journeys (10 by default).
+TEST_P(Journeys, FixedSeeds)
+{
+    const int perBlock = envInt("OMBRI_JOURNEYS", 10);
+    const int steps = journeySteps(kStepsPerJourney);
+    for (int i = 0; i < perBlock; ++i)
+        runSeed(static_cast<uint64_t>(GetParam() * perBlock + i + 1), steps);
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, Journeys, ::testing::Range(0, kBlocks));
+
+TEST(JourneySeeds, SeedFromTheClock)
+{
+    const uint64_t seed = clockSeed();
+    std::cout << "seed from the clock: " << seed << " (replay: OMBRI_JOURNEY_SEED=" << seed << ")"
+              << std::endl;
+    runSeed(seed, journeySteps(kStepsPerJourney));
+}
+
+// scripts/journeys.sh: OMBRI_JOURNEY_COUNT more seeds from OMBRI_JOURNEY_FIRST on.
+TEST(JourneySeeds, MoreSeeds)
+{
+    const int count = envInt("OMBRI_JOURNEY_COUNT", 0);
+    if (count <= 0)
+        GTEST_SKIP() << "OMBRI_JOURNEY_COUNT is not set";
+    const auto first = static_cast<uint64_t>(envInt("OMBRI_JOURNEY_FIRST", 1000));
+    for (int i = 0; i < count; ++i)
+        runSeed(first + static_cast<uint64_t>(i), journeySteps(kStepsPerJourney));
+}
+
+// Every journey kept from an earlier failure keeps passing.
+TEST(JourneySeeds, KeptJourneys)
+{
+    const auto files = journeyFiles(OMBRI_SOURCE_DIR "/tests/journeys/regressions",
+                                    std::string(program().name) + "-");
+    for (const std::string& file : files) {
+        const Journey journey = decodeJourney(readTextFile(file));
+        if (const Outcome outcome = program().run(journey))
+            ADD_FAILURE() << file << " " << describe(journey, *outcome);
+    }
+}
+
+// One journey from a file, for a child process of the shrinker or a developer.
+TEST(JourneySeeds, Replay)
+{
+    const char* file = std::getenv("OMBRI_JOURNEY_REPLAY");
+    if (!file || !*file)
+        GTEST_SKIP() << "OMBRI_JOURNEY_REPLAY is not set";
+    const Journey journey = decodeJourney(readTextFile(file));
+    if (const Outcome outcome = program().run(journey)) {
+        std::cerr << "JOURNEY FAILURE " << outcome->step << ": " << outcome->message << std::endl;
+        ADD_FAILURE() << describe(journey, *outcome);
+    }
+}
+
+// A failure that ends the process (a crash found by the sanitizers) cannot be shrunk inside it:
+// each shorter journey runs in a child process instead.
+Outcome runInChild(const Journey& journey)
+{
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("candidate.journey"));
+    std::ofstream(file.toStdString()) << encodeJourney(journey);
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("OMBRI_JOURNEY_REPLAY"), file);
+    environment.remove(QStringLiteral("OMBRI_JOURNEY_SHRINK_SEED"));
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=JourneySeeds.Replay")});
+    child.waitForFinished(600000);
+    if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0)
+        return std::nullopt;
+    const QString errors = QString::fromLocal8Bit(child.readAllStandardError());
+    Failure failure{journey.empty() ? 0 : journey.size() - 1, "the program died"};
+    for (const QString& line : errors.split('\n')) {
+        if (line.startsWith(QStringLiteral("JOURNEY FAILURE "))) {
+            const QString rest = line.mid(16);
+            failure.step = rest.section(':', 0, 0).toULongLong();
+            failure.message = rest.section(": ", 1).toStdString();
+            break;
+        }
+        const auto sanitizer = line.indexOf(QStringLiteral("ERROR: "));
+        if (sanitizer >= 0) {
+            failure.message = "the program died: " + line.mid(sanitizer + 7).toStdString();
+            break;
+        }
+    }
+    return failure;
+}
+
+TEST(JourneySeeds, ShrinkInChildProcesses)
+{
+    const char* seedText = std::getenv("OMBRI_JOURNEY_SHRINK_SEED");
+    if (!seedText || !*seedText)
+        GTEST_SKIP() << "OMBRI_JOURNEY_SHRINK_SEED is not set";
+    const uint64_t seed = std::strtoull(seedText, nullptr, 10);
+    const Journey journey = program().make(seed, journeySteps(kStepsPerJourney));
+    const Outcome outcome = runInChild(journey);
+    if (!outcome) {
+        std::cout << "seed " << seed << " passes" << std::endl;
+        return;
+    }
+    Failure failure = *outcome;
+    const Journey shrunk = shrinkJourney(journey, runInChild, failure, 200);
+    const std::string kept =
+        keepJourney(std::string(program().name) + "-seed-" + std::to_string(seed) + ".journey",
+                    shrunk, failure);
+    ADD_FAILURE() << "seed " << seed << " shrunk to " << shrunk.size() << " steps, kept in " << kept
+                  << ", " << describe(shrunk, failure);
+}
+
+} // namespace
+} // namespace ombri::journey
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
