@@ -36,6 +36,10 @@ void turnWheel(QWidget* widget, QPoint at, int delta, bool horizontal);
 // A local file dropped at a point of the widget (drag enter, then drop).
 void dropFile(QWidget* widget, QPoint at, const QString& path);
 
+// Text typed on the widget, one key a character; characters beyond ASCII arrive as a keyboard
+// layout sends them: a key event carrying the character.
+void typeText(QWidget* widget, const QString& text);
+
 // A key pressed on the widget that has the focus in the window, or on the window itself.
 void pressKey(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 

@@ -538,7 +538,7 @@ void WriterSession::perform(const Step& step)
                           QPoint(step.arg(0), step.arg(1)));
     } else if (verb == "type") {
         QWidget* focus = QApplication::focusWidget();
-        QTest::keyClicks(focus ? focus : m_frame.get(), QString::fromLatin1(step.text.c_str()));
+        typeText(focus ? focus : m_frame.get(), QString::fromLatin1(step.text.c_str()));
     } else if (verb == "key") {
         pressKey(m_frame.get(), kKeys[step.arg(0) % 12]);
     } else if (verb == "undo") {
@@ -592,7 +592,7 @@ void WriterSession::perform(const Step& step)
         if (edit && edit->isEnabled()) {
             QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
             QTest::keyClick(edit, Qt::Key_Backspace);
-            QTest::keyClicks(edit, QString::fromLatin1(step.text.c_str()));
+            typeText(edit, QString::fromLatin1(step.text.c_str()));
         }
     }
     settle();
