@@ -147,44 +147,44 @@ void pressKey(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers)
 
 bool answerFileDialog(const std::function<void()>& open, const QString& path)
 {
-    // While the dialog is up, each poll takes the next step: wait until it has settled, type
-    // the name and Enter; then Escape whatever is still asking (a "file not found" message box,
-    // or the dialog itself), as a user who gives up would.
-    enum class Stage { Waiting, Typed } stage = Stage::Waiting;
+    // One timer waits for the dialog to settle, then types the name and Enter. Accepting may
+    // open a message box of the dialog's own ("file not found") inside that very keystroke, so
+    // a second timer Escapes whatever is still asking afterwards, as a user who gives up would.
     bool answered = false;
     QElapsedTimer shown;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal)
+    QTimer giveUp;
+    giveUp.setInterval(20);
+    QObject::connect(&giveUp, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    QTimer type;
+    type.setInterval(10);
+    QObject::connect(&type, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
             return;
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (stage == Stage::Waiting) {
-            if (!dialog || !dialog->isVisible())
-                return;
-            if (!shown.isValid())
-                shown.start();
-            if (shown.elapsed() < 50)
-                return;
-            answered = true;
-            stage = Stage::Typed;
-            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            if (path.isEmpty() || !name) {
-                QTest::keyClick(dialog, Qt::Key_Escape);
-                return;
-            }
-            name->setFocus();
-            QTest::keyClick(name, Qt::Key_A, Qt::ControlModifier);
-            QTest::keyClicks(name, path);
-            QTest::keyClick(name, Qt::Key_Return);
+        if (!shown.isValid())
+            shown.start();
+        if (shown.elapsed() < 50)
+            return;
+        type.stop();
+        answered = true;
+        giveUp.start();
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (path.isEmpty() || !name) {
+            QTest::keyClick(dialog, Qt::Key_Escape);
             return;
         }
-        QTest::keyClick(modal, Qt::Key_Escape);
+        name->setFocus();
+        QTest::keyClick(name, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(name, path);
+        QTest::keyClick(name, Qt::Key_Return);
     });
-    poll.start();
+    type.start();
     open();
-    poll.stop();
+    type.stop();
+    giveUp.stop();
     settle();
     return answered;
 }
