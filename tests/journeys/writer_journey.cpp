@@ -398,7 +398,6 @@ class WriterSession {
     // Taken before each step.
     size_t m_messagesBefore = 0;
     bool m_modifiedBefore = false;
-    const void* m_imageBefore = nullptr;
     uint64_t m_generationBefore = 0;
     std::string m_saveAsTarget;
     // The pixels of a figure released in this step, in image coordinates.
@@ -514,7 +513,6 @@ void WriterSession::perform(const Step& step)
 {
     m_messagesBefore = m_prompt.messageCount();
     m_modifiedBefore = doc().IsModified();
-    m_imageBefore = doc().image().data();
     m_generationBefore = doc().displayGeneration();
     m_saveAsTarget.clear();
     noteDrawnFigure(step);
@@ -640,10 +638,11 @@ std::optional<std::string> WriterSession::checkLayers()
 
 std::optional<std::string> WriterSession::checkOpened(const Step& step)
 {
-    const bool replaced = doc().image().data() != m_imageBefore && doc().hasImage() &&
-                          doc().displayGeneration() != m_generationBefore;
+    // The open went through when the document names the file and failed to open nothing.
     const bool opens = step.verb == "open" || step.verb == "drop";
-    if (opens && replaced) {
+    const bool replaced = opens && doc().hasImage() && doc().GetPathName() == picturePath(step) &&
+                          doc().displayGeneration() != m_generationBefore;
+    if (replaced) {
         m_currentFile = picturePath(step);
         if (view().scrollPosition() != QPoint(0, 0) && !view().fitFlag())
             return "a picture opened scrolled to " + std::to_string(view().scrollPosition().x()) +
@@ -730,11 +729,14 @@ std::optional<std::string> WriterSession::checkSavedFile(const std::string& path
     }
     if (!docAlive || extension == "jpg" || extension == "JPG")
         return std::nullopt;
-    // No byte of the picture moves by more than one.
+    // No byte of the picture moves by more than one, but for the signature's own bytes.
     const QImage before = DibToQImage(doc().image(), doc().displayPalette());
     const QImage after = DibToQImage(saved.image, saved.displayPalette);
     for (int y = 0; y < before.height(); ++y) {
         for (int x = 0; x < before.width(); ++x) {
+            const size_t index = static_cast<size_t>(before.height() - 1 - y) * before.width() + x;
+            if (inSignatureArea(extension, before.width(), before.height(), index))
+                continue;
             const QRgb p = before.pixel(x, y);
             const QRgb q = after.pixel(x, y);
             if (std::abs(qRed(p) - qRed(q)) > 1 || std::abs(qGreen(p) - qGreen(q)) > 1 ||
