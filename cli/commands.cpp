@@ -47,7 +47,8 @@ constexpr const char* kToolUsage =
     "  -o, --output FILE  the file to write; never one of the inputs\n"
     "  --depth 24|32      carry the notes in the alpha byte of a 32-bit file, or in the\n"
     "                     blue byte of a 24-bit one (default: 32; 24 for JPEG)\n"
-    "  --lossy            save to JPEG even though the notes are lost\n"
+    "  --lossy            save even though the notes are lost: to JPEG, or a picture\n"
+    "                     too narrow to carry them\n"
     "  --hide-notes, --color, --complement, --no-aa, --adjust\n"
     "                     how render shows the notes and the picture ('ombri render --help')\n"
     "  -r, --recursive    info: look in every folder below each folder too\n"
@@ -247,13 +248,21 @@ Exit saveDocument(Writing& doc, const Invocation& invocation, Context& context,
         reportLossyRefusal(context.err, target);
         return Exit::Usage;
     }
+    // A picture narrower than the signature keeps no notes in this kind of file: nothing is
+    // written unless the user chose to lose them.
+    if (doc.notesTooWideFor(target) && !invocation.lossy) {
+        context.err << "ombri: " << target << " cannot carry notes: the picture is " << doc.width()
+                    << " pixels wide and needs at least " << doc.minimumWidthForNotes(target)
+                    << " to keep them (use --lossy to save without them)\n";
+        return Exit::WriteFailed;
+    }
     // From here on nothing is lost that the user has not agreed to lose, so the document's
     // question about saving to JPEG is answered yes.
     context.prompt.setQuestionAnswer(Answer::Yes);
     switch (doc.SaveImageByExtension(target)) {
     case Writing::SaveOutcome::Saved:
         return Exit::Done;
-    case Writing::SaveOutcome::Declined: // the JPEG question is the only one a save asks
+    case Writing::SaveOutcome::Declined: // both questions a save asks were answered yes above
         reportLossyRefusal(context.err, target);
         return Exit::Usage;
     case Writing::SaveOutcome::Refused:
@@ -732,7 +741,8 @@ constexpr Command kCommands[] = {
      true, true, true, 2, 2, runEmbed},
     {"convert", "convert IN OUT [--depth 24|32] [--lossy]", "IN OUT",
      "Saves IN with its notes as OUT; the extension of OUT chooses the format. A picture\n"
-     "with notes is saved to JPEG only with --lossy. OUT may not be IN.\n",
+     "with notes is saved to JPEG, or saved when it is too narrow for the notes' signature\n"
+     "(under 8 pixels; 6 at --depth 32), only with --lossy. OUT may not be IN.\n",
      false, true, true, 2, 2, runConvert},
     {"clear", "clear IN -o OUT [--depth 24|32]", "IN",
      "Saves IN as OUT without any notes: every pixel's note bit is set to plain. OUT may not\n"
@@ -766,7 +776,8 @@ void printCommandHelp(std::ostream& out, const Command& command)
         out << "  --depth 24|32      carry the notes in the alpha byte of a 32-bit file, or in "
                "the\n                     blue byte of a 24-bit one\n";
     if (command.takesLossy)
-        out << "  --lossy            save to JPEG even though the notes are lost\n";
+        out << "  --lossy            save even though the notes are lost: to JPEG, or a "
+               "picture\n                     too narrow to carry them\n";
     if (command.takesInfoOptions)
         out << "  -r, --recursive    look in every folder below each folder too\n"
                "  --json             one JSON object per line instead of text blocks\n";

@@ -50,6 +50,28 @@ bool Writing::OnSaveDocument(const std::string& path)
     return SaveImageByExtension(path) == SaveOutcome::Saved;
 }
 
+int Writing::minimumWidthForNotes(const std::string& path) const
+{
+    switch (saveKindFor(FileExtension(path))) {
+    case SaveKind::Bmp:
+    case SaveKind::Png:
+    case SaveKind::Tiff:
+        // The 23 bytes of the signature: 8 pixels of 3 bytes, or 6 of 4.
+        return bitCountOf(m_saveDepth) == 32 ? 6 : 8;
+    case SaveKind::Sgi:
+        // The planar signature takes the first 8 entries of each colour plane's row.
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+bool Writing::notesTooWideFor(const std::string& path) const
+{
+    return m_noteLayer && CountNotePixels(*m_noteLayer) != 0 &&
+           m_width < minimumWidthForNotes(path);
+}
+
 Writing::SaveOutcome Writing::reportFailure(const std::string& path, const std::string& reason)
 {
     m_lastSaveError = reason;
@@ -80,8 +102,23 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
         }
         m_saveDepth = SaveDepth::Bits24;
     }
+    // A picture narrower than the signature keeps no notes in its file: the user decides, as
+    // for JPEG, instead of finding them gone when the file is opened again.
+    Notes notes = Notes::Embed;
+    if (notesTooWideFor(path)) {
+        const std::string question = "The notes cannot be kept in this picture: it is " +
+                                     std::to_string(m_width) + " pixels wide, and a picture " +
+                                     "needs at least " +
+                                     std::to_string(minimumWidthForNotes(path)) +
+                                     " to carry them.\nSave it without the notes?";
+        if (prompt().ask(question, "Warning", Buttons::YesNo, Icon::Warning) != Answer::Yes) {
+            m_lastSaveError = "The picture is too narrow to keep the notes; nothing was saved.";
+            return SaveOutcome::Declined;
+        }
+        notes = Notes::Leave;
+    }
     BusyScope busy(prompt(), "Saving " + path + "...");
-    const SaveOutcome outcome = writeByKind(path, kind);
+    const SaveOutcome outcome = writeByKind(path, kind, notes);
     if (outcome == SaveOutcome::Saved)
         SetModified(false);
     return outcome;
@@ -125,13 +162,14 @@ const Dib* Writing::preparePixels(uint16_t bitCount, SignatureRow signatureRow, 
     return owned.isNull() ? nullptr : &owned;
 }
 
-Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind)
+Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind, Notes notes)
 {
     const uint16_t depthBits = bitCountOf(m_saveDepth);
     const auto first = SignatureRow::First;
     const auto last = SignatureRow::Last;
     const auto none = SignatureRow::None;
-    const auto embed = Notes::Embed;
+    const auto embed = notes;
+    const bool withNotes = notes == Notes::Embed && m_noteLayer.has_value();
     Dib owned;
     const Dib* pixels = nullptr;
     std::string error;
@@ -155,7 +193,7 @@ Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind
     case SaveKind::Sgi:
         // The marker of a planar file is laid over its planes by the writer itself.
         if ((pixels = preparePixels(depthBits, none, embed, owned)))
-            written = WriteSgiFile(path, *pixels, m_noteLayer.has_value(), error);
+            written = WriteSgiFile(path, *pixels, withNotes, error);
         break;
     case SaveKind::Cineon:
     case SaveKind::Dpx: {

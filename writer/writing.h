@@ -29,6 +29,14 @@ class Writing : public Reading {
     // Why the last save did not write, in words for the user.
     const std::string& lastSaveError() const { return m_lastSaveError; }
 
+    // The narrowest picture a save to the path keeps notes in (the signature needs a row of
+    // 23 bytes), or 0 when the width does not matter: the kind carries no notes at all (JPEG),
+    // or carries them without a signature (DPX, Cineon).
+    int minimumWidthForNotes(const std::string& path) const;
+    // Whether saving to the path would lose notes the document holds because the picture is too
+    // narrow for the signature of that kind of file.
+    bool notesTooWideFor(const std::string& path) const;
+
     static const char* const kJpegQuestion;
     static const char* const kSavableExtensions;
 
@@ -39,7 +47,7 @@ class Writing : public Reading {
     enum class Notes { Embed, Leave };
 
     SaveOutcome reportFailure(const std::string& path, const std::string& reason);
-    SaveOutcome writeByKind(const std::string& path, SaveKind kind);
+    SaveOutcome writeByKind(const std::string& path, SaveKind kind, Notes notes);
     const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes, Dib& owned);
 
     std::string m_lastSaveError;

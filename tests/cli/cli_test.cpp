@@ -400,6 +400,43 @@ TEST_F(CliJpegTest, NotesReachJpegOnlyWithLossy)
     }
 }
 
+// A picture narrower than the signature keeps no notes in a BMP, PNG, TIFF or SGI file: nothing
+// is written without --lossy, and the reason is given.
+TEST_F(CliJpegTest, NotesOfAPictureTooNarrowToCarryThemNeedLossy)
+{
+    const std::string narrow = picture("narrow.bmp", test::makePatternImage(5, 40, 24));
+    NoteLayer notes(5 * 40, 0);
+    notes[7] = notes[100] = 1;
+    const std::string maskFile = picture("mask.png", maskPicture(notes, 5, 40));
+    for (const char* name : {"out.png", "out.bmp", "out.tif", "out.rgb"}) {
+        const std::string out = file(name);
+        const RunResult embed = ombri({"embed", narrow, maskFile, "-o", out});
+        EXPECT_EQ(embed.code, code(Exit::WriteFailed)) << name;
+        // Six pixels of four bytes hold the 23 bytes of the signature; SGI's planes need eight.
+        const char* least = FileExtension(name) == "rgb" ? "8" : "6";
+        EXPECT_EQ(embed.err, "ombri: " + out +
+                                 " cannot carry notes: the picture is 5 pixels wide and needs at "
+                                 "least " + least + " to keep them (use --lossy to save without "
+                                 "them)\n")
+            << embed.err;
+        EXPECT_FALSE(test::fileExists(out)) << name;
+    }
+    // At 24 bits a row needs 8 pixels; DPX keeps the notes of a picture of any width.
+    EXPECT_NE(ombri({"embed", narrow, maskFile, "-o", file("a.png"), "--depth", "24"})
+                  .err.find("needs at least 8"),
+              std::string::npos);
+    EXPECT_EQ(ombri({"embed", narrow, maskFile, "-o", file("film.dpx")}).code, 0);
+    EXPECT_NE(ombri({"info", file("film.dpx")}).out.find("note-pixels: 2"), std::string::npos);
+
+    // With --lossy the picture is written without its notes.
+    const RunResult lossy = ombri({"embed", narrow, maskFile, "-o", file("lossy.png"), "--lossy"});
+    EXPECT_EQ(lossy.code, 0) << lossy.err;
+    EXPECT_NE(ombri({"info", file("lossy.png")}).out.find("notes: no"), std::string::npos);
+    const RunResult convert = ombri({"convert", file("film.dpx"), file("c.bmp")});
+    EXPECT_EQ(convert.code, code(Exit::WriteFailed));
+    EXPECT_FALSE(test::fileExists(file("c.bmp")));
+}
+
 // A save that fails half way (here the final rename: the name is too long for the folder) is
 // told in the document's words and leaves no temporary file behind.
 TEST_F(CliSaveFailureTest, AFailedSaveLeavesNoTemporaryFile)

@@ -139,20 +139,48 @@ TEST_F(WriterDocument, EmptyNoteLayerStillMakesADetectableCarrier)
     EXPECT_EQ(reopenedNotes(dir.file("empty.bmp")), NoteLayer(27, 0));
 }
 
-TEST_F(WriterDocument, RowTooNarrowForSignatureIsSavedWithoutOne)
+// A row of fewer than 23 pixel bytes has no room for the signature: notes saved there could never
+// be found again, so the user is asked first, as for JPEG.
+TEST_F(WriterDocument, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUserAgrees)
 {
-    ASSERT_NO_FATAL_FAILURE(openPattern(7, 3)); // 21 pixel bytes a row
+    ASSERT_NO_FATAL_FAILURE(openPattern(7, 3)); // 21 pixel bytes a row at 24 bits
     doc.MergeNotes(NoteLayer(21, 1).data());
     doc.setSaveDepth(SaveDepth::Bits24);
-    ASSERT_TRUE(doc.OnSaveDocument(dir.file("narrow.bmp")));
-    auto saved = ReadBmpFile(dir.file("narrow.bmp"));
-    ASSERT_TRUE(saved);
-    for (int32_t y = 0; y < 3; ++y)
-        for (int32_t x = 0; x < 7; ++x)
-            EXPECT_EQ(test::pixelAt(saved.value(), x, y)[0] % 2, 0) << x << "," << y;
+    for (const char* name : {"narrow.bmp", "narrow.png", "narrow.tif", "narrow.rgb"}) {
+        prompt.clear();
+        prompt.queueAnswer(Answer::No);
+        EXPECT_EQ(doc.SaveImageByExtension(dir.file(name)), Writing::SaveOutcome::Declined);
+        ASSERT_EQ(prompt.messages().size(), 1u) << name;
+        EXPECT_EQ(prompt.messages()[0].text.rfind("The notes cannot be kept in this picture: it is "
+                                                  "7 pixels wide, and a picture needs at least 8",
+                                                  0),
+                  0u)
+            << prompt.messages()[0].text;
+        EXPECT_EQ(prompt.messages()[0].buttons, Buttons::YesNo);
+        EXPECT_FALSE(test::fileExists(dir.file(name))) << name;
+        EXPECT_TRUE(doc.IsModified());
+    }
+    prompt.queueAnswer(Answer::Yes);
+    ASSERT_EQ(doc.SaveImageByExtension(dir.file("narrow.bmp")), Writing::SaveOutcome::Saved);
+    EXPECT_FALSE(doc.IsModified());
     Writing reopened(prompt);
     ASSERT_TRUE(reopened.OnOpenDocument(dir.file("narrow.bmp")));
     EXPECT_FALSE(reopened.hasNoteLayer());
+
+    // Wide enough at 32 bits (six 4-byte pixels), and DPX carries notes without a signature.
+    prompt.clear();
+    ASSERT_NO_FATAL_FAILURE(openPattern(6, 3));
+    doc.MergeNotes(NoteLayer(18, 1).data());
+    doc.setSaveDepth(SaveDepth::Alpha32);
+    EXPECT_EQ(doc.SaveImageByExtension(dir.file("six.png")), Writing::SaveOutcome::Saved);
+    NoteLayer kept(18, 1);
+    std::fill(kept.begin() + 12, kept.begin() + 17, 0); // under the signature of the top row
+    EXPECT_EQ(reopenedNotes(dir.file("six.png")), kept);
+    ASSERT_NO_FATAL_FAILURE(openPattern(5, 2));
+    doc.MergeNotes(NoteLayer(10, 1).data());
+    EXPECT_EQ(doc.SaveImageByExtension(dir.file("five.dpx")), Writing::SaveOutcome::Saved);
+    EXPECT_EQ(reopenedNotes(dir.file("five.dpx")), NoteLayer(10, 1));
+    EXPECT_TRUE(prompt.messages().empty());
 }
 
 TEST_F(WriterDocument, ErasedNotesArePlainInTheNextSave)
@@ -209,8 +237,8 @@ TEST_F(WriterDocument, PaletteImageWithNotesIsWidenedSoItsNotesAreCarried)
 
 TEST_F(WriterDocument, FailedSaveWarnsAndKeepsDocumentModified)
 {
-    ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
-    doc.MergeNotes(NoteLayer(16, 1).data());
+    ASSERT_NO_FATAL_FAILURE(openPattern(12, 4));
+    doc.MergeNotes(NoteLayer(48, 1).data());
     const std::string missingFolder = dir.file("none/a.png");
     std::filesystem::create_directory(dir.file("taken.bmp"));
     for (const std::string& target : {missingFolder, dir.file("taken.bmp")}) {
@@ -293,24 +321,37 @@ TEST_F(WriterDocument, SaveAsCommandsSetSaveDepthEvenWhenCancelled)
     EXPECT_EQ(prompt.saveDialogs()[0].defaultExtension, "png");
 }
 
-TEST_F(WriterDocument, FileSaveWritesTheOpenedPathAfterSaveAsElsewhere)
+// After Save As the document is the new file: the title, the recent files and File Save agree.
+// A Save As that wrote nothing keeps the old file, title and modified flag.
+TEST_F(WriterDocument, FileSaveAfterSaveAsWritesTheNewFile)
 {
     const int32_t w = 8, h = 3;
     ASSERT_NO_FATAL_FAILURE(open(test::makePatternImage(w, h, 24), "first.png"));
+    const auto firstBytes = test::readFileBytes(dir.file("first.png"));
     NoteLayer notes(w * h, 0);
     notes[w + 2] = 1;
     doc.MergeNotes(notes.data());
     prompt.queueSavePath(dir.file("second.bmp"));
     ASSERT_TRUE(doc.SaveAsCompressed());
     EXPECT_EQ(doc.GetPathName(), dir.file("second.bmp"));
-    EXPECT_EQ(doc.savePath(), dir.file("first.png"));
-    const auto secondBytes = test::readFileBytes(dir.file("second.bmp"));
+    EXPECT_EQ(doc.savePath(), dir.file("second.bmp"));
+    EXPECT_EQ(doc.recentFiles().entries().front(), dir.file("second.bmp"));
 
     notes[w + 3] = 1;
     doc.MergeNotes(notes.data());
     ASSERT_TRUE(doc.SaveImage());
-    EXPECT_EQ(test::readFileBytes(dir.file("second.bmp")), secondBytes);
-    EXPECT_EQ(reopenedNotes(dir.file("first.png")), notes);
+    EXPECT_EQ(test::readFileBytes(dir.file("first.png")), firstBytes);
+    EXPECT_EQ(reopenedNotes(dir.file("second.bmp")), notes);
+
+    notes[w + 4] = 1;
+    doc.MergeNotes(notes.data());
+    prompt.queueSavePath(dir.file("third.jpg"));
+    prompt.queueAnswer(Answer::No); // the JPEG question
+    EXPECT_FALSE(doc.SaveAsLossless());
+    EXPECT_FALSE(test::fileExists(dir.file("third.jpg")));
+    EXPECT_EQ(doc.GetPathName(), dir.file("second.bmp"));
+    EXPECT_EQ(doc.savePath(), dir.file("second.bmp"));
+    EXPECT_TRUE(doc.IsModified());
 }
 
 TEST_F(WriterDocument, FileSaveOfUnmodifiedDocumentWritesNothing)
