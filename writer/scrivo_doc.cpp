@@ -1,5 +1,6 @@
 #include "writer/scrivo_doc.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ombri {
@@ -22,6 +23,7 @@ void CScrivoDoc::DeleteContents()
     m_displayPalette.clear();
     m_noteLayer.reset();
     dropDisplayImage();
+    ++m_pictureGeneration;
 }
 
 uint8_t* CScrivoDoc::GetNoteLayer()
@@ -60,12 +62,27 @@ const Dib& CScrivoDoc::GetDisplayImage()
     return m_displayImage;
 }
 
+void CScrivoDoc::widenForNotes()
+{
+    const uint16_t bitCount = DibGetBitCount(m_image);
+    if (m_image.isNull() || bitCount == 24 || bitCount == 32)
+        return;
+    Dib widened = DibConvertToBitCount(m_image, 24);
+    if (widened.isNull())
+        return;
+    m_image = std::move(widened);
+    m_displayPalette.clear();
+    dropDisplayImage();
+}
+
 void CScrivoDoc::MergeNotes(const uint8_t* mask)
 {
     uint8_t* notes = GetNoteLayer();
     if (!notes || !mask)
         return;
     const size_t size = m_noteLayer->size();
+    if (std::find(mask, mask + size, uint8_t{1}) != mask + size)
+        widenForNotes();
     for (size_t i = 0; i < size; ++i) {
         if (mask[i] == 1)
             notes[i] = 1;
@@ -112,7 +129,11 @@ bool CScrivoDoc::SaveImage()
 {
     if (!IsModified())
         return true;
-    return DoSave(m_savePath, true);
+    if (!DoSave(m_savePath, true))
+        return false;
+    // With no path (after Close) the save dialog chose one: the picture now lives there.
+    m_savePath = GetPathName();
+    return true;
 }
 
 bool CScrivoDoc::SaveAsLossless()
@@ -138,7 +159,12 @@ bool CScrivoDoc::saveAs()
     auto chosen = prompt().chooseSavePath(saveDialogRequest());
     if (!chosen)
         return false;
-    return DoSave(*chosen, true);
+    if (!DoSave(*chosen, true))
+        return false;
+    // The file just written is the document's file from now on: File Save writes there, as the
+    // title and the recent files already say.
+    m_savePath = *chosen;
+    return true;
 }
 
 } // namespace ombri

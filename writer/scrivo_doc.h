@@ -58,6 +58,10 @@ class CScrivoDoc : public DocumentBase {
     // Counts every change of the picture or of its display image, so a view can keep a converted
     // copy for painting until this changes.
     uint64_t displayGeneration() const { return m_displayGeneration; }
+    // Counts the pictures the document has held: it moves on whenever the picture is replaced,
+    // closed or emptied, so that drawing kept for one picture never lands on another, even one
+    // of the same size.
+    uint64_t pictureGeneration() const { return m_pictureGeneration; }
 
     // Empties the document after File Close.
     void CloseImage();
@@ -74,6 +78,9 @@ class CScrivoDoc : public DocumentBase {
 
   protected:
     SaveDialogRequest saveDialogRequest() const override;
+    // A picture with a colour table cannot show or carry notes: it becomes a 24-bit picture of
+    // the same colours when its first note is drawn, as saving it with notes would make it.
+    void widenForNotes();
     bool saveAs();
 
     Dib m_image;
@@ -86,6 +93,7 @@ class CScrivoDoc : public DocumentBase {
     std::string m_savePath;
     Dib m_displayImage;
     uint64_t m_displayGeneration = 0;
+    uint64_t m_pictureGeneration = 0;
 
     // Every change of the picture, the notes or their colour goes through here.
     void dropDisplayImage()

@@ -172,26 +172,39 @@ TEST_F(TextToolTest, EndingTheToolMergesAndStopsTheCaret)
     EXPECT_GT(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 0);
 }
 
-TEST_F(TextToolTest, PasteCapturesEachLineAndKeepsTheLineFeed)
+// Clipboard text from Linux programs ends its lines with LF, from others with CR LF or CR: each
+// ends one line, and every pasted line is captured at once.
+TEST_F(TextToolTest, PasteCapturesEachLineWhateverEndsIt)
 {
-    QGuiApplication::clipboard()->setText(QStringLiteral("ab\r\ncd"));
-    view->OnPaste();
-    EXPECT_EQ(view->textLine(), "");
-    EXPECT_EQ(view->anchorPoint(), QPoint(0, 2 * lineStep()));
-    const std::set<int> rows = markedRows();
-    const int height = view->surface().GetTextExtentPoint32("L").height();
-    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](int y) { return y < height; }));
-    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(),
-                            [&](int y) { return y >= lineStep() && y < lineStep() + height; }));
+    for (const char* text : {"ab\ncd\n", "ab\r\ncd\r\n", "ab\rcd\r"}) {
+        view->EndTool(false);
+        doc->ClearNotes();
+        view->OnToolCommand(cmd::TextTool);
+        const QPoint start = view->anchorPoint();
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
+        view->OnPaste();
+        EXPECT_EQ(view->textLine(), "") << text;
+        EXPECT_EQ(view->anchorPoint(), start + QPoint(0, 2 * lineStep())) << text;
+        const std::set<int> rows = markedRows();
+        const int height = view->surface().GetTextExtentPoint32("L").height();
+        const int top = start.y();
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](int y) {
+            return y >= top && y < top + height;
+        })) << text;
+        EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](int y) {
+            return y >= top + lineStep() && y < top + lineStep() + height;
+        })) << text;
+    }
 
     QGuiApplication::clipboard()->setText(QStringLiteral("\tx"));
-    view->OnPaste();
-    EXPECT_EQ(view->anchorPoint(), QPoint(0, 3 * lineStep()));
-
-    QGuiApplication::clipboard()->clear();
     const QPoint before = view->anchorPoint();
     view->OnPaste();
-    EXPECT_EQ(view->anchorPoint(), before);
+    EXPECT_EQ(view->anchorPoint(), before + QPoint(0, lineStep()));
+
+    QGuiApplication::clipboard()->clear();
+    const QPoint after = view->anchorPoint();
+    view->OnPaste();
+    EXPECT_EQ(view->anchorPoint(), after);
 }
 
 TEST_F(TextToolTest, PasteOutsideTheTextToolDoesNothing)

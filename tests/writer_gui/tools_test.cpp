@@ -1,6 +1,7 @@
 #include "view_fixture.h"
 
 #include "formats/dispatch.h"
+#include "platform/surface.h"
 #include "writer/command_ids.h"
 
 namespace ombri::test {
@@ -32,15 +33,77 @@ TEST_F(ToolsTest, AFinishedFigureShowsInTheNoteColourOnlyOnThePicture)
     EXPECT_EQ(view->surface().GetPixel(120, 10) & 0xFFFFFFu, 0x8080FFu); // background again
 }
 
-TEST_F(ToolsTest, LineDrawnBackwardsMissesBothEnds)
+TEST_F(ToolsTest, LineDrawnBackwardsKeepsItsStartAndOmitsItsEnd)
 {
     openWhite();
     view->OnToolCommand(cmd::LineTool);
     drag({20, 20}, {10, 10});
     Pixels expected;
-    for (int i = 11; i <= 19; ++i)
+    for (int i = 11; i <= 20; ++i)
         expected.insert({i, i});
     EXPECT_EQ(pendingPixels(), expected);
+}
+
+// What a figure shows on release is kept, however it was dragged: a horizontal or vertical line
+// has a box of no height or width between its ends, and a figure one pixel wide lies in the
+// column the old box left out.
+TEST_F(ToolsTest, EveryPixelAFigureShowsOnReleaseIsKeptInEveryDirection)
+{
+    openWhite(100, 80);
+    const struct {
+        int tool;
+        QPoint from, to;
+        Pixels expected;
+    } cases[] = {
+        {cmd::LineTool, {10, 30}, {40, 30}, {}},
+        {cmd::LineTool, {40, 30}, {10, 30}, {}},
+        {cmd::LineTool, {25, 5}, {25, 60}, {}},
+        {cmd::LineTool, {25, 60}, {25, 5}, {}},
+        {cmd::LineTool, {50, 50}, {20, 41}, {}},
+        {cmd::RectangleTool, {60, 10}, {61, 40}, {}},
+        {cmd::RectangleTool, {61, 40}, {60, 10}, {}},
+        {cmd::EllipseTool, {90, 70}, {70, 50}, {}},
+        {cmd::RoundRectangleTool, {90, 10}, {66, 30}, {}},
+        {cmd::ArcTool, {30, 75}, {5, 62}, {}},
+    };
+    for (const auto& c : cases) {
+        view->EndTool(false);
+        view->OnToolCommand(c.tool);
+        // The figure the surface shows on release, drawn alone on white.
+        Surface alone(view->clientSize().width(), view->clientSize().height());
+        alone.image().fill(Qt::white);
+        alone.SelectBrush(Surface::Brush::Null);
+        const QPoint a = c.from, u = c.to;
+        switch (c.tool) {
+        case cmd::LineTool:
+            alone.MoveTo(a.x(), a.y());
+            alone.LineTo(u.x(), u.y());
+            break;
+        case cmd::RectangleTool:
+            alone.Rectangle(a.x(), a.y(), u.x(), u.y());
+            break;
+        case cmd::EllipseTool:
+            alone.Ellipse(a.x(), a.y(), u.x(), u.y());
+            break;
+        case cmd::RoundRectangleTool:
+            alone.RoundRect(a.x(), a.y(), u.x(), u.y(), std::abs(a.x() - u.x()) / 2,
+                            std::abs(a.y() - u.y()) / 2);
+            break;
+        default:
+            alone.Arc(u.x(), u.y(), a.x(), a.y(), u.x(), (a.y() + u.y()) / 2, a.x(),
+                      (a.y() + u.y()) / 2);
+        }
+        Pixels shown;
+        for (int y = 0; y < 80; ++y)
+            for (int x = 0; x < 100; ++x)
+                if ((alone.GetPixel(x, y) & 0xFFFFFFu) == 0)
+                    shown.insert({x, y});
+        ASSERT_FALSE(shown.empty());
+        drag(c.from, c.to);
+        EXPECT_EQ(pendingPixels(), shown) << c.tool << " from " << c.from.x() << "," << c.from.y()
+                                          << " to " << c.to.x() << "," << c.to.y();
+        view->OnUndo();
+    }
 }
 
 TEST_F(ToolsTest, ShapeAroundBlackPictureAreaMarksThatArea)
@@ -54,7 +117,7 @@ TEST_F(ToolsTest, ShapeAroundBlackPictureAreaMarksThatArea)
             EXPECT_TRUE(marked.count({x, y})) << x << "," << y;
 }
 
-TEST_F(ToolsTest, ClicksAndModifiedDragsMarkNothing)
+TEST_F(ToolsTest, ClicksMarkNothingAndModifiedDragsKeepWhatTheyShow)
 {
     openWhite();
     for (int tool : {cmd::LineTool, cmd::RectangleTool, cmd::EllipseTool, cmd::RoundRectangleTool,
@@ -62,10 +125,31 @@ TEST_F(ToolsTest, ClicksAndModifiedDragsMarkNothing)
         view->OnToolCommand(tool);
         view->OnLButtonDown({30, 30});
         view->OnLButtonUp({30, 30});
-        drag({10, 10}, {40, 40}, kLeftButton | kShiftKey);
-        drag({10, 10}, {40, 40}, kLeftButton | kControlKey);
         EXPECT_TRUE(pendingPixels().empty()) << tool;
+        // With Shift or Ctrl held no preview follows the mouse, but the figure still appears on
+        // release; it stays.
+        drag({10, 10}, {40, 40}, kLeftButton | kShiftKey);
+        const Pixels shifted = pendingPixels();
+        EXPECT_FALSE(shifted.empty()) << tool;
+        view->OnUndo();
+        drag({10, 10}, {40, 40});
+        EXPECT_EQ(pendingPixels(), shifted) << tool;
+        view->OnUndo();
     }
+}
+
+// A release away from the last point the mouse moved to (the button let go after a jump) takes
+// the stale preview off the screen: none of its inverted pixels is read as a note.
+TEST_F(ToolsTest, APreviewLeftAtAnotherPointIsNotKept)
+{
+    openWhite();
+    view->OnToolCommand(cmd::RectangleTool);
+    view->OnLButtonDown({10, 10});
+    view->OnMouseMove({60, 60}, kLeftButton);
+    view->OnLButtonUp({30, 30});
+    for (const auto& [x, y] : pendingPixels())
+        EXPECT_TRUE(x <= 30 && y <= 30) << x << "," << y;
+    EXPECT_EQ(pendingPixels().size(), 4u * 19u);
 }
 
 TEST_F(ToolsTest, EveryShapeMarksOnlyBlackFromItsOwnOutline)
@@ -111,7 +195,8 @@ TEST_F(ToolsTest, DrawingWritesOnlyTheFiguresBoundingBox)
     openPicture(makeSolidPicture(2000, 1500, 24, 0)); // all black: every pixel read is marked
     view->OnToolCommand(cmd::RectangleTool);
     drag({10, 10}, {30, 20});
-    EXPECT_EQ(view->pendingBytesWritten(), 20u * 10u);
+    // The box runs from the anchor to the release point, both included.
+    EXPECT_EQ(view->pendingBytesWritten(), 21u * 11u);
     view->OnToolCommand(cmd::FreehandPen);
     const uint64_t before = view->pendingBytesWritten();
     view->OnLButtonDown({0, 0});
@@ -157,19 +242,30 @@ TEST_F(ToolsTest, EraserMovesWithoutButtonsOnlyMoveItsOutline)
     EXPECT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 21);
 }
 
-TEST_F(ToolsTest, EraserOnAnEightBitPictureErasesNothing)
+// A picture with a colour table cannot show or carry notes: its first note makes it a 24-bit
+// picture of the same colours, so what is drawn is shown, erased and saved like on any other.
+TEST_F(ToolsTest, NotesOnAnEightBitPictureAreShownAndErased)
 {
     Dib grey = Dib::allocate(40 + 1024 + DibRowStride(40, 8) * 30);
     const auto header = DibMakeHeader(40, 30, 8, 0);
     std::memcpy(grey.data(), header.data(), header.size());
+    for (int i = 0; i < 256; ++i)
+        std::memset(grey.data() + 40 + i * 4, i, 3);
+    std::memset(grey.data() + 40 + 1024, 200, DibRowStride(40, 8) * 30);
     openRawBmp(grey, "grey.bmp");
+    EXPECT_EQ(DibGetBitCount(doc->image()), 8);
     view->OnToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({5, 5}, {15, 5});
     view->EndTool(false);
+    EXPECT_EQ(DibGetBitCount(doc->image()), 24);
+    EXPECT_EQ(test::pixelAt(doc->image(), 30, 20)[1], 200); // the same colours
+    view->repaintNow();
+    EXPECT_EQ(view->surface().GetPixel(10, 5) & 0xFFFFFFu, 0x0000FFu); // a note, in blue
+    EXPECT_EQ(view->surface().GetPixel(10, 6) & 0xFFFFFFu, 0xC8C8C8u); // the picture
     view->OnToolCommand(cmd::Erasure);
-    view->OnMouseMove({10, 5}, kLeftButton);
+    view->OnMouseMove({20, 5}, kLeftButton); // the square from column 10 on
     view->OnToolCommand(cmd::Erasure);
-    EXPECT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 11);
+    EXPECT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 5);
 }
 
 TEST_F(ToolsTest, EraserSizeBoxReadsDigitsFromTheEnd)

@@ -8,6 +8,7 @@ namespace ombri {
 
 void CScrivoView::OnUndo()
 {
+    dropLayersOfOtherPictures();
     if (m_tool == Tool::None)
         return;
     // One level, covering the whole activation: everything drawn since the tool was chosen.
@@ -31,8 +32,18 @@ void CScrivoView::OnUndo()
 
 void CScrivoView::OnRedo()
 {
+    dropLayersOfOtherPictures();
     if (!canRedo())
         return;
+    if (m_tool == Tool::None) {
+        // With no tool in hand the drawing has no activation to end with: it joins the notes at
+        // once, as putting its tool down would have done, and is shown as they are.
+        m_doc.MergeNotes(m_redoSlot->data());
+        m_redoSlot.reset();
+        repaintNow();
+        emit documentChanged();
+        return;
+    }
     m_pending = std::move(m_redoSlot);
     m_redoSlot.reset();
     PaintPendingLayer();
@@ -64,9 +75,14 @@ void CScrivoView::OnPaste()
     // One byte per character; pasted text always goes to the start of the line.
     const QByteArray bytes = text.toLatin1();
     size_t position = 0;
-    for (char c : bytes) {
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
         switch (c) {
         case '\r':
+        case '\n':
+            // Lines end with LF on Linux, CR LF or CR elsewhere: each of them ends one line.
+            if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
             NewTextLine(true);
             position = 0;
             break;

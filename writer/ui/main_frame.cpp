@@ -132,6 +132,10 @@ CMainFrame::CMainFrame(Prompt* prompt, QWidget* parent)
     m_recent->load();
 
     connect(m_view, &CScrivoView::documentChanged, this, &CMainFrame::onDocumentChanged);
+    // A picture dropped on the canvas replaces the one on show as File Open does: after the
+    // question about unsaved changes.
+    m_view->setDropHandler(
+        [this](const std::string& path) { return openFile(QString::fromStdString(path)); });
     m_commands.watchInput();
     m_commands.updateAll();
 }
@@ -425,6 +429,7 @@ void CMainFrame::OnFileNew()
     if (!SaveModified())
         return;
     m_doc.OnNewDocument();
+    m_view->pictureReplaced();
     m_view->repaintNow();
     onDocumentChanged();
 }

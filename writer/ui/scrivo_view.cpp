@@ -194,8 +194,13 @@ void CScrivoView::paintEvent(QPaintEvent* event)
 
 void CScrivoView::resizeEvent(QResizeEvent* event)
 {
-    // Any change of the window's size ends the tool activation, as the picture may move.
-    EndTool(false);
+    // A change of the window's size ends the tool activation, as the picture may move. The
+    // scroll bars coming or going as a picture opens or a tool brings it back to its own size
+    // change only the visible area: the tool just chosen stays in hand.
+    if (size() != m_windowSize) {
+        m_windowSize = size();
+        EndTool(false);
+    }
     QAbstractScrollArea::resizeEvent(event);
     repaintNow();
 }
@@ -216,6 +221,7 @@ void CScrivoView::scrollContentsBy(int dx, int dy)
 
 void CScrivoView::PaintPendingLayer()
 {
+    dropLayersOfOtherPictures();
     if (!m_pending || !hasPicture())
         return;
     const int width = m_doc.width();
@@ -356,7 +362,7 @@ bool CScrivoView::OnCloseImage()
         }
     }
     m_doc.CloseImage();
-    m_redoSlot.reset();
+    pictureReplaced();
     repaintNow();
     emit documentChanged();
     return true;
@@ -423,14 +429,42 @@ bool CScrivoView::OnDropFile(const std::string& path)
     } else {
         EndTool(false);
     }
-    m_redoSlot.reset();
-    if (!m_doc.OnOpenDocument(path)) {
-        emit documentChanged();
-        return false;
-    }
+    const bool opened = m_doc.OnOpenDocument(path);
+    // A failed open has emptied the document too: either way the old picture leaves the screen.
+    pictureReplaced();
     repaintNow();
     emit documentChanged();
-    return true;
+    return opened;
+}
+
+bool CScrivoView::layersFitPicture() const
+{
+    const size_t size = static_cast<size_t>(std::max(0, m_doc.width())) *
+                        static_cast<size_t>(std::max(0, m_doc.height()));
+    const auto fits = [&](const std::optional<std::vector<uint8_t>>& layer) {
+        return !layer || layer->size() == size;
+    };
+    return hasPicture() && m_layersPicture == m_doc.pictureGeneration() && fits(m_pending) &&
+           fits(m_redoSlot);
+}
+
+void CScrivoView::dropLayersOfOtherPictures()
+{
+    if ((m_pending || m_redoSlot) && !layersFitPicture()) {
+        m_pending.reset();
+        m_redoSlot.reset();
+    }
+}
+
+void CScrivoView::pictureReplaced()
+{
+    m_pending.reset();
+    m_redoSlot.reset();
+    m_textLine.clear();
+    m_caretIndex = 0;
+    m_layersPicture = m_doc.pictureGeneration();
+    horizontalScrollBar()->setValue(0);
+    verticalScrollBar()->setValue(0);
 }
 
 // ---- input -------------------------------------------------------------------------------
@@ -586,7 +620,8 @@ bool CScrivoView::OnDropUrls(const QList<QUrl>& urls)
     // Only the first file of a drop is opened.
     if (urls.isEmpty() || !urls.first().isLocalFile())
         return false;
-    return OnDropFile(urls.first().toLocalFile().toStdString());
+    const std::string path = urls.first().toLocalFile().toStdString();
+    return m_dropHandler ? m_dropHandler(path) : OnDropFile(path);
 }
 
 } // namespace ombri

@@ -72,6 +72,15 @@ class CScrivoView : public QAbstractScrollArea {
     // Opens a dropped file (the first of the list); false when nothing was opened.
     bool OnDropFile(const std::string& path);
     bool OnDropUrls(const QList<QUrl>& urls);
+    // What a drop on the canvas does; the frame asks its save question first, as File Open
+    // does. Without one the view opens the file itself.
+    void setDropHandler(std::function<bool(const std::string&)> handler)
+    {
+        m_dropHandler = std::move(handler);
+    }
+    // The document's picture was replaced, closed or emptied: drawing kept for the old one goes,
+    // and the new one is shown from its top-left corner.
+    void pictureReplaced();
 
     // Tools.
     void OnToolCommand(int command);
@@ -107,9 +116,12 @@ class CScrivoView : public QAbstractScrollArea {
     void OnCopy();
     void OnPaste();
     void OnClearAll();
-    bool canUndo() const { return m_pending.has_value(); }
+    bool canUndo() const { return m_pending.has_value() && layersFitPicture(); }
     // Redo would replace the eraser's working copy and so wipe every note outside it.
-    bool canRedo() const { return m_redoSlot.has_value() && m_tool != Tool::Eraser; }
+    bool canRedo() const
+    {
+        return m_redoSlot.has_value() && layersFitPicture() && m_tool != Tool::Eraser;
+    }
 
     void EndTool(bool repaint);
     void PaintPendingLayer();
@@ -188,6 +200,13 @@ class CScrivoView : public QAbstractScrollArea {
     // picture.
     std::optional<size_t> layerIndex(QPoint client) const;
     void renderSurface();
+    // The pending layer and the redo slot were made for the picture on screen.
+    bool layersFitPicture() const;
+    void dropLayersOfOtherPictures();
+    // Reads pure black from the surface into the pending layer, right and bottom excluded.
+    void captureBox(int left, int top, int right, int bottom);
+    // The final figure of a shape tool, released at the point, joins the pending layer.
+    void captureFigure(QPoint release);
     void updateScrollSizes();
     QRect screenDestination();
     bool backgroundCovered() const;
@@ -214,8 +233,12 @@ class CScrivoView : public QAbstractScrollArea {
     int m_colourCommand;
     float m_zoom = 1.0f;
     QRect m_destination;
+    QSize m_windowSize;
     uint64_t m_pendingWrites = 0;
     std::function<void(const QString&)> m_setEraserBoxText;
+    std::function<bool(const std::string&)> m_dropHandler;
+    // The picture the pending layer and the redo slot were drawn on.
+    uint64_t m_layersPicture = 0;
     std::function<std::optional<QFont>(const QFont&)> m_chooseFont;
     QTimer* m_caretTimer;
     QPoint m_caretTop;

@@ -90,7 +90,6 @@ void CScrivoView::selectEraser()
 {
     if (m_tool == Tool::Eraser) {
         EndTool(true);
-        m_showNotes = true;
         return;
     }
     EndTool(true);
@@ -108,10 +107,12 @@ void CScrivoView::selectEraser()
     m_eraserHalfSize = 10;
     m_tool = Tool::Eraser;
     m_last = QPoint(-12, -12);
+    dropLayersOfOtherPictures();
     const uint8_t* notes = m_doc.GetNoteLayer();
     if (notes) {
         const size_t size = static_cast<size_t>(m_doc.width()) * m_doc.height();
         m_pending.emplace(notes, notes + size);
+        m_layersPicture = m_doc.pictureGeneration();
     }
     PaintPendingLayer();
     updateCursor();
@@ -119,6 +120,7 @@ void CScrivoView::selectEraser()
 
 void CScrivoView::EndTool(bool repaint)
 {
+    dropLayersOfOtherPictures();
     switch (m_tool) {
     case Tool::None:
         return;
@@ -127,6 +129,12 @@ void CScrivoView::EndTool(bool repaint)
             m_doc.RestrictNotes(m_pending->data());
             m_pending.reset();
         }
+        // The eraser hid the committed notes and painted its working copy over the picture;
+        // once it is put down the notes are shown as they now are, not as a stale painting
+        // that Display Notes no longer describes.
+        m_tool = Tool::None;
+        m_showNotes = true;
+        repaintNow();
         break;
     case Tool::Text:
         m_caretTimer->stop();
@@ -142,12 +150,19 @@ void CScrivoView::EndTool(bool repaint)
                 repaintNow();
         }
         break;
-    default:
+    default: {
+        const bool pen = m_tool == Tool::Pen;
         if (m_pending) {
             m_doc.MergeNotes(m_pending->data());
             m_pending.reset();
         }
+        m_tool = Tool::None;
+        // The pen draws its strokes by inverting the screen, inside the picture and out; they
+        // are shown again from the notes, in the note colour, once the pen is put down.
+        if (pen)
+            repaintNow();
         break;
+    }
     }
     m_tool = Tool::None;
     updateCursor();
@@ -169,9 +184,11 @@ uint8_t* CScrivoView::pendingLayerForDrawing()
 {
     if (!hasPicture() || m_doc.width() < 1 || m_doc.height() < 1)
         return nullptr;
+    dropLayersOfOtherPictures();
     if (!m_pending) {
         m_pending.emplace(static_cast<size_t>(m_doc.width()) * m_doc.height(), uint8_t{0});
         m_redoSlot.reset();
+        m_layersPicture = m_doc.pictureGeneration();
     }
     return m_pending->data();
 }
@@ -284,8 +301,7 @@ void CScrivoView::OnLButtonUp(QPoint point, unsigned)
     case Tool::Ellipse:
     case Tool::RoundRectangle:
     case Tool::Arc:
-        drawFinalFigure(point);
-        CaptureBlackPixels();
+        captureFigure(point);
         // The figure was drawn black to be read back; shown again from the picture and the
         // pending layer, it appears in the note colour and only where it lies on the picture.
         repaintNow();
@@ -300,6 +316,25 @@ void CScrivoView::drawFinalFigure(QPoint release)
     drawShape(release, CornerOrder::AnchorFirst);
 }
 
+// What the figure shows on release is what the notes keep, whichever way it was dragged: the box
+// read back runs from the anchor to the release point and includes both, so a horizontal or
+// vertical line, or a figure one pixel wide, is not lost. A preview left at another point than
+// the release (a release without a move onto it) is taken off the screen first, so that none of
+// its inverted pixels is read as a note.
+void CScrivoView::captureFigure(QPoint release)
+{
+    if (m_last != m_anchor && m_last != release) {
+        const auto mode = m_surface.SetROP2(Surface::RasterMode::Not);
+        m_surface.SelectBrush(Surface::Brush::Null);
+        drawShape(m_last, CornerOrder::CornerFirst);
+        m_surface.SetROP2(mode);
+    }
+    drawFinalFigure(release);
+    m_last = release;
+    captureBox(std::min(m_anchor.x(), release.x()), std::min(m_anchor.y(), release.y()),
+               std::max(m_anchor.x(), release.x()) + 1, std::max(m_anchor.y(), release.y()) + 1);
+}
+
 void CScrivoView::markPending(int column, int row)
 {
     const int width = m_doc.width();
@@ -312,13 +347,15 @@ void CScrivoView::markPending(int column, int row)
 
 void CScrivoView::CaptureBlackPixels()
 {
+    captureBox(std::min(m_anchor.x(), m_last.x()), std::min(m_anchor.y(), m_last.y()),
+               std::max(m_anchor.x(), m_last.x()), std::max(m_anchor.y(), m_last.y()));
+}
+
+void CScrivoView::captureBox(int left, int top, int right, int bottom)
+{
     if (!pendingLayerForDrawing())
         return;
     const QPoint scroll = scrollPosition();
-    const int left = std::min(m_anchor.x(), m_last.x());
-    const int top = std::min(m_anchor.y(), m_last.y());
-    const int right = std::max(m_anchor.x(), m_last.x());
-    const int bottom = std::max(m_anchor.y(), m_last.y());
     // Only the part of the box on both the surface and the picture is read.
     const int x0 = std::max({left, 0, -scroll.x()});
     const int y0 = std::max({top, 0, -scroll.y()});
