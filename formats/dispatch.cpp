@@ -193,7 +193,10 @@ LoadedImage LoadCheckedImage(const std::string& path)
     }
     loaded.displayPalette = DibBuildPalette(loaded.image);
     // A DPX or Cineon reader has already taken the notes from its pixel words.
-    if (loaded.pixelWords.empty() && HasOmbriSignature(loaded.image, loaded.signatureRowFlag))
+    const bool signature = loaded.format == ImageFormat::Sgi
+                               ? HasPlanarOmbriSignature(loaded.image)
+                               : HasOmbriSignature(loaded.image, loaded.signatureRowFlag);
+    if (loaded.pixelWords.empty() && signature)
         ExtractNoteLayer(loaded.image, loaded.noteLayer);
     return loaded;
 }

@@ -153,6 +153,25 @@ bool HasOmbriSignature(const Dib& image, bool signatureRowFlag)
     return true;
 }
 
+bool HasPlanarOmbriSignature(const Dib& image)
+{
+    auto layout = DibGetLayout(image);
+    if (!layout || layout->bitCount != 32)
+        return HasOmbriSignature(image, true);
+    if (layout->width < 8)
+        return false;
+    const uint8_t* p = image.data() + layout->pixelOffset +
+                       layout->stride * static_cast<size_t>(layout->height - 1);
+    if (std::memcmp(p, kSignatureLead, 3) != 0)
+        return false;
+    // Byte k of the marker is channel k % 3 of pixel k / 3, as the writer lays it over the planes.
+    for (size_t k = 3; k < kSignatureBytes; ++k) {
+        if ((p[(k / 3) * 4 + k % 3] & 1) == 0)
+            return false;
+    }
+    return true;
+}
+
 void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes)
 {
     auto layout = DibGetLayout(image);

@@ -55,6 +55,12 @@ void MarkAlphaNotes(uint8_t* buffer, size_t width, size_t height, size_t rowLeng
 // or the last (true: every other format). Only 24- and 32-bit images can carry it.
 bool HasOmbriSignature(const Dib& image, bool signatureRowFlag);
 
+// The marker of a planar (SGI) file, looked for in its top row (the last in memory) as the
+// reader interleaves it: the first 23 blue, green and red bytes of pixels 0-7. A fourth channel
+// is left out, so that a note in the alpha byte of one of the first pixels cannot hide the
+// marker (and with it every note of the picture).
+bool HasPlanarOmbriSignature(const Dib& image);
+
 // Sets a 1 in the note layer (created zero-filled when absent) for every pixel whose carrier
 // byte is even. Never clears a note. Does nothing for other depths.
 void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes);

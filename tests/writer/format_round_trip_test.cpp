@@ -132,10 +132,12 @@ std::optional<NoteLayer> expectedNotes(const NoteLayer* drawn, Carrier carrier, 
 {
     if (carrier == Carrier::PixelWord)
         return drawn ? *drawn : NoteLayer(kPixels, 0);
-    // A 4-channel SGI file keeps the notes of the top-left pixels in the alpha plane, where the
-    // 32-bit check wants them odd: with notes there the marker is not found.
-    if (!drawn || (carrier == Carrier::PlanarTopRow && bits == 32))
+    if (!drawn)
         return std::nullopt;
+    // A 4-channel SGI file keeps every note in its alpha plane; the marker lies in the colour
+    // planes and is found whatever the alpha of the first pixels.
+    if (carrier == Carrier::PlanarTopRow && bits == 32)
+        return *drawn;
     NoteLayer carried = *drawn;
     const int32_t row = carrier == Carrier::BottomRow ? kHeight - 1 : 0;
     for (int32_t x = 0; x < (bits == 24 ? 8 : 5); ++x)

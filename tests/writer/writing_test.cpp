@@ -183,6 +183,22 @@ TEST_F(WriterDocument, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUserAg
     EXPECT_TRUE(prompt.messages().empty());
 }
 
+// The marker of a four-channel SGI file lies in its colour planes; a note in the alpha byte of
+// one of the first pixels must not hide it, or every note of the picture is lost on reopening.
+TEST_F(WriterDocument, NotesOnTheFirstPixelsOfAFourChannelSgiSurviveReopening)
+{
+    const int32_t w = 12, h = 4;
+    ASSERT_NO_FATAL_FAILURE(openPattern(w, h, 32));
+    NoteLayer notes(w * h, 0);
+    for (int32_t x = 0; x < 8; ++x)
+        notes[(h - 1) * w + x] = 1; // the top row, under the marker
+    notes[5] = 1;
+    doc.MergeNotes(notes.data());
+    doc.setSaveDepth(SaveDepth::Alpha32);
+    ASSERT_TRUE(doc.OnSaveDocument(dir.file("four.rgb")));
+    EXPECT_EQ(reopenedNotes(dir.file("four.rgb")), notes);
+}
+
 TEST_F(WriterDocument, ErasedNotesArePlainInTheNextSave)
 {
     const int32_t w = 12, h = 5;
