@@ -244,6 +244,11 @@ void CViewRight::layoutPicture()
     m_layingOut = true;
     for (int pass = 0; pass < 3; ++pass) {
         m_layoutAgain = false;
+        if (!hasPicture()) {
+            // The converted copy goes with the picture: it is as large as the picture itself.
+            m_converted = QImage();
+            m_convertedFrom = Source();
+        }
         m_pictureSize = hasPicture() ? convertedPicture().size() : QSize();
         if (m_pictureSize.isEmpty()) {
             m_destination = QRect();

@@ -302,6 +302,49 @@ TEST_F(ReaderFrameTest, PaneColourCommandsUseTheColourDialog)
     EXPECT_EQ(frame.paneColours().left, 0xFFFFFFu);
 }
 
+// Whatever leaves the document without a picture takes the picture off the screen too: a file
+// stepped onto that cannot be read, a folder chosen in the tree, a new folder made next to it.
+TEST_F(ReaderFrameTest, NoPictureLeavesOnlyTheBackgroundOnScreen)
+{
+    fs::create_directories(dir.file("steps"));
+    std::string error;
+    ASSERT_TRUE(WriteBmpFile(dir.file("steps/a.bmp"), solidPicture(40, 30, 200), error)) << error;
+    test::writeFileBytes(dir.file("steps/b.bmp"), {'B', 'M', 0, 1, 2, 3});
+    test::writeFileBytes(dir.file("steps/c.txt"), {'t', 'e', 'x', 't'});
+    MainFrame& frame = start({file("steps/a.bmp")});
+    CViewRight& view = frame.view();
+    const auto centreShown = [&view] {
+        const QImage painted = view.viewport()->grab().toImage();
+        return painted.pixel(painted.rect().center()) & 0xFFFFFFu;
+    };
+    const ColorRef colour = view.backgroundColour();
+    const QRgb background = qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+    const QRgb picture = qRgb(200, 200, 200) & 0xFFFFFFu;
+    ASSERT_EQ(centreShown(), picture);
+
+    QTest::keyClick(&frame.list(), Qt::Key_Down); // the broken b.bmp
+    EXPECT_FALSE(frame.document().hasImage());
+    EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
+    QTest::keyClick(&frame.list(), Qt::Key_Down); // c.txt, no picture at all
+    EXPECT_EQ(frame.list().currentFileIndex(), 2);
+    EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
+
+    ASSERT_TRUE(frame.openFile(file("steps/a.bmp")));
+    ASSERT_EQ(centreShown(), picture);
+    QTreeWidgetItem* parent = frame.tree().selectedItem()->parent();
+    frame.tree().scrollToItem(parent);
+    QTest::mouseClick(frame.tree().viewport(), Qt::LeftButton, Qt::NoModifier,
+                      frame.tree().visualItemRect(parent).center());
+    EXPECT_EQ(frame.tree().selectedItem(), parent);
+    EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
+
+    ASSERT_TRUE(frame.openFile(file("steps/a.bmp")));
+    ASSERT_EQ(centreShown(), picture);
+    frame.commands().trigger(frame_cmd::NewFolder);
+    EXPECT_TRUE(fs::is_directory(dir.file("steps/New Folder")));
+    EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
+}
+
 // Deleting the folder the list shows when it is the last of its siblings leaves nothing for the
 // tree to select: the picture goes from the image view, and the list keeps showing what the
 // folder held.
