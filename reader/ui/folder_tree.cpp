@@ -135,7 +135,7 @@ bool TreeCtrl::Initialise(const std::string& startPath)
     const char* home = std::getenv("HOME");
     for (const std::string& path : TreeRootPaths(home ? home : "", ReadMountTable())) {
         QTreeWidgetItem* root = InsertPathItem(nullptr, path, TreeItemKind::Root);
-        if (HasChildren(path, ShowFiles::No))
+        if (HasChildren(path, ShowFiles::No, m_shownHidden))
             addPlaceholder(root);
     }
     return true;
@@ -211,7 +211,7 @@ void TreeCtrl::insertChildFolders(QTreeWidgetItem* item, const FolderChildren& c
 {
     for (const std::string& folder : children.folders) {
         QTreeWidgetItem* child = InsertPathItem(item, folder, TreeItemKind::Folder);
-        if (HasChildren(folder, m_showFiles ? ShowFiles::Yes : ShowFiles::No))
+        if (HasChildren(folder, m_showFiles ? ShowFiles::Yes : ShowFiles::No, m_shownHidden))
             addPlaceholder(child);
     }
 }
@@ -219,7 +219,7 @@ void TreeCtrl::insertChildFolders(QTreeWidgetItem* item, const FolderChildren& c
 void TreeCtrl::PopulateFolder(QTreeWidgetItem* item, const std::string& path)
 {
     const FolderChildren children =
-        ReadFolderChildren(path, m_showFiles ? ShowFiles::Yes : ShowFiles::No);
+        ReadFolderChildren(path, m_showFiles ? ShowFiles::Yes : ShowFiles::No, m_shownHidden);
     UpdatesOff updatesOff(*this);
     insertChildFolders(item, children);
     for (const std::string& file : children.files)
@@ -321,7 +321,10 @@ bool TreeCtrl::GoToPath(const std::string& path)
         UpdatesOff updatesOff(*this);
         rereadAndExpand(item);
         for (const std::string& name : route->components) {
-            item = findChildByLabel(item, name);
+            QTreeWidgetItem* parent = item;
+            item = findChildByLabel(parent, name);
+            if (!item && showHiddenFolder(parent, name))
+                item = findChildByLabel(parent, name);
             if (!item)
                 break;
             if (ItemKind(item) != TreeItemKind::File)
@@ -334,6 +337,32 @@ bool TreeCtrl::GoToPath(const std::string& path)
         return false;
     scrollToItem(item);
     notifySelection(item);
+    return true;
+}
+
+// A folder whose name starts with a dot is left out of the tree, yet a picture inside one can be
+// opened by name; from then on the tree shows that folder, so that the file list can show it
+// and Previous and Next step through it.
+bool TreeCtrl::showHiddenFolder(QTreeWidgetItem* parent, const std::string& name)
+{
+    if (!IsHiddenName(name) || name == "." || name == "..")
+        return false;
+    const std::string folder = ItemPath(parent);
+    const auto entries = ListFolder(folder);
+    if (!entries)
+        return false;
+    const FolderEntry* found = nullptr;
+    for (const FolderEntry& entry : *entries) {
+        if (entry.isFolder && SameLabel(entry.name, name) && (!found || entry.name == name))
+            found = &entry;
+    }
+    if (!found)
+        return false;
+    const std::string path = ChildPath(folder, found->name);
+    if (IsExcludedFolderPath(path) || !m_shownHidden.insert(path).second)
+        return false;
+    deleteChildren(parent);
+    PopulateFolder(parent, folder);
     return true;
 }
 
@@ -358,9 +387,10 @@ void TreeCtrl::RefreshCurrentFolder(const std::string& path)
     UpdatesOff updatesOff(*this);
     deleteChildren(folder);
     m_currentFolder = indexFromItem(folder);
-    for (const std::string& child : ReadFolderChildren(folderPath, ShowFiles::No).folders) {
+    for (const std::string& child :
+         ReadFolderChildren(folderPath, ShowFiles::No, m_shownHidden).folders) {
         QTreeWidgetItem* item = InsertPathItem(folder, child, TreeItemKind::Folder);
-        if (HasChildren(child, ShowFiles::No))
+        if (HasChildren(child, ShowFiles::No, m_shownHidden))
             addPlaceholder(item);
         if (child == entered)
             m_currentFolder = indexFromItem(item);

@@ -50,6 +50,7 @@ class TreeCtrl : public QTreeWidget {
 
     // Expands the tree along the path, reading every folder on the way afresh, and selects its
     // last item (a file only in show-files mode). Names are matched without regard to case.
+    // Hidden folders on the way are shown from then on.
     // False when the path is outside the roots or does not exist, which changes nothing, or
     // when part of it is not shown in the tree, which selects nothing new.
     bool GoToPath(const std::string& path);
@@ -104,11 +105,13 @@ class TreeCtrl : public QTreeWidget {
     void insertChildFolders(QTreeWidgetItem* item, const FolderChildren& children);
     QTreeWidgetItem* findChildByLabel(QTreeWidgetItem* parent, const std::string& name) const;
     void rereadAndExpand(QTreeWidgetItem* item);
+    bool showHiddenFolder(QTreeWidgetItem* parent, const std::string& name);
     void setDropTarget(QTreeWidgetItem* item);
 
     std::unique_ptr<QFileIconProvider> m_iconProvider;
     QIcon m_rootIcon, m_folderIcon, m_fileIcon;
     bool m_showFiles = false;
+    ShownHiddenFolders m_shownHidden;
     QPersistentModelIndex m_currentFolder;
     bool m_quietSelection = false;
     bool m_quietExpansion = false;

@@ -248,16 +248,44 @@ TEST_F(FolderTreeTest, GoToPathReachesAFolderMadeAfterItsParentWasRead)
 TEST_F(FolderTreeTest, GoToPathOutsideTheTreeSelectsNothing)
 {
     makeFolder("beta");
-    makeFolder(".hidden");
+    makeFolder("Recycled/inside");
     openTree();
     ASSERT_TRUE(m_tree->GoToPath(path("beta")));
     m_listed.clear();
     EXPECT_FALSE(m_tree->GoToPath(path("missing")));
     EXPECT_FALSE(m_tree->GoToPath("/usr"));
     EXPECT_EQ(selectedPath(), path("beta"));
-    // A path that exists but is not shown is looked for, and not found.
-    EXPECT_FALSE(m_tree->GoToPath(path(".hidden")));
+    // A path that exists but is never shown is looked for, and not found.
+    EXPECT_FALSE(m_tree->GoToPath(path("Recycled/inside")));
     EXPECT_TRUE(m_listed.empty());
+}
+
+// Folders whose names start with a dot are left out, until a path inside one is gone to: from
+// then on the tree shows that folder, so that it can be listed and its pictures stepped through.
+TEST_F(FolderTreeTest, GoToPathShowsTheHiddenFoldersOnItsWay)
+{
+    makeFolder("x/.set/.inner");
+    makeFolder("x/.other");
+    makePicture("x/.set/.inner/p1.bmp");
+    openTree();
+    ASSERT_TRUE(m_tree->GoToPath(path("x/.SET/.inner")));
+    EXPECT_EQ(selectedPath(), path("x/.set/.inner"));
+    EXPECT_EQ(m_listed.back(), path("x/.set/.inner"));
+    EXPECT_EQ(labels(itemFor("x")), (Strings{".set"}));
+    EXPECT_EQ(labels(itemFor("x/.set")), (Strings{".inner"}));
+
+    // Read again from disk, they stay; other hidden folders stay out.
+    m_tree->collapseItem(root());
+    m_tree->expandItem(root());
+    EXPECT_EQ(labels(itemFor("x")), (Strings{"+"}));
+    m_tree->expandItem(itemFor("x"));
+    EXPECT_EQ(labels(itemFor("x")), (Strings{".set"}));
+    EXPECT_EQ(labels(itemFor("x/.set")), (Strings{"+"}));
+
+    // Without the file list the picture itself is selected, which opens it.
+    m_listVisible = false;
+    ASSERT_TRUE(m_tree->GoToPath(path("x/.set/.inner/p1.bmp")));
+    EXPECT_EQ(m_doc.currentPath(), path("x/.set/.inner/p1.bmp"));
 }
 
 // --- Selecting opens through the document ---

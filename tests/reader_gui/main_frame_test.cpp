@@ -228,6 +228,21 @@ TEST_F(ReaderFrameTest, CommandLineFileOpensInItsFolderWithTheListShowingIt)
     EXPECT_EQ(frame.document().currentPath(), dir.file("b.bmp"));
 }
 
+TEST_F(ReaderFrameTest, PictureInAHiddenFolderIsListedAndSteppedFrom)
+{
+    fs::create_directories(dir.file("x/.set"));
+    for (const char* name : {"x/.set/p1.bmp", "x/.set/p2.bmp"}) {
+        std::string error;
+        ASSERT_TRUE(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200), error)) << error;
+    }
+    MainFrame& frame = start({file("x/.set/p1.bmp")});
+    EXPECT_EQ(frame.tree().ItemPath(frame.tree().selectedItem()), dir.file("x/.set"));
+    EXPECT_EQ(frame.list().folderPath(), dir.file("x/.set") + "/");
+    EXPECT_EQ(frame.list().currentFileIndex(), 0);
+    QTest::keyClick(&frame.list(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("x/.set/p2.bmp"));
+}
+
 TEST_F(ReaderFrameTest, CommandLineFolderIsListedAndItsFirstPictureShown)
 {
     MainFrame& frame = start({QString::fromStdString(dir.path())});
