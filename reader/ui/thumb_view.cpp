@@ -252,6 +252,8 @@ bool ThumbView::ListFolder(const std::string& path)
     m_listing = std::make_shared<const FolderListing>(std::move(*listing));
     m_currentFile = -1;
     m_model->show(m_listing);
+    // The scroll bar outlives the rows it measured; another folder starts at its first row.
+    scrollToTop();
     return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -161,6 +162,25 @@ TEST_F(ThumbViewTest, DoubleClickOnAFolderListsItAndTellsTheTree)
     ASSERT_TRUE(m_list.doubleClickRow(rowOf("..")));
     EXPECT_EQ(m_list.folderPath(), folder());
     EXPECT_EQ(entered.at(1).at(0).value<std::string>(), folder() + "sub/..");
+}
+
+TEST_F(ThumbViewTest, ANewListingStartsAtTheTop)
+{
+    for (int i = 100; i < 160; ++i)
+        fs::create_directory(file("f" + std::to_string(i)));
+    for (int i = 100; i < 160; ++i)
+        writeBytes("f159/p" + std::to_string(i) + ".png", 1);
+    listAll();
+    m_list.resize(300, 200);
+    m_list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_list));
+    m_list.verticalScrollBar()->setValue(m_list.verticalScrollBar()->maximum());
+    ASSERT_GT(m_list.verticalScrollBar()->value(), 0);
+
+    QTest::mouseDClick(m_list.viewport(), Qt::LeftButton, {}, centreOf("f159"));
+    ASSERT_EQ(m_list.folderPath(), folder() + "f159/");
+    EXPECT_EQ(m_list.verticalScrollBar()->value(), 0);
+    EXPECT_EQ(m_list.indexAt(QPoint(5, 5)).row(), 0);
 }
 
 TEST_F(ThumbViewTest, UnreadableFolderEmptiesTheListButKeepsSteppingTheLastOne)
