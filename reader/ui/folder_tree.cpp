@@ -2,15 +2,14 @@
 
 #include "reader/folder_walk.h"
 #include "reader/lanter_doc.h"
+#include "reader/ui/label_edit_delegate.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileIconProvider>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMouseEvent>
-#include <QStyledItemDelegate>
 
 #include <cstdlib>
 #include <vector>
@@ -62,25 +61,6 @@ class UpdatesOff {
   private:
     QWidget& m_widget;
     bool m_previous;
-};
-
-// Qt writes an edited label straight into the item; the tree must ask the rename first and keep
-// the old label when it is refused, so the edit is handed over instead of written.
-class LabelEditDelegate : public QStyledItemDelegate {
-  public:
-    using Commit = std::function<void(const QModelIndex&, const QString&)>;
-    LabelEditDelegate(QObject* parent, Commit commit)
-        : QStyledItemDelegate(parent), m_commit(std::move(commit))
-    {
-    }
-    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override
-    {
-        if (auto* line = qobject_cast<QLineEdit*>(editor))
-            m_commit(index, line->text());
-    }
-
-  private:
-    Commit m_commit;
 };
 
 } // namespace

@@ -156,6 +156,9 @@ void MainFrame::connectPanes()
     };
     m_tree->setHooks(std::move(tree));
 
+    m_list->setRenameHandler([this](const std::string& item, const std::string& name) {
+        return m_fileOperations->Rename(item, name);
+    });
     connect(m_list, &ThumbView::folderEntered, this,
             [this](const std::string& path) { m_tree->RefreshCurrentFolder(path); });
     connect(m_list, &ThumbView::zoomCommandForwarded, this, [this](int command) {

@@ -377,6 +377,31 @@ TEST_F(FolderTreeTest, ARefusedEmptyOrRootEditKeepsTheLabel)
     EXPECT_EQ(beta->text(0), "beta");
 }
 
+TEST_F(FolderTreeTest, F2EditsTheLabelOfTheSelectedFolderButNotOfARoot)
+{
+    makeFolder("beta");
+    openTree();
+    m_tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_tree.get()));
+    m_tree->setFocus();
+    m_tree->setCurrentItem(root());
+    QTest::keyClick(m_tree.get(), Qt::Key_F2);
+    EXPECT_EQ(m_tree->viewport()->findChild<QLineEdit*>(), nullptr);
+
+    ASSERT_TRUE(m_tree->GoToPath(path("beta")));
+    QTest::keyClick(m_tree.get(), Qt::Key_F2);
+    auto* editor = m_tree->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), "beta");
+    editor->selectAll();
+    QTest::keyClicks(editor, "omega");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(m_renames, (Strings{path("beta") + " -> omega"}));
+    EXPECT_EQ(itemFor("beta"), nullptr);
+    EXPECT_NE(itemFor("omega"), nullptr);
+}
+
 // --- Deleting with the Delete key ---
 
 TEST_F(FolderTreeTest, DeleteKeyRemovesTheItemAndSelectsItsNextSibling)

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
@@ -256,6 +257,50 @@ TEST_F(ReaderFrameTest, AFileThatCannotBeOpenedEndsTheStartWithAMessage)
     EXPECT_FALSE(app->InitInstance({"ombri-reader", file("missing.png")}));
     ASSERT_EQ(prompt.messages().size(), 1u);
     EXPECT_NE(prompt.messages()[0].text.find("missing.png"), std::string::npos);
+}
+
+// F2 in the file list renames by the same rules as the tree: a new extension is asked about, a
+// taken name refused.
+TEST_F(ReaderFrameTest, F2InTheFileListRenamesThePicture)
+{
+    MainFrame& frame = start({file("a.bmp")});
+    ThumbView& list = frame.list();
+    list.setFocus();
+    const auto rename = [&list](const QString& name) {
+        QTest::keyClick(&list, Qt::Key_F2);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        auto* editor = list.viewport()->findChild<QLineEdit*>();
+        if (!editor)
+            return false;
+        editor->selectAll();
+        QTest::keyClicks(editor, name);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        return true;
+    };
+    const auto shownName = [&list] {
+        return list.model()->index(list.currentIndex().row(), 0).data().toString();
+    };
+
+    prompt.queueAnswer(Answer::No);
+    ASSERT_TRUE(rename("z.BMP"));
+    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_EQ(prompt.messages()[0].text,
+              "To change the extension may cause that the file cannot be used correctly.");
+    EXPECT_TRUE(fs::exists(dir.file("a.bmp")));
+    EXPECT_EQ(shownName(), "a.bmp");
+
+    ASSERT_TRUE(rename("b.bmp")); // taken
+    EXPECT_TRUE(fs::exists(dir.file("a.bmp")));
+    EXPECT_EQ(shownName(), "a.bmp");
+
+    prompt.queueAnswer(Answer::Yes);
+    ASSERT_TRUE(rename("z.BMP"));
+    EXPECT_FALSE(fs::exists(dir.file("a.bmp")));
+    EXPECT_TRUE(fs::exists(dir.file("z.BMP")));
+    EXPECT_EQ(shownName(), "z.BMP");
+    EXPECT_EQ(frame.document().currentPath(), dir.file("z.BMP"));
+    EXPECT_TRUE(frame.document().hasImage());
 }
 
 TEST_F(ReaderFrameTest, SettingsOfTheStartFolderColourThePanes)
