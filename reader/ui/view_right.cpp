@@ -582,8 +582,10 @@ void CViewRight::OnLButtonDown(QPoint point)
 void CViewRight::OnMouseMove(QPoint point, Qt::MouseButtons buttons,
                              Qt::KeyboardModifiers modifiers)
 {
-    // Dragging with the left button alone pans; with Shift or Ctrl held it does nothing.
-    if (buttons != Qt::LeftButton || (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)))
+    // Dragging with the left button alone pans; with any modifier key held it does nothing.
+    constexpr Qt::KeyboardModifiers kModifierKeys =
+        Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    if (buttons != Qt::LeftButton || (modifiers & kModifierKeys))
         return;
     const QPoint distance = m_lastPoint - point;
     OnScrollBy(QSize(distance.x(), distance.y()));
