@@ -78,7 +78,7 @@ TreeCtrl::TreeCtrl(QWidget* parent) : QTreeWidget(parent)
     // The selection, not the current item, is what opens: Qt makes the first root current when
     // the tree first gets the focus, which must not open anything.
     connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
-        if (!m_quietSelection)
+        if (!m_quietSelection && !m_pressSelecting)
             notifySelection(selectedItem());
     });
     connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
@@ -383,8 +383,18 @@ void TreeCtrl::RefreshCurrentFolder(const std::string& path)
 QTreeWidgetItem* TreeCtrl::RemoveItem(QTreeWidgetItem* item)
 {
     QTreeWidgetItem* parent = item->parent();
-    QTreeWidgetItem* next = parent ? parent->child(parent->indexOfChild(item) + 1)
-                                   : topLevelItem(indexOfTopLevelItem(item) + 1);
+    const int index = parent ? parent->indexOfChild(item) : indexOfTopLevelItem(item);
+    const auto sibling = [this, parent](int at) {
+        return parent ? parent->child(at) : topLevelItem(at);
+    };
+    // After the next sibling, the item the tree's own highlight moves to: the previous sibling,
+    // else the parent. Selecting it makes the file list and the document follow, so that the
+    // list never goes on showing a folder the tree no longer highlights.
+    QTreeWidgetItem* next = sibling(index + 1);
+    if (!next && index > 0)
+        next = sibling(index - 1);
+    if (!next)
+        next = parent;
     {
         FlagScope quiet(m_quietSelection);
         delete item;
@@ -461,14 +471,49 @@ void TreeCtrl::EndDrag()
     m_dragItem = QPersistentModelIndex();
 }
 
+// A press may begin a drag, which chooses nothing: the selection the press makes is announced
+// only when the button comes up without a drag, and a drag undoes it.
 void TreeCtrl::mousePressEvent(QMouseEvent* event)
 {
-    QTreeWidget::mousePressEvent(event);
-    if (event->button() != Qt::LeftButton)
+    if (event->button() != Qt::LeftButton) {
+        QTreeWidget::mousePressEvent(event);
         return;
+    }
+    QTreeWidgetItem* selected = selectedItem();
+    m_selectedBeforePress =
+        selected ? QPersistentModelIndex(indexFromItem(selected)) : QPersistentModelIndex();
+    m_pressSelecting = true;
+    QTreeWidget::mousePressEvent(event);
     m_pressPosition = event->position().toPoint();
     QTreeWidgetItem* item = itemAt(m_pressPosition);
     m_pressedItem = item ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
+}
+
+QTreeWidgetItem* TreeCtrl::selectedBeforePress() const
+{
+    return m_selectedBeforePress.isValid() ? itemFromIndex(m_selectedBeforePress) : nullptr;
+}
+
+void TreeCtrl::announcePressSelection()
+{
+    if (!m_pressSelecting)
+        return;
+    m_pressSelecting = false;
+    QTreeWidgetItem* selected = selectedItem();
+    if (selected != selectedBeforePress())
+        notifySelection(selected);
+}
+
+void TreeCtrl::undoPressSelection()
+{
+    if (!m_pressSelecting)
+        return;
+    FlagScope quiet(m_quietSelection);
+    m_pressSelecting = false;
+    if (QTreeWidgetItem* before = selectedBeforePress())
+        setCurrentItem(before);
+    else
+        clearSelection();
 }
 
 void TreeCtrl::mouseMoveEvent(QMouseEvent* event)
@@ -482,6 +527,7 @@ void TreeCtrl::mouseMoveEvent(QMouseEvent* event)
     const bool leftHeld = event->buttons() & Qt::LeftButton;
     if (leftHeld && m_pressedItem.isValid() && state() != QAbstractItemView::EditingState &&
         (position - m_pressPosition).manhattanLength() >= QApplication::startDragDistance()) {
+        undoPressSelection();
         BeginDrag(m_pressPosition);
         MoveDrag(position);
         return;
@@ -496,6 +542,7 @@ void TreeCtrl::mouseReleaseEvent(QMouseEvent* event)
     m_pressedItem = QPersistentModelIndex();
     if (!m_dragging) {
         QTreeWidget::mouseReleaseEvent(event);
+        announcePressSelection();
         return;
     }
     EndDrag();
@@ -509,6 +556,8 @@ void TreeCtrl::mouseReleaseEvent(QMouseEvent* event)
 
 void TreeCtrl::focusOutEvent(QFocusEvent* event)
 {
+    // The release may never come here (a dialog took the mouse): the click stands.
+    announcePressSelection();
     EndDrag();
     QTreeWidget::focusOutEvent(event);
 }
@@ -602,8 +651,8 @@ void CViewLeft::OnDelete()
         return;
     if (RemoveItem(item))
         return;
-    // Nothing follows to show: the list keeps the deleted item's former content and the picture
-    // goes.
+    // Nothing is left to select: the list keeps the deleted item's former content and the
+    // picture goes.
     if (m_document)
         m_document->DeleteContents();
     if (m_hooks.imageReleased)

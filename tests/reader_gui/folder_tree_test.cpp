@@ -426,21 +426,31 @@ TEST_F(FolderTreeTest, DeleteKeyRemovesTheItemAndSelectsItsNextSibling)
     EXPECT_EQ(m_listed.back(), path("beta"));
 }
 
+// Without a next sibling the selection goes where the tree's highlight goes, to the previous
+// sibling or else to the parent, and the file list and the document follow it: the picture goes.
 TEST_F(FolderTreeTest, DeletingTheLastSiblingReleasesThePicture)
 {
     makePicture("a.bmp");
     makeFolder("beta");
-    makeFolder("zeta");
+    makeFolder("zeta/only");
     openTree();
     ASSERT_TRUE(m_tree->GoToPath(path("zeta")));
     ASSERT_TRUE(m_doc.OnOpenDocument(path("a.bmp")));
-    const size_t listings = m_listed.size();
 
     m_tree->OnCommand(CViewLeft::kCmdDelete);
     EXPECT_EQ(labels(root()), (Strings{"beta"}));
     EXPECT_FALSE(m_doc.hasImage());
-    EXPECT_EQ(m_imageReleases, 1);
-    EXPECT_EQ(m_listed.size(), listings);
+    EXPECT_EQ(selectedPath(), path("beta"));
+    EXPECT_EQ(m_listed.back(), path("beta"));
+    EXPECT_EQ(m_tree->currentItem(), m_tree->selectedItem());
+
+    makeFolder("beta/only");
+    ASSERT_TRUE(m_tree->GoToPath(path("beta/only")));
+    QTest::keyClick(m_tree.get(), Qt::Key_Delete);
+    EXPECT_TRUE(labels(itemFor("beta")).empty());
+    EXPECT_EQ(selectedPath(), path("beta"));
+    EXPECT_EQ(m_listed.back(), path("beta"));
+    EXPECT_EQ(m_tree->currentItem(), m_tree->selectedItem());
 }
 
 // --- Drag feedback ---
@@ -451,14 +461,18 @@ void sendMouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButtons h
     QApplication::sendEvent(target, &event);
 }
 
+// A press that turns into a drag chooses nothing: the pressed item is neither selected nor
+// opened, while a press released without a drag is a click that opens it.
 TEST_F(FolderTreeTest, ReleasingTheButtonEndsTheDragAndMovesNothing)
 {
     makeFolder("Alpha");
     makeFolder("beta");
+    makeFolder("gamma");
     openTree();
     m_tree->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_tree.get()));
-    m_tree->expandItem(root());
+    ASSERT_TRUE(m_tree->GoToPath(path("gamma")));
+    const size_t listings = m_listed.size();
     QWidget* viewport = m_tree->viewport();
     const QPoint from = m_tree->visualItemRect(itemFor("Alpha")).center();
     const QPoint to = m_tree->visualItemRect(itemFor("beta")).center();
@@ -468,14 +482,19 @@ TEST_F(FolderTreeTest, ReleasingTheButtonEndsTheDragAndMovesNothing)
     ASSERT_TRUE(m_tree->isDragging());
     EXPECT_EQ(m_tree->dragItem(), itemFor("Alpha"));
     EXPECT_EQ(m_tree->dropTargetItem(), itemFor("beta"));
-    EXPECT_EQ(selectedPath(), path("Alpha"));
+    EXPECT_EQ(selectedPath(), path("gamma"));
 
     sendMouse(viewport, QEvent::MouseButtonRelease, to, Qt::NoButton);
     EXPECT_FALSE(m_tree->isDragging());
     EXPECT_EQ(m_tree->dropTargetItem(), nullptr);
     EXPECT_FALSE(itemFor("beta")->data(0, Qt::BackgroundRole).isValid());
     EXPECT_EQ(viewport->findChild<QLabel*>(), nullptr);
+    EXPECT_EQ(selectedPath(), path("gamma"));
+    EXPECT_EQ(m_listed.size(), listings);
+
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, from);
     EXPECT_EQ(selectedPath(), path("Alpha"));
+    EXPECT_EQ(m_listed.back(), path("Alpha"));
 }
 
 // --- Keys and forwarded commands ---

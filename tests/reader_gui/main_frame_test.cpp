@@ -405,10 +405,10 @@ TEST_F(ReaderFrameTest, NoPictureLeavesOnlyTheBackgroundOnScreen)
     EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
 }
 
-// Deleting the folder the list shows when it is the last of its siblings leaves nothing for the
-// tree to select: the picture goes from the image view, and the list keeps showing what the
-// folder held.
-TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewButKeepsTheList)
+// Deleting the folder the list shows when it is the last of its siblings: the tree selects the
+// sibling before it, the list shows what the tree selects, and the picture goes from the image
+// view.
+TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewAndTheListFollowsTheTree)
 {
     // The home folder and its trash inside the temporary folder; the trash goes only where
     // the data folder already is.
@@ -440,10 +440,13 @@ TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewButKeepsTheList
     const ColorRef colour = view.backgroundColour(); // red in the low byte
     EXPECT_EQ(view.frame().pixel(centre),
               qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
-    EXPECT_EQ(frame.list().folderPath(), dir.file("zeta") + "/");
-    ASSERT_EQ(frame.list().files().size(), 1u);
-    EXPECT_EQ(frame.list().files()[0].name, "p.bmp");
-    EXPECT_EQ(frame.list().listModel()->rowCount(), 2);
+    const QTreeWidgetItem* selected = frame.tree().selectedItem();
+    ASSERT_NE(selected, nullptr);
+    EXPECT_EQ(selected, frame.tree().currentItem());
+    const std::string selectedPath = frame.tree().ItemPath(selected);
+    EXPECT_EQ(fs::path(selectedPath).parent_path(), fs::path(dir.path()));
+    EXPECT_LT(selectedPath, dir.file("zeta"));
+    EXPECT_EQ(frame.list().folderPath(), selectedPath + "/");
 }
 
 } // namespace
