@@ -36,6 +36,7 @@
 #include <QUrl>
 
 #include <filesystem>
+#include <vector>
 
 static void initReaderResourceFile()
 {
@@ -191,7 +192,7 @@ void MainFrame::connectPanes()
 
 void MainFrame::addCommands()
 {
-    addReaderViewCommands(m_commands, *m_view, m_doc);
+    addReaderViewCommands(m_commands, *m_view, m_doc, m_list);
 
     const auto add = [this](int id, const char* text, const char* prompt, std::function<void()> run,
                             std::function<bool()> enabled = {},
@@ -253,6 +254,10 @@ void MainFrame::addCommands()
     connect(m_leaveFullScreen, &QShortcut::activated, this, &MainFrame::LeaveFullScreen);
     add(frame_cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { OnFileOpen(); });
     add(frame_cmd::FileNew, "&New", "Show no image\nNew", [this] { OnFileNew(); });
+    add(frame_cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane",
+        [this] { OnNextPane(); });
+    add(frame_cmd::PreviousPane, "Previous Pane",
+        "Switch back to the previous window pane\nPrevious Pane", [this] { OnPreviousPane(); });
 
     m_recent = new RecentFilesMenu(
         m_doc.recentFiles(), m_commands, frame_cmd::RecentFileFirst, QStringLiteral("OmbriReader"),
@@ -278,6 +283,8 @@ void MainFrame::addCommands()
     keys(cmd::ZoomIn, {QKeySequence(Qt::KeypadModifier | Qt::Key_Plus)});
     keys(cmd::OriginalSize, {QKeySequence(Qt::Key_1)});
     keys(frame_cmd::Help, {QKeySequence(Qt::Key_F1)});
+    keys(frame_cmd::NextPane, {QKeySequence(Qt::Key_F6)});
+    keys(frame_cmd::PreviousPane, {QKeySequence(Qt::SHIFT | Qt::Key_F6)});
     // The arrows and page keys always step through the pictures, never move a pane's selection.
     keys(cmd::PreviousImage, {QKeySequence(Qt::Key_Up), QKeySequence(Qt::Key_PageUp)});
     keys(cmd::NextImage, {QKeySequence(Qt::Key_Down), QKeySequence(Qt::Key_PageDown)});
@@ -385,6 +392,39 @@ void MainFrame::buildStatusBar()
 void MainFrame::OnImageTools()
 {
     m_imageTools->setVisible(!m_imageTools->isVisible());
+}
+
+void MainFrame::OnNextPane()
+{
+    focusPane(1);
+}
+
+void MainFrame::OnPreviousPane()
+{
+    focusPane(-1);
+}
+
+void MainFrame::focusPane(int step)
+{
+    std::vector<QWidget*> panes;
+    for (QWidget* pane : {static_cast<QWidget*>(m_tree), static_cast<QWidget*>(m_list),
+                          static_cast<QWidget*>(m_view)}) {
+        if (!pane->isHidden())
+            panes.push_back(pane);
+    }
+    if (panes.empty())
+        return;
+    const auto count = static_cast<int>(panes.size());
+    // From outside the panes (a toolbar, say) the first step lands on the first or last pane.
+    int at = step > 0 ? -1 : count;
+    const QWidget* focus = focusWidget();
+    for (int i = 0; i < count; ++i) {
+        if (focus && (focus == panes[static_cast<size_t>(i)] ||
+                      panes[static_cast<size_t>(i)]->isAncestorOf(focus)))
+            at = i;
+    }
+    panes[static_cast<size_t>(((at + step) % count + count) % count)]->setFocus(
+        Qt::ShortcutFocusReason);
 }
 
 // ---- opening -------------------------------------------------------------------------------

@@ -303,6 +303,69 @@ TEST_F(ReaderFrameTest, F2InTheFileListRenamesThePicture)
     EXPECT_TRUE(frame.document().hasImage());
 }
 
+// While the file list has the focus, Zoom In, Zoom Out and Original Size are the list's: enabled
+// exactly when it lists a file, whether a picture is shown or not, and passed on to the view.
+TEST_F(ReaderFrameTest, ZoomCommandsFollowTheFileListWhileItHasTheFocus)
+{
+    fs::create_directories(dir.file("empty"));
+    MainFrame& frame = start({file("a.bmp")});
+    ThumbView& list = frame.list();
+    CommandTable& commands = frame.commands();
+    const auto enabled = [&commands] {
+        commands.updateAll();
+        return std::vector<bool>{commands.action(cmd::ZoomIn)->isEnabled(),
+                                 commands.action(cmd::ZoomOut)->isEnabled(),
+                                 commands.action(cmd::OriginalSize)->isEnabled()};
+    };
+    const std::vector<bool> all(3, true), none(3, false);
+    list.setFocus();
+    EXPECT_EQ(enabled(), all);
+
+    // A folder without files: the picture is still shown, but the list has nothing to zoom.
+    const QModelIndex empty = list.model()->index(1, 0);
+    ASSERT_EQ(empty.data().toString(), "empty");
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(empty).center());
+    ASSERT_EQ(list.folderPath(), dir.file("empty") + "/");
+    ASSERT_TRUE(frame.document().hasImage());
+    EXPECT_EQ(enabled(), none);
+    const float zoom = frame.view().zoomFactor();
+    QTest::keyClick(&list, Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_EQ(frame.view().zoomFactor(), zoom);
+    frame.tree().setFocus();
+    EXPECT_EQ(enabled(), all);
+
+    // Files listed and no picture: the commands are there, and reach the view.
+    list.setFocus();
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {},
+                       list.visualRect(list.model()->index(0, 0)).center());
+    ASSERT_EQ(list.folderPath(), dir.path() + "/");
+    frame.OnFileNew();
+    ASSERT_FALSE(frame.document().hasImage());
+    EXPECT_EQ(enabled(), all);
+    frame.view().OnOriginalSize();
+    QTest::keyClick(&list, Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_EQ(frame.view().zoomFactor(), 1.25f);
+    frame.tree().setFocus();
+    EXPECT_EQ(enabled(), none);
+}
+
+TEST_F(ReaderFrameTest, F6AndShiftF6GoRoundThePanes)
+{
+    MainFrame& frame = start({file("a.bmp")});
+    QWidget* tree = &frame.tree();
+    QWidget* list = &frame.list();
+    QWidget* view = &frame.view();
+    tree->setFocus();
+    for (QWidget* next : {list, view, tree}) {
+        QTest::keyClick(frame.focusWidget(), Qt::Key_F6);
+        EXPECT_EQ(frame.focusWidget(), next);
+    }
+    for (QWidget* previous : {view, list, tree}) {
+        QTest::keyClick(frame.focusWidget(), Qt::Key_F6, Qt::ShiftModifier);
+        EXPECT_EQ(frame.focusWidget(), previous);
+    }
+}
+
 TEST_F(ReaderFrameTest, SettingsOfTheStartFolderColourThePanes)
 {
     std::ofstream(dir.file("setting.dat")) << "ColorBKGLeft\n255\n";
