@@ -142,7 +142,7 @@ void MainFrame::connectPanes()
 {
     CViewLeft::Hooks tree;
     tree.listFolder = [this](const std::string& path) { m_list->ListFolder(path); };
-    tree.isListVisible = [this] { return !m_list->isHidden(); };
+    tree.isListVisible = [this] { return m_list->isVisible(); };
     tree.rename = [this](const std::string& item, const std::string& name) {
         return m_fileOperations->Rename(item, name);
     };
@@ -172,7 +172,7 @@ void MainFrame::connectPanes()
     // its folder, which the list then shows.
     view.goToPath = [this](const std::string& path) {
         const bool folder = std::filesystem::is_directory(path);
-        return m_tree->GoToPath(folder || m_list->isHidden() ? path : folderOf(path));
+        return m_tree->GoToPath(folder || !m_list->isVisible() ? path : folderOf(path));
     };
     view.leaveFullScreen = [this] { LeaveFullScreen(); };
     connect(m_view, &CViewRight::pictureOpened, this, [this] {
@@ -445,7 +445,7 @@ bool MainFrame::openFile(const QString& path)
     const std::string absolute = QFileInfo(path).absoluteFilePath().toStdString();
     // The tree goes to the picture's folder first: selecting a folder empties the document, so
     // the picture is opened after it.
-    m_tree->GoToPath(!m_list->isHidden() ? folderOf(absolute) : absolute);
+    m_tree->GoToPath(m_list->isVisible() ? folderOf(absolute) : absolute);
     return openWithoutTree(absolute);
 }
 
@@ -572,18 +572,24 @@ void MainFrame::OnFullScreen()
     if (!m_fullScreen) {
         m_savedGeometry = saveGeometry();
         m_savedState = saveState();
+        m_savedSplitter = m_splitter->saveState();
         m_savedMaximised = isMaximized();
         m_savedStatusBar = statusBar()->isVisible();
+        m_savedFocus = focusWidget();
     }
     m_fullScreen = true;
     m_leaveFullScreen->setEnabled(true);
-    // The panes fill the screen: the menu, the bars and the image view's scroll bars go.
+    // The picture fills the screen: the menu, the bars, the folder tree, the file list and the
+    // image view's scroll bars go.
     menuBar()->hide();
     m_mainToolBar->hide();
     m_imageTools->hide();
     statusBar()->hide();
+    m_tree->hide();
+    m_list->setOutOfSightForFullScreen(true);
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_view->setFocus();
     showFullScreen();
 }
 
@@ -597,12 +603,17 @@ void MainFrame::LeaveFullScreen()
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     menuBar()->show();
     statusBar()->setVisible(m_savedStatusBar);
+    m_tree->show();
+    m_list->setOutOfSightForFullScreen(false);
     restoreState(m_savedState);
+    m_splitter->restoreState(m_savedSplitter);
     if (m_savedMaximised)
         showMaximized();
     else
         showNormal();
     restoreGeometry(m_savedGeometry);
+    if (m_savedFocus)
+        m_savedFocus->setFocus();
 }
 
 // ---- printing and information --------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <array>
@@ -158,8 +159,10 @@ class MainFrame : public QMainWindow {
     QShortcut* m_leaveFullScreen = nullptr;
     QByteArray m_savedGeometry;
     QByteArray m_savedState;
+    QByteArray m_savedSplitter;
     bool m_savedMaximised = false;
     bool m_savedStatusBar = true;
+    QPointer<QWidget> m_savedFocus;
 };
 
 } // namespace ombri::reader

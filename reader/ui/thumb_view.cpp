@@ -326,6 +326,12 @@ std::optional<std::string> ThumbView::SelectNextFile()
     return currentFilePath();
 }
 
+void ThumbView::setOutOfSightForFullScreen(bool outOfSight)
+{
+    m_outOfSightForFullScreen = outOfSight;
+    setHidden(outOfSight);
+}
+
 void ThumbView::SetListBkColor(ColorRef colour)
 {
     m_bkColor = colour;

@@ -123,8 +123,12 @@ class ThumbView : public QTreeView, public ListPane {
     // at the ends of the list, where the selection stays.
     std::optional<std::string> SelectPreviousFile() override;
     std::optional<std::string> SelectNextFile() override;
-    // Shown as a pane of the window (also before the window itself is first shown).
-    bool isVisible() const override { return !isHidden(); }
+    // Shown as a pane of the window (also before the window itself is first shown, and while
+    // full screen keeps it out of sight).
+    bool isVisible() const override { return !isHidden() || m_outOfSightForFullScreen; }
+    // Full screen hides the list from sight only: Previous and Next still step along it, and the
+    // folder tree still leaves the files to it.
+    void setOutOfSightForFullScreen(bool outOfSight);
 
     void SetListBkColor(ColorRef colour);
     ColorRef listBkColor() const { return m_bkColor; }
@@ -175,6 +179,7 @@ class ThumbView : public QTreeView, public ListPane {
     ColorRef m_bkColor = kDefaultBkColor;
     int m_currentFile = -1;
     RenameHandler m_rename;
+    bool m_outOfSightForFullScreen = false;
 };
 
 } // namespace ombri::reader

@@ -16,9 +16,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
 #include <gtest/gtest.h>
@@ -403,6 +406,136 @@ TEST_F(ReaderFrameTest, EscapeAfterFullScreenTwiceReturnsToTheWindow)
     frame.list().setFocus();
     QTest::keyClick(&frame.list(), Qt::Key_Escape);
     EXPECT_FALSE(frame.isFullScreenMode());
+}
+
+// Full screen as a window manager carries it out: these also run on a real X server under a
+// window manager (reader_gui/under_window_manager.sh), where every change of the window's place
+// comes back later, so each step waits for the window to get there.
+class ReaderFullScreenTest : public ReaderFrameTest {
+  protected:
+    static constexpr int kWait = 5000; // ms; a window manager answers in a few
+
+    MainFrame& startOnALargePicture()
+    {
+        std::string error;
+        EXPECT_TRUE(WriteBmpFile(dir.file("large.bmp"), solidPicture(2000, 1500, 90), error))
+            << error;
+        MainFrame& frame = start({file("large.bmp")});
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&frame));
+        // Shown at its own size the picture needs both scroll bars.
+        frame.commands().trigger(cmd::OriginalSize);
+        return frame;
+    }
+    // Full Screen as the toolbar button gives it.
+    static void clickFullScreen(MainFrame& frame)
+    {
+        QAction* action = frame.commands().action(frame_cmd::FullScreen);
+        QWidget* button = frame.mainToolBar()->widgetForAction(action);
+        ASSERT_NE(button, nullptr);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    static QRect screenRect(const MainFrame& frame) { return frame.screen()->geometry(); }
+    static QRect globalRect(const QWidget& widget)
+    {
+        return QRect(widget.mapToGlobal(QPoint(0, 0)), widget.size());
+    }
+
+    // The picture pane fills the screen and nothing else of the window shows.
+    static void expectOnlyThePicturePane(MainFrame& frame)
+    {
+        const QRect screen = screenRect(frame);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return globalRect(frame.view()) == screen; }, kWait))
+            << "view at " << globalRect(frame.view()).x() << "," << globalRect(frame.view()).y()
+            << " " << frame.view().width() << "x" << frame.view().height();
+        EXPECT_EQ(frame.view().clientSize(), screen.size());
+        EXPECT_FALSE(frame.menuBar()->isVisible());
+        EXPECT_FALSE(frame.mainToolBar()->isVisible());
+        EXPECT_FALSE(frame.imageTools()->isVisible());
+        EXPECT_FALSE(frame.statusBar()->isVisible());
+        EXPECT_FALSE(frame.tree().isVisible());
+        EXPECT_FALSE(static_cast<QWidget&>(frame.list()).isVisible());
+        EXPECT_FALSE(frame.view().horizontalScrollBar()->isVisible());
+        EXPECT_FALSE(frame.view().verticalScrollBar()->isVisible());
+    }
+
+    struct Placement {
+        QRect geometry;
+        bool maximised = false;
+        QList<int> splitterSizes;
+        bool operator==(const Placement& other) const
+        {
+            return geometry == other.geometry && maximised == other.maximised &&
+                   splitterSizes == other.splitterSizes;
+        }
+    };
+    static Placement placementOf(const MainFrame& frame)
+    {
+        return {frame.geometry(), frame.isMaximized(), frame.splitter()->sizes()};
+    }
+
+    // Full Screen from the placement the window has, then Escape: the same placement again.
+    static void fullScreenAndBack(MainFrame& frame)
+    {
+        const Placement before = placementOf(frame);
+        clickFullScreen(frame);
+        expectOnlyThePicturePane(frame);
+        QTest::keyClick(&frame.view(), Qt::Key_Escape);
+        EXPECT_FALSE(frame.isFullScreenMode());
+        const bool restored = QTest::qWaitFor([&] { return placementOf(frame) == before; }, kWait);
+        const Placement after = placementOf(frame);
+        EXPECT_TRUE(restored) << "at " << after.geometry.x() << "," << after.geometry.y() << " "
+                              << after.geometry.width() << "x" << after.geometry.height()
+                              << (after.maximised ? " maximised" : "") << ", was at "
+                              << before.geometry.x() << "," << before.geometry.y() << " "
+                              << before.geometry.width() << "x" << before.geometry.height()
+                              << (before.maximised ? " maximised" : "");
+        EXPECT_TRUE(frame.menuBar()->isVisible());
+        EXPECT_TRUE(frame.mainToolBar()->isVisible());
+        EXPECT_TRUE(frame.imageTools()->isVisible());
+        EXPECT_TRUE(frame.statusBar()->isVisible());
+        EXPECT_TRUE(frame.tree().isVisible());
+        EXPECT_TRUE(static_cast<QWidget&>(frame.list()).isVisible());
+        EXPECT_TRUE(QTest::qWaitFor([&] { return frame.view().horizontalScrollBar()->isVisible(); },
+                                    kWait));
+    }
+};
+
+TEST_F(ReaderFullScreenTest, FromAMovedWindowWithOtherPaneWidths)
+{
+    MainFrame& frame = startOnALargePicture();
+    frame.setGeometry(QRect(60, 50, 720, 520));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return frame.geometry() == QRect(60, 50, 720, 520); }, kWait));
+    frame.splitter()->setSizes({150, 250, 320});
+    QApplication::processEvents();
+    fullScreenAndBack(frame);
+}
+
+// Out of sight, the tree and the list go on as before: the keys step along the list, and the
+// tree does not take to showing files.
+TEST_F(ReaderFullScreenTest, PicturesAreSteppedAlongTheListOutOfSight)
+{
+    MainFrame& frame = start({file("a.bmp")});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    frame.list().setFocus();
+    clickFullScreen(frame);
+    expectOnlyThePicturePane(frame);
+    QTest::keyClick(&frame.view(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("b.bmp"));
+    QTest::keyClick(&frame.view(), Qt::Key_Escape);
+    EXPECT_EQ(frame.list().folderPath(), dir.path() + "/");
+    EXPECT_EQ(frame.list().currentFileIndex(), 1);
+    EXPECT_FALSE(frame.tree().showFiles());
+    EXPECT_EQ(frame.focusWidget(), &frame.list());
+}
+
+TEST_F(ReaderFullScreenTest, FromAMaximisedWindow)
+{
+    MainFrame& frame = startOnALargePicture();
+    frame.showMaximized();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame.isMaximized(); }, kWait));
+    QTest::qWait(200); // the window manager's resize follows the state
+    fullScreenAndBack(frame);
 }
 
 TEST_F(ReaderFrameTest, CopyPutsThePictureAsDisplayedOnTheClipboard)
