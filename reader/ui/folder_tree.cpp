@@ -479,6 +479,8 @@ void TreeCtrl::mousePressEvent(QMouseEvent* event)
         QTreeWidget::mousePressEvent(event);
         return;
     }
+    // A release that never came here leaves its click standing.
+    announcePressSelection();
     QTreeWidgetItem* selected = selectedItem();
     m_selectedBeforePress =
         selected ? QPersistentModelIndex(indexFromItem(selected)) : QPersistentModelIndex();
@@ -556,7 +558,7 @@ void TreeCtrl::mouseReleaseEvent(QMouseEvent* event)
 
 void TreeCtrl::focusOutEvent(QFocusEvent* event)
 {
-    // The release may never come here (a dialog took the mouse): the click stands.
+    // The release goes elsewhere once the focus has (a dialog, say): the click stands.
     announcePressSelection();
     EndDrag();
     QTreeWidget::focusOutEvent(event);
