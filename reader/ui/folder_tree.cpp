@@ -549,10 +549,22 @@ void TreeCtrl::mouseReleaseEvent(QMouseEvent* event)
     }
     EndDrag();
     // A drag that ends on the item it started from is no click on a selected item, which would
-    // start a label edit.
+    // start a label edit. After a press on the selected item Qt selects whatever is under the
+    // pointer as the button comes up, another item or nothing; a drag chooses nothing, so the
+    // selection is kept.
+    QTreeWidgetItem* selected = selectedItem();
     const EditTriggers triggers = editTriggers();
     setEditTriggers(triggers & ~QAbstractItemView::SelectedClicked);
-    QTreeWidget::mouseReleaseEvent(event);
+    {
+        FlagScope quiet(m_quietSelection);
+        QTreeWidget::mouseReleaseEvent(event);
+        if (selectedItem() != selected) {
+            if (selected)
+                setCurrentItem(selected);
+            else
+                clearSelection();
+        }
+    }
     setEditTriggers(triggers);
 }
 

@@ -497,6 +497,34 @@ TEST_F(FolderTreeTest, ReleasingTheButtonEndsTheDragAndMovesNothing)
     EXPECT_EQ(m_listed.back(), path("Alpha"));
 }
 
+// The button coming up after a drag from the selected item chooses nothing either, over another
+// item or below the last one.
+TEST_F(FolderTreeTest, ADragFromTheSelectedItemKeepsTheSelection)
+{
+    makeFolder("Alpha");
+    makeFolder("beta");
+    makeFolder("gamma");
+    openTree();
+    m_tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_tree.get()));
+    ASSERT_TRUE(m_tree->GoToPath(path("gamma")));
+    const size_t listings = m_listed.size();
+    QWidget* viewport = m_tree->viewport();
+    const QRect gamma = m_tree->visualItemRect(itemFor("gamma"));
+    const QPoint overBeta = m_tree->visualItemRect(itemFor("beta")).center();
+    const QPoint belowAll = gamma.center() + QPoint(0, 2 * gamma.height());
+    ASSERT_EQ(m_tree->itemAt(belowAll), nullptr);
+
+    for (const QPoint to : {overBeta, belowAll}) {
+        sendMouse(viewport, QEvent::MouseButtonPress, gamma.center(), Qt::LeftButton);
+        sendMouse(viewport, QEvent::MouseMove, to, Qt::LeftButton);
+        ASSERT_TRUE(m_tree->isDragging());
+        sendMouse(viewport, QEvent::MouseButtonRelease, to, Qt::NoButton);
+        EXPECT_EQ(selectedPath(), path("gamma"));
+        EXPECT_EQ(m_listed.size(), listings);
+    }
+}
+
 // --- Keys and forwarded commands ---
 
 TEST_F(FolderTreeTest, KeysAndCommandsReachTheFrameAndTheImageView)
