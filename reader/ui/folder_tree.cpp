@@ -250,9 +250,18 @@ void TreeCtrl::OnItemExpanded(QTreeWidgetItem* item)
         PopulateFolder(item, path);
 }
 
-// The placeholder keeps the expand button, and the next expansion reads the folder again.
+// The placeholder keeps the expand button, and the next expansion reads the folder again. A folder
+// closed over the selected item takes the selection, however far up it is: the file list and the
+// document then follow a folder the tree still shows. (Qt moves the selection by itself only when
+// the selected item is a child of the closed folder.)
 void TreeCtrl::OnItemCollapsed(QTreeWidgetItem* item)
 {
+    for (QTreeWidgetItem* up = selectedItem(); up; up = up->parent()) {
+        if (up->parent() == item) {
+            setCurrentItem(item);
+            break;
+        }
+    }
     deleteChildren(item);
     addPlaceholder(item);
 }

@@ -525,6 +525,25 @@ TEST_F(FolderTreeTest, ADragFromTheSelectedItemKeepsTheSelection)
     }
 }
 
+// A folder closed over the selected one takes the selection however far up it is, and the list
+// follows it, rather than go on showing a folder the tree no longer shows.
+TEST_F(FolderTreeTest, ClosingAFolderAboveTheSelectionSelectsIt)
+{
+    makeFolder("a/b/c");
+    openTree();
+    m_tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_tree.get()));
+    for (const char* closed : {"a/b", "a"}) {
+        ASSERT_TRUE(m_tree->GoToPath(path("a/b/c")));
+        const QRect rect = m_tree->visualItemRect(itemFor(closed));
+        QTest::mouseClick(m_tree->viewport(), Qt::LeftButton, {},
+                          QPoint(rect.left() - m_tree->indentation() / 2, rect.center().y()));
+        ASSERT_FALSE(itemFor(closed)->isExpanded());
+        EXPECT_EQ(selectedPath(), path(closed));
+        EXPECT_EQ(m_listed.back(), path(closed));
+    }
+}
+
 // --- Keys and forwarded commands ---
 
 TEST_F(FolderTreeTest, KeysAndCommandsReachTheFrameAndTheImageView)
