@@ -726,6 +726,14 @@ bool CViewLeft::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
     case Qt::Key_Delete:
         OnDelete();
         return false;
+    // These step through the pictures as the main window's Previous and Next Image. With no
+    // picture to step to they reach the tree, which must not move its selection with them: that
+    // would open another folder and take the picture away.
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        return true;
     // The keypad's plus and minus zoom the picture; the tree would expand and collapse with
     // them.
     case Qt::Key_Plus:

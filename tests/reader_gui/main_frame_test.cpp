@@ -232,6 +232,24 @@ TEST_F(ReaderFrameTest, CommandLineFileOpensInItsFolderWithTheListShowingIt)
     EXPECT_EQ(frame.document().currentPath(), dir.file("b.bmp"));
 }
 
+// With no picture to step to, the stepping keys reach the folder tree, which must not move its
+// selection with them: that would open another folder and take the picture away.
+TEST_F(ReaderFrameTest, SteppingKeysPastTheEndsLeaveTheTreeAlone)
+{
+    fs::create_directories(dir.file("sub"));
+    for (const char* name : {"c.bmp", "a.bmp"}) {
+        MainFrame& frame = start({file(name)});
+        const std::string folder = frame.tree().ItemPath(frame.tree().selectedItem());
+        ASSERT_EQ(folder, dir.path());
+        frame.tree().setFocus();
+        for (auto key : {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_PageUp}) {
+            QTest::keyClick(&frame.tree(), key);
+            EXPECT_EQ(frame.tree().ItemPath(frame.tree().selectedItem()), folder);
+            EXPECT_TRUE(frame.document().hasImage());
+        }
+    }
+}
+
 TEST_F(ReaderFrameTest, PictureInAHiddenFolderIsListedAndSteppedFrom)
 {
     fs::create_directories(dir.file("x/.set"));
