@@ -597,8 +597,8 @@ class ReaderSession {
 
     Snapshot m_homeFiles;
     Snapshot m_otherFiles;
-    // Renames so far, for the panes that keep a renamed folder's old spelling.
-    std::vector<std::pair<std::string, std::string>> m_renames;
+    // Renames since the file list was last filled: it keeps a renamed folder's old spelling.
+    std::vector<std::pair<std::string, std::string>> m_listRenames;
     // The file list was last filled by the folder tree's selection (not by entering a folder).
     bool m_listFollowsTree = false;
 
@@ -651,6 +651,8 @@ ReaderSession::ReaderSession()
     m_frame->activateWindow();
     QApplication::setActiveWindow(m_frame.get());
     tree().setFocus();
+    QObject::connect(list().model(), &QAbstractItemModel::modelReset,
+                     [this] { m_listRenames.clear(); });
     settle();
     m_homeFiles = snapshot(m_home);
     m_otherFiles = snapshot(m_dir.path(), m_leftOut);
@@ -1008,8 +1010,8 @@ void ReaderSession::doKey(const Step& step)
         if (!list().folderPath().empty() && !listInJourney())
             return;
         const bool next = choice == KeyDown || choice == KeyPageDown;
-        // With nothing to step to, the tree would once move its own selection with these keys,
-        // as far as the next root outside the journey's folders: that stays a widget test's.
+        // With nothing to step to, these keys once moved the tree's selection, as far as the
+        // next root outside the journey's folders; a widget test keeps that mended.
         if (pane == Pane::Tree && !action(next ? cmd::NextImage : cmd::PreviousImage)->isEnabled())
             return;
         expectStep(next);
@@ -1499,7 +1501,7 @@ std::optional<std::string> ReaderSession::checkFiles()
     m_homeFiles = std::move(home);
     m_otherFiles = std::move(other);
     if (change.kind == FileChange::Kind::Rename)
-        m_renames.emplace_back(change.from, change.to);
+        m_listRenames.emplace_back(change.from, change.to);
     return std::nullopt;
 }
 
@@ -1607,7 +1609,7 @@ std::optional<std::string> ReaderSession::checkPanes()
         if (!highlight)
             highlight = tree().currentItem();
         std::string shownFolder = listFolder;
-        for (const auto& [from, to] : m_renames)
+        for (const auto& [from, to] : m_listRenames)
             shownFolder = slashEnded(renamedPath(trimmed(shownFolder), from, to));
         const std::string highlighted =
             highlight ? slashEnded(tree().ItemPath(highlight)) : std::string("nothing");
@@ -1618,7 +1620,7 @@ std::optional<std::string> ReaderSession::checkPanes()
     // The list's current file is the picture on show, when there is one.
     if (doc().hasImage() && !listCurrent.empty()) {
         std::string listed = listCurrent;
-        for (const auto& [from, to] : m_renames)
+        for (const auto& [from, to] : m_listRenames)
             listed = renamedPath(listed, from, to);
         if (listed != doc().currentPath())
             return "the file list's current file is " + listCurrent + " while " +
