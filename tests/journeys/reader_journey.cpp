@@ -1719,12 +1719,21 @@ std::optional<std::string> ReaderSession::checkScreen()
     const auto pixel = [&shown](int x, int y) {
         return reinterpret_cast<const QRgb*>(shown.constScanLine(y))[x] & 0xFFFFFFu;
     };
+    // The first pixel of line[from, to) of another colour, or `to`.
+    const auto firstOther = [](const QRgb* line, int from, int to, QRgb colour) {
+        while (from < to && (line[from] & 0xFFFFFFu) == colour)
+            ++from;
+        return from;
+    };
+    const int width = shown.width();
     if (!doc().hasImage()) {
-        for (int y = 0; y < shown.height(); ++y)
-            for (int x = 0; x < shown.width(); ++x)
-                if (pixel(x, y) != background)
-                    return "with no picture the image view shows " + hexColour(pixel(x, y)) +
-                           " at " + at(x, y);
+        for (int y = 0; y < shown.height(); ++y) {
+            const int x = firstOther(reinterpret_cast<const QRgb*>(shown.constScanLine(y)), 0,
+                                     width, background);
+            if (x < width)
+                return "with no picture the image view shows " + hexColour(pixel(x, y)) + " at " +
+                       at(x, y);
+        }
         return std::nullopt;
     }
     const Dib* display = doc().BuildDisplayImage(view().showNotes());
@@ -1749,20 +1758,27 @@ std::optional<std::string> ReaderSession::checkScreen()
                    std::to_string(client.width()) + " x " + std::to_string(client.height());
     }
     for (int y = 0; y < shown.height(); ++y) {
-        for (int x = 0; x < shown.width(); ++x) {
-            const bool inside = destination.contains(x, y);
-            if (!inside && pixel(x, y) != background)
+        const auto* line = reinterpret_cast<const QRgb*>(shown.constScanLine(y));
+        const bool across = y >= destination.top() && y <= destination.bottom();
+        const int left = across ? std::clamp(destination.left(), 0, width) : width;
+        const int right = across ? std::clamp(destination.right() + 1, left, width) : width;
+        for (const auto& [from, to] : {std::pair{0, left}, std::pair{right, width}}) {
+            const int x = firstOther(line, from, to, background);
+            if (x < to)
                 return "the image view shows " + hexColour(pixel(x, y)) + " at " + at(x, y) +
                        " outside the picture, where the background belongs";
-            if (inside && exact) {
-                const QRgb want =
-                    picture.pixel(x - destination.left(), y - destination.top()) & 0xFFFFFFu;
-                if (pixel(x, y) != want)
-                    return "the image view shows " + hexColour(pixel(x, y)) + " at " + at(x, y) +
-                           " where the picture's pixel " +
-                           at(x - destination.left(), y - destination.top()) + " is " +
-                           hexColour(want);
-            }
+        }
+        if (!exact || left == right)
+            continue;
+        const auto* want =
+            reinterpret_cast<const QRgb*>(picture.constScanLine(y - destination.top()));
+        for (int x = left; x < right; ++x) {
+            const QRgb wanted = want[x - destination.left()] & 0xFFFFFFu;
+            if ((line[x] & 0xFFFFFFu) != wanted)
+                return "the image view shows " + hexColour(pixel(x, y)) + " at " + at(x, y) +
+                       " where the picture's pixel " +
+                       at(x - destination.left(), y - destination.top()) + " is " +
+                       hexColour(wanted);
         }
     }
     if (exact || destination.isEmpty())
