@@ -892,9 +892,15 @@ void ReaderSession::doList(const Step& step)
         // Up from the home folder is as far as a journey goes.
         if (!within(target, m_home) && target != m_dir.path())
             return;
-        m_expect.listFolder = slashEnded(target);
-        m_expect.listCurrent = std::string();
-        m_expect.listFollowsTree = false;
+        std::error_code error;
+        if (!fs::is_directory(target, error)) {
+            // Listed before its folder was renamed: the list empties but keeps what it listed.
+            m_expect.listSame = true;
+        } else {
+            m_expect.listFolder = slashEnded(target);
+            m_expect.listCurrent = std::string();
+            m_expect.listFollowsTree = false;
+        }
     } else {
         const std::string path =
             l.folderPath() + l.files()[static_cast<size_t>(row - folders)].name;
@@ -1118,8 +1124,10 @@ void ReaderSession::doRename(const Step& step)
         break;
     case NameOfASibling: {
         std::vector<std::string> siblings;
-        for (const auto& entry : fs::directory_iterator(folder)) {
-            const std::string name = entry.path().filename().string();
+        std::error_code error;
+        for (auto it = fs::directory_iterator(folder, error);
+             !error && it != fs::directory_iterator(); it.increment(error)) {
+            const std::string name = it->path().filename().string();
             if (name != oldName)
                 siblings.push_back(name);
         }
@@ -1157,9 +1165,12 @@ void ReaderSession::doRename(const Step& step)
     const bool valid = !newName.empty() && newName.find('/') == std::string::npos &&
                        newName != oldName && newName != "." && newName != "..";
     const bool asks = valid && !isFolder && extensionOf(newName) != extension;
+    // A listing made before its folder was renamed names entries that are gone.
     struct stat info {};
+    const bool gone = ::lstat(target.c_str(), &info) != 0;
     const bool taken = ::lstat(to.c_str(), &info) == 0;
-    const bool renamed = valid && !taken && (!asks || answerFor(step.arg(2)) == Answer::Yes);
+    const bool renamed =
+        valid && !gone && !taken && (!asks || answerFor(step.arg(2)) == Answer::Yes);
     m_expect.question = reader::kChangeExtensionQuestion;
     m_expect.asked = asks;
     if (asks)
@@ -1508,7 +1519,8 @@ std::optional<std::string> ReaderSession::checkFiles()
 std::optional<std::string> ReaderSession::checkDocument()
 {
     const std::string current = doc().currentPath();
-    if (doc().hasImage() && !fs::is_regular_file(current))
+    std::error_code error;
+    if (doc().hasImage() && !fs::is_regular_file(current, error))
         return "the picture on show comes from " + current + ", which is no file";
     std::string expectedCurrent = m_currentBefore;
     if (m_expect.change.kind == FileChange::Kind::Rename)
@@ -1784,6 +1796,9 @@ std::optional<std::string> ReaderSession::checkScreen()
     if (exact || destination.isEmpty())
         return std::nullopt;
     // Scaled without blending: every shown pixel is one of the picture's, near where it belongs.
+    // Reduced, one shown pixel stands for several of the picture's, any of which may be taken.
+    const int reachX = 1 + picture.width() / destination.width();
+    const int reachY = 1 + picture.height() / destination.height();
     for (int i = 0; i < 7; ++i) {
         for (int j = 0; j < 7; ++j) {
             const int x = destination.left() + (2 * i + 1) * destination.width() / 14;
@@ -1793,8 +1808,8 @@ std::optional<std::string> ReaderSession::checkScreen()
             const int sx = (x - destination.left()) * picture.width() / destination.width();
             const int sy = (y - destination.top()) * picture.height() / destination.height();
             bool near = false;
-            for (int dy = -1; dy <= 1 && !near; ++dy)
-                for (int dx = -1; dx <= 1 && !near; ++dx)
+            for (int dy = -reachY; dy <= reachY && !near; ++dy)
+                for (int dx = -reachX; dx <= reachX && !near; ++dx)
                     near = picture.valid(sx + dx, sy + dy) &&
                            (picture.pixel(sx + dx, sy + dy) & 0xFFFFFFu) == pixel(x, y);
             if (!near)
