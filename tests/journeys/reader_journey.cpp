@@ -164,7 +164,8 @@ const TreeFile kTreeFiles[] = {
 const char* const kTreeFolders[] = {"pics", "pics/sub", "pics/sub/deep", "many", "more", "empty",
                                     ".set", "x",        "x/.set",        "misc"};
 // Two folders with more files than the list shows at once, so that one listing can follow
-// another that was scrolled.
+// another that was scrolled. In the second, every other file has the extension of another
+// format than it holds.
 constexpr int kManyFiles = 40;
 constexpr int kMoreFiles = 30;
 const char* const kManySources[] = {"one.bmp", "row.bmp", "column.png", "narrow.png"};
@@ -339,6 +340,7 @@ constexpr int kToolButtons[] = {frame_cmd::NewFolder, cmd::Delete,       cmd::Di
                                 cmd::FitHeight,       cmd::FitIn,        cmd::ZoomOut,
                                 cmd::ZoomIn,          cmd::OriginalSize, frame_cmd::FullScreen};
 constexpr int kToolButtonCount = 12;
+constexpr int kFullScreenButton = 11;
 
 constexpr int kImageTools[] = {
     reader::kCmdBlackAndWhite,   reader::kCmdAutoContrast,       reader::kCmdAutoColor,
@@ -412,17 +414,22 @@ Step randomReaderStep(Rng& rng)
         return Step{"list", {1, rng.below(60)}, {}};
     if (roll < 32)
         return Step{"listwheel", {rng.chance(1, 3) ? 240 : -360}, {}};
-    if (roll < 44) {
+    if (roll < 41) {
         // Stepping is what a user does most with the keys.
         const int key = rng.chance(1, 2) ? rng.below(4) : rng.below(KeyDelete);
         return Step{"key", {key}, {}};
     }
-    if (roll < 46)
+    if (roll < 43)
         return Step{"key", {KeyDelete, rng.below(2)}, {}};
+    // Full screen now and then, and Escape often enough that a journey does not stay there.
+    if (roll < 44)
+        return Step{"tool", {kFullScreenButton, 0}, {}};
+    if (roll < 47)
+        return Step{"key", {KeyEscape}, {}};
     if (roll < 51)
         return Step{"rename", {rng.below(NameKindCount), rng.below(100), rng.below(2)}, {}};
     if (roll < 60)
-        return Step{"tool", {rng.below(kToolButtonCount), rng.below(2)}, {}};
+        return Step{"tool", {rng.below(kFullScreenButton), rng.below(2)}, {}};
     if (roll < 67)
         return Step{"imagetool", {rng.below(kImageToolCount)}, {}};
     if (roll < 77) {
