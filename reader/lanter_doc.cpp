@@ -266,8 +266,13 @@ bool CLanterDoc::OnOpenDocument(const std::string& path)
 
 bool CLanterDoc::OpenImagePath(const std::string& path)
 {
-    if (!OnOpenDocument(path))
+    if (!OnOpenDocument(path)) {
+        // The view still holds a frame painted from the picture that is gone; left alone, it
+        // would go on showing it while every picture command is disabled.
+        if (m_imagePane && !hasImage())
+            m_imagePane->redrawNow(Background::Erase);
         return false;
+    }
     if (m_imagePane) {
         m_imagePane->setShowNotes(false);
         m_imagePane->redrawNow(Background::Erase);

@@ -103,7 +103,8 @@ class CLanterDoc : public DocumentBase {
 
     // --- Navigation and Info ---
 
-    // Opens a picture chosen in the list or the tree, or stepped to, with its notes hidden.
+    // Opens a picture chosen in the list or the tree, or stepped to, with its notes hidden. A
+    // failed open leaves the image view showing no picture.
     bool OpenImagePath(const std::string& path);
     // The current picture's file was renamed, or moved with a renamed folder: the current path
     // and the path name follow it without the file being read again.

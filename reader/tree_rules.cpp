@@ -147,16 +147,17 @@ std::string LastComponent(const std::string& path)
     return trimmed.substr(slash + 1);
 }
 
-FolderChildren ReadFolderChildren(const std::string& folder, ShowFiles showFiles)
+FolderChildren ReadFolderChildren(const std::string& folder, ShowFiles showFiles,
+                                  const ShownHiddenFolders& shownHidden)
 {
     FolderChildren children;
     const auto entries = ListFolder(folder);
     if (!entries)
         return children;
     for (const FolderEntry& entry : *entries) {
-        if (IsHiddenName(entry.name))
-            continue;
         std::string path = ChildPath(folder, entry.name);
+        if (IsHiddenName(entry.name) && !(entry.isFolder && shownHidden.count(path) != 0))
+            continue;
         if (entry.isFolder) {
             if (!IsExcludedFolderPath(path))
                 children.folders.push_back(std::move(path));
@@ -167,21 +168,25 @@ FolderChildren ReadFolderChildren(const std::string& folder, ShowFiles showFiles
     return children;
 }
 
-bool HasChildren(const std::string& folder, ShowFiles showFiles)
+bool HasChildren(const std::string& folder, ShowFiles showFiles,
+                 const ShownHiddenFolders& shownHidden)
 {
     std::error_code error;
     fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (IsHiddenName(name))
+        const bool hidden = IsHiddenName(name);
+        if (hidden && shownHidden.empty())
             continue;
         std::error_code typeError;
         if (!it->is_directory(typeError)) {
-            if (showFiles == ShowFiles::Yes)
+            if (showFiles == ShowFiles::Yes && !hidden)
                 return true;
-        } else if (!IsExcludedFolderPath(ChildPath(folder, name))) {
-            return true;
+            continue;
         }
+        const std::string path = ChildPath(folder, name);
+        if ((!hidden || shownHidden.count(path) != 0) && !IsExcludedFolderPath(path))
+            return true;
     }
     return false;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,18 +35,23 @@ std::string ChildPath(const std::string& parent, const std::string& name);
 // The text after the last "/" of the trimmed path; the root folder gives "/".
 std::string LastComponent(const std::string& path);
 
+// Hidden folders the tree shows all the same, by full path: those a picture was opened in.
+using ShownHiddenFolders = std::set<std::string>;
+
 // What the tree shows below a folder, as full paths: the sub-folders, then (in show-files mode)
-// the files, each group in the file list's name order. Hidden entries and excluded folders are
-// left out. A folder that cannot be read has no children.
+// the files, each group in the file list's name order. Hidden entries, except the folders in
+// shownHidden, and excluded folders are left out. A folder that cannot be read has no children.
 struct FolderChildren {
     std::vector<std::string> folders;
     std::vector<std::string> files;
 };
-FolderChildren ReadFolderChildren(const std::string& folder, ShowFiles showFiles);
+FolderChildren ReadFolderChildren(const std::string& folder, ShowFiles showFiles,
+                                  const ShownHiddenFolders& shownHidden = {});
 
 // Whether ReadFolderChildren would find anything, answered at the first such entry so that
 // deciding the expand buttons of a large folder stays cheap.
-bool HasChildren(const std::string& folder, ShowFiles showFiles);
+bool HasChildren(const std::string& folder, ShowFiles showFiles,
+                 const ShownHiddenFolders& shownHidden = {});
 
 // Labels compared as the tree compares them: ASCII letters without regard to case.
 std::string Capitalised(const std::string& text);

@@ -29,6 +29,9 @@ OMBRI_PACKAGES=(
     libqt6svg6
     fonts-dejavu-core
     desktop-file-utils
+    # The reader's full-screen tests run on a real X server under a real window manager.
+    xvfb
+    openbox
 )
 
 # The options of build/: tests and benchmarks, so that test.sh reuses what run.sh built.

@@ -2,15 +2,14 @@
 
 #include "reader/folder_walk.h"
 #include "reader/lanter_doc.h"
+#include "reader/ui/label_edit_delegate.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileIconProvider>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMouseEvent>
-#include <QStyledItemDelegate>
 
 #include <cstdlib>
 #include <vector>
@@ -64,25 +63,6 @@ class UpdatesOff {
     bool m_previous;
 };
 
-// Qt writes an edited label straight into the item; the tree must ask the rename first and keep
-// the old label when it is refused, so the edit is handed over instead of written.
-class LabelEditDelegate : public QStyledItemDelegate {
-  public:
-    using Commit = std::function<void(const QModelIndex&, const QString&)>;
-    LabelEditDelegate(QObject* parent, Commit commit)
-        : QStyledItemDelegate(parent), m_commit(std::move(commit))
-    {
-    }
-    void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override
-    {
-        if (auto* line = qobject_cast<QLineEdit*>(editor))
-            m_commit(index, line->text());
-    }
-
-  private:
-    Commit m_commit;
-};
-
 } // namespace
 
 // --- TreeCtrl ---
@@ -98,7 +78,7 @@ TreeCtrl::TreeCtrl(QWidget* parent) : QTreeWidget(parent)
     // The selection, not the current item, is what opens: Qt makes the first root current when
     // the tree first gets the focus, which must not open anything.
     connect(this, &QTreeWidget::itemSelectionChanged, this, [this] {
-        if (!m_quietSelection)
+        if (!m_quietSelection && !m_pressSelecting)
             notifySelection(selectedItem());
     });
     connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
@@ -135,7 +115,7 @@ bool TreeCtrl::Initialise(const std::string& startPath)
     const char* home = std::getenv("HOME");
     for (const std::string& path : TreeRootPaths(home ? home : "", ReadMountTable())) {
         QTreeWidgetItem* root = InsertPathItem(nullptr, path, TreeItemKind::Root);
-        if (HasChildren(path, ShowFiles::No))
+        if (HasChildren(path, ShowFiles::No, m_shownHidden))
             addPlaceholder(root);
     }
     return true;
@@ -211,7 +191,7 @@ void TreeCtrl::insertChildFolders(QTreeWidgetItem* item, const FolderChildren& c
 {
     for (const std::string& folder : children.folders) {
         QTreeWidgetItem* child = InsertPathItem(item, folder, TreeItemKind::Folder);
-        if (HasChildren(folder, m_showFiles ? ShowFiles::Yes : ShowFiles::No))
+        if (HasChildren(folder, m_showFiles ? ShowFiles::Yes : ShowFiles::No, m_shownHidden))
             addPlaceholder(child);
     }
 }
@@ -219,7 +199,7 @@ void TreeCtrl::insertChildFolders(QTreeWidgetItem* item, const FolderChildren& c
 void TreeCtrl::PopulateFolder(QTreeWidgetItem* item, const std::string& path)
 {
     const FolderChildren children =
-        ReadFolderChildren(path, m_showFiles ? ShowFiles::Yes : ShowFiles::No);
+        ReadFolderChildren(path, m_showFiles ? ShowFiles::Yes : ShowFiles::No, m_shownHidden);
     UpdatesOff updatesOff(*this);
     insertChildFolders(item, children);
     for (const std::string& file : children.files)
@@ -270,9 +250,18 @@ void TreeCtrl::OnItemExpanded(QTreeWidgetItem* item)
         PopulateFolder(item, path);
 }
 
-// The placeholder keeps the expand button, and the next expansion reads the folder again.
+// The placeholder keeps the expand button, and the next expansion reads the folder again. A folder
+// closed over the selected item takes the selection, however far up it is: the file list and the
+// document then follow a folder the tree still shows. (Qt moves the selection by itself only when
+// the selected item is a child of the closed folder.)
 void TreeCtrl::OnItemCollapsed(QTreeWidgetItem* item)
 {
+    for (QTreeWidgetItem* up = selectedItem(); up; up = up->parent()) {
+        if (up->parent() == item) {
+            setCurrentItem(item);
+            break;
+        }
+    }
     deleteChildren(item);
     addPlaceholder(item);
 }
@@ -321,7 +310,10 @@ bool TreeCtrl::GoToPath(const std::string& path)
         UpdatesOff updatesOff(*this);
         rereadAndExpand(item);
         for (const std::string& name : route->components) {
-            item = findChildByLabel(item, name);
+            QTreeWidgetItem* parent = item;
+            item = findChildByLabel(parent, name);
+            if (!item && showHiddenFolder(parent, name))
+                item = findChildByLabel(parent, name);
             if (!item)
                 break;
             if (ItemKind(item) != TreeItemKind::File)
@@ -334,6 +326,32 @@ bool TreeCtrl::GoToPath(const std::string& path)
         return false;
     scrollToItem(item);
     notifySelection(item);
+    return true;
+}
+
+// A folder whose name starts with a dot is left out of the tree, yet a picture inside one can be
+// opened by name; from then on the tree shows that folder, so that the file list can show it
+// and Previous and Next step through it.
+bool TreeCtrl::showHiddenFolder(QTreeWidgetItem* parent, const std::string& name)
+{
+    if (!IsHiddenName(name) || name == "." || name == "..")
+        return false;
+    const std::string folder = ItemPath(parent);
+    const auto entries = ListFolder(folder);
+    if (!entries)
+        return false;
+    const FolderEntry* found = nullptr;
+    for (const FolderEntry& entry : *entries) {
+        if (entry.isFolder && SameLabel(entry.name, name) && (!found || entry.name == name))
+            found = &entry;
+    }
+    if (!found)
+        return false;
+    const std::string path = ChildPath(folder, found->name);
+    if (IsExcludedFolderPath(path) || !m_shownHidden.insert(path).second)
+        return false;
+    deleteChildren(parent);
+    PopulateFolder(parent, folder);
     return true;
 }
 
@@ -358,9 +376,10 @@ void TreeCtrl::RefreshCurrentFolder(const std::string& path)
     UpdatesOff updatesOff(*this);
     deleteChildren(folder);
     m_currentFolder = indexFromItem(folder);
-    for (const std::string& child : ReadFolderChildren(folderPath, ShowFiles::No).folders) {
+    for (const std::string& child :
+         ReadFolderChildren(folderPath, ShowFiles::No, m_shownHidden).folders) {
         QTreeWidgetItem* item = InsertPathItem(folder, child, TreeItemKind::Folder);
-        if (HasChildren(child, ShowFiles::No))
+        if (HasChildren(child, ShowFiles::No, m_shownHidden))
             addPlaceholder(item);
         if (child == entered)
             m_currentFolder = indexFromItem(item);
@@ -373,8 +392,18 @@ void TreeCtrl::RefreshCurrentFolder(const std::string& path)
 QTreeWidgetItem* TreeCtrl::RemoveItem(QTreeWidgetItem* item)
 {
     QTreeWidgetItem* parent = item->parent();
-    QTreeWidgetItem* next = parent ? parent->child(parent->indexOfChild(item) + 1)
-                                   : topLevelItem(indexOfTopLevelItem(item) + 1);
+    const int index = parent ? parent->indexOfChild(item) : indexOfTopLevelItem(item);
+    const auto sibling = [this, parent](int at) {
+        return parent ? parent->child(at) : topLevelItem(at);
+    };
+    // After the next sibling, the item the tree's own highlight moves to: the previous sibling,
+    // else the parent. Selecting it makes the file list and the document follow, so that the
+    // list never goes on showing a folder the tree no longer highlights.
+    QTreeWidgetItem* next = sibling(index + 1);
+    if (!next && index > 0)
+        next = sibling(index - 1);
+    if (!next)
+        next = parent;
     {
         FlagScope quiet(m_quietSelection);
         delete item;
@@ -451,14 +480,51 @@ void TreeCtrl::EndDrag()
     m_dragItem = QPersistentModelIndex();
 }
 
+// A press may begin a drag, which chooses nothing: the selection the press makes is announced
+// only when the button comes up without a drag, and a drag undoes it.
 void TreeCtrl::mousePressEvent(QMouseEvent* event)
 {
-    QTreeWidget::mousePressEvent(event);
-    if (event->button() != Qt::LeftButton)
+    if (event->button() != Qt::LeftButton) {
+        QTreeWidget::mousePressEvent(event);
         return;
+    }
+    // A release that never came here leaves its click standing.
+    announcePressSelection();
+    QTreeWidgetItem* selected = selectedItem();
+    m_selectedBeforePress =
+        selected ? QPersistentModelIndex(indexFromItem(selected)) : QPersistentModelIndex();
+    m_pressSelecting = true;
+    QTreeWidget::mousePressEvent(event);
     m_pressPosition = event->position().toPoint();
     QTreeWidgetItem* item = itemAt(m_pressPosition);
     m_pressedItem = item ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
+}
+
+QTreeWidgetItem* TreeCtrl::selectedBeforePress() const
+{
+    return m_selectedBeforePress.isValid() ? itemFromIndex(m_selectedBeforePress) : nullptr;
+}
+
+void TreeCtrl::announcePressSelection()
+{
+    if (!m_pressSelecting)
+        return;
+    m_pressSelecting = false;
+    QTreeWidgetItem* selected = selectedItem();
+    if (selected != selectedBeforePress())
+        notifySelection(selected);
+}
+
+void TreeCtrl::undoPressSelection()
+{
+    if (!m_pressSelecting)
+        return;
+    FlagScope quiet(m_quietSelection);
+    m_pressSelecting = false;
+    if (QTreeWidgetItem* before = selectedBeforePress())
+        setCurrentItem(before);
+    else
+        clearSelection();
 }
 
 void TreeCtrl::mouseMoveEvent(QMouseEvent* event)
@@ -472,6 +538,7 @@ void TreeCtrl::mouseMoveEvent(QMouseEvent* event)
     const bool leftHeld = event->buttons() & Qt::LeftButton;
     if (leftHeld && m_pressedItem.isValid() && state() != QAbstractItemView::EditingState &&
         (position - m_pressPosition).manhattanLength() >= QApplication::startDragDistance()) {
+        undoPressSelection();
         BeginDrag(m_pressPosition);
         MoveDrag(position);
         return;
@@ -486,19 +553,34 @@ void TreeCtrl::mouseReleaseEvent(QMouseEvent* event)
     m_pressedItem = QPersistentModelIndex();
     if (!m_dragging) {
         QTreeWidget::mouseReleaseEvent(event);
+        announcePressSelection();
         return;
     }
     EndDrag();
     // A drag that ends on the item it started from is no click on a selected item, which would
-    // start a label edit.
+    // start a label edit. After a press on the selected item Qt selects whatever is under the
+    // pointer as the button comes up, another item or nothing; a drag chooses nothing, so the
+    // selection is kept.
+    QTreeWidgetItem* selected = selectedItem();
     const EditTriggers triggers = editTriggers();
     setEditTriggers(triggers & ~QAbstractItemView::SelectedClicked);
-    QTreeWidget::mouseReleaseEvent(event);
+    {
+        FlagScope quiet(m_quietSelection);
+        QTreeWidget::mouseReleaseEvent(event);
+        if (selectedItem() != selected) {
+            if (selected)
+                setCurrentItem(selected);
+            else
+                clearSelection();
+        }
+    }
     setEditTriggers(triggers);
 }
 
 void TreeCtrl::focusOutEvent(QFocusEvent* event)
 {
+    // The release goes elsewhere once the focus has (a dialog, say): the click stands.
+    announcePressSelection();
     EndDrag();
     QTreeWidget::focusOutEvent(event);
 }
@@ -592,8 +674,8 @@ void CViewLeft::OnDelete()
         return;
     if (RemoveItem(item))
         return;
-    // Nothing follows to show: the list keeps the deleted item's former content and the picture
-    // goes.
+    // Nothing is left to select: the list keeps the deleted item's former content and the
+    // picture goes.
     if (m_document)
         m_document->DeleteContents();
     if (m_hooks.imageReleased)
@@ -644,6 +726,14 @@ bool CViewLeft::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
     case Qt::Key_Delete:
         OnDelete();
         return false;
+    // These step through the pictures as the main window's Previous and Next Image. With no
+    // picture to step to they reach the tree, which must not move its selection with them: that
+    // would open another folder and take the picture away.
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        return true;
     // The keypad's plus and minus zoom the picture; the tree would expand and collapse with
     // them.
     case Qt::Key_Plus:

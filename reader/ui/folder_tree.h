@@ -50,6 +50,7 @@ class TreeCtrl : public QTreeWidget {
 
     // Expands the tree along the path, reading every folder on the way afresh, and selects its
     // last item (a file only in show-files mode). Names are matched without regard to case.
+    // Hidden folders on the way are shown from then on.
     // False when the path is outside the roots or does not exist, which changes nothing, or
     // when part of it is not shown in the tree, which selects nothing new.
     bool GoToPath(const std::string& path);
@@ -88,7 +89,8 @@ class TreeCtrl : public QTreeWidget {
     void attachIcons();
     QTreeWidgetItem* itemAtIndex(const QModelIndex& index) const { return itemFromIndex(index); }
     // Drops the item without announcing the selection changes that causes, then selects and
-    // announces its next sibling. Answers that sibling, null when there is none.
+    // announces its next sibling, else its previous sibling, else its parent. Answers the item
+    // selected, null when there is none.
     QTreeWidgetItem* RemoveItem(QTreeWidgetItem* item);
 
     void mousePressEvent(QMouseEvent* event) override;
@@ -104,11 +106,16 @@ class TreeCtrl : public QTreeWidget {
     void insertChildFolders(QTreeWidgetItem* item, const FolderChildren& children);
     QTreeWidgetItem* findChildByLabel(QTreeWidgetItem* parent, const std::string& name) const;
     void rereadAndExpand(QTreeWidgetItem* item);
+    bool showHiddenFolder(QTreeWidgetItem* parent, const std::string& name);
     void setDropTarget(QTreeWidgetItem* item);
+    QTreeWidgetItem* selectedBeforePress() const;
+    void announcePressSelection();
+    void undoPressSelection();
 
     std::unique_ptr<QFileIconProvider> m_iconProvider;
     QIcon m_rootIcon, m_folderIcon, m_fileIcon;
     bool m_showFiles = false;
+    ShownHiddenFolders m_shownHidden;
     QPersistentModelIndex m_currentFolder;
     bool m_quietSelection = false;
     bool m_quietExpansion = false;
@@ -119,6 +126,9 @@ class TreeCtrl : public QTreeWidget {
     QLabel* m_dragImage = nullptr;
     QPersistentModelIndex m_pressedItem;
     QPoint m_pressPosition;
+    // While the left button is down, the selection it made is not yet announced.
+    bool m_pressSelecting = false;
+    QPersistentModelIndex m_selectedBeforePress;
 };
 
 // The left pane of the reader: the folder tree linked to the document. Selecting an item opens
@@ -142,8 +152,8 @@ class CViewLeft : public TreeCtrl, public TreePane {
         // Asks for confirmation and moves the item at itemPath to the trash; true when it is
         // gone, after which the tree drops the item.
         std::function<bool(const std::string& itemPath)> deleteItem;
-        // The document's picture was released because the deleted item had no next sibling;
-        // the image view should repaint.
+        // The document's picture was released because nothing was left to select after a
+        // delete; the image view should repaint.
         std::function<void()> imageReleased;
         // Escape was pressed in the tree.
         std::function<void()> leaveFullScreen;

@@ -36,6 +36,7 @@
 #include <QUrl>
 
 #include <filesystem>
+#include <vector>
 
 static void initReaderResourceFile()
 {
@@ -141,7 +142,7 @@ void MainFrame::connectPanes()
 {
     CViewLeft::Hooks tree;
     tree.listFolder = [this](const std::string& path) { m_list->ListFolder(path); };
-    tree.isListVisible = [this] { return !m_list->isHidden(); };
+    tree.isListVisible = [this] { return m_list->isVisible(); };
     tree.rename = [this](const std::string& item, const std::string& name) {
         return m_fileOperations->Rename(item, name);
     };
@@ -156,6 +157,9 @@ void MainFrame::connectPanes()
     };
     m_tree->setHooks(std::move(tree));
 
+    m_list->setRenameHandler([this](const std::string& item, const std::string& name) {
+        return m_fileOperations->Rename(item, name);
+    });
     connect(m_list, &ThumbView::folderEntered, this,
             [this](const std::string& path) { m_tree->RefreshCurrentFolder(path); });
     connect(m_list, &ThumbView::zoomCommandForwarded, this, [this](int command) {
@@ -168,7 +172,7 @@ void MainFrame::connectPanes()
     // its folder, which the list then shows.
     view.goToPath = [this](const std::string& path) {
         const bool folder = std::filesystem::is_directory(path);
-        return m_tree->GoToPath(folder || m_list->isHidden() ? path : folderOf(path));
+        return m_tree->GoToPath(folder || !m_list->isVisible() ? path : folderOf(path));
     };
     view.leaveFullScreen = [this] { LeaveFullScreen(); };
     connect(m_view, &CViewRight::pictureOpened, this, [this] {
@@ -188,7 +192,7 @@ void MainFrame::connectPanes()
 
 void MainFrame::addCommands()
 {
-    addReaderViewCommands(m_commands, *m_view, m_doc);
+    addReaderViewCommands(m_commands, *m_view, m_doc, m_list);
 
     const auto add = [this](int id, const char* text, const char* prompt, std::function<void()> run,
                             std::function<bool()> enabled = {},
@@ -250,6 +254,10 @@ void MainFrame::addCommands()
     connect(m_leaveFullScreen, &QShortcut::activated, this, &MainFrame::LeaveFullScreen);
     add(frame_cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { OnFileOpen(); });
     add(frame_cmd::FileNew, "&New", "Show no image\nNew", [this] { OnFileNew(); });
+    add(frame_cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane",
+        [this] { OnNextPane(); });
+    add(frame_cmd::PreviousPane, "Previous Pane",
+        "Switch back to the previous window pane\nPrevious Pane", [this] { OnPreviousPane(); });
 
     m_recent = new RecentFilesMenu(
         m_doc.recentFiles(), m_commands, frame_cmd::RecentFileFirst, QStringLiteral("OmbriReader"),
@@ -275,6 +283,8 @@ void MainFrame::addCommands()
     keys(cmd::ZoomIn, {QKeySequence(Qt::KeypadModifier | Qt::Key_Plus)});
     keys(cmd::OriginalSize, {QKeySequence(Qt::Key_1)});
     keys(frame_cmd::Help, {QKeySequence(Qt::Key_F1)});
+    keys(frame_cmd::NextPane, {QKeySequence(Qt::Key_F6)});
+    keys(frame_cmd::PreviousPane, {QKeySequence(Qt::SHIFT | Qt::Key_F6)});
     // The arrows and page keys always step through the pictures, never move a pane's selection.
     keys(cmd::PreviousImage, {QKeySequence(Qt::Key_Up), QKeySequence(Qt::Key_PageUp)});
     keys(cmd::NextImage, {QKeySequence(Qt::Key_Down), QKeySequence(Qt::Key_PageDown)});
@@ -384,6 +394,39 @@ void MainFrame::OnImageTools()
     m_imageTools->setVisible(!m_imageTools->isVisible());
 }
 
+void MainFrame::OnNextPane()
+{
+    focusPane(1);
+}
+
+void MainFrame::OnPreviousPane()
+{
+    focusPane(-1);
+}
+
+void MainFrame::focusPane(int step)
+{
+    std::vector<QWidget*> panes;
+    for (QWidget* pane : {static_cast<QWidget*>(m_tree), static_cast<QWidget*>(m_list),
+                          static_cast<QWidget*>(m_view)}) {
+        if (!pane->isHidden())
+            panes.push_back(pane);
+    }
+    if (panes.empty())
+        return;
+    const auto count = static_cast<int>(panes.size());
+    // From outside the panes (a toolbar, say) the first step lands on the first or last pane.
+    int at = step > 0 ? -1 : count;
+    const QWidget* focus = focusWidget();
+    for (int i = 0; i < count; ++i) {
+        if (focus && (focus == panes[static_cast<size_t>(i)] ||
+                      panes[static_cast<size_t>(i)]->isAncestorOf(focus)))
+            at = i;
+    }
+    panes[static_cast<size_t>(((at + step) % count + count) % count)]->setFocus(
+        Qt::ShortcutFocusReason);
+}
+
 // ---- opening -------------------------------------------------------------------------------
 
 bool MainFrame::openWithoutTree(const std::string& path)
@@ -402,7 +445,7 @@ bool MainFrame::openFile(const QString& path)
     const std::string absolute = QFileInfo(path).absoluteFilePath().toStdString();
     // The tree goes to the picture's folder first: selecting a folder empties the document, so
     // the picture is opened after it.
-    m_tree->GoToPath(!m_list->isHidden() ? folderOf(absolute) : absolute);
+    m_tree->GoToPath(m_list->isVisible() ? folderOf(absolute) : absolute);
     return openWithoutTree(absolute);
 }
 
@@ -529,18 +572,24 @@ void MainFrame::OnFullScreen()
     if (!m_fullScreen) {
         m_savedGeometry = saveGeometry();
         m_savedState = saveState();
+        m_savedSplitter = m_splitter->saveState();
         m_savedMaximised = isMaximized();
         m_savedStatusBar = statusBar()->isVisible();
+        m_savedFocus = focusWidget();
     }
     m_fullScreen = true;
     m_leaveFullScreen->setEnabled(true);
-    // The panes fill the screen: the menu, the bars and the image view's scroll bars go.
+    // The picture fills the screen: the menu, the bars, the folder tree, the file list and the
+    // image view's scroll bars go.
     menuBar()->hide();
     m_mainToolBar->hide();
     m_imageTools->hide();
     statusBar()->hide();
+    m_tree->hide();
+    m_list->setOutOfSightForFullScreen(true);
     m_view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_view->setFocus();
     showFullScreen();
 }
 
@@ -554,12 +603,17 @@ void MainFrame::LeaveFullScreen()
     m_view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     menuBar()->show();
     statusBar()->setVisible(m_savedStatusBar);
+    m_tree->show();
+    m_list->setOutOfSightForFullScreen(false);
     restoreState(m_savedState);
+    m_splitter->restoreState(m_savedSplitter);
     if (m_savedMaximised)
         showMaximized();
     else
         showNormal();
     restoreGeometry(m_savedGeometry);
+    if (m_savedFocus)
+        m_savedFocus->setFocus();
 }
 
 // ---- printing and information --------------------------------------------------------------

@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <array>
@@ -56,6 +57,8 @@ enum : int {
     PrintSetup = 57606,
     RecentFileFirst = 57616,
     Copy = 57634,
+    NextPane = 57680,
+    PreviousPane = 57681,
     Cut = 57635,
     Paste = 57637,
     About = 57664,
@@ -121,8 +124,12 @@ class MainFrame : public QMainWindow {
     void OnPrintSetup();
     void OnAppAbout();
     void OnHelp();
+    // F6 and Shift+F6: the focus goes round the panes that are shown, tree, list and view.
+    void OnNextPane();
+    void OnPreviousPane();
 
   private:
+    void focusPane(int step);
     void buildPanes();
     void connectPanes();
     void addCommands();
@@ -152,8 +159,10 @@ class MainFrame : public QMainWindow {
     QShortcut* m_leaveFullScreen = nullptr;
     QByteArray m_savedGeometry;
     QByteArray m_savedState;
+    QByteArray m_savedSplitter;
     bool m_savedMaximised = false;
     bool m_savedStatusBar = true;
+    QPointer<QWidget> m_savedFocus;
 };
 
 } // namespace ombri::reader

@@ -3,6 +3,7 @@
 #include "reader/folder_walk.h"
 #include "reader/lanter_doc.h"
 #include "reader/type_description.h"
+#include "reader/ui/label_edit_delegate.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -109,6 +110,14 @@ void FileListModel::show(std::shared_ptr<const FolderListing> listing)
     endResetModel();
 }
 
+void FileListModel::renamed(std::shared_ptr<const FolderListing> listing, int row)
+{
+    m_listing = std::move(listing);
+    // Another extension may have another icon.
+    m_icons[static_cast<size_t>(row)].reset();
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
 int FileListModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.isValid() || !m_listing)
@@ -165,6 +174,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         return QVariant();
     switch (role) {
     case Qt::DisplayRole:
+    case Qt::EditRole:
         return cellText(entryAt(index.row()), index.column());
     case Qt::DecorationRole:
         return index.column() == NameColumn ? QVariant(iconAt(index.row())) : QVariant();
@@ -204,7 +214,12 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    // Names can be edited, but the way up is no entry of its own.
+    if (index.column() == NameColumn && index.row() < rowCount() &&
+        entryAt(index.row()).name != "..")
+        flags |= Qt::ItemIsEditable;
+    return flags;
 }
 
 // --- ThumbView ---
@@ -220,7 +235,13 @@ ThumbView::ThumbView(CLanterDoc& document, QWidget* parent)
     setSortingEnabled(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Only F2 edits a name: a click opens, and keys the main window does not take move the
+    // highlight.
+    setEditTriggers(QAbstractItemView::EditKeyPressed);
+    setItemDelegate(
+        new LabelEditDelegate(this, [this](const QModelIndex& index, const QString& text) {
+            EndLabelEdit(index.row(), text);
+        }));
     setDragEnabled(false);
     setAllColumnsShowFocus(true);
     const int smallIcon = style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
@@ -252,6 +273,8 @@ bool ThumbView::ListFolder(const std::string& path)
     m_listing = std::make_shared<const FolderListing>(std::move(*listing));
     m_currentFile = -1;
     m_model->show(m_listing);
+    // The scroll bar outlives the rows it measured; another folder starts at its first row.
+    scrollToTop();
     return true;
 }
 
@@ -303,6 +326,12 @@ std::optional<std::string> ThumbView::SelectNextFile()
     return currentFilePath();
 }
 
+void ThumbView::setOutOfSightForFullScreen(bool outOfSight)
+{
+    m_outOfSightForFullScreen = outOfSight;
+    setHidden(outOfSight);
+}
+
 void ThumbView::SetListBkColor(ColorRef colour)
 {
     m_bkColor = colour;
@@ -333,6 +362,29 @@ bool ThumbView::doubleClickRow(int row)
         m_listing->folderPath + m_listing->folders[static_cast<size_t>(row)].name;
     emit folderEntered(target);
     ListFolder(target);
+    return true;
+}
+
+bool ThumbView::EndLabelEdit(int row, const QString& text)
+{
+    const auto folderCount = static_cast<int>(m_listing->folders.size());
+    if (row < 0 || row >= m_model->rowCount() || text.isEmpty() ||
+        text.contains(QLatin1Char('/')) || !m_rename)
+        return false;
+    const bool folder = row < folderCount;
+    const size_t index = static_cast<size_t>(folder ? row : row - folderCount);
+    const std::string& oldName =
+        folder ? m_listing->folders[index].name : m_listing->files[index].name;
+    const std::string newName = QFile::encodeName(text).toStdString();
+    if (oldName == ".." || newName == oldName ||
+        !m_rename(m_listing->folderPath + oldName, newName))
+        return false;
+    // The entry keeps its place, so that the current file and the rows around it stay where
+    // the user left them.
+    auto listing = std::make_shared<FolderListing>(*m_listing);
+    (folder ? listing->folders[index] : listing->files[index]).name = newName;
+    m_listing = listing;
+    m_model->renamed(m_listing, row);
     return true;
 }
 

@@ -9,9 +9,11 @@
 #include <QTreeView>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ombri::reader {
@@ -61,6 +63,8 @@ class FileListModel : public QAbstractTableModel {
 
     // Shows the listing, or nothing.
     void show(std::shared_ptr<const FolderListing> listing);
+    // Takes a listing that differs from the one on show only in the name of the entry at row.
+    void renamed(std::shared_ptr<const FolderListing> listing, int row);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -96,9 +100,16 @@ class ThumbView : public QTreeView, public ListPane {
   public:
     static constexpr ColorRef kDefaultBkColor = 0xFFFFFF;
 
+    // Renames the entry at itemPath to newName (a bare name) and answers whether it did; the
+    // list shows the new name only then.
+    using RenameHandler =
+        std::function<bool(const std::string& itemPath, const std::string& newName)>;
+
     // Registers itself with the document as its file list; the document must outlive it.
     explicit ThumbView(CLanterDoc& document, QWidget* parent = nullptr);
     ~ThumbView() override;
+
+    void setRenameHandler(RenameHandler rename) { m_rename = std::move(rename); }
 
     // Replaces the content with the folder's. When the folder cannot be read the list is left
     // empty but keeps the previous folder's files for Previous and Next, and false is answered.
@@ -112,8 +123,12 @@ class ThumbView : public QTreeView, public ListPane {
     // at the ends of the list, where the selection stays.
     std::optional<std::string> SelectPreviousFile() override;
     std::optional<std::string> SelectNextFile() override;
-    // Shown as a pane of the window (also before the window itself is first shown).
-    bool isVisible() const override { return !isHidden(); }
+    // Shown as a pane of the window (also before the window itself is first shown, and while
+    // full screen keeps it out of sight).
+    bool isVisible() const override { return !isHidden() || m_outOfSightForFullScreen; }
+    // Full screen hides the list from sight only: Previous and Next still step along it, and the
+    // folder tree still leaves the files to it.
+    void setOutOfSightForFullScreen(bool outOfSight);
 
     void SetListBkColor(ColorRef colour);
     ColorRef listBkColor() const { return m_bkColor; }
@@ -124,6 +139,9 @@ class ThumbView : public QTreeView, public ListPane {
     // A double click on a row: a folder (or "..") is entered and listed, after folderEntered
     // has told the folder tree. False for anything else.
     bool doubleClickRow(int row);
+    // The end of editing a row's name (F2): empty or unchanged text, a name with "/", the way
+    // up, or a refused rename keep the old name. True when the entry was renamed.
+    bool EndLabelEdit(int row, const QString& text);
 
     // Zoom In, Zoom Out and Original Size reach the image view through the list while it has
     // the focus, and only while it lists at least one file.
@@ -160,6 +178,8 @@ class ThumbView : public QTreeView, public ListPane {
     std::shared_ptr<const FolderListing> m_listing;
     ColorRef m_bkColor = kDefaultBkColor;
     int m_currentFile = -1;
+    RenameHandler m_rename;
+    bool m_outOfSightForFullScreen = false;
 };
 
 } // namespace ombri::reader

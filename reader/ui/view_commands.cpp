@@ -3,6 +3,7 @@
 #include "reader/adjustments.h"
 #include "reader/command_ids.h"
 #include "reader/lanter_doc.h"
+#include "reader/ui/thumb_view.h"
 #include "reader/ui/view_right.h"
 
 namespace ombri::reader {
@@ -59,6 +60,19 @@ bool isDocumentCheckable(int id)
     return id != cmd::PreviousImage && id != cmd::NextImage && id != cmd::HomePage;
 }
 
+bool isListZoomCommand(int id)
+{
+    return id == cmd::ZoomIn || id == cmd::ZoomOut || id == cmd::OriginalSize;
+}
+
+// The pane holds the window's focus, itself or in a child such as a name being edited. Asked of
+// the window rather than the application, so that it holds while a menu is open too.
+bool hasPaneFocus(const QWidget& pane)
+{
+    const QWidget* focus = pane.window()->focusWidget();
+    return focus && (focus == &pane || pane.isAncestorOf(focus));
+}
+
 } // namespace
 
 void addMenuCommand(CommandTable& table, int id, const char* text, const char* prompt,
@@ -76,16 +90,29 @@ void addMenuCommand(CommandTable& table, int id, const char* text, const char* p
     table.add(std::move(command));
 }
 
-void addReaderViewCommands(CommandTable& table, CViewRight& view, CLanterDoc& document)
+void addReaderViewCommands(CommandTable& table, CViewRight& view, CLanterDoc& document,
+                           ThumbView* list)
 {
     for (const MenuEntry& entry : kViewEntries) {
         const int id = entry.id;
         std::function<bool()> checked;
         if (CViewRight::IsCheckableCommand(id))
             checked = [&view, id] { return view.isCommandChecked(id); };
+        const auto listServes = [list, id] {
+            return list && isListZoomCommand(id) && hasPaneFocus(*list);
+        };
         addMenuCommand(
-            table, id, entry.text, entry.prompt, [&view, id] { view.OnCommand(id); },
-            [&view, id] { return view.isCommandEnabled(id); }, std::move(checked));
+            table, id, entry.text, entry.prompt,
+            [&view, list, id, listServes] {
+                if (listServes())
+                    list->ForwardZoomCommand(id);
+                else
+                    view.OnCommand(id);
+            },
+            [&view, list, id, listServes] {
+                return listServes() ? list->zoomCommandsEnabled() : view.isCommandEnabled(id);
+            },
+            std::move(checked));
     }
     for (const MenuEntry& entry : kDocumentEntries) {
         const int id = entry.id;

@@ -8,6 +8,7 @@ namespace ombri::reader {
 
 class CLanterDoc;
 class CViewRight;
+class ThumbView;
 
 // Adds a command from its menu text and prompt, as the reader's tables give them.
 void addMenuCommand(CommandTable& table, int id, const char* text, const char* prompt,
@@ -15,7 +16,9 @@ void addMenuCommand(CommandTable& table, int id, const char* text, const char* p
                     std::function<bool()> checked = {});
 
 // The commands the image view and the document serve (View, Color and Image menus, Print,
-// Home Page), with their enabling and check rules.
-void addReaderViewCommands(CommandTable& table, CViewRight& view, CLanterDoc& document);
+// Home Page), with their enabling and check rules. While the file list, when given, has the
+// focus, Zoom In, Zoom Out and Original Size go through it and follow its own enabling rule.
+void addReaderViewCommands(CommandTable& table, CViewRight& view, CLanterDoc& document,
+                           ThumbView* list = nullptr);
 
 } // namespace ombri::reader

@@ -244,6 +244,11 @@ void CViewRight::layoutPicture()
     m_layingOut = true;
     for (int pass = 0; pass < 3; ++pass) {
         m_layoutAgain = false;
+        if (!hasPicture()) {
+            // The converted copy goes with the picture: it is as large as the picture itself.
+            m_converted = QImage();
+            m_convertedFrom = Source();
+        }
         m_pictureSize = hasPicture() ? convertedPicture().size() : QSize();
         if (m_pictureSize.isEmpty()) {
             m_destination = QRect();
@@ -577,8 +582,10 @@ void CViewRight::OnLButtonDown(QPoint point)
 void CViewRight::OnMouseMove(QPoint point, Qt::MouseButtons buttons,
                              Qt::KeyboardModifiers modifiers)
 {
-    // Dragging with the left button alone pans; with Shift or Ctrl held it does nothing.
-    if (buttons != Qt::LeftButton || (modifiers & (Qt::ShiftModifier | Qt::ControlModifier)))
+    // Dragging with the left button alone pans; with any modifier key held it does nothing.
+    constexpr Qt::KeyboardModifiers kModifierKeys =
+        Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    if (buttons != Qt::LeftButton || (modifiers & kModifierKeys))
         return;
     const QPoint distance = m_lastPoint - point;
     OnScrollBy(QSize(distance.x(), distance.y()));

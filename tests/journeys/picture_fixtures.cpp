@@ -102,6 +102,11 @@ const std::string& fixtureFolder()
 
 } // namespace
 
+std::string fixturePicturePath(const std::string& name)
+{
+    return fixtureFolder() + "/" + name;
+}
+
 void copyFixturePictures(const std::string& folder)
 {
     namespace fs = std::filesystem;

@@ -14,4 +14,7 @@ extern const std::vector<std::string> kFixturePictures;
 // Copies them into the folder (made once per program, then copied for each journey).
 void copyFixturePictures(const std::string& folder);
 
+// Where one of them is kept once made, for a journey that copies only the few it needs.
+std::string fixturePicturePath(const std::string& name);
+
 } // namespace ombri::journey

@@ -228,6 +228,19 @@ TEST_F(ReaderOpenTest, ChosenFilesOpenWithNotesHiddenDroppedOnesKeepThem)
     EXPECT_EQ(m_view.repaints, Strings{"erase"});
 }
 
+// A folder or a file that cannot be read empties the document; the view must repaint, or it
+// keeps painting the picture that is gone.
+TEST_F(ReaderOpenTest, FailedChosenOpenRepaintsTheEmptyView)
+{
+    writeCarrier(file("a.png"), greyPicture(9, 7, 0), notesAt(9, 7, {}));
+    ASSERT_TRUE(m_doc.OpenImagePath(file("a.png")));
+    m_view.repaints.clear();
+    EXPECT_FALSE(m_doc.OpenImagePath(m_dir.path()));
+    EXPECT_FALSE(m_doc.hasImage());
+    EXPECT_EQ(m_view.repaints, Strings{"erase"});
+    EXPECT_EQ(m_doc.currentPath(), file("a.png"));
+}
+
 TEST_F(ReaderOpenTest, RelativePathBecomesAbsoluteAndItsFolderCurrent)
 {
     fs::create_directory(file("sub"));

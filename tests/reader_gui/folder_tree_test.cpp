@@ -248,16 +248,44 @@ TEST_F(FolderTreeTest, GoToPathReachesAFolderMadeAfterItsParentWasRead)
 TEST_F(FolderTreeTest, GoToPathOutsideTheTreeSelectsNothing)
 {
     makeFolder("beta");
-    makeFolder(".hidden");
+    makeFolder("Recycled/inside");
     openTree();
     ASSERT_TRUE(m_tree->GoToPath(path("beta")));
     m_listed.clear();
     EXPECT_FALSE(m_tree->GoToPath(path("missing")));
     EXPECT_FALSE(m_tree->GoToPath("/usr"));
     EXPECT_EQ(selectedPath(), path("beta"));
-    // A path that exists but is not shown is looked for, and not found.
-    EXPECT_FALSE(m_tree->GoToPath(path(".hidden")));
+    // A path that exists but is never shown is looked for, and not found.
+    EXPECT_FALSE(m_tree->GoToPath(path("Recycled/inside")));
     EXPECT_TRUE(m_listed.empty());
+}
+
+// Folders whose names start with a dot are left out, until a path inside one is gone to: from
+// then on the tree shows that folder, so that it can be listed and its pictures stepped through.
+TEST_F(FolderTreeTest, GoToPathShowsTheHiddenFoldersOnItsWay)
+{
+    makeFolder("x/.set/.inner");
+    makeFolder("x/.other");
+    makePicture("x/.set/.inner/p1.bmp");
+    openTree();
+    ASSERT_TRUE(m_tree->GoToPath(path("x/.SET/.inner")));
+    EXPECT_EQ(selectedPath(), path("x/.set/.inner"));
+    EXPECT_EQ(m_listed.back(), path("x/.set/.inner"));
+    EXPECT_EQ(labels(itemFor("x")), (Strings{".set"}));
+    EXPECT_EQ(labels(itemFor("x/.set")), (Strings{".inner"}));
+
+    // Read again from disk, they stay; other hidden folders stay out.
+    m_tree->collapseItem(root());
+    m_tree->expandItem(root());
+    EXPECT_EQ(labels(itemFor("x")), (Strings{"+"}));
+    m_tree->expandItem(itemFor("x"));
+    EXPECT_EQ(labels(itemFor("x")), (Strings{".set"}));
+    EXPECT_EQ(labels(itemFor("x/.set")), (Strings{"+"}));
+
+    // Without the file list the picture itself is selected, which opens it.
+    m_listVisible = false;
+    ASSERT_TRUE(m_tree->GoToPath(path("x/.set/.inner/p1.bmp")));
+    EXPECT_EQ(m_doc.currentPath(), path("x/.set/.inner/p1.bmp"));
 }
 
 // --- Selecting opens through the document ---
@@ -349,6 +377,31 @@ TEST_F(FolderTreeTest, ARefusedEmptyOrRootEditKeepsTheLabel)
     EXPECT_EQ(beta->text(0), "beta");
 }
 
+TEST_F(FolderTreeTest, F2EditsTheLabelOfTheSelectedFolderButNotOfARoot)
+{
+    makeFolder("beta");
+    openTree();
+    m_tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_tree.get()));
+    m_tree->setFocus();
+    m_tree->setCurrentItem(root());
+    QTest::keyClick(m_tree.get(), Qt::Key_F2);
+    EXPECT_EQ(m_tree->viewport()->findChild<QLineEdit*>(), nullptr);
+
+    ASSERT_TRUE(m_tree->GoToPath(path("beta")));
+    QTest::keyClick(m_tree.get(), Qt::Key_F2);
+    auto* editor = m_tree->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), "beta");
+    editor->selectAll();
+    QTest::keyClicks(editor, "omega");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(m_renames, (Strings{path("beta") + " -> omega"}));
+    EXPECT_EQ(itemFor("beta"), nullptr);
+    EXPECT_NE(itemFor("omega"), nullptr);
+}
+
 // --- Deleting with the Delete key ---
 
 TEST_F(FolderTreeTest, DeleteKeyRemovesTheItemAndSelectsItsNextSibling)
@@ -373,21 +426,31 @@ TEST_F(FolderTreeTest, DeleteKeyRemovesTheItemAndSelectsItsNextSibling)
     EXPECT_EQ(m_listed.back(), path("beta"));
 }
 
+// Without a next sibling the selection goes where the tree's highlight goes, to the previous
+// sibling or else to the parent, and the file list and the document follow it: the picture goes.
 TEST_F(FolderTreeTest, DeletingTheLastSiblingReleasesThePicture)
 {
     makePicture("a.bmp");
     makeFolder("beta");
-    makeFolder("zeta");
+    makeFolder("zeta/only");
     openTree();
     ASSERT_TRUE(m_tree->GoToPath(path("zeta")));
     ASSERT_TRUE(m_doc.OnOpenDocument(path("a.bmp")));
-    const size_t listings = m_listed.size();
 
     m_tree->OnCommand(CViewLeft::kCmdDelete);
     EXPECT_EQ(labels(root()), (Strings{"beta"}));
     EXPECT_FALSE(m_doc.hasImage());
-    EXPECT_EQ(m_imageReleases, 1);
-    EXPECT_EQ(m_listed.size(), listings);
+    EXPECT_EQ(selectedPath(), path("beta"));
+    EXPECT_EQ(m_listed.back(), path("beta"));
+    EXPECT_EQ(m_tree->currentItem(), m_tree->selectedItem());
+
+    makeFolder("beta/only");
+    ASSERT_TRUE(m_tree->GoToPath(path("beta/only")));
+    QTest::keyClick(m_tree.get(), Qt::Key_Delete);
+    EXPECT_TRUE(labels(itemFor("beta")).empty());
+    EXPECT_EQ(selectedPath(), path("beta"));
+    EXPECT_EQ(m_listed.back(), path("beta"));
+    EXPECT_EQ(m_tree->currentItem(), m_tree->selectedItem());
 }
 
 // --- Drag feedback ---
@@ -398,14 +461,18 @@ void sendMouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButtons h
     QApplication::sendEvent(target, &event);
 }
 
+// A press that turns into a drag chooses nothing: the pressed item is neither selected nor
+// opened, while a press released without a drag is a click that opens it.
 TEST_F(FolderTreeTest, ReleasingTheButtonEndsTheDragAndMovesNothing)
 {
     makeFolder("Alpha");
     makeFolder("beta");
+    makeFolder("gamma");
     openTree();
     m_tree->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_tree.get()));
-    m_tree->expandItem(root());
+    ASSERT_TRUE(m_tree->GoToPath(path("gamma")));
+    const size_t listings = m_listed.size();
     QWidget* viewport = m_tree->viewport();
     const QPoint from = m_tree->visualItemRect(itemFor("Alpha")).center();
     const QPoint to = m_tree->visualItemRect(itemFor("beta")).center();
@@ -415,14 +482,66 @@ TEST_F(FolderTreeTest, ReleasingTheButtonEndsTheDragAndMovesNothing)
     ASSERT_TRUE(m_tree->isDragging());
     EXPECT_EQ(m_tree->dragItem(), itemFor("Alpha"));
     EXPECT_EQ(m_tree->dropTargetItem(), itemFor("beta"));
-    EXPECT_EQ(selectedPath(), path("Alpha"));
+    EXPECT_EQ(selectedPath(), path("gamma"));
 
     sendMouse(viewport, QEvent::MouseButtonRelease, to, Qt::NoButton);
     EXPECT_FALSE(m_tree->isDragging());
     EXPECT_EQ(m_tree->dropTargetItem(), nullptr);
     EXPECT_FALSE(itemFor("beta")->data(0, Qt::BackgroundRole).isValid());
     EXPECT_EQ(viewport->findChild<QLabel*>(), nullptr);
+    EXPECT_EQ(selectedPath(), path("gamma"));
+    EXPECT_EQ(m_listed.size(), listings);
+
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, from);
     EXPECT_EQ(selectedPath(), path("Alpha"));
+    EXPECT_EQ(m_listed.back(), path("Alpha"));
+}
+
+// The button coming up after a drag from the selected item chooses nothing either, over another
+// item or below the last one.
+TEST_F(FolderTreeTest, ADragFromTheSelectedItemKeepsTheSelection)
+{
+    makeFolder("Alpha");
+    makeFolder("beta");
+    makeFolder("gamma");
+    openTree();
+    m_tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_tree.get()));
+    ASSERT_TRUE(m_tree->GoToPath(path("gamma")));
+    const size_t listings = m_listed.size();
+    QWidget* viewport = m_tree->viewport();
+    const QRect gamma = m_tree->visualItemRect(itemFor("gamma"));
+    const QPoint overBeta = m_tree->visualItemRect(itemFor("beta")).center();
+    const QPoint belowAll = gamma.center() + QPoint(0, 2 * gamma.height());
+    ASSERT_EQ(m_tree->itemAt(belowAll), nullptr);
+
+    for (const QPoint to : {overBeta, belowAll}) {
+        sendMouse(viewport, QEvent::MouseButtonPress, gamma.center(), Qt::LeftButton);
+        sendMouse(viewport, QEvent::MouseMove, to, Qt::LeftButton);
+        ASSERT_TRUE(m_tree->isDragging());
+        sendMouse(viewport, QEvent::MouseButtonRelease, to, Qt::NoButton);
+        EXPECT_EQ(selectedPath(), path("gamma"));
+        EXPECT_EQ(m_listed.size(), listings);
+    }
+}
+
+// A folder closed over the selected one takes the selection however far up it is, and the list
+// follows it, rather than go on showing a folder the tree no longer shows.
+TEST_F(FolderTreeTest, ClosingAFolderAboveTheSelectionSelectsIt)
+{
+    makeFolder("a/b/c");
+    openTree();
+    m_tree->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(m_tree.get()));
+    for (const char* closed : {"a/b", "a"}) {
+        ASSERT_TRUE(m_tree->GoToPath(path("a/b/c")));
+        const QRect rect = m_tree->visualItemRect(itemFor(closed));
+        QTest::mouseClick(m_tree->viewport(), Qt::LeftButton, {},
+                          QPoint(rect.left() - m_tree->indentation() / 2, rect.center().y()));
+        ASSERT_FALSE(itemFor(closed)->isExpanded());
+        EXPECT_EQ(selectedPath(), path(closed));
+        EXPECT_EQ(m_listed.back(), path(closed));
+    }
 }
 
 // --- Keys and forwarded commands ---

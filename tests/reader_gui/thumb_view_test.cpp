@@ -7,6 +7,8 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -163,6 +165,25 @@ TEST_F(ThumbViewTest, DoubleClickOnAFolderListsItAndTellsTheTree)
     EXPECT_EQ(entered.at(1).at(0).value<std::string>(), folder() + "sub/..");
 }
 
+TEST_F(ThumbViewTest, ANewListingStartsAtTheTop)
+{
+    for (int i = 100; i < 160; ++i)
+        fs::create_directory(file("f" + std::to_string(i)));
+    for (int i = 100; i < 160; ++i)
+        writeBytes("f159/p" + std::to_string(i) + ".png", 1);
+    listAll();
+    m_list.resize(300, 200);
+    m_list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_list));
+    m_list.verticalScrollBar()->setValue(m_list.verticalScrollBar()->maximum());
+    ASSERT_GT(m_list.verticalScrollBar()->value(), 0);
+
+    QTest::mouseDClick(m_list.viewport(), Qt::LeftButton, {}, centreOf("f159"));
+    ASSERT_EQ(m_list.folderPath(), folder() + "f159/");
+    EXPECT_EQ(m_list.verticalScrollBar()->value(), 0);
+    EXPECT_EQ(m_list.indexAt(QPoint(5, 5)).row(), 0);
+}
+
 TEST_F(ThumbViewTest, UnreadableFolderEmptiesTheListButKeepsSteppingTheLastOne)
 {
     writePicture("a.bmp");
@@ -292,6 +313,76 @@ TEST_F(ThumbViewTest, KeysMoveTheHighlightOnlyAndNeverStepThePictures)
     EXPECT_EQ(m_list.currentIndex().row(), rowOf("b.bmp"));
     EXPECT_EQ(m_list.currentFileIndex(), 0);
     EXPECT_EQ(m_doc.currentPath(), file("a.bmp"));
+}
+
+// --- Renaming ---
+
+// The editor open on a row, once Qt has dropped any editor closed before.
+QLineEdit* openEditor(QAbstractItemView& view)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return view.viewport()->findChild<QLineEdit*>();
+}
+
+void typeIntoEditor(QLineEdit* editor, const QString& text)
+{
+    editor->selectAll();
+    QTest::keyClicks(editor, text);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents(); // Qt commits an edit after the key's event
+}
+
+TEST_F(ThumbViewTest, F2EditsTheNameOfTheHighlightedRowAndTheRenameDecides)
+{
+    fs::create_directory(file("sub"));
+    writePicture("a.bmp");
+    writePicture("b.bmp");
+    Strings renames;
+    bool answer = true;
+    m_list.setRenameHandler([&](const std::string& item, const std::string& name) {
+        renames.push_back(item + " -> " + name);
+        if (answer)
+            fs::rename(item, folder() + name);
+        return answer;
+    });
+    listAll();
+    m_list.resize(400, 300);
+    m_list.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_list));
+    m_list.setFocus();
+
+    QTest::mouseClick(m_list.viewport(), Qt::LeftButton, {}, centreOf("a.bmp"));
+    QTest::keyClick(&m_list, Qt::Key_F2);
+    QLineEdit* editor = openEditor(m_list);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), "a.bmp");
+    typeIntoEditor(editor, "c.bmp");
+    EXPECT_EQ(renames, (Strings{folder() + "a.bmp -> c.bmp"}));
+    // Renamed where it stands; Next and Previous step by the new name.
+    EXPECT_EQ(names(), (Strings{"..", "sub", "c.bmp", "b.bmp"}));
+    EXPECT_EQ(m_list.currentFileIndex(), 0);
+    EXPECT_EQ(m_list.SelectNextFile(), file("b.bmp"));
+    EXPECT_EQ(m_list.SelectPreviousFile(), file("c.bmp"));
+
+    // Refused: the old name stays.
+    answer = false;
+    QTest::keyClick(&m_list, Qt::Key_F2);
+    editor = openEditor(m_list);
+    ASSERT_NE(editor, nullptr);
+    typeIntoEditor(editor, "d.bmp");
+    EXPECT_EQ(renames.back(), folder() + "c.bmp -> d.bmp");
+    EXPECT_EQ(names(), (Strings{"..", "sub", "c.bmp", "b.bmp"}));
+
+    // Unchanged or empty names ask nothing; the way up has no name to change.
+    QTest::keyClick(&m_list, Qt::Key_F2);
+    typeIntoEditor(openEditor(m_list), "c.bmp");
+    QTest::keyClick(&m_list, Qt::Key_F2);
+    typeIntoEditor(openEditor(m_list), "");
+    EXPECT_EQ(renames.size(), 2u);
+    QTest::keyClick(&m_list, Qt::Key_Home);
+    ASSERT_EQ(m_list.currentIndex().row(), rowOf(".."));
+    QTest::keyClick(&m_list, Qt::Key_F2);
+    EXPECT_EQ(openEditor(m_list), nullptr);
 }
 
 // --- Large folders ---

@@ -8,6 +8,7 @@
 #include "support/test_support.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -266,6 +267,33 @@ TEST_F(ViewRightTest, WheelAndDragScroll)
 
     view.OnFitCommand(ZoomMode::FitIn);
     EXPECT_FALSE(view.showsMoveCursor());
+}
+
+// Panning is a drag with exactly the left button and no modifier key.
+TEST_F(ViewRightTest, DragsWithAModifierKeyDoNotPan)
+{
+    open(800, 600);
+    view.OnFitCommand(ZoomMode::FitIn); // free zoom at 1.0: larger than the view
+    QWidget* viewport = view.viewport();
+    const auto drag = [viewport](Qt::KeyboardModifiers modifiers) {
+        const QPoint from(50, 50), to(40, 45);
+        QMouseEvent press(QEvent::MouseButtonPress, from, viewport->mapToGlobal(from),
+                          Qt::LeftButton, Qt::LeftButton, modifiers);
+        QApplication::sendEvent(viewport, &press);
+        QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton,
+                         Qt::LeftButton, modifiers);
+        QApplication::sendEvent(viewport, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, to, viewport->mapToGlobal(to),
+                            Qt::LeftButton, Qt::NoButton, modifiers);
+        QApplication::sendEvent(viewport, &release);
+    };
+    for (Qt::KeyboardModifiers modifiers :
+         {Qt::AltModifier, Qt::ShiftModifier, Qt::ControlModifier, Qt::MetaModifier}) {
+        drag(modifiers);
+        EXPECT_EQ(view.scrollPosition(), QPoint(0, 0)) << modifiers.toInt();
+    }
+    drag(Qt::NoModifier);
+    EXPECT_EQ(view.scrollPosition(), QPoint(10, 5));
 }
 
 // --- Notes and their colours ---

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs widget tests on a real X server (Xvfb) under a real window manager (openbox): there,
+# full screen and the way back are carried out by the window manager, in its own time, not at
+# once as on the offscreen platform. Both programs must be installed (scripts/deps.sh); when
+# one is missing the run fails.
+#
+#   under_window_manager.sh TEST_PROGRAM [GTEST_FILTER]
+set -euo pipefail
+
+program=$1
+filter=${2:-*}
+
+for tool in Xvfb openbox; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "under_window_manager: $tool is not installed (see scripts/deps.sh)" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d)
+xvfb=
+openbox=
+cleanup() {
+    [[ -n $openbox ]] && kill "$openbox" 2>/dev/null && wait "$openbox" 2>/dev/null
+    [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Xvfb picks a free display itself and writes its number once it accepts clients.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+waited=0
+until [[ -s $work/display ]]; do
+    if ! kill -0 "$xvfb" 2>/dev/null || ((waited >= 100)); then
+        echo "under_window_manager: Xvfb did not start" >&2
+        cat "$work/xvfb.log" >&2
+        exit 1
+    fi
+    sleep 0.1
+    waited=$((waited + 1))
+done
+export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
+
+# openbox runs the startup command once it manages the screen.
+openbox --sm-disable --startup "touch $work/managing" >"$work/openbox.log" 2>&1 &
+openbox=$!
+waited=0
+until [[ -e $work/managing ]]; do
+    if ! kill -0 "$openbox" 2>/dev/null || ((waited >= 100)); then
+        echo "under_window_manager: openbox did not start" >&2
+        cat "$work/openbox.log" >&2
+        exit 1
+    fi
+    sleep 0.1
+    waited=$((waited + 1))
+done
+
+# A filter that selects nothing passes in GoogleTest; here it must not.
+status=0
+QT_QPA_PLATFORM=xcb "$program" --gtest_filter="$filter" >"$work/output" 2>&1 || status=$?
+cat "$work/output"
+if ((status == 0)) && ! grep -Eq '^\[  PASSED  \] [1-9][0-9]* test' "$work/output"; then
+    echo "under_window_manager: no test ran" >&2
+    status=1
+fi
+exit "$status"
