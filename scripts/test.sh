@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every check of OmbriTools:
 #   build/       the test suites (the benchmarks are built there too, never run)
-#   build-asan/  the test suites again under AddressSanitizer and UndefinedBehaviorSanitizer
+#   build-asan/  the test suites again under AddressSanitizer and UndefinedBehaviorSanitizer,
+#                the widget tests and the random journeys through both programs included
 #   build-fuzz/  each libFuzzer target for a short while (OMBRI_FUZZ_SECONDS, default 20)
 # and closes with "N passed, N failed" over those runs. Exits non-zero on any failure.
 set -euo pipefail
@@ -39,9 +40,15 @@ main_tests() {
     ctest --test-dir build --output-on-failure --no-tests=error -j2
 }
 
+# Both stages run the random journeys: a fixed set of seeds, and one seed from the clock,
+# the same in both, printed here so that a failure can be replayed with
+# OMBRI_JOURNEY_SEED=N, and shrunk and kept with scripts/journeys.sh.
+export OMBRI_JOURNEY_SEED=${OMBRI_JOURNEY_SEED:-$(($(date +%s) % 1000000000))}
+echo "journeys: the seed from the clock is $OMBRI_JOURNEY_SEED"
+
 asan_tests() {
     ombri_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRI_TESTS=ON \
-        -DOMBRI_SANITIZE=ON -DOMBRI_BENCH=OFF -DOMBRI_GUI=OFF
+        -DOMBRI_SANITIZE=ON -DOMBRI_BENCH=OFF -DOMBRI_GUI=ON
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --test-dir build-asan --output-on-failure --no-tests=error -j2

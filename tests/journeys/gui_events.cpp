@@ -166,7 +166,7 @@ bool answerFileDialog(const std::function<void()>& open, const QString& path)
             return;
         if (!shown.isValid())
             shown.start();
-        if (shown.elapsed() < 50)
+        if (shown.elapsed() < 15)
             return;
         type.stop();
         answered = true;

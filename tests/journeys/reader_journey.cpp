@@ -172,9 +172,9 @@ const char* const kManySources[] = {"one.bmp", "row.bmp", "column.png", "narrow.
 
 std::string manyFileName(int index)
 {
-    char name[16];
-    std::snprintf(name, sizeof name, "m%02d.%s", index, index % 4 < 2 ? "bmp" : "png");
-    return name;
+    const std::string number = std::to_string(index);
+    return "m" + std::string(number.size() < 2 ? "0" : "") + number +
+           (index % 4 < 2 ? ".bmp" : ".png");
 }
 
 // The pictures a journey can start on, as if named on the command line.
