@@ -250,7 +250,7 @@ Exit saveDocument(Writing& doc, const Invocation& invocation, Context& context,
     }
     // A picture narrower than the signature keeps no notes in this kind of file: nothing is
     // written unless the user chose to lose them.
-    if (doc.notesTooWideFor(target) && !invocation.lossy) {
+    if (doc.pictureTooNarrowForNotes(target) && !invocation.lossy) {
         context.err << "ombri: " << target << " cannot carry notes: the picture is " << doc.width()
                     << " pixels wide and needs at least " << doc.minimumWidthForNotes(target)
                     << " to keep them (use --lossy to save without them)\n";

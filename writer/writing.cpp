@@ -66,7 +66,7 @@ int Writing::minimumWidthForNotes(const std::string& path) const
     }
 }
 
-bool Writing::notesTooWideFor(const std::string& path) const
+bool Writing::pictureTooNarrowForNotes(const std::string& path) const
 {
     return m_noteLayer && CountNotePixels(*m_noteLayer) != 0 &&
            m_width < minimumWidthForNotes(path);
@@ -105,7 +105,7 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
     // A picture narrower than the signature keeps no notes in its file: the user decides, as
     // for JPEG, instead of finding them gone when the file is opened again.
     Notes notes = Notes::Embed;
-    if (notesTooWideFor(path)) {
+    if (pictureTooNarrowForNotes(path)) {
         const std::string question = "The notes cannot be kept in this picture: it is " +
                                      std::to_string(m_width) + " pixels wide, and a picture " +
                                      "needs at least " +

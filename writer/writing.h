@@ -35,7 +35,7 @@ class Writing : public Reading {
     int minimumWidthForNotes(const std::string& path) const;
     // Whether saving to the path would lose notes the document holds because the picture is too
     // narrow for the signature of that kind of file.
-    bool notesTooWideFor(const std::string& path) const;
+    bool pictureTooNarrowForNotes(const std::string& path) const;
 
     static const char* const kJpegQuestion;
     static const char* const kSavableExtensions;
