@@ -1,6 +1,8 @@
 #include "journeys/gui_events.h"
 
 #include <QApplication>
+#include <QPixmap>
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -17,6 +19,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QWheelEvent>
+#include <cstdlib>
 
 namespace ombri::journey {
 
@@ -26,6 +29,17 @@ void settle()
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
     }
+}
+
+void reactivate(QWidget* window)
+{
+    if (!window || !window->isVisible() || window->isActiveWindow())
+        return;
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    if (!QTest::qWaitForWindowActive(window, 1000))
+        return;
+    settle();
 }
 
 bool clickToolButton(QToolBar* bar, QAction* action)
@@ -143,6 +157,17 @@ void pressKey(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers)
         target = window;
     QTest::keyClick(target, key, modifiers);
     settle();
+}
+
+void saveScreenshot(QWidget* window, size_t step)
+{
+    const char* folder = std::getenv("OMBRI_JOURNEY_SCREENSHOTS");
+    if (!folder || !*folder || !window)
+        return;
+    const QString name = QStringLiteral("%1/step-%2.png")
+                             .arg(QString::fromLocal8Bit(folder))
+                             .arg(step, 3, 10, QLatin1Char('0'));
+    window->grab().save(name);
 }
 
 bool answerFileDialog(const std::function<void()>& open, const QString& path)

@@ -19,6 +19,10 @@ namespace ombri::journey {
 // Lets queued updates, layouts and paints happen, as the event loop would between two actions.
 void settle();
 
+// Makes the window the active one again, as the window manager does when a dialog over it
+// closes: keys reach its focus widget and its shortcuts only then.
+void reactivate(QWidget* window);
+
 // A click on the toolbar button of the action; false when the bar has no button for it.
 bool clickToolButton(QToolBar* bar, QAction* action);
 
@@ -42,6 +46,10 @@ void typeText(QWidget* widget, const QString& text);
 
 // A key pressed on the widget that has the focus in the window, or on the window itself.
 void pressKey(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+// With OMBRI_JOURNEY_SCREENSHOTS naming a folder, the window as the user sees it after each
+// step, as step-NNN.png, to look at when a replayed journey fails.
+void saveScreenshot(QWidget* window, size_t step);
 
 // Runs `open`, which is expected to show a modal file dialog, and answers the dialog by typing
 // the path and Enter (or Escape for an empty path). False when no dialog came up.

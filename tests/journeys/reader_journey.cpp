@@ -552,6 +552,7 @@ class ReaderSession {
     void perform(const Step& step, bool first);
     std::optional<std::string> check();
     std::string state();
+    QWidget* window() { return m_frame.get(); }
 
   private:
     MainFrame& frame() { return *m_frame; }
@@ -655,8 +656,7 @@ ReaderSession::ReaderSession()
     // Smaller than the screen, so that full screen and back can be told apart.
     m_frame->resize(760, 540);
     m_frame->show();
-    m_frame->activateWindow();
-    QApplication::setActiveWindow(m_frame.get());
+    reactivate(m_frame.get());
     tree().setFocus();
     QObject::connect(list().model(), &QAbstractItemModel::modelReset,
                      [this] { m_listRenames.clear(); });
@@ -1855,6 +1855,8 @@ Outcome runReaderJourney(const Journey& journey)
     ReaderSession session;
     for (size_t i = 0; i < journey.size(); ++i) {
         session.perform(journey[i], i == 0);
+        reactivate(session.window());
+        saveScreenshot(session.window(), i);
         if (trace)
             std::cout << encodeStep(journey[i]) << "  ->  " << session.state() << std::endl;
         if (auto broken = session.check())

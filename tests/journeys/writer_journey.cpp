@@ -357,8 +357,7 @@ class WriterSession {
         QSettings().clear();
         m_frame = std::make_unique<CMainFrame>(&m_prompt);
         m_frame->show();
-        m_frame->activateWindow();
-        QApplication::setActiveWindow(m_frame.get());
+        reactivate(m_frame.get());
         view().setFocus();
         settle();
         m_files = stampFiles(m_dir.path());
@@ -375,6 +374,7 @@ class WriterSession {
     std::optional<std::string> check(const Step& step);
     // One line on the state after a step, for OMBRI_JOURNEY_TRACE.
     std::string state();
+    QWidget* window() { return m_frame.get(); }
 
   private:
     CScrivoView& view() { return m_frame->view(); }
@@ -600,6 +600,7 @@ void WriterSession::perform(const Step& step)
         }
     }
     settle();
+    reactivate(m_frame.get());
     m_prompt.clearScript();
 }
 
@@ -845,6 +846,9 @@ std::string WriterSession::state()
          << (view().pendingLayer() ? CountNotePixels(*view().pendingLayer()) : 0) << ", redo "
          << (view().redoSlot() ? "yes" : "no") << ", zoom " << view().zoomFactor()
          << (view().fitFlag() ? " fit" : "") << ", messages " << m_prompt.messageCount()
+         << ", text \"" << view().textLine() << "\", focus "
+         << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
+                                         : "none")
          << ", file " << m_currentFile.substr(std::min(m_currentFile.size(), m_dir.path().size()));
     return line.str();
 }
@@ -857,6 +861,7 @@ Outcome runWriterJourney(const Journey& journey)
         QElapsedTimer took;
         took.start();
         session.perform(journey[i]);
+        saveScreenshot(session.window(), i);
         const auto broken = session.check(journey[i]);
         if (trace)
             std::cout << encodeStep(journey[i]) << "  ->  " << session.state() << " ("
