@@ -10,6 +10,7 @@
 #include "journeys/gui_events.h"
 #include "journeys/journey.h"
 #include "journeys/journey_main.h"
+#include "journeys/journey_prompt.h"
 #include "journeys/picture_fixtures.h"
 
 #include "formats/bmp.h"
@@ -243,55 +244,6 @@ Snapshot snapshot(const std::string& folder, const std::vector<std::string>& lef
     }
     return entries;
 }
-
-// ---- the prompt: answers from the journey, every message recorded --------------------------
-
-class JourneyPrompt : public Prompt {
-  public:
-    void queueAnswer(Answer answer) { m_answers.push_back(answer); }
-    void queueColour(Rgb colour) { m_colours.push_back(colour); }
-    void clearScript()
-    {
-        m_answers.clear();
-        m_colours.clear();
-    }
-    size_t messageCount() const { return m_messages.size(); }
-    const std::vector<std::string>& messages() const { return m_messages; }
-
-    Answer ask(const std::string& text, const std::string&, Buttons buttons, Icon) override
-    {
-        m_messages.push_back(text);
-        if (buttons == Buttons::Ok)
-            return Answer::Ok;
-        Answer answer = Answer::No;
-        if (!m_answers.empty()) {
-            answer = m_answers.front();
-            m_answers.pop_front();
-        }
-        return answer;
-    }
-    void reportOpenFailure(const std::string& path, const std::string& reason) override
-    {
-        m_messages.push_back("cannot open " + path + ": " + reason);
-    }
-    std::optional<std::string> chooseSavePath(const SaveDialogRequest&) override
-    {
-        return std::nullopt;
-    }
-    std::optional<Rgb> chooseColour(Rgb) override
-    {
-        if (m_colours.empty())
-            return std::nullopt;
-        const Rgb colour = m_colours.front();
-        m_colours.pop_front();
-        return colour;
-    }
-
-  private:
-    std::deque<Answer> m_answers;
-    std::deque<Rgb> m_colours;
-    std::vector<std::string> m_messages;
-};
 
 // ---- what the journeys choose from --------------------------------------------------------
 

@@ -27,34 +27,30 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Waits until the file exists (the program's sign that it is ready) while the program runs.
+await_ready() {
+    local name=$1 pid=$2 file=$3 log=$4 waited=0
+    until [[ -s $file || -e $file && $name == openbox ]]; do
+        if ! kill -0 "$pid" 2>/dev/null || ((waited >= 100)); then
+            echo "under_window_manager: $name did not start" >&2
+            cat "$log" >&2
+            exit 1
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+}
+
 # Xvfb picks a free display itself and writes its number once it accepts clients.
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb=$!
-waited=0
-until [[ -s $work/display ]]; do
-    if ! kill -0 "$xvfb" 2>/dev/null || ((waited >= 100)); then
-        echo "under_window_manager: Xvfb did not start" >&2
-        cat "$work/xvfb.log" >&2
-        exit 1
-    fi
-    sleep 0.1
-    waited=$((waited + 1))
-done
+await_ready Xvfb "$xvfb" "$work/display" "$work/xvfb.log"
 export DISPLAY=":$(tr -d '[:space:]' <"$work/display")"
 
 # openbox runs the startup command once it manages the screen.
 openbox --sm-disable --startup "touch $work/managing" >"$work/openbox.log" 2>&1 &
 openbox=$!
-waited=0
-until [[ -e $work/managing ]]; do
-    if ! kill -0 "$openbox" 2>/dev/null || ((waited >= 100)); then
-        echo "under_window_manager: openbox did not start" >&2
-        cat "$work/openbox.log" >&2
-        exit 1
-    fi
-    sleep 0.1
-    waited=$((waited + 1))
-done
+await_ready openbox "$openbox" "$work/managing" "$work/openbox.log"
 
 # A filter that selects nothing passes in GoogleTest; here it must not.
 status=0
