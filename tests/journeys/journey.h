@@ -68,8 +68,10 @@ using Runner = std::function<Outcome(const Journey&)>;
 // the same kind of failure; `failure` holds the last failure seen.
 Journey shrinkJourney(Journey journey, const Runner& run, Failure& failure, int maxRuns = 400);
 
-// Settings of a run from the environment: OMBRI_JOURNEYS (journeys per seed block, used by
-// scripts/journeys.sh), OMBRI_JOURNEY_STEPS and OMBRI_JOURNEY_SEED.
+// Settings of a run from the environment: OMBRI_JOURNEYS (journeys per seed block),
+// OMBRI_JOURNEY_STEPS, OMBRI_JOURNEY_SEED (the clock's seed), OMBRI_JOURNEY_COUNT and
+// OMBRI_JOURNEY_FIRST (more seeds), OMBRI_JOURNEY_SHRINK_RUNS (how many shorter journeys a
+// failure may try), OMBRI_JOURNEY_REPLAY and OMBRI_JOURNEY_SHRINK_SEED (journey_main.cpp).
 int journeySteps(int fallback);
 // The seed of the "clock" journey: OMBRI_JOURNEY_SEED when set, else the time.
 uint64_t clockSeed();

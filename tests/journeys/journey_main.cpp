@@ -48,7 +48,8 @@ void runSeed(uint64_t seed, int steps)
         return;
     Failure failure = *outcome;
     const std::string before = failure.message;
-    const Journey shrunk = shrinkJourney(journey, program().run, failure);
+    const Journey shrunk =
+        shrinkJourney(journey, program().run, failure, envInt("OMBRI_JOURNEY_SHRINK_RUNS", 400));
     const std::string kept =
         keepJourney(std::string(program().name) + "-seed-" + std::to_string(seed) + ".journey",
                     shrunk, failure);
@@ -162,7 +163,8 @@ TEST(JourneySeeds, ShrinkInChildProcesses)
         return;
     }
     Failure failure = *outcome;
-    const Journey shrunk = shrinkJourney(journey, runInChild, failure, 200);
+    const Journey shrunk =
+        shrinkJourney(journey, runInChild, failure, envInt("OMBRI_JOURNEY_SHRINK_RUNS", 200));
     const std::string kept =
         keepJourney(std::string(program().name) + "-seed-" + std::to_string(seed) + ".journey",
                     shrunk, failure);
