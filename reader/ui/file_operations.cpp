@@ -188,6 +188,8 @@ bool FileOperations::renameFolder(const std::string& from, const std::string& to
     if (current.size() > from.size() && current.compare(0, from.size(), from) == 0 &&
         current[from.size()] == '/')
         m_document.FollowRenamedPath(to + current.substr(from.size()));
+    if (m_hooks.renamed)
+        m_hooks.renamed(from, to);
     return true;
 }
 
@@ -204,6 +206,8 @@ bool FileOperations::renameFile(const std::string& from, const std::string& to,
                                  "OmbriReader", Icon::Warning);
         return false;
     }
+    if (m_hooks.renamed)
+        m_hooks.renamed(from, to);
     if (from != m_document.currentPath())
         return true;
     m_document.FollowRenamedPath(to);

@@ -53,6 +53,8 @@ class FileOperations {
         // The image view must repaint: a renamed picture could not be opened again, and the
         // document let it go.
         std::function<void()> redrawImage;
+        // An entry was renamed: the panes that show it follow.
+        std::function<void(const std::string& from, const std::string& to)> renamed;
     };
 
     // The document must outlive the object.

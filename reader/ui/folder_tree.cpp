@@ -355,6 +355,25 @@ bool TreeCtrl::showHiddenFolder(QTreeWidgetItem* parent, const std::string& name
     return true;
 }
 
+void TreeCtrl::FollowRenamedItem(const std::string& from, const std::string& to)
+{
+    std::vector<std::string> rootPaths;
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        rootPaths.push_back(ItemPath(topLevelItem(i)));
+    const auto route = FindTreeRoute(rootPaths, from);
+    if (!route || route->components.empty())
+        return;
+    QTreeWidgetItem* item = topLevelItem(static_cast<int>(route->root));
+    for (const std::string& name : route->components) {
+        item = findChildByLabel(item, name);
+        if (!item || itemName(item) != name)
+            return;
+    }
+    const std::string newName = LastComponent(to);
+    item->setText(0, labelOf(newName));
+    item->setData(0, kNameRole, QByteArray::fromStdString(newName));
+}
+
 QTreeWidgetItem* TreeCtrl::currentFolderItem() const
 {
     return m_currentFolder.isValid() ? itemFromIndex(m_currentFolder) : nullptr;

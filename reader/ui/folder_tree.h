@@ -55,6 +55,10 @@ class TreeCtrl : public QTreeWidget {
     // when part of it is not shown in the tree, which selects nothing new.
     bool GoToPath(const std::string& path);
 
+    // A folder or file renamed elsewhere (in the file list) takes its new name in the tree, and
+    // with it every item below it its new path. Nothing when the tree does not show it.
+    void FollowRenamedItem(const std::string& from, const std::string& to);
+
     // Re-reads the folders below the current folder item (at first the selected item) after
     // the file list entered one of them, and makes the child with the given path the current
     // folder item for the next refresh.

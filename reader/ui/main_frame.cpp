@@ -185,6 +185,12 @@ void MainFrame::connectPanes()
     FileOperations::Hooks operations;
     operations.goToPath = [this](const std::string& path) { return m_tree->GoToPath(path); };
     operations.redrawImage = [this] { m_view->redrawNow(Background::Erase); };
+    // Renamed in one pane, an entry takes its new name in the other, and a renamed folder that
+    // is listed goes on being listed under its new path.
+    operations.renamed = [this](const std::string& from, const std::string& to) {
+        m_tree->FollowRenamedItem(from, to);
+        m_list->FollowRenamedFolder(from, to);
+    };
     m_fileOperations->setHooks(std::move(operations));
 }
 

@@ -110,6 +110,12 @@ void FileListModel::show(std::shared_ptr<const FolderListing> listing)
     endResetModel();
 }
 
+void FileListModel::moved(std::shared_ptr<const FolderListing> listing)
+{
+    // The same entries under another folder path: nothing on screen changes.
+    m_listing = std::move(listing);
+}
+
 void FileListModel::renamed(std::shared_ptr<const FolderListing> listing, int row)
 {
     m_listing = std::move(listing);
@@ -386,6 +392,18 @@ bool ThumbView::EndLabelEdit(int row, const QString& text)
     m_listing = listing;
     m_model->renamed(m_listing, row);
     return true;
+}
+
+void ThumbView::FollowRenamedFolder(const std::string& from, const std::string& to)
+{
+    const std::string& folder = m_listing->folderPath;
+    const std::string prefix = from + "/";
+    if (folder.compare(0, prefix.size(), prefix) != 0)
+        return;
+    auto listing = std::make_shared<FolderListing>(*m_listing);
+    listing->folderPath = to + folder.substr(from.size());
+    m_listing = listing;
+    m_model->moved(m_listing);
 }
 
 void ThumbView::ForwardZoomCommand(int command)

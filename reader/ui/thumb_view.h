@@ -65,6 +65,8 @@ class FileListModel : public QAbstractTableModel {
     void show(std::shared_ptr<const FolderListing> listing);
     // Takes a listing that differs from the one on show only in the name of the entry at row.
     void renamed(std::shared_ptr<const FolderListing> listing, int row);
+    // The same entries, listed under the new path of their renamed folder.
+    void moved(std::shared_ptr<const FolderListing> listing);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -114,6 +116,9 @@ class ThumbView : public QTreeView, public ListPane {
     // Replaces the content with the folder's. When the folder cannot be read the list is left
     // empty but keeps the previous folder's files for Previous and Next, and false is answered.
     bool ListFolder(const std::string& path);
+    // The listed folder, or a folder it lies in, was renamed: the listing goes on under the new
+    // path, so that its rows open and enter what is there now.
+    void FollowRenamedFolder(const std::string& from, const std::string& to);
     // Marks the listed file with this full path as the current one, as a click on it would,
     // without opening it: a picture opened elsewhere (command line, drop) is where Previous and
     // Next step from. False when the path is not in the listing.

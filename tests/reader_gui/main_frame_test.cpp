@@ -324,6 +324,48 @@ TEST_F(ReaderFrameTest, F2InTheFileListRenamesThePicture)
     EXPECT_TRUE(frame.document().hasImage());
 }
 
+// A folder renamed in one pane takes its new name in the other: the tree relabels it, and a
+// list that shows it goes on listing it under its new path, so its files still open.
+TEST_F(ReaderFrameTest, ARenamedFolderIsFollowedByTheOtherPane)
+{
+    fs::create_directories(dir.file("x/sub"));
+    std::string error;
+    ASSERT_TRUE(WriteBmpFile(dir.file("x/p.bmp"), solidPicture(40, 30, 90), error)) << error;
+    MainFrame& frame = start({file("x/p.bmp")});
+    CViewLeft& tree = frame.tree();
+    ThumbView& list = frame.list();
+    const auto editAndEnter = [](QAbstractItemView& pane, const QString& name) {
+        pane.setFocus();
+        QTest::keyClick(&pane, Qt::Key_F2);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        auto* editor = pane.viewport()->findChild<QLineEdit*>();
+        if (!editor)
+            return false;
+        editor->selectAll();
+        QTest::keyClicks(editor, name);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        return true;
+    };
+
+    // In the tree: the listed folder itself.
+    ASSERT_EQ(tree.ItemPath(tree.selectedItem()), dir.file("x"));
+    ASSERT_TRUE(editAndEnter(tree, QStringLiteral("y")));
+    ASSERT_TRUE(fs::exists(dir.file("y/p.bmp")));
+    EXPECT_EQ(list.folderPath(), dir.file("y") + "/");
+    EXPECT_EQ(frame.document().currentPath(), dir.file("y/p.bmp"));
+
+    // In the list: a folder the tree shows under the listed one.
+    list.setFocus();
+    list.setCurrentIndex(list.model()->index(1, 0)); // "..", then "sub"
+    ASSERT_EQ(list.model()->index(1, 0).data().toString(), "sub");
+    ASSERT_TRUE(editAndEnter(list, QStringLiteral("other")));
+    ASSERT_TRUE(fs::exists(dir.file("y/other")));
+    QTreeWidgetItem* renamed = tree.selectedItem()->child(0);
+    ASSERT_TRUE(renamed);
+    EXPECT_EQ(tree.ItemPath(renamed), dir.file("y/other"));
+}
+
 // While the file list has the focus, Zoom In, Zoom Out and Original Size are the list's: enabled
 // exactly when it lists a file, whether a picture is shown or not, and passed on to the view.
 TEST_F(ReaderFrameTest, ZoomCommandsFollowTheFileListWhileItHasTheFocus)
