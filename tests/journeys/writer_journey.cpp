@@ -82,10 +82,13 @@ bool isShapeTool(Tool tool)
            tool == Tool::RoundRectangle || tool == Tool::Arc;
 }
 
-// A point where the pictures are, or anywhere around the canvas.
+// A point where the pictures are (the tiny ones too), or anywhere around the canvas.
 QPoint randomPoint(Rng& rng)
 {
-    if (rng.chance(4, 5))
+    const int roll = rng.below(10);
+    if (roll < 2)
+        return QPoint(rng.between(-2, 8), rng.between(-2, 42));
+    if (roll < 8)
         return QPoint(rng.between(0, 320), rng.between(0, 220));
     return QPoint(rng.between(-40, 760), rng.between(-40, 560));
 }
@@ -143,8 +146,10 @@ Step randomWriterStep(Rng& rng)
     const auto answers = [&rng] { return std::vector<int>{rng.below(3), rng.below(3)}; };
     if (roll < 14)
         return Step{"tool", {rng.below(8)}, {}};
-    if (roll < 38)
+    if (roll < 35)
         return randomDrag(rng);
+    if (roll < 38)
+        return rng.chance(1, 2) ? Step{"undo", {}, {}} : Step{"redo", {}, {}};
     if (roll < 41) {
         const QPoint at = randomPoint(rng);
         return Step{"click", {at.x(), at.y()}, {}};
@@ -328,6 +333,8 @@ class WriterSession {
     std::string picturePath(const Step& step) const;
     std::string savePath(const Step& step) const;
     void noteDrawnFigure(const Step& step);
+    void notePaste(const Step& step);
+    std::optional<std::string> checkPaste();
     void notePendingSave(const Step& step);
 
     std::optional<std::string> checkLayers();
@@ -351,6 +358,8 @@ class WriterSession {
     std::string m_saveAsTarget;
     // The pixels of a figure released in this step, in image coordinates.
     std::vector<std::pair<int, int>> m_figure;
+    // Where a paste must leave the text tool's anchor: one line step down for each line it ends.
+    std::optional<QPoint> m_anchorAfterPaste;
     // The notes a save in this step must write when the picture is gone after it.
     std::optional<NoteLayer> m_notesToSave;
     bool m_notesToSaveExact = true;
@@ -432,6 +441,41 @@ void WriterSession::noteDrawnFigure(const Step& step)
     }
 }
 
+// Every line a paste ends (with LF, CR LF or CR, or the end of the text) is captured at once,
+// one line step below the last.
+void WriterSession::notePaste(const Step& step)
+{
+    m_anchorAfterPaste.reset();
+    if (step.verb != "paste" || view().activeTool() != Tool::Text)
+        return;
+    int lines = 0;
+    bool open = false;
+    for (size_t i = 0; i < step.text.size(); ++i) {
+        const char c = step.text[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < step.text.size() && step.text[i + 1] == '\n')
+                ++i;
+            ++lines;
+            open = false;
+        } else {
+            open = true;
+        }
+    }
+    if (open)
+        ++lines;
+    const int lineStep = view().surface().GetTextExtentPoint32("L").height() + 4;
+    m_anchorAfterPaste = view().anchorPoint() + QPoint(0, lines * lineStep);
+}
+
+std::optional<std::string> WriterSession::checkPaste()
+{
+    if (!m_anchorAfterPaste || view().anchorPoint() == *m_anchorAfterPaste)
+        return std::nullopt;
+    return "a paste left the next line at y " + std::to_string(view().anchorPoint().y()) +
+           " instead of " + std::to_string(m_anchorAfterPaste->y()) +
+           ": its lines were not each captured";
+}
+
 // Steps that may save the picture and then replace or close it: what the save must hold is
 // known only before the step.
 void WriterSession::notePendingSave(const Step& step)
@@ -466,6 +510,7 @@ void WriterSession::perform(const Step& step)
     m_saveAsTarget.clear();
     noteDrawnFigure(step);
     notePendingSave(step);
+    notePaste(step);
 
     const std::string& verb = step.verb;
     if (verb == "tool") {
@@ -557,6 +602,8 @@ std::optional<std::string> WriterSession::check(const Step& step)
         return broken;
     if (auto broken = checkFigure())
         return broken;
+    if (auto broken = checkPaste())
+        return broken;
     return checkScreen();
 }
 
@@ -594,6 +641,9 @@ std::optional<std::string> WriterSession::checkOpened(const Step& step)
                           doc().displayGeneration() != m_generationBefore;
     if (replaced) {
         m_currentFile = picturePath(step);
+        if (view().pendingLayer() || view().redoSlot())
+            return "drawing of the picture before was kept after opening " +
+                   picturePath(step).substr(m_dir.path().size() + 1);
         if (view().scrollPosition() != QPoint(0, 0) && !view().fitFlag())
             return "a picture opened scrolled to " + std::to_string(view().scrollPosition().x()) +
                    ", " + std::to_string(view().scrollPosition().y());
