@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QTest>
 
 namespace ombri::test {
 namespace {
@@ -205,6 +206,19 @@ TEST_F(TextToolTest, PasteCapturesEachLineWhateverEndsIt)
     const QPoint after = view->anchorPoint();
     view->OnPaste();
     EXPECT_EQ(view->anchorPoint(), after);
+}
+
+// Ctrl+Z with nothing to undo reaches the canvas as a key; it must not type a "z" (nor Alt or
+// Meta with a letter type the letter).
+TEST_F(TextToolTest, KeysHeldWithCtrlAltOrMetaTypeNothing)
+{
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_A);
+    for (const Qt::KeyboardModifier modifier :
+         {Qt::ControlModifier, Qt::AltModifier, Qt::MetaModifier})
+        QTest::keyClick(view.get(), Qt::Key_Z, modifier);
+    QTest::keyClick(view.get(), Qt::Key_B);
+    EXPECT_EQ(view->textLine(), "ab");
 }
 
 TEST_F(TextToolTest, PasteOutsideTheTextToolDoesNothing)

@@ -580,6 +580,14 @@ void CScrivoView::keyPressEvent(QKeyEvent* event)
             OnChar(static_cast<uint8_t>(code));
             return;
         }
+        // A key held with Ctrl, Alt or Meta is a command (Ctrl+Z while Undo has nothing to
+        // undo, say), never a character of the line, whatever text the keyboard gives it.
+        constexpr Qt::KeyboardModifiers kCommandKeys =
+            Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+        if (event->modifiers() & kCommandKeys) {
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+        }
         // One byte per character, as the text line holds them.
         const QByteArray typed = event->text().toLatin1();
         bool any = false;
