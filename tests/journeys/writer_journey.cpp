@@ -199,6 +199,43 @@ Step randomWriterStep(Rng& rng)
     return Step{"erasersize", {}, kEraserSizes[rng.below(7)]};
 }
 
+// A user who picks a tool goes on to use it for a while: the steps that tool takes, now and then
+// undone, put down by choosing it again and redone.
+void addToolUse(Rng& rng, int tool, Journey& journey)
+{
+    const int command = kToolCommands[tool % 8];
+    const int count = rng.between(1, 4);
+    for (int i = 0; i < count; ++i) {
+        if (command == cmd::TextTool) {
+            switch (rng.below(4)) {
+            case 0: {
+                const QPoint at = randomPoint(rng);
+                journey.push_back(Step{"click", {at.x(), at.y()}, {}});
+                break;
+            }
+            case 1:
+                journey.push_back(Step{"type", {}, kTexts[rng.below(9)]});
+                break;
+            case 2:
+                journey.push_back(Step{"key", {rng.below(8)}, {}});
+                break;
+            default:
+                journey.push_back(Step{"paste", {}, kPastes[rng.below(7)]});
+            }
+        } else if (command == cmd::Erasure && rng.chance(1, 4)) {
+            journey.push_back(Step{"erasersize", {}, kEraserSizes[rng.below(7)]});
+        } else {
+            journey.push_back(randomDrag(rng));
+        }
+    }
+    if (rng.chance(1, 4)) {
+        journey.push_back(Step{"undo", {}, {}});
+        if (rng.chance(1, 2))
+            journey.push_back(Step{"tool", {tool}, {}});
+        journey.push_back(Step{"redo", {}, {}});
+    }
+}
+
 Journey makeWriterJourney(uint64_t seed, int steps)
 {
     Rng rng(seed);
@@ -212,8 +249,15 @@ Journey makeWriterJourney(uint64_t seed, int steps)
             first.args[1] = 0;
         journey.push_back(first);
     }
-    while (static_cast<int>(journey.size()) < steps)
-        journey.push_back(randomWriterStep(rng));
+    while (static_cast<int>(journey.size()) < steps) {
+        Step step = randomWriterStep(rng);
+        const bool toolChosen = step.verb == "tool";
+        const int tool = step.arg(0);
+        journey.push_back(std::move(step));
+        if (toolChosen && rng.chance(3, 5))
+            addToolUse(rng, tool, journey);
+    }
+    journey.resize(static_cast<size_t>(steps));
     return journey;
 }
 
