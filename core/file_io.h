@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace ombri {
@@ -46,10 +47,32 @@ class MappedFile {
     std::vector<uint8_t> m_owned;
 };
 
-// A save that never damages the file already at the target: the bytes go to a temporary file in
-// the target's folder, which replaces the target only when commit() has written and flushed all
-// of it. A save that fails, throws or is abandoned removes the temporary file and leaves the
-// target as it was.
+// Where every save passes, in this order; tests stop a save at one of them to see what a stopped
+// save leaves behind.
+enum class SavePoint {
+    Created,  // the new file exists, unnamed where the system allows it, and holds nothing yet
+    Writing,  // the first several megabytes are in it; reached only by saves that large
+    Complete, // all of it is written and synced; the target is still the old file
+    Linked,   // the complete unnamed file has its hidden name beside the target
+};
+using SavePointHook = void (*)(SavePoint);
+// Called at each point of every save from then on; null stops it. For tests only.
+void setSavePointHook(SavePointHook hook);
+
+// Set in the environment (to anything but "0"), saves write a named temporary file as they do on
+// file systems that cannot make unnamed ones.
+constexpr const char* kNamedTemporaryVariable = "OMBRI_SAVE_NAMED_TEMPORARY";
+
+// A save that never damages the file already at the target and leaves nothing beside it. The new
+// bytes go to a file without a name in the target's folder (O_TMPFILE); only when all of them are
+// written and synced does it get a hidden name, which is at once renamed over the target. Where
+// the file system cannot make unnamed files, a hidden named file takes the bytes instead. A save
+// that fails, throws, is abandoned or is ended by SIGINT, SIGTERM or SIGHUP (while those have
+// their default action) leaves the target as it was and no file of its own.
+//
+// The new file keeps the permission bits of the file it replaces; a new target gets those a plain
+// create gives. A target that is a symbolic link is written through it: the file it points to is
+// replaced, the link stays.
 class AtomicFile {
   public:
     explicit AtomicFile(std::string targetPath);
@@ -57,24 +80,35 @@ class AtomicFile {
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Creates the temporary file; false with error() set when the folder cannot be written.
+    // Creates the new file; false with error() set when the folder cannot take it.
     bool open();
     std::FILE* stream() const { return m_stream.get(); }
     bool write(const void* bytes, size_t count);
-    // Flushes, syncs and renames over the target. False with error() set on any failure; the
-    // target is then untouched.
+    // Flushes, syncs and puts the file in the target's place. False with error() set on any
+    // failure; the target is then untouched.
     bool commit();
     const std::string& error() const { return m_error; }
+    // True when the bytes go to an unnamed file (known after open()).
+    bool unnamed() const { return m_unnamed; }
 
   private:
     bool failWithErrno(const char* what);
+    bool createUnnamed(mode_t mode);
+    bool createNamed(mode_t mode);
+    bool linkUnnamed();
+    void removeNamed();
     void startWriteback();
 
-    std::string m_target;
-    std::string m_temporary;
+    std::string m_target;     // the path given, perhaps a symbolic link
+    std::string m_fileName;   // name of the file replaced, in m_folder
+    int m_folder = -1;        // the folder the file is replaced in
+    std::string m_temporary;  // hidden name of the new file in m_folder, while it has one
+    int m_temporarySlot = -1; // where the signal handlers find that name
     FilePtr m_stream;
     std::string m_error;
+    bool m_unnamed = false;
     bool m_committed = false;
+    bool m_passedWriting = false;
     uint64_t m_pending = 0;   // bytes given to write() since writeback was last started
     uint64_t m_flushedTo = 0; // the end of the part of the file whose writeback has been started
 };

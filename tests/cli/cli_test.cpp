@@ -416,7 +416,9 @@ TEST_F(CliJpegTest, NotesOfAPictureTooNarrowToCarryThemNeedLossy)
         const char* least = FileExtension(name) == "rgb" ? "8" : "6";
         EXPECT_EQ(embed.err, "ombri: " + out +
                                  " cannot carry notes: the picture is 5 pixels wide and needs at "
-                                 "least " + least + " to keep them (use --lossy to save without "
+                                 "least " +
+                                 least +
+                                 " to keep them (use --lossy to save without "
                                  "them)\n")
             << embed.err;
         EXPECT_FALSE(test::fileExists(out)) << name;
@@ -448,6 +450,23 @@ TEST_F(CliSaveFailureTest, AFailedSaveLeavesNoTemporaryFile)
         << save.err;
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
         EXPECT_EQ(entry.path().filename().string().find(".ombri-save-"), std::string::npos);
+}
+
+// The output named through a symbolic link is the file the link points to: it is replaced and
+// keeps its permissions, and the link stays a link.
+TEST_F(CliSaveFailureTest, OutputThroughALinkReplacesTheFileItPointsTo)
+{
+    std::filesystem::create_directory(file("kept"));
+    const std::string real = file("kept/picture.png");
+    test::writeFileBytes(real, {'o', 'l', 'd'});
+    ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+    std::filesystem::create_symlink("kept/picture.png", file("link.png"));
+    const RunResult convert = ombri({"convert", notedPicture("noted.png", 4), file("link.png")});
+    ASSERT_EQ(convert.code, 0) << convert.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(file("link.png")));
+    EXPECT_NE(ombri({"info", real}).out.find("notes: yes"), std::string::npos);
+    EXPECT_EQ(std::filesystem::status(real).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 struct RefusalCase {
