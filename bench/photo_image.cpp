@@ -1,5 +1,6 @@
 #include "bench/photo_image.h"
 
+#include "formats/png.h"
 #include "platform/scripted_prompt.h"
 #include "writer/writing.h"
 
@@ -111,12 +112,12 @@ struct PngWrite {
 
 // Holds nothing to clean up: libpng leaves it by longjmp on any error.
 bool encodeRows(png_structp png, png_infop info, std::FILE* file, uint32_t width, uint32_t height,
-                png_bytepp rows)
+                int colourType, png_bytepp rows)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_init_io(png, file);
-    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, width, height, 8, colourType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     png_set_bgr(png);
@@ -277,6 +278,80 @@ NoteLayer MakeNoteMask(int32_t width, int32_t height)
     return mask;
 }
 
+Dib MakeScreenshotImage(int32_t width, int32_t height)
+{
+    std::vector<Dib> shots;
+    std::vector<std::filesystem::path> names;
+    for (const auto& entry : std::filesystem::directory_iterator(OMBRI_SCREENSHOT_DIR))
+        if (entry.path().extension() == ".png")
+            names.push_back(entry.path());
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+        auto shot = ReadPngFile(name.string());
+        if (shot && DibGetLayout(shot.value()))
+            shots.push_back(shot.take());
+    }
+    Dib image = Dib::create(width, height, 24);
+    auto layout = DibGetLayout(image);
+    if (!layout)
+        return Dib();
+    uint8_t* pixels = image.data() + layout->pixelOffset;
+    // A window-grey desktop behind the shots.
+    std::fill(pixels, pixels + layout->pixelBytes, uint8_t{0xD6});
+    if (shots.empty())
+        return image;
+    // Shots side by side in rows, top row first, cycling through them until the picture is full.
+    int32_t x = 0;
+    int32_t top = 0;
+    int32_t rowHeight = 0;
+    for (size_t next = 0; top < height; ++next) {
+        const Dib& shot = shots[next % shots.size()];
+        const auto shotLayout = DibGetLayout(shot);
+        if (x > 0 && x + shotLayout->width > width) {
+            x = 0;
+            top += rowHeight;
+            rowHeight = 0;
+            continue;
+        }
+        const int32_t shotBytes = shotLayout->bitCount / 8;
+        for (int32_t sy = 0; sy < shotLayout->height && top + sy < height; ++sy) {
+            // Both are bottom-up: picture row r (from the top) is memory row height-1-r.
+            const uint8_t* from =
+                shot.data() + shotLayout->pixelOffset +
+                static_cast<size_t>(shotLayout->height - 1 - sy) * shotLayout->stride;
+            uint8_t* to = pixels + static_cast<size_t>(height - 1 - (top + sy)) * layout->stride;
+            for (int32_t sx = 0; sx < shotLayout->width && x + sx < width; ++sx)
+                std::copy(from + sx * shotBytes, from + sx * shotBytes + 3, to + (x + sx) * 3);
+        }
+        x += shotLayout->width;
+        rowHeight = std::max(rowHeight, shotLayout->height);
+    }
+    return image;
+}
+
+NoteLayer MakeNoteMask(int32_t width, int32_t height, double share)
+{
+    NoteLayer mask = MakeNoteMask(width, height);
+    size_t marked = 0;
+    for (uint8_t bit : mask)
+        marked += bit;
+    if (mask.empty() || marked <= share * static_cast<double>(mask.size()))
+        return mask;
+    // Bands of rows are cleared evenly over the picture until the share is left, so what stays
+    // is still whole strokes spread over all of it.
+    const double keep = share * static_cast<double>(mask.size()) / static_cast<double>(marked);
+    constexpr int32_t kBand = 16;
+    for (int32_t band = 0; band * kBand < height; ++band) {
+        if (std::floor((band + 1) * keep) > std::floor(band * keep))
+            continue;
+        const size_t first = static_cast<size_t>(band) * kBand * static_cast<size_t>(width);
+        const size_t last = std::min(mask.size(), first + kBand * static_cast<size_t>(width));
+        std::fill(mask.begin() + static_cast<std::ptrdiff_t>(first),
+                  mask.begin() + static_cast<std::ptrdiff_t>(last), uint8_t{0});
+    }
+    return mask;
+}
+
 size_t PixelBytes(const Dib& image)
 {
     auto layout = DibGetLayout(image);
@@ -286,8 +361,8 @@ size_t PixelBytes(const Dib& image)
 bool EncodePngPlain(const Dib& image, const std::string& path, std::string& error)
 {
     auto layout = DibGetLayout(image);
-    if (!layout || layout->bitCount != 24) {
-        error = "not a 24-bit image";
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
+        error = "not a 24- or 32-bit image";
         return false;
     }
     const size_t height = static_cast<size_t>(layout->height);
@@ -307,8 +382,11 @@ bool EncodePngPlain(const Dib& image, const std::string& path, std::string& erro
         if (write.png)
             write.info = png_create_info_struct(write.png);
         if (write.png && write.info)
-            written = encodeRows(write.png, write.info, file, static_cast<uint32_t>(layout->width),
-                                 static_cast<uint32_t>(height), rows.data());
+            written =
+                encodeRows(write.png, write.info, file, static_cast<uint32_t>(layout->width),
+                           static_cast<uint32_t>(height),
+                           layout->bitCount == 32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+                           rows.data());
     }
     if (std::fclose(file) != 0)
         written = false;

@@ -1,12 +1,14 @@
 #include "formats/png.h"
 
 #include "formats/diagnostics.h"
+#include "formats/png_idat.h"
 
 #include "core/file_io.h"
 #include "core/limits.h"
 
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -227,24 +229,44 @@ struct PngWriter {
     PngErrorContext errors;
     png_structp png = nullptr;
     png_infop info = nullptr;
+    AtomicFile* file = nullptr;
 
     ~PngWriter() { png_destroy_write_struct(&png, &info); }
 };
 
-// Writes the whole file. Like decodeImage, holds nothing that needs destroying.
-bool encodeImage(PngWriter& writer, std::FILE* file, const DibLayout& layout, png_bytepp rows)
+// The size of each IDAT chunk: large enough that framing costs nothing, small enough that a
+// reader streaming the file never holds much of it.
+constexpr size_t kIdatChunkBytes = 256 * 1024;
+
+// libpng frames the chunks; the bytes go through the save's own file, which starts their
+// writeback as they come.
+void writeToFile(png_structp png, png_bytep bytes, size_t count)
+{
+    auto* writer = static_cast<PngWriter*>(png_get_io_ptr(png));
+    if (!writer->file->write(bytes, count))
+        png_error(png, writer->file->error().c_str());
+}
+
+void flushNothing(png_structp) {}
+
+// Writes the signature and header, the image data cut into IDAT chunks and the end chunk. Like
+// decodeImage, holds nothing that needs destroying.
+bool encodeImage(PngWriter& writer, const DibLayout& layout, const PngImageData& data)
 {
     if (setjmp(png_jmpbuf(writer.png)))
         return false;
-    png_init_io(writer.png, file);
+    png_set_write_fn(writer.png, &writer, writeToFile, flushNothing);
     png_set_IHDR(writer.png, writer.info, static_cast<uint32_t>(layout.width),
                  static_cast<uint32_t>(layout.height), 8,
                  layout.bitCount == 32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(writer.png, writer.info);
-    png_set_bgr(writer.png);
-    png_write_image(writer.png, rows);
-    png_write_end(writer.png, nullptr);
+    static const png_byte kIdat[5] = "IDAT";
+    static const png_byte kIend[5] = "IEND";
+    for (size_t offset = 0; offset < data.size; offset += kIdatChunkBytes)
+        png_write_chunk(writer.png, kIdat, data.bytes.get() + offset,
+                        std::min(kIdatChunkBytes, data.size - offset));
+    png_write_chunk(writer.png, kIend, nullptr, 0);
     return true;
 }
 
@@ -279,13 +301,19 @@ bool WritePngFile(const std::string& path, const Dib& image, std::string& error)
         error = "only 24- and 32-bit images can be saved as PNG";
         return false;
     }
-    // libpng copies each row before transforming it, so it can read the image's own rows:
-    // the file's first row is the last one in memory.
-    const uint8_t* pixels = image.data() + layout->pixelOffset;
-    const size_t height = static_cast<size_t>(layout->height);
-    std::vector<png_bytep> rows(height);
-    for (size_t y = 0; y < height; ++y)
-        rows[y] = const_cast<png_bytep>(pixels + (height - 1 - y) * layout->stride);
+    // The file's first row is the last one in memory.
+    PngRows rows;
+    rows.width = static_cast<uint32_t>(layout->width);
+    rows.height = static_cast<uint32_t>(layout->height);
+    rows.channels = layout->bitCount == 32 ? 4 : 3;
+    rows.step = -static_cast<std::ptrdiff_t>(layout->stride);
+    rows.firstRow = image.data() + layout->pixelOffset +
+                    (static_cast<size_t>(layout->height) - 1) * layout->stride;
+    const PngImageData data = compressPngRows(rows);
+    if (!data.bytes) {
+        error = "out of memory";
+        return false;
+    }
 
     AtomicFile file(path);
     if (!file.open()) {
@@ -293,6 +321,7 @@ bool WritePngFile(const std::string& path, const Dib& image, std::string& error)
         return false;
     }
     PngWriter writer;
+    writer.file = &file;
     writer.png =
         png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer.errors, onPngError, onPngWarning);
     if (writer.png)
@@ -301,7 +330,7 @@ bool WritePngFile(const std::string& path, const Dib& image, std::string& error)
         error = "out of memory";
         return false;
     }
-    if (!encodeImage(writer, file.stream(), *layout, rows.data())) {
+    if (!encodeImage(writer, *layout, data)) {
         error = writer.errors.message;
         return false;
     }

@@ -17,7 +17,8 @@ Result<Dib> ReadPngBytes(ByteView file);
 
 // Writes a 24-bit image as an RGB PNG and a 32-bit one as RGBA: 8 bits per channel, no
 // interlacing, no ancillary chunk. Rows go to the file top first, so the last row in memory is
-// the file's first. Written through a temporary file that replaces the target only when
+// the file's first. Each row gets the filter that suits it and all of them are compressed by
+// libdeflate into one stream. Written through a file that replaces the target only when
 // complete.
 bool WritePngFile(const std::string& path, const Dib& image, std::string& error);
 

@@ -14,9 +14,12 @@ OMBRI_PACKAGES=(
     pkg-config
     git
     libpng-dev
+    libdeflate-dev
     libtiff-dev
     libjpeg62-turbo-dev
     imagemagick
+    # Every PNG the writer saves is checked by pngcheck in the tests.
+    pngcheck
     zlib1g-dev
     libgtest-dev
     libbenchmark-dev

@@ -1,0 +1,308 @@
+#include "formats/png_idat.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sys/mman.h>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+// The compression level: libdeflate's level 4 against zlib's default 6, as libpng uses it. On a
+// photograph it compresses about four times as fast, and the file comes out within a percent or
+// two of libpng's; levels above it buy well under a percent of size for half the speed again.
+// On screenshots, where long runs of the same bytes make every level fast, it already beats
+// libpng's size. The filter choice is what keeps the size within that bound (see below).
+
+namespace ombri {
+
+namespace {
+
+enum Filter : uint8_t { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
+constexpr int kFilterCount = 5;
+
+// The magnitude of a filtered byte read as a signed number: small when the filter predicted it
+// well. Their sum over a row is how libpng judges filters.
+inline unsigned magnitude(uint8_t byte)
+{
+    const int value = static_cast<int8_t>(byte);
+    return static_cast<unsigned>(value < 0 ? -value : value);
+}
+
+// One loop per filter, each free of branches per byte so that the compiler can run it on
+// vectors, each also answering the sum of the magnitudes of what it wrote. `above` is all zero
+// for the first row, which makes the filters the ones the PNG standard gives it.
+uint64_t sumOfMagnitudes(const uint8_t* bytes, size_t count)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < count; ++i)
+        sum += magnitude(bytes[i]);
+    return sum;
+}
+
+template <int Bpp> uint64_t filterSub(const uint8_t* row, size_t count, uint8_t* out)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < Bpp; ++i) {
+        out[i] = row[i];
+        sum += magnitude(out[i]);
+    }
+    for (size_t i = Bpp; i < count; ++i) {
+        out[i] = static_cast<uint8_t>(row[i] - row[i - Bpp]);
+        sum += magnitude(out[i]);
+    }
+    return sum;
+}
+
+uint64_t filterUp(const uint8_t* row, const uint8_t* above, size_t count, uint8_t* out)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < count; ++i) {
+        out[i] = static_cast<uint8_t>(row[i] - above[i]);
+        sum += magnitude(out[i]);
+    }
+    return sum;
+}
+
+template <int Bpp>
+uint64_t filterAverage(const uint8_t* row, const uint8_t* above, size_t count, uint8_t* out)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < Bpp; ++i) {
+        out[i] = static_cast<uint8_t>(row[i] - (above[i] >> 1));
+        sum += magnitude(out[i]);
+    }
+    for (size_t i = Bpp; i < count; ++i) {
+        out[i] = static_cast<uint8_t>(row[i] - ((row[i - Bpp] + above[i]) >> 1));
+        sum += magnitude(out[i]);
+    }
+    return sum;
+}
+
+template <int Bpp>
+uint64_t filterPaeth(const uint8_t* row, const uint8_t* above, size_t count, uint8_t* out)
+{
+    uint64_t sum = 0;
+    // Left of the first pixel, a and c are zero, and the predictor is always the byte above.
+    for (size_t i = 0; i < Bpp; ++i) {
+        out[i] = static_cast<uint8_t>(row[i] - above[i]);
+        sum += magnitude(out[i]);
+    }
+    // In 16 bits, which hold every difference here, so that eight bytes go through at once.
+    for (size_t i = Bpp; i < count; ++i) {
+        const int16_t a = row[i - Bpp];
+        const int16_t b = above[i];
+        const int16_t c = above[i - Bpp];
+        const int16_t bc = static_cast<int16_t>(b - c);
+        const int16_t ac = static_cast<int16_t>(a - c);
+        const int16_t pa = bc < 0 ? static_cast<int16_t>(-bc) : bc;
+        const int16_t pb = ac < 0 ? static_cast<int16_t>(-ac) : ac;
+        const int16_t abc = static_cast<int16_t>(ac + bc);
+        const int16_t pc = abc < 0 ? static_cast<int16_t>(-abc) : abc;
+        const int16_t ab = pb < pa ? b : a;
+        const int16_t best = pa <= pb ? pa : pb;
+        out[i] = static_cast<uint8_t>(row[i] - (pc < best ? c : ab));
+        sum += magnitude(out[i]);
+    }
+    return sum;
+}
+
+// The bits an order-0 coder needs for the bytes: what Huffman coding gets near to, so a better
+// guess than the sum of which filtered row deflate will make smaller.
+double entropyBits(const uint8_t* bytes, size_t count)
+{
+    // Four tables, so that counting one byte does not wait on counting the one before.
+    std::array<std::array<uint32_t, 256>, 4> counts{};
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        ++counts[0][bytes[i]];
+        ++counts[1][bytes[i + 1]];
+        ++counts[2][bytes[i + 2]];
+        ++counts[3][bytes[i + 3]];
+    }
+    for (; i < count; ++i)
+        ++counts[0][bytes[i]];
+    double sum = 0;
+    for (size_t value = 0; value < 256; ++value) {
+        const uint32_t n =
+            counts[0][value] + counts[1][value] + counts[2][value] + counts[3][value];
+        if (n > 1)
+            sum += n * std::log2(static_cast<double>(n));
+    }
+    return count * std::log2(static_cast<double>(count)) - sum;
+}
+
+// Puts a filtered row into the file's byte order: red first. The filters look only at the same
+// byte of neighbouring pixels, so filtering blue-first rows and turning the result gives the
+// bytes that filtering red-first rows would, with one turn per row instead of one per candidate.
+template <int Bpp> void turnToRedFirst(const uint8_t* row, size_t count, uint8_t* out)
+{
+    for (size_t i = 0; i < count; i += Bpp) {
+        out[i] = row[i + 2];
+        out[i + 1] = row[i + 1];
+        out[i + 2] = row[i];
+        if constexpr (Bpp == 4)
+            out[i + 3] = row[i + 3];
+    }
+}
+
+// Filters rows [first, end) into `out`, one filter byte before each, and answers the sum of the
+// magnitudes of the filtered bytes chosen. Rows need only the unfiltered row above them, so
+// bands of rows can be filtered at the same time.
+template <int Bpp>
+uint64_t filterRows(const PngRows& rows, uint32_t first, uint32_t end, PngFilterChoice choice,
+                    uint8_t* out)
+{
+    const size_t count = static_cast<size_t>(rows.width) * Bpp;
+    const std::vector<uint8_t> zeros(count, 0); // the row above the first
+    std::vector<uint8_t> candidates((kFilterCount - 1) * count);
+    const uint8_t* candidate[kFilterCount];
+    uint8_t* filtered[kFilterCount] = {};
+    for (int f = Sub; f < kFilterCount; ++f)
+        candidate[f] = filtered[f] = candidates.data() + (f - 1) * count;
+
+    uint64_t total = 0;
+    const uint8_t* row = rows.firstRow + static_cast<std::ptrdiff_t>(first) * rows.step;
+    const uint8_t* above = first == 0 ? zeros.data() : row - rows.step;
+    out += static_cast<size_t>(first) * (1 + count);
+    for (uint32_t y = first; y < end; ++y, above = row, row += rows.step) {
+        candidate[None] = row;
+        const uint64_t sums[kFilterCount] = {
+            sumOfMagnitudes(row, count), filterSub<Bpp>(row, count, filtered[Sub]),
+            filterUp(row, above, count, filtered[Up]),
+            filterAverage<Bpp>(row, above, count, filtered[Average]),
+            filterPaeth<Bpp>(row, above, count, filtered[Paeth])};
+        int best = 0;
+        int second = -1;
+        for (int f = 1; f < kFilterCount; ++f) {
+            if (sums[f] < sums[best]) {
+                second = best;
+                best = f;
+            } else if (second < 0 || sums[f] < sums[second]) {
+                second = f;
+            }
+        }
+        if (choice == PngFilterChoice::EntropyOfBestTwo &&
+            entropyBits(candidate[second], count) < entropyBits(candidate[best], count))
+            best = second;
+
+        total += sums[best];
+        *out++ = static_cast<uint8_t>(best);
+        turnToRedFirst<Bpp>(candidate[best], count, out);
+        out += count;
+    }
+    return total;
+}
+
+// Filters all rows, in bands on the machine's cores; answers the sum of magnitudes chosen.
+uint64_t filterImage(const PngRows& rows, PngFilterChoice choice, uint8_t* out)
+{
+    auto band = [&](uint32_t first, uint32_t end) {
+        return rows.channels == 3 ? filterRows<3>(rows, first, end, choice, out)
+                                  : filterRows<4>(rows, first, end, choice, out);
+    };
+    // A band is worth a thread only when it is a few megabytes of work.
+    const uint64_t bytes = uint64_t{rows.width} * rows.channels * rows.height;
+    const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    const unsigned bands =
+        static_cast<unsigned>(std::min<uint64_t>(cores, std::max<uint64_t>(1, bytes >> 22)));
+    if (bands <= 1)
+        return band(0, rows.height);
+    std::vector<uint64_t> totals(bands, 0);
+    std::vector<std::thread> threads;
+    try {
+        for (unsigned b = 1; b < bands; ++b)
+            threads.emplace_back([&, b] {
+                totals[b] = band(static_cast<uint32_t>(uint64_t{rows.height} * b / bands),
+                                 static_cast<uint32_t>(uint64_t{rows.height} * (b + 1) / bands));
+            });
+    } catch (const std::system_error&) {
+        // No thread to be had: the rows of the missing bands are filtered here.
+        const unsigned started = static_cast<unsigned>(threads.size()) + 1;
+        totals[started] =
+            band(static_cast<uint32_t>(uint64_t{rows.height} * started / bands), rows.height);
+    }
+    totals[0] = band(0, static_cast<uint32_t>(rows.height / bands));
+    for (std::thread& thread : threads)
+        thread.join();
+    uint64_t total = 0;
+    for (uint64_t sum : totals)
+        total += sum;
+    return total;
+}
+
+// The filtered rows of a large picture: tens of megabytes written once. Asked for in huge pages
+// where the system gives them, which spares the save most of its page faults.
+class LargeBuffer {
+  public:
+    explicit LargeBuffer(size_t size) : m_size((size + kHugePage - 1) / kHugePage * kHugePage)
+    {
+        void* bytes =
+            ::mmap(nullptr, m_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (bytes == MAP_FAILED)
+            return;
+        m_data = static_cast<uint8_t*>(bytes);
+        ::madvise(bytes, m_size, MADV_HUGEPAGE);
+    }
+    ~LargeBuffer()
+    {
+        if (m_data)
+            ::munmap(m_data, m_size);
+    }
+    LargeBuffer(const LargeBuffer&) = delete;
+    LargeBuffer& operator=(const LargeBuffer&) = delete;
+
+    uint8_t* data() const { return m_data; }
+
+  private:
+    static constexpr size_t kHugePage = size_t{2} << 20;
+    size_t m_size;
+    uint8_t* m_data = nullptr;
+};
+
+struct CompressorDeleter {
+    void operator()(libdeflate_compressor* compressor) const
+    {
+        libdeflate_free_compressor(compressor);
+    }
+};
+
+} // namespace
+
+PngImageData compressPngRows(const PngRows& rows, int level, PngFilterChoice choice)
+{
+    PngImageData data;
+    if (rows.channels != 3 && rows.channels != 4)
+        return data;
+    const size_t filteredSize =
+        static_cast<size_t>(rows.height) * (1 + static_cast<size_t>(rows.width) * rows.channels);
+    LargeBuffer filteredBuffer(filteredSize);
+    uint8_t* filteredBytes = filteredBuffer.data();
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+        libdeflate_alloc_compressor(level));
+    if (!filteredBytes || !compressor)
+        return data;
+    try {
+        filterImage(rows, choice, filteredBytes);
+    } catch (const std::bad_alloc&) {
+        return data;
+    }
+    // Space for the worst case; the pages past what deflate writes are never touched, so they
+    // cost address space only.
+    const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
+    data.bytes.reset(new (std::nothrow) uint8_t[bound]);
+    if (!data.bytes)
+        return data;
+    data.size = libdeflate_zlib_compress(compressor.get(), filteredBytes, filteredSize,
+                                         data.bytes.get(), bound);
+    if (data.size == 0)
+        data.bytes.reset();
+    return data;
+}
+
+} // namespace ombri

@@ -1,0 +1,318 @@
+#include "formats/png.h"
+
+#include "core/bytes.h"
+#include "notes/carrier.h"
+#include "support/imagemagick.h"
+#include "support/stopped_save.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace ombri {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The chunks of a PNG file: type and data, in file order. Empty when a chunk runs past the end.
+struct Chunk {
+    std::string type;
+    Bytes data;
+};
+
+std::vector<Chunk> chunksOf(const Bytes& file)
+{
+    std::vector<Chunk> chunks;
+    for (size_t at = 8; at < file.size();) {
+        if (file.size() - at < 12 || readBe32(&file[at]) > file.size() - at - 12)
+            return {};
+        const size_t length = readBe32(&file[at]);
+        chunks.push_back({std::string(file.begin() + at + 4, file.begin() + at + 8),
+                          Bytes(file.begin() + at + 8, file.begin() + at + 8 + length)});
+        at += 12 + length;
+    }
+    return chunks;
+}
+
+// The filtered rows the IDAT chunks hold, inflated by zlib itself.
+Bytes inflatedImageData(const Bytes& file, size_t expectedSize)
+{
+    Bytes stream;
+    for (const Chunk& chunk : chunksOf(file))
+        if (chunk.type == "IDAT")
+            stream.insert(stream.end(), chunk.data.begin(), chunk.data.end());
+    Bytes rows(expectedSize + 1);
+    uLongf size = rows.size();
+    if (uncompress(rows.data(), &size, stream.data(), stream.size()) != Z_OK)
+        return {};
+    rows.resize(size);
+    return rows;
+}
+
+bool sameBytes(const Dib& a, const Dib& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// Pictures that make the writer choose among its filters: noise, flat runs, gradients and rows
+// that repeat the row above, mixed over the picture.
+Dib mixedPicture(int32_t width, int32_t height, uint16_t bitCount, uint32_t seed)
+{
+    Dib image = test::makePatternImage(width, height, bitCount, seed);
+    std::mt19937 random(seed);
+    const int channels = bitCount / 8;
+    for (int32_t y = 0; y < height; ++y) {
+        const int kind = static_cast<int>(random() % 4);
+        for (int32_t x = 0; x < width; ++x) {
+            auto* pixel = const_cast<uint8_t*>(test::pixelAt(image, x, y));
+            for (int c = 0; c < channels; ++c) {
+                if (kind == 0)
+                    pixel[c] = static_cast<uint8_t>(random());
+                else if (kind == 1)
+                    pixel[c] = static_cast<uint8_t>(40 * c + 3);
+                else if (kind == 2)
+                    pixel[c] = static_cast<uint8_t>(x * 7 + c * 50 + y);
+                else if (y > 0)
+                    pixel[c] = test::pixelAt(image, x, y - 1)[c];
+            }
+        }
+    }
+    return image;
+}
+
+// A picture of pure noise, which no filter and no compressor can shrink.
+Dib noisePicture(int32_t width, int32_t height, uint16_t bitCount)
+{
+    Dib image = test::makePatternImage(width, height, bitCount);
+    std::mt19937 random(width);
+    auto layout = DibGetLayout(image);
+    uint8_t* pixels = image.data() + layout->pixelOffset;
+    for (size_t i = 0; i < layout->pixelBytes; ++i)
+        pixels[i] = static_cast<uint8_t>(random());
+    return image;
+}
+
+// --- What every reader makes of the files ---
+
+// Every width from 1 to 9, both depths of the writer's save, with and without notes: what is
+// written reads back to the same bytes here and in ImageMagick, and pngcheck finds nothing wrong.
+TEST(PngWrite, EveryWidthDepthAndNoteLayerReadsBackEverywhere)
+{
+    test::TempDir dir;
+    std::vector<std::string> written;
+    const bool imageMagick = test::haveImageMagick();
+    for (int32_t width = 1; width <= 9; ++width) {
+        for (const SaveDepth depth : {SaveDepth::Bits24, SaveDepth::Alpha32}) {
+            for (const bool withNotes : {false, true}) {
+                const int32_t height = 4 + width % 3;
+                const Dib picture = mixedPicture(width, height, 24, 7u * width + 1);
+                NoteLayer notes(static_cast<size_t>(width) * height, 0);
+                if (withNotes)
+                    for (size_t i = 0; i < notes.size(); i += 3)
+                        notes[i] = 1;
+                const bool carries = withNotes && RowHoldsSignature(width, bitCountOf(depth));
+                const Dib image = carries ? MakeCarrierCopy(picture, notes, depth)
+                                          : DibConvertToBitCount(picture, bitCountOf(depth));
+                ASSERT_TRUE(DibGetLayout(image).has_value());
+                const std::string name = "w" + std::to_string(width) + "_" +
+                                         std::to_string(bitCountOf(depth)) +
+                                         (withNotes ? "_notes" : "") + ".png";
+                SCOPED_TRACE(name);
+                const std::string path = dir.file(name);
+                std::string error;
+                ASSERT_TRUE(WritePngFile(path, image, error)) << error;
+                written.push_back(path);
+
+                auto loaded = ReadPngFile(path);
+                ASSERT_TRUE(loaded.ok()) << loaded.error();
+                EXPECT_TRUE(sameBytes(loaded.value(), image));
+                if (carries) {
+                    std::optional<NoteLayer> found;
+                    ExtractNoteLayer(loaded.value(), found);
+                    ASSERT_TRUE(found.has_value());
+                    EXPECT_EQ(*found, notes);
+                }
+                if (imageMagick) {
+                    const int channels = bitCountOf(depth) / 8;
+                    const std::string pam = dir.file(name + ".pam");
+                    ASSERT_EQ(test::runConvert(path + " -depth 8 " +
+                                               (channels == 4 ? "PAM:" : "PPM:") + pam),
+                              "");
+                    const test::Pixmap seen = test::readPixmap(pam);
+                    EXPECT_EQ(seen.width, width);
+                    EXPECT_EQ(seen.height, height);
+                    EXPECT_EQ(seen.samples, test::redFirstSamples(image, channels));
+                }
+            }
+        }
+    }
+    // pngcheck is part of what the tests need (scripts/deps.sh installs it).
+    std::string command = "pngcheck -q";
+    for (const std::string& path : written)
+        command += " '" + path + "'";
+    command += " > '" + dir.file("pngcheck.txt") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    const Bytes report = test::readFileBytes(dir.file("pngcheck.txt"));
+    EXPECT_EQ(status, 0) << std::string(report.begin(), report.end());
+}
+
+// Rows made so that each filter predicts one of them exactly: each filter is chosen, and the
+// bytes come back, so no filter and no edge of one (the first pixel, the first row) is wrong.
+TEST(PngWrite, EachFilterIsChosenWhereItFitsAndUndoneExactly)
+{
+    for (const uint16_t bitCount : {uint16_t{24}, uint16_t{32}}) {
+        SCOPED_TRACE(bitCount);
+        const int32_t width = 23;
+        const int bpp = bitCount / 8;
+        const size_t count = static_cast<size_t>(width) * bpp;
+        std::mt19937 random(bitCount);
+        // Rows top first, in the file's byte order; the DIB is filled from them below.
+        std::vector<Bytes> rows;
+        rows.push_back(Bytes(count, 0)); // None: nothing to predict
+        auto noise = [&] {
+            Bytes row(count);
+            for (uint8_t& byte : row)
+                byte = static_cast<uint8_t>(random());
+            return row;
+        };
+        auto predicted = [&](const Bytes& above, auto predict) {
+            Bytes row(count);
+            for (size_t i = 0; i < count; ++i) {
+                const int a = i >= static_cast<size_t>(bpp) ? row[i - bpp] : 0;
+                const int c = i >= static_cast<size_t>(bpp) ? above[i - bpp] : 0;
+                // The first pixel is free, so that the row does not just repeat the one above.
+                row[i] = i < static_cast<size_t>(bpp)
+                             ? static_cast<uint8_t>(random())
+                             : static_cast<uint8_t>(predict(a, above[i], c));
+            }
+            return row;
+        };
+        const Bytes ramp = [&] {
+            Bytes row(count);
+            for (size_t i = 0; i < count; ++i)
+                row[i] = static_cast<uint8_t>(90 + 3 * (i / bpp) + 20 * (i % bpp));
+            return row;
+        }();
+        rows.push_back(ramp); // Sub: the same step every pixel
+        rows.push_back(noise());
+        rows.push_back(rows.back()); // Up: the row above again
+        rows.push_back(noise());
+        rows.push_back(predicted(rows.back(), [](int a, int b, int) { return (a + b) / 2; }));
+        rows.push_back(noise());
+        rows.push_back(predicted(rows.back(), [](int a, int b, int c) {
+            const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+            return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+        }));
+
+        const int32_t height = static_cast<int32_t>(rows.size());
+        Dib image = test::makePatternImage(width, height, bitCount);
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x) {
+                auto* pixel = const_cast<uint8_t*>(test::pixelAt(image, x, y));
+                const uint8_t* file = &rows[y][static_cast<size_t>(x) * bpp];
+                pixel[0] = file[2];
+                pixel[1] = file[1];
+                pixel[2] = file[0];
+                if (bpp == 4)
+                    pixel[3] = file[3];
+            }
+        test::TempDir dir;
+        std::string error;
+        ASSERT_TRUE(WritePngFile(dir.file("filters.png"), image, error)) << error;
+        auto loaded = ReadPngFile(dir.file("filters.png"));
+        ASSERT_TRUE(loaded.ok()) << loaded.error();
+        EXPECT_TRUE(sameBytes(loaded.value(), image));
+
+        const Bytes data = inflatedImageData(test::readFileBytes(dir.file("filters.png")),
+                                             rows.size() * (1 + count));
+        ASSERT_EQ(data.size(), rows.size() * (1 + count));
+        std::vector<int> filters;
+        for (size_t y = 0; y < rows.size(); ++y)
+            filters.push_back(data[y * (1 + count)]);
+        // None, Sub, (noise), Up, (noise), Average, (noise), Paeth.
+        EXPECT_EQ(filters[0], 0);
+        EXPECT_EQ(filters[1], 1);
+        EXPECT_EQ(filters[3], 2);
+        EXPECT_EQ(filters[5], 3);
+        EXPECT_EQ(filters[7], 4);
+    }
+}
+
+// A picture of a megabyte that does not compress: the stream is cut into several IDAT chunks of
+// a bounded size, and nothing but IHDR, IDAT and IEND is written.
+TEST(PngWrite, ImageDataIsCutIntoBoundedChunksAndNothingElseIsWritten)
+{
+    test::TempDir dir;
+    const Dib image = noisePicture(600, 450, 32);
+    std::string error;
+    ASSERT_TRUE(WritePngFile(dir.file("big.png"), image, error)) << error;
+    const std::vector<Chunk> chunks = chunksOf(test::readFileBytes(dir.file("big.png")));
+    ASSERT_GE(chunks.size(), 5u);
+    EXPECT_EQ(chunks.front().type, "IHDR");
+    EXPECT_EQ(chunks.back().type, "IEND");
+    for (size_t i = 1; i + 1 < chunks.size(); ++i) {
+        EXPECT_EQ(chunks[i].type, "IDAT");
+        EXPECT_LE(chunks[i].data.size(), 256u * 1024u);
+        EXPECT_FALSE(chunks[i].data.empty());
+    }
+    auto loaded = ReadPngFile(dir.file("big.png"));
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    EXPECT_TRUE(sameBytes(loaded.value(), image));
+}
+
+// --- Saves stopped half-way ---
+
+struct StopCase {
+    test::SavePath path;
+    SavePoint point;
+    int signal;
+    const char* name;
+};
+
+void PrintTo(const StopCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class StoppedPngSave : public testing::TestWithParam<StopCase> {};
+
+// A real PNG save of a picture large enough to pass the point where its first megabytes are
+// being written, stopped by a signal there: the old file is as it was and nothing else is left.
+TEST_P(StoppedPngSave, LeavesTheOldFileAndNothingBesideIt)
+{
+    const StopCase c = GetParam();
+    test::TempDir dir;
+    if (c.path == test::SavePath::Unnamed && !test::unnamedFilesWork(dir.path()))
+        GTEST_SKIP() << "the file system of " << dir.path() << " makes no unnamed files";
+    const Dib image = noisePicture(2000, 1500, 24);
+    const std::string target = dir.file("picture.png");
+    const Bytes old = {'o', 'l', 'd'};
+    test::writeFileBytes(target, old);
+    const auto stopped = test::stopSaveWithSignal(c.point, c.signal, c.path, [&] {
+        std::string error;
+        (void)WritePngFile(target, image, error);
+    });
+    ASSERT_TRUE(stopped.reachedPoint);
+    EXPECT_TRUE(stopped.endedBySignal);
+    EXPECT_EQ(test::readFileBytes(target), old);
+    EXPECT_EQ(test::folderEntries(dir.path()), std::vector<std::string>{"picture.png"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PointsAndSignals, StoppedPngSave,
+    testing::Values(
+        StopCase{test::SavePath::Unnamed, SavePoint::Writing, SIGTERM, "UnnamedWritingTerm"},
+        StopCase{test::SavePath::Unnamed, SavePoint::Linked, SIGINT, "UnnamedLinkedInt"},
+        StopCase{test::SavePath::Named, SavePoint::Writing, SIGINT, "NamedWritingInt"},
+        StopCase{test::SavePath::Named, SavePoint::Complete, SIGTERM, "NamedCompleteTerm"}),
+    [](const testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace ombri
