@@ -17,28 +17,17 @@ struct PngRows {
     uint32_t channels = 3;
 };
 
-// How each row's filter is chosen.
-enum class PngFilterChoice {
-    // The filter whose bytes, read as signed, have the smallest sum of magnitudes (what libpng
-    // does by default).
-    SmallestSum,
-    // Of the two filters with the smallest sums, the one whose bytes have the lower entropy:
-    // the sum misjudges rows that repeat a few values, the entropy sees them.
-    EntropyOfBestTwo,
-};
-
 // The zlib stream of a PNG's IDAT chunks, before it is cut into chunks.
 struct PngImageData {
     std::unique_ptr<uint8_t[]> bytes;
     size_t size = 0;
 };
 
-// The default compression level of libdeflate for a PNG save (see png_idat.cpp).
-constexpr int kPngDeflateLevel = 4;
+// libdeflate's compression level for a PNG save (see png_idat.cpp).
+constexpr int kPngDeflateLevel = 6;
 
 // Filters every row (one filter byte, then the filtered samples in RGB(A) order) and compresses
 // all of them into one zlib stream. An empty answer (no bytes) when memory runs out.
-PngImageData compressPngRows(const PngRows& rows, int level = kPngDeflateLevel,
-                             PngFilterChoice choice = PngFilterChoice::EntropyOfBestTwo);
+PngImageData compressPngRows(const PngRows& rows, int level = kPngDeflateLevel);
 
 } // namespace ombri
