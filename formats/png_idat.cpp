@@ -195,34 +195,19 @@ void filterImage(const PngRows& rows, uint8_t* out)
         thread.join();
 }
 
-// The filtered rows of a large picture: tens of megabytes written once. Asked for in huge pages
-// where the system gives them, which spares the save most of its page faults.
-class LargeBuffer {
-  public:
-    explicit LargeBuffer(size_t size) : m_size((size + kHugePage - 1) / kHugePage * kHugePage)
-    {
-        void* bytes =
-            ::mmap(nullptr, m_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (bytes == MAP_FAILED)
-            return;
-        m_data = static_cast<uint8_t*>(bytes);
-        ::madvise(bytes, m_size, MADV_HUGEPAGE);
-    }
-    ~LargeBuffer()
-    {
-        if (m_data)
-            ::munmap(m_data, m_size);
-    }
-    LargeBuffer(const LargeBuffer&) = delete;
-    LargeBuffer& operator=(const LargeBuffer&) = delete;
-
-    uint8_t* data() const { return m_data; }
-
-  private:
-    static constexpr size_t kHugePage = size_t{2} << 20;
-    size_t m_size;
-    uint8_t* m_data = nullptr;
-};
+// Tens of megabytes written once: mapped on their own and in huge pages where the system gives
+// them, which spares the save most of its page faults. Null when memory runs out.
+std::unique_ptr<uint8_t, PngUnmap> mapLarge(size_t size)
+{
+    constexpr size_t kHugePage = size_t{2} << 20;
+    const size_t mapped = (size + kHugePage - 1) / kHugePage * kHugePage;
+    void* bytes =
+        ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (bytes == MAP_FAILED)
+        return {nullptr, PngUnmap{}};
+    ::madvise(bytes, mapped, MADV_HUGEPAGE);
+    return {static_cast<uint8_t*>(bytes), PngUnmap{mapped}};
+}
 
 struct CompressorDeleter {
     void operator()(libdeflate_compressor* compressor) const
@@ -233,6 +218,12 @@ struct CompressorDeleter {
 
 } // namespace
 
+void PngUnmap::operator()(uint8_t* bytes) const
+{
+    if (bytes)
+        ::munmap(bytes, mappedSize);
+}
+
 PngImageData compressPngRows(const PngRows& rows, int level)
 {
     PngImageData data;
@@ -240,8 +231,8 @@ PngImageData compressPngRows(const PngRows& rows, int level)
         return data;
     const size_t filteredSize =
         static_cast<size_t>(rows.height) * (1 + static_cast<size_t>(rows.width) * rows.channels);
-    LargeBuffer filteredBuffer(filteredSize);
-    uint8_t* filteredBytes = filteredBuffer.data();
+    const auto filtered = mapLarge(filteredSize);
+    uint8_t* filteredBytes = filtered.get();
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
         libdeflate_alloc_compressor(level));
     if (!filteredBytes || !compressor)
@@ -254,7 +245,7 @@ PngImageData compressPngRows(const PngRows& rows, int level)
     // Space for the worst case; the pages past what deflate writes are never touched, so they
     // cost address space only.
     const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
-    data.bytes.reset(new (std::nothrow) uint8_t[bound]);
+    data.bytes = mapLarge(bound);
     if (!data.bytes)
         return data;
     data.size = libdeflate_zlib_compress(compressor.get(), filteredBytes, filteredSize,

@@ -18,8 +18,14 @@ struct PngRows {
 };
 
 // The zlib stream of a PNG's IDAT chunks, before it is cut into chunks.
+// Large buffers are mapped by themselves, in huge pages where the system gives them.
+struct PngUnmap {
+    size_t mappedSize = 0;
+    void operator()(uint8_t* bytes) const;
+};
+
 struct PngImageData {
-    std::unique_ptr<uint8_t[]> bytes;
+    std::unique_ptr<uint8_t, PngUnmap> bytes;
     size_t size = 0;
 };
 
