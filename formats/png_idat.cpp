@@ -1,5 +1,7 @@
 #include "formats/png_idat.h"
 
+#include "formats/deflate_blocks.h"
+
 #include <libdeflate.h>
 
 #include <algorithm>
@@ -24,6 +26,9 @@ namespace ombri {
 
 namespace {
 
+// Image data is compressed in parts of at least this size, one a core.
+constexpr size_t kBytesPerPart = size_t{4} << 20;
+
 enum Filter : uint8_t { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
 constexpr int kFilterCount = 5;
 
@@ -38,7 +43,7 @@ inline unsigned magnitude(uint8_t byte)
 // One loop per filter, each free of branches per byte so that the compiler can run it on
 // vectors, each also answering the sum of the magnitudes of what it wrote. `above` is all zero
 // for the first row, which makes the filters the ones the PNG standard gives it.
-uint64_t sumOfMagnitudes(const uint8_t* bytes, size_t count)
+[[gnu::always_inline]] inline uint64_t sumOfMagnitudes(const uint8_t* bytes, size_t count)
 {
     uint64_t sum = 0;
     for (size_t i = 0; i < count; ++i)
@@ -46,7 +51,8 @@ uint64_t sumOfMagnitudes(const uint8_t* bytes, size_t count)
     return sum;
 }
 
-template <int Bpp> uint64_t filterSub(const uint8_t* row, size_t count, uint8_t* out)
+template <int Bpp>
+[[gnu::always_inline]] inline uint64_t filterSub(const uint8_t* row, size_t count, uint8_t* out)
 {
     uint64_t sum = 0;
     for (size_t i = 0; i < Bpp; ++i) {
@@ -60,7 +66,8 @@ template <int Bpp> uint64_t filterSub(const uint8_t* row, size_t count, uint8_t*
     return sum;
 }
 
-uint64_t filterUp(const uint8_t* row, const uint8_t* above, size_t count, uint8_t* out)
+[[gnu::always_inline]] inline uint64_t filterUp(const uint8_t* row, const uint8_t* above,
+                                                size_t count, uint8_t* out)
 {
     uint64_t sum = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -71,7 +78,8 @@ uint64_t filterUp(const uint8_t* row, const uint8_t* above, size_t count, uint8_
 }
 
 template <int Bpp>
-uint64_t filterAverage(const uint8_t* row, const uint8_t* above, size_t count, uint8_t* out)
+[[gnu::always_inline]] inline uint64_t filterAverage(const uint8_t* row, const uint8_t* above,
+                                                     size_t count, uint8_t* out)
 {
     uint64_t sum = 0;
     for (size_t i = 0; i < Bpp; ++i) {
@@ -86,7 +94,8 @@ uint64_t filterAverage(const uint8_t* row, const uint8_t* above, size_t count, u
 }
 
 template <int Bpp>
-uint64_t filterPaeth(const uint8_t* row, const uint8_t* above, size_t count, uint8_t* out)
+[[gnu::always_inline]] inline uint64_t filterPaeth(const uint8_t* row, const uint8_t* above,
+                                                   size_t count, uint8_t* out)
 {
     uint64_t sum = 0;
     // Left of the first pixel, a and c are zero, and the predictor is always the byte above.
@@ -116,7 +125,8 @@ uint64_t filterPaeth(const uint8_t* row, const uint8_t* above, size_t count, uin
 // Puts a filtered row into the file's byte order: red first. The filters look only at the same
 // byte of neighbouring pixels, so filtering blue-first rows and turning the result gives the
 // bytes that filtering red-first rows would, with one turn per row instead of one per candidate.
-template <int Bpp> void turnToRedFirst(const uint8_t* row, size_t count, uint8_t* out)
+template <int Bpp>
+[[gnu::always_inline]] inline void turnToRedFirst(const uint8_t* row, size_t count, uint8_t* out)
 {
     for (size_t i = 0; i < count; i += Bpp) {
         out[i] = row[i + 2];
@@ -130,7 +140,8 @@ template <int Bpp> void turnToRedFirst(const uint8_t* row, size_t count, uint8_t
 // Filters rows [first, end) into `out`, one filter byte before each. Rows need only the
 // unfiltered row above them, so bands of rows can be filtered at the same time.
 template <int Bpp>
-void filterRows(const PngRows& rows, uint32_t first, uint32_t end, uint8_t* out, uint8_t* scratch)
+[[gnu::always_inline]] inline void filterRows(const PngRows& rows, uint32_t first, uint32_t end,
+                                              uint8_t* out, uint8_t* scratch)
 {
     const size_t count = static_cast<size_t>(rows.width) * Bpp;
     // The scratch holds a row of zeros (the row above the first), then the four filtered rows.
@@ -161,6 +172,26 @@ void filterRows(const PngRows& rows, uint32_t first, uint32_t end, uint8_t* out,
     }
 }
 
+// The filter loops are made twice where the processor may have AVX2, which runs them on vectors
+// twice as wide, and the one the processor has is chosen when the program starts.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define OMBRI_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define OMBRI_VECTOR_CLONES
+#endif
+
+OMBRI_VECTOR_CLONES void filterRgbRows(const PngRows& rows, uint32_t first, uint32_t end,
+                                       uint8_t* out, uint8_t* scratch)
+{
+    filterRows<3>(rows, first, end, out, scratch);
+}
+
+OMBRI_VECTOR_CLONES void filterRgbaRows(const PngRows& rows, uint32_t first, uint32_t end,
+                                        uint8_t* out, uint8_t* scratch)
+{
+    filterRows<4>(rows, first, end, out, scratch);
+}
+
 // Filters all rows, in bands on the machine's cores.
 void filterImage(const PngRows& rows, uint8_t* out)
 {
@@ -178,9 +209,9 @@ void filterImage(const PngRows& rows, uint8_t* out)
     std::vector<std::vector<uint8_t>> scratch(bands, std::vector<uint8_t>(kFilterCount * count));
     auto band = [&](unsigned b, uint32_t end) {
         if (rows.channels == 3)
-            filterRows<3>(rows, bandStart(b), end, out, scratch[b].data());
+            filterRgbRows(rows, bandStart(b), end, out, scratch[b].data());
         else
-            filterRows<4>(rows, bandStart(b), end, out, scratch[b].data());
+            filterRgbaRows(rows, bandStart(b), end, out, scratch[b].data());
     };
     std::vector<std::thread> threads;
     try {
@@ -224,6 +255,119 @@ void PngUnmap::operator()(uint8_t* bytes) const
         ::munmap(bytes, mappedSize);
 }
 
+PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, unsigned parts)
+{
+    PngImageData data;
+    parts = static_cast<unsigned>(std::clamp<size_t>(size, 1, std::max(1u, parts)));
+    std::vector<std::unique_ptr<libdeflate_compressor, CompressorDeleter>> compressors;
+    for (unsigned i = 0; i < parts; ++i) {
+        compressors.emplace_back(libdeflate_alloc_compressor(level));
+        if (!compressors.back())
+            return data;
+    }
+    if (parts == 1) {
+        const size_t bound = libdeflate_zlib_compress_bound(compressors[0].get(), size);
+        data.bytes = mapLarge(bound);
+        if (!data.bytes)
+            return data;
+        data.size =
+            libdeflate_zlib_compress(compressors[0].get(), bytes, size, data.bytes.get(), bound);
+        if (data.size == 0)
+            data.bytes.reset();
+        return data;
+    }
+
+    // Each part is compressed on its own core as a raw deflate stream. Deflate streams join:
+    // every part but the last has its final block made an ordinary one and is followed by an
+    // empty stored block, which brings the next part to a whole byte, as a sync flush does. The
+    // parts lose only the matches that would have reached back across a seam.
+    struct Part {
+        const uint8_t* input = nullptr;
+        size_t inputSize = 0;
+        std::unique_ptr<uint8_t, PngUnmap> output;
+        size_t outputSize = 0;
+        DeflateEnd end;
+        bool ok = false;
+    };
+    std::vector<Part> pieces(parts);
+    size_t joinedBound = 2 + 4;
+    for (unsigned i = 0; i < parts; ++i) {
+        Part& part = pieces[i];
+        const size_t first = size * i / parts;
+        part.input = bytes + first;
+        part.inputSize = size * (i + 1) / parts - first;
+        const size_t bound =
+            libdeflate_deflate_compress_bound(compressors[i].get(), part.inputSize);
+        part.output = mapLarge(bound);
+        if (!part.output)
+            return data;
+        joinedBound += bound + 5;
+    }
+    auto compressPart = [&](unsigned i) {
+        Part& part = pieces[i];
+        const size_t bound =
+            libdeflate_deflate_compress_bound(compressors[i].get(), part.inputSize);
+        part.outputSize = libdeflate_deflate_compress(compressors[i].get(), part.input,
+                                                      part.inputSize, part.output.get(), bound);
+        if (part.outputSize == 0)
+            return;
+        const auto end = findDeflateEnd(part.output.get(), part.outputSize);
+        part.ok = end && (end->endBit + 7) / 8 == part.outputSize;
+        if (part.ok)
+            part.end = *end;
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (unsigned i = 1; i < parts; ++i)
+            threads.emplace_back(compressPart, i);
+    } catch (const std::system_error&) {
+        for (unsigned i = static_cast<unsigned>(threads.size()) + 1; i < parts; ++i)
+            compressPart(i);
+    }
+    compressPart(0);
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const Part& part : pieces)
+        if (!part.ok)
+            return zlibCompressInParts(bytes, size, level, 1);
+
+    data.bytes = mapLarge(joinedBound);
+    if (!data.bytes)
+        return data;
+    uint8_t* out = data.bytes.get();
+    size_t at = 0;
+    out[at++] = 0x78; // deflate, 32 KiB window
+    out[at++] = 0x9C; // default level, no dictionary; the two bytes are a multiple of 31
+    for (unsigned i = 0; i < parts; ++i) {
+        Part& part = pieces[i];
+        if (i + 1 == parts) {
+            std::memcpy(out + at, part.output.get(), part.outputSize);
+            at += part.outputSize;
+            break;
+        }
+        uint8_t* stream = part.output.get();
+        stream[part.end.finalBlockBit / 8] &=
+            static_cast<uint8_t>(~(1u << (part.end.finalBlockBit % 8)));
+        const size_t whole = static_cast<size_t>(part.end.endBit / 8);
+        const unsigned rest = static_cast<unsigned>(part.end.endBit % 8);
+        std::memcpy(out + at, stream, whole);
+        at += whole;
+        // The stored block's three header bits (not final, type 0) are zeros, and so is the
+        // padding to the byte; when they do not fit beside the last bits, they take a byte more.
+        out[at++] = rest == 0 ? 0 : static_cast<uint8_t>(stream[whole] & ((1u << rest) - 1));
+        if (rest > 5)
+            out[at++] = 0;
+        const uint8_t emptyStored[4] = {0x00, 0x00, 0xFF, 0xFF};
+        std::memcpy(out + at, emptyStored, sizeof emptyStored);
+        at += sizeof emptyStored;
+    }
+    const uint32_t adler = libdeflate_adler32(1, bytes, size);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out[at++] = static_cast<uint8_t>(adler >> shift);
+    data.size = at;
+    return data;
+}
+
 PngImageData compressPngRows(const PngRows& rows, int level)
 {
     PngImageData data;
@@ -233,26 +377,18 @@ PngImageData compressPngRows(const PngRows& rows, int level)
         static_cast<size_t>(rows.height) * (1 + static_cast<size_t>(rows.width) * rows.channels);
     const auto filtered = mapLarge(filteredSize);
     uint8_t* filteredBytes = filtered.get();
-    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(level));
-    if (!filteredBytes || !compressor)
+    if (!filteredBytes)
         return data;
     try {
         filterImage(rows, filteredBytes);
     } catch (const std::bad_alloc&) {
         return data;
     }
-    // Space for the worst case; the pages past what deflate writes are never touched, so they
-    // cost address space only.
-    const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
-    data.bytes = mapLarge(bound);
-    if (!data.bytes)
-        return data;
-    data.size = libdeflate_zlib_compress(compressor.get(), filteredBytes, filteredSize,
-                                         data.bytes.get(), bound);
-    if (data.size == 0)
-        data.bytes.reset();
-    return data;
+    // A part is worth a core when it is several megabytes.
+    const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    const auto parts = static_cast<unsigned>(
+        std::min<size_t>(cores, std::max<size_t>(1, filteredSize / kBytesPerPart)));
+    return zlibCompressInParts(filteredBytes, filteredSize, level, parts);
 }
 
 } // namespace ombri

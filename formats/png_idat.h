@@ -36,4 +36,8 @@ constexpr int kPngDeflateLevel = 6;
 // all of them into one zlib stream. An empty answer (no bytes) when memory runs out.
 PngImageData compressPngRows(const PngRows& rows, int level = kPngDeflateLevel);
 
+// Compresses the bytes into one zlib stream made of `parts` raw deflate streams compressed at the
+// same time, each on its own thread, and joined. An empty answer when memory runs out.
+PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, unsigned parts);
+
 } // namespace ombri
