@@ -263,9 +263,25 @@ bool encodeImage(PngWriter& writer, const DibLayout& layout, const PngImageData&
     png_write_info(writer.png, writer.info);
     static const png_byte kIdat[5] = "IDAT";
     static const png_byte kIend[5] = "IEND";
-    for (size_t offset = 0; offset < data.size; offset += kIdatChunkBytes)
-        png_write_chunk(writer.png, kIdat, data.bytes.get() + offset,
-                        std::min(kIdatChunkBytes, data.size - offset));
+    // Chunks are cut from the stream's pieces as they come, so the pieces are never copied.
+    size_t span = 0;
+    size_t inSpan = 0;
+    for (size_t offset = 0; offset < data.size; offset += kIdatChunkBytes) {
+        size_t left = std::min(kIdatChunkBytes, data.size - offset);
+        png_write_chunk_start(writer.png, kIdat, static_cast<uint32_t>(left));
+        while (left > 0) {
+            const PngImageData::Span& piece = data.spans[span];
+            const size_t count = std::min(left, piece.size - inSpan);
+            png_write_chunk_data(writer.png, piece.bytes + inSpan, count);
+            left -= count;
+            inSpan += count;
+            if (inSpan == piece.size) {
+                ++span;
+                inSpan = 0;
+            }
+        }
+        png_write_chunk_end(writer.png);
+    }
     png_write_chunk(writer.png, kIend, nullptr, 0);
     return true;
 }
@@ -310,7 +326,7 @@ bool WritePngFile(const std::string& path, const Dib& image, std::string& error)
     rows.firstRow = image.data() + layout->pixelOffset +
                     (static_cast<size_t>(layout->height) - 1) * layout->stride;
     const PngImageData data = compressPngRows(rows);
-    if (!data.bytes) {
+    if (data.size == 0) {
         error = "out of memory";
         return false;
     }

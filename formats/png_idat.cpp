@@ -255,6 +255,20 @@ void PngUnmap::operator()(uint8_t* bytes) const
         ::munmap(bytes, mappedSize);
 }
 
+void PngImageData::append(const uint8_t* bytes, size_t count)
+{
+    if (count == 0)
+        return;
+    spans.push_back({bytes, count});
+    size += count;
+}
+
+void PngImageData::appendJoin(std::vector<uint8_t> bytes)
+{
+    joins.push_back(std::move(bytes));
+    append(joins.back().data(), joins.back().size());
+}
+
 PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, unsigned parts)
 {
     PngImageData data;
@@ -266,14 +280,16 @@ PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, u
             return data;
     }
     if (parts == 1) {
+        // Space for the worst case; the pages past what deflate writes are never touched, so
+        // they cost address space only.
         const size_t bound = libdeflate_zlib_compress_bound(compressors[0].get(), size);
-        data.bytes = mapLarge(bound);
-        if (!data.bytes)
+        auto buffer = mapLarge(bound);
+        if (!buffer)
             return data;
-        data.size =
-            libdeflate_zlib_compress(compressors[0].get(), bytes, size, data.bytes.get(), bound);
-        if (data.size == 0)
-            data.bytes.reset();
+        const size_t written =
+            libdeflate_zlib_compress(compressors[0].get(), bytes, size, buffer.get(), bound);
+        data.append(buffer.get(), written);
+        data.buffers.push_back(std::move(buffer));
         return data;
     }
 
@@ -285,30 +301,26 @@ PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, u
         const uint8_t* input = nullptr;
         size_t inputSize = 0;
         std::unique_ptr<uint8_t, PngUnmap> output;
+        size_t bound = 0;
         size_t outputSize = 0;
         DeflateEnd end;
         bool ok = false;
     };
     std::vector<Part> pieces(parts);
-    size_t joinedBound = 2 + 4;
     for (unsigned i = 0; i < parts; ++i) {
         Part& part = pieces[i];
         const size_t first = size * i / parts;
         part.input = bytes + first;
         part.inputSize = size * (i + 1) / parts - first;
-        const size_t bound =
-            libdeflate_deflate_compress_bound(compressors[i].get(), part.inputSize);
-        part.output = mapLarge(bound);
+        part.bound = libdeflate_deflate_compress_bound(compressors[i].get(), part.inputSize);
+        part.output = mapLarge(part.bound);
         if (!part.output)
             return data;
-        joinedBound += bound + 5;
     }
     auto compressPart = [&](unsigned i) {
         Part& part = pieces[i];
-        const size_t bound =
-            libdeflate_deflate_compress_bound(compressors[i].get(), part.inputSize);
-        part.outputSize = libdeflate_deflate_compress(compressors[i].get(), part.input,
-                                                      part.inputSize, part.output.get(), bound);
+        part.outputSize = libdeflate_deflate_compress(
+            compressors[i].get(), part.input, part.inputSize, part.output.get(), part.bound);
         if (part.outputSize == 0)
             return;
         const auto end = findDeflateEnd(part.output.get(), part.outputSize);
@@ -331,40 +343,33 @@ PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, u
         if (!part.ok)
             return zlibCompressInParts(bytes, size, level, 1);
 
-    data.bytes = mapLarge(joinedBound);
-    if (!data.bytes)
-        return data;
-    uint8_t* out = data.bytes.get();
-    size_t at = 0;
-    out[at++] = 0x78; // deflate, 32 KiB window
-    out[at++] = 0x9C; // default level, no dictionary; the two bytes are a multiple of 31
+    data.appendJoin({0x78, 0x9C}); // deflate with a 32 KiB window, default level, no dictionary
     for (unsigned i = 0; i < parts; ++i) {
         Part& part = pieces[i];
+        uint8_t* stream = part.output.get();
         if (i + 1 == parts) {
-            std::memcpy(out + at, part.output.get(), part.outputSize);
-            at += part.outputSize;
+            data.append(stream, part.outputSize);
+            data.buffers.push_back(std::move(part.output));
             break;
         }
-        uint8_t* stream = part.output.get();
-        stream[part.end.finalBlockBit / 8] &=
-            static_cast<uint8_t>(~(1u << (part.end.finalBlockBit % 8)));
+        const uint64_t finalBit = part.end.finalBlockBit;
+        stream[finalBit / 8] &= static_cast<uint8_t>(~(1u << (finalBit % 8)));
         const size_t whole = static_cast<size_t>(part.end.endBit / 8);
         const unsigned rest = static_cast<unsigned>(part.end.endBit % 8);
-        std::memcpy(out + at, stream, whole);
-        at += whole;
+        data.append(stream, whole);
+        data.buffers.push_back(std::move(part.output));
         // The stored block's three header bits (not final, type 0) are zeros, and so is the
         // padding to the byte; when they do not fit beside the last bits, they take a byte more.
-        out[at++] = rest == 0 ? 0 : static_cast<uint8_t>(stream[whole] & ((1u << rest) - 1));
+        std::vector<uint8_t> join;
+        join.push_back(rest == 0 ? 0 : static_cast<uint8_t>(stream[whole] & ((1u << rest) - 1)));
         if (rest > 5)
-            out[at++] = 0;
-        const uint8_t emptyStored[4] = {0x00, 0x00, 0xFF, 0xFF};
-        std::memcpy(out + at, emptyStored, sizeof emptyStored);
-        at += sizeof emptyStored;
+            join.push_back(0);
+        join.insert(join.end(), {0x00, 0x00, 0xFF, 0xFF});
+        data.appendJoin(std::move(join));
     }
     const uint32_t adler = libdeflate_adler32(1, bytes, size);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out[at++] = static_cast<uint8_t>(adler >> shift);
-    data.size = at;
+    data.appendJoin({static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
+                     static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)});
     return data;
 }
 
@@ -379,16 +384,16 @@ PngImageData compressPngRows(const PngRows& rows, int level)
     uint8_t* filteredBytes = filtered.get();
     if (!filteredBytes)
         return data;
-    try {
-        filterImage(rows, filteredBytes);
-    } catch (const std::bad_alloc&) {
-        return data;
-    }
     // A part is worth a core when it is several megabytes.
     const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
     const auto parts = static_cast<unsigned>(
         std::min<size_t>(cores, std::max<size_t>(1, filteredSize / kBytesPerPart)));
-    return zlibCompressInParts(filteredBytes, filteredSize, level, parts);
+    try {
+        filterImage(rows, filteredBytes);
+        return zlibCompressInParts(filteredBytes, filteredSize, level, parts);
+    } catch (const std::bad_alloc&) {
+        return data;
+    }
 }
 
 } // namespace ombri

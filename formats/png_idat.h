@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace ombri {
 
@@ -17,16 +18,26 @@ struct PngRows {
     uint32_t channels = 3;
 };
 
-// The zlib stream of a PNG's IDAT chunks, before it is cut into chunks.
 // Large buffers are mapped by themselves, in huge pages where the system gives them.
 struct PngUnmap {
     size_t mappedSize = 0;
     void operator()(uint8_t* bytes) const;
 };
 
+// The zlib stream of a PNG's IDAT chunks, before it is cut into chunks: pieces that follow each
+// other (the compressed parts and the few bytes that join them), never copied into one buffer.
 struct PngImageData {
-    std::unique_ptr<uint8_t, PngUnmap> bytes;
-    size_t size = 0;
+    struct Span {
+        const uint8_t* bytes;
+        size_t size;
+    };
+    std::vector<Span> spans;
+    size_t size = 0; // of all spans; 0 when the stream could not be made
+    std::vector<std::unique_ptr<uint8_t, PngUnmap>> buffers;
+    std::vector<std::vector<uint8_t>> joins;
+
+    void append(const uint8_t* bytes, size_t count);
+    void appendJoin(std::vector<uint8_t> bytes);
 };
 
 // libdeflate's compression level for a PNG save (see png_idat.cpp).

@@ -267,6 +267,24 @@ TEST(PngWrite, ImageDataIsCutIntoBoundedChunksAndNothingElseIsWritten)
     EXPECT_TRUE(sameBytes(loaded.value(), image));
 }
 
+// A picture large enough that its image data is compressed in parts on the machine's cores (when
+// it has more than one): the joined stream reads back to every byte, here and in pngcheck.
+TEST(PngWrite, ALargePictureCompressedInPartsReadsBackWhole)
+{
+    test::TempDir dir;
+    const Dib image = mixedPicture(2100, 1500, 24, 9);
+    std::string error;
+    ASSERT_TRUE(WritePngFile(dir.file("large.png"), image, error)) << error;
+    auto loaded = ReadPngFile(dir.file("large.png"));
+    ASSERT_TRUE(loaded.ok()) << loaded.error();
+    EXPECT_TRUE(sameBytes(loaded.value(), image));
+    const std::string command =
+        "pngcheck -q '" + dir.file("large.png") + "' > '" + dir.file("check.txt") + "' 2>&1";
+    const int status = std::system(command.c_str());
+    const Bytes report = test::readFileBytes(dir.file("check.txt"));
+    EXPECT_EQ(status, 0) << std::string(report.begin(), report.end());
+}
+
 // --- Saves stopped half-way ---
 
 struct StopCase {
