@@ -280,6 +280,22 @@ TEST_F(ReaderFrameTest, AFileThatCannotBeOpenedEndsTheStartWithAMessage)
     EXPECT_NE(prompt.messages()[0].text.find("missing.png"), std::string::npos);
 }
 
+// Presses F2 in the pane, types the name over the selected one and presses Enter. False when no
+// editor opened.
+bool renameWithF2(QAbstractItemView& pane, const QString& name)
+{
+    QTest::keyClick(&pane, Qt::Key_F2);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    auto* editor = pane.viewport()->findChild<QLineEdit*>();
+    if (!editor)
+        return false;
+    editor->selectAll();
+    QTest::keyClicks(editor, name);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();
+    return true;
+}
+
 // F2 in the file list renames by the same rules as the tree: a new extension is asked about, a
 // taken name refused.
 TEST_F(ReaderFrameTest, F2InTheFileListRenamesThePicture)
@@ -287,18 +303,7 @@ TEST_F(ReaderFrameTest, F2InTheFileListRenamesThePicture)
     MainFrame& frame = start({file("a.bmp")});
     ThumbView& list = frame.list();
     list.setFocus();
-    const auto rename = [&list](const QString& name) {
-        QTest::keyClick(&list, Qt::Key_F2);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        auto* editor = list.viewport()->findChild<QLineEdit*>();
-        if (!editor)
-            return false;
-        editor->selectAll();
-        QTest::keyClicks(editor, name);
-        QTest::keyClick(editor, Qt::Key_Return);
-        QCoreApplication::processEvents();
-        return true;
-    };
+    const auto rename = [&list](const QString& name) { return renameWithF2(list, name); };
     const auto shownName = [&list] {
         return list.model()->index(list.currentIndex().row(), 0).data().toString();
     };
@@ -336,16 +341,7 @@ TEST_F(ReaderFrameTest, ARenamedFolderIsFollowedByTheOtherPane)
     ThumbView& list = frame.list();
     const auto editAndEnter = [](QAbstractItemView& pane, const QString& name) {
         pane.setFocus();
-        QTest::keyClick(&pane, Qt::Key_F2);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        auto* editor = pane.viewport()->findChild<QLineEdit*>();
-        if (!editor)
-            return false;
-        editor->selectAll();
-        QTest::keyClicks(editor, name);
-        QTest::keyClick(editor, Qt::Key_Return);
-        QCoreApplication::processEvents();
-        return true;
+        return renameWithF2(pane, name);
     };
 
     // In the tree: the listed folder itself.
