@@ -325,15 +325,15 @@ bool WritePngFile(const std::string& path, const Dib& image, std::string& error)
     rows.step = -static_cast<std::ptrdiff_t>(layout->stride);
     rows.firstRow = image.data() + layout->pixelOffset +
                     (static_cast<size_t>(layout->height) - 1) * layout->stride;
-    const PngImageData data = compressPngRows(rows);
-    if (data.size == 0) {
-        error = "out of memory";
-        return false;
-    }
-
+    // The file first: a folder that cannot take it is told before the picture is compressed.
     AtomicFile file(path);
     if (!file.open()) {
         error = file.error();
+        return false;
+    }
+    const PngImageData data = compressPngRows(rows);
+    if (data.size == 0) {
+        error = "out of memory";
         return false;
     }
     PngWriter writer;
