@@ -21,6 +21,8 @@
 
 namespace ombri::bench {
 
+using writer::Writing;
+
 namespace {
 
 // Everything the benchmarks share, made once per process on first use.

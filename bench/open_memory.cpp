@@ -24,6 +24,7 @@
 namespace {
 
 using namespace ombri;
+using ombri::writer::Writing;
 using namespace ombri::bench;
 
 // Draws the test picture and saves it with notes in a child process.

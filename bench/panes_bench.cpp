@@ -4,7 +4,7 @@
 //   BM_StatFolderFiles        10,000 files: directory_iterator, then status, file_size and
 //                             last_write_time of every entry
 //   BM_StatFolderFilesOnce    the same with one stat() per entry, for comparison
-//   BM_FileListListFolder     the file list listing that folder (ThumbView::ListFolder)
+//   BM_FileListListFolder     the file list listing that folder (FileList::ListFolder)
 //   BM_FileListFirstScreen    the same, then laid out and painted once; counts the icons looked
 //                             up, which must be those of the rows on show only
 //   BM_StatSubfolders         2,000 folders: directory_iterator, status of every entry, and each
@@ -20,9 +20,9 @@
 #include "bench/photo_image.h"
 
 #include "platform/scripted_prompt.h"
-#include "reader/reader_document.h"
+#include "reader/reading.h"
+#include "reader/ui/file_list.h"
 #include "reader/ui/folder_tree.h"
-#include "reader/ui/thumb_view.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
@@ -47,8 +47,8 @@ namespace ombri::bench {
 namespace {
 
 namespace fs = std::filesystem;
-using reader::CViewLeft;
-using reader::ThumbView;
+using reader::FileList;
+using reader::FolderTree;
 
 constexpr int kListedFiles = 10000;
 constexpr int kSubfolders = 2000;
@@ -98,8 +98,8 @@ struct Fixture {
     std::string bigFolder;
     ScriptedPrompt prompt;
     std::unique_ptr<reader::Reading> doc;
-    std::unique_ptr<ThumbView> list;
-    std::unique_ptr<CViewLeft> tree;
+    std::unique_ptr<FileList> list;
+    std::unique_ptr<FolderTree> tree;
     std::string error;
 
     Fixture()
@@ -123,11 +123,11 @@ struct Fixture {
         writeSubfolders(bigFolder);
 
         doc = std::make_unique<reader::Reading>(prompt);
-        list = std::make_unique<ThumbView>(*doc);
+        list = std::make_unique<FileList>(*doc);
         list->resize(kPaneWidth, kPaneHeight);
         list->show();
 
-        tree = std::make_unique<CViewLeft>(doc.get());
+        tree = std::make_unique<FolderTree>(doc.get());
         tree->resize(kPaneWidth, kPaneHeight);
         tree->Initialise(treeFolder);
         tree->show();
@@ -410,7 +410,7 @@ int visibleListRows()
 {
     if (!g_fixture || !g_fixture->list || g_fixture->list->model()->rowCount() == 0)
         return 0;
-    ThumbView& list = *g_fixture->list;
+    FileList& list = *g_fixture->list;
     const int rowHeight = list.visualRect(list.model()->index(0, 0)).height();
     return rowHeight > 0 ? (list.viewport()->height() + rowHeight - 1) / rowHeight : 0;
 }

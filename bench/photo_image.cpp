@@ -16,6 +16,8 @@
 
 namespace ombri::bench {
 
+using writer::Writing;
+
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;

@@ -13,7 +13,7 @@
 #include "formats/bmp.h"
 #include "platform/dib_draw.h"
 #include "platform/scripted_prompt.h"
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -24,6 +24,9 @@
 #include <string>
 
 namespace ombri::bench {
+
+using writer::WriterView;
+using writer::Writing;
 namespace {
 
 constexpr int kClientWidth = 800;
@@ -33,7 +36,7 @@ struct Fixture {
     std::string folder;
     ScriptedPrompt prompt;
     std::unique_ptr<Writing> doc;
-    std::unique_ptr<CScrivoView> view;
+    std::unique_ptr<WriterView> view;
     QImage converted;
     std::string error;
 
@@ -45,7 +48,7 @@ struct Fixture {
         if (!WriteBmpFile(path, photo, error))
             return;
         doc = std::make_unique<Writing>(prompt);
-        view = std::make_unique<CScrivoView>(*doc);
+        view = std::make_unique<WriterView>(*doc);
         view->resize(kClientWidth, kClientHeight);
         view->show();
         if (!view->OnDropFile(path)) {

@@ -25,6 +25,8 @@
 
 namespace ombri::cli {
 
+using writer::Writing;
+
 namespace {
 
 constexpr const char* kToolUsage =

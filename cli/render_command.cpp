@@ -3,7 +3,7 @@
 #include "core/dib.h"
 #include "formats/png.h"
 #include "reader/folder_walk.h"
-#include "reader/reader_document.h"
+#include "reader/reading.h"
 
 #include <filesystem>
 #include <system_error>
@@ -85,7 +85,7 @@ class CurrentDirectoryGuard {
 
 // Gives the document the commands a user would choose, in a fixed order: colour, complement,
 // anti-aliasing, then the adjustments in the order given.
-void applyOptions(reader::CLanterDoc& doc, const RenderOptions& options)
+void applyOptions(reader::ReaderDocument& doc, const RenderOptions& options)
 {
     if (options.colour) {
         if (options.colour->chosen)

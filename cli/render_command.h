@@ -2,7 +2,7 @@
 
 #include "cli/commands.h"
 #include "platform/prompt.h"
-#include "reader/lanter_doc.h"
+#include "reader/reader_document.h"
 
 #include <optional>
 #include <ostream>

@@ -1,4 +1,4 @@
-#include "reader/ui/lanter_app.h"
+#include "reader/ui/reader_app.h"
 
 #include "platform/command_line.h"
 
@@ -8,7 +8,7 @@ int main(int argc, char** argv)
 {
     ombri::allowInfoOptionsWithoutDisplay(argc, argv);
     QApplication application(argc, argv);
-    ombri::reader::CLanterApp app;
+    ombri::reader::ReaderApp app;
     if (!app.InitInstance(QApplication::arguments()))
         return 1;
     return application.exec();

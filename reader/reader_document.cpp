@@ -1,32 +1,403 @@
 #include "reader/reader_document.h"
 
-#include "formats/dispatch.h"
 #include "reader/folder_walk.h"
 
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
 #include <utility>
 
 namespace ombri::reader {
 
-bool Reading::OnOpenDocument(const std::string& path)
+namespace {
+
+bool isColourCommand(int command)
 {
-    DeleteContents();
-    m_lastOpenError.clear();
-    LoadedImage loaded;
-    {
-        BusyScope busy(prompt(), "Opening " + path + "...");
-        loaded = LoadCheckedImage(path);
-    }
-    if (loaded.image.isNull()) {
-        m_lastOpenError = loaded.error;
-        if (loaded.tooLarge)
-            prompt().tell(kTooLargeMessage, "Warning", Icon::Information);
+    switch (command) {
+    case kCmdColourSelected:
+    case kCmdColourComplement:
+    case kCmdColourBlack:
+    case kCmdColourWhite:
+    case kCmdColourGreen:
+    case kCmdColourBlue:
+    case kCmdColourRed:
+        return true;
+    default:
         return false;
     }
-    std::optional<NoteLayer> notes = std::move(loaded.noteLayer);
-    setLoadedPicture(std::move(loaded.image), std::move(notes));
-    SetPathName(AbsolutePath(path), true);
+}
+
+bool isAdjustmentCommand(int command)
+{
+    switch (command) {
+    case kCmdAutoColor:
+    case kCmdAutoContrast:
+    case kCmdFlipHorizontal:
+    case kCmdInvertColor:
+    case kCmdBlackAndWhite:
+    case kCmdOriginal:
+    case kCmdChannelRed:
+    case kCmdChannelGreen:
+    case kCmdChannelBlue:
+    case kCmdFlipVertical:
+    case kCmdRotateClockwise:
+    case kCmdRotateAnticlockwise:
+    case kCmdRotate180:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Width and height trade places while one of these is in force.
+constexpr uint16_t kQuarterTurns = kFlagRotatedClockwise | kFlagRotatedAnticlockwise;
+// The adjustments that move pixels, and the notes with them.
+constexpr uint16_t kGeometricFlags =
+    kQuarterTurns | kFlagRotated180 | kFlagFlipHorizontal | kFlagFlipVertical;
+
+void enterFolder(const std::string& folder)
+{
+    std::error_code ignored;
+    std::filesystem::current_path(folder.empty() ? std::string("/") : folder, ignored);
+}
+
+} // namespace
+
+ReaderDocument::ReaderDocument(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
+
+void ReaderDocument::setLoadedPicture(Dib image, std::optional<NoteLayer> notes)
+{
+    m_image = std::move(image);
+    m_width = DibGetWidth(m_image);
+    m_height = DibGetHeight(m_image);
+    m_noteLayer = std::move(notes);
+    // Rendering walks the layer pixel by pixel alongside the picture; a layer of another size
+    // cannot belong to it.
+    if (m_noteLayer && !noteLayerFits())
+        m_noteLayer.reset();
+    m_displayCopy.reset();
+}
+
+bool ReaderDocument::noteLayerFits() const
+{
+    return m_noteLayer && m_width > 0 && m_height > 0 &&
+           m_noteLayer->size() == static_cast<size_t>(m_width) * static_cast<size_t>(m_height);
+}
+
+void ReaderDocument::DeleteContents()
+{
+    m_image.reset();
+    m_noteLayer.reset();
+    m_displayCopy.reset();
+    m_spareBlock.reset();
+    NoteLayer().swap(m_movedNotes);
+    m_width = 0;
+    m_height = 0;
+}
+
+// --- The display image ---
+
+void ReaderDocument::DropDisplayCopy()
+{
+    // The block is kept for the next build: copying a large picture into memory already in use
+    // is several times faster than into a fresh allocation, which the system must first clear.
+    if (m_displayCopy.isNull())
+        return;
+    m_spareBlock = std::move(m_displayCopy);
+    // A moved-from Dib keeps its size; reset makes it the null block it now is.
+    m_displayCopy.reset();
+}
+
+Dib ReaderDocument::adjustedCopy(const NoteLayer* notes, NoteLayer* noteCopy)
+{
+    return MakeAdjustedCopy(m_image, m_adjustments.code, m_adjustments.flags, notes, noteCopy,
+                            std::move(m_spareBlock));
+}
+
+const Dib* ReaderDocument::BuildDisplayImage(bool showNotes)
+{
+    if (m_image.isNull())
+        return nullptr;
+    bool withNotes = showNotes && noteLayerFits();
+    if (m_adjustments.isIdentity() && !withNotes)
+        return &m_image;
+    // The copy remembers whether it was built with the notes, so that a caller asking the
+    // other way (printing without notes, say) never gets a stale picture.
+    if (!m_displayCopy.isNull() && m_displayShowsNotes == withNotes)
+        return &m_displayCopy;
+    // At most the new copy and one copy of the layer are held while building; the layer is
+    // copied only when the pixels move, since colour adjustments leave every note in place.
+    // While they move, the copy is kept for the next build, as the display copy's block is.
+    DropDisplayCopy();
+    const bool notesMove = withNotes && (m_adjustments.flags & kGeometricFlags) != 0;
+    if (!notesMove)
+        NoteLayer().swap(m_movedNotes);
+    Dib copy;
+    try {
+        copy =
+            notesMove ? adjustedCopy(&*m_noteLayer, &m_movedNotes) : adjustedCopy(nullptr, nullptr);
+    } catch (const std::bad_alloc&) {
+        // Without room for the layer's copy the picture is shown without its notes.
+        withNotes = false;
+        NoteLayer().swap(m_movedNotes);
+        copy = adjustedCopy(nullptr, nullptr);
+    }
+    if (copy.isNull())
+        return &m_image;
+    if (withNotes)
+        renderNotes(copy, notesMove ? m_movedNotes : *m_noteLayer);
+    m_displayCopy = std::move(copy);
+    m_displayShowsNotes = withNotes;
+    return &m_displayCopy;
+}
+
+void ReaderDocument::renderNotes(Dib& display, const NoteLayer& notes) const
+{
+    const auto layout = DibGetLayout(display);
+    if (!layout ||
+        notes.size() != static_cast<size_t>(layout->width) * static_cast<size_t>(layout->height))
+        return;
+    if (m_complement)
+        ComplementNotes(display, notes.data());
+    else if (m_antiAliasing)
+        BlendNotesFromLayer(display, m_noteColour.colorRef(), notes.data());
+    else
+        PaintNotes(display, m_noteColour.colorRef(), notes.data());
+}
+
+// --- Note display ---
+
+bool ReaderDocument::SelectNoteColour(int command)
+{
+    if (command == m_colourChoice)
+        return false;
+    m_colourChoice = command;
+    DropDisplayCopy();
+    switch (command) {
+    case kCmdColourComplement:
+        m_complement = true;
+        return true;
+    case kCmdColourWhite:
+        m_noteColour = {255, 255, 255};
+        break;
+    case kCmdColourBlack:
+        m_noteColour = {0, 0, 0};
+        break;
+    case kCmdColourRed:
+        m_noteColour = {255, 0, 0};
+        break;
+    case kCmdColourGreen:
+        m_noteColour = {0, 255, 0};
+        break;
+    case kCmdColourBlue:
+        m_noteColour = {0, 0, 255};
+        break;
+    default:
+        return true;
+    }
+    m_complement = false;
+    return true;
+}
+
+void ReaderDocument::OnNoteColourCommand(int command)
+{
+    if (SelectNoteColour(command) && m_imagePane)
+        m_imagePane->redrawNow(Background::Keep);
+}
+
+void ReaderDocument::OnColourChosen(NoteColour colour)
+{
+    DropDisplayCopy();
+    m_noteColour = colour;
+    m_complement = false;
+    m_colourChoice = kCmdColourSelected;
+    if (m_imagePane)
+        m_imagePane->invalidate();
+}
+
+void ReaderDocument::ToggleAntiAliasing()
+{
+    m_antiAliasing = !m_antiAliasing;
+    DropDisplayCopy();
+    if (m_imagePane)
+        m_imagePane->redrawNow(Background::Keep);
+}
+
+void ReaderDocument::ToggleDisplayNotes()
+{
+    if (!m_imagePane || !hasNoteLayer())
+        return;
+    m_imagePane->setShowNotes(!m_imagePane->showNotes());
+    DropDisplayCopy();
+    m_imagePane->redrawNow(Background::Keep);
+}
+
+// --- Image adjustments ---
+
+void ReaderDocument::OnAdjustmentCommand(int command)
+{
+    const uint16_t turnsBefore = m_adjustments.flags & kQuarterTurns;
+    if (!m_adjustments.apply(command))
+        return;
+    DropDisplayCopy();
+    if (!m_imagePane)
+        return;
+    // A rotation changes the displayed size, and so does Original when it undoes a quarter
+    // turn: the background around the old picture must then be painted over.
+    const bool sizeMayChange = command == kCmdRotateClockwise ||
+                               command == kCmdRotateAnticlockwise ||
+                               (m_adjustments.flags & kQuarterTurns) != turnsBefore;
+    m_imagePane->redrawNow(sizeMayChange ? Background::Erase : Background::Keep);
+}
+
+// --- Opening and navigation ---
+
+bool ReaderDocument::OnOpenDocument(const std::string& path)
+{
+    if (m_currentPath.empty() && m_treePane && !m_treePane->AttachSystemImageList())
+        return false;
+    m_currentPath = AbsolutePath(path);
+    UpdateNeighbourFlags();
+    SetPathName(m_currentPath, true);
     SetModifiedFlag(false);
-    return CLanterDoc::OnOpenDocument(path);
+    return true;
+}
+
+bool ReaderDocument::OpenImagePath(const std::string& path)
+{
+    if (!OnOpenDocument(path)) {
+        // The view still holds a frame painted from the picture that is gone; left alone, it
+        // would go on showing it while every picture command is disabled.
+        if (m_imagePane && !hasImage())
+            m_imagePane->redrawNow(Background::Erase);
+        return false;
+    }
+    if (m_imagePane) {
+        m_imagePane->setShowNotes(false);
+        m_imagePane->redrawNow(Background::Erase);
+    }
+    return true;
+}
+
+void ReaderDocument::FollowRenamedPath(const std::string& newPath)
+{
+    const bool named = GetPathName() == m_currentPath;
+    m_currentPath = AbsolutePath(newPath);
+    UpdateNeighbourFlags();
+    if (named)
+        SetPathName(m_currentPath, false);
+}
+
+void ReaderDocument::UpdateNeighbourFlags()
+{
+    const auto folder = FolderOfPath(m_currentPath);
+    if (!folder)
+        return;
+    enterFolder(*folder);
+    m_atFirst = true;
+    m_atLast = true;
+    const auto entries = ListFolder(*folder);
+    if (!entries)
+        return;
+    const NeighbourFlags flags = FindNeighbourFlags(*folder, *entries, m_currentPath);
+    m_atFirst = flags.atFirst;
+    m_atLast = flags.atLast;
+}
+
+bool ReaderDocument::FindPreviousImage()
+{
+    return !m_atFirst && goToNeighbour(FindPreviousImagePath);
+}
+
+bool ReaderDocument::FindNextImage()
+{
+    return !m_atLast && goToNeighbour(FindNextImagePath);
+}
+
+// Finds the neighbouring picture in the current picture's folder and shows it.
+bool ReaderDocument::goToNeighbour(NeighbourFinder find)
+{
+    const auto folder = FolderOfPath(m_currentPath);
+    if (!folder)
+        return false;
+    enterFolder(*folder);
+    const auto entries = ListFolder(*folder);
+    if (!entries)
+        return false;
+    const auto neighbour = find(*folder, *entries, m_currentPath);
+    if (!neighbour)
+        return false;
+    // The tree's selection opens the picture; without a tree the picture is opened directly.
+    if (m_treePane)
+        m_treePane->GoToPath(*neighbour);
+    else
+        OpenImagePath(*neighbour);
+    return true;
+}
+
+void ReaderDocument::OnPreviousImage()
+{
+    if (m_listPane && m_listPane->isVisible()) {
+        if (auto path = m_listPane->SelectPreviousFile())
+            OpenImagePath(*path);
+        return;
+    }
+    if (FindPreviousImage() && m_imagePane)
+        m_imagePane->redrawNow(Background::Erase);
+}
+
+void ReaderDocument::OnNextImage()
+{
+    if (m_listPane && m_listPane->isVisible()) {
+        if (auto path = m_listPane->SelectNextFile())
+            OpenImagePath(*path);
+        return;
+    }
+    if (FindNextImage() && m_imagePane)
+        m_imagePane->redrawNow(Background::Erase);
+}
+
+void ReaderDocument::OnHomePage()
+{
+    if (m_desktop)
+        m_desktop->openUrl(kHomePageUrl);
+}
+
+// --- Menu rules ---
+
+bool ReaderDocument::isCommandEnabled(int command) const
+{
+    if (isColourCommand(command) || command == kCmdAntiAliasing || command == kCmdDisplayNotes)
+        return hasNoteLayer();
+    if (isAdjustmentCommand(command))
+        return m_adjustments.isEnabled(command, hasImage() ? DibGetBitCount(m_image) : 0);
+    switch (command) {
+    case kCmdPreviousImage:
+        return !m_atFirst;
+    case kCmdNextImage:
+        return !m_atLast;
+    case kCmdHomePage:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool ReaderDocument::isCommandChecked(int command) const
+{
+    if (isColourCommand(command))
+        return command == m_colourChoice;
+    if (isAdjustmentCommand(command))
+        return m_adjustments.isChecked(command);
+    switch (command) {
+    case kCmdAntiAliasing:
+        return m_antiAliasing;
+    case kCmdDisplayNotes:
+        return m_imagePane && m_imagePane->showNotes();
+    default:
+        return false;
+    }
 }
 
 } // namespace ombri::reader

@@ -1,33 +1,171 @@
 #pragma once
 
-#include "reader/lanter_doc.h"
+#include "core/dib.h"
+#include "notes/carrier.h"
+#include "notes/render.h"
+#include "platform/document_base.h"
+#include "reader/adjustments.h"
+#include "reader/folder_walk.h"
+#include "reader/panes.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace ombri::reader {
 
-// The layer the format readers share in the writer; the reader's readers live in formats/, so
-// it adds nothing here and only keeps the reader's document chain the same shape.
-class ImageOperation : public CLanterDoc {
-  public:
-    using CLanterDoc::CLanterDoc;
+// Command ids of the reader's Color, View and Info menus served by the document.
+enum ReaderCommand : int {
+    kCmdDisplayNotes = 32782,
+    kCmdNextImage = 32786,
+    kCmdPreviousImage = 32789,
+    kCmdColourSelected = 32790,
+    kCmdColourComplement = 32791,
+    kCmdColourBlack = 32792,
+    kCmdColourWhite = 32793,
+    kCmdColourGreen = 32795,
+    kCmdColourBlue = 32796,
+    kCmdColourRed = 32797,
+    kCmdAntiAliasing = 32832,
+    kCmdHomePage = 32833,
 };
 
-// Opening: load by extension, check the size, find and extract the notes, then the document's
-// bookkeeping. The reader opens silently: a file it cannot read leaves the document empty and
-// only an impossible size is told to the user.
-class Reading : public ImageOperation {
+// Where the Home Page command takes the web browser.
+constexpr const char* kHomePageUrl = "https://ombritools.example/";
+
+struct NoteColour {
+    uint8_t red = 0, green = 0, blue = 0;
+    ColorRef colorRef() const { return makeColorRef(red, green, blue); }
+    bool operator==(const NoteColour& other) const
+    {
+        return red == other.red && green == other.green && blue == other.blue;
+    }
+};
+
+// The reader's document: the one picture on show, its notes, how notes are shown, how the
+// picture is adjusted for display, and stepping to the neighbouring pictures of its folder.
+// Opening is added by Reading (reader_document.h). It reaches the panes and the desktop only
+// through the interfaces of panes.h, each of which may be absent.
+class ReaderDocument : public DocumentBase {
   public:
-    using ImageOperation::ImageOperation;
+    static constexpr size_t kRecentFileCount = 4;
+    static constexpr NoteColour kDefaultNoteColour{255, 0, 0};
 
+    explicit ReaderDocument(Prompt& prompt);
+
+    void setTreePane(TreePane* pane) { m_treePane = pane; }
+    void setImagePane(ImagePane* pane) { m_imagePane = pane; }
+    void setListPane(ListPane* pane) { m_listPane = pane; }
+    void setDesktopServices(DesktopServices* desktop) { m_desktop = desktop; }
+
+    bool hasImage() const { return !m_image.isNull(); }
+    const Dib& image() const { return m_image; }
+    int32_t width() const { return m_width; }
+    int32_t height() const { return m_height; }
+    bool hasNoteLayer() const { return m_noteLayer.has_value(); }
+    const std::optional<NoteLayer>& noteLayer() const { return m_noteLayer; }
+    // Full path of the last picture opened successfully; kept when a later open fails.
+    const std::string& currentPath() const { return m_currentPath; }
+
+    NoteColour noteColour() const { return m_noteColour; }
+    bool complementNotes() const { return m_complement; }
+    bool antiAliasing() const { return m_antiAliasing; }
+    int colourChoice() const { return m_colourChoice; }
+    const Adjustments& adjustments() const { return m_adjustments; }
+    bool atFirst() const { return m_atFirst; }
+    bool atLast() const { return m_atLast; }
+
+    // The picture to paint: the loaded picture itself while nothing changes its look, else the
+    // cached display copy with the adjustments applied and, when showNotes is set, the notes
+    // rendered. Null without a picture. Valid until the document changes.
+    const Dib* BuildDisplayImage(bool showNotes);
+    // Forgets the display copy, so that the next paint builds it again.
+    void DropDisplayCopy();
+
+    // --- Note display (Color and View menus) ---
+
+    // A Color menu choice. False when the id is the choice already made: nothing changes then
+    // and the view need not repaint.
+    bool SelectNoteColour(int command);
+    // The Color menu's command: SelectNoteColour, then a repaint when something changed.
+    void OnNoteColourCommand(int command);
+    // What OK in the Selected colour dialog does; the dialog opens on noteColour().
+    void OnColourChosen(NoteColour colour);
+    void ToggleAntiAliasing();
+    // Display Notes: the image view shows or hides the notes.
+    void ToggleDisplayNotes();
+
+    // --- Image menu ---
+
+    // Changes the adjustment state as the command says and shows the result.
+    void OnAdjustmentCommand(int command);
+
+    // --- Navigation and Info ---
+
+    // Opens a picture chosen in the list or the tree, or stepped to, with its notes hidden. A
+    // failed open leaves the image view showing no picture.
+    bool OpenImagePath(const std::string& path);
+    // The current picture's file was renamed, or moved with a renamed folder: the current path
+    // and the path name follow it without the file being read again.
+    void FollowRenamedPath(const std::string& newPath);
+    void OnPreviousImage();
+    void OnNextImage();
+    void OnHomePage();
+
+    // Menu rules of the document's commands (those of ReaderCommand and the Image menu);
+    // false for ids it does not serve.
+    bool isCommandEnabled(int command) const;
+    bool isCommandChecked(int command) const;
+
+    // The bookkeeping that ends every successful load: the folder tree prepared on the first
+    // one, the current path, the neighbour flags, the path name.
     bool OnOpenDocument(const std::string& path) override;
+    // The reader never saves.
+    bool OnSaveDocument(const std::string&) override { return false; }
+    // Frees the picture, its notes and the display copy; the current path, the note display
+    // settings and the adjustments stay.
+    void DeleteContents() override;
 
-    // Why the last open failed, for callers that do report it (the command line); empty after a
-    // successful open.
-    const std::string& lastOpenError() const { return m_lastOpenError; }
+  protected:
+    // Makes the current path's folder the process's current directory (the file commands
+    // work in it) and recomputes atFirst and atLast.
+    void UpdateNeighbourFlags();
+    // Steps with the folder tree when the file list is hidden; true when the tree was sent on.
+    bool FindPreviousImage();
+    bool FindNextImage();
+
+    void setLoadedPicture(Dib image, std::optional<NoteLayer> notes);
 
   private:
-    std::string m_lastOpenError;
+    using NeighbourFinder = std::optional<std::string> (*)(const std::string& folder,
+                                                           const std::vector<FolderEntry>& entries,
+                                                           const std::string& currentPath);
+    bool goToNeighbour(NeighbourFinder find);
+    Dib adjustedCopy(const NoteLayer* notes, NoteLayer* noteCopy);
+    void renderNotes(Dib& display, const NoteLayer& notes) const;
+    bool noteLayerFits() const;
+
+    Adjustments m_adjustments;
+    int32_t m_width = 0;
+    int32_t m_height = 0;
+    int m_colourChoice = kCmdColourRed;
+    TreePane* m_treePane = nullptr;
+    ImagePane* m_imagePane = nullptr;
+    std::string m_currentPath;
+    NoteColour m_noteColour = kDefaultNoteColour;
+    bool m_complement = false;
+    Dib m_displayCopy;
+    bool m_displayShowsNotes = false; // whether m_displayCopy has the notes rendered
+    Dib m_spareBlock;                 // the last dropped display copy, reused by the next build
+    NoteLayer m_movedNotes;           // the note copy of the last build that moved the notes
+    bool m_atLast = false;
+    bool m_atFirst = false;
+    bool m_antiAliasing = true;
+    ListPane* m_listPane = nullptr;
+    DesktopServices* m_desktop = nullptr;
+    std::optional<NoteLayer> m_noteLayer;
+    Dib m_image;
 };
 
 } // namespace ombri::reader

@@ -1,7 +1,7 @@
 #pragma once
 
 // The writer's command ids, kept as the menus and toolbars have always numbered them.
-namespace ombri::cmd {
+namespace ombri::writer::cmd {
 
 enum : int {
     LineTool = 32771,
@@ -43,4 +43,4 @@ enum : int {
     Redo = 57644,
 };
 
-} // namespace ombri::cmd
+} // namespace ombri::writer::cmd

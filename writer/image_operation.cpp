@@ -1,12 +1,12 @@
 #include "writer/image_operation.h"
 
-namespace ombri {
+namespace ombri::writer {
 
 void ImageOperation::DeleteContents()
 {
     m_pixelWords.clear();
     m_pixelWords.shrink_to_fit();
-    CScrivoDoc::DeleteContents();
+    WriterDocument::DeleteContents();
 }
 
 void ImageOperation::ClearNotes()
@@ -15,7 +15,7 @@ void ImageOperation::ClearNotes()
         return;
     for (uint32_t& word : m_pixelWords)
         word &= ~uint32_t{1};
-    CScrivoDoc::ClearNotes();
+    WriterDocument::ClearNotes();
 }
 
-} // namespace ombri
+} // namespace ombri::writer

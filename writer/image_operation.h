@@ -1,17 +1,17 @@
 #pragma once
 
-#include "writer/scrivo_doc.h"
+#include "writer/writer_document.h"
 
 #include <cstdint>
 #include <vector>
 
-namespace ombri {
+namespace ombri::writer {
 
 // Adds the pixel words of a DPX or Cineon picture, kept whole so that saving back to those
 // formats keeps every 10-bit sample and changes only the note bit.
-class ImageOperation : public CScrivoDoc {
+class ImageOperation : public WriterDocument {
   public:
-    using CScrivoDoc::CScrivoDoc;
+    using WriterDocument::WriterDocument;
 
     bool hasPixelWords() const { return !m_pixelWords.empty(); }
     const std::vector<uint32_t>& pixelWords() const { return m_pixelWords; }
@@ -25,4 +25,4 @@ class ImageOperation : public CScrivoDoc {
     std::vector<uint32_t> m_pixelWords; // top row first; empty unless from DPX or Cineon
 };
 
-} // namespace ombri
+} // namespace ombri::writer

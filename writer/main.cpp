@@ -1,4 +1,4 @@
-#include "writer/ui/scrivo_app.h"
+#include "writer/ui/writer_app.h"
 
 #include "platform/command_line.h"
 
@@ -7,9 +7,9 @@
 int main(int argc, char** argv)
 {
     ombri::allowInfoOptionsWithoutDisplay(argc, argv);
-    QApplication app(argc, argv);
-    ombri::CScrivoApp scrivo;
-    if (!scrivo.InitInstance(QApplication::arguments()))
+    QApplication application(argc, argv);
+    ombri::writer::WriterApp writer;
+    if (!writer.InitInstance(QApplication::arguments()))
         return 1;
-    return app.exec();
+    return application.exec();
 }

@@ -2,7 +2,7 @@
 
 #include "formats/dispatch.h"
 
-namespace ombri {
+namespace ombri::writer {
 
 bool Reading::OnOpenDocument(const std::string& path)
 {
@@ -42,4 +42,4 @@ bool Reading::OnOpenDocument(const std::string& path)
     return true;
 }
 
-} // namespace ombri
+} // namespace ombri::writer

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace ombri {
+namespace ombri::writer {
 
 // Opening: load by extension, check the size, find and extract the notes.
 class Reading : public ImageOperation {
@@ -20,4 +20,4 @@ class Reading : public ImageOperation {
     std::string m_lastOpenError;
 };
 
-} // namespace ombri
+} // namespace ombri::writer

@@ -8,7 +8,7 @@
 #include "formats/sgi.h"
 #include "formats/tiff.h"
 
-namespace ombri {
+namespace ombri::writer {
 
 const char* const Writing::kJpegQuestion =
     " For this version, JPEG format does not support OMBRI-image.\n The messages would lost. \n "
@@ -227,4 +227,4 @@ Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind
     return SaveOutcome::Saved;
 }
 
-} // namespace ombri
+} // namespace ombri::writer

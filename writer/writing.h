@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace ombri {
+namespace ombri::writer {
 
 // Saving: the writer is chosen by the extension of the target, and the notes are embedded in
 // the pixels of every format that can carry them.
@@ -53,4 +53,4 @@ class Writing : public Reading {
     std::string m_lastSaveError;
 };
 
-} // namespace ombri
+} // namespace ombri::writer

@@ -53,9 +53,9 @@ void ColourSwatch::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), toQColor(m_colour));
 }
 
-// --- CustomizeDlg ---
+// --- CustomizeDialog ---
 
-CustomizeDlg::CustomizeDlg(Prompt& prompt, Panes panes, QWidget* parent)
+CustomizeDialog::CustomizeDialog(Prompt& prompt, Panes panes, QWidget* parent)
     : QDialog(parent), m_prompt(prompt), m_panes(std::move(panes))
 {
     setWindowTitle(QStringLiteral("Customize ..."));
@@ -97,7 +97,7 @@ CustomizeDlg::CustomizeDlg(Prompt& prompt, Panes panes, QWidget* parent)
     m_right->setColour(m_panes.imageColour());
 }
 
-ColourSwatch* CustomizeDlg::swatchButton(Swatch swatch) const
+ColourSwatch* CustomizeDialog::swatchButton(Swatch swatch) const
 {
     switch (swatch) {
     case Swatch::Left:
@@ -110,12 +110,12 @@ ColourSwatch* CustomizeDlg::swatchButton(Swatch swatch) const
     return m_right;
 }
 
-ColorRef CustomizeDlg::colour(Swatch swatch) const
+ColorRef CustomizeDialog::colour(Swatch swatch) const
 {
     return swatchButton(swatch)->colour();
 }
 
-bool CustomizeDlg::ChooseColour(Swatch swatch)
+bool CustomizeDialog::ChooseColour(Swatch swatch)
 {
     const ColorRef current = colour(swatch);
     const std::optional<Rgb> chosen = m_prompt.chooseColour(toRgb(current));
@@ -129,7 +129,7 @@ bool CustomizeDlg::ChooseColour(Swatch swatch)
     return true;
 }
 
-void CustomizeDlg::applyColour(Swatch swatch, ColorRef colour)
+void CustomizeDialog::applyColour(Swatch swatch, ColorRef colour)
 {
     switch (swatch) {
     case Swatch::Left:
@@ -147,12 +147,12 @@ void CustomizeDlg::applyColour(Swatch swatch, ColorRef colour)
     }
 }
 
-ReaderSettings CustomizeDlg::paneColours() const
+ReaderSettings CustomizeDialog::paneColours() const
 {
     return ReaderSettings{m_panes.treeColour(), m_panes.listColour(), m_panes.imageColour()};
 }
 
-void CustomizeDlg::accept()
+void CustomizeDialog::accept()
 {
     if (m_panes.save)
         m_panes.save(paneColours());

@@ -34,7 +34,7 @@ class ColourSwatch : public QAbstractButton {
 // The Customize dialog: the background colours of the three panes, each on a swatch that opens
 // the colour dialog. A chosen colour is applied to its pane at once; OK then has the colours
 // saved, Cancel saves nothing but leaves the panes as they now are.
-class CustomizeDlg : public QDialog {
+class CustomizeDialog : public QDialog {
     Q_OBJECT
 
   public:
@@ -55,7 +55,7 @@ class CustomizeDlg : public QDialog {
     };
 
     // The prompt supplies the colour dialog and must outlive the dialog.
-    CustomizeDlg(Prompt& prompt, Panes panes, QWidget* parent = nullptr);
+    CustomizeDialog(Prompt& prompt, Panes panes, QWidget* parent = nullptr);
 
     // What a click on a swatch does: the colour dialog opened on the swatch's colour, and a
     // different colour confirmed there applied to the pane. True when the colour changed.

@@ -2,7 +2,7 @@
 
 #include "platform/prompt.h"
 #include "reader/folder_walk.h"
-#include "reader/lanter_doc.h"
+#include "reader/reader_document.h"
 #include "reader/tree_rules.h"
 
 #include <QDir>
@@ -143,7 +143,7 @@ bool IsProtectedPath(const std::string& path, const std::string& home,
 
 // --- FileOperations ---
 
-FileOperations::FileOperations(CLanterDoc& document) : m_document(document) {}
+FileOperations::FileOperations(ReaderDocument& document) : m_document(document) {}
 
 std::optional<std::string> FileOperations::OnNewFolder()
 {

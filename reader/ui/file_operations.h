@@ -7,7 +7,7 @@
 
 namespace ombri::reader {
 
-class CLanterDoc;
+class ReaderDocument;
 
 // --- The rules, free of the document so that they can be checked alone ---
 
@@ -48,7 +48,7 @@ constexpr const char* kDeleteQuestion =
 class FileOperations {
   public:
     struct Hooks {
-        // Expands the folder tree along the path and selects it (CViewLeft::GoToPath).
+        // Expands the folder tree along the path and selects it (FolderTree::GoToPath).
         std::function<bool(const std::string& path)> goToPath;
         // The image view must repaint: a renamed picture could not be opened again, and the
         // document let it go.
@@ -58,7 +58,7 @@ class FileOperations {
     };
 
     // The document must outlive the object.
-    explicit FileOperations(CLanterDoc& document);
+    explicit FileOperations(ReaderDocument& document);
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 
     // File > New Folder: a new folder next to the picture on show (see NewFolderTarget), then
@@ -66,13 +66,13 @@ class FileOperations {
     // current path or the folder cannot be created.
     std::optional<std::string> OnNewFolder();
 
-    // The end of a label edit in the tree (CViewLeft::Hooks::rename): the item at itemPath gets
+    // The end of a label edit in the tree (FolderTree::Hooks::rename): the item at itemPath gets
     // the bare name newName in its own folder. A file whose extension would change asks first.
     // A name that is taken is refused, never overwritten. True when renamed, and the tree then
     // takes the new label.
     bool Rename(const std::string& itemPath, const std::string& newName);
 
-    // The tree's Delete (CViewLeft::Hooks::deleteItem): after confirmation the item goes to the
+    // The tree's Delete (FolderTree::Hooks::deleteItem): after confirmation the item goes to the
     // trash. Protected paths are refused without a question. True when it is gone; the tree
     // then drops the item and selects its next sibling or releases the picture.
     bool DeleteItem(const std::string& itemPath);
@@ -81,7 +81,7 @@ class FileOperations {
     bool renameFolder(const std::string& from, const std::string& to);
     bool renameFile(const std::string& from, const std::string& to, const std::string& newName);
 
-    CLanterDoc& m_document;
+    ReaderDocument& m_document;
     Hooks m_hooks;
 };
 

@@ -1,7 +1,7 @@
 #include "reader/ui/folder_tree.h"
 
 #include "reader/folder_walk.h"
-#include "reader/lanter_doc.h"
+#include "reader/reader_document.h"
 #include "reader/ui/label_edit_delegate.h"
 
 #include <QApplication>
@@ -65,9 +65,9 @@ class UpdatesOff {
 
 } // namespace
 
-// --- TreeCtrl ---
+// --- FolderTreeWidget ---
 
-TreeCtrl::TreeCtrl(QWidget* parent) : QTreeWidget(parent)
+FolderTreeWidget::FolderTreeWidget(QWidget* parent) : QTreeWidget(parent)
 {
     setHeaderHidden(true);
     setColumnCount(1);
@@ -93,12 +93,12 @@ TreeCtrl::TreeCtrl(QWidget* parent) : QTreeWidget(parent)
 
 // Items are deleted with the widget, after this object's members are gone; nothing may react
 // to the selection moving meanwhile.
-TreeCtrl::~TreeCtrl()
+FolderTreeWidget::~FolderTreeWidget()
 {
     blockSignals(true);
 }
 
-bool TreeCtrl::Initialise(const std::string& startPath)
+bool FolderTreeWidget::Initialise(const std::string& startPath)
 {
     {
         FlagScope quiet(m_quietSelection);
@@ -121,7 +121,7 @@ bool TreeCtrl::Initialise(const std::string& startPath)
     return true;
 }
 
-void TreeCtrl::attachIcons()
+void FolderTreeWidget::attachIcons()
 {
     if (!m_iconProvider)
         m_iconProvider = std::make_unique<QFileIconProvider>();
@@ -129,7 +129,7 @@ void TreeCtrl::attachIcons()
 
 // The same few icons serve every item: asking the platform per path would make a folder of
 // thousands of entries slow to open.
-QIcon TreeCtrl::iconFor(TreeItemKind kind)
+QIcon FolderTreeWidget::iconFor(TreeItemKind kind)
 {
     attachIcons();
     switch (kind) {
@@ -151,8 +151,8 @@ QIcon TreeCtrl::iconFor(TreeItemKind kind)
     return {};
 }
 
-QTreeWidgetItem* TreeCtrl::InsertPathItem(QTreeWidgetItem* parent, const std::string& path,
-                                          TreeItemKind kind)
+QTreeWidgetItem* FolderTreeWidget::InsertPathItem(QTreeWidgetItem* parent, const std::string& path,
+                                                  TreeItemKind kind)
 {
     const std::string trimmed = TrimTrailingSlashes(path);
     const std::string name = parent ? LastComponent(trimmed) : trimmed;
@@ -173,7 +173,7 @@ QTreeWidgetItem* TreeCtrl::InsertPathItem(QTreeWidgetItem* parent, const std::st
     return item;
 }
 
-void TreeCtrl::addPlaceholder(QTreeWidgetItem* item)
+void FolderTreeWidget::addPlaceholder(QTreeWidgetItem* item)
 {
     auto* placeholder = new QTreeWidgetItem;
     placeholder->setData(0, kKindRole, static_cast<int>(TreeItemKind::Placeholder));
@@ -181,13 +181,13 @@ void TreeCtrl::addPlaceholder(QTreeWidgetItem* item)
     item->addChild(placeholder);
 }
 
-void TreeCtrl::deleteChildren(QTreeWidgetItem* item)
+void FolderTreeWidget::deleteChildren(QTreeWidgetItem* item)
 {
     const QList<QTreeWidgetItem*> children = item->takeChildren();
     qDeleteAll(children);
 }
 
-void TreeCtrl::insertChildFolders(QTreeWidgetItem* item, const FolderChildren& children)
+void FolderTreeWidget::insertChildFolders(QTreeWidgetItem* item, const FolderChildren& children)
 {
     for (const std::string& folder : children.folders) {
         QTreeWidgetItem* child = InsertPathItem(item, folder, TreeItemKind::Folder);
@@ -196,7 +196,7 @@ void TreeCtrl::insertChildFolders(QTreeWidgetItem* item, const FolderChildren& c
     }
 }
 
-void TreeCtrl::PopulateFolder(QTreeWidgetItem* item, const std::string& path)
+void FolderTreeWidget::PopulateFolder(QTreeWidgetItem* item, const std::string& path)
 {
     const FolderChildren children =
         ReadFolderChildren(path, m_showFiles ? ShowFiles::Yes : ShowFiles::No, m_shownHidden);
@@ -206,7 +206,7 @@ void TreeCtrl::PopulateFolder(QTreeWidgetItem* item, const std::string& path)
         InsertPathItem(item, file, TreeItemKind::File);
 }
 
-std::string TreeCtrl::ItemPath(const QTreeWidgetItem* item) const
+std::string FolderTreeWidget::ItemPath(const QTreeWidgetItem* item) const
 {
     if (!item)
         return {};
@@ -219,18 +219,18 @@ std::string TreeCtrl::ItemPath(const QTreeWidgetItem* item) const
     return path;
 }
 
-QTreeWidgetItem* TreeCtrl::selectedItem() const
+QTreeWidgetItem* FolderTreeWidget::selectedItem() const
 {
     const QList<QTreeWidgetItem*> selected = selectedItems();
     return selected.isEmpty() ? nullptr : selected.first();
 }
 
-TreeItemKind TreeCtrl::ItemKind(const QTreeWidgetItem* item)
+TreeItemKind FolderTreeWidget::ItemKind(const QTreeWidgetItem* item)
 {
     return static_cast<TreeItemKind>(item->data(0, kKindRole).toInt());
 }
 
-void TreeCtrl::notifySelection(QTreeWidgetItem* item)
+void FolderTreeWidget::notifySelection(QTreeWidgetItem* item)
 {
     // The file list now shows this folder, so a folder entered there is one of its children.
     const bool folder = item && ItemKind(item) != TreeItemKind::File;
@@ -238,11 +238,11 @@ void TreeCtrl::notifySelection(QTreeWidgetItem* item)
     OnSelectionChanged(item);
 }
 
-void TreeCtrl::OnSelectionChanged(QTreeWidgetItem*) {}
+void FolderTreeWidget::OnSelectionChanged(QTreeWidgetItem*) {}
 
 // Every expansion reads the folder afresh, so what was added or removed on disk since the last
 // look shows up.
-void TreeCtrl::OnItemExpanded(QTreeWidgetItem* item)
+void FolderTreeWidget::OnItemExpanded(QTreeWidgetItem* item)
 {
     deleteChildren(item);
     const std::string path = ItemPath(item);
@@ -254,7 +254,7 @@ void TreeCtrl::OnItemExpanded(QTreeWidgetItem* item)
 // closed over the selected item takes the selection, however far up it is: the file list and the
 // document then follow a folder the tree still shows. (Qt moves the selection by itself only when
 // the selected item is a child of the closed folder.)
-void TreeCtrl::OnItemCollapsed(QTreeWidgetItem* item)
+void FolderTreeWidget::OnItemCollapsed(QTreeWidgetItem* item)
 {
     for (QTreeWidgetItem* up = selectedItem(); up; up = up->parent()) {
         if (up->parent() == item) {
@@ -266,7 +266,8 @@ void TreeCtrl::OnItemCollapsed(QTreeWidgetItem* item)
     addPlaceholder(item);
 }
 
-QTreeWidgetItem* TreeCtrl::findChildByLabel(QTreeWidgetItem* parent, const std::string& name) const
+QTreeWidgetItem* FolderTreeWidget::findChildByLabel(QTreeWidgetItem* parent,
+                                                    const std::string& name) const
 {
     QTreeWidgetItem* caseMatch = nullptr;
     for (int i = 0; i < parent->childCount(); ++i) {
@@ -282,7 +283,7 @@ QTreeWidgetItem* TreeCtrl::findChildByLabel(QTreeWidgetItem* parent, const std::
     return caseMatch;
 }
 
-void TreeCtrl::rereadAndExpand(QTreeWidgetItem* item)
+void FolderTreeWidget::rereadAndExpand(QTreeWidgetItem* item)
 {
     if (item->isExpanded())
         collapseItem(item);
@@ -293,7 +294,7 @@ void TreeCtrl::rereadAndExpand(QTreeWidgetItem* item)
     expandItem(item);
 }
 
-bool TreeCtrl::GoToPath(const std::string& path)
+bool FolderTreeWidget::GoToPath(const std::string& path)
 {
     std::vector<std::string> rootPaths;
     for (int i = 0; i < topLevelItemCount(); ++i)
@@ -332,7 +333,7 @@ bool TreeCtrl::GoToPath(const std::string& path)
 // A folder whose name starts with a dot is left out of the tree, yet a picture inside one can be
 // opened by name; from then on the tree shows that folder, so that the file list can show it
 // and Previous and Next step through it.
-bool TreeCtrl::showHiddenFolder(QTreeWidgetItem* parent, const std::string& name)
+bool FolderTreeWidget::showHiddenFolder(QTreeWidgetItem* parent, const std::string& name)
 {
     if (!IsHiddenName(name) || name == "." || name == "..")
         return false;
@@ -355,7 +356,7 @@ bool TreeCtrl::showHiddenFolder(QTreeWidgetItem* parent, const std::string& name
     return true;
 }
 
-void TreeCtrl::FollowRenamedItem(const std::string& from, const std::string& to)
+void FolderTreeWidget::FollowRenamedItem(const std::string& from, const std::string& to)
 {
     std::vector<std::string> rootPaths;
     for (int i = 0; i < topLevelItemCount(); ++i)
@@ -374,12 +375,12 @@ void TreeCtrl::FollowRenamedItem(const std::string& from, const std::string& to)
     item->setData(0, kNameRole, QByteArray::fromStdString(newName));
 }
 
-QTreeWidgetItem* TreeCtrl::currentFolderItem() const
+QTreeWidgetItem* FolderTreeWidget::currentFolderItem() const
 {
     return m_currentFolder.isValid() ? itemFromIndex(m_currentFolder) : nullptr;
 }
 
-void TreeCtrl::RefreshCurrentFolder(const std::string& path)
+void FolderTreeWidget::RefreshCurrentFolder(const std::string& path)
 {
     QTreeWidgetItem* folder = currentFolderItem();
     if (!folder)
@@ -408,7 +409,7 @@ void TreeCtrl::RefreshCurrentFolder(const std::string& path)
     expandItem(folder);
 }
 
-QTreeWidgetItem* TreeCtrl::RemoveItem(QTreeWidgetItem* item)
+QTreeWidgetItem* FolderTreeWidget::RemoveItem(QTreeWidgetItem* item)
 {
     QTreeWidgetItem* parent = item->parent();
     const int index = parent ? parent->indexOfChild(item) : indexOfTopLevelItem(item);
@@ -436,17 +437,17 @@ QTreeWidgetItem* TreeCtrl::RemoveItem(QTreeWidgetItem* item)
 
 // --- Drag feedback ---
 
-QTreeWidgetItem* TreeCtrl::dragItem() const
+QTreeWidgetItem* FolderTreeWidget::dragItem() const
 {
     return m_dragItem.isValid() ? itemFromIndex(m_dragItem) : nullptr;
 }
 
-QTreeWidgetItem* TreeCtrl::dropTargetItem() const
+QTreeWidgetItem* FolderTreeWidget::dropTargetItem() const
 {
     return m_dropTarget.isValid() ? itemFromIndex(m_dropTarget) : nullptr;
 }
 
-void TreeCtrl::setDropTarget(QTreeWidgetItem* item)
+void FolderTreeWidget::setDropTarget(QTreeWidgetItem* item)
 {
     if (QTreeWidgetItem* previous = dropTargetItem()) {
         previous->setData(0, Qt::BackgroundRole, QVariant());
@@ -459,7 +460,7 @@ void TreeCtrl::setDropTarget(QTreeWidgetItem* item)
     }
 }
 
-void TreeCtrl::BeginDrag(const QPoint& position)
+void FolderTreeWidget::BeginDrag(const QPoint& position)
 {
     QTreeWidgetItem* item = itemAt(position);
     if (!item || ItemKind(item) == TreeItemKind::Placeholder)
@@ -477,7 +478,7 @@ void TreeCtrl::BeginDrag(const QPoint& position)
     m_dragImage->show();
 }
 
-void TreeCtrl::MoveDrag(const QPoint& position)
+void FolderTreeWidget::MoveDrag(const QPoint& position)
 {
     if (!m_dragging)
         return;
@@ -488,7 +489,7 @@ void TreeCtrl::MoveDrag(const QPoint& position)
         setDropTarget(item);
 }
 
-void TreeCtrl::EndDrag()
+void FolderTreeWidget::EndDrag()
 {
     if (!m_dragging)
         return;
@@ -501,7 +502,7 @@ void TreeCtrl::EndDrag()
 
 // A press may begin a drag, which chooses nothing: the selection the press makes is announced
 // only when the button comes up without a drag, and a drag undoes it.
-void TreeCtrl::mousePressEvent(QMouseEvent* event)
+void FolderTreeWidget::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) {
         QTreeWidget::mousePressEvent(event);
@@ -519,12 +520,12 @@ void TreeCtrl::mousePressEvent(QMouseEvent* event)
     m_pressedItem = item ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
 }
 
-QTreeWidgetItem* TreeCtrl::selectedBeforePress() const
+QTreeWidgetItem* FolderTreeWidget::selectedBeforePress() const
 {
     return m_selectedBeforePress.isValid() ? itemFromIndex(m_selectedBeforePress) : nullptr;
 }
 
-void TreeCtrl::announcePressSelection()
+void FolderTreeWidget::announcePressSelection()
 {
     if (!m_pressSelecting)
         return;
@@ -534,7 +535,7 @@ void TreeCtrl::announcePressSelection()
         notifySelection(selected);
 }
 
-void TreeCtrl::undoPressSelection()
+void FolderTreeWidget::undoPressSelection()
 {
     if (!m_pressSelecting)
         return;
@@ -546,7 +547,7 @@ void TreeCtrl::undoPressSelection()
         clearSelection();
 }
 
-void TreeCtrl::mouseMoveEvent(QMouseEvent* event)
+void FolderTreeWidget::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint position = event->position().toPoint();
     // Qt's own handling would move the selection with the pointer, opening every item passed.
@@ -567,7 +568,7 @@ void TreeCtrl::mouseMoveEvent(QMouseEvent* event)
 
 // Releasing the button ends the feedback and moves nothing. The mouse stays captured by the
 // tree only while the button is held, so there is no capture to release.
-void TreeCtrl::mouseReleaseEvent(QMouseEvent* event)
+void FolderTreeWidget::mouseReleaseEvent(QMouseEvent* event)
 {
     m_pressedItem = QPersistentModelIndex();
     if (!m_dragging) {
@@ -596,7 +597,7 @@ void TreeCtrl::mouseReleaseEvent(QMouseEvent* event)
     setEditTriggers(triggers);
 }
 
-void TreeCtrl::focusOutEvent(QFocusEvent* event)
+void FolderTreeWidget::focusOutEvent(QFocusEvent* event)
 {
     // The release goes elsewhere once the focus has (a dialog, say): the click stands.
     announcePressSelection();
@@ -604,9 +605,10 @@ void TreeCtrl::focusOutEvent(QFocusEvent* event)
     QTreeWidget::focusOutEvent(event);
 }
 
-// --- CViewLeft ---
+// --- FolderTree ---
 
-CViewLeft::CViewLeft(CLanterDoc* document, QWidget* parent) : TreeCtrl(parent), m_document(document)
+FolderTree::FolderTree(ReaderDocument* document, QWidget* parent)
+    : FolderTreeWidget(parent), m_document(document)
 {
     setItemDelegate(
         new LabelEditDelegate(this, [this](const QModelIndex& index, const QString& text) {
@@ -618,19 +620,19 @@ CViewLeft::CViewLeft(CLanterDoc* document, QWidget* parent) : TreeCtrl(parent), 
     Initialise();
 }
 
-CViewLeft::~CViewLeft()
+FolderTree::~FolderTree()
 {
     if (m_document)
         m_document->setTreePane(nullptr);
 }
 
-bool CViewLeft::AttachSystemImageList()
+bool FolderTree::AttachSystemImageList()
 {
     attachIcons();
     return true;
 }
 
-void CViewLeft::SetTreeBkColor(ColorRef colour)
+void FolderTree::SetTreeBkColor(ColorRef colour)
 {
     const QColor background(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
     QPalette colours = palette();
@@ -639,7 +641,7 @@ void CViewLeft::SetTreeBkColor(ColorRef colour)
     setPalette(colours);
 }
 
-ColorRef CViewLeft::treeBkColor() const
+ColorRef FolderTree::treeBkColor() const
 {
     const QColor background = palette().color(QPalette::Base);
     return makeColorRef(static_cast<uint8_t>(background.red()),
@@ -647,7 +649,7 @@ ColorRef CViewLeft::treeBkColor() const
                         static_cast<uint8_t>(background.blue()));
 }
 
-void CViewLeft::OnSelectionChanged(QTreeWidgetItem* item)
+void FolderTree::OnSelectionChanged(QTreeWidgetItem* item)
 {
     if (!item || ItemKind(item) == TreeItemKind::Placeholder)
         return;
@@ -660,13 +662,13 @@ void CViewLeft::OnSelectionChanged(QTreeWidgetItem* item)
         m_hooks.listFolder(path);
 }
 
-void CViewLeft::OnItemExpanded(QTreeWidgetItem* item)
+void FolderTree::OnItemExpanded(QTreeWidgetItem* item)
 {
     setShowFiles(m_hooks.isListVisible && !m_hooks.isListVisible());
-    TreeCtrl::OnItemExpanded(item);
+    FolderTreeWidget::OnItemExpanded(item);
 }
 
-bool CViewLeft::EndLabelEdit(QTreeWidgetItem* item, const QString& text)
+bool FolderTree::EndLabelEdit(QTreeWidgetItem* item, const QString& text)
 {
     if (!item || text.isEmpty() || text.contains(QLatin1Char('/')))
         return false;
@@ -681,7 +683,7 @@ bool CViewLeft::EndLabelEdit(QTreeWidgetItem* item, const QString& text)
     return true;
 }
 
-void CViewLeft::OnDelete()
+void FolderTree::OnDelete()
 {
     QTreeWidgetItem* item = selectedItem();
     if (!item)
@@ -701,7 +703,7 @@ void CViewLeft::OnDelete()
         m_hooks.imageReleased();
 }
 
-bool CViewLeft::IsForwardedCommand(int command)
+bool FolderTree::IsForwardedCommand(int command)
 {
     switch (command) {
     case kCmdDisplayNotes:
@@ -721,7 +723,7 @@ bool CViewLeft::IsForwardedCommand(int command)
     }
 }
 
-bool CViewLeft::OnCommand(int command)
+bool FolderTree::OnCommand(int command)
 {
     if (command == kCmdDelete) {
         OnDelete();
@@ -734,7 +736,7 @@ bool CViewLeft::OnCommand(int command)
     return true;
 }
 
-bool CViewLeft::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
+bool FolderTree::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
     const bool keypad = modifiers & Qt::KeypadModifier;
     switch (key) {
@@ -764,13 +766,13 @@ bool CViewLeft::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
     }
 }
 
-void CViewLeft::keyPressEvent(QKeyEvent* event)
+void FolderTree::keyPressEvent(QKeyEvent* event)
 {
     if (OnKeyDown(event->key(), event->modifiers())) {
         event->accept();
         return;
     }
-    TreeCtrl::keyPressEvent(event);
+    FolderTreeWidget::keyPressEvent(event);
 }
 
 } // namespace ombri::reader

@@ -18,7 +18,7 @@ class QLabel;
 
 namespace ombri::reader {
 
-class CLanterDoc;
+class ReaderDocument;
 
 // What a tree item stands for. A placeholder is the empty child a folder carries until it is
 // expanded, so that it shows an expand button without having been read.
@@ -26,13 +26,13 @@ enum class TreeItemKind { Root, Folder, File, Placeholder };
 
 // The folder tree's logic and state: population from disk, going to a path, refreshing the
 // folder the file list descends into, and the drag feedback. What a selection, an expansion or a
-// key means for the rest of the program is CViewLeft's.
-class TreeCtrl : public QTreeWidget {
+// key means for the rest of the program is FolderTree's.
+class FolderTreeWidget : public QTreeWidget {
     Q_OBJECT
 
   public:
-    explicit TreeCtrl(QWidget* parent = nullptr);
-    ~TreeCtrl() override;
+    explicit FolderTreeWidget(QWidget* parent = nullptr);
+    ~FolderTreeWidget() override;
 
     // Adds the item of a path as the last child of parent, or as a root item when parent is
     // null. A root's label is its whole path, any other item's label the path's last name.
@@ -82,8 +82,8 @@ class TreeCtrl : public QTreeWidget {
     bool Initialise(const std::string& startPath = {});
 
   protected:
-    // Selection and expansion as they happen; TreeCtrl itself reads and drops the children of
-    // expanded and collapsed folders.
+    // Selection and expansion as they happen; FolderTreeWidget itself reads and drops the children
+    // of expanded and collapsed folders.
     virtual void OnSelectionChanged(QTreeWidgetItem* item);
     virtual void OnItemExpanded(QTreeWidgetItem* item);
     virtual void OnItemCollapsed(QTreeWidgetItem* item);
@@ -139,7 +139,7 @@ class TreeCtrl : public QTreeWidget {
 // its path through the document and lists it in the file list; the pane also renames items by
 // label editing, deletes the selected item with the Delete key, and passes the image view's
 // commands on while it has the focus.
-class CViewLeft : public TreeCtrl, public TreePane {
+class FolderTree : public FolderTreeWidget, public TreePane {
     Q_OBJECT
 
   public:
@@ -174,8 +174,8 @@ class CViewLeft : public TreeCtrl, public TreePane {
 
     // Registers itself with the document as its tree pane and shows the machine's roots. The
     // document, when given, must outlive the pane.
-    explicit CViewLeft(CLanterDoc* document, QWidget* parent = nullptr);
-    ~CViewLeft() override;
+    explicit FolderTree(ReaderDocument* document, QWidget* parent = nullptr);
+    ~FolderTree() override;
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 
@@ -185,7 +185,7 @@ class CViewLeft : public TreeCtrl, public TreePane {
 
     // TreePane
     bool AttachSystemImageList() override;
-    bool GoToPath(const std::string& path) override { return TreeCtrl::GoToPath(path); }
+    bool GoToPath(const std::string& path) override { return FolderTreeWidget::GoToPath(path); }
 
     // The end of a label edit: empty or unchanged text, a name with "/", or a refused rename
     // keep the old label. True when the item was renamed.
@@ -205,7 +205,7 @@ class CViewLeft : public TreeCtrl, public TreePane {
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
-    CLanterDoc* m_document = nullptr;
+    ReaderDocument* m_document = nullptr;
     Hooks m_hooks;
 };
 

@@ -2,9 +2,9 @@
 
 #include "reader/adjustments.h"
 #include "reader/command_ids.h"
-#include "reader/lanter_doc.h"
-#include "reader/ui/thumb_view.h"
-#include "reader/ui/view_right.h"
+#include "reader/reader_document.h"
+#include "reader/ui/file_list.h"
+#include "reader/ui/image_view.h"
 
 namespace ombri::reader {
 namespace {
@@ -90,13 +90,13 @@ void addMenuCommand(CommandTable& table, int id, const char* text, const char* p
     table.add(std::move(command));
 }
 
-void addReaderViewCommands(CommandTable& table, CViewRight& view, CLanterDoc& document,
-                           ThumbView* list)
+void addReaderViewCommands(CommandTable& table, ImageView& view, ReaderDocument& document,
+                           FileList* list)
 {
     for (const MenuEntry& entry : kViewEntries) {
         const int id = entry.id;
         std::function<bool()> checked;
-        if (CViewRight::IsCheckableCommand(id))
+        if (ImageView::IsCheckableCommand(id))
             checked = [&view, id] { return view.isCommandChecked(id); };
         const auto listServes = [list, id] {
             return list && isListZoomCommand(id) && hasPaneFocus(*list);

@@ -6,9 +6,9 @@
 
 namespace ombri::reader {
 
-class CLanterDoc;
-class CViewRight;
-class ThumbView;
+class ReaderDocument;
+class ImageView;
+class FileList;
 
 // Adds a command from its menu text and prompt, as the reader's tables give them.
 void addMenuCommand(CommandTable& table, int id, const char* text, const char* prompt,
@@ -18,7 +18,7 @@ void addMenuCommand(CommandTable& table, int id, const char* text, const char* p
 // The commands the image view and the document serve (View, Color and Image menus, Print,
 // Home Page), with their enabling and check rules. While the file list, when given, has the
 // focus, Zoom In, Zoom Out and Original Size go through it and follow its own enabling rule.
-void addReaderViewCommands(CommandTable& table, CViewRight& view, CLanterDoc& document,
-                           ThumbView* list = nullptr);
+void addReaderViewCommands(CommandTable& table, ImageView& view, ReaderDocument& document,
+                           FileList* list = nullptr);
 
 } // namespace ombri::reader

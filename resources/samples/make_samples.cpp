@@ -22,6 +22,7 @@
 namespace {
 
 using namespace ombri;
+using ombri::writer::Writing;
 
 constexpr double kPi = 3.14159265358979323846;
 

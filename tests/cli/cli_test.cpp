@@ -19,6 +19,8 @@
 #include <vector>
 
 namespace ombri::cli {
+
+using writer::Writing;
 namespace {
 
 using test::TempDir;

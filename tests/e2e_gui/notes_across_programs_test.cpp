@@ -3,12 +3,12 @@
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
 #include "reader/command_ids.h"
-#include "reader/ui/main_frame.h"
-#include "reader/ui/view_right.h"
+#include "reader/ui/image_view.h"
+#include "reader/ui/reader_window.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
-#include "writer/ui/main_frame.h"
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
+#include "writer/ui/writer_window.h"
 
 #include <QApplication>
 #include <QSettings>
@@ -18,6 +18,9 @@
 #include <memory>
 
 namespace ombri::test {
+
+using writer::WriterWindow;
+namespace cmd = writer::cmd;
 namespace {
 
 constexpr int kWidth = 96;
@@ -69,7 +72,7 @@ TEST_P(NotesAcrossProgramsTest, ReaderShowsTheWritersNotesOnTheSamePixels)
 
     // --- OmbriWriter: a rectangle and a pen stroke, then Save As.
     ScriptedPrompt writerPrompt;
-    CMainFrame writer(&writerPrompt);
+    WriterWindow writer(&writerPrompt);
     writer.show();
     ASSERT_TRUE(writer.openFile(QString::fromStdString(source)));
     QWidget* canvas = writer.view().viewport();
@@ -89,7 +92,7 @@ TEST_P(NotesAcrossProgramsTest, ReaderShowsTheWritersNotesOnTheSamePixels)
 
     // --- OmbriReader: open it, show the notes in red without smoothing.
     ScriptedPrompt readerPrompt;
-    reader::MainFrame readerFrame(&readerPrompt);
+    reader::ReaderWindow readerFrame(&readerPrompt);
     readerFrame.show();
     ASSERT_TRUE(readerFrame.openFile(QString::fromStdString(saved)));
     reader::Reading& doc = readerFrame.document();

@@ -4,11 +4,11 @@
 #include "platform/scripted_prompt.h"
 #include "reader/adjustments.h"
 #include "reader/command_ids.h"
+#include "reader/ui/file_list.h"
 #include "reader/ui/folder_tree.h"
-#include "reader/ui/lanter_app.h"
-#include "reader/ui/main_frame.h"
-#include "reader/ui/thumb_view.h"
-#include "reader/ui/view_right.h"
+#include "reader/ui/image_view.h"
+#include "reader/ui/reader_app.h"
+#include "reader/ui/reader_window.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -51,15 +51,15 @@ TEST(ReaderProgramTest, BrowsingAFolderShowsTheNotesWhereTheyAre)
     const fs::path startFolder = fs::current_path();
 
     ScriptedPrompt prompt;
-    reader::CLanterApp app(&prompt);
+    reader::ReaderApp app(&prompt);
     ASSERT_TRUE(app.InitInstance({"ombri-reader", QString::fromStdString(samples.string())}));
-    reader::MainFrame& frame = *app.mainFrame();
+    reader::ReaderWindow& frame = *app.window();
     reader::Reading& doc = frame.document();
     QApplication::processEvents();
     EXPECT_EQ(doc.currentPath(), (samples / "gradient-notes-32.png").string());
 
     // A click on the sunset in the list opens it, notes hidden at first.
-    reader::ThumbView& list = frame.list();
+    reader::FileList& list = frame.list();
     int row = -1;
     for (int r = 0; r < list.model()->rowCount(); ++r)
         if (list.model()->index(r, 0).data().toString() == "sunset-notes-24.png")
@@ -77,7 +77,7 @@ TEST(ReaderProgramTest, BrowsingAFolderShowsTheNotesWhereTheyAre)
     QApplication::processEvents();
     const auto note = noteInTheMiddleOfNotes(*doc.noteLayer(), doc.width(), doc.height());
     ASSERT_TRUE(note);
-    reader::CViewRight& view = frame.view();
+    reader::ImageView& view = frame.view();
     const QRect shownAt = view.destinationRect().translated(-view.scrollPosition());
     const QPoint onScreen(
         shownAt.left() + (note->x() * shownAt.width() + shownAt.width() / 2) / doc.width(),
@@ -116,7 +116,7 @@ TEST(ReaderProgramTest, BrowsingAFolderShowsTheNotesWhereTheyAre)
     ASSERT_GT(pdf.size(), 1000u);
     EXPECT_EQ(std::string(pdf.begin(), pdf.begin() + 5), "%PDF-");
 
-    app.mainFrame()->close();
+    app.window()->close();
     fs::current_path(startFolder);
 }
 

@@ -6,9 +6,9 @@
 #include "platform/scripted_prompt.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
-#include "writer/ui/main_frame.h"
-#include "writer/ui/scrivo_app.h"
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_app.h"
+#include "writer/ui/writer_view.h"
+#include "writer/ui/writer_window.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -17,6 +17,10 @@
 #include <gtest/gtest.h>
 
 namespace ombri::test {
+
+using writer::WriterApp;
+using writer::WriterWindow;
+namespace cmd = writer::cmd;
 namespace {
 
 // The note pixels of a saved file as "ombri notes" extracts them: a grey mask, 0 at notes.
@@ -71,9 +75,9 @@ TEST(WriterProgramTest, TypedAndDrawnNotesReachEveryCarrierFile)
     ASSERT_TRUE(WriteBmpFile(source, makePatternImage(160, 100, 24), error)) << error;
 
     ScriptedPrompt prompt;
-    CScrivoApp app(&prompt);
+    WriterApp app(&prompt);
     ASSERT_TRUE(app.InitInstance({QStringLiteral("ombri-writer"), QString::fromStdString(source)}));
-    CMainFrame& frame = *app.mainFrame();
+    WriterWindow& frame = *app.window();
     QWidget* canvas = frame.view().viewport();
 
     frame.commands().trigger(cmd::TextTool);

@@ -19,11 +19,11 @@
 #include "platform/prompt.h"
 #include "reader/adjustments.h"
 #include "reader/command_ids.h"
+#include "reader/ui/file_list.h"
 #include "reader/ui/file_operations.h"
 #include "reader/ui/folder_tree.h"
-#include "reader/ui/main_frame.h"
-#include "reader/ui/thumb_view.h"
-#include "reader/ui/view_right.h"
+#include "reader/ui/image_view.h"
+#include "reader/ui/reader_window.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -56,11 +56,11 @@ namespace ombri::journey {
 namespace {
 
 namespace fs = std::filesystem;
-using reader::CViewLeft;
-using reader::CViewRight;
-using reader::MainFrame;
-using reader::ThumbView;
-using reader::TreeCtrl;
+using reader::FileList;
+using reader::FolderTree;
+using reader::FolderTreeWidget;
+using reader::ImageView;
+using reader::ReaderWindow;
 using reader::TreeItemKind;
 using reader::ZoomMode;
 namespace cmd = reader::cmd;
@@ -507,11 +507,11 @@ class ReaderSession {
     QWidget* window() { return m_frame.get(); }
 
   private:
-    MainFrame& frame() { return *m_frame; }
+    ReaderWindow& frame() { return *m_frame; }
     reader::Reading& doc() { return m_frame->document(); }
-    CViewLeft& tree() { return m_frame->tree(); }
-    ThumbView& list() { return m_frame->list(); }
-    CViewRight& view() { return m_frame->view(); }
+    FolderTree& tree() { return m_frame->tree(); }
+    FileList& list() { return m_frame->list(); }
+    ImageView& view() { return m_frame->view(); }
     QAction* action(int id) { return m_frame->commands().action(id); }
     static bool shown(QWidget& widget) { return widget.isVisible(); }
     bool listShown() { return shown(static_cast<QWidget&>(list())); }
@@ -553,7 +553,7 @@ class ReaderSession {
     EnvironmentScope m_environment;
     fs::path m_oldDirectory;
     JourneyPrompt m_prompt;
-    std::unique_ptr<MainFrame> m_frame;
+    std::unique_ptr<ReaderWindow> m_frame;
 
     Snapshot m_homeFiles;
     Snapshot m_otherFiles;
@@ -604,7 +604,7 @@ ReaderSession::ReaderSession()
     QSettings().clear();
     m_oldDirectory = fs::current_path();
 
-    m_frame = std::make_unique<MainFrame>(&m_prompt);
+    m_frame = std::make_unique<ReaderWindow>(&m_prompt);
     // Smaller than the screen, so that full screen and back can be told apart.
     m_frame->resize(760, 540);
     m_frame->show();
@@ -659,11 +659,11 @@ const char* paneName(Pane pane)
 std::vector<QTreeWidgetItem*> ReaderSession::treeItems(bool slashRoot)
 {
     std::vector<QTreeWidgetItem*> items;
-    CViewLeft& t = tree();
+    FolderTree& t = tree();
     const QRect area = t.viewport()->rect();
     for (QTreeWidgetItemIterator it(&t); *it; ++it) {
         QTreeWidgetItem* item = *it;
-        if (TreeCtrl::ItemKind(item) == TreeItemKind::Placeholder)
+        if (FolderTreeWidget::ItemKind(item) == TreeItemKind::Placeholder)
             continue;
         bool open = true;
         for (QTreeWidgetItem* up = item->parent(); up && open; up = up->parent())
@@ -681,7 +681,7 @@ std::vector<QTreeWidgetItem*> ReaderSession::treeItems(bool slashRoot)
 std::vector<int> ReaderSession::listRows()
 {
     std::vector<int> rows;
-    ThumbView& l = list();
+    FileList& l = list();
     const QRect area = l.viewport()->rect();
     for (int row = 0; row < l.model()->rowCount(); ++row) {
         const QRect rect = l.visualRect(l.model()->index(row, 0));
@@ -832,7 +832,7 @@ void ReaderSession::doList(const Step& step)
     if (rows.empty())
         return;
     const int row = rows[static_cast<size_t>(step.arg(1)) % rows.size()];
-    ThumbView& l = list();
+    FileList& l = list();
     m_note = l.model()->index(row, 0).data().toString().toStdString();
     const int folders = static_cast<int>(l.folders().size());
     const QPoint at = l.visualRect(l.model()->index(row, 0)).center();
@@ -1034,8 +1034,8 @@ void ReaderSession::doRename(const Step& step)
     std::string target;
     if (pane == Pane::Tree) {
         QTreeWidgetItem* item = tree().currentItem();
-        if (!item || (TreeCtrl::ItemKind(item) != TreeItemKind::Folder &&
-                      TreeCtrl::ItemKind(item) != TreeItemKind::File))
+        if (!item || (FolderTreeWidget::ItemKind(item) != TreeItemKind::Folder &&
+                      FolderTreeWidget::ItemKind(item) != TreeItemKind::File))
             return;
         target = tree().ItemPath(item);
     } else if (pane == Pane::List) {

@@ -16,8 +16,8 @@
 #include "platform/surface.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
-#include "writer/ui/main_frame.h"
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
+#include "writer/ui/writer_window.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -39,6 +39,12 @@
 #include <sstream>
 
 namespace ombri::journey {
+using writer::Tool;
+
+using writer::WriterView;
+using writer::WriterWindow;
+using writer::Writing;
+namespace cmd = writer::cmd;
 namespace {
 
 namespace fs = std::filesystem;
@@ -347,7 +353,7 @@ class WriterSession {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(m_dir.file("settings")));
         QSettings().clear();
-        m_frame = std::make_unique<CMainFrame>(&m_prompt);
+        m_frame = std::make_unique<WriterWindow>(&m_prompt);
         m_frame->show();
         reactivate(m_frame.get());
         view().setFocus();
@@ -369,7 +375,7 @@ class WriterSession {
     QWidget* window() { return m_frame.get(); }
 
   private:
-    CScrivoView& view() { return m_frame->view(); }
+    WriterView& view() { return m_frame->view(); }
     Writing& doc() { return m_frame->document(); }
     QWidget* canvas() { return view().viewport(); }
     QAction* action(int id) { return m_frame->commands().action(id); }
@@ -390,7 +396,7 @@ class WriterSession {
 
     test::TempDir m_dir;
     JourneyPrompt m_prompt;
-    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<WriterWindow> m_frame;
     std::map<std::string, Stamp> m_files;
     // The file the picture on screen came from or was last saved to, as the user sees it.
     std::string m_currentFile;

@@ -15,15 +15,15 @@ namespace ombri::reader {
 namespace {
 
 using Strings = std::vector<std::string>;
-using Swatch = CustomizeDlg::Swatch;
+using Swatch = CustomizeDialog::Swatch;
 
 // Three panes as plain colours, every change recorded in order, and OK saving to a real
 // settings file as the frame does.
-class CustomizeDlgTest : public testing::Test {
+class CustomizeDialogTest : public testing::Test {
   protected:
-    CustomizeDlgTest()
+    CustomizeDialogTest()
     {
-        CustomizeDlg::Panes panes;
+        CustomizeDialog::Panes panes;
         panes.treeColour = [this] { return m_colours.left; };
         panes.listColour = [this] { return m_colours.middle; };
         panes.imageColour = [this] { return m_colours.right; };
@@ -33,7 +33,7 @@ class CustomizeDlgTest : public testing::Test {
         panes.save = [this](const ReaderSettings& colours) {
             SaveSettings(settingsPath(), colours);
         };
-        m_dialog = std::make_unique<CustomizeDlg>(m_prompt, panes);
+        m_dialog = std::make_unique<CustomizeDialog>(m_prompt, panes);
     }
 
     void set(const char* pane, ColorRef& colour, ColorRef value)
@@ -47,17 +47,17 @@ class CustomizeDlgTest : public testing::Test {
     ScriptedPrompt m_prompt;
     ReaderSettings m_colours{0x0000FF, 0x00FF00, 0xFF8080};
     Strings m_changes;
-    std::unique_ptr<CustomizeDlg> m_dialog;
+    std::unique_ptr<CustomizeDialog> m_dialog;
 };
 
-TEST_F(CustomizeDlgTest, SwatchPaintsItsColour)
+TEST_F(CustomizeDialogTest, SwatchPaintsItsColour)
 {
     ColourSwatch* swatch = m_dialog->swatchButton(Swatch::Left);
     const QImage picture = swatch->grab().toImage();
     EXPECT_EQ(picture.pixelColor(picture.width() / 2, picture.height() / 2), QColor(255, 0, 0));
 }
 
-TEST_F(CustomizeDlgTest, ClickingASwatchChoosesFromItsColour)
+TEST_F(CustomizeDialogTest, ClickingASwatchChoosesFromItsColour)
 {
     m_prompt.queueColour(Rgb{1, 2, 3});
     QTest::mouseClick(m_dialog->swatchButton(Swatch::Right), Qt::LeftButton);
@@ -66,14 +66,14 @@ TEST_F(CustomizeDlgTest, ClickingASwatchChoosesFromItsColour)
     EXPECT_EQ(m_dialog->colour(Swatch::Right), 0x030201u);
 }
 
-TEST_F(CustomizeDlgTest, MiddleColourGivesTheTreeItsOwnColourBack)
+TEST_F(CustomizeDialogTest, MiddleColourGivesTheTreeItsOwnColourBack)
 {
     m_prompt.queueColour(Rgb{0, 0, 0});
     EXPECT_TRUE(m_dialog->ChooseColour(Swatch::Middle));
     EXPECT_EQ(m_changes, (Strings{"list 0", "tree 255"}));
 }
 
-TEST_F(CustomizeDlgTest, SameOrCancelledColourChangesNothing)
+TEST_F(CustomizeDialogTest, SameOrCancelledColourChangesNothing)
 {
     m_prompt.queueColour(Rgb{255, 0, 0});
     EXPECT_FALSE(m_dialog->ChooseColour(Swatch::Left));
@@ -81,7 +81,7 @@ TEST_F(CustomizeDlgTest, SameOrCancelledColourChangesNothing)
     EXPECT_TRUE(m_changes.empty());
 }
 
-TEST_F(CustomizeDlgTest, OkSavesWhatThePanesNowShow)
+TEST_F(CustomizeDialogTest, OkSavesWhatThePanesNowShow)
 {
     m_prompt.queueColour(Rgb{0, 0, 0});
     m_dialog->ChooseColour(Swatch::Left);
@@ -91,7 +91,7 @@ TEST_F(CustomizeDlgTest, OkSavesWhatThePanesNowShow)
     EXPECT_EQ(LoadSettings(settingsPath()), (ReaderSettings{0, 0x00FF00, 0x123456}));
 }
 
-TEST_F(CustomizeDlgTest, CancelKeepsTheNewColourOnScreenButNotInTheFile)
+TEST_F(CustomizeDialogTest, CancelKeepsTheNewColourOnScreenButNotInTheFile)
 {
     ASSERT_TRUE(SaveSettings(settingsPath(), m_colours));
     m_prompt.queueColour(Rgb{0, 0, 0});

@@ -2,7 +2,7 @@
 
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
-#include "reader/reader_document.h"
+#include "reader/reading.h"
 #include "support/test_support.h"
 
 #include <QByteArray>

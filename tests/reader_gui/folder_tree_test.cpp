@@ -2,7 +2,7 @@
 
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
-#include "reader/reader_document.h"
+#include "reader/reading.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -42,8 +42,8 @@ class FolderTreeTest : public testing::Test {
 
     void openTree(const std::string& start = {})
     {
-        m_tree = std::make_unique<CViewLeft>(&m_doc);
-        CViewLeft::Hooks hooks;
+        m_tree = std::make_unique<FolderTree>(&m_doc);
+        FolderTree::Hooks hooks;
         hooks.listFolder = [this](const std::string& p) { m_listed.push_back(p); };
         hooks.isListVisible = [this] { return m_listVisible; };
         hooks.rename = [this](const std::string& itemPath, const std::string& newName) {
@@ -88,7 +88,7 @@ class FolderTreeTest : public testing::Test {
         Strings result;
         for (int i = 0; i < item->childCount(); ++i) {
             const QTreeWidgetItem* child = item->child(i);
-            result.push_back(TreeCtrl::ItemKind(child) == TreeItemKind::Placeholder
+            result.push_back(FolderTreeWidget::ItemKind(child) == TreeItemKind::Placeholder
                                  ? "+"
                                  : child->text(0).toStdString());
         }
@@ -108,7 +108,7 @@ class FolderTreeTest : public testing::Test {
     std::vector<int> m_forwarded;
     int m_imageReleases = 0;
     int m_fullScreenExits = 0;
-    std::unique_ptr<CViewLeft> m_tree; // after the document, so that it goes first
+    std::unique_ptr<FolderTree> m_tree; // after the document, so that it goes first
 };
 
 // --- What a folder shows ---
@@ -437,7 +437,7 @@ TEST_F(FolderTreeTest, DeletingTheLastSiblingReleasesThePicture)
     ASSERT_TRUE(m_tree->GoToPath(path("zeta")));
     ASSERT_TRUE(m_doc.OnOpenDocument(path("a.bmp")));
 
-    m_tree->OnCommand(CViewLeft::kCmdDelete);
+    m_tree->OnCommand(FolderTree::kCmdDelete);
     EXPECT_EQ(labels(root()), (Strings{"beta"}));
     EXPECT_FALSE(m_doc.hasImage());
     EXPECT_EQ(selectedPath(), path("beta"));
@@ -559,7 +559,7 @@ TEST_F(FolderTreeTest, KeysAndCommandsReachTheFrameAndTheImageView)
     EXPECT_TRUE(m_tree->OnCommand(kCmdDisplayNotes));
     EXPECT_FALSE(m_tree->OnCommand(kCmdNextImage));
     EXPECT_EQ(m_forwarded,
-              (std::vector<int>{CViewLeft::kCmdZoomIn, kCmdColourGreen, kCmdDisplayNotes}));
+              (std::vector<int>{FolderTree::kCmdZoomIn, kCmdColourGreen, kCmdDisplayNotes}));
 }
 
 } // namespace

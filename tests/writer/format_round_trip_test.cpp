@@ -22,7 +22,8 @@
 #include <tuple>
 #include <vector>
 
-namespace ombri {
+namespace ombri::writer {
+using namespace ombri::test;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -473,4 +474,4 @@ INSTANTIATE_TEST_SUITE_P(
     magickCaseName);
 
 } // namespace
-} // namespace ombri
+} // namespace ombri::writer

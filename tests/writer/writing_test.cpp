@@ -14,7 +14,8 @@
 #include <iterator>
 #include <tuple>
 
-namespace ombri {
+namespace ombri::writer {
+using namespace ombri::test;
 namespace {
 
 uint8_t* pixel(Dib& dib, int32_t x, int32_t yFromTop)
@@ -22,7 +23,7 @@ uint8_t* pixel(Dib& dib, int32_t x, int32_t yFromTop)
     return const_cast<uint8_t*>(test::pixelAt(dib, x, yFromTop));
 }
 
-class WriterDocument : public ::testing::Test {
+class WriterDocumentTest : public ::testing::Test {
   protected:
     // Stores the image under the name (PNG or BMP by its extension) and opens it.
     void open(const Dib& image, const std::string& name)
@@ -59,7 +60,7 @@ class WriterDocument : public ::testing::Test {
 // Format, save depth, bit count of the opened picture, whether notes were drawn.
 using RoundTrip = std::tuple<std::string, SaveDepth, uint16_t, bool>;
 
-class SaveRoundTrip : public WriterDocument, public ::testing::WithParamInterface<RoundTrip> {};
+class SaveRoundTrip : public WriterDocumentTest, public ::testing::WithParamInterface<RoundTrip> {};
 
 TEST_P(SaveRoundTrip, FileHoldsCarrierBytesAndNotesComeBack)
 {
@@ -131,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                (std::get<3>(info.param) ? "_notes" : "_plain");
     });
 
-TEST_F(WriterDocument, EmptyNoteLayerStillMakesADetectableCarrier)
+TEST_F(WriterDocumentTest, EmptyNoteLayerStillMakesADetectableCarrier)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(9, 3));
     doc.MergeNotes(NoteLayer(27, 0).data());
@@ -141,7 +142,7 @@ TEST_F(WriterDocument, EmptyNoteLayerStillMakesADetectableCarrier)
 
 // A row of fewer than 23 pixel bytes has no room for the signature: notes saved there could never
 // be found again, so the user is asked first, as for JPEG.
-TEST_F(WriterDocument, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUserAgrees)
+TEST_F(WriterDocumentTest, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUserAgrees)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(7, 3)); // 21 pixel bytes a row at 24 bits
     doc.MergeNotes(NoteLayer(21, 1).data());
@@ -185,7 +186,7 @@ TEST_F(WriterDocument, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUserAg
 
 // The marker of a four-channel SGI file lies in its colour planes; a note in the alpha byte of
 // one of the first pixels must not hide it, or every note of the picture is lost on reopening.
-TEST_F(WriterDocument, NotesOnTheFirstPixelsOfAFourChannelSgiSurviveReopening)
+TEST_F(WriterDocumentTest, NotesOnTheFirstPixelsOfAFourChannelSgiSurviveReopening)
 {
     const int32_t w = 12, h = 4;
     ASSERT_NO_FATAL_FAILURE(openPattern(w, h, 32));
@@ -199,7 +200,7 @@ TEST_F(WriterDocument, NotesOnTheFirstPixelsOfAFourChannelSgiSurviveReopening)
     EXPECT_EQ(reopenedNotes(dir.file("four.rgb")), notes);
 }
 
-TEST_F(WriterDocument, ErasedNotesArePlainInTheNextSave)
+TEST_F(WriterDocumentTest, ErasedNotesArePlainInTheNextSave)
 {
     const int32_t w = 12, h = 5;
     ASSERT_NO_FATAL_FAILURE(openPattern(w, h, 32));
@@ -216,7 +217,7 @@ TEST_F(WriterDocument, ErasedNotesArePlainInTheNextSave)
     EXPECT_EQ(reopenedNotes(dir.file("erased.png")), keepRight);
 }
 
-TEST_F(WriterDocument, PaletteImageWithNotesIsWidenedSoItsNotesAreCarried)
+TEST_F(WriterDocumentTest, PaletteImageWithNotesIsWidenedSoItsNotesAreCarried)
 {
     const int32_t w = 9, h = 3; // rows of 9 index bytes padded to 12
     std::vector<uint8_t> file(14 + 40 + 8 + 12 * h, 0);
@@ -251,7 +252,7 @@ TEST_F(WriterDocument, PaletteImageWithNotesIsWidenedSoItsNotesAreCarried)
     EXPECT_EQ(reopenedNotes(dir.file("wide.bmp")), carried);
 }
 
-TEST_F(WriterDocument, FailedSaveWarnsAndKeepsDocumentModified)
+TEST_F(WriterDocumentTest, FailedSaveWarnsAndKeepsDocumentModified)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(12, 4));
     doc.MergeNotes(NoteLayer(48, 1).data());
@@ -273,7 +274,7 @@ TEST_F(WriterDocument, FailedSaveWarnsAndKeepsDocumentModified)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
-TEST_F(WriterDocument, NamesOfNoSavableKindAreRefused)
+TEST_F(WriterDocumentTest, NamesOfNoSavableKindAreRefused)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
     doc.MergeNotes(NoteLayer(16, 1).data());
@@ -289,7 +290,7 @@ TEST_F(WriterDocument, NamesOfNoSavableKindAreRefused)
     }
 }
 
-TEST_F(WriterDocument, JpegNameAsksFirstAndNoWritesNothing)
+TEST_F(WriterDocumentTest, JpegNameAsksFirstAndNoWritesNothing)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
     doc.MergeNotes(NoteLayer(16, 1).data());
@@ -309,7 +310,7 @@ TEST_F(WriterDocument, JpegNameAsksFirstAndNoWritesNothing)
     EXPECT_EQ(doc.saveDepth(), SaveDepth::Bits24);
 }
 
-TEST_F(WriterDocument, SaveAsCommandsSetSaveDepthEvenWhenCancelled)
+TEST_F(WriterDocumentTest, SaveAsCommandsSetSaveDepthEvenWhenCancelled)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
     struct Case {
@@ -339,7 +340,7 @@ TEST_F(WriterDocument, SaveAsCommandsSetSaveDepthEvenWhenCancelled)
 
 // After Save As the document is the new file: the title, the recent files and File Save agree.
 // A Save As that wrote nothing keeps the old file, title and modified flag.
-TEST_F(WriterDocument, FileSaveAfterSaveAsWritesTheNewFile)
+TEST_F(WriterDocumentTest, FileSaveAfterSaveAsWritesTheNewFile)
 {
     const int32_t w = 8, h = 3;
     ASSERT_NO_FATAL_FAILURE(open(test::makePatternImage(w, h, 24), "first.png"));
@@ -370,7 +371,7 @@ TEST_F(WriterDocument, FileSaveAfterSaveAsWritesTheNewFile)
     EXPECT_TRUE(doc.IsModified());
 }
 
-TEST_F(WriterDocument, FileSaveOfUnmodifiedDocumentWritesNothing)
+TEST_F(WriterDocumentTest, FileSaveOfUnmodifiedDocumentWritesNothing)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
     std::filesystem::remove(dir.file("src.bmp"));
@@ -379,7 +380,7 @@ TEST_F(WriterDocument, FileSaveOfUnmodifiedDocumentWritesNothing)
     EXPECT_TRUE(prompt.messages().empty());
 }
 
-TEST_F(WriterDocument, ClearNotesForcesCarriersOddAndCloseEmpties)
+TEST_F(WriterDocumentTest, ClearNotesForcesCarriersOddAndCloseEmpties)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(5, 3));
     doc.MergeNotes(NoteLayer(15, 1).data());
@@ -402,7 +403,7 @@ TEST_F(WriterDocument, ClearNotesForcesCarriersOddAndCloseEmpties)
     EXPECT_FALSE(doc.IsModified());
 }
 
-TEST_F(WriterDocument, MergeAddsNotesAndRestrictOnlyRemovesThem)
+TEST_F(WriterDocumentTest, MergeAddsNotesAndRestrictOnlyRemovesThem)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 2));
     const uint8_t merge[8] = {1, 1, 0, 0, 2, 0, 0, 0};
@@ -416,12 +417,12 @@ TEST_F(WriterDocument, MergeAddsNotesAndRestrictOnlyRemovesThem)
     EXPECT_TRUE(doc.IsModified());
 }
 
-TEST_F(WriterDocument, DisplayImagePaintsNotesAndFollowsColourAndNotes)
+TEST_F(WriterDocumentTest, DisplayImagePaintsNotesAndFollowsColourAndNotes)
 {
     for (uint16_t bits : {24, 32}) {
         const Dib source = test::makePatternImage(3, 2, bits);
         ASSERT_NO_FATAL_FAILURE(open(source, "display.bmp"));
-        doc.SetNoteColour(CScrivoDoc::kDefaultNoteColour);
+        doc.SetNoteColour(WriterDocument::kDefaultNoteColour);
         const uint8_t first[6] = {1, 0, 0, 0, 0, 0}; // bottom-left pixel
         doc.MergeNotes(first);
         auto pixelBytes = [&](int32_t x, int32_t y) {
@@ -445,7 +446,7 @@ TEST_F(WriterDocument, DisplayImagePaintsNotesAndFollowsColourAndNotes)
     }
 }
 
-TEST_F(WriterDocument, UnreadableFileIsReportedAndLeavesDocumentEmpty)
+TEST_F(WriterDocumentTest, UnreadableFileIsReportedAndLeavesDocumentEmpty)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
     doc.GetNoteLayer();
@@ -457,7 +458,7 @@ TEST_F(WriterDocument, UnreadableFileIsReportedAndLeavesDocumentEmpty)
     EXPECT_FALSE(doc.hasNoteLayer());
 }
 
-TEST_F(WriterDocument, TopDownBmpIsRefusedAsTooLarge)
+TEST_F(WriterDocumentTest, TopDownBmpIsRefusedAsTooLarge)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(2, 100));
     auto file = test::readFileBytes(dir.file("src.bmp"));
@@ -472,4 +473,4 @@ TEST_F(WriterDocument, TopDownBmpIsRefusedAsTooLarge)
 }
 
 } // namespace
-} // namespace ombri
+} // namespace ombri::writer

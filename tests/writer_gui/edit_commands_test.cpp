@@ -5,7 +5,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 
-namespace ombri::test {
+namespace ombri::writer {
 namespace {
 
 class EditCommandsTest : public ViewFixture {
@@ -118,4 +118,4 @@ TEST_F(EditCommandsTest, CopyAndCutPutThePictureAsShownOnTheClipboard)
 }
 
 } // namespace
-} // namespace ombri::test
+} // namespace ombri::writer

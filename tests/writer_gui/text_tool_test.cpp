@@ -8,7 +8,7 @@
 #include <QScrollBar>
 #include <QTest>
 
-namespace ombri::test {
+namespace ombri::writer {
 namespace {
 
 class TextToolTest : public ViewFixture {
@@ -230,4 +230,4 @@ TEST_F(TextToolTest, PasteOutsideTheTextToolDoesNothing)
 }
 
 } // namespace
-} // namespace ombri::test
+} // namespace ombri::writer

@@ -4,7 +4,8 @@
 #include "platform/surface.h"
 #include "writer/command_ids.h"
 
-namespace ombri::test {
+namespace ombri::writer {
+using namespace ombri::test;
 namespace {
 
 using Pixels = std::set<std::pair<int, int>>;
@@ -325,4 +326,4 @@ TEST_F(ToolsTest, DrawingSessionSavesExactlyTheDrawnNotes)
 }
 
 } // namespace
-} // namespace ombri::test
+} // namespace ombri::writer

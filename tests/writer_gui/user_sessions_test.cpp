@@ -5,8 +5,8 @@
 #include "platform/scripted_prompt.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
-#include "writer/ui/main_frame.h"
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
+#include "writer/ui/writer_window.h"
 
 #include <QApplication>
 #include <QDropEvent>
@@ -18,7 +18,8 @@
 #include <QToolBar>
 #include <gtest/gtest.h>
 
-namespace ombri::test {
+namespace ombri::writer {
+using namespace ombri::test;
 namespace {
 
 class UserSessionTest : public ::testing::Test {
@@ -27,7 +28,7 @@ class UserSessionTest : public ::testing::Test {
     {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(dir.file("settings")));
-        frame = std::make_unique<CMainFrame>(&prompt);
+        frame = std::make_unique<WriterWindow>(&prompt);
         frame->show();
         frame->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
@@ -98,7 +99,7 @@ class UserSessionTest : public ::testing::Test {
 
     TempDir dir;
     ScriptedPrompt prompt;
-    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<WriterWindow> frame;
 };
 
 // Scroll bars come and go as a picture is opened or a tool brings it back to its own size; the
@@ -256,4 +257,4 @@ TEST_F(UserSessionTest, SaveAfterSaveAsWritesTheNewFile)
 }
 
 } // namespace
-} // namespace ombri::test
+} // namespace ombri::writer

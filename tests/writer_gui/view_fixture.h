@@ -4,7 +4,7 @@
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
 #include "support/test_support.h"
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -14,7 +14,8 @@
 #include <set>
 #include <utility>
 
-namespace ombri::test {
+namespace ombri::writer {
+using namespace ombri::test;
 
 // A picture of one colour, with an optional pure-black rectangle [x0, x1) x [y0, y1) (rows
 // counted from the top).
@@ -39,7 +40,7 @@ class ViewFixture : public ::testing::Test {
     void SetUp() override
     {
         doc = std::make_unique<Writing>(prompt);
-        view = std::make_unique<CScrivoView>(*doc);
+        view = std::make_unique<WriterView>(*doc);
         view->resize(400, 400);
         view->show();
         QApplication::processEvents();
@@ -108,7 +109,7 @@ class ViewFixture : public ::testing::Test {
     TempDir dir;
     ScriptedPrompt prompt;
     std::unique_ptr<Writing> doc;
-    std::unique_ptr<CScrivoView> view;
+    std::unique_ptr<WriterView> view;
 };
 
-} // namespace ombri::test
+} // namespace ombri::writer

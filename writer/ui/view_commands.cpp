@@ -1,9 +1,9 @@
 #include "writer/ui/view_commands.h"
 
 #include "writer/command_ids.h"
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
 
-namespace ombri {
+namespace ombri::writer {
 
 namespace {
 
@@ -70,7 +70,7 @@ constexpr ToolCommand kToolCommands[] = {
     {cmd::EllipseTool, Tool::Ellipse},
 };
 
-std::function<void()> runFor(int id, CScrivoView& view)
+std::function<void()> runFor(int id, WriterView& view)
 {
     switch (id) {
     case cmd::FileSave:
@@ -124,7 +124,7 @@ std::function<void()> runFor(int id, CScrivoView& view)
     }
 }
 
-std::function<bool()> checkedFor(int id, CScrivoView& view)
+std::function<bool()> checkedFor(int id, WriterView& view)
 {
     switch (id) {
     case cmd::DisplayNotes:
@@ -152,7 +152,7 @@ std::function<bool()> checkedFor(int id, CScrivoView& view)
     return {};
 }
 
-std::function<bool()> enabledFor(int id, CScrivoView& view)
+std::function<bool()> enabledFor(int id, WriterView& view)
 {
     switch (id) {
     case cmd::Background:
@@ -173,7 +173,7 @@ std::function<bool()> enabledFor(int id, CScrivoView& view)
 
 } // namespace
 
-void addViewCommands(CommandTable& table, CScrivoView& view)
+void addViewCommands(CommandTable& table, WriterView& view)
 {
     for (const ViewCommand& entry : kViewCommands) {
         Command command = makeMenuCommand(entry.id, QString::fromUtf8(entry.text),
@@ -186,4 +186,4 @@ void addViewCommands(CommandTable& table, CScrivoView& view)
     }
 }
 
-} // namespace ombri
+} // namespace ombri::writer

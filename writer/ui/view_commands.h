@@ -2,12 +2,12 @@
 
 #include "platform/command_table.h"
 
-namespace ombri {
+namespace ombri::writer {
 
-class CScrivoView;
+class WriterView;
 
 // The view's commands (view, colour, file and tool commands) with their enabling and check
 // rules, added to the window's command table.
-void addViewCommands(CommandTable& table, CScrivoView& view);
+void addViewCommands(CommandTable& table, WriterView& view);
 
-} // namespace ombri
+} // namespace ombri::writer

@@ -1,7 +1,7 @@
-#include "reader/ui/thumb_view.h"
+#include "reader/ui/file_list.h"
 
 #include "reader/folder_walk.h"
-#include "reader/lanter_doc.h"
+#include "reader/reader_document.h"
 #include "reader/type_description.h"
 #include "reader/ui/label_edit_delegate.h"
 
@@ -228,9 +228,9 @@ Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
     return flags;
 }
 
-// --- ThumbView ---
+// --- FileList ---
 
-ThumbView::ThumbView(CLanterDoc& document, QWidget* parent)
+FileList::FileList(ReaderDocument& document, QWidget* parent)
     : QTreeView(parent), m_document(document), m_model(new FileListModel(this)),
       m_listing(std::make_shared<FolderListing>())
 {
@@ -264,12 +264,12 @@ ThumbView::ThumbView(CLanterDoc& document, QWidget* parent)
     m_document.setListPane(this);
 }
 
-ThumbView::~ThumbView()
+FileList::~FileList()
 {
     m_document.setListPane(nullptr);
 }
 
-bool ThumbView::ListFolder(const std::string& path)
+bool FileList::ListFolder(const std::string& path)
 {
     auto listing = ReadFolderListing(path);
     if (!listing) {
@@ -284,7 +284,7 @@ bool ThumbView::ListFolder(const std::string& path)
     return true;
 }
 
-bool ThumbView::SelectPath(const std::string& path)
+bool FileList::SelectPath(const std::string& path)
 {
     const std::string& folder = m_listing->folderPath;
     if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0)
@@ -299,12 +299,12 @@ bool ThumbView::SelectPath(const std::string& path)
     return false;
 }
 
-std::string ThumbView::currentFilePath() const
+std::string FileList::currentFilePath() const
 {
     return m_listing->folderPath + m_listing->files[static_cast<size_t>(m_currentFile)].name;
 }
 
-void ThumbView::selectFile(int index)
+void FileList::selectFile(int index)
 {
     m_currentFile = index;
     const QModelIndex row = m_model->index(static_cast<int>(m_listing->folders.size()) + index, 0);
@@ -315,7 +315,7 @@ void ThumbView::selectFile(int index)
     scrollTo(row);
 }
 
-std::optional<std::string> ThumbView::SelectPreviousFile()
+std::optional<std::string> FileList::SelectPreviousFile()
 {
     if (m_currentFile <= 0)
         return std::nullopt;
@@ -323,7 +323,7 @@ std::optional<std::string> ThumbView::SelectPreviousFile()
     return currentFilePath();
 }
 
-std::optional<std::string> ThumbView::SelectNextFile()
+std::optional<std::string> FileList::SelectNextFile()
 {
     const auto fileCount = static_cast<int>(m_listing->files.size());
     if (m_currentFile + 1 >= fileCount)
@@ -332,13 +332,13 @@ std::optional<std::string> ThumbView::SelectNextFile()
     return currentFilePath();
 }
 
-void ThumbView::setOutOfSightForFullScreen(bool outOfSight)
+void FileList::setOutOfSightForFullScreen(bool outOfSight)
 {
     m_outOfSightForFullScreen = outOfSight;
     setHidden(outOfSight);
 }
 
-void ThumbView::SetListBkColor(ColorRef colour)
+void FileList::SetListBkColor(ColorRef colour)
 {
     m_bkColor = colour;
     QPalette colours = palette();
@@ -348,7 +348,7 @@ void ThumbView::SetListBkColor(ColorRef colour)
     viewport()->update();
 }
 
-void ThumbView::clickRow(int row)
+void FileList::clickRow(int row)
 {
     const auto folderCount = static_cast<int>(m_listing->folders.size());
     if (row < folderCount || row >= m_model->rowCount())
@@ -360,7 +360,7 @@ void ThumbView::clickRow(int row)
     m_document.OpenImagePath(currentFilePath());
 }
 
-bool ThumbView::doubleClickRow(int row)
+bool FileList::doubleClickRow(int row)
 {
     if (row < 0 || row >= static_cast<int>(m_listing->folders.size()) || row >= m_model->rowCount())
         return false;
@@ -371,7 +371,7 @@ bool ThumbView::doubleClickRow(int row)
     return true;
 }
 
-bool ThumbView::EndLabelEdit(int row, const QString& text)
+bool FileList::EndLabelEdit(int row, const QString& text)
 {
     const auto folderCount = static_cast<int>(m_listing->folders.size());
     if (row < 0 || row >= m_model->rowCount() || text.isEmpty() ||
@@ -394,7 +394,7 @@ bool ThumbView::EndLabelEdit(int row, const QString& text)
     return true;
 }
 
-void ThumbView::FollowRenamedFolder(const std::string& from, const std::string& to)
+void FileList::FollowRenamedFolder(const std::string& from, const std::string& to)
 {
     const std::string& folder = m_listing->folderPath;
     const std::string prefix = from + "/";
@@ -406,7 +406,7 @@ void ThumbView::FollowRenamedFolder(const std::string& from, const std::string& 
     m_model->moved(m_listing);
 }
 
-void ThumbView::ForwardZoomCommand(int command)
+void FileList::ForwardZoomCommand(int command)
 {
     if (zoomCommandsEnabled())
         emit zoomCommandForwarded(command);
@@ -414,7 +414,7 @@ void ThumbView::ForwardZoomCommand(int command)
 
 // The main window steps through the pictures with these keys; when it has no picture to step
 // to, they still must not move the highlight.
-void ThumbView::keyPressEvent(QKeyEvent* event)
+void FileList::keyPressEvent(QKeyEvent* event)
 {
     if (isImageSteppingKey(event->key())) {
         event->ignore();
@@ -425,7 +425,7 @@ void ThumbView::keyPressEvent(QKeyEvent* event)
 
 // The list decides what a click does itself: the view's own press handling would select
 // rows and start drags, which the list does not want.
-void ThumbView::mousePressEvent(QMouseEvent* event)
+void FileList::mousePressEvent(QMouseEvent* event)
 {
     event->accept();
     if (event->button() != Qt::LeftButton)
@@ -435,12 +435,12 @@ void ThumbView::mousePressEvent(QMouseEvent* event)
         clickRow(index.row());
 }
 
-void ThumbView::mouseReleaseEvent(QMouseEvent* event)
+void FileList::mouseReleaseEvent(QMouseEvent* event)
 {
     event->accept();
 }
 
-void ThumbView::mouseMoveEvent(QMouseEvent* event)
+void FileList::mouseMoveEvent(QMouseEvent* event)
 {
     // Dragging with a button held would otherwise select rows.
     if (event->buttons() != Qt::NoButton) {
@@ -450,7 +450,7 @@ void ThumbView::mouseMoveEvent(QMouseEvent* event)
     QTreeView::mouseMoveEvent(event);
 }
 
-void ThumbView::mouseDoubleClickEvent(QMouseEvent* event)
+void FileList::mouseDoubleClickEvent(QMouseEvent* event)
 {
     const QModelIndex index = indexAt(event->position().toPoint());
     if (event->button() == Qt::LeftButton && index.isValid() && doubleClickRow(index.row())) {

@@ -1,4 +1,4 @@
-#include "writer/ui/main_frame.h"
+#include "writer/ui/writer_window.h"
 
 #include "platform/info_dialogs.h"
 #include "platform/lock_keys.h"
@@ -6,9 +6,9 @@
 
 #include "formats/dispatch.h"
 #include "writer/command_ids.h"
-#include "writer/ui/scrivo_app.h"
-#include "writer/ui/scrivo_view.h"
 #include "writer/ui/view_commands.h"
+#include "writer/ui/writer_app.h"
+#include "writer/ui/writer_view.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -36,7 +36,7 @@
 
 #include <optional>
 
-namespace ombri {
+namespace ombri::writer {
 
 namespace {
 
@@ -98,9 +98,9 @@ constexpr int kPaintTools[] = {cmd::TextTool,           cmd::Erasure,    cmd::Fr
 
 } // namespace
 
-CMainFrame::CMainFrame(Prompt* prompt, QWidget* parent)
+WriterWindow::WriterWindow(Prompt* prompt, QWidget* parent)
     : QMainWindow(parent), m_qtPrompt(this), m_prompt(prompt ? *prompt : m_qtPrompt),
-      m_doc(m_prompt), m_view(new CScrivoView(m_doc, this))
+      m_doc(m_prompt), m_view(new WriterView(m_doc, this))
 {
     initWriterResources();
     // The title never names the document: one program, one picture, one name.
@@ -131,7 +131,7 @@ CMainFrame::CMainFrame(Prompt* prompt, QWidget* parent)
     buildPaintToolBox();
     m_recent->load();
 
-    connect(m_view, &CScrivoView::documentChanged, this, &CMainFrame::onDocumentChanged);
+    connect(m_view, &WriterView::documentChanged, this, &WriterWindow::onDocumentChanged);
     // A picture dropped on the canvas replaces the one on show as File Open does: after the
     // question about unsaved changes.
     m_view->setDropHandler(
@@ -140,9 +140,9 @@ CMainFrame::CMainFrame(Prompt* prompt, QWidget* parent)
     m_commands.updateAll();
 }
 
-CMainFrame::~CMainFrame() = default;
+WriterWindow::~WriterWindow() = default;
 
-void CMainFrame::addFrameCommands()
+void WriterWindow::addFrameCommands()
 {
     const auto add = [this](int id, const QString& text, std::function<void()> run,
                             std::function<bool()> checked = {}) {
@@ -186,7 +186,7 @@ void CMainFrame::addFrameCommands()
     addAction(m_commands.action(cmd::FileNew));
 }
 
-void CMainFrame::applyKeyTable()
+void WriterWindow::applyKeyTable()
 {
     const struct {
         int id;
@@ -216,7 +216,7 @@ void CMainFrame::applyKeyTable()
     }
 }
 
-void CMainFrame::applyPrompts()
+void WriterWindow::applyPrompts()
 {
     for (const FramePrompt& entry : kFramePrompts) {
         QAction* action = m_commands.action(entry.id);
@@ -229,7 +229,7 @@ void CMainFrame::applyPrompts()
     }
 }
 
-void CMainFrame::applyIcons()
+void WriterWindow::applyIcons()
 {
     for (const ToolbarIcon& entry : kIcons) {
         QAction* action = m_commands.action(entry.id);
@@ -242,7 +242,7 @@ void CMainFrame::applyIcons()
     }
 }
 
-QMenu* CMainFrame::menu(const QString& title) const
+QMenu* WriterWindow::menu(const QString& title) const
 {
     for (QAction* action : menuBar()->actions()) {
         if (action->text() == title)
@@ -251,7 +251,7 @@ QMenu* CMainFrame::menu(const QString& title) const
     return nullptr;
 }
 
-void CMainFrame::buildMenus()
+void WriterWindow::buildMenus()
 {
     const auto addMenu = [this](const QString& title, std::initializer_list<int> ids) {
         QMenu* menu = menuBar()->addMenu(title);
@@ -278,7 +278,7 @@ void CMainFrame::buildMenus()
     addMenu(tr("I&nfo"), {frame_cmd::Help, kSeparator, frame_cmd::HomePage, frame_cmd::About});
 }
 
-void CMainFrame::buildMainToolBar()
+void WriterWindow::buildMainToolBar()
 {
     m_mainToolBar = addToolBar(tr("Toolbar"));
     m_mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
@@ -296,7 +296,7 @@ void CMainFrame::buildMainToolBar()
     buildEraserSizeBox();
 }
 
-void CMainFrame::buildEraserSizeBox()
+void WriterWindow::buildEraserSizeBox()
 {
     m_eraserBox = new QComboBox(m_mainToolBar);
     m_eraserBox->setObjectName(QStringLiteral("eraserSizeBox"));
@@ -315,7 +315,7 @@ void CMainFrame::buildEraserSizeBox()
     m_eraserBox->setToolTip(command->toolTip());
     m_mainToolBar->addWidget(m_eraserBox);
 
-    connect(m_eraserBox, &QComboBox::textActivated, m_view, &CScrivoView::OnEraserSizeText);
+    connect(m_eraserBox, &QComboBox::textActivated, m_view, &WriterView::OnEraserSizeText);
     // The box takes typing in lower case only.
     QLineEdit* edit = m_eraserBox->lineEdit();
     connect(edit, &QLineEdit::textEdited, this, [this, edit](const QString& text) {
@@ -328,7 +328,7 @@ void CMainFrame::buildEraserSizeBox()
     connect(command, &QAction::enabledChanged, m_eraserBox, &QWidget::setEnabled);
 }
 
-void CMainFrame::buildStatusBar()
+void WriterWindow::buildStatusBar()
 {
     QStatusBar* bar = statusBar();
     // The idle text sits under the messages: a status tip or a busy text covers it while shown.
@@ -336,7 +336,7 @@ void CMainFrame::buildStatusBar()
     m_lockKeys = new LockKeyIndicators(bar, {tr("CAP"), tr("NUM"), tr("SCRL")});
 }
 
-void CMainFrame::buildPaintToolBox()
+void WriterWindow::buildPaintToolBox()
 {
     m_paintToolBox = new QToolBar(tr("Paint Tool Box"), this);
     m_paintToolBox->setObjectName(QStringLiteral("paintToolBox"));
@@ -352,14 +352,14 @@ void CMainFrame::buildPaintToolBox()
     }
 }
 
-void CMainFrame::OnPaintToolBox()
+void WriterWindow::OnPaintToolBox()
 {
     m_paintToolBox->setVisible(!m_paintToolBox->isVisibleTo(this));
 }
 
 // ---- documents -----------------------------------------------------------------------------
 
-bool CMainFrame::SaveModified()
+bool WriterWindow::SaveModified()
 {
     if (!m_doc.IsModified())
         return true;
@@ -375,7 +375,7 @@ bool CMainFrame::SaveModified()
     }
 }
 
-bool CMainFrame::openWithoutQuestion(const QString& path)
+bool WriterWindow::openWithoutQuestion(const QString& path)
 {
     // The document and the recent-file list keep full paths: a name relative to the folder the
     // program started in means nothing on the next run.
@@ -386,7 +386,7 @@ bool CMainFrame::openWithoutQuestion(const QString& path)
     return opened;
 }
 
-bool CMainFrame::openFile(const QString& path)
+bool WriterWindow::openFile(const QString& path)
 {
     // A drawing still pending in the active tool is part of the picture the question is about.
     m_view->EndTool(false);
@@ -395,7 +395,7 @@ bool CMainFrame::openFile(const QString& path)
     return openWithoutQuestion(path);
 }
 
-bool CMainFrame::openRecentFile(int index)
+bool WriterWindow::openRecentFile(int index)
 {
     const auto& entries = m_doc.recentFiles().entries();
     if (index < 0 || index >= static_cast<int>(entries.size()))
@@ -411,7 +411,7 @@ bool CMainFrame::openRecentFile(int index)
     return false;
 }
 
-void CMainFrame::OnFileOpen()
+void WriterWindow::OnFileOpen()
 {
     QFileDialog dialog(this, tr("Open"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -423,7 +423,7 @@ void CMainFrame::OnFileOpen()
     openFile(dialog.selectedFiles().constFirst());
 }
 
-void CMainFrame::OnFileNew()
+void WriterWindow::OnFileNew()
 {
     m_view->EndTool(false);
     if (!SaveModified())
@@ -434,13 +434,13 @@ void CMainFrame::OnFileNew()
     onDocumentChanged();
 }
 
-void CMainFrame::OnFilePrintSetup()
+void WriterWindow::OnFilePrintSetup()
 {
     QPageSetupDialog dialog(&m_view->printer(), this);
     dialog.exec();
 }
 
-void CMainFrame::OnAppAbout()
+void WriterWindow::OnAppAbout()
 {
     initWriterResources();
     const std::unique_ptr<QDialog> dialog = createAboutDialog(
@@ -452,20 +452,20 @@ void CMainFrame::OnAppAbout()
     dialog->exec();
 }
 
-void CMainFrame::OnHelp()
+void WriterWindow::OnHelp()
 {
     const std::unique_ptr<QDialog> dialog =
         createHelpDialog(this, helpText(HelpProgram::Writer, samplesFolder()));
     dialog->exec();
 }
 
-void CMainFrame::OnHomePage()
+void WriterWindow::OnHomePage()
 {
     // Without a browser nothing happens, and nothing is reported.
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(kHomePage)));
 }
 
-void CMainFrame::closeEvent(QCloseEvent* event)
+void WriterWindow::closeEvent(QCloseEvent* event)
 {
     m_view->EndTool(false);
     if (!SaveModified()) {
@@ -476,7 +476,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void CMainFrame::onDocumentChanged()
+void WriterWindow::onDocumentChanged()
 {
     m_recent->sync();
     m_commands.updateAll();
@@ -484,9 +484,9 @@ void CMainFrame::onDocumentChanged()
 
 // ---- recent files --------------------------------------------------------------------------
 
-QStringList CMainFrame::recentFiles() const
+QStringList WriterWindow::recentFiles() const
 {
     return m_recent->paths();
 }
 
-} // namespace ombri
+} // namespace ombri::writer

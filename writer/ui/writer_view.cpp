@@ -1,4 +1,4 @@
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
 
 #include "platform/dib_draw.h"
 #include "writer/command_ids.h"
@@ -21,7 +21,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace ombri {
+namespace ombri::writer {
 namespace {
 
 constexpr const char* kClosePrompt = "The image has been changed. Save it?";
@@ -49,7 +49,7 @@ Rgb fixedNoteColour(int command)
 
 } // namespace
 
-CScrivoView::CScrivoView(Writing& document, QWidget* parent)
+WriterView::WriterView(Writing& document, QWidget* parent)
     : QAbstractScrollArea(parent), m_doc(document),
       m_font(QFontDatabase::systemFont(QFontDatabase::GeneralFont)), m_colourCommand(cmd::Blue)
 {
@@ -70,30 +70,30 @@ CScrivoView::CScrivoView(Writing& document, QWidget* parent)
     };
 }
 
-CScrivoView::~CScrivoView() = default;
+WriterView::~WriterView() = default;
 
-QPoint CScrivoView::scrollPosition() const
+QPoint WriterView::scrollPosition() const
 {
     if (m_scrollBefore)
         return *m_scrollBefore;
     return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
 }
 
-QSize CScrivoView::clientSize() const
+QSize WriterView::clientSize() const
 {
     return viewport()->size();
 }
 
 // ---- painting ----------------------------------------------------------------------------
 
-bool CScrivoView::backgroundCovered() const
+bool WriterView::backgroundCovered() const
 {
     const QSize client = clientSize();
     return static_cast<float>(m_doc.width()) * m_zoom > static_cast<float>(client.width()) &&
            static_cast<float>(m_doc.height()) * m_zoom > static_cast<float>(client.height());
 }
 
-QRect CScrivoView::screenDestination()
+QRect WriterView::screenDestination()
 {
     const int width = m_doc.width();
     const int height = m_doc.height();
@@ -110,7 +110,7 @@ QRect CScrivoView::screenDestination()
                  drawnHeight);
 }
 
-void CScrivoView::updateScrollSizes()
+void WriterView::updateScrollSizes()
 {
     const QRect destination = hasPicture() ? screenDestination() : QRect();
     const QSize client = clientSize();
@@ -122,7 +122,7 @@ void CScrivoView::updateScrollSizes()
     verticalScrollBar()->setRange(0, std::max(0, destination.height() - client.height()));
 }
 
-const QImage& CScrivoView::convertedPicture()
+const QImage& WriterView::convertedPicture()
 {
     const bool withNotes = m_showNotes;
     if (m_convertedValid && m_convertedGeneration == m_doc.displayGeneration() &&
@@ -142,7 +142,7 @@ const QImage& CScrivoView::convertedPicture()
     return m_converted;
 }
 
-void CScrivoView::renderSurface()
+void WriterView::renderSurface()
 {
     const QSize client = clientSize();
     if (m_surface.width() != client.width() || m_surface.height() != client.height())
@@ -169,7 +169,7 @@ void CScrivoView::renderSurface()
     m_surface.takeDirtyRect();
 }
 
-void CScrivoView::repaintNow()
+void WriterView::repaintNow()
 {
     updateScrollSizes();
     renderSurface();
@@ -177,14 +177,14 @@ void CScrivoView::repaintNow()
     viewport()->update();
 }
 
-void CScrivoView::flushSurface()
+void WriterView::flushSurface()
 {
     const QRect dirty = m_surface.takeDirtyRect();
     if (!dirty.isEmpty())
         viewport()->update(dirty);
 }
 
-void CScrivoView::paintEvent(QPaintEvent* event)
+void WriterView::paintEvent(QPaintEvent* event)
 {
     if (m_surface.width() != viewport()->width() || m_surface.height() != viewport()->height())
         renderSurface();
@@ -192,7 +192,7 @@ void CScrivoView::paintEvent(QPaintEvent* event)
     painter.drawImage(event->rect(), m_surface.image(), event->rect());
 }
 
-void CScrivoView::resizeEvent(QResizeEvent* event)
+void WriterView::resizeEvent(QResizeEvent* event)
 {
     // A change of the window's size ends the tool activation, as the picture may move. The
     // scroll bars coming or going as a picture opens or a tool brings it back to its own size
@@ -205,7 +205,7 @@ void CScrivoView::resizeEvent(QResizeEvent* event)
     repaintNow();
 }
 
-void CScrivoView::scrollContentsBy(int dx, int dy)
+void WriterView::scrollContentsBy(int dx, int dy)
 {
     // A line being typed is captured where it was drawn, before the picture moves under it.
     if (m_tool == Tool::Text) {
@@ -219,7 +219,7 @@ void CScrivoView::scrollContentsBy(int dx, int dy)
     viewport()->update();
 }
 
-void CScrivoView::PaintPendingLayer()
+void WriterView::PaintPendingLayer()
 {
     dropLayersOfOtherPictures();
     if (!m_pending || !hasPicture())
@@ -246,19 +246,19 @@ void CScrivoView::PaintPendingLayer()
 
 // ---- view commands -----------------------------------------------------------------------
 
-void CScrivoView::setShowNotesAndRepaint(bool show)
+void WriterView::setShowNotesAndRepaint(bool show)
 {
     m_showNotes = show;
     repaintNow();
 }
 
-void CScrivoView::OnDisplayNotes()
+void WriterView::OnDisplayNotes()
 {
     EndTool(true);
     setShowNotesAndRepaint(!m_showNotes);
 }
 
-void CScrivoView::OnOriginalSize()
+void WriterView::OnOriginalSize()
 {
     if (m_zoom == 1.0f)
         return;
@@ -267,7 +267,7 @@ void CScrivoView::OnOriginalSize()
     repaintNow();
 }
 
-void CScrivoView::OnZoomIn()
+void WriterView::OnZoomIn()
 {
     EndTool(false);
     m_fit = false;
@@ -275,7 +275,7 @@ void CScrivoView::OnZoomIn()
     repaintNow();
 }
 
-void CScrivoView::OnZoomOut()
+void WriterView::OnZoomOut()
 {
     EndTool(false);
     m_fit = false;
@@ -283,7 +283,7 @@ void CScrivoView::OnZoomOut()
     repaintNow();
 }
 
-void CScrivoView::OnFitIn()
+void WriterView::OnFitIn()
 {
     EndTool(false);
     if (m_fit) {
@@ -295,14 +295,14 @@ void CScrivoView::OnFitIn()
     repaintNow();
 }
 
-void CScrivoView::OnNoteColourCommand(int command)
+void WriterView::OnNoteColourCommand(int command)
 {
     m_doc.SetNoteColour(fixedNoteColour(command));
     m_colourCommand = command;
     repaintNow();
 }
 
-void CScrivoView::OnSelectedColour()
+void WriterView::OnSelectedColour()
 {
     auto chosen = m_doc.prompt().chooseColour(m_doc.noteColour());
     if (!chosen)
@@ -312,7 +312,7 @@ void CScrivoView::OnSelectedColour()
     repaintNow();
 }
 
-void CScrivoView::OnBackgroundColour()
+void WriterView::OnBackgroundColour()
 {
     auto chosen = m_doc.prompt().chooseColour(m_background);
     if (!chosen)
@@ -321,7 +321,7 @@ void CScrivoView::OnBackgroundColour()
     repaintNow();
 }
 
-bool CScrivoView::OnSave()
+bool WriterView::OnSave()
 {
     EndTool(true);
     const bool saved = m_doc.SaveImage();
@@ -329,7 +329,7 @@ bool CScrivoView::OnSave()
     return saved;
 }
 
-bool CScrivoView::OnSaveAsLossless()
+bool WriterView::OnSaveAsLossless()
 {
     EndTool(true);
     const bool saved = m_doc.SaveAsLossless();
@@ -337,7 +337,7 @@ bool CScrivoView::OnSaveAsLossless()
     return saved;
 }
 
-bool CScrivoView::OnSaveAsCompressed()
+bool WriterView::OnSaveAsCompressed()
 {
     EndTool(true);
     const bool saved = m_doc.SaveAsCompressed();
@@ -345,7 +345,7 @@ bool CScrivoView::OnSaveAsCompressed()
     return saved;
 }
 
-bool CScrivoView::OnCloseImage()
+bool WriterView::OnCloseImage()
 {
     EndTool(false);
     if (m_doc.IsModified()) {
@@ -368,7 +368,7 @@ bool CScrivoView::OnCloseImage()
     return true;
 }
 
-void CScrivoView::printPicture(QPrinter& printer)
+void WriterView::printPicture(QPrinter& printer)
 {
     QPainter painter(&printer);
     if (!painter.isActive() || !hasPicture())
@@ -381,7 +381,7 @@ void CScrivoView::printPicture(QPrinter& printer)
     DibDraw(painter, destination, picture, picture.rect());
 }
 
-QPrinter& CScrivoView::printer()
+QPrinter& WriterView::printer()
 {
     // Made on first use: finding the printers takes a moment.
     if (!m_printer)
@@ -389,7 +389,7 @@ QPrinter& CScrivoView::printer()
     return *m_printer;
 }
 
-void CScrivoView::OnPrint()
+void WriterView::OnPrint()
 {
     QPrintDialog dialog(&printer(), this);
     if (dialog.exec() != QDialog::Accepted)
@@ -397,7 +397,7 @@ void CScrivoView::OnPrint()
     printPicture(printer());
 }
 
-void CScrivoView::OnPrintPreview()
+void WriterView::OnPrintPreview()
 {
     QPrintPreviewDialog preview(&printer(), this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
@@ -405,7 +405,7 @@ void CScrivoView::OnPrintPreview()
     preview.exec();
 }
 
-bool CScrivoView::OnDropFile(const std::string& path)
+bool WriterView::OnDropFile(const std::string& path)
 {
     // The pending drawing and the redo slot are sized for the picture on screen: the user
     // decides whether they join its notes before another picture replaces it.
@@ -437,7 +437,7 @@ bool CScrivoView::OnDropFile(const std::string& path)
     return opened;
 }
 
-bool CScrivoView::layersFitPicture() const
+bool WriterView::layersFitPicture() const
 {
     const size_t size = static_cast<size_t>(std::max(0, m_doc.width())) *
                         static_cast<size_t>(std::max(0, m_doc.height()));
@@ -448,7 +448,7 @@ bool CScrivoView::layersFitPicture() const
            fits(m_redoSlot);
 }
 
-void CScrivoView::dropLayersOfOtherPictures()
+void WriterView::dropLayersOfOtherPictures()
 {
     if ((m_pending || m_redoSlot) && !layersFitPicture()) {
         m_pending.reset();
@@ -456,7 +456,7 @@ void CScrivoView::dropLayersOfOtherPictures()
     }
 }
 
-void CScrivoView::pictureReplaced()
+void WriterView::pictureReplaced()
 {
     m_pending.reset();
     m_redoSlot.reset();
@@ -469,7 +469,7 @@ void CScrivoView::pictureReplaced()
 
 // ---- input -------------------------------------------------------------------------------
 
-bool CScrivoView::showsMoveCursor() const
+bool WriterView::showsMoveCursor() const
 {
     if (m_tool != Tool::None || !hasPicture())
         return false;
@@ -478,7 +478,7 @@ bool CScrivoView::showsMoveCursor() const
            static_cast<float>(m_doc.height()) * m_zoom > static_cast<float>(client.height());
 }
 
-void CScrivoView::updateCursor()
+void WriterView::updateCursor()
 {
     if (showsMoveCursor())
         viewport()->setCursor(Qt::SizeAllCursor);
@@ -486,7 +486,7 @@ void CScrivoView::updateCursor()
         viewport()->unsetCursor();
 }
 
-bool CScrivoView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
+bool WriterView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
     if (m_tool == Tool::Text)
         return onTextKey(key);
@@ -535,25 +535,25 @@ unsigned keyStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
 
 } // namespace
 
-void CScrivoView::mousePressEvent(QMouseEvent* event)
+void WriterView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
         OnLButtonDown(event->position().toPoint(),
                       keyStateOf(event->buttons(), event->modifiers()));
 }
 
-void CScrivoView::mouseMoveEvent(QMouseEvent* event)
+void WriterView::mouseMoveEvent(QMouseEvent* event)
 {
     OnMouseMove(event->position().toPoint(), keyStateOf(event->buttons(), event->modifiers()));
 }
 
-void CScrivoView::mouseReleaseEvent(QMouseEvent* event)
+void WriterView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
         OnLButtonUp(event->position().toPoint(), keyStateOf(event->buttons(), event->modifiers()));
 }
 
-void CScrivoView::keyPressEvent(QKeyEvent* event)
+void WriterView::keyPressEvent(QKeyEvent* event)
 {
     if (OnKeyDown(event->key(), event->modifiers()))
         return;
@@ -603,7 +603,7 @@ void CScrivoView::keyPressEvent(QKeyEvent* event)
     QAbstractScrollArea::keyPressEvent(event);
 }
 
-bool CScrivoView::focusNextPrevChild(bool next)
+bool WriterView::focusNextPrevChild(bool next)
 {
     // Tab belongs to the line being typed, never to moving the focus.
     if (m_tool == Tool::Text)
@@ -611,19 +611,19 @@ bool CScrivoView::focusNextPrevChild(bool next)
     return QAbstractScrollArea::focusNextPrevChild(next);
 }
 
-void CScrivoView::dragEnterEvent(QDragEnterEvent* event)
+void WriterView::dragEnterEvent(QDragEnterEvent* event)
 {
     if (event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
-void CScrivoView::dropEvent(QDropEvent* event)
+void WriterView::dropEvent(QDropEvent* event)
 {
     event->acceptProposedAction();
     OnDropUrls(event->mimeData()->urls());
 }
 
-bool CScrivoView::OnDropUrls(const QList<QUrl>& urls)
+bool WriterView::OnDropUrls(const QList<QUrl>& urls)
 {
     // Only the first file of a drop is opened.
     if (urls.isEmpty() || !urls.first().isLocalFile())
@@ -632,4 +632,4 @@ bool CScrivoView::OnDropUrls(const QList<QUrl>& urls)
     return m_dropHandler ? m_dropHandler(path) : OnDropFile(path);
 }
 
-} // namespace ombri
+} // namespace ombri::writer

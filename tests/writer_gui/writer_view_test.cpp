@@ -9,15 +9,16 @@
 
 #include <filesystem>
 
-namespace ombri::test {
+namespace ombri::writer {
+using namespace ombri::test;
 namespace {
 
-class ScrivoViewTest : public ViewFixture {
+class WriterViewTest : public ViewFixture {
   protected:
     QRgb shownAt(int x, int y) { return view->surface().GetPixel(x, y) & 0xFFFFFFu; }
 };
 
-TEST_F(ScrivoViewTest, ZoomStepsAddAQuarterAndTakeAQuarter)
+TEST_F(WriterViewTest, ZoomStepsAddAQuarterAndTakeAQuarter)
 {
     openWhite();
     view->OnZoomIn();
@@ -37,7 +38,7 @@ TEST_F(ScrivoViewTest, ZoomStepsAddAQuarterAndTakeAQuarter)
     EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
 }
 
-TEST_F(ScrivoViewTest, DigitKeysZoomOnlyWithoutATool)
+TEST_F(WriterViewTest, DigitKeysZoomOnlyWithoutATool)
 {
     openWhite();
     EXPECT_TRUE(view->OnKeyDown(Qt::Key_9));
@@ -54,7 +55,7 @@ TEST_F(ScrivoViewTest, DigitKeysZoomOnlyWithoutATool)
     EXPECT_FALSE(view->showNotes());
 }
 
-TEST_F(ScrivoViewTest, FitInCentresAndFitInAgainReturnsToTheCorner)
+TEST_F(WriterViewTest, FitInCentresAndFitInAgainReturnsToTheCorner)
 {
     openWhite(200, 100);
     view->OnFitIn();
@@ -68,7 +69,7 @@ TEST_F(ScrivoViewTest, FitInCentresAndFitInAgainReturnsToTheCorner)
     EXPECT_EQ(view->destinationRect(), QRect(0, 0, 200, 100));
 }
 
-TEST_F(ScrivoViewTest, BackgroundShowsOnlyWherePictureDoesNotReach)
+TEST_F(WriterViewTest, BackgroundShowsOnlyWherePictureDoesNotReach)
 {
     openWhite(100, 80);
     EXPECT_EQ(shownAt(99, 79), 0xFFFFFFu);
@@ -80,7 +81,7 @@ TEST_F(ScrivoViewTest, BackgroundShowsOnlyWherePictureDoesNotReach)
     EXPECT_EQ(view->backgroundColour(), (Rgb{10, 20, 30}));
 }
 
-TEST_F(ScrivoViewTest, MoveCursorOnlyForTooLargePicturesWithoutATool)
+TEST_F(WriterViewTest, MoveCursorOnlyForTooLargePicturesWithoutATool)
 {
     openWhite(1000, 10);
     EXPECT_TRUE(view->showsMoveCursor());
@@ -91,7 +92,7 @@ TEST_F(ScrivoViewTest, MoveCursorOnlyForTooLargePicturesWithoutATool)
     EXPECT_FALSE(view->showsMoveCursor());
 }
 
-TEST_F(ScrivoViewTest, ColourCommandRepaintsCommittedAndPendingNotes)
+TEST_F(WriterViewTest, ColourCommandRepaintsCommittedAndPendingNotes)
 {
     openWhite();
     view->OnToolCommand(cmd::FreehandPen);
@@ -106,7 +107,7 @@ TEST_F(ScrivoViewTest, ColourCommandRepaintsCommittedAndPendingNotes)
     EXPECT_EQ(view->activeTool(), Tool::Pen); // a colour command does not end the tool
 }
 
-TEST_F(ScrivoViewTest, SelectedColourCancelledChangesNothing)
+TEST_F(WriterViewTest, SelectedColourCancelledChangesNothing)
 {
     openWhite();
     view->OnSelectedColour();
@@ -119,7 +120,7 @@ TEST_F(ScrivoViewTest, SelectedColourCancelledChangesNothing)
     EXPECT_EQ(prompt.colourDialogs()[0], (Rgb{0, 0, 255}));
 }
 
-TEST_F(ScrivoViewTest, ClosePromptGuardsChangedPictures)
+TEST_F(WriterViewTest, ClosePromptGuardsChangedPictures)
 {
     openWhite();
     EXPECT_TRUE(view->OnCloseImage());
@@ -142,7 +143,7 @@ TEST_F(ScrivoViewTest, ClosePromptGuardsChangedPictures)
     EXPECT_FALSE(view->hasPicture());
 }
 
-TEST_F(ScrivoViewTest, CloseStopsWhenItsSaveFails)
+TEST_F(WriterViewTest, CloseStopsWhenItsSaveFails)
 {
     openWhite();
     view->OnToolCommand(cmd::FreehandPen);
@@ -157,7 +158,7 @@ TEST_F(ScrivoViewTest, CloseStopsWhenItsSaveFails)
     std::filesystem::create_directories(dir.path());
 }
 
-TEST_F(ScrivoViewTest, DropOpensOnlyTheFirstFile)
+TEST_F(WriterViewTest, DropOpensOnlyTheFirstFile)
 {
     std::string error;
     ASSERT_TRUE(WriteBmpFile(dir.file("a.bmp"), makeSolidPicture(30, 20, 24, 255), error));
@@ -169,7 +170,7 @@ TEST_F(ScrivoViewTest, DropOpensOnlyTheFirstFile)
     EXPECT_EQ(doc->GetPathName(), dir.file("a.bmp"));
 }
 
-TEST_F(ScrivoViewTest, DropDuringDrawingAsksAndNeverMergesIntoTheNewPicture)
+TEST_F(WriterViewTest, DropDuringDrawingAsksAndNeverMergesIntoTheNewPicture)
 {
     openWhite(100, 80);
     std::string error;
@@ -191,7 +192,7 @@ TEST_F(ScrivoViewTest, DropDuringDrawingAsksAndNeverMergesIntoTheNewPicture)
     EXPECT_FALSE(doc->IsModified());
 }
 
-TEST_F(ScrivoViewTest, PrintingFillsThePageWidthCentredVertically)
+TEST_F(WriterViewTest, PrintingFillsThePageWidthCentredVertically)
 {
     EXPECT_EQ(printDestination(1000, 500, 4800, 6600, 600, 600), QRect(0, 2100, 4800, 2400));
     EXPECT_EQ(printDestination(1000, 500, 4800, 6600, 600, 300), QRect(0, 2700, 4800, 1200));
@@ -207,7 +208,7 @@ TEST_F(ScrivoViewTest, PrintingFillsThePageWidthCentredVertically)
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 5), "%PDF-");
 }
 
-TEST_F(ScrivoViewTest, PaintingConvertsThePictureOnlyAfterItChanges)
+TEST_F(WriterViewTest, PaintingConvertsThePictureOnlyAfterItChanges)
 {
     openWhite(100, 80);
     const uint64_t conversions = view->pictureConversions();
@@ -222,4 +223,4 @@ TEST_F(ScrivoViewTest, PaintingConvertsThePictureOnlyAfterItChanges)
 }
 
 } // namespace
-} // namespace ombri::test
+} // namespace ombri::writer

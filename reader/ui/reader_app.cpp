@@ -1,7 +1,7 @@
-#include "reader/ui/lanter_app.h"
+#include "reader/ui/reader_app.h"
 
 #include "reader/settings.h"
-#include "reader/ui/main_frame.h"
+#include "reader/ui/reader_window.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -10,11 +10,11 @@
 
 namespace ombri::reader {
 
-CLanterApp::CLanterApp(Prompt* prompt) : m_prompt(prompt) {}
+ReaderApp::ReaderApp(Prompt* prompt) : m_prompt(prompt) {}
 
-CLanterApp::~CLanterApp() = default;
+ReaderApp::~ReaderApp() = default;
 
-bool CLanterApp::InitInstance(const QStringList& arguments)
+bool ReaderApp::InitInstance(const QStringList& arguments)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("OmbriTools"));
     QCoreApplication::setApplicationName(QStringLiteral("OmbriReader"));
@@ -32,7 +32,7 @@ bool CLanterApp::InitInstance(const QStringList& arguments)
                                  QStringLiteral("[file]"));
     parser.process(arguments);
 
-    m_frame = std::make_unique<MainFrame>(m_prompt);
+    m_frame = std::make_unique<ReaderWindow>(m_prompt);
     const QStringList files = parser.positionalArguments();
     const bool folder = !files.isEmpty() && QFileInfo(files.constFirst()).isDir();
     if (folder && !m_frame->openFolder(files.constFirst())) {

@@ -9,9 +9,9 @@
 
 class QWidget;
 
-namespace ombri {
+namespace ombri::writer {
 
-class CMainFrame;
+class WriterWindow;
 
 constexpr const char* kWriterVersion = "1.51";
 
@@ -20,23 +20,23 @@ void initWriterResources();
 
 // The writer's start: the application's names and icon, the main frame, and a file named on
 // the command line.
-class CScrivoApp {
+class WriterApp {
   public:
     // Without a prompt the frame shows real message boxes.
-    explicit CScrivoApp(Prompt* prompt = nullptr);
-    ~CScrivoApp();
-    CScrivoApp(const CScrivoApp&) = delete;
-    CScrivoApp& operator=(const CScrivoApp&) = delete;
+    explicit WriterApp(Prompt* prompt = nullptr);
+    ~WriterApp();
+    WriterApp(const WriterApp&) = delete;
+    WriterApp& operator=(const WriterApp&) = delete;
 
     // Creates and shows the main frame; false when the file named on the command line could
     // not be opened (the reports have been shown), and the program should end.
     bool InitInstance(const QStringList& arguments);
 
-    CMainFrame* mainFrame() const { return m_frame.get(); }
+    WriterWindow* window() const { return m_frame.get(); }
 
   private:
     Prompt* m_prompt;
-    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<WriterWindow> m_frame;
 };
 
-} // namespace ombri
+} // namespace ombri::writer

@@ -1,6 +1,6 @@
-#include "writer/ui/scrivo_app.h"
+#include "writer/ui/writer_app.h"
 
-#include "writer/ui/main_frame.h"
+#include "writer/ui/writer_window.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -19,7 +19,7 @@ static void initWriterResourceFile()
     Q_INIT_RESOURCE(writer);
 }
 
-namespace ombri {
+namespace ombri::writer {
 
 void initWriterResources()
 {
@@ -27,11 +27,11 @@ void initWriterResources()
     (void)initialised;
 }
 
-CScrivoApp::CScrivoApp(Prompt* prompt) : m_prompt(prompt) {}
+WriterApp::WriterApp(Prompt* prompt) : m_prompt(prompt) {}
 
-CScrivoApp::~CScrivoApp() = default;
+WriterApp::~WriterApp() = default;
 
-bool CScrivoApp::InitInstance(const QStringList& arguments)
+bool WriterApp::InitInstance(const QStringList& arguments)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("OmbriTools"));
     QCoreApplication::setApplicationName(QStringLiteral("OmbriWriter"));
@@ -48,7 +48,7 @@ bool CScrivoApp::InitInstance(const QStringList& arguments)
                                  QStringLiteral("[file]"));
     parser.process(arguments);
 
-    m_frame = std::make_unique<CMainFrame>(m_prompt);
+    m_frame = std::make_unique<WriterWindow>(m_prompt);
     const QStringList files = parser.positionalArguments();
     // As the program always has: a file that cannot be opened ends the start, after its report.
     if (!files.isEmpty() && !m_frame->openFile(files.constFirst()))
@@ -57,4 +57,4 @@ bool CScrivoApp::InitInstance(const QStringList& arguments)
     return true;
 }
 
-} // namespace ombri
+} // namespace ombri::writer

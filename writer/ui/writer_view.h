@@ -20,7 +20,7 @@
 
 class QPrinter;
 
-namespace ombri {
+namespace ombri::writer {
 
 // Mouse key-state flags as the tools receive them with every move.
 enum KeyState : unsigned {
@@ -37,14 +37,14 @@ enum class Tool { None = 0, Line, Text, Rectangle, Eraser, Ellipse, RoundRectang
 // hosts the drawing tools. Everything a mouse or key event does is a public method, so tests
 // drive the view directly. Tool feedback is drawn on the drawing surface, an image the size of
 // the visible area, which the window shows.
-class CScrivoView : public QAbstractScrollArea {
+class WriterView : public QAbstractScrollArea {
     Q_OBJECT
 
   public:
     static constexpr Rgb kDefaultBackground{128, 128, 255};
 
-    explicit CScrivoView(Writing& document, QWidget* parent = nullptr);
-    ~CScrivoView() override;
+    explicit WriterView(Writing& document, QWidget* parent = nullptr);
+    ~WriterView() override;
 
     Writing& document() { return m_doc; }
 
@@ -255,4 +255,4 @@ class CScrivoView : public QAbstractScrollArea {
     std::unique_ptr<QPrinter> m_printer;
 };
 
-} // namespace ombri
+} // namespace ombri::writer

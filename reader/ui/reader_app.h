@@ -8,27 +8,27 @@
 
 namespace ombri::reader {
 
-class MainFrame;
+class ReaderWindow;
 
 // The reader's start: the application's names and icon, the main frame and its panes, a file
 // named on the command line, then the pane colours of "setting.dat" in the current folder.
-class CLanterApp {
+class ReaderApp {
   public:
     // Without a prompt the frame shows real message boxes.
-    explicit CLanterApp(Prompt* prompt = nullptr);
-    ~CLanterApp();
-    CLanterApp(const CLanterApp&) = delete;
-    CLanterApp& operator=(const CLanterApp&) = delete;
+    explicit ReaderApp(Prompt* prompt = nullptr);
+    ~ReaderApp();
+    ReaderApp(const ReaderApp&) = delete;
+    ReaderApp& operator=(const ReaderApp&) = delete;
 
     // Creates and shows the main frame; false when the file named on the command line could not
     // be opened (it has been reported), and the program should end.
     bool InitInstance(const QStringList& arguments);
 
-    MainFrame* mainFrame() const { return m_frame.get(); }
+    ReaderWindow* window() const { return m_frame.get(); }
 
   private:
     Prompt* m_prompt;
-    std::unique_ptr<MainFrame> m_frame;
+    std::unique_ptr<ReaderWindow> m_frame;
 };
 
 } // namespace ombri::reader

@@ -18,10 +18,13 @@ class QPrinter;
 class QToolBar;
 
 namespace ombri {
-
-class CScrivoView;
 class LockKeyIndicators;
 class RecentFilesMenu;
+} // namespace ombri
+
+namespace ombri::writer {
+
+class WriterView;
 
 // The commands the frame serves itself, numbered as the menus and toolbars have always numbered
 // them; the others are in writer/command_ids.h.
@@ -42,18 +45,18 @@ enum : int {
 // Paint Tool Box around the canvas, and the application's own commands (open, new, recent files,
 // print setup, About, Help, Home Page). Every command is a method so that tests run them without
 // dialogs; messages go through the prompt, which tests replace.
-class CMainFrame : public QMainWindow {
+class WriterWindow : public QMainWindow {
     Q_OBJECT
 
   public:
     static constexpr int kRecentFileCount = 6;
 
     // Without a prompt the frame shows real message boxes.
-    explicit CMainFrame(Prompt* prompt = nullptr, QWidget* parent = nullptr);
-    ~CMainFrame() override;
+    explicit WriterWindow(Prompt* prompt = nullptr, QWidget* parent = nullptr);
+    ~WriterWindow() override;
 
     Writing& document() { return m_doc; }
-    CScrivoView& view() { return *m_view; }
+    WriterView& view() { return *m_view; }
     CommandTable& commands() { return m_commands; }
     QToolBar* mainToolBar() const { return m_mainToolBar; }
     QToolBar* paintToolBox() const { return m_paintToolBox; }
@@ -100,7 +103,7 @@ class CMainFrame : public QMainWindow {
     QtPrompt m_qtPrompt;
     Prompt& m_prompt;
     Writing m_doc;
-    CScrivoView* m_view;
+    WriterView* m_view;
     CommandTable m_commands;
     QToolBar* m_mainToolBar = nullptr;
     QToolBar* m_paintToolBox = nullptr;
@@ -110,4 +113,4 @@ class CMainFrame : public QMainWindow {
     RecentFilesMenu* m_recent = nullptr;
 };
 
-} // namespace ombri
+} // namespace ombri::writer

@@ -1,8 +1,8 @@
-#include "reader/ui/thumb_view.h"
+#include "reader/ui/file_list.h"
 
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
-#include "reader/reader_document.h"
+#include "reader/reading.h"
 #include "support/test_support.h"
 
 #include <QDateTime>
@@ -26,11 +26,11 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 // A list on a real document, over a folder of its own.
-class ThumbViewTest : public testing::Test {
+class FileListTest : public testing::Test {
   protected:
-    ThumbViewTest() : m_savedDirectory(fs::current_path()) {}
+    FileListTest() : m_savedDirectory(fs::current_path()) {}
     // Opening a picture moves the process into the picture's folder.
-    ~ThumbViewTest() override { fs::current_path(m_savedDirectory); }
+    ~FileListTest() override { fs::current_path(m_savedDirectory); }
 
     std::string file(const std::string& name) const { return m_dir.file(name); }
     std::string folder() const { return m_dir.path() + "/"; }
@@ -70,12 +70,12 @@ class ThumbViewTest : public testing::Test {
     test::TempDir m_dir;
     ScriptedPrompt m_prompt;
     Reading m_doc{m_prompt};
-    ThumbView m_list{m_doc};
+    FileList m_list{m_doc};
 };
 
 // --- What a listing shows ---
 
-TEST_F(ThumbViewTest, FoldersFirstThenFilesEachInNameOrderWithoutCase)
+TEST_F(FileListTest, FoldersFirstThenFilesEachInNameOrderWithoutCase)
 {
     for (const char* name : {"b.png", "A.txt", "c.JPG", ".profile"})
         writeBytes(name, 10);
@@ -91,7 +91,7 @@ TEST_F(ThumbViewTest, FoldersFirstThenFilesEachInNameOrderWithoutCase)
     EXPECT_EQ(rowOf(".."), m_list.model()->rowCount()) << "the root has no way up";
 }
 
-TEST_F(ThumbViewTest, SizeTypeAndDateColumns)
+TEST_F(FileListTest, SizeTypeAndDateColumns)
 {
     const std::pair<const char*, size_t> sizes[] = {
         {"empty", 0}, {"small.gif", 1023}, {"two.Jpg", 2048}, {"four.JPG", 5000}};
@@ -118,7 +118,7 @@ TEST_F(ThumbViewTest, SizeTypeAndDateColumns)
     EXPECT_EQ(cell("small.gif", M::DateColumn), "03/05/2008 09:07");
 }
 
-TEST_F(ThumbViewTest, TypeComesFromTheLastExtensionAsSpelt)
+TEST_F(FileListTest, TypeComesFromTheLastExtensionAsSpelt)
 {
     for (const char* name : {"backup.tar.gz", "README", "notes.", "scan.jpeg", "shot.Jpg"})
         writeBytes(name, 1);
@@ -136,7 +136,7 @@ TEST_F(ThumbViewTest, TypeComesFromTheLastExtensionAsSpelt)
     EXPECT_EQ(cell("album.jpg", M::SizeColumn), "");
 }
 
-TEST_F(ThumbViewTest, NamesDifferingOnlyInCaseKeepOneOrderAfterPunctuationAndDigits)
+TEST_F(FileListTest, NamesDifferingOnlyInCaseKeepOneOrderAfterPunctuationAndDigits)
 {
     for (const char* name : {"b.png", "a.png", "A.png", "_cover.png", "10.png", "9.png"})
         writeBytes(name, 1);
@@ -146,13 +146,13 @@ TEST_F(ThumbViewTest, NamesDifferingOnlyInCaseKeepOneOrderAfterPunctuationAndDig
 
 // --- Going into folders ---
 
-TEST_F(ThumbViewTest, DoubleClickOnAFolderListsItAndTellsTheTree)
+TEST_F(FileListTest, DoubleClickOnAFolderListsItAndTellsTheTree)
 {
     fs::create_directory(file("sub"));
     writeBytes("sub/inner.png", 3);
     writeBytes("a.txt", 1);
     listAll();
-    QSignalSpy entered(&m_list, &ThumbView::folderEntered);
+    QSignalSpy entered(&m_list, &FileList::folderEntered);
 
     EXPECT_FALSE(m_list.doubleClickRow(rowOf("a.txt")));
     ASSERT_TRUE(m_list.doubleClickRow(rowOf("sub")));
@@ -165,7 +165,7 @@ TEST_F(ThumbViewTest, DoubleClickOnAFolderListsItAndTellsTheTree)
     EXPECT_EQ(entered.at(1).at(0).value<std::string>(), folder() + "sub/..");
 }
 
-TEST_F(ThumbViewTest, ANewListingStartsAtTheTop)
+TEST_F(FileListTest, ANewListingStartsAtTheTop)
 {
     for (int i = 100; i < 160; ++i)
         fs::create_directory(file("f" + std::to_string(i)));
@@ -184,7 +184,7 @@ TEST_F(ThumbViewTest, ANewListingStartsAtTheTop)
     EXPECT_EQ(m_list.indexAt(QPoint(5, 5)).row(), 0);
 }
 
-TEST_F(ThumbViewTest, UnreadableFolderEmptiesTheListButKeepsSteppingTheLastOne)
+TEST_F(FileListTest, UnreadableFolderEmptiesTheListButKeepsSteppingTheLastOne)
 {
     writePicture("a.bmp");
     writePicture("b.bmp");
@@ -199,7 +199,7 @@ TEST_F(ThumbViewTest, UnreadableFolderEmptiesTheListButKeepsSteppingTheLastOne)
 
 // --- Opening files with a click ---
 
-TEST_F(ThumbViewTest, ClickOpensAFileButNeitherAFolderNorTheCurrentFileAgain)
+TEST_F(FileListTest, ClickOpensAFileButNeitherAFolderNorTheCurrentFileAgain)
 {
     fs::create_directory(file("sub"));
     writePicture("a.bmp");
@@ -231,7 +231,7 @@ TEST_F(ThumbViewTest, ClickOpensAFileButNeitherAFolderNorTheCurrentFileAgain)
 
 // --- Previous and Next ---
 
-TEST_F(ThumbViewTest, NextAndPreviousStopAtTheEnds)
+TEST_F(FileListTest, NextAndPreviousStopAtTheEnds)
 {
     writePicture("a.bmp");
     writePicture("b.bmp");
@@ -252,7 +252,7 @@ TEST_F(ThumbViewTest, NextAndPreviousStopAtTheEnds)
 
 // The document steps along the list: at either end the picture on show stays, and is not even
 // read again.
-TEST_F(ThumbViewTest, NextOnTheLastFileAndPreviousOnTheFirstLeaveThePictureAlone)
+TEST_F(FileListTest, NextOnTheLastFileAndPreviousOnTheFirstLeaveThePictureAlone)
 {
     fs::create_directory(file("sub"));
     writePicture("a.bmp");
@@ -278,7 +278,7 @@ TEST_F(ThumbViewTest, NextOnTheLastFileAndPreviousOnTheFirstLeaveThePictureAlone
     EXPECT_TRUE(m_prompt.messages().empty());
 }
 
-TEST_F(ThumbViewTest, DocumentStepsAlongTheVisibleList)
+TEST_F(FileListTest, DocumentStepsAlongTheVisibleList)
 {
     writePicture("a.bmp");
     writePicture("b.bmp");
@@ -294,7 +294,7 @@ TEST_F(ThumbViewTest, DocumentStepsAlongTheVisibleList)
 
 // --- Keys ---
 
-TEST_F(ThumbViewTest, KeysMoveTheHighlightOnlyAndNeverStepThePictures)
+TEST_F(FileListTest, KeysMoveTheHighlightOnlyAndNeverStepThePictures)
 {
     writePicture("a.bmp");
     writePicture("b.bmp");
@@ -332,7 +332,7 @@ void typeIntoEditor(QLineEdit* editor, const QString& text)
     QCoreApplication::processEvents(); // Qt commits an edit after the key's event
 }
 
-TEST_F(ThumbViewTest, F2EditsTheNameOfTheHighlightedRowAndTheRenameDecides)
+TEST_F(FileListTest, F2EditsTheNameOfTheHighlightedRowAndTheRenameDecides)
 {
     fs::create_directory(file("sub"));
     writePicture("a.bmp");
@@ -387,7 +387,7 @@ TEST_F(ThumbViewTest, F2EditsTheNameOfTheHighlightedRowAndTheRenameDecides)
 
 // --- Large folders ---
 
-TEST_F(ThumbViewTest, IconsAreFetchedOnlyForRowsOnShow)
+TEST_F(FileListTest, IconsAreFetchedOnlyForRowsOnShow)
 {
     for (int i = 0; i < 500; ++i)
         writeBytes("f" + std::to_string(i) + ".png", 0);

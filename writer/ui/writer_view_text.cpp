@@ -1,10 +1,10 @@
 // The text tool: one line at a time typed onto the picture, drawn black on white so that its
 // glyphs can be read back as note pixels when the line is finished.
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
 
-namespace ombri {
+namespace ombri::writer {
 
-void CScrivoView::selectTextTool()
+void WriterView::selectTextTool()
 {
     if (m_tool == Tool::Text) {
         EndTool(true);
@@ -22,17 +22,17 @@ void CScrivoView::selectTextTool()
     updateCursor();
 }
 
-bool CScrivoView::caretBlinking() const
+bool WriterView::caretBlinking() const
 {
     return m_caretTimer->isActive();
 }
 
-int CScrivoView::lineHeight() const
+int WriterView::lineHeight() const
 {
     return m_surface.GetTextExtentPoint32("L").height();
 }
 
-void CScrivoView::PlaceCaret()
+void WriterView::PlaceCaret()
 {
     m_caretTop = m_anchor;
     if (m_textLine.empty()) {
@@ -46,7 +46,7 @@ void CScrivoView::PlaceCaret()
     m_caretBottom = QPoint(m_caretTop.x(), m_anchor.y() + measured.height());
 }
 
-void CScrivoView::ToggleCaret(bool removeOnly)
+void WriterView::ToggleCaret(bool removeOnly)
 {
     if (removeOnly && !m_caretShown)
         return;
@@ -62,7 +62,7 @@ void CScrivoView::ToggleCaret(bool removeOnly)
     flushSurface();
 }
 
-void CScrivoView::captureTextLine()
+void WriterView::captureTextLine()
 {
     if (m_textLine.empty())
         return;
@@ -75,7 +75,7 @@ void CScrivoView::captureTextLine()
     CaptureBlackPixels();
 }
 
-void CScrivoView::mergeTextLine()
+void WriterView::mergeTextLine()
 {
     captureTextLine();
     if (m_pending) {
@@ -86,7 +86,7 @@ void CScrivoView::mergeTextLine()
     m_caretIndex = 0;
 }
 
-void CScrivoView::NewTextLine(bool redrawFirst)
+void WriterView::NewTextLine(bool redrawFirst)
 {
     ToggleCaret(true);
     if (!m_textLine.empty()) {
@@ -104,7 +104,7 @@ void CScrivoView::NewTextLine(bool redrawFirst)
     flushSurface();
 }
 
-void CScrivoView::OnChar(uint8_t code)
+void WriterView::OnChar(uint8_t code)
 {
     if (m_tool != Tool::Text)
         return;
@@ -134,7 +134,7 @@ void CScrivoView::OnChar(uint8_t code)
     }
 }
 
-bool CScrivoView::onTextKey(int key)
+bool WriterView::onTextKey(int key)
 {
     const int length = static_cast<int>(m_textLine.size());
     switch (key) {
@@ -165,7 +165,7 @@ bool CScrivoView::onTextKey(int key)
     }
 }
 
-void CScrivoView::OnFontSetting()
+void WriterView::OnFontSetting()
 {
     if (m_tool != Tool::Text || !hasPicture() || !m_chooseFont)
         return;
@@ -178,4 +178,4 @@ void CScrivoView::OnFontSetting()
     repaintNow();
 }
 
-} // namespace ombri
+} // namespace ombri::writer

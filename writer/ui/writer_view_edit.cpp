@@ -1,12 +1,12 @@
 // Undo and Redo of the current tool activation, the clipboard, and Clear All.
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 
-namespace ombri {
+namespace ombri::writer {
 
-void CScrivoView::OnUndo()
+void WriterView::OnUndo()
 {
     dropLayersOfOtherPictures();
     if (m_tool == Tool::None)
@@ -30,7 +30,7 @@ void CScrivoView::OnUndo()
     repaintNow();
 }
 
-void CScrivoView::OnRedo()
+void WriterView::OnRedo()
 {
     dropLayersOfOtherPictures();
     if (!canRedo())
@@ -49,13 +49,13 @@ void CScrivoView::OnRedo()
     PaintPendingLayer();
 }
 
-void CScrivoView::OnCut()
+void WriterView::OnCut()
 {
     // Notes cannot be cut out of a picture: Cut copies, and removes nothing.
     OnCopy();
 }
 
-void CScrivoView::OnCopy()
+void WriterView::OnCopy()
 {
     if (!hasPicture())
         return;
@@ -65,7 +65,7 @@ void CScrivoView::OnCopy()
         QGuiApplication::clipboard()->setImage(picture);
 }
 
-void CScrivoView::OnPaste()
+void WriterView::OnPaste()
 {
     if (m_tool != Tool::Text)
         return;
@@ -99,7 +99,7 @@ void CScrivoView::OnPaste()
         NewTextLine(true);
 }
 
-void CScrivoView::OnClearAll()
+void WriterView::OnClearAll()
 {
     if (!hasPicture())
         return;
@@ -108,4 +108,4 @@ void CScrivoView::OnClearAll()
     emit documentChanged();
 }
 
-} // namespace ombri
+} // namespace ombri::writer

@@ -3,7 +3,7 @@
 #include "platform/command_table.h"
 #include "platform/qt_prompt.h"
 #include "reader/panes.h"
-#include "reader/reader_document.h"
+#include "reader/reading.h"
 #include "reader/settings.h"
 
 #include <QByteArray>
@@ -28,10 +28,10 @@ class RecentFilesMenu;
 
 namespace ombri::reader {
 
-class CViewLeft;
-class CViewRight;
+class FolderTree;
+class ImageView;
 class FileOperations;
-class ThumbView;
+class FileList;
 
 // The commands the frame serves itself; the view's and the document's are in command_ids.h,
 // lanter_doc.h and adjustments.h.
@@ -73,20 +73,20 @@ enum : int {
 // status bar around three side-by-side panes (folder tree, file list, image view), full-screen
 // mode, and the application's own commands. Every command is a method, so tests run them
 // without dialogs; messages and colour dialogs go through the prompt, which tests replace.
-class MainFrame : public QMainWindow {
+class ReaderWindow : public QMainWindow {
     Q_OBJECT
 
   public:
     static constexpr int kRecentFileCount = 4;
 
     // Without a prompt the frame shows real message boxes and dialogs.
-    explicit MainFrame(Prompt* prompt = nullptr, QWidget* parent = nullptr);
-    ~MainFrame() override;
+    explicit ReaderWindow(Prompt* prompt = nullptr, QWidget* parent = nullptr);
+    ~ReaderWindow() override;
 
     Reading& document() { return m_doc; }
-    CViewLeft& tree() { return *m_tree; }
-    ThumbView& list() { return *m_list; }
-    CViewRight& view() { return *m_view; }
+    FolderTree& tree() { return *m_tree; }
+    FileList& list() { return *m_list; }
+    ImageView& view() { return *m_view; }
     FileOperations& fileOperations() { return *m_fileOperations; }
     CommandTable& commands() { return m_commands; }
     QSplitter* splitter() const { return m_splitter; }
@@ -144,9 +144,9 @@ class MainFrame : public QMainWindow {
     std::unique_ptr<DesktopServices> m_desktop;
     CommandTable m_commands;
     QSplitter* m_splitter = nullptr;
-    CViewLeft* m_tree = nullptr;
-    ThumbView* m_list = nullptr;
-    CViewRight* m_view = nullptr;
+    FolderTree* m_tree = nullptr;
+    FileList* m_list = nullptr;
+    ImageView* m_view = nullptr;
     std::unique_ptr<FileOperations> m_fileOperations;
     QToolBar* m_mainToolBar = nullptr;
     QToolBar* m_imageTools = nullptr;

@@ -1,7 +1,7 @@
 // The shape, pen and eraser tools of the writer's canvas. What a tool draws is shown on the
 // drawing surface, read back into the pending layer, and joins the document's notes only when
 // the tool's activation ends.
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_view.h"
 
 #include "writer/command_ids.h"
 
@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-namespace ombri {
+namespace ombri::writer {
 namespace {
 
 Tool toolFor(int command)
@@ -48,7 +48,7 @@ int middle(int a, int b)
 
 } // namespace
 
-void CScrivoView::OnToolCommand(int command)
+void WriterView::OnToolCommand(int command)
 {
     const Tool tool = toolFor(command);
     if (tool == Tool::None || !hasPicture())
@@ -61,7 +61,7 @@ void CScrivoView::OnToolCommand(int command)
         selectDrawingTool(tool);
 }
 
-void CScrivoView::selectDrawingTool(Tool tool)
+void WriterView::selectDrawingTool(Tool tool)
 {
     if (m_tool == tool) {
         EndTool(true);
@@ -74,7 +74,7 @@ void CScrivoView::selectDrawingTool(Tool tool)
 }
 
 // Tools draw at the picture's own size, over its notes.
-void CScrivoView::prepareCanvasForDrawing()
+void WriterView::prepareCanvasForDrawing()
 {
     if (m_zoom != 1.0f || m_fit) {
         m_showNotes = true;
@@ -86,7 +86,7 @@ void CScrivoView::prepareCanvasForDrawing()
     }
 }
 
-void CScrivoView::selectEraser()
+void WriterView::selectEraser()
 {
     if (m_tool == Tool::Eraser) {
         EndTool(true);
@@ -118,7 +118,7 @@ void CScrivoView::selectEraser()
     updateCursor();
 }
 
-void CScrivoView::EndTool(bool repaint)
+void WriterView::EndTool(bool repaint)
 {
     dropLayersOfOtherPictures();
     switch (m_tool) {
@@ -169,7 +169,7 @@ void CScrivoView::EndTool(bool repaint)
     emit documentChanged();
 }
 
-std::optional<size_t> CScrivoView::layerIndex(QPoint client) const
+std::optional<size_t> WriterView::layerIndex(QPoint client) const
 {
     const QPoint scroll = scrollPosition();
     const long long column = static_cast<long long>(client.x()) + scroll.x();
@@ -180,7 +180,7 @@ std::optional<size_t> CScrivoView::layerIndex(QPoint client) const
            static_cast<size_t>(column);
 }
 
-uint8_t* CScrivoView::pendingLayerForDrawing()
+uint8_t* WriterView::pendingLayerForDrawing()
 {
     if (!hasPicture() || m_doc.width() < 1 || m_doc.height() < 1)
         return nullptr;
@@ -193,7 +193,7 @@ uint8_t* CScrivoView::pendingLayerForDrawing()
     return m_pending->data();
 }
 
-void CScrivoView::OnLButtonDown(QPoint point, unsigned)
+void WriterView::OnLButtonDown(QPoint point, unsigned)
 {
     if (m_tool == Tool::Text) {
         ToggleCaret(true);
@@ -214,7 +214,7 @@ void CScrivoView::OnLButtonDown(QPoint point, unsigned)
     m_last = point;
 }
 
-void CScrivoView::OnMouseMove(QPoint point, unsigned keyState)
+void WriterView::OnMouseMove(QPoint point, unsigned keyState)
 {
     if (m_tool == Tool::Eraser) {
         const int e = m_eraserHalfSize;
@@ -244,7 +244,7 @@ void CScrivoView::OnMouseMove(QPoint point, unsigned keyState)
     drawPreview(point);
 }
 
-void CScrivoView::drawPreview(QPoint current)
+void WriterView::drawPreview(QPoint current)
 {
     const auto mode = m_surface.SetROP2(Surface::RasterMode::Not);
     m_surface.SelectBrush(Surface::Brush::Null);
@@ -263,7 +263,7 @@ void CScrivoView::drawPreview(QPoint current)
 
 // One shape between the anchor and a corner. The preview being removed names its corner first
 // and the new one the anchor first; the arc always runs from the corner to the anchor.
-void CScrivoView::drawShape(QPoint corner, CornerOrder order)
+void WriterView::drawShape(QPoint corner, CornerOrder order)
 {
     const QPoint a = m_anchor;
     const QPoint from = order == CornerOrder::CornerFirst ? corner : a;
@@ -293,7 +293,7 @@ void CScrivoView::drawShape(QPoint corner, CornerOrder order)
     }
 }
 
-void CScrivoView::OnLButtonUp(QPoint point, unsigned)
+void WriterView::OnLButtonUp(QPoint point, unsigned)
 {
     switch (m_tool) {
     case Tool::Line:
@@ -311,7 +311,7 @@ void CScrivoView::OnLButtonUp(QPoint point, unsigned)
     }
 }
 
-void CScrivoView::drawFinalFigure(QPoint release)
+void WriterView::drawFinalFigure(QPoint release)
 {
     drawShape(release, CornerOrder::AnchorFirst);
 }
@@ -321,7 +321,7 @@ void CScrivoView::drawFinalFigure(QPoint release)
 // vertical line, or a figure one pixel wide, is not lost. A preview left at another point than
 // the release (a release without a move onto it) is taken off the screen first, so that none of
 // its inverted pixels is read as a note.
-void CScrivoView::captureFigure(QPoint release)
+void WriterView::captureFigure(QPoint release)
 {
     if (m_last != m_anchor && m_last != release) {
         const auto mode = m_surface.SetROP2(Surface::RasterMode::Not);
@@ -335,7 +335,7 @@ void CScrivoView::captureFigure(QPoint release)
                std::max(m_anchor.x(), release.x()) + 1, std::max(m_anchor.y(), release.y()) + 1);
 }
 
-void CScrivoView::markPending(int column, int row)
+void WriterView::markPending(int column, int row)
 {
     const int width = m_doc.width();
     const int height = m_doc.height();
@@ -345,13 +345,13 @@ void CScrivoView::markPending(int column, int row)
     ++m_pendingWrites;
 }
 
-void CScrivoView::CaptureBlackPixels()
+void WriterView::CaptureBlackPixels()
 {
     captureBox(std::min(m_anchor.x(), m_last.x()), std::min(m_anchor.y(), m_last.y()),
                std::max(m_anchor.x(), m_last.x()), std::max(m_anchor.y(), m_last.y()));
 }
 
-void CScrivoView::captureBox(int left, int top, int right, int bottom)
+void WriterView::captureBox(int left, int top, int right, int bottom)
 {
     if (!pendingLayerForDrawing())
         return;
@@ -369,7 +369,7 @@ void CScrivoView::captureBox(int left, int top, int right, int bottom)
     }
 }
 
-void CScrivoView::MarkPenSegment(QPoint p0, QPoint p1)
+void WriterView::MarkPenSegment(QPoint p0, QPoint p1)
 {
     if (!pendingLayerForDrawing())
         return;
@@ -396,7 +396,7 @@ void CScrivoView::MarkPenSegment(QPoint p0, QPoint p1)
     }
 }
 
-void CScrivoView::EraseSquare(int left, int top, int right, int bottom)
+void WriterView::EraseSquare(int left, int top, int right, int bottom)
 {
     if (!m_pending || !hasPicture())
         return;
@@ -429,7 +429,7 @@ void CScrivoView::EraseSquare(int left, int top, int right, int bottom)
     }
 }
 
-void CScrivoView::OnEraserSizeText(const QString& text)
+void WriterView::OnEraserSizeText(const QString& text)
 {
     viewport()->update();
     // Read from the last character to the first, each worth its digit times ten to the power
@@ -448,4 +448,4 @@ void CScrivoView::OnEraserSizeText(const QString& text)
         m_eraserHalfSize = static_cast<int>(size);
 }
 
-} // namespace ombri
+} // namespace ombri::writer

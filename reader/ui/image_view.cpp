@@ -1,7 +1,7 @@
-#include "reader/ui/view_right.h"
+#include "reader/ui/image_view.h"
 
 #include "platform/dib_draw.h"
-#include "reader/lanter_doc.h"
+#include "reader/reader_document.h"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -134,7 +134,7 @@ Placement placePicture(ZoomMode mode, float zoom, QSize picture, const ViewGeome
             zoom};
 }
 
-CViewRight::CViewRight(CLanterDoc& document, QWidget* parent)
+ImageView::ImageView(ReaderDocument& document, QWidget* parent)
     : QAbstractScrollArea(parent), m_doc(document)
 {
     setFrameShape(QFrame::NoFrame);
@@ -146,35 +146,35 @@ CViewRight::CViewRight(CLanterDoc& document, QWidget* parent)
     m_doc.setImagePane(this);
 }
 
-CViewRight::~CViewRight()
+ImageView::~ImageView()
 {
     m_doc.setImagePane(nullptr);
 }
 
-bool CViewRight::hasPicture() const
+bool ImageView::hasPicture() const
 {
     return m_doc.hasImage();
 }
 
-QPoint CViewRight::scrollPosition() const
+QPoint ImageView::scrollPosition() const
 {
     return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
 }
 
-QSize CViewRight::clientSize() const
+QSize ImageView::clientSize() const
 {
     return viewport()->size();
 }
 
 // ---- the document's requests -------------------------------------------------------------
 
-void CViewRight::setShowNotes(bool show)
+void ImageView::setShowNotes(bool show)
 {
     m_showNotes = show;
     m_convertedStale = true;
 }
 
-void CViewRight::redrawNow(Background background)
+void ImageView::redrawNow(Background background)
 {
     m_convertedStale = true;
     if (background == Background::Keep)
@@ -183,7 +183,7 @@ void CViewRight::redrawNow(Background background)
         repaintNow();
 }
 
-void CViewRight::invalidate()
+void ImageView::invalidate()
 {
     m_convertedStale = true;
     layoutPicture();
@@ -191,7 +191,7 @@ void CViewRight::invalidate()
     viewport()->update();
 }
 
-void CViewRight::RedrawWithoutErase()
+void ImageView::RedrawWithoutErase()
 {
     m_eraseBackground = false;
     repaintNow();
@@ -200,7 +200,7 @@ void CViewRight::RedrawWithoutErase()
 
 // ---- layout and painting -----------------------------------------------------------------
 
-const QImage& CViewRight::convertedPicture()
+const QImage& ImageView::convertedPicture()
 {
     const Dib* display = m_doc.BuildDisplayImage(m_showNotes);
     const Source source{display, display ? display->data() : nullptr, display ? display->size() : 0,
@@ -222,7 +222,7 @@ const QImage& CViewRight::convertedPicture()
     return m_converted;
 }
 
-ViewGeometry CViewRight::geometry() const
+ViewGeometry ImageView::geometry() const
 {
     ViewGeometry view;
     view.client = clientSize();
@@ -232,7 +232,7 @@ ViewGeometry CViewRight::geometry() const
     return view;
 }
 
-void CViewRight::layoutPicture()
+void ImageView::layoutPicture()
 {
     // Setting the scroll ranges shows or hides the scroll bars, which resizes the visible area
     // and asks for a layout in the middle of this one: that request is taken up afterwards.
@@ -276,7 +276,7 @@ void CViewRight::layoutPicture()
     updateCursor();
 }
 
-bool CViewRight::backgroundCovered() const
+bool ImageView::backgroundCovered() const
 {
     if (m_pictureSize.isEmpty())
         return false;
@@ -287,7 +287,7 @@ bool CViewRight::backgroundCovered() const
                static_cast<float>(client.height());
 }
 
-void CViewRight::renderFrame()
+void ImageView::renderFrame()
 {
     const QSize client = clientSize();
     if (m_frame.size() != client) {
@@ -307,14 +307,14 @@ void CViewRight::renderFrame()
     DibDraw(painter, m_destination.translated(-scrollPosition()), picture, picture.rect());
 }
 
-void CViewRight::repaintNow()
+void ImageView::repaintNow()
 {
     layoutPicture();
     renderFrame();
     viewport()->repaint();
 }
 
-void CViewRight::paintEvent(QPaintEvent* event)
+void ImageView::paintEvent(QPaintEvent* event)
 {
     if (m_frameStale || m_frame.size() != clientSize())
         renderFrame();
@@ -322,7 +322,7 @@ void CViewRight::paintEvent(QPaintEvent* event)
     painter.drawImage(event->rect(), m_frame, event->rect());
 }
 
-void CViewRight::resizeEvent(QResizeEvent* event)
+void ImageView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     if (m_layingOut) {
@@ -334,7 +334,7 @@ void CViewRight::resizeEvent(QResizeEvent* event)
     renderFrame();
 }
 
-void CViewRight::scrollContentsBy(int, int)
+void ImageView::scrollContentsBy(int, int)
 {
     if (m_layingOut) {
         m_frameStale = true;
@@ -344,7 +344,7 @@ void CViewRight::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-void CViewRight::setBackgroundColour(ColorRef colour)
+void ImageView::setBackgroundColour(ColorRef colour)
 {
     m_background = colour;
     m_frameStale = true;
@@ -353,12 +353,12 @@ void CViewRight::setBackgroundColour(ColorRef colour)
 
 // ---- commands ----------------------------------------------------------------------------
 
-bool CViewRight::IsViewCommand(int command)
+bool ImageView::IsViewCommand(int command)
 {
     return std::find(std::begin(kCommands), std::end(kCommands), command) != std::end(kCommands);
 }
 
-bool CViewRight::IsCheckableCommand(int command)
+bool ImageView::IsCheckableCommand(int command)
 {
     switch (command) {
     case cmd::ZoomIn:
@@ -372,7 +372,7 @@ bool CViewRight::IsCheckableCommand(int command)
     }
 }
 
-bool CViewRight::isCommandEnabled(int command) const
+bool ImageView::isCommandEnabled(int command) const
 {
     switch (command) {
     case cmd::DisplayNotes:
@@ -393,7 +393,7 @@ bool CViewRight::isCommandEnabled(int command) const
     }
 }
 
-bool CViewRight::isCommandChecked(int command) const
+bool ImageView::isCommandChecked(int command) const
 {
     switch (command) {
     case cmd::DisplayNotes:
@@ -409,7 +409,7 @@ bool CViewRight::isCommandChecked(int command) const
     }
 }
 
-bool CViewRight::OnCommand(int command)
+bool ImageView::OnCommand(int command)
 {
     switch (command) {
     case cmd::DisplayNotes:
@@ -449,13 +449,13 @@ bool CViewRight::OnCommand(int command)
     }
 }
 
-void CViewRight::OnDisplayNotes()
+void ImageView::OnDisplayNotes()
 {
     // The document flips the flag through setShowNotes, drops its copy and repaints the view.
     m_doc.ToggleDisplayNotes();
 }
 
-void CViewRight::OnOriginalSize()
+void ImageView::OnOriginalSize()
 {
     if (m_zoom == 1.0f)
         return;
@@ -464,21 +464,21 @@ void CViewRight::OnOriginalSize()
     repaintNow();
 }
 
-void CViewRight::OnZoomIn()
+void ImageView::OnZoomIn()
 {
     m_zoomMode = ZoomMode::Free;
     m_zoom *= 1.25f;
     repaintNow();
 }
 
-void CViewRight::OnZoomOut()
+void ImageView::OnZoomOut()
 {
     m_zoomMode = ZoomMode::Free;
     m_zoom *= 0.8f;
     repaintNow();
 }
 
-void CViewRight::OnFitCommand(ZoomMode mode)
+void ImageView::OnFitCommand(ZoomMode mode)
 {
     if (mode == m_zoomMode) {
         m_zoomMode = ZoomMode::Free;
@@ -489,13 +489,13 @@ void CViewRight::OnFitCommand(ZoomMode mode)
     repaintNow();
 }
 
-void CViewRight::OnNoteColourCommand(int command)
+void ImageView::OnNoteColourCommand(int command)
 {
     // The document repaints the view when the choice changed anything.
     m_doc.OnNoteColourCommand(command);
 }
 
-void CViewRight::OnSelectedColour()
+void ImageView::OnSelectedColour()
 {
     const NoteColour current = m_doc.noteColour();
     const auto chosen = m_doc.prompt().chooseColour(Rgb{current.red, current.green, current.blue});
@@ -503,13 +503,13 @@ void CViewRight::OnSelectedColour()
         m_doc.OnColourChosen(NoteColour{chosen->red, chosen->green, chosen->blue});
 }
 
-void CViewRight::OnDelete()
+void ImageView::OnDelete()
 {
     if (m_hooks.deleteSelection)
         m_hooks.deleteSelection();
 }
 
-void CViewRight::printPicture(QPaintDevice& page)
+void ImageView::printPicture(QPaintDevice& page)
 {
     if (!hasPicture())
         return;
@@ -525,7 +525,7 @@ void CViewRight::printPicture(QPaintDevice& page)
     DibDraw(painter, destination, picture, picture.rect());
 }
 
-QPrinter& CViewRight::printer()
+QPrinter& ImageView::printer()
 {
     // Made on first use: finding the printers takes a moment.
     if (!m_printer)
@@ -534,7 +534,7 @@ QPrinter& CViewRight::printer()
     return *m_printer;
 }
 
-void CViewRight::OnPrint()
+void ImageView::OnPrint()
 {
     if (!hasPicture())
         return;
@@ -543,7 +543,7 @@ void CViewRight::OnPrint()
         printPicture(printer());
 }
 
-void CViewRight::OnPrintPreview()
+void ImageView::OnPrintPreview()
 {
     if (!hasPicture())
         return;
@@ -555,7 +555,7 @@ void CViewRight::OnPrintPreview()
 
 // ---- input -------------------------------------------------------------------------------
 
-bool CViewRight::showsMoveCursor() const
+bool ImageView::showsMoveCursor() const
 {
     if (!hasPicture() || m_zoomMode == ZoomMode::FitIn || m_pictureSize.isEmpty())
         return false;
@@ -566,7 +566,7 @@ bool CViewRight::showsMoveCursor() const
                static_cast<float>(client.height());
 }
 
-void CViewRight::updateCursor()
+void ImageView::updateCursor()
 {
     if (showsMoveCursor())
         viewport()->setCursor(Qt::SizeAllCursor);
@@ -574,13 +574,12 @@ void CViewRight::updateCursor()
         viewport()->unsetCursor();
 }
 
-void CViewRight::OnLButtonDown(QPoint point)
+void ImageView::OnLButtonDown(QPoint point)
 {
     m_lastPoint = point;
 }
 
-void CViewRight::OnMouseMove(QPoint point, Qt::MouseButtons buttons,
-                             Qt::KeyboardModifiers modifiers)
+void ImageView::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
 {
     // Dragging with the left button alone pans; with any modifier key held it does nothing.
     constexpr Qt::KeyboardModifiers kModifierKeys =
@@ -592,12 +591,12 @@ void CViewRight::OnMouseMove(QPoint point, Qt::MouseButtons buttons,
     m_lastPoint = point;
 }
 
-void CViewRight::OnMouseWheel(int delta)
+void ImageView::OnMouseWheel(int delta)
 {
     OnScrollBy(QSize(0, -delta / 5));
 }
 
-bool CViewRight::OnScrollBy(QSize distance)
+bool ImageView::OnScrollBy(QSize distance)
 {
     const QPoint before = scrollPosition();
     horizontalScrollBar()->setValue(before.x() + distance.width());
@@ -605,7 +604,7 @@ bool CViewRight::OnScrollBy(QSize distance)
     return scrollPosition() != before;
 }
 
-bool CViewRight::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
+bool ImageView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
     const bool keypad = modifiers & Qt::KeypadModifier;
     switch (key) {
@@ -643,7 +642,7 @@ bool CViewRight::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
     }
 }
 
-void CViewRight::mousePressEvent(QMouseEvent* event)
+void ImageView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
         OnLButtonDown(event->position().toPoint());
@@ -651,18 +650,18 @@ void CViewRight::mousePressEvent(QMouseEvent* event)
         QAbstractScrollArea::mousePressEvent(event);
 }
 
-void CViewRight::mouseMoveEvent(QMouseEvent* event)
+void ImageView::mouseMoveEvent(QMouseEvent* event)
 {
     OnMouseMove(event->position().toPoint(), event->buttons(), event->modifiers());
 }
 
-void CViewRight::wheelEvent(QWheelEvent* event)
+void ImageView::wheelEvent(QWheelEvent* event)
 {
     OnMouseWheel(event->angleDelta().y());
     event->accept();
 }
 
-void CViewRight::keyPressEvent(QKeyEvent* event)
+void ImageView::keyPressEvent(QKeyEvent* event)
 {
     if (OnKeyDown(event->key(), event->modifiers()))
         event->accept();
@@ -670,26 +669,26 @@ void CViewRight::keyPressEvent(QKeyEvent* event)
         QAbstractScrollArea::keyPressEvent(event);
 }
 
-void CViewRight::dragEnterEvent(QDragEnterEvent* event)
+void ImageView::dragEnterEvent(QDragEnterEvent* event)
 {
     if (event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
-void CViewRight::dropEvent(QDropEvent* event)
+void ImageView::dropEvent(QDropEvent* event)
 {
     event->acceptProposedAction();
     OnDropUrls(event->mimeData()->urls());
 }
 
-bool CViewRight::OnDropUrls(const QList<QUrl>& urls)
+bool ImageView::OnDropUrls(const QList<QUrl>& urls)
 {
     if (urls.isEmpty() || !urls.first().isLocalFile())
         return false;
     return OnDropFile(urls.first().toLocalFile().toStdString());
 }
 
-bool CViewRight::OnDropFile(const std::string& path)
+bool ImageView::OnDropFile(const std::string& path)
 {
     // A dropped picture keeps the notes shown or hidden, even when the tree's selection has
     // already opened it the way a click does, which hides them.

@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-namespace ombri {
+namespace ombri::writer {
 
 // The writer's document: one picture, the notes drawn over it and how they are shown and saved.
 // Opening is added by Reading and saving by Writing; this layer keeps the fields and the note
 // operations the canvas view uses.
-class CScrivoDoc : public DocumentBase {
+class WriterDocument : public DocumentBase {
   public:
     static constexpr size_t kRecentFileCount = 6;
     static constexpr Rgb kDefaultNoteColour{0, 0, 255};
 
-    explicit CScrivoDoc(Prompt& prompt);
+    explicit WriterDocument(Prompt& prompt);
 
     const Dib& image() const { return m_image; }
     // The colour table the picture is drawn with; empty for true-colour pictures.
@@ -103,4 +103,4 @@ class CScrivoDoc : public DocumentBase {
     }
 };
 
-} // namespace ombri
+} // namespace ombri::writer

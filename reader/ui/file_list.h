@@ -18,7 +18,7 @@
 
 namespace ombri::reader {
 
-class CLanterDoc;
+class ReaderDocument;
 
 // One entry of a listed folder. The time fields are the last modification in local time.
 struct FileEntry {
@@ -97,7 +97,7 @@ class FileListModel : public QAbstractTableModel {
 // The list keeps its own choice of current file: only a click and the Previous/Next steps
 // change it. Keys move the highlight without opening anything, and the Up, Down, Page Up and
 // Page Down keys are left to the main window, which steps through the pictures with them.
-class ThumbView : public QTreeView, public ListPane {
+class FileList : public QTreeView, public ListPane {
     Q_OBJECT
   public:
     static constexpr ColorRef kDefaultBkColor = 0xFFFFFF;
@@ -108,8 +108,8 @@ class ThumbView : public QTreeView, public ListPane {
         std::function<bool(const std::string& itemPath, const std::string& newName)>;
 
     // Registers itself with the document as its file list; the document must outlive it.
-    explicit ThumbView(CLanterDoc& document, QWidget* parent = nullptr);
-    ~ThumbView() override;
+    explicit FileList(ReaderDocument& document, QWidget* parent = nullptr);
+    ~FileList() override;
 
     void setRenameHandler(RenameHandler rename) { m_rename = std::move(rename); }
 
@@ -178,7 +178,7 @@ class ThumbView : public QTreeView, public ListPane {
     void selectFile(int index);
     std::string currentFilePath() const;
 
-    CLanterDoc& m_document;
+    ReaderDocument& m_document;
     FileListModel* m_model;
     std::shared_ptr<const FolderListing> m_listing;
     ColorRef m_bkColor = kDefaultBkColor;

@@ -1,4 +1,4 @@
-#include "reader/ui/main_frame.h"
+#include "reader/ui/reader_window.h"
 
 #include "formats/dispatch.h"
 #include "platform/dib_draw.h"
@@ -8,11 +8,11 @@
 #include "reader/adjustments.h"
 #include "reader/command_ids.h"
 #include "reader/ui/customize_dialog.h"
+#include "reader/ui/file_list.h"
 #include "reader/ui/file_operations.h"
 #include "reader/ui/folder_tree.h"
-#include "reader/ui/thumb_view.h"
+#include "reader/ui/image_view.h"
 #include "reader/ui/view_commands.h"
-#include "reader/ui/view_right.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -71,7 +71,7 @@ void initReaderResources()
     (void)initialised;
 }
 
-MainFrame::MainFrame(Prompt* prompt, QWidget* parent)
+ReaderWindow::ReaderWindow(Prompt* prompt, QWidget* parent)
     : QMainWindow(parent), m_qtPrompt(this), m_prompt(prompt ? *prompt : m_qtPrompt),
       m_doc(m_prompt), m_desktop(std::make_unique<QtDesktopServices>())
 {
@@ -102,7 +102,7 @@ MainFrame::MainFrame(Prompt* prompt, QWidget* parent)
     m_commands.updateAll();
 }
 
-MainFrame::~MainFrame()
+ReaderWindow::~ReaderWindow()
 {
     m_recent->sync();
     // The panes unregister from the document as they go; they must go before it.
@@ -110,7 +110,7 @@ MainFrame::~MainFrame()
     m_splitter = nullptr;
 }
 
-QMenu* MainFrame::menu(const QString& title) const
+QMenu* ReaderWindow::menu(const QString& title) const
 {
     for (QAction* action : menuBar()->actions()) {
         if (action->menu() && action->text() == title)
@@ -121,12 +121,12 @@ QMenu* MainFrame::menu(const QString& title) const
 
 // ---- panes ---------------------------------------------------------------------------------
 
-void MainFrame::buildPanes()
+void ReaderWindow::buildPanes()
 {
     m_splitter = new QSplitter(Qt::Horizontal, this);
-    m_tree = new CViewLeft(&m_doc, m_splitter);
-    m_list = new ThumbView(m_doc, m_splitter);
-    m_view = new CViewRight(m_doc, m_splitter);
+    m_tree = new FolderTree(&m_doc, m_splitter);
+    m_list = new FileList(m_doc, m_splitter);
+    m_view = new ImageView(m_doc, m_splitter);
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_list);
     m_splitter->addWidget(m_view);
@@ -138,9 +138,9 @@ void MainFrame::buildPanes()
     m_tree->setFocus();
 }
 
-void MainFrame::connectPanes()
+void ReaderWindow::connectPanes()
 {
-    CViewLeft::Hooks tree;
+    FolderTree::Hooks tree;
     tree.listFolder = [this](const std::string& path) { m_list->ListFolder(path); };
     tree.isListVisible = [this] { return m_list->isVisible(); };
     tree.rename = [this](const std::string& item, const std::string& name) {
@@ -160,14 +160,14 @@ void MainFrame::connectPanes()
     m_list->setRenameHandler([this](const std::string& item, const std::string& name) {
         return m_fileOperations->Rename(item, name);
     });
-    connect(m_list, &ThumbView::folderEntered, this,
+    connect(m_list, &FileList::folderEntered, this,
             [this](const std::string& path) { m_tree->RefreshCurrentFolder(path); });
-    connect(m_list, &ThumbView::zoomCommandForwarded, this, [this](int command) {
+    connect(m_list, &FileList::zoomCommandForwarded, this, [this](int command) {
         m_view->OnCommand(command);
         m_commands.updateAll();
     });
 
-    CViewRight::Hooks view;
+    ImageView::Hooks view;
     // With the file list shown the tree lists folders only: a dropped file is reached through
     // its folder, which the list then shows.
     view.goToPath = [this](const std::string& path) {
@@ -175,7 +175,7 @@ void MainFrame::connectPanes()
         return m_tree->GoToPath(folder || !m_list->isVisible() ? path : folderOf(path));
     };
     view.leaveFullScreen = [this] { LeaveFullScreen(); };
-    connect(m_view, &CViewRight::pictureOpened, this, [this] {
+    connect(m_view, &ImageView::pictureOpened, this, [this] {
         m_list->SelectPath(m_doc.currentPath());
         m_recent->sync();
     });
@@ -196,7 +196,7 @@ void MainFrame::connectPanes()
 
 // ---- commands ------------------------------------------------------------------------------
 
-void MainFrame::addCommands()
+void ReaderWindow::addCommands()
 {
     addReaderViewCommands(m_commands, *m_view, m_doc, m_list);
 
@@ -257,7 +257,7 @@ void MainFrame::addCommands()
     // focus, the file list included.
     m_leaveFullScreen = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_leaveFullScreen->setEnabled(false);
-    connect(m_leaveFullScreen, &QShortcut::activated, this, &MainFrame::LeaveFullScreen);
+    connect(m_leaveFullScreen, &QShortcut::activated, this, &ReaderWindow::LeaveFullScreen);
     add(frame_cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { OnFileOpen(); });
     add(frame_cmd::FileNew, "&New", "Show no image\nNew", [this] { OnFileNew(); });
     add(frame_cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane",
@@ -296,7 +296,7 @@ void MainFrame::addCommands()
     keys(cmd::NextImage, {QKeySequence(Qt::Key_Down), QKeySequence(Qt::Key_PageDown)});
 }
 
-void MainFrame::buildMenus()
+void ReaderWindow::buildMenus()
 {
     const auto addMenu = [this](const QString& title, std::initializer_list<int> ids) {
         QMenu* menu = menuBar()->addMenu(title);
@@ -330,7 +330,7 @@ void MainFrame::buildMenus()
     addMenu(tr("I&nfo"), {frame_cmd::Help, kSeparator, cmd::HomePage, frame_cmd::About});
 }
 
-void MainFrame::buildToolBars()
+void ReaderWindow::buildToolBars()
 {
     struct Button {
         int id;
@@ -388,29 +388,29 @@ void MainFrame::buildToolBars()
                         {kCmdRotateAnticlockwise, "rotate-ccw"}});
 }
 
-void MainFrame::buildStatusBar()
+void ReaderWindow::buildStatusBar()
 {
     QStatusBar* bar = statusBar();
     bar->addWidget(new QLabel(tr("Ready"), bar), 1);
     m_lockKeys = new LockKeyIndicators(bar, {tr("CAPS"), tr("NUM"), tr("SCRL")});
 }
 
-void MainFrame::OnImageTools()
+void ReaderWindow::OnImageTools()
 {
     m_imageTools->setVisible(!m_imageTools->isVisible());
 }
 
-void MainFrame::OnNextPane()
+void ReaderWindow::OnNextPane()
 {
     focusPane(1);
 }
 
-void MainFrame::OnPreviousPane()
+void ReaderWindow::OnPreviousPane()
 {
     focusPane(-1);
 }
 
-void MainFrame::focusPane(int step)
+void ReaderWindow::focusPane(int step)
 {
     std::vector<QWidget*> panes;
     for (QWidget* pane : {static_cast<QWidget*>(m_tree), static_cast<QWidget*>(m_list),
@@ -435,7 +435,7 @@ void MainFrame::focusPane(int step)
 
 // ---- opening -------------------------------------------------------------------------------
 
-bool MainFrame::openWithoutTree(const std::string& path)
+bool ReaderWindow::openWithoutTree(const std::string& path)
 {
     const bool opened = m_doc.OpenImagePath(path);
     if (opened)
@@ -446,7 +446,7 @@ bool MainFrame::openWithoutTree(const std::string& path)
     return opened;
 }
 
-bool MainFrame::openFile(const QString& path)
+bool ReaderWindow::openFile(const QString& path)
 {
     const std::string absolute = QFileInfo(path).absoluteFilePath().toStdString();
     // The tree goes to the picture's folder first: selecting a folder empties the document, so
@@ -455,7 +455,7 @@ bool MainFrame::openFile(const QString& path)
     return openWithoutTree(absolute);
 }
 
-bool MainFrame::openFolder(const QString& path)
+bool ReaderWindow::openFolder(const QString& path)
 {
     const std::string absolute = QFileInfo(path).absoluteFilePath().toStdString();
     if (!m_tree->GoToPath(absolute))
@@ -465,7 +465,7 @@ bool MainFrame::openFolder(const QString& path)
     return true;
 }
 
-bool MainFrame::openRecentFile(int index)
+bool ReaderWindow::openRecentFile(int index)
 {
     const auto& entries = m_doc.recentFiles().entries();
     if (index < 0 || index >= static_cast<int>(entries.size()))
@@ -478,12 +478,12 @@ bool MainFrame::openRecentFile(int index)
     return false;
 }
 
-QStringList MainFrame::recentFiles() const
+QStringList ReaderWindow::recentFiles() const
 {
     return m_recent->paths();
 }
 
-void MainFrame::OnFileOpen()
+void ReaderWindow::OnFileOpen()
 {
     const QString path =
         QFileDialog::getOpenFileName(this, tr("Open"), QString(), toQtFileFilter(kOpenFilter));
@@ -491,7 +491,7 @@ void MainFrame::OnFileOpen()
         openFile(path);
 }
 
-void MainFrame::OnFileNew()
+void ReaderWindow::OnFileNew()
 {
     m_doc.OnNewDocument();
     m_view->redrawNow(Background::Erase);
@@ -499,21 +499,21 @@ void MainFrame::OnFileNew()
 
 // ---- colours and settings ------------------------------------------------------------------
 
-ReaderSettings MainFrame::paneColours() const
+ReaderSettings ReaderWindow::paneColours() const
 {
     return ReaderSettings{m_tree->treeBkColor(), m_list->listBkColor(), m_view->backgroundColour()};
 }
 
-void MainFrame::applyPaneColours(const ReaderSettings& colours)
+void ReaderWindow::applyPaneColours(const ReaderSettings& colours)
 {
     m_list->SetListBkColor(colours.middle);
     m_tree->SetTreeBkColor(colours.left);
     m_view->setBackgroundColour(colours.right);
 }
 
-void MainFrame::OnCustomize()
+void ReaderWindow::OnCustomize()
 {
-    CustomizeDlg::Panes panes;
+    CustomizeDialog::Panes panes;
     panes.treeColour = [this] { return m_tree->treeBkColor(); };
     panes.listColour = [this] { return m_list->listBkColor(); };
     panes.imageColour = [this] { return m_view->backgroundColour(); };
@@ -523,11 +523,11 @@ void MainFrame::OnCustomize()
     panes.save = [this](const ReaderSettings& colours) {
         SaveSettings(SettingsFilePath(m_settingsDirectory), colours);
     };
-    CustomizeDlg dialog(m_prompt, std::move(panes), this);
+    CustomizeDialog dialog(m_prompt, std::move(panes), this);
     dialog.exec();
 }
 
-void MainFrame::OnLeftForeground()
+void ReaderWindow::OnLeftForeground()
 {
     const QColor current = m_tree->palette().color(QPalette::Text);
     auto chosen = m_prompt.chooseColour(Rgb{static_cast<uint8_t>(current.red()),
@@ -540,7 +540,7 @@ void MainFrame::OnLeftForeground()
     m_tree->setPalette(palette);
 }
 
-void MainFrame::OnLeftBackground()
+void ReaderWindow::OnLeftBackground()
 {
     const ColorRef current = m_tree->treeBkColor();
     auto chosen = m_prompt.chooseColour(
@@ -549,7 +549,7 @@ void MainFrame::OnLeftBackground()
         m_tree->SetTreeBkColor(makeColorRef(chosen->red, chosen->green, chosen->blue));
 }
 
-void MainFrame::OnRightBackground()
+void ReaderWindow::OnRightBackground()
 {
     const ColorRef current = m_view->backgroundColour();
     auto chosen = m_prompt.chooseColour(
@@ -558,7 +558,7 @@ void MainFrame::OnRightBackground()
         m_view->setBackgroundColour(makeColorRef(chosen->red, chosen->green, chosen->blue));
 }
 
-void MainFrame::OnCopy()
+void ReaderWindow::OnCopy()
 {
     // The picture as it is displayed: its notes as shown, the adjustments applied.
     const Dib* shown = m_doc.BuildDisplayImage(m_view->showNotes());
@@ -571,7 +571,7 @@ void MainFrame::OnCopy()
 
 // ---- full screen ---------------------------------------------------------------------------
 
-void MainFrame::OnFullScreen()
+void ReaderWindow::OnFullScreen()
 {
     // Pressed again while already full screen, the place to return to stays the one before the
     // first press, so that Escape always brings the window back.
@@ -599,7 +599,7 @@ void MainFrame::OnFullScreen()
     showFullScreen();
 }
 
-void MainFrame::LeaveFullScreen()
+void ReaderWindow::LeaveFullScreen()
 {
     if (!m_fullScreen)
         return;
@@ -624,13 +624,13 @@ void MainFrame::LeaveFullScreen()
 
 // ---- printing and information --------------------------------------------------------------
 
-void MainFrame::OnPrintSetup()
+void ReaderWindow::OnPrintSetup()
 {
     QPageSetupDialog dialog(&m_view->printer(), this);
     dialog.exec();
 }
 
-void MainFrame::OnAppAbout()
+void ReaderWindow::OnAppAbout()
 {
     const std::unique_ptr<QDialog> dialog = createAboutDialog(
         this, QStringLiteral("About OmbriReader"),
@@ -642,7 +642,7 @@ void MainFrame::OnAppAbout()
     dialog->exec();
 }
 
-void MainFrame::OnHelp()
+void ReaderWindow::OnHelp()
 {
     const std::unique_ptr<QDialog> dialog =
         createHelpDialog(this, helpText(HelpProgram::Reader, samplesFolder()));

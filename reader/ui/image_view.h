@@ -29,7 +29,7 @@ class Dib;
 
 namespace ombri::reader {
 
-class CLanterDoc;
+class ReaderDocument;
 
 // How the picture is scaled: one of the three fit commands, or free zoom by the zoom factor.
 enum class ZoomMode : int {
@@ -60,7 +60,7 @@ Placement placePicture(ZoomMode mode, float zoom, QSize picture, const ViewGeome
 // files. What a menu command, key or mouse event does is a public method, so that the frame
 // forwards to it and tests call it directly. The window shows an off-screen frame image, redrawn
 // from a converted copy of the picture that is kept until the document's picture changes.
-class CViewRight : public QAbstractScrollArea, public ImagePane {
+class ImageView : public QAbstractScrollArea, public ImagePane {
     Q_OBJECT
 
   public:
@@ -87,8 +87,8 @@ class CViewRight : public QAbstractScrollArea, public ImagePane {
     };
 
     // Registers itself with the document as its image pane; the document must outlive the view.
-    explicit CViewRight(CLanterDoc& document, QWidget* parent = nullptr);
-    ~CViewRight() override;
+    explicit ImageView(ReaderDocument& document, QWidget* parent = nullptr);
+    ~ImageView() override;
 
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 
@@ -201,7 +201,7 @@ class CViewRight : public QAbstractScrollArea, public ImagePane {
     bool backgroundCovered() const;
     void updateCursor();
 
-    CLanterDoc& m_doc;
+    ReaderDocument& m_doc;
     Hooks m_hooks;
     ZoomMode m_zoomMode = ZoomMode::FitIn;
     float m_zoom = 1.0f;

@@ -4,9 +4,9 @@
 #include "support/menu_walk.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
-#include "writer/ui/main_frame.h"
-#include "writer/ui/scrivo_app.h"
-#include "writer/ui/scrivo_view.h"
+#include "writer/ui/writer_app.h"
+#include "writer/ui/writer_view.h"
+#include "writer/ui/writer_window.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -23,17 +23,18 @@
 
 #include <memory>
 
-namespace ombri::test {
+namespace ombri::writer {
+using namespace ombri::test;
 namespace {
 
-class MainFrameTest : public ::testing::Test {
+class WriterWindowTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
         // The recent-file list is stored per user: keep it in the test's own folder.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(dir.file("settings")));
-        frame = std::make_unique<CMainFrame>(&prompt);
+        frame = std::make_unique<WriterWindow>(&prompt);
         frame->show();
         QApplication::processEvents();
     }
@@ -51,7 +52,7 @@ class MainFrameTest : public ::testing::Test {
     void drawPendingLine()
     {
         ASSERT_TRUE(frame->commands().trigger(cmd::LineTool));
-        CScrivoView& view = frame->view();
+        WriterView& view = frame->view();
         view.OnLButtonDown(QPoint(3, 3));
         view.OnMouseMove(QPoint(30, 20), kLeftButton);
         view.OnLButtonUp(QPoint(30, 20));
@@ -60,12 +61,12 @@ class MainFrameTest : public ::testing::Test {
 
     TempDir dir;
     ScriptedPrompt prompt;
-    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<WriterWindow> frame;
 };
 
 // ---- the window ------------------------------------------------------------------------------
 
-TEST_F(MainFrameTest, TitleStaysTheProgramNameWhateverIsOpen)
+TEST_F(WriterWindowTest, TitleStaysTheProgramNameWhateverIsOpen)
 {
     ASSERT_TRUE(frame->openFile(writePicture("beach.bmp")));
     drawPendingLine();
@@ -74,7 +75,7 @@ TEST_F(MainFrameTest, TitleStaysTheProgramNameWhateverIsOpen)
     EXPECT_EQ(frame->size(), QSize(800, 600));
 }
 
-TEST_F(MainFrameTest, MenusShowTheirItemsInOrder)
+TEST_F(WriterWindowTest, MenusShowTheirItemsInOrder)
 {
     QStringList titles;
     for (const QAction* action : frame->menuBar()->actions())
@@ -98,7 +99,7 @@ TEST_F(MainFrameTest, MenusShowTheirItemsInOrder)
 
 // Every menu of the bar, item by item: the text as shown (key after a tab), the command id
 // ("-" rows are separators, id 0), in the order the writer has always had them.
-TEST_F(MainFrameTest, MenuBarMatchesTheMenuTableItemByItem)
+TEST_F(WriterWindowTest, MenuBarMatchesTheMenuTableItemByItem)
 {
     struct Item {
         const char* text;
@@ -190,7 +191,7 @@ TEST_F(MainFrameTest, MenuBarMatchesTheMenuTableItemByItem)
     }
 }
 
-TEST_F(MainFrameTest, EditKeysFollowTheKeyTableAndRedoOnlyShowsItsKey)
+TEST_F(WriterWindowTest, EditKeysFollowTheKeyTableAndRedoOnlyShowsItsKey)
 {
     EXPECT_EQ(itemTexts(frame->menu("&Edit")),
               QStringList({"&Undo\tCtrl+Z", "&Redo\tCtrl+Y", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C",
@@ -204,7 +205,7 @@ TEST_F(MainFrameTest, EditKeysFollowTheKeyTableAndRedoOnlyShowsItsKey)
     EXPECT_EQ(keys(cmd::FileNew), QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_N)});
 }
 
-TEST_F(MainFrameTest, ToolbarsHoldTheirButtonsInOrder)
+TEST_F(WriterWindowTest, ToolbarsHoldTheirButtonsInOrder)
 {
     EXPECT_EQ(
         toolbarIds(frame->mainToolBar()),
@@ -220,7 +221,7 @@ TEST_F(MainFrameTest, ToolbarsHoldTheirButtonsInOrder)
             << action->text().toStdString();
 }
 
-TEST_F(MainFrameTest, PaintToolBoxStaysOneColumnAtTheLeftWhenShownAgain)
+TEST_F(WriterWindowTest, PaintToolBoxStaysOneColumnAtTheLeftWhenShownAgain)
 {
     QToolBar* box = frame->paintToolBox();
     CommandTable& commands = frame->commands();
@@ -249,7 +250,7 @@ TEST_F(MainFrameTest, PaintToolBoxStaysOneColumnAtTheLeftWhenShownAgain)
 
 // ---- the eraser-size box ---------------------------------------------------------------------
 
-TEST_F(MainFrameTest, EraserSizeBoxOffersSortedSizesOnlyWhileTheEraserIsActive)
+TEST_F(WriterWindowTest, EraserSizeBoxOffersSortedSizesOnlyWhileTheEraserIsActive)
 {
     QComboBox* box = frame->eraserSizeBox();
     CommandTable& commands = frame->commands();
@@ -271,7 +272,7 @@ TEST_F(MainFrameTest, EraserSizeBoxOffersSortedSizesOnlyWhileTheEraserIsActive)
     EXPECT_FALSE(box->isEnabled());
 }
 
-TEST_F(MainFrameTest, EraserSizeBoxSetsTheEraserSize)
+TEST_F(WriterWindowTest, EraserSizeBoxSetsTheEraserSize)
 {
     QComboBox* box = frame->eraserSizeBox();
     ASSERT_TRUE(frame->openFile(writePicture("notes.bmp")));
@@ -292,7 +293,7 @@ TEST_F(MainFrameTest, EraserSizeBoxSetsTheEraserSize)
 
 // ---- the save question -----------------------------------------------------------------------
 
-TEST_F(MainFrameTest, OpeningOverAModifiedPictureAsksFirst)
+TEST_F(WriterWindowTest, OpeningOverAModifiedPictureAsksFirst)
 {
     const QString first = writePicture("first.bmp");
     ASSERT_TRUE(frame->openFile(first));
@@ -315,7 +316,7 @@ TEST_F(MainFrameTest, OpeningOverAModifiedPictureAsksFirst)
     EXPECT_FALSE(frame->document().hasNoteLayer());
 }
 
-TEST_F(MainFrameTest, OpeningAfterYesSavesTheNotesFirst)
+TEST_F(WriterWindowTest, OpeningAfterYesSavesTheNotesFirst)
 {
     const QString first = writePicture("first.bmp");
     ASSERT_TRUE(frame->openFile(first));
@@ -329,7 +330,7 @@ TEST_F(MainFrameTest, OpeningAfterYesSavesTheNotesFirst)
     EXPECT_TRUE(prompt.messages().empty());
 }
 
-TEST_F(MainFrameTest, NewAndExitAskAboutAModifiedPictureToo)
+TEST_F(WriterWindowTest, NewAndExitAskAboutAModifiedPictureToo)
 {
     ASSERT_TRUE(frame->openFile(writePicture("first.bmp")));
     drawPendingLine();
@@ -353,7 +354,7 @@ TEST_F(MainFrameTest, NewAndExitAskAboutAModifiedPictureToo)
 
 // ---- recent files ----------------------------------------------------------------------------
 
-TEST_F(MainFrameTest, RecentFilesKeepTheSixNewestAcrossRuns)
+TEST_F(WriterWindowTest, RecentFilesKeepTheSixNewestAcrossRuns)
 {
     QStringList opened;
     for (int i = 0; i < 7; ++i) {
@@ -372,11 +373,11 @@ TEST_F(MainFrameTest, RecentFilesKeepTheSixNewestAcrossRuns)
     EXPECT_EQ(items[first + 6], "-");
     EXPECT_FALSE(items.contains(QStringLiteral("Recent File")));
 
-    CMainFrame next(&prompt);
+    WriterWindow next(&prompt);
     EXPECT_EQ(next.recentFiles(), newestFirst);
 }
 
-TEST_F(MainFrameTest, ARecentFileThatNoLongerOpensLeavesTheList)
+TEST_F(WriterWindowTest, ARecentFileThatNoLongerOpensLeavesTheList)
 {
     const QString kept = writePicture("kept.bmp");
     const QString gone = writePicture("gone.bmp", 2);
@@ -394,20 +395,20 @@ TEST_F(MainFrameTest, ARecentFileThatNoLongerOpensLeavesTheList)
 
 // ---- start and Help -------------------------------------------------------------------------
 
-TEST_F(MainFrameTest, ApplicationOpensTheFileNamedOnTheCommandLine)
+TEST_F(WriterWindowTest, ApplicationOpensTheFileNamedOnTheCommandLine)
 {
     const QString picture = writePicture("start.bmp");
-    CScrivoApp app(&prompt);
+    WriterApp app(&prompt);
     ASSERT_TRUE(app.InitInstance({QStringLiteral("ombri-writer"), picture}));
-    EXPECT_EQ(app.mainFrame()->document().GetPathName(), picture.toStdString());
-    EXPECT_TRUE(app.mainFrame()->isVisible());
+    EXPECT_EQ(app.window()->document().GetPathName(), picture.toStdString());
+    EXPECT_TRUE(app.window()->isVisible());
 
-    CScrivoApp failing(&prompt);
+    WriterApp failing(&prompt);
     EXPECT_FALSE(failing.InitInstance(
         {QStringLiteral("ombri-writer"), QString::fromStdString(dir.file("missing.png"))}));
 }
 
-TEST_F(MainFrameTest, HelpShowsTheSourceTreeSamplesWhenRunFromTheBuildTree)
+TEST_F(WriterWindowTest, HelpShowsTheSourceTreeSamplesWhenRunFromTheBuildTree)
 {
     const std::unique_ptr<QDialog> dialog =
         createHelpDialog(frame.get(), helpText(HelpProgram::Writer, samplesFolder()));
@@ -419,4 +420,4 @@ TEST_F(MainFrameTest, HelpShowsTheSourceTreeSamplesWhenRunFromTheBuildTree)
 }
 
 } // namespace
-} // namespace ombri::test
+} // namespace ombri::writer

@@ -3,11 +3,11 @@
 #include "platform/scripted_prompt.h"
 #include "reader/adjustments.h"
 #include "reader/command_ids.h"
+#include "reader/ui/file_list.h"
 #include "reader/ui/folder_tree.h"
-#include "reader/ui/lanter_app.h"
-#include "reader/ui/main_frame.h"
-#include "reader/ui/thumb_view.h"
-#include "reader/ui/view_right.h"
+#include "reader/ui/image_view.h"
+#include "reader/ui/reader_app.h"
+#include "reader/ui/reader_window.h"
 #include "support/menu_walk.h"
 #include "support/test_support.h"
 
@@ -62,19 +62,19 @@ class ReaderFrameTest : public ::testing::Test {
         app.reset();
         fs::current_path(m_oldDirectory);
     }
-    MainFrame& start(QStringList arguments = {})
+    ReaderWindow& start(QStringList arguments = {})
     {
-        app = std::make_unique<CLanterApp>(&prompt);
+        app = std::make_unique<ReaderApp>(&prompt);
         arguments.prepend(QStringLiteral("ombri-reader"));
         EXPECT_TRUE(app->InitInstance(arguments));
         QApplication::processEvents();
-        return *app->mainFrame();
+        return *app->window();
     }
     QString file(const char* name) const { return QString::fromStdString(dir.file(name)); }
 
     test::TempDir dir;
     ScriptedPrompt prompt;
-    std::unique_ptr<CLanterApp> app;
+    std::unique_ptr<ReaderApp> app;
     fs::path m_oldDirectory;
 };
 
@@ -83,7 +83,7 @@ using test::itemTexts;
 
 TEST_F(ReaderFrameTest, ThreePanesUnderTheTitleWithTheTreeActive)
 {
-    MainFrame& frame = start();
+    ReaderWindow& frame = start();
     EXPECT_EQ(frame.windowTitle(), "OmbriReader");
     EXPECT_EQ(frame.size(), QSize(800, 600));
     ASSERT_EQ(frame.splitter()->count(), 3);
@@ -175,7 +175,7 @@ TEST_F(ReaderFrameTest, MenuBarMatchesTheMenuTableItemByItem)
           {"Home &Page", cmd::HomePage},
           {"&About OmbriReader", About}}},
     };
-    MainFrame& frame = start();
+    ReaderWindow& frame = start();
     QStringList titles;
     for (const QAction* action : frame.menuBar()->actions())
         titles << action->text();
@@ -206,7 +206,7 @@ TEST_F(ReaderFrameTest, MenuBarMatchesTheMenuTableItemByItem)
 
 TEST_F(ReaderFrameTest, ImageToolsMenuShowsAndHidesTheBar)
 {
-    MainFrame& frame = start();
+    ReaderWindow& frame = start();
     frame.commands().updateAll();
     EXPECT_TRUE(frame.commands().isChecked(frame_cmd::ImageTools));
     frame.commands().trigger(frame_cmd::ImageTools);
@@ -218,7 +218,7 @@ TEST_F(ReaderFrameTest, ImageToolsMenuShowsAndHidesTheBar)
 
 TEST_F(ReaderFrameTest, CommandLineFileOpensInItsFolderWithTheListShowingIt)
 {
-    MainFrame& frame = start({file("b.bmp")});
+    ReaderWindow& frame = start({file("b.bmp")});
     EXPECT_TRUE(frame.document().hasImage());
     EXPECT_EQ(frame.document().currentPath(), dir.file("b.bmp"));
     EXPECT_EQ(frame.list().folderPath(), dir.path() + "/");
@@ -238,7 +238,7 @@ TEST_F(ReaderFrameTest, SteppingKeysPastTheEndsLeaveTheTreeAlone)
 {
     fs::create_directories(dir.file("sub"));
     for (const char* name : {"c.bmp", "a.bmp"}) {
-        MainFrame& frame = start({file(name)});
+        ReaderWindow& frame = start({file(name)});
         const std::string folder = frame.tree().ItemPath(frame.tree().selectedItem());
         ASSERT_EQ(folder, dir.path());
         frame.tree().setFocus();
@@ -257,7 +257,7 @@ TEST_F(ReaderFrameTest, PictureInAHiddenFolderIsListedAndSteppedFrom)
         std::string error;
         ASSERT_TRUE(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200), error)) << error;
     }
-    MainFrame& frame = start({file("x/.set/p1.bmp")});
+    ReaderWindow& frame = start({file("x/.set/p1.bmp")});
     EXPECT_EQ(frame.tree().ItemPath(frame.tree().selectedItem()), dir.file("x/.set"));
     EXPECT_EQ(frame.list().folderPath(), dir.file("x/.set") + "/");
     EXPECT_EQ(frame.list().currentFileIndex(), 0);
@@ -267,14 +267,14 @@ TEST_F(ReaderFrameTest, PictureInAHiddenFolderIsListedAndSteppedFrom)
 
 TEST_F(ReaderFrameTest, CommandLineFolderIsListedAndItsFirstPictureShown)
 {
-    MainFrame& frame = start({QString::fromStdString(dir.path())});
+    ReaderWindow& frame = start({QString::fromStdString(dir.path())});
     EXPECT_EQ(frame.list().folderPath(), dir.path() + "/");
     EXPECT_EQ(frame.document().currentPath(), dir.file("a.bmp"));
 }
 
 TEST_F(ReaderFrameTest, AFileThatCannotBeOpenedEndsTheStartWithAMessage)
 {
-    app = std::make_unique<CLanterApp>(&prompt);
+    app = std::make_unique<ReaderApp>(&prompt);
     EXPECT_FALSE(app->InitInstance({"ombri-reader", file("missing.png")}));
     ASSERT_EQ(prompt.messages().size(), 1u);
     EXPECT_NE(prompt.messages()[0].text.find("missing.png"), std::string::npos);
@@ -300,8 +300,8 @@ bool renameWithF2(QAbstractItemView& pane, const QString& name)
 // taken name refused.
 TEST_F(ReaderFrameTest, F2InTheFileListRenamesThePicture)
 {
-    MainFrame& frame = start({file("a.bmp")});
-    ThumbView& list = frame.list();
+    ReaderWindow& frame = start({file("a.bmp")});
+    FileList& list = frame.list();
     list.setFocus();
     const auto rename = [&list](const QString& name) { return renameWithF2(list, name); };
     const auto shownName = [&list] {
@@ -336,9 +336,9 @@ TEST_F(ReaderFrameTest, ARenamedFolderIsFollowedByTheOtherPane)
     fs::create_directories(dir.file("x/sub"));
     std::string error;
     ASSERT_TRUE(WriteBmpFile(dir.file("x/p.bmp"), solidPicture(40, 30, 90), error)) << error;
-    MainFrame& frame = start({file("x/p.bmp")});
-    CViewLeft& tree = frame.tree();
-    ThumbView& list = frame.list();
+    ReaderWindow& frame = start({file("x/p.bmp")});
+    FolderTree& tree = frame.tree();
+    FileList& list = frame.list();
     const auto editAndEnter = [](QAbstractItemView& pane, const QString& name) {
         pane.setFocus();
         return renameWithF2(pane, name);
@@ -367,8 +367,8 @@ TEST_F(ReaderFrameTest, ARenamedFolderIsFollowedByTheOtherPane)
 TEST_F(ReaderFrameTest, ZoomCommandsFollowTheFileListWhileItHasTheFocus)
 {
     fs::create_directories(dir.file("empty"));
-    MainFrame& frame = start({file("a.bmp")});
-    ThumbView& list = frame.list();
+    ReaderWindow& frame = start({file("a.bmp")});
+    FileList& list = frame.list();
     CommandTable& commands = frame.commands();
     const auto enabled = [&commands] {
         commands.updateAll();
@@ -410,7 +410,7 @@ TEST_F(ReaderFrameTest, ZoomCommandsFollowTheFileListWhileItHasTheFocus)
 
 TEST_F(ReaderFrameTest, F6AndShiftF6GoRoundThePanes)
 {
-    MainFrame& frame = start({file("a.bmp")});
+    ReaderWindow& frame = start({file("a.bmp")});
     QWidget* tree = &frame.tree();
     QWidget* list = &frame.list();
     QWidget* view = &frame.view();
@@ -429,20 +429,20 @@ TEST_F(ReaderFrameTest, SettingsOfTheStartFolderColourThePanes)
 {
     std::ofstream(dir.file("setting.dat")) << "ColorBKGLeft\n255\n";
     fs::current_path(dir.path());
-    MainFrame& frame = start();
+    ReaderWindow& frame = start();
     EXPECT_EQ(frame.paneColours(), (ReaderSettings{255, 0xFFFFFF, 0xFFFFFF}));
 }
 
 TEST_F(ReaderFrameTest, NoSettingsFileKeepsTheBuiltInColours)
 {
     fs::current_path(dir.path());
-    MainFrame& frame = start();
+    ReaderWindow& frame = start();
     EXPECT_EQ(frame.paneColours(), (ReaderSettings{0xFFFFFF, 0xFFFFFF, 0xFF8080}));
 }
 
 TEST_F(ReaderFrameTest, EscapeAfterFullScreenTwiceReturnsToTheWindow)
 {
-    MainFrame& frame = start();
+    ReaderWindow& frame = start();
     const QRect before = frame.geometry();
     frame.OnFullScreen();
     EXPECT_TRUE(frame.isFullScreenMode());
@@ -471,33 +471,33 @@ class ReaderFullScreenTest : public ReaderFrameTest {
   protected:
     static constexpr int kWait = 5000; // ms; a window manager answers in a few
 
-    MainFrame& startOnALargePicture()
+    ReaderWindow& startOnALargePicture()
     {
         std::string error;
         EXPECT_TRUE(WriteBmpFile(dir.file("large.bmp"), solidPicture(2000, 1500, 90), error))
             << error;
-        MainFrame& frame = start({file("large.bmp")});
+        ReaderWindow& frame = start({file("large.bmp")});
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&frame));
         // Shown at its own size the picture needs both scroll bars.
         frame.commands().trigger(cmd::OriginalSize);
         return frame;
     }
     // Full Screen as the toolbar button gives it.
-    static void clickFullScreen(MainFrame& frame)
+    static void clickFullScreen(ReaderWindow& frame)
     {
         QAction* action = frame.commands().action(frame_cmd::FullScreen);
         QWidget* button = frame.mainToolBar()->widgetForAction(action);
         ASSERT_NE(button, nullptr);
         QTest::mouseClick(button, Qt::LeftButton);
     }
-    static QRect screenRect(const MainFrame& frame) { return frame.screen()->geometry(); }
+    static QRect screenRect(const ReaderWindow& frame) { return frame.screen()->geometry(); }
     static QRect globalRect(const QWidget& widget)
     {
         return QRect(widget.mapToGlobal(QPoint(0, 0)), widget.size());
     }
 
     // The picture pane fills the screen and nothing else of the window shows.
-    static void expectOnlyThePicturePane(MainFrame& frame)
+    static void expectOnlyThePicturePane(ReaderWindow& frame)
     {
         const QRect screen = screenRect(frame);
         ASSERT_TRUE(QTest::qWaitFor([&] { return globalRect(frame.view()) == screen; }, kWait))
@@ -524,13 +524,13 @@ class ReaderFullScreenTest : public ReaderFrameTest {
                    splitterSizes == other.splitterSizes;
         }
     };
-    static Placement placementOf(const MainFrame& frame)
+    static Placement placementOf(const ReaderWindow& frame)
     {
         return {frame.geometry(), frame.isMaximized(), frame.splitter()->sizes()};
     }
 
     // Full Screen from the placement the window has, then Escape: the same placement again.
-    static void fullScreenAndBack(MainFrame& frame)
+    static void fullScreenAndBack(ReaderWindow& frame)
     {
         const Placement before = placementOf(frame);
         clickFullScreen(frame);
@@ -558,7 +558,7 @@ class ReaderFullScreenTest : public ReaderFrameTest {
 
 TEST_F(ReaderFullScreenTest, FromAMovedWindowWithOtherPaneWidths)
 {
-    MainFrame& frame = startOnALargePicture();
+    ReaderWindow& frame = startOnALargePicture();
     frame.setGeometry(QRect(60, 50, 720, 520));
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return frame.geometry() == QRect(60, 50, 720, 520); }, kWait));
@@ -571,7 +571,7 @@ TEST_F(ReaderFullScreenTest, FromAMovedWindowWithOtherPaneWidths)
 // tree does not take to showing files.
 TEST_F(ReaderFullScreenTest, PicturesAreSteppedAlongTheListOutOfSight)
 {
-    MainFrame& frame = start({file("a.bmp")});
+    ReaderWindow& frame = start({file("a.bmp")});
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
     frame.list().setFocus();
     clickFullScreen(frame);
@@ -587,7 +587,7 @@ TEST_F(ReaderFullScreenTest, PicturesAreSteppedAlongTheListOutOfSight)
 
 TEST_F(ReaderFullScreenTest, FromAMaximisedWindow)
 {
-    MainFrame& frame = startOnALargePicture();
+    ReaderWindow& frame = startOnALargePicture();
     frame.showMaximized();
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame.isMaximized(); }, kWait));
     QTest::qWait(200); // the window manager's resize follows the state
@@ -596,7 +596,7 @@ TEST_F(ReaderFullScreenTest, FromAMaximisedWindow)
 
 TEST_F(ReaderFrameTest, CopyPutsThePictureAsDisplayedOnTheClipboard)
 {
-    MainFrame& frame = start({file("a.bmp")});
+    ReaderWindow& frame = start({file("a.bmp")});
     frame.document().OnAdjustmentCommand(kCmdInvertColor);
     frame.OnCopy();
     const QImage copied = QGuiApplication::clipboard()->image();
@@ -606,7 +606,7 @@ TEST_F(ReaderFrameTest, CopyPutsThePictureAsDisplayedOnTheClipboard)
 
 TEST_F(ReaderFrameTest, PaneColourCommandsUseTheColourDialog)
 {
-    MainFrame& frame = start();
+    ReaderWindow& frame = start();
     prompt.queueColour(Rgb{1, 2, 3});
     frame.OnRightBackground();
     EXPECT_EQ(frame.view().backgroundColour(), makeColorRef(1, 2, 3));
@@ -623,8 +623,8 @@ TEST_F(ReaderFrameTest, NoPictureLeavesOnlyTheBackgroundOnScreen)
     ASSERT_TRUE(WriteBmpFile(dir.file("steps/a.bmp"), solidPicture(40, 30, 200), error)) << error;
     test::writeFileBytes(dir.file("steps/b.bmp"), {'B', 'M', 0, 1, 2, 3});
     test::writeFileBytes(dir.file("steps/c.txt"), {'t', 'e', 'x', 't'});
-    MainFrame& frame = start({file("steps/a.bmp")});
-    CViewRight& view = frame.view();
+    ReaderWindow& frame = start({file("steps/a.bmp")});
+    ImageView& view = frame.view();
     const auto centreShown = [&view] {
         const QImage painted = view.viewport()->grab().toImage();
         return painted.pixel(painted.rect().center()) & 0xFFFFFFu;
@@ -675,8 +675,8 @@ TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewAndTheListFollo
     std::string error;
     ASSERT_TRUE(WriteBmpFile(dir.file("zeta/p.bmp"), solidPicture(40, 30, 200), error)) << error;
 
-    MainFrame& frame = start({file("zeta/p.bmp")});
-    CViewRight& view = frame.view();
+    ReaderWindow& frame = start({file("zeta/p.bmp")});
+    ImageView& view = frame.view();
     const QPoint centre(view.clientSize().width() / 2, view.clientSize().height() / 2);
     const bool shownBefore = view.frame().pixel(centre) == qRgb(200, 200, 200);
     prompt.queueAnswer(Answer::Yes);

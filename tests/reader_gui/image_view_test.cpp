@@ -1,9 +1,9 @@
 #include "platform/dib_draw.h"
-#include "reader/ui/view_right.h"
+#include "reader/ui/image_view.h"
 
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
-#include "reader/reader_document.h"
+#include "reader/reading.h"
 #include "support/imagemagick.h"
 #include "support/test_support.h"
 
@@ -56,11 +56,11 @@ void writePicture(const std::string& path, int width, int height, QRect notes = 
 
 // The view on a real document, 400 x 300 on the offscreen screen, with the folder tree and the
 // frame standing in as recorders.
-class ViewRightTest : public testing::Test {
+class ImageViewTest : public testing::Test {
   protected:
-    ViewRightTest() : m_savedDirectory(fs::current_path())
+    ImageViewTest() : m_savedDirectory(fs::current_path())
     {
-        CViewRight::Hooks hooks;
+        ImageView::Hooks hooks;
         hooks.goToPath = [this](const std::string& path) {
             visited.push_back(path + (doc.hasImage() ? " after open" : ""));
             // In show-files mode the tree's selection opens the file, as a click does.
@@ -73,7 +73,7 @@ class ViewRightTest : public testing::Test {
         QApplication::processEvents();
     }
     // Opening a picture moves the process into the picture's folder.
-    ~ViewRightTest() override { fs::current_path(m_savedDirectory); }
+    ~ImageViewTest() override { fs::current_path(m_savedDirectory); }
 
     // Shows a picture as the file list or the tree would.
     void open(int width, int height, QRect notes = QRect(), const std::string& name = "p.bmp")
@@ -87,7 +87,7 @@ class ViewRightTest : public testing::Test {
     test::TempDir dir;
     ScriptedPrompt prompt;
     Reading doc{prompt};
-    CViewRight view{doc};
+    ImageView view{doc};
     std::vector<std::string> visited;
     bool treeOpensFiles = false;
     int fullScreenExits = 0;
@@ -95,7 +95,7 @@ class ViewRightTest : public testing::Test {
 
 // --- Where the picture goes ---
 
-TEST_F(ViewRightTest, FirstPicturesAreFittedInAndCentred)
+TEST_F(ImageViewTest, FirstPicturesAreFittedInAndCentred)
 {
     EXPECT_EQ(view.zoomMode(), ZoomMode::FitIn);
     EXPECT_EQ(shown(200, 150), kBackground);
@@ -113,7 +113,7 @@ TEST_F(ViewRightTest, FirstPicturesAreFittedInAndCentred)
     EXPECT_EQ(view.destinationRect(), QRect(150, 120, 100, 60));
 }
 
-TEST_F(ViewRightTest, ZoomStepsAndFitCommands)
+TEST_F(ImageViewTest, ZoomStepsAndFitCommands)
 {
     open(100, 60);
     EXPECT_FLOAT_EQ(view.zoomFactor(), 4.0f);
@@ -143,7 +143,7 @@ TEST_F(ViewRightTest, ZoomStepsAndFitCommands)
     EXPECT_EQ(view.zoomMode(), ZoomMode::FitIn);
 }
 
-TEST_F(ViewRightTest, PlacementRules)
+TEST_F(ImageViewTest, PlacementRules)
 {
     const ViewGeometry pane{{983, 583}, {1000, 600}, 17, 17};
     struct Case {
@@ -180,7 +180,7 @@ TEST_F(ViewRightTest, PlacementRules)
 
 // The same rule on the widget itself: a wide picture under Fit Width in a view of 1000 x 600
 // needs neither bar, so the whole width is used.
-TEST_F(ViewRightTest, FitWidthOfAWidePictureUsesTheWholeWidth)
+TEST_F(ImageViewTest, FitWidthOfAWidePictureUsesTheWholeWidth)
 {
     const QSize border = view.size() - view.clientSize();
     view.resize(QSize(1000, 600) + border);
@@ -198,7 +198,7 @@ TEST_F(ViewRightTest, FitWidthOfAWidePictureUsesTheWholeWidth)
 
 // --- The background ---
 
-TEST_F(ViewRightTest, BackgroundRule)
+TEST_F(ImageViewTest, BackgroundRule)
 {
     open(800, 100);
     view.OnFitCommand(ZoomMode::FitIn); // free zoom at 1.0: wider than the view, not taller
@@ -214,7 +214,7 @@ TEST_F(ViewRightTest, BackgroundRule)
 
 // --- Keys, wheel, mouse ---
 
-TEST_F(ViewRightTest, Keys)
+TEST_F(ImageViewTest, Keys)
 {
     open(100, 60);
     view.OnOriginalSize();
@@ -240,7 +240,7 @@ TEST_F(ViewRightTest, Keys)
     EXPECT_TRUE(view.showNotes());
 }
 
-TEST_F(ViewRightTest, WheelAndDragScroll)
+TEST_F(ImageViewTest, WheelAndDragScroll)
 {
     open(800, 600);
     view.OnFitCommand(ZoomMode::FitIn);
@@ -270,7 +270,7 @@ TEST_F(ViewRightTest, WheelAndDragScroll)
 }
 
 // Panning is a drag with exactly the left button and no modifier key.
-TEST_F(ViewRightTest, DragsWithAModifierKeyDoNotPan)
+TEST_F(ImageViewTest, DragsWithAModifierKeyDoNotPan)
 {
     open(800, 600);
     view.OnFitCommand(ZoomMode::FitIn); // free zoom at 1.0: larger than the view
@@ -298,7 +298,7 @@ TEST_F(ViewRightTest, DragsWithAModifierKeyDoNotPan)
 
 // --- Notes and their colours ---
 
-TEST_F(ViewRightTest, NotesAndColourCommands)
+TEST_F(ImageViewTest, NotesAndColourCommands)
 {
     open(200, 100);
     EXPECT_FALSE(view.isCommandEnabled(cmd::DisplayNotes));
@@ -332,7 +332,7 @@ TEST_F(ViewRightTest, NotesAndColourCommands)
     EXPECT_EQ(shown(121, 131), kCarrierNote);
 }
 
-TEST_F(ViewRightTest, PaintingConvertsThePictureOnlyWhenItChanges)
+TEST_F(ImageViewTest, PaintingConvertsThePictureOnlyWhenItChanges)
 {
     open(800, 600);
     const uint64_t conversions = view.pictureConversions();
@@ -361,7 +361,7 @@ test::Pixmap rasterise(const std::string& pdf, const std::string& ppm)
     return test::readPixmap(ppm);
 }
 
-TEST_F(ViewRightTest, PrintingFillsThePageWidthWithWhatTheViewShows)
+TEST_F(ImageViewTest, PrintingFillsThePageWidthWithWhatTheViewShows)
 {
     EXPECT_EQ(printDestination(1000, 500, 4800, 6600, 600, 600), QRect(0, 2100, 4800, 2400));
     EXPECT_EQ(printDestination(1000, 500, 4800, 6600, 600, 300), QRect(0, 2700, 4800, 1200));
@@ -404,11 +404,11 @@ TEST_F(ViewRightTest, PrintingFillsThePageWidthWithWhatTheViewShows)
 
 // --- Dropped files ---
 
-TEST_F(ViewRightTest, DropGoesToThePathInTheTreeThenOpens)
+TEST_F(ImageViewTest, DropGoesToThePathInTheTreeThenOpens)
 {
     writePicture(dir.file("a.bmp"), 40, 30, QRect(5, 5, 10, 10));
     writePicture(dir.file("b.bmp"), 50, 30, QRect(5, 5, 10, 10));
-    QSignalSpy opened(&view, &CViewRight::pictureOpened);
+    QSignalSpy opened(&view, &ImageView::pictureOpened);
     EXPECT_TRUE(view.OnDropUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
                                  QUrl::fromLocalFile(QString::fromStdString(dir.file("b.bmp")))}));
     EXPECT_EQ(visited, std::vector<std::string>{dir.file("a.bmp")});

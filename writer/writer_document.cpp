@@ -1,23 +1,23 @@
-#include "writer/scrivo_doc.h"
+#include "writer/writer_document.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace ombri {
+namespace ombri::writer {
 
-const char* const CScrivoDoc::kSaveAsFilter =
+const char* const WriterDocument::kSaveAsFilter =
     "PNG       (*.png)|*.png|BMP       (*.bmp)|*.bmp|TIFF        (*.tif)|*.tif|RGB       "
     "(*.rgb)|*.rgb|JPEG      (*.jpg)|*.jpg|";
 
-CScrivoDoc::CScrivoDoc(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
+WriterDocument::WriterDocument(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
 
-void CScrivoDoc::SetNoteColour(Rgb colour)
+void WriterDocument::SetNoteColour(Rgb colour)
 {
     dropDisplayImage();
     m_noteColour = colour;
 }
 
-void CScrivoDoc::DeleteContents()
+void WriterDocument::DeleteContents()
 {
     m_image.reset();
     m_displayPalette.clear();
@@ -26,7 +26,7 @@ void CScrivoDoc::DeleteContents()
     ++m_pictureGeneration;
 }
 
-uint8_t* CScrivoDoc::GetNoteLayer()
+uint8_t* WriterDocument::GetNoteLayer()
 {
     if (m_image.isNull() || m_width <= 0 || m_height <= 0)
         return nullptr;
@@ -36,7 +36,7 @@ uint8_t* CScrivoDoc::GetNoteLayer()
     return m_noteLayer->data();
 }
 
-const Dib& CScrivoDoc::GetDisplayImage()
+const Dib& WriterDocument::GetDisplayImage()
 {
     if (!m_displayImage.isNull() || m_image.isNull())
         return m_displayImage;
@@ -62,7 +62,7 @@ const Dib& CScrivoDoc::GetDisplayImage()
     return m_displayImage;
 }
 
-void CScrivoDoc::widenForNotes()
+void WriterDocument::widenForNotes()
 {
     const uint16_t bitCount = DibGetBitCount(m_image);
     if (m_image.isNull() || bitCount == 24 || bitCount == 32)
@@ -75,7 +75,7 @@ void CScrivoDoc::widenForNotes()
     dropDisplayImage();
 }
 
-void CScrivoDoc::MergeNotes(const uint8_t* mask)
+void WriterDocument::MergeNotes(const uint8_t* mask)
 {
     uint8_t* notes = GetNoteLayer();
     if (!notes || !mask)
@@ -91,7 +91,7 @@ void CScrivoDoc::MergeNotes(const uint8_t* mask)
     SetModified(true);
 }
 
-void CScrivoDoc::RestrictNotes(const uint8_t* mask)
+void WriterDocument::RestrictNotes(const uint8_t* mask)
 {
     uint8_t* notes = GetNoteLayer();
     if (!notes || !mask)
@@ -105,7 +105,7 @@ void CScrivoDoc::RestrictNotes(const uint8_t* mask)
     SetModified(true);
 }
 
-void CScrivoDoc::ClearNotes()
+void WriterDocument::ClearNotes()
 {
     if (m_image.isNull())
         return;
@@ -115,7 +115,7 @@ void CScrivoDoc::ClearNotes()
     SetModified(true);
 }
 
-void CScrivoDoc::CloseImage()
+void WriterDocument::CloseImage()
 {
     SetModified(false);
     DeleteContents();
@@ -125,7 +125,7 @@ void CScrivoDoc::CloseImage()
     m_height = 0;
 }
 
-bool CScrivoDoc::SaveImage()
+bool WriterDocument::SaveImage()
 {
     if (!IsModified())
         return true;
@@ -136,25 +136,25 @@ bool CScrivoDoc::SaveImage()
     return true;
 }
 
-bool CScrivoDoc::SaveAsLossless()
+bool WriterDocument::SaveAsLossless()
 {
     if (!(m_saveDepth == SaveDepth::Bits24 && !m_noteLayer))
         m_saveDepth = SaveDepth::Alpha32;
     return saveAs();
 }
 
-bool CScrivoDoc::SaveAsCompressed()
+bool WriterDocument::SaveAsCompressed()
 {
     m_saveDepth = SaveDepth::Bits24;
     return saveAs();
 }
 
-SaveDialogRequest CScrivoDoc::saveDialogRequest() const
+SaveDialogRequest WriterDocument::saveDialogRequest() const
 {
     return SaveDialogRequest{"image", "png", kSaveAsFilter, true};
 }
 
-bool CScrivoDoc::saveAs()
+bool WriterDocument::saveAs()
 {
     auto chosen = prompt().chooseSavePath(saveDialogRequest());
     if (!chosen)
@@ -167,4 +167,4 @@ bool CScrivoDoc::saveAs()
     return true;
 }
 
-} // namespace ombri
+} // namespace ombri::writer

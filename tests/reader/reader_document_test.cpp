@@ -1,11 +1,11 @@
-#include "reader/lanter_doc.h"
+#include "reader/reader_document.h"
 
 #include "formats/bmp.h"
 #include "formats/dispatch.h"
 #include "formats/jpeg.h"
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
-#include "reader/reader_document.h"
+#include "reader/reading.h"
 #include "support/dib_compare.h"
 #include "support/test_support.h"
 
@@ -31,7 +31,7 @@ class FakeTree : public TreePane {
     bool attachAnswer = true;
     int attachCalls = 0;
     Strings visited;
-    CLanterDoc* doc = nullptr; // when set, selecting a file opens it, as the real tree does
+    ReaderDocument* doc = nullptr; // when set, selecting a file opens it, as the real tree does
 
     bool AttachSystemImageList() override
     {
