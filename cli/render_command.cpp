@@ -2,6 +2,7 @@
 
 #include "core/dib.h"
 #include "formats/png.h"
+#include "reader/command_ids.h"
 #include "reader/folder_walk.h"
 #include "reader/reading.h"
 
@@ -18,23 +19,23 @@ struct NamedCommand {
 };
 
 constexpr NamedCommand kColourNames[] = {
-    {"red", reader::kCmdColourRed},     {"green", reader::kCmdColourGreen},
-    {"blue", reader::kCmdColourBlue},   {"black", reader::kCmdColourBlack},
-    {"white", reader::kCmdColourWhite},
+    {"red", reader::cmd::ColourRed},     {"green", reader::cmd::ColourGreen},
+    {"blue", reader::cmd::ColourBlue},   {"black", reader::cmd::ColourBlack},
+    {"white", reader::cmd::ColourWhite},
 };
 
 constexpr NamedCommand kAdjustmentNames[] = {
-    {"auto-color", reader::kCmdAutoColor},
-    {"auto-contrast", reader::kCmdAutoContrast},
-    {"invert", reader::kCmdInvertColor},
-    {"gray", reader::kCmdBlackAndWhite},
-    {"red", reader::kCmdChannelRed},
-    {"green", reader::kCmdChannelGreen},
-    {"blue", reader::kCmdChannelBlue},
-    {"flip-h", reader::kCmdFlipHorizontal},
-    {"flip-v", reader::kCmdFlipVertical},
-    {"rot-cw", reader::kCmdRotateClockwise},
-    {"rot-ccw", reader::kCmdRotateAnticlockwise},
+    {"auto-color", reader::cmd::AutoColor},
+    {"auto-contrast", reader::cmd::AutoContrast},
+    {"invert", reader::cmd::InvertColor},
+    {"gray", reader::cmd::BlackAndWhite},
+    {"red", reader::cmd::ChannelRed},
+    {"green", reader::cmd::ChannelGreen},
+    {"blue", reader::cmd::ChannelBlue},
+    {"flip-h", reader::cmd::FlipHorizontal},
+    {"flip-v", reader::cmd::FlipVertical},
+    {"rot-cw", reader::cmd::RotateClockwise},
+    {"rot-ccw", reader::cmd::RotateAnticlockwise},
 };
 
 template <size_t N>
@@ -94,7 +95,7 @@ void applyOptions(reader::ReaderDocument& doc, const RenderOptions& options)
             doc.SelectNoteColour(options.colour->command);
     }
     if (options.complement)
-        doc.SelectNoteColour(reader::kCmdColourComplement);
+        doc.SelectNoteColour(reader::cmd::ColourComplement);
     if (!options.antiAliasing && doc.antiAliasing())
         doc.ToggleAntiAliasing();
     for (int command : options.adjustments)
@@ -114,7 +115,7 @@ std::optional<RenderColour> parseRenderColour(const std::string& value)
     const auto blue = hexByte(value, 5);
     if (!red || !green || !blue)
         return std::nullopt;
-    return RenderColour{reader::kCmdColourSelected, reader::NoteColour{*red, *green, *blue}};
+    return RenderColour{reader::cmd::ColourSelected, reader::NoteColour{*red, *green, *blue}};
 }
 
 std::optional<std::vector<int>> parseAdjustList(const std::string& value)

@@ -2,6 +2,7 @@
 
 #include "cli/commands.h"
 #include "platform/prompt.h"
+#include "reader/command_ids.h"
 #include "reader/reader_document.h"
 
 #include <optional>
@@ -14,7 +15,7 @@ namespace ombri::cli {
 // A --color value: one of the reader's Color menu items, or a colour of one's own as the
 // Selected item's dialog gives it.
 struct RenderColour {
-    int command = reader::kCmdColourRed;
+    int command = reader::cmd::ColourRed;
     std::optional<reader::NoteColour> chosen; // set for #RRGGBB, with command Selected
 };
 

@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "core/limits.h"
+#include "reader/command_ids.h"
 
 #include <algorithm>
 #include <array>
@@ -40,20 +41,20 @@ struct CommandRule {
 };
 
 constexpr CommandRule kCommandRules[] = {
-    {kCmdOriginal, 0, Enabling::ColourPicture, Checking::ByCode},
-    {kCmdAutoColor, 0, Enabling::ColourPicture, Checking::ByCode},
-    {kCmdAutoContrast, kFlagAutoContrast, Enabling::ColourPicture, Checking::ByFlag},
-    {kCmdInvertColor, kFlagInvert, Enabling::ColourPicture, Checking::ByFlag},
-    {kCmdBlackAndWhite, kFlagBlackAndWhite, Enabling::ColourPicture, Checking::ByFlag},
-    {kCmdChannelRed, kFlagRed, Enabling::ColourPicture, Checking::ByFlag},
-    {kCmdChannelGreen, kFlagGreen, Enabling::ColourPicture, Checking::ByFlag},
-    {kCmdChannelBlue, kFlagBlue, Enabling::ColourPicture, Checking::ByFlag},
-    {kCmdFlipHorizontal, kFlagFlipHorizontal, Enabling::AnyPicture, Checking::ByFlag},
-    {kCmdFlipVertical, kFlagFlipVertical, Enabling::AnyPicture, Checking::ByFlag},
-    {kCmdRotateClockwise, 0, Enabling::AnyPicture, Checking::Never},
-    {kCmdRotateAnticlockwise, 0, Enabling::AnyPicture, Checking::Never},
+    {cmd::Original, 0, Enabling::ColourPicture, Checking::ByCode},
+    {cmd::AutoColor, 0, Enabling::ColourPicture, Checking::ByCode},
+    {cmd::AutoContrast, kFlagAutoContrast, Enabling::ColourPicture, Checking::ByFlag},
+    {cmd::InvertColor, kFlagInvert, Enabling::ColourPicture, Checking::ByFlag},
+    {cmd::BlackAndWhite, kFlagBlackAndWhite, Enabling::ColourPicture, Checking::ByFlag},
+    {cmd::ChannelRed, kFlagRed, Enabling::ColourPicture, Checking::ByFlag},
+    {cmd::ChannelGreen, kFlagGreen, Enabling::ColourPicture, Checking::ByFlag},
+    {cmd::ChannelBlue, kFlagBlue, Enabling::ColourPicture, Checking::ByFlag},
+    {cmd::FlipHorizontal, kFlagFlipHorizontal, Enabling::AnyPicture, Checking::ByFlag},
+    {cmd::FlipVertical, kFlagFlipVertical, Enabling::AnyPicture, Checking::ByFlag},
+    {cmd::RotateClockwise, 0, Enabling::AnyPicture, Checking::Never},
+    {cmd::RotateAnticlockwise, 0, Enabling::AnyPicture, Checking::Never},
     // Rotate 180 has no handler: shown, but never enabled.
-    {kCmdRotate180, 0, Enabling::Never, Checking::Never},
+    {cmd::Rotate180, 0, Enabling::Never, Checking::Never},
 };
 
 const CommandRule* ruleFor(int command)
@@ -83,13 +84,13 @@ uint16_t nextRotation(uint16_t current, bool clockwise)
 bool Adjustments::apply(int command)
 {
     switch (command) {
-    case kCmdOriginal:
+    case cmd::Original:
         if (code == kCodeOriginal && flags == 0)
             return false;
         code = kCodeOriginal;
         flags = 0;
         return true;
-    case kCmdAutoColor:
+    case cmd::AutoColor:
         // Auto Color and the channel views exclude each other.
         if (code == kCodeAutoColor) {
             code = kCodeOriginal;
@@ -98,9 +99,9 @@ bool Adjustments::apply(int command)
             code = kCodeAutoColor;
         }
         return true;
-    case kCmdChannelRed:
-    case kCmdChannelGreen:
-    case kCmdChannelBlue: {
+    case cmd::ChannelRed:
+    case cmd::ChannelGreen:
+    case cmd::ChannelBlue: {
         const uint16_t channel = ruleFor(command)->flag;
         if (flags & channel) {
             flags = static_cast<uint16_t>(flags & ~channel);
@@ -111,16 +112,16 @@ bool Adjustments::apply(int command)
         }
         return true;
     }
-    case kCmdAutoContrast:
-    case kCmdInvertColor:
-    case kCmdBlackAndWhite:
-    case kCmdFlipHorizontal:
-    case kCmdFlipVertical:
+    case cmd::AutoContrast:
+    case cmd::InvertColor:
+    case cmd::BlackAndWhite:
+    case cmd::FlipHorizontal:
+    case cmd::FlipVertical:
         flags = static_cast<uint16_t>(flags ^ ruleFor(command)->flag);
         return true;
-    case kCmdRotateClockwise:
-    case kCmdRotateAnticlockwise: {
-        const uint16_t next = nextRotation(flags & kRotationFlags, command == kCmdRotateClockwise);
+    case cmd::RotateClockwise:
+    case cmd::RotateAnticlockwise: {
+        const uint16_t next = nextRotation(flags & kRotationFlags, command == cmd::RotateClockwise);
         flags = static_cast<uint16_t>((flags & ~kRotationFlags) | next);
         return true;
     }

@@ -7,23 +7,6 @@
 
 namespace ombri::reader {
 
-// Command ids of the Image menu and the "Image Tools" toolbar.
-enum AdjustmentCommand : int {
-    kCmdAutoColor = 133,
-    kCmdAutoContrast = 134,
-    kCmdFlipHorizontal = 135,
-    kCmdInvertColor = 137,
-    kCmdBlackAndWhite = 138,
-    kCmdOriginal = 139,
-    kCmdChannelRed = 140,
-    kCmdChannelGreen = 141,
-    kCmdChannelBlue = 142,
-    kCmdFlipVertical = 146,
-    kCmdRotateClockwise = 154,
-    kCmdRotateAnticlockwise = 155,
-    kCmdRotate180 = 156,
-};
-
 // The adjustment code: which colour operation runs first.
 constexpr int32_t kCodeNone = 0;        // a channel view is on
 constexpr int32_t kCodeAutoColor = 133; // Auto Color

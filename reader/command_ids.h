@@ -1,7 +1,7 @@
 #pragma once
 
-// The reader's command ids of the View, Color, File and Edit menus, numbered as its menus and
-// toolbars have always numbered them. The Image menu's ids are in reader/adjustments.h.
+// Every command id of the reader, numbered as its menus and toolbars have always numbered them.
+// The document, the panes and the window all serve commands under these ids.
 namespace ombri::reader::cmd {
 
 enum : int {
@@ -26,6 +26,47 @@ enum : int {
     HomePage = 32833,
     Print = 57607,
     PrintPreview = 57609,
+
+    // The Image menu and the "Image Tools" toolbar.
+    AutoColor = 133,
+    AutoContrast = 134,
+    FlipHorizontal = 135,
+    InvertColor = 137,
+    BlackAndWhite = 138,
+    Original = 139,
+    ChannelRed = 140,
+    ChannelGreen = 141,
+    ChannelBlue = 142,
+    FlipVertical = 146,
+    RotateClockwise = 154,
+    RotateAnticlockwise = 155,
+    Rotate180 = 156,
+
+    // Served by the main window itself.
+    NewFolder = 32840,
+    FullScreen = 32841,
+    ImageTools = 32842,
+    TreeAndListView = 32843,
+    TreeView = 32844,
+    ListView = 32845,
+    Customize = 32846,
+    LeftForeground = 32847,
+    LeftBackground = 32848,
+    RightBackground = 32849,
+    FileNew = 57600,
+    FileOpen = 57601,
+    PrintSetup = 57606,
+    RecentFileFirst = 57616,
+    Copy = 57634,
+    NextPane = 57680,
+    PreviousPane = 57681,
+    Cut = 57635,
+    Paste = 57637,
+    About = 57664,
+    Exit = 57665,
+    Help = 57670,
+    Toolbar = 59392,
+    StatusBar = 59393,
 };
 
 } // namespace ombri::reader::cmd

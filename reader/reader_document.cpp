@@ -1,5 +1,6 @@
 #include "reader/reader_document.h"
 
+#include "reader/command_ids.h"
 #include "reader/folder_walk.h"
 
 #include <cstring>
@@ -15,13 +16,13 @@ namespace {
 bool isColourCommand(int command)
 {
     switch (command) {
-    case kCmdColourSelected:
-    case kCmdColourComplement:
-    case kCmdColourBlack:
-    case kCmdColourWhite:
-    case kCmdColourGreen:
-    case kCmdColourBlue:
-    case kCmdColourRed:
+    case cmd::ColourSelected:
+    case cmd::ColourComplement:
+    case cmd::ColourBlack:
+    case cmd::ColourWhite:
+    case cmd::ColourGreen:
+    case cmd::ColourBlue:
+    case cmd::ColourRed:
         return true;
     default:
         return false;
@@ -31,19 +32,19 @@ bool isColourCommand(int command)
 bool isAdjustmentCommand(int command)
 {
     switch (command) {
-    case kCmdAutoColor:
-    case kCmdAutoContrast:
-    case kCmdFlipHorizontal:
-    case kCmdInvertColor:
-    case kCmdBlackAndWhite:
-    case kCmdOriginal:
-    case kCmdChannelRed:
-    case kCmdChannelGreen:
-    case kCmdChannelBlue:
-    case kCmdFlipVertical:
-    case kCmdRotateClockwise:
-    case kCmdRotateAnticlockwise:
-    case kCmdRotate180:
+    case cmd::AutoColor:
+    case cmd::AutoContrast:
+    case cmd::FlipHorizontal:
+    case cmd::InvertColor:
+    case cmd::BlackAndWhite:
+    case cmd::Original:
+    case cmd::ChannelRed:
+    case cmd::ChannelGreen:
+    case cmd::ChannelBlue:
+    case cmd::FlipVertical:
+    case cmd::RotateClockwise:
+    case cmd::RotateAnticlockwise:
+    case cmd::Rotate180:
         return true;
     default:
         return false;
@@ -175,22 +176,22 @@ bool ReaderDocument::SelectNoteColour(int command)
     m_colourChoice = command;
     DropDisplayCopy();
     switch (command) {
-    case kCmdColourComplement:
+    case cmd::ColourComplement:
         m_complement = true;
         return true;
-    case kCmdColourWhite:
+    case cmd::ColourWhite:
         m_noteColour = {255, 255, 255};
         break;
-    case kCmdColourBlack:
+    case cmd::ColourBlack:
         m_noteColour = {0, 0, 0};
         break;
-    case kCmdColourRed:
+    case cmd::ColourRed:
         m_noteColour = {255, 0, 0};
         break;
-    case kCmdColourGreen:
+    case cmd::ColourGreen:
         m_noteColour = {0, 255, 0};
         break;
-    case kCmdColourBlue:
+    case cmd::ColourBlue:
         m_noteColour = {0, 0, 255};
         break;
     default:
@@ -211,7 +212,7 @@ void ReaderDocument::OnColourChosen(NoteColour colour)
     DropDisplayCopy();
     m_noteColour = colour;
     m_complement = false;
-    m_colourChoice = kCmdColourSelected;
+    m_colourChoice = cmd::ColourSelected;
     if (m_imagePane)
         m_imagePane->invalidate();
 }
@@ -245,8 +246,8 @@ void ReaderDocument::OnAdjustmentCommand(int command)
         return;
     // A rotation changes the displayed size, and so does Original when it undoes a quarter
     // turn: the background around the old picture must then be painted over.
-    const bool sizeMayChange = command == kCmdRotateClockwise ||
-                               command == kCmdRotateAnticlockwise ||
+    const bool sizeMayChange = command == cmd::RotateClockwise ||
+                               command == cmd::RotateAnticlockwise ||
                                (m_adjustments.flags & kQuarterTurns) != turnsBefore;
     m_imagePane->redrawNow(sizeMayChange ? Background::Erase : Background::Keep);
 }
@@ -368,16 +369,16 @@ void ReaderDocument::OnHomePage()
 
 bool ReaderDocument::isCommandEnabled(int command) const
 {
-    if (isColourCommand(command) || command == kCmdAntiAliasing || command == kCmdDisplayNotes)
+    if (isColourCommand(command) || command == cmd::AntiAliasing || command == cmd::DisplayNotes)
         return hasNoteLayer();
     if (isAdjustmentCommand(command))
         return m_adjustments.isEnabled(command, hasImage() ? DibGetBitCount(m_image) : 0);
     switch (command) {
-    case kCmdPreviousImage:
+    case cmd::PreviousImage:
         return !m_atFirst;
-    case kCmdNextImage:
+    case cmd::NextImage:
         return !m_atLast;
-    case kCmdHomePage:
+    case cmd::HomePage:
         return true;
     default:
         return false;
@@ -391,9 +392,9 @@ bool ReaderDocument::isCommandChecked(int command) const
     if (isAdjustmentCommand(command))
         return m_adjustments.isChecked(command);
     switch (command) {
-    case kCmdAntiAliasing:
+    case cmd::AntiAliasing:
         return m_antiAliasing;
-    case kCmdDisplayNotes:
+    case cmd::DisplayNotes:
         return m_imagePane && m_imagePane->showNotes();
     default:
         return false;

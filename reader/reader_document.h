@@ -5,6 +5,7 @@
 #include "notes/render.h"
 #include "platform/document_base.h"
 #include "reader/adjustments.h"
+#include "reader/command_ids.h"
 #include "reader/folder_walk.h"
 #include "reader/panes.h"
 
@@ -14,22 +15,6 @@
 #include <vector>
 
 namespace ombri::reader {
-
-// Command ids of the reader's Color, View and Info menus served by the document.
-enum ReaderCommand : int {
-    kCmdDisplayNotes = 32782,
-    kCmdNextImage = 32786,
-    kCmdPreviousImage = 32789,
-    kCmdColourSelected = 32790,
-    kCmdColourComplement = 32791,
-    kCmdColourBlack = 32792,
-    kCmdColourWhite = 32793,
-    kCmdColourGreen = 32795,
-    kCmdColourBlue = 32796,
-    kCmdColourRed = 32797,
-    kCmdAntiAliasing = 32832,
-    kCmdHomePage = 32833,
-};
 
 // Where the Home Page command takes the web browser.
 constexpr const char* kHomePageUrl = "https://ombritools.example/";
@@ -113,7 +98,7 @@ class ReaderDocument : public DocumentBase {
     void OnNextImage();
     void OnHomePage();
 
-    // Menu rules of the document's commands (those of ReaderCommand and the Image menu);
+    // Menu rules of the document's commands (the colour, notes, stepping and Image menu commands);
     // false for ids it does not serve.
     bool isCommandEnabled(int command) const;
     bool isCommandChecked(int command) const;
@@ -149,7 +134,7 @@ class ReaderDocument : public DocumentBase {
     Adjustments m_adjustments;
     int32_t m_width = 0;
     int32_t m_height = 0;
-    int m_colourChoice = kCmdColourRed;
+    int m_colourChoice = cmd::ColourRed;
     TreePane* m_treePane = nullptr;
     ImagePane* m_imagePane = nullptr;
     std::string m_currentPath;

@@ -41,6 +41,16 @@ enum : int {
     Paste = 57637,
     Undo = 57643,
     Redo = 57644,
+
+    // Served by the main window itself.
+    PaintToolBox = 32814,
+    HomePage = 32819,
+    RecentFileFirst = 57616,
+    About = 57664,
+    Exit = 57665,
+    Help = 57670,
+    Toolbar = 59392,
+    StatusBar = 59393,
 };
 
 } // namespace ombri::writer::cmd

@@ -1,5 +1,6 @@
 #include "reader/ui/folder_tree.h"
 
+#include "reader/command_ids.h"
 #include "reader/folder_walk.h"
 #include "reader/reader_document.h"
 #include "reader/ui/label_edit_delegate.h"
@@ -706,17 +707,17 @@ void FolderTree::OnDelete()
 bool FolderTree::IsForwardedCommand(int command)
 {
     switch (command) {
-    case kCmdDisplayNotes:
-    case kCmdColourSelected:
-    case kCmdColourComplement:
-    case kCmdColourBlack:
-    case kCmdColourWhite:
-    case kCmdColourGreen:
-    case kCmdColourBlue:
-    case kCmdColourRed:
-    case kCmdZoomOut:
-    case kCmdZoomIn:
-    case kCmdOriginalSize:
+    case cmd::DisplayNotes:
+    case cmd::ColourSelected:
+    case cmd::ColourComplement:
+    case cmd::ColourBlack:
+    case cmd::ColourWhite:
+    case cmd::ColourGreen:
+    case cmd::ColourBlue:
+    case cmd::ColourRed:
+    case cmd::ZoomOut:
+    case cmd::ZoomIn:
+    case cmd::OriginalSize:
         return true;
     default:
         return false;
@@ -725,7 +726,7 @@ bool FolderTree::IsForwardedCommand(int command)
 
 bool FolderTree::OnCommand(int command)
 {
-    if (command == kCmdDelete) {
+    if (command == cmd::Delete) {
         OnDelete();
         return true;
     }
@@ -758,9 +759,9 @@ bool FolderTree::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
     // The keypad's plus and minus zoom the picture; the tree would expand and collapse with
     // them.
     case Qt::Key_Plus:
-        return keypad && OnCommand(kCmdZoomIn);
+        return keypad && OnCommand(cmd::ZoomIn);
     case Qt::Key_Minus:
-        return keypad && OnCommand(kCmdZoomOut);
+        return keypad && OnCommand(cmd::ZoomOut);
     default:
         return false;
     }

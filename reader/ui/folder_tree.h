@@ -165,11 +165,6 @@ class FolderTree : public FolderTreeWidget, public TreePane {
         std::function<void(int command)> forwardCommand;
     };
 
-    // Command ids of the image view and the Edit menu that the tree handles or passes on.
-    static constexpr int kCmdZoomOut = 32779;
-    static constexpr int kCmdZoomIn = 32780;
-    static constexpr int kCmdOriginalSize = 32781;
-    static constexpr int kCmdDelete = 32810;
     static constexpr ColorRef kDefaultBkColor = 0xFFFFFF;
 
     // Registers itself with the document as its tree pane and shows the machine's roots. The

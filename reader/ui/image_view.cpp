@@ -1,6 +1,7 @@
 #include "reader/ui/image_view.h"
 
 #include "platform/dib_draw.h"
+#include "reader/command_ids.h"
 #include "reader/reader_document.h"
 
 #include <QCoreApplication>
@@ -22,30 +23,6 @@
 namespace ombri::reader {
 
 namespace {
-
-// The document serves these commands under the same ids.
-constexpr int kDocumentCommands[][2] = {
-    {cmd::DisplayNotes, kCmdDisplayNotes},
-    {cmd::ColourSelected, kCmdColourSelected},
-    {cmd::ColourComplement, kCmdColourComplement},
-    {cmd::ColourBlack, kCmdColourBlack},
-    {cmd::ColourWhite, kCmdColourWhite},
-    {cmd::ColourGreen, kCmdColourGreen},
-    {cmd::ColourBlue, kCmdColourBlue},
-    {cmd::ColourRed, kCmdColourRed},
-    {cmd::AntiAliasing, kCmdAntiAliasing},
-    {cmd::NextImage, kCmdNextImage},
-    {cmd::PreviousImage, kCmdPreviousImage},
-    {cmd::HomePage, kCmdHomePage},
-};
-constexpr bool sameIds()
-{
-    for (const auto& ids : kDocumentCommands)
-        if (ids[0] != ids[1])
-            return false;
-    return true;
-}
-static_assert(sameIds());
 
 // Sizes and positions are truncated toward zero. Zoom has no limits, so the products are held
 // to a range where pixel arithmetic cannot overflow.

@@ -207,66 +207,66 @@ void ReaderWindow::addCommands()
                        std::move(checked));
     };
     const auto never = [] { return false; };
-    add(frame_cmd::NewFolder, "&New Folder", "Creates a new directory \nNew Folder",
+    add(cmd::NewFolder, "&New Folder", "Creates a new directory \nNew Folder",
         [this] { m_fileOperations->OnNewFolder(); });
-    add(frame_cmd::PrintSetup, "P&rint Setup",
+    add(cmd::PrintSetup, "P&rint Setup",
         "Change the printer and printing options\nPrint Setup", [this] { OnPrintSetup(); });
-    add(frame_cmd::Exit, "E&xit", "Quit the application\nExit", [this] { close(); });
-    add(frame_cmd::Cut, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut",
+    add(cmd::Exit, "E&xit", "Quit the application\nExit", [this] { close(); });
+    add(cmd::Cut, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut",
         [] {});
-    add(frame_cmd::Copy, "&Copy\tCtrl+C", "Copy the image as displayed to the Clipboard\nCopy",
+    add(cmd::Copy, "&Copy\tCtrl+C", "Copy the image as displayed to the Clipboard\nCopy",
         [this] { OnCopy(); });
-    add(frame_cmd::Paste, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", [] {});
+    add(cmd::Paste, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", [] {});
     add(cmd::Delete, "&Delete\t     Del", "Delete a file or a folder with files\nDelete",
         [this] { m_tree->OnDelete(); });
-    add(frame_cmd::LeftForeground, "Left &Foreground", "Set the foreground color on the left frame",
+    add(cmd::LeftForeground, "Left &Foreground", "Set the foreground color on the left frame",
         [this] { OnLeftForeground(); });
-    add(frame_cmd::LeftBackground, "&Left Background", "Set the background color on the left frame",
+    add(cmd::LeftBackground, "&Left Background", "Set the background color on the left frame",
         [this] { OnLeftBackground(); });
-    add(frame_cmd::RightBackground, "R&ight Background",
+    add(cmd::RightBackground, "R&ight Background",
         "Set the background color on the right frame", [this] { OnRightBackground(); });
     add(
-        frame_cmd::Toolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar",
+        cmd::Toolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar",
         [this] { m_mainToolBar->setVisible(!m_mainToolBar->isVisible()); }, {},
         [this] { return m_mainToolBar->isVisible(); });
     add(
-        frame_cmd::StatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar",
+        cmd::StatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar",
         [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
         [this] { return statusBar()->isVisible(); });
     add(
-        frame_cmd::ImageTools, "&Image Tools", "Show or hide the Image Tools bar\nImage Tools",
+        cmd::ImageTools, "&Image Tools", "Show or hide the Image Tools bar\nImage Tools",
         [this] { OnImageTools(); }, {}, [this] { return m_imageTools->isVisible(); });
     // The three panes are always shown: these entries have no effect and are shown disabled.
     add(
-        frame_cmd::TreeAndListView, "Tree &View and List View",
+        cmd::TreeAndListView, "Tree &View and List View",
         "Show or Hide the File Explorer (Both Tree View and List View) \nFile Explorer", [] {},
         never);
     add(
-        frame_cmd::TreeView, "T&ree View", "Show or Hide the Tree View \nTree View", [] {}, never);
+        cmd::TreeView, "T&ree View", "Show or Hide the Tree View \nTree View", [] {}, never);
     add(
-        frame_cmd::ListView, "&List View", "Show or Hide the List View \nList View", [] {}, never);
-    add(frame_cmd::Customize, "&Customize ...", "Set the background colors of the three panes",
+        cmd::ListView, "&List View", "Show or Hide the List View \nList View", [] {}, never);
+    add(cmd::Customize, "&Customize ...", "Set the background colors of the three panes",
         [this] { OnCustomize(); });
-    add(frame_cmd::Help, "&Help", "Help", [this] { OnHelp(); });
-    add(frame_cmd::About, "&About OmbriReader",
+    add(cmd::Help, "&Help", "Help", [this] { OnHelp(); });
+    add(cmd::About, "&About OmbriReader",
         "Display program information, version number and copyright\nAbout",
         [this] { OnAppAbout(); });
-    add(frame_cmd::FullScreen, "Full Screen", "Display the image on the full screen \nFull Screen",
+    add(cmd::FullScreen, "Full Screen", "Display the image on the full screen \nFull Screen",
         [this] { OnFullScreen(); });
     // In full screen there is no menu or toolbar: Escape must leave it whichever pane has the
     // focus, the file list included.
     m_leaveFullScreen = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_leaveFullScreen->setEnabled(false);
     connect(m_leaveFullScreen, &QShortcut::activated, this, &ReaderWindow::LeaveFullScreen);
-    add(frame_cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { OnFileOpen(); });
-    add(frame_cmd::FileNew, "&New", "Show no image\nNew", [this] { OnFileNew(); });
-    add(frame_cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane",
+    add(cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { OnFileOpen(); });
+    add(cmd::FileNew, "&New", "Show no image\nNew", [this] { OnFileNew(); });
+    add(cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane",
         [this] { OnNextPane(); });
-    add(frame_cmd::PreviousPane, "Previous Pane",
+    add(cmd::PreviousPane, "Previous Pane",
         "Switch back to the previous window pane\nPrevious Pane", [this] { OnPreviousPane(); });
 
     m_recent = new RecentFilesMenu(
-        m_doc.recentFiles(), m_commands, frame_cmd::RecentFileFirst, QStringLiteral("OmbriReader"),
+        m_doc.recentFiles(), m_commands, cmd::RecentFileFirst, QStringLiteral("OmbriReader"),
         [this](int index) { openRecentFile(index); }, this);
 
     // The key table: several keys for one command, keys for commands without a menu item.
@@ -276,21 +276,21 @@ void ReaderWindow::addCommands()
             addAction(action);
         }
     };
-    keys(frame_cmd::FileNew, {QKeySequence(Qt::CTRL | Qt::Key_N)});
-    keys(frame_cmd::FileOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    keys(cmd::FileNew, {QKeySequence(Qt::CTRL | Qt::Key_N)});
+    keys(cmd::FileOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)});
     keys(cmd::Print, {QKeySequence(Qt::CTRL | Qt::Key_P)});
-    keys(frame_cmd::Cut,
+    keys(cmd::Cut,
          {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
-    keys(frame_cmd::Copy,
+    keys(cmd::Copy,
          {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
-    keys(frame_cmd::Paste,
+    keys(cmd::Paste,
          {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     keys(cmd::ZoomOut, {QKeySequence(Qt::KeypadModifier | Qt::Key_Minus)});
     keys(cmd::ZoomIn, {QKeySequence(Qt::KeypadModifier | Qt::Key_Plus)});
     keys(cmd::OriginalSize, {QKeySequence(Qt::Key_1)});
-    keys(frame_cmd::Help, {QKeySequence(Qt::Key_F1)});
-    keys(frame_cmd::NextPane, {QKeySequence(Qt::Key_F6)});
-    keys(frame_cmd::PreviousPane, {QKeySequence(Qt::SHIFT | Qt::Key_F6)});
+    keys(cmd::Help, {QKeySequence(Qt::Key_F1)});
+    keys(cmd::NextPane, {QKeySequence(Qt::Key_F6)});
+    keys(cmd::PreviousPane, {QKeySequence(Qt::SHIFT | Qt::Key_F6)});
     // The arrows and page keys always step through the pictures, never move a pane's selection.
     keys(cmd::PreviousImage, {QKeySequence(Qt::Key_Up), QKeySequence(Qt::Key_PageUp)});
     keys(cmd::NextImage, {QKeySequence(Qt::Key_Down), QKeySequence(Qt::Key_PageDown)});
@@ -304,30 +304,30 @@ void ReaderWindow::buildMenus()
         return menu;
     };
     m_fileMenu =
-        addMenu(tr("&File"), {frame_cmd::NewFolder, cmd::Print, frame_cmd::PrintSetup, kSeparator});
+        addMenu(tr("&File"), {cmd::NewFolder, cmd::Print, cmd::PrintSetup, kSeparator});
     m_recent->addTo(m_fileMenu);
     // Pictures opened from the panes join the document's list as they open; the menu and the
     // stored list catch up before the menu shows.
     connect(m_fileMenu, &QMenu::aboutToShow, m_recent, &RecentFilesMenu::sync);
     m_fileMenu->addSeparator();
-    m_fileMenu->addAction(m_commands.action(frame_cmd::Exit));
-    addMenu(tr("&Edit"), {frame_cmd::Cut, frame_cmd::Copy, frame_cmd::Paste, cmd::Delete});
+    m_fileMenu->addAction(m_commands.action(cmd::Exit));
+    addMenu(tr("&Edit"), {cmd::Cut, cmd::Copy, cmd::Paste, cmd::Delete});
     addMenu(tr("&View"), {cmd::DisplayNotes, cmd::AntiAliasing, kSeparator, cmd::FitIn,
                           cmd::FitWidth, cmd::FitHeight, cmd::OriginalSize, kSeparator, cmd::ZoomIn,
                           cmd::ZoomOut, kSeparator, cmd::PreviousImage, cmd::NextImage});
     addMenu(tr("&Color"),
             {cmd::ColourSelected, cmd::ColourWhite, cmd::ColourBlack, cmd::ColourRed,
              cmd::ColourGreen, cmd::ColourBlue, cmd::ColourComplement, kSeparator,
-             frame_cmd::LeftForeground, frame_cmd::LeftBackground, frame_cmd::RightBackground});
+             cmd::LeftForeground, cmd::LeftBackground, cmd::RightBackground});
     addMenu(tr("&Image"),
-            {kCmdOriginal, kCmdAutoColor, kCmdAutoContrast, kCmdInvertColor, kCmdBlackAndWhite,
-             kSeparator, kCmdChannelRed, kCmdChannelGreen, kCmdChannelBlue, kSeparator,
-             kCmdFlipHorizontal, kCmdFlipVertical, kSeparator, kCmdRotateClockwise,
-             kCmdRotateAnticlockwise, kCmdRotate180});
-    addMenu(tr("&Option"), {frame_cmd::Toolbar, frame_cmd::StatusBar, frame_cmd::ImageTools,
-                            kSeparator, frame_cmd::TreeAndListView, frame_cmd::TreeView,
-                            frame_cmd::ListView, kSeparator, frame_cmd::Customize});
-    addMenu(tr("I&nfo"), {frame_cmd::Help, kSeparator, cmd::HomePage, frame_cmd::About});
+            {cmd::Original, cmd::AutoColor, cmd::AutoContrast, cmd::InvertColor, cmd::BlackAndWhite,
+             kSeparator, cmd::ChannelRed, cmd::ChannelGreen, cmd::ChannelBlue, kSeparator,
+             cmd::FlipHorizontal, cmd::FlipVertical, kSeparator, cmd::RotateClockwise,
+             cmd::RotateAnticlockwise, cmd::Rotate180});
+    addMenu(tr("&Option"), {cmd::Toolbar, cmd::StatusBar, cmd::ImageTools,
+                            kSeparator, cmd::TreeAndListView, cmd::TreeView,
+                            cmd::ListView, kSeparator, cmd::Customize});
+    addMenu(tr("I&nfo"), {cmd::Help, kSeparator, cmd::HomePage, cmd::About});
 }
 
 void ReaderWindow::buildToolBars()
@@ -353,7 +353,7 @@ void ReaderWindow::buildToolBars()
     m_mainToolBar = addToolBar(tr("Toolbar"));
     m_mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
     m_mainToolBar->setIconSize(QSize(24, 24));
-    fill(m_mainToolBar, {{frame_cmd::NewFolder, "new-folder"},
+    fill(m_mainToolBar, {{cmd::NewFolder, "new-folder"},
                          {cmd::Delete, "delete"},
                          {cmd::Print, "print"},
                          {kSeparator, ""},
@@ -366,7 +366,7 @@ void ReaderWindow::buildToolBars()
                          {cmd::ZoomOut, "zoom-out"},
                          {cmd::ZoomIn, "zoom-in"},
                          {cmd::OriginalSize, "original-size"},
-                         {frame_cmd::FullScreen, "full-screen"}});
+                         {cmd::FullScreen, "full-screen"}});
 
     m_imageTools = new QToolBar(tr("Image Tools"), this);
     m_imageTools->setObjectName(QStringLiteral("imageTools"));
@@ -375,17 +375,17 @@ void ReaderWindow::buildToolBars()
     // Docked at either side the bar is one column of buttons.
     m_imageTools->setOrientation(Qt::Vertical);
     addToolBar(Qt::RightToolBarArea, m_imageTools);
-    fill(m_imageTools, {{kCmdBlackAndWhite, "black-and-white"},
-                        {kCmdAutoContrast, "auto-contrast"},
-                        {kCmdAutoColor, "auto-color"},
-                        {kCmdInvertColor, "invert-color"},
-                        {kCmdChannelRed, "channel-red"},
-                        {kCmdChannelGreen, "channel-green"},
-                        {kCmdChannelBlue, "channel-blue"},
-                        {kCmdFlipHorizontal, "flip-horizontal"},
-                        {kCmdFlipVertical, "flip-vertical"},
-                        {kCmdRotateClockwise, "rotate-cw"},
-                        {kCmdRotateAnticlockwise, "rotate-ccw"}});
+    fill(m_imageTools, {{cmd::BlackAndWhite, "black-and-white"},
+                        {cmd::AutoContrast, "auto-contrast"},
+                        {cmd::AutoColor, "auto-color"},
+                        {cmd::InvertColor, "invert-color"},
+                        {cmd::ChannelRed, "channel-red"},
+                        {cmd::ChannelGreen, "channel-green"},
+                        {cmd::ChannelBlue, "channel-blue"},
+                        {cmd::FlipHorizontal, "flip-horizontal"},
+                        {cmd::FlipVertical, "flip-vertical"},
+                        {cmd::RotateClockwise, "rotate-cw"},
+                        {cmd::RotateAnticlockwise, "rotate-ccw"}});
 }
 
 void ReaderWindow::buildStatusBar()

@@ -33,41 +33,10 @@ class ImageView;
 class FileOperations;
 class FileList;
 
-// The commands the frame serves itself; the view's and the document's are in command_ids.h,
-// lanter_doc.h and adjustments.h.
 constexpr const char* kReaderVersion = "1.53";
 
 // Makes the reader's icons available (they live in the program's resources).
 void initReaderResources();
-
-namespace frame_cmd {
-enum : int {
-    NewFolder = 32840,
-    FullScreen = 32841,
-    ImageTools = 32842,
-    TreeAndListView = 32843,
-    TreeView = 32844,
-    ListView = 32845,
-    Customize = 32846,
-    LeftForeground = 32847,
-    LeftBackground = 32848,
-    RightBackground = 32849,
-    FileNew = 57600,
-    FileOpen = 57601,
-    PrintSetup = 57606,
-    RecentFileFirst = 57616,
-    Copy = 57634,
-    NextPane = 57680,
-    PreviousPane = 57681,
-    Cut = 57635,
-    Paste = 57637,
-    About = 57664,
-    Exit = 57665,
-    Help = 57670,
-    Toolbar = 59392,
-    StatusBar = 59393,
-};
-} // namespace frame_cmd
 
 // The reader's main window: menu, main toolbar, the vertical "Image Tools" toolbar and the
 // status bar around three side-by-side panes (folder tree, file list, image view), full-screen

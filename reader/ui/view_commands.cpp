@@ -40,18 +40,18 @@ constexpr MenuEntry kDocumentEntries[] = {
     {cmd::PreviousImage, "&Previous Image", "DIsplay the previous image \nPrevious Image"},
     {cmd::NextImage, "&Next Image", "Display the next image \nNext Image"},
     {cmd::HomePage, "Home &Page", "Visit the OmbriTools home page\nHome Page"},
-    {kCmdOriginal, "Original", "Display the image as it is\nOriginal"},
-    {kCmdAutoColor, "Auto Color", "Display in Auto Color \nAuto Color"},
-    {kCmdAutoContrast, "Auto Contrast", "Display in Auto Contrast \nAuto Contrast"},
-    {kCmdInvertColor, "Invert Color", "Display in Invert Color \nInvert Color"},
-    {kCmdBlackAndWhite, "Black and White", "Display in Grayscale \nGrayscale"},
-    {kCmdChannelRed, "Channel Red", "Display in Red Channel \nRed Channel"},
-    {kCmdChannelGreen, "Channel Green", "Dispaly in Green Channel \nGreen Channel"},
-    {kCmdChannelBlue, "Channel Blue", "Display in Blue Channel \nBlue Channel"},
-    {kCmdFlipHorizontal, "Flip Horizontal", "Display in Horizontal Flip \nHorizontal Flip"},
-    {kCmdFlipVertical, "Flip Vertical", "Dispaly in Vertical Flip \nVertical Flip"},
-    {kCmdRotateClockwise, "Rotate 90 CW", "Display in Clockwise Rotation \nCloclwise Rotation"},
-    {kCmdRotateAnticlockwise, "Rotate 90 CCW",
+    {cmd::Original, "Original", "Display the image as it is\nOriginal"},
+    {cmd::AutoColor, "Auto Color", "Display in Auto Color \nAuto Color"},
+    {cmd::AutoContrast, "Auto Contrast", "Display in Auto Contrast \nAuto Contrast"},
+    {cmd::InvertColor, "Invert Color", "Display in Invert Color \nInvert Color"},
+    {cmd::BlackAndWhite, "Black and White", "Display in Grayscale \nGrayscale"},
+    {cmd::ChannelRed, "Channel Red", "Display in Red Channel \nRed Channel"},
+    {cmd::ChannelGreen, "Channel Green", "Dispaly in Green Channel \nGreen Channel"},
+    {cmd::ChannelBlue, "Channel Blue", "Display in Blue Channel \nBlue Channel"},
+    {cmd::FlipHorizontal, "Flip Horizontal", "Display in Horizontal Flip \nHorizontal Flip"},
+    {cmd::FlipVertical, "Flip Vertical", "Dispaly in Vertical Flip \nVertical Flip"},
+    {cmd::RotateClockwise, "Rotate 90 CW", "Display in Clockwise Rotation \nCloclwise Rotation"},
+    {cmd::RotateAnticlockwise, "Rotate 90 CCW",
      "Display in Anti-Clockwise Rotation \nAnti-Clockwise Rotation"},
 };
 
@@ -144,7 +144,7 @@ void addReaderViewCommands(CommandTable& table, ImageView& view, ReaderDocument&
     }
     // Listed in the Image menu without a handler, so always shown disabled.
     addMenuCommand(
-        table, kCmdRotate180, "Rotate 180", "", [] {}, [] { return false; });
+        table, cmd::Rotate180, "Rotate 180", "", [] {}, [] { return false; });
 }
 
 } // namespace ombri::reader

@@ -95,7 +95,7 @@ TEST(ReaderProgramTest, BrowsingAFolderShowsTheNotesWhereTheyAre)
     // A quarter turn takes the notes with the picture.
     if (!view.showNotes())
         frame.commands().trigger(reader::cmd::DisplayNotes);
-    frame.commands().trigger(reader::kCmdRotateClockwise);
+    frame.commands().trigger(reader::cmd::RotateClockwise);
     const Dib* turned = doc.BuildDisplayImage(true);
     ASSERT_NE(turned, nullptr);
     ASSERT_EQ(DibGetWidth(*turned), doc.height());

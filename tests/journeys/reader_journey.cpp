@@ -64,7 +64,6 @@ using reader::ReaderWindow;
 using reader::TreeItemKind;
 using reader::ZoomMode;
 namespace cmd = reader::cmd;
-namespace frame_cmd = reader::frame_cmd;
 
 // ---- paths ----------------------------------------------------------------------------------
 
@@ -287,18 +286,18 @@ const KeyPress kKeys[KeyChoiceCount] = {
 };
 
 // The main toolbar, Print left out (it opens the printer dialog).
-constexpr int kToolButtons[] = {frame_cmd::NewFolder, cmd::Delete,       cmd::DisplayNotes,
+constexpr int kToolButtons[] = {cmd::NewFolder, cmd::Delete,       cmd::DisplayNotes,
                                 cmd::PreviousImage,   cmd::NextImage,    cmd::FitWidth,
                                 cmd::FitHeight,       cmd::FitIn,        cmd::ZoomOut,
-                                cmd::ZoomIn,          cmd::OriginalSize, frame_cmd::FullScreen};
+                                cmd::ZoomIn,          cmd::OriginalSize, cmd::FullScreen};
 constexpr int kToolButtonCount = 12;
 constexpr int kFullScreenButton = 11;
 
 constexpr int kImageTools[] = {
-    reader::kCmdBlackAndWhite,   reader::kCmdAutoContrast,       reader::kCmdAutoColor,
-    reader::kCmdInvertColor,     reader::kCmdChannelRed,         reader::kCmdChannelGreen,
-    reader::kCmdChannelBlue,     reader::kCmdFlipHorizontal,     reader::kCmdFlipVertical,
-    reader::kCmdRotateClockwise, reader::kCmdRotateAnticlockwise};
+    reader::cmd::BlackAndWhite,   reader::cmd::AutoContrast,       reader::cmd::AutoColor,
+    reader::cmd::InvertColor,     reader::cmd::ChannelRed,         reader::cmd::ChannelGreen,
+    reader::cmd::ChannelBlue,     reader::cmd::FlipHorizontal,     reader::cmd::FlipVertical,
+    reader::cmd::RotateClockwise, reader::cmd::RotateAnticlockwise};
 constexpr int kImageToolCount = 11;
 
 struct MenuChoice {
@@ -309,21 +308,21 @@ struct MenuChoice {
 // The menu items a journey clicks: the dialogs of printing, the settings and the Info menu, the
 // web browser and Exit are left out.
 const MenuChoice kMenus[] = {
-    {"&File", {frame_cmd::NewFolder}},
-    {"&Edit", {cmd::Delete, frame_cmd::Cut, frame_cmd::Paste}},
+    {"&File", {cmd::NewFolder}},
+    {"&Edit", {cmd::Delete, cmd::Cut, cmd::Paste}},
     {"&View",
      {cmd::DisplayNotes, cmd::AntiAliasing, cmd::FitIn, cmd::FitWidth, cmd::FitHeight,
       cmd::OriginalSize, cmd::ZoomIn, cmd::ZoomOut, cmd::PreviousImage, cmd::NextImage}},
     {"&Color",
      {cmd::ColourSelected, cmd::ColourWhite, cmd::ColourBlack, cmd::ColourRed, cmd::ColourGreen,
-      cmd::ColourBlue, cmd::ColourComplement, frame_cmd::RightBackground}},
+      cmd::ColourBlue, cmd::ColourComplement, cmd::RightBackground}},
     {"&Image",
-     {reader::kCmdOriginal, reader::kCmdAutoColor, reader::kCmdAutoContrast,
-      reader::kCmdInvertColor, reader::kCmdBlackAndWhite, reader::kCmdChannelRed,
-      reader::kCmdChannelGreen, reader::kCmdChannelBlue, reader::kCmdFlipHorizontal,
-      reader::kCmdFlipVertical, reader::kCmdRotateClockwise, reader::kCmdRotateAnticlockwise,
-      reader::kCmdRotate180}},
-    {"&Option", {frame_cmd::Toolbar, frame_cmd::StatusBar, frame_cmd::ImageTools}},
+     {reader::cmd::Original, reader::cmd::AutoColor, reader::cmd::AutoContrast,
+      reader::cmd::InvertColor, reader::cmd::BlackAndWhite, reader::cmd::ChannelRed,
+      reader::cmd::ChannelGreen, reader::cmd::ChannelBlue, reader::cmd::FlipHorizontal,
+      reader::cmd::FlipVertical, reader::cmd::RotateClockwise, reader::cmd::RotateAnticlockwise,
+      reader::cmd::Rotate180}},
+    {"&Option", {cmd::Toolbar, cmd::StatusBar, cmd::ImageTools}},
 };
 constexpr int kMenuCount = 6;
 
@@ -1156,7 +1155,7 @@ void ReaderSession::doCommand(int id, const Step& step, const std::function<bool
 {
     const bool enabled = action(id) && action(id)->isEnabled();
     switch (id) {
-    case frame_cmd::NewFolder:
+    case cmd::NewFolder:
         if (!within(doc().currentPath(), m_home) && !doc().currentPath().empty())
             return;
         expectNewFolder();
@@ -1179,7 +1178,7 @@ void ReaderSession::doCommand(int id, const Step& step, const std::function<bool
         m_expect.showNotes = enabled ? !view().showNotes() : view().showNotes();
         break;
     case cmd::ColourSelected:
-    case frame_cmd::RightBackground:
+    case cmd::RightBackground:
         m_prompt.queueColour(Rgb{static_cast<uint8_t>(step.arg(1)),
                                  static_cast<uint8_t>(step.arg(2)),
                                  static_cast<uint8_t>(step.arg(3))});
@@ -1189,7 +1188,7 @@ void ReaderSession::doCommand(int id, const Step& step, const std::function<bool
         m_expect.doc = DocExpect::Same;
         break;
     }
-    if (id == frame_cmd::FullScreen && !frame().isFullScreenMode()) {
+    if (id == cmd::FullScreen && !frame().isFullScreenMode()) {
         m_savedGeometry = frame().geometry();
         m_savedSplitter = frame().splitter()->sizes();
         m_savedToolbar = frame().mainToolBar()->isVisible();

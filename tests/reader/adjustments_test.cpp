@@ -1,5 +1,6 @@
 #include "reader/adjustments.h"
 
+#include "reader/command_ids.h"
 #include "support/dib_compare.h"
 #include "support/test_support.h"
 
@@ -60,29 +61,29 @@ struct StateCase {
 TEST(Adjustments, CommandsChangeTheState)
 {
     const StateCase cases[] = {
-        {"original, nothing in force", 139, 0, kCmdOriginal, 139, 0, false},
-        {"original clears", 0, 0x0216, kCmdOriginal, 139, 0, true},
-        {"auto color on", 139, 0x0010, kCmdAutoColor, 133, 0x0010, true},
-        {"auto color off", 133, 0x0010, kCmdAutoColor, 139, 0x0010, true},
-        {"auto color ends channels", 0, 0x0008, kCmdAutoColor, 133, 0, true},
-        {"red on", 139, 0, kCmdChannelRed, 0, 0x0002, true},
-        {"green beside red", 0, 0x0002, kCmdChannelGreen, 0, 0x0006, true},
-        {"red off, green stays", 0, 0x0006, kCmdChannelRed, 0, 0x0004, true},
-        {"last channel off", 0, 0x0004, kCmdChannelGreen, 139, 0, true},
-        {"blue on over auto color", 133, 0, kCmdChannelBlue, 0, 0x0008, true},
-        {"auto contrast", 139, 0, kCmdAutoContrast, 139, 0x0010, true},
-        {"invert twice", 139, 0x0020, kCmdInvertColor, 139, 0, true},
-        {"black and white", 139, 0, kCmdBlackAndWhite, 139, 0x0080, true},
-        {"flips", 139, 0x0100, kCmdFlipVertical, 139, 0x0300, true},
-        {"cw from none", 139, 0x0100, kCmdRotateClockwise, 139, 0x0500, true},
-        {"cw from cw", 139, 0x0400, kCmdRotateClockwise, 139, 0x1000, true},
-        {"cw from 180", 139, 0x1000, kCmdRotateClockwise, 139, 0x0800, true},
-        {"cw from ccw", 139, 0x0800, kCmdRotateClockwise, 139, 0, true},
-        {"ccw from none", 139, 0, kCmdRotateAnticlockwise, 139, 0x0800, true},
-        {"ccw from ccw", 139, 0x0800, kCmdRotateAnticlockwise, 139, 0x1000, true},
-        {"ccw from 180", 139, 0x1000, kCmdRotateAnticlockwise, 139, 0x0400, true},
-        {"ccw from cw", 139, 0x0400, kCmdRotateAnticlockwise, 139, 0, true},
-        {"rotate 180 has no handler", 139, 0, kCmdRotate180, 139, 0, false},
+        {"original, nothing in force", 139, 0, cmd::Original, 139, 0, false},
+        {"original clears", 0, 0x0216, cmd::Original, 139, 0, true},
+        {"auto color on", 139, 0x0010, cmd::AutoColor, 133, 0x0010, true},
+        {"auto color off", 133, 0x0010, cmd::AutoColor, 139, 0x0010, true},
+        {"auto color ends channels", 0, 0x0008, cmd::AutoColor, 133, 0, true},
+        {"red on", 139, 0, cmd::ChannelRed, 0, 0x0002, true},
+        {"green beside red", 0, 0x0002, cmd::ChannelGreen, 0, 0x0006, true},
+        {"red off, green stays", 0, 0x0006, cmd::ChannelRed, 0, 0x0004, true},
+        {"last channel off", 0, 0x0004, cmd::ChannelGreen, 139, 0, true},
+        {"blue on over auto color", 133, 0, cmd::ChannelBlue, 0, 0x0008, true},
+        {"auto contrast", 139, 0, cmd::AutoContrast, 139, 0x0010, true},
+        {"invert twice", 139, 0x0020, cmd::InvertColor, 139, 0, true},
+        {"black and white", 139, 0, cmd::BlackAndWhite, 139, 0x0080, true},
+        {"flips", 139, 0x0100, cmd::FlipVertical, 139, 0x0300, true},
+        {"cw from none", 139, 0x0100, cmd::RotateClockwise, 139, 0x0500, true},
+        {"cw from cw", 139, 0x0400, cmd::RotateClockwise, 139, 0x1000, true},
+        {"cw from 180", 139, 0x1000, cmd::RotateClockwise, 139, 0x0800, true},
+        {"cw from ccw", 139, 0x0800, cmd::RotateClockwise, 139, 0, true},
+        {"ccw from none", 139, 0, cmd::RotateAnticlockwise, 139, 0x0800, true},
+        {"ccw from ccw", 139, 0x0800, cmd::RotateAnticlockwise, 139, 0x1000, true},
+        {"ccw from 180", 139, 0x1000, cmd::RotateAnticlockwise, 139, 0x0400, true},
+        {"ccw from cw", 139, 0x0400, cmd::RotateAnticlockwise, 139, 0, true},
+        {"rotate 180 has no handler", 139, 0, cmd::Rotate180, 139, 0, false},
         {"unknown command", 133, 0x20, 32797, 133, 0x20, false},
     };
     for (const auto& c : cases) {
@@ -100,14 +101,14 @@ TEST(Adjustments, MenuRules)
         int command;
         bool on8, on24, none, checked;
     } cases[] = {
-        {kCmdOriginal, false, true, false, true},
-        {kCmdAutoColor, false, true, false, false},
-        {kCmdChannelRed, false, true, false, true},
-        {kCmdChannelGreen, false, true, false, false},
-        {kCmdFlipHorizontal, true, true, false, true},
-        {kCmdFlipVertical, true, true, false, false},
-        {kCmdRotateClockwise, true, true, false, false},
-        {kCmdRotate180, false, false, false, false},
+        {cmd::Original, false, true, false, true},
+        {cmd::AutoColor, false, true, false, false},
+        {cmd::ChannelRed, false, true, false, true},
+        {cmd::ChannelGreen, false, true, false, false},
+        {cmd::FlipHorizontal, true, true, false, true},
+        {cmd::FlipVertical, true, true, false, false},
+        {cmd::RotateClockwise, true, true, false, false},
+        {cmd::Rotate180, false, false, false, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(state.isEnabled(c.command, 8), c.on8) << c.command;

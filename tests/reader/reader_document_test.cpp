@@ -5,6 +5,7 @@
 #include "formats/jpeg.h"
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
+#include "reader/command_ids.h"
 #include "reader/reading.h"
 #include "support/dib_compare.h"
 #include "support/test_support.h"
@@ -159,8 +160,8 @@ using ReaderOpenTest = ReaderDocTest;
 
 TEST_F(ReaderOpenTest, NoteCommandsFollowThePicturesNotes)
 {
-    const int noteCommands[] = {kCmdColourSelected, kCmdColourRed,    kCmdColourComplement,
-                                kCmdColourWhite,    kCmdAntiAliasing, kCmdDisplayNotes};
+    const int noteCommands[] = {cmd::ColourSelected, cmd::ColourRed,    cmd::ColourComplement,
+                                cmd::ColourWhite,    cmd::AntiAliasing, cmd::DisplayNotes};
     openCarrier({{4, 3}});
     EXPECT_EQ(CountNotePixels(*m_doc.noteLayer()), 1u);
     EXPECT_EQ(m_doc.currentPath(), file("carrier.png"));
@@ -263,8 +264,8 @@ TEST_F(ReaderDisplayTest, PictureItselfWhileNothingChangesItsLook)
     const Dib* withNotes = m_doc.BuildDisplayImage(true);
     EXPECT_NE(withNotes, &m_doc.image());
     EXPECT_EQ(m_doc.BuildDisplayImage(true), withNotes); // cached
-    m_doc.OnAdjustmentCommand(kCmdInvertColor);
-    m_doc.OnAdjustmentCommand(kCmdInvertColor);
+    m_doc.OnAdjustmentCommand(cmd::InvertColor);
+    m_doc.OnAdjustmentCommand(cmd::InvertColor);
     EXPECT_EQ(m_doc.BuildDisplayImage(false), &m_doc.image());
 }
 
@@ -290,24 +291,24 @@ TEST_F(ReaderDisplayTest, ColourCommands)
 {
     openCarrier({{4, 3}});
     const Dib* before = m_doc.BuildDisplayImage(true);
-    m_doc.OnNoteColourCommand(kCmdColourRed); // already chosen: nothing at all
+    m_doc.OnNoteColourCommand(cmd::ColourRed); // already chosen: nothing at all
     EXPECT_TRUE(m_view.repaints.empty());
     EXPECT_EQ(m_doc.BuildDisplayImage(true), before);
 
-    m_doc.OnNoteColourCommand(kCmdColourComplement);
+    m_doc.OnNoteColourCommand(cmd::ColourComplement);
     EXPECT_EQ(m_view.repaints.size(), 1u);
     EXPECT_EQ(shown(4, 3), (Bytes{255, 255, 255})); // black turned white, not anti-aliased
     EXPECT_EQ(shown(3, 3), (Bytes{1, 0, 0}));
-    EXPECT_TRUE(m_doc.isCommandChecked(kCmdColourComplement));
-    EXPECT_FALSE(m_doc.isCommandChecked(kCmdColourRed));
+    EXPECT_TRUE(m_doc.isCommandChecked(cmd::ColourComplement));
+    EXPECT_FALSE(m_doc.isCommandChecked(cmd::ColourRed));
 
-    m_doc.OnNoteColourCommand(kCmdColourGreen); // clears the complement
+    m_doc.OnNoteColourCommand(cmd::ColourGreen); // clears the complement
     EXPECT_EQ(shown(4, 3), (Bytes{0, 63, 0}));
 
     m_view.repaints.clear();
     m_doc.OnColourChosen({10, 20, 30}); // OK in the Selected dialog
     EXPECT_EQ(m_view.repaints, Strings{"invalidate"});
-    EXPECT_TRUE(m_doc.isCommandChecked(kCmdColourSelected));
+    EXPECT_TRUE(m_doc.isCommandChecked(cmd::ColourSelected));
     m_doc.ToggleAntiAliasing();
     EXPECT_EQ(shown(4, 3), (Bytes{30, 20, 10}));
 }
@@ -318,13 +319,13 @@ TEST_F(ReaderDisplayTest, TogglesAndTheShowFlag)
     m_doc.ToggleDisplayNotes();
     m_doc.ToggleAntiAliasing();
     EXPECT_TRUE(m_view.show);
-    EXPECT_TRUE(m_doc.isCommandChecked(kCmdDisplayNotes));
-    EXPECT_FALSE(m_doc.isCommandChecked(kCmdAntiAliasing));
+    EXPECT_TRUE(m_doc.isCommandChecked(cmd::DisplayNotes));
+    EXPECT_FALSE(m_doc.isCommandChecked(cmd::AntiAliasing));
     EXPECT_EQ(m_view.repaints, (Strings{"keep", "keep"}));
     EXPECT_EQ(shown(4, 3), (Bytes{0, 0, 255}));
     EXPECT_EQ(shown(3, 3), (Bytes{129, 128, 128}));
     // A copy built with the notes is never handed out for the picture without them.
-    m_doc.OnAdjustmentCommand(kCmdInvertColor);
+    m_doc.OnAdjustmentCommand(cmd::InvertColor);
     EXPECT_EQ(shown(4, 3, true), (Bytes{0, 0, 255}));
     EXPECT_EQ(shown(4, 3, false), (Bytes{127, 127, 127}));
     EXPECT_EQ(shown(4, 3, true), (Bytes{0, 0, 255}));
@@ -336,15 +337,15 @@ TEST_F(ReaderDisplayTest, EqualsCoverageThenBlendAfterAdjustments)
 {
     const std::vector<std::vector<int>> commandLists = {
         {},
-        {kCmdRotateClockwise},
-        {kCmdRotateAnticlockwise, kCmdFlipHorizontal, kCmdInvertColor},
-        {kCmdRotateClockwise, kCmdRotateClockwise, kCmdFlipVertical, kCmdAutoContrast}};
+        {cmd::RotateClockwise},
+        {cmd::RotateAnticlockwise, cmd::FlipHorizontal, cmd::InvertColor},
+        {cmd::RotateClockwise, cmd::RotateClockwise, cmd::FlipVertical, cmd::AutoContrast}};
     for (uint16_t bitCount : {24, 32}) {
         writeCarrier(file("pattern.png"), test::makePatternImage(23, 15, bitCount),
                      test::makePatternNotes(23, 15));
         ASSERT_TRUE(m_doc.OnOpenDocument(file("pattern.png")));
         for (const auto& commands : commandLists) {
-            m_doc.OnAdjustmentCommand(kCmdOriginal);
+            m_doc.OnAdjustmentCommand(cmd::Original);
             for (int command : commands)
                 m_doc.OnAdjustmentCommand(command);
             Dib expected = m_doc.image().clone();
@@ -370,7 +371,7 @@ TEST_F(ReaderAdjustTest, NoteTurnsWithThePicture)
     writeCarrier(file("wide.bmp"), greyPicture(9, 2, 0), notesAt(9, 2, {{0, 0}}));
     ASSERT_TRUE(m_doc.OnOpenDocument(file("wide.bmp")));
     m_doc.ToggleAntiAliasing();
-    m_doc.OnAdjustmentCommand(kCmdRotateClockwise);
+    m_doc.OnAdjustmentCommand(cmd::RotateClockwise);
     const Dib* display = m_doc.BuildDisplayImage(true);
     EXPECT_EQ(DibGetWidth(*display), 2);
     EXPECT_EQ(DibGetHeight(*display), 9);
@@ -382,12 +383,12 @@ TEST_F(ReaderAdjustTest, RepaintsEraseOnlyWhenTheSizeMayChange)
 {
     openCarrier({});
     const std::pair<int, Strings> cases[] = {
-        {kCmdOriginal, {}}, // nothing in force: nothing to do
-        {kCmdInvertColor, {"keep"}},
-        {kCmdRotateClockwise, {"erase"}},
-        {kCmdFlipHorizontal, {"keep"}},
-        {kCmdOriginal, {"erase"}}, // undoes the quarter turn
-        {kCmdRotate180, {}},       // has no action
+        {cmd::Original, {}}, // nothing in force: nothing to do
+        {cmd::InvertColor, {"keep"}},
+        {cmd::RotateClockwise, {"erase"}},
+        {cmd::FlipHorizontal, {"keep"}},
+        {cmd::Original, {"erase"}}, // undoes the quarter turn
+        {cmd::Rotate180, {}},       // has no action
     };
     for (const auto& [command, repaints] : cases) {
         m_view.repaints.clear();
@@ -413,11 +414,11 @@ class ReaderNavigationTest : public ReaderDocTest {
 
 TEST_F(ReaderNavigationTest, PreviousAndNextWithTheListHidden)
 {
-    EXPECT_TRUE(m_doc.isCommandEnabled(kCmdPreviousImage)); // nothing open yet
-    EXPECT_TRUE(m_doc.isCommandEnabled(kCmdNextImage));
+    EXPECT_TRUE(m_doc.isCommandEnabled(cmd::PreviousImage)); // nothing open yet
+    EXPECT_TRUE(m_doc.isCommandEnabled(cmd::NextImage));
     ASSERT_TRUE(m_doc.OpenImagePath(file("b.jpg")));
-    EXPECT_TRUE(m_doc.isCommandEnabled(kCmdPreviousImage));
-    EXPECT_FALSE(m_doc.isCommandEnabled(kCmdNextImage));
+    EXPECT_TRUE(m_doc.isCommandEnabled(cmd::PreviousImage));
+    EXPECT_FALSE(m_doc.isCommandEnabled(cmd::NextImage));
     EXPECT_TRUE(fs::equivalent(fs::current_path(), m_dir.path()));
 
     m_view.show = true;
@@ -425,7 +426,7 @@ TEST_F(ReaderNavigationTest, PreviousAndNextWithTheListHidden)
     EXPECT_EQ(m_tree.visited, Strings{file("a.png")});
     EXPECT_EQ(m_doc.currentPath(), file("a.png"));
     EXPECT_FALSE(m_view.show);
-    EXPECT_FALSE(m_doc.isCommandEnabled(kCmdPreviousImage));
+    EXPECT_FALSE(m_doc.isCommandEnabled(cmd::PreviousImage));
 
     m_doc.OnNextImage();
     EXPECT_EQ(m_doc.currentPath(), file("b.jpg"));

@@ -2,6 +2,7 @@
 
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
+#include "reader/command_ids.h"
 #include "reader/reading.h"
 #include "support/test_support.h"
 
@@ -437,7 +438,7 @@ TEST_F(FolderTreeTest, DeletingTheLastSiblingReleasesThePicture)
     ASSERT_TRUE(m_tree->GoToPath(path("zeta")));
     ASSERT_TRUE(m_doc.OnOpenDocument(path("a.bmp")));
 
-    m_tree->OnCommand(FolderTree::kCmdDelete);
+    m_tree->OnCommand(cmd::Delete);
     EXPECT_EQ(labels(root()), (Strings{"beta"}));
     EXPECT_FALSE(m_doc.hasImage());
     EXPECT_EQ(selectedPath(), path("beta"));
@@ -555,11 +556,10 @@ TEST_F(FolderTreeTest, KeysAndCommandsReachTheFrameAndTheImageView)
 
     QTest::keyClick(m_tree.get(), Qt::Key_Plus, Qt::KeypadModifier);
     EXPECT_FALSE(root()->isExpanded());
-    EXPECT_TRUE(m_tree->OnCommand(kCmdColourGreen));
-    EXPECT_TRUE(m_tree->OnCommand(kCmdDisplayNotes));
-    EXPECT_FALSE(m_tree->OnCommand(kCmdNextImage));
-    EXPECT_EQ(m_forwarded,
-              (std::vector<int>{FolderTree::kCmdZoomIn, kCmdColourGreen, kCmdDisplayNotes}));
+    EXPECT_TRUE(m_tree->OnCommand(cmd::ColourGreen));
+    EXPECT_TRUE(m_tree->OnCommand(cmd::DisplayNotes));
+    EXPECT_FALSE(m_tree->OnCommand(cmd::NextImage));
+    EXPECT_EQ(m_forwarded, (std::vector<int>{cmd::ZoomIn, cmd::ColourGreen, cmd::DisplayNotes}));
 }
 
 } // namespace

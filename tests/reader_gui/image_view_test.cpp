@@ -3,6 +3,7 @@
 
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
+#include "reader/command_ids.h"
 #include "reader/reading.h"
 #include "support/imagemagick.h"
 #include "support/test_support.h"
@@ -343,7 +344,7 @@ TEST_F(ImageViewTest, PaintingConvertsThePictureOnlyWhenItChanges)
     view.viewport()->repaint();
     QApplication::processEvents();
     EXPECT_EQ(view.pictureConversions(), conversions);
-    doc.OnAdjustmentCommand(kCmdInvertColor);
+    doc.OnAdjustmentCommand(cmd::InvertColor);
     EXPECT_EQ(view.pictureConversions(), conversions + 1);
     EXPECT_EQ(shown(10, 10), 0x9B9B9Bu);
 }
@@ -376,7 +377,7 @@ TEST_F(ImageViewTest, PrintingFillsThePageWidthWithWhatTheViewShows)
     EXPECT_EQ(page.pixel(100, 200) & 0xFFFFFFu,
               kCarrierNote); // notes hidden on screen, hidden on paper
     view.OnDisplayNotes();
-    doc.OnAdjustmentCommand(kCmdInvertColor);
+    doc.OnAdjustmentCommand(cmd::InvertColor);
     view.printPicture(page);
     EXPECT_EQ(page.pixel(100, 200) & 0xFFFFFFu, kRed);
     EXPECT_EQ(page.pixel(10, 155) & 0xFFFFFFu, 0x9B9B9Au); // the adjustment is printed too

@@ -101,7 +101,7 @@ TEST_F(ReaderFrameTest, MenuBarMatchesTheMenuTableItemByItem)
         const char* text;
         int id;
     };
-    using namespace frame_cmd;
+    using namespace cmd;
     const std::vector<std::pair<QString, std::vector<Item>>> table = {
         {"&File",
          {{"&New Folder", NewFolder},
@@ -143,22 +143,22 @@ TEST_F(ReaderFrameTest, MenuBarMatchesTheMenuTableItemByItem)
           {"&Left Background", LeftBackground},
           {"R&ight Background", RightBackground}}},
         {"&Image",
-         {{"Original", kCmdOriginal},
-          {"Auto Color", kCmdAutoColor},
-          {"Auto Contrast", kCmdAutoContrast},
-          {"Invert Color", kCmdInvertColor},
-          {"Black and White", kCmdBlackAndWhite},
+         {{"Original", cmd::Original},
+          {"Auto Color", cmd::AutoColor},
+          {"Auto Contrast", cmd::AutoContrast},
+          {"Invert Color", cmd::InvertColor},
+          {"Black and White", cmd::BlackAndWhite},
           {"-", 0},
-          {"Channel Red", kCmdChannelRed},
-          {"Channel Green", kCmdChannelGreen},
-          {"Channel Blue", kCmdChannelBlue},
+          {"Channel Red", cmd::ChannelRed},
+          {"Channel Green", cmd::ChannelGreen},
+          {"Channel Blue", cmd::ChannelBlue},
           {"-", 0},
-          {"Flip Horizontal", kCmdFlipHorizontal},
-          {"Flip Vertical", kCmdFlipVertical},
+          {"Flip Horizontal", cmd::FlipHorizontal},
+          {"Flip Vertical", cmd::FlipVertical},
           {"-", 0},
-          {"Rotate 90 CW", kCmdRotateClockwise},
-          {"Rotate 90 CCW", kCmdRotateAnticlockwise},
-          {"Rotate 180", kCmdRotate180}}},
+          {"Rotate 90 CW", cmd::RotateClockwise},
+          {"Rotate 90 CCW", cmd::RotateAnticlockwise},
+          {"Rotate 180", cmd::Rotate180}}},
         {"&Option",
          {{"&Toolbar", Toolbar},
           {"&Status Bar", StatusBar},
@@ -198,21 +198,21 @@ TEST_F(ReaderFrameTest, MenuBarMatchesTheMenuTableItemByItem)
 
     // Entries without a handler are shown disabled; prompts are the program's own texts.
     frame.commands().updateAll();
-    for (int id : {int(TreeAndListView), int(TreeView), int(ListView), int(kCmdRotate180)})
+    for (int id : {int(TreeAndListView), int(TreeView), int(ListView), int(cmd::Rotate180)})
         EXPECT_FALSE(frame.commands().action(id)->isEnabled()) << id;
     EXPECT_EQ(frame.commands().action(cmd::ZoomOut)->statusTip(), "Zom Out");
-    EXPECT_EQ(frame.commands().action(kCmdChannelGreen)->statusTip(), "Dispaly in Green Channel");
+    EXPECT_EQ(frame.commands().action(cmd::ChannelGreen)->statusTip(), "Dispaly in Green Channel");
 }
 
 TEST_F(ReaderFrameTest, ImageToolsMenuShowsAndHidesTheBar)
 {
     ReaderWindow& frame = start();
     frame.commands().updateAll();
-    EXPECT_TRUE(frame.commands().isChecked(frame_cmd::ImageTools));
-    frame.commands().trigger(frame_cmd::ImageTools);
+    EXPECT_TRUE(frame.commands().isChecked(cmd::ImageTools));
+    frame.commands().trigger(cmd::ImageTools);
     EXPECT_FALSE(frame.imageTools()->isVisible());
-    EXPECT_FALSE(frame.commands().action(frame_cmd::ImageTools)->isChecked());
-    frame.commands().trigger(frame_cmd::ImageTools);
+    EXPECT_FALSE(frame.commands().action(cmd::ImageTools)->isChecked());
+    frame.commands().trigger(cmd::ImageTools);
     EXPECT_TRUE(frame.imageTools()->isVisible());
 }
 
@@ -485,7 +485,7 @@ class ReaderFullScreenTest : public ReaderFrameTest {
     // Full Screen as the toolbar button gives it.
     static void clickFullScreen(ReaderWindow& frame)
     {
-        QAction* action = frame.commands().action(frame_cmd::FullScreen);
+        QAction* action = frame.commands().action(cmd::FullScreen);
         QWidget* button = frame.mainToolBar()->widgetForAction(action);
         ASSERT_NE(button, nullptr);
         QTest::mouseClick(button, Qt::LeftButton);
@@ -597,7 +597,7 @@ TEST_F(ReaderFullScreenTest, FromAMaximisedWindow)
 TEST_F(ReaderFrameTest, CopyPutsThePictureAsDisplayedOnTheClipboard)
 {
     ReaderWindow& frame = start({file("a.bmp")});
-    frame.document().OnAdjustmentCommand(kCmdInvertColor);
+    frame.document().OnAdjustmentCommand(cmd::InvertColor);
     frame.OnCopy();
     const QImage copied = QGuiApplication::clipboard()->image();
     ASSERT_EQ(copied.size(), QSize(40, 30));
@@ -652,7 +652,7 @@ TEST_F(ReaderFrameTest, NoPictureLeavesOnlyTheBackgroundOnScreen)
 
     ASSERT_TRUE(frame.openFile(file("steps/a.bmp")));
     ASSERT_EQ(centreShown(), picture);
-    frame.commands().trigger(frame_cmd::NewFolder);
+    frame.commands().trigger(cmd::NewFolder);
     EXPECT_TRUE(fs::is_directory(dir.file("steps/New Folder")));
     EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
 }

@@ -227,15 +227,15 @@ TEST_F(WriterWindowTest, PaintToolBoxStaysOneColumnAtTheLeftWhenShownAgain)
     CommandTable& commands = frame->commands();
     EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(frame->toolBarArea(box), Qt::LeftToolBarArea);
-    EXPECT_TRUE(commands.isChecked(frame_cmd::PaintToolBox));
+    EXPECT_TRUE(commands.isChecked(cmd::PaintToolBox));
 
-    commands.trigger(frame_cmd::PaintToolBox);
+    commands.trigger(cmd::PaintToolBox);
     EXPECT_FALSE(box->isVisible());
-    EXPECT_FALSE(commands.isChecked(frame_cmd::PaintToolBox));
+    EXPECT_FALSE(commands.isChecked(cmd::PaintToolBox));
 
-    commands.trigger(frame_cmd::PaintToolBox);
+    commands.trigger(cmd::PaintToolBox);
     EXPECT_TRUE(box->isVisible());
-    EXPECT_TRUE(commands.isChecked(frame_cmd::PaintToolBox));
+    EXPECT_TRUE(commands.isChecked(cmd::PaintToolBox));
     EXPECT_EQ(box->orientation(), Qt::Vertical);
     EXPECT_EQ(frame->toolBarArea(box), Qt::LeftToolBarArea);
     // One column: every button below the one before it.
@@ -345,7 +345,7 @@ TEST_F(WriterWindowTest, NewAndExitAskAboutAModifiedPictureToo)
     frame->commands().trigger(cmd::FileNew);
     EXPECT_FALSE(frame->document().hasImage());
     // Nothing is left to save: Exit closes without a question.
-    frame->commands().trigger(frame_cmd::Exit);
+    frame->commands().trigger(cmd::Exit);
     EXPECT_FALSE(frame->isVisible());
     ASSERT_EQ(prompt.messages().size(), 3u);
     for (const ScriptedPrompt::Message& message : prompt.messages())
@@ -385,8 +385,8 @@ TEST_F(WriterWindowTest, ARecentFileThatNoLongerOpensLeavesTheList)
     ASSERT_TRUE(frame->openFile(gone));
     ASSERT_TRUE(QFile::remove(gone));
 
-    EXPECT_FALSE(frame->commands().trigger(frame_cmd::RecentFileFirst + 2));
-    EXPECT_TRUE(frame->commands().trigger(frame_cmd::RecentFileFirst));
+    EXPECT_FALSE(frame->commands().trigger(cmd::RecentFileFirst + 2));
+    EXPECT_TRUE(frame->commands().trigger(cmd::RecentFileFirst));
     EXPECT_EQ(frame->recentFiles(), QStringList({kept}));
 
     ASSERT_TRUE(frame->openRecentFile(0));

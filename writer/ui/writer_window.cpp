@@ -52,17 +52,17 @@ struct FramePrompt {
 };
 constexpr FramePrompt kFramePrompts[] = {
     {cmd::FileOpen, "Open an existing image \n Open"},
-    {frame_cmd::Exit, "Quit the application; prompts to save the image \nExit"},
-    {frame_cmd::PaintToolBox, "Show or hide the paint tool box \n Toggle Paint Tool Box"},
+    {cmd::Exit, "Quit the application; prompts to save the image \nExit"},
+    {cmd::PaintToolBox, "Show or hide the paint tool box \n Toggle Paint Tool Box"},
     {cmd::EraserSize, "Set the size of erasure \n Erasure Size"},
     {cmd::FileNew, "Start again with an empty window\nNew"},
     {cmd::PrintSetup, "Choose the printer and the page\nPrint Setup"},
     {cmd::PrintPreview, "Show the image as it will be printed\nPrint Preview"},
-    {frame_cmd::Toolbar, "Show or hide the toolbar\nToggle Toolbar"},
-    {frame_cmd::StatusBar, "Show or hide the status bar\nToggle Status Bar"},
-    {frame_cmd::Help, "Explain Ombri images and OmbriTools\nHelp"},
-    {frame_cmd::HomePage, "Visit the OmbriTools home page\nHome Page"},
-    {frame_cmd::About, "Show the version and the support address\nAbout"},
+    {cmd::Toolbar, "Show or hide the toolbar\nToggle Toolbar"},
+    {cmd::StatusBar, "Show or hide the status bar\nToggle Status Bar"},
+    {cmd::Help, "Explain Ombri images and OmbriTools\nHelp"},
+    {cmd::HomePage, "Visit the OmbriTools home page\nHome Page"},
+    {cmd::About, "Show the version and the support address\nAbout"},
 };
 
 struct ToolbarIcon {
@@ -157,19 +157,19 @@ void WriterWindow::addFrameCommands()
     add(cmd::FileOpen, tr("&Open..."), [this] { OnFileOpen(); });
     add(cmd::FileNew, tr("&New"), [this] { OnFileNew(); });
     add(cmd::PrintSetup, tr("P&rint Setup..."), [this] { OnFilePrintSetup(); });
-    add(frame_cmd::Exit, tr("E&xit"), [this] { close(); });
+    add(cmd::Exit, tr("E&xit"), [this] { close(); });
     add(
-        frame_cmd::Toolbar, tr("&Toolbar"), [this, toggle] { toggle(m_mainToolBar); },
+        cmd::Toolbar, tr("&Toolbar"), [this, toggle] { toggle(m_mainToolBar); },
         [this] { return m_mainToolBar->isVisibleTo(this); });
     add(
-        frame_cmd::StatusBar, tr("&Status Bar"), [this, toggle] { toggle(statusBar()); },
+        cmd::StatusBar, tr("&Status Bar"), [this, toggle] { toggle(statusBar()); },
         [this] { return statusBar()->isVisibleTo(this); });
     add(
-        frame_cmd::PaintToolBox, tr("&Paint Tool Box"), [this] { OnPaintToolBox(); },
+        cmd::PaintToolBox, tr("&Paint Tool Box"), [this] { OnPaintToolBox(); },
         [this] { return m_paintToolBox->isVisibleTo(this); });
-    add(frame_cmd::Help, tr("Help"), [this] { OnHelp(); });
-    add(frame_cmd::HomePage, tr("Home &Page"), [this] { OnHomePage(); });
-    add(frame_cmd::About, tr("&About OmbriWriter ..."), [this] { OnAppAbout(); });
+    add(cmd::Help, tr("Help"), [this] { OnHelp(); });
+    add(cmd::HomePage, tr("Home &Page"), [this] { OnHomePage(); });
+    add(cmd::About, tr("&About OmbriWriter ..."), [this] { OnAppAbout(); });
 
     // The eraser-size box is no button; its command only carries the rule that enables it.
     Command eraserSize;
@@ -180,7 +180,7 @@ void WriterWindow::addFrameCommands()
     m_commands.add(std::move(eraserSize));
 
     m_recent = new RecentFilesMenu(
-        m_doc.recentFiles(), m_commands, frame_cmd::RecentFileFirst, QStringLiteral("OmbriWriter"),
+        m_doc.recentFiles(), m_commands, cmd::RecentFileFirst, QStringLiteral("OmbriWriter"),
         [this](int index) { openRecentFile(index); }, this);
     // New has a key but no menu item: the window itself carries the action so the key works.
     addAction(m_commands.action(cmd::FileNew));
@@ -202,7 +202,7 @@ void WriterWindow::applyKeyTable()
         {cmd::Copy, {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
         {cmd::Paste,
          {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
-        {frame_cmd::Help, {QKeySequence(Qt::Key_F1)}},
+        {cmd::Help, {QKeySequence(Qt::Key_F1)}},
     };
     for (const auto& binding : keyTable) {
         if (QAction* action = m_commands.action(binding.id))
@@ -263,7 +263,7 @@ void WriterWindow::buildMenus()
                                        cmd::Print, cmd::PrintPreview, cmd::PrintSetup, kSeparator});
     m_recent->addTo(m_fileMenu);
     m_fileMenu->addSeparator();
-    m_fileMenu->addAction(m_commands.action(frame_cmd::Exit));
+    m_fileMenu->addAction(m_commands.action(cmd::Exit));
 
     addMenu(tr("&Edit"), {cmd::Undo, cmd::Redo, kSeparator, cmd::Cut, cmd::Copy, cmd::Paste,
                           kSeparator, cmd::ClearAll});
@@ -274,8 +274,8 @@ void WriterWindow::buildMenus()
     addMenu(tr("&Tools"), {cmd::FontSetting, kSeparator, cmd::TextTool, cmd::Erasure,
                            cmd::FreehandPen, cmd::LineTool, cmd::ArcTool, cmd::RectangleTool,
                            cmd::RoundRectangleTool, cmd::EllipseTool});
-    addMenu(tr("&Option"), {frame_cmd::Toolbar, frame_cmd::StatusBar, frame_cmd::PaintToolBox});
-    addMenu(tr("I&nfo"), {frame_cmd::Help, kSeparator, frame_cmd::HomePage, frame_cmd::About});
+    addMenu(tr("&Option"), {cmd::Toolbar, cmd::StatusBar, cmd::PaintToolBox});
+    addMenu(tr("I&nfo"), {cmd::Help, kSeparator, cmd::HomePage, cmd::About});
 }
 
 void WriterWindow::buildMainToolBar()

@@ -26,21 +26,6 @@ namespace ombri::writer {
 
 class WriterView;
 
-// The commands the frame serves itself, numbered as the menus and toolbars have always numbered
-// them; the others are in writer/command_ids.h.
-namespace frame_cmd {
-enum : int {
-    PaintToolBox = 32814,
-    HomePage = 32819,
-    RecentFileFirst = 57616,
-    About = 57664,
-    Exit = 57665,
-    Help = 57670,
-    Toolbar = 59392,
-    StatusBar = 59393,
-};
-} // namespace frame_cmd
-
 // The writer's main window: menu, main toolbar with the eraser-size box, status bar and the
 // Paint Tool Box around the canvas, and the application's own commands (open, new, recent files,
 // print setup, About, Help, Home Page). Every command is a method so that tests run them without
