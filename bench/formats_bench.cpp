@@ -432,12 +432,16 @@ bool makeFile(Fixture& f, Kind kind, FormatFile& file)
     std::string& error = file.error;
     switch (kind) {
     case Kind::Jpeg:
-        if (!WriteJpegFile(file.path, f.image, error))
+        if (Status written = WriteJpegFile(file.path, f.image); !written) {
+            error = written.error();
             return false;
+        }
         break;
     case Kind::Tiff:
-        if (!WriteTiffFile(file.path, f.image, error))
+        if (Status written = WriteTiffFile(file.path, f.image); !written) {
+            error = written.error();
             return false;
+        }
         break;
     case Kind::Gif: {
         // The benchmark's own encoder is checked once: the file must decode to the indices.
@@ -453,12 +457,18 @@ bool makeFile(Fixture& f, Kind kind, FormatFile& file)
         break;
     }
     case Kind::Sgi:
-        if (!WriteSgiFile(file.path, f.carrier24, true, error))
+        if (Status written = WriteSgiFile(file.path, f.carrier24, SgiSignature::Write); !written) {
+            error = written.error();
             return false;
+        }
         break;
     case Kind::Dpx:
-        if (!WriteCineonDpxFile(file.path, FilmFormat::Dpx, f.image, &f.mask, nullptr, error))
+        if (Status written =
+                WriteCineonDpxFile(file.path, FilmFormat::Dpx, f.image, &f.mask, nullptr);
+            !written) {
+            error = written.error();
             return false;
+        }
         break;
     case Kind::Pcx: {
         const std::vector<uint8_t> pcx = makePcx(f.image);
@@ -646,11 +656,10 @@ void BM_WriteSgiRle(benchmark::State& state)
     if (!f)
         return;
     const std::string path = f->folder + "/written.rgb";
-    std::string error;
     for (auto _ : state) {
         // The carrier copy, as the document hands it over when the picture has notes.
-        if (!WriteSgiFile(path, f->carrier24, true, error)) {
-            state.SkipWithError(error.c_str());
+        if (Status written = WriteSgiFile(path, f->carrier24, SgiSignature::Write); !written) {
+            state.SkipWithError(written.error().c_str());
             break;
         }
     }
@@ -663,10 +672,10 @@ void BM_WriteDpx(benchmark::State& state)
     if (!f)
         return;
     const std::string path = f->folder + "/written.dpx";
-    std::string error;
     for (auto _ : state) {
-        if (!WriteCineonDpxFile(path, FilmFormat::Dpx, f->image, &f->mask, nullptr, error)) {
-            state.SkipWithError(error.c_str());
+        if (Status written = WriteCineonDpxFile(path, FilmFormat::Dpx, f->image, &f->mask, nullptr);
+            !written) {
+            state.SkipWithError(written.error().c_str());
             break;
         }
     }

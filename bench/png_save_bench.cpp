@@ -90,7 +90,9 @@ void BM_LibpngDefault(benchmark::State& state)
 void BM_WritePngFile(benchmark::State& state)
 {
     measure(state, [](const std::string& path, const Dib& image, std::string& error) {
-        return WritePngFile(path, image, error);
+        const Status written = WritePngFile(path, image);
+        error = written.error();
+        return written.ok();
     });
 }
 

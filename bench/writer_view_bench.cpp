@@ -45,8 +45,10 @@ struct Fixture {
         folder = MakeTempFolder("ombri-view-bench");
         const std::string path = folder + "/photo.bmp";
         Dib photo = MakePhotoImage();
-        if (!WriteBmpFile(path, photo, error))
+        if (Status written = WriteBmpFile(path, photo); !written) {
+            error = written.error();
             return;
+        }
         doc = std::make_unique<Writing>(prompt);
         view = std::make_unique<WriterView>(*doc);
         view->resize(kClientWidth, kClientHeight);

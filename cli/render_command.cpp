@@ -158,9 +158,8 @@ Exit runRender(const std::string& input, const std::string& output, const Render
         prompt.reportOpenFailure(input, "its pixel layout cannot be shown");
         return Exit::BadInput;
     }
-    std::string error;
-    if (!WritePngFile(target, *display, error)) {
-        err << "ombri: cannot write '" << output << "': " << error << '\n';
+    if (Status written = WritePngFile(target, *display); !written) {
+        err << "ombri: cannot write '" << output << "': " << written.error() << '\n';
         return Exit::WriteFailed;
     }
     return Exit::Done;

@@ -35,7 +35,7 @@ bool isExtendedInfoHeader(uint32_t size)
     return size == 52 || size == 56 || size == 108 || size == 124;
 }
 
-std::optional<std::string> readCoreHeader(const uint8_t* h, BmpHeader& header)
+Status readCoreHeader(const uint8_t* h, BmpHeader& header)
 {
     header.width = readLe16(h + 4);
     header.height = readLe16(h + 6);
@@ -43,12 +43,12 @@ std::optional<std::string> readCoreHeader(const uint8_t* h, BmpHeader& header)
     header.entryBytes = 3;
     if (header.bitCount != 1 && header.bitCount != 4 && header.bitCount != 8 &&
         header.bitCount != 24)
-        return "unsupported bit count " + std::to_string(header.bitCount);
+        return fail("unsupported bit count " + std::to_string(header.bitCount));
     header.colorCount = header.bitCount <= 8 ? 1u << header.bitCount : 0;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> readInfoHeader(ByteView file, const uint8_t* h, BmpHeader& header)
+Status readInfoHeader(ByteView file, const uint8_t* h, BmpHeader& header)
 {
     header.width = readLeI32(h + 4);
     header.height = readLeI32(h + 8);
@@ -64,48 +64,49 @@ std::optional<std::string> readInfoHeader(ByteView file, const uint8_t* h, BmpHe
     case 32:
         break;
     default:
-        return "unsupported bit count " + std::to_string(header.bitCount);
+        return fail("unsupported bit count " + std::to_string(header.bitCount));
     }
     if (header.compression == kBiBitfields || header.compression == kBiAlphaBitfields) {
         if (header.bitCount != 16 && header.bitCount != 32)
-            return std::string("bit fields on a ") + std::to_string(header.bitCount) + "-bit image";
+            return fail(std::string("bit fields on a ") + std::to_string(header.bitCount) +
+                        "-bit image");
         const uint8_t* masks = h + 40;
         if (header.headerSize == kInfoHeaderSize) {
             // The masks follow a 40-byte header as part of the colour table area.
             header.masksBytes = header.compression == kBiAlphaBitfields ? 16 : 12;
             const size_t masksAt = kFileHeaderSize + kInfoHeaderSize;
             if (masksAt > file.size || header.masksBytes > file.size - masksAt)
-                return "the file ends inside its bit-field masks";
+                return fail("the file ends inside its bit-field masks");
         }
         for (int i = 0; i < 3; ++i)
             header.masks[i] = readLe32(masks + 4 * i);
     } else if (header.compression != kBiRgb) {
-        return "compressed BMP files are not supported";
+        return fail("compressed BMP files are not supported");
     }
     const uint32_t fullTable = header.bitCount <= 8 ? 1u << header.bitCount : 0;
     if (header.bitCount <= 8 && header.colorsUsed > fullTable)
-        return "the colour count does not fit the bit count";
+        return fail("the colour count does not fit the bit count");
     if (header.colorsUsed > 256)
-        return "the colour count is out of range";
+        return fail("the colour count is out of range");
     header.colorCount = header.colorsUsed != 0 ? header.colorsUsed : fullTable;
-    return std::nullopt;
+    return {};
 }
 
 // Bit fields that say what an uncompressed image means anyway can be dropped; others are not
 // understood by the rest of the system, so such files are refused.
-std::optional<std::string> normaliseBitfields(BmpHeader& header)
+Status normaliseBitfields(BmpHeader& header)
 {
     if (header.compression == kBiRgb)
-        return std::nullopt;
+        return {};
     const uint32_t* m = header.masks;
     const bool standard32 =
         header.bitCount == 32 && m[0] == 0x00FF0000 && m[1] == 0x0000FF00 && m[2] == 0x000000FF;
     const bool standard16 =
         header.bitCount == 16 && m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F;
     if (!standard32 && !standard16)
-        return "unsupported BMP bit fields";
+        return fail("unsupported BMP bit fields");
     header.compression = kBiRgb;
-    return std::nullopt;
+    return {};
 }
 
 Result<BmpHeader> readHeaders(ByteView file)
@@ -122,12 +123,12 @@ Result<BmpHeader> readHeaders(ByteView file)
         return fail("unsupported BMP header size " + std::to_string(header.headerSize));
     if (header.headerSize > available)
         return fail("the file ends inside its header");
-    auto problem = header.headerSize == kCoreHeaderSize ? readCoreHeader(h, header)
-                                                        : readInfoHeader(file, h, header);
-    if (!problem)
-        problem = normaliseBitfields(header);
-    if (problem)
-        return fail(*problem);
+    Status read = header.headerSize == kCoreHeaderSize ? readCoreHeader(h, header)
+                                                       : readInfoHeader(file, h, header);
+    if (read)
+        read = normaliseBitfields(header);
+    if (!read)
+        return fail(read.error());
     if (header.width <= 0 || header.height == 0 || header.height == INT32_MIN)
         return fail("the image has no pixels or an impossible size");
     return header;
@@ -184,16 +185,14 @@ Result<Dib> ReadBmpFile(const std::string& path)
     return ReadBmpBytes(file.value().view());
 }
 
-bool WriteBmpFile(const std::string& path, const Dib& image, std::string& error)
+Status WriteBmpFile(const std::string& path, const Dib& image)
 {
     auto layout = DibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
-        error = "only 24- and 32-bit images can be written as BMP";
-        return false;
+        return fail("only 24- and 32-bit images can be written as BMP");
     }
     if (layout->pixelBytes > 0xFFFFFFFFu - 54) {
-        error = "the image is too large for a BMP file";
-        return false;
+        return fail("the image is too large for a BMP file");
     }
     uint8_t fileHeader[kFileHeaderSize] = {'B', 'M'};
     writeLe32(fileHeader + 2, static_cast<uint32_t>(54 + layout->pixelBytes));
@@ -213,8 +212,8 @@ bool WriteBmpFile(const std::string& path, const Dib& image, std::string& error)
         ok = file.write(row, rowBytes) && file.write(zeros, layout->stride - rowBytes);
     ok = ok && file.commit();
     if (!ok)
-        error = file.error();
-    return ok;
+        return fail(file.error());
+    return {};
 }
 
 } // namespace ombri

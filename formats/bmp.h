@@ -16,6 +16,6 @@ Result<Dib> ReadBmpFile(const std::string& path);
 
 // Writes a 24- or 32-bit image as an uncompressed bottom-up BMP with a 40-byte header, through
 // a temporary file that replaces the target only when complete.
-bool WriteBmpFile(const std::string& path, const Dib& image, std::string& error);
+Status WriteBmpFile(const std::string& path, const Dib& image);
 
 } // namespace ombri

@@ -374,25 +374,21 @@ void setFilmClock(FilmClock clock)
     g_clock.store(clock);
 }
 
-bool WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib& image,
-                        const NoteLayer* notes, const std::vector<uint32_t>* pixelWords,
-                        std::string& error)
+Status WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib& image,
+                          const NoteLayer* notes, const std::vector<uint32_t>* pixelWords)
 {
     auto layout = DibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
-        error = "only 24- and 32-bit images can be written as DPX or Cineon";
-        return false;
+        return fail("only 24- and 32-bit images can be written as DPX or Cineon");
     }
     const size_t width = static_cast<size_t>(layout->width);
     const size_t height = static_cast<size_t>(layout->height);
     // The total file size is a 32-bit field.
     if (!pixelCountAllowed(width, height)) {
-        error = "the image is too large";
-        return false;
+        return fail("the image is too large");
     }
     if (notes && notes->size() != width * height) {
-        error = "the note layer does not match the image";
-        return false;
+        return fail("the note layer does not match the image");
     }
     if (pixelWords && pixelWords->size() != width * height)
         pixelWords = nullptr;
@@ -407,13 +403,11 @@ bool WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib& i
     AtomicFile file(path);
     if (!file.open()) {
         formatDiagnostic("Couldn't open file %s\n", path.c_str());
-        error = file.error();
-        return false;
+        return fail(file.error());
     }
     if (!file.write(header.data(), header.size())) {
         formatDiagnostic("Couldn't write image header\n");
-        error = file.error();
-        return false;
+        return fail(file.error());
     }
     const size_t step = layout->bitCount / 8;
     const uint8_t* pixels = image.data() + layout->pixelOffset;
@@ -427,15 +421,13 @@ bool WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib& i
             wordsFromPixels(pixels + dibRow * layout->stride, step, rowNotes, width, row.data());
         if (!file.write(row.data(), row.size())) {
             formatDiagnostic("Couldn't write line %zu length %zu\n", fileRow, row.size());
-            error = file.error();
-            return false;
+            return fail(file.error());
         }
     }
     if (!file.commit()) {
-        error = file.error();
-        return false;
+        return fail(file.error());
     }
-    return true;
+    return {};
 }
 
 } // namespace ombri

@@ -35,9 +35,8 @@ Result<FilmImage> ReadCineonDpxFile(const std::string& path, FilmFormat format);
 // words are written back unchanged except bit 0, which follows the note layer when there is
 // one; pixel words of another size are ignored. notes, when given, must hold width x height
 // bytes in the image's row order.
-bool WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib& image,
-                        const NoteLayer* notes, const std::vector<uint32_t>* pixelWords,
-                        std::string& error);
+Status WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib& image,
+                          const NoteLayer* notes, const std::vector<uint32_t>* pixelWords);
 
 // The clock whose local time is written into the headers' creation date; null restores the
 // system clock. Tests set a fixed time.

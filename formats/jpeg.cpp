@@ -260,13 +260,11 @@ Result<Dib> ReadJpegBytes(ByteView file, FormatMessages* messages)
     return readJpeg(input, messages);
 }
 
-bool WriteJpegFile(const std::string& path, const Dib& image, std::string& error,
-                   FormatMessages* messages)
+Status WriteJpegFile(const std::string& path, const Dib& image, FormatMessages* messages)
 {
     auto layout = DibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
-        error = "only 24- and 32-bit images can be saved as JPEG";
-        return false;
+        return fail("only 24- and 32-bit images can be saved as JPEG");
     }
     // The library reads each row without changing it, so it is handed the image's own rows:
     // the file's first row is the last one in memory.
@@ -274,8 +272,7 @@ bool WriteJpegFile(const std::string& path, const Dib& image, std::string& error
     try {
         rows.resize(static_cast<size_t>(layout->height));
     } catch (const std::exception&) {
-        error = "out of memory";
-        return false;
+        return fail("out of memory");
     }
     uint8_t* pixels = const_cast<uint8_t*>(image.data()) + layout->pixelOffset;
     for (size_t y = 0; y < rows.size(); ++y)
@@ -284,24 +281,20 @@ bool WriteJpegFile(const std::string& path, const Dib& image, std::string& error
     AtomicFile file(path);
     if (!file.open()) {
         addMessage(messages, "JpegFile :\nCan't open " + path + "\n", "", false);
-        error = file.error();
-        return false;
+        return fail(file.error());
     }
     JpegEncoder encoder;
     if (!encodeJpeg(encoder, file.stream(), *layout, rows.data())) {
         if (encoder.errors.message[0] == '\0') {
-            error = "cannot write the JPEG file";
-            return false;
+            return fail("cannot write the JPEG file");
         }
-        error = encoder.errors.message;
-        addMessage(messages, error, kJpegFatalErrorCaption, true);
-        return false;
+        addMessage(messages, encoder.errors.message, kJpegFatalErrorCaption, true);
+        return fail(encoder.errors.message);
     }
     if (!file.commit()) {
-        error = file.error();
-        return false;
+        return fail(file.error());
     }
-    return true;
+    return {};
 }
 
 } // namespace ombri

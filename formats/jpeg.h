@@ -31,7 +31,6 @@ Result<Dib> ReadJpegBytes(ByteView file, FormatMessages* messages = nullptr);
 // be created appends {"JpegFile :\nCan't open PATH\n", "", not an error}; a fatal error of the
 // library appends its message under "JPEG Fatal Error". Written through a temporary file that
 // replaces the target only when complete.
-bool WriteJpegFile(const std::string& path, const Dib& image, std::string& error,
-                   FormatMessages* messages = nullptr);
+Status WriteJpegFile(const std::string& path, const Dib& image, FormatMessages* messages = nullptr);
 
 } // namespace ombri

@@ -310,12 +310,11 @@ Result<Dib> ReadPngBytes(ByteView file)
     return readPng(readFromMemory, &source);
 }
 
-bool WritePngFile(const std::string& path, const Dib& image, std::string& error)
+Status WritePngFile(const std::string& path, const Dib& image)
 {
     auto layout = DibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
-        error = "only 24- and 32-bit images can be saved as PNG";
-        return false;
+        return fail("only 24- and 32-bit images can be saved as PNG");
     }
     // The file's first row is the last one in memory.
     PngRows rows;
@@ -328,13 +327,11 @@ bool WritePngFile(const std::string& path, const Dib& image, std::string& error)
     // The file first: a folder that cannot take it is told before the picture is compressed.
     AtomicFile file(path);
     if (!file.open()) {
-        error = file.error();
-        return false;
+        return fail(file.error());
     }
     const PngImageData data = compressPngRows(rows);
     if (data.size == 0) {
-        error = "out of memory";
-        return false;
+        return fail("out of memory");
     }
     PngWriter writer;
     writer.file = &file;
@@ -343,18 +340,15 @@ bool WritePngFile(const std::string& path, const Dib& image, std::string& error)
     if (writer.png)
         writer.info = png_create_info_struct(writer.png);
     if (!writer.png || !writer.info) {
-        error = "out of memory";
-        return false;
+        return fail("out of memory");
     }
     if (!encodeImage(writer, *layout, data)) {
-        error = writer.errors.message;
-        return false;
+        return fail(writer.errors.message);
     }
     if (!file.commit()) {
-        error = file.error();
-        return false;
+        return fail(file.error());
     }
-    return true;
+    return {};
 }
 
 } // namespace ombri

@@ -20,6 +20,6 @@ Result<Dib> ReadPngBytes(ByteView file);
 // the file's first. Each row gets the filter that suits it and all of them are compressed by
 // libdeflate into one stream. Written through a file that replaces the target only when
 // complete.
-bool WritePngFile(const std::string& path, const Dib& image, std::string& error);
+Status WritePngFile(const std::string& path, const Dib& image);
 
 } // namespace ombri

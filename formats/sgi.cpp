@@ -410,13 +410,11 @@ bool encodeFile(const Dib& image, const DibLayout& layout, bool signature, Encod
 
 } // namespace
 
-bool WriteSgiFile(const std::string& path, const Dib& image, bool writeSignature,
-                  std::string& error)
+Status WriteSgiFile(const std::string& path, const Dib& image, SgiSignature signature)
 {
     auto layout = DibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
-        error = "only 24- and 32-bit images can be written as SGI";
-        return false;
+        return fail("only 24- and 32-bit images can be written as SGI");
     }
     const size_t width = static_cast<size_t>(layout->width);
     const size_t height = static_cast<size_t>(layout->height);
@@ -425,13 +423,11 @@ bool WriteSgiFile(const std::string& path, const Dib& image, bool writeSignature
     // stay addressable by them.
     if (width > kMaxSide || height > kMaxSide ||
         SgiEncodedRowBound(width) > (0xFFFFFFFFu - kHeaderBytes - 8 * entries) / entries) {
-        error = "the image is too large for an SGI file";
-        return false;
+        return fail("the image is too large for an SGI file");
     }
     EncodedFile out;
-    if (!encodeFile(image, *layout, writeSignature && width >= 8, out)) {
-        error = "the run-length data does not fit its buffer";
-        return false;
+    if (!encodeFile(image, *layout, signature == SgiSignature::Write && width >= 8, out)) {
+        return fail("the run-length data does not fit its buffer");
     }
     AtomicFile file(path);
     bool ok = file.open();
@@ -439,8 +435,8 @@ bool WriteSgiFile(const std::string& path, const Dib& image, bool writeSignature
         ok = file.write(out.parts[c].get(), out.sizes[c]);
     ok = ok && file.commit();
     if (!ok)
-        error = file.error();
-    return ok;
+        return fail(file.error());
+    return {};
 }
 
 } // namespace ombri

@@ -18,12 +18,12 @@ Result<Dib> ReadSgiBytes(ByteView file);
 
 // Writes a 24-bit image as a 3-channel run-length encoded SGI file and a 32-bit one as a
 // 4-channel file. The caller hands over the pixels to save as they are (the carrier copy when
-// the document has notes). With writeSignature the planar Ombri signature is laid over the top
+// the document has notes). With SgiSignature::Write the planar Ombri signature is laid over the top
 // row's blue, green and red planes, the alpha plane untouched; an image narrower than 8 pixels
 // has no room for it and is saved without. Written through a temporary file that replaces the
 // target only when complete.
-bool WriteSgiFile(const std::string& path, const Dib& image, bool writeSignature,
-                  std::string& error);
+enum class SgiSignature { Omit, Write };
+Status WriteSgiFile(const std::string& path, const Dib& image, SgiSignature signature);
 
 // The most bytes EncodeSgiRow can produce for a row of the given length, end byte included.
 size_t SgiEncodedRowBound(size_t length);

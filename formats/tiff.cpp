@@ -234,21 +234,21 @@ TiffHeader readHeader(TIFF* tiff)
     return header;
 }
 
-std::optional<std::string> checkHeader(TIFF* tiff, const TiffHeader& header, uint64_t fileSize)
+Status checkHeader(TIFF* tiff, const TiffHeader& header, uint64_t fileSize)
 {
     if (header.width == 0 || header.height == 0)
-        return "the image has no pixels";
+        return fail("the image has no pixels");
     if (!pixelCountAllowed(header.width, header.height))
-        return "the image is too large";
+        return fail("the image is too large");
     // Uncompressed samples cannot take less room than the picture, so a header claiming more
     // than the file holds is refused before anything is allocated.
     if (header.compression == COMPRESSION_NONE) {
         const uint64_t planes = header.planar == PLANARCONFIG_SEPARATE ? header.samples : 1;
         const uint64_t rowBytes = TIFFScanlineSize64(tiff);
         if (rowBytes == 0 || planes == 0 || fileSize / header.height / planes < rowBytes)
-            return "the file is shorter than its image";
+            return fail("the file is shorter than its image");
     }
-    return std::nullopt;
+    return {};
 }
 
 // 8-bit RGB(A) stored row by row in the picture's own order: copied as it is, so that neither
@@ -417,8 +417,8 @@ size_t readThroughRgba(TIFF* tiff, const TiffHeader& header, TargetImage& target
 Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize)
 {
     const TiffHeader header = readHeader(tiff);
-    if (auto problem = checkHeader(tiff, header, fileSize))
-        return fail(*problem);
+    if (Status checked = checkHeader(tiff, header, fileSize); !checked)
+        return fail(checked.error());
     const uint16_t bitCount = header.samples >= 4 ? 32 : 24;
     auto stride = checkedRowStride(header.width, bitCount);
     if (!stride || !checkedImageBytes(*stride, header.height))
@@ -510,32 +510,28 @@ Result<Dib> ReadTiffBytes(ByteView file)
     return decodeTiff(tiff.get(), file.size);
 }
 
-bool WriteTiffFile(const std::string& path, const Dib& image, std::string& error)
+Status WriteTiffFile(const std::string& path, const Dib& image)
 {
     auto layout = DibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
-        error = "only 24- and 32-bit images can be saved as TIFF";
-        return false;
+        return fail("only 24- and 32-bit images can be saved as TIFF");
     }
     beginTiffOperation();
     AtomicFile file(path);
     if (!file.open()) {
-        error = file.error();
-        return false;
+        return fail(file.error());
     }
     TiffPtr tiff = openTiff(
         path, "w", {file.stream(), readStream, writeStream, seekStream, sizeStream, mapNothing});
     if (!tiff || !setTags(tiff.get(), *layout) || !writeStrips(tiff.get(), image, *layout) ||
         !TIFFFlush(tiff.get())) {
-        error = lastTiffError("cannot write the TIFF file");
-        return false;
+        return fail(lastTiffError("cannot write the TIFF file"));
     }
     tiff.reset();
     if (!file.commit()) {
-        error = file.error();
-        return false;
+        return fail(file.error());
     }
-    return true;
+    return {};
 }
 
 } // namespace ombri

@@ -26,6 +26,6 @@ Result<Dib> ReadTiffBytes(ByteView file);
 // signature at the start of the last row in memory, so that the file's first pixel reads red 105,
 // green 103, blue 101. Written through a temporary file that replaces the target only when
 // complete.
-bool WriteTiffFile(const std::string& path, const Dib& image, std::string& error);
+Status WriteTiffFile(const std::string& path, const Dib& image);
 
 } // namespace ombri

@@ -172,28 +172,28 @@ Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind
     const bool withNotes = notes == Notes::Embed && m_noteLayer.has_value();
     Dib owned;
     const Dib* pixels = nullptr;
-    std::string error;
-    bool written = false;
+    Status written = fail("");
     switch (kind) {
     case SaveKind::Bmp:
         if ((pixels = preparePixels(depthBits, first, embed, owned)))
-            written = WriteBmpFile(path, *pixels, error);
+            written = WriteBmpFile(path, *pixels);
         break;
     case SaveKind::Png:
         // A PNG in the 24-bit depth keeps a picture's own alpha channel when it has no notes.
         pixels =
             preparePixels(m_saveDepth == SaveDepth::Bits24 ? 0 : depthBits, last, embed, owned);
         if (pixels)
-            written = WritePngFile(path, *pixels, error);
+            written = WritePngFile(path, *pixels);
         break;
     case SaveKind::Tiff:
         if ((pixels = preparePixels(depthBits, last, embed, owned)))
-            written = WriteTiffFile(path, *pixels, error);
+            written = WriteTiffFile(path, *pixels);
         break;
     case SaveKind::Sgi:
         // The marker of a planar file is laid over its planes by the writer itself.
         if ((pixels = preparePixels(depthBits, none, embed, owned)))
-            written = WriteSgiFile(path, *pixels, withNotes, error);
+            written =
+                WriteSgiFile(path, *pixels, withNotes ? SgiSignature::Write : SgiSignature::Omit);
         break;
     case SaveKind::Cineon:
     case SaveKind::Dpx: {
@@ -203,7 +203,7 @@ Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind
         if (pixels)
             written =
                 WriteCineonDpxFile(path, format, *pixels, m_noteLayer ? &*m_noteLayer : nullptr,
-                                   m_pixelWords.empty() ? nullptr : &m_pixelWords, error);
+                                   m_pixelWords.empty() ? nullptr : &m_pixelWords);
         break;
     }
     case SaveKind::Jpeg: {
@@ -211,7 +211,7 @@ Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind
         pixels = preparePixels(24, none, Notes::Leave, owned);
         FormatMessages messages;
         if (pixels)
-            written = WriteJpegFile(path, *pixels, error, &messages);
+            written = WriteJpegFile(path, *pixels, &messages);
         for (const auto& message : messages)
             prompt().tell(message.text, message.caption.empty() ? "OmbriWriter" : message.caption,
                           message.isError ? Icon::Error : Icon::Information);
@@ -223,7 +223,8 @@ Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind
     if (!pixels)
         return reportFailure(path, "There is not enough memory to save the image.");
     if (!written)
-        return reportFailure(path, error.empty() ? "The file could not be written." : error);
+        return reportFailure(path, written.error().empty() ? "The file could not be written."
+                                                           : written.error());
     return SaveOutcome::Saved;
 }
 

@@ -363,9 +363,8 @@ class TemporaryPicture {
             return;
         ::close(fd);
         m_path = pattern;
-        std::string error;
-        if (!WriteBmpFile(m_path, picture, error))
-            std::cerr << "make_samples: " << error << '\n';
+        if (Status written = WriteBmpFile(m_path, picture); !written)
+            std::cerr << "make_samples: " << written.error() << '\n';
     }
     ~TemporaryPicture()
     {

@@ -5,6 +5,7 @@
 #include "formats/dispatch.h"
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
+#include "support/status.h"
 #include "support/test_support.h"
 #include "writer/writing.h"
 
@@ -92,10 +93,8 @@ class CliFilesTest : public testing::Test {
     std::string picture(const std::string& name, const Dib& dib)
     {
         const std::string path = file(name);
-        std::string error;
         const bool png = loadFormatForExtension(FileExtension(name)) == ImageFormat::Png;
-        const bool written = png ? WritePngFile(path, dib, error) : WriteBmpFile(path, dib, error);
-        EXPECT_TRUE(written) << error;
+        EXPECT_TRUE(test::succeeded(png ? WritePngFile(path, dib) : WriteBmpFile(path, dib)));
         return path;
     }
     std::string plainPicture(const std::string& name)

@@ -3,6 +3,7 @@
 #include "formats/bmp.h"
 #include "formats/png.h"
 #include "support/dib_compare.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -59,8 +60,7 @@ class RenderTest : public testing::Test {
                                    bitCount == 32 ? SaveDepth::Alpha32 : SaveDepth::Bits24);
         WriteOmbriSignature(copy.data() + layout->pixelOffset + layout->stride * (height - 1));
         const std::string path = m_dir.file(name);
-        std::string error;
-        EXPECT_TRUE(WritePngFile(path, copy, error)) << error;
+        EXPECT_TRUE(test::succeeded(WritePngFile(path, copy)));
         return path;
     }
 

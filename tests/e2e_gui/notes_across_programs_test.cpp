@@ -5,6 +5,7 @@
 #include "reader/command_ids.h"
 #include "reader/ui/image_view.h"
 #include "reader/ui/reader_window.h"
+#include "support/status.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/ui/writer_view.h"
@@ -67,8 +68,7 @@ TEST_P(NotesAcrossProgramsTest, ReaderShowsTheWritersNotesOnTheSamePixels)
     const SavedFormat format = GetParam();
     TempDir dir;
     const std::string source = dir.file("photo.bmp");
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(source, makePatternImage(kWidth, kHeight, 24), error)) << error;
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(source, makePatternImage(kWidth, kHeight, 24))));
 
     // --- OmbriWriter: a rectangle and a pen stroke, then Save As.
     ScriptedPrompt writerPrompt;

@@ -4,6 +4,7 @@
 #include "formats/bmp.h"
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
+#include "support/status.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/ui/writer_app.h"
@@ -71,8 +72,7 @@ TEST(WriterProgramTest, TypedAndDrawnNotesReachEveryCarrierFile)
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString(dir.file("settings")));
     const std::string source = dir.file("start.bmp");
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(source, makePatternImage(160, 100, 24), error)) << error;
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(source, makePatternImage(160, 100, 24))));
 
     ScriptedPrompt prompt;
     WriterApp app(&prompt);

@@ -2,6 +2,7 @@
 #include "formats/bmp.h"
 #include "formats/dispatch.h"
 #include "support/dib_compare.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -60,8 +61,7 @@ TEST(BmpWrite, LaysOutHeadersAndZeroPaddedBottomUpRows)
     test::TempDir dir;
     Dib image = test::makePatternImage(3, 2, 24);
     DibPixelStart(image)[10] = 0x77; // padding is not picture data
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(dir.file("a.bmp"), image, error)) << error;
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("a.bmp"), image)));
 
     const auto file = test::readFileBytes(dir.file("a.bmp"));
     ASSERT_EQ(file.size(), 54u + 12u * 2u);
@@ -86,8 +86,7 @@ TEST(BmpWrite, RoundTripsOddSizesByteForByte)
     test::TempDir dir;
     for (uint16_t bits : {24, 32}) {
         const Dib image = test::makePatternImage(47, 33, bits, bits);
-        std::string error;
-        ASSERT_TRUE(WriteBmpFile(dir.file("odd.bmp"), image, error)) << error;
+        ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("odd.bmp"), image)));
         auto loaded = ReadBmpFile(dir.file("odd.bmp"));
         ASSERT_TRUE(loaded) << loaded.error();
         EXPECT_EQ(test::dibDifference(loaded.value(), image), "") << bits;
@@ -97,12 +96,10 @@ TEST(BmpWrite, RoundTripsOddSizesByteForByte)
 TEST(BmpWrite, RefusesPaletteImages)
 {
     test::TempDir dir;
-    std::string error;
     auto eight =
         readBytes(bmpFile(infoHeader(40, 4, 1, 8), std::vector<uint8_t>(1024), {1, 2, 3, 4}));
     ASSERT_TRUE(eight);
-    EXPECT_FALSE(WriteBmpFile(dir.file("a.bmp"), eight.value(), error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(test::failedWithReason(WriteBmpFile(dir.file("a.bmp"), eight.value())));
     EXPECT_FALSE(test::fileExists(dir.file("a.bmp")));
 }
 

@@ -4,6 +4,7 @@
 #include "formats/diagnostics.h"
 #include "support/dib_compare.h"
 #include "support/imagemagick.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -61,8 +62,7 @@ Bytes writeToBytes(const test::TempDir& dir, const Kind& kind, const Dib& image,
                    const NoteLayer* notes = nullptr, const Words* words = nullptr)
 {
     const std::string path = dir.file(std::string("picture.") + kind.name);
-    std::string error;
-    EXPECT_TRUE(WriteCineonDpxFile(path, kind.format, image, notes, words, error)) << error;
+    EXPECT_TRUE(test::succeeded(WriteCineonDpxFile(path, kind.format, image, notes, words)));
     return test::readFileBytes(path);
 }
 
@@ -230,9 +230,8 @@ TEST(CineonDpxHeader, LongZoneNamesAndFileNamesAreCutToTheirFields)
     EXPECT_EQ(fieldText(dpx, 136, 24), "2009:03:03:19:35:09+053");
     EXPECT_EQ(fieldText(cineon, 144, 12), "19:35:09+05");
     const std::string longName = std::string(120, 'n') + ".dpx";
-    std::string error;
-    ASSERT_TRUE(
-        WriteCineonDpxFile(dir.file(longName), FilmFormat::Dpx, image, nullptr, nullptr, error));
+    ASSERT_TRUE(test::succeeded(
+        WriteCineonDpxFile(dir.file(longName), FilmFormat::Dpx, image, nullptr, nullptr)));
     EXPECT_EQ(fieldText(test::readFileBytes(dir.file(longName)), 36, 100), std::string(99, 'n'));
 }
 
@@ -296,12 +295,12 @@ TEST(CineonDpxWrite, RefusedImagesLeaveNoFile)
     const NoteLayer shortNotes(15, 0);
     for (const Kind& kind : {kDpx, kCineon}) {
         const std::string path = dir.file(std::string("refused.") + kind.name);
-        std::string error;
-        EXPECT_FALSE(WriteCineonDpxFile(path, kind.format, image, &shortNotes, nullptr, error));
-        EXPECT_FALSE(WriteCineonDpxFile(path, kind.format, palette, nullptr, nullptr, error));
-        EXPECT_FALSE(
-            WriteCineonDpxFile(dir.file("missing/x"), kind.format, image, nullptr, nullptr, error));
-        EXPECT_FALSE(error.empty());
+        EXPECT_TRUE(test::failedWithReason(
+            WriteCineonDpxFile(path, kind.format, image, &shortNotes, nullptr)));
+        EXPECT_TRUE(test::failedWithReason(
+            WriteCineonDpxFile(path, kind.format, palette, nullptr, nullptr)));
+        EXPECT_TRUE(test::failedWithReason(
+            WriteCineonDpxFile(dir.file("missing/x"), kind.format, image, nullptr, nullptr)));
         EXPECT_FALSE(test::fileExists(path));
     }
 }
@@ -373,7 +372,7 @@ TEST(CineonDpxRead, TraceIsPrintedOnlyWithDiagnosticsOn)
         for (bool on : {false, true}) {
             setFormatDiagnostics(on);
             ::testing::internal::CaptureStdout();
-            readBytes(c.bytes, c.format);
+            (void)readBytes(c.bytes, c.format);
             const std::string printed = ::testing::internal::GetCapturedStdout();
             setFormatDiagnostics(false);
             EXPECT_EQ(printed, on ? c.trace : "");

@@ -1,6 +1,7 @@
 #include "core/bytes.h"
 #include "formats/bmp.h"
 #include "formats/dispatch.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -36,8 +37,7 @@ TEST(LoadFormat, MatchesExactSpellingsOnly)
 TEST(LoadImageByExtension, SignatureRowFlagIsFalseOnlyForBmp)
 {
     test::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(dir.file("a.bmp"), test::makePatternImage(4, 2, 24), error));
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("a.bmp"), test::makePatternImage(4, 2, 24))));
     test::writeFileBytes(dir.file("a.BMP"), test::readFileBytes(dir.file("a.bmp")));
     for (const char* name : {"a.bmp", "a.BMP"}) {
         LoadedImage loaded = LoadImageByExtension(dir.file(name));

@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "core/limits.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -309,8 +310,7 @@ TEST_P(PngRoundTrip, EveryByteComesBackAndTheFileIsPlain)
                 const_cast<uint8_t*>(pixelAt(image, x, y))[3] = (x + y) % 2 ? 254 : 255;
     test::TempDir dir;
     const std::string path = dir.file("round.png");
-    std::string error;
-    ASSERT_TRUE(WritePngFile(path, image, error)) << error;
+    ASSERT_TRUE(test::succeeded(WritePngFile(path, image)));
 
     auto loaded = ReadPngFile(path);
     ASSERT_TRUE(loaded.ok()) << loaded.error();
@@ -352,9 +352,7 @@ TEST(PngWrite, FailureLeavesNoFileAndTheTargetIntact)
 {
     test::TempDir dir;
     const Dib image = test::makePatternImage(4, 4, 24);
-    std::string error;
-    EXPECT_FALSE(WritePngFile(dir.file("no/such/folder.png"), image, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(test::failedWithReason(WritePngFile(dir.file("no/such/folder.png"), image)));
     EXPECT_FALSE(test::fileExists(dir.file("no")));
 
     // An 8-bit image cannot be written; the file already there is left alone.
@@ -363,14 +361,12 @@ TEST(PngWrite, FailureLeavesNoFileAndTheTargetIntact)
     Dib indexed = Dib::allocate(kInfoHeaderSize + 256 * 4 + 16);
     const auto header = DibMakeHeader(4, 4, 8, 0);
     std::memcpy(indexed.data(), header.data(), header.size());
-    error.clear();
-    EXPECT_FALSE(WritePngFile(dir.file("old.png"), indexed, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(test::failedWithReason(WritePngFile(dir.file("old.png"), indexed)));
     EXPECT_EQ(test::readFileBytes(dir.file("old.png")), old);
 
     // A folder in the way makes the final rename fail; the temporary file must go too.
     std::filesystem::create_directories(dir.file("taken.png/inside"));
-    EXPECT_FALSE(WritePngFile(dir.file("taken.png"), image, error));
+    EXPECT_TRUE(test::failedWithReason(WritePngFile(dir.file("taken.png"), image)));
     size_t entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
         ++entries;

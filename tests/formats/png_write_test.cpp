@@ -3,6 +3,7 @@
 #include "core/bytes.h"
 #include "notes/carrier.h"
 #include "support/imagemagick.h"
+#include "support/status.h"
 #include "support/stopped_save.h"
 #include "support/test_support.h"
 
@@ -126,8 +127,7 @@ TEST(PngWrite, EveryWidthDepthAndNoteLayerReadsBackEverywhere)
                                          (withNotes ? "_notes" : "") + ".png";
                 SCOPED_TRACE(name);
                 const std::string path = dir.file(name);
-                std::string error;
-                ASSERT_TRUE(WritePngFile(path, image, error)) << error;
+                ASSERT_TRUE(test::succeeded(WritePngFile(path, image)));
                 written.push_back(path);
 
                 auto loaded = ReadPngFile(path);
@@ -224,8 +224,7 @@ TEST(PngWrite, EachFilterIsChosenWhereItFitsAndUndoneExactly)
                     pixel[3] = file[3];
             }
         test::TempDir dir;
-        std::string error;
-        ASSERT_TRUE(WritePngFile(dir.file("filters.png"), image, error)) << error;
+        ASSERT_TRUE(test::succeeded(WritePngFile(dir.file("filters.png"), image)));
         auto loaded = ReadPngFile(dir.file("filters.png"));
         ASSERT_TRUE(loaded.ok()) << loaded.error();
         EXPECT_TRUE(sameBytes(loaded.value(), image));
@@ -251,8 +250,7 @@ TEST(PngWrite, ImageDataIsCutIntoBoundedChunksAndNothingElseIsWritten)
 {
     test::TempDir dir;
     const Dib image = noisePicture(600, 450, 32);
-    std::string error;
-    ASSERT_TRUE(WritePngFile(dir.file("big.png"), image, error)) << error;
+    ASSERT_TRUE(test::succeeded(WritePngFile(dir.file("big.png"), image)));
     const std::vector<Chunk> chunks = chunksOf(test::readFileBytes(dir.file("big.png")));
     ASSERT_GE(chunks.size(), 5u);
     EXPECT_EQ(chunks.front().type, "IHDR");
@@ -273,8 +271,7 @@ TEST(PngWrite, ALargePictureCompressedInPartsReadsBackWhole)
 {
     test::TempDir dir;
     const Dib image = mixedPicture(2100, 1500, 24, 9);
-    std::string error;
-    ASSERT_TRUE(WritePngFile(dir.file("large.png"), image, error)) << error;
+    ASSERT_TRUE(test::succeeded(WritePngFile(dir.file("large.png"), image)));
     auto loaded = ReadPngFile(dir.file("large.png"));
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     EXPECT_TRUE(sameBytes(loaded.value(), image));
@@ -313,10 +310,8 @@ TEST_P(StoppedPngSave, LeavesTheOldFileAndNothingBesideIt)
     const std::string target = dir.file("picture.png");
     const Bytes old = {'o', 'l', 'd'};
     test::writeFileBytes(target, old);
-    const auto stopped = test::stopSaveWithSignal(c.point, c.signal, c.path, [&] {
-        std::string error;
-        (void)WritePngFile(target, image, error);
-    });
+    const auto stopped = test::stopSaveWithSignal(c.point, c.signal, c.path,
+                                                  [&] { (void)WritePngFile(target, image); });
     ASSERT_TRUE(stopped.reachedPoint);
     EXPECT_TRUE(stopped.endedBySignal);
     EXPECT_EQ(test::readFileBytes(target), old);

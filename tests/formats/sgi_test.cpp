@@ -5,6 +5,7 @@
 #include "notes/carrier.h"
 #include "support/dib_compare.h"
 #include "support/imagemagick.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -101,9 +102,8 @@ TEST(SgiWrite, TablesFollowTheHeaderAndRowsFollowEachOther)
     test::TempDir dir;
     for (uint16_t bitCount : {24, 32}) {
         const uint32_t entries = 4 * (bitCount / 8u);
-        std::string error;
-        ASSERT_TRUE(
-            WriteSgiFile(dir.file("t.rgb"), test::makePatternImage(5, 4, bitCount), false, error));
+        ASSERT_TRUE(test::succeeded(WriteSgiFile(
+            dir.file("t.rgb"), test::makePatternImage(5, 4, bitCount), SgiSignature::Omit)));
         const Bytes file = test::readFileBytes(dir.file("t.rgb"));
         const uint16_t header[] = {474, 257, 3, 5,  4, static_cast<uint16_t>(bitCount / 8),
                                    0,   0,   0, 255};
@@ -147,8 +147,8 @@ TEST_P(SgiRoundTrip, ReadingBackGivesTheSameBlock)
     const RoundTripCase c = GetParam();
     test::TempDir dir;
     Dib image = test::makePatternImage(c.width, c.height, c.bitCount, 3);
-    std::string error;
-    ASSERT_TRUE(WriteSgiFile(dir.file("round.rgb"), image, c.signature, error)) << error;
+    ASSERT_TRUE(test::succeeded(WriteSgiFile(
+        dir.file("round.rgb"), image, c.signature ? SgiSignature::Write : SgiSignature::Omit)));
     auto loaded = ReadSgiFile(dir.file("round.rgb"));
     ASSERT_TRUE(loaded) << loaded.error();
     // Narrower than 8 pixels, the plane rows cannot hold the signature: none is written.
@@ -250,9 +250,8 @@ TEST(SgiWrite, RefusedImagesAndFailedSavesLeaveNoFile)
         {"missing folder", test::makePatternImage(3, 3, 24), dir.file("missing/image.rgb")},
     };
     for (const auto& c : cases) {
-        std::string error;
-        EXPECT_FALSE(WriteSgiFile(c.path, c.image, false, error)) << c.name;
-        EXPECT_FALSE(error.empty()) << c.name;
+        EXPECT_TRUE(test::failedWithReason(WriteSgiFile(c.path, c.image, SgiSignature::Omit)))
+            << c.name;
         EXPECT_FALSE(test::fileExists(c.path)) << c.name;
     }
 }
@@ -276,7 +275,7 @@ TEST(SgiRead, HeaderTraceIsPrintedOnlyWithDiagnosticsOn)
         for (bool on : {false, true}) {
             setFormatDiagnostics(on);
             ::testing::internal::CaptureStdout();
-            readBytes(c.bytes);
+            (void)readBytes(c.bytes);
             const std::string printed = ::testing::internal::GetCapturedStdout();
             setFormatDiagnostics(false);
             EXPECT_EQ(printed, on ? c.trace : "");
@@ -322,8 +321,8 @@ TEST(SgiImageMagick, FilesWeWriteReadInImageMagickAsTheImage)
     test::TempDir dir;
     for (uint16_t bitCount : {24, 32}) {
         Dib image = test::makePatternImage(37, 21, bitCount, 5);
-        std::string error;
-        ASSERT_TRUE(WriteSgiFile(dir.file("ours.rgb"), image, true, error)) << error;
+        ASSERT_TRUE(
+            test::succeeded(WriteSgiFile(dir.file("ours.rgb"), image, SgiSignature::Write)));
         const std::string samples = bitCount == 24 ? "rgb:" : "rgba:";
         ASSERT_EQ(test::runConvert("sgi:" + dir.file("ours.rgb") + " -depth 8 " + samples +
                                    dir.file("ours.raw")),

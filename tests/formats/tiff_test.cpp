@@ -5,6 +5,7 @@
 #include "notes/carrier.h"
 #include "support/dib_compare.h"
 #include "support/imagemagick.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -160,8 +161,7 @@ TEST(TiffWrite, TagsAndFirstStripFollowTheSaveLayout)
         Dib image = test::makePatternImage(width, height, bitCount);
         WriteOmbriSignature(const_cast<uint8_t*>(pixelAt(image, 0, 0)));
         test::TempDir dir;
-        std::string error;
-        ASSERT_TRUE(WriteTiffFile(dir.file("a.tif"), image, error)) << error;
+        ASSERT_TRUE(test::succeeded(WriteTiffFile(dir.file("a.tif"), image)));
 
         TIFF* tiff = TIFFOpen(dir.file("a.tif").c_str(), "r");
         ASSERT_NE(tiff, nullptr);
@@ -240,8 +240,7 @@ TEST_P(TiffRoundTrip, EveryByteComesBackIncludingAlphaAndSignature)
     if (RowHoldsSignature(width, bitCount))
         WriteOmbriSignature(const_cast<uint8_t*>(pixelAt(image, 0, 0)));
     test::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(WriteTiffFile(dir.file("round.tif"), image, error)) << error;
+    ASSERT_TRUE(test::succeeded(WriteTiffFile(dir.file("round.tif"), image)));
     auto loaded = ReadTiffFile(dir.file("round.tif"));
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     EXPECT_EQ(test::dibDifference(loaded.value(), image), "");
@@ -431,8 +430,7 @@ TEST(TiffRead, MalformedFilesAreRefusedWithAReason)
     ASSERT_TRUE(decode(handMadeTiff(4, 4, COMPRESSION_NONE, sixteen)).ok());
     Dib small = test::makePatternImage(9, 9, 24);
     test::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(WriteTiffFile(dir.file("ok.tif"), small, error));
+    ASSERT_TRUE(test::succeeded(WriteTiffFile(dir.file("ok.tif"), small)));
     const Bytes written = test::readFileBytes(dir.file("ok.tif"));
     const struct {
         const char* name;
@@ -486,19 +484,15 @@ TEST(TiffRead, FileReaderMatchesByteReader)
 TEST(TiffWrite, FailureLeavesTheTargetIntact)
 {
     test::TempDir dir;
-    std::string error;
-    EXPECT_FALSE(
-        WriteTiffFile(dir.file("no/such/folder.tif"), test::makePatternImage(4, 4, 24), error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(test::failedWithReason(
+        WriteTiffFile(dir.file("no/such/folder.tif"), test::makePatternImage(4, 4, 24))));
 
     const Bytes old = {1, 2, 3};
     test::writeFileBytes(dir.file("old.tif"), old);
     Dib indexed = Dib::allocate(kInfoHeaderSize + 256 * 4 + 16);
     const auto header = DibMakeHeader(4, 4, 8, 0);
     std::memcpy(indexed.data(), header.data(), header.size());
-    error.clear();
-    EXPECT_FALSE(WriteTiffFile(dir.file("old.tif"), indexed, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(test::failedWithReason(WriteTiffFile(dir.file("old.tif"), indexed)));
     EXPECT_EQ(test::readFileBytes(dir.file("old.tif")), old);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
@@ -543,8 +537,7 @@ TEST(TiffImageMagick, ReadsWhatWeWrite)
     test::TempDir dir;
     for (uint16_t bitCount : {24, 32}) {
         Dib image = test::makePatternImage(47, 33, bitCount);
-        std::string error;
-        ASSERT_TRUE(WriteTiffFile(dir.file("ours.tif"), image, error)) << error;
+        ASSERT_TRUE(test::succeeded(WriteTiffFile(dir.file("ours.tif"), image)));
         const char* raw = bitCount == 32 ? "rgba" : "rgb";
         ASSERT_EQ(test::runConvert("'" + dir.file("ours.tif") + "' -depth 8 " + raw + ":'" +
                                    dir.file("ours.raw") + "'"),

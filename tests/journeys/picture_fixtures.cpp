@@ -63,31 +63,30 @@ Dib withNotes(const Dib& image, const NoteLayer& notes, SaveDepth depth)
 void makeFixtures(const std::string& folder)
 {
     using test::makePatternImage;
-    std::string error;
     const auto file = [&folder](const char* name) { return folder + "/" + name; };
-    const auto ok = [&error](bool written) {
+    const auto ok = [](const Status& written) {
         if (!written)
-            throw std::runtime_error("cannot make a journey picture: " + error);
+            throw std::runtime_error("cannot make a journey picture: " + written.error());
     };
-    ok(WriteBmpFile(file("p24.bmp"), makePatternImage(300, 200, 24, 3), error));
-    ok(WritePngFile(file("p32.png"), makePatternImage(220, 160, 32, 4), error));
+    ok(WriteBmpFile(file("p24.bmp"), makePatternImage(300, 200, 24, 3)));
+    ok(WritePngFile(file("p32.png"), makePatternImage(220, 160, 32, 4)));
     test::writeFileBytes(file("p8.bmp"), paletteBmp(120, 90));
-    ok(WriteBmpFile(file("one.bmp"), makePatternImage(1, 1, 24, 5), error));
-    ok(WritePngFile(file("column.png"), makePatternImage(1, 37, 24, 6), error));
-    ok(WriteBmpFile(file("row.bmp"), makePatternImage(41, 1, 24, 7), error));
-    ok(WriteBmpFile(file("big.bmp"), makePatternImage(3000, 2000, 24, 8), error));
-    ok(WritePngFile(file("narrow.png"), makePatternImage(5, 40, 24, 9), error));
+    ok(WriteBmpFile(file("one.bmp"), makePatternImage(1, 1, 24, 5)));
+    ok(WritePngFile(file("column.png"), makePatternImage(1, 37, 24, 6)));
+    ok(WriteBmpFile(file("row.bmp"), makePatternImage(41, 1, 24, 7)));
+    ok(WriteBmpFile(file("big.bmp"), makePatternImage(3000, 2000, 24, 8)));
+    ok(WritePngFile(file("narrow.png"), makePatternImage(5, 40, 24, 9)));
     const Dib carrierPicture = makePatternImage(260, 180, 24, 10);
     ok(WritePngFile(
         file("carrier.png"),
-        withNotes(carrierPicture, test::makePatternNotes(260, 180, 11), SaveDepth::Bits24), error));
-    ok(WriteJpegFile(file("photo.jpg"), makePatternImage(200, 150, 24, 12), error));
+        withNotes(carrierPicture, test::makePatternNotes(260, 180, 11), SaveDepth::Bits24)));
+    ok(WriteJpegFile(file("photo.jpg"), makePatternImage(200, 150, 24, 12)));
     test::writeFileBytes(file("broken.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0,
                                               13, 'I', 'H', 'D', 'R', 0xFF, 0xFF});
     test::writeFileBytes(file("notes.txt"), {'n', 'o', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'});
     const NoteLayer filmNotes = test::makePatternNotes(120, 80, 13);
     ok(WriteCineonDpxFile(file("film.dpx"), FilmFormat::Dpx, makePatternImage(120, 80, 24, 14),
-                          &filmNotes, nullptr, error));
+                          &filmNotes, nullptr));
 }
 
 const std::string& fixtureFolder()

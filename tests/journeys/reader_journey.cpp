@@ -128,10 +128,10 @@ const std::string& largePicturePath()
 {
     static const auto folder = [] {
         auto dir = std::make_unique<test::TempDir>();
-        std::string error;
-        if (!WriteBmpFile(dir->file(kLargePicture), test::makePatternImage(640, 480, 24, 21),
-                          error))
-            throw std::runtime_error("cannot make the large journey picture: " + error);
+        const Status written =
+            WriteBmpFile(dir->file(kLargePicture), test::makePatternImage(640, 480, 24, 21));
+        if (!written)
+            throw std::runtime_error("cannot make the large journey picture: " + written.error());
         return dir;
     }();
     static const std::string path = folder->file(kLargePicture);
@@ -286,10 +286,10 @@ const KeyPress kKeys[KeyChoiceCount] = {
 };
 
 // The main toolbar, Print left out (it opens the printer dialog).
-constexpr int kToolButtons[] = {cmd::NewFolder, cmd::Delete,       cmd::DisplayNotes,
-                                cmd::PreviousImage,   cmd::NextImage,    cmd::FitWidth,
-                                cmd::FitHeight,       cmd::FitIn,        cmd::ZoomOut,
-                                cmd::ZoomIn,          cmd::OriginalSize, cmd::FullScreen};
+constexpr int kToolButtons[] = {cmd::NewFolder,     cmd::Delete,       cmd::DisplayNotes,
+                                cmd::PreviousImage, cmd::NextImage,    cmd::FitWidth,
+                                cmd::FitHeight,     cmd::FitIn,        cmd::ZoomOut,
+                                cmd::ZoomIn,        cmd::OriginalSize, cmd::FullScreen};
 constexpr int kToolButtonCount = 12;
 constexpr int kFullScreenButton = 11;
 

@@ -8,6 +8,7 @@
 #include "reader/command_ids.h"
 #include "reader/reading.h"
 #include "support/dib_compare.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -108,9 +109,7 @@ void writeCarrier(const std::string& path, const Dib& picture, const NoteLayer& 
     const bool bmp = FileExtension(path) == "bmp";
     WriteOmbriSignature(carrier.data() + layout->pixelOffset +
                         (bmp ? 0 : layout->stride * (layout->height - 1)));
-    std::string error;
-    ASSERT_TRUE(bmp ? WriteBmpFile(path, carrier, error) : WritePngFile(path, carrier, error))
-        << error;
+    ASSERT_TRUE(test::succeeded(bmp ? WriteBmpFile(path, carrier) : WritePngFile(path, carrier)));
 }
 
 // --- A document with its panes, in a folder of its own ---
@@ -169,8 +168,7 @@ TEST_F(ReaderOpenTest, NoteCommandsFollowThePicturesNotes)
     for (int command : noteCommands)
         EXPECT_TRUE(m_doc.isCommandEnabled(command)) << command;
 
-    std::string error;
-    ASSERT_TRUE(WritePngFile(file("plain.png"), greyPicture(9, 7, 40), error));
+    ASSERT_TRUE(test::succeeded(WritePngFile(file("plain.png"), greyPicture(9, 7, 40))));
     ASSERT_TRUE(m_doc.OnOpenDocument(file("plain.png")));
     for (int command : noteCommands)
         EXPECT_FALSE(m_doc.isCommandEnabled(command)) << command;
@@ -192,8 +190,7 @@ TEST_F(ReaderOpenTest, FailedOpenEmptiesTheDocumentSilently)
     EXPECT_TRUE(m_prompt.openFailures().empty());
 
     // Only an impossible size is told.
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(file("top-down.bmp"), greyPicture(4, 3, 9), error));
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(file("top-down.bmp"), greyPicture(4, 3, 9))));
     auto bytes = test::readFileBytes(file("top-down.bmp"));
     const int32_t height = -3;
     std::memcpy(bytes.data() + 22, &height, 4);
@@ -404,9 +401,8 @@ class ReaderNavigationTest : public ReaderDocTest {
     // a.png, b.jpg and c.gif; GIF opens in the reader but is not stepped to.
     void SetUp() override
     {
-        std::string error;
-        ASSERT_TRUE(WritePngFile(file("a.png"), greyPicture(8, 8, 10), error));
-        ASSERT_TRUE(WriteJpegFile(file("b.jpg"), greyPicture(8, 8, 20), error));
+        ASSERT_TRUE(test::succeeded(WritePngFile(file("a.png"), greyPicture(8, 8, 10))));
+        ASSERT_TRUE(test::succeeded(WriteJpegFile(file("b.jpg"), greyPicture(8, 8, 20))));
         test::writeFileBytes(file("c.gif"), {'G', 'I', 'F'});
         m_tree.doc = &m_doc;
     }

@@ -3,6 +3,7 @@
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
 #include "reader/reading.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <QDateTime>
@@ -36,8 +37,7 @@ class FileListTest : public testing::Test {
     std::string folder() const { return m_dir.path() + "/"; }
     void writePicture(const std::string& name)
     {
-        std::string error;
-        ASSERT_TRUE(WriteBmpFile(file(name), test::makePatternImage(5, 3, 24), error)) << error;
+        ASSERT_TRUE(test::succeeded(WriteBmpFile(file(name), test::makePatternImage(5, 3, 24))));
     }
     void writeBytes(const std::string& name, size_t count)
     {

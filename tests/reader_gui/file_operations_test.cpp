@@ -3,6 +3,7 @@
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
 #include "reader/reading.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <QByteArray>
@@ -44,8 +45,8 @@ class FileOperationsTest : public testing::Test {
     void openPicture(const std::string& relative)
     {
         fs::create_directories(fs::path(path(relative)).parent_path());
-        std::string error;
-        ASSERT_TRUE(WriteBmpFile(path(relative), test::makePatternImage(5, 3, 24), error)) << error;
+        ASSERT_TRUE(
+            test::succeeded(WriteBmpFile(path(relative), test::makePatternImage(5, 3, 24))));
         ASSERT_TRUE(m_doc.OpenImagePath(path(relative)));
     }
     Strings folderNames(const std::string& relative = {}) const

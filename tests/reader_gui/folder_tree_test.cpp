@@ -4,6 +4,7 @@
 #include "platform/scripted_prompt.h"
 #include "reader/command_ids.h"
 #include "reader/reading.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -37,8 +38,8 @@ class FolderTreeTest : public testing::Test {
     void makeFile(const std::string& relative) { test::writeFileBytes(path(relative), {'x'}); }
     void makePicture(const std::string& relative)
     {
-        std::string error;
-        ASSERT_TRUE(WriteBmpFile(path(relative), test::makePatternImage(5, 3, 24), error)) << error;
+        ASSERT_TRUE(
+            test::succeeded(WriteBmpFile(path(relative), test::makePatternImage(5, 3, 24))));
     }
 
     void openTree(const std::string& start = {})

@@ -6,6 +6,7 @@
 #include "reader/command_ids.h"
 #include "reader/reading.h"
 #include "support/imagemagick.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -41,9 +42,8 @@ void writePicture(const std::string& path, int width, int height, QRect notes = 
     Dib picture = Dib::create(width, height, 24);
     const auto layout = DibGetLayout(picture);
     std::memset(picture.data() + layout->pixelOffset, 0x64, layout->pixelBytes);
-    std::string error;
     if (notes.isEmpty()) {
-        ASSERT_TRUE(WriteBmpFile(path, picture, error)) << error;
+        ASSERT_TRUE(test::succeeded(WriteBmpFile(path, picture)));
         return;
     }
     NoteLayer layer(static_cast<size_t>(width) * height, 0);
@@ -52,7 +52,7 @@ void writePicture(const std::string& path, int width, int height, QRect notes = 
             layer[static_cast<size_t>(height - 1 - y) * width + x] = 1;
     Dib carrier = MakeCarrierCopy(picture, layer, SaveDepth::Bits24);
     WriteOmbriSignature(carrier.data() + DibGetLayout(carrier)->pixelOffset);
-    ASSERT_TRUE(WriteBmpFile(path, carrier, error)) << error;
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(path, carrier)));
 }
 
 // The view on a real document, 400 x 300 on the offscreen screen, with the folder tree and the

@@ -9,6 +9,7 @@
 #include "reader/ui/reader_app.h"
 #include "reader/ui/reader_window.h"
 #include "support/menu_walk.h"
+#include "support/status.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -53,8 +54,7 @@ class ReaderFrameTest : public ::testing::Test {
                            QString::fromStdString(dir.file("settings")));
         m_oldDirectory = fs::current_path();
         for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
-            std::string error;
-            ASSERT_TRUE(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200), error)) << error;
+            ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200))));
         }
     }
     void TearDown() override
@@ -254,8 +254,7 @@ TEST_F(ReaderFrameTest, PictureInAHiddenFolderIsListedAndSteppedFrom)
 {
     fs::create_directories(dir.file("x/.set"));
     for (const char* name : {"x/.set/p1.bmp", "x/.set/p2.bmp"}) {
-        std::string error;
-        ASSERT_TRUE(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200), error)) << error;
+        ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200))));
     }
     ReaderWindow& frame = start({file("x/.set/p1.bmp")});
     EXPECT_EQ(frame.tree().ItemPath(frame.tree().selectedItem()), dir.file("x/.set"));
@@ -334,8 +333,7 @@ TEST_F(ReaderFrameTest, F2InTheFileListRenamesThePicture)
 TEST_F(ReaderFrameTest, ARenamedFolderIsFollowedByTheOtherPane)
 {
     fs::create_directories(dir.file("x/sub"));
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(dir.file("x/p.bmp"), solidPicture(40, 30, 90), error)) << error;
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("x/p.bmp"), solidPicture(40, 30, 90))));
     ReaderWindow& frame = start({file("x/p.bmp")});
     FolderTree& tree = frame.tree();
     FileList& list = frame.list();
@@ -473,9 +471,8 @@ class ReaderFullScreenTest : public ReaderFrameTest {
 
     ReaderWindow& startOnALargePicture()
     {
-        std::string error;
-        EXPECT_TRUE(WriteBmpFile(dir.file("large.bmp"), solidPicture(2000, 1500, 90), error))
-            << error;
+        EXPECT_TRUE(
+            test::succeeded(WriteBmpFile(dir.file("large.bmp"), solidPicture(2000, 1500, 90))));
         ReaderWindow& frame = start({file("large.bmp")});
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&frame));
         // Shown at its own size the picture needs both scroll bars.
@@ -619,8 +616,7 @@ TEST_F(ReaderFrameTest, PaneColourCommandsUseTheColourDialog)
 TEST_F(ReaderFrameTest, NoPictureLeavesOnlyTheBackgroundOnScreen)
 {
     fs::create_directories(dir.file("steps"));
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(dir.file("steps/a.bmp"), solidPicture(40, 30, 200), error)) << error;
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("steps/a.bmp"), solidPicture(40, 30, 200))));
     test::writeFileBytes(dir.file("steps/b.bmp"), {'B', 'M', 0, 1, 2, 3});
     test::writeFileBytes(dir.file("steps/c.txt"), {'t', 'e', 'x', 't'});
     ReaderWindow& frame = start({file("steps/a.bmp")});
@@ -672,8 +668,7 @@ TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewAndTheListFollo
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString());
     fs::create_directories(dir.file("beta"));
     fs::create_directories(dir.file("zeta"));
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(dir.file("zeta/p.bmp"), solidPicture(40, 30, 200), error)) << error;
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("zeta/p.bmp"), solidPicture(40, 30, 200))));
 
     ReaderWindow& frame = start({file("zeta/p.bmp")});
     ImageView& view = frame.view();

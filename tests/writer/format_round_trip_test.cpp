@@ -10,6 +10,7 @@
 #include "platform/scripted_prompt.h"
 #include "support/dib_compare.h"
 #include "support/imagemagick.h"
+#include "support/status.h"
 #include "support/test_support.h"
 #include "writer/writing.h"
 
@@ -186,8 +187,7 @@ class WriterFiles : public ::testing::Test {
     // Puts the picture in the document through a BMP file.
     void openPicture(const Dib& picture)
     {
-        std::string error;
-        ASSERT_TRUE(WriteBmpFile(dir.file("source.bmp"), picture, error)) << error;
+        ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("source.bmp"), picture)));
         ASSERT_TRUE(doc.OnOpenDocument(dir.file("source.bmp"))) << doc.lastOpenError();
         ASSERT_FALSE(doc.hasNoteLayer());
         ASSERT_EQ(test::dibDifference(doc.image(), picture), "");
@@ -325,10 +325,8 @@ Words busyWords(uint32_t seed)
 
 void writeFilm(const std::string& path, FilmFormat format, const Words& words)
 {
-    std::string error;
-    ASSERT_TRUE(
-        WriteCineonDpxFile(path, format, Dib::create(kWidth, kHeight, 24), nullptr, &words, error))
-        << error;
+    ASSERT_TRUE(test::succeeded(
+        WriteCineonDpxFile(path, format, Dib::create(kWidth, kHeight, 24), nullptr, &words)));
 }
 
 Words wordsOf(const std::string& path, FilmFormat format)

@@ -4,6 +4,7 @@
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
 #include "support/dib_compare.h"
+#include "support/status.h"
 #include "support/test_support.h"
 #include "writer/writing.h"
 
@@ -28,11 +29,9 @@ class WriterDocumentTest : public ::testing::Test {
     // Stores the image under the name (PNG or BMP by its extension) and opens it.
     void open(const Dib& image, const std::string& name)
     {
-        std::string error;
         const std::string path = dir.file(name);
-        const bool written = FileExtension(name) == "png" ? WritePngFile(path, image, error)
-                                                          : WriteBmpFile(path, image, error);
-        ASSERT_TRUE(written) << error;
+        ASSERT_TRUE(test::succeeded(FileExtension(name) == "png" ? WritePngFile(path, image)
+                                                                 : WriteBmpFile(path, image)));
         ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.lastOpenError();
     }
     void openPattern(int32_t width, int32_t height, uint16_t bitCount = 24)

@@ -3,6 +3,7 @@
 #include "formats/bmp.h"
 #include "formats/dispatch.h"
 #include "platform/scripted_prompt.h"
+#include "support/status.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/ui/writer_view.h"
@@ -42,9 +43,8 @@ class UserSessionTest : public ::testing::Test {
 
     std::string writePicture(const std::string& name, int width, int height, uint32_t seed = 1)
     {
-        std::string error;
-        EXPECT_TRUE(WriteBmpFile(dir.file(name), makePatternImage(width, height, 24, seed), error))
-            << error;
+        EXPECT_TRUE(test::succeeded(
+            WriteBmpFile(dir.file(name), makePatternImage(width, height, 24, seed))));
         return dir.file(name);
     }
     void open(const std::string& path)

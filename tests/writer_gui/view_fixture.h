@@ -3,6 +3,7 @@
 #include "core/dib.h"
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
+#include "support/status.h"
 #include "support/test_support.h"
 #include "writer/ui/writer_view.h"
 
@@ -56,8 +57,7 @@ class ViewFixture : public ::testing::Test {
     void openPicture(const Dib& picture, const std::string& name = "picture.bmp")
     {
         const std::string path = dir.file(name);
-        std::string error;
-        ASSERT_TRUE(WriteBmpFile(path, picture, error)) << error;
+        ASSERT_TRUE(test::succeeded(WriteBmpFile(path, picture)));
         ASSERT_TRUE(view->OnDropFile(path));
     }
 

@@ -160,9 +160,10 @@ TEST_F(WriterViewTest, CloseStopsWhenItsSaveFails)
 
 TEST_F(WriterViewTest, DropOpensOnlyTheFirstFile)
 {
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(dir.file("a.bmp"), makeSolidPicture(30, 20, 24, 255), error));
-    ASSERT_TRUE(WriteBmpFile(dir.file("b.bmp"), makeSolidPicture(50, 40, 24, 255), error));
+    ASSERT_TRUE(
+        test::succeeded(WriteBmpFile(dir.file("a.bmp"), makeSolidPicture(30, 20, 24, 255))));
+    ASSERT_TRUE(
+        test::succeeded(WriteBmpFile(dir.file("b.bmp"), makeSolidPicture(50, 40, 24, 255))));
     EXPECT_TRUE(view->OnDropUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
                                   QUrl::fromLocalFile(QString::fromStdString(dir.file("b.bmp"))),
                                   QUrl::fromLocalFile(QStringLiteral("/nonexistent.bmp"))}));
@@ -173,8 +174,8 @@ TEST_F(WriterViewTest, DropOpensOnlyTheFirstFile)
 TEST_F(WriterViewTest, DropDuringDrawingAsksAndNeverMergesIntoTheNewPicture)
 {
     openWhite(100, 80);
-    std::string error;
-    ASSERT_TRUE(WriteBmpFile(dir.file("other.bmp"), makeSolidPicture(30, 20, 24, 255), error));
+    ASSERT_TRUE(
+        test::succeeded(WriteBmpFile(dir.file("other.bmp"), makeSolidPicture(30, 20, 24, 255))));
     view->OnToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 10}, {20, 10});
 

@@ -2,6 +2,7 @@
 #include "platform/info_dialogs.h"
 #include "platform/scripted_prompt.h"
 #include "support/menu_walk.h"
+#include "support/status.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/ui/writer_app.h"
@@ -43,8 +44,7 @@ class WriterWindowTest : public ::testing::Test {
     QString writePicture(const std::string& name, uint32_t seed = 1)
     {
         const std::string path = dir.file(name);
-        std::string error;
-        EXPECT_TRUE(WriteBmpFile(path, makePatternImage(40, 30, 24, seed), error)) << error;
+        EXPECT_TRUE(test::succeeded(WriteBmpFile(path, makePatternImage(40, 30, 24, seed))));
         return QString::fromStdString(path);
     }
 
