@@ -188,12 +188,10 @@ Result<Dib> ReadBmpFile(const std::string& path)
 Status WriteBmpFile(const std::string& path, const Dib& image)
 {
     auto layout = DibGetLayout(image);
-    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be written as BMP");
-    }
-    if (layout->pixelBytes > 0xFFFFFFFFu - 54) {
+    if (layout->pixelBytes > 0xFFFFFFFFu - 54)
         return fail("the image is too large for a BMP file");
-    }
     uint8_t fileHeader[kFileHeaderSize] = {'B', 'M'};
     writeLe32(fileHeader + 2, static_cast<uint32_t>(54 + layout->pixelBytes));
     writeLe16(fileHeader + 6, 6);

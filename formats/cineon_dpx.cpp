@@ -378,18 +378,15 @@ Status WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib&
                           const NoteLayer* notes, const std::vector<uint32_t>* pixelWords)
 {
     auto layout = DibGetLayout(image);
-    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be written as DPX or Cineon");
-    }
     const size_t width = static_cast<size_t>(layout->width);
     const size_t height = static_cast<size_t>(layout->height);
     // The total file size is a 32-bit field.
-    if (!pixelCountAllowed(width, height)) {
+    if (!pixelCountAllowed(width, height))
         return fail("the image is too large");
-    }
-    if (notes && notes->size() != width * height) {
+    if (notes && notes->size() != width * height)
         return fail("the note layer does not match the image");
-    }
     if (pixelWords && pixelWords->size() != width * height)
         pixelWords = nullptr;
 
@@ -424,9 +421,8 @@ Status WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib&
             return fail(file.error());
         }
     }
-    if (!file.commit()) {
+    if (!file.commit())
         return fail(file.error());
-    }
     return {};
 }
 

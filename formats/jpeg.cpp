@@ -263,9 +263,8 @@ Result<Dib> ReadJpegBytes(ByteView file, FormatMessages* messages)
 Status WriteJpegFile(const std::string& path, const Dib& image, FormatMessages* messages)
 {
     auto layout = DibGetLayout(image);
-    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be saved as JPEG");
-    }
     // The library reads each row without changing it, so it is handed the image's own rows:
     // the file's first row is the last one in memory.
     std::vector<JSAMPROW> rows;
@@ -285,15 +284,13 @@ Status WriteJpegFile(const std::string& path, const Dib& image, FormatMessages* 
     }
     JpegEncoder encoder;
     if (!encodeJpeg(encoder, file.stream(), *layout, rows.data())) {
-        if (encoder.errors.message[0] == '\0') {
+        if (encoder.errors.message[0] == '\0')
             return fail("cannot write the JPEG file");
-        }
         addMessage(messages, encoder.errors.message, kJpegFatalErrorCaption, true);
         return fail(encoder.errors.message);
     }
-    if (!file.commit()) {
+    if (!file.commit())
         return fail(file.error());
-    }
     return {};
 }
 

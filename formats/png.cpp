@@ -286,6 +286,32 @@ bool encodeImage(PngWriter& writer, const DibLayout& layout, const PngImageData&
     return true;
 }
 
+// The grey picture of a note layer, compressed as libpng does by default: masks are small and
+// mostly flat, so the fast path of the colour writer buys nothing here.
+bool encodeGrey(PngWriter& writer, uint32_t width, uint32_t height, png_bytepp rows)
+{
+    if (setjmp(png_jmpbuf(writer.png)))
+        return false;
+    png_set_write_fn(writer.png, &writer, writeToFile, flushNothing);
+    png_set_IHDR(writer.png, writer.info, width, height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(writer.png, writer.info);
+    png_write_image(writer.png, rows);
+    png_write_end(writer.png, nullptr);
+    return true;
+}
+
+// Makes the write structures of one save; false when there is no memory for them.
+bool startWriter(PngWriter& writer, AtomicFile& file)
+{
+    writer.file = &file;
+    writer.png =
+        png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer.errors, onPngError, onPngWarning);
+    if (writer.png)
+        writer.info = png_create_info_struct(writer.png);
+    return writer.png && writer.info;
+}
+
 } // namespace
 
 Result<Dib> ReadPngFile(const std::string& path)
@@ -313,9 +339,8 @@ Result<Dib> ReadPngBytes(ByteView file)
 Status WritePngFile(const std::string& path, const Dib& image)
 {
     auto layout = DibGetLayout(image);
-    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be saved as PNG");
-    }
     // The file's first row is the last one in memory.
     PngRows rows;
     rows.width = static_cast<uint32_t>(layout->width);
@@ -326,28 +351,37 @@ Status WritePngFile(const std::string& path, const Dib& image)
                     (static_cast<size_t>(layout->height) - 1) * layout->stride;
     // The file first: a folder that cannot take it is told before the picture is compressed.
     AtomicFile file(path);
-    if (!file.open()) {
+    if (!file.open())
         return fail(file.error());
-    }
     const PngImageData data = compressPngRows(rows);
-    if (data.size == 0) {
+    if (data.size == 0)
         return fail("out of memory");
-    }
     PngWriter writer;
-    writer.file = &file;
-    writer.png =
-        png_create_write_struct(PNG_LIBPNG_VER_STRING, &writer.errors, onPngError, onPngWarning);
-    if (writer.png)
-        writer.info = png_create_info_struct(writer.png);
-    if (!writer.png || !writer.info) {
+    if (!startWriter(writer, file))
         return fail("out of memory");
-    }
-    if (!encodeImage(writer, *layout, data)) {
+    if (!encodeImage(writer, *layout, data))
         return fail(writer.errors.message);
-    }
-    if (!file.commit()) {
+    if (!file.commit())
         return fail(file.error());
-    }
+    return {};
+}
+
+Status WriteGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t width,
+                        uint32_t height)
+{
+    std::vector<png_bytep> rows(height);
+    for (uint32_t y = 0; y < height; ++y)
+        rows[y] = const_cast<uint8_t*>(grey) + size_t{y} * width; // libpng only reads them
+    AtomicFile file(path);
+    if (!file.open())
+        return fail(file.error());
+    PngWriter writer;
+    if (!startWriter(writer, file))
+        return fail("out of memory");
+    if (!encodeGrey(writer, width, height, rows.data()))
+        return fail(writer.errors.message);
+    if (!file.commit())
+        return fail(file.error());
     return {};
 }
 

@@ -4,6 +4,7 @@
 #include "core/dib.h"
 #include "core/result.h"
 
+#include <cstdint>
 #include <string>
 
 namespace ombri {
@@ -21,5 +22,10 @@ Result<Dib> ReadPngBytes(ByteView file);
 // libdeflate into one stream. Written through a file that replaces the target only when
 // complete.
 Status WritePngFile(const std::string& path, const Dib& image);
+
+// Writes width x height grey bytes, top row first, as an 8-bit grey PNG (a note layer shown as
+// a picture). Written through a file that replaces the target only when complete.
+Status WriteGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t width,
+                        uint32_t height);
 
 } // namespace ombri

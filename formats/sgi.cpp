@@ -413,9 +413,8 @@ bool encodeFile(const Dib& image, const DibLayout& layout, bool signature, Encod
 Status WriteSgiFile(const std::string& path, const Dib& image, SgiSignature signature)
 {
     auto layout = DibGetLayout(image);
-    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be written as SGI");
-    }
     const size_t width = static_cast<size_t>(layout->width);
     const size_t height = static_cast<size_t>(layout->height);
     const size_t entries = height * (layout->bitCount / 8);
@@ -426,9 +425,8 @@ Status WriteSgiFile(const std::string& path, const Dib& image, SgiSignature sign
         return fail("the image is too large for an SGI file");
     }
     EncodedFile out;
-    if (!encodeFile(image, *layout, signature == SgiSignature::Write && width >= 8, out)) {
+    if (!encodeFile(image, *layout, signature == SgiSignature::Write && width >= 8, out))
         return fail("the run-length data does not fit its buffer");
-    }
     AtomicFile file(path);
     bool ok = file.open();
     for (uint32_t c = 0; ok && c < out.count; ++c)

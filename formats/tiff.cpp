@@ -513,14 +513,12 @@ Result<Dib> ReadTiffBytes(ByteView file)
 Status WriteTiffFile(const std::string& path, const Dib& image)
 {
     auto layout = DibGetLayout(image);
-    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be saved as TIFF");
-    }
     beginTiffOperation();
     AtomicFile file(path);
-    if (!file.open()) {
+    if (!file.open())
         return fail(file.error());
-    }
     TiffPtr tiff = openTiff(
         path, "w", {file.stream(), readStream, writeStream, seekStream, sizeStream, mapNothing});
     if (!tiff || !setTags(tiff.get(), *layout) || !writeStrips(tiff.get(), image, *layout) ||
@@ -528,9 +526,8 @@ Status WriteTiffFile(const std::string& path, const Dib& image)
         return fail(lastTiffError("cannot write the TIFF file"));
     }
     tiff.reset();
-    if (!file.commit()) {
+    if (!file.commit())
         return fail(file.error());
-    }
     return {};
 }
 

@@ -1,0 +1,155 @@
+#include "cli/document_io.h"
+
+#include "formats/dispatch.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace ombri::cli {
+
+using writer::Writing;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The extension of the file's name; empty when the name has no dot (FileExtension would answer
+// the whole name, and a file called "png" is not a PNG name).
+std::string nameExtension(const std::string& path)
+{
+    const std::string name = fs::path(path).filename().string();
+    return name.find('.') == std::string::npos ? std::string() : FileExtension(name);
+}
+
+// JPEG is the one kind of file the writer saves without the notes.
+bool losesNotes(const std::string& path)
+{
+    return loadFormatForExtension(FileExtension(path)) == ImageFormat::Jpeg;
+}
+
+void reportLossyRefusal(std::ostream& err, const std::string& path)
+{
+    err << "ombri: " << path
+        << " cannot carry notes: JPEG files lose them (use --lossy to save anyway)\n";
+}
+
+} // namespace
+
+bool inputIsUsable(Context& context, const std::string& path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    if (status.type() == fs::file_type::not_found) {
+        context.prompt.reportOpenFailure(path, error ? error.message() : "no such file");
+        return false;
+    }
+    if (fs::is_directory(status)) {
+        context.prompt.reportOpenFailure(
+            path, "it is a folder, not a picture; name a picture file (only info looks into "
+                  "folders)");
+        return false;
+    }
+    if (fs::is_regular_file(status) && fs::file_size(path, error) == 0 && !error) {
+        context.prompt.reportOpenFailure(path, "the file is empty; it holds no picture");
+        return false;
+    }
+    return true;
+}
+
+std::optional<Exit> checkOutput(Context& context, const char* command,
+                                const std::vector<std::string>& inputs, const std::string& target,
+                                const char* pngOnly)
+{
+    const std::string prefix = std::string(command) + ": cannot write '" + target + "': ";
+    std::error_code error;
+    if (fs::is_directory(target, error)) {
+        context.err << "ombri: " << prefix << "it is a folder; name a file to write\n";
+        return Exit::WriteFailed;
+    }
+    const std::string extension = nameExtension(target);
+    if (pngOnly && loadFormatForExtension(extension) != ImageFormat::Png) {
+        const std::string reason = std::string(pngOnly) + " is written as PNG";
+        return usageError(context.err, prefix + reason + "; name the output with .png at the end");
+    }
+    if (!pngOnly && Writing::saveKindFor(extension) == Writing::SaveKind::None) {
+        const std::string hint =
+            std::string("choose a name ending in one of ") + Writing::kSavableExtensions;
+        return usageError(context.err, prefix + "ombri cannot save that kind of file; " + hint);
+    }
+    for (const auto& input : inputs) {
+        if (!fs::equivalent(input, target, error) || error)
+            continue;
+        const std::string clash =
+            std::string(command) + ": the output '" + target + "' is the input '" + input + "'";
+        return usageError(context.err,
+                          clash + "; write to another file so that the input stays as it is");
+    }
+    fs::path folder = fs::path(target).parent_path();
+    if (folder.empty())
+        folder = ".";
+    if (!fs::is_directory(folder, error)) {
+        context.err << "ombri: " << prefix << "there is no folder '" << folder.string()
+                    << "'; create it first or write somewhere else\n";
+        return Exit::WriteFailed;
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        context.err << "ombri: " << prefix << "the folder '" << folder.string()
+                    << "' cannot be written to (" << std::strerror(errno)
+                    << "); write somewhere else\n";
+        return Exit::WriteFailed;
+    }
+    return std::nullopt;
+}
+
+bool openDocument(Writing& doc, Context& context, const std::string& path)
+{
+    if (!inputIsUsable(context, path))
+        return false;
+    const size_t reportedBefore = context.prompt.openFailureCount();
+    if (doc.OnOpenDocument(path))
+        return true;
+    if (context.prompt.openFailureCount() == reportedBefore)
+        context.prompt.reportOpenFailure(path, doc.lastOpenError());
+    return false;
+}
+
+Exit saveDocument(Writing& doc, const Invocation& invocation, Context& context,
+                  const std::string& target)
+{
+    if (invocation.depth)
+        doc.setSaveDepth(*invocation.depth);
+    const bool notesAtStake = doc.hasNoteLayer() && losesNotes(target);
+    // Refused here, before the document asks, so that nothing about JPEG is printed and no
+    // file is touched unless the user chose to lose the notes.
+    if (notesAtStake && !invocation.lossy) {
+        reportLossyRefusal(context.err, target);
+        return Exit::Usage;
+    }
+    // A picture narrower than the signature keeps no notes in this kind of file: nothing is
+    // written unless the user chose to lose them.
+    if (doc.pictureTooNarrowForNotes(target) && !invocation.lossy) {
+        context.err << "ombri: " << target << " cannot carry notes: the picture is " << doc.width()
+                    << " pixels wide and needs at least " << doc.minimumWidthForNotes(target)
+                    << " to keep them (use --lossy to save without them)\n";
+        return Exit::WriteFailed;
+    }
+    // From here on nothing is lost that the user has not agreed to lose, so the document's
+    // question about saving to JPEG is answered yes.
+    context.prompt.setQuestionAnswer(Answer::Yes);
+    switch (doc.SaveImageByExtension(target)) {
+    case Writing::SaveOutcome::Saved:
+        return Exit::Done;
+    case Writing::SaveOutcome::Declined: // both questions a save asks were answered yes above
+        reportLossyRefusal(context.err, target);
+        return Exit::Usage;
+    case Writing::SaveOutcome::Refused:
+    case Writing::SaveOutcome::Failed:
+        break;
+    }
+    return Exit::WriteFailed;
+}
+
+} // namespace ombri::cli

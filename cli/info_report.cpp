@@ -1,0 +1,248 @@
+#include "cli/info_report.h"
+
+#include "cli/document_io.h"
+#include "core/dib.h"
+#include "formats/dispatch.h"
+#include "reader/folder_walk.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+namespace ombri::cli {
+
+using writer::Writing;
+namespace fs = std::filesystem;
+
+bool carriesNotes(const Writing& doc)
+{
+    const auto& notes = doc.noteLayer();
+    if (!notes)
+        return false;
+    return !doc.hasPixelWords() || CountNotePixels(*notes) != 0;
+}
+
+namespace {
+
+void printInfoBlock(std::ostream& out, const std::string& path, const Writing& doc)
+{
+    const auto& notes = doc.noteLayer();
+    out << "file: " << path << '\n'
+        << "format: " << formatName(loadFormatForExtension(FileExtension(path))) << '\n'
+        << "size: " << doc.width() << 'x' << doc.height() << '\n'
+        << "bits: " << DibGetBitCount(doc.image()) << '\n'
+        << "notes: " << (carriesNotes(doc) ? "yes" : "no") << '\n'
+        << "note-pixels: " << (notes ? CountNotePixels(*notes) : 0) << '\n';
+}
+
+// How many bytes of a well-formed UTF-8 sequence start at text[at]; 0 when none does (a stray
+// continuation byte, a truncated sequence, an overlong form, a surrogate or a code point beyond
+// U+10FFFF).
+size_t utf8SequenceLength(const std::string& text, size_t at)
+{
+    const auto byte = [&](size_t i) -> unsigned {
+        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
+    };
+    const auto continues = [&](size_t i, unsigned low = 0x80, unsigned high = 0xBF) {
+        return byte(i) >= low && byte(i) <= high;
+    };
+    const unsigned lead = byte(0);
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return continues(1) ? 2 : 0;
+    if (lead >= 0xE0 && lead <= 0xEF) {
+        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;
+        const unsigned high = lead == 0xED ? 0x9F : 0xBF;
+        return continues(1, low, high) && continues(2) ? 3 : 0;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4) {
+        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
+        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;
+        return continues(1, low, high) && continues(2) && continues(3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// A JSON string. File names on Linux are bytes, not text: a byte that is not part of valid
+// UTF-8 becomes U+FFFD so that every JSON reader accepts the line, at the cost of the exact
+// name. Control characters are escaped so that a name with a line break keeps to one line.
+std::string jsonString(const std::string& text)
+{
+    struct ShortEscape {
+        char c;
+        const char* text;
+    };
+    static constexpr ShortEscape kShortEscapes[] = {
+        {'"', "\\\""}, {'\\', "\\\\"}, {'\n', "\\n"}, {'\r', "\\r"},
+        {'\t', "\\t"}, {'\b', "\\b"},  {'\f', "\\f"},
+    };
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string json = "\"";
+    for (size_t at = 0; at < text.size();) {
+        const auto c = static_cast<unsigned char>(text[at]);
+        if (c >= 0x80) {
+            const size_t length = utf8SequenceLength(text, at);
+            if (length == 0)
+                json += "\xEF\xBF\xBD";
+            else
+                json.append(text, at, length);
+            at += length == 0 ? 1 : length;
+            continue;
+        }
+        const auto escape = std::find_if(std::begin(kShortEscapes), std::end(kShortEscapes),
+                                         [c](const ShortEscape& e) { return e.c == c; });
+        if (escape != std::end(kShortEscapes)) {
+            json += escape->text;
+        } else if (c < 0x20 || c == 0x7F) {
+            json += "\\u00";
+            json += kHex[c >> 4];
+            json += kHex[c & 0xF];
+        } else {
+            json += static_cast<char>(c);
+        }
+        ++at;
+    }
+    return json + '"';
+}
+
+void printInfoJson(std::ostream& out, const std::string& path, const Writing& doc)
+{
+    const auto& notes = doc.noteLayer();
+    out << "{\"file\":" << jsonString(path)
+        << ",\"format\":" << jsonString(formatName(loadFormatForExtension(FileExtension(path))))
+        << ",\"size\":\"" << doc.width() << 'x' << doc.height()
+        << "\",\"bits\":" << DibGetBitCount(doc.image())
+        << ",\"notes\":" << (carriesNotes(doc) ? "true" : "false")
+        << ",\"note-pixels\":" << (notes ? CountNotePixels(*notes) : 0) << "}\n";
+}
+
+// A name info looks at in a folder: one whose extension picks a reader, as when it is opened.
+bool isPictureName(const std::string& name)
+{
+    return name.find('.') != std::string::npos &&
+           loadFormatForExtension(FileExtension(name)) != ImageFormat::None;
+}
+
+// A pipe or a device by a picture's name would leave the open waiting for data that may never
+// come; only what can be read to its end is described.
+bool isSpecialFile(const std::string& path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    return fs::is_fifo(status) || fs::is_socket(status) || fs::is_block_file(status) ||
+           fs::is_character_file(status);
+}
+
+// What info has found, printed file by file as text blocks or JSON lines, and counted for the
+// summary. Standard error is the same in both forms: --json changes only standard output.
+class InfoReport {
+  public:
+    InfoReport(Context& context, bool json) : m_context(context), m_json(json) {}
+
+    void describe(const std::string& path)
+    {
+        ++m_images;
+        Writing doc(m_context.prompt);
+        if (!openDocument(doc, m_context, path)) {
+            failed(path, m_context.prompt.lastOpenFailure());
+            return;
+        }
+        if (carriesNotes(doc))
+            ++m_withNotes;
+        if (m_json) {
+            printInfoJson(m_context.out, path, doc);
+            return;
+        }
+        if (m_blocks++ != 0)
+            m_context.out << '\n';
+        printInfoBlock(m_context.out, path, doc);
+    }
+
+    // A folder whose pictures cannot be known counts as one unreadable entry.
+    void folderFailed(const std::string& path, const std::string& reason)
+    {
+        m_context.prompt.reportOpenFailure(path, reason);
+        failed(path, reason);
+    }
+
+    void printSummary() const
+    {
+        m_context.err << m_images << (m_images == 1 ? " image, " : " images, ") << m_withNotes
+                      << " with notes, " << m_unreadable << " unreadable\n";
+    }
+
+    bool anyFailed() const { return m_unreadable != 0; }
+
+  private:
+    void failed(const std::string& path, const std::string& reason)
+    {
+        ++m_unreadable;
+        if (m_json)
+            m_context.out << "{\"file\":" << jsonString(path) << ",\"error\":" << jsonString(reason)
+                          << "}\n";
+    }
+
+    Context& m_context;
+    bool m_json;
+    size_t m_images = 0;
+    size_t m_withNotes = 0;
+    size_t m_unreadable = 0;
+    size_t m_blocks = 0;
+};
+
+// ListFolder tells only that a folder could not be listed; the system says why.
+std::string listingError(const std::string& folder)
+{
+    std::error_code error;
+    const fs::directory_iterator listing(folder.empty() ? "/" : folder, error);
+    return error ? error.message() : "the folder could not be listed";
+}
+
+// The pictures of a folder in the order the reader lists them. With recursive, a subfolder's
+// pictures take its place among the names. Hidden names are left out, as the file managers
+// do; a linked folder is not followed, so that a link back up the tree cannot loop forever.
+void walkFolder(const std::string& folder, bool recursive, InfoReport& report)
+{
+    std::string base = folder;
+    while (!base.empty() && base.back() == '/')
+        base.pop_back(); // "dir/" names "dir/a.png", not "dir//a.png"; "/" becomes ""
+    const auto entries = reader::ListFolder(base);
+    if (!entries) {
+        report.folderFailed(folder, listingError(base));
+        return;
+    }
+    for (const auto& entry : *entries) {
+        if (entry.name.front() == '.')
+            continue;
+        const std::string path = reader::JoinPath(base, entry.name);
+        if (entry.isFolder) {
+            std::error_code error;
+            if (recursive && !fs::is_symlink(fs::symlink_status(path, error)))
+                walkFolder(path, recursive, report);
+        } else if (isPictureName(entry.name) && !isSpecialFile(path)) {
+            report.describe(path);
+        }
+    }
+}
+
+} // namespace
+
+Exit runInfo(const Invocation& invocation, Context& context)
+{
+    InfoReport report(context, invocation.json);
+    bool walked = false;
+    for (const auto& path : invocation.operands) {
+        std::error_code error;
+        if (fs::is_directory(path, error)) {
+            walked = true;
+            walkFolder(path, invocation.recursive, report);
+        } else {
+            report.describe(path);
+        }
+    }
+    if (walked || invocation.operands.size() > 1)
+        report.printSummary();
+    return report.anyFailed() ? Exit::BadInput : Exit::Done;
+}
+
+} // namespace ombri::cli
