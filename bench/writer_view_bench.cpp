@@ -11,7 +11,7 @@
 #include "bench/ratio_reporter.h"
 
 #include "formats/bmp.h"
-#include "platform/dib_draw.h"
+#include "platform/qt/dib_draw.h"
 #include "platform/scripted_prompt.h"
 #include "writer/ui/writer_view.h"
 

@@ -72,7 +72,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://ombritools.example/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-if(TARGET ombri-writer OR TARGET ombri-reader)
+if(OMBRI_GUI)
     # Loaded as a Qt plugin at run time, so dpkg-shlibdeps cannot see it: it draws the SVG icons.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6")
 endif()

@@ -1,6 +1,6 @@
 #include "writer/ui/writer_app.h"
 
-#include "platform/command_line.h"
+#include "platform/qt/command_line.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #include "reader/ui/image_view.h"
 
-#include "platform/dib_draw.h"
+#include "platform/qt/dib_draw.h"
 #include "reader/command_ids.h"
 #include "reader/reader_document.h"
 

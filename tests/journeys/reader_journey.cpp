@@ -15,7 +15,7 @@
 
 #include "formats/bmp.h"
 #include "formats/dispatch.h"
-#include "platform/dib_draw.h"
+#include "platform/qt/dib_draw.h"
 #include "platform/prompt.h"
 #include "reader/adjustments.h"
 #include "reader/command_ids.h"

@@ -11,9 +11,9 @@
 #include "journeys/picture_fixtures.h"
 
 #include "formats/dispatch.h"
-#include "platform/dib_draw.h"
+#include "platform/qt/dib_draw.h"
 #include "platform/prompt.h"
-#include "platform/surface.h"
+#include "platform/qt/surface.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/ui/writer_view.h"

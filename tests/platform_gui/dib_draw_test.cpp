@@ -1,6 +1,6 @@
 #include "core/dib.h"
-#include "platform/dib_draw.h"
-#include "platform/qt_prompt.h"
+#include "platform/qt/dib_draw.h"
+#include "platform/qt/qt_prompt.h"
 
 #include <QPainter>
 #include <gtest/gtest.h>

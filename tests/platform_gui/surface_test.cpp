@@ -1,4 +1,4 @@
-#include "platform/surface.h"
+#include "platform/qt/surface.h"
 
 #include <gtest/gtest.h>
 

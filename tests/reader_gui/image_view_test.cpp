@@ -1,4 +1,4 @@
-#include "platform/dib_draw.h"
+#include "platform/qt/dib_draw.h"
 #include "reader/ui/image_view.h"
 
 #include "formats/bmp.h"

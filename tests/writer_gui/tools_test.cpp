@@ -1,7 +1,7 @@
 #include "view_fixture.h"
 
 #include "formats/dispatch.h"
-#include "platform/surface.h"
+#include "platform/qt/surface.h"
 #include "writer/command_ids.h"
 
 namespace ombri::writer {

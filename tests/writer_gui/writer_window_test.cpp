@@ -1,5 +1,5 @@
 #include "formats/bmp.h"
-#include "platform/info_dialogs.h"
+#include "platform/qt/info_dialogs.h"
 #include "platform/scripted_prompt.h"
 #include "support/menu_walk.h"
 #include "support/status.h"

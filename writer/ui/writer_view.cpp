@@ -1,6 +1,6 @@
 #include "writer/ui/writer_view.h"
 
-#include "platform/dib_draw.h"
+#include "platform/qt/dib_draw.h"
 #include "writer/command_ids.h"
 
 #include <QDragEnterEvent>

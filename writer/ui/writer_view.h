@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/surface.h"
+#include "platform/qt/surface.h"
 #include "writer/writing.h"
 
 #include <QAbstractScrollArea>

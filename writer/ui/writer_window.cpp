@@ -1,8 +1,8 @@
 #include "writer/ui/writer_window.h"
 
-#include "platform/info_dialogs.h"
-#include "platform/lock_keys.h"
-#include "platform/recent_files_menu.h"
+#include "platform/qt/info_dialogs.h"
+#include "platform/qt/lock_keys.h"
+#include "platform/qt/recent_files_menu.h"
 
 #include "formats/dispatch.h"
 #include "writer/command_ids.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/command_table.h"
-#include "platform/qt_prompt.h"
+#include "platform/qt/command_table.h"
+#include "platform/qt/qt_prompt.h"
 #include "writer/writing.h"
 
 #include <QMainWindow>

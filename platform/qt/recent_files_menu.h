@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/command_table.h"
+#include "platform/qt/command_table.h"
 #include "platform/document_base.h"
 
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "platform/command_table.h"
+#include "platform/qt/command_table.h"
 
 #include <QApplication>
 #include <QEvent>

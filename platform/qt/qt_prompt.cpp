@@ -1,4 +1,4 @@
-#include "platform/qt_prompt.h"
+#include "platform/qt/qt_prompt.h"
 
 #include <QApplication>
 #include <QColorDialog>

@@ -1,4 +1,4 @@
-#include "platform/dib_draw.h"
+#include "platform/qt/dib_draw.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "platform/surface.h"
+#include "platform/qt/surface.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

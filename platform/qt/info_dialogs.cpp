@@ -1,4 +1,4 @@
-#include "platform/info_dialogs.h"
+#include "platform/qt/info_dialogs.h"
 
 #include <QCoreApplication>
 #include <QDialog>

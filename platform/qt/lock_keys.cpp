@@ -1,4 +1,4 @@
-#include "platform/lock_keys.h"
+#include "platform/qt/lock_keys.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "platform/recent_files_menu.h"
+#include "platform/qt/recent_files_menu.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "platform/command_line.h"
+#include "platform/qt/command_line.h"
 
 #include <QByteArray>
 
