@@ -147,7 +147,7 @@ void encodeLzw(const std::vector<uint8_t>& values, std::vector<uint8_t>& out)
 // The picture's colour-cube indices, one byte a pixel, top row first as a GIF holds them.
 std::vector<uint8_t> quantise(const Dib& image)
 {
-    const auto layout = DibGetLayout(image);
+    const auto layout = dibGetLayout(image);
     const size_t width = static_cast<size_t>(layout->width);
     const size_t height = static_cast<size_t>(layout->height);
     std::vector<uint8_t> values(width * height);
@@ -198,7 +198,7 @@ std::vector<uint8_t> makeGif(const std::vector<uint8_t>& values, size_t width, s
 // (top first).
 bool rowsMatch(const Dib& decoded, const uint8_t* expected, size_t rowBytes)
 {
-    const auto layout = DibGetLayout(decoded);
+    const auto layout = dibGetLayout(decoded);
     if (!layout || layout->width != kPhotoWidth || layout->height != kPhotoHeight)
         return false;
     const size_t height = static_cast<size_t>(layout->height);
@@ -232,7 +232,7 @@ void encodePcxLine(const uint8_t* line, size_t length, std::vector<uint8_t>& out
 
 std::vector<uint8_t> makePcx(const Dib& image)
 {
-    const auto layout = DibGetLayout(image);
+    const auto layout = dibGetLayout(image);
     const size_t width = static_cast<size_t>(layout->width);
     const size_t height = static_cast<size_t>(layout->height);
     const size_t lineBytes = (width + 1) & ~size_t{1}; // even, as writers make it
@@ -447,7 +447,7 @@ bool makeFile(Fixture& f, Kind kind, FormatFile& file)
         // The benchmark's own encoder is checked once: the file must decode to the indices.
         const std::vector<uint8_t> values = quantise(f.image);
         const std::vector<uint8_t> gif = makeGif(values, kPhotoWidth, kPhotoHeight);
-        auto decoded = ReadGifBytes(ByteView{gif.data(), gif.size()});
+        auto decoded = readGifBytes(ByteView{gif.data(), gif.size()});
         if (!decoded || !rowsMatch(decoded.value(), values.data(), kPhotoWidth)) {
             error = "the GIF written here does not decode to its pixels";
             return false;
@@ -478,7 +478,7 @@ bool makeFile(Fixture& f, Kind kind, FormatFile& file)
         for (size_t y = 0; y < kPhotoHeight; ++y)
             std::memcpy(topFirst.data() + y * rowBytes,
                         plain.data() + (kPhotoHeight - 1 - y) * rowBytes, rowBytes);
-        auto decoded = ReadPcxBytes(ByteView{pcx.data(), pcx.size()});
+        auto decoded = readPcxBytes(ByteView{pcx.data(), pcx.size()});
         if (!decoded || !rowsMatch(decoded.value(), topFirst.data(), rowBytes)) {
             error = "the PCX written here does not decode to its pixels";
             return false;
@@ -622,13 +622,13 @@ void decode(benchmark::State& state, Kind kind, Source source, int64_t bytesPerI
 void BM_DecodeGif(benchmark::State& state, Source source)
 {
     const int64_t values = int64_t{kPhotoWidth} * kPhotoHeight; // one byte a pixel
-    decode(state, Kind::Gif, source, values, ReadGifBytes, ReadGifFile,
+    decode(state, Kind::Gif, source, values, readGifBytes, ReadGifFile,
            [](const Dib& image) { return sameSize(image) && DibGetBitCount(image) == 8; });
 }
 
 void BM_DecodeSgi(benchmark::State& state, Source source)
 {
-    decode(state, Kind::Sgi, source, 0, ReadSgiBytes, ReadSgiFile,
+    decode(state, Kind::Sgi, source, 0, readSgiBytes, ReadSgiFile,
            [](const Dib& image) { return sameSize(image); });
 }
 
@@ -636,14 +636,14 @@ void BM_DecodeDpx(benchmark::State& state, Source source)
 {
     decode(
         state, Kind::Dpx, source, 0,
-        [](ByteView bytes) { return ReadCineonDpxBytes(bytes, FilmFormat::Dpx); },
+        [](ByteView bytes) { return readCineonDpxBytes(bytes, FilmFormat::Dpx); },
         [](const std::string& path) { return ReadCineonDpxFile(path, FilmFormat::Dpx); },
         [](const FilmImage& film) { return sameSize(film.image); });
 }
 
 void BM_DecodePcx(benchmark::State& state, Source source)
 {
-    decode(state, Kind::Pcx, source, 0, ReadPcxBytes, ReadPcxFile,
+    decode(state, Kind::Pcx, source, 0, readPcxBytes, ReadPcxFile,
            [](const Dib& image) { return sameSize(image); });
 }
 

@@ -70,7 +70,7 @@ std::unique_ptr<Fixture> makeFixture()
         ScriptedPrompt prompt;
         Writing check(prompt);
         if (!check.OnOpenDocument(f->carrierPath) || !check.noteLayer() ||
-            CountNotePixels(*check.noteLayer()) != CountNotePixels(f->mask)) {
+            countNotePixels(*check.noteLayer()) != countNotePixels(f->mask)) {
             f->error = "the carrier file does not give back its notes";
             return f;
         }

@@ -168,7 +168,7 @@ size_t decodeRows(PngRead& read, std::FILE* file)
 Dib MakePhotoImage(int32_t width, int32_t height)
 {
     Dib image = Dib::create(width, height, 24);
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout)
         return Dib();
     SplitMix64 random{0x0B5E55ED5EEDull};
@@ -290,11 +290,11 @@ Dib MakeScreenshotImage(int32_t width, int32_t height)
     std::sort(names.begin(), names.end());
     for (const auto& name : names) {
         auto shot = ReadPngFile(name.string());
-        if (shot && DibGetLayout(shot.value()))
+        if (shot && dibGetLayout(shot.value()))
             shots.push_back(shot.take());
     }
     Dib image = Dib::create(width, height, 24);
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout)
         return Dib();
     uint8_t* pixels = image.data() + layout->pixelOffset;
@@ -308,7 +308,7 @@ Dib MakeScreenshotImage(int32_t width, int32_t height)
     int32_t rowHeight = 0;
     for (size_t next = 0; top < height; ++next) {
         const Dib& shot = shots[next % shots.size()];
-        const auto shotLayout = DibGetLayout(shot);
+        const auto shotLayout = dibGetLayout(shot);
         if (x > 0 && x + shotLayout->width > width) {
             x = 0;
             top += rowHeight;
@@ -356,13 +356,13 @@ NoteLayer MakeNoteMask(int32_t width, int32_t height, double share)
 
 size_t PixelBytes(const Dib& image)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     return layout ? layout->pixelBytes : 0;
 }
 
 bool EncodePngPlain(const Dib& image, const std::string& path, std::string& error)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
         error = "not a 24- or 32-bit image";
         return false;

@@ -51,7 +51,7 @@ NoteLayer twoPercentNotes(int32_t width, int32_t height)
 {
     NoteLayer notes = MakeNoteMask(width, height);
     const size_t wanted = static_cast<size_t>(kNoteShare * static_cast<double>(notes.size()));
-    size_t count = CountNotePixels(notes);
+    size_t count = countNotePixels(notes);
     const size_t rowLength = static_cast<size_t>(width);
     for (size_t row = static_cast<size_t>(height); row-- > 0 && count > wanted;) {
         uint8_t* line = notes.data() + row * rowLength;
@@ -69,7 +69,7 @@ std::unique_ptr<Fixture> makeFixture()
     auto f = std::make_unique<Fixture>();
     f->photo = MakePhotoImage();
     f->dim = f->photo.clone();
-    auto layout = DibGetLayout(f->dim);
+    auto layout = dibGetLayout(f->dim);
     if (f->photo.isNull() || !layout) {
         f->error = "out of memory";
         return f;
@@ -81,7 +81,7 @@ std::unique_ptr<Fixture> makeFixture()
     f->copyTarget.assign(f->photo.size(), 1); // touched, so the baseline pays no page faults
     std::fprintf(stderr, "picture %dx%d 24-bit, %zu bytes, %.2f%% note pixels\n", kPhotoWidth,
                  kPhotoHeight, f->photo.size(),
-                 100.0 * static_cast<double>(CountNotePixels(f->notes)) /
+                 100.0 * static_cast<double>(countNotePixels(f->notes)) /
                      static_cast<double>(f->notes.size()));
     return f;
 }
@@ -146,7 +146,7 @@ void BM_BuildDisplayImage(benchmark::State& state)
         Dib display = f->photo.clone();
         NoteLayer notes = f->notes;
         ApplyAdjustments(display, kCodeOriginal, 0, &notes);
-        BlendNotesFromLayer(display, makeColorRef(255, 0, 0), notes.data());
+        blendNotesFromLayer(display, makeColourRef(255, 0, 0), notes.data());
         benchmark::DoNotOptimize(display.data());
     }
     setBytes(state, *f);
@@ -244,7 +244,7 @@ void BM_AdjustedCopyClockwise(benchmark::State& state)
     Dib last = f->photo.clone();
     NoteLayer turnedNotes;
     for (auto _ : state) {
-        Dib copy = MakeAdjustedCopy(f->photo, kCodeOriginal, kFlagRotatedClockwise, &f->notes,
+        Dib copy = makeAdjustedCopy(f->photo, kCodeOriginal, kFlagRotatedClockwise, &f->notes,
                                     &turnedNotes, std::move(last));
         if (copy.isNull()) {
             state.SkipWithError("the turned block could not be had");
@@ -273,8 +273,8 @@ std::string measureBuildPeak()
     {
         NoteLayer turnedNotes;
         Dib display =
-            MakeAdjustedCopy(f.photo, kCodeOriginal, kFlagRotatedClockwise, &f.notes, &turnedNotes);
-        BlendNotesFromLayer(display, makeColorRef(255, 0, 0), turnedNotes.data());
+            makeAdjustedCopy(f.photo, kCodeOriginal, kFlagRotatedClockwise, &f.notes, &turnedNotes);
+        blendNotesFromLayer(display, makeColourRef(255, 0, 0), turnedNotes.data());
         benchmark::DoNotOptimize(display.data());
         displayBytes = display.capacity();
     }

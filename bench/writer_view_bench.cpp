@@ -53,12 +53,12 @@ struct Fixture {
         view = std::make_unique<WriterView>(*doc);
         view->resize(kClientWidth, kClientHeight);
         view->show();
-        if (!view->OnDropFile(path)) {
+        if (!view->onDropFile(path)) {
             error = "cannot open the photograph";
             return;
         }
-        view->OnFitIn();
-        converted = DibToQImage(photo);
+        view->onFitIn();
+        converted = dibToQImage(photo);
     }
     ~Fixture()
     {

@@ -105,7 +105,7 @@ Exit runNotes(const Invocation& invocation, Context& context)
     const auto width = static_cast<uint32_t>(doc.width());
     const auto height = static_cast<uint32_t>(doc.height());
     const std::vector<uint8_t> grey = noteLayerAsGrey(*doc.noteLayer(), width, height);
-    if (Status written = WriteGreyPngFile(target, grey.data(), width, height); !written) {
+    if (Status written = writeGreyPngFile(target, grey.data(), width, height); !written) {
         context.err << "ombri: cannot write '" << target << "': " << written.error() << '\n';
         return Exit::WriteFailed;
     }
@@ -123,7 +123,7 @@ bool isNotePixel(const uint8_t* pixel, bool hasAlpha)
 
 bool anyAlpha(const Dib& pixels)
 {
-    const auto layout = DibGetLayout(pixels);
+    const auto layout = dibGetLayout(pixels);
     if (!layout)
         return false;
     const uint8_t* bytes = pixels.data() + layout->pixelOffset;
@@ -138,12 +138,12 @@ std::optional<Dib> loadMaskPicture(const std::string& path, Context& context, bo
 {
     if (!inputIsUsable(context, path))
         return std::nullopt;
-    LoadedImage loaded = LoadCheckedImage(path);
+    LoadedImage loaded = loadCheckedImage(path);
     if (loaded.image.isNull()) {
         context.prompt.reportOpenFailure(path, loaded.error);
         return std::nullopt;
     }
-    Dib pixels = DibConvertToBitCount(loaded.image, 32);
+    Dib pixels = dibConvertToBitCount(loaded.image, 32);
     // Many programs write 32-bit BMP files with every fourth byte 0; such a mask has no alpha.
     hasAlpha = DibGetBitCount(loaded.image) == 32 && anyAlpha(pixels);
     if (pixels.isNull()) {
@@ -160,7 +160,7 @@ std::optional<NoteLayer> readMask(const std::string& path, const Writing& doc, C
     std::optional<Dib> pixels = loadMaskPicture(path, context, hasAlpha);
     if (!pixels)
         return std::nullopt;
-    const auto layout = DibGetLayout(*pixels);
+    const auto layout = dibGetLayout(*pixels);
     if (layout->width != doc.width() || layout->height != doc.height()) {
         context.err << "ombri: the mask '" << path << "' is " << layout->width << 'x'
                     << layout->height << " pixels but the image is " << doc.width() << 'x'

@@ -20,7 +20,7 @@ bool carriesNotes(const Writing& doc)
     const auto& notes = doc.noteLayer();
     if (!notes)
         return false;
-    return !doc.hasPixelWords() || CountNotePixels(*notes) != 0;
+    return !doc.hasPixelWords() || countNotePixels(*notes) != 0;
 }
 
 namespace {
@@ -33,7 +33,7 @@ void printInfoBlock(std::ostream& out, const std::string& path, const Writing& d
         << "size: " << doc.width() << 'x' << doc.height() << '\n'
         << "bits: " << DibGetBitCount(doc.image()) << '\n'
         << "notes: " << (carriesNotes(doc) ? "yes" : "no") << '\n'
-        << "note-pixels: " << (notes ? CountNotePixels(*notes) : 0) << '\n';
+        << "note-pixels: " << (notes ? countNotePixels(*notes) : 0) << '\n';
 }
 
 // How many bytes of a well-formed UTF-8 sequence start at text[at]; 0 when none does (a stray
@@ -113,7 +113,7 @@ void printInfoJson(std::ostream& out, const std::string& path, const Writing& do
         << ",\"size\":\"" << doc.width() << 'x' << doc.height()
         << "\",\"bits\":" << DibGetBitCount(doc.image())
         << ",\"notes\":" << (carriesNotes(doc) ? "true" : "false")
-        << ",\"note-pixels\":" << (notes ? CountNotePixels(*notes) : 0) << "}\n";
+        << ",\"note-pixels\":" << (notes ? countNotePixels(*notes) : 0) << "}\n";
 }
 
 // A name info looks at in a folder: one whose extension picks a reader, as when it is opened.
@@ -214,7 +214,7 @@ void walkFolder(const std::string& folder, bool recursive, InfoReport& report)
     for (const auto& entry : *entries) {
         if (entry.name.front() == '.')
             continue;
-        const std::string path = reader::JoinPath(base, entry.name);
+        const std::string path = reader::joinPath(base, entry.name);
         if (entry.isFolder) {
             std::error_code error;
             if (recursive && !fs::is_symlink(fs::symlink_status(path, error)))

@@ -25,9 +25,9 @@ constexpr NamedCommand kColourNames[] = {
 };
 
 constexpr NamedCommand kAdjustmentNames[] = {
-    {"auto-color", reader::cmd::AutoColor},
+    {"auto-color", reader::cmd::AutoColour},
     {"auto-contrast", reader::cmd::AutoContrast},
-    {"invert", reader::cmd::InvertColor},
+    {"invert", reader::cmd::InvertColour},
     {"gray", reader::cmd::BlackAndWhite},
     {"red", reader::cmd::ChannelRed},
     {"green", reader::cmd::ChannelGreen},
@@ -90,7 +90,7 @@ void applyOptions(reader::ReaderDocument& doc, const RenderOptions& options)
 {
     if (options.colour) {
         if (options.colour->chosen)
-            doc.OnColourChosen(*options.colour->chosen);
+            doc.onColourChosen(*options.colour->chosen);
         else
             doc.SelectNoteColour(options.colour->command);
     }
@@ -99,7 +99,7 @@ void applyOptions(reader::ReaderDocument& doc, const RenderOptions& options)
     if (!options.antiAliasing && doc.antiAliasing())
         doc.ToggleAntiAliasing();
     for (int command : options.adjustments)
-        doc.OnAdjustmentCommand(command);
+        doc.onAdjustmentCommand(command);
 }
 
 } // namespace
@@ -140,7 +140,7 @@ Exit runRender(const std::string& input, const std::string& output, const Render
                Prompt& prompt, std::ostream& err)
 {
     CurrentDirectoryGuard keepDirectory;
-    const std::string target = reader::AbsolutePath(output);
+    const std::string target = reader::absolutePath(output);
     reader::Reading doc(prompt);
     if (!doc.OnOpenDocument(input)) {
         prompt.reportOpenFailure(input, doc.lastOpenError());
@@ -151,7 +151,7 @@ Exit runRender(const std::string& input, const std::string& output, const Render
     const uint16_t bitCount = display ? DibGetBitCount(*display) : 0;
     Dib converted;
     if (display && bitCount != 24 && bitCount != 32) {
-        converted = DibConvertToBitCount(*display, 24);
+        converted = dibConvertToBitCount(*display, 24);
         display = converted.isNull() ? nullptr : &converted;
     }
     if (!display) {

@@ -116,7 +116,7 @@ struct HeaderFields {
     int32_t width = 0;
     int32_t height = 0;
     uint16_t bitCount = 0;
-    uint32_t colorsUsed = 0;
+    uint32_t coloursUsed = 0;
 };
 
 std::optional<HeaderFields> readHeaderFields(const Dib& dib)
@@ -130,7 +130,7 @@ std::optional<HeaderFields> readHeaderFields(const Dib& dib)
         h.width = readLeI32(p + 4);
         h.height = readLeI32(p + 8);
         h.bitCount = readLe16(p + 14);
-        h.colorsUsed = readLe32(p + 32);
+        h.coloursUsed = readLe32(p + 32);
         return h;
     }
     if (h.headerSize == kCoreHeaderSize && dib.size() >= kCoreHeaderSize) {
@@ -142,10 +142,10 @@ std::optional<HeaderFields> readHeaderFields(const Dib& dib)
     return std::nullopt;
 }
 
-uint32_t colorCountOf(const HeaderFields& h)
+uint32_t colourCountOf(const HeaderFields& h)
 {
-    if (h.headerSize == kInfoHeaderSize && h.colorsUsed != 0)
-        return h.colorsUsed;
+    if (h.headerSize == kInfoHeaderSize && h.coloursUsed != 0)
+        return h.coloursUsed;
     switch (h.bitCount) {
     case 1:
         return 2;
@@ -158,14 +158,14 @@ uint32_t colorCountOf(const HeaderFields& h)
     }
 }
 
-size_t colorTableBytesOf(const HeaderFields& h)
+size_t colourTableBytesOf(const HeaderFields& h)
 {
-    return size_t{colorCountOf(h)} * (h.headerSize == kInfoHeaderSize ? 4 : 3);
+    return size_t{colourCountOf(h)} * (h.headerSize == kInfoHeaderSize ? 4 : 3);
 }
 
 } // namespace
 
-std::optional<DibLayout> DibGetLayout(const Dib& dib)
+std::optional<DibLayout> dibGetLayout(const Dib& dib)
 {
     auto h = readHeaderFields(dib);
     if (!h || h->width <= 0 || h->height <= 0)
@@ -181,9 +181,9 @@ std::optional<DibLayout> DibGetLayout(const Dib& dib)
     layout.width = h->width;
     layout.height = h->height;
     layout.bitCount = h->bitCount;
-    layout.colorCount = colorCountOf(*h);
-    layout.colorTableBytes = colorTableBytesOf(*h);
-    layout.pixelOffset = h->headerSize + layout.colorTableBytes;
+    layout.colourCount = colourCountOf(*h);
+    layout.colourTableBytes = colourTableBytesOf(*h);
+    layout.pixelOffset = h->headerSize + layout.colourTableBytes;
     layout.stride = *stride;
     layout.pixelBytes = *pixelBytes;
     if (layout.pixelOffset > dib.size() || layout.pixelBytes > dib.size() - layout.pixelOffset)
@@ -212,24 +212,24 @@ uint16_t DibGetBitCount(const Dib& dib)
 uint32_t DibGetColorCount(const Dib& dib)
 {
     auto h = readHeaderFields(dib);
-    return h ? colorCountOf(*h) : 0;
+    return h ? colourCountOf(*h) : 0;
 }
 
 size_t DibGetColorTableBytes(const Dib& dib)
 {
     auto h = readHeaderFields(dib);
-    return h ? colorTableBytesOf(*h) : 0;
+    return h ? colourTableBytesOf(*h) : 0;
 }
 
 uint8_t* DibPixelStart(Dib& dib)
 {
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     return layout ? dib.data() + layout->pixelOffset : nullptr;
 }
 
 const uint8_t* DibPixelStart(const Dib& dib)
 {
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     return layout ? dib.data() + layout->pixelOffset : nullptr;
 }
 
@@ -239,7 +239,7 @@ size_t DibRowStride(uint32_t width, uint32_t bitCount)
 }
 
 std::array<uint8_t, kInfoHeaderSize> DibMakeHeader(int32_t width, int32_t height, uint16_t bitCount,
-                                                   uint32_t colorsImportant)
+                                                   uint32_t coloursImportant)
 {
     std::array<uint8_t, kInfoHeaderSize> header{};
     writeLe32(&header[0], kInfoHeaderSize);
@@ -247,13 +247,13 @@ std::array<uint8_t, kInfoHeaderSize> DibMakeHeader(int32_t width, int32_t height
     writeLe32(&header[8], static_cast<uint32_t>(height));
     writeLe16(&header[12], 1);
     writeLe16(&header[14], bitCount);
-    writeLe32(&header[36], colorsImportant);
+    writeLe32(&header[36], coloursImportant);
     return header;
 }
 
 std::vector<uint8_t> DibToPlainRows(const Dib& dib, int bytesPerPixel)
 {
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32) ||
         (bytesPerPixel != 3 && bytesPerPixel != 4) || bytesPerPixel * 8 > layout->bitCount)
         return {};
@@ -283,7 +283,7 @@ Dib DibFromPlainRows(const uint8_t* rows, size_t rowsSize, int32_t width, int32_
     if (!rows || (bitCount != 24 && bitCount != 32))
         return Dib();
     Dib dib = Dib::create(width, height, bitCount);
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     if (!layout)
         return Dib();
     const size_t rowBytes = static_cast<size_t>(width) * (bitCount / 8);
@@ -336,7 +336,7 @@ std::array<std::array<uint8_t, 3>, 256> paletteOf(const Dib& dib, const DibLayou
     std::array<std::array<uint8_t, 3>, 256> palette{};
     const size_t entryBytes = layout.headerSize == kInfoHeaderSize ? 4 : 3;
     const uint8_t* table = dib.data() + layout.headerSize;
-    const size_t count = std::min<size_t>(layout.colorCount, 256);
+    const size_t count = std::min<size_t>(layout.colourCount, 256);
     for (size_t i = 0; i < count; ++i)
         std::memcpy(palette[i].data(), table + i * entryBytes, 3);
     return palette;
@@ -384,9 +384,9 @@ void convertRow(const uint8_t* source, const DibLayout& layout,
 
 } // namespace
 
-Dib DibConvertToBitCount(const Dib& dib, uint16_t bitCount)
+Dib dibConvertToBitCount(const Dib& dib, uint16_t bitCount)
 {
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     if (!layout || (bitCount != 24 && bitCount != 32))
         return Dib();
     switch (layout->bitCount) {
@@ -401,10 +401,10 @@ Dib DibConvertToBitCount(const Dib& dib, uint16_t bitCount)
         return Dib();
     }
     if (layout->bitCount == bitCount && layout->headerSize == kInfoHeaderSize &&
-        layout->colorTableBytes == 0)
+        layout->colourTableBytes == 0)
         return dib.clone();
     Dib converted = Dib::create(layout->width, layout->height, bitCount);
-    auto target = DibGetLayout(converted);
+    auto target = dibGetLayout(converted);
     if (!target)
         return Dib();
     const auto palette = paletteOf(dib, *layout);
@@ -419,13 +419,13 @@ Dib DibConvertToBitCount(const Dib& dib, uint16_t bitCount)
 std::vector<uint32_t> DibBuildPalette(const Dib& dib)
 {
     std::vector<uint32_t> palette;
-    auto layout = DibGetLayout(dib);
-    if (!layout || layout->colorCount == 0)
+    auto layout = dibGetLayout(dib);
+    if (!layout || layout->colourCount == 0)
         return palette;
-    const uint32_t count = layout->colorCount & 0xFFFFu;
+    const uint32_t count = layout->colourCount & 0xFFFFu;
     const uint32_t entryBytes = layout->headerSize == 12 ? 3u : 4u;
-    // DibGetLayout has checked that the whole table lies inside the block.
-    const uint32_t available = static_cast<uint32_t>(layout->colorTableBytes / entryBytes);
+    // dibGetLayout has checked that the whole table lies inside the block.
+    const uint32_t available = static_cast<uint32_t>(layout->colourTableBytes / entryBytes);
     const uint8_t* table = dib.data() + layout->headerSize;
     palette.reserve(std::min(count, available));
     for (uint32_t i = 0; i < count && i < available; ++i) {

@@ -77,8 +77,8 @@ struct DibLayout {
     int32_t width = 0;
     int32_t height = 0;
     uint16_t bitCount = 0;
-    uint32_t colorCount = 0;
-    size_t colorTableBytes = 0;
+    uint32_t colourCount = 0;
+    size_t colourTableBytes = 0;
     size_t pixelOffset = 0; // header + colour table
     size_t stride = 0;
     size_t pixelBytes = 0; // stride x height
@@ -86,7 +86,7 @@ struct DibLayout {
 
 // The layout of a usable image, or nothing for a null block, an unknown header size, a width or
 // height below 1, or a block too small for what its header claims.
-std::optional<DibLayout> DibGetLayout(const Dib& dib);
+std::optional<DibLayout> dibGetLayout(const Dib& dib);
 
 // Header fields read straight from the block, with the rules of the 40- and 12-byte headers.
 // A null block reads as width 0, height 0.
@@ -104,7 +104,7 @@ const uint8_t* DibPixelStart(const Dib& dib);
 size_t DibRowStride(uint32_t width, uint32_t bitCount);
 
 std::array<uint8_t, kInfoHeaderSize> DibMakeHeader(int32_t width, int32_t height, uint16_t bitCount,
-                                                   uint32_t colorsImportant);
+                                                   uint32_t coloursImportant);
 
 // Pixel rows without padding, in the block's row order (bottom first) and byte order (blue
 // first). bytesPerPixel 3 out of a 32-bit image drops the fourth byte. Empty on failure.
@@ -129,6 +129,6 @@ void ExpandGrayRow(const uint8_t* grey, size_t width, uint8_t* destination);
 // are drawn without a palette.
 std::vector<uint32_t> DibBuildPalette(const Dib& dib);
 
-Dib DibConvertToBitCount(const Dib& dib, uint16_t bitCount);
+Dib dibConvertToBitCount(const Dib& dib, uint16_t bitCount);
 
 } // namespace ombri

@@ -23,8 +23,8 @@ struct BmpHeader {
     int32_t height = 0; // negative: rows stored top-down
     uint16_t bitCount = 0;
     uint32_t compression = kBiRgb;
-    uint32_t colorsUsed = 0;
-    uint32_t colorCount = 0;
+    uint32_t coloursUsed = 0;
+    uint32_t colourCount = 0;
     size_t entryBytes = 4;
     size_t masksBytes = 0; // bit-field masks stored behind a 40-byte header
     uint32_t masks[3] = {0, 0, 0};
@@ -44,7 +44,7 @@ Status readCoreHeader(const uint8_t* h, BmpHeader& header)
     if (header.bitCount != 1 && header.bitCount != 4 && header.bitCount != 8 &&
         header.bitCount != 24)
         return fail("unsupported bit count " + std::to_string(header.bitCount));
-    header.colorCount = header.bitCount <= 8 ? 1u << header.bitCount : 0;
+    header.colourCount = header.bitCount <= 8 ? 1u << header.bitCount : 0;
     return {};
 }
 
@@ -54,7 +54,7 @@ Status readInfoHeader(ByteView file, const uint8_t* h, BmpHeader& header)
     header.height = readLeI32(h + 8);
     header.bitCount = readLe16(h + 14);
     header.compression = readLe32(h + 16);
-    header.colorsUsed = readLe32(h + 32);
+    header.coloursUsed = readLe32(h + 32);
     switch (header.bitCount) {
     case 1:
     case 4:
@@ -84,11 +84,11 @@ Status readInfoHeader(ByteView file, const uint8_t* h, BmpHeader& header)
         return fail("compressed BMP files are not supported");
     }
     const uint32_t fullTable = header.bitCount <= 8 ? 1u << header.bitCount : 0;
-    if (header.bitCount <= 8 && header.colorsUsed > fullTable)
+    if (header.bitCount <= 8 && header.coloursUsed > fullTable)
         return fail("the colour count does not fit the bit count");
-    if (header.colorsUsed > 256)
+    if (header.coloursUsed > 256)
         return fail("the colour count is out of range");
-    header.colorCount = header.colorsUsed != 0 ? header.colorsUsed : fullTable;
+    header.colourCount = header.coloursUsed != 0 ? header.coloursUsed : fullTable;
     return {};
 }
 
@@ -136,7 +136,7 @@ Result<BmpHeader> readHeaders(ByteView file)
 
 } // namespace
 
-Result<Dib> ReadBmpBytes(ByteView file)
+Result<Dib> readBmpBytes(ByteView file)
 {
     auto parsed = readHeaders(file);
     if (!parsed)
@@ -150,7 +150,7 @@ Result<Dib> ReadBmpBytes(ByteView file)
 
     const bool convertHeader = header.headerSize != kCoreHeaderSize;
     const uint32_t outHeaderSize = convertHeader ? kInfoHeaderSize : kCoreHeaderSize;
-    const size_t tableBytes = size_t{header.colorCount} * header.entryBytes;
+    const size_t tableBytes = size_t{header.colourCount} * header.entryBytes;
     const size_t tableAt = kFileHeaderSize + header.headerSize + header.masksBytes;
     if (tableAt > file.size || tableBytes > file.size - tableAt)
         return fail("the file ends inside its colour table");
@@ -182,12 +182,12 @@ Result<Dib> ReadBmpFile(const std::string& path)
     auto file = MappedFile::open(path);
     if (!file)
         return fail(file.error());
-    return ReadBmpBytes(file.value().view());
+    return readBmpBytes(file.value().view());
 }
 
 Status WriteBmpFile(const std::string& path, const Dib& image)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be written as BMP");
     if (layout->pixelBytes > 0xFFFFFFFFu - 54)

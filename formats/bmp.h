@@ -11,7 +11,7 @@ namespace ombri {
 // A BMP file as a packed DIB: the header (12- or 40-byte; 52-, 56-, 108- and 124-byte headers
 // become 40-byte ones), its colour table and its rows. The file must hold everything its header
 // claims.
-Result<Dib> ReadBmpBytes(ByteView file);
+Result<Dib> readBmpBytes(ByteView file);
 Result<Dib> ReadBmpFile(const std::string& path);
 
 // Writes a 24- or 32-bit image as an uncompressed bottom-up BMP with a 40-byte header, through

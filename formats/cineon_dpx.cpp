@@ -354,7 +354,7 @@ void wordsFromKept(const uint32_t* words, const uint8_t* notes, size_t width, ui
 
 } // namespace
 
-Result<FilmImage> ReadCineonDpxBytes(ByteView file, FilmFormat format)
+Result<FilmImage> readCineonDpxBytes(ByteView file, FilmFormat format)
 {
     return readFilm(file, format, kMemoryName);
 }
@@ -377,7 +377,7 @@ void setFilmClock(FilmClock clock)
 Status WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib& image,
                           const NoteLayer* notes, const std::vector<uint32_t>* pixelWords)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be written as DPX or Cineon");
     const size_t width = static_cast<size_t>(layout->width);

@@ -25,7 +25,7 @@ struct FilmImage {
 
 // Reads a big-endian, uncompressed, pixel-interleaved file of 3 channels of 10 bits (DPX: one
 // RGB image element, packing 1; Cineon: packing 5). Anything else is refused.
-Result<FilmImage> ReadCineonDpxBytes(ByteView file, FilmFormat format);
+Result<FilmImage> readCineonDpxBytes(ByteView file, FilmFormat format);
 Result<FilmImage> ReadCineonDpxFile(const std::string& path, FilmFormat format);
 
 // Writes a 24- or 32-bit image as a 3-channel 10-bit file through a temporary file that replaces

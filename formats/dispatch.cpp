@@ -165,14 +165,14 @@ ImageCheck CheckLoadedImage(Dib& image)
         image.reset();
         return ImageCheck::TooLarge;
     }
-    if (!DibGetLayout(image)) {
+    if (!dibGetLayout(image)) {
         image.reset();
         return ImageCheck::NoImage;
     }
     return ImageCheck::Ok;
 }
 
-LoadedImage LoadCheckedImage(const std::string& path)
+LoadedImage loadCheckedImage(const std::string& path)
 {
     LoadedImage loaded = LoadImageByExtension(path);
     if (loaded.image.isNull()) {
@@ -194,7 +194,7 @@ LoadedImage LoadCheckedImage(const std::string& path)
     loaded.displayPalette = DibBuildPalette(loaded.image);
     // A DPX or Cineon reader has already taken the notes from its pixel words.
     const bool signature = loaded.format == ImageFormat::Sgi
-                               ? HasPlanarOmbriSignature(loaded.image)
+                               ? hasPlanarOmbriSignature(loaded.image)
                                : HasOmbriSignature(loaded.image, loaded.signatureRowFlag);
     if (loaded.pixelWords.empty() && signature)
         ExtractNoteLayer(loaded.image, loaded.noteLayer);

@@ -55,6 +55,6 @@ ImageCheck CheckLoadedImage(Dib& image);
 // The open sequence both programs share: load by extension, refuse impossible sizes, and find
 // the notes (the marker in the row the format names, or a DPX/Cineon file's own note bits).
 // On failure the image is null and error (and tooLarge) say why.
-LoadedImage LoadCheckedImage(const std::string& path);
+LoadedImage loadCheckedImage(const std::string& path);
 
 } // namespace ombri

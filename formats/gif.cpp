@@ -279,7 +279,7 @@ bool isGifHeader(const uint8_t* h)
 }
 
 // A table replaces the one before it entirely: entries it does not fill are black.
-bool readColorTable(ChunkedInput& in, uint8_t flags, GifImage& image)
+bool readColourTable(ChunkedInput& in, uint8_t flags, GifImage& image)
 {
     image.tableBits = (flags & 7u) + 1;
     image.hasTable = true;
@@ -314,7 +314,7 @@ Result<GifImage> readUpToImageData(ChunkedInput& in)
     // Without any table the screen's size code still chooses the default table.
     const uint8_t screenFlags = header[kHeaderBytes + 4];
     image.tableBits = (screenFlags & 7u) + 1;
-    if ((screenFlags & kTablePresent) && !readColorTable(in, screenFlags, image))
+    if ((screenFlags & kTablePresent) && !readColourTable(in, screenFlags, image))
         return fail("the file ends inside its colour table");
     if (!findImageSeparator(in))
         return fail(in.failed() ? "cannot read the file" : "the file holds no image");
@@ -328,7 +328,7 @@ Result<GifImage> readUpToImageData(ChunkedInput& in)
     image.height = readLe16(descriptor + 6);
     const uint8_t flags = descriptor[8];
     image.interlaced = (flags & kInterlaced) != 0;
-    if ((flags & kTablePresent) && !readColorTable(in, flags, image))
+    if ((flags & kTablePresent) && !readColourTable(in, flags, image))
         return fail("the file ends inside its colour table");
     uint8_t codeSize = 0;
     if (!in.next(codeSize))
@@ -346,17 +346,17 @@ uint16_t bitCountFor(unsigned tableBits)
 
 // The tables a file without any colour table is shown with: black and white, the 16 standard
 // colours, or a grey ramp.
-void writeDefaultTable(uint8_t* entries, unsigned colorCount)
+void writeDefaultTable(uint8_t* entries, unsigned colourCount)
 {
     static const uint8_t kSixteen[16][3] = {
         {0, 0, 0},     {0, 0, 128},     {0, 128, 0},     {0, 128, 128},  {128, 0, 0}, {128, 0, 128},
         {128, 128, 0}, {128, 128, 128}, {192, 192, 192}, {0, 0, 255},    {0, 255, 0}, {0, 255, 255},
         {255, 0, 0},   {255, 0, 255},   {255, 255, 0},   {255, 255, 255}};
-    for (unsigned i = 0; i < colorCount; ++i) {
+    for (unsigned i = 0; i < colourCount; ++i) {
         uint8_t* entry = entries + 4 * i; // blue, green, red, reserved
-        if (colorCount == 2) {
+        if (colourCount == 2) {
             std::memset(entry, i == 0 ? 0 : 255, 3);
-        } else if (colorCount == 16) {
+        } else if (colourCount == 16) {
             entry[0] = kSixteen[i][2];
             entry[1] = kSixteen[i][1];
             entry[2] = kSixteen[i][0];
@@ -366,13 +366,13 @@ void writeDefaultTable(uint8_t* entries, unsigned colorCount)
     }
 }
 
-void writeColorTable(uint8_t* entries, unsigned colorCount, const GifImage& image)
+void writeColourTable(uint8_t* entries, unsigned colourCount, const GifImage& image)
 {
     if (!image.hasTable) {
-        writeDefaultTable(entries, colorCount);
+        writeDefaultTable(entries, colourCount);
         return;
     }
-    for (unsigned i = 0; i < colorCount; ++i) {
+    for (unsigned i = 0; i < colourCount; ++i) {
         entries[4 * i] = image.table[3 * i + 2];
         entries[4 * i + 1] = image.table[3 * i + 1];
         entries[4 * i + 2] = image.table[3 * i];
@@ -385,7 +385,7 @@ Result<Dib> allocateImage(const GifImage& image, uint64_t dataBytes)
     if (image.width == 0 || image.height == 0)
         return fail("the image has no pixels");
     const uint16_t bitCount = bitCountFor(image.tableBits);
-    const unsigned colorCount = 1u << bitCount;
+    const unsigned colourCount = 1u << bitCount;
     auto stride = checkedRowStride(image.width, bitCount);
     auto pixelBytes = stride ? checkedImageBytes(*stride, image.height) : std::nullopt;
     if (!pixelBytes || !pixelCountAllowed(image.width, image.height))
@@ -393,15 +393,15 @@ Result<Dib> allocateImage(const GifImage& image, uint64_t dataBytes)
     if (uint64_t{image.width} * image.height > dataBytes * kMaxPixelsPerDataByte)
         return fail("the file is too short for the image it describes");
 
-    const size_t tableBytes = size_t{colorCount} * 4;
+    const size_t tableBytes = size_t{colourCount} * 4;
     Dib dib = Dib::allocate(kInfoHeaderSize + tableBytes + *pixelBytes);
     if (dib.isNull())
         return fail("out of memory");
     auto header = DibMakeHeader(image.width, image.height, bitCount, 0);
     writeLe32(&header[20], static_cast<uint32_t>(*pixelBytes));
-    writeLe32(&header[32], colorCount);
+    writeLe32(&header[32], colourCount);
     std::memcpy(dib.data(), header.data(), header.size());
-    writeColorTable(dib.data() + kInfoHeaderSize, colorCount, image);
+    writeColourTable(dib.data() + kInfoHeaderSize, colourCount, image);
     return dib;
 }
 
@@ -637,7 +637,7 @@ Result<Dib> decodeGif(ByteSource& source)
     if (!allocated)
         return allocated;
     Dib dib = allocated.take();
-    const auto layout = DibGetLayout(dib);
+    const auto layout = dibGetLayout(dib);
     if (!layout)
         return fail("the image is too large");
 
@@ -675,7 +675,7 @@ Result<Dib> ReadGifFile(const std::string& path)
     return decodeGif(source);
 }
 
-Result<Dib> ReadGifBytes(ByteView file)
+Result<Dib> readGifBytes(ByteView file)
 {
     if (!file.data)
         return fail("not a GIF file");

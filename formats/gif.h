@@ -17,6 +17,6 @@ namespace ombri {
 // keeps the rows decoded so far; an LZW code beyond the table refuses the file. GIF images carry
 // no notes.
 Result<Dib> ReadGifFile(const std::string& path);
-Result<Dib> ReadGifBytes(ByteView file);
+Result<Dib> readGifBytes(ByteView file);
 
 } // namespace ombri

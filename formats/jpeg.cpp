@@ -85,7 +85,7 @@ bool allocateImage(JpegDecoder& decoder)
     }
     decoder.failure = DecodeFailure::OutOfMemory;
     decoder.image = Dib::create(static_cast<int32_t>(width), static_cast<int32_t>(height), 24);
-    auto layout = DibGetLayout(decoder.image);
+    auto layout = dibGetLayout(decoder.image);
     if (!layout)
         return false;
     try {
@@ -253,7 +253,7 @@ Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages)
     return readJpeg(input, messages);
 }
 
-Result<Dib> ReadJpegBytes(ByteView file, FormatMessages* messages)
+Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages)
 {
     JpegInput input;
     input.bytes = file;
@@ -262,7 +262,7 @@ Result<Dib> ReadJpegBytes(ByteView file, FormatMessages* messages)
 
 Status WriteJpegFile(const std::string& path, const Dib& image, FormatMessages* messages)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be saved as JPEG");
     // The library reads each row without changing it, so it is handed the image's own rows:

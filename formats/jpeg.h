@@ -24,7 +24,7 @@ extern const char* const kJpegFatalErrorCaption; // "JPEG Fatal Error"
 // appends {"JpegFile :\nOut of memory", "", error}. A file that ends early keeps the rows that
 // were decoded (the library fills the rest), as the library does for every program.
 Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages = nullptr);
-Result<Dib> ReadJpegBytes(ByteView file, FormatMessages* messages = nullptr);
+Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages = nullptr);
 
 // Writes a 24- or 32-bit image (the fourth byte dropped) as a baseline YCbCr JPEG of quality
 // 100, top row first. No notes survive: the caller has asked the user first. A file that cannot

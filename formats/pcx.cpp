@@ -108,7 +108,7 @@ void interleave(const uint8_t* line, size_t lineBytes, size_t width, uint8_t* ou
 
 } // namespace
 
-Result<Dib> ReadPcxBytes(ByteView file)
+Result<Dib> readPcxBytes(ByteView file)
 {
     if (!file.data)
         return fail("not a PCX file");
@@ -120,7 +120,7 @@ Result<Dib> ReadPcxBytes(ByteView file)
     if (!allocated)
         return allocated;
     Dib dib = allocated.take();
-    const auto layout = DibGetLayout(dib);
+    const auto layout = dibGetLayout(dib);
     if (!layout)
         return fail("the image is too large");
 
@@ -146,7 +146,7 @@ Result<Dib> ReadPcxFile(const std::string& path)
     auto file = MappedFile::open(path);
     if (!file)
         return fail(file.error());
-    return ReadPcxBytes(file.value().view());
+    return readPcxBytes(file.value().view());
 }
 
 } // namespace ombri

@@ -15,6 +15,6 @@ namespace ombri {
 // DIB's resolution fields. Data that ends before the last scan line keeps the lines decoded so
 // far. Other PCX kinds (palette images, fewer planes) are refused.
 Result<Dib> ReadPcxFile(const std::string& path);
-Result<Dib> ReadPcxBytes(ByteView file);
+Result<Dib> readPcxBytes(ByteView file);
 
 } // namespace ombri

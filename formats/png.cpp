@@ -84,16 +84,16 @@ void readFromMemory(png_structp png, png_bytep out, size_t length)
 void requestTransformations(png_structp png, png_infop info)
 {
     const int bitDepth = png_get_bit_depth(png, info);
-    const int colorType = png_get_color_type(png, info);
+    const int colourType = png_get_color_type(png, info);
     if (bitDepth == 16)
         png_set_strip_16(png);
-    if (colorType == PNG_COLOR_TYPE_PALETTE)
+    if (colourType == PNG_COLOR_TYPE_PALETTE)
         png_set_expand(png);
     if (bitDepth < 8)
         png_set_expand(png);
     if (png_get_valid(png, info, PNG_INFO_tRNS))
         png_set_expand(png);
-    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA)
+    if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA)
         png_set_gray_to_rgb(png);
     png_color_16p background = nullptr;
     if (png_get_bKGD(png, info, &background))
@@ -141,7 +141,7 @@ bool allocateImage(PngReader& reader)
         return false;
     }
     reader.image = Dib::create(static_cast<int32_t>(width), static_cast<int32_t>(height), bitCount);
-    auto layout = DibGetLayout(reader.image);
+    auto layout = dibGetLayout(reader.image);
     if (!layout) {
         reader.failure = "the image is too large";
         return false;
@@ -328,7 +328,7 @@ Result<Dib> ReadPngFile(const std::string& path)
     return readPng(readFromFile, file.get());
 }
 
-Result<Dib> ReadPngBytes(ByteView file)
+Result<Dib> readPngBytes(ByteView file)
 {
     if (!file.data || !hasSignature(file.data, file.size))
         return fail("not a PNG file");
@@ -338,7 +338,7 @@ Result<Dib> ReadPngBytes(ByteView file)
 
 Status WritePngFile(const std::string& path, const Dib& image)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be saved as PNG");
     // The file's first row is the last one in memory.
@@ -366,7 +366,7 @@ Status WritePngFile(const std::string& path, const Dib& image)
     return {};
 }
 
-Status WriteGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t width,
+Status writeGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t width,
                         uint32_t height)
 {
     std::vector<png_bytep> rows(height);

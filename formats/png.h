@@ -14,7 +14,7 @@ namespace ombri {
 // alpha, grey made RGB, a bKGD colour composited under the picture, gamma corrected for a screen
 // gamma of 2.2.
 Result<Dib> ReadPngFile(const std::string& path);
-Result<Dib> ReadPngBytes(ByteView file);
+Result<Dib> readPngBytes(ByteView file);
 
 // Writes a 24-bit image as an RGB PNG and a 32-bit one as RGBA: 8 bits per channel, no
 // interlacing, no ancillary chunk. Rows go to the file top first, so the last row in memory is
@@ -25,7 +25,7 @@ Status WritePngFile(const std::string& path, const Dib& image);
 
 // Writes width x height grey bytes, top row first, as an 8-bit grey PNG (a note layer shown as
 // a picture). Written through a file that replaces the target only when complete.
-Status WriteGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t width,
+Status writeGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t width,
                         uint32_t height);
 
 } // namespace ombri

@@ -168,7 +168,7 @@ Result<bool> decodeRunLength(ByteView file, const SgiHeader& header, uint8_t* pi
 
 } // namespace
 
-Result<Dib> ReadSgiBytes(ByteView file)
+Result<Dib> readSgiBytes(ByteView file)
 {
     auto parsed = readHeader(file);
     if (!parsed)
@@ -202,10 +202,10 @@ Result<Dib> ReadSgiFile(const std::string& path)
     auto file = MappedFile::open(path);
     if (!file)
         return fail(file.error());
-    return ReadSgiBytes(file.value().view());
+    return readSgiBytes(file.value().view());
 }
 
-size_t SgiEncodedRowBound(size_t length)
+size_t sgiEncodedRowBound(size_t length)
 {
     // Literal bytes cost one control byte per packet, runs cost two bytes for three or more, a
     // lone last byte costs two, and the end byte one: at most length + length / 126 + 4, and a
@@ -244,7 +244,7 @@ size_t findRunStart(const uint8_t* row, size_t from, size_t limit, size_t length
 
 } // namespace
 
-size_t EncodeSgiRow(const uint8_t* row, size_t length, uint8_t* out, size_t capacity)
+size_t encodeSgiRow(const uint8_t* row, size_t length, uint8_t* out, size_t capacity)
 {
     size_t written = 0;
     size_t at = 0;
@@ -357,7 +357,7 @@ bool encodeFile(const Dib& image, const DibLayout& layout, bool signature, Encod
     const size_t height = static_cast<size_t>(layout.height);
     const uint32_t channels = layout.bitCount / 8;
     const size_t entries = height * channels;
-    const size_t rowBound = SgiEncodedRowBound(width);
+    const size_t rowBound = sgiEncodedRowBound(width);
     const size_t dataStart = kHeaderBytes + 8 * entries;
     out.count = channels;
     size_t capacity[4];
@@ -387,7 +387,7 @@ bool encodeFile(const Dib& image, const DibLayout& layout, bool signature, Encod
             for (uint32_t c = 0; c < 3; ++c)
                 std::memcpy(planes[c], signatureRows.planes[c], 8);
         for (uint32_t c = 0; c < channels; ++c) {
-            const size_t length = EncodeSgiRow(planes[c], width, out.parts[c].get() + out.sizes[c],
+            const size_t length = encodeSgiRow(planes[c], width, out.parts[c].get() + out.sizes[c],
                                                capacity[c] - out.sizes[c]);
             if (length == 0)
                 return false;
@@ -412,7 +412,7 @@ bool encodeFile(const Dib& image, const DibLayout& layout, bool signature, Encod
 
 Status WriteSgiFile(const std::string& path, const Dib& image, SgiSignature signature)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be written as SGI");
     const size_t width = static_cast<size_t>(layout->width);
@@ -421,7 +421,7 @@ Status WriteSgiFile(const std::string& path, const Dib& image, SgiSignature sign
     // Width and height are 16-bit fields, offsets and lengths 32-bit ones: the whole file must
     // stay addressable by them.
     if (width > kMaxSide || height > kMaxSide ||
-        SgiEncodedRowBound(width) > (0xFFFFFFFFu - kHeaderBytes - 8 * entries) / entries) {
+        sgiEncodedRowBound(width) > (0xFFFFFFFFu - kHeaderBytes - 8 * entries) / entries) {
         return fail("the image is too large for an SGI file");
     }
     EncodedFile out;

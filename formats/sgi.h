@@ -14,7 +14,7 @@ namespace ombri {
 // a 24-bit packed DIB (3 channels) or a 32-bit one (4 channels, the alpha plane in byte 3).
 // Grey files (1 or 2 channels) and files of 2 bytes per channel are refused.
 Result<Dib> ReadSgiFile(const std::string& path);
-Result<Dib> ReadSgiBytes(ByteView file);
+Result<Dib> readSgiBytes(ByteView file);
 
 // Writes a 24-bit image as a 3-channel run-length encoded SGI file and a 32-bit one as a
 // 4-channel file. The caller hands over the pixels to save as they are (the carrier copy when
@@ -25,12 +25,12 @@ Result<Dib> ReadSgiBytes(ByteView file);
 enum class SgiSignature { Omit, Write };
 Status WriteSgiFile(const std::string& path, const Dib& image, SgiSignature signature);
 
-// The most bytes EncodeSgiRow can produce for a row of the given length, end byte included.
-size_t SgiEncodedRowBound(size_t length);
+// The most bytes encodeSgiRow can produce for a row of the given length, end byte included.
+size_t sgiEncodedRowBound(size_t length);
 
 // Run-length encodes one plane row, ending it with the 0 byte, and answers the number of bytes
 // written; 0 when the encoding would not fit in capacity. Only the row's own bytes are looked
 // at: three equal bytes start a run packet, anything else is gathered into literal packets.
-size_t EncodeSgiRow(const uint8_t* row, size_t length, uint8_t* out, size_t capacity);
+size_t encodeSgiRow(const uint8_t* row, size_t length, uint8_t* out, size_t capacity);
 
 } // namespace ombri

@@ -425,7 +425,7 @@ Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize)
         return fail("the image is too large");
     Dib image = Dib::create(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
                             bitCount);
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout)
         return fail("out of memory");
 
@@ -494,10 +494,10 @@ Result<Dib> ReadTiffFile(const std::string& path)
     auto file = MappedFile::open(path);
     if (!file)
         return fail(file.error());
-    return ReadTiffBytes(file.value().view());
+    return readTiffBytes(file.value().view());
 }
 
-Result<Dib> ReadTiffBytes(ByteView file)
+Result<Dib> readTiffBytes(ByteView file)
 {
     beginTiffOperation();
     if (!file.data)
@@ -512,7 +512,7 @@ Result<Dib> ReadTiffBytes(ByteView file)
 
 Status WriteTiffFile(const std::string& path, const Dib& image)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be saved as TIFF");
     beginTiffOperation();

@@ -18,7 +18,7 @@ namespace ombri {
 // its rows zero; a file of which nothing decodes is refused. libtiff prints nothing: its last
 // error becomes the reason.
 Result<Dib> ReadTiffFile(const std::string& path);
-Result<Dib> ReadTiffBytes(ByteView file);
+Result<Dib> readTiffBytes(ByteView file);
 
 // Writes a 24-bit image as a 3-sample and a 32-bit one as a 4-sample RGB TIFF (the fourth sample
 // marked as unassociated alpha): 8 bits a sample, PackBits, one row per strip, top row first,

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    auto image = ombri::ReadBmpBytes({data, size});
+    auto image = ombri::readBmpBytes({data, size});
     if (image.ok())
         ombri::fuzz::touchEveryByte(image.value());
     return 0;

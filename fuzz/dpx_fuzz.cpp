@@ -16,7 +16,7 @@ namespace {
 // The picture, the note layer and the kept words must all describe the same width x height.
 void checkFilm(const ombri::FilmImage& film)
 {
-    auto layout = ombri::DibGetLayout(film.image);
+    auto layout = ombri::dibGetLayout(film.image);
     if (!layout || layout->bitCount != 24)
         std::abort();
     const size_t pixels = static_cast<size_t>(layout->width) * static_cast<size_t>(layout->height);
@@ -36,7 +36,7 @@ void checkFilm(const ombri::FilmImage& film)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     for (auto format : {ombri::FilmFormat::Dpx, ombri::FilmFormat::Cineon}) {
-        auto film = ombri::ReadCineonDpxBytes({data, size}, format);
+        auto film = ombri::readCineonDpxBytes({data, size}, format);
         if (film.ok())
             checkFilm(film.value());
     }

@@ -19,7 +19,7 @@ inline void touchEveryByte(const Dib& image)
 {
     const uint8_t* bytes = image.data();
     size_t count = image.size();
-    if (auto layout = DibGetLayout(image)) {
+    if (auto layout = dibGetLayout(image)) {
         bytes = DibPixelStart(image);
         count = layout->pixelBytes;
     }

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    auto image = ombri::ReadGifBytes({data, size});
+    auto image = ombri::readGifBytes({data, size});
     if (!image.ok())
         return 0;
     // Every GIF comes out paletted with its full colour table: 2, 16 or 256 entries.

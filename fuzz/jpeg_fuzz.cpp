@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     ombri::FormatMessages messages;
-    auto image = ombri::ReadJpegBytes({data, size}, &messages);
+    auto image = ombri::readJpegBytes({data, size}, &messages);
     // A failure always tells the user why; a success never has anything to say.
     if (image.ok() != messages.empty() && image.error() != "the image is too large")
         std::abort();

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    auto image = ombri::ReadPcxBytes({data, size});
+    auto image = ombri::readPcxBytes({data, size});
     if (!image.ok())
         return 0;
     if (ombri::DibGetBitCount(image.value()) != 24)

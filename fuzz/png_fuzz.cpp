@@ -13,11 +13,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    auto image = ombri::ReadPngBytes({data, size});
+    auto image = ombri::readPngBytes({data, size});
     if (!image.ok())
         return 0;
     // Every PNG, whatever its colour type, must come out as a usable 24- or 32-bit image.
-    auto layout = ombri::DibGetLayout(image.value());
+    auto layout = ombri::dibGetLayout(image.value());
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         std::abort();
     ombri::fuzz::touchEveryByte(image.value());

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    auto image = ombri::ReadSgiBytes({data, size});
+    auto image = ombri::readSgiBytes({data, size});
     if (!image.ok())
         return 0;
     // Three channels make a 24-bit image, four a 32-bit one; nothing else is read.

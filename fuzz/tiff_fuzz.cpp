@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    auto image = ombri::ReadTiffBytes({data, size});
+    auto image = ombri::readTiffBytes({data, size});
     if (!image.ok())
         return 0;
     // Whatever the samples, a TIFF comes out as 24- or 32-bit rows.

@@ -39,7 +39,7 @@ void WritePlanarOmbriSignature(uint8_t* blue, uint8_t* green, uint8_t* red)
     forceOdd(green[7]);
 }
 
-bool RowHoldsSignature(int32_t width, uint16_t bitCount)
+bool rowHoldsSignature(int32_t width, uint16_t bitCount)
 {
     return width > 0 && isCarrierDepth(bitCount) &&
            static_cast<size_t>(width) * (bitCount / 8) >= kSignatureBytes;
@@ -97,7 +97,7 @@ void copy32To24(const uint8_t* source, const uint8_t* notes, size_t width, uint8
 
 Dib MakeCarrierCopy(const Dib& image, const NoteLayer& notes, SaveDepth depth)
 {
-    auto source = DibGetLayout(image);
+    auto source = dibGetLayout(image);
     if (!source || !isCarrierDepth(source->bitCount))
         return Dib();
     const size_t width = static_cast<size_t>(source->width);
@@ -112,7 +112,7 @@ Dib MakeCarrierCopy(const Dib& image, const NoteLayer& notes, SaveDepth depth)
     } else {
         copy = Dib::create(source->width, source->height, targetBits);
     }
-    auto target = DibGetLayout(copy);
+    auto target = dibGetLayout(copy);
     if (!target)
         return Dib();
     auto rowCopy = source->bitCount == 24 ? (targetBits == 32 ? copy24To32 : mark24InPlace)
@@ -138,8 +138,8 @@ void MarkAlphaNotes(uint8_t* buffer, size_t width, size_t height, size_t rowLeng
 
 bool HasOmbriSignature(const Dib& image, bool signatureRowFlag)
 {
-    auto layout = DibGetLayout(image);
-    if (!layout || !RowHoldsSignature(layout->width, layout->bitCount))
+    auto layout = dibGetLayout(image);
+    if (!layout || !rowHoldsSignature(layout->width, layout->bitCount))
         return false;
     const uint8_t* p = image.data() + layout->pixelOffset;
     if (signatureRowFlag)
@@ -153,9 +153,9 @@ bool HasOmbriSignature(const Dib& image, bool signatureRowFlag)
     return true;
 }
 
-bool HasPlanarOmbriSignature(const Dib& image)
+bool hasPlanarOmbriSignature(const Dib& image)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || layout->bitCount != 32)
         return HasOmbriSignature(image, true);
     if (layout->width < 8)
@@ -174,7 +174,7 @@ bool HasPlanarOmbriSignature(const Dib& image)
 
 void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout)
         return;
     const size_t width = static_cast<size_t>(layout->width);
@@ -198,7 +198,7 @@ void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes)
 
 void ClearCarrier(Dib& image)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || !isCarrierDepth(layout->bitCount))
         return;
     const size_t width = static_cast<size_t>(layout->width);
@@ -212,7 +212,7 @@ void ClearCarrier(Dib& image)
     }
 }
 
-size_t CountNotePixels(const NoteLayer& notes)
+size_t countNotePixels(const NoteLayer& notes)
 {
     size_t count = 0;
     for (uint8_t note : notes)

@@ -40,7 +40,7 @@ void WritePlanarOmbriSignature(uint8_t* blue, uint8_t* green, uint8_t* red);
 
 // A row narrower than 23 pixel bytes (24-bit images under 8 pixels wide, 32-bit under 6) has no
 // room for the marker; such images are saved and read without one.
-bool RowHoldsSignature(int32_t width, uint16_t bitCount);
+bool rowHoldsSignature(int32_t width, uint16_t bitCount);
 
 // A new image in the save depth's bit count with every carrier byte set from the note layer.
 // Null for images other than 24- and 32-bit ones, or a note layer of the wrong size.
@@ -59,7 +59,7 @@ bool HasOmbriSignature(const Dib& image, bool signatureRowFlag);
 // reader interleaves it: the first 23 blue, green and red bytes of pixels 0-7. A fourth channel
 // is left out, so that a note in the alpha byte of one of the first pixels cannot hide the
 // marker (and with it every note of the picture).
-bool HasPlanarOmbriSignature(const Dib& image);
+bool hasPlanarOmbriSignature(const Dib& image);
 
 // Sets a 1 in the note layer (created zero-filled when absent) for every pixel whose carrier
 // byte is even. Never clears a note. Does nothing for other depths.
@@ -68,6 +68,6 @@ void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes);
 // Forces every carrier byte of a 24- or 32-bit image odd, so the image carries no note.
 void ClearCarrier(Dib& image);
 
-size_t CountNotePixels(const NoteLayer& notes);
+size_t countNotePixels(const NoteLayer& notes);
 
 } // namespace ombri

@@ -29,7 +29,7 @@ constexpr float kMinimumWeight = 0.01f;
 constexpr int kMaxWeight = 16;
 
 // The colour in pixel byte order: blue, green, red.
-std::array<uint8_t, 3> pixelOrder(ColorRef colour)
+std::array<uint8_t, 3> pixelOrder(ColourRef colour)
 {
     return {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
             static_cast<uint8_t>(colour)};
@@ -48,7 +48,7 @@ struct CarrierRows {
 
 std::optional<CarrierRows> carrierRows(Dib& display)
 {
-    auto layout = DibGetLayout(display);
+    auto layout = dibGetLayout(display);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return std::nullopt;
     CarrierRows rows;
@@ -121,7 +121,7 @@ class BlendTables {
   public:
     static constexpr size_t kTableBytes = 3 * 256;
 
-    BlendTables(ColorRef colour, BlendFormula formula)
+    BlendTables(ColourRef colour, BlendFormula formula)
         : m_colour(pixelOrder(colour)), m_formula(formula)
     {
     }
@@ -334,7 +334,7 @@ void ComputeNoteCoverage(const uint8_t* notes, int32_t width, int32_t height, fl
     }
 }
 
-void BlendNotes(Dib& display, ColorRef colour, const float* coverage)
+void BlendNotes(Dib& display, ColourRef colour, const float* coverage)
 {
     auto rows = carrierRows(display);
     if (!rows || !coverage)
@@ -357,7 +357,7 @@ void BlendNotes(Dib& display, ColorRef colour, const float* coverage)
     }
 }
 
-void PaintNotes(Dib& display, ColorRef colour, const uint8_t* notes)
+void PaintNotes(Dib& display, ColourRef colour, const uint8_t* notes)
 {
     auto rows = carrierRows(display);
     if (!rows || !notes)
@@ -391,7 +391,7 @@ void ComplementNotes(Dib& display, const uint8_t* notes)
     }
 }
 
-void BlendNotesFromLayer(Dib& display, ColorRef colour, const uint8_t* notes)
+void blendNotesFromLayer(Dib& display, ColourRef colour, const uint8_t* notes)
 {
     auto rows = carrierRows(display);
     if (!rows || !notes)

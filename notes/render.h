@@ -8,21 +8,21 @@
 namespace ombri {
 
 // A colour as the programs pass it around: red + green x 2^8 + blue x 2^16.
-using ColorRef = uint32_t;
+using ColourRef = uint32_t;
 
-constexpr ColorRef makeColorRef(uint8_t red, uint8_t green, uint8_t blue)
+constexpr ColourRef makeColourRef(uint8_t red, uint8_t green, uint8_t blue)
 {
-    return ColorRef{red} | (ColorRef{green} << 8) | (ColorRef{blue} << 16);
+    return ColourRef{red} | (ColourRef{green} << 8) | (ColourRef{blue} << 16);
 }
-constexpr uint8_t colorRefRed(ColorRef colour)
+constexpr uint8_t colourRefRed(ColourRef colour)
 {
     return static_cast<uint8_t>(colour);
 }
-constexpr uint8_t colorRefGreen(ColorRef colour)
+constexpr uint8_t colourRefGreen(ColourRef colour)
 {
     return static_cast<uint8_t>(colour >> 8);
 }
-constexpr uint8_t colorRefBlue(ColorRef colour)
+constexpr uint8_t colourRefBlue(ColourRef colour)
 {
     return static_cast<uint8_t>(colour >> 16);
 }
@@ -34,16 +34,16 @@ void ComputeNoteCoverage(const uint8_t* notes, int32_t width, int32_t height, fl
 
 // Blends the colour into every pixel of a 24- or 32-bit image by its coverage (pixels at 0.01 or
 // below are left alone). Alpha bytes never change; other depths are left alone.
-void BlendNotes(Dib& display, ColorRef colour, const float* coverage);
+void BlendNotes(Dib& display, ColourRef colour, const float* coverage);
 
 // Note pixels take the colour; alpha bytes never change.
-void PaintNotes(Dib& display, ColorRef colour, const uint8_t* notes);
+void PaintNotes(Dib& display, ColourRef colour, const uint8_t* notes);
 
 // Note pixels show the complement of the picture (255 - value); alpha bytes never change.
 void ComplementNotes(Dib& display, const uint8_t* notes);
 
 // The anti-aliased rendering in one pass, without a whole-picture coverage buffer: the result
 // equals ComputeNoteCoverage followed by BlendNotes byte for byte.
-void BlendNotesFromLayer(Dib& display, ColorRef colour, const uint8_t* notes);
+void blendNotesFromLayer(Dib& display, ColourRef colour, const uint8_t* notes);
 
 } // namespace ombri

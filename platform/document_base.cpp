@@ -29,7 +29,7 @@ void DocumentBase::SetPathName(const std::string& path, bool addToRecentFiles)
         m_recentFiles.add(path);
 }
 
-std::string DocumentBase::GetTitle() const
+std::string DocumentBase::getTitle() const
 {
     if (m_pathName.empty())
         return "Untitled";

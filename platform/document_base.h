@@ -35,11 +35,11 @@ class DocumentBase {
     bool IsModified() const { return m_modified; }
     void SetModifiedFlag(bool modified) { m_modified = modified; }
 
-    const std::string& GetPathName() const { return m_pathName; }
+    const std::string& getPathName() const { return m_pathName; }
     void SetPathName(const std::string& path, bool addToRecentFiles = true);
-    void ClearPathName() { m_pathName.clear(); }
+    void clearPathName() { m_pathName.clear(); }
     // The name shown in the window title: the file name of the path, "Untitled" without one.
-    std::string GetTitle() const;
+    std::string getTitle() const;
 
     RecentFileList& recentFiles() { return m_recentFiles; }
     const RecentFileList& recentFiles() const { return m_recentFiles; }

@@ -42,9 +42,9 @@ struct CommandRule {
 
 constexpr CommandRule kCommandRules[] = {
     {cmd::Original, 0, Enabling::ColourPicture, Checking::ByCode},
-    {cmd::AutoColor, 0, Enabling::ColourPicture, Checking::ByCode},
+    {cmd::AutoColour, 0, Enabling::ColourPicture, Checking::ByCode},
     {cmd::AutoContrast, kFlagAutoContrast, Enabling::ColourPicture, Checking::ByFlag},
-    {cmd::InvertColor, kFlagInvert, Enabling::ColourPicture, Checking::ByFlag},
+    {cmd::InvertColour, kFlagInvert, Enabling::ColourPicture, Checking::ByFlag},
     {cmd::BlackAndWhite, kFlagBlackAndWhite, Enabling::ColourPicture, Checking::ByFlag},
     {cmd::ChannelRed, kFlagRed, Enabling::ColourPicture, Checking::ByFlag},
     {cmd::ChannelGreen, kFlagGreen, Enabling::ColourPicture, Checking::ByFlag},
@@ -90,13 +90,13 @@ bool Adjustments::apply(int command)
         code = kCodeOriginal;
         flags = 0;
         return true;
-    case cmd::AutoColor:
+    case cmd::AutoColour:
         // Auto Color and the channel views exclude each other.
-        if (code == kCodeAutoColor) {
+        if (code == kCodeAutoColour) {
             code = kCodeOriginal;
         } else {
             flags = static_cast<uint16_t>(flags & ~kChannelFlags);
-            code = kCodeAutoColor;
+            code = kCodeAutoColour;
         }
         return true;
     case cmd::ChannelRed:
@@ -113,7 +113,7 @@ bool Adjustments::apply(int command)
         return true;
     }
     case cmd::AutoContrast:
-    case cmd::InvertColor:
+    case cmd::InvertColour:
     case cmd::BlackAndWhite:
     case cmd::FlipHorizontal:
     case cmd::FlipVertical:
@@ -193,7 +193,7 @@ PixelArea areaOf(Dib& image, const DibLayout& layout)
 // Colour steps act on 24- and 32-bit pictures only.
 std::optional<PixelArea> colourArea(Dib& image)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return std::nullopt;
     return areaOf(image, *layout);
@@ -207,7 +207,7 @@ bool isGeometricDepth(uint16_t bitCount)
 // Geometric steps act on 8-, 24- and 32-bit pictures.
 std::optional<PixelArea> geometricArea(Dib& image)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || !isGeometricDepth(layout->bitCount))
         return std::nullopt;
     return areaOf(image, *layout);
@@ -1126,7 +1126,7 @@ Dib quarterTurnedBlock(const Dib& image, const DibLayout& layout, Rotation rotat
     auto pixelBytes = stride ? checkedImageBytes(*stride, newHeight) : std::nullopt;
     if (!pixelBytes)
         return Dib();
-    const size_t colours = layout.bitCount == 8 ? layout.colorCount : 0;
+    const size_t colours = layout.bitCount == 8 ? layout.colourCount : 0;
     const size_t tableBytes = colours * 4;
     const size_t blockBytes = kInfoHeaderSize + tableBytes + *pixelBytes;
     Dib turned;
@@ -1182,7 +1182,7 @@ std::optional<Rotation> rotationOf(uint16_t flags)
 // The colour operations, in their fixed order.
 void applyColourSteps(Dib& display, int32_t code, uint16_t flags)
 {
-    if (code == kCodeAutoColor)
+    if (code == kCodeAutoColour)
         AutoColor(display);
     // One or two channels: the others go dark. None or all three: the picture as it is.
     const uint16_t channels = flags & kChannelFlags;
@@ -1319,7 +1319,7 @@ void FlipVertical(Dib& image, NoteLayer* notes)
 
 bool RotateImage(Dib& image, NoteLayer* notes, Rotation rotation, Dib* spare)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (!layout || !isGeometricDepth(layout->bitCount))
         return false;
     const PixelArea area = areaOf(image, *layout);
@@ -1366,14 +1366,14 @@ void ApplyAdjustments(Dib& display, int32_t code, uint16_t flags, NoteLayer* not
     applyFlips(display, flags, notes);
 }
 
-Dib MakeAdjustedCopy(const Dib& image, int32_t code, uint16_t flags, const NoteLayer* notes,
+Dib makeAdjustedCopy(const Dib& image, int32_t code, uint16_t flags, const NoteLayer* notes,
                      NoteLayer* noteCopy, Dib spare)
 {
     // The colour steps treat every pixel alike (Auto Color and Auto Contrast look at all of them
     // together), so they give the same bytes before or after a turn: a quarter turn can be the
     // copy itself, and the colour steps follow it.
     const auto rotation = rotationOf(flags);
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     if (rotation && *rotation != Rotation::HalfTurn && layout &&
         isGeometricDepth(layout->bitCount)) {
         const size_t width = static_cast<size_t>(layout->width);

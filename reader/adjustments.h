@@ -8,9 +8,9 @@
 namespace ombri::reader {
 
 // The adjustment code: which colour operation runs first.
-constexpr int32_t kCodeNone = 0;        // a channel view is on
-constexpr int32_t kCodeAutoColor = 133; // Auto Color
-constexpr int32_t kCodeOriginal = 139;  // neither
+constexpr int32_t kCodeNone = 0;         // a channel view is on
+constexpr int32_t kCodeAutoColour = 133; // Auto Color
+constexpr int32_t kCodeOriginal = 139;   // neither
 
 // The adjustment flags.
 enum AdjustmentFlag : uint16_t {
@@ -54,7 +54,7 @@ void ApplyAdjustments(Dib& display, int32_t code, uint16_t flags, NoteLayer* not
 // pixels (in its own memory when that is large enough). spare, a block no longer wanted (the last
 // display copy), becomes the copy when it can hold it and is let go first otherwise. Null when the
 // copy cannot be had.
-Dib MakeAdjustedCopy(const Dib& image, int32_t code, uint16_t flags, const NoteLayer* notes,
+Dib makeAdjustedCopy(const Dib& image, int32_t code, uint16_t flags, const NoteLayer* notes,
                      NoteLayer* noteCopy, Dib spare = Dib());
 
 // The single steps, for tests and benchmarks. Colour steps act on 24- and 32-bit pictures only

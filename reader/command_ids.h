@@ -28,10 +28,10 @@ enum : int {
     PrintPreview = 57609,
 
     // The Image menu and the "Image Tools" toolbar.
-    AutoColor = 133,
+    AutoColour = 133,
     AutoContrast = 134,
     FlipHorizontal = 135,
-    InvertColor = 137,
+    InvertColour = 137,
     BlackAndWhite = 138,
     Original = 139,
     ChannelRed = 140,

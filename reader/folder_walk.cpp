@@ -75,7 +75,7 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder)
     return entries;
 }
 
-std::optional<std::string> FolderOfPath(const std::string& path)
+std::optional<std::string> folderOfPath(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos)
@@ -83,7 +83,7 @@ std::optional<std::string> FolderOfPath(const std::string& path)
     return path.substr(0, slash);
 }
 
-std::string AbsolutePath(const std::string& path)
+std::string absolutePath(const std::string& path)
 {
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
@@ -92,12 +92,12 @@ std::string AbsolutePath(const std::string& path)
     return absolute.lexically_normal().string();
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name)
+std::string joinPath(const std::string& folder, const std::string& name)
 {
     return folder + "/" + name;
 }
 
-NeighbourFlags FindNeighbourFlags(const std::string& folder,
+NeighbourFlags findNeighbourFlags(const std::string& folder,
                                   const std::vector<FolderEntry>& entries,
                                   const std::string& currentPath)
 {
@@ -109,7 +109,7 @@ NeighbourFlags FindNeighbourFlags(const std::string& folder,
                 flags.atLast = false;
                 break;
             }
-        } else if (JoinPath(folder, entry.name) == currentPath) {
+        } else if (joinPath(folder, entry.name) == currentPath) {
             passedCurrent = true;
         } else if (isImageEntry(entry)) {
             flags.atFirst = false;
@@ -118,13 +118,13 @@ NeighbourFlags FindNeighbourFlags(const std::string& folder,
     return flags;
 }
 
-std::optional<std::string> FindPreviousImagePath(const std::string& folder,
+std::optional<std::string> findPreviousImagePath(const std::string& folder,
                                                  const std::vector<FolderEntry>& entries,
                                                  const std::string& currentPath)
 {
     std::optional<std::string> candidate;
     for (const auto& entry : entries) {
-        const std::string path = JoinPath(folder, entry.name);
+        const std::string path = joinPath(folder, entry.name);
         if (path == currentPath)
             break;
         if (isImageEntry(entry))
@@ -133,19 +133,19 @@ std::optional<std::string> FindPreviousImagePath(const std::string& folder,
     return candidate;
 }
 
-std::optional<std::string> FindNextImagePath(const std::string& folder,
+std::optional<std::string> findNextImagePath(const std::string& folder,
                                              const std::vector<FolderEntry>& entries,
                                              const std::string& currentPath)
 {
     const auto current = std::find_if(entries.begin(), entries.end(), [&](const FolderEntry& e) {
-        return JoinPath(folder, e.name) == currentPath;
+        return joinPath(folder, e.name) == currentPath;
     });
     if (current == entries.end())
         return std::nullopt;
     const auto next = std::find_if(std::next(current), entries.end(), isImageEntry);
     if (next == entries.end())
         return std::nullopt;
-    return JoinPath(folder, next->name);
+    return joinPath(folder, next->name);
 }
 
 } // namespace ombri::reader

@@ -23,15 +23,15 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder);
 
 // The text of the path before its last "/" ("" for a file in the root folder); nothing when
 // the path has no "/".
-std::optional<std::string> FolderOfPath(const std::string& path);
+std::optional<std::string> folderOfPath(const std::string& path);
 
 // The path made absolute against the current directory, "." and ".." segments resolved by
 // spelling. The reader changes the current directory whenever it opens a picture, so a
 // relative path would soon name another file.
-std::string AbsolutePath(const std::string& path);
+std::string absolutePath(const std::string& path);
 
 // Folder + "/" + name, the spelling the current path is compared with.
-std::string JoinPath(const std::string& folder, const std::string& name);
+std::string joinPath(const std::string& folder, const std::string& name);
 
 // Whether any image file comes before or after the current one in the folder's order.
 struct NeighbourFlags {
@@ -41,19 +41,19 @@ struct NeighbourFlags {
 
 // The current path is compared with folder + "/" + name exactly, case included. A path that
 // matches no entry leaves atLast set and clears atFirst when the folder holds any image file.
-NeighbourFlags FindNeighbourFlags(const std::string& folder,
+NeighbourFlags findNeighbourFlags(const std::string& folder,
                                   const std::vector<FolderEntry>& entries,
                                   const std::string& currentPath);
 
 // The path of the last image file before the current one; when the current path is not among
 // the entries, the last image file of the folder.
-std::optional<std::string> FindPreviousImagePath(const std::string& folder,
+std::optional<std::string> findPreviousImagePath(const std::string& folder,
                                                  const std::vector<FolderEntry>& entries,
                                                  const std::string& currentPath);
 
 // The path of the first image file after the current one; nothing when the current path is not
 // among the entries.
-std::optional<std::string> FindNextImagePath(const std::string& folder,
+std::optional<std::string> findNextImagePath(const std::string& folder,
                                              const std::vector<FolderEntry>& entries,
                                              const std::string& currentPath);
 

@@ -9,7 +9,7 @@ int main(int argc, char** argv)
     ombri::allowInfoOptionsWithoutDisplay(argc, argv);
     QApplication application(argc, argv);
     ombri::reader::ReaderApp app;
-    if (!app.InitInstance(QApplication::arguments()))
+    if (!app.initInstance(QApplication::arguments()))
         return 1;
     return application.exec();
 }

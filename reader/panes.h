@@ -13,7 +13,7 @@ class TreePane {
   public:
     virtual ~TreePane() = default;
     // Prepares the file icons the tree shows; done once, before the first picture is shown.
-    virtual bool AttachSystemImageList() = 0;
+    virtual bool attachSystemImageList() = 0;
     // Expands the tree along the path and selects it; selecting a file opens it through the
     // document's OpenImagePath. False when the path is not in the tree.
     virtual bool GoToPath(const std::string& path) = 0;

@@ -32,10 +32,10 @@ bool isColourCommand(int command)
 bool isAdjustmentCommand(int command)
 {
     switch (command) {
-    case cmd::AutoColor:
+    case cmd::AutoColour:
     case cmd::AutoContrast:
     case cmd::FlipHorizontal:
-    case cmd::InvertColor:
+    case cmd::InvertColour:
     case cmd::BlackAndWhite:
     case cmd::Original:
     case cmd::ChannelRed:
@@ -99,7 +99,7 @@ void ReaderDocument::DeleteContents()
 
 // --- The display image ---
 
-void ReaderDocument::DropDisplayCopy()
+void ReaderDocument::dropDisplayCopy()
 {
     // The block is kept for the next build: copying a large picture into memory already in use
     // is several times faster than into a fresh allocation, which the system must first clear.
@@ -112,7 +112,7 @@ void ReaderDocument::DropDisplayCopy()
 
 Dib ReaderDocument::adjustedCopy(const NoteLayer* notes, NoteLayer* noteCopy)
 {
-    return MakeAdjustedCopy(m_image, m_adjustments.code, m_adjustments.flags, notes, noteCopy,
+    return makeAdjustedCopy(m_image, m_adjustments.code, m_adjustments.flags, notes, noteCopy,
                             std::move(m_spareBlock));
 }
 
@@ -130,7 +130,7 @@ const Dib* ReaderDocument::BuildDisplayImage(bool showNotes)
     // At most the new copy and one copy of the layer are held while building; the layer is
     // copied only when the pixels move, since colour adjustments leave every note in place.
     // While they move, the copy is kept for the next build, as the display copy's block is.
-    DropDisplayCopy();
+    dropDisplayCopy();
     const bool notesMove = withNotes && (m_adjustments.flags & kGeometricFlags) != 0;
     if (!notesMove)
         NoteLayer().swap(m_movedNotes);
@@ -155,16 +155,16 @@ const Dib* ReaderDocument::BuildDisplayImage(bool showNotes)
 
 void ReaderDocument::renderNotes(Dib& display, const NoteLayer& notes) const
 {
-    const auto layout = DibGetLayout(display);
+    const auto layout = dibGetLayout(display);
     if (!layout ||
         notes.size() != static_cast<size_t>(layout->width) * static_cast<size_t>(layout->height))
         return;
     if (m_complement)
         ComplementNotes(display, notes.data());
     else if (m_antiAliasing)
-        BlendNotesFromLayer(display, m_noteColour.colorRef(), notes.data());
+        blendNotesFromLayer(display, m_noteColour.colourRef(), notes.data());
     else
-        PaintNotes(display, m_noteColour.colorRef(), notes.data());
+        PaintNotes(display, m_noteColour.colourRef(), notes.data());
 }
 
 // --- Note display ---
@@ -174,7 +174,7 @@ bool ReaderDocument::SelectNoteColour(int command)
     if (command == m_colourChoice)
         return false;
     m_colourChoice = command;
-    DropDisplayCopy();
+    dropDisplayCopy();
     switch (command) {
     case cmd::ColourComplement:
         m_complement = true;
@@ -201,15 +201,15 @@ bool ReaderDocument::SelectNoteColour(int command)
     return true;
 }
 
-void ReaderDocument::OnNoteColourCommand(int command)
+void ReaderDocument::onNoteColourCommand(int command)
 {
     if (SelectNoteColour(command) && m_imagePane)
         m_imagePane->redrawNow(Background::Keep);
 }
 
-void ReaderDocument::OnColourChosen(NoteColour colour)
+void ReaderDocument::onColourChosen(NoteColour colour)
 {
-    DropDisplayCopy();
+    dropDisplayCopy();
     m_noteColour = colour;
     m_complement = false;
     m_colourChoice = cmd::ColourSelected;
@@ -220,28 +220,28 @@ void ReaderDocument::OnColourChosen(NoteColour colour)
 void ReaderDocument::ToggleAntiAliasing()
 {
     m_antiAliasing = !m_antiAliasing;
-    DropDisplayCopy();
+    dropDisplayCopy();
     if (m_imagePane)
         m_imagePane->redrawNow(Background::Keep);
 }
 
-void ReaderDocument::ToggleDisplayNotes()
+void ReaderDocument::toggleDisplayNotes()
 {
     if (!m_imagePane || !hasNoteLayer())
         return;
     m_imagePane->setShowNotes(!m_imagePane->showNotes());
-    DropDisplayCopy();
+    dropDisplayCopy();
     m_imagePane->redrawNow(Background::Keep);
 }
 
 // --- Image adjustments ---
 
-void ReaderDocument::OnAdjustmentCommand(int command)
+void ReaderDocument::onAdjustmentCommand(int command)
 {
     const uint16_t turnsBefore = m_adjustments.flags & kQuarterTurns;
     if (!m_adjustments.apply(command))
         return;
-    DropDisplayCopy();
+    dropDisplayCopy();
     if (!m_imagePane)
         return;
     // A rotation changes the displayed size, and so does Original when it undoes a quarter
@@ -256,9 +256,9 @@ void ReaderDocument::OnAdjustmentCommand(int command)
 
 bool ReaderDocument::OnOpenDocument(const std::string& path)
 {
-    if (m_currentPath.empty() && m_treePane && !m_treePane->AttachSystemImageList())
+    if (m_currentPath.empty() && m_treePane && !m_treePane->attachSystemImageList())
         return false;
-    m_currentPath = AbsolutePath(path);
+    m_currentPath = absolutePath(path);
     UpdateNeighbourFlags();
     SetPathName(m_currentPath, true);
     SetModifiedFlag(false);
@@ -281,10 +281,10 @@ bool ReaderDocument::OpenImagePath(const std::string& path)
     return true;
 }
 
-void ReaderDocument::FollowRenamedPath(const std::string& newPath)
+void ReaderDocument::followRenamedPath(const std::string& newPath)
 {
-    const bool named = GetPathName() == m_currentPath;
-    m_currentPath = AbsolutePath(newPath);
+    const bool named = getPathName() == m_currentPath;
+    m_currentPath = absolutePath(newPath);
     UpdateNeighbourFlags();
     if (named)
         SetPathName(m_currentPath, false);
@@ -292,7 +292,7 @@ void ReaderDocument::FollowRenamedPath(const std::string& newPath)
 
 void ReaderDocument::UpdateNeighbourFlags()
 {
-    const auto folder = FolderOfPath(m_currentPath);
+    const auto folder = folderOfPath(m_currentPath);
     if (!folder)
         return;
     enterFolder(*folder);
@@ -301,25 +301,25 @@ void ReaderDocument::UpdateNeighbourFlags()
     const auto entries = ListFolder(*folder);
     if (!entries)
         return;
-    const NeighbourFlags flags = FindNeighbourFlags(*folder, *entries, m_currentPath);
+    const NeighbourFlags flags = findNeighbourFlags(*folder, *entries, m_currentPath);
     m_atFirst = flags.atFirst;
     m_atLast = flags.atLast;
 }
 
 bool ReaderDocument::FindPreviousImage()
 {
-    return !m_atFirst && goToNeighbour(FindPreviousImagePath);
+    return !m_atFirst && goToNeighbour(findPreviousImagePath);
 }
 
 bool ReaderDocument::FindNextImage()
 {
-    return !m_atLast && goToNeighbour(FindNextImagePath);
+    return !m_atLast && goToNeighbour(findNextImagePath);
 }
 
 // Finds the neighbouring picture in the current picture's folder and shows it.
 bool ReaderDocument::goToNeighbour(NeighbourFinder find)
 {
-    const auto folder = FolderOfPath(m_currentPath);
+    const auto folder = folderOfPath(m_currentPath);
     if (!folder)
         return false;
     enterFolder(*folder);
@@ -337,7 +337,7 @@ bool ReaderDocument::goToNeighbour(NeighbourFinder find)
     return true;
 }
 
-void ReaderDocument::OnPreviousImage()
+void ReaderDocument::onPreviousImage()
 {
     if (m_listPane && m_listPane->isVisible()) {
         if (auto path = m_listPane->SelectPreviousFile())
@@ -348,7 +348,7 @@ void ReaderDocument::OnPreviousImage()
         m_imagePane->redrawNow(Background::Erase);
 }
 
-void ReaderDocument::OnNextImage()
+void ReaderDocument::onNextImage()
 {
     if (m_listPane && m_listPane->isVisible()) {
         if (auto path = m_listPane->SelectNextFile())
@@ -359,7 +359,7 @@ void ReaderDocument::OnNextImage()
         m_imagePane->redrawNow(Background::Erase);
 }
 
-void ReaderDocument::OnHomePage()
+void ReaderDocument::onHomePage()
 {
     if (m_desktop)
         m_desktop->openUrl(kHomePageUrl);

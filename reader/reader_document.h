@@ -21,7 +21,7 @@ constexpr const char* kHomePageUrl = "https://ombritools.example/";
 
 struct NoteColour {
     uint8_t red = 0, green = 0, blue = 0;
-    ColorRef colorRef() const { return makeColorRef(red, green, blue); }
+    ColourRef colourRef() const { return makeColourRef(red, green, blue); }
     bool operator==(const NoteColour& other) const
     {
         return red == other.red && green == other.green && blue == other.blue;
@@ -66,7 +66,7 @@ class ReaderDocument : public DocumentBase {
     // rendered. Null without a picture. Valid until the document changes.
     const Dib* BuildDisplayImage(bool showNotes);
     // Forgets the display copy, so that the next paint builds it again.
-    void DropDisplayCopy();
+    void dropDisplayCopy();
 
     // --- Note display (Color and View menus) ---
 
@@ -74,17 +74,17 @@ class ReaderDocument : public DocumentBase {
     // and the view need not repaint.
     bool SelectNoteColour(int command);
     // The Color menu's command: SelectNoteColour, then a repaint when something changed.
-    void OnNoteColourCommand(int command);
+    void onNoteColourCommand(int command);
     // What OK in the Selected colour dialog does; the dialog opens on noteColour().
-    void OnColourChosen(NoteColour colour);
+    void onColourChosen(NoteColour colour);
     void ToggleAntiAliasing();
     // Display Notes: the image view shows or hides the notes.
-    void ToggleDisplayNotes();
+    void toggleDisplayNotes();
 
     // --- Image menu ---
 
     // Changes the adjustment state as the command says and shows the result.
-    void OnAdjustmentCommand(int command);
+    void onAdjustmentCommand(int command);
 
     // --- Navigation and Info ---
 
@@ -93,10 +93,10 @@ class ReaderDocument : public DocumentBase {
     bool OpenImagePath(const std::string& path);
     // The current picture's file was renamed, or moved with a renamed folder: the current path
     // and the path name follow it without the file being read again.
-    void FollowRenamedPath(const std::string& newPath);
-    void OnPreviousImage();
-    void OnNextImage();
-    void OnHomePage();
+    void followRenamedPath(const std::string& newPath);
+    void onPreviousImage();
+    void onNextImage();
+    void onHomePage();
 
     // Menu rules of the document's commands (the colour, notes, stepping and Image menu commands);
     // false for ids it does not serve.

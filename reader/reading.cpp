@@ -14,7 +14,7 @@ bool Reading::OnOpenDocument(const std::string& path)
     LoadedImage loaded;
     {
         BusyScope busy(prompt(), "Opening " + path + "...");
-        loaded = LoadCheckedImage(path);
+        loaded = loadCheckedImage(path);
     }
     if (loaded.image.isNull()) {
         m_lastOpenError = loaded.error;
@@ -24,7 +24,7 @@ bool Reading::OnOpenDocument(const std::string& path)
     }
     std::optional<NoteLayer> notes = std::move(loaded.noteLayer);
     setLoadedPicture(std::move(loaded.image), std::move(notes));
-    SetPathName(AbsolutePath(path), true);
+    SetPathName(absolutePath(path), true);
     SetModifiedFlag(false);
     return ReaderDocument::OnOpenDocument(path);
 }

@@ -52,7 +52,7 @@ class SettingsScanner {
 
     // An unsigned decimal number that fits a colour; nothing when there are no digits or the
     // value is too large.
-    std::optional<ColorRef> readNumber()
+    std::optional<ColourRef> readNumber()
     {
         int c = skipSpace();
         if (c == '+')
@@ -65,15 +65,15 @@ class SettingsScanner {
         bool tooLarge = false;
         for (; isDigit(c); c = std::getc(m_file)) {
             value = value * 10 + static_cast<uint64_t>(c - '0');
-            if (value > std::numeric_limits<ColorRef>::max()) {
+            if (value > std::numeric_limits<ColourRef>::max()) {
                 tooLarge = true;
-                value = std::numeric_limits<ColorRef>::max();
+                value = std::numeric_limits<ColourRef>::max();
             }
         }
         putBack(c);
         if (tooLarge)
             return std::nullopt;
-        return static_cast<ColorRef>(value);
+        return static_cast<ColourRef>(value);
     }
 
     bool failed() const { return std::ferror(m_file) != 0; }
@@ -96,14 +96,14 @@ class SettingsScanner {
 };
 
 // One keyword in its place, then its number. False when the reading must stop.
-bool readColour(SettingsScanner& scanner, const char* keyword, ColorRef& colour)
+bool readColour(SettingsScanner& scanner, const char* keyword, ColourRef& colour)
 {
     const std::optional<std::string> word = scanner.readWord();
     if (!word)
         return false;
     if (*word != keyword)
         return true;
-    const std::optional<ColorRef> number = scanner.readNumber();
+    const std::optional<ColourRef> number = scanner.readNumber();
     if (!number)
         return false;
     colour = *number;
@@ -112,21 +112,21 @@ bool readColour(SettingsScanner& scanner, const char* keyword, ColorRef& colour)
 
 } // namespace
 
-std::string SettingsDirectory()
+std::string settingsDirectory()
 {
     std::error_code error;
     const std::filesystem::path directory = std::filesystem::current_path(error);
     return error ? std::string() : directory.string();
 }
 
-std::string SettingsFilePath(const std::string& directory)
+std::string settingsFilePath(const std::string& directory)
 {
     if (directory.empty() || directory.back() == '/')
         return directory + kSettingsFileName;
     return directory + "/" + kSettingsFileName;
 }
 
-std::optional<ReaderSettings> LoadSettings(const std::string& path)
+std::optional<ReaderSettings> loadSettings(const std::string& path)
 {
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file)
@@ -142,7 +142,7 @@ std::optional<ReaderSettings> LoadSettings(const std::string& path)
     return colours;
 }
 
-bool SaveSettings(const std::string& path, const ReaderSettings& colours)
+bool saveSettings(const std::string& path, const ReaderSettings& colours)
 {
     const std::string text = std::string(kLeftColourKeyword) + "\n" + std::to_string(colours.left) +
                              "\n" + kMiddleColourKeyword + "\n" + std::to_string(colours.middle) +

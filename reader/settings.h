@@ -11,9 +11,9 @@ namespace ombri::reader {
 // "setting.dat" as six lines, keyword then unsigned decimal colour, in the order left, middle,
 // right. Colours are 0x00BBGGRR.
 struct ReaderSettings {
-    ColorRef left = 0xFFFFFF;   // folder tree
-    ColorRef middle = 0xFFFFFF; // file list
-    ColorRef right = 0xFFFFFF;  // image view
+    ColourRef left = 0xFFFFFF;   // folder tree
+    ColourRef middle = 0xFFFFFF; // file list
+    ColourRef right = 0xFFFFFF;  // image view
     bool operator==(const ReaderSettings& other) const
     {
         return left == other.left && middle == other.middle && right == other.right;
@@ -33,10 +33,10 @@ constexpr const char* kRightColourKeyword = "ColorBKGRight";
 // The process's current directory. Taken once at the end of start-up, after a file named on the
 // command line has been opened (which moves into that file's folder), so the settings belong to
 // the folder the program started in or was pointed at, not to the program's own folder.
-std::string SettingsDirectory();
+std::string settingsDirectory();
 
 // The settings file inside a settings directory.
-std::string SettingsFilePath(const std::string& directory);
+std::string settingsFilePath(const std::string& directory);
 
 // The colours of a settings file; nothing when it cannot be opened or read, and the panes then
 // keep their built-in colours. A readable file is always applied: three words are read in turn,
@@ -47,10 +47,10 @@ std::string SettingsFilePath(const std::string& directory);
 //
 // The frame applies the result in the order middle (file list), left (folder tree), right
 // (image view).
-std::optional<ReaderSettings> LoadSettings(const std::string& path);
+std::optional<ReaderSettings> loadSettings(const std::string& path);
 
 // Writes the six lines, ended by line feeds only, replacing the file only once all of it is
 // written. False when it cannot be written; nobody is told.
-bool SaveSettings(const std::string& path, const ReaderSettings& colours);
+bool saveSettings(const std::string& path, const ReaderSettings& colours);
 
 } // namespace ombri::reader

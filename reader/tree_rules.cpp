@@ -44,7 +44,7 @@ bool isDataHomeTrash(const std::string& path)
     const char* dataHome = std::getenv("XDG_DATA_HOME");
     if (!dataHome || dataHome[0] != '/')
         return false;
-    return isInside(path, ChildPath(TrimTrailingSlashes(dataHome), "Trash"));
+    return isInside(path, childPath(trimTrailingSlashes(dataHome), "Trash"));
 }
 
 std::vector<std::string> splitComponents(const std::string& path)
@@ -107,23 +107,23 @@ bool labelBefore(const std::string& left, const std::string& right)
 
 } // namespace
 
-bool IsHiddenName(const std::string& name)
+bool isHiddenName(const std::string& name)
 {
     return !name.empty() && name[0] == '.';
 }
 
-bool IsRecyclerPath(const std::string& path)
+bool isRecyclerPath(const std::string& path)
 {
     return path.find("RECYCLER") != std::string::npos;
 }
 
-bool IsExcludedFolderPath(const std::string& path)
+bool isExcludedFolderPath(const std::string& path)
 {
-    return IsRecyclerPath(path) || path.find("Recycled") != std::string::npos ||
+    return isRecyclerPath(path) || path.find("Recycled") != std::string::npos ||
            containsHomeTrash(path) || isDataHomeTrash(path);
 }
 
-std::string TrimTrailingSlashes(const std::string& path)
+std::string trimTrailingSlashes(const std::string& path)
 {
     const size_t last = path.find_last_not_of('/');
     if (last == std::string::npos)
@@ -131,23 +131,23 @@ std::string TrimTrailingSlashes(const std::string& path)
     return path.substr(0, last + 1);
 }
 
-std::string ChildPath(const std::string& parent, const std::string& name)
+std::string childPath(const std::string& parent, const std::string& name)
 {
     if (!parent.empty() && parent.back() == '/')
         return parent + name;
     return parent + "/" + name;
 }
 
-std::string LastComponent(const std::string& path)
+std::string lastComponent(const std::string& path)
 {
-    const std::string trimmed = TrimTrailingSlashes(path);
+    const std::string trimmed = trimTrailingSlashes(path);
     const size_t slash = trimmed.rfind('/');
     if (slash == std::string::npos || trimmed == "/")
         return trimmed;
     return trimmed.substr(slash + 1);
 }
 
-FolderChildren ReadFolderChildren(const std::string& folder, ShowFiles showFiles,
+FolderChildren readFolderChildren(const std::string& folder, ShowFiles showFiles,
                                   const ShownHiddenFolders& shownHidden)
 {
     FolderChildren children;
@@ -155,11 +155,11 @@ FolderChildren ReadFolderChildren(const std::string& folder, ShowFiles showFiles
     if (!entries)
         return children;
     for (const FolderEntry& entry : *entries) {
-        std::string path = ChildPath(folder, entry.name);
-        if (IsHiddenName(entry.name) && !(entry.isFolder && shownHidden.count(path) != 0))
+        std::string path = childPath(folder, entry.name);
+        if (isHiddenName(entry.name) && !(entry.isFolder && shownHidden.count(path) != 0))
             continue;
         if (entry.isFolder) {
-            if (!IsExcludedFolderPath(path))
+            if (!isExcludedFolderPath(path))
                 children.folders.push_back(std::move(path));
         } else if (showFiles == ShowFiles::Yes) {
             children.files.push_back(std::move(path));
@@ -175,7 +175,7 @@ bool HasChildren(const std::string& folder, ShowFiles showFiles,
     fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
     for (; !error && it != fs::directory_iterator(); it.increment(error)) {
         const std::string name = it->path().filename().string();
-        const bool hidden = IsHiddenName(name);
+        const bool hidden = isHiddenName(name);
         if (hidden && shownHidden.empty())
             continue;
         std::error_code typeError;
@@ -184,14 +184,14 @@ bool HasChildren(const std::string& folder, ShowFiles showFiles,
                 return true;
             continue;
         }
-        const std::string path = ChildPath(folder, name);
-        if ((!hidden || shownHidden.count(path) != 0) && !IsExcludedFolderPath(path))
+        const std::string path = childPath(folder, name);
+        if ((!hidden || shownHidden.count(path) != 0) && !isExcludedFolderPath(path))
             return true;
     }
     return false;
 }
 
-std::string Capitalised(const std::string& text)
+std::string capitalised(const std::string& text)
 {
     std::string capitals = text;
     for (char& c : capitals) {
@@ -201,22 +201,22 @@ std::string Capitalised(const std::string& text)
     return capitals;
 }
 
-bool SameLabel(const std::string& left, const std::string& right)
+bool sameLabel(const std::string& left, const std::string& right)
 {
-    return left.size() == right.size() && Capitalised(left) == Capitalised(right);
+    return left.size() == right.size() && capitalised(left) == capitalised(right);
 }
 
-std::optional<TreeRoute> FindTreeRoute(const std::vector<std::string>& rootPaths,
+std::optional<TreeRoute> findTreeRoute(const std::vector<std::string>& rootPaths,
                                        const std::string& path)
 {
-    const std::string trimmed = TrimTrailingSlashes(path);
-    const std::string target = Capitalised(trimmed);
+    const std::string trimmed = trimTrailingSlashes(path);
+    const std::string target = capitalised(trimmed);
     if (target.empty() || target[0] != '/')
         return std::nullopt;
     std::optional<TreeRoute> best;
     size_t bestLength = 0;
     for (size_t i = 0; i < rootPaths.size(); ++i) {
-        const std::string root = Capitalised(TrimTrailingSlashes(rootPaths[i]));
+        const std::string root = capitalised(trimTrailingSlashes(rootPaths[i]));
         const bool matches = root == "/" || isInside(target, root);
         if (!matches || (best && root.size() <= bestLength))
             continue;
@@ -230,13 +230,13 @@ std::optional<TreeRoute> FindTreeRoute(const std::vector<std::string>& rootPaths
     return best;
 }
 
-bool ExistsIgnoringCase(const std::string& path)
+bool existsIgnoringCase(const std::string& path)
 {
     if (path.empty() || path[0] != '/')
         return false;
     std::string reached = "/";
     for (const std::string& component : splitComponents(path)) {
-        const std::string exact = ChildPath(reached, component);
+        const std::string exact = childPath(reached, component);
         std::error_code error;
         if (fs::exists(exact, error)) {
             reached = exact;
@@ -247,19 +247,19 @@ bool ExistsIgnoringCase(const std::string& path)
             return false;
         const auto match =
             std::find_if(entries->begin(), entries->end(), [&](const FolderEntry& entry) {
-                return SameLabel(entry.name, component);
+                return sameLabel(entry.name, component);
             });
         if (match == entries->end())
             return false;
-        reached = ChildPath(reached, match->name);
+        reached = childPath(reached, match->name);
     }
     return true;
 }
 
-std::vector<std::string> TreeRootPaths(const std::string& home, const std::string& mountTable)
+std::vector<std::string> treeRootPaths(const std::string& home, const std::string& mountTable)
 {
     std::vector<std::string> roots{"/"};
-    const std::string homeFolder = TrimTrailingSlashes(home);
+    const std::string homeFolder = trimTrailingSlashes(home);
     if (!homeFolder.empty() && homeFolder[0] == '/' && homeFolder != "/")
         roots.push_back(homeFolder);
 
@@ -270,7 +270,7 @@ std::vector<std::string> TreeRootPaths(const std::string& home, const std::strin
         std::string device, mountPoint;
         if (!(fields >> device >> mountPoint))
             continue;
-        mountPoint = TrimTrailingSlashes(decodeMountPoint(mountPoint));
+        mountPoint = trimTrailingSlashes(decodeMountPoint(mountPoint));
         if (isVolumeMountPoint(mountPoint) && mountPoint != homeFolder)
             volumes.push_back(mountPoint);
     }
@@ -280,7 +280,7 @@ std::vector<std::string> TreeRootPaths(const std::string& home, const std::strin
     return roots;
 }
 
-std::string ReadMountTable()
+std::string readMountTable()
 {
     std::ifstream in("/proc/self/mounts");
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

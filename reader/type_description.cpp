@@ -65,7 +65,7 @@ constexpr KnownType kKnownTypes[] = {
 
 } // namespace
 
-std::string ListedExtension(const std::string& fileName)
+std::string listedExtension(const std::string& fileName)
 {
     const size_t dot = fileName.rfind('.');
     return dot == std::string::npos ? std::string() : fileName.substr(dot + 1);

@@ -9,7 +9,7 @@ int main(int argc, char** argv)
     ombri::allowInfoOptionsWithoutDisplay(argc, argv);
     QApplication application(argc, argv);
     ombri::writer::WriterApp writer;
-    if (!writer.InitInstance(QApplication::arguments()))
+    if (!writer.initInstance(QApplication::arguments()))
         return 1;
     return application.exec();
 }

@@ -11,7 +11,7 @@ bool Reading::OnOpenDocument(const std::string& path)
     LoadedImage loaded;
     {
         BusyScope busy(prompt(), "Opening " + path + "...");
-        loaded = LoadCheckedImage(path);
+        loaded = loadCheckedImage(path);
     }
     // A format library's own messages (the JPEG library's fatal error) come first, as they
     // happened during the load.

@@ -11,7 +11,7 @@ const char* const WriterDocument::kSaveAsFilter =
 
 WriterDocument::WriterDocument(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
 
-void WriterDocument::SetNoteColour(Rgb colour)
+void WriterDocument::setNoteColour(Rgb colour)
 {
     dropDisplayImage();
     m_noteColour = colour;
@@ -41,7 +41,7 @@ const Dib& WriterDocument::GetDisplayImage()
     if (!m_displayImage.isNull() || m_image.isNull())
         return m_displayImage;
     m_displayImage = m_image.clone();
-    auto layout = DibGetLayout(m_displayImage);
+    auto layout = dibGetLayout(m_displayImage);
     if (!layout || !m_noteLayer || (layout->bitCount != 24 && layout->bitCount != 32))
         return m_displayImage;
     const size_t width = static_cast<size_t>(layout->width);
@@ -67,7 +67,7 @@ void WriterDocument::widenForNotes()
     const uint16_t bitCount = DibGetBitCount(m_image);
     if (m_image.isNull() || bitCount == 24 || bitCount == 32)
         return;
-    Dib widened = DibConvertToBitCount(m_image, 24);
+    Dib widened = dibConvertToBitCount(m_image, 24);
     if (widened.isNull())
         return;
     m_image = std::move(widened);
@@ -120,7 +120,7 @@ void WriterDocument::CloseImage()
     SetModified(false);
     DeleteContents();
     m_savePath.clear();
-    ClearPathName();
+    clearPathName();
     m_width = 0;
     m_height = 0;
 }
@@ -132,7 +132,7 @@ bool WriterDocument::SaveImage()
     if (!DoSave(m_savePath, true))
         return false;
     // With no path (after Close) the save dialog chose one: the picture now lives there.
-    m_savePath = GetPathName();
+    m_savePath = getPathName();
     return true;
 }
 

@@ -38,7 +38,7 @@ class WriterDocument : public DocumentBase {
 
     Rgb noteColour() const { return m_noteColour; }
     // Any change of colour drops the display image, which is painted in it.
-    void SetNoteColour(Rgb colour);
+    void setNoteColour(Rgb colour);
 
     // The dirty state: every change of the notes goes through here.
     virtual void SetModified(bool modified) { SetModifiedFlag(modified); }

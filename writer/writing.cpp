@@ -68,7 +68,7 @@ int Writing::minimumWidthForNotes(const std::string& path) const
 
 bool Writing::pictureTooNarrowForNotes(const std::string& path) const
 {
-    return m_noteLayer && CountNotePixels(*m_noteLayer) != 0 &&
+    return m_noteLayer && countNotePixels(*m_noteLayer) != 0 &&
            m_width < minimumWidthForNotes(path);
 }
 
@@ -131,7 +131,7 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
 const Dib* Writing::preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes,
                                   Dib& owned)
 {
-    auto layout = DibGetLayout(m_image);
+    auto layout = dibGetLayout(m_image);
     if (!layout)
         return nullptr;
     const bool trueColour = layout->bitCount == 24 || layout->bitCount == 32;
@@ -139,12 +139,12 @@ const Dib* Writing::preparePixels(uint16_t bitCount, SignatureRow signatureRow, 
         // Colour-table pictures are widened first so that their notes are carried too.
         Dib widened;
         if (!trueColour)
-            widened = DibConvertToBitCount(m_image, 24);
+            widened = dibConvertToBitCount(m_image, 24);
         owned = MakeCarrierCopy(trueColour ? m_image : widened, *m_noteLayer, m_saveDepth);
-        auto copy = DibGetLayout(owned);
+        auto copy = dibGetLayout(owned);
         if (!copy)
             return nullptr;
-        if (RowHoldsSignature(copy->width, copy->bitCount) && signatureRow != SignatureRow::None) {
+        if (rowHoldsSignature(copy->width, copy->bitCount) && signatureRow != SignatureRow::None) {
             uint8_t* row = owned.data() + copy->pixelOffset;
             if (signatureRow == SignatureRow::Last)
                 row += copy->stride * static_cast<size_t>(copy->height - 1);
@@ -155,10 +155,10 @@ const Dib* Writing::preparePixels(uint16_t bitCount, SignatureRow signatureRow, 
     const uint16_t wanted = bitCount == 0 && trueColour ? layout->bitCount
                             : bitCount == 0             ? 24
                                                         : bitCount;
-    if (layout->bitCount == wanted && layout->colorTableBytes == 0 &&
+    if (layout->bitCount == wanted && layout->colourTableBytes == 0 &&
         layout->headerSize == kInfoHeaderSize)
         return &m_image;
-    owned = DibConvertToBitCount(m_image, wanted);
+    owned = dibConvertToBitCount(m_image, wanted);
     return owned.isNull() ? nullptr : &owned;
 }
 

@@ -76,9 +76,9 @@ QImage trueColourImage(const Dib& dib, const DibLayout& layout)
 
 } // namespace
 
-QImage DibToQImage(const Dib& dib, const std::vector<uint32_t>& palette)
+QImage dibToQImage(const Dib& dib, const std::vector<uint32_t>& palette)
 {
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     if (!layout || layout->width <= 0 || layout->height <= 0)
         return {};
     switch (layout->bitCount) {

@@ -17,7 +17,7 @@ namespace ombri {
 // empty); the others 32-bit RGB, the fourth byte of 32-bit pixels not shown. A null image when
 // the block is null or malformed. Converting is the expensive step, so views keep the result
 // until the picture changes.
-QImage DibToQImage(const Dib& dib, const std::vector<uint32_t>& palette = {});
+QImage dibToQImage(const Dib& dib, const std::vector<uint32_t>& palette = {});
 
 // Draws the source rectangle of the converted picture into the destination rectangle: an
 // unscaled copy when both have the same size, otherwise a stretch that repeats or drops whole

@@ -326,12 +326,12 @@ void Surface::resize(int width, int height)
     m_dirty &= QRect(0, 0, m_image.width(), m_image.height());
 }
 
-Surface::RasterMode Surface::SetROP2(RasterMode mode)
+Surface::RasterMode Surface::setROP2(RasterMode mode)
 {
     return std::exchange(m_rasterMode, mode);
 }
 
-Surface::Brush Surface::SelectBrush(Brush brush)
+Surface::Brush Surface::selectBrush(Brush brush)
 {
     return std::exchange(m_brush, brush);
 }
@@ -412,7 +412,7 @@ QRgb Surface::GetPixel(int x, int y) const
     return reinterpret_cast<const QRgb*>(m_image.constScanLine(y))[x] | kBlack;
 }
 
-void Surface::SelectFont(const QFont& font)
+void Surface::selectFont(const QFont& font)
 {
     m_font = withoutAntialiasing(font);
 }

@@ -32,9 +32,9 @@ class Surface {
     QImage& image() { return m_image; }
     const QImage& image() const { return m_image; }
 
-    RasterMode SetROP2(RasterMode mode); // returns the previous mode
-    RasterMode GetROP2() const { return m_rasterMode; }
-    Brush SelectBrush(Brush brush); // returns the previous brush
+    RasterMode setROP2(RasterMode mode); // returns the previous mode
+    RasterMode getROP2() const { return m_rasterMode; }
+    Brush selectBrush(Brush brush); // returns the previous brush
 
     void MoveTo(int x, int y);
     void LineTo(int x, int y);
@@ -49,7 +49,7 @@ class Surface {
     // Text, one byte per character. It is drawn in black on an opaque white cell without
     // anti-aliasing, so its glyph pixels are pure black and nothing of the picture shows through
     // the cell. The extent is the cell: the advance of the text and the height of the font.
-    void SelectFont(const QFont& font);
+    void selectFont(const QFont& font);
     const QFont& font() const { return m_font; }
     void TextOut(int x, int y, const std::string& text);
     QSize GetTextExtentPoint32(const std::string& text) const;

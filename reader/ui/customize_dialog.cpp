@@ -15,12 +15,12 @@ namespace ombri::reader {
 
 namespace {
 
-QColor toQColor(ColorRef colour)
+QColor toQColor(ColourRef colour)
 {
     return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
 }
 
-Rgb toRgb(ColorRef colour)
+Rgb toRgb(ColourRef colour)
 {
     return Rgb{static_cast<uint8_t>(colour & 0xFF), static_cast<uint8_t>((colour >> 8) & 0xFF),
                static_cast<uint8_t>((colour >> 16) & 0xFF)};
@@ -35,7 +35,7 @@ ColourSwatch::ColourSwatch(QWidget* parent) : QAbstractButton(parent)
     setFocusPolicy(Qt::StrongFocus);
 }
 
-void ColourSwatch::setColour(ColorRef colour)
+void ColourSwatch::setColour(ColourRef colour)
 {
     m_colour = colour;
     update();
@@ -66,7 +66,7 @@ CustomizeDialog::CustomizeDialog(Prompt& prompt, Panes panes, QWidget* parent)
     auto addRow = [&](int row, const char* label, Swatch which) {
         auto* button = new ColourSwatch(this);
         button->setFixedSize(button->sizeHint());
-        connect(button, &QAbstractButton::clicked, this, [this, which] { ChooseColour(which); });
+        connect(button, &QAbstractButton::clicked, this, [this, which] { chooseColour(which); });
         swatches->addWidget(button, row, 0);
         swatches->addWidget(new QLabel(QString::fromLatin1(label), this), row, 1);
         return button;
@@ -110,18 +110,18 @@ ColourSwatch* CustomizeDialog::swatchButton(Swatch swatch) const
     return m_right;
 }
 
-ColorRef CustomizeDialog::colour(Swatch swatch) const
+ColourRef CustomizeDialog::colour(Swatch swatch) const
 {
     return swatchButton(swatch)->colour();
 }
 
-bool CustomizeDialog::ChooseColour(Swatch swatch)
+bool CustomizeDialog::chooseColour(Swatch swatch)
 {
-    const ColorRef current = colour(swatch);
+    const ColourRef current = colour(swatch);
     const std::optional<Rgb> chosen = m_prompt.chooseColour(toRgb(current));
     if (!chosen)
         return false;
-    const ColorRef picked = makeColorRef(chosen->red, chosen->green, chosen->blue);
+    const ColourRef picked = makeColourRef(chosen->red, chosen->green, chosen->blue);
     if (picked == current)
         return false;
     applyColour(swatch, picked);
@@ -129,7 +129,7 @@ bool CustomizeDialog::ChooseColour(Swatch swatch)
     return true;
 }
 
-void CustomizeDialog::applyColour(Swatch swatch, ColorRef colour)
+void CustomizeDialog::applyColour(Swatch swatch, ColourRef colour)
 {
     switch (swatch) {
     case Swatch::Left:

@@ -20,15 +20,15 @@ class ColourSwatch : public QAbstractButton {
 
   public:
     explicit ColourSwatch(QWidget* parent = nullptr);
-    void setColour(ColorRef colour);
-    ColorRef colour() const { return m_colour; }
+    void setColour(ColourRef colour);
+    ColourRef colour() const { return m_colour; }
     QSize sizeHint() const override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
 
   private:
-    ColorRef m_colour = 0xFFFFFF;
+    ColourRef m_colour = 0xFFFFFF;
 };
 
 // The Customize dialog: the background colours of the three panes, each on a swatch that opens
@@ -42,15 +42,15 @@ class CustomizeDialog : public QDialog {
 
     // Where the dialog reads and sets the panes' colours. Every member but save must be set.
     struct Panes {
-        std::function<ColorRef()> treeColour;  // the folder tree's background
-        std::function<ColorRef()> listColour;  // the file list's stored background
-        std::function<ColorRef()> imageColour; // the image view's background
-        std::function<void(ColorRef)> setTreeColour;
+        std::function<ColourRef()> treeColour;  // the folder tree's background
+        std::function<ColourRef()> listColour;  // the file list's stored background
+        std::function<ColourRef()> imageColour; // the image view's background
+        std::function<void(ColourRef)> setTreeColour;
         // Sets and redraws the file list.
-        std::function<void(ColorRef)> setListColour;
+        std::function<void(ColourRef)> setListColour;
         // Sets and redraws the image view.
-        std::function<void(ColorRef)> setImageColour;
-        // OK: save the colours the panes now have (settings.h's SaveSettings).
+        std::function<void(ColourRef)> setImageColour;
+        // OK: save the colours the panes now have (settings.h's saveSettings).
         std::function<void(const ReaderSettings&)> save;
     };
 
@@ -59,9 +59,9 @@ class CustomizeDialog : public QDialog {
 
     // What a click on a swatch does: the colour dialog opened on the swatch's colour, and a
     // different colour confirmed there applied to the pane. True when the colour changed.
-    bool ChooseColour(Swatch swatch);
+    bool chooseColour(Swatch swatch);
 
-    ColorRef colour(Swatch swatch) const;
+    ColourRef colour(Swatch swatch) const;
     ColourSwatch* swatchButton(Swatch swatch) const;
 
     // The colours as the panes hold them now; what OK saves.
@@ -70,7 +70,7 @@ class CustomizeDialog : public QDialog {
     void accept() override;
 
   private:
-    void applyColour(Swatch swatch, ColorRef colour);
+    void applyColour(Swatch swatch, ColourRef colour);
 
     Prompt& m_prompt;
     Panes m_panes;

@@ -43,7 +43,7 @@ FileEntry describeEntry(const std::string& folderPath, const std::string& name, 
     return entry;
 }
 
-QColor toQColor(ColorRef colour)
+QColor toQColor(ColourRef colour)
 {
     return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
 }
@@ -57,10 +57,10 @@ bool isImageSteppingKey(int key)
 
 } // namespace
 
-std::optional<FolderListing> ReadFolderListing(const std::string& path)
+std::optional<FolderListing> readFolderListing(const std::string& path)
 {
     FolderListing listing;
-    listing.folderPath = AbsolutePath(path);
+    listing.folderPath = absolutePath(path);
     if (listing.folderPath.empty() || listing.folderPath.back() != '/')
         listing.folderPath += '/';
     const auto entries = reader::ListFolder(listing.folderPath);
@@ -76,14 +76,14 @@ std::optional<FolderListing> ReadFolderListing(const std::string& path)
     return listing;
 }
 
-std::string SizeText(uint64_t size)
+std::string sizeText(uint64_t size)
 {
     if (size == 0)
         return std::string();
     return std::to_string(size / 1024) + " KB";
 }
 
-std::string DateModifiedText(const FileEntry& entry)
+std::string dateModifiedText(const FileEntry& entry)
 {
     if (!entry.hasTime)
         return std::string();
@@ -150,14 +150,14 @@ QString FileListModel::cellText(const FileEntry& entry, int column) const
     case NameColumn:
         return QFile::decodeName(QByteArray::fromStdString(entry.name));
     case SizeColumn:
-        return QString::fromStdString(SizeText(entry.size));
+        return QString::fromStdString(sizeText(entry.size));
     case TypeColumn:
         if (entry.isFolder)
             return QStringLiteral("File Folder");
         return QFile::decodeName(
-            QByteArray::fromStdString(TypeDescription(ListedExtension(entry.name))));
+            QByteArray::fromStdString(TypeDescription(listedExtension(entry.name))));
     case DateColumn:
-        return QString::fromStdString(DateModifiedText(entry));
+        return QString::fromStdString(dateModifiedText(entry));
     default:
         return QString();
     }
@@ -246,7 +246,7 @@ FileList::FileList(ReaderDocument& document, QWidget* parent)
     setEditTriggers(QAbstractItemView::EditKeyPressed);
     setItemDelegate(
         new LabelEditDelegate(this, [this](const QModelIndex& index, const QString& text) {
-            EndLabelEdit(index.row(), text);
+            endLabelEdit(index.row(), text);
         }));
     setDragEnabled(false);
     setAllColumnsShowFocus(true);
@@ -260,7 +260,7 @@ FileList::FileList(ReaderDocument& document, QWidget* parent)
     for (int column = 0; column < FileListModel::ColumnCount; ++column)
         header()->resizeSection(column, widths[column]);
 
-    SetListBkColor(kDefaultBkColor);
+    SetListBkColor(kDefaultBkColour);
     m_document.setListPane(this);
 }
 
@@ -271,7 +271,7 @@ FileList::~FileList()
 
 bool FileList::ListFolder(const std::string& path)
 {
-    auto listing = ReadFolderListing(path);
+    auto listing = readFolderListing(path);
     if (!listing) {
         m_model->show(nullptr);
         return false;
@@ -284,7 +284,7 @@ bool FileList::ListFolder(const std::string& path)
     return true;
 }
 
-bool FileList::SelectPath(const std::string& path)
+bool FileList::selectPath(const std::string& path)
 {
     const std::string& folder = m_listing->folderPath;
     if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0)
@@ -338,9 +338,9 @@ void FileList::setOutOfSightForFullScreen(bool outOfSight)
     setHidden(outOfSight);
 }
 
-void FileList::SetListBkColor(ColorRef colour)
+void FileList::SetListBkColor(ColourRef colour)
 {
-    m_bkColor = colour;
+    m_bkColour = colour;
     QPalette colours = palette();
     colours.setColor(QPalette::Base, toQColor(colour));
     colours.setColor(QPalette::AlternateBase, toQColor(colour));
@@ -371,7 +371,7 @@ bool FileList::doubleClickRow(int row)
     return true;
 }
 
-bool FileList::EndLabelEdit(int row, const QString& text)
+bool FileList::endLabelEdit(int row, const QString& text)
 {
     const auto folderCount = static_cast<int>(m_listing->folders.size());
     if (row < 0 || row >= m_model->rowCount() || text.isEmpty() ||
@@ -394,7 +394,7 @@ bool FileList::EndLabelEdit(int row, const QString& text)
     return true;
 }
 
-void FileList::FollowRenamedFolder(const std::string& from, const std::string& to)
+void FileList::followRenamedFolder(const std::string& from, const std::string& to)
 {
     const std::string& folder = m_listing->folderPath;
     const std::string prefix = from + "/";
@@ -406,7 +406,7 @@ void FileList::FollowRenamedFolder(const std::string& from, const std::string& t
     m_model->moved(m_listing);
 }
 
-void FileList::ForwardZoomCommand(int command)
+void FileList::forwardZoomCommand(int command)
 {
     if (zoomCommandsEnabled())
         emit zoomCommandForwarded(command);

@@ -43,13 +43,13 @@ struct FolderListing {
 // Reads a folder for the file list: names in the order the folder tree shows them (without
 // regard to case), ".." among the folders except in the root folder, "." never. The path may
 // end in ".." and is resolved by spelling. Nothing when the folder cannot be read.
-std::optional<FolderListing> ReadFolderListing(const std::string& path);
+std::optional<FolderListing> readFolderListing(const std::string& path);
 
 // Size column: empty for 0 bytes (every folder, and empty files), else whole kilobytes
 // truncated, so a 1023-byte file shows "0 KB".
-std::string SizeText(uint64_t size);
+std::string sizeText(uint64_t size);
 // Date Modified column: MM/DD/YYYY HH:MM on a 24-hour clock; empty without a time.
-std::string DateModifiedText(const FileEntry& entry);
+std::string dateModifiedText(const FileEntry& entry);
 
 // The rows of the file list: the listed folders, then the files. Texts are made when a row is
 // painted and icons are fetched from the desktop's icon theme the first time a row is shown,
@@ -100,7 +100,7 @@ class FileListModel : public QAbstractTableModel {
 class FileList : public QTreeView, public ListPane {
     Q_OBJECT
   public:
-    static constexpr ColorRef kDefaultBkColor = 0xFFFFFF;
+    static constexpr ColourRef kDefaultBkColour = 0xFFFFFF;
 
     // Renames the entry at itemPath to newName (a bare name) and answers whether it did; the
     // list shows the new name only then.
@@ -118,11 +118,11 @@ class FileList : public QTreeView, public ListPane {
     bool ListFolder(const std::string& path);
     // The listed folder, or a folder it lies in, was renamed: the listing goes on under the new
     // path, so that its rows open and enter what is there now.
-    void FollowRenamedFolder(const std::string& from, const std::string& to);
+    void followRenamedFolder(const std::string& from, const std::string& to);
     // Marks the listed file with this full path as the current one, as a click on it would,
     // without opening it: a picture opened elsewhere (command line, drop) is where Previous and
     // Next step from. False when the path is not in the listing.
-    bool SelectPath(const std::string& path);
+    bool selectPath(const std::string& path);
 
     // ListPane: move the selection one file back or forward and answer its full path. Nothing
     // at the ends of the list, where the selection stays.
@@ -135,8 +135,8 @@ class FileList : public QTreeView, public ListPane {
     // folder tree still leaves the files to it.
     void setOutOfSightForFullScreen(bool outOfSight);
 
-    void SetListBkColor(ColorRef colour);
-    ColorRef listBkColor() const { return m_bkColor; }
+    void SetListBkColor(ColourRef colour);
+    ColourRef listBkColour() const { return m_bkColour; }
 
     // A click on a row: a file other than the current one is selected and opened through the
     // document; folders and the current file are left alone.
@@ -146,12 +146,12 @@ class FileList : public QTreeView, public ListPane {
     bool doubleClickRow(int row);
     // The end of editing a row's name (F2): empty or unchanged text, a name with "/", the way
     // up, or a refused rename keep the old name. True when the entry was renamed.
-    bool EndLabelEdit(int row, const QString& text);
+    bool endLabelEdit(int row, const QString& text);
 
     // Zoom In, Zoom Out and Original Size reach the image view through the list while it has
     // the focus, and only while it lists at least one file.
     bool zoomCommandsEnabled() const { return !m_listing->files.empty(); }
-    void ForwardZoomCommand(int command);
+    void forwardZoomCommand(int command);
 
     // The listed folder ending in "/", empty before the first listing.
     const std::string& folderPath() const { return m_listing->folderPath; }
@@ -181,7 +181,7 @@ class FileList : public QTreeView, public ListPane {
     ReaderDocument& m_document;
     FileListModel* m_model;
     std::shared_ptr<const FolderListing> m_listing;
-    ColorRef m_bkColor = kDefaultBkColor;
+    ColourRef m_bkColour = kDefaultBkColour;
     int m_currentFile = -1;
     RenameHandler m_rename;
     bool m_outOfSightForFullScreen = false;

@@ -42,7 +42,7 @@ bool renameWithoutReplacing(const std::string& from, const std::string& to)
     const int error = errno;
     // A volume that ignores case finds the old entry under the new spelling; changing only the
     // case of a name is no replacement.
-    const bool caseOnly = error == EEXIST && SameLabel(from, to) && sameEntry(from, to);
+    const bool caseOnly = error == EEXIST && sameLabel(from, to) && sameEntry(from, to);
     // Some file systems cannot promise not to replace; the look first leaves only a race open.
     const bool unsupported = error == EINVAL || error == ENOSYS;
     if (!caseOnly && !unsupported)
@@ -65,7 +65,7 @@ std::string realPath(const std::string& path)
 {
     std::error_code error;
     const fs::path real = fs::weakly_canonical(path, error);
-    return error ? std::string() : TrimTrailingSlashes(real.string());
+    return error ? std::string() : trimTrailingSlashes(real.string());
 }
 
 std::string homeFolder()
@@ -77,15 +77,15 @@ std::string homeFolder()
 
 // --- Rules ---
 
-bool CountsAsFilePath(const std::string& path)
+bool countsAsFilePath(const std::string& path)
 {
     const auto dot = path.rfind('.');
     return dot != std::string::npos && dot + 1 < path.size();
 }
 
-std::string NewFolderTarget(const std::string& currentPath)
+std::string newFolderTarget(const std::string& currentPath)
 {
-    if (!CountsAsFilePath(currentPath))
+    if (!countsAsFilePath(currentPath))
         return currentPath;
     const auto slash = currentPath.rfind('/');
     if (slash == std::string::npos)
@@ -93,20 +93,20 @@ std::string NewFolderTarget(const std::string& currentPath)
     return slash == 0 ? std::string("/") : currentPath.substr(0, slash);
 }
 
-std::string NameExtension(const std::string& name)
+std::string nameExtension(const std::string& name)
 {
     const auto dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
-std::optional<std::string> CreateNewFolder(const std::string& folder)
+std::optional<std::string> createNewFolder(const std::string& folder)
 {
     // The loop ends: a folder holds finitely many entries, and mkdir fails otherwise.
     for (unsigned long counter = 1;; ++counter) {
         const std::string name =
             counter == 1 ? std::string(kNewFolderName)
                          : std::string(kNewFolderName) + " (" + std::to_string(counter) + ")";
-        const std::string candidate = ChildPath(folder, name);
+        const std::string candidate = childPath(folder, name);
         // Any entry blocks the name, a file or a broken link as much as a folder.
         struct stat existing = {};
         if (::lstat(candidate.c_str(), &existing) == 0)
@@ -119,13 +119,13 @@ std::optional<std::string> CreateNewFolder(const std::string& folder)
     }
 }
 
-bool IsProtectedPath(const std::string& path, const std::string& home,
+bool isProtectedPath(const std::string& path, const std::string& home,
                      const std::string& mountTable)
 {
-    const std::string spelt = TrimTrailingSlashes(path);
+    const std::string spelt = trimTrailingSlashes(path);
     if (spelt.empty())
         return true;
-    std::vector<std::string> roots = TreeRootPaths(home, mountTable);
+    std::vector<std::string> roots = treeRootPaths(home, mountTable);
     // The same folder may be reached under another spelling, through a link on the way.
     const size_t spelledRoots = roots.size();
     for (size_t i = 0; i < spelledRoots; ++i) {
@@ -145,12 +145,12 @@ bool IsProtectedPath(const std::string& path, const std::string& home,
 
 FileOperations::FileOperations(ReaderDocument& document) : m_document(document) {}
 
-std::optional<std::string> FileOperations::OnNewFolder()
+std::optional<std::string> FileOperations::onNewFolder()
 {
     const std::string currentPath = m_document.currentPath();
     if (currentPath.empty())
         return std::nullopt;
-    const std::optional<std::string> created = CreateNewFolder(NewFolderTarget(currentPath));
+    const std::optional<std::string> created = createNewFolder(newFolderTarget(currentPath));
     if (created && m_hooks.goToPath)
         m_hooks.goToPath(*created);
     return created;
@@ -163,11 +163,11 @@ bool FileOperations::Rename(const std::string& itemPath, const std::string& newN
         return false;
     // The item keeps its folder: the new name is placed beside the old one, whatever folder
     // the process happens to be in.
-    const std::string from = TrimTrailingSlashes(itemPath);
-    const std::optional<std::string> folder = FolderOfPath(from);
+    const std::string from = trimTrailingSlashes(itemPath);
+    const std::optional<std::string> folder = folderOfPath(from);
     if (!folder || from == "/")
         return false;
-    const std::string to = JoinPath(*folder, newName);
+    const std::string to = joinPath(*folder, newName);
     if (to == from)
         return false;
     std::error_code ignored;
@@ -187,7 +187,7 @@ bool FileOperations::renameFolder(const std::string& from, const std::string& to
     const std::string& current = m_document.currentPath();
     if (current.size() > from.size() && current.compare(0, from.size(), from) == 0 &&
         current[from.size()] == '/')
-        m_document.FollowRenamedPath(to + current.substr(from.size()));
+        m_document.followRenamedPath(to + current.substr(from.size()));
     if (m_hooks.renamed)
         m_hooks.renamed(from, to);
     return true;
@@ -196,7 +196,7 @@ bool FileOperations::renameFolder(const std::string& from, const std::string& to
 bool FileOperations::renameFile(const std::string& from, const std::string& to,
                                 const std::string& newName)
 {
-    const bool extensionChanges = NameExtension(LastComponent(from)) != NameExtension(newName);
+    const bool extensionChanges = nameExtension(lastComponent(from)) != nameExtension(newName);
     if (extensionChanges && m_document.prompt().ask(kChangeExtensionQuestion, "Warning",
                                                     Buttons::YesNo, Icon::Warning) != Answer::Yes)
         return false;
@@ -210,7 +210,7 @@ bool FileOperations::renameFile(const std::string& from, const std::string& to,
         m_hooks.renamed(from, to);
     if (from != m_document.currentPath())
         return true;
-    m_document.FollowRenamedPath(to);
+    m_document.followRenamedPath(to);
     // Another extension may mean another reader, or none: the picture is read again under its
     // new name.
     if (extensionChanges && !m_document.OpenImagePath(to) && m_hooks.redrawImage)
@@ -218,10 +218,10 @@ bool FileOperations::renameFile(const std::string& from, const std::string& to,
     return true;
 }
 
-bool FileOperations::DeleteItem(const std::string& itemPath)
+bool FileOperations::deleteItem(const std::string& itemPath)
 {
-    const std::string path = TrimTrailingSlashes(itemPath);
-    if (IsProtectedPath(path, homeFolder(), ReadMountTable()))
+    const std::string path = trimTrailingSlashes(itemPath);
+    if (isProtectedPath(path, homeFolder(), readMountTable()))
         return false;
     Prompt& prompt = m_document.prompt();
     if (prompt.ask(kDeleteQuestion + path, "Warning", Buttons::YesNo, Icon::Warning) != Answer::Yes)

@@ -13,24 +13,24 @@ class ReaderDocument;
 
 // A path counts as a file's path when the text after its last "." (anywhere in the path, so a
 // dot in a folder name counts too) is not empty.
-bool CountsAsFilePath(const std::string& path);
+bool countsAsFilePath(const std::string& path);
 
 // The folder New Folder creates in: the folder of the current path when that counts as a file's
 // path, else the current path itself.
-std::string NewFolderTarget(const std::string& currentPath);
+std::string newFolderTarget(const std::string& currentPath);
 
 // The text after the last "." of a name; empty without one.
-std::string NameExtension(const std::string& name);
+std::string nameExtension(const std::string& name);
 
 // Creates "New Folder" in the folder, or "New Folder (2)", "New Folder (3)", ... when an entry
 // of that name, file or folder, is already there. The new folder's path, or nothing when it
 // could not be created.
-std::optional<std::string> CreateNewFolder(const std::string& folder);
+std::optional<std::string> createNewFolder(const std::string& folder);
 
 // Whether the Delete command must leave the path alone: a root of the folder tree ("/", the
 // home folder, the volumes mounted under /media, /mnt and /run/media) or a folder holding one.
 // mountTable is the text of /proc/self/mounts.
-bool IsProtectedPath(const std::string& path, const std::string& home,
+bool isProtectedPath(const std::string& path, const std::string& home,
                      const std::string& mountTable);
 
 // The messages of the file commands.
@@ -61,10 +61,10 @@ class FileOperations {
     explicit FileOperations(ReaderDocument& document);
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 
-    // File > New Folder: a new folder next to the picture on show (see NewFolderTarget), then
+    // File > New Folder: a new folder next to the picture on show (see newFolderTarget), then
     // the tree goes to it. The new folder's path; nothing, and no message, when there is no
     // current path or the folder cannot be created.
-    std::optional<std::string> OnNewFolder();
+    std::optional<std::string> onNewFolder();
 
     // The end of a label edit in the tree (FolderTree::Hooks::rename): the item at itemPath gets
     // the bare name newName in its own folder. A file whose extension would change asks first.
@@ -75,7 +75,7 @@ class FileOperations {
     // The tree's Delete (FolderTree::Hooks::deleteItem): after confirmation the item goes to the
     // trash. Protected paths are refused without a question. True when it is gone; the tree
     // then drops the item and selects its next sibling or releases the picture.
-    bool DeleteItem(const std::string& itemPath);
+    bool deleteItem(const std::string& itemPath);
 
   private:
     bool renameFolder(const std::string& from, const std::string& to);

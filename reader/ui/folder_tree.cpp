@@ -84,11 +84,11 @@ FolderTreeWidget::FolderTreeWidget(QWidget* parent) : QTreeWidget(parent)
     });
     connect(this, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* item) {
         if (!m_quietExpansion)
-            OnItemExpanded(item);
+            onItemExpanded(item);
     });
     connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* item) {
         if (!m_quietExpansion)
-            OnItemCollapsed(item);
+            onItemCollapsed(item);
     });
 }
 
@@ -109,12 +109,12 @@ bool FolderTreeWidget::Initialise(const std::string& startPath)
     m_showFiles = false;
     if (!startPath.empty()) {
         QTreeWidgetItem* root = InsertPathItem(
-            nullptr, TrimTrailingSlashes(AbsolutePath(startPath)), TreeItemKind::Root);
-        PopulateFolder(root, ItemPath(root));
+            nullptr, trimTrailingSlashes(absolutePath(startPath)), TreeItemKind::Root);
+        PopulateFolder(root, itemPath(root));
         return true;
     }
     const char* home = std::getenv("HOME");
-    for (const std::string& path : TreeRootPaths(home ? home : "", ReadMountTable())) {
+    for (const std::string& path : treeRootPaths(home ? home : "", readMountTable())) {
         QTreeWidgetItem* root = InsertPathItem(nullptr, path, TreeItemKind::Root);
         if (HasChildren(path, ShowFiles::No, m_shownHidden))
             addPlaceholder(root);
@@ -155,8 +155,8 @@ QIcon FolderTreeWidget::iconFor(TreeItemKind kind)
 QTreeWidgetItem* FolderTreeWidget::InsertPathItem(QTreeWidgetItem* parent, const std::string& path,
                                                   TreeItemKind kind)
 {
-    const std::string trimmed = TrimTrailingSlashes(path);
-    const std::string name = parent ? LastComponent(trimmed) : trimmed;
+    const std::string trimmed = trimTrailingSlashes(path);
+    const std::string name = parent ? lastComponent(trimmed) : trimmed;
     auto* item = new QTreeWidgetItem;
     item->setText(0, labelOf(name));
     item->setData(0, kNameRole, QByteArray::fromStdString(name));
@@ -200,14 +200,14 @@ void FolderTreeWidget::insertChildFolders(QTreeWidgetItem* item, const FolderChi
 void FolderTreeWidget::PopulateFolder(QTreeWidgetItem* item, const std::string& path)
 {
     const FolderChildren children =
-        ReadFolderChildren(path, m_showFiles ? ShowFiles::Yes : ShowFiles::No, m_shownHidden);
+        readFolderChildren(path, m_showFiles ? ShowFiles::Yes : ShowFiles::No, m_shownHidden);
     UpdatesOff updatesOff(*this);
     insertChildFolders(item, children);
     for (const std::string& file : children.files)
         InsertPathItem(item, file, TreeItemKind::File);
 }
 
-std::string FolderTreeWidget::ItemPath(const QTreeWidgetItem* item) const
+std::string FolderTreeWidget::itemPath(const QTreeWidgetItem* item) const
 {
     if (!item)
         return {};
@@ -216,7 +216,7 @@ std::string FolderTreeWidget::ItemPath(const QTreeWidgetItem* item) const
         chain.push_back(at);
     std::string path = itemName(chain.back());
     for (auto it = chain.rbegin() + 1; it != chain.rend(); ++it)
-        path = ChildPath(path, itemName(*it));
+        path = childPath(path, itemName(*it));
     return path;
 }
 
@@ -226,7 +226,7 @@ QTreeWidgetItem* FolderTreeWidget::selectedItem() const
     return selected.isEmpty() ? nullptr : selected.first();
 }
 
-TreeItemKind FolderTreeWidget::ItemKind(const QTreeWidgetItem* item)
+TreeItemKind FolderTreeWidget::itemKind(const QTreeWidgetItem* item)
 {
     return static_cast<TreeItemKind>(item->data(0, kKindRole).toInt());
 }
@@ -234,20 +234,20 @@ TreeItemKind FolderTreeWidget::ItemKind(const QTreeWidgetItem* item)
 void FolderTreeWidget::notifySelection(QTreeWidgetItem* item)
 {
     // The file list now shows this folder, so a folder entered there is one of its children.
-    const bool folder = item && ItemKind(item) != TreeItemKind::File;
+    const bool folder = item && itemKind(item) != TreeItemKind::File;
     m_currentFolder = folder ? QPersistentModelIndex(indexFromItem(item)) : QPersistentModelIndex();
-    OnSelectionChanged(item);
+    onSelectionChanged(item);
 }
 
-void FolderTreeWidget::OnSelectionChanged(QTreeWidgetItem*) {}
+void FolderTreeWidget::onSelectionChanged(QTreeWidgetItem*) {}
 
 // Every expansion reads the folder afresh, so what was added or removed on disk since the last
 // look shows up.
-void FolderTreeWidget::OnItemExpanded(QTreeWidgetItem* item)
+void FolderTreeWidget::onItemExpanded(QTreeWidgetItem* item)
 {
     deleteChildren(item);
-    const std::string path = ItemPath(item);
-    if (!IsRecyclerPath(path))
+    const std::string path = itemPath(item);
+    if (!isRecyclerPath(path))
         PopulateFolder(item, path);
 }
 
@@ -255,7 +255,7 @@ void FolderTreeWidget::OnItemExpanded(QTreeWidgetItem* item)
 // closed over the selected item takes the selection, however far up it is: the file list and the
 // document then follow a folder the tree still shows. (Qt moves the selection by itself only when
 // the selected item is a child of the closed folder.)
-void FolderTreeWidget::OnItemCollapsed(QTreeWidgetItem* item)
+void FolderTreeWidget::onItemCollapsed(QTreeWidgetItem* item)
 {
     for (QTreeWidgetItem* up = selectedItem(); up; up = up->parent()) {
         if (up->parent() == item) {
@@ -273,12 +273,12 @@ QTreeWidgetItem* FolderTreeWidget::findChildByLabel(QTreeWidgetItem* parent,
     QTreeWidgetItem* caseMatch = nullptr;
     for (int i = 0; i < parent->childCount(); ++i) {
         QTreeWidgetItem* child = parent->child(i);
-        if (ItemKind(child) == TreeItemKind::Placeholder)
+        if (itemKind(child) == TreeItemKind::Placeholder)
             continue;
         const std::string childName = itemName(child);
         if (childName == name)
             return child;
-        if (!caseMatch && SameLabel(childName, name))
+        if (!caseMatch && sameLabel(childName, name))
             caseMatch = child;
     }
     return caseMatch;
@@ -299,9 +299,9 @@ bool FolderTreeWidget::GoToPath(const std::string& path)
 {
     std::vector<std::string> rootPaths;
     for (int i = 0; i < topLevelItemCount(); ++i)
-        rootPaths.push_back(ItemPath(topLevelItem(i)));
-    const auto route = FindTreeRoute(rootPaths, path);
-    if (!route || !ExistsIgnoringCase(path))
+        rootPaths.push_back(itemPath(topLevelItem(i)));
+    const auto route = findTreeRoute(rootPaths, path);
+    if (!route || !existsIgnoringCase(path))
         return false;
 
     QTreeWidgetItem* item = topLevelItem(static_cast<int>(route->root));
@@ -318,7 +318,7 @@ bool FolderTreeWidget::GoToPath(const std::string& path)
                 item = findChildByLabel(parent, name);
             if (!item)
                 break;
-            if (ItemKind(item) != TreeItemKind::File)
+            if (itemKind(item) != TreeItemKind::File)
                 rereadAndExpand(item);
         }
         if (item)
@@ -336,33 +336,33 @@ bool FolderTreeWidget::GoToPath(const std::string& path)
 // and Previous and Next step through it.
 bool FolderTreeWidget::showHiddenFolder(QTreeWidgetItem* parent, const std::string& name)
 {
-    if (!IsHiddenName(name) || name == "." || name == "..")
+    if (!isHiddenName(name) || name == "." || name == "..")
         return false;
-    const std::string folder = ItemPath(parent);
+    const std::string folder = itemPath(parent);
     const auto entries = ListFolder(folder);
     if (!entries)
         return false;
     const FolderEntry* found = nullptr;
     for (const FolderEntry& entry : *entries) {
-        if (entry.isFolder && SameLabel(entry.name, name) && (!found || entry.name == name))
+        if (entry.isFolder && sameLabel(entry.name, name) && (!found || entry.name == name))
             found = &entry;
     }
     if (!found)
         return false;
-    const std::string path = ChildPath(folder, found->name);
-    if (IsExcludedFolderPath(path) || !m_shownHidden.insert(path).second)
+    const std::string path = childPath(folder, found->name);
+    if (isExcludedFolderPath(path) || !m_shownHidden.insert(path).second)
         return false;
     deleteChildren(parent);
     PopulateFolder(parent, folder);
     return true;
 }
 
-void FolderTreeWidget::FollowRenamedItem(const std::string& from, const std::string& to)
+void FolderTreeWidget::followRenamedItem(const std::string& from, const std::string& to)
 {
     std::vector<std::string> rootPaths;
     for (int i = 0; i < topLevelItemCount(); ++i)
-        rootPaths.push_back(ItemPath(topLevelItem(i)));
-    const auto route = FindTreeRoute(rootPaths, from);
+        rootPaths.push_back(itemPath(topLevelItem(i)));
+    const auto route = findTreeRoute(rootPaths, from);
     if (!route || route->components.empty())
         return;
     QTreeWidgetItem* item = topLevelItem(static_cast<int>(route->root));
@@ -371,7 +371,7 @@ void FolderTreeWidget::FollowRenamedItem(const std::string& from, const std::str
         if (!item || itemName(item) != name)
             return;
     }
-    const std::string newName = LastComponent(to);
+    const std::string newName = lastComponent(to);
     item->setText(0, labelOf(newName));
     item->setData(0, kNameRole, QByteArray::fromStdString(newName));
 }
@@ -386,19 +386,19 @@ void FolderTreeWidget::RefreshCurrentFolder(const std::string& path)
     QTreeWidgetItem* folder = currentFolderItem();
     if (!folder)
         folder = selectedItem();
-    if (!folder || ItemKind(folder) == TreeItemKind::File ||
-        ItemKind(folder) == TreeItemKind::Placeholder)
+    if (!folder || itemKind(folder) == TreeItemKind::File ||
+        itemKind(folder) == TreeItemKind::Placeholder)
         return;
-    const std::string folderPath = ItemPath(folder);
-    if (IsRecyclerPath(folderPath))
+    const std::string folderPath = itemPath(folder);
+    if (isRecyclerPath(folderPath))
         return;
 
-    const std::string entered = TrimTrailingSlashes(path);
+    const std::string entered = trimTrailingSlashes(path);
     UpdatesOff updatesOff(*this);
     deleteChildren(folder);
     m_currentFolder = indexFromItem(folder);
     for (const std::string& child :
-         ReadFolderChildren(folderPath, ShowFiles::No, m_shownHidden).folders) {
+         readFolderChildren(folderPath, ShowFiles::No, m_shownHidden).folders) {
         QTreeWidgetItem* item = InsertPathItem(folder, child, TreeItemKind::Folder);
         if (HasChildren(child, ShowFiles::No, m_shownHidden))
             addPlaceholder(item);
@@ -410,7 +410,7 @@ void FolderTreeWidget::RefreshCurrentFolder(const std::string& path)
     expandItem(folder);
 }
 
-QTreeWidgetItem* FolderTreeWidget::RemoveItem(QTreeWidgetItem* item)
+QTreeWidgetItem* FolderTreeWidget::removeItem(QTreeWidgetItem* item)
 {
     QTreeWidgetItem* parent = item->parent();
     const int index = parent ? parent->indexOfChild(item) : indexOfTopLevelItem(item);
@@ -461,12 +461,12 @@ void FolderTreeWidget::setDropTarget(QTreeWidgetItem* item)
     }
 }
 
-void FolderTreeWidget::BeginDrag(const QPoint& position)
+void FolderTreeWidget::beginDrag(const QPoint& position)
 {
     QTreeWidgetItem* item = itemAt(position);
-    if (!item || ItemKind(item) == TreeItemKind::Placeholder)
+    if (!item || itemKind(item) == TreeItemKind::Placeholder)
         return;
-    EndDrag();
+    endDrag();
     m_dragging = true;
     m_dragItem = indexFromItem(item);
     // The picture of the item as the tree shows it, kept inside the tree's window like the
@@ -479,7 +479,7 @@ void FolderTreeWidget::BeginDrag(const QPoint& position)
     m_dragImage->show();
 }
 
-void FolderTreeWidget::MoveDrag(const QPoint& position)
+void FolderTreeWidget::moveDrag(const QPoint& position)
 {
     if (!m_dragging)
         return;
@@ -490,7 +490,7 @@ void FolderTreeWidget::MoveDrag(const QPoint& position)
         setDropTarget(item);
 }
 
-void FolderTreeWidget::EndDrag()
+void FolderTreeWidget::endDrag()
 {
     if (!m_dragging)
         return;
@@ -553,15 +553,15 @@ void FolderTreeWidget::mouseMoveEvent(QMouseEvent* event)
     const QPoint position = event->position().toPoint();
     // Qt's own handling would move the selection with the pointer, opening every item passed.
     if (m_dragging) {
-        MoveDrag(position);
+        moveDrag(position);
         return;
     }
     const bool leftHeld = event->buttons() & Qt::LeftButton;
     if (leftHeld && m_pressedItem.isValid() && state() != QAbstractItemView::EditingState &&
         (position - m_pressPosition).manhattanLength() >= QApplication::startDragDistance()) {
         undoPressSelection();
-        BeginDrag(m_pressPosition);
-        MoveDrag(position);
+        beginDrag(m_pressPosition);
+        moveDrag(position);
         return;
     }
     QTreeWidget::mouseMoveEvent(event);
@@ -577,7 +577,7 @@ void FolderTreeWidget::mouseReleaseEvent(QMouseEvent* event)
         announcePressSelection();
         return;
     }
-    EndDrag();
+    endDrag();
     // A drag that ends on the item it started from is no click on a selected item, which would
     // start a label edit. After a press on the selected item Qt selects whatever is under the
     // pointer as the button comes up, another item or nothing; a drag chooses nothing, so the
@@ -602,7 +602,7 @@ void FolderTreeWidget::focusOutEvent(QFocusEvent* event)
 {
     // The release goes elsewhere once the focus has (a dialog, say): the click stands.
     announcePressSelection();
-    EndDrag();
+    endDrag();
     QTreeWidget::focusOutEvent(event);
 }
 
@@ -613,9 +613,9 @@ FolderTree::FolderTree(ReaderDocument* document, QWidget* parent)
 {
     setItemDelegate(
         new LabelEditDelegate(this, [this](const QModelIndex& index, const QString& text) {
-            EndLabelEdit(itemAtIndex(index), text);
+            endLabelEdit(itemAtIndex(index), text);
         }));
-    SetTreeBkColor(kDefaultBkColor);
+    SetTreeBkColor(kDefaultBkColour);
     if (m_document)
         m_document->setTreePane(this);
     Initialise();
@@ -627,13 +627,13 @@ FolderTree::~FolderTree()
         m_document->setTreePane(nullptr);
 }
 
-bool FolderTree::AttachSystemImageList()
+bool FolderTree::attachSystemImageList()
 {
     attachIcons();
     return true;
 }
 
-void FolderTree::SetTreeBkColor(ColorRef colour)
+void FolderTree::SetTreeBkColor(ColourRef colour)
 {
     const QColor background(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
     QPalette colours = palette();
@@ -642,19 +642,19 @@ void FolderTree::SetTreeBkColor(ColorRef colour)
     setPalette(colours);
 }
 
-ColorRef FolderTree::treeBkColor() const
+ColourRef FolderTree::treeBkColour() const
 {
     const QColor background = palette().color(QPalette::Base);
-    return makeColorRef(static_cast<uint8_t>(background.red()),
-                        static_cast<uint8_t>(background.green()),
-                        static_cast<uint8_t>(background.blue()));
+    return makeColourRef(static_cast<uint8_t>(background.red()),
+                         static_cast<uint8_t>(background.green()),
+                         static_cast<uint8_t>(background.blue()));
 }
 
-void FolderTree::OnSelectionChanged(QTreeWidgetItem* item)
+void FolderTree::onSelectionChanged(QTreeWidgetItem* item)
 {
-    if (!item || ItemKind(item) == TreeItemKind::Placeholder)
+    if (!item || itemKind(item) == TreeItemKind::Placeholder)
         return;
-    const std::string path = ItemPath(item);
+    const std::string path = itemPath(item);
     // A folder is no picture: the open fails and empties the document, which keeps the path of
     // the last picture shown.
     if (m_document)
@@ -663,38 +663,38 @@ void FolderTree::OnSelectionChanged(QTreeWidgetItem* item)
         m_hooks.listFolder(path);
 }
 
-void FolderTree::OnItemExpanded(QTreeWidgetItem* item)
+void FolderTree::onItemExpanded(QTreeWidgetItem* item)
 {
     setShowFiles(m_hooks.isListVisible && !m_hooks.isListVisible());
-    FolderTreeWidget::OnItemExpanded(item);
+    FolderTreeWidget::onItemExpanded(item);
 }
 
-bool FolderTree::EndLabelEdit(QTreeWidgetItem* item, const QString& text)
+bool FolderTree::endLabelEdit(QTreeWidgetItem* item, const QString& text)
 {
     if (!item || text.isEmpty() || text.contains(QLatin1Char('/')))
         return false;
-    const TreeItemKind kind = ItemKind(item);
+    const TreeItemKind kind = itemKind(item);
     if (kind != TreeItemKind::Folder && kind != TreeItemKind::File)
         return false;
     const std::string newName = QFile::encodeName(text).toStdString();
-    if (newName == itemName(item) || !m_hooks.rename || !m_hooks.rename(ItemPath(item), newName))
+    if (newName == itemName(item) || !m_hooks.rename || !m_hooks.rename(itemPath(item), newName))
         return false;
     item->setText(0, text);
     item->setData(0, kNameRole, QByteArray::fromStdString(newName));
     return true;
 }
 
-void FolderTree::OnDelete()
+void FolderTree::onDelete()
 {
     QTreeWidgetItem* item = selectedItem();
     if (!item)
         return;
-    const TreeItemKind kind = ItemKind(item);
+    const TreeItemKind kind = itemKind(item);
     if (kind != TreeItemKind::Folder && kind != TreeItemKind::File)
         return;
-    if (!m_hooks.deleteItem || !m_hooks.deleteItem(ItemPath(item)))
+    if (!m_hooks.deleteItem || !m_hooks.deleteItem(itemPath(item)))
         return;
-    if (RemoveItem(item))
+    if (removeItem(item))
         return;
     // Nothing is left to select: the list keeps the deleted item's former content and the
     // picture goes.
@@ -704,7 +704,7 @@ void FolderTree::OnDelete()
         m_hooks.imageReleased();
 }
 
-bool FolderTree::IsForwardedCommand(int command)
+bool FolderTree::isForwardedCommand(int command)
 {
     switch (command) {
     case cmd::DisplayNotes:
@@ -724,20 +724,20 @@ bool FolderTree::IsForwardedCommand(int command)
     }
 }
 
-bool FolderTree::OnCommand(int command)
+bool FolderTree::onCommand(int command)
 {
     if (command == cmd::Delete) {
-        OnDelete();
+        onDelete();
         return true;
     }
-    if (!IsForwardedCommand(command))
+    if (!isForwardedCommand(command))
         return false;
     if (m_hooks.forwardCommand)
         m_hooks.forwardCommand(command);
     return true;
 }
 
-bool FolderTree::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
+bool FolderTree::onKeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
     const bool keypad = modifiers & Qt::KeypadModifier;
     switch (key) {
@@ -746,7 +746,7 @@ bool FolderTree::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
             m_hooks.leaveFullScreen();
         return false;
     case Qt::Key_Delete:
-        OnDelete();
+        onDelete();
         return false;
     // These step through the pictures as the main window's Previous and Next Image. With no
     // picture to step to they reach the tree, which must not move its selection with them: that
@@ -759,9 +759,9 @@ bool FolderTree::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
     // The keypad's plus and minus zoom the picture; the tree would expand and collapse with
     // them.
     case Qt::Key_Plus:
-        return keypad && OnCommand(cmd::ZoomIn);
+        return keypad && onCommand(cmd::ZoomIn);
     case Qt::Key_Minus:
-        return keypad && OnCommand(cmd::ZoomOut);
+        return keypad && onCommand(cmd::ZoomOut);
     default:
         return false;
     }
@@ -769,7 +769,7 @@ bool FolderTree::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
 
 void FolderTree::keyPressEvent(QKeyEvent* event)
 {
-    if (OnKeyDown(event->key(), event->modifiers())) {
+    if (onKeyDown(event->key(), event->modifiers())) {
         event->accept();
         return;
     }

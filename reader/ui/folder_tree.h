@@ -42,8 +42,8 @@ class FolderTreeWidget : public QTreeWidget {
     // when it has children of its own.
     void PopulateFolder(QTreeWidgetItem* item, const std::string& path);
     // The labels from the item's root down to it joined with "/".
-    std::string ItemPath(const QTreeWidgetItem* item) const;
-    static TreeItemKind ItemKind(const QTreeWidgetItem* item);
+    std::string itemPath(const QTreeWidgetItem* item) const;
+    static TreeItemKind itemKind(const QTreeWidgetItem* item);
     // The one selected item, or null. Qt's current item is not enough: it is set without a
     // selection when the tree first gets the focus.
     QTreeWidgetItem* selectedItem() const;
@@ -57,7 +57,7 @@ class FolderTreeWidget : public QTreeWidget {
 
     // A folder or file renamed elsewhere (in the file list) takes its new name in the tree, and
     // with it every item below it its new path. Nothing when the tree does not show it.
-    void FollowRenamedItem(const std::string& from, const std::string& to);
+    void followRenamedItem(const std::string& from, const std::string& to);
 
     // Re-reads the folders below the current folder item (at first the selected item) after
     // the file list entered one of them, and makes the child with the given path the current
@@ -70,9 +70,9 @@ class FolderTreeWidget : public QTreeWidget {
 
     // The drag feedback: the dragged item's picture follows the pointer and the item under the
     // pointer is highlighted as drop target. Dropping moves nothing.
-    void BeginDrag(const QPoint& position);
-    void MoveDrag(const QPoint& position);
-    void EndDrag();
+    void beginDrag(const QPoint& position);
+    void moveDrag(const QPoint& position);
+    void endDrag();
     bool isDragging() const { return m_dragging; }
     QTreeWidgetItem* dragItem() const;
     QTreeWidgetItem* dropTargetItem() const;
@@ -84,9 +84,9 @@ class FolderTreeWidget : public QTreeWidget {
   protected:
     // Selection and expansion as they happen; FolderTreeWidget itself reads and drops the children
     // of expanded and collapsed folders.
-    virtual void OnSelectionChanged(QTreeWidgetItem* item);
-    virtual void OnItemExpanded(QTreeWidgetItem* item);
-    virtual void OnItemCollapsed(QTreeWidgetItem* item);
+    virtual void onSelectionChanged(QTreeWidgetItem* item);
+    virtual void onItemExpanded(QTreeWidgetItem* item);
+    virtual void onItemCollapsed(QTreeWidgetItem* item);
 
     // Creates the icon provider on first use; the icons are fetched when the first item needs
     // them.
@@ -95,7 +95,7 @@ class FolderTreeWidget : public QTreeWidget {
     // Drops the item without announcing the selection changes that causes, then selects and
     // announces its next sibling, else its previous sibling, else its parent. Answers the item
     // selected, null when there is none.
-    QTreeWidgetItem* RemoveItem(QTreeWidgetItem* item);
+    QTreeWidgetItem* removeItem(QTreeWidgetItem* item);
 
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -165,7 +165,7 @@ class FolderTree : public FolderTreeWidget, public TreePane {
         std::function<void(int command)> forwardCommand;
     };
 
-    static constexpr ColorRef kDefaultBkColor = 0xFFFFFF;
+    static constexpr ColourRef kDefaultBkColour = 0xFFFFFF;
 
     // Registers itself with the document as its tree pane and shows the machine's roots. The
     // document, when given, must outlive the pane.
@@ -175,28 +175,28 @@ class FolderTree : public FolderTreeWidget, public TreePane {
     void setHooks(Hooks hooks) { m_hooks = std::move(hooks); }
 
     // Colour as red + green * 256 + blue * 65536.
-    void SetTreeBkColor(ColorRef colour);
-    ColorRef treeBkColor() const;
+    void SetTreeBkColor(ColourRef colour);
+    ColourRef treeBkColour() const;
 
     // TreePane
-    bool AttachSystemImageList() override;
+    bool attachSystemImageList() override;
     bool GoToPath(const std::string& path) override { return FolderTreeWidget::GoToPath(path); }
 
     // The end of a label edit: empty or unchanged text, a name with "/", or a refused rename
     // keep the old label. True when the item was renamed.
-    bool EndLabelEdit(QTreeWidgetItem* item, const QString& text);
+    bool endLabelEdit(QTreeWidgetItem* item, const QString& text);
     // The Delete command on the selected item; root items are never deleted.
-    void OnDelete();
+    void onDelete();
     // A key pressed in the tree; true when the tree's own handling must be skipped.
-    bool OnKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    bool onKeyDown(int key, Qt::KeyboardModifiers modifiers);
     // Commands served while the tree has the focus: Delete itself, the image view's commands
     // passed on. False for others.
-    static bool IsForwardedCommand(int command);
-    bool OnCommand(int command);
+    static bool isForwardedCommand(int command);
+    bool onCommand(int command);
 
   protected:
-    void OnSelectionChanged(QTreeWidgetItem* item) override;
-    void OnItemExpanded(QTreeWidgetItem* item) override;
+    void onSelectionChanged(QTreeWidgetItem* item) override;
+    void onItemExpanded(QTreeWidgetItem* item) override;
     void keyPressEvent(QKeyEvent* event) override;
 
   private:

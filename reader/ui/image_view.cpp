@@ -32,7 +32,7 @@ int truncated(double value)
     return static_cast<int>(std::clamp(value, -kLimit, kLimit));
 }
 
-QColor toQColor(ColorRef colour)
+QColor toQColor(ColourRef colour)
 {
     return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
 }
@@ -187,7 +187,7 @@ const QImage& ImageView::convertedPicture()
     m_converted = QImage();
     if (display) {
         ++m_conversions;
-        QImage converted = DibToQImage(*display);
+        QImage converted = dibToQImage(*display);
         // Pictures with a colour table become true colour once here, so that no paint has to
         // look their pixels up again.
         if (!converted.isNull() && converted.format() != QImage::Format_RGB32)
@@ -321,7 +321,7 @@ void ImageView::scrollContentsBy(int, int)
     viewport()->update();
 }
 
-void ImageView::setBackgroundColour(ColorRef colour)
+void ImageView::setBackgroundColour(ColourRef colour)
 {
     m_background = colour;
     m_frameStale = true;
@@ -330,12 +330,12 @@ void ImageView::setBackgroundColour(ColorRef colour)
 
 // ---- commands ----------------------------------------------------------------------------
 
-bool ImageView::IsViewCommand(int command)
+bool ImageView::isViewCommand(int command)
 {
     return std::find(std::begin(kCommands), std::end(kCommands), command) != std::end(kCommands);
 }
 
-bool ImageView::IsCheckableCommand(int command)
+bool ImageView::isCheckableCommand(int command)
 {
     switch (command) {
     case cmd::ZoomIn:
@@ -345,7 +345,7 @@ bool ImageView::IsCheckableCommand(int command)
     case cmd::PrintPreview:
         return false;
     default:
-        return IsViewCommand(command);
+        return isViewCommand(command);
     }
 }
 
@@ -386,53 +386,53 @@ bool ImageView::isCommandChecked(int command) const
     }
 }
 
-bool ImageView::OnCommand(int command)
+bool ImageView::onCommand(int command)
 {
     switch (command) {
     case cmd::DisplayNotes:
-        OnDisplayNotes();
+        onDisplayNotes();
         return true;
     case cmd::OriginalSize:
-        OnOriginalSize();
+        onOriginalSize();
         return true;
     case cmd::ZoomIn:
-        OnZoomIn();
+        onZoomIn();
         return true;
     case cmd::ZoomOut:
-        OnZoomOut();
+        onZoomOut();
         return true;
     case cmd::FitIn:
     case cmd::FitWidth:
     case cmd::FitHeight:
-        OnFitCommand(static_cast<ZoomMode>(command));
+        onFitCommand(static_cast<ZoomMode>(command));
         return true;
     case cmd::ColourSelected:
-        OnSelectedColour();
+        onSelectedColour();
         return true;
     case cmd::Delete:
-        OnDelete();
+        onDelete();
         return true;
     case cmd::Print:
-        OnPrint();
+        onPrint();
         return true;
     case cmd::PrintPreview:
-        OnPrintPreview();
+        onPrintPreview();
         return true;
     default:
         if (!isNoteColourCommand(command))
             return false;
-        OnNoteColourCommand(command);
+        onNoteColourCommand(command);
         return true;
     }
 }
 
-void ImageView::OnDisplayNotes()
+void ImageView::onDisplayNotes()
 {
     // The document flips the flag through setShowNotes, drops its copy and repaints the view.
-    m_doc.ToggleDisplayNotes();
+    m_doc.toggleDisplayNotes();
 }
 
-void ImageView::OnOriginalSize()
+void ImageView::onOriginalSize()
 {
     if (m_zoom == 1.0f)
         return;
@@ -441,21 +441,21 @@ void ImageView::OnOriginalSize()
     repaintNow();
 }
 
-void ImageView::OnZoomIn()
+void ImageView::onZoomIn()
 {
     m_zoomMode = ZoomMode::Free;
     m_zoom *= 1.25f;
     repaintNow();
 }
 
-void ImageView::OnZoomOut()
+void ImageView::onZoomOut()
 {
     m_zoomMode = ZoomMode::Free;
     m_zoom *= 0.8f;
     repaintNow();
 }
 
-void ImageView::OnFitCommand(ZoomMode mode)
+void ImageView::onFitCommand(ZoomMode mode)
 {
     if (mode == m_zoomMode) {
         m_zoomMode = ZoomMode::Free;
@@ -466,21 +466,21 @@ void ImageView::OnFitCommand(ZoomMode mode)
     repaintNow();
 }
 
-void ImageView::OnNoteColourCommand(int command)
+void ImageView::onNoteColourCommand(int command)
 {
     // The document repaints the view when the choice changed anything.
-    m_doc.OnNoteColourCommand(command);
+    m_doc.onNoteColourCommand(command);
 }
 
-void ImageView::OnSelectedColour()
+void ImageView::onSelectedColour()
 {
     const NoteColour current = m_doc.noteColour();
     const auto chosen = m_doc.prompt().chooseColour(Rgb{current.red, current.green, current.blue});
     if (chosen)
-        m_doc.OnColourChosen(NoteColour{chosen->red, chosen->green, chosen->blue});
+        m_doc.onColourChosen(NoteColour{chosen->red, chosen->green, chosen->blue});
 }
 
-void ImageView::OnDelete()
+void ImageView::onDelete()
 {
     if (m_hooks.deleteSelection)
         m_hooks.deleteSelection();
@@ -507,11 +507,11 @@ QPrinter& ImageView::printer()
     // Made on first use: finding the printers takes a moment.
     if (!m_printer)
         m_printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    m_printer->setDocName(QString::fromStdString(m_doc.GetTitle()));
+    m_printer->setDocName(QString::fromStdString(m_doc.getTitle()));
     return *m_printer;
 }
 
-void ImageView::OnPrint()
+void ImageView::onPrint()
 {
     if (!hasPicture())
         return;
@@ -520,7 +520,7 @@ void ImageView::OnPrint()
         printPicture(printer());
 }
 
-void ImageView::OnPrintPreview()
+void ImageView::onPrintPreview()
 {
     if (!hasPicture())
         return;
@@ -551,12 +551,12 @@ void ImageView::updateCursor()
         viewport()->unsetCursor();
 }
 
-void ImageView::OnLButtonDown(QPoint point)
+void ImageView::onLButtonDown(QPoint point)
 {
     m_lastPoint = point;
 }
 
-void ImageView::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
+void ImageView::onMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
 {
     // Dragging with the left button alone pans; with any modifier key held it does nothing.
     constexpr Qt::KeyboardModifiers kModifierKeys =
@@ -568,7 +568,7 @@ void ImageView::OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::Keyboard
     m_lastPoint = point;
 }
 
-void ImageView::OnMouseWheel(int delta)
+void ImageView::onMouseWheel(int delta)
 {
     OnScrollBy(QSize(0, -delta / 5));
 }
@@ -581,7 +581,7 @@ bool ImageView::OnScrollBy(QSize distance)
     return scrollPosition() != before;
 }
 
-bool ImageView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
+bool ImageView::onKeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
     const bool keypad = modifiers & Qt::KeypadModifier;
     switch (key) {
@@ -592,7 +592,7 @@ bool ImageView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
     case Qt::Key_Space:
         if (!m_doc.hasNoteLayer())
             return false;
-        OnDisplayNotes();
+        onDisplayNotes();
         return true;
     default:
         break;
@@ -604,15 +604,15 @@ bool ImageView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
     switch (key) {
     case Qt::Key_0:
         if (!keypad)
-            OnOriginalSize();
+            onOriginalSize();
         return false;
     case Qt::Key_Equal:
     case Qt::Key_Plus:
-        OnZoomIn();
+        onZoomIn();
         return keypad;
     case Qt::Key_Minus:
     case Qt::Key_Underscore:
-        OnZoomOut();
+        onZoomOut();
         return keypad;
     default:
         return false;
@@ -622,25 +622,25 @@ bool ImageView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
 void ImageView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
-        OnLButtonDown(event->position().toPoint());
+        onLButtonDown(event->position().toPoint());
     else
         QAbstractScrollArea::mousePressEvent(event);
 }
 
 void ImageView::mouseMoveEvent(QMouseEvent* event)
 {
-    OnMouseMove(event->position().toPoint(), event->buttons(), event->modifiers());
+    onMouseMove(event->position().toPoint(), event->buttons(), event->modifiers());
 }
 
 void ImageView::wheelEvent(QWheelEvent* event)
 {
-    OnMouseWheel(event->angleDelta().y());
+    onMouseWheel(event->angleDelta().y());
     event->accept();
 }
 
 void ImageView::keyPressEvent(QKeyEvent* event)
 {
-    if (OnKeyDown(event->key(), event->modifiers()))
+    if (onKeyDown(event->key(), event->modifiers()))
         event->accept();
     else
         QAbstractScrollArea::keyPressEvent(event);
@@ -655,17 +655,17 @@ void ImageView::dragEnterEvent(QDragEnterEvent* event)
 void ImageView::dropEvent(QDropEvent* event)
 {
     event->acceptProposedAction();
-    OnDropUrls(event->mimeData()->urls());
+    onDropUrls(event->mimeData()->urls());
 }
 
-bool ImageView::OnDropUrls(const QList<QUrl>& urls)
+bool ImageView::onDropUrls(const QList<QUrl>& urls)
 {
     if (urls.isEmpty() || !urls.first().isLocalFile())
         return false;
-    return OnDropFile(urls.first().toLocalFile().toStdString());
+    return onDropFile(urls.first().toLocalFile().toStdString());
 }
 
-bool ImageView::OnDropFile(const std::string& path)
+bool ImageView::onDropFile(const std::string& path)
 {
     // A dropped picture keeps the notes shown or hidden, even when the tree's selection has
     // already opened it the way a click does, which hides them.

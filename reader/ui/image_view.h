@@ -75,7 +75,7 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
         std::function<void()> deleteSelection;
     };
 
-    static constexpr ColorRef kDefaultBackground = makeColorRef(128, 128, 255);
+    static constexpr ColourRef kDefaultBackground = makeColourRef(128, 128, 255);
 
     // The commands the view serves, for the frame's command table.
     static constexpr int kCommands[] = {
@@ -102,51 +102,51 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     // picture's place, so nothing flickers.
     void RedrawWithoutErase();
 
-    // Commands. OnCommand runs any of kCommands; false for other ids.
-    bool OnCommand(int command);
-    static bool IsViewCommand(int command);
+    // Commands. onCommand runs any of kCommands; false for other ids.
+    bool onCommand(int command);
+    static bool isViewCommand(int command);
     // Whether the command's menu item carries a check mark at times.
-    static bool IsCheckableCommand(int command);
+    static bool isCheckableCommand(int command);
     bool isCommandEnabled(int command) const;
     bool isCommandChecked(int command) const;
 
-    void OnDisplayNotes();
-    void OnOriginalSize();
-    void OnZoomIn();
-    void OnZoomOut();
+    void onDisplayNotes();
+    void onOriginalSize();
+    void onZoomIn();
+    void onZoomOut();
     // Fit In, Fit Width and Fit Height: the same command again returns to free zoom at 1.0.
-    void OnFitCommand(ZoomMode mode);
+    void onFitCommand(ZoomMode mode);
     // White, Black, Red, Green, Blue and Complement.
-    void OnNoteColourCommand(int command);
-    void OnSelectedColour();
-    void OnDelete();
+    void onNoteColourCommand(int command);
+    void onSelectedColour();
+    void onDelete();
     // The printer Print, Print Preview and Print Setup share, so that the page chosen in Print
     // Setup is the one printed.
     QPrinter& printer();
-    void OnPrint();
-    void OnPrintPreview();
+    void onPrint();
+    void onPrintPreview();
     // Paints the page: the display picture across the printable width, centred vertically. Any
     // paint device will do; a printer's page is one.
     void printPicture(QPaintDevice& page);
 
     // Input.
-    void OnLButtonDown(QPoint point);
-    void OnMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
+    void onLButtonDown(QPoint point);
+    void onMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
     // delta in the wheel's units, 120 a notch, positive turned away from the user.
-    void OnMouseWheel(int delta);
+    void onMouseWheel(int delta);
     // Scrolls by the distance, as far as the scroll range allows; false when nothing moved.
     bool OnScrollBy(QSize distance);
     // A key of the view; true when it must not be passed on.
-    bool OnKeyDown(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    bool onKeyDown(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     // A dropped file: the folder tree goes to it, then the document opens it. False when it
     // could not be opened.
-    bool OnDropFile(const std::string& path);
+    bool onDropFile(const std::string& path);
     // Only the first of the dropped files is opened, and only a local one.
-    bool OnDropUrls(const QList<QUrl>& urls);
+    bool onDropUrls(const QList<QUrl>& urls);
 
     // The colour painted around the picture; the settings give it at start.
-    ColorRef backgroundColour() const { return m_background; }
-    void setBackgroundColour(ColorRef colour);
+    ColourRef backgroundColour() const { return m_background; }
+    void setBackgroundColour(ColourRef colour);
 
     // State, as the menus and tests see it.
     bool hasPicture() const;
@@ -205,7 +205,7 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     Hooks m_hooks;
     ZoomMode m_zoomMode = ZoomMode::FitIn;
     float m_zoom = 1.0f;
-    ColorRef m_background = kDefaultBackground;
+    ColourRef m_background = kDefaultBackground;
     bool m_eraseBackground = true;
     bool m_showNotes = false;
     QPoint m_lastPoint;

@@ -14,7 +14,7 @@ ReaderApp::ReaderApp(Prompt* prompt) : m_prompt(prompt) {}
 
 ReaderApp::~ReaderApp() = default;
 
-bool ReaderApp::InitInstance(const QStringList& arguments)
+bool ReaderApp::initInstance(const QStringList& arguments)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("OmbriTools"));
     QCoreApplication::setApplicationName(QStringLiteral("OmbriReader"));
@@ -52,8 +52,8 @@ bool ReaderApp::InitInstance(const QStringList& arguments)
         return false;
     }
     // Opening a file has made its folder the current one: the settings live there.
-    m_frame->setSettingsDirectory(SettingsDirectory());
-    if (auto colours = LoadSettings(SettingsFilePath(m_frame->settingsDirectory())))
+    m_frame->setSettingsDirectory(settingsDirectory());
+    if (auto colours = loadSettings(settingsFilePath(m_frame->settingsDirectory())))
         m_frame->applyPaneColours(*colours);
     m_frame->show();
     return true;

@@ -22,7 +22,7 @@ class ReaderApp {
 
     // Creates and shows the main frame; false when the file named on the command line could not
     // be opened (it has been reported), and the program should end.
-    bool InitInstance(const QStringList& arguments);
+    bool initInstance(const QStringList& arguments);
 
     ReaderWindow* window() const { return m_frame.get(); }
 

@@ -147,12 +147,12 @@ void ReaderWindow::connectPanes()
         return m_fileOperations->Rename(item, name);
     };
     tree.deleteItem = [this](const std::string& item) {
-        return m_fileOperations->DeleteItem(item);
+        return m_fileOperations->deleteItem(item);
     };
     tree.imageReleased = [this] { m_view->redrawNow(Background::Erase); };
-    tree.leaveFullScreen = [this] { LeaveFullScreen(); };
+    tree.leaveFullScreen = [this] { leaveFullScreen(); };
     tree.forwardCommand = [this](int command) {
-        m_view->OnCommand(command);
+        m_view->onCommand(command);
         m_commands.updateAll();
     };
     m_tree->setHooks(std::move(tree));
@@ -163,7 +163,7 @@ void ReaderWindow::connectPanes()
     connect(m_list, &FileList::folderEntered, this,
             [this](const std::string& path) { m_tree->RefreshCurrentFolder(path); });
     connect(m_list, &FileList::zoomCommandForwarded, this, [this](int command) {
-        m_view->OnCommand(command);
+        m_view->onCommand(command);
         m_commands.updateAll();
     });
 
@@ -174,12 +174,12 @@ void ReaderWindow::connectPanes()
         const bool folder = std::filesystem::is_directory(path);
         return m_tree->GoToPath(folder || !m_list->isVisible() ? path : folderOf(path));
     };
-    view.leaveFullScreen = [this] { LeaveFullScreen(); };
+    view.leaveFullScreen = [this] { leaveFullScreen(); };
     connect(m_view, &ImageView::pictureOpened, this, [this] {
-        m_list->SelectPath(m_doc.currentPath());
+        m_list->selectPath(m_doc.currentPath());
         m_recent->sync();
     });
-    view.deleteSelection = [this] { m_tree->OnDelete(); };
+    view.deleteSelection = [this] { m_tree->onDelete(); };
     m_view->setHooks(std::move(view));
 
     FileOperations::Hooks operations;
@@ -188,8 +188,8 @@ void ReaderWindow::connectPanes()
     // Renamed in one pane, an entry takes its new name in the other, and a renamed folder that
     // is listed goes on being listed under its new path.
     operations.renamed = [this](const std::string& from, const std::string& to) {
-        m_tree->FollowRenamedItem(from, to);
-        m_list->FollowRenamedFolder(from, to);
+        m_tree->followRenamedItem(from, to);
+        m_list->followRenamedFolder(from, to);
     };
     m_fileOperations->setHooks(std::move(operations));
 }
@@ -208,23 +208,22 @@ void ReaderWindow::addCommands()
     };
     const auto never = [] { return false; };
     add(cmd::NewFolder, "&New Folder", "Creates a new directory \nNew Folder",
-        [this] { m_fileOperations->OnNewFolder(); });
-    add(cmd::PrintSetup, "P&rint Setup",
-        "Change the printer and printing options\nPrint Setup", [this] { OnPrintSetup(); });
+        [this] { m_fileOperations->onNewFolder(); });
+    add(cmd::PrintSetup, "P&rint Setup", "Change the printer and printing options\nPrint Setup",
+        [this] { onPrintSetup(); });
     add(cmd::Exit, "E&xit", "Quit the application\nExit", [this] { close(); });
-    add(cmd::Cut, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut",
-        [] {});
+    add(cmd::Cut, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut", [] {});
     add(cmd::Copy, "&Copy\tCtrl+C", "Copy the image as displayed to the Clipboard\nCopy",
-        [this] { OnCopy(); });
+        [this] { onCopy(); });
     add(cmd::Paste, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", [] {});
     add(cmd::Delete, "&Delete\t     Del", "Delete a file or a folder with files\nDelete",
-        [this] { m_tree->OnDelete(); });
+        [this] { m_tree->onDelete(); });
     add(cmd::LeftForeground, "Left &Foreground", "Set the foreground color on the left frame",
-        [this] { OnLeftForeground(); });
+        [this] { onLeftForeground(); });
     add(cmd::LeftBackground, "&Left Background", "Set the background color on the left frame",
-        [this] { OnLeftBackground(); });
-    add(cmd::RightBackground, "R&ight Background",
-        "Set the background color on the right frame", [this] { OnRightBackground(); });
+        [this] { onLeftBackground(); });
+    add(cmd::RightBackground, "R&ight Background", "Set the background color on the right frame",
+        [this] { onRightBackground(); });
     add(
         cmd::Toolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar",
         [this] { m_mainToolBar->setVisible(!m_mainToolBar->isVisible()); }, {},
@@ -235,7 +234,7 @@ void ReaderWindow::addCommands()
         [this] { return statusBar()->isVisible(); });
     add(
         cmd::ImageTools, "&Image Tools", "Show or hide the Image Tools bar\nImage Tools",
-        [this] { OnImageTools(); }, {}, [this] { return m_imageTools->isVisible(); });
+        [this] { onImageTools(); }, {}, [this] { return m_imageTools->isVisible(); });
     // The three panes are always shown: these entries have no effect and are shown disabled.
     add(
         cmd::TreeAndListView, "Tree &View and List View",
@@ -246,24 +245,24 @@ void ReaderWindow::addCommands()
     add(
         cmd::ListView, "&List View", "Show or Hide the List View \nList View", [] {}, never);
     add(cmd::Customize, "&Customize ...", "Set the background colors of the three panes",
-        [this] { OnCustomize(); });
-    add(cmd::Help, "&Help", "Help", [this] { OnHelp(); });
+        [this] { onCustomize(); });
+    add(cmd::Help, "&Help", "Help", [this] { onHelp(); });
     add(cmd::About, "&About OmbriReader",
         "Display program information, version number and copyright\nAbout",
-        [this] { OnAppAbout(); });
+        [this] { onAppAbout(); });
     add(cmd::FullScreen, "Full Screen", "Display the image on the full screen \nFull Screen",
-        [this] { OnFullScreen(); });
+        [this] { onFullScreen(); });
     // In full screen there is no menu or toolbar: Escape must leave it whichever pane has the
     // focus, the file list included.
     m_leaveFullScreen = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_leaveFullScreen->setEnabled(false);
-    connect(m_leaveFullScreen, &QShortcut::activated, this, &ReaderWindow::LeaveFullScreen);
-    add(cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { OnFileOpen(); });
-    add(cmd::FileNew, "&New", "Show no image\nNew", [this] { OnFileNew(); });
+    connect(m_leaveFullScreen, &QShortcut::activated, this, &ReaderWindow::leaveFullScreen);
+    add(cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { onFileOpen(); });
+    add(cmd::FileNew, "&New", "Show no image\nNew", [this] { onFileNew(); });
     add(cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane",
-        [this] { OnNextPane(); });
+        [this] { onNextPane(); });
     add(cmd::PreviousPane, "Previous Pane",
-        "Switch back to the previous window pane\nPrevious Pane", [this] { OnPreviousPane(); });
+        "Switch back to the previous window pane\nPrevious Pane", [this] { onPreviousPane(); });
 
     m_recent = new RecentFilesMenu(
         m_doc.recentFiles(), m_commands, cmd::RecentFileFirst, QStringLiteral("OmbriReader"),
@@ -279,10 +278,8 @@ void ReaderWindow::addCommands()
     keys(cmd::FileNew, {QKeySequence(Qt::CTRL | Qt::Key_N)});
     keys(cmd::FileOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)});
     keys(cmd::Print, {QKeySequence(Qt::CTRL | Qt::Key_P)});
-    keys(cmd::Cut,
-         {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
-    keys(cmd::Copy,
-         {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
+    keys(cmd::Cut, {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
+    keys(cmd::Copy, {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
     keys(cmd::Paste,
          {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     keys(cmd::ZoomOut, {QKeySequence(Qt::KeypadModifier | Qt::Key_Minus)});
@@ -303,8 +300,7 @@ void ReaderWindow::buildMenus()
         m_commands.fillMenu(menu, ids);
         return menu;
     };
-    m_fileMenu =
-        addMenu(tr("&File"), {cmd::NewFolder, cmd::Print, cmd::PrintSetup, kSeparator});
+    m_fileMenu = addMenu(tr("&File"), {cmd::NewFolder, cmd::Print, cmd::PrintSetup, kSeparator});
     m_recent->addTo(m_fileMenu);
     // Pictures opened from the panes join the document's list as they open; the menu and the
     // stored list catch up before the menu shows.
@@ -315,18 +311,17 @@ void ReaderWindow::buildMenus()
     addMenu(tr("&View"), {cmd::DisplayNotes, cmd::AntiAliasing, kSeparator, cmd::FitIn,
                           cmd::FitWidth, cmd::FitHeight, cmd::OriginalSize, kSeparator, cmd::ZoomIn,
                           cmd::ZoomOut, kSeparator, cmd::PreviousImage, cmd::NextImage});
-    addMenu(tr("&Color"),
-            {cmd::ColourSelected, cmd::ColourWhite, cmd::ColourBlack, cmd::ColourRed,
-             cmd::ColourGreen, cmd::ColourBlue, cmd::ColourComplement, kSeparator,
-             cmd::LeftForeground, cmd::LeftBackground, cmd::RightBackground});
+    addMenu(tr("&Color"), {cmd::ColourSelected, cmd::ColourWhite, cmd::ColourBlack, cmd::ColourRed,
+                           cmd::ColourGreen, cmd::ColourBlue, cmd::ColourComplement, kSeparator,
+                           cmd::LeftForeground, cmd::LeftBackground, cmd::RightBackground});
     addMenu(tr("&Image"),
-            {cmd::Original, cmd::AutoColor, cmd::AutoContrast, cmd::InvertColor, cmd::BlackAndWhite,
-             kSeparator, cmd::ChannelRed, cmd::ChannelGreen, cmd::ChannelBlue, kSeparator,
-             cmd::FlipHorizontal, cmd::FlipVertical, kSeparator, cmd::RotateClockwise,
+            {cmd::Original, cmd::AutoColour, cmd::AutoContrast, cmd::InvertColour,
+             cmd::BlackAndWhite, kSeparator, cmd::ChannelRed, cmd::ChannelGreen, cmd::ChannelBlue,
+             kSeparator, cmd::FlipHorizontal, cmd::FlipVertical, kSeparator, cmd::RotateClockwise,
              cmd::RotateAnticlockwise, cmd::Rotate180});
-    addMenu(tr("&Option"), {cmd::Toolbar, cmd::StatusBar, cmd::ImageTools,
-                            kSeparator, cmd::TreeAndListView, cmd::TreeView,
-                            cmd::ListView, kSeparator, cmd::Customize});
+    addMenu(tr("&Option"),
+            {cmd::Toolbar, cmd::StatusBar, cmd::ImageTools, kSeparator, cmd::TreeAndListView,
+             cmd::TreeView, cmd::ListView, kSeparator, cmd::Customize});
     addMenu(tr("I&nfo"), {cmd::Help, kSeparator, cmd::HomePage, cmd::About});
 }
 
@@ -377,8 +372,8 @@ void ReaderWindow::buildToolBars()
     addToolBar(Qt::RightToolBarArea, m_imageTools);
     fill(m_imageTools, {{cmd::BlackAndWhite, "black-and-white"},
                         {cmd::AutoContrast, "auto-contrast"},
-                        {cmd::AutoColor, "auto-color"},
-                        {cmd::InvertColor, "invert-color"},
+                        {cmd::AutoColour, "auto-color"},
+                        {cmd::InvertColour, "invert-color"},
                         {cmd::ChannelRed, "channel-red"},
                         {cmd::ChannelGreen, "channel-green"},
                         {cmd::ChannelBlue, "channel-blue"},
@@ -395,17 +390,17 @@ void ReaderWindow::buildStatusBar()
     m_lockKeys = new LockKeyIndicators(bar, {tr("CAPS"), tr("NUM"), tr("SCRL")});
 }
 
-void ReaderWindow::OnImageTools()
+void ReaderWindow::onImageTools()
 {
     m_imageTools->setVisible(!m_imageTools->isVisible());
 }
 
-void ReaderWindow::OnNextPane()
+void ReaderWindow::onNextPane()
 {
     focusPane(1);
 }
 
-void ReaderWindow::OnPreviousPane()
+void ReaderWindow::onPreviousPane()
 {
     focusPane(-1);
 }
@@ -439,7 +434,7 @@ bool ReaderWindow::openWithoutTree(const std::string& path)
 {
     const bool opened = m_doc.OpenImagePath(path);
     if (opened)
-        m_list->SelectPath(m_doc.currentPath());
+        m_list->selectPath(m_doc.currentPath());
     m_view->redrawNow(Background::Erase);
     m_recent->sync();
     m_commands.updateAll();
@@ -483,7 +478,7 @@ QStringList ReaderWindow::recentFiles() const
     return m_recent->paths();
 }
 
-void ReaderWindow::OnFileOpen()
+void ReaderWindow::onFileOpen()
 {
     const QString path =
         QFileDialog::getOpenFileName(this, tr("Open"), QString(), toQtFileFilter(kOpenFilter));
@@ -491,7 +486,7 @@ void ReaderWindow::OnFileOpen()
         openFile(path);
 }
 
-void ReaderWindow::OnFileNew()
+void ReaderWindow::onFileNew()
 {
     m_doc.OnNewDocument();
     m_view->redrawNow(Background::Erase);
@@ -501,7 +496,8 @@ void ReaderWindow::OnFileNew()
 
 ReaderSettings ReaderWindow::paneColours() const
 {
-    return ReaderSettings{m_tree->treeBkColor(), m_list->listBkColor(), m_view->backgroundColour()};
+    return ReaderSettings{m_tree->treeBkColour(), m_list->listBkColour(),
+                          m_view->backgroundColour()};
 }
 
 void ReaderWindow::applyPaneColours(const ReaderSettings& colours)
@@ -511,23 +507,23 @@ void ReaderWindow::applyPaneColours(const ReaderSettings& colours)
     m_view->setBackgroundColour(colours.right);
 }
 
-void ReaderWindow::OnCustomize()
+void ReaderWindow::onCustomize()
 {
     CustomizeDialog::Panes panes;
-    panes.treeColour = [this] { return m_tree->treeBkColor(); };
-    panes.listColour = [this] { return m_list->listBkColor(); };
+    panes.treeColour = [this] { return m_tree->treeBkColour(); };
+    panes.listColour = [this] { return m_list->listBkColour(); };
     panes.imageColour = [this] { return m_view->backgroundColour(); };
-    panes.setTreeColour = [this](ColorRef colour) { m_tree->SetTreeBkColor(colour); };
-    panes.setListColour = [this](ColorRef colour) { m_list->SetListBkColor(colour); };
-    panes.setImageColour = [this](ColorRef colour) { m_view->setBackgroundColour(colour); };
+    panes.setTreeColour = [this](ColourRef colour) { m_tree->SetTreeBkColor(colour); };
+    panes.setListColour = [this](ColourRef colour) { m_list->SetListBkColor(colour); };
+    panes.setImageColour = [this](ColourRef colour) { m_view->setBackgroundColour(colour); };
     panes.save = [this](const ReaderSettings& colours) {
-        SaveSettings(SettingsFilePath(m_settingsDirectory), colours);
+        saveSettings(settingsFilePath(m_settingsDirectory), colours);
     };
     CustomizeDialog dialog(m_prompt, std::move(panes), this);
     dialog.exec();
 }
 
-void ReaderWindow::OnLeftForeground()
+void ReaderWindow::onLeftForeground()
 {
     const QColor current = m_tree->palette().color(QPalette::Text);
     auto chosen = m_prompt.chooseColour(Rgb{static_cast<uint8_t>(current.red()),
@@ -540,38 +536,38 @@ void ReaderWindow::OnLeftForeground()
     m_tree->setPalette(palette);
 }
 
-void ReaderWindow::OnLeftBackground()
+void ReaderWindow::onLeftBackground()
 {
-    const ColorRef current = m_tree->treeBkColor();
+    const ColourRef current = m_tree->treeBkColour();
     auto chosen = m_prompt.chooseColour(
-        Rgb{colorRefRed(current), colorRefGreen(current), colorRefBlue(current)});
+        Rgb{colourRefRed(current), colourRefGreen(current), colourRefBlue(current)});
     if (chosen)
-        m_tree->SetTreeBkColor(makeColorRef(chosen->red, chosen->green, chosen->blue));
+        m_tree->SetTreeBkColor(makeColourRef(chosen->red, chosen->green, chosen->blue));
 }
 
-void ReaderWindow::OnRightBackground()
+void ReaderWindow::onRightBackground()
 {
-    const ColorRef current = m_view->backgroundColour();
+    const ColourRef current = m_view->backgroundColour();
     auto chosen = m_prompt.chooseColour(
-        Rgb{colorRefRed(current), colorRefGreen(current), colorRefBlue(current)});
+        Rgb{colourRefRed(current), colourRefGreen(current), colourRefBlue(current)});
     if (chosen)
-        m_view->setBackgroundColour(makeColorRef(chosen->red, chosen->green, chosen->blue));
+        m_view->setBackgroundColour(makeColourRef(chosen->red, chosen->green, chosen->blue));
 }
 
-void ReaderWindow::OnCopy()
+void ReaderWindow::onCopy()
 {
     // The picture as it is displayed: its notes as shown, the adjustments applied.
     const Dib* shown = m_doc.BuildDisplayImage(m_view->showNotes());
     if (!shown)
         return;
-    const QImage picture = DibToQImage(*shown);
+    const QImage picture = dibToQImage(*shown);
     if (!picture.isNull())
         QGuiApplication::clipboard()->setImage(picture);
 }
 
 // ---- full screen ---------------------------------------------------------------------------
 
-void ReaderWindow::OnFullScreen()
+void ReaderWindow::onFullScreen()
 {
     // Pressed again while already full screen, the place to return to stays the one before the
     // first press, so that Escape always brings the window back.
@@ -599,7 +595,7 @@ void ReaderWindow::OnFullScreen()
     showFullScreen();
 }
 
-void ReaderWindow::LeaveFullScreen()
+void ReaderWindow::leaveFullScreen()
 {
     if (!m_fullScreen)
         return;
@@ -624,13 +620,13 @@ void ReaderWindow::LeaveFullScreen()
 
 // ---- printing and information --------------------------------------------------------------
 
-void ReaderWindow::OnPrintSetup()
+void ReaderWindow::onPrintSetup()
 {
     QPageSetupDialog dialog(&m_view->printer(), this);
     dialog.exec();
 }
 
-void ReaderWindow::OnAppAbout()
+void ReaderWindow::onAppAbout()
 {
     const std::unique_ptr<QDialog> dialog = createAboutDialog(
         this, QStringLiteral("About OmbriReader"),
@@ -642,7 +638,7 @@ void ReaderWindow::OnAppAbout()
     dialog->exec();
 }
 
-void ReaderWindow::OnHelp()
+void ReaderWindow::onHelp()
 {
     const std::unique_ptr<QDialog> dialog =
         createHelpDialog(this, helpText(HelpProgram::Reader, samplesFolder()));

@@ -79,23 +79,23 @@ class ReaderWindow : public QMainWindow {
     void setSettingsDirectory(const std::string& folder) { m_settingsDirectory = folder; }
     const std::string& settingsDirectory() const { return m_settingsDirectory; }
 
-    void OnFullScreen();
-    void LeaveFullScreen();
+    void onFullScreen();
+    void leaveFullScreen();
     bool isFullScreenMode() const { return m_fullScreen; }
-    void OnImageTools();
-    void OnCustomize();
-    void OnLeftForeground();
-    void OnLeftBackground();
-    void OnRightBackground();
-    void OnCopy();
-    void OnFileOpen();
-    void OnFileNew();
-    void OnPrintSetup();
-    void OnAppAbout();
-    void OnHelp();
+    void onImageTools();
+    void onCustomize();
+    void onLeftForeground();
+    void onLeftBackground();
+    void onRightBackground();
+    void onCopy();
+    void onFileOpen();
+    void onFileNew();
+    void onPrintSetup();
+    void onAppAbout();
+    void onHelp();
     // F6 and Shift+F6: the focus goes round the panes that are shown, tree, list and view.
-    void OnNextPane();
-    void OnPreviousPane();
+    void onNextPane();
+    void onPreviousPane();
 
   private:
     void focusPane(int step);

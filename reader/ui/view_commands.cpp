@@ -41,9 +41,9 @@ constexpr MenuEntry kDocumentEntries[] = {
     {cmd::NextImage, "&Next Image", "Display the next image \nNext Image"},
     {cmd::HomePage, "Home &Page", "Visit the OmbriTools home page\nHome Page"},
     {cmd::Original, "Original", "Display the image as it is\nOriginal"},
-    {cmd::AutoColor, "Auto Color", "Display in Auto Color \nAuto Color"},
+    {cmd::AutoColour, "Auto Color", "Display in Auto Color \nAuto Color"},
     {cmd::AutoContrast, "Auto Contrast", "Display in Auto Contrast \nAuto Contrast"},
-    {cmd::InvertColor, "Invert Color", "Display in Invert Color \nInvert Color"},
+    {cmd::InvertColour, "Invert Color", "Display in Invert Color \nInvert Color"},
     {cmd::BlackAndWhite, "Black and White", "Display in Grayscale \nGrayscale"},
     {cmd::ChannelRed, "Channel Red", "Display in Red Channel \nRed Channel"},
     {cmd::ChannelGreen, "Channel Green", "Dispaly in Green Channel \nGreen Channel"},
@@ -96,7 +96,7 @@ void addReaderViewCommands(CommandTable& table, ImageView& view, ReaderDocument&
     for (const MenuEntry& entry : kViewEntries) {
         const int id = entry.id;
         std::function<bool()> checked;
-        if (ImageView::IsCheckableCommand(id))
+        if (ImageView::isCheckableCommand(id))
             checked = [&view, id] { return view.isCommandChecked(id); };
         const auto listServes = [list, id] {
             return list && isListZoomCommand(id) && hasPaneFocus(*list);
@@ -105,9 +105,9 @@ void addReaderViewCommands(CommandTable& table, ImageView& view, ReaderDocument&
             table, id, entry.text, entry.prompt,
             [&view, list, id, listServes] {
                 if (listServes())
-                    list->ForwardZoomCommand(id);
+                    list->forwardZoomCommand(id);
                 else
-                    view.OnCommand(id);
+                    view.onCommand(id);
             },
             [&view, list, id, listServes] {
                 return listServes() ? list->zoomCommandsEnabled() : view.isCommandEnabled(id);
@@ -122,16 +122,16 @@ void addReaderViewCommands(CommandTable& table, ImageView& view, ReaderDocument&
             run = [&document] { document.ToggleAntiAliasing(); };
             break;
         case cmd::PreviousImage:
-            run = [&document] { document.OnPreviousImage(); };
+            run = [&document] { document.onPreviousImage(); };
             break;
         case cmd::NextImage:
-            run = [&document] { document.OnNextImage(); };
+            run = [&document] { document.onNextImage(); };
             break;
         case cmd::HomePage:
-            run = [&document] { document.OnHomePage(); };
+            run = [&document] { document.onHomePage(); };
             break;
         default:
-            run = [&document, id] { document.OnAdjustmentCommand(id); };
+            run = [&document, id] { document.onAdjustmentCommand(id); };
         }
         std::function<bool()> enabled;
         if (id != cmd::HomePage)

@@ -59,7 +59,7 @@ template <typename Paint>
 Dib paintPicture(int32_t width, int32_t height, uint16_t bitCount, Paint paint)
 {
     Dib picture = Dib::create(width, height, bitCount);
-    auto layout = DibGetLayout(picture);
+    auto layout = dibGetLayout(picture);
     if (!layout)
         return picture;
     const size_t step = bitCount / 8;

@@ -57,7 +57,7 @@ constexpr int32_t kWidth = 47, kHeight = 33; // odd: BMP rows are padded
 Dib maskPicture(const NoteLayer& notes, int32_t width, int32_t height)
 {
     Dib dib = Dib::create(width, height, 24);
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     for (int32_t row = 0; row < height; ++row) {
         uint8_t* pixel = dib.data() + layout->pixelOffset + row * layout->stride;
         for (int32_t x = 0; x < width; ++x, pixel += 3)
@@ -218,7 +218,7 @@ TEST_F(CliInfoTest, PrintsOneBlockPerReadableFileAndReportsTheOthers)
                               noted +
                               "\nformat: PNG\nsize: 47x33\n"
                               "bits: 32\nnotes: yes\nnote-pixels: " +
-                              std::to_string(CountNotePixels(roundTripNotes(3))) + "\n");
+                              std::to_string(countNotePixels(roundTripNotes(3))) + "\n");
     EXPECT_EQ(result.err,
               "ombri: cannot read '" + missing +
                   "': No such file or directory\n3 images, 1 with notes, 1 unreadable\n");
@@ -264,7 +264,7 @@ TEST_P(CliRoundTripTest, MaskInNotesOutAreEqual)
               0);
     const RunResult info = ombri({"info", out});
     EXPECT_NE(info.out.find(std::string("bits: ") + depth + "\n"), std::string::npos);
-    EXPECT_NE(info.out.find("note-pixels: " + std::to_string(CountNotePixels(notes)) + "\n"),
+    EXPECT_NE(info.out.find("note-pixels: " + std::to_string(countNotePixels(notes)) + "\n"),
               std::string::npos);
     ASSERT_EQ(ombri({"notes", out, "-o", back}).code, 0);
 
@@ -316,7 +316,7 @@ TEST_F(CliEmbedTest, DarkOpaqueMaskPixelsBecomeNotes)
         {0, 0, 0, 127, 0},       {0, 0, 0, 128, 1},       {255, 255, 255, 255, 0},
     };
     Dib maskDib = Dib::create(kWidth, kHeight, 32);
-    auto layout = DibGetLayout(maskDib);
+    auto layout = dibGetLayout(maskDib);
     std::fill(maskDib.data() + layout->pixelOffset, maskDib.data() + maskDib.size(), 255);
     NoteLayer expected(kWidth * kHeight, 0);
     for (size_t x = 0; x < std::size(row); ++x) {
@@ -606,7 +606,7 @@ TEST_F(CliFolderTest, AnUnreadablePictureIsCountedAndTheOthersStillDescribed)
     const std::string noted = notedPicture("noted.png", 3); // also writes two plain pictures
     const std::string broken = file("broken.png");
     test::writeFileBytes(broken, {1, 2, 3});
-    const std::string notes = std::to_string(CountNotePixels(roundTripNotes(3)));
+    const std::string notes = std::to_string(countNotePixels(roundTripNotes(3)));
     const std::string messages = "ombri: cannot read '" + broken +
                                  "': not a PNG file\n4 images, 1 with notes, 1 unreadable\n";
 

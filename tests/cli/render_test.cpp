@@ -52,7 +52,7 @@ class RenderTest : public testing::Test {
     {
         const int32_t width = 11, height = 9;
         Dib picture = Dib::create(width, height, bitCount);
-        const auto layout = DibGetLayout(picture);
+        const auto layout = dibGetLayout(picture);
         std::memset(picture.data() + layout->pixelOffset, grey, layout->pixelBytes);
         NoteLayer notes(width * height, 0);
         notes[(height - 1 - 4) * width + 5] = 1;

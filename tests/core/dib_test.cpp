@@ -10,13 +10,13 @@ namespace ombri {
 namespace {
 
 // A palette image with a 40-byte header; the table is left zero and the pixels follow it.
-Dib makeIndexed(int32_t width, int32_t height, uint16_t bitCount, uint32_t colorsUsed)
+Dib makeIndexed(int32_t width, int32_t height, uint16_t bitCount, uint32_t coloursUsed)
 {
-    const uint32_t entries = colorsUsed != 0 ? colorsUsed : 1u << bitCount;
+    const uint32_t entries = coloursUsed != 0 ? coloursUsed : 1u << bitCount;
     Dib dib = Dib::allocate(kInfoHeaderSize + entries * 4 + DibRowStride(width, bitCount) * height);
     auto header = DibMakeHeader(width, height, bitCount, 0);
     std::memcpy(dib.data(), header.data(), header.size());
-    writeLe32(dib.data() + 32, colorsUsed);
+    writeLe32(dib.data() + 32, coloursUsed);
     return dib;
 }
 
@@ -70,28 +70,28 @@ TEST(DibLayoutRules, CoreHeaderHasThreeByteEntriesAndUnsignedSizes)
 
 TEST(DibLayoutRules, RefusesBlocksThatDoNotHoldWhatTheHeaderClaims)
 {
-    EXPECT_FALSE(DibGetLayout(Dib()));
+    EXPECT_FALSE(dibGetLayout(Dib()));
     EXPECT_EQ(DibGetWidth(Dib()), 0);
     EXPECT_EQ(DibGetHeight(Dib()), 0);
 
     const Dib good = test::makePatternImage(5, 4, 24);
-    ASSERT_TRUE(DibGetLayout(good));
+    ASSERT_TRUE(dibGetLayout(good));
     Dib shortBlock = Dib::allocate(good.size() - 1);
     std::memcpy(shortBlock.data(), good.data(), shortBlock.size());
-    EXPECT_FALSE(DibGetLayout(shortBlock));
+    EXPECT_FALSE(dibGetLayout(shortBlock));
     EXPECT_EQ(DibPixelStart(shortBlock), nullptr);
 
     Dib headerOnly = Dib::allocate(kInfoHeaderSize + 100);
     std::memcpy(headerOnly.data(), good.data(), kInfoHeaderSize);
     writeLe16(headerOnly.data() + 14, 8); // the 1,024-byte table does not fit
-    EXPECT_FALSE(DibGetLayout(headerOnly));
+    EXPECT_FALSE(dibGetLayout(headerOnly));
 
     for (auto mutate : {+[](uint8_t* p) { writeLe32(p, 20); }, // unknown header size
                         +[](uint8_t* p) { writeLe32(p + 4, 0); },
                         +[](uint8_t* p) { writeLe32(p + 8, static_cast<uint32_t>(-4)); }}) {
         Dib bad = good.clone();
         mutate(bad.data());
-        EXPECT_FALSE(DibGetLayout(bad));
+        EXPECT_FALSE(dibGetLayout(bad));
     }
 }
 
@@ -122,7 +122,7 @@ TEST(DibPlainRows, BuildsPaddedImageWithZeroPadding)
     for (size_t i = 0; i < plain.size(); ++i)
         plain[i] = static_cast<uint8_t>(200 + i);
     Dib dib = DibFromPlainRows(plain.data(), plain.size(), 3, 2, 24);
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     ASSERT_TRUE(layout);
     EXPECT_EQ(dib.size(), 40u + 24u);
     EXPECT_EQ(layout->stride, 12u);
@@ -173,7 +173,7 @@ TEST(DibConvert, LooksUpPaletteIndexesMostSignificantBitsFirst)
     setEntry(one, 1, 10, 20, 30);
     DibPixelStart(one)[0] = 0x40; // pixel 1 set
     DibPixelStart(one)[1] = 0x80; // pixel 8 set
-    Dib wide = DibConvertToBitCount(one, 24);
+    Dib wide = dibConvertToBitCount(one, 24);
     ASSERT_EQ(DibGetBitCount(wide), 24);
     EXPECT_EQ(bottomPixel(wide, 0), (std::vector<uint8_t>{1, 2, 3}));
     EXPECT_EQ(bottomPixel(wide, 1), (std::vector<uint8_t>{10, 20, 30}));
@@ -183,7 +183,7 @@ TEST(DibConvert, LooksUpPaletteIndexesMostSignificantBitsFirst)
     Dib four = makeIndexed(2, 1, 4, 0);
     setEntry(four, 15, 7, 8, 9);
     DibPixelStart(four)[0] = 0xF0;
-    Dib wideFour = DibConvertToBitCount(four, 32);
+    Dib wideFour = dibConvertToBitCount(four, 32);
     EXPECT_EQ(bottomPixel(wideFour, 0), (std::vector<uint8_t>{7, 8, 9, 255}));
     EXPECT_EQ(bottomPixel(wideFour, 1), (std::vector<uint8_t>{0, 0, 0, 255}));
 
@@ -193,7 +193,7 @@ TEST(DibConvert, LooksUpPaletteIndexesMostSignificantBitsFirst)
     setEntry(eight, 1, 80, 90, 100);
     DibPixelStart(eight)[0] = 1;
     DibPixelStart(eight)[1] = 5;
-    Dib wideEight = DibConvertToBitCount(eight, 24);
+    Dib wideEight = dibConvertToBitCount(eight, 24);
     EXPECT_EQ(DibGetColorTableBytes(wideEight), 0u);
     EXPECT_EQ(bottomPixel(wideEight, 0), (std::vector<uint8_t>{80, 90, 100}));
     EXPECT_EQ(bottomPixel(wideEight, 1), (std::vector<uint8_t>{0, 0, 0}));
@@ -205,15 +205,15 @@ TEST(DibConvert, WidensSixteenBitAndMovesBetweenTrueColourDepths)
     writeLe16(DibPixelStart(sixteen), 0x7FFF);
     writeLe16(DibPixelStart(sixteen) + 2, 0x001F);                // blue only
     writeLe16(DibPixelStart(sixteen) + 4, (16 << 10) | (1 << 5)); // red 16, green 1
-    Dib wide = DibConvertToBitCount(sixteen, 24);
+    Dib wide = dibConvertToBitCount(sixteen, 24);
     EXPECT_EQ(bottomPixel(wide, 0), (std::vector<uint8_t>{255, 255, 255}));
     EXPECT_EQ(bottomPixel(wide, 1), (std::vector<uint8_t>{255, 0, 0}));
     EXPECT_EQ(bottomPixel(wide, 2), (std::vector<uint8_t>{0, 8, 132}));
 
     const Dib rgb = test::makePatternImage(3, 2, 24);
-    Dib rgba = DibConvertToBitCount(rgb, 32);
+    Dib rgba = dibConvertToBitCount(rgb, 32);
     const Dib rgbaSource = test::makePatternImage(3, 2, 32);
-    Dib back = DibConvertToBitCount(rgbaSource, 24);
+    Dib back = dibConvertToBitCount(rgbaSource, 24);
     for (int y = 0; y < 2; ++y) {
         for (int x = 0; x < 3; ++x) {
             EXPECT_EQ(0, std::memcmp(test::pixelAt(rgba, x, y), test::pixelAt(rgb, x, y), 3));
@@ -222,7 +222,7 @@ TEST(DibConvert, WidensSixteenBitAndMovesBetweenTrueColourDepths)
                       std::memcmp(test::pixelAt(back, x, y), test::pixelAt(rgbaSource, x, y), 3));
         }
     }
-    EXPECT_TRUE(DibConvertToBitCount(rgb, 8).isNull());
+    EXPECT_TRUE(dibConvertToBitCount(rgb, 8).isNull());
 }
 
 TEST(DibOwnership, AMovedFromImageIsNull)

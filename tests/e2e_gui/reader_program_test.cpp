@@ -52,7 +52,7 @@ TEST(ReaderProgramTest, BrowsingAFolderShowsTheNotesWhereTheyAre)
 
     ScriptedPrompt prompt;
     reader::ReaderApp app(&prompt);
-    ASSERT_TRUE(app.InitInstance({"ombri-reader", QString::fromStdString(samples.string())}));
+    ASSERT_TRUE(app.initInstance({"ombri-reader", QString::fromStdString(samples.string())}));
     reader::ReaderWindow& frame = *app.window();
     reader::Reading& doc = frame.document();
     QApplication::processEvents();

@@ -36,7 +36,7 @@ NoteLayer notesFromTheCommandLine(const std::string& file, const std::string& ma
     auto mask = ReadPngFile(maskPath);
     if (!mask)
         return {};
-    auto layout = DibGetLayout(mask.value());
+    auto layout = dibGetLayout(mask.value());
     NoteLayer notes(static_cast<size_t>(layout->width) * layout->height);
     for (int32_t y = 0; y < layout->height; ++y)
         for (int32_t x = 0; x < layout->width; ++x)
@@ -76,7 +76,7 @@ TEST(WriterProgramTest, TypedAndDrawnNotesReachEveryCarrierFile)
 
     ScriptedPrompt prompt;
     WriterApp app(&prompt);
-    ASSERT_TRUE(app.InitInstance({QStringLiteral("ombri-writer"), QString::fromStdString(source)}));
+    ASSERT_TRUE(app.initInstance({QStringLiteral("ombri-writer"), QString::fromStdString(source)}));
     WriterWindow& frame = *app.window();
     QWidget* canvas = frame.view().viewport();
 

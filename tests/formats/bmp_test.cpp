@@ -14,7 +14,7 @@ namespace {
 
 // An information header of the given size (40, 108, 124...) with the usual fields filled.
 std::vector<uint8_t> infoHeader(uint32_t size, int32_t width, int32_t height, uint16_t bitCount,
-                                uint32_t compression = 0, uint32_t colorsUsed = 0)
+                                uint32_t compression = 0, uint32_t coloursUsed = 0)
 {
     std::vector<uint8_t> h(size);
     writeLe32(&h[0], size);
@@ -23,7 +23,7 @@ std::vector<uint8_t> infoHeader(uint32_t size, int32_t width, int32_t height, ui
     writeLe16(&h[12], 1);
     writeLe16(&h[14], bitCount);
     writeLe32(&h[16], compression);
-    writeLe32(&h[32], colorsUsed);
+    writeLe32(&h[32], coloursUsed);
     return h;
 }
 
@@ -53,7 +53,7 @@ std::vector<uint8_t> counting(size_t count, uint8_t from = 1)
 
 Result<Dib> readBytes(const std::vector<uint8_t>& file)
 {
-    return ReadBmpBytes(ByteView{file.data(), file.size()});
+    return readBmpBytes(ByteView{file.data(), file.size()});
 }
 
 TEST(BmpWrite, LaysOutHeadersAndZeroPaddedBottomUpRows)

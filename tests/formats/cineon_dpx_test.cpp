@@ -55,7 +55,7 @@ class FixedTime {
 
 Result<FilmImage> readBytes(const Bytes& bytes, FilmFormat format)
 {
-    return ReadCineonDpxBytes(ByteView{bytes.data(), bytes.size()}, format);
+    return readCineonDpxBytes(ByteView{bytes.data(), bytes.size()}, format);
 }
 
 Bytes writeToBytes(const test::TempDir& dir, const Kind& kind, const Dib& image,
@@ -247,11 +247,11 @@ TEST_P(CineonDpxRoundTrip, PixelsAndNotesComeBack)
     auto plain = readBytes(writeToBytes(dir, kind, image), kind.format);
     ASSERT_TRUE(noted) << noted.error();
     ASSERT_TRUE(plain) << plain.error();
-    Dib expected = DibConvertToBitCount(image, 24);
+    Dib expected = dibConvertToBitCount(image, 24);
     EXPECT_EQ(test::dibDifference(noted.value().image, expected), "");
     EXPECT_EQ(test::dibDifference(plain.value().image, expected), "");
     EXPECT_EQ(noted.value().notes, notes);
-    EXPECT_EQ(CountNotePixels(plain.value().notes), 0u);
+    EXPECT_EQ(countNotePixels(plain.value().notes), 0u);
     // Words made from 8-bit values leave the two low bits of every sample clear.
     for (uint32_t word : plain.value().pixelWords)
         ASSERT_EQ(word & 0x00C0300Fu, 0u);

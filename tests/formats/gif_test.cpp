@@ -103,10 +103,10 @@ Bytes subBlocks(const Bytes& data)
     return out;
 }
 
-Bytes colorTable(const std::vector<Rgb>& colors)
+Bytes colourTable(const std::vector<Rgb>& colours)
 {
     Bytes out;
-    for (const Rgb& c : colors)
+    for (const Rgb& c : colours)
         out.insert(out.end(), c.begin(), c.end());
     return out;
 }
@@ -134,10 +134,10 @@ struct GifFile {
     Bytes after; // what follows the image data
 };
 
-void appendTable(Bytes& out, std::vector<Rgb> colors)
+void appendTable(Bytes& out, std::vector<Rgb> colours)
 {
-    colors.resize(size_t{2} << sizeCodeFor(colors.size()), Rgb{0, 0, 0});
-    const Bytes table = colorTable(colors);
+    colours.resize(size_t{2} << sizeCodeFor(colours.size()), Rgb{0, 0, 0});
+    const Bytes table = colourTable(colours);
     out.insert(out.end(), table.begin(), table.end());
 }
 
@@ -193,14 +193,14 @@ GifFile withPixels(uint16_t width, uint16_t height, const Bytes& indices, unsign
     return g;
 }
 
-Bytes patternIndices(size_t count, unsigned colors, uint32_t seed = 3)
+Bytes patternIndices(size_t count, unsigned colours, uint32_t seed = 3)
 {
     Bytes out(count);
     uint32_t state = seed;
     for (size_t i = 0; i < count; ++i) {
         // Runs and noise mixed, so that strings grow long in places and the table fills.
         state = state * 1103515245u + 12345u;
-        out[i] = static_cast<uint8_t>(((state >> 16) % 4 == 0 ? state >> 20 : i / 7) % colors);
+        out[i] = static_cast<uint8_t>(((state >> 16) % 4 == 0 ? state >> 20 : i / 7) % colours);
     }
     return out;
 }
@@ -218,13 +218,13 @@ Bytes noiseIndices(size_t count)
 
 Result<Dib> decode(const Bytes& file)
 {
-    return ReadGifBytes({file.data(), file.size()});
+    return readGifBytes({file.data(), file.size()});
 }
 
 // The colour index of one pixel; y counted from the top of the picture.
 unsigned indexAt(const Dib& image, int32_t x, int32_t y)
 {
-    const auto layout = DibGetLayout(image);
+    const auto layout = dibGetLayout(image);
     const uint8_t* row =
         image.data() + layout->pixelOffset + size_t(layout->height - 1 - y) * layout->stride;
     switch (layout->bitCount) {
@@ -252,7 +252,7 @@ Rgb entry(const Dib& image, unsigned index)
     return {e[2], e[1], e[0]};
 }
 
-Rgb colorAt(const Dib& image, int32_t x, int32_t y)
+Rgb colourAt(const Dib& image, int32_t x, int32_t y)
 {
     return entry(image, indexAt(image, x, y));
 }
@@ -262,19 +262,20 @@ TEST(GifRead, IndicesOfEveryBitCountComeBackInPlace)
     // Odd widths: 1- and 4-bit rows end inside a byte and are padded to four bytes. A single
     // colour makes strings hundreds of values long that run on from one row into the next.
     const struct {
-        unsigned colors;
+        unsigned colours;
         uint16_t width, height;
         uint16_t bitCount;
     } cases[] = {{2, 13, 5, 1},    {16, 7, 9, 4},      {8, 3, 2, 4},
                  {256, 47, 33, 8}, {128, 300, 220, 8}, {1, 301, 50, 1}};
     for (const auto& c : cases) {
-        const Bytes indices = patternIndices(size_t{c.width} * c.height, c.colors);
-        GifFile g = withPixels(c.width, c.height, indices, std::max(2u, sizeCodeFor(c.colors) + 1));
-        g.global.resize(c.colors, Rgb{1, 2, 3});
+        const Bytes indices = patternIndices(size_t{c.width} * c.height, c.colours);
+        GifFile g =
+            withPixels(c.width, c.height, indices, std::max(2u, sizeCodeFor(c.colours) + 1));
+        g.global.resize(c.colours, Rgb{1, 2, 3});
         auto loaded = decode(build(g));
-        ASSERT_TRUE(loaded.ok()) << c.colors << ": " << loaded.error();
-        EXPECT_EQ(DibGetBitCount(loaded.value()), c.bitCount) << c.colors;
-        EXPECT_EQ(allIndices(loaded.value()), indices) << c.colors << " colours";
+        ASSERT_TRUE(loaded.ok()) << c.colours << ": " << loaded.error();
+        EXPECT_EQ(DibGetBitCount(loaded.value()), c.bitCount) << c.colours;
+        EXPECT_EQ(allIndices(loaded.value()), indices) << c.colours << " colours";
     }
 }
 
@@ -341,8 +342,8 @@ TEST(GifRead, ColourTableChoice)
         const Dib& image = loaded.value();
         EXPECT_EQ(DibGetBitCount(image), c.bitCount) << c.name;
         EXPECT_EQ(DibGetColorCount(image), 1u << c.bitCount) << c.name;
-        for (const auto& [index, color] : c.expected)
-            EXPECT_EQ(entry(image, index), color) << c.name << ", entry " << index;
+        for (const auto& [index, colour] : c.expected)
+            EXPECT_EQ(entry(image, index), colour) << c.name << ", entry " << index;
     }
 }
 
@@ -409,7 +410,7 @@ TEST(GifRead, VersionsAndExtensionsBeforeTheImage)
         auto loaded = decode(build(g));
         ASSERT_TRUE(loaded.ok()) << c.version << ": " << loaded.error();
         EXPECT_EQ(allIndices(loaded.value()), indices) << c.version;
-        EXPECT_EQ(colorAt(loaded.value(), 0, 0), plain.global[indices[0]]);
+        EXPECT_EQ(colourAt(loaded.value(), 0, 0), plain.global[indices[0]]);
     }
 }
 
@@ -625,10 +626,10 @@ TEST(GifImageMagick, FilesItWritesDecodeToItsOwnPixels)
     test::TempDir dir;
     const int width = 47, height = 33;
     // Few enough colours that ImageMagick keeps them exactly, in table sizes of each bit count.
-    for (unsigned colors : {2u, 12u, 200u}) {
+    for (unsigned colours : {2u, 12u, 200u}) {
         for (const char* interlace : {"None", "GIF"}) {
             Bytes rgb;
-            const Bytes indices = patternIndices(size_t{width} * height, colors, colors);
+            const Bytes indices = patternIndices(size_t{width} * height, colours, colours);
             for (uint8_t i : indices)
                 rgb.insert(rgb.end(), {uint8_t(i * 37), uint8_t(255 - i), uint8_t(i * 5 + 1)});
             test::writePpm(dir.file("in.ppm"), width, height, rgb);
@@ -645,8 +646,8 @@ TEST(GifImageMagick, FilesItWritesDecodeToItsOwnPixels)
             for (int y = 0; y < height; ++y)
                 for (int x = 0; x < width; ++x) {
                     const uint8_t* want = &reference.samples[(size_t(y) * width + x) * 3];
-                    ASSERT_EQ(colorAt(loaded.value(), x, y), (Rgb{want[0], want[1], want[2]}))
-                        << colors << " colours, interlace " << interlace << ", pixel " << x << ", "
+                    ASSERT_EQ(colourAt(loaded.value(), x, y), (Rgb{want[0], want[1], want[2]}))
+                        << colours << " colours, interlace " << interlace << ", pixel " << x << ", "
                         << y;
                 }
         }
@@ -674,7 +675,7 @@ TEST(GifImageMagick, FilesWeBuildDecodeTheSameInImageMagick)
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     for (size_t i = 0; i < indices.size(); ++i) {
         const uint8_t* want = &reference.samples[i * 3];
-        ASSERT_EQ(colorAt(loaded.value(), int32_t(i % 250), int32_t(i / 250)),
+        ASSERT_EQ(colourAt(loaded.value(), int32_t(i % 250), int32_t(i / 250)),
                   (Rgb{want[0], want[1], want[2]}))
             << "pixel " << i;
     }

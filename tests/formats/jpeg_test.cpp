@@ -93,7 +93,7 @@ Bytes referenceRgb(const Bytes& file)
 
 Result<Dib> decode(const Bytes& file, FormatMessages* messages = nullptr)
 {
-    return ReadJpegBytes({file.data(), file.size()}, messages);
+    return readJpegBytes({file.data(), file.size()}, messages);
 }
 
 int largestDifference(const Bytes& a, const Bytes& b)

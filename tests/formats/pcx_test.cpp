@@ -98,7 +98,7 @@ Bytes patternRgb(int width, int height)
 
 Result<Dib> decode(const Bytes& file)
 {
-    return ReadPcxBytes({file.data(), file.size()});
+    return readPcxBytes({file.data(), file.size()});
 }
 
 Rgb rgbAt(const Dib& image, int32_t x, int32_t y)
@@ -190,10 +190,10 @@ TEST(PcxRead, HeaderFieldsOfTheImage)
     auto loaded = decode(build(p));
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     const Dib& image = loaded.value();
-    const auto layout = DibGetLayout(image);
+    const auto layout = dibGetLayout(image);
     ASSERT_TRUE(layout);
     EXPECT_EQ(layout->stride, 12u);
-    EXPECT_EQ(layout->colorCount, 0u);
+    EXPECT_EQ(layout->colourCount, 0u);
     EXPECT_EQ(image.size(), kInfoHeaderSize + 24);
     EXPECT_EQ(readLe32(image.data() + 20), 24u); // image size
     EXPECT_EQ(readLe32(image.data() + 24), 300u);

@@ -28,11 +28,11 @@ struct PngPicture {
     uint32_t width = 1;
     uint32_t height = 1;
     int bitDepth = 8;
-    int colorType = PNG_COLOR_TYPE_RGB;
+    int colourType = PNG_COLOR_TYPE_RGB;
     std::vector<Bytes> rows;
     std::vector<png_color> palette;
     Bytes paletteAlpha;
-    std::optional<png_color_16> transparentColor;
+    std::optional<png_color_16> transparentColour;
     std::optional<png_color_16> background;
     std::optional<double> gamma;
     std::string comment; // a tEXt chunk
@@ -48,15 +48,15 @@ bool encodeInto(png_structp png, png_infop info, const PngPicture& p, png_bytepp
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    png_set_IHDR(png, info, p.width, p.height, p.bitDepth, p.colorType, PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, p.width, p.height, p.bitDepth, p.colourType, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!p.palette.empty())
         png_set_PLTE(png, info, p.palette.data(), static_cast<int>(p.palette.size()));
     if (!p.paletteAlpha.empty())
         png_set_tRNS(png, info, p.paletteAlpha.data(), static_cast<int>(p.paletteAlpha.size()),
                      nullptr);
-    if (p.transparentColor)
-        png_set_tRNS(png, info, nullptr, 1, &*p.transparentColor);
+    if (p.transparentColour)
+        png_set_tRNS(png, info, nullptr, 1, &*p.transparentColour);
     if (p.background)
         png_set_bKGD(png, info, &*p.background);
     if (p.gamma)
@@ -87,7 +87,7 @@ Bytes encodePng(const PngPicture& picture)
 
 Result<Dib> decode(const Bytes& file)
 {
-    return ReadPngBytes({file.data(), file.size()});
+    return readPngBytes({file.data(), file.size()});
 }
 
 Bytes bgr(const Dib& image, int32_t x, int32_t y)
@@ -158,7 +158,7 @@ TEST(PngRead, TransparentColourBecomesAlpha)
 {
     PngPicture picture{2, 1};
     picture.rows = {{1, 2, 3, 4, 5, 6}};
-    picture.transparentColor = png_color_16{0, 4, 5, 6, 0};
+    picture.transparentColour = png_color_16{0, 4, 5, 6, 0};
     auto loaded = decode(encodePng(picture));
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     ASSERT_EQ(DibGetBitCount(loaded.value()), 32);

@@ -93,7 +93,7 @@ Dib noisePicture(int32_t width, int32_t height, uint16_t bitCount)
 {
     Dib image = test::makePatternImage(width, height, bitCount);
     std::mt19937 random(width);
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     uint8_t* pixels = image.data() + layout->pixelOffset;
     for (size_t i = 0; i < layout->pixelBytes; ++i)
         pixels[i] = static_cast<uint8_t>(random());
@@ -118,10 +118,10 @@ TEST(PngWrite, EveryWidthDepthAndNoteLayerReadsBackEverywhere)
                 if (withNotes)
                     for (size_t i = 0; i < notes.size(); i += 3)
                         notes[i] = 1;
-                const bool carries = withNotes && RowHoldsSignature(width, bitCountOf(depth));
+                const bool carries = withNotes && rowHoldsSignature(width, bitCountOf(depth));
                 const Dib image = carries ? MakeCarrierCopy(picture, notes, depth)
-                                          : DibConvertToBitCount(picture, bitCountOf(depth));
-                ASSERT_TRUE(DibGetLayout(image).has_value());
+                                          : dibConvertToBitCount(picture, bitCountOf(depth));
+                ASSERT_TRUE(dibGetLayout(image).has_value());
                 const std::string name = "w" + std::to_string(width) + "_" +
                                          std::to_string(bitCountOf(depth)) +
                                          (withNotes ? "_notes" : "") + ".png";

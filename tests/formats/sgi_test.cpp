@@ -48,13 +48,13 @@ Bytes sgiFile(uint16_t type, uint16_t width, uint16_t height, uint16_t channels,
 
 Result<Dib> readBytes(const Bytes& bytes)
 {
-    return ReadSgiBytes(ByteView{bytes.data(), bytes.size()});
+    return readSgiBytes(ByteView{bytes.data(), bytes.size()});
 }
 
 Bytes encodeRow(const Bytes& row)
 {
-    Bytes out(SgiEncodedRowBound(row.size()));
-    out.resize(EncodeSgiRow(row.data(), row.size(), out.data(), out.size()));
+    Bytes out(sgiEncodedRowBound(row.size()));
+    out.resize(encodeSgiRow(row.data(), row.size(), out.data(), out.size()));
     return out;
 }
 
@@ -94,7 +94,7 @@ TEST(SgiEncodeRow, PacketsFollowTheRunAndLiteralRules)
     const size_t length = encodeRow(worst).size();
     ASSERT_GT(length, 0u);
     Bytes out(length - 1);
-    EXPECT_EQ(EncodeSgiRow(worst.data(), worst.size(), out.data(), out.size()), 0u);
+    EXPECT_EQ(encodeSgiRow(worst.data(), worst.size(), out.data(), out.size()), 0u);
 }
 
 TEST(SgiWrite, TablesFollowTheHeaderAndRowsFollowEachOther)
@@ -122,7 +122,7 @@ TEST(SgiWrite, TablesFollowTheHeaderAndRowsFollowEachOther)
 // pixels.
 void layPlanarSignature(Dib& image)
 {
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     const size_t step = layout->bitCount / 8;
     uint8_t* top = image.data() + layout->pixelOffset + (layout->height - 1) * layout->stride;
     uint8_t planes[3][8];

@@ -38,8 +38,8 @@ struct TiffPicture {
     uint32_t rowsPerStrip = 2;
     uint32_t tileSize = 0; // square tiles instead of strips when not 0
     std::vector<uint16_t> extraSamples;
-    std::vector<uint16_t> colormap; // 256 red, then 256 green, then 256 blue entries
-    std::vector<uint32_t> damaged;  // strips or tiles stored as bytes no decoder accepts
+    std::vector<uint16_t> colourMap; // 256 red, then 256 green, then 256 blue entries
+    std::vector<uint32_t> damaged;   // strips or tiles stored as bytes no decoder accepts
     std::function<unsigned(uint32_t x, uint32_t y, unsigned c)> sample;
 };
 
@@ -87,8 +87,8 @@ Bytes encodeTiff(const TiffPicture& p)
     if (!p.extraSamples.empty())
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, static_cast<uint16_t>(p.extraSamples.size()),
                      p.extraSamples.data());
-    if (!p.colormap.empty())
-        TIFFSetField(tiff, TIFFTAG_COLORMAP, &p.colormap[0], &p.colormap[256], &p.colormap[512]);
+    if (!p.colourMap.empty())
+        TIFFSetField(tiff, TIFFTAG_COLORMAP, &p.colourMap[0], &p.colourMap[256], &p.colourMap[512]);
     Bytes block;
     if (p.tileSize != 0) {
         TIFFSetField(tiff, TIFFTAG_TILEWIDTH, p.tileSize);
@@ -121,7 +121,7 @@ Bytes encodeTiff(const TiffPicture& p)
 
 Result<Dib> decode(const Bytes& file)
 {
-    return ReadTiffBytes({file.data(), file.size()});
+    return readTiffBytes({file.data(), file.size()});
 }
 
 // Every pixel of the picture, top row first, in the image's own byte order.
@@ -237,14 +237,14 @@ TEST_P(TiffRoundTrip, EveryByteComesBackIncludingAlphaAndSignature)
     for (int32_t y = 0; bitCount == 32 && y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
             const_cast<uint8_t*>(pixelAt(image, x, y))[3] = (x + y) % 2 ? 254 : 255;
-    if (RowHoldsSignature(width, bitCount))
+    if (rowHoldsSignature(width, bitCount))
         WriteOmbriSignature(const_cast<uint8_t*>(pixelAt(image, 0, 0)));
     test::TempDir dir;
     ASSERT_TRUE(test::succeeded(WriteTiffFile(dir.file("round.tif"), image)));
     auto loaded = ReadTiffFile(dir.file("round.tif"));
     ASSERT_TRUE(loaded.ok()) << loaded.error();
     EXPECT_EQ(test::dibDifference(loaded.value(), image), "");
-    EXPECT_EQ(HasOmbriSignature(loaded.value(), true), RowHoldsSignature(width, bitCount));
+    EXPECT_EQ(HasOmbriSignature(loaded.value(), true), rowHoldsSignature(width, bitCount));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, TiffRoundTrip,
@@ -331,7 +331,7 @@ TEST(TiffRead, OtherLayoutsAreConvertedByTheLibrary)
              p.sample = [](uint32_t x, uint32_t y, unsigned) { return (x + 7 * y) % 256; };
              for (unsigned c = 0; c < 3; ++c)
                  for (unsigned i = 0; i < 256; ++i)
-                     p.colormap.push_back(static_cast<uint16_t>(patternSample(i, 0, c) * 257));
+                     p.colourMap.push_back(static_cast<uint16_t>(patternSample(i, 0, c) * 257));
          },
          [](uint32_t x, uint32_t y, unsigned c) { return patternSample((x + 7 * y) % 256, 0, c); }},
         {"bottom-up rows",

@@ -53,7 +53,7 @@ std::vector<uint8_t> paletteBmp(int32_t width, int32_t height)
 Dib withNotes(const Dib& image, const NoteLayer& notes, SaveDepth depth)
 {
     Dib carrier = MakeCarrierCopy(image, notes, depth);
-    auto layout = DibGetLayout(carrier);
+    auto layout = dibGetLayout(carrier);
     // Every format but BMP looks for the marker in the last row in memory.
     WriteOmbriSignature(carrier.data() + layout->pixelOffset +
                         layout->stride * static_cast<size_t>(layout->height - 1));

@@ -15,8 +15,8 @@
 
 #include "formats/bmp.h"
 #include "formats/dispatch.h"
-#include "platform/qt/dib_draw.h"
 #include "platform/prompt.h"
+#include "platform/qt/dib_draw.h"
 #include "reader/adjustments.h"
 #include "reader/command_ids.h"
 #include "reader/ui/file_list.h"
@@ -294,8 +294,8 @@ constexpr int kToolButtonCount = 12;
 constexpr int kFullScreenButton = 11;
 
 constexpr int kImageTools[] = {
-    reader::cmd::BlackAndWhite,   reader::cmd::AutoContrast,       reader::cmd::AutoColor,
-    reader::cmd::InvertColor,     reader::cmd::ChannelRed,         reader::cmd::ChannelGreen,
+    reader::cmd::BlackAndWhite,   reader::cmd::AutoContrast,       reader::cmd::AutoColour,
+    reader::cmd::InvertColour,    reader::cmd::ChannelRed,         reader::cmd::ChannelGreen,
     reader::cmd::ChannelBlue,     reader::cmd::FlipHorizontal,     reader::cmd::FlipVertical,
     reader::cmd::RotateClockwise, reader::cmd::RotateAnticlockwise};
 constexpr int kImageToolCount = 11;
@@ -317,8 +317,8 @@ const MenuChoice kMenus[] = {
      {cmd::ColourSelected, cmd::ColourWhite, cmd::ColourBlack, cmd::ColourRed, cmd::ColourGreen,
       cmd::ColourBlue, cmd::ColourComplement, cmd::RightBackground}},
     {"&Image",
-     {reader::cmd::Original, reader::cmd::AutoColor, reader::cmd::AutoContrast,
-      reader::cmd::InvertColor, reader::cmd::BlackAndWhite, reader::cmd::ChannelRed,
+     {reader::cmd::Original, reader::cmd::AutoColour, reader::cmd::AutoContrast,
+      reader::cmd::InvertColour, reader::cmd::BlackAndWhite, reader::cmd::ChannelRed,
       reader::cmd::ChannelGreen, reader::cmd::ChannelBlue, reader::cmd::FlipHorizontal,
       reader::cmd::FlipVertical, reader::cmd::RotateClockwise, reader::cmd::RotateAnticlockwise,
       reader::cmd::Rotate180}},
@@ -662,7 +662,7 @@ std::vector<QTreeWidgetItem*> ReaderSession::treeItems(bool slashRoot)
     const QRect area = t.viewport()->rect();
     for (QTreeWidgetItemIterator it(&t); *it; ++it) {
         QTreeWidgetItem* item = *it;
-        if (FolderTreeWidget::ItemKind(item) == TreeItemKind::Placeholder)
+        if (FolderTreeWidget::itemKind(item) == TreeItemKind::Placeholder)
             continue;
         bool open = true;
         for (QTreeWidgetItem* up = item->parent(); up && open; up = up->parent())
@@ -670,7 +670,7 @@ std::vector<QTreeWidgetItem*> ReaderSession::treeItems(bool slashRoot)
         const QRect rect = t.visualItemRect(item);
         if (!open || rect.top() < area.top() || rect.bottom() > area.bottom())
             continue;
-        const std::string path = t.ItemPath(item);
+        const std::string path = t.itemPath(item);
         if (slashRoot ? path == "/" : within(path, m_home))
             items.push_back(item);
     }
@@ -744,7 +744,7 @@ void ReaderSession::doStart(const Step& step)
     // The home folder from the tree.
     const auto roots = treeItems(false);
     for (QTreeWidgetItem* item : roots) {
-        if (tree().ItemPath(item) != m_home)
+        if (tree().itemPath(item) != m_home)
             continue;
         expectTreeSelection(m_home);
         const QRect rect = tree().visualItemRect(item);
@@ -773,7 +773,7 @@ void ReaderSession::doTree(const Step& step)
     const QRect rect = tree().visualItemRect(item);
     const QPoint label(rect.left() + std::min(rect.width() / 2, 30), rect.center().y());
     QWidget* window = tree().viewport();
-    const std::string path = tree().ItemPath(item);
+    const std::string path = tree().itemPath(item);
     m_note = path;
     if (how == 2) {
         // The expand button left of the label opens or closes the folder and chooses nothing,
@@ -813,7 +813,7 @@ void ReaderSession::doTreeDrag(const Step& step)
     if (items.empty())
         return;
     QTreeWidgetItem* item = items[static_cast<size_t>(step.arg(0)) % items.size()];
-    m_note = tree().ItemPath(item);
+    m_note = tree().itemPath(item);
     const QRect rect = tree().visualItemRect(item);
     const QPoint from(rect.left() + std::min(rect.width() / 2, 30), rect.center().y());
     const QPoint to = from + QPoint(step.arg(2) * 3, step.arg(1));
@@ -914,7 +914,7 @@ void ReaderSession::expectDelete(int answer)
         m_expect.doc = DocExpect::Same;
         return;
     }
-    const std::string path = tree().ItemPath(item);
+    const std::string path = tree().itemPath(item);
     if (path == m_home) {
         // The home folder is a root of the tree: never deleted, not even asked about.
         m_expect.doc = DocExpect::Same;
@@ -1013,7 +1013,7 @@ void ReaderSession::doKey(const Step& step)
         if (pane == Pane::Tree) {
             QTreeWidgetItem* selected = tree().selectedItem();
             // Nothing outside the journey's home is ever offered for deletion.
-            if (selected && !within(tree().ItemPath(selected), m_home))
+            if (selected && !within(tree().itemPath(selected), m_home))
                 return;
             expectDelete(step.arg(1));
         } else {
@@ -1033,10 +1033,10 @@ void ReaderSession::doRename(const Step& step)
     std::string target;
     if (pane == Pane::Tree) {
         QTreeWidgetItem* item = tree().currentItem();
-        if (!item || (FolderTreeWidget::ItemKind(item) != TreeItemKind::Folder &&
-                      FolderTreeWidget::ItemKind(item) != TreeItemKind::File))
+        if (!item || (FolderTreeWidget::itemKind(item) != TreeItemKind::Folder &&
+                      FolderTreeWidget::itemKind(item) != TreeItemKind::File))
             return;
-        target = tree().ItemPath(item);
+        target = tree().itemPath(item);
     } else if (pane == Pane::List) {
         const QModelIndex index = list().currentIndex();
         if (!index.isValid() || !listInJourney())
@@ -1162,7 +1162,7 @@ void ReaderSession::doCommand(int id, const Step& step, const std::function<bool
         break;
     case cmd::Delete: {
         QTreeWidgetItem* selected = tree().selectedItem();
-        if (selected && !within(tree().ItemPath(selected), m_home))
+        if (selected && !within(tree().itemPath(selected), m_home))
             return;
         expectDelete(step.arg(0));
         break;
@@ -1520,7 +1520,7 @@ std::optional<std::string> ReaderSession::checkDocument()
                 return std::string("the notes are ") + (view().showNotes() ? "shown" : "hidden") +
                        " on a picture just opened by " +
                        (m_expect.opensKeepsNotes ? "a drop" : "a click or a step");
-        } else if (!LoadCheckedImage(target).image.isNull()) {
+        } else if (!loadCheckedImage(target).image.isNull()) {
             return "opening the picture " + target + " shows nothing";
         }
         break;
@@ -1552,7 +1552,7 @@ std::optional<std::string> ReaderSession::checkPanes()
                "\") on a step that chooses nothing";
     if (m_expect.treeSelectionSame && tree().selectedItem() != m_treeSelectedBefore)
         return "the folder tree's selection moved to " +
-               (tree().selectedItem() ? tree().ItemPath(tree().selectedItem()) : "nothing") +
+               (tree().selectedItem() ? tree().itemPath(tree().selectedItem()) : "nothing") +
                " on a step that chooses nothing";
     if (m_expect.listFolder && listFolder != *m_expect.listFolder)
         return "the file list shows " + (listFolder.empty() ? "nothing" : listFolder) +
@@ -1565,7 +1565,7 @@ std::optional<std::string> ReaderSession::checkPanes()
                doc().currentPath() + " is on show";
     if (m_expect.treeSelected) {
         QTreeWidgetItem* selected = tree().selectedItem();
-        const std::string path = selected ? tree().ItemPath(selected) : "nothing";
+        const std::string path = selected ? tree().itemPath(selected) : "nothing";
         if (path != *m_expect.treeSelected)
             return "the folder tree selects " + path + " instead of " + *m_expect.treeSelected;
     }
@@ -1582,7 +1582,7 @@ std::optional<std::string> ReaderSession::checkPanes()
         for (const auto& [from, to] : m_listRenames)
             shownFolder = slashEnded(renamedPath(trimmed(shownFolder), from, to));
         const std::string highlighted =
-            highlight ? slashEnded(tree().ItemPath(highlight)) : std::string("nothing");
+            highlight ? slashEnded(tree().itemPath(highlight)) : std::string("nothing");
         if (highlight && shownFolder != highlighted)
             return "the folder tree highlights " + highlighted + " while the file list shows " +
                    listFolder;
@@ -1607,7 +1607,7 @@ std::optional<std::string> ReaderSession::checkPanes()
     if (m_expect.renamedIn == Pane::Tree) {
         bool found = false;
         for (QTreeWidgetItemIterator it(&tree()); *it && !found; ++it)
-            found = tree().ItemPath(*it) == m_expect.change.to;
+            found = tree().itemPath(*it) == m_expect.change.to;
         if (!found)
             return "the folder tree does not show the new name " + nameOf(m_expect.change.to);
     } else if (m_expect.renamedIn == Pane::List) {
@@ -1709,7 +1709,7 @@ std::optional<std::string> ReaderSession::checkScreen()
     const Dib* display = doc().BuildDisplayImage(view().showNotes());
     if (!display)
         return std::string("the document holds a picture but has nothing to display");
-    const QImage picture = DibToQImage(*display).convertToFormat(QImage::Format_RGB32);
+    const QImage picture = dibToQImage(*display).convertToFormat(QImage::Format_RGB32);
     const QRect destination = view().destinationRect().translated(-view().scrollPosition());
     const bool exact = view().zoomMode() == ZoomMode::Free && view().zoomFactor() == 1.0f;
     if (exact && destination.size() != picture.size())
@@ -1791,7 +1791,7 @@ std::string ReaderSession::state()
     line << "picture " << (doc().hasImage() ? shorter(doc().currentPath()) : "none") << " (current "
          << shorter(doc().currentPath()) << "), list " << shorter(trimmed(list().folderPath()))
          << " #" << list().currentFileIndex() << ", tree "
-         << (tree().selectedItem() ? shorter(tree().ItemPath(tree().selectedItem())) : "-")
+         << (tree().selectedItem() ? shorter(tree().itemPath(tree().selectedItem())) : "-")
          << ", focus " << paneName(focusPane()) << ", zoom " << view().zoomFactor() << " mode "
          << static_cast<int>(view().zoomMode()) << ", scroll " << view().scrollPosition().x() << ","
          << view().scrollPosition().y() << (view().showNotes() ? ", notes" : "")

@@ -11,8 +11,8 @@
 #include "journeys/picture_fixtures.h"
 
 #include "formats/dispatch.h"
-#include "platform/qt/dib_draw.h"
 #include "platform/prompt.h"
+#include "platform/qt/dib_draw.h"
 #include "platform/qt/surface.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
@@ -322,7 +322,7 @@ bool carriesNotes(const std::string& extension, int32_t width, uint16_t bitCount
         return false;
     if (extension == "rgb" || extension == "RGB")
         return width >= 8;
-    return RowHoldsSignature(width, bitCount);
+    return rowHoldsSignature(width, bitCount);
 }
 
 // The marker of the file overwrites the note bits of the first pixels of its row: the top or
@@ -338,7 +338,7 @@ bool inSignatureArea(const std::string& extension, int32_t width, int32_t height
 
 size_t countNotes(const std::optional<NoteLayer>& notes)
 {
-    return notes ? CountNotePixels(*notes) : 0;
+    return notes ? countNotePixels(*notes) : 0;
 }
 
 // ---- one journey --------------------------------------------------------------------------
@@ -456,7 +456,7 @@ void WriterSession::noteDrawnFigure(const Step& step)
     const QPoint u(step.arg(2), step.arg(3));
     Surface figure(view().clientSize().width(), view().clientSize().height());
     figure.image().fill(Qt::white);
-    figure.SelectBrush(Surface::Brush::Null);
+    figure.selectBrush(Surface::Brush::Null);
     const auto half = [](int p, int q) { return static_cast<int>(std::abs(p - q) * 0.5); };
     switch (tool) {
     case Tool::Line:
@@ -687,7 +687,7 @@ std::optional<std::string> WriterSession::checkOpened(const Step& step)
 {
     // The open went through when the document names the file and failed to open nothing.
     const bool opens = step.verb == "open" || step.verb == "drop";
-    const bool replaced = opens && doc().hasImage() && doc().GetPathName() == picturePath(step) &&
+    const bool replaced = opens && doc().hasImage() && doc().getPathName() == picturePath(step) &&
                           doc().displayGeneration() != m_generationBefore;
     if (replaced) {
         m_currentFile = picturePath(step);
@@ -730,8 +730,8 @@ std::optional<std::string> WriterSession::checkFiles(const Step& step)
         const bool wrote =
             std::find(changed.begin(), changed.end(), m_saveAsTarget) != changed.end();
         const std::string shouldBe = wrote ? m_saveAsTarget : m_currentFile;
-        if (!shouldBe.empty() && doc().GetPathName() != shouldBe)
-            return "after Save As the document's file is " + doc().GetPathName() + " instead of " +
+        if (!shouldBe.empty() && doc().getPathName() != shouldBe)
+            return "after Save As the document's file is " + doc().getPathName() + " instead of " +
                    shouldBe;
     }
     return std::nullopt;
@@ -739,11 +739,11 @@ std::optional<std::string> WriterSession::checkFiles(const Step& step)
 
 std::optional<std::string> WriterSession::checkSavedFile(const std::string& path, const Step& step)
 {
-    LoadedImage saved = LoadCheckedImage(path);
+    LoadedImage saved = loadCheckedImage(path);
     const std::string name = path.substr(m_dir.path().size() + 1);
     if (saved.image.isNull())
         return "the saved file " + name + " cannot be read back: " + saved.error;
-    const auto layout = DibGetLayout(saved.image);
+    const auto layout = dibGetLayout(saved.image);
     const bool docAlive = step.verb == "save" || step.verb == "saveas";
     if (docAlive && (layout->width != doc().width() || layout->height != doc().height()))
         return "the saved file " + name + " is " + std::to_string(layout->width) + " x " +
@@ -780,8 +780,8 @@ std::optional<std::string> WriterSession::checkSavedFile(const std::string& path
     if (!docAlive || extension == "jpg" || extension == "JPG")
         return std::nullopt;
     // No byte of the picture moves by more than one, but for the signature's own bytes.
-    const QImage before = DibToQImage(doc().image(), doc().displayPalette());
-    const QImage after = DibToQImage(saved.image, saved.displayPalette);
+    const QImage before = dibToQImage(doc().image(), doc().displayPalette());
+    const QImage after = dibToQImage(saved.image, saved.displayPalette);
     for (int y = 0; y < before.height(); ++y) {
         for (int x = 0; x < before.width(); ++x) {
             const size_t index = static_cast<size_t>(before.height() - 1 - y) * before.width() + x;
@@ -839,7 +839,7 @@ std::optional<std::string> WriterSession::checkScreen()
         return std::nullopt;
     if (m_referenceFrom != doc().image().data() ||
         m_referenceGeneration != doc().displayGeneration()) {
-        m_reference = DibToQImage(doc().image(), doc().displayPalette())
+        m_reference = dibToQImage(doc().image(), doc().displayPalette())
                           .convertToFormat(QImage::Format_RGB32);
         m_referenceFrom = doc().image().data();
         m_referenceGeneration = doc().displayGeneration();
@@ -886,7 +886,7 @@ std::string WriterSession::state()
     line << "tool " << static_cast<int>(view().activeTool()) << ", picture " << doc().width()
          << " x " << doc().height() << (doc().IsModified() ? " modified" : "") << ", notes "
          << countNotes(doc().noteLayer()) << ", pending "
-         << (view().pendingLayer() ? CountNotePixels(*view().pendingLayer()) : 0) << ", redo "
+         << (view().pendingLayer() ? countNotePixels(*view().pendingLayer()) : 0) << ", redo "
          << (view().redoSlot() ? "yes" : "no") << ", zoom " << view().zoomFactor()
          << (view().fitFlag() ? " fit" : "") << ", messages " << m_prompt.messageCount()
          << ", text \"" << view().textLine() << "\", focus "

@@ -204,7 +204,7 @@ TEST(ClearCarrier, ForcesEveryCarrierOddAndLeavesOtherBytes)
 {
     for (uint16_t bits : {24, 32}) {
         Dib image = test::makePatternImage(5, 3, bits);
-        auto layout = *DibGetLayout(image);
+        auto layout = *dibGetLayout(image);
         for (int32_t row = 0; row < 3 && bits == 24; ++row)
             image.data()[layout.pixelOffset + row * layout.stride + 15] = 2; // padding
         Dib expected = image.clone();

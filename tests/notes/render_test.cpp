@@ -21,7 +21,7 @@ namespace {
 
 using test::pixelAt;
 
-constexpr ColorRef kRed = makeColorRef(255, 0, 0);
+constexpr ColourRef kRed = makeColourRef(255, 0, 0);
 
 uint8_t* pixel(Dib& dib, int32_t x, int32_t yFromTop)
 {
@@ -52,7 +52,7 @@ float referenceCover(const NoteLayer& notes, int32_t w, int32_t h, int32_t x, in
 
 // The rendering written out plainly: the weighted share, then each formula one
 // single-precision operation at a time.
-Dib referenceBlend(const Dib& image, ColorRef colour, const NoteLayer& notes)
+Dib referenceBlend(const Dib& image, ColourRef colour, const NoteLayer& notes)
 {
     Dib out = image.clone();
     const int32_t w = DibGetWidth(image), h = DibGetHeight(image);
@@ -120,7 +120,7 @@ TEST(BlendNotes, IsolatedRedNoteOnBlack)
         NoteLayer notes(25);
         setNote(notes, 5, 5, 2, 2);
         Dib fused = image.clone();
-        BlendNotesFromLayer(fused, kRed, notes.data());
+        blendNotesFromLayer(fused, kRed, notes.data());
         std::vector<float> coverage(25);
         ComputeNoteCoverage(notes.data(), 5, 5, coverage.data());
         BlendNotes(image, kRed, coverage.data());
@@ -137,13 +137,13 @@ TEST(BlendNotes, IsolatedRedNoteOnBlack)
 
 TEST(BlendNotes, TablesMatchThePlainFormulas)
 {
-    const ColorRef colours[] = {kRed, makeColorRef(255, 255, 255), 0, makeColorRef(18, 52, 86)};
+    const ColourRef colours[] = {kRed, makeColourRef(255, 255, 255), 0, makeColourRef(18, 52, 86)};
     const std::pair<int32_t, int32_t> sizes[] = {{1, 1}, {1, 6},   {6, 1},
                                                  {2, 2}, {47, 33}, {130, 9}};
     for (uint16_t bits : {24, 32})
         for (auto [w, h] : sizes)
             for (uint32_t seed = 1; seed <= 3; ++seed)
-                for (ColorRef colour : colours) {
+                for (ColourRef colour : colours) {
                     const Dib image = test::makePatternImage(w, h, bits, seed);
                     NoteLayer notes = test::makePatternNotes(w, h, seed);
                     if (seed == 3) // denser notes: more of the high sums
@@ -151,7 +151,7 @@ TEST(BlendNotes, TablesMatchThePlainFormulas)
                             notes[i] = 1;
                     const Dib expected = referenceBlend(image, colour, notes);
                     Dib fused = image.clone();
-                    BlendNotesFromLayer(fused, colour, notes.data());
+                    blendNotesFromLayer(fused, colour, notes.data());
                     Dib twoPass = image.clone();
                     std::vector<float> coverage(notes.size());
                     ComputeNoteCoverage(notes.data(), w, h, coverage.data());
@@ -191,9 +191,9 @@ TEST(NoteRendering, SolidAreaEqualsSolidRenderingAndKeepsAlpha)
         const Dib image = test::makePatternImage(9, 7, bits);
         const NoteLayer notes(63, 1);
         Dib blended = image.clone();
-        BlendNotesFromLayer(blended, makeColorRef(18, 52, 86), notes.data());
+        blendNotesFromLayer(blended, makeColourRef(18, 52, 86), notes.data());
         Dib painted = image.clone();
-        PaintNotes(painted, makeColorRef(18, 52, 86), notes.data());
+        PaintNotes(painted, makeColourRef(18, 52, 86), notes.data());
         EXPECT_EQ(test::dibDifference(blended, painted), "") << bits;
         const uint8_t* p = pixelAt(painted, 4, 3);
         EXPECT_EQ(p[0], 86);
@@ -251,7 +251,7 @@ TEST(NoteRendering, SparseNotesMatchThePlainRecipe)
                 const auto where = ::testing::Message()
                                    << bits << "-bit " << w << "x" << h << " seed " << seed;
                 Dib fused = image.clone();
-                BlendNotesFromLayer(fused, kRed, notes.data());
+                blendNotesFromLayer(fused, kRed, notes.data());
                 EXPECT_EQ(test::dibDifference(fused, referenceBlend(image, kRed, notes)), "")
                     << where;
                 // Every weight is written, the zeros far from the notes too.
@@ -287,9 +287,9 @@ TEST(NoteRendering, SingleNotesAndPairsAcrossRunBoundaries)
         }
     for (size_t i = 0; i < layers.size(); ++i) {
         Dib fused = image.clone();
-        BlendNotesFromLayer(fused, makeColorRef(18, 52, 86), layers[i].data());
+        blendNotesFromLayer(fused, makeColourRef(18, 52, 86), layers[i].data());
         ASSERT_EQ(
-            test::dibDifference(fused, referenceBlend(image, makeColorRef(18, 52, 86), layers[i])),
+            test::dibDifference(fused, referenceBlend(image, makeColourRef(18, 52, 86), layers[i])),
             "")
             << "layer " << i;
     }

@@ -54,7 +54,7 @@ Pixels pixelsOf(const Surface& surface, QRgb colour)
 Pixels covered(const Figure& f, int width = 64, int height = 48, int dx = 0, int dy = 0)
 {
     Surface surface(width, height);
-    surface.SelectBrush(Surface::Brush::Null);
+    surface.selectBrush(Surface::Brush::Null);
     draw(surface, f, dx, dy);
     return pixelsOf(surface, kBlack);
 }
@@ -124,9 +124,9 @@ TEST(SurfaceInvertMode, InvertsEachCoveredPixelOnceSoASecondDrawingRestores)
             Surface copied(64, 48), inverted(64, 48);
             for (Surface* surface : {&copied, &inverted}) {
                 surface->image().fill(kGrey);
-                surface->SelectBrush(brush);
+                surface->selectBrush(brush);
             }
-            inverted.SetROP2(Surface::RasterMode::Not);
+            inverted.setROP2(Surface::RasterMode::Not);
             draw(copied, figure);
             draw(inverted, figure);
             Pixels painted = pixelsOf(copied, kBlack), filled = pixelsOf(copied, kWhite);
@@ -204,7 +204,7 @@ TEST(SurfaceBrush, WhiteFillsTheInteriorAndNullLeavesIt)
     for (const auto brush : {Surface::Brush::White, Surface::Brush::Null}) {
         Surface surface(64, 48);
         surface.image().fill(kGrey);
-        surface.SelectBrush(brush);
+        surface.selectBrush(brush);
         for (const auto& [figure, point] : inside) {
             draw(surface, figure);
             const bool filled = brush == Surface::Brush::White && figure.kind != 'A';
@@ -234,7 +234,7 @@ TEST(SurfaceClipping, HugeAndFarCoordinatesAreCutQuickly)
     surface.image().fill(kGrey);
     surface.Rectangle(-kFar, -kFar, kFar, kFar);
     EXPECT_EQ(pixelsOf(surface, kWhite).size(), 64u * 48u);
-    surface.SelectBrush(Surface::Brush::Null);
+    surface.selectBrush(Surface::Brush::Null);
     for (const Figure& figure : {Figure{'E', {-1000000, 0, 1000000, 40}},
                                  {'O', {-kFar, 5, kFar, kFar, kFar, 7}},
                                  {'A', {-kFar, -kFar, kFar, kFar, 0, 0, 5, 5}},
@@ -258,10 +258,10 @@ TEST(SurfaceState, PixelsDirtyRectAndResize)
         surface.SetPixelV(outside.x(), outside.y(), 0);
     }
     EXPECT_TRUE(surface.takeDirtyRect().isNull());
-    surface.SetROP2(Surface::RasterMode::Not); // SetPixelV does not invert
+    surface.setROP2(Surface::RasterMode::Not); // SetPixelV does not invert
     surface.SetPixelV(2, 3, 0x123456);
     EXPECT_EQ(surface.GetPixel(2, 3), 0xFF123456u);
-    surface.SetROP2(Surface::RasterMode::CopyPen);
+    surface.setROP2(Surface::RasterMode::CopyPen);
     draw(surface, {'R', {10, 10, 20, 20}});
     draw(surface, {'L', {30, 40, 70, 40}});
     EXPECT_EQ(surface.takeDirtyRect(), QRect(QPoint(2, 3), QPoint(63, 40)));
@@ -279,7 +279,7 @@ TEST(SurfaceText, GlyphsArePureBlackOnAnOpaqueWhiteCell)
     surface.image().fill(qRgb(10, 200, 30)); // a picture under the line
     QFont font = surface.font();
     font.setPointSize(24);
-    surface.SelectFont(font);
+    surface.selectFont(font);
     const QSize cell = surface.GetTextExtentPoint32("Mg");
     surface.TextOut(5, 7, "Mg");
     int black = 0;

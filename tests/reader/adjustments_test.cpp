@@ -63,16 +63,16 @@ TEST(Adjustments, CommandsChangeTheState)
     const StateCase cases[] = {
         {"original, nothing in force", 139, 0, cmd::Original, 139, 0, false},
         {"original clears", 0, 0x0216, cmd::Original, 139, 0, true},
-        {"auto color on", 139, 0x0010, cmd::AutoColor, 133, 0x0010, true},
-        {"auto color off", 133, 0x0010, cmd::AutoColor, 139, 0x0010, true},
-        {"auto color ends channels", 0, 0x0008, cmd::AutoColor, 133, 0, true},
+        {"auto color on", 139, 0x0010, cmd::AutoColour, 133, 0x0010, true},
+        {"auto color off", 133, 0x0010, cmd::AutoColour, 139, 0x0010, true},
+        {"auto color ends channels", 0, 0x0008, cmd::AutoColour, 133, 0, true},
         {"red on", 139, 0, cmd::ChannelRed, 0, 0x0002, true},
         {"green beside red", 0, 0x0002, cmd::ChannelGreen, 0, 0x0006, true},
         {"red off, green stays", 0, 0x0006, cmd::ChannelRed, 0, 0x0004, true},
         {"last channel off", 0, 0x0004, cmd::ChannelGreen, 139, 0, true},
         {"blue on over auto color", 133, 0, cmd::ChannelBlue, 0, 0x0008, true},
         {"auto contrast", 139, 0, cmd::AutoContrast, 139, 0x0010, true},
-        {"invert twice", 139, 0x0020, cmd::InvertColor, 139, 0, true},
+        {"invert twice", 139, 0x0020, cmd::InvertColour, 139, 0, true},
         {"black and white", 139, 0, cmd::BlackAndWhite, 139, 0x0080, true},
         {"flips", 139, 0x0100, cmd::FlipVertical, 139, 0x0300, true},
         {"cw from none", 139, 0x0100, cmd::RotateClockwise, 139, 0x0500, true},
@@ -102,7 +102,7 @@ TEST(Adjustments, MenuRules)
         bool on8, on24, none, checked;
     } cases[] = {
         {cmd::Original, false, true, false, true},
-        {cmd::AutoColor, false, true, false, false},
+        {cmd::AutoColour, false, true, false, false},
         {cmd::ChannelRed, false, true, false, true},
         {cmd::ChannelGreen, false, true, false, false},
         {cmd::FlipHorizontal, true, true, false, true},
@@ -360,7 +360,7 @@ TEST(ColourSteps, GreyOfEveryColourIsTheChannelSumTimesTheConstant)
     constexpr int32_t kHeight = static_cast<int32_t>((kColours + kWidth - 1) / kWidth);
     for (uint16_t bits : {24, 32}) {
         Dib image = Dib::create(kWidth, kHeight, bits);
-        auto layout = DibGetLayout(image);
+        auto layout = dibGetLayout(image);
         ASSERT_TRUE(layout);
         const size_t bytes = bits / 8u;
         const size_t used = kWidth * bytes;
@@ -404,7 +404,7 @@ TEST(ColourSteps, GreyOfNarrowPicturesAndRowEnds)
     for (uint16_t bits : {24, 32})
         for (int32_t width = 1; width <= 53; ++width) {
             Dib image = Dib::create(width, 3, bits);
-            auto layout = DibGetLayout(image);
+            auto layout = dibGetLayout(image);
             ASSERT_TRUE(layout);
             ByteStream random(static_cast<uint32_t>(width * bits));
             uint8_t* pixels = image.data() + layout->pixelOffset;
@@ -563,7 +563,7 @@ TEST(GeometricSteps, TurnsOfRandomPicturesAtAwkwardSizes)
 {
     // Single rows and columns, sizes on either side of the 16 x 16 squares the layer is worked
     // in, and pictures wider than the 1024 columns a turn takes at a time; sparse and dense
-    // layers; every depth, both through RotateImage and through MakeAdjustedCopy.
+    // layers; every depth, both through RotateImage and through makeAdjustedCopy.
     const std::pair<int32_t, int32_t> sizes[] = {{47, 33},  {33, 47},  {1, 37},  {37, 1},
                                                  {1, 1},    {16, 16},  {17, 15}, {64, 32},
                                                  {9, 1031}, {1031, 9}, {3, 1029}};
@@ -600,7 +600,7 @@ TEST(GeometricSteps, TurnsOfRandomPicturesAtAwkwardSizes)
                                               : kFlagRotated180;
                     NoteLayer copiedNotes;
                     const Dib copy =
-                        MakeAdjustedCopy(image, kCodeOriginal, flag, &notes, &copiedNotes);
+                        makeAdjustedCopy(image, kCodeOriginal, flag, &notes, &copiedNotes);
                     EXPECT_TRUE(turnedAsExpected(image, notes, copy, copiedNotes, rotation))
                         << where << " (adjusted copy)";
                 }
@@ -644,9 +644,9 @@ TEST(GeometricSteps, EightBitPicturesKeepTheirColourTable)
     EXPECT_EQ(dibDifference(image, before), "") << "colour steps leave 8-bit pictures alone";
 
     ApplyAdjustments(image, kCodeOriginal, kFlagRotatedClockwise | kFlagFlipHorizontal, nullptr);
-    auto layout = DibGetLayout(image);
+    auto layout = dibGetLayout(image);
     ASSERT_TRUE(layout);
-    EXPECT_EQ(layout->colorCount, 16u);
+    EXPECT_EQ(layout->colourCount, 16u);
     EXPECT_EQ(layout->width, 3);
     EXPECT_EQ(layout->height, 5);
     EXPECT_EQ(std::memcmp(image.data() + kInfoHeaderSize, before.data() + kInfoHeaderSize, 16 * 4),
@@ -724,7 +724,7 @@ TEST(GeometricSteps, TurnsIntoAUsedBlockGiveTheSameBytes)
                 NoteLayer expectedCopyNotes = notes;
                 ApplyAdjustments(expectedCopy, kCodeOriginal, flag | extra, &expectedCopyNotes);
                 NoteLayer copyNotes;
-                const Dib copy = MakeAdjustedCopy(c.image, kCodeOriginal, flag | extra, &notes,
+                const Dib copy = makeAdjustedCopy(c.image, kCodeOriginal, flag | extra, &notes,
                                                   &copyNotes, usedBlock(c.spareBytes));
                 EXPECT_EQ(dibDifference(copy, expectedCopy), "") << where << " (adjusted copy)";
                 EXPECT_EQ(copyNotes, expectedCopyNotes) << where << " (adjusted copy)";
@@ -732,7 +732,7 @@ TEST(GeometricSteps, TurnsIntoAUsedBlockGiveTheSameBytes)
             // Without a turn the used block takes a plain copy.
             Dib expectedPlain = c.image.clone();
             InvertColors(expectedPlain);
-            const Dib plain = MakeAdjustedCopy(c.image, kCodeOriginal, kFlagInvert, nullptr,
+            const Dib plain = makeAdjustedCopy(c.image, kCodeOriginal, kFlagInvert, nullptr,
                                                nullptr, usedBlock(c.spareBytes));
             EXPECT_EQ(dibDifference(plain, expectedPlain), "") << where << " (plain copy)";
         }
@@ -749,14 +749,14 @@ TEST(GeometricSteps, AdjustedCopyEqualsCloneAndApply)
     };
     for (uint16_t bits : {24, 32})
         for (uint16_t flags : flagSets)
-            for (int32_t code : {kCodeOriginal, kCodeAutoColor}) {
+            for (int32_t code : {kCodeOriginal, kCodeAutoColour}) {
                 const Dib image = test::makePatternImage(13, 7, bits);
                 const NoteLayer notes = test::makePatternNotes(13, 7);
                 Dib expected = image.clone();
                 NoteLayer expectedNotes = notes;
                 ApplyAdjustments(expected, code, flags, &expectedNotes);
                 NoteLayer copyNotes;
-                const Dib copy = MakeAdjustedCopy(image, code, flags, &notes, &copyNotes);
+                const Dib copy = makeAdjustedCopy(image, code, flags, &notes, &copyNotes);
                 EXPECT_EQ(dibDifference(copy, expected), "") << bits << " " << flags << " " << code;
                 EXPECT_EQ(copyNotes, expectedNotes) << bits << " " << flags << " " << code;
             }

@@ -31,19 +31,19 @@ TEST(IsImageFileName, ExactSpellingsOfTheSteppedKinds)
         EXPECT_EQ(IsImageFileName(c.name), c.expected) << c.name;
 }
 
-TEST(FolderOfPath, TextBeforeTheLastSlash)
+TEST(folderOfPath, TextBeforeTheLastSlash)
 {
-    EXPECT_EQ(FolderOfPath("/home/u/a.png"), std::optional<std::string>("/home/u"));
-    EXPECT_EQ(FolderOfPath("/a.png"), std::optional<std::string>(""));
-    EXPECT_EQ(FolderOfPath("a.png"), std::nullopt);
-    EXPECT_EQ(JoinPath("", "a.png"), "/a.png");
+    EXPECT_EQ(folderOfPath("/home/u/a.png"), std::optional<std::string>("/home/u"));
+    EXPECT_EQ(folderOfPath("/a.png"), std::optional<std::string>(""));
+    EXPECT_EQ(folderOfPath("a.png"), std::nullopt);
+    EXPECT_EQ(joinPath("", "a.png"), "/a.png");
 }
 
-TEST(AbsolutePath, ResolvesAgainstTheCurrentFolder)
+TEST(absolutePath, ResolvesAgainstTheCurrentFolder)
 {
     const auto here = std::filesystem::current_path().string();
-    EXPECT_EQ(AbsolutePath("x/./y.png"), here + "/x/y.png");
-    EXPECT_EQ(AbsolutePath("/a/b/../c.png"), "/a/c.png");
+    EXPECT_EQ(absolutePath("x/./y.png"), here + "/x/y.png");
+    EXPECT_EQ(absolutePath("/a/b/../c.png"), "/a/c.png");
 }
 
 TEST(ListFolder, SortedWithoutRegardToCaseFoldersMarked)
@@ -111,19 +111,19 @@ TEST(FolderWalk, NeighboursPreviousAndNext)
         SCOPED_TRACE(std::string(c.listing) + ", at " + c.current);
         const auto listed = entries(c.listing);
         const std::string current = *inPics(c.current);
-        const NeighbourFlags flags = FindNeighbourFlags("/pics", listed, current);
+        const NeighbourFlags flags = findNeighbourFlags("/pics", listed, current);
         EXPECT_EQ(flags.atFirst, c.atFirst);
         EXPECT_EQ(flags.atLast, c.atLast);
-        EXPECT_EQ(FindPreviousImagePath("/pics", listed, current), inPics(c.previous));
-        EXPECT_EQ(FindNextImagePath("/pics", listed, current), inPics(c.next));
+        EXPECT_EQ(findPreviousImagePath("/pics", listed, current), inPics(c.previous));
+        EXPECT_EQ(findNextImagePath("/pics", listed, current), inPics(c.next));
     }
 }
 
 TEST(FolderWalk, PicturesInTheRootFolder)
 {
     const auto listed = entries("a.png b.png");
-    EXPECT_EQ(FindNextImagePath("", listed, "/a.png"), std::optional<std::string>("/b.png"));
-    EXPECT_EQ(FindPreviousImagePath("", listed, "/b.png"), std::optional<std::string>("/a.png"));
+    EXPECT_EQ(findNextImagePath("", listed, "/a.png"), std::optional<std::string>("/b.png"));
+    EXPECT_EQ(findPreviousImagePath("", listed, "/b.png"), std::optional<std::string>("/a.png"));
 }
 
 } // namespace

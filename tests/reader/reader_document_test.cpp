@@ -35,7 +35,7 @@ class FakeTree : public TreePane {
     Strings visited;
     ReaderDocument* doc = nullptr; // when set, selecting a file opens it, as the real tree does
 
-    bool AttachSystemImageList() override
+    bool attachSystemImageList() override
     {
         ++attachCalls;
         return attachAnswer;
@@ -82,7 +82,7 @@ class FakeDesktop : public DesktopServices {
 Dib greyPicture(int32_t width, int32_t height, uint8_t grey)
 {
     Dib dib = Dib::create(width, height, 24);
-    const auto layout = DibGetLayout(dib);
+    const auto layout = dibGetLayout(dib);
     std::memset(dib.data() + layout->pixelOffset, grey, layout->pixelBytes);
     return dib;
 }
@@ -105,7 +105,7 @@ void writeCarrier(const std::string& path, const Dib& picture, const NoteLayer& 
 {
     const bool wide = DibGetBitCount(picture) == 32;
     Dib carrier = MakeCarrierCopy(picture, notes, wide ? SaveDepth::Alpha32 : SaveDepth::Bits24);
-    const auto layout = DibGetLayout(carrier);
+    const auto layout = dibGetLayout(carrier);
     const bool bmp = FileExtension(path) == "bmp";
     WriteOmbriSignature(carrier.data() + layout->pixelOffset +
                         (bmp ? 0 : layout->stride * (layout->height - 1)));
@@ -162,9 +162,9 @@ TEST_F(ReaderOpenTest, NoteCommandsFollowThePicturesNotes)
     const int noteCommands[] = {cmd::ColourSelected, cmd::ColourRed,    cmd::ColourComplement,
                                 cmd::ColourWhite,    cmd::AntiAliasing, cmd::DisplayNotes};
     openCarrier({{4, 3}});
-    EXPECT_EQ(CountNotePixels(*m_doc.noteLayer()), 1u);
+    EXPECT_EQ(countNotePixels(*m_doc.noteLayer()), 1u);
     EXPECT_EQ(m_doc.currentPath(), file("carrier.png"));
-    EXPECT_EQ(m_doc.GetPathName(), file("carrier.png"));
+    EXPECT_EQ(m_doc.getPathName(), file("carrier.png"));
     for (int command : noteCommands)
         EXPECT_TRUE(m_doc.isCommandEnabled(command)) << command;
 
@@ -261,8 +261,8 @@ TEST_F(ReaderDisplayTest, PictureItselfWhileNothingChangesItsLook)
     const Dib* withNotes = m_doc.BuildDisplayImage(true);
     EXPECT_NE(withNotes, &m_doc.image());
     EXPECT_EQ(m_doc.BuildDisplayImage(true), withNotes); // cached
-    m_doc.OnAdjustmentCommand(cmd::InvertColor);
-    m_doc.OnAdjustmentCommand(cmd::InvertColor);
+    m_doc.onAdjustmentCommand(cmd::InvertColour);
+    m_doc.onAdjustmentCommand(cmd::InvertColour);
     EXPECT_EQ(m_doc.BuildDisplayImage(false), &m_doc.image());
 }
 
@@ -288,22 +288,22 @@ TEST_F(ReaderDisplayTest, ColourCommands)
 {
     openCarrier({{4, 3}});
     const Dib* before = m_doc.BuildDisplayImage(true);
-    m_doc.OnNoteColourCommand(cmd::ColourRed); // already chosen: nothing at all
+    m_doc.onNoteColourCommand(cmd::ColourRed); // already chosen: nothing at all
     EXPECT_TRUE(m_view.repaints.empty());
     EXPECT_EQ(m_doc.BuildDisplayImage(true), before);
 
-    m_doc.OnNoteColourCommand(cmd::ColourComplement);
+    m_doc.onNoteColourCommand(cmd::ColourComplement);
     EXPECT_EQ(m_view.repaints.size(), 1u);
     EXPECT_EQ(shown(4, 3), (Bytes{255, 255, 255})); // black turned white, not anti-aliased
     EXPECT_EQ(shown(3, 3), (Bytes{1, 0, 0}));
     EXPECT_TRUE(m_doc.isCommandChecked(cmd::ColourComplement));
     EXPECT_FALSE(m_doc.isCommandChecked(cmd::ColourRed));
 
-    m_doc.OnNoteColourCommand(cmd::ColourGreen); // clears the complement
+    m_doc.onNoteColourCommand(cmd::ColourGreen); // clears the complement
     EXPECT_EQ(shown(4, 3), (Bytes{0, 63, 0}));
 
     m_view.repaints.clear();
-    m_doc.OnColourChosen({10, 20, 30}); // OK in the Selected dialog
+    m_doc.onColourChosen({10, 20, 30}); // OK in the Selected dialog
     EXPECT_EQ(m_view.repaints, Strings{"invalidate"});
     EXPECT_TRUE(m_doc.isCommandChecked(cmd::ColourSelected));
     m_doc.ToggleAntiAliasing();
@@ -313,7 +313,7 @@ TEST_F(ReaderDisplayTest, ColourCommands)
 TEST_F(ReaderDisplayTest, TogglesAndTheShowFlag)
 {
     openCarrier({{4, 3}}, 128);
-    m_doc.ToggleDisplayNotes();
+    m_doc.toggleDisplayNotes();
     m_doc.ToggleAntiAliasing();
     EXPECT_TRUE(m_view.show);
     EXPECT_TRUE(m_doc.isCommandChecked(cmd::DisplayNotes));
@@ -322,7 +322,7 @@ TEST_F(ReaderDisplayTest, TogglesAndTheShowFlag)
     EXPECT_EQ(shown(4, 3), (Bytes{0, 0, 255}));
     EXPECT_EQ(shown(3, 3), (Bytes{129, 128, 128}));
     // A copy built with the notes is never handed out for the picture without them.
-    m_doc.OnAdjustmentCommand(cmd::InvertColor);
+    m_doc.onAdjustmentCommand(cmd::InvertColour);
     EXPECT_EQ(shown(4, 3, true), (Bytes{0, 0, 255}));
     EXPECT_EQ(shown(4, 3, false), (Bytes{127, 127, 127}));
     EXPECT_EQ(shown(4, 3, true), (Bytes{0, 0, 255}));
@@ -335,23 +335,23 @@ TEST_F(ReaderDisplayTest, EqualsCoverageThenBlendAfterAdjustments)
     const std::vector<std::vector<int>> commandLists = {
         {},
         {cmd::RotateClockwise},
-        {cmd::RotateAnticlockwise, cmd::FlipHorizontal, cmd::InvertColor},
+        {cmd::RotateAnticlockwise, cmd::FlipHorizontal, cmd::InvertColour},
         {cmd::RotateClockwise, cmd::RotateClockwise, cmd::FlipVertical, cmd::AutoContrast}};
     for (uint16_t bitCount : {24, 32}) {
         writeCarrier(file("pattern.png"), test::makePatternImage(23, 15, bitCount),
                      test::makePatternNotes(23, 15));
         ASSERT_TRUE(m_doc.OnOpenDocument(file("pattern.png")));
         for (const auto& commands : commandLists) {
-            m_doc.OnAdjustmentCommand(cmd::Original);
+            m_doc.onAdjustmentCommand(cmd::Original);
             for (int command : commands)
-                m_doc.OnAdjustmentCommand(command);
+                m_doc.onAdjustmentCommand(command);
             Dib expected = m_doc.image().clone();
             NoteLayer notes = *m_doc.noteLayer();
             ApplyAdjustments(expected, m_doc.adjustments().code, m_doc.adjustments().flags, &notes);
             std::vector<float> coverage(notes.size());
             ComputeNoteCoverage(notes.data(), DibGetWidth(expected), DibGetHeight(expected),
                                 coverage.data());
-            BlendNotes(expected, makeColorRef(255, 0, 0), coverage.data());
+            BlendNotes(expected, makeColourRef(255, 0, 0), coverage.data());
             EXPECT_EQ(test::dibDifference(*m_doc.BuildDisplayImage(true), expected), "")
                 << bitCount << "-bit, " << commands.size() << " commands";
         }
@@ -368,7 +368,7 @@ TEST_F(ReaderAdjustTest, NoteTurnsWithThePicture)
     writeCarrier(file("wide.bmp"), greyPicture(9, 2, 0), notesAt(9, 2, {{0, 0}}));
     ASSERT_TRUE(m_doc.OnOpenDocument(file("wide.bmp")));
     m_doc.ToggleAntiAliasing();
-    m_doc.OnAdjustmentCommand(cmd::RotateClockwise);
+    m_doc.onAdjustmentCommand(cmd::RotateClockwise);
     const Dib* display = m_doc.BuildDisplayImage(true);
     EXPECT_EQ(DibGetWidth(*display), 2);
     EXPECT_EQ(DibGetHeight(*display), 9);
@@ -381,7 +381,7 @@ TEST_F(ReaderAdjustTest, RepaintsEraseOnlyWhenTheSizeMayChange)
     openCarrier({});
     const std::pair<int, Strings> cases[] = {
         {cmd::Original, {}}, // nothing in force: nothing to do
-        {cmd::InvertColor, {"keep"}},
+        {cmd::InvertColour, {"keep"}},
         {cmd::RotateClockwise, {"erase"}},
         {cmd::FlipHorizontal, {"keep"}},
         {cmd::Original, {"erase"}}, // undoes the quarter turn
@@ -389,7 +389,7 @@ TEST_F(ReaderAdjustTest, RepaintsEraseOnlyWhenTheSizeMayChange)
     };
     for (const auto& [command, repaints] : cases) {
         m_view.repaints.clear();
-        m_doc.OnAdjustmentCommand(command);
+        m_doc.onAdjustmentCommand(command);
         EXPECT_EQ(m_view.repaints, repaints) << command;
     }
 }
@@ -418,19 +418,19 @@ TEST_F(ReaderNavigationTest, PreviousAndNextWithTheListHidden)
     EXPECT_TRUE(fs::equivalent(fs::current_path(), m_dir.path()));
 
     m_view.show = true;
-    m_doc.OnPreviousImage();
+    m_doc.onPreviousImage();
     EXPECT_EQ(m_tree.visited, Strings{file("a.png")});
     EXPECT_EQ(m_doc.currentPath(), file("a.png"));
     EXPECT_FALSE(m_view.show);
     EXPECT_FALSE(m_doc.isCommandEnabled(cmd::PreviousImage));
 
-    m_doc.OnNextImage();
+    m_doc.onNextImage();
     EXPECT_EQ(m_doc.currentPath(), file("b.jpg"));
-    m_doc.OnNextImage(); // the last picture: nothing happens
+    m_doc.onNextImage(); // the last picture: nothing happens
     EXPECT_EQ(m_tree.visited.size(), 2u);
 
     m_doc.setTreePane(nullptr); // without a tree the picture opens directly
-    m_doc.OnPreviousImage();
+    m_doc.onPreviousImage();
     EXPECT_EQ(m_doc.currentPath(), file("a.png"));
 }
 
@@ -439,12 +439,12 @@ TEST_F(ReaderNavigationTest, TheVisibleListDecides)
     ASSERT_TRUE(m_doc.OpenImagePath(file("a.png")));
     m_list.visible = true;
     m_list.next = file("c.gif"); // the list's order, whatever the folder walk says
-    m_doc.OnNextImage();
+    m_doc.onNextImage();
     EXPECT_FALSE(m_doc.hasImage()); // not a real GIF: the open fails, the path stays
     EXPECT_EQ(m_doc.currentPath(), file("a.png"));
     m_list.previous = file("b.jpg");
     m_view.show = true;
-    m_doc.OnPreviousImage();
+    m_doc.onPreviousImage();
     EXPECT_EQ(m_doc.currentPath(), file("b.jpg"));
     EXPECT_FALSE(m_view.show);
     EXPECT_TRUE(m_tree.visited.empty());
@@ -452,7 +452,7 @@ TEST_F(ReaderNavigationTest, TheVisibleListDecides)
 
 TEST_F(ReaderNavigationTest, HomePageOpensTheBrowser)
 {
-    m_doc.OnHomePage();
+    m_doc.onHomePage();
     EXPECT_EQ(m_desktop.urls, Strings{"https://ombritools.example/"});
 }
 

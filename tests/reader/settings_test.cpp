@@ -13,7 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr ColorRef kWhite = 0xFFFFFF;
+constexpr ColourRef kWhite = 0xFFFFFF;
 
 std::string readText(const std::string& path)
 {
@@ -21,12 +21,12 @@ std::string readText(const std::string& path)
     return std::string(bytes.begin(), bytes.end());
 }
 
-TEST(LoadSettings, MissingOrUnreadableFileKeepsTheBuiltInColours)
+TEST(loadSettings, MissingOrUnreadableFileKeepsTheBuiltInColours)
 {
     test::TempDir dir;
-    EXPECT_FALSE(LoadSettings(dir.file("setting.dat")));
+    EXPECT_FALSE(loadSettings(dir.file("setting.dat")));
     fs::create_directory(dir.file("setting.dat"));
-    EXPECT_FALSE(LoadSettings(dir.file("setting.dat")));
+    EXPECT_FALSE(loadSettings(dir.file("setting.dat")));
 }
 
 struct LoadCase {
@@ -42,7 +42,7 @@ TEST_P(LoadSettingsText, GivesEachColourOnlyInItsPlace)
     test::TempDir dir;
     const std::string& text = GetParam().text;
     test::writeFileBytes(dir.file("setting.dat"), std::vector<uint8_t>(text.begin(), text.end()));
-    EXPECT_EQ(LoadSettings(dir.file("setting.dat")), GetParam().expected);
+    EXPECT_EQ(loadSettings(dir.file("setting.dat")), GetParam().expected);
 }
 
 const std::string kLongWord(100000, 'C');
@@ -78,25 +78,25 @@ INSTANTIATE_TEST_SUITE_P(
                  {kWhite, kWhite, kWhite}}),
     [](const testing::TestParamInfo<LoadCase>& info) { return std::string(info.param.name); });
 
-TEST(SaveSettings, WritesTheSixLinesThatLoadBack)
+TEST(saveSettings, WritesTheSixLinesThatLoadBack)
 {
     test::TempDir dir;
     const std::string path = dir.file("setting.dat");
     test::writeFileBytes(path, std::vector<uint8_t>(4096, 'x'));
     const ReaderSettings colours{0x0000FF, 0xFFFFFF, 0xFF8080};
-    ASSERT_TRUE(SaveSettings(path, colours));
+    ASSERT_TRUE(saveSettings(path, colours));
     EXPECT_EQ(readText(path),
               "ColorBKGLeft\n255\nColorBKGMiddle\n16777215\nColorBKGRight\n16744576\n");
-    EXPECT_EQ(LoadSettings(path), colours);
+    EXPECT_EQ(loadSettings(path), colours);
 }
 
-TEST(SaveSettings, UnwritablePlaceFailsAndChangesNothing)
+TEST(saveSettings, UnwritablePlaceFailsAndChangesNothing)
 {
     test::TempDir dir;
     fs::create_directory(dir.file("setting.dat"));
-    EXPECT_FALSE(SaveSettings(dir.file("setting.dat"), {1, 2, 3}));
+    EXPECT_FALSE(saveSettings(dir.file("setting.dat"), {1, 2, 3}));
     EXPECT_TRUE(fs::is_directory(dir.file("setting.dat")));
-    EXPECT_FALSE(SaveSettings(dir.file("gone/setting.dat"), {1, 2, 3}));
+    EXPECT_FALSE(saveSettings(dir.file("gone/setting.dat"), {1, 2, 3}));
 
     const std::string locked = dir.file("locked");
     fs::create_directory(locked);
@@ -104,7 +104,7 @@ TEST(SaveSettings, UnwritablePlaceFailsAndChangesNothing)
     const bool enforced =
         !test::fileExists(locked + "/probe") && !std::ofstream(locked + "/probe").is_open();
     if (enforced) {
-        EXPECT_FALSE(SaveSettings(locked + "/setting.dat", {1, 2, 3}));
+        EXPECT_FALSE(saveSettings(locked + "/setting.dat", {1, 2, 3}));
     }
     fs::permissions(locked, fs::perms::owner_all);
     EXPECT_EQ(fs::exists(locked + "/setting.dat"), false);

@@ -17,13 +17,13 @@ using Strings = std::vector<std::string>;
 TEST(TreeRouteTest, TheInnermostRootMatchingAtAFolderBoundaryIsTaken)
 {
     const Strings roots{"/", "/home/ann", "/media/ann/USB"};
-    auto route = FindTreeRoute(roots, "/home/ann/Photos/2019");
+    auto route = findTreeRoute(roots, "/home/ann/Photos/2019");
     ASSERT_TRUE(route);
     EXPECT_EQ(route->root, 1u);
     EXPECT_EQ(route->components, (Strings{"Photos", "2019"}));
 
     // "/home/anna" is not inside "/home/ann".
-    route = FindTreeRoute(roots, "/home/anna");
+    route = findTreeRoute(roots, "/home/anna");
     ASSERT_TRUE(route);
     EXPECT_EQ(route->root, 0u);
     EXPECT_EQ(route->components, (Strings{"home", "anna"}));
@@ -31,32 +31,32 @@ TEST(TreeRouteTest, TheInnermostRootMatchingAtAFolderBoundaryIsTaken)
 
 TEST(TreeRouteTest, RootsMatchWithoutRegardToCaseAndKeepThePathsSpelling)
 {
-    auto route = FindTreeRoute({"/", "/media/ann/USB"}, "/MEDIA/ann/usb/Trip//");
+    auto route = findTreeRoute({"/", "/media/ann/USB"}, "/MEDIA/ann/usb/Trip//");
     ASSERT_TRUE(route);
     EXPECT_EQ(route->root, 1u);
     EXPECT_EQ(route->components, (Strings{"Trip"}));
-    route = FindTreeRoute({"/"}, "/");
+    route = findTreeRoute({"/"}, "/");
     ASSERT_TRUE(route);
     EXPECT_TRUE(route->components.empty());
 
-    EXPECT_FALSE(FindTreeRoute({"/"}, "photos/a.png"));
-    EXPECT_FALSE(FindTreeRoute({"/home/ann"}, "/home/bob"));
+    EXPECT_FALSE(findTreeRoute({"/"}, "photos/a.png"));
+    EXPECT_FALSE(findTreeRoute({"/home/ann"}, "/home/bob"));
 }
 
 // --- Folders never shown ---
 
 TEST(ExcludedFolderTest, TheUsersTrashWhereverTheDataFolderIs)
 {
-    EXPECT_TRUE(IsExcludedFolderPath("/home/ann/.local/share/Trash"));
-    EXPECT_TRUE(IsExcludedFolderPath("/home/ann/.local/share/Trash/files"));
-    EXPECT_FALSE(IsExcludedFolderPath("/home/ann/.local/share/Trashcan"));
+    EXPECT_TRUE(isExcludedFolderPath("/home/ann/.local/share/Trash"));
+    EXPECT_TRUE(isExcludedFolderPath("/home/ann/.local/share/Trash/files"));
+    EXPECT_FALSE(isExcludedFolderPath("/home/ann/.local/share/Trashcan"));
 
     const char* old = std::getenv("XDG_DATA_HOME");
     const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
     setenv("XDG_DATA_HOME", "/srv/data/", 1);
-    EXPECT_TRUE(IsExcludedFolderPath("/srv/data/Trash"));
-    EXPECT_TRUE(IsExcludedFolderPath("/srv/data/Trash/info"));
-    EXPECT_FALSE(IsExcludedFolderPath("/srv/data/Trash2"));
+    EXPECT_TRUE(isExcludedFolderPath("/srv/data/Trash"));
+    EXPECT_TRUE(isExcludedFolderPath("/srv/data/Trash/info"));
+    EXPECT_FALSE(isExcludedFolderPath("/srv/data/Trash2"));
     if (saved)
         setenv("XDG_DATA_HOME", saved->c_str(), 1);
     else
@@ -75,9 +75,9 @@ TEST(TreeRootsTest, VolumesUnderTheMountFoldersFollowRootAndHome)
                                "/dev/sdd1 /mnt/Backup ext4 rw 0 0\n"
                                "tmpfs /run/user/1000 tmpfs rw 0 0\n";
     EXPECT_EQ(
-        TreeRootPaths("/home/ann/", mounts),
+        treeRootPaths("/home/ann/", mounts),
         (Strings{"/", "/home/ann", "/media/ann/zip", "/mnt/Backup", "/run/media/ann/My Disk"}));
-    EXPECT_EQ(TreeRootPaths("", ""), (Strings{"/"}));
+    EXPECT_EQ(treeRootPaths("", ""), (Strings{"/"}));
 }
 
 } // namespace

@@ -25,7 +25,7 @@ TEST(TypeDescription, ByTheExactSpellingOfTheLastExtension)
         {".bashrc", "bashrc File"},
     };
     for (const auto& [name, expected] : cases)
-        EXPECT_EQ(TypeDescription(ListedExtension(name)), expected) << name;
+        EXPECT_EQ(TypeDescription(listedExtension(name)), expected) << name;
 }
 
 } // namespace

@@ -27,16 +27,16 @@ class CustomizeDialogTest : public testing::Test {
         panes.treeColour = [this] { return m_colours.left; };
         panes.listColour = [this] { return m_colours.middle; };
         panes.imageColour = [this] { return m_colours.right; };
-        panes.setTreeColour = [this](ColorRef c) { set("tree", m_colours.left, c); };
-        panes.setListColour = [this](ColorRef c) { set("list", m_colours.middle, c); };
-        panes.setImageColour = [this](ColorRef c) { set("image", m_colours.right, c); };
+        panes.setTreeColour = [this](ColourRef c) { set("tree", m_colours.left, c); };
+        panes.setListColour = [this](ColourRef c) { set("list", m_colours.middle, c); };
+        panes.setImageColour = [this](ColourRef c) { set("image", m_colours.right, c); };
         panes.save = [this](const ReaderSettings& colours) {
-            SaveSettings(settingsPath(), colours);
+            saveSettings(settingsPath(), colours);
         };
         m_dialog = std::make_unique<CustomizeDialog>(m_prompt, panes);
     }
 
-    void set(const char* pane, ColorRef& colour, ColorRef value)
+    void set(const char* pane, ColourRef& colour, ColourRef value)
     {
         colour = value;
         m_changes.push_back(std::string(pane) + " " + std::to_string(value));
@@ -69,36 +69,36 @@ TEST_F(CustomizeDialogTest, ClickingASwatchChoosesFromItsColour)
 TEST_F(CustomizeDialogTest, MiddleColourGivesTheTreeItsOwnColourBack)
 {
     m_prompt.queueColour(Rgb{0, 0, 0});
-    EXPECT_TRUE(m_dialog->ChooseColour(Swatch::Middle));
+    EXPECT_TRUE(m_dialog->chooseColour(Swatch::Middle));
     EXPECT_EQ(m_changes, (Strings{"list 0", "tree 255"}));
 }
 
 TEST_F(CustomizeDialogTest, SameOrCancelledColourChangesNothing)
 {
     m_prompt.queueColour(Rgb{255, 0, 0});
-    EXPECT_FALSE(m_dialog->ChooseColour(Swatch::Left));
-    EXPECT_FALSE(m_dialog->ChooseColour(Swatch::Left));
+    EXPECT_FALSE(m_dialog->chooseColour(Swatch::Left));
+    EXPECT_FALSE(m_dialog->chooseColour(Swatch::Left));
     EXPECT_TRUE(m_changes.empty());
 }
 
 TEST_F(CustomizeDialogTest, OkSavesWhatThePanesNowShow)
 {
     m_prompt.queueColour(Rgb{0, 0, 0});
-    m_dialog->ChooseColour(Swatch::Left);
+    m_dialog->chooseColour(Swatch::Left);
     // A colour set on a pane from elsewhere while the dialog is open is saved too.
     m_colours.right = 0x123456;
     m_dialog->accept();
-    EXPECT_EQ(LoadSettings(settingsPath()), (ReaderSettings{0, 0x00FF00, 0x123456}));
+    EXPECT_EQ(loadSettings(settingsPath()), (ReaderSettings{0, 0x00FF00, 0x123456}));
 }
 
 TEST_F(CustomizeDialogTest, CancelKeepsTheNewColourOnScreenButNotInTheFile)
 {
-    ASSERT_TRUE(SaveSettings(settingsPath(), m_colours));
+    ASSERT_TRUE(saveSettings(settingsPath(), m_colours));
     m_prompt.queueColour(Rgb{0, 0, 0});
-    m_dialog->ChooseColour(Swatch::Middle);
+    m_dialog->chooseColour(Swatch::Middle);
     m_dialog->reject();
     EXPECT_EQ(m_colours.middle, 0u);
-    EXPECT_EQ(LoadSettings(settingsPath())->middle, 0x00FF00u);
+    EXPECT_EQ(loadSettings(settingsPath())->middle, 0x00FF00u);
 }
 
 } // namespace

@@ -262,7 +262,7 @@ TEST_F(FileListTest, NextOnTheLastFileAndPreviousOnTheFirstLeaveThePictureAlone)
 
     m_list.clickRow(rowOf("b.bmp"));
     writeBytes("b.bmp", 4); // were it opened again, the document would empty
-    m_doc.OnNextImage();
+    m_doc.onNextImage();
     EXPECT_TRUE(m_doc.hasImage());
     EXPECT_EQ(m_doc.currentPath(), file("b.bmp"));
     EXPECT_EQ(m_list.currentFileIndex(), 1);
@@ -270,7 +270,7 @@ TEST_F(FileListTest, NextOnTheLastFileAndPreviousOnTheFirstLeaveThePictureAlone)
 
     m_list.clickRow(rowOf("a.bmp"));
     writeBytes("a.bmp", 4);
-    m_doc.OnPreviousImage(); // the folders above the first file are no step back
+    m_doc.onPreviousImage(); // the folders above the first file are no step back
     EXPECT_TRUE(m_doc.hasImage());
     EXPECT_EQ(m_doc.currentPath(), file("a.bmp"));
     EXPECT_EQ(m_list.currentFileIndex(), 0);
@@ -285,10 +285,10 @@ TEST_F(FileListTest, DocumentStepsAlongTheVisibleList)
     listAll();
     m_list.show();
 
-    m_doc.OnNextImage();
-    m_doc.OnNextImage();
+    m_doc.onNextImage();
+    m_doc.onNextImage();
     EXPECT_EQ(m_doc.currentPath(), file("b.bmp"));
-    m_doc.OnPreviousImage();
+    m_doc.onPreviousImage();
     EXPECT_EQ(m_doc.currentPath(), file("a.bmp"));
 }
 

@@ -88,7 +88,7 @@ TEST_P(NewFolderTest, TakesTheFirstFreeNameNextToThePicture)
         makeFolder(folder);
     for (const char* file : GetParam().files)
         makeFile(file);
-    const auto created = m_ops.OnNewFolder();
+    const auto created = m_ops.onNewFolder();
     EXPECT_EQ(created, path(GetParam().created));
     EXPECT_TRUE(fs::is_directory(path(GetParam().created)));
     EXPECT_EQ(m_wentTo, Strings{path(GetParam().created)});
@@ -105,10 +105,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FileOperationsTest, NewFolderWithoutAPictureOrWritableFolderDoesNothing)
 {
-    EXPECT_FALSE(m_ops.OnNewFolder());
+    EXPECT_FALSE(m_ops.onNewFolder());
     openPicture("gone/a.bmp");
     fs::remove_all(path("gone"));
-    EXPECT_FALSE(m_ops.OnNewFolder());
+    EXPECT_FALSE(m_ops.onNewFolder());
     EXPECT_TRUE(m_wentTo.empty());
     EXPECT_TRUE(m_prompt.messages().empty());
 }
@@ -116,9 +116,9 @@ TEST_F(FileOperationsTest, NewFolderWithoutAPictureOrWritableFolderDoesNothing)
 TEST_F(FileOperationsTest, DotInAFolderNameMakesTheCurrentPathAFilesPath)
 {
     makeFolder("old.set/photos");
-    EXPECT_EQ(NewFolderTarget(path("old.set/photos")), path("old.set"));
-    EXPECT_EQ(NewFolderTarget(path("old.set/photos.")), path("old.set/photos."));
-    EXPECT_EQ(CreateNewFolder(NewFolderTarget(path("old.set/photos"))), path("old.set/New Folder"));
+    EXPECT_EQ(newFolderTarget(path("old.set/photos")), path("old.set"));
+    EXPECT_EQ(newFolderTarget(path("old.set/photos.")), path("old.set/photos."));
+    EXPECT_EQ(createNewFolder(newFolderTarget(path("old.set/photos"))), path("old.set/New Folder"));
 }
 
 // --- Rename ---
@@ -175,7 +175,7 @@ TEST_F(FileOperationsTest, PictureOnShowFollowsItsNewName)
     openPicture("a.bmp");
     EXPECT_TRUE(m_ops.Rename(path("a.bmp"), "b.bmp"));
     EXPECT_EQ(m_doc.currentPath(), path("b.bmp"));
-    EXPECT_EQ(m_doc.GetPathName(), path("b.bmp"));
+    EXPECT_EQ(m_doc.getPathName(), path("b.bmp"));
 
     // A new extension reads the picture again; as PNG a BMP file no longer opens.
     m_prompt.queueAnswer(Answer::Yes);
@@ -264,26 +264,26 @@ TEST_F(DeleteTest, RootsAndTheHomeFolderAreNeverAskedAbout)
     for (const std::string& protectedPath :
          {std::string("/"), path("home"), path("home/"), m_dir.path()}) {
         m_prompt.queueAnswer(Answer::Yes);
-        EXPECT_FALSE(m_ops.DeleteItem(protectedPath)) << protectedPath;
+        EXPECT_FALSE(m_ops.deleteItem(protectedPath)) << protectedPath;
     }
     EXPECT_TRUE(m_prompt.messages().empty());
     EXPECT_TRUE(fs::is_directory(path("home")));
 }
 
-TEST(IsProtectedPath, MountedVolumesAndTheFoldersAboveThem)
+TEST(isProtectedPath, MountedVolumesAndTheFoldersAboveThem)
 {
     const std::string mounts = "/dev/sdb1 /media/ann/USB vfat rw 0 0\n";
-    EXPECT_TRUE(IsProtectedPath("/media/ann/USB", "/home/ann", mounts));
-    EXPECT_TRUE(IsProtectedPath("/media/ann", "/home/ann", mounts));
+    EXPECT_TRUE(isProtectedPath("/media/ann/USB", "/home/ann", mounts));
+    EXPECT_TRUE(isProtectedPath("/media/ann", "/home/ann", mounts));
     for (const char* free : {"/media/ann/USB/photos", "/media/ann/USB2", "/home/ann/photos"})
-        EXPECT_FALSE(IsProtectedPath(free, "/home/ann", mounts)) << free;
+        EXPECT_FALSE(isProtectedPath(free, "/home/ann", mounts)) << free;
 }
 
 TEST_F(DeleteTest, ConfirmedDeleteMovesTheItemToTheTrash)
 {
     makeFile("home/pics/a.png");
     m_prompt.queueAnswer(Answer::Yes);
-    EXPECT_TRUE(m_ops.DeleteItem(path("home/pics/a.png")));
+    EXPECT_TRUE(m_ops.deleteItem(path("home/pics/a.png")));
     ASSERT_EQ(m_prompt.messages().size(), 1u);
     EXPECT_EQ(m_prompt.messages()[0].text,
               "Are you sure to remove the following file(s) to Recycle Bin? \n\n" +
@@ -297,7 +297,7 @@ TEST_F(DeleteTest, ConfirmedDeleteMovesTheItemToTheTrash)
 TEST_F(DeleteTest, RefusedDeleteKeepsTheItem)
 {
     makeFolder("home/pics");
-    EXPECT_FALSE(m_ops.DeleteItem(path("home/pics")));
+    EXPECT_FALSE(m_ops.deleteItem(path("home/pics")));
     EXPECT_TRUE(fs::is_directory(path("home/pics")));
 }
 

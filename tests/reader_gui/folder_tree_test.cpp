@@ -90,14 +90,14 @@ class FolderTreeTest : public testing::Test {
         Strings result;
         for (int i = 0; i < item->childCount(); ++i) {
             const QTreeWidgetItem* child = item->child(i);
-            result.push_back(FolderTreeWidget::ItemKind(child) == TreeItemKind::Placeholder
+            result.push_back(FolderTreeWidget::itemKind(child) == TreeItemKind::Placeholder
                                  ? "+"
                                  : child->text(0).toStdString());
         }
         return result;
     }
 
-    std::string selectedPath() const { return m_tree->ItemPath(m_tree->selectedItem()); }
+    std::string selectedPath() const { return m_tree->itemPath(m_tree->selectedItem()); }
 
     fs::path m_savedDirectory;
     test::TempDir m_dir;
@@ -313,7 +313,7 @@ TEST_F(FolderTreeTest, SelectingOpensThePathAndListsIt)
     // Next Image without the list steps the tree, whose selection opens the picture.
     makePicture("b.bmp");
     m_doc.OnOpenDocument(path("a.bmp"));
-    m_doc.OnNextImage();
+    m_doc.onNextImage();
     EXPECT_EQ(selectedPath(), path("b.bmp"));
     EXPECT_EQ(m_doc.currentPath(), path("b.bmp"));
 }
@@ -330,12 +330,12 @@ TEST_F(FolderTreeTest, RefreshCurrentFolderFollowsTheListDownward)
     EXPECT_EQ(labels(itemFor("beta")), (Strings{"fresh", "sub"}));
     EXPECT_TRUE(itemFor("beta")->isExpanded());
     ASSERT_NE(m_tree->currentFolderItem(), nullptr);
-    EXPECT_EQ(m_tree->ItemPath(m_tree->currentFolderItem()), path("beta/fresh"));
+    EXPECT_EQ(m_tree->itemPath(m_tree->currentFolderItem()), path("beta/fresh"));
 
     makeFolder("beta/fresh/inner");
     m_tree->RefreshCurrentFolder(path("beta/fresh/inner"));
     EXPECT_EQ(labels(itemFor("beta/fresh")), (Strings{"inner"}));
-    EXPECT_EQ(m_tree->ItemPath(m_tree->currentFolderItem()), path("beta/fresh/inner"));
+    EXPECT_EQ(m_tree->itemPath(m_tree->currentFolderItem()), path("beta/fresh/inner"));
     // The selection stays where the user put it.
     EXPECT_EQ(selectedPath(), path("beta"));
 }
@@ -347,7 +347,7 @@ TEST_F(FolderTreeTest, RenameGetsTheItemsOwnPathAndTheNewLabel)
     makeFolder("beta/sub");
     openTree();
     QTreeWidgetItem* beta = itemFor("beta");
-    ASSERT_TRUE(m_tree->EndLabelEdit(beta, "omega"));
+    ASSERT_TRUE(m_tree->endLabelEdit(beta, "omega"));
     EXPECT_EQ(m_renames, (Strings{path("beta") + " -> omega"}));
     EXPECT_EQ(beta->text(0), "omega");
     m_tree->expandItem(beta);
@@ -362,9 +362,9 @@ TEST_F(FolderTreeTest, ARefusedEmptyOrRootEditKeepsTheLabel)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(m_tree.get()));
     m_tree->expandItem(root());
     QTreeWidgetItem* beta = itemFor("beta");
-    EXPECT_FALSE(m_tree->EndLabelEdit(beta, ""));
-    EXPECT_FALSE(m_tree->EndLabelEdit(beta, "a/b"));
-    EXPECT_FALSE(m_tree->EndLabelEdit(root(), "top"));
+    EXPECT_FALSE(m_tree->endLabelEdit(beta, ""));
+    EXPECT_FALSE(m_tree->endLabelEdit(beta, "a/b"));
+    EXPECT_FALSE(m_tree->endLabelEdit(root(), "top"));
     EXPECT_TRUE(m_renames.empty());
 
     // Through the editor, so that Qt's own writing of the label is ruled out too.
@@ -412,12 +412,12 @@ TEST_F(FolderTreeTest, DeleteKeyRemovesTheItemAndSelectsItsNextSibling)
     makeFolder("beta");
     openTree();
     m_tree->setCurrentItem(root()); // roots are never deleted
-    m_tree->OnDelete();
+    m_tree->onDelete();
     EXPECT_TRUE(m_deleted.empty());
 
     ASSERT_TRUE(m_tree->GoToPath(path("Alpha")));
     m_deleteAnswer = false;
-    m_tree->OnDelete();
+    m_tree->onDelete();
     EXPECT_EQ(labels(root()), (Strings{"Alpha", "beta"}));
 
     m_deleteAnswer = true;
@@ -439,7 +439,7 @@ TEST_F(FolderTreeTest, DeletingTheLastSiblingReleasesThePicture)
     ASSERT_TRUE(m_tree->GoToPath(path("zeta")));
     ASSERT_TRUE(m_doc.OnOpenDocument(path("a.bmp")));
 
-    m_tree->OnCommand(cmd::Delete);
+    m_tree->onCommand(cmd::Delete);
     EXPECT_EQ(labels(root()), (Strings{"beta"}));
     EXPECT_FALSE(m_doc.hasImage());
     EXPECT_EQ(selectedPath(), path("beta"));
@@ -557,9 +557,9 @@ TEST_F(FolderTreeTest, KeysAndCommandsReachTheFrameAndTheImageView)
 
     QTest::keyClick(m_tree.get(), Qt::Key_Plus, Qt::KeypadModifier);
     EXPECT_FALSE(root()->isExpanded());
-    EXPECT_TRUE(m_tree->OnCommand(cmd::ColourGreen));
-    EXPECT_TRUE(m_tree->OnCommand(cmd::DisplayNotes));
-    EXPECT_FALSE(m_tree->OnCommand(cmd::NextImage));
+    EXPECT_TRUE(m_tree->onCommand(cmd::ColourGreen));
+    EXPECT_TRUE(m_tree->onCommand(cmd::DisplayNotes));
+    EXPECT_FALSE(m_tree->onCommand(cmd::NextImage));
     EXPECT_EQ(m_forwarded, (std::vector<int>{cmd::ZoomIn, cmd::ColourGreen, cmd::DisplayNotes}));
 }
 

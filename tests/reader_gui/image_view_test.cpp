@@ -40,7 +40,7 @@ constexpr QRgb kRed = 0xFF0000;
 void writePicture(const std::string& path, int width, int height, QRect notes = QRect())
 {
     Dib picture = Dib::create(width, height, 24);
-    const auto layout = DibGetLayout(picture);
+    const auto layout = dibGetLayout(picture);
     std::memset(picture.data() + layout->pixelOffset, 0x64, layout->pixelBytes);
     if (notes.isEmpty()) {
         ASSERT_TRUE(test::succeeded(WriteBmpFile(path, picture)));
@@ -51,7 +51,7 @@ void writePicture(const std::string& path, int width, int height, QRect notes = 
         for (int x = notes.left(); x <= notes.right(); ++x)
             layer[static_cast<size_t>(height - 1 - y) * width + x] = 1;
     Dib carrier = MakeCarrierCopy(picture, layer, SaveDepth::Bits24);
-    WriteOmbriSignature(carrier.data() + DibGetLayout(carrier)->pixelOffset);
+    WriteOmbriSignature(carrier.data() + dibGetLayout(carrier)->pixelOffset);
     ASSERT_TRUE(test::succeeded(WriteBmpFile(path, carrier)));
 }
 
@@ -108,7 +108,7 @@ TEST_F(ImageViewTest, FirstPicturesAreFittedInAndCentred)
     open(150, 600);
     EXPECT_EQ(view.destinationRect(), QRect(162, 0, 75, 300));
 
-    view.OnFitCommand(ZoomMode::FitIn);
+    view.onFitCommand(ZoomMode::FitIn);
     EXPECT_EQ(view.zoomMode(), ZoomMode::Free);
     open(100, 60); // the mode stays for the next picture
     EXPECT_EQ(view.destinationRect(), QRect(150, 120, 100, 60));
@@ -118,29 +118,29 @@ TEST_F(ImageViewTest, ZoomStepsAndFitCommands)
 {
     open(100, 60);
     EXPECT_FLOAT_EQ(view.zoomFactor(), 4.0f);
-    view.OnZoomIn(); // free zoom starts from the fitted scale
+    view.onZoomIn(); // free zoom starts from the fitted scale
     EXPECT_EQ(view.zoomMode(), ZoomMode::Free);
     EXPECT_FLOAT_EQ(view.zoomFactor(), 5.0f);
-    view.OnOriginalSize();
-    view.OnZoomIn();
-    view.OnZoomIn();
+    view.onOriginalSize();
+    view.onZoomIn();
+    view.onZoomIn();
     EXPECT_EQ(view.zoomFactor(), 1.5625f);
-    view.OnOriginalSize();
-    view.OnZoomIn();
-    view.OnZoomOut();
+    view.onOriginalSize();
+    view.onZoomIn();
+    view.onZoomOut();
     EXPECT_EQ(view.zoomFactor(), 1.0f);
     EXPECT_TRUE(view.isCommandChecked(cmd::OriginalSize));
 
-    view.OnFitCommand(ZoomMode::FitHeight);
+    view.onFitCommand(ZoomMode::FitHeight);
     EXPECT_TRUE(view.isCommandChecked(cmd::FitHeight));
-    view.OnFitCommand(ZoomMode::FitHeight);
+    view.onFitCommand(ZoomMode::FitHeight);
     EXPECT_EQ(view.zoomMode(), ZoomMode::Free);
     EXPECT_EQ(view.zoomFactor(), 1.0f);
 
     // Original Size changes nothing while a fit happens to show the picture at 1.0.
     open(400, 300);
-    view.OnFitCommand(ZoomMode::FitIn);
-    view.OnOriginalSize();
+    view.onFitCommand(ZoomMode::FitIn);
+    view.onOriginalSize();
     EXPECT_EQ(view.zoomMode(), ZoomMode::FitIn);
 }
 
@@ -173,7 +173,7 @@ TEST_F(ImageViewTest, PlacementRules)
     // On the widget: a tall picture under Fit Width leaves room for the vertical bar and needs
     // no horizontal one.
     open(400, 1000);
-    view.OnFitCommand(ZoomMode::FitWidth);
+    view.onFitCommand(ZoomMode::FitWidth);
     EXPECT_GT(view.verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(view.horizontalScrollBar()->maximum(), 0);
     EXPECT_EQ(view.destinationRect().width(), view.clientSize().width());
@@ -188,7 +188,7 @@ TEST_F(ImageViewTest, FitWidthOfAWidePictureUsesTheWholeWidth)
     QApplication::processEvents();
     ASSERT_EQ(view.clientSize(), QSize(1000, 600));
     open(2000, 500);
-    view.OnFitCommand(ZoomMode::FitWidth);
+    view.onFitCommand(ZoomMode::FitWidth);
     EXPECT_FLOAT_EQ(view.zoomFactor(), 0.5f);
     EXPECT_EQ(view.destinationRect().size(), QSize(1000, 250));
     EXPECT_EQ(view.clientSize(), QSize(1000, 600));
@@ -202,7 +202,7 @@ TEST_F(ImageViewTest, FitWidthOfAWidePictureUsesTheWholeWidth)
 TEST_F(ImageViewTest, BackgroundRule)
 {
     open(800, 100);
-    view.OnFitCommand(ZoomMode::FitIn); // free zoom at 1.0: wider than the view, not taller
+    view.onFitCommand(ZoomMode::FitIn); // free zoom at 1.0: wider than the view, not taller
     EXPECT_EQ(shown(10, view.clientSize().height() - 1), kBackground);
 
     view.setBackgroundColour(0x030201);
@@ -218,23 +218,23 @@ TEST_F(ImageViewTest, BackgroundRule)
 TEST_F(ImageViewTest, Keys)
 {
     open(100, 60);
-    view.OnOriginalSize();
-    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Equal));
-    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Plus));
+    view.onOriginalSize();
+    EXPECT_FALSE(view.onKeyDown(Qt::Key_Equal));
+    EXPECT_FALSE(view.onKeyDown(Qt::Key_Plus));
     EXPECT_EQ(view.zoomFactor(), 1.5625f);
-    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Minus));
-    EXPECT_FALSE(view.OnKeyDown(Qt::Key_0, Qt::KeypadModifier));
+    EXPECT_FALSE(view.onKeyDown(Qt::Key_Minus));
+    EXPECT_FALSE(view.onKeyDown(Qt::Key_0, Qt::KeypadModifier));
     EXPECT_EQ(view.zoomFactor(), 1.25f);
-    EXPECT_FALSE(view.OnKeyDown(Qt::Key_0));
+    EXPECT_FALSE(view.onKeyDown(Qt::Key_0));
     EXPECT_EQ(view.zoomFactor(), 1.0f);
-    EXPECT_TRUE(view.OnKeyDown(Qt::Key_Plus, Qt::KeypadModifier));
-    EXPECT_TRUE(view.OnKeyDown(Qt::Key_Minus, Qt::KeypadModifier));
+    EXPECT_TRUE(view.onKeyDown(Qt::Key_Plus, Qt::KeypadModifier));
+    EXPECT_TRUE(view.onKeyDown(Qt::Key_Minus, Qt::KeypadModifier));
     EXPECT_EQ(view.zoomFactor(), 1.0f);
-    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Escape));
+    EXPECT_FALSE(view.onKeyDown(Qt::Key_Escape));
     EXPECT_EQ(fullScreenExits, 1);
 
     // The space bar is kept from the rest only when it toggled notes.
-    EXPECT_FALSE(view.OnKeyDown(Qt::Key_Space));
+    EXPECT_FALSE(view.onKeyDown(Qt::Key_Space));
     EXPECT_FALSE(view.showNotes());
     open(100, 60, QRect(10, 10, 20, 20), "notes.bmp");
     QTest::keyClick(&view, Qt::Key_Space);
@@ -244,13 +244,13 @@ TEST_F(ImageViewTest, Keys)
 TEST_F(ImageViewTest, WheelAndDragScroll)
 {
     open(800, 600);
-    view.OnFitCommand(ZoomMode::FitIn);
+    view.onFitCommand(ZoomMode::FitIn);
     EXPECT_TRUE(view.showsMoveCursor());
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::SizeAllCursor);
     view.OnScrollBy(QSize(100, 100));
-    view.OnMouseWheel(120);
+    view.onMouseWheel(120);
     EXPECT_EQ(view.scrollPosition(), QPoint(100, 76));
-    view.OnMouseWheel(-7);
+    view.onMouseWheel(-7);
     EXPECT_EQ(view.scrollPosition(), QPoint(100, 77));
     QWheelEvent notch(QPointF(50, 50), view.mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, -120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -259,14 +259,14 @@ TEST_F(ImageViewTest, WheelAndDragScroll)
     EXPECT_TRUE(notch.isAccepted());
     EXPECT_EQ(view.scrollPosition(), QPoint(100, 101));
 
-    view.OnLButtonDown({50, 50});
-    view.OnMouseMove({40, 45}, Qt::LeftButton, Qt::NoModifier);
+    view.onLButtonDown({50, 50});
+    view.onMouseMove({40, 45}, Qt::LeftButton, Qt::NoModifier);
     EXPECT_EQ(view.scrollPosition(), QPoint(110, 106));
-    view.OnMouseMove({0, 0}, Qt::LeftButton, Qt::ShiftModifier);
-    view.OnMouseMove({0, 0}, Qt::LeftButton | Qt::RightButton, Qt::NoModifier);
+    view.onMouseMove({0, 0}, Qt::LeftButton, Qt::ShiftModifier);
+    view.onMouseMove({0, 0}, Qt::LeftButton | Qt::RightButton, Qt::NoModifier);
     EXPECT_EQ(view.scrollPosition(), QPoint(110, 106));
 
-    view.OnFitCommand(ZoomMode::FitIn);
+    view.onFitCommand(ZoomMode::FitIn);
     EXPECT_FALSE(view.showsMoveCursor());
 }
 
@@ -274,7 +274,7 @@ TEST_F(ImageViewTest, WheelAndDragScroll)
 TEST_F(ImageViewTest, DragsWithAModifierKeyDoNotPan)
 {
     open(800, 600);
-    view.OnFitCommand(ZoomMode::FitIn); // free zoom at 1.0: larger than the view
+    view.onFitCommand(ZoomMode::FitIn); // free zoom at 1.0: larger than the view
     QWidget* viewport = view.viewport();
     const auto drag = [viewport](Qt::KeyboardModifiers modifiers) {
         const QPoint from(50, 50), to(40, 45);
@@ -310,26 +310,26 @@ TEST_F(ImageViewTest, NotesAndColourCommands)
     EXPECT_TRUE(view.isCommandEnabled(cmd::ColourSelected));
     EXPECT_TRUE(view.isCommandChecked(cmd::ColourRed));
     EXPECT_EQ(shown(121, 131), kCarrierNote);
-    view.OnCommand(cmd::DisplayNotes);
+    view.onCommand(cmd::DisplayNotes);
     EXPECT_TRUE(view.isCommandChecked(cmd::DisplayNotes));
     EXPECT_EQ(shown(121, 131), kRed);
     EXPECT_EQ(shown(10, 60), kCarrierPlain);
 
     const uint64_t conversions = view.pictureConversions();
-    view.OnCommand(cmd::ColourGreen);
+    view.onCommand(cmd::ColourGreen);
     EXPECT_EQ(shown(121, 131), 0x00FF00u);
     EXPECT_TRUE(view.isCommandChecked(cmd::ColourGreen));
-    view.OnCommand(cmd::ColourGreen); // already chosen: no repaint
+    view.onCommand(cmd::ColourGreen); // already chosen: no repaint
     EXPECT_EQ(view.pictureConversions(), conversions + 1);
 
     prompt.queueColour(Rgb{1, 2, 3});
-    view.OnCommand(cmd::ColourSelected);
+    view.onCommand(cmd::ColourSelected);
     view.viewport()->repaint();
     EXPECT_EQ(prompt.colourDialogs().at(0), (Rgb{0, 255, 0}));
     EXPECT_EQ(shown(121, 131), 0x010203u);
     EXPECT_TRUE(view.isCommandChecked(cmd::ColourSelected));
 
-    view.OnCommand(cmd::DisplayNotes);
+    view.onCommand(cmd::DisplayNotes);
     EXPECT_EQ(shown(121, 131), kCarrierNote);
 }
 
@@ -337,14 +337,14 @@ TEST_F(ImageViewTest, PaintingConvertsThePictureOnlyWhenItChanges)
 {
     open(800, 600);
     const uint64_t conversions = view.pictureConversions();
-    view.OnZoomIn();
+    view.onZoomIn();
     view.OnScrollBy(QSize(30, 30));
-    view.OnFitCommand(ZoomMode::FitWidth);
+    view.onFitCommand(ZoomMode::FitWidth);
     view.resize(300, 200);
     view.viewport()->repaint();
     QApplication::processEvents();
     EXPECT_EQ(view.pictureConversions(), conversions);
-    doc.OnAdjustmentCommand(cmd::InvertColor);
+    doc.onAdjustmentCommand(cmd::InvertColour);
     EXPECT_EQ(view.pictureConversions(), conversions + 1);
     EXPECT_EQ(shown(10, 10), 0x9B9B9Bu);
 }
@@ -376,15 +376,15 @@ TEST_F(ImageViewTest, PrintingFillsThePageWidthWithWhatTheViewShows)
     EXPECT_EQ(page.pixel(100, 149) & 0xFFFFFFu, 0xFFFFFFu);
     EXPECT_EQ(page.pixel(100, 200) & 0xFFFFFFu,
               kCarrierNote); // notes hidden on screen, hidden on paper
-    view.OnDisplayNotes();
-    doc.OnAdjustmentCommand(cmd::InvertColor);
+    view.onDisplayNotes();
+    doc.onAdjustmentCommand(cmd::InvertColour);
     view.printPicture(page);
     EXPECT_EQ(page.pixel(100, 200) & 0xFFFFFFu, kRed);
     EXPECT_EQ(page.pixel(10, 155) & 0xFFFFFFu, 0x9B9B9Au); // the adjustment is printed too
 
     for (const bool notes : {true, false}) {
         if (view.showNotes() != notes)
-            view.OnDisplayNotes();
+            view.onDisplayNotes();
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         const std::string pdf = dir.file("page.pdf");
@@ -410,21 +410,21 @@ TEST_F(ImageViewTest, DropGoesToThePathInTheTreeThenOpens)
     writePicture(dir.file("a.bmp"), 40, 30, QRect(5, 5, 10, 10));
     writePicture(dir.file("b.bmp"), 50, 30, QRect(5, 5, 10, 10));
     QSignalSpy opened(&view, &ImageView::pictureOpened);
-    EXPECT_TRUE(view.OnDropUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
+    EXPECT_TRUE(view.onDropUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
                                  QUrl::fromLocalFile(QString::fromStdString(dir.file("b.bmp")))}));
     EXPECT_EQ(visited, std::vector<std::string>{dir.file("a.bmp")});
     EXPECT_EQ(doc.currentPath(), dir.file("a.bmp"));
     EXPECT_EQ(opened.count(), 1);
 
     // Unlike a click in the list, a drop keeps the notes shown.
-    view.OnDisplayNotes();
+    view.onDisplayNotes();
     treeOpensFiles = true;
-    EXPECT_TRUE(view.OnDropFile(dir.file("b.bmp")));
+    EXPECT_TRUE(view.onDropFile(dir.file("b.bmp")));
     EXPECT_TRUE(view.showNotes());
     EXPECT_EQ(doc.width(), 50);
 
     test::writeFileBytes(dir.file("c.bmp"), {'x'});
-    EXPECT_FALSE(view.OnDropFile(dir.file("c.bmp")));
+    EXPECT_FALSE(view.onDropFile(dir.file("c.bmp")));
     EXPECT_EQ(shown(200, 150), kBackground);
 }
 

@@ -40,7 +40,7 @@ namespace fs = std::filesystem;
 Dib solidPicture(int width, int height, uint8_t value)
 {
     Dib dib = Dib::create(width, height, 24);
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     std::memset(dib.data() + layout->pixelOffset, value, layout->pixelBytes);
     return dib;
 }
@@ -66,7 +66,7 @@ class ReaderFrameTest : public ::testing::Test {
     {
         app = std::make_unique<ReaderApp>(&prompt);
         arguments.prepend(QStringLiteral("ombri-reader"));
-        EXPECT_TRUE(app->InitInstance(arguments));
+        EXPECT_TRUE(app->initInstance(arguments));
         QApplication::processEvents();
         return *app->window();
     }
@@ -144,9 +144,9 @@ TEST_F(ReaderFrameTest, MenuBarMatchesTheMenuTableItemByItem)
           {"R&ight Background", RightBackground}}},
         {"&Image",
          {{"Original", cmd::Original},
-          {"Auto Color", cmd::AutoColor},
+          {"Auto Color", cmd::AutoColour},
           {"Auto Contrast", cmd::AutoContrast},
-          {"Invert Color", cmd::InvertColor},
+          {"Invert Color", cmd::InvertColour},
           {"Black and White", cmd::BlackAndWhite},
           {"-", 0},
           {"Channel Red", cmd::ChannelRed},
@@ -239,12 +239,12 @@ TEST_F(ReaderFrameTest, SteppingKeysPastTheEndsLeaveTheTreeAlone)
     fs::create_directories(dir.file("sub"));
     for (const char* name : {"c.bmp", "a.bmp"}) {
         ReaderWindow& frame = start({file(name)});
-        const std::string folder = frame.tree().ItemPath(frame.tree().selectedItem());
+        const std::string folder = frame.tree().itemPath(frame.tree().selectedItem());
         ASSERT_EQ(folder, dir.path());
         frame.tree().setFocus();
         for (auto key : {Qt::Key_Down, Qt::Key_PageDown, Qt::Key_Up, Qt::Key_PageUp}) {
             QTest::keyClick(&frame.tree(), key);
-            EXPECT_EQ(frame.tree().ItemPath(frame.tree().selectedItem()), folder);
+            EXPECT_EQ(frame.tree().itemPath(frame.tree().selectedItem()), folder);
             EXPECT_TRUE(frame.document().hasImage());
         }
     }
@@ -257,7 +257,7 @@ TEST_F(ReaderFrameTest, PictureInAHiddenFolderIsListedAndSteppedFrom)
         ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200))));
     }
     ReaderWindow& frame = start({file("x/.set/p1.bmp")});
-    EXPECT_EQ(frame.tree().ItemPath(frame.tree().selectedItem()), dir.file("x/.set"));
+    EXPECT_EQ(frame.tree().itemPath(frame.tree().selectedItem()), dir.file("x/.set"));
     EXPECT_EQ(frame.list().folderPath(), dir.file("x/.set") + "/");
     EXPECT_EQ(frame.list().currentFileIndex(), 0);
     QTest::keyClick(&frame.list(), Qt::Key_Down);
@@ -274,7 +274,7 @@ TEST_F(ReaderFrameTest, CommandLineFolderIsListedAndItsFirstPictureShown)
 TEST_F(ReaderFrameTest, AFileThatCannotBeOpenedEndsTheStartWithAMessage)
 {
     app = std::make_unique<ReaderApp>(&prompt);
-    EXPECT_FALSE(app->InitInstance({"ombri-reader", file("missing.png")}));
+    EXPECT_FALSE(app->initInstance({"ombri-reader", file("missing.png")}));
     ASSERT_EQ(prompt.messages().size(), 1u);
     EXPECT_NE(prompt.messages()[0].text.find("missing.png"), std::string::npos);
 }
@@ -343,7 +343,7 @@ TEST_F(ReaderFrameTest, ARenamedFolderIsFollowedByTheOtherPane)
     };
 
     // In the tree: the listed folder itself.
-    ASSERT_EQ(tree.ItemPath(tree.selectedItem()), dir.file("x"));
+    ASSERT_EQ(tree.itemPath(tree.selectedItem()), dir.file("x"));
     ASSERT_TRUE(editAndEnter(tree, QStringLiteral("y")));
     ASSERT_TRUE(fs::exists(dir.file("y/p.bmp")));
     EXPECT_EQ(list.folderPath(), dir.file("y") + "/");
@@ -357,7 +357,7 @@ TEST_F(ReaderFrameTest, ARenamedFolderIsFollowedByTheOtherPane)
     ASSERT_TRUE(fs::exists(dir.file("y/other")));
     QTreeWidgetItem* renamed = tree.selectedItem()->child(0);
     ASSERT_TRUE(renamed);
-    EXPECT_EQ(tree.ItemPath(renamed), dir.file("y/other"));
+    EXPECT_EQ(tree.itemPath(renamed), dir.file("y/other"));
 }
 
 // While the file list has the focus, Zoom In, Zoom Out and Original Size are the list's: enabled
@@ -396,10 +396,10 @@ TEST_F(ReaderFrameTest, ZoomCommandsFollowTheFileListWhileItHasTheFocus)
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, {},
                        list.visualRect(list.model()->index(0, 0)).center());
     ASSERT_EQ(list.folderPath(), dir.path() + "/");
-    frame.OnFileNew();
+    frame.onFileNew();
     ASSERT_FALSE(frame.document().hasImage());
     EXPECT_EQ(enabled(), all);
-    frame.view().OnOriginalSize();
+    frame.view().onOriginalSize();
     QTest::keyClick(&list, Qt::Key_Plus, Qt::KeypadModifier);
     EXPECT_EQ(frame.view().zoomFactor(), 1.25f);
     frame.tree().setFocus();
@@ -442,21 +442,21 @@ TEST_F(ReaderFrameTest, EscapeAfterFullScreenTwiceReturnsToTheWindow)
 {
     ReaderWindow& frame = start();
     const QRect before = frame.geometry();
-    frame.OnFullScreen();
+    frame.onFullScreen();
     EXPECT_TRUE(frame.isFullScreenMode());
     EXPECT_FALSE(frame.menuBar()->isVisible());
     EXPECT_EQ(frame.view().verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-    frame.OnFullScreen();
+    frame.onFullScreen();
     QTest::keyClick(&frame.view(), Qt::Key_Escape);
     EXPECT_FALSE(frame.isFullScreenMode());
     EXPECT_TRUE(frame.menuBar()->isVisible());
     EXPECT_TRUE(frame.mainToolBar()->isVisible());
     EXPECT_EQ(frame.geometry(), before);
-    frame.LeaveFullScreen(); // not in full screen: nothing happens
+    frame.leaveFullScreen(); // not in full screen: nothing happens
     EXPECT_EQ(frame.geometry(), before);
 
     // The file list has the focus after a picture is picked there: Escape still leaves.
-    frame.OnFullScreen();
+    frame.onFullScreen();
     frame.list().setFocus();
     QTest::keyClick(&frame.list(), Qt::Key_Escape);
     EXPECT_FALSE(frame.isFullScreenMode());
@@ -594,8 +594,8 @@ TEST_F(ReaderFullScreenTest, FromAMaximisedWindow)
 TEST_F(ReaderFrameTest, CopyPutsThePictureAsDisplayedOnTheClipboard)
 {
     ReaderWindow& frame = start({file("a.bmp")});
-    frame.document().OnAdjustmentCommand(cmd::InvertColor);
-    frame.OnCopy();
+    frame.document().onAdjustmentCommand(cmd::InvertColour);
+    frame.onCopy();
     const QImage copied = QGuiApplication::clipboard()->image();
     ASSERT_EQ(copied.size(), QSize(40, 30));
     EXPECT_EQ(copied.pixel(5, 5) & 0xFFFFFFu, 0x373737u); // 255 - 200, inverted as shown
@@ -605,9 +605,9 @@ TEST_F(ReaderFrameTest, PaneColourCommandsUseTheColourDialog)
 {
     ReaderWindow& frame = start();
     prompt.queueColour(Rgb{1, 2, 3});
-    frame.OnRightBackground();
-    EXPECT_EQ(frame.view().backgroundColour(), makeColorRef(1, 2, 3));
-    frame.OnLeftBackground(); // cancelled
+    frame.onRightBackground();
+    EXPECT_EQ(frame.view().backgroundColour(), makeColourRef(1, 2, 3));
+    frame.onLeftBackground(); // cancelled
     EXPECT_EQ(frame.paneColours().left, 0xFFFFFFu);
 }
 
@@ -625,7 +625,7 @@ TEST_F(ReaderFrameTest, NoPictureLeavesOnlyTheBackgroundOnScreen)
         const QImage painted = view.viewport()->grab().toImage();
         return painted.pixel(painted.rect().center()) & 0xFFFFFFu;
     };
-    const ColorRef colour = view.backgroundColour();
+    const ColourRef colour = view.backgroundColour();
     const QRgb background = qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
     const QRgb picture = qRgb(200, 200, 200) & 0xFFFFFFu;
     ASSERT_EQ(centreShown(), picture);
@@ -684,13 +684,13 @@ TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewAndTheListFollo
     EXPECT_TRUE(shownBefore);
     EXPECT_TRUE(gone);
     EXPECT_FALSE(frame.document().hasImage());
-    const ColorRef colour = view.backgroundColour(); // red in the low byte
+    const ColourRef colour = view.backgroundColour(); // red in the low byte
     EXPECT_EQ(view.frame().pixel(centre),
               qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
     const QTreeWidgetItem* selected = frame.tree().selectedItem();
     ASSERT_NE(selected, nullptr);
     EXPECT_EQ(selected, frame.tree().currentItem());
-    const std::string selectedPath = frame.tree().ItemPath(selected);
+    const std::string selectedPath = frame.tree().itemPath(selected);
     EXPECT_EQ(fs::path(selectedPath).parent_path(), fs::path(dir.path()));
     EXPECT_LT(selectedPath, dir.file("zeta"));
     EXPECT_EQ(frame.list().folderPath(), selectedPath + "/");

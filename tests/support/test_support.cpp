@@ -26,7 +26,7 @@ TempDir::~TempDir()
 Dib makePatternImage(int32_t width, int32_t height, uint16_t bitCount, uint32_t seed)
 {
     Dib dib = Dib::create(width, height, bitCount);
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     if (!layout)
         return dib;
     const int bytes = bitCount / 8;
@@ -54,7 +54,7 @@ NoteLayer makePatternNotes(int32_t width, int32_t height, uint32_t seed)
 
 const uint8_t* pixelAt(const Dib& dib, int32_t x, int32_t yFromTop)
 {
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     if (!layout)
         return nullptr;
     return dib.data() + layout->pixelOffset +

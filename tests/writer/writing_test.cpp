@@ -268,7 +268,7 @@ TEST_F(WriterDocumentTest, FailedSaveWarnsAndKeepsDocumentModified)
     }
     prompt.queueSavePath(missingFolder);
     EXPECT_FALSE(doc.SaveAsLossless());
-    EXPECT_EQ(doc.GetPathName(), dir.file("src.bmp"));
+    EXPECT_EQ(doc.getPathName(), dir.file("src.bmp"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("taken.bmp")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
@@ -349,7 +349,7 @@ TEST_F(WriterDocumentTest, FileSaveAfterSaveAsWritesTheNewFile)
     doc.MergeNotes(notes.data());
     prompt.queueSavePath(dir.file("second.bmp"));
     ASSERT_TRUE(doc.SaveAsCompressed());
-    EXPECT_EQ(doc.GetPathName(), dir.file("second.bmp"));
+    EXPECT_EQ(doc.getPathName(), dir.file("second.bmp"));
     EXPECT_EQ(doc.savePath(), dir.file("second.bmp"));
     EXPECT_EQ(doc.recentFiles().entries().front(), dir.file("second.bmp"));
 
@@ -365,7 +365,7 @@ TEST_F(WriterDocumentTest, FileSaveAfterSaveAsWritesTheNewFile)
     prompt.queueAnswer(Answer::No); // the JPEG question
     EXPECT_FALSE(doc.SaveAsLossless());
     EXPECT_FALSE(test::fileExists(dir.file("third.jpg")));
-    EXPECT_EQ(doc.GetPathName(), dir.file("second.bmp"));
+    EXPECT_EQ(doc.getPathName(), dir.file("second.bmp"));
     EXPECT_EQ(doc.savePath(), dir.file("second.bmp"));
     EXPECT_TRUE(doc.IsModified());
 }
@@ -397,7 +397,7 @@ TEST_F(WriterDocumentTest, ClearNotesForcesCarriersOddAndCloseEmpties)
     EXPECT_EQ(doc.width(), 0);
     EXPECT_EQ(doc.height(), 0);
     EXPECT_EQ(doc.savePath(), "");
-    EXPECT_EQ(doc.GetPathName(), "");
+    EXPECT_EQ(doc.getPathName(), "");
     doc.ClearNotes();
     EXPECT_FALSE(doc.IsModified());
 }
@@ -421,7 +421,7 @@ TEST_F(WriterDocumentTest, DisplayImagePaintsNotesAndFollowsColourAndNotes)
     for (uint16_t bits : {24, 32}) {
         const Dib source = test::makePatternImage(3, 2, bits);
         ASSERT_NO_FATAL_FAILURE(open(source, "display.bmp"));
-        doc.SetNoteColour(WriterDocument::kDefaultNoteColour);
+        doc.setNoteColour(WriterDocument::kDefaultNoteColour);
         const uint8_t first[6] = {1, 0, 0, 0, 0, 0}; // bottom-left pixel
         doc.MergeNotes(first);
         auto pixelBytes = [&](int32_t x, int32_t y) {
@@ -434,7 +434,7 @@ TEST_F(WriterDocumentTest, DisplayImagePaintsNotesAndFollowsColourAndNotes)
             red.push_back(255);
         }
         EXPECT_EQ(pixelBytes(0, 1), blue);
-        doc.SetNoteColour(Rgb{255, 0, 0});
+        doc.setNoteColour(Rgb{255, 0, 0});
         EXPECT_EQ(pixelBytes(0, 1), red);
         const uint8_t second[6] = {0, 1, 0, 0, 0, 0};
         doc.MergeNotes(second);

@@ -24,25 +24,25 @@ class EditCommandsTest : public ViewFixture {
 
 TEST_F(EditCommandsTest, UndoTakesTheWholeActivationAndRedoBringsItBack)
 {
-    view->OnToolCommand(cmd::RectangleTool);
+    view->onToolCommand(cmd::RectangleTool);
     drag({10, 10}, {20, 20});
     drag({30, 30}, {40, 40});
     const auto drawn = pendingPixels();
     EXPECT_EQ(drawn.size(), 72u);
-    view->OnUndo();
+    view->onUndo();
     EXPECT_FALSE(view->canUndo());
     EXPECT_TRUE(view->canRedo());
     EXPECT_TRUE(pendingPixels().empty());
-    view->OnRedo();
+    view->onRedo();
     EXPECT_EQ(pendingPixels(), drawn);
     EXPECT_FALSE(view->canRedo());
 }
 
 TEST_F(EditCommandsTest, NewDrawingDiscardsTheRedoSlot)
 {
-    view->OnToolCommand(cmd::LineTool);
+    view->onToolCommand(cmd::LineTool);
     drag({10, 10}, {20, 20});
-    view->OnUndo();
+    view->onUndo();
     EXPECT_TRUE(view->canRedo());
     drag({10, 30}, {20, 30});
     EXPECT_FALSE(view->canRedo());
@@ -50,50 +50,50 @@ TEST_F(EditCommandsTest, NewDrawingDiscardsTheRedoSlot)
 
 TEST_F(EditCommandsTest, MergedNotesCannotBeUndone)
 {
-    view->OnToolCommand(cmd::LineTool);
+    view->onToolCommand(cmd::LineTool);
     drag({10, 10}, {20, 20});
-    view->OnToolCommand(cmd::RectangleTool);
+    view->onToolCommand(cmd::RectangleTool);
     EXPECT_FALSE(view->canUndo());
-    view->OnUndo();
+    view->onUndo();
     EXPECT_EQ(committedNotes(), 10u);
 }
 
 TEST_F(EditCommandsTest, EraserUndoStartsAgainFromTheCommittedNotes)
 {
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 10}, {40, 10});
     view->EndTool(false);
-    view->OnToolCommand(cmd::Erasure);
-    view->OnMouseMove({20, 10}, kLeftButton);
-    view->OnUndo();
+    view->onToolCommand(cmd::Erasure);
+    view->onMouseMove({20, 10}, kLeftButton);
+    view->onUndo();
     EXPECT_FALSE(view->canRedo());
-    view->OnToolCommand(cmd::Erasure);
+    view->onToolCommand(cmd::Erasure);
     EXPECT_EQ(committedNotes(), 31u);
 }
 
 TEST_F(EditCommandsTest, RedoNeverReplacesTheErasersWorkingCopy)
 {
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 10}, {40, 10});
     view->EndTool(false);
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 50}, {12, 50});
-    view->OnUndo();
-    view->OnToolCommand(cmd::Erasure);
+    view->onUndo();
+    view->onToolCommand(cmd::Erasure);
     EXPECT_FALSE(view->canRedo());
-    view->OnRedo();
-    view->OnToolCommand(cmd::Erasure);
+    view->onRedo();
+    view->onToolCommand(cmd::Erasure);
     EXPECT_EQ(committedNotes(), 31u); // the older notes survive the eraser
 }
 
 TEST_F(EditCommandsTest, ClearAllKeepsThePendingDrawing)
 {
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 10}, {40, 10});
     view->EndTool(false);
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 50}, {12, 50});
-    view->OnClearAll();
+    view->onClearAll();
     EXPECT_EQ(committedNotes(), 0u);
     EXPECT_TRUE(view->pendingLayer());
     view->EndTool(false);
@@ -102,17 +102,17 @@ TEST_F(EditCommandsTest, ClearAllKeepsThePendingDrawing)
 
 TEST_F(EditCommandsTest, CopyAndCutPutThePictureAsShownOnTheClipboard)
 {
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 10}, {40, 10});
     view->EndTool(false);
     QGuiApplication::clipboard()->setText(QStringLiteral("kept until a copy"));
-    view->OnCut();
+    view->onCut();
     QImage copied = QGuiApplication::clipboard()->image();
     ASSERT_EQ(copied.size(), QSize(100, 80));
     EXPECT_EQ(copied.pixel(20, 10) & 0xFFFFFF, 0x0000FFu); // notes in their colour
     EXPECT_TRUE(doc->hasNoteLayer());                      // Cut removed nothing
-    view->OnDisplayNotes();
-    view->OnCopy();
+    view->onDisplayNotes();
+    view->onCopy();
     copied = QGuiApplication::clipboard()->image();
     EXPECT_EQ(copied.pixel(20, 10) & 0xFFFFFF, 0xFFFFFFu);
 }

@@ -17,12 +17,12 @@ class TextToolTest : public ViewFixture {
     {
         ViewFixture::SetUp();
         openWhite(300, 200);
-        view->OnToolCommand(cmd::TextTool);
+        view->onToolCommand(cmd::TextTool);
     }
     void type(const std::string& text)
     {
         for (char c : text)
-            view->OnChar(static_cast<uint8_t>(c));
+            view->onChar(static_cast<uint8_t>(c));
     }
     int lineStep() const { return view->surface().GetTextExtentPoint32("L").height() + 4; }
     // The rows (from the top) holding marked pixels.
@@ -52,21 +52,21 @@ TEST_F(TextToolTest, StartsAtTheTopLeftCornerWithTheCaretBlinking)
 TEST_F(TextToolTest, TypingEditingKeysAndIgnoredCharacters)
 {
     type("AB");
-    view->OnChar(8);
+    view->onChar(8);
     EXPECT_EQ(view->textLine(), "A");
     EXPECT_EQ(view->caretIndex(), 1);
-    view->OnChar(9);
-    view->OnChar(27);
+    view->onChar(9);
+    view->onChar(27);
     EXPECT_EQ(view->textLine(), "A");
-    view->OnKeyDown(Qt::Key_Left);
-    view->OnChar(8); // at the start: nothing
+    view->onKeyDown(Qt::Key_Left);
+    view->onChar(8); // at the start: nothing
     EXPECT_EQ(view->textLine(), "A");
     type("X");
     EXPECT_EQ(view->textLine(), "XA");
-    view->OnKeyDown(Qt::Key_Delete);
+    view->onKeyDown(Qt::Key_Delete);
     EXPECT_EQ(view->textLine(), "X");
-    view->OnKeyDown(Qt::Key_Right);
-    view->OnKeyDown(Qt::Key_Right);
+    view->onKeyDown(Qt::Key_Right);
+    view->onKeyDown(Qt::Key_Right);
     EXPECT_EQ(view->caretIndex(), 1);
     // Space and digits type while the text tool is active.
     QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
@@ -83,14 +83,14 @@ TEST_F(TextToolTest, CaretFollowsTheMeasuredText)
     type("Hello");
     const int full = view->surface().GetTextExtentPoint32("Hello").width();
     EXPECT_EQ(view->caretLine().p1().x(), full);
-    view->OnKeyDown(Qt::Key_Left);
-    view->OnKeyDown(Qt::Key_Left);
+    view->onKeyDown(Qt::Key_Left);
+    view->onKeyDown(Qt::Key_Left);
     EXPECT_EQ(view->caretLine().p1().x(), view->surface().GetTextExtentPoint32("Hel").width());
 }
 
 TEST_F(TextToolTest, EnterOnAnEmptyLineOnlyMovesDown)
 {
-    view->OnChar(13);
+    view->onChar(13);
     EXPECT_EQ(view->anchorPoint(), QPoint(0, lineStep()));
     EXPECT_FALSE(view->pendingLayer());
 }
@@ -98,7 +98,7 @@ TEST_F(TextToolTest, EnterOnAnEmptyLineOnlyMovesDown)
 TEST_F(TextToolTest, EnterAndClicksCaptureTheLineWhereItWasDrawn)
 {
     type("Note");
-    view->OnChar(13);
+    view->onChar(13);
     EXPECT_EQ(view->textLine(), "");
     const QSize extent = view->surface().GetTextExtentPoint32("Note");
     const auto marked = pendingPixels();
@@ -107,7 +107,7 @@ TEST_F(TextToolTest, EnterAndClicksCaptureTheLineWhereItWasDrawn)
         EXPECT_TRUE(x >= 0 && x < extent.width() && y >= 0 && y < extent.height());
 
     type("More");
-    view->OnLButtonDown({100, 120});
+    view->onLButtonDown({100, 120});
     EXPECT_EQ(view->anchorPoint(), QPoint(100, 120));
     EXPECT_EQ(view->textLine(), "");
     EXPECT_GT(pendingPixels().size(), marked.size());
@@ -117,7 +117,7 @@ TEST_F(TextToolTest, EnterAndClicksCaptureTheLineWhereItWasDrawn)
 TEST_F(TextToolTest, PictureUnderTheLineIsNotCaptured)
 {
     openWhite(300, 200, QRect(0, 0, 300, 200)); // all black
-    view->OnToolCommand(cmd::TextTool);
+    view->onToolCommand(cmd::TextTool);
     type("i");
     view->EndTool(false);
     const size_t glyph = std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1);
@@ -132,10 +132,10 @@ TEST_F(TextToolTest, ItalicLinesCaptureTheirOverhang)
     italic.setItalic(true);
     italic.setPointSize(40);
     view->setFontChooser([&](const QFont&) { return std::optional<QFont>(italic); });
-    view->OnFontSetting();
+    view->onFontSetting();
     type("ff");
     const int cellRight = view->surface().GetTextExtentPoint32("ff").width();
-    view->OnChar(13);
+    view->onChar(13);
     int rightmost = 0;
     for (const auto& [x, y] : pendingPixels())
         rightmost = std::max(rightmost, x);
@@ -146,7 +146,7 @@ TEST_F(TextToolTest, ItalicLinesCaptureTheirOverhang)
 TEST_F(TextToolTest, ScrollingCapturesAndMergesTheLine)
 {
     openWhite(1000, 1000);
-    view->OnToolCommand(cmd::TextTool);
+    view->onToolCommand(cmd::TextTool);
     type("Scroll");
     view->verticalScrollBar()->setValue(50);
     EXPECT_EQ(view->textLine(), "");
@@ -165,7 +165,7 @@ TEST_F(TextToolTest, ScrollingCapturesAndMergesTheLine)
 TEST_F(TextToolTest, EndingTheToolMergesAndStopsTheCaret)
 {
     type("End");
-    view->OnToolCommand(cmd::TextTool);
+    view->onToolCommand(cmd::TextTool);
     EXPECT_EQ(view->activeTool(), Tool::None);
     EXPECT_FALSE(view->caretBlinking());
     EXPECT_FALSE(view->caretShown());
@@ -180,10 +180,10 @@ TEST_F(TextToolTest, PasteCapturesEachLineWhateverEndsIt)
     for (const char* text : {"ab\ncd\n", "ab\r\ncd\r\n", "ab\rcd\r"}) {
         view->EndTool(false);
         doc->ClearNotes();
-        view->OnToolCommand(cmd::TextTool);
+        view->onToolCommand(cmd::TextTool);
         const QPoint start = view->anchorPoint();
         QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
-        view->OnPaste();
+        view->onPaste();
         EXPECT_EQ(view->textLine(), "") << text;
         EXPECT_EQ(view->anchorPoint(), start + QPoint(0, 2 * lineStep())) << text;
         const std::set<int> rows = markedRows();
@@ -199,12 +199,12 @@ TEST_F(TextToolTest, PasteCapturesEachLineWhateverEndsIt)
 
     QGuiApplication::clipboard()->setText(QStringLiteral("\tx"));
     const QPoint before = view->anchorPoint();
-    view->OnPaste();
+    view->onPaste();
     EXPECT_EQ(view->anchorPoint(), before + QPoint(0, lineStep()));
 
     QGuiApplication::clipboard()->clear();
     const QPoint after = view->anchorPoint();
-    view->OnPaste();
+    view->onPaste();
     EXPECT_EQ(view->anchorPoint(), after);
 }
 
@@ -223,9 +223,9 @@ TEST_F(TextToolTest, KeysHeldWithCtrlAltOrMetaTypeNothing)
 
 TEST_F(TextToolTest, PasteOutsideTheTextToolDoesNothing)
 {
-    view->OnToolCommand(cmd::LineTool);
+    view->onToolCommand(cmd::LineTool);
     QGuiApplication::clipboard()->setText(QStringLiteral("abc"));
-    view->OnPaste();
+    view->onPaste();
     EXPECT_FALSE(view->pendingLayer());
 }
 

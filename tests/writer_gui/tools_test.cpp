@@ -15,7 +15,7 @@ class ToolsTest : public ViewFixture {};
 TEST_F(ToolsTest, RectangleMarksItsBorderAndNotTheFarColumnAndRow)
 {
     openWhite();
-    view->OnToolCommand(cmd::RectangleTool);
+    view->onToolCommand(cmd::RectangleTool);
     drag({10, 10}, {20, 20});
     const Pixels marked = pendingPixels();
     EXPECT_EQ(marked.size(), 36u);
@@ -28,7 +28,7 @@ TEST_F(ToolsTest, RectangleMarksItsBorderAndNotTheFarColumnAndRow)
 TEST_F(ToolsTest, AFinishedFigureShowsInTheNoteColourOnlyOnThePicture)
 {
     openWhite(100, 80);
-    view->OnToolCommand(cmd::RectangleTool);
+    view->onToolCommand(cmd::RectangleTool);
     drag({10, 10}, {150, 40}); // reaches past the picture's right edge
     EXPECT_EQ(view->surface().GetPixel(10, 20) & 0xFFFFFFu, 0x0000FFu);
     EXPECT_EQ(view->surface().GetPixel(120, 10) & 0xFFFFFFu, 0x8080FFu); // background again
@@ -37,7 +37,7 @@ TEST_F(ToolsTest, AFinishedFigureShowsInTheNoteColourOnlyOnThePicture)
 TEST_F(ToolsTest, LineDrawnBackwardsKeepsItsStartAndOmitsItsEnd)
 {
     openWhite();
-    view->OnToolCommand(cmd::LineTool);
+    view->onToolCommand(cmd::LineTool);
     drag({20, 20}, {10, 10});
     Pixels expected;
     for (int i = 11; i <= 20; ++i)
@@ -69,11 +69,11 @@ TEST_F(ToolsTest, EveryPixelAFigureShowsOnReleaseIsKeptInEveryDirection)
     };
     for (const auto& c : cases) {
         view->EndTool(false);
-        view->OnToolCommand(c.tool);
+        view->onToolCommand(c.tool);
         // The figure the surface shows on release, drawn alone on white.
         Surface alone(view->clientSize().width(), view->clientSize().height());
         alone.image().fill(Qt::white);
-        alone.SelectBrush(Surface::Brush::Null);
+        alone.selectBrush(Surface::Brush::Null);
         const QPoint a = c.from, u = c.to;
         switch (c.tool) {
         case cmd::LineTool:
@@ -103,14 +103,14 @@ TEST_F(ToolsTest, EveryPixelAFigureShowsOnReleaseIsKeptInEveryDirection)
         drag(c.from, c.to);
         EXPECT_EQ(pendingPixels(), shown) << c.tool << " from " << c.from.x() << "," << c.from.y()
                                           << " to " << c.to.x() << "," << c.to.y();
-        view->OnUndo();
+        view->onUndo();
     }
 }
 
 TEST_F(ToolsTest, ShapeAroundBlackPictureAreaMarksThatArea)
 {
     openWhite(100, 80, QRect(30, 30, 5, 4));
-    view->OnToolCommand(cmd::EllipseTool);
+    view->onToolCommand(cmd::EllipseTool);
     drag({20, 20}, {50, 50});
     const Pixels marked = pendingPixels();
     for (int y = 30; y < 34; ++y)
@@ -123,19 +123,19 @@ TEST_F(ToolsTest, ClicksMarkNothingAndModifiedDragsKeepWhatTheyShow)
     openWhite();
     for (int tool : {cmd::LineTool, cmd::RectangleTool, cmd::EllipseTool, cmd::RoundRectangleTool,
                      cmd::ArcTool}) {
-        view->OnToolCommand(tool);
-        view->OnLButtonDown({30, 30});
-        view->OnLButtonUp({30, 30});
+        view->onToolCommand(tool);
+        view->onLButtonDown({30, 30});
+        view->onLButtonUp({30, 30});
         EXPECT_TRUE(pendingPixels().empty()) << tool;
         // With Shift or Ctrl held no preview follows the mouse, but the figure still appears on
         // release; it stays.
         drag({10, 10}, {40, 40}, kLeftButton | kShiftKey);
         const Pixels shifted = pendingPixels();
         EXPECT_FALSE(shifted.empty()) << tool;
-        view->OnUndo();
+        view->onUndo();
         drag({10, 10}, {40, 40});
         EXPECT_EQ(pendingPixels(), shifted) << tool;
-        view->OnUndo();
+        view->onUndo();
     }
 }
 
@@ -144,10 +144,10 @@ TEST_F(ToolsTest, ClicksMarkNothingAndModifiedDragsKeepWhatTheyShow)
 TEST_F(ToolsTest, APreviewLeftAtAnotherPointIsNotKept)
 {
     openWhite();
-    view->OnToolCommand(cmd::RectangleTool);
-    view->OnLButtonDown({10, 10});
-    view->OnMouseMove({60, 60}, kLeftButton);
-    view->OnLButtonUp({30, 30});
+    view->onToolCommand(cmd::RectangleTool);
+    view->onLButtonDown({10, 10});
+    view->onMouseMove({60, 60}, kLeftButton);
+    view->onLButtonUp({30, 30});
     for (const auto& [x, y] : pendingPixels())
         EXPECT_TRUE(x <= 30 && y <= 30) << x << "," << y;
     EXPECT_EQ(pendingPixels().size(), 4u * 19u);
@@ -157,7 +157,7 @@ TEST_F(ToolsTest, EveryShapeMarksOnlyBlackFromItsOwnOutline)
 {
     openWhite();
     for (int tool : {cmd::RoundRectangleTool, cmd::ArcTool, cmd::EllipseTool}) {
-        view->OnToolCommand(tool);
+        view->onToolCommand(tool);
         drag({10, 10}, {60, 40});
         const Pixels marked = pendingPixels();
         EXPECT_FALSE(marked.empty()) << tool;
@@ -170,11 +170,11 @@ TEST_F(ToolsTest, EveryShapeMarksOnlyBlackFromItsOwnOutline)
 TEST_F(ToolsTest, PenSegmentsStepAlongTheLongerAxis)
 {
     openWhite();
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({0, 0}, {3, 1});
     EXPECT_EQ(pendingPixels(), (Pixels{{0, 0}, {1, 1}, {2, 1}, {3, 1}}));
     view->EndTool(false);
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     doc->ClearNotes();
     view->MarkPenSegment({0, 0}, {3, 3});
     EXPECT_EQ(pendingPixels(), (Pixels{{0, 0}, {1, 1}, {2, 2}, {3, 3}}));
@@ -183,41 +183,41 @@ TEST_F(ToolsTest, PenSegmentsStepAlongTheLongerAxis)
 TEST_F(ToolsTest, PenDrawsOnlyWithTheLeftButtonAlone)
 {
     openWhite();
-    view->OnToolCommand(cmd::FreehandPen);
-    view->OnLButtonDown({5, 5});
-    view->OnMouseMove({9, 5}, kShiftKey);
+    view->onToolCommand(cmd::FreehandPen);
+    view->onLButtonDown({5, 5});
+    view->onMouseMove({9, 5}, kShiftKey);
     EXPECT_TRUE(pendingPixels().empty());
-    view->OnMouseMove({9, 5}, kLeftButton);
+    view->onMouseMove({9, 5}, kLeftButton);
     EXPECT_EQ(pendingPixels(), (Pixels{{5, 5}, {6, 5}, {7, 5}, {8, 5}, {9, 5}}));
 }
 
 TEST_F(ToolsTest, DrawingWritesOnlyTheFiguresBoundingBox)
 {
     openPicture(makeSolidPicture(2000, 1500, 24, 0)); // all black: every pixel read is marked
-    view->OnToolCommand(cmd::RectangleTool);
+    view->onToolCommand(cmd::RectangleTool);
     drag({10, 10}, {30, 20});
     // The box runs from the anchor to the release point, both included.
     EXPECT_EQ(view->pendingBytesWritten(), 21u * 11u);
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     const uint64_t before = view->pendingBytesWritten();
-    view->OnLButtonDown({0, 0});
-    view->OnMouseMove({100, 50}, kLeftButton);
+    view->onLButtonDown({0, 0});
+    view->onMouseMove({100, 50}, kLeftButton);
     EXPECT_EQ(view->pendingBytesWritten() - before, 101u);
 }
 
 TEST_F(ToolsTest, EraserRemovesCommittedNotesOnlyWhereItPassed)
 {
     openWhite();
-    view->OnToolCommand(cmd::RectangleTool);
+    view->onToolCommand(cmd::RectangleTool);
     drag({10, 10}, {60, 40});
     view->EndTool(false);
     ASSERT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 2 * 50 + 2 * 28);
 
-    view->OnToolCommand(cmd::Erasure);
+    view->onToolCommand(cmd::Erasure);
     EXPECT_FALSE(view->showNotes());
     EXPECT_EQ(view->eraserHalfSize(), 10);
-    view->OnMouseMove({10, 25}, kLeftButton); // the left side, rows 15..34
-    view->OnToolCommand(cmd::Erasure);
+    view->onMouseMove({10, 25}, kLeftButton); // the left side, rows 15..34
+    view->onToolCommand(cmd::Erasure);
     EXPECT_TRUE(view->showNotes());
     const NoteLayer& notes = *doc->noteLayer();
     const auto at = [&](int x, int y) { return notes[(doc->height() - 1 - y) * doc->width() + x]; };
@@ -230,16 +230,16 @@ TEST_F(ToolsTest, EraserRemovesCommittedNotesOnlyWhereItPassed)
 TEST_F(ToolsTest, EraserMovesWithoutButtonsOnlyMoveItsOutline)
 {
     openWhite();
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({20, 20}, {40, 20});
     view->EndTool(false);
-    view->OnToolCommand(cmd::Erasure);
+    view->onToolCommand(cmd::Erasure);
     const QImage before = view->surface().image().copy();
-    view->OnMouseMove({30, 20}, 0);
-    view->OnMouseMove({50, 50}, 0);
-    view->OnMouseMove({-12, -12}, 0); // back where the first outline was drawn: all removed
+    view->onMouseMove({30, 20}, 0);
+    view->onMouseMove({50, 50}, 0);
+    view->onMouseMove({-12, -12}, 0); // back where the first outline was drawn: all removed
     EXPECT_EQ(view->surface().image(), before);
-    view->OnToolCommand(cmd::Erasure);
+    view->onToolCommand(cmd::Erasure);
     EXPECT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 21);
 }
 
@@ -255,7 +255,7 @@ TEST_F(ToolsTest, NotesOnAnEightBitPictureAreShownAndErased)
     std::memset(grey.data() + 40 + 1024, 200, DibRowStride(40, 8) * 30);
     openRawBmp(grey, "grey.bmp");
     EXPECT_EQ(DibGetBitCount(doc->image()), 8);
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({5, 5}, {15, 5});
     view->EndTool(false);
     EXPECT_EQ(DibGetBitCount(doc->image()), 24);
@@ -263,9 +263,9 @@ TEST_F(ToolsTest, NotesOnAnEightBitPictureAreShownAndErased)
     view->repaintNow();
     EXPECT_EQ(view->surface().GetPixel(10, 5) & 0xFFFFFFu, 0x0000FFu); // a note, in blue
     EXPECT_EQ(view->surface().GetPixel(10, 6) & 0xFFFFFFu, 0xC8C8C8u); // the picture
-    view->OnToolCommand(cmd::Erasure);
-    view->OnMouseMove({20, 5}, kLeftButton); // the square from column 10 on
-    view->OnToolCommand(cmd::Erasure);
+    view->onToolCommand(cmd::Erasure);
+    view->onMouseMove({20, 5}, kLeftButton); // the square from column 10 on
+    view->onToolCommand(cmd::Erasure);
     EXPECT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 5);
 }
 
@@ -277,12 +277,12 @@ TEST_F(ToolsTest, EraserSizeBoxReadsDigitsFromTheEnd)
         int halfSize;
     } cases[] = {{"25", 25}, {"0", 25}, {"", 25}, {"2x", 20}, {"x5", 5}, {"105", 105}};
     for (const auto& c : cases) {
-        view->OnEraserSizeText(QString::fromLatin1(c.text));
+        view->onEraserSizeText(QString::fromLatin1(c.text));
         EXPECT_EQ(view->eraserHalfSize(), c.halfSize) << c.text;
     }
     QString setTo;
     view->setEraserBoxSetter([&](const QString& text) { setTo = text; });
-    view->OnToolCommand(cmd::Erasure);
+    view->onToolCommand(cmd::Erasure);
     EXPECT_EQ(setTo, "10");
     EXPECT_EQ(view->eraserHalfSize(), 10);
 }
@@ -290,35 +290,35 @@ TEST_F(ToolsTest, EraserSizeBoxReadsDigitsFromTheEnd)
 TEST_F(ToolsTest, SelectingAToolReturnsToOriginalSizeWithNotesShown)
 {
     openWhite();
-    view->OnZoomIn();
-    view->OnDisplayNotes();
-    view->OnToolCommand(cmd::LineTool);
+    view->onZoomIn();
+    view->onDisplayNotes();
+    view->onToolCommand(cmd::LineTool);
     EXPECT_EQ(view->zoomFactor(), 1.0f);
     EXPECT_TRUE(view->showNotes());
     EXPECT_EQ(view->activeTool(), Tool::Line);
-    view->OnToolCommand(cmd::LineTool);
+    view->onToolCommand(cmd::LineTool);
     EXPECT_EQ(view->activeTool(), Tool::None);
 }
 
 TEST_F(ToolsTest, DrawingSessionSavesExactlyTheDrawnNotes)
 {
     openWhite(64, 48);
-    view->OnToolCommand(cmd::RectangleTool);
-    view->OnLButtonDown({5, 5});
-    view->OnMouseMove({12, 9}, kLeftButton);
-    view->OnMouseMove({15, 11}, kLeftButton);
-    view->OnLButtonUp({15, 11});
-    view->OnToolCommand(cmd::FreehandPen);
-    view->OnLButtonDown({30, 30});
-    view->OnMouseMove({40, 35}, kLeftButton);
-    view->OnLButtonUp({40, 35});
+    view->onToolCommand(cmd::RectangleTool);
+    view->onLButtonDown({5, 5});
+    view->onMouseMove({12, 9}, kLeftButton);
+    view->onMouseMove({15, 11}, kLeftButton);
+    view->onLButtonUp({15, 11});
+    view->onToolCommand(cmd::FreehandPen);
+    view->onLButtonDown({30, 30});
+    view->onMouseMove({40, 35}, kLeftButton);
+    view->onLButtonUp({40, 35});
     view->EndTool(true);
     const NoteLayer drawn = *doc->noteLayer();
     EXPECT_EQ(std::count(drawn.begin(), drawn.end(), 1), 2 * 10 + 2 * 4 + 11);
 
     const std::string saved = dir.file("saved.png");
     prompt.queueSavePath(saved);
-    ASSERT_TRUE(view->OnSaveAsLossless());
+    ASSERT_TRUE(view->onSaveAsLossless());
     Writing reopened(prompt);
     ASSERT_TRUE(reopened.OnOpenDocument(saved));
     ASSERT_TRUE(reopened.noteLayer());

@@ -91,8 +91,8 @@ class UserSessionTest : public ::testing::Test {
     }
     size_t notesIn(const std::string& path)
     {
-        const LoadedImage loaded = LoadCheckedImage(path);
-        return loaded.noteLayer ? CountNotePixels(*loaded.noteLayer) : 0;
+        const LoadedImage loaded = loadCheckedImage(path);
+        return loaded.noteLayer ? countNotePixels(*loaded.noteLayer) : 0;
     }
     // Every pixel on screen, as the window shows it.
     QImage screen() { return canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
@@ -159,7 +159,7 @@ TEST_F(UserSessionTest, RedoWithNoToolPutsTheDrawingBackIntoTheNotes)
     EXPECT_FALSE(frame->view().redoSlot());
     EXPECT_TRUE(frame->document().IsModified());
     ASSERT_TRUE(frame->document().noteLayer());
-    EXPECT_EQ(CountNotePixels(*frame->document().noteLayer()), 50u);
+    EXPECT_EQ(countNotePixels(*frame->document().noteLayer()), 50u);
     EXPECT_EQ(screen().pixel(30, 10) & 0xFFFFFFu, 0x0000FFu); // shown in the note colour
 }
 

@@ -24,7 +24,7 @@ inline Dib makeSolidPicture(int width, int height, uint16_t bitCount, uint8_t va
                             QRect black = QRect())
 {
     Dib dib = Dib::create(width, height, bitCount);
-    auto layout = DibGetLayout(dib);
+    auto layout = dibGetLayout(dib);
     const size_t step = bitCount / 8;
     for (int y = 0; y < height; ++y) {
         uint8_t* row = dib.data() + layout->pixelOffset + (height - 1 - y) * layout->stride;
@@ -58,13 +58,13 @@ class ViewFixture : public ::testing::Test {
     {
         const std::string path = dir.file(name);
         ASSERT_TRUE(test::succeeded(WriteBmpFile(path, picture)));
-        ASSERT_TRUE(view->OnDropFile(path));
+        ASSERT_TRUE(view->onDropFile(path));
     }
 
     // Pictures of other depths are written as they are, file header in front of the block.
     void openRawBmp(const Dib& picture, const std::string& name)
     {
-        auto layout = DibGetLayout(picture);
+        auto layout = dibGetLayout(picture);
         ASSERT_TRUE(layout);
         std::vector<uint8_t> file(14 + picture.size());
         const uint32_t size = static_cast<uint32_t>(file.size());
@@ -75,7 +75,7 @@ class ViewFixture : public ::testing::Test {
         std::memcpy(&file[10], &offset, 4);
         std::memcpy(&file[14], picture.data(), picture.size());
         writeFileBytes(dir.file(name), file);
-        ASSERT_TRUE(view->OnDropFile(dir.file(name)));
+        ASSERT_TRUE(view->onDropFile(dir.file(name)));
     }
 
     void openWhite(int width = 100, int height = 80, QRect black = QRect())
@@ -101,9 +101,9 @@ class ViewFixture : public ::testing::Test {
 
     void drag(QPoint from, QPoint to, unsigned keyState = kLeftButton)
     {
-        view->OnLButtonDown(from);
-        view->OnMouseMove(to, keyState);
-        view->OnLButtonUp(to);
+        view->onLButtonDown(from);
+        view->onMouseMove(to, keyState);
+        view->onLButtonUp(to);
     }
 
     TempDir dir;

@@ -21,36 +21,36 @@ class WriterViewTest : public ViewFixture {
 TEST_F(WriterViewTest, ZoomStepsAddAQuarterAndTakeAQuarter)
 {
     openWhite();
-    view->OnZoomIn();
+    view->onZoomIn();
     EXPECT_FLOAT_EQ(view->zoomFactor(), 1.25f);
-    view->OnZoomIn();
+    view->onZoomIn();
     EXPECT_FLOAT_EQ(view->zoomFactor(), 1.5f);
-    view->OnZoomIn();
+    view->onZoomIn();
     EXPECT_FLOAT_EQ(view->zoomFactor(), 1.75f);
-    view->OnOriginalSize();
-    view->OnZoomOut();
+    view->onOriginalSize();
+    view->onZoomOut();
     EXPECT_FLOAT_EQ(view->zoomFactor(), 0.75f);
-    view->OnZoomOut();
+    view->onZoomOut();
     EXPECT_FLOAT_EQ(view->zoomFactor(), 0.5625f);
-    view->OnOriginalSize();
-    view->OnZoomOut();
-    view->OnZoomIn();
+    view->onOriginalSize();
+    view->onZoomOut();
+    view->onZoomIn();
     EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
 }
 
 TEST_F(WriterViewTest, DigitKeysZoomOnlyWithoutATool)
 {
     openWhite();
-    EXPECT_TRUE(view->OnKeyDown(Qt::Key_9));
+    EXPECT_TRUE(view->onKeyDown(Qt::Key_9));
     EXPECT_FLOAT_EQ(view->zoomFactor(), 1.25f);
-    EXPECT_TRUE(view->OnKeyDown(Qt::Key_8));
-    EXPECT_TRUE(view->OnKeyDown(Qt::Key_0));
+    EXPECT_TRUE(view->onKeyDown(Qt::Key_8));
+    EXPECT_TRUE(view->onKeyDown(Qt::Key_0));
     EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
-    EXPECT_FALSE(view->OnKeyDown(Qt::Key_9, Qt::KeypadModifier));
-    view->OnToolCommand(cmd::LineTool);
-    EXPECT_FALSE(view->OnKeyDown(Qt::Key_9));
+    EXPECT_FALSE(view->onKeyDown(Qt::Key_9, Qt::KeypadModifier));
+    view->onToolCommand(cmd::LineTool);
+    EXPECT_FALSE(view->onKeyDown(Qt::Key_9));
     EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
-    EXPECT_TRUE(view->OnKeyDown(Qt::Key_Space)); // ends the line tool and hides the notes
+    EXPECT_TRUE(view->onKeyDown(Qt::Key_Space)); // ends the line tool and hides the notes
     EXPECT_EQ(view->activeTool(), Tool::None);
     EXPECT_FALSE(view->showNotes());
 }
@@ -58,12 +58,12 @@ TEST_F(WriterViewTest, DigitKeysZoomOnlyWithoutATool)
 TEST_F(WriterViewTest, FitInCentresAndFitInAgainReturnsToTheCorner)
 {
     openWhite(200, 100);
-    view->OnFitIn();
+    view->onFitIn();
     EXPECT_FLOAT_EQ(view->zoomFactor(), 2.0f);
     EXPECT_EQ(view->destinationRect(), QRect(QPoint(0, 100), QPoint(399, 299)));
     EXPECT_EQ(shownAt(200, 50), 0x8080FFu); // background above the picture
     EXPECT_EQ(shownAt(200, 150), 0xFFFFFFu);
-    view->OnFitIn();
+    view->onFitIn();
     EXPECT_FALSE(view->fitFlag());
     EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
     EXPECT_EQ(view->destinationRect(), QRect(0, 0, 200, 100));
@@ -76,7 +76,7 @@ TEST_F(WriterViewTest, BackgroundShowsOnlyWherePictureDoesNotReach)
     EXPECT_EQ(shownAt(100, 10), 0x8080FFu);
     EXPECT_EQ(shownAt(10, 80), 0x8080FFu);
     prompt.queueColour(Rgb{10, 20, 30});
-    view->OnBackgroundColour();
+    view->onBackgroundColour();
     EXPECT_EQ(shownAt(300, 300), 0x0A141Eu);
     EXPECT_EQ(view->backgroundColour(), (Rgb{10, 20, 30}));
 }
@@ -85,7 +85,7 @@ TEST_F(WriterViewTest, MoveCursorOnlyForTooLargePicturesWithoutATool)
 {
     openWhite(1000, 10);
     EXPECT_TRUE(view->showsMoveCursor());
-    view->OnToolCommand(cmd::LineTool);
+    view->onToolCommand(cmd::LineTool);
     EXPECT_FALSE(view->showsMoveCursor());
     view->EndTool(false);
     openWhite(100, 10);
@@ -95,12 +95,12 @@ TEST_F(WriterViewTest, MoveCursorOnlyForTooLargePicturesWithoutATool)
 TEST_F(WriterViewTest, ColourCommandRepaintsCommittedAndPendingNotes)
 {
     openWhite();
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 10}, {20, 10});
     view->EndTool(false);
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 30}, {20, 30});
-    view->OnNoteColourCommand(cmd::Red);
+    view->onNoteColourCommand(cmd::Red);
     EXPECT_EQ(view->colourCommand(), cmd::Red);
     EXPECT_EQ(shownAt(15, 10), 0xFF0000u);
     EXPECT_EQ(shownAt(15, 30), 0xFF0000u);
@@ -110,10 +110,10 @@ TEST_F(WriterViewTest, ColourCommandRepaintsCommittedAndPendingNotes)
 TEST_F(WriterViewTest, SelectedColourCancelledChangesNothing)
 {
     openWhite();
-    view->OnSelectedColour();
+    view->onSelectedColour();
     EXPECT_EQ(view->colourCommand(), cmd::Blue);
     prompt.queueColour(Rgb{1, 2, 3});
-    view->OnSelectedColour();
+    view->onSelectedColour();
     EXPECT_EQ(view->colourCommand(), cmd::Selected);
     EXPECT_EQ(doc->noteColour(), (Rgb{1, 2, 3}));
     ASSERT_EQ(prompt.colourDialogs().size(), 2u);
@@ -123,14 +123,14 @@ TEST_F(WriterViewTest, SelectedColourCancelledChangesNothing)
 TEST_F(WriterViewTest, ClosePromptGuardsChangedPictures)
 {
     openWhite();
-    EXPECT_TRUE(view->OnCloseImage());
+    EXPECT_TRUE(view->onCloseImage());
     EXPECT_TRUE(prompt.messages().empty());
 
     openWhite();
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 10}, {20, 10});
     prompt.queueAnswer(Answer::Cancel);
-    EXPECT_FALSE(view->OnCloseImage());
+    EXPECT_FALSE(view->onCloseImage());
     ASSERT_EQ(prompt.messages().size(), 1u);
     EXPECT_EQ(prompt.messages()[0].text, "The image has been changed. Save it?");
     EXPECT_EQ(prompt.messages()[0].caption, "Warning");
@@ -139,20 +139,20 @@ TEST_F(WriterViewTest, ClosePromptGuardsChangedPictures)
     EXPECT_TRUE(doc->hasNoteLayer());
 
     prompt.queueAnswer(Answer::No);
-    EXPECT_TRUE(view->OnCloseImage());
+    EXPECT_TRUE(view->onCloseImage());
     EXPECT_FALSE(view->hasPicture());
 }
 
 TEST_F(WriterViewTest, CloseStopsWhenItsSaveFails)
 {
     openWhite();
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 10}, {20, 10});
     view->EndTool(false);
     // The picture's own file is gone and its folder with it: Save cannot write.
     std::filesystem::remove_all(dir.path());
     prompt.queueAnswer(Answer::Yes);
-    EXPECT_FALSE(view->OnCloseImage());
+    EXPECT_FALSE(view->onCloseImage());
     EXPECT_TRUE(view->hasPicture());
     EXPECT_TRUE(doc->IsModified());
     std::filesystem::create_directories(dir.path());
@@ -164,11 +164,11 @@ TEST_F(WriterViewTest, DropOpensOnlyTheFirstFile)
         test::succeeded(WriteBmpFile(dir.file("a.bmp"), makeSolidPicture(30, 20, 24, 255))));
     ASSERT_TRUE(
         test::succeeded(WriteBmpFile(dir.file("b.bmp"), makeSolidPicture(50, 40, 24, 255))));
-    EXPECT_TRUE(view->OnDropUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
+    EXPECT_TRUE(view->onDropUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
                                   QUrl::fromLocalFile(QString::fromStdString(dir.file("b.bmp"))),
                                   QUrl::fromLocalFile(QStringLiteral("/nonexistent.bmp"))}));
     EXPECT_EQ(doc->width(), 30);
-    EXPECT_EQ(doc->GetPathName(), dir.file("a.bmp"));
+    EXPECT_EQ(doc->getPathName(), dir.file("a.bmp"));
 }
 
 TEST_F(WriterViewTest, DropDuringDrawingAsksAndNeverMergesIntoTheNewPicture)
@@ -176,16 +176,16 @@ TEST_F(WriterViewTest, DropDuringDrawingAsksAndNeverMergesIntoTheNewPicture)
     openWhite(100, 80);
     ASSERT_TRUE(
         test::succeeded(WriteBmpFile(dir.file("other.bmp"), makeSolidPicture(30, 20, 24, 255))));
-    view->OnToolCommand(cmd::FreehandPen);
+    view->onToolCommand(cmd::FreehandPen);
     view->MarkPenSegment({10, 10}, {20, 10});
 
     prompt.queueAnswer(Answer::Cancel);
-    EXPECT_FALSE(view->OnDropFile(dir.file("other.bmp")));
+    EXPECT_FALSE(view->onDropFile(dir.file("other.bmp")));
     EXPECT_EQ(doc->width(), 100);
     EXPECT_TRUE(view->pendingLayer());
 
     prompt.queueAnswer(Answer::No);
-    EXPECT_TRUE(view->OnDropFile(dir.file("other.bmp")));
+    EXPECT_TRUE(view->onDropFile(dir.file("other.bmp")));
     EXPECT_EQ(doc->width(), 30);
     EXPECT_FALSE(view->pendingLayer());
     EXPECT_FALSE(view->redoSlot());
@@ -214,12 +214,12 @@ TEST_F(WriterViewTest, PaintingConvertsThePictureOnlyAfterItChanges)
     openWhite(100, 80);
     const uint64_t conversions = view->pictureConversions();
     view->repaintNow();
-    view->OnOriginalSize();
-    view->OnZoomIn();
+    view->onOriginalSize();
+    view->onZoomIn();
     EXPECT_EQ(view->pictureConversions(), conversions);
-    view->OnNoteColourCommand(cmd::Green);
+    view->onNoteColourCommand(cmd::Green);
     EXPECT_EQ(view->pictureConversions(), conversions + 1);
-    view->OnDisplayNotes();
+    view->onDisplayNotes();
     EXPECT_EQ(view->pictureConversions(), conversions + 2);
 }
 

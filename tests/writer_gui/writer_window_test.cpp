@@ -53,9 +53,9 @@ class WriterWindowTest : public ::testing::Test {
     {
         ASSERT_TRUE(frame->commands().trigger(cmd::LineTool));
         WriterView& view = frame->view();
-        view.OnLButtonDown(QPoint(3, 3));
-        view.OnMouseMove(QPoint(30, 20), kLeftButton);
-        view.OnLButtonUp(QPoint(30, 20));
+        view.onLButtonDown(QPoint(3, 3));
+        view.onMouseMove(QPoint(30, 20), kLeftButton);
+        view.onLButtonUp(QPoint(30, 20));
         ASSERT_TRUE(view.pendingLayer().has_value());
     }
 
@@ -304,7 +304,7 @@ TEST_F(WriterWindowTest, OpeningOverAModifiedPictureAsksFirst)
     ASSERT_EQ(prompt.messages().size(), 1u);
     EXPECT_EQ(prompt.messages()[0].text, "Save changes to first.bmp?");
     EXPECT_EQ(prompt.messages()[0].buttons, Buttons::YesNoCancel);
-    EXPECT_EQ(frame->document().GetPathName(), first.toStdString());
+    EXPECT_EQ(frame->document().getPathName(), first.toStdString());
     EXPECT_TRUE(frame->document().hasNoteLayer());
 
     // No: the notes go, and the view's own question about a pending drawing is not asked too.
@@ -390,7 +390,7 @@ TEST_F(WriterWindowTest, ARecentFileThatNoLongerOpensLeavesTheList)
     EXPECT_EQ(frame->recentFiles(), QStringList({kept}));
 
     ASSERT_TRUE(frame->openRecentFile(0));
-    EXPECT_EQ(frame->document().GetPathName(), kept.toStdString());
+    EXPECT_EQ(frame->document().getPathName(), kept.toStdString());
 }
 
 // ---- start and Help -------------------------------------------------------------------------
@@ -399,12 +399,12 @@ TEST_F(WriterWindowTest, ApplicationOpensTheFileNamedOnTheCommandLine)
 {
     const QString picture = writePicture("start.bmp");
     WriterApp app(&prompt);
-    ASSERT_TRUE(app.InitInstance({QStringLiteral("ombri-writer"), picture}));
-    EXPECT_EQ(app.window()->document().GetPathName(), picture.toStdString());
+    ASSERT_TRUE(app.initInstance({QStringLiteral("ombri-writer"), picture}));
+    EXPECT_EQ(app.window()->document().getPathName(), picture.toStdString());
     EXPECT_TRUE(app.window()->isVisible());
 
     WriterApp failing(&prompt);
-    EXPECT_FALSE(failing.InitInstance(
+    EXPECT_FALSE(failing.initInstance(
         {QStringLiteral("ombri-writer"), QString::fromStdString(dir.file("missing.png"))}));
 }
 

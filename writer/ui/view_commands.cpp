@@ -76,51 +76,51 @@ std::function<void()> runFor(int id, WriterView& view)
     case cmd::FileSave:
         return [&view] { view.OnSave(); };
     case cmd::SaveAsLossless:
-        return [&view] { view.OnSaveAsLossless(); };
+        return [&view] { view.onSaveAsLossless(); };
     case cmd::SaveAsCompressed:
-        return [&view] { view.OnSaveAsCompressed(); };
+        return [&view] { view.onSaveAsCompressed(); };
     case cmd::FileClose:
-        return [&view] { view.OnCloseImage(); };
+        return [&view] { view.onCloseImage(); };
     case cmd::Print:
-        return [&view] { view.OnPrint(); };
+        return [&view] { view.onPrint(); };
     case cmd::PrintPreview:
-        return [&view] { view.OnPrintPreview(); };
+        return [&view] { view.onPrintPreview(); };
     case cmd::DisplayNotes:
-        return [&view] { view.OnDisplayNotes(); };
+        return [&view] { view.onDisplayNotes(); };
     case cmd::OriginalSize:
-        return [&view] { view.OnOriginalSize(); };
+        return [&view] { view.onOriginalSize(); };
     case cmd::ZoomOut:
-        return [&view] { view.OnZoomOut(); };
+        return [&view] { view.onZoomOut(); };
     case cmd::ZoomIn:
-        return [&view] { view.OnZoomIn(); };
+        return [&view] { view.onZoomIn(); };
     case cmd::FitIn:
-        return [&view] { view.OnFitIn(); };
+        return [&view] { view.onFitIn(); };
     case cmd::Selected:
-        return [&view] { view.OnSelectedColour(); };
+        return [&view] { view.onSelectedColour(); };
     case cmd::Undo:
-        return [&view] { view.OnUndo(); };
+        return [&view] { view.onUndo(); };
     case cmd::Redo:
-        return [&view] { view.OnRedo(); };
+        return [&view] { view.onRedo(); };
     case cmd::Cut:
-        return [&view] { view.OnCut(); };
+        return [&view] { view.onCut(); };
     case cmd::Copy:
-        return [&view] { view.OnCopy(); };
+        return [&view] { view.onCopy(); };
     case cmd::Paste:
-        return [&view] { view.OnPaste(); };
+        return [&view] { view.onPaste(); };
     case cmd::ClearAll:
-        return [&view] { view.OnClearAll(); };
+        return [&view] { view.onClearAll(); };
     case cmd::FontSetting:
-        return [&view] { view.OnFontSetting(); };
+        return [&view] { view.onFontSetting(); };
     case cmd::Background:
-        return [&view] { view.OnBackgroundColour(); };
+        return [&view] { view.onBackgroundColour(); };
     case cmd::Black:
     case cmd::White:
     case cmd::Red:
     case cmd::Green:
     case cmd::Blue:
-        return [&view, id] { view.OnNoteColourCommand(id); };
+        return [&view, id] { view.onNoteColourCommand(id); };
     default:
-        return [&view, id] { view.OnToolCommand(id); };
+        return [&view, id] { view.onToolCommand(id); };
     }
 }
 

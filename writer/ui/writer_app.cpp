@@ -31,7 +31,7 @@ WriterApp::WriterApp(Prompt* prompt) : m_prompt(prompt) {}
 
 WriterApp::~WriterApp() = default;
 
-bool WriterApp::InitInstance(const QStringList& arguments)
+bool WriterApp::initInstance(const QStringList& arguments)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("OmbriTools"));
     QCoreApplication::setApplicationName(QStringLiteral("OmbriWriter"));

@@ -30,7 +30,7 @@ class WriterApp {
 
     // Creates and shows the main frame; false when the file named on the command line could
     // not be opened (the reports have been shown), and the program should end.
-    bool InitInstance(const QStringList& arguments);
+    bool initInstance(const QStringList& arguments);
 
     WriterWindow* window() const { return m_frame.get(); }
 

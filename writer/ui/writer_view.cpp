@@ -131,7 +131,7 @@ const QImage& WriterView::convertedPicture()
     m_converted = QImage();
     ++m_conversions;
     const Dib& source = withNotes ? m_doc.GetDisplayImage() : m_doc.image();
-    QImage converted = DibToQImage(source, m_doc.displayPalette());
+    QImage converted = dibToQImage(source, m_doc.displayPalette());
     // Indexed pictures are turned into true colour once here, so no paint converts them again.
     if (!converted.isNull() && converted.format() != QImage::Format_RGB32)
         converted = converted.convertToFormat(QImage::Format_RGB32);
@@ -252,13 +252,13 @@ void WriterView::setShowNotesAndRepaint(bool show)
     repaintNow();
 }
 
-void WriterView::OnDisplayNotes()
+void WriterView::onDisplayNotes()
 {
     EndTool(true);
     setShowNotesAndRepaint(!m_showNotes);
 }
 
-void WriterView::OnOriginalSize()
+void WriterView::onOriginalSize()
 {
     if (m_zoom == 1.0f)
         return;
@@ -267,7 +267,7 @@ void WriterView::OnOriginalSize()
     repaintNow();
 }
 
-void WriterView::OnZoomIn()
+void WriterView::onZoomIn()
 {
     EndTool(false);
     m_fit = false;
@@ -275,7 +275,7 @@ void WriterView::OnZoomIn()
     repaintNow();
 }
 
-void WriterView::OnZoomOut()
+void WriterView::onZoomOut()
 {
     EndTool(false);
     m_fit = false;
@@ -283,7 +283,7 @@ void WriterView::OnZoomOut()
     repaintNow();
 }
 
-void WriterView::OnFitIn()
+void WriterView::onFitIn()
 {
     EndTool(false);
     if (m_fit) {
@@ -295,24 +295,24 @@ void WriterView::OnFitIn()
     repaintNow();
 }
 
-void WriterView::OnNoteColourCommand(int command)
+void WriterView::onNoteColourCommand(int command)
 {
-    m_doc.SetNoteColour(fixedNoteColour(command));
+    m_doc.setNoteColour(fixedNoteColour(command));
     m_colourCommand = command;
     repaintNow();
 }
 
-void WriterView::OnSelectedColour()
+void WriterView::onSelectedColour()
 {
     auto chosen = m_doc.prompt().chooseColour(m_doc.noteColour());
     if (!chosen)
         return;
-    m_doc.SetNoteColour(*chosen);
+    m_doc.setNoteColour(*chosen);
     m_colourCommand = cmd::Selected;
     repaintNow();
 }
 
-void WriterView::OnBackgroundColour()
+void WriterView::onBackgroundColour()
 {
     auto chosen = m_doc.prompt().chooseColour(m_background);
     if (!chosen)
@@ -329,7 +329,7 @@ bool WriterView::OnSave()
     return saved;
 }
 
-bool WriterView::OnSaveAsLossless()
+bool WriterView::onSaveAsLossless()
 {
     EndTool(true);
     const bool saved = m_doc.SaveAsLossless();
@@ -337,7 +337,7 @@ bool WriterView::OnSaveAsLossless()
     return saved;
 }
 
-bool WriterView::OnSaveAsCompressed()
+bool WriterView::onSaveAsCompressed()
 {
     EndTool(true);
     const bool saved = m_doc.SaveAsCompressed();
@@ -345,7 +345,7 @@ bool WriterView::OnSaveAsCompressed()
     return saved;
 }
 
-bool WriterView::OnCloseImage()
+bool WriterView::onCloseImage()
 {
     EndTool(false);
     if (m_doc.IsModified()) {
@@ -389,7 +389,7 @@ QPrinter& WriterView::printer()
     return *m_printer;
 }
 
-void WriterView::OnPrint()
+void WriterView::onPrint()
 {
     QPrintDialog dialog(&printer(), this);
     if (dialog.exec() != QDialog::Accepted)
@@ -397,7 +397,7 @@ void WriterView::OnPrint()
     printPicture(printer());
 }
 
-void WriterView::OnPrintPreview()
+void WriterView::onPrintPreview()
 {
     QPrintPreviewDialog preview(&printer(), this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
@@ -405,7 +405,7 @@ void WriterView::OnPrintPreview()
     preview.exec();
 }
 
-bool WriterView::OnDropFile(const std::string& path)
+bool WriterView::onDropFile(const std::string& path)
 {
     // The pending drawing and the redo slot are sized for the picture on screen: the user
     // decides whether they join its notes before another picture replaces it.
@@ -486,12 +486,12 @@ void WriterView::updateCursor()
         viewport()->unsetCursor();
 }
 
-bool WriterView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
+bool WriterView::onKeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
     if (m_tool == Tool::Text)
         return onTextKey(key);
     if (key == Qt::Key_Space) {
-        OnDisplayNotes();
+        onDisplayNotes();
         return true;
     }
     // The digits of the main keyboard only, as the number pad types digits in the text tool.
@@ -500,15 +500,15 @@ bool WriterView::OnKeyDown(int key, Qt::KeyboardModifiers modifiers)
     switch (key) {
     case Qt::Key_9:
         if (hasPicture())
-            OnZoomIn();
+            onZoomIn();
         return true;
     case Qt::Key_8:
         if (hasPicture())
-            OnZoomOut();
+            onZoomOut();
         return true;
     case Qt::Key_0:
         if (hasPicture())
-            OnOriginalSize();
+            onOriginalSize();
         return true;
     default:
         return false;
@@ -538,24 +538,24 @@ unsigned keyStateOf(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
 void WriterView::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
-        OnLButtonDown(event->position().toPoint(),
+        onLButtonDown(event->position().toPoint(),
                       keyStateOf(event->buttons(), event->modifiers()));
 }
 
 void WriterView::mouseMoveEvent(QMouseEvent* event)
 {
-    OnMouseMove(event->position().toPoint(), keyStateOf(event->buttons(), event->modifiers()));
+    onMouseMove(event->position().toPoint(), keyStateOf(event->buttons(), event->modifiers()));
 }
 
 void WriterView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton)
-        OnLButtonUp(event->position().toPoint(), keyStateOf(event->buttons(), event->modifiers()));
+        onLButtonUp(event->position().toPoint(), keyStateOf(event->buttons(), event->modifiers()));
 }
 
 void WriterView::keyPressEvent(QKeyEvent* event)
 {
-    if (OnKeyDown(event->key(), event->modifiers()))
+    if (onKeyDown(event->key(), event->modifiers()))
         return;
     if (m_tool == Tool::Text) {
         int code = -1;
@@ -577,7 +577,7 @@ void WriterView::keyPressEvent(QKeyEvent* event)
             break;
         }
         if (code >= 0) {
-            OnChar(static_cast<uint8_t>(code));
+            onChar(static_cast<uint8_t>(code));
             return;
         }
         // A key held with Ctrl, Alt or Meta is a command (Ctrl+Z while Undo has nothing to
@@ -593,7 +593,7 @@ void WriterView::keyPressEvent(QKeyEvent* event)
         bool any = false;
         for (char c : typed) {
             if (static_cast<uint8_t>(c) >= 32) {
-                OnChar(static_cast<uint8_t>(c));
+                onChar(static_cast<uint8_t>(c));
                 any = true;
             }
         }
@@ -620,16 +620,16 @@ void WriterView::dragEnterEvent(QDragEnterEvent* event)
 void WriterView::dropEvent(QDropEvent* event)
 {
     event->acceptProposedAction();
-    OnDropUrls(event->mimeData()->urls());
+    onDropUrls(event->mimeData()->urls());
 }
 
-bool WriterView::OnDropUrls(const QList<QUrl>& urls)
+bool WriterView::onDropUrls(const QList<QUrl>& urls)
 {
     // Only the first file of a drop is opened.
     if (urls.isEmpty() || !urls.first().isLocalFile())
         return false;
     const std::string path = urls.first().toLocalFile().toStdString();
-    return m_dropHandler ? m_dropHandler(path) : OnDropFile(path);
+    return m_dropHandler ? m_dropHandler(path) : onDropFile(path);
 }
 
 } // namespace ombri::writer

@@ -49,29 +49,29 @@ class WriterView : public QAbstractScrollArea {
     Writing& document() { return m_doc; }
 
     // View and colour commands.
-    void OnDisplayNotes();
-    void OnOriginalSize();
-    void OnZoomIn();
-    void OnZoomOut();
-    void OnFitIn();
-    void OnNoteColourCommand(int command); // Red, Black, White, Green, Blue
-    void OnSelectedColour();
-    void OnBackgroundColour();
+    void onDisplayNotes();
+    void onOriginalSize();
+    void onZoomIn();
+    void onZoomOut();
+    void onFitIn();
+    void onNoteColourCommand(int command); // Red, Black, White, Green, Blue
+    void onSelectedColour();
+    void onBackgroundColour();
     bool OnSave();
-    bool OnSaveAsLossless();
-    bool OnSaveAsCompressed();
+    bool onSaveAsLossless();
+    bool onSaveAsCompressed();
     // The close prompt; false when the user keeps the picture (Cancel, or a failed save).
-    bool OnCloseImage();
-    void OnPrint();
-    void OnPrintPreview();
+    bool onCloseImage();
+    void onPrint();
+    void onPrintPreview();
     // The printer Print, Print Preview and Print Setup share, so that the page chosen in Print
     // Setup is the one printed.
     QPrinter& printer();
     // Paints one page on a printer that is ready to print.
     void printPicture(QPrinter& printer);
     // Opens a dropped file (the first of the list); false when nothing was opened.
-    bool OnDropFile(const std::string& path);
-    bool OnDropUrls(const QList<QUrl>& urls);
+    bool onDropFile(const std::string& path);
+    bool onDropUrls(const QList<QUrl>& urls);
     // What a drop on the canvas does; the frame asks its save question first, as File Open
     // does. Without one the view opens the file itself.
     void setDropHandler(std::function<bool(const std::string&)> handler)
@@ -83,14 +83,14 @@ class WriterView : public QAbstractScrollArea {
     void pictureReplaced();
 
     // Tools.
-    void OnToolCommand(int command);
-    void OnLButtonDown(QPoint point, unsigned keyState = kLeftButton);
-    void OnMouseMove(QPoint point, unsigned keyState);
-    void OnLButtonUp(QPoint point, unsigned keyState = 0);
+    void onToolCommand(int command);
+    void onLButtonDown(QPoint point, unsigned keyState = kLeftButton);
+    void onMouseMove(QPoint point, unsigned keyState);
+    void onLButtonUp(QPoint point, unsigned keyState = 0);
     // A key of the view; false when it was not the view's.
-    bool OnKeyDown(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    bool onKeyDown(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     // The eraser-size box: the selected item's text or the edited text.
-    void OnEraserSizeText(const QString& text);
+    void onEraserSizeText(const QString& text);
     // What the eraser-size box shows is set through this (the frame connects it).
     void setEraserBoxSetter(std::function<void(const QString&)> setter)
     {
@@ -98,8 +98,8 @@ class WriterView : public QAbstractScrollArea {
     }
 
     // Text tool: a character typed (its single-byte code), the font dialog, the caret.
-    void OnChar(uint8_t code);
-    void OnFontSetting();
+    void onChar(uint8_t code);
+    void onFontSetting();
     // The font dialog, opened on the current font; nothing when cancelled. Tests replace it.
     void setFontChooser(std::function<std::optional<QFont>(const QFont&)> chooser)
     {
@@ -110,12 +110,12 @@ class WriterView : public QAbstractScrollArea {
     void ToggleCaret(bool removeOnly);
 
     // Edit menu.
-    void OnUndo();
-    void OnRedo();
-    void OnCut();
-    void OnCopy();
-    void OnPaste();
-    void OnClearAll();
+    void onUndo();
+    void onRedo();
+    void onCut();
+    void onCopy();
+    void onPaste();
+    void onClearAll();
     bool canUndo() const { return m_pending.has_value() && layersFitPicture(); }
     // Redo would replace the eraser's working copy and so wipe every note outside it.
     bool canRedo() const

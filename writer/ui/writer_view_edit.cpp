@@ -6,7 +6,7 @@
 
 namespace ombri::writer {
 
-void WriterView::OnUndo()
+void WriterView::onUndo()
 {
     dropLayersOfOtherPictures();
     if (m_tool == Tool::None)
@@ -30,7 +30,7 @@ void WriterView::OnUndo()
     repaintNow();
 }
 
-void WriterView::OnRedo()
+void WriterView::onRedo()
 {
     dropLayersOfOtherPictures();
     if (!canRedo())
@@ -49,13 +49,13 @@ void WriterView::OnRedo()
     PaintPendingLayer();
 }
 
-void WriterView::OnCut()
+void WriterView::onCut()
 {
     // Notes cannot be cut out of a picture: Cut copies, and removes nothing.
-    OnCopy();
+    onCopy();
 }
 
-void WriterView::OnCopy()
+void WriterView::onCopy()
 {
     if (!hasPicture())
         return;
@@ -65,7 +65,7 @@ void WriterView::OnCopy()
         QGuiApplication::clipboard()->setImage(picture);
 }
 
-void WriterView::OnPaste()
+void WriterView::onPaste()
 {
     if (m_tool != Tool::Text)
         return;
@@ -99,7 +99,7 @@ void WriterView::OnPaste()
         NewTextLine(true);
 }
 
-void WriterView::OnClearAll()
+void WriterView::onClearAll()
 {
     if (!hasPicture())
         return;

@@ -51,13 +51,13 @@ void WriterView::ToggleCaret(bool removeOnly)
     if (removeOnly && !m_caretShown)
         return;
     // Two one-pixel bars drawn by inversion: drawing them again restores the surface.
-    const auto mode = m_surface.SetROP2(Surface::RasterMode::Not);
-    m_surface.SelectBrush(Surface::Brush::Null);
+    const auto mode = m_surface.setROP2(Surface::RasterMode::Not);
+    m_surface.selectBrush(Surface::Brush::Null);
     m_surface.MoveTo(m_caretTop.x(), m_caretTop.y());
     m_surface.LineTo(m_caretBottom.x(), m_caretBottom.y());
     m_surface.MoveTo(m_caretTop.x() + 1, m_caretTop.y());
     m_surface.LineTo(m_caretBottom.x() + 1, m_caretBottom.y());
-    m_surface.SetROP2(mode);
+    m_surface.setROP2(mode);
     m_caretShown = !m_caretShown;
     flushSurface();
 }
@@ -104,7 +104,7 @@ void WriterView::NewTextLine(bool redrawFirst)
     flushSurface();
 }
 
-void WriterView::OnChar(uint8_t code)
+void WriterView::onChar(uint8_t code)
 {
     if (m_tool != Tool::Text)
         return;
@@ -165,7 +165,7 @@ bool WriterView::onTextKey(int key)
     }
 }
 
-void WriterView::OnFontSetting()
+void WriterView::onFontSetting()
 {
     if (m_tool != Tool::Text || !hasPicture() || !m_chooseFont)
         return;
@@ -173,7 +173,7 @@ void WriterView::OnFontSetting()
     if (!chosen)
         return;
     m_font = *chosen;
-    m_surface.SelectFont(m_font);
+    m_surface.selectFont(m_font);
     PlaceCaret();
     repaintNow();
 }

@@ -48,7 +48,7 @@ int middle(int a, int b)
 
 } // namespace
 
-void WriterView::OnToolCommand(int command)
+void WriterView::onToolCommand(int command)
 {
     const Tool tool = toolFor(command);
     if (tool == Tool::None || !hasPicture())
@@ -193,7 +193,7 @@ uint8_t* WriterView::pendingLayerForDrawing()
     return m_pending->data();
 }
 
-void WriterView::OnLButtonDown(QPoint point, unsigned)
+void WriterView::onLButtonDown(QPoint point, unsigned)
 {
     if (m_tool == Tool::Text) {
         ToggleCaret(true);
@@ -214,17 +214,17 @@ void WriterView::OnLButtonDown(QPoint point, unsigned)
     m_last = point;
 }
 
-void WriterView::OnMouseMove(QPoint point, unsigned keyState)
+void WriterView::onMouseMove(QPoint point, unsigned keyState)
 {
     if (m_tool == Tool::Eraser) {
         const int e = m_eraserHalfSize;
         if (keyState != 0)
             EraseSquare(point.x() - e, point.y() - e, point.x() + e, point.y() + e);
-        const auto mode = m_surface.SetROP2(Surface::RasterMode::Not);
-        m_surface.SelectBrush(Surface::Brush::Null);
+        const auto mode = m_surface.setROP2(Surface::RasterMode::Not);
+        m_surface.selectBrush(Surface::Brush::Null);
         m_surface.Ellipse(m_last.x() - e, m_last.y() - e, m_last.x() + e, m_last.y() + e);
         m_surface.Ellipse(point.x() - e, point.y() - e, point.x() + e, point.y() + e);
-        m_surface.SetROP2(mode);
+        m_surface.setROP2(mode);
         m_last = point;
         flushSurface();
         return;
@@ -246,8 +246,8 @@ void WriterView::OnMouseMove(QPoint point, unsigned keyState)
 
 void WriterView::drawPreview(QPoint current)
 {
-    const auto mode = m_surface.SetROP2(Surface::RasterMode::Not);
-    m_surface.SelectBrush(Surface::Brush::Null);
+    const auto mode = m_surface.setROP2(Surface::RasterMode::Not);
+    m_surface.selectBrush(Surface::Brush::Null);
     if (m_tool == Tool::Pen) {
         m_surface.MoveTo(m_last.x(), m_last.y());
         m_surface.LineTo(current.x(), current.y());
@@ -257,7 +257,7 @@ void WriterView::drawPreview(QPoint current)
         drawShape(current, CornerOrder::AnchorFirst);
     }
     m_last = current;
-    m_surface.SetROP2(mode);
+    m_surface.setROP2(mode);
     flushSurface();
 }
 
@@ -293,7 +293,7 @@ void WriterView::drawShape(QPoint corner, CornerOrder order)
     }
 }
 
-void WriterView::OnLButtonUp(QPoint point, unsigned)
+void WriterView::onLButtonUp(QPoint point, unsigned)
 {
     switch (m_tool) {
     case Tool::Line:
@@ -324,10 +324,10 @@ void WriterView::drawFinalFigure(QPoint release)
 void WriterView::captureFigure(QPoint release)
 {
     if (m_last != m_anchor && m_last != release) {
-        const auto mode = m_surface.SetROP2(Surface::RasterMode::Not);
-        m_surface.SelectBrush(Surface::Brush::Null);
+        const auto mode = m_surface.setROP2(Surface::RasterMode::Not);
+        m_surface.selectBrush(Surface::Brush::Null);
         drawShape(m_last, CornerOrder::CornerFirst);
-        m_surface.SetROP2(mode);
+        m_surface.setROP2(mode);
     }
     drawFinalFigure(release);
     m_last = release;
@@ -401,7 +401,7 @@ void WriterView::EraseSquare(int left, int top, int right, int bottom)
     if (!m_pending || !hasPicture())
         return;
     const Dib& picture = m_doc.image();
-    auto layout = DibGetLayout(picture);
+    auto layout = dibGetLayout(picture);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return;
     const QPoint scroll = scrollPosition();
@@ -429,7 +429,7 @@ void WriterView::EraseSquare(int left, int top, int right, int bottom)
     }
 }
 
-void WriterView::OnEraserSizeText(const QString& text)
+void WriterView::onEraserSizeText(const QString& text)
 {
     viewport()->update();
     // Read from the last character to the first, each worth its digit times ten to the power

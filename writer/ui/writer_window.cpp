@@ -154,9 +154,9 @@ void WriterWindow::addFrameCommands()
         m_commands.add(std::move(command));
     };
     const auto toggle = [this](QWidget* bar) { bar->setVisible(!bar->isVisibleTo(this)); };
-    add(cmd::FileOpen, tr("&Open..."), [this] { OnFileOpen(); });
-    add(cmd::FileNew, tr("&New"), [this] { OnFileNew(); });
-    add(cmd::PrintSetup, tr("P&rint Setup..."), [this] { OnFilePrintSetup(); });
+    add(cmd::FileOpen, tr("&Open..."), [this] { onFileOpen(); });
+    add(cmd::FileNew, tr("&New"), [this] { onFileNew(); });
+    add(cmd::PrintSetup, tr("P&rint Setup..."), [this] { onFilePrintSetup(); });
     add(cmd::Exit, tr("E&xit"), [this] { close(); });
     add(
         cmd::Toolbar, tr("&Toolbar"), [this, toggle] { toggle(m_mainToolBar); },
@@ -165,11 +165,11 @@ void WriterWindow::addFrameCommands()
         cmd::StatusBar, tr("&Status Bar"), [this, toggle] { toggle(statusBar()); },
         [this] { return statusBar()->isVisibleTo(this); });
     add(
-        cmd::PaintToolBox, tr("&Paint Tool Box"), [this] { OnPaintToolBox(); },
+        cmd::PaintToolBox, tr("&Paint Tool Box"), [this] { onPaintToolBox(); },
         [this] { return m_paintToolBox->isVisibleTo(this); });
-    add(cmd::Help, tr("Help"), [this] { OnHelp(); });
-    add(cmd::HomePage, tr("Home &Page"), [this] { OnHomePage(); });
-    add(cmd::About, tr("&About OmbriWriter ..."), [this] { OnAppAbout(); });
+    add(cmd::Help, tr("Help"), [this] { onHelp(); });
+    add(cmd::HomePage, tr("Home &Page"), [this] { onHomePage(); });
+    add(cmd::About, tr("&About OmbriWriter ..."), [this] { onAppAbout(); });
 
     // The eraser-size box is no button; its command only carries the rule that enables it.
     Command eraserSize;
@@ -315,14 +315,14 @@ void WriterWindow::buildEraserSizeBox()
     m_eraserBox->setToolTip(command->toolTip());
     m_mainToolBar->addWidget(m_eraserBox);
 
-    connect(m_eraserBox, &QComboBox::textActivated, m_view, &WriterView::OnEraserSizeText);
+    connect(m_eraserBox, &QComboBox::textActivated, m_view, &WriterView::onEraserSizeText);
     // The box takes typing in lower case only.
     QLineEdit* edit = m_eraserBox->lineEdit();
     connect(edit, &QLineEdit::textEdited, this, [this, edit](const QString& text) {
         const QString lower = text.toLower();
         if (lower != text)
             edit->setText(lower);
-        m_view->OnEraserSizeText(lower);
+        m_view->onEraserSizeText(lower);
     });
     m_view->setEraserBoxSetter([this](const QString& text) { m_eraserBox->setEditText(text); });
     connect(command, &QAction::enabledChanged, m_eraserBox, &QWidget::setEnabled);
@@ -352,18 +352,18 @@ void WriterWindow::buildPaintToolBox()
     }
 }
 
-void WriterWindow::OnPaintToolBox()
+void WriterWindow::onPaintToolBox()
 {
     m_paintToolBox->setVisible(!m_paintToolBox->isVisibleTo(this));
 }
 
 // ---- documents -----------------------------------------------------------------------------
 
-bool WriterWindow::SaveModified()
+bool WriterWindow::saveModified()
 {
     if (!m_doc.IsModified())
         return true;
-    const std::string question = "Save changes to " + m_doc.GetTitle() + "?";
+    const std::string question = "Save changes to " + m_doc.getTitle() + "?";
     switch (m_prompt.ask(question, "OmbriWriter", Buttons::YesNoCancel, Icon::Warning)) {
     case Answer::Yes:
         // A save that did not happen must not cost the user the picture and its notes.
@@ -380,7 +380,7 @@ bool WriterWindow::openWithoutQuestion(const QString& path)
     // The document and the recent-file list keep full paths: a name relative to the folder the
     // program started in means nothing on the next run.
     const QString fullPath = QFileInfo(path).absoluteFilePath();
-    const bool opened = m_view->OnDropFile(fullPath.toStdString());
+    const bool opened = m_view->onDropFile(fullPath.toStdString());
     m_recent->sync();
     m_commands.updateAll();
     return opened;
@@ -390,7 +390,7 @@ bool WriterWindow::openFile(const QString& path)
 {
     // A drawing still pending in the active tool is part of the picture the question is about.
     m_view->EndTool(false);
-    if (!SaveModified())
+    if (!saveModified())
         return false;
     return openWithoutQuestion(path);
 }
@@ -402,7 +402,7 @@ bool WriterWindow::openRecentFile(int index)
         return false;
     const std::string path = entries[static_cast<size_t>(index)];
     m_view->EndTool(false);
-    if (!SaveModified())
+    if (!saveModified())
         return false;
     if (openWithoutQuestion(QString::fromStdString(path)))
         return true;
@@ -411,7 +411,7 @@ bool WriterWindow::openRecentFile(int index)
     return false;
 }
 
-void WriterWindow::OnFileOpen()
+void WriterWindow::onFileOpen()
 {
     QFileDialog dialog(this, tr("Open"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -423,10 +423,10 @@ void WriterWindow::OnFileOpen()
     openFile(dialog.selectedFiles().constFirst());
 }
 
-void WriterWindow::OnFileNew()
+void WriterWindow::onFileNew()
 {
     m_view->EndTool(false);
-    if (!SaveModified())
+    if (!saveModified())
         return;
     m_doc.OnNewDocument();
     m_view->pictureReplaced();
@@ -434,13 +434,13 @@ void WriterWindow::OnFileNew()
     onDocumentChanged();
 }
 
-void WriterWindow::OnFilePrintSetup()
+void WriterWindow::onFilePrintSetup()
 {
     QPageSetupDialog dialog(&m_view->printer(), this);
     dialog.exec();
 }
 
-void WriterWindow::OnAppAbout()
+void WriterWindow::onAppAbout()
 {
     initWriterResources();
     const std::unique_ptr<QDialog> dialog = createAboutDialog(
@@ -452,14 +452,14 @@ void WriterWindow::OnAppAbout()
     dialog->exec();
 }
 
-void WriterWindow::OnHelp()
+void WriterWindow::onHelp()
 {
     const std::unique_ptr<QDialog> dialog =
         createHelpDialog(this, helpText(HelpProgram::Writer, samplesFolder()));
     dialog->exec();
 }
 
-void WriterWindow::OnHomePage()
+void WriterWindow::onHomePage()
 {
     // Without a browser nothing happens, and nothing is reported.
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(kHomePage)));
@@ -468,7 +468,7 @@ void WriterWindow::OnHomePage()
 void WriterWindow::closeEvent(QCloseEvent* event)
 {
     m_view->EndTool(false);
-    if (!SaveModified()) {
+    if (!saveModified()) {
         event->ignore();
         return;
     }

@@ -59,15 +59,15 @@ class WriterWindow : public QMainWindow {
 
     // The framework's question for a modified document before it is replaced or the program
     // ends; false when the user keeps it (Cancel, or Yes and the save did not happen).
-    bool SaveModified();
+    bool saveModified();
 
-    void OnFileOpen();
-    void OnFileNew();
-    void OnFilePrintSetup();
-    void OnAppAbout();
-    void OnHelp();
-    void OnHomePage();
-    void OnPaintToolBox();
+    void onFileOpen();
+    void onFileNew();
+    void onFilePrintSetup();
+    void onAppAbout();
+    void onHelp();
+    void onHomePage();
+    void onPaintToolBox();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
