@@ -69,4 +69,21 @@ enum : int {
     StatusBar = 59393,
 };
 
+// The Color menu's items, the colour the notes are shown in; Selected asks for the colour first.
+constexpr bool isColourMenuCommand(int command)
+{
+    switch (command) {
+    case ColourSelected:
+    case ColourComplement:
+    case ColourBlack:
+    case ColourWhite:
+    case ColourGreen:
+    case ColourBlue:
+    case ColourRed:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace ombri::reader::cmd

@@ -13,22 +13,6 @@ namespace ombri::reader {
 
 namespace {
 
-bool isColourCommand(int command)
-{
-    switch (command) {
-    case cmd::ColourSelected:
-    case cmd::ColourComplement:
-    case cmd::ColourBlack:
-    case cmd::ColourWhite:
-    case cmd::ColourGreen:
-    case cmd::ColourBlue:
-    case cmd::ColourRed:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool isAdjustmentCommand(int command)
 {
     switch (command) {
@@ -369,7 +353,8 @@ void ReaderDocument::onHomePage()
 
 bool ReaderDocument::isCommandEnabled(int command) const
 {
-    if (isColourCommand(command) || command == cmd::AntiAliasing || command == cmd::DisplayNotes)
+    if (cmd::isColourMenuCommand(command) || command == cmd::AntiAliasing ||
+        command == cmd::DisplayNotes)
         return hasNoteLayer();
     if (isAdjustmentCommand(command))
         return m_adjustments.isEnabled(command, hasImage() ? DibGetBitCount(m_image) : 0);
@@ -387,7 +372,7 @@ bool ReaderDocument::isCommandEnabled(int command) const
 
 bool ReaderDocument::isCommandChecked(int command) const
 {
-    if (isColourCommand(command))
+    if (cmd::isColourMenuCommand(command))
         return command == m_colourChoice;
     if (isAdjustmentCommand(command))
         return m_adjustments.isChecked(command);

@@ -706,15 +706,10 @@ void FolderTree::onDelete()
 
 bool FolderTree::isForwardedCommand(int command)
 {
+    if (cmd::isColourMenuCommand(command))
+        return true;
     switch (command) {
     case cmd::DisplayNotes:
-    case cmd::ColourSelected:
-    case cmd::ColourComplement:
-    case cmd::ColourBlack:
-    case cmd::ColourWhite:
-    case cmd::ColourGreen:
-    case cmd::ColourBlue:
-    case cmd::ColourRed:
     case cmd::ZoomOut:
     case cmd::ZoomIn:
     case cmd::OriginalSize:

@@ -37,25 +37,10 @@ QColor toQColor(ColourRef colour)
     return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
 }
 
+// The Color menu's items that choose a colour without asking for one.
 bool isNoteColourCommand(int command)
 {
-    switch (command) {
-    case cmd::ColourWhite:
-    case cmd::ColourBlack:
-    case cmd::ColourRed:
-    case cmd::ColourGreen:
-    case cmd::ColourBlue:
-    case cmd::ColourComplement:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The Color menu's items, each checked while it is the document's choice.
-bool isColourChoice(int command)
-{
-    return command == cmd::ColourSelected || isNoteColourCommand(command);
+    return cmd::isColourMenuCommand(command) && command != cmd::ColourSelected;
 }
 
 // Fit Width, and Fit Height with the roles of the axes exchanged. The first scale leaves room
@@ -366,7 +351,7 @@ bool ImageView::isCommandEnabled(int command) const
     case cmd::Delete:
         return static_cast<bool>(m_hooks.deleteSelection);
     default:
-        return isColourChoice(command) && m_doc.isCommandEnabled(command);
+        return cmd::isColourMenuCommand(command) && m_doc.isCommandEnabled(command);
     }
 }
 
@@ -382,7 +367,7 @@ bool ImageView::isCommandChecked(int command) const
     case cmd::FitHeight:
         return static_cast<int>(m_zoomMode) == command;
     default:
-        return isColourChoice(command) && m_doc.isCommandChecked(command);
+        return cmd::isColourMenuCommand(command) && m_doc.isCommandChecked(command);
     }
 }
 
