@@ -318,7 +318,7 @@ size_t decodeJpegPlain(JpegPlainRead& read, std::FILE* file)
 }
 
 // libjpeg-turbo alone: the whole file decoded to RGB into one malloc'd buffer.
-size_t DecodeJpegPlain(const std::string& path)
+size_t decodeJpegPlain(const std::string& path)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
@@ -333,7 +333,7 @@ size_t DecodeJpegPlain(const std::string& path)
 }
 
 // libtiff alone: the whole picture through its RGBA interface into one malloc'd raster.
-size_t ReadTiffRgbaPlain(const std::string& path)
+size_t readTiffRgbaPlain(const std::string& path)
 {
     TIFF* tiff = TIFFOpen(path.c_str(), "r");
     if (!tiff)
@@ -354,7 +354,7 @@ size_t ReadTiffRgbaPlain(const std::string& path)
 
 // The floor under any writer: the bytes written, flushed, synced and renamed over the target,
 // as the product's saves do, with nothing to encode.
-bool WritePlain(const std::string& path, const std::vector<uint8_t>& bytes)
+bool writePlain(const std::string& path, const std::vector<uint8_t>& bytes)
 {
     AtomicFile file(path);
     return file.open() && file.write(bytes.data(), bytes.size()) && file.commit();
@@ -389,13 +389,13 @@ Fixture* g_fixture = nullptr;
 std::unique_ptr<Fixture> makeFixture()
 {
     auto f = std::make_unique<Fixture>();
-    f->folder = MakeTempFolder("ombri-formats-bench");
+    f->folder = makeTempFolder("ombri-formats-bench");
     if (f->folder.empty()) {
         f->error = "cannot create a temporary folder";
         return f;
     }
-    f->image = MakePhotoImage();
-    f->mask = MakeNoteMask(kPhotoWidth, kPhotoHeight);
+    f->image = makePhotoImage();
+    f->mask = makeNoteMask(kPhotoWidth, kPhotoHeight);
     f->carrier24 = MakeCarrierCopy(f->image, f->mask, SaveDepth::Bits24);
     if (f->image.isNull() || f->carrier24.isNull()) {
         f->error = "out of memory";
@@ -418,7 +418,7 @@ Fixture* fixture(benchmark::State& state)
 
 bool saveBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error)
 {
-    if (!WritePlain(path, bytes)) {
+    if (!writePlain(path, bytes)) {
         error = "cannot write " + path;
         return false;
     }
@@ -536,7 +536,7 @@ void BM_LibjpegDecodeOnly(benchmark::State& state)
     if (!file)
         return;
     for (auto _ : state) {
-        const size_t decoded = DecodeJpegPlain(file->path);
+        const size_t decoded = decodeJpegPlain(file->path);
         if (decoded != static_cast<size_t>(f->pixelBytes)) {
             state.SkipWithError("libjpeg could not decode the file");
             break;
@@ -576,7 +576,7 @@ void BM_LibtiffRgbaReadOnly(benchmark::State& state)
     if (!file)
         return;
     for (auto _ : state) {
-        const size_t decoded = ReadTiffRgbaPlain(file->path);
+        const size_t decoded = readTiffRgbaPlain(file->path);
         if (decoded == 0) {
             state.SkipWithError("libtiff could not read the file");
             break;
@@ -692,7 +692,7 @@ void BM_WriteFloor(benchmark::State& state, Kind kind)
     const std::string path =
         f->folder + "/floor." + std::string(kExtension[static_cast<size_t>(kind)]);
     for (auto _ : state) {
-        if (!WritePlain(path, file->bytes)) {
+        if (!writePlain(path, file->bytes)) {
             state.SkipWithError("cannot write the file");
             break;
         }
@@ -772,6 +772,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (ombri::bench::g_fixture)
-        ombri::bench::RemoveFolder(ombri::bench::g_fixture->folder);
+        ombri::bench::removeFolder(ombri::bench::g_fixture->folder);
     return 0;
 }

@@ -46,7 +46,7 @@ Fixture* g_fixture = nullptr;
 std::unique_ptr<Fixture> makeFixture()
 {
     auto f = std::make_unique<Fixture>();
-    f->folder = MakeTempFolder("ombri-bench");
+    f->folder = makeTempFolder("ombri-bench");
     if (f->folder.empty()) {
         f->error = "cannot create a temporary folder";
         return f;
@@ -55,15 +55,15 @@ std::unique_ptr<Fixture> makeFixture()
     f->carrierPath = f->folder + "/carrier.png";
     f->encodePath = f->folder + "/encoded.png";
     f->savePath = f->folder + "/saved.png";
-    f->image = MakePhotoImage();
-    f->pixelBytes = PixelBytes(f->image);
-    f->mask = MakeNoteMask(kPhotoWidth, kPhotoHeight);
+    f->image = makePhotoImage();
+    f->pixelBytes = pixelBytes(f->image);
+    f->mask = makeNoteMask(kPhotoWidth, kPhotoHeight);
     f->carrier24 = MakeCarrierCopy(f->image, f->mask, SaveDepth::Bits24);
     if (f->image.isNull() || f->carrier24.isNull()) {
         f->error = "out of memory";
         return f;
     }
-    if (!WriteCarrierPng(f->image, f->mask, f->plainPath, f->carrierPath, f->error))
+    if (!writeCarrierPng(f->image, f->mask, f->plainPath, f->carrierPath, f->error))
         return f;
     // The carrier must open with exactly the notes that went in.
     {
@@ -116,7 +116,7 @@ void BM_LibpngDecodeOnly(benchmark::State& state)
     if (!f)
         return;
     for (auto _ : state) {
-        const size_t decoded = DecodePngPlain(f->carrierPath);
+        const size_t decoded = decodePngPlain(f->carrierPath);
         if (decoded == 0) {
             state.SkipWithError("libpng could not decode the file");
             break;
@@ -194,7 +194,7 @@ void BM_LibpngEncodeOnly(benchmark::State& state)
         return;
     std::string error;
     for (auto _ : state) {
-        if (!EncodePngPlain(f->image, f->encodePath, error)) {
+        if (!encodePngPlain(f->image, f->encodePath, error)) {
             state.SkipWithError(error.c_str());
             break;
         }
@@ -256,6 +256,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (ombri::bench::g_fixture)
-        ombri::bench::RemoveFolder(ombri::bench::g_fixture->folder);
+        ombri::bench::removeFolder(ombri::bench::g_fixture->folder);
     return 0;
 }

@@ -38,10 +38,10 @@ bool makeCarrierInChild(const std::string& folder, std::string& carrierPath)
         return false;
     }
     if (child == 0) {
-        const Dib image = bench::MakePhotoImage();
-        const NoteLayer mask = bench::MakeNoteMask(bench::kPhotoWidth, bench::kPhotoHeight);
+        const Dib image = bench::makePhotoImage();
+        const NoteLayer mask = bench::makeNoteMask(bench::kPhotoWidth, bench::kPhotoHeight);
         std::string error;
-        if (!bench::WriteCarrierPng(image, mask, folder + "/photo.png", carrierPath, error)) {
+        if (!bench::writeCarrierPng(image, mask, folder + "/photo.png", carrierPath, error)) {
             std::fprintf(stderr, "open_memory: %s\n", error.c_str());
             std::fflush(stderr);
             _exit(1);
@@ -70,13 +70,13 @@ int main(int argc, char** argv)
     if (argc == 2) {
         path = argv[1];
     } else {
-        folder = bench::MakeTempFolder("ombri-open-memory");
+        folder = bench::makeTempFolder("ombri-open-memory");
         if (folder.empty()) {
             std::fprintf(stderr, "open_memory: cannot create a temporary folder\n");
             return 1;
         }
         if (!makeCarrierInChild(folder, path)) {
-            bench::RemoveFolder(folder);
+            bench::removeFolder(folder);
             return 1;
         }
     }
@@ -94,7 +94,7 @@ int main(int argc, char** argv)
     const long long rssAfter = statusBytes("VmRSS");
     const long long maxRssAfter = maxRssBytes();
     if (!folder.empty())
-        bench::RemoveFolder(folder);
+        bench::removeFolder(folder);
     if (!opened) {
         std::fprintf(stderr, "open_memory: cannot open %s: %s\n", path.c_str(),
                      doc.lastOpenError().c_str());

@@ -104,7 +104,7 @@ struct Fixture {
 
     Fixture()
     {
-        folder = MakeTempFolder("ombri-panes-bench");
+        folder = makeTempFolder("ombri-panes-bench");
         if (folder.empty()) {
             error = "cannot make a temporary folder";
             return;
@@ -141,7 +141,7 @@ struct Fixture {
         list.reset();
         doc.reset();
         if (!folder.empty())
-            RemoveFolder(folder);
+            removeFolder(folder);
     }
 
     QTreeWidgetItem* bigItem() const

@@ -165,7 +165,7 @@ size_t decodeRows(PngRead& read, std::FILE* file)
 
 } // namespace
 
-Dib MakePhotoImage(int32_t width, int32_t height)
+Dib makePhotoImage(int32_t width, int32_t height)
 {
     Dib image = Dib::create(width, height, 24);
     auto layout = dibGetLayout(image);
@@ -238,7 +238,7 @@ Dib MakePhotoImage(int32_t width, int32_t height)
     return image;
 }
 
-NoteLayer MakeNoteMask(int32_t width, int32_t height)
+NoteLayer makeNoteMask(int32_t width, int32_t height)
 {
     NoteLayer mask(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     auto set = [&](int x, int y) {
@@ -280,7 +280,7 @@ NoteLayer MakeNoteMask(int32_t width, int32_t height)
     return mask;
 }
 
-Dib MakeScreenshotImage(int32_t width, int32_t height)
+Dib makeScreenshotImage(int32_t width, int32_t height)
 {
     std::vector<Dib> shots;
     std::vector<std::filesystem::path> names;
@@ -331,9 +331,9 @@ Dib MakeScreenshotImage(int32_t width, int32_t height)
     return image;
 }
 
-NoteLayer MakeNoteMask(int32_t width, int32_t height, double share)
+NoteLayer makeNoteMask(int32_t width, int32_t height, double share)
 {
-    NoteLayer mask = MakeNoteMask(width, height);
+    NoteLayer mask = makeNoteMask(width, height);
     size_t marked = 0;
     for (uint8_t bit : mask)
         marked += bit;
@@ -354,13 +354,13 @@ NoteLayer MakeNoteMask(int32_t width, int32_t height, double share)
     return mask;
 }
 
-size_t PixelBytes(const Dib& image)
+size_t pixelBytes(const Dib& image)
 {
     auto layout = dibGetLayout(image);
     return layout ? layout->pixelBytes : 0;
 }
 
-bool EncodePngPlain(const Dib& image, const std::string& path, std::string& error)
+bool encodePngPlain(const Dib& image, const std::string& path, std::string& error)
 {
     auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32)) {
@@ -397,7 +397,7 @@ bool EncodePngPlain(const Dib& image, const std::string& path, std::string& erro
     return written;
 }
 
-size_t DecodePngPlain(const std::string& path)
+size_t decodePngPlain(const std::string& path)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file)
@@ -415,10 +415,10 @@ size_t DecodePngPlain(const std::string& path)
     return decoded;
 }
 
-bool WriteCarrierPng(const Dib& image, const NoteLayer& mask, const std::string& plainPath,
+bool writeCarrierPng(const Dib& image, const NoteLayer& mask, const std::string& plainPath,
                      const std::string& carrierPath, std::string& error)
 {
-    if (!EncodePngPlain(image, plainPath, error))
+    if (!encodePngPlain(image, plainPath, error))
         return false;
     ScriptedPrompt prompt;
     Writing doc(prompt);
@@ -439,7 +439,7 @@ bool WriteCarrierPng(const Dib& image, const NoteLayer& mask, const std::string&
     return true;
 }
 
-std::string MakeTempFolder(const char* prefix)
+std::string makeTempFolder(const char* prefix)
 {
     const char* root = std::getenv("TMPDIR");
     std::string pattern = std::string(root && *root ? root : "/tmp") + "/" + prefix + "-XXXXXX";
@@ -450,7 +450,7 @@ std::string MakeTempFolder(const char* prefix)
     return std::string(name.data());
 }
 
-void RemoveFolder(const std::string& folder)
+void removeFolder(const std::string& folder)
 {
     if (folder.empty())
         return;

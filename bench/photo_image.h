@@ -13,37 +13,37 @@ constexpr int32_t kPhotoHeight = 4000;
 
 // A 24-bit picture that compresses like a photograph: smooth gradients, a few objects with hard
 // edges and low-amplitude sensor-like noise on every channel. The same bytes on every run.
-Dib MakePhotoImage(int32_t width = kPhotoWidth, int32_t height = kPhotoHeight);
+Dib makePhotoImage(int32_t width = kPhotoWidth, int32_t height = kPhotoHeight);
 
 // A 24-bit picture that compresses like a screen: the README's screenshots tiled side by side on
 // a flat grey, as many times as it takes to fill the size.
-Dib MakeScreenshotImage(int32_t width = kPhotoWidth, int32_t height = kPhotoHeight);
+Dib makeScreenshotImage(int32_t width = kPhotoWidth, int32_t height = kPhotoHeight);
 
 // Handwriting-like strokes (lines of short words and a few rings), one byte per pixel in the
 // note layer's order; 1 marks a note.
-NoteLayer MakeNoteMask(int32_t width, int32_t height);
+NoteLayer makeNoteMask(int32_t width, int32_t height);
 // The same strokes thinned to about `share` of the pixels (0.02 for 2%).
-NoteLayer MakeNoteMask(int32_t width, int32_t height, double share);
+NoteLayer makeNoteMask(int32_t width, int32_t height, double share);
 
 // Size of the pixel rows of a usable image (stride x height), 0 otherwise.
-size_t PixelBytes(const Dib& image);
+size_t pixelBytes(const Dib& image);
 
 // libpng alone: a 24-bit (32-bit) image as an 8-bit RGB (RGBA) PNG with default compression and
 // filters, blue first in memory (png_set_bgr), last row in memory first in the file. No temporary
 // file and no fsync. False with error set on failure.
-bool EncodePngPlain(const Dib& image, const std::string& path, std::string& error);
+bool encodePngPlain(const Dib& image, const std::string& path, std::string& error);
 
 // libpng alone: the whole file decoded, blue first, into one malloc'd buffer through row
 // pointers. Answers the number of pixel bytes decoded, 0 on failure.
-size_t DecodePngPlain(const std::string& path);
+size_t decodePngPlain(const std::string& path);
 
 // The carrier file the writer saves: the picture written plainly, opened as a document, the
 // mask merged as notes, saved at the 24-bit depth. False with error set on failure.
-bool WriteCarrierPng(const Dib& image, const NoteLayer& mask, const std::string& plainPath,
+bool writeCarrierPng(const Dib& image, const NoteLayer& mask, const std::string& plainPath,
                      const std::string& carrierPath, std::string& error);
 
 // A new empty folder under TMPDIR (or /tmp); empty on failure.
-std::string MakeTempFolder(const char* prefix);
-void RemoveFolder(const std::string& folder);
+std::string makeTempFolder(const char* prefix);
+void removeFolder(const std::string& folder);
 
 } // namespace ombri::bench

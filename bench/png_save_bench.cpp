@@ -36,9 +36,9 @@ struct Picture {
 const Picture& picture(int64_t index)
 {
     static const std::array<Picture, 4> pictures = [] {
-        const Dib photo = MakePhotoImage();
-        const Dib screen = MakeScreenshotImage();
-        const NoteLayer notes = MakeNoteMask(kPhotoWidth, kPhotoHeight, kNoteShare);
+        const Dib photo = makePhotoImage();
+        const Dib screen = makeScreenshotImage();
+        const NoteLayer notes = makeNoteMask(kPhotoWidth, kPhotoHeight, kNoteShare);
         return std::array<Picture, 4>{
             Picture{"photo", photo.clone()},
             Picture{"photo_notes", MakeCarrierCopy(photo, notes, SaveDepth::Bits24)},
@@ -50,7 +50,7 @@ const Picture& picture(int64_t index)
 
 const std::string& folder()
 {
-    static const std::string made = MakeTempFolder("ombri-png-save");
+    static const std::string made = makeTempFolder("ombri-png-save");
     return made;
 }
 
@@ -83,7 +83,7 @@ template <typename Save> void measure(benchmark::State& state, Save save)
 void BM_LibpngDefault(benchmark::State& state)
 {
     measure(state, [](const std::string& path, const Dib& image, std::string& error) {
-        return EncodePngPlain(image, path, error);
+        return encodePngPlain(image, path, error);
     });
 }
 
@@ -116,6 +116,6 @@ int main(int argc, char** argv)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    RemoveFolder(folder());
+    removeFolder(folder());
     return 0;
 }

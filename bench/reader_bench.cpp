@@ -45,11 +45,11 @@ struct Fixture {
     std::string error;
 };
 
-// The handwriting of MakeNoteMask, with lines taken away from the top until 2% of the pixels
+// The handwriting of makeNoteMask, with lines taken away from the top until 2% of the pixels
 // remain notes.
 NoteLayer twoPercentNotes(int32_t width, int32_t height)
 {
-    NoteLayer notes = MakeNoteMask(width, height);
+    NoteLayer notes = makeNoteMask(width, height);
     const size_t wanted = static_cast<size_t>(kNoteShare * static_cast<double>(notes.size()));
     size_t count = countNotePixels(notes);
     const size_t rowLength = static_cast<size_t>(width);
@@ -67,7 +67,7 @@ NoteLayer twoPercentNotes(int32_t width, int32_t height)
 std::unique_ptr<Fixture> makeFixture()
 {
     auto f = std::make_unique<Fixture>();
-    f->photo = MakePhotoImage();
+    f->photo = makePhotoImage();
     f->dim = f->photo.clone();
     auto layout = dibGetLayout(f->dim);
     if (f->photo.isNull() || !layout) {

@@ -42,9 +42,9 @@ struct Fixture {
 
     Fixture()
     {
-        folder = MakeTempFolder("ombri-view-bench");
+        folder = makeTempFolder("ombri-view-bench");
         const std::string path = folder + "/photo.bmp";
-        Dib photo = MakePhotoImage();
+        Dib photo = makePhotoImage();
         if (Status written = WriteBmpFile(path, photo); !written) {
             error = written.error();
             return;
@@ -63,7 +63,7 @@ struct Fixture {
     ~Fixture()
     {
         view.reset();
-        RemoveFolder(folder);
+        removeFolder(folder);
     }
 };
 
