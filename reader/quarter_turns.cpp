@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -20,14 +22,7 @@ namespace {
 using detail::areaOf;
 using detail::isGeometricDepth;
 using detail::PixelArea;
-using detail::QuarterTurn;
 using detail::quarterTurnedBlock;
-using detail::sourceRowOf;
-using detail::turnNotesInPlace;
-using detail::turnRowSpan;
-#if defined(__SSE2__)
-using detail::BlockTurn;
-#endif
 
 // Geometric steps act on 8-, 24- and 32-bit pictures.
 std::optional<PixelArea> geometricArea(Dib& image)
@@ -83,6 +78,55 @@ template <size_t kBytes> void turnHalf(const PixelArea& area)
         for (size_t x = 0; x < area.width; ++x)
             swapPixels<kBytes>(a + x * kBytes, b + (area.width - 1 - x) * kBytes);
     }
+}
+
+// A quarter turn of a plane of width x height pixels into one height pixels wide and width rows
+// high, rows counted from the bottom in both. Clockwise, target row r column x is source row x
+// column width - 1 - r; anticlockwise, source row height - 1 - x column r.
+struct QuarterTurn {
+    const uint8_t* source;
+    size_t sourceStride;
+    size_t width;
+    size_t height;
+    uint8_t* target;
+    size_t targetStride;
+    // A new block, whose pages the system provides at the first write to each.
+    bool freshTarget = false;
+};
+
+template <bool kClockwise> inline size_t sourceColumnOf(const QuarterTurn& turn, size_t targetRow)
+{
+    return kClockwise ? turn.width - 1 - targetRow : targetRow;
+}
+
+template <bool kClockwise> inline size_t sourceRowOf(const QuarterTurn& turn, size_t targetColumn)
+{
+    return kClockwise ? targetColumn : turn.height - 1 - targetColumn;
+}
+
+// Target row r from column x0 up to x1, one pixel at a time.
+template <size_t kBytes, bool kClockwise>
+void turnRowSpan(const QuarterTurn& turn, size_t r, size_t x0, size_t x1)
+{
+    const size_t column = sourceColumnOf<kClockwise>(turn, r);
+    const uint8_t* in = turn.source + column * kBytes;
+    uint8_t* out = turn.target + r * turn.targetStride;
+    size_t x = x0;
+    // 3-byte pixels move four bytes at a time. The fourth is the first byte of the source's next
+    // pixel, written over the target's next pixel before that one is moved. Not from the source's
+    // last column (its fourth byte is padding or past the block) nor to the target's last pixel
+    // (its fourth byte would be padding).
+    if (kBytes == 3 && column + 1 < turn.width) {
+        const size_t wideEnd = std::min(x1, turn.height - 1);
+        for (; x < wideEnd; ++x) {
+            uint32_t four;
+            std::memcpy(&four, in + sourceRowOf<kClockwise>(turn, x) * turn.sourceStride, 4);
+            std::memcpy(out + x * 3, &four, 4);
+        }
+    }
+    for (; x < x1; ++x)
+        std::memcpy(out + x * kBytes, in + sourceRowOf<kClockwise>(turn, x) * turn.sourceStride,
+                    kBytes);
 }
 
 // The turns go in bands of target rows, that is of neighbouring source columns, and through a band
@@ -187,6 +231,47 @@ template <bool kClockwise> void turnPixels3(const QuarterTurn& turn)
 
 #if defined(__SSE2__)
 
+// Square blocks of 16-byte runs turned in registers: 16 x 16 one-byte pixels or 4 x 4 four-byte
+// pixels. Each round interleaves row i with row i + side / 2, which moves the bits of an element's
+// (row, column) address one place round; after as many rounds as the address has row bits, row and
+// column have changed places.
+template <size_t kBytes> struct BlockTurn;
+
+template <> struct BlockTurn<1> {
+    static constexpr size_t kSide = 16;
+    static void transpose(__m128i (&rows)[kSide])
+    {
+#pragma GCC unroll 4
+        for (int round = 0; round < 4; ++round) {
+            __m128i mixed[kSide];
+#pragma GCC unroll 8
+            for (size_t i = 0; i < 8; ++i) {
+                mixed[2 * i] = _mm_unpacklo_epi8(rows[i], rows[i + 8]);
+                mixed[2 * i + 1] = _mm_unpackhi_epi8(rows[i], rows[i + 8]);
+            }
+#pragma GCC unroll 16
+            for (size_t i = 0; i < kSide; ++i)
+                rows[i] = mixed[i];
+        }
+    }
+};
+
+template <> struct BlockTurn<4> {
+    static constexpr size_t kSide = 4;
+    static void transpose(__m128i (&rows)[kSide])
+    {
+#pragma GCC unroll 2
+        for (int round = 0; round < 2; ++round) {
+            const __m128i mixed[kSide] = {
+                _mm_unpacklo_epi32(rows[0], rows[2]), _mm_unpackhi_epi32(rows[0], rows[2]),
+                _mm_unpacklo_epi32(rows[1], rows[3]), _mm_unpackhi_epi32(rows[1], rows[3])};
+#pragma GCC unroll 4
+            for (size_t i = 0; i < kSide; ++i)
+                rows[i] = mixed[i];
+        }
+    }
+};
+
 // 1- and 4-byte pixels block by block, through the bands; the rows and columns left at the edges
 // one pixel at a time.
 template <size_t kBytes, bool kClockwise> void turnBlocks(const QuarterTurn& turn)
@@ -254,19 +339,196 @@ template <bool kClockwise> void turnPlane(const QuarterTurn& turn, size_t bytesP
     }
 }
 
-} // namespace
-
-namespace detail {
-
+// A quarter turn of one plane; freshTarget for a new block (see prepareBand).
 void turnQuarterPlane(const uint8_t* source, size_t sourceStride, size_t width, size_t height,
                       size_t bytesPerPixel, uint8_t* target, size_t targetStride, Rotation rotation,
-                      bool freshTarget)
+                      bool freshTarget = false)
 {
     const QuarterTurn turn{source, sourceStride, width, height, target, targetStride, freshTarget};
     if (rotation == Rotation::Clockwise)
         turnPlane<true>(turn, bytesPerPixel);
     else
         turnPlane<false>(turn, bytesPerPixel);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Note layers
+
+// The note layer's turns are kept beside the picture's because they fall back on
+// turnQuarterPlane. With every caller in this file, the compiler builds the picture's turn loops
+// compactly. When another file called it, the compiler put all the turns into one function, and
+// the 3-byte loop spilled its registers to the stack.
+
+#if defined(__SSE2__)
+
+// Most of a note layer is blank: handwriting covers a few percent of a page. A layer's quarter
+// turn therefore goes into a cleared layer and writes only the 16 x 16 blocks that hold notes,
+// which a map of one byte for each whole block marks.
+constexpr size_t kNoteBlock = 16;
+
+size_t noteMapBytes(size_t width, size_t height)
+{
+    return (width / kNoteBlock) * (height / kNoteBlock);
+}
+
+// Whether any of the 16 bytes at run is not zero.
+inline bool holdsNotes(const uint8_t* run)
+{
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(run));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())) != 0xFFFF;
+}
+
+// Marks in marks the whole blocks of one band of 16 rows of the layer that hold anything but zero.
+void markBand(const uint8_t* band, size_t width, uint8_t* marks)
+{
+    const size_t across = width / kNoteBlock;
+    std::fill_n(marks, across, uint8_t{0});
+    for (size_t y = 0; y < kNoteBlock; ++y) {
+        const uint8_t* row = band + y * width;
+        for (size_t block = 0; block < across; ++block)
+            marks[block] |= static_cast<uint8_t>(holdsNotes(row + block * kNoteBlock));
+    }
+}
+
+// Marks in map the whole blocks of the layer (width x height bytes) that hold anything but zero.
+void markNoteBlocks(const uint8_t* layer, size_t width, size_t height, uint8_t* map)
+{
+    const size_t across = width / kNoteBlock;
+    for (size_t band = 0; band < height / kNoteBlock; ++band)
+        markBand(layer + band * kNoteBlock * width, width, map + band * across);
+}
+
+// Moves count bytes of the layer, from offset at, to the same offset in to, leaving zeros behind.
+inline void liftBytes(uint8_t* layer, uint8_t* to, size_t at, size_t count)
+{
+    std::memcpy(to + at, layer + at, count);
+    std::memset(layer + at, 0, count);
+}
+
+// Marks the blocks that hold notes, as markNoteBlocks does, and moves what the turn will read
+// to the same places in lifted: the marked blocks and the rows and columns beyond the whole
+// blocks. The layer is left all zero, and the blank blocks are only read, never copied or
+// cleared; each band is moved while its rows are still in the cache.
+void liftNoteBlocks(uint8_t* layer, size_t width, size_t height, uint8_t* map, uint8_t* lifted)
+{
+    const size_t across = width / kNoteBlock;
+    const size_t down = height / kNoteBlock;
+    const size_t whole = across * kNoteBlock;
+    for (size_t band = 0; band < down; ++band) {
+        const size_t y0 = band * kNoteBlock;
+        uint8_t* marks = map + band * across;
+        markBand(layer + y0 * width, width, marks);
+        for (size_t block = 0; block < across; ++block)
+            if (marks[block])
+                for (size_t y = y0; y < y0 + kNoteBlock; ++y)
+                    liftBytes(layer, lifted, y * width + block * kNoteBlock, kNoteBlock);
+        if (whole < width)
+            for (size_t y = y0; y < y0 + kNoteBlock; ++y)
+                liftBytes(layer, lifted, y * width + whole, width - whole);
+    }
+    if (down * kNoteBlock < height)
+        liftBytes(layer, lifted, down * kNoteBlock * width, (height - down * kNoteBlock) * width);
+}
+
+// The quarter turn of a layer into a target that is all zero: the marked blocks turned in
+// registers, the blank ones left, and the rows and columns beyond the whole blocks byte by byte.
+template <bool kClockwise> void turnMarkedNotes(const QuarterTurn& turn, const uint8_t* map)
+{
+    const size_t across = turn.width / kNoteBlock;
+    const size_t down = turn.height / kNoteBlock;
+    for (size_t blockRow = 0; blockRow < down; ++blockRow) {
+        const size_t y0 = blockRow * kNoteBlock;
+        for (size_t block = 0; block < across; ++block) {
+            if (!map[blockRow * across + block])
+                continue;
+            const size_t c0 = block * kNoteBlock;
+            // Clockwise, source (y, c) lands on target row width-1-c, column y; anticlockwise on
+            // row c, column height-1-y, so there the source rows are taken last first.
+            __m128i rows[kNoteBlock];
+#pragma GCC unroll 16
+            for (size_t i = 0; i < kNoteBlock; ++i)
+                rows[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                    turn.source +
+                    (kClockwise ? y0 + i : y0 + kNoteBlock - 1 - i) * turn.sourceStride + c0));
+            BlockTurn<1>::transpose(rows);
+            const size_t firstColumn = kClockwise ? y0 : turn.height - kNoteBlock - y0;
+#pragma GCC unroll 16
+            for (size_t j = 0; j < kNoteBlock; ++j) {
+                const size_t r = kClockwise ? turn.width - 1 - c0 - j : c0 + j;
+                _mm_storeu_si128(
+                    reinterpret_cast<__m128i*>(turn.target + r * turn.targetStride + firstColumn),
+                    rows[j]);
+            }
+        }
+    }
+    // Source rows from down x 16 on are target columns from there on clockwise, up to
+    // height - down x 16 anticlockwise; source columns from across x 16 on are whole target rows.
+    const size_t blockRows = down * kNoteBlock;
+    const size_t edgeFrom = kClockwise ? blockRows : 0;
+    const size_t edgeTo = kClockwise ? turn.height : turn.height - blockRows;
+    for (size_t r = 0; r < turn.width; ++r) {
+        if (sourceColumnOf<kClockwise>(turn, r) >= across * kNoteBlock)
+            turnRowSpan<1, kClockwise>(turn, r, 0, turn.height);
+        else
+            turnRowSpan<1, kClockwise>(turn, r, edgeFrom, edgeTo);
+    }
+}
+
+void turnMarkedNotes(const uint8_t* source, size_t width, size_t height, const uint8_t* map,
+                     uint8_t* target, Rotation rotation)
+{
+    const QuarterTurn turn{source, width, width, height, target, height};
+    if (rotation == Rotation::Clockwise)
+        turnMarkedNotes<true>(turn, map);
+    else
+        turnMarkedNotes<false>(turn, map);
+}
+
+#endif
+
+// The note layer given a quarter turn in place, with the old block's pixel bytes (scratchBytes
+// of them, at least the layer's size) to work in.
+void turnNotesInPlace(NoteLayer& layer, size_t width, size_t height, uint8_t* scratch,
+                      size_t scratchBytes, Rotation rotation)
+{
+#if defined(__SSE2__)
+    // The notes are lifted out, leaving the layer clear, with the map behind them, and the
+    // blocks with notes turned back in. (An 8-bit picture's rows may leave no room for the map.)
+    if (scratchBytes >= layer.size() + noteMapBytes(width, height)) {
+        uint8_t* map = scratch + layer.size();
+        liftNoteBlocks(layer.data(), width, height, map, scratch);
+        turnMarkedNotes(scratch, width, height, map, layer.data(), rotation);
+        return;
+    }
+#else
+    (void)scratchBytes;
+#endif
+    // Turned into the scratch and copied back.
+    turnQuarterPlane(layer.data(), width, width, height, 1, scratch, height, rotation);
+    std::memcpy(layer.data(), scratch, layer.size());
+}
+
+} // namespace
+
+namespace detail {
+
+bool turnNotesInto(const NoteLayer& notes, size_t width, size_t height, Rotation rotation,
+                   NoteLayer& turned)
+{
+    try {
+        // The layer starts out zero: only the blocks with notes need writing.
+        turned.assign(notes.size(), 0);
+#if defined(__SSE2__)
+        std::vector<uint8_t> map(noteMapBytes(width, height));
+        markNoteBlocks(notes.data(), width, height, map.data());
+        turnMarkedNotes(notes.data(), width, height, map.data(), turned.data(), rotation);
+#else
+        turnQuarterPlane(notes.data(), width, width, height, 1, turned.data(), height, rotation);
+#endif
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 Dib quarterTurnedBlock(const Dib& image, const DibLayout& layout, Rotation rotation, Dib* reuse)
