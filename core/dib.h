@@ -88,6 +88,33 @@ struct DibLayout {
 // height below 1, or a block too small for what its header claims.
 std::optional<DibLayout> dibGetLayout(const Dib& dib);
 
+// A bitmap's pixel rows as plain memory, for the loops that walk them: bottom row first, each
+// row followed by its padding.
+struct PixelRows {
+    uint8_t* first = nullptr; // bottom row
+    size_t stride = 0;
+    size_t width = 0;
+    size_t height = 0;
+    size_t bytesPerPixel = 0;
+
+    uint8_t* row(size_t y) const { return first + y * stride; }
+    // The bytes of a row that hold pixels; the padding behind them is never touched.
+    size_t rowBytes() const { return width * bytesPerPixel; }
+};
+
+// The rows of a bitmap whose layout has been read; bit counts below 8 give no whole bytes per
+// pixel and are not walked this way.
+inline PixelRows pixelRowsOf(Dib& image, const DibLayout& layout)
+{
+    PixelRows rows;
+    rows.first = image.data() + layout.pixelOffset;
+    rows.stride = layout.stride;
+    rows.width = static_cast<size_t>(layout.width);
+    rows.height = static_cast<size_t>(layout.height);
+    rows.bytesPerPixel = layout.bitCount / 8u;
+    return rows;
+}
+
 // Header fields read straight from the block, with the rules of the 40- and 12-byte headers.
 // A null block reads as width 0, height 0.
 int32_t DibGetWidth(const Dib& dib);

@@ -36,28 +36,12 @@ std::array<uint8_t, 3> pixelOrder(ColourRef colour)
 }
 
 // The rows of a display copy that can show notes.
-struct CarrierRows {
-    uint8_t* first = nullptr; // bottom row
-    size_t stride = 0;
-    size_t width = 0;
-    size_t height = 0;
-    size_t bytesPerPixel = 0;
-
-    uint8_t* row(size_t y) const { return first + y * stride; }
-};
-
-std::optional<CarrierRows> carrierRows(Dib& display)
+std::optional<PixelRows> carrierRows(Dib& display)
 {
     auto layout = dibGetLayout(display);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return std::nullopt;
-    CarrierRows rows;
-    rows.first = display.data() + layout->pixelOffset;
-    rows.stride = layout->stride;
-    rows.width = static_cast<size_t>(layout->width);
-    rows.height = static_cast<size_t>(layout->height);
-    rows.bytesPerPixel = layout->bitCount / 8u;
-    return rows;
+    return pixelRowsOf(display, *layout);
 }
 
 // Only a 1 marks a note, as in the rest of the note layer's users; any other byte would push a
@@ -294,7 +278,7 @@ template <size_t kBytes> inline void blendPixel(uint8_t* pixel, const uint8_t* t
 }
 
 template <size_t kBytes>
-void blendFromLayer(const CarrierRows& rows, const uint8_t* notes, BlendTables& tables)
+void blendFromLayer(const PixelRows& rows, const uint8_t* notes, BlendTables& tables)
 {
     NearNotes near(notes, rows.width, rows.height);
     for (size_t y = 0; y < rows.height; ++y) {

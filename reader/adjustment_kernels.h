@@ -7,32 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 
-// What the adjustment steps share among their files: a picture's pixels as rows of bytes, and the
+// What the adjustment steps share among their files: the depths that can be turned, and the
 // turned block and note layer that the display copy of a turned picture is made of.
 namespace ombri::reader::detail {
-
-struct PixelArea {
-    uint8_t* first = nullptr; // bottom row
-    size_t stride = 0;
-    size_t width = 0;
-    size_t height = 0;
-    size_t bytesPerPixel = 0;
-
-    uint8_t* row(size_t y) const { return first + y * stride; }
-    // The bytes of a row that hold pixels; the padding behind them is never touched.
-    size_t rowBytes() const { return width * bytesPerPixel; }
-};
-
-inline PixelArea areaOf(Dib& image, const DibLayout& layout)
-{
-    PixelArea area;
-    area.first = image.data() + layout.pixelOffset;
-    area.stride = layout.stride;
-    area.width = static_cast<size_t>(layout.width);
-    area.height = static_cast<size_t>(layout.height);
-    area.bytesPerPixel = layout.bitCount / 8u;
-    return area;
-}
 
 inline bool isGeometricDepth(uint16_t bitCount)
 {

@@ -14,16 +14,13 @@ namespace ombri::reader {
 
 namespace {
 
-using detail::areaOf;
-using detail::PixelArea;
-
 // Colour steps act on 24- and 32-bit pictures only.
-std::optional<PixelArea> colourArea(Dib& image)
+std::optional<PixelRows> colourArea(Dib& image)
 {
     auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return std::nullopt;
-    return areaOf(image, *layout);
+    return pixelRowsOf(image, *layout);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -37,7 +34,7 @@ constexpr size_t kBlock = 48;
 // Every row's pixel bytes combined with one repeated pattern of blue, green, red and (for 32-bit)
 // the fourth byte.
 template <typename Combine>
-void combineWithPattern(const PixelArea& area, const std::array<uint8_t, 4>& pattern,
+void combineWithPattern(const PixelRows& area, const std::array<uint8_t, 4>& pattern,
                         Combine combine)
 {
     uint8_t mask[kBlock];
@@ -122,7 +119,7 @@ void scanBlocks(const uint8_t* row, size_t blockBytes, uint8_t (&low)[kBlock],
 
 // Smallest and largest value of each channel, kept per byte position of the 48-byte blocks and
 // sorted into channels once at the end.
-ChannelRanges findChannelRanges(const PixelArea& area)
+ChannelRanges findChannelRanges(const PixelRows& area)
 {
     uint8_t low[kBlock];
     uint8_t high[kBlock];
@@ -253,7 +250,7 @@ void stretchBlocks(uint8_t* row, size_t blockBytes, const BlockStretch& block)
 #endif
 
 // Every blue, green and red byte stretched by its channel's stretch; a fourth byte keeps its value.
-void stretchChannels(const PixelArea& area, const std::array<Stretch, 3>& channels)
+void stretchChannels(const PixelRows& area, const std::array<Stretch, 3>& channels)
 {
     BlockStretch block;
     for (size_t j = 0; j < kBlock; ++j) {

@@ -19,18 +19,16 @@ namespace ombri::reader {
 
 namespace {
 
-using detail::areaOf;
 using detail::isGeometricDepth;
-using detail::PixelArea;
 using detail::quarterTurnedBlock;
 
 // Geometric steps act on 8-, 24- and 32-bit pictures.
-std::optional<PixelArea> geometricArea(Dib& image)
+std::optional<PixelRows> geometricArea(Dib& image)
 {
     auto layout = dibGetLayout(image);
     if (!layout || !isGeometricDepth(layout->bitCount))
         return std::nullopt;
-    return areaOf(image, *layout);
+    return pixelRowsOf(image, *layout);
 }
 
 // The note copy moves with the pixels only when it is the picture's size; anything else is not a
@@ -59,14 +57,14 @@ template <size_t kBytes> void mirrorRow(uint8_t* row, size_t width)
         swapPixels<kBytes>(row + left * kBytes, row + right * kBytes);
 }
 
-template <size_t kBytes> void mirrorRows(const PixelArea& area)
+template <size_t kBytes> void mirrorRows(const PixelRows& area)
 {
     for (size_t y = 0; y < area.height; ++y)
         mirrorRow<kBytes>(area.row(y), area.width);
 }
 
 // Row y and row height - 1 - y exchanged, each read backwards: the half turn in place.
-template <size_t kBytes> void turnHalf(const PixelArea& area)
+template <size_t kBytes> void turnHalf(const PixelRows& area)
 {
     for (size_t low = 0, high = area.height - 1; low <= high; ++low, --high) {
         uint8_t* a = area.row(low);
@@ -619,7 +617,7 @@ bool RotateImage(Dib& image, NoteLayer* notes, Rotation rotation, Dib* spare)
     auto layout = dibGetLayout(image);
     if (!layout || !isGeometricDepth(layout->bitCount))
         return false;
-    const PixelArea area = areaOf(image, *layout);
+    const PixelRows area = pixelRowsOf(image, *layout);
     const size_t width = area.width;
     const size_t height = area.height;
     NoteLayer* layer = matchingNotes(notes, width, height);
