@@ -154,6 +154,11 @@ LoadedImage LoadImageByExtension(const std::string& path)
     return loaded;
 }
 
+SignatureForm signatureFormOf(ImageFormat format)
+{
+    return format == ImageFormat::Sgi ? SignatureForm::Planar : SignatureForm::Interleaved;
+}
+
 ImageCheck CheckLoadedImage(Dib& image)
 {
     if (image.isNull())
@@ -192,11 +197,12 @@ LoadedImage loadCheckedImage(const std::string& path)
         break;
     }
     loaded.displayPalette = DibBuildPalette(loaded.image);
-    // A DPX or Cineon reader has already taken the notes from its pixel words.
-    const bool signature = loaded.format == ImageFormat::Sgi
-                               ? hasPlanarOmbriSignature(loaded.image)
-                               : HasOmbriSignature(loaded.image, loaded.signatureRowFlag);
-    if (loaded.pixelWords.empty() && signature)
+    // A DPX or Cineon reader has already taken the notes from its pixel words. Elsewhere the
+    // marker may have moved with the pixels when another program turned or mirrored the picture;
+    // the note bits moved with it, so they are taken pixel by pixel from the picture as it is.
+    loaded.signature =
+        findOmbriSignature(loaded.image, loaded.signatureRowFlag, signatureFormOf(loaded.format));
+    if (loaded.pixelWords.empty() && loaded.signature.intact())
         ExtractNoteLayer(loaded.image, loaded.noteLayer);
     return loaded;
 }

@@ -34,7 +34,11 @@ struct LoadedImage {
     FormatMessages messages;              // what the reader has to tell the user (JPEG errors)
     bool tooLarge = false;                // refused by CheckLoadedImage: kTooLargeMessage is due
     std::vector<uint32_t> displayPalette; // the colour table as drawn; empty for true colour
+    SignatureFind signature;              // the marker, as loadCheckedImage found it
 };
+
+// The marker of an SGI file lies over its colour planes; every other carrier interleaves it.
+SignatureForm signatureFormOf(ImageFormat format);
 
 // Picks the reader by the extension of the path and loads the file.
 LoadedImage LoadImageByExtension(const std::string& path);

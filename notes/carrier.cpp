@@ -153,23 +153,132 @@ bool HasOmbriSignature(const Dib& image, bool signatureRowFlag)
     return true;
 }
 
-bool hasPlanarOmbriSignature(const Dib& image)
+const char* orientationName(Orientation orientation)
 {
-    auto layout = dibGetLayout(image);
-    if (!layout || layout->bitCount != 32)
-        return HasOmbriSignature(image, true);
-    if (layout->width < 8)
-        return false;
-    const uint8_t* p = image.data() + layout->pixelOffset +
-                       layout->stride * static_cast<size_t>(layout->height - 1);
-    if (std::memcmp(p, kSignatureLead, 3) != 0)
-        return false;
-    // Byte k of the marker is channel k % 3 of pixel k / 3, as the writer lays it over the planes.
-    for (size_t k = 3; k < kSignatureBytes; ++k) {
-        if ((p[(k / 3) * 4 + k % 3] & 1) == 0)
-            return false;
+    static constexpr const char* kNames[kOrientationCount] = {
+        "normal",     "mirrored",   "flipped",    "turned-90",
+        "turned-180", "turned-270", "transposed", "transversed"};
+    return kNames[static_cast<int>(orientation)];
+}
+
+const char* signatureStateName(SignatureState state)
+{
+    switch (state) {
+    case SignatureState::Intact:
+        return "intact";
+    case SignatureState::Damaged:
+        return "damaged";
+    case SignatureState::None:
+        break;
     }
-    return true;
+    return "none";
+}
+
+namespace {
+
+struct Point {
+    int64_t x;
+    int64_t y;
+};
+
+// Where pixel (x, y) of a picture originalWidth x originalHeight (y counted from the top) lands
+// when the picture is given the orientation.
+Point orient(Orientation orientation, Point p, int64_t originalWidth, int64_t originalHeight)
+{
+    const int64_t right = originalWidth - 1;
+    const int64_t bottom = originalHeight - 1;
+    switch (orientation) {
+    case Orientation::Normal:
+        return p;
+    case Orientation::Mirrored:
+        return {right - p.x, p.y};
+    case Orientation::Flipped:
+        return {p.x, bottom - p.y};
+    case Orientation::Turned180:
+        return {right - p.x, bottom - p.y};
+    case Orientation::Turned90:
+        return {bottom - p.y, p.x};
+    case Orientation::Turned270:
+        return {p.y, right - p.x};
+    case Orientation::Transposed:
+        return {p.y, p.x};
+    case Orientation::Transversed:
+        return {bottom - p.y, right - p.x};
+    }
+    return p;
+}
+
+bool swapsSides(Orientation orientation)
+{
+    return orientation >= Orientation::Turned90 && orientation != Orientation::Turned180;
+}
+
+// The marker's pixels as they lie in memory for one orientation: the first pixel, and the step
+// in bytes from one to the next.
+struct MarkerRun {
+    const uint8_t* first;
+    ptrdiff_t step;
+};
+
+std::optional<MarkerRun> markerRun(const Dib& image, const DibLayout& layout, bool signatureRowFlag,
+                                   Orientation orientation, size_t pixels)
+{
+    const int64_t width = layout.width;
+    const int64_t height = layout.height;
+    const int64_t originalWidth = swapsSides(orientation) ? height : width;
+    const int64_t originalHeight = swapsSides(orientation) ? width : height;
+    if (originalWidth < static_cast<int64_t>(pixels))
+        return std::nullopt;
+    // The format's writer puts the marker at the left end of the top row (signature-row flag set)
+    // or of the bottom row (BMP); y counts from the top here, rows in memory from the bottom.
+    const int64_t row = signatureRowFlag ? 0 : originalHeight - 1;
+    const Point first = orient(orientation, {0, row}, originalWidth, originalHeight);
+    const Point second = orient(orientation, {1, row}, originalWidth, originalHeight);
+    const auto address = [&](Point p) {
+        return static_cast<ptrdiff_t>(layout.pixelOffset) +
+               static_cast<ptrdiff_t>(height - 1 - p.y) * static_cast<ptrdiff_t>(layout.stride) +
+               static_cast<ptrdiff_t>(p.x * (layout.bitCount / 8));
+    };
+    return MarkerRun{image.data() + address(first), address(second) - address(first)};
+}
+
+// Byte k of the marker: channel k % 3 of pixel k / 3 when laid over planes, else the k-th byte
+// of the run of whole pixels.
+uint8_t markerByte(const MarkerRun& run, size_t k, size_t channels)
+{
+    return run.first[static_cast<ptrdiff_t>(k / channels) * run.step +
+                     static_cast<ptrdiff_t>(k % channels)];
+}
+
+} // namespace
+
+SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form)
+{
+    SignatureFind found;
+    auto layout = dibGetLayout(image);
+    if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
+        return found;
+    const size_t pixelBytes = layout->bitCount / 8;
+    const size_t channels = form == SignatureForm::Planar ? 3 : pixelBytes;
+    const size_t pixels = (kSignatureBytes + channels - 1) / channels;
+    for (int o = 0; o < kOrientationCount; ++o) {
+        const auto orientation = static_cast<Orientation>(o);
+        const auto run = markerRun(image, *layout, signatureRowFlag, orientation, pixels);
+        if (!run)
+            continue;
+        const auto byte = [&](size_t k) { return markerByte(*run, k, channels); };
+        if (byte(0) != kSignatureLead[0] || byte(1) != kSignatureLead[1] ||
+            byte(2) != kSignatureLead[2])
+            continue;
+        bool odd = true;
+        for (size_t k = 3; k < kSignatureBytes && odd; ++k)
+            odd = (byte(k) & 1) != 0;
+        if (odd)
+            return {SignatureState::Intact, orientation};
+        if (found.state == SignatureState::None)
+            found = {SignatureState::Damaged, orientation};
+    }
+    return found;
 }
 
 void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes)
@@ -209,6 +318,22 @@ void ClearCarrier(Dib& image)
         uint8_t* in = pixels + static_cast<size_t>(row) * layout->stride + carrier;
         for (size_t x = 0; x < width; ++x)
             in[x * step] |= 1;
+    }
+}
+
+void eraseOmbriSignatures(Dib& image)
+{
+    auto layout = dibGetLayout(image);
+    if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
+        return;
+    const size_t pixelBytes = layout->bitCount / 8;
+    uint8_t* pixels = image.data() + layout->pixelOffset;
+    const size_t lastRow = layout->stride * static_cast<size_t>(layout->height - 1);
+    const size_t lastPixel = pixelBytes * static_cast<size_t>(layout->width - 1);
+    for (size_t offset : {size_t{0}, lastPixel, lastRow, lastRow + lastPixel}) {
+        uint8_t* corner = pixels + offset;
+        if (std::memcmp(corner, kSignatureLead, 3) == 0)
+            corner[1] = kSignatureLead[1] - 1;
     }
 }
 

@@ -55,11 +55,50 @@ void MarkAlphaNotes(uint8_t* buffer, size_t width, size_t height, size_t rowLeng
 // or the last (true: every other format). Only 24- and 32-bit images can carry it.
 bool HasOmbriSignature(const Dib& image, bool signatureRowFlag);
 
-// The marker of a planar (SGI) file, looked for in its top row (the last in memory) as the
-// reader interleaves it: the first 23 blue, green and red bytes of pixels 0-7. A fourth channel
-// is left out, so that a note in the alpha byte of one of the first pixels cannot hide the
-// marker (and with it every note of the picture).
-bool hasPlanarOmbriSignature(const Dib& image);
+// How a picture lies relative to the one its format's writer made, named by what another program
+// did to it: mirrored left-right, flipped top-bottom, turned clockwise by 90, 180 or 270 degrees,
+// transposed (mirrored across the diagonal from the top-left corner) or transversed (across the
+// other diagonal).
+enum class Orientation : uint8_t {
+    Normal,
+    Mirrored,
+    Flipped,
+    Turned90,
+    Turned180,
+    Turned270,
+    Transposed,
+    Transversed
+};
+constexpr int kOrientationCount = 8;
+
+// "normal", "mirrored", "flipped", "turned-90", "turned-180", "turned-270", "transposed",
+// "transversed".
+const char* orientationName(Orientation orientation);
+
+// Whether a picture carries the marker: intact, damaged (its three lead bytes are in a corner but
+// the run of odd bytes that follows them is broken in both directions), or none at all.
+enum class SignatureState : uint8_t { None, Damaged, Intact };
+
+// "none", "damaged", "intact".
+const char* signatureStateName(SignatureState state);
+
+// The two ways the marker is laid: over the interleaved bytes of a row (BMP, PNG, TIFF), or over
+// the blue, green and red planes (SGI), which leaves a fourth channel out.
+enum class SignatureForm : uint8_t { Interleaved, Planar };
+
+struct SignatureFind {
+    SignatureState state = SignatureState::None;
+    Orientation orientation = Orientation::Normal; // where an intact or damaged marker lies
+
+    bool intact() const { return state == SignatureState::Intact; }
+};
+
+// Looks for the marker where the format's writer puts it first, then where each of the seven
+// other orientations of the picture would have moved it: in one of the four corners, along the
+// row or down the column. Every place is checked as strictly as the normal one (three exact bytes
+// and twenty odd ones), so a plain picture is taken for a carrier no more often than before in
+// each place. Only 24- and 32-bit images can carry the marker.
+SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form);
 
 // Sets a 1 in the note layer (created zero-filled when absent) for every pixel whose carrier
 // byte is even. Never clears a note. Does nothing for other depths.
@@ -67,6 +106,13 @@ void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes);
 
 // Forces every carrier byte of a 24- or 32-bit image odd, so the image carries no note.
 void ClearCarrier(Dib& image);
+
+// Takes the marker out of a picture whose notes are being cleared, wherever another program may
+// have moved it: a corner pixel whose blue, green and red bytes read 101, 103, 105 gets green 102.
+// ClearCarrier leaves the marker's bytes odd, so without this a cleared picture would still be
+// taken for a carrier (with no notes) when saved where its old marker is read. Green is no
+// carrier byte, so no note appears.
+void eraseOmbriSignatures(Dib& image);
 
 size_t countNotePixels(const NoteLayer& notes);
 

@@ -51,8 +51,10 @@ void enterFolder(const std::string& folder)
 
 ReaderDocument::ReaderDocument(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
 
-void ReaderDocument::setLoadedPicture(Dib image, std::optional<NoteLayer> notes)
+void ReaderDocument::setLoadedPicture(Dib image, std::optional<NoteLayer> notes,
+                                      SignatureFind signature)
 {
+    m_foundSignature = signature;
     m_image = std::move(image);
     m_width = DibGetWidth(m_image);
     m_height = DibGetHeight(m_image);
@@ -74,6 +76,7 @@ void ReaderDocument::DeleteContents()
 {
     m_image.reset();
     m_noteLayer.reset();
+    m_foundSignature = {};
     m_displayCopy.reset();
     m_spareBlock.reset();
     NoteLayer().swap(m_movedNotes);

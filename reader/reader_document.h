@@ -50,6 +50,8 @@ class ReaderDocument : public DocumentBase {
     int32_t height() const { return m_height; }
     bool hasNoteLayer() const { return m_noteLayer.has_value(); }
     const std::optional<NoteLayer>& noteLayer() const { return m_noteLayer; }
+    // The marker as the open found it: none, damaged, or intact in some orientation.
+    const SignatureFind& foundSignature() const { return m_foundSignature; }
     // Full path of the last picture opened successfully; kept when a later open fails.
     const std::string& currentPath() const { return m_currentPath; }
 
@@ -120,7 +122,7 @@ class ReaderDocument : public DocumentBase {
     bool FindPreviousImage();
     bool FindNextImage();
 
-    void setLoadedPicture(Dib image, std::optional<NoteLayer> notes);
+    void setLoadedPicture(Dib image, std::optional<NoteLayer> notes, SignatureFind signature);
 
   private:
     using NeighbourFinder = std::optional<std::string> (*)(const std::string& folder,
@@ -150,6 +152,7 @@ class ReaderDocument : public DocumentBase {
     ListPane* m_listPane = nullptr;
     DesktopServices* m_desktop = nullptr;
     std::optional<NoteLayer> m_noteLayer;
+    SignatureFind m_foundSignature;
     Dib m_image;
 };
 

@@ -23,7 +23,7 @@ bool Reading::OnOpenDocument(const std::string& path)
         return false;
     }
     std::optional<NoteLayer> notes = std::move(loaded.noteLayer);
-    setLoadedPicture(std::move(loaded.image), std::move(notes));
+    setLoadedPicture(std::move(loaded.image), std::move(notes), loaded.signature);
     SetPathName(absolutePath(path), true);
     SetModifiedFlag(false);
     return ReaderDocument::OnOpenDocument(path);

@@ -6,6 +6,7 @@ void ImageOperation::DeleteContents()
 {
     m_pixelWords.clear();
     m_pixelWords.shrink_to_fit();
+    m_foundSignature = {};
     WriterDocument::DeleteContents();
 }
 

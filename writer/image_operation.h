@@ -14,6 +14,8 @@ class ImageOperation : public WriterDocument {
     using WriterDocument::WriterDocument;
 
     bool hasPixelWords() const { return !m_pixelWords.empty(); }
+    // The marker as the last open found it: none, damaged, or intact in some orientation.
+    const SignatureFind& foundSignature() const { return m_foundSignature; }
     const std::vector<uint32_t>& pixelWords() const { return m_pixelWords; }
 
     void DeleteContents() override;
@@ -23,6 +25,7 @@ class ImageOperation : public WriterDocument {
 
   protected:
     std::vector<uint32_t> m_pixelWords; // top row first; empty unless from DPX or Cineon
+    SignatureFind m_foundSignature;
 };
 
 } // namespace ombri::writer

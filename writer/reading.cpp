@@ -34,10 +34,14 @@ bool Reading::OnOpenDocument(const std::string& path)
     m_height = DibGetHeight(m_image);
     m_pixelWords = std::move(loaded.pixelWords);
     m_noteLayer = std::move(loaded.noteLayer);
+    m_foundSignature = loaded.signature;
     if (loaded.format == ImageFormat::Jpeg)
         m_saveDepth = SaveDepth::Bits24;
     SetPathName(path, true);
-    SetModified(false);
+    // Notes found in a turned or mirrored picture are shown and edited as usual, but the file no
+    // longer says where they are for other readers; saving writes the marker back in place.
+    SetModified(m_pixelWords.empty() && m_foundSignature.intact() &&
+                m_foundSignature.orientation != Orientation::Normal);
     m_savePath = path;
     return true;
 }

@@ -111,6 +111,7 @@ void WriterDocument::ClearNotes()
         return;
     m_noteLayer.reset();
     ClearCarrier(m_image);
+    eraseOmbriSignatures(m_image);
     dropDisplayImage();
     SetModified(true);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -60,6 +61,85 @@ const uint8_t* pixelAt(const Dib& dib, int32_t x, int32_t yFromTop)
     return dib.data() + layout->pixelOffset +
            static_cast<size_t>(layout->height - 1 - yFromTop) * layout->stride +
            static_cast<size_t>(x) * (layout->bitCount / 8);
+}
+
+namespace {
+
+bool swapsSides(Orientation orientation)
+{
+    return orientation >= Orientation::Turned90 && orientation != Orientation::Turned180;
+}
+
+// Where pixel (x, y), y from the top, of a width x height picture lands: the mapping written out
+// once more, independently of the product's, so that the two check each other.
+void orientedPosition(Orientation orientation, int32_t width, int32_t height, int32_t x, int32_t y,
+                      int32_t& outX, int32_t& outY)
+{
+    switch (orientation) {
+    case Orientation::Normal:
+        outX = x, outY = y;
+        return;
+    case Orientation::Mirrored:
+        outX = width - 1 - x, outY = y;
+        return;
+    case Orientation::Flipped:
+        outX = x, outY = height - 1 - y;
+        return;
+    case Orientation::Turned180:
+        outX = width - 1 - x, outY = height - 1 - y;
+        return;
+    case Orientation::Turned90: // clockwise: the left column becomes the top row
+        outX = height - 1 - y, outY = x;
+        return;
+    case Orientation::Turned270:
+        outX = y, outY = width - 1 - x;
+        return;
+    case Orientation::Transposed:
+        outX = y, outY = x;
+        return;
+    case Orientation::Transversed:
+        outX = height - 1 - y, outY = width - 1 - x;
+        return;
+    }
+}
+
+} // namespace
+
+Dib orientedCopy(const Dib& image, Orientation orientation)
+{
+    const int32_t width = DibGetWidth(image);
+    const int32_t height = DibGetHeight(image);
+    const uint16_t bits = DibGetBitCount(image);
+    const size_t bytes = bits / 8;
+    const bool swap = swapsSides(orientation);
+    Dib out = Dib::create(swap ? height : width, swap ? width : height, bits);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            int32_t toX = 0, toY = 0;
+            orientedPosition(orientation, width, height, x, y, toX, toY);
+            std::memcpy(const_cast<uint8_t*>(pixelAt(out, toX, toY)), pixelAt(image, x, y), bytes);
+        }
+    }
+    return out;
+}
+
+NoteLayer orientedNotes(const NoteLayer& notes, int32_t width, int32_t height,
+                        Orientation orientation)
+{
+    const bool swap = swapsSides(orientation);
+    const int32_t outWidth = swap ? height : width;
+    const int32_t outHeight = swap ? width : height;
+    NoteLayer out(notes.size(), 0);
+    // Layer rows run bottom first, as the picture's rows in memory.
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            int32_t toX = 0, toY = 0;
+            orientedPosition(orientation, width, height, x, y, toX, toY);
+            out[static_cast<size_t>(outHeight - 1 - toY) * outWidth + toX] =
+                notes[static_cast<size_t>(height - 1 - y) * width + x];
+        }
+    }
+    return out;
 }
 
 std::vector<uint8_t> readFileBytes(const std::string& path)

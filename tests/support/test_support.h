@@ -34,6 +34,12 @@ NoteLayer makePatternNotes(int32_t width, int32_t height, uint32_t seed = 7);
 // The bytes of one pixel: row y counted from the top, as in the picture.
 const uint8_t* pixelAt(const Dib& dib, int32_t x, int32_t yFromTop);
 
+// The picture as another program leaves it after turning or mirroring it (Orientation names
+// what was done), and a note layer moved the same way, for a layer of width x height.
+Dib orientedCopy(const Dib& image, Orientation orientation);
+NoteLayer orientedNotes(const NoteLayer& notes, int32_t width, int32_t height,
+                        Orientation orientation);
+
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool fileExists(const std::string& path);
