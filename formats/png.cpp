@@ -5,6 +5,7 @@
 
 #include "core/file_io.h"
 #include "core/limits.h"
+#include "notes/carrier.h"
 
 #include <png.h>
 
@@ -19,7 +20,7 @@ namespace ombri {
 
 namespace {
 
-constexpr size_t kSignatureBytes = 8;
+constexpr size_t kPngSignatureBytes = 8;
 
 // libpng reports an error by calling our handler, which must not return: it keeps the message
 // for the caller's reason and jumps back to the setjmp of the running operation.
@@ -51,6 +52,8 @@ struct PngReader {
     Dib image;
     std::vector<png_bytep> rows;
     std::string failure;
+    // Set when the background and gamma steps were left out of this decode (see readPng).
+    bool colourStepsDeferred = false;
 
     ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
 };
@@ -78,10 +81,31 @@ void readFromMemory(png_structp png, png_bytep out, size_t length)
     source->offset += length;
 }
 
+// Whether to decode the file as it is first, leaving out the two steps that change colours:
+// compositing an alpha channel over a bKGD colour, and a gamma correction that libpng would
+// actually carry out. Other programs add both chunks when they rewrite a carrier, and either one
+// rewrites the low bits that hold the notes.
+bool mayChangeColours(png_structp png, png_infop info)
+{
+    const bool hasAlpha = (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) != 0 ||
+                          png_get_valid(png, info, PNG_INFO_tRNS);
+    if (hasAlpha && png_get_valid(png, info, PNG_INFO_bKGD))
+        return true;
+    double fileGamma = 0;
+    if (!png_get_gAMA(png, info, &fileGamma))
+        return false;
+    // libpng leaves the pixels alone when screen and file gamma nearly cancel out.
+    constexpr double kScreenGamma = 2.2;
+    constexpr double kThreshold = 0.05;
+    const double product = fileGamma * kScreenGamma;
+    return product < 1 - kThreshold || product > 1 + kThreshold;
+}
+
 // Every decoded picture ends as 8-bit RGB, or RGBA when it keeps an alpha channel, whatever its
 // depth and colour type in the file. The order matters: transparency must become alpha before
-// the background colour is composited under it.
-void requestTransformations(png_structp png, png_infop info)
+// the background colour is composited under it. With colourSteps false the background and
+// gamma steps are left out.
+void requestTransformations(png_structp png, png_infop info, bool colourSteps)
 {
     const int bitDepth = png_get_bit_depth(png, info);
     const int colourType = png_get_color_type(png, info);
@@ -96,10 +120,10 @@ void requestTransformations(png_structp png, png_infop info)
     if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA)
         png_set_gray_to_rgb(png);
     png_color_16p background = nullptr;
-    if (png_get_bKGD(png, info, &background))
+    if (colourSteps && png_get_bKGD(png, info, &background))
         png_set_background(png, background, PNG_BACKGROUND_GAMMA_FILE, 1, 1.0);
     double fileGamma = 0;
-    if (png_get_gAMA(png, info, &fileGamma))
+    if (colourSteps && png_get_gAMA(png, info, &fileGamma))
         png_set_gamma(png, 2.2, fileGamma);
     // Packed DIB pixels are blue first; decoding them that way spares a pass over the image.
     png_set_bgr(png);
@@ -169,9 +193,11 @@ bool dimensionsAllowed(png_structp png, png_infop info)
     return width <= kMaxDimension && height <= kMaxDimension;
 }
 
+enum class ColourSteps { Deferred, Applied };
+
 // Runs libpng over the whole file. Holds nothing that needs destroying: libpng leaves it by
 // longjmp on any error, and the reader owns every buffer.
-bool decodeImage(PngReader& reader)
+bool decodeImage(PngReader& reader, ColourSteps colourSteps)
 {
     if (setjmp(png_jmpbuf(reader.png))) {
         reader.failure = reader.errors.message;
@@ -182,7 +208,9 @@ bool decodeImage(PngReader& reader)
         reader.failure = "the image is too large";
         return false;
     }
-    requestTransformations(reader.png, reader.info);
+    reader.colourStepsDeferred =
+        colourSteps == ColourSteps::Deferred && mayChangeColours(reader.png, reader.info);
+    requestTransformations(reader.png, reader.info, !reader.colourStepsDeferred);
     png_read_update_info(reader.png, reader.info);
     if (!allocateImage(reader))
         return false;
@@ -193,7 +221,8 @@ bool decodeImage(PngReader& reader)
 
 // Decodes a PNG whose 8 signature bytes have been checked and consumed; readFn delivers the
 // rest from ioSource.
-Result<Dib> readPng(png_rw_ptr readFn, void* ioSource)
+Result<Dib> decodePng(png_rw_ptr readFn, void* ioSource, ColourSteps colourSteps,
+                      bool& colourStepsDeferred)
 {
     PngReader reader;
     reader.png =
@@ -213,15 +242,34 @@ Result<Dib> readPng(png_rw_ptr readFn, void* ioSource)
     png_set_option(reader.png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
 #endif
     png_set_read_fn(reader.png, ioSource, readFn);
-    png_set_sig_bytes(reader.png, static_cast<int>(kSignatureBytes));
-    if (!decodeImage(reader))
+    png_set_sig_bytes(reader.png, static_cast<int>(kPngSignatureBytes));
+    if (!decodeImage(reader, colourSteps))
         return fail(reader.failure);
+    colourStepsDeferred = reader.colourStepsDeferred;
     return std::move(reader.image);
+}
+
+// A carrier that another program rewrote keeps its notes in the pixels as stored: the file is
+// first decoded without background and gamma, and when those pixels hold the note marker (in
+// any orientation) they are the picture, alpha and all. Otherwise the file is an ordinary
+// picture and is decoded again with every step; only files with such chunks pay for that.
+// rewind puts the source back just past the 8 signature bytes.
+template <typename Rewind> Result<Dib> readPng(png_rw_ptr readFn, void* ioSource, Rewind rewind)
+{
+    bool deferred = false;
+    auto image = decodePng(readFn, ioSource, ColourSteps::Deferred, deferred);
+    if (!image || !deferred ||
+        findOmbriSignature(image.value(), true, SignatureForm::Interleaved).intact())
+        return image;
+    image.value().reset();
+    if (!rewind())
+        return fail("cannot read the file again");
+    return decodePng(readFn, ioSource, ColourSteps::Applied, deferred);
 }
 
 bool hasSignature(const uint8_t* bytes, size_t size)
 {
-    return size >= kSignatureBytes && png_sig_cmp(bytes, 0, kSignatureBytes) == 0;
+    return size >= kPngSignatureBytes && png_sig_cmp(bytes, 0, kPngSignatureBytes) == 0;
 }
 
 // Owns the write structures for one save.
@@ -319,21 +367,27 @@ Result<Dib> ReadPngFile(const std::string& path)
     FilePtr file(std::fopen(path.c_str(), "rb"));
     if (!file)
         return fail(std::strerror(errno));
-    uint8_t signature[kSignatureBytes];
+    uint8_t signature[kPngSignatureBytes];
     const size_t got = std::fread(signature, 1, sizeof signature, file.get());
     if (std::ferror(file.get()))
         return fail(std::strerror(errno));
     if (!hasSignature(signature, got))
         return fail("not a PNG file");
-    return readPng(readFromFile, file.get());
+    std::FILE* stream = file.get();
+    return readPng(readFromFile, stream, [stream] {
+        return std::fseek(stream, static_cast<long>(kPngSignatureBytes), SEEK_SET) == 0;
+    });
 }
 
 Result<Dib> readPngBytes(ByteView file)
 {
     if (!file.data || !hasSignature(file.data, file.size))
         return fail("not a PNG file");
-    MemorySource source{file, kSignatureBytes};
-    return readPng(readFromMemory, &source);
+    MemorySource source{file, kPngSignatureBytes};
+    return readPng(readFromMemory, &source, [&source] {
+        source.offset = kPngSignatureBytes;
+        return true;
+    });
 }
 
 Status WritePngFile(const std::string& path, const Dib& image)

@@ -2,6 +2,8 @@
 
 #include "core/bytes.h"
 #include "core/limits.h"
+#include "notes/carrier.h"
+#include "support/dib_compare.h"
 #include "support/status.h"
 #include "support/test_support.h"
 
@@ -213,6 +215,51 @@ TEST(PngRead, GammaIsCorrectedOnlyWhenItMatters)
     EXPECT_EQ(bgr(linear.value(), 0, 0), (Bytes{0, 0, 0}));
     EXPECT_GT(bgr(linear.value(), 1, 0)[0], 170);
     EXPECT_EQ(bgr(linear.value(), 2, 0), (Bytes{255, 255, 255}));
+}
+
+// Another program rewriting a carrier adds a background and a gamma. The pixels as stored hold
+// the notes, so a picture whose stored pixels carry the marker (here turned, down the right
+// column) is taken as it is, alpha and all; the same picture without the marker is an ordinary
+// picture and gets both steps.
+TEST(PngRead, ACarrierRewrittenWithBackgroundAndGammaKeepsItsStoredPixels)
+{
+    PngPicture picture{9, 9, 8, PNG_COLOR_TYPE_RGB_ALPHA};
+    for (uint32_t y = 0; y < 9; ++y) {
+        picture.rows.emplace_back();
+        for (uint32_t i = 0; i < 9 * 4; ++i)
+            picture.rows.back().push_back(static_cast<uint8_t>(y * 29 + i * 7 + 40));
+    }
+    Bytes marker(23);
+    WriteOmbriSignature(marker.data()); // blue first, as the marker is defined
+    for (size_t k = 0; k < 23; ++k) {
+        uint8_t& sample = picture.rows[k / 4][8 * 4 + (k % 4 == 3 ? 3 : 2 - k % 4)];
+        sample = k < 3 ? marker[k] : static_cast<uint8_t>(sample | 1);
+    }
+    picture.background = png_color_16{0, 10, 20, 30, 0};
+    picture.gamma = 1.0;
+    const Bytes file = encodePng(picture);
+    auto carrier = decode(file);
+    ASSERT_TRUE(carrier.ok()) << carrier.error();
+    ASSERT_EQ(DibGetBitCount(carrier.value()), 32);
+    for (uint32_t y = 0; y < 9; ++y)
+        for (uint32_t x = 0; x < 9; ++x) {
+            const Bytes& row = picture.rows[y];
+            EXPECT_EQ(bgr(carrier.value(), int32_t(x), int32_t(y)),
+                      (Bytes{row[4 * x + 2], row[4 * x + 1], row[4 * x], row[4 * x + 3]}));
+        }
+    EXPECT_EQ(findOmbriSignature(carrier.value(), true, SignatureForm::Interleaved).orientation,
+              Orientation::Turned90);
+
+    // The file reader rewinds for the second pass as the byte reader does.
+    test::TempDir dir;
+    picture.rows[0][8 * 4 + 1] = 104; // green of the marker's first pixel: no marker any more
+    test::writeFileBytes(dir.file("plain.png"), encodePng(picture));
+    auto plain = ReadPngFile(dir.file("plain.png"));
+    ASSERT_TRUE(plain.ok()) << plain.error();
+    EXPECT_EQ(DibGetBitCount(plain.value()), 24);
+    auto plainBytes = decode(test::readFileBytes(dir.file("plain.png")));
+    ASSERT_TRUE(plainBytes.ok());
+    EXPECT_EQ(test::dibDifference(plain.value(), plainBytes.value()), "");
 }
 
 // Rewrites the IHDR fields of a file and the chunk's CRC, so that only the fields are wrong.
