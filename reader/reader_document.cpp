@@ -64,6 +64,8 @@ void ReaderDocument::setLoadedPicture(Dib image, std::optional<NoteLayer> notes,
     if (m_noteLayer && !noteLayerFits())
         m_noteLayer.reset();
     m_displayCopy.reset();
+    if (m_pictureObserver)
+        m_pictureObserver();
 }
 
 bool ReaderDocument::noteLayerFits() const
@@ -82,6 +84,8 @@ void ReaderDocument::DeleteContents()
     NoteLayer().swap(m_movedNotes);
     m_width = 0;
     m_height = 0;
+    if (m_pictureObserver)
+        m_pictureObserver();
 }
 
 // --- The display image ---

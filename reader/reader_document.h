@@ -10,6 +10,7 @@
 #include "reader/panes.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,6 +44,12 @@ class ReaderDocument : public DocumentBase {
     void setImagePane(ImagePane* pane) { m_imagePane = pane; }
     void setListPane(ListPane* pane) { m_listPane = pane; }
     void setDesktopServices(DesktopServices* desktop) { m_desktop = desktop; }
+    // Called whenever the picture on show is replaced or emptied, for what the window says
+    // about it.
+    void setPictureObserver(std::function<void()> observer)
+    {
+        m_pictureObserver = std::move(observer);
+    }
 
     bool hasImage() const { return !m_image.isNull(); }
     const Dib& image() const { return m_image; }
@@ -154,6 +161,7 @@ class ReaderDocument : public DocumentBase {
     std::optional<NoteLayer> m_noteLayer;
     SignatureFind m_foundSignature;
     Dib m_image;
+    std::function<void()> m_pictureObserver;
 };
 
 } // namespace ombri::reader

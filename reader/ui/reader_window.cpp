@@ -7,6 +7,7 @@
 #include "platform/qt/recent_files_menu.h"
 #include "reader/adjustments.h"
 #include "reader/command_ids.h"
+#include "reader/note_status.h"
 #include "reader/ui/customize_dialog.h"
 #include "reader/ui/file_list.h"
 #include "reader/ui/file_operations.h"
@@ -105,6 +106,7 @@ ReaderWindow::ReaderWindow(Prompt* prompt, QWidget* parent)
 ReaderWindow::~ReaderWindow()
 {
     m_recent->sync();
+    m_doc.setPictureObserver({});
     // The panes unregister from the document as they go; they must go before it.
     delete m_splitter;
     m_splitter = nullptr;
@@ -387,7 +389,20 @@ void ReaderWindow::buildStatusBar()
 {
     QStatusBar* bar = statusBar();
     bar->addWidget(new QLabel(tr("Ready"), bar), 1);
+    // Permanent, so that a passing message does not hide what the picture carries.
+    m_noteStatus = new QLabel(bar);
+    m_noteStatus->setObjectName(QStringLiteral("noteStatus"));
+    bar->addPermanentWidget(m_noteStatus);
+    m_doc.setPictureObserver([this] { updateNoteStatus(); });
+    updateNoteStatus();
     m_lockKeys = new LockKeyIndicators(bar, {tr("CAPS"), tr("NUM"), tr("SCRL")});
+}
+
+void ReaderWindow::updateNoteStatus()
+{
+    const QString text = QString::fromStdString(noteStatusText(m_doc));
+    m_noteStatus->setText(text);
+    m_noteStatus->setVisible(!text.isEmpty());
 }
 
 void ReaderWindow::onImageTools()

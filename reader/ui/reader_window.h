@@ -18,6 +18,7 @@
 class QAction;
 class QMenu;
 class QShortcut;
+class QLabel;
 class QSplitter;
 class QToolBar;
 
@@ -105,6 +106,7 @@ class ReaderWindow : public QMainWindow {
     void buildMenus();
     void buildToolBars();
     void buildStatusBar();
+    void updateNoteStatus();
     bool openWithoutTree(const std::string& path);
 
     QtPrompt m_qtPrompt;
@@ -120,6 +122,7 @@ class ReaderWindow : public QMainWindow {
     QToolBar* m_mainToolBar = nullptr;
     QToolBar* m_imageTools = nullptr;
     LockKeyIndicators* m_lockKeys = nullptr;
+    QLabel* m_noteStatus = nullptr; // what the picture on show carries
     QMenu* m_fileMenu = nullptr;
     RecentFilesMenu* m_recent = nullptr;
     std::string m_settingsDirectory;

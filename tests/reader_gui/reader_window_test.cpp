@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -694,6 +695,53 @@ TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewAndTheListFollo
     EXPECT_EQ(fs::path(selectedPath).parent_path(), fs::path(dir.path()));
     EXPECT_LT(selectedPath, dir.file("zeta"));
     EXPECT_EQ(frame.list().folderPath(), selectedPath + "/");
+}
+
+} // namespace
+} // namespace ombri::reader
+
+namespace ombri::reader {
+namespace {
+
+// A BMP carrier as the writer saves one: notes in the blue bytes, the marker at the start of the
+// bottom row.
+Dib bmpCarrier(const NoteLayer& notes)
+{
+    Dib carrier = MakeCarrierCopy(test::makePatternImage(60, 40, 24, 4), notes, SaveDepth::Bits24);
+    WriteOmbriSignature(DibPixelStart(carrier));
+    return carrier;
+}
+
+TEST_F(ReaderFrameTest, StatusBarSaysWhatThePictureOnShowCarries)
+{
+    NoteLayer notes(60 * 40, 0);
+    for (size_t i = 100; i < 1334; ++i)
+        notes[i] = 1;
+    const Dib carrier = bmpCarrier(notes);
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("d1.bmp"), carrier)));
+    ASSERT_TRUE(test::succeeded(
+        WriteBmpFile(dir.file("d2.bmp"), test::orientedCopy(carrier, Orientation::Turned90))));
+    Dib damaged = carrier.clone();
+    DibPixelStart(damaged)[9] &= 0xFE;
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("d3.bmp"), damaged)));
+
+    ReaderWindow& frame = start({file("d1.bmp")});
+    const auto* label = frame.statusBar()->findChild<QLabel*>(QStringLiteral("noteStatus"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text(), "Notes: 1,234 pixels");
+    frame.list().setFocus();
+    QTest::keyClick(&frame.list(), Qt::Key_PageDown);
+    ASSERT_EQ(frame.document().currentPath(), dir.file("d2.bmp"));
+    EXPECT_EQ(label->text(), "Notes: 1,234 pixels, found in a picture turned 90\u00B0 clockwise");
+    QTest::keyClick(&frame.list(), Qt::Key_PageDown);
+    ASSERT_EQ(frame.document().currentPath(), dir.file("d3.bmp"));
+    EXPECT_EQ(label->text(), "Note marker damaged: the notes cannot be read");
+    EXPECT_FALSE(frame.document().hasNoteLayer());
+    for (int step = 0; step < 5; ++step) // d2, d1, c, b, a
+        QTest::keyClick(&frame.list(), Qt::Key_PageUp);
+    ASSERT_EQ(frame.document().currentPath(), dir.file("a.bmp"));
+    EXPECT_EQ(label->text(), "No notes");
+    EXPECT_TRUE(label->isVisible());
 }
 
 } // namespace
