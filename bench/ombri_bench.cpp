@@ -4,6 +4,9 @@
 //   BM_LibpngDecodeOnly / BM_OpenPng          open target: within 1.15x of the decode
 //   BM_LibpngEncodeOnly / BM_SavePngCarrier   save target: within 1.10x of the encode
 //   BM_ExtractNoteLayer, BM_MakeCarrierCopy/*, BM_ClearCarrier   target: >= 1 GB/s of pixels
+//   BM_FindSignatureEveryPlace / BM_OpenPlainPng   target: < 1% (a plain picture is looked at in
+//                                             all eight places a turn or mirror can move the
+//                                             marker)
 //
 // bench/ratios.sh runs this program and prints the ratios.
 
@@ -15,9 +18,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <vector>
+
 #include <memory>
 #include <optional>
 #include <string>
+#include <zlib.h>
 
 namespace ombri::bench {
 
@@ -143,6 +149,87 @@ void BM_OpenPng(benchmark::State& state)
     setBytes(state, *f);
 }
 
+void BM_OpenPlainPng(benchmark::State& state)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    for (auto _ : state) {
+        ScriptedPrompt prompt;
+        Writing doc(prompt);
+        if (!doc.OnOpenDocument(f->plainPath) || doc.hasNoteLayer()) {
+            state.SkipWithError("the plain picture did not open without notes");
+            break;
+        }
+        benchmark::DoNotOptimize(doc.image().data());
+    }
+    setBytes(state, *f);
+}
+
+// The plain picture with a gAMA chunk of 1.0 after its header, as an image editor might write it.
+std::string withGammaChunk(const Fixture& f)
+{
+    std::FILE* in = std::fopen(f.plainPath.c_str(), "rb");
+    if (!in)
+        return {};
+    std::vector<uint8_t> file;
+    uint8_t buffer[1 << 16];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+        file.insert(file.end(), buffer, buffer + got);
+    std::fclose(in);
+    constexpr size_t kAfterHeader = 8 + 12 + 13; // signature, then IHDR with its 13 bytes
+    if (file.size() < kAfterHeader)
+        return {};
+    std::vector<uint8_t> chunk = {0, 0, 0, 4, 'g', 'A', 'M', 'A', 0, 1, 0x86, 0xA0}; // 100000
+    const uLong crc = crc32(0, chunk.data() + 4, 8);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        chunk.push_back(static_cast<uint8_t>(crc >> shift));
+    file.insert(file.begin() + kAfterHeader, chunk.begin(), chunk.end());
+    const std::string path = f.folder + "/gamma.png";
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out)
+        return {};
+    const bool written = std::fwrite(file.data(), 1, file.size(), out) == file.size();
+    return std::fclose(out) == 0 && written ? path : std::string();
+}
+
+void BM_OpenPlainPngWithGamma(benchmark::State& state)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    static const std::string path = withGammaChunk(*f);
+    if (path.empty()) {
+        state.SkipWithError("cannot write the picture with a gamma chunk");
+        return;
+    }
+    for (auto _ : state) {
+        ScriptedPrompt prompt;
+        Writing doc(prompt);
+        if (!doc.OnOpenDocument(path) || doc.hasNoteLayer()) {
+            state.SkipWithError("the plain picture did not open without notes");
+            break;
+        }
+        benchmark::DoNotOptimize(doc.image().data());
+    }
+    setBytes(state, *f);
+}
+
+void BM_FindSignatureEveryPlace(benchmark::State& state)
+{
+    Fixture* f = fixture(state);
+    if (!f)
+        return;
+    for (auto _ : state) {
+        const SignatureFind found = findOmbriSignature(f->image, true, SignatureForm::Interleaved);
+        if (found.state != SignatureState::None) {
+            state.SkipWithError("the plain picture holds a marker");
+            break;
+        }
+        benchmark::DoNotOptimize(found);
+    }
+}
+
 void BM_ExtractNoteLayer(benchmark::State& state)
 {
     Fixture* f = fixture(state);
@@ -225,6 +312,18 @@ BENCHMARK(BM_LibpngDecodeOnly)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(kFileIterations);
 BENCHMARK(BM_OpenPng)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(kFileIterations);
+BENCHMARK(BM_OpenPlainPng)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kFileIterations);
+BENCHMARK(BM_OpenPlainPngWithGamma)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(kFileIterations);
+BENCHMARK(BM_FindSignatureEveryPlace)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(kPassMinTime);
 BENCHMARK(BM_ExtractNoteLayer)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(kPassMinTime);
 BENCHMARK_CAPTURE(BM_MakeCarrierCopy, Alpha32, SaveDepth::Alpha32)
     ->UseRealTime()
