@@ -5,10 +5,9 @@
 #include "cli/info_report.h"
 #include "cli/invocation.h"
 #include "cli/render_command.h"
-#include "core/dib.h"
 #include "formats/diagnostics.h"
 #include "formats/dispatch.h"
-#include "formats/png.h"
+#include "writer/note_files.h"
 #include "writer/writing.h"
 
 #include <cstdint>
@@ -18,6 +17,9 @@
 
 namespace ombri::cli {
 
+using writer::NoteMask;
+using writer::noteMaskFromPicture;
+using writer::writeNoteLayerPng;
 using writer::Writing;
 
 namespace {
@@ -76,19 +78,6 @@ constexpr const char* kInfoDescription =
 
 // --- notes: the note layer as a grey PNG ---
 
-// The note layer keeps the bottom row first, a PNG the top row: rows are turned over here.
-std::vector<uint8_t> noteLayerAsGrey(const NoteLayer& notes, size_t width, size_t height)
-{
-    std::vector<uint8_t> grey(width * height);
-    for (size_t y = 0; y < height; ++y) {
-        const uint8_t* noteRow = notes.data() + (height - 1 - y) * width;
-        uint8_t* greyRow = grey.data() + y * width;
-        for (size_t x = 0; x < width; ++x)
-            greyRow[x] = noteRow[x] == 1 ? 0 : 255;
-    }
-    return grey;
-}
-
 Exit runNotes(const Invocation& invocation, Context& context)
 {
     const std::string& path = invocation.operands[0];
@@ -102,10 +91,10 @@ Exit runNotes(const Invocation& invocation, Context& context)
         context.err << "ombri: '" << path << "' carries no notes\n";
         return Exit::NoNotes;
     }
-    const auto width = static_cast<uint32_t>(doc.width());
-    const auto height = static_cast<uint32_t>(doc.height());
-    const std::vector<uint8_t> grey = noteLayerAsGrey(*doc.noteLayer(), width, height);
-    if (Status written = writeGreyPngFile(target, grey.data(), width, height); !written) {
+    if (Status written =
+            writeNoteLayerPng(target, *doc.noteLayer(), static_cast<uint32_t>(doc.width()),
+                              static_cast<uint32_t>(doc.height()));
+        !written) {
         context.err << "ombri: cannot write '" << target << "': " << written.error() << '\n';
         return Exit::WriteFailed;
     }
@@ -114,27 +103,7 @@ Exit runNotes(const Invocation& invocation, Context& context)
 
 // --- embed: a mask picture's dark pixels become notes ---
 
-// Dark and, where the mask has an alpha channel, mostly opaque. Pixels are blue first.
-bool isNotePixel(const uint8_t* pixel, bool hasAlpha)
-{
-    const int brightness = (pixel[0] + pixel[1] + pixel[2]) / 3;
-    return brightness < 128 && (!hasAlpha || pixel[3] >= 128);
-}
-
-bool anyAlpha(const Dib& pixels)
-{
-    const auto layout = dibGetLayout(pixels);
-    if (!layout)
-        return false;
-    const uint8_t* bytes = pixels.data() + layout->pixelOffset;
-    for (size_t i = 3; i < layout->pixelBytes; i += 4) {
-        if (bytes[i] != 0)
-            return true;
-    }
-    return false;
-}
-
-std::optional<Dib> loadMaskPicture(const std::string& path, Context& context, bool& hasAlpha)
+std::optional<NoteMask> loadMask(const std::string& path, Context& context)
 {
     if (!inputIsUsable(context, path))
         return std::nullopt;
@@ -143,39 +112,25 @@ std::optional<Dib> loadMaskPicture(const std::string& path, Context& context, bo
         context.prompt.reportOpenFailure(path, loaded.error);
         return std::nullopt;
     }
-    Dib pixels = dibConvertToBitCount(loaded.image, 32);
-    // Many programs write 32-bit BMP files with every fourth byte 0; such a mask has no alpha.
-    hasAlpha = DibGetBitCount(loaded.image) == 32 && anyAlpha(pixels);
-    if (pixels.isNull()) {
+    std::optional<NoteMask> mask = noteMaskFromPicture(loaded.image);
+    if (!mask)
         context.prompt.reportOpenFailure(path, "its pixel layout cannot be used as a mask");
-        return std::nullopt;
-    }
-    return pixels;
+    return mask;
 }
 
 // The mask's notes in the note layer's order, which is the order of the picture's own rows.
 std::optional<NoteLayer> readMask(const std::string& path, const Writing& doc, Context& context)
 {
-    bool hasAlpha = false;
-    std::optional<Dib> pixels = loadMaskPicture(path, context, hasAlpha);
-    if (!pixels)
+    std::optional<NoteMask> mask = loadMask(path, context);
+    if (!mask)
         return std::nullopt;
-    const auto layout = dibGetLayout(*pixels);
-    if (layout->width != doc.width() || layout->height != doc.height()) {
-        context.err << "ombri: the mask '" << path << "' is " << layout->width << 'x'
-                    << layout->height << " pixels but the image is " << doc.width() << 'x'
-                    << doc.height() << "; give a mask of the image's size\n";
+    if (mask->width != doc.width() || mask->height != doc.height()) {
+        context.err << "ombri: the mask '" << path << "' is " << mask->width << 'x' << mask->height
+                    << " pixels but the image is " << doc.width() << 'x' << doc.height()
+                    << "; give a mask of the image's size\n";
         return std::nullopt;
     }
-    const auto width = static_cast<size_t>(layout->width);
-    const auto height = static_cast<size_t>(layout->height);
-    NoteLayer mask(width * height);
-    for (size_t row = 0; row < height; ++row) {
-        const uint8_t* pixel = pixels->data() + layout->pixelOffset + row * layout->stride;
-        for (size_t x = 0; x < width; ++x, pixel += 4)
-            mask[row * width + x] = isNotePixel(pixel, hasAlpha) ? 1 : 0;
-    }
-    return mask;
+    return std::move(mask->notes);
 }
 
 Exit runEmbed(const Invocation& invocation, Context& context)
