@@ -28,6 +28,12 @@ struct SaveDialogRequest {
     bool overwritePrompt = true;
 };
 
+// What an Open dialog for one existing file is asked to show.
+struct OpenDialogRequest {
+    std::string title;  // "Import Notes"
+    std::string filter; // "Name|*.a; *.b|..." as the programs write them
+};
+
 // The only way a document reaches the user: message boxes and the save dialog. The desktop
 // programs show real dialogs, the tests answer from a script, the command line prints.
 class Prompt {
@@ -47,6 +53,14 @@ class Prompt {
 
     // The chosen path, or nothing when the user cancels.
     virtual std::optional<std::string> chooseSavePath(const SaveDialogRequest& request) = 0;
+
+    // The existing file chosen, or nothing when the user cancels. Only the desktop programs open
+    // a dialog; elsewhere nothing is chosen.
+    virtual std::optional<std::string> chooseOpenPath(const OpenDialogRequest& request)
+    {
+        (void)request;
+        return std::nullopt;
+    }
 
     // The colour dialog opened on a colour; nothing when the user cancels.
     virtual std::optional<Rgb> chooseColour(Rgb initial)

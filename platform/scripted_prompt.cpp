@@ -30,6 +30,16 @@ std::optional<std::string> ScriptedPrompt::chooseSavePath(const SaveDialogReques
     return path;
 }
 
+std::optional<std::string> ScriptedPrompt::chooseOpenPath(const OpenDialogRequest& request)
+{
+    m_openDialogs.push_back(request);
+    if (m_openPaths.empty())
+        return std::nullopt;
+    auto path = m_openPaths.front();
+    m_openPaths.pop_front();
+    return path;
+}
+
 std::optional<Rgb> ScriptedPrompt::chooseColour(Rgb initial)
 {
     m_colourDialogs.push_back(initial);
@@ -44,6 +54,7 @@ void ScriptedPrompt::clear()
 {
     m_messages.clear();
     m_saveDialogs.clear();
+    m_openDialogs.clear();
     m_openFailures.clear();
 }
 

@@ -21,6 +21,8 @@ class ScriptedPrompt : public Prompt {
     void queueAnswer(Answer answer) { m_answers.push_back(answer); }
     // Paths given in order to the save dialog; nothing (cancel) when the script runs out.
     void queueSavePath(std::optional<std::string> path) { m_savePaths.push_back(std::move(path)); }
+    // Paths given in order to the open dialog; nothing (cancel) when the script runs out.
+    void queueOpenPath(std::optional<std::string> path) { m_openPaths.push_back(std::move(path)); }
 
     // Colours given in order to the colour dialog; nothing (cancel) when the script runs out.
     void queueColour(std::optional<Rgb> colour) { m_colours.push_back(colour); }
@@ -31,9 +33,11 @@ class ScriptedPrompt : public Prompt {
                Icon icon) override;
     void reportOpenFailure(const std::string& path, const std::string& reason) override;
     std::optional<std::string> chooseSavePath(const SaveDialogRequest& request) override;
+    std::optional<std::string> chooseOpenPath(const OpenDialogRequest& request) override;
 
     const std::vector<Message>& messages() const { return m_messages; }
     const std::vector<SaveDialogRequest>& saveDialogs() const { return m_saveDialogs; }
+    const std::vector<OpenDialogRequest>& openDialogs() const { return m_openDialogs; }
     struct OpenFailure {
         std::string path;
         std::string reason;
@@ -44,10 +48,12 @@ class ScriptedPrompt : public Prompt {
   private:
     std::deque<Answer> m_answers;
     std::deque<std::optional<std::string>> m_savePaths;
+    std::deque<std::optional<std::string>> m_openPaths;
     std::deque<std::optional<Rgb>> m_colours;
     std::vector<Rgb> m_colourDialogs;
     std::vector<Message> m_messages;
     std::vector<SaveDialogRequest> m_saveDialogs;
+    std::vector<OpenDialogRequest> m_openDialogs;
     std::vector<OpenFailure> m_openFailures;
 };
 

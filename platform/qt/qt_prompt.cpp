@@ -110,6 +110,18 @@ std::optional<std::string> QtPrompt::chooseSavePath(const SaveDialogRequest& req
     return dialog.selectedFiles().first().toStdString();
 }
 
+std::optional<std::string> QtPrompt::chooseOpenPath(const OpenDialogRequest& request)
+{
+    QFileDialog dialog(m_parent, QString::fromStdString(request.title));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Only an existing file can be chosen, so no extension is ever added to a typed name.
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(toQtFileFilter(request.filter).split(QStringLiteral(";;")));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst().toStdString();
+}
+
 std::optional<Rgb> QtPrompt::chooseColour(Rgb initial)
 {
     const QColor chosen =

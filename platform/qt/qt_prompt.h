@@ -27,6 +27,7 @@ class QtPrompt : public Prompt {
                Icon icon) override;
     void reportOpenFailure(const std::string& path, const std::string& reason) override;
     std::optional<std::string> chooseSavePath(const SaveDialogRequest& request) override;
+    std::optional<std::string> chooseOpenPath(const OpenDialogRequest& request) override;
     std::optional<Rgb> chooseColour(Rgb initial) override;
     void beginBusy(const std::string& status) override;
     void endBusy() override;
