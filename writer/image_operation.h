@@ -16,6 +16,13 @@ class ImageOperation : public WriterDocument {
     bool hasPixelWords() const { return !m_pixelWords.empty(); }
     // The marker as the last open found it: none, damaged, or intact in some orientation.
     const SignatureFind& foundSignature() const { return m_foundSignature; }
+    // The last open found the notes behind an intact marker that another program had turned or
+    // mirrored with the picture. DPX and Cineon files keep their notes without a marker.
+    bool notesFoundTurned() const
+    {
+        return m_pixelWords.empty() && m_foundSignature.intact() &&
+               m_foundSignature.orientation != Orientation::Normal;
+    }
     const std::vector<uint32_t>& pixelWords() const { return m_pixelWords; }
 
     void DeleteContents() override;

@@ -1,12 +1,17 @@
 #include "writer/note_files.h"
 
+#include "formats/dispatch.h"
 #include "formats/png.h"
+#include "writer/writing.h"
 
+#include <filesystem>
 #include <vector>
 
 namespace ombri::writer {
 
 namespace {
+
+constexpr const char* kNotesFilter = "PNG       (*.png)|*.png|";
 
 // The note layer keeps the bottom row first, a PNG the top row: rows are turned over here.
 std::vector<uint8_t> noteLayerAsGrey(const NoteLayer& notes, size_t width, size_t height)
@@ -41,6 +46,11 @@ bool anyAlpha(const Dib& pixels)
     return false;
 }
 
+std::string sizeText(int32_t width, int32_t height)
+{
+    return std::to_string(width) + 'x' + std::to_string(height);
+}
+
 } // namespace
 
 Status writeNoteLayerPng(const std::string& path, const NoteLayer& notes, uint32_t width,
@@ -67,6 +77,84 @@ std::optional<NoteMask> noteMaskFromPicture(const Dib& picture)
             mask.notes[row * width + x] = isNotePixel(pixel, hasAlpha) ? 1 : 0;
     }
     return mask;
+}
+
+bool exportNotes(Writing& doc)
+{
+    if (!doc.hasImage())
+        return false;
+    Prompt& prompt = doc.prompt();
+    // A mask without a single note would be a white page that looks like a failed export.
+    const auto& notes = doc.noteLayer();
+    if (!notes || countNotePixels(*notes) == 0) {
+        prompt.tell("The image has no notes to export.", "OmbriWriter", Icon::Information);
+        return false;
+    }
+    const std::string stem = std::filesystem::path(doc.getTitle()).stem().string();
+    const auto chosen =
+        prompt.chooseSavePath(SaveDialogRequest{stem + "-notes", "png", kNotesFilter, true});
+    if (!chosen)
+        return false;
+    const std::string& path = *chosen;
+    if (loadFormatForExtension(FileExtension(path)) != ImageFormat::Png) {
+        prompt.tell("The notes are saved as a PNG picture.\nChoose a name ending in .png.",
+                    "Warning", Icon::Warning);
+        return false;
+    }
+    Status written = fail("");
+    {
+        BusyScope busy(prompt, "Saving the notes to " + path + "...");
+        written = writeNoteLayerPng(path, *notes, static_cast<uint32_t>(doc.width()),
+                                    static_cast<uint32_t>(doc.height()));
+    }
+    if (!written) {
+        prompt.tell("Could not save the notes to " + path + ".\n" + written.error(), "Warning",
+                    Icon::Warning);
+        return false;
+    }
+    return true;
+}
+
+bool importNotes(Writing& doc)
+{
+    if (!doc.hasImage())
+        return false;
+    Prompt& prompt = doc.prompt();
+    const auto chosen = prompt.chooseOpenPath(OpenDialogRequest{"Import Notes", kOpenFilter});
+    if (!chosen)
+        return false;
+    const std::string& path = *chosen;
+    LoadedImage loaded;
+    {
+        BusyScope busy(prompt, "Opening " + path + "...");
+        loaded = loadCheckedImage(path);
+    }
+    if (loaded.image.isNull()) {
+        prompt.reportOpenFailure(path, loaded.error);
+        return false;
+    }
+    const std::optional<NoteMask> mask = noteMaskFromPicture(loaded.image);
+    if (!mask) {
+        prompt.reportOpenFailure(path, "its pixel layout cannot be used as a mask");
+        return false;
+    }
+    // Each mask pixel lands on the image pixel at the same place; a mask of another size would
+    // put the notes where nobody drew them.
+    if (mask->width != doc.width() || mask->height != doc.height()) {
+        prompt.tell("Cannot import the notes of " + path + ":\nthe mask is " +
+                        sizeText(mask->width, mask->height) + " pixels but the image is " +
+                        sizeText(doc.width(), doc.height()) +
+                        ". Choose a mask of the image's size.",
+                    "Warning", Icon::Warning);
+        return false;
+    }
+    if (countNotePixels(mask->notes) == 0) {
+        prompt.tell(path + " has no dark pixels, so no notes were added.", "OmbriWriter",
+                    Icon::Information);
+        return false;
+    }
+    doc.MergeNotes(mask->notes.data());
+    return true;
 }
 
 } // namespace ombri::writer

@@ -10,9 +10,11 @@
 
 namespace ombri::writer {
 
+class Writing;
+
 // Notes as pictures another program can draw or read: the note layer written out as a mask, and
-// a mask read back in as notes. The writer and the command line share them, so that a mask made
-// by one is read the same way by the other.
+// a mask read back in as notes. The writer's File menu and the command line share them, so that
+// a mask made by one is read the same way by the other.
 
 // Writes the note layer as an 8-bit grey PNG the size of the picture: black where there is a
 // note, white elsewhere, the picture's top row first.
@@ -30,5 +32,14 @@ struct NoteMask {
 
 // Empty when the picture's pixels cannot be brought to 32 bits.
 std::optional<NoteMask> noteMaskFromPicture(const Dib& picture);
+
+// File Export Notes: the save dialog, then the note layer as a mask PNG. A picture without a
+// single note is told so, and nothing is asked or written. True when the file was written.
+bool exportNotes(Writing& doc);
+
+// File Import Notes: the open dialog, then every note of the chosen mask joins the notes at once,
+// as a finished drawing does. A file that cannot be read, or a mask of another size than the
+// picture, is reported and changes nothing. True when notes were added.
+bool importNotes(Writing& doc);
 
 } // namespace ombri::writer

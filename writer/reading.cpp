@@ -40,8 +40,7 @@ bool Reading::OnOpenDocument(const std::string& path)
     SetPathName(path, true);
     // Notes found in a turned or mirrored picture are shown and edited as usual, but the file no
     // longer says where they are for other readers; saving writes the marker back in place.
-    SetModified(m_pixelWords.empty() && m_foundSignature.intact() &&
-                m_foundSignature.orientation != Orientation::Normal);
+    SetModified(notesFoundTurned());
     m_savePath = path;
     return true;
 }

@@ -8,12 +8,18 @@
 #include "formats/sgi.h"
 #include "formats/tiff.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace ombri::writer {
 
 const char* const Writing::kJpegQuestion =
     " For this version, JPEG format does not support OMBRI-image.\n The messages would lost. \n "
     "Save it?";
 const char* const Writing::kSavableExtensions = ".png, .bmp, .tif, .tiff, .rgb, .dpx, .cin, .jpg";
+const char* const Writing::kLosslessFilter =
+    "PNG       (*.png)|*.png|BMP       (*.bmp)|*.bmp|TIFF        (*.tif)|*.tif|RGB       "
+    "(*.rgb)|*.rgb|";
 
 namespace {
 
@@ -121,6 +127,62 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
     const SaveOutcome outcome = writeByKind(path, kind, notes);
     if (outcome == SaveOutcome::Saved)
         SetModified(false);
+    return outcome;
+}
+
+bool Writing::isOwnFile(const std::string& path) const
+{
+    std::error_code error;
+    for (const std::string* own : {&getPathName(), &m_savePath}) {
+        if (!own->empty() && (*own == path || std::filesystem::equivalent(*own, path, error)))
+            return true;
+    }
+    return false;
+}
+
+bool Writing::SaveCleanCopy()
+{
+    if (m_image.isNull())
+        return false;
+    const std::string stem = std::filesystem::path(getTitle()).stem().string();
+    const auto chosen =
+        prompt().chooseSavePath(SaveDialogRequest{stem + "-clean", "png", kLosslessFilter, true});
+    if (!chosen)
+        return false;
+    return saveCleanCopyTo(*chosen) == SaveOutcome::Saved;
+}
+
+Writing::SaveOutcome Writing::saveCleanCopyTo(const std::string& path)
+{
+    m_lastSaveError.clear();
+    if (m_image.isNull())
+        return reportFailure(path, "There is no image to save.");
+    // The document would still show the notes while its file had lost them, and a Save with
+    // nothing modified would never write them back.
+    if (isOwnFile(path)) {
+        m_lastSaveError = "A clean copy cannot replace the image's own file.";
+        prompt().tell(m_lastSaveError + "\nIts notes would be gone for good; choose another name.",
+                      "Warning", Icon::Warning);
+        return SaveOutcome::Refused;
+    }
+    // The copy is cleared, never the document: a failed or cancelled save leaves it as it was.
+    Writing copy(prompt());
+    copy.m_image = m_image.clone();
+    copy.m_width = m_width;
+    copy.m_height = m_height;
+    copy.m_pixelWords = m_pixelWords;
+    copy.m_saveDepth = m_saveDepth;
+    copy.ClearNotes();
+    SaveOutcome outcome = SaveOutcome::Failed;
+    if (saveKindFor(FileExtension(path)) == SaveKind::Jpeg) {
+        // No note is left to lose, so the question about losing them is not asked.
+        BusyScope busy(prompt(), "Saving " + path + "...");
+        copy.m_saveDepth = SaveDepth::Bits24;
+        outcome = copy.writeByKind(path, SaveKind::Jpeg, Notes::Leave);
+    } else {
+        outcome = copy.SaveImageByExtension(path);
+    }
+    m_lastSaveError = copy.m_lastSaveError;
     return outcome;
 }
 

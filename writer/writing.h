@@ -26,6 +26,14 @@ class Writing : public Reading {
     bool OnSaveDocument(const std::string& path) override;
     SaveOutcome SaveImageByExtension(const std::string& path);
 
+    // Save Clean Copy: the save dialog offering the lossless kinds, then saveCleanCopyTo. False
+    // when the dialog is cancelled or nothing was written.
+    bool SaveCleanCopy();
+    // Writes the picture as Clear All and Save would, without a single note and every carrier
+    // bit plain in the save depth, while the document keeps its notes, its name and its
+    // modified flag. The document's own file is refused: its notes would be gone for good.
+    SaveOutcome saveCleanCopyTo(const std::string& path);
+
     // Why the last save did not write, in words for the user.
     const std::string& lastSaveError() const { return m_lastSaveError; }
 
@@ -39,6 +47,7 @@ class Writing : public Reading {
 
     static const char* const kJpegQuestion;
     static const char* const kSavableExtensions;
+    static const char* const kLosslessFilter;
 
   private:
     // Where the interleaved marker goes in the prepared pixels: BMP keeps the rows bottom-up as
@@ -47,6 +56,8 @@ class Writing : public Reading {
     enum class Notes { Embed, Leave };
 
     SaveOutcome reportFailure(const std::string& path, const std::string& reason);
+    // The file the picture was opened from or is saved to.
+    bool isOwnFile(const std::string& path) const;
     SaveOutcome writeByKind(const std::string& path, SaveKind kind, Notes notes);
     const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes, Dib& owned);
 
