@@ -1,3 +1,5 @@
+#include "window_fixture.h"
+
 #include "formats/bmp.h"
 #include "platform/qt/info_dialogs.h"
 #include "platform/scripted_prompt.h"
@@ -28,41 +30,7 @@ namespace ombri::writer {
 using namespace ombri::test;
 namespace {
 
-class WriterWindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override
-    {
-        // The recent-file list is stored per user: keep it in the test's own folder.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                           QString::fromStdString(dir.file("settings")));
-        frame = std::make_unique<WriterWindow>(&prompt);
-        frame->show();
-        QApplication::processEvents();
-    }
-
-    // A 40 x 30 picture file of its own in the test folder.
-    QString writePicture(const std::string& name, uint32_t seed = 1)
-    {
-        const std::string path = dir.file(name);
-        EXPECT_TRUE(test::succeeded(WriteBmpFile(path, makePatternImage(40, 30, 24, seed))));
-        return QString::fromStdString(path);
-    }
-
-    // A line drawn with the line tool, which stays active: the drawing is still pending.
-    void drawPendingLine()
-    {
-        ASSERT_TRUE(frame->commands().trigger(cmd::LineTool));
-        WriterView& view = frame->view();
-        view.onLButtonDown(QPoint(3, 3));
-        view.onMouseMove(QPoint(30, 20), kLeftButton);
-        view.onLButtonUp(QPoint(30, 20));
-        ASSERT_TRUE(view.pendingLayer().has_value());
-    }
-
-    TempDir dir;
-    ScriptedPrompt prompt;
-    std::unique_ptr<WriterWindow> frame;
-};
+class WriterWindowTest : public WindowFixture {};
 
 // ---- the window ------------------------------------------------------------------------------
 
@@ -85,7 +53,8 @@ TEST_F(WriterWindowTest, MenusShowTheirItemsInOrder)
 
     EXPECT_EQ(itemTexts(frame->menu("&File")),
               QStringList({"&Open...\tCtrl+O", "&Save\tCtrl+S", "Save &As... (Lossless)",
-                           "Save &As... (Compressed)", "&Close", "-", "&Print...\tCtrl+P",
+                           "Save &As... (Compressed)", "Save C&lean Copy…", "&Close", "-",
+                           "&Import Notes…", "&Export Notes…", "-", "&Print...\tCtrl+P",
                            "Print Pre&view", "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
     EXPECT_EQ(
         itemTexts(frame->menu("&Tools")),
@@ -111,7 +80,11 @@ TEST_F(WriterWindowTest, MenuBarMatchesTheMenuTableItemByItem)
           {"&Save\tCtrl+S", 57603},
           {"Save &As... (Lossless)", 57604},
           {"Save &As... (Compressed)", 32817},
+          {"Save C&lean Copy…", 32820},
           {"&Close", 57602},
+          {"-", 0},
+          {"&Import Notes…", 32822},
+          {"&Export Notes…", 32821},
           {"-", 0},
           {"&Print...\tCtrl+P", 57607},
           {"Print Pre&view", 57609},

@@ -21,7 +21,13 @@ constexpr ViewCommand kViewCommands[] = {
      "Save the active image as a lossless image with a new name\nSave As Lossless"},
     {cmd::SaveAsCompressed, "Save &As... (Compressed)",
      "Save the active image as a compressed image with a new name\nSave As Compressed"},
+    {cmd::SaveCleanCopy, "Save C&lean Copy…",
+     "Save a copy of the active image without its notes with a new name\nSave Clean Copy"},
     {cmd::FileClose, "&Close", "Close the active image \n Close"},
+    {cmd::ImportNotes, "&Import Notes…",
+     "Add the dark pixels of a picture of the same size to the notes\nImport Notes"},
+    {cmd::ExportNotes, "&Export Notes…",
+     "Save the notes as a black-on-white PNG picture\nExport Notes"},
     {cmd::Print, "&Print...\tCtrl+P", "Print the active image \n Print"},
     {cmd::PrintPreview, "Print Pre&view", ""},
     {cmd::Undo, "&Undo\tCtrl+Z", "Undo the drawing of the current tool\nUndo"},
@@ -79,6 +85,12 @@ std::function<void()> runFor(int id, WriterView& view)
         return [&view] { view.onSaveAsLossless(); };
     case cmd::SaveAsCompressed:
         return [&view] { view.onSaveAsCompressed(); };
+    case cmd::SaveCleanCopy:
+        return [&view] { view.onSaveCleanCopy(); };
+    case cmd::ImportNotes:
+        return [&view] { view.onImportNotes(); };
+    case cmd::ExportNotes:
+        return [&view] { view.onExportNotes(); };
     case cmd::FileClose:
         return [&view] { view.onCloseImage(); };
     case cmd::Print:

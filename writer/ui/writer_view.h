@@ -60,6 +60,11 @@ class WriterView : public QAbstractScrollArea {
     bool OnSave();
     bool onSaveAsLossless();
     bool onSaveAsCompressed();
+    // The picture without its notes under a new name; the document stays as it is.
+    bool onSaveCleanCopy();
+    // The notes to and from mask pictures; false when nothing was written or added.
+    bool onExportNotes();
+    bool onImportNotes();
     // The close prompt; false when the user keeps the picture (Cancel, or a failed save).
     bool onCloseImage();
     void onPrint();

@@ -259,7 +259,8 @@ void WriterWindow::buildMenus()
         return menu;
     };
     m_fileMenu = addMenu(tr("&File"), {cmd::FileOpen, cmd::FileSave, cmd::SaveAsLossless,
-                                       cmd::SaveAsCompressed, cmd::FileClose, kSeparator,
+                                       cmd::SaveAsCompressed, cmd::SaveCleanCopy, cmd::FileClose,
+                                       kSeparator, cmd::ImportNotes, cmd::ExportNotes, kSeparator,
                                        cmd::Print, cmd::PrintPreview, cmd::PrintSetup, kSeparator});
     m_recent->addTo(m_fileMenu);
     m_fileMenu->addSeparator();
