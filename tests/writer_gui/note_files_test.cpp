@@ -1,5 +1,5 @@
-// The File menu's commands that move notes to and from other files, driven through the real
-// window.
+// The File menu's commands that move notes to and from other files, and what the window says
+// about notes found in a turned or mirrored picture, driven through the real window.
 #include "view_fixture.h"
 #include "window_fixture.h"
 
@@ -334,6 +334,56 @@ TEST_F(NoteFilesTest, CleanCopyNeverReplacesTheDocumentsOwnFile)
     EXPECT_EQ(readFileBytes(carrier), carrierBytes);
     EXPECT_EQ(notes(), before);
     EXPECT_FALSE(doc().IsModified());
+}
+
+// ---- notes found in a turned or mirrored picture --------------------------------------------
+
+TEST_F(NoteFilesTest, ATurnedCarrierOpensModifiedAndTheStatusBarSaysWhy)
+{
+    const std::string carrier = saveCarrier("carrier.png");
+    const NoteLayer drawn = *doc().noteLayer();
+    Result<Dib> pixels = ReadPngFile(carrier);
+    ASSERT_TRUE(pixels.ok()) << pixels.error();
+    EXPECT_EQ(frame->idleStatusText(), "Ready");
+
+    const struct {
+        Orientation orientation;
+        const char* status;
+    } cases[] = {
+        {Orientation::Turned90, "Notes found in a turned picture (turned-90); saving puts the "
+                                "marker back"},
+        {Orientation::Flipped, "Notes found in a mirrored picture (flipped); saving puts the "
+                               "marker back"},
+    };
+    for (const auto& c : cases) {
+        const std::string turned = dir.file(std::string(orientationName(c.orientation)) + ".png");
+        ASSERT_TRUE(succeeded(WritePngFile(turned, orientedCopy(pixels.value(), c.orientation))));
+        if (doc().IsModified())
+            prompt.queueAnswer(Answer::No);
+        ASSERT_TRUE(frame->openFile(QString::fromStdString(turned)));
+        EXPECT_TRUE(doc().IsModified());
+        EXPECT_EQ(frame->idleStatusText(), c.status);
+        EXPECT_EQ(*doc().noteLayer(), orientedNotes(drawn, 40, 30, c.orientation));
+    }
+
+    // Saved, the file has its marker back in place: nothing more to say, even after more drawing.
+    commands().trigger(cmd::FileSave);
+    EXPECT_FALSE(doc().IsModified());
+    EXPECT_EQ(frame->idleStatusText(), "Ready");
+    drawPendingLine();
+    commands().trigger(cmd::LineTool);
+    EXPECT_EQ(frame->idleStatusText(), "Ready");
+    prompt.queueAnswer(Answer::No);
+    ASSERT_TRUE(frame->openFile(QString::fromStdString(dir.file("flipped.png"))));
+    EXPECT_EQ(doc().foundSignature().orientation, Orientation::Normal);
+    EXPECT_FALSE(doc().IsModified());
+
+    // Another picture, or none, has its own story.
+    ASSERT_TRUE(frame->openFile(QString::fromStdString(dir.file("turned-90.png"))));
+    EXPECT_NE(frame->idleStatusText(), "Ready");
+    prompt.queueAnswer(Answer::No);
+    commands().trigger(cmd::FileNew);
+    EXPECT_EQ(frame->idleStatusText(), "Ready");
 }
 
 } // namespace

@@ -333,7 +333,9 @@ void WriterWindow::buildStatusBar()
 {
     QStatusBar* bar = statusBar();
     // The idle text sits under the messages: a status tip or a busy text covers it while shown.
-    bar->addWidget(new QLabel(tr("Ready"), bar), 1);
+    m_idleStatus = new QLabel(tr("Ready"), bar);
+    m_idleStatus->setObjectName(QStringLiteral("idleStatus"));
+    bar->addWidget(m_idleStatus, 1);
     m_lockKeys = new LockKeyIndicators(bar, {tr("CAP"), tr("NUM"), tr("SCRL")});
 }
 
@@ -481,6 +483,35 @@ void WriterWindow::onDocumentChanged()
 {
     m_recent->sync();
     m_commands.updateAll();
+    updateIdleStatus();
+}
+
+void WriterWindow::updateIdleStatus()
+{
+    // Each picture is judged once, when it arrives; the notice stays until the first save has put
+    // the marker back where other programs look for it.
+    if (m_doc.pictureGeneration() != m_idlePicture) {
+        m_idlePicture = m_doc.pictureGeneration();
+        m_turnedNotice = m_doc.hasImage() && m_doc.notesFoundTurned();
+    }
+    if (!m_doc.IsModified())
+        m_turnedNotice = false;
+    QString text = tr("Ready");
+    if (m_turnedNotice) {
+        const Orientation orientation = m_doc.foundSignature().orientation;
+        const bool turned = orientation == Orientation::Turned90 ||
+                            orientation == Orientation::Turned180 ||
+                            orientation == Orientation::Turned270;
+        text = tr("Notes found in a %1 picture (%2); saving puts the marker back")
+                   .arg(turned ? tr("turned") : tr("mirrored"),
+                        QString::fromUtf8(orientationName(orientation)));
+    }
+    m_idleStatus->setText(text);
+}
+
+QString WriterWindow::idleStatusText() const
+{
+    return m_idleStatus->text();
 }
 
 // ---- recent files --------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <memory>
 
 class QAction;
@@ -47,6 +48,9 @@ class WriterWindow : public QMainWindow {
     QToolBar* paintToolBox() const { return m_paintToolBox; }
     QComboBox* eraserSizeBox() const { return m_eraserBox; }
     LockKeyIndicators* lockIndicators() const { return m_lockKeys; }
+    // What the status bar shows when no message covers it: "Ready", or what the user should know
+    // about the picture on show.
+    QString idleStatusText() const;
     // The top-level menu with the given title ("&File"), or null.
     QMenu* menu(const QString& title) const;
 
@@ -83,6 +87,7 @@ class WriterWindow : public QMainWindow {
     void buildStatusBar();
     void buildPaintToolBox();
     void onDocumentChanged();
+    void updateIdleStatus();
     bool openWithoutQuestion(const QString& path);
 
     QtPrompt m_qtPrompt;
@@ -96,6 +101,11 @@ class WriterWindow : public QMainWindow {
     LockKeyIndicators* m_lockKeys = nullptr;
     QMenu* m_fileMenu = nullptr;
     RecentFilesMenu* m_recent = nullptr;
+    QLabel* m_idleStatus = nullptr;
+    // The picture the idle text was last worked out for, and whether its notes were found in a
+    // turned or mirrored picture that has not been saved since.
+    uint64_t m_idlePicture = 0;
+    bool m_turnedNotice = false;
 };
 
 } // namespace ombri::writer
