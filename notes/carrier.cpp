@@ -161,6 +161,29 @@ const char* orientationName(Orientation orientation)
     return kNames[static_cast<int>(orientation)];
 }
 
+const char* turnedPictureDescription(Orientation orientation)
+{
+    switch (orientation) {
+    case Orientation::Mirrored:
+        return "a mirrored picture";
+    case Orientation::Flipped:
+        return "a flipped picture";
+    case Orientation::Turned90:
+        return "a picture turned 90\u00B0 clockwise";
+    case Orientation::Turned180:
+        return "a picture turned 180\u00B0";
+    case Orientation::Turned270:
+        return "a picture turned 90\u00B0 anticlockwise";
+    case Orientation::Transposed:
+        return "a transposed picture";
+    case Orientation::Transversed:
+        return "a transversed picture";
+    case Orientation::Normal:
+        break;
+    }
+    return "the picture";
+}
+
 const char* signatureStateName(SignatureState state)
 {
     switch (state) {

@@ -75,6 +75,10 @@ constexpr int kOrientationCount = 8;
 // "transversed".
 const char* orientationName(Orientation orientation);
 
+// What another program did to the picture, for a user to read after "found in": "a mirrored
+// picture", "a picture turned 90° clockwise" and so on; "the picture" for Normal.
+const char* turnedPictureDescription(Orientation orientation);
+
 // Whether a picture carries the marker: intact, damaged (its three lead bytes are in a corner but
 // the run of odd bytes that follows them is broken in both directions), or none at all.
 enum class SignatureState : uint8_t { None, Damaged, Intact };

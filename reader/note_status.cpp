@@ -13,30 +13,6 @@ std::string groupedCount(size_t count)
     return digits;
 }
 
-// What another program did to the picture, as the end of "found in ...".
-const char* turnedPicture(Orientation orientation)
-{
-    switch (orientation) {
-    case Orientation::Mirrored:
-        return "a mirrored picture";
-    case Orientation::Flipped:
-        return "a flipped picture";
-    case Orientation::Turned90:
-        return "a picture turned 90\u00B0 clockwise";
-    case Orientation::Turned180:
-        return "a picture turned 180\u00B0";
-    case Orientation::Turned270:
-        return "a picture turned 90\u00B0 anticlockwise";
-    case Orientation::Transposed:
-        return "a transposed picture";
-    case Orientation::Transversed:
-        return "a transversed picture";
-    case Orientation::Normal:
-        break;
-    }
-    return "the picture";
-}
-
 } // namespace
 
 std::string noteStatusText(const ReaderDocument& doc)
@@ -45,7 +21,7 @@ std::string noteStatusText(const ReaderDocument& doc)
         return {};
     const SignatureFind& signature = doc.foundSignature();
     if (signature.state == SignatureState::Damaged)
-        return "Note marker damaged: the notes cannot be read";
+        return "Note signature damaged: the notes cannot be read";
     const auto& notes = doc.noteLayer();
     // A DPX or Cineon picture always brings a layer from its pixel words, with or without notes.
     const size_t count = notes ? countNotePixels(*notes) : 0;
@@ -53,7 +29,7 @@ std::string noteStatusText(const ReaderDocument& doc)
         return "No notes";
     std::string text = "Notes: " + groupedCount(count) + (count == 1 ? " pixel" : " pixels");
     if (signature.intact() && signature.orientation != Orientation::Normal)
-        text += std::string(", found in ") + turnedPicture(signature.orientation);
+        text += std::string(", found in ") + turnedPictureDescription(signature.orientation);
     return text;
 }
 

@@ -735,7 +735,7 @@ TEST_F(ReaderFrameTest, StatusBarSaysWhatThePictureOnShowCarries)
     EXPECT_EQ(label->text(), "Notes: 1,234 pixels, found in a picture turned 90\u00B0 clockwise");
     QTest::keyClick(&frame.list(), Qt::Key_PageDown);
     ASSERT_EQ(frame.document().currentPath(), dir.file("d3.bmp"));
-    EXPECT_EQ(label->text(), "Note marker damaged: the notes cannot be read");
+    EXPECT_EQ(label->text(), "Note signature damaged: the notes cannot be read");
     EXPECT_FALSE(frame.document().hasNoteLayer());
     for (int step = 0; step < 5; ++step) // d2, d1, c, b, a
         QTest::keyClick(&frame.list(), Qt::Key_PageUp);

@@ -350,10 +350,9 @@ TEST_F(NoteFilesTest, ATurnedCarrierOpensModifiedAndTheStatusBarSaysWhy)
         Orientation orientation;
         const char* status;
     } cases[] = {
-        {Orientation::Turned90, "Notes found in a turned picture (turned-90); saving puts the "
-                                "marker back"},
-        {Orientation::Flipped, "Notes found in a mirrored picture (flipped); saving puts the "
-                               "marker back"},
+        {Orientation::Turned90, "Notes found in a picture turned 90\u00B0 clockwise; saving "
+                                "puts the signature back"},
+        {Orientation::Flipped, "Notes found in a flipped picture; saving puts the signature back"},
     };
     for (const auto& c : cases) {
         const std::string turned = dir.file(std::string(orientationName(c.orientation)) + ".png");

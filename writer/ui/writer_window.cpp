@@ -498,13 +498,9 @@ void WriterWindow::updateIdleStatus()
         m_turnedNotice = false;
     QString text = tr("Ready");
     if (m_turnedNotice) {
-        const Orientation orientation = m_doc.foundSignature().orientation;
-        const bool turned = orientation == Orientation::Turned90 ||
-                            orientation == Orientation::Turned180 ||
-                            orientation == Orientation::Turned270;
-        text = tr("Notes found in a %1 picture (%2); saving puts the marker back")
-                   .arg(turned ? tr("turned") : tr("mirrored"),
-                        QString::fromUtf8(orientationName(orientation)));
+        text = tr("Notes found in %1; saving puts the signature back")
+                   .arg(QString::fromUtf8(
+                       turnedPictureDescription(m_doc.foundSignature().orientation)));
     }
     m_idleStatus->setText(text);
 }
