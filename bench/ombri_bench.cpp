@@ -132,38 +132,34 @@ void BM_LibpngDecodeOnly(benchmark::State& state)
     setBytes(state, *f);
 }
 
-void BM_OpenPng(benchmark::State& state)
+// Opens the file in the writer's document, as many times as the benchmark runs, and checks that
+// it came with notes or without them as expected.
+void openRepeatedly(benchmark::State& state, const Fixture& f, const std::string& path,
+                    bool withNotes)
 {
-    Fixture* f = fixture(state);
-    if (!f)
-        return;
     for (auto _ : state) {
         ScriptedPrompt prompt;
         Writing doc(prompt);
-        if (!doc.OnOpenDocument(f->carrierPath) || !doc.hasNoteLayer()) {
-            state.SkipWithError("the carrier did not open with its notes");
+        if (!doc.OnOpenDocument(path) || doc.hasNoteLayer() != withNotes) {
+            state.SkipWithError(withNotes ? "the carrier did not open with its notes"
+                                          : "the plain picture did not open without notes");
             break;
         }
         benchmark::DoNotOptimize(doc.image().data());
     }
-    setBytes(state, *f);
+    setBytes(state, f);
+}
+
+void BM_OpenPng(benchmark::State& state)
+{
+    if (Fixture* f = fixture(state))
+        openRepeatedly(state, *f, f->carrierPath, true);
 }
 
 void BM_OpenPlainPng(benchmark::State& state)
 {
-    Fixture* f = fixture(state);
-    if (!f)
-        return;
-    for (auto _ : state) {
-        ScriptedPrompt prompt;
-        Writing doc(prompt);
-        if (!doc.OnOpenDocument(f->plainPath) || doc.hasNoteLayer()) {
-            state.SkipWithError("the plain picture did not open without notes");
-            break;
-        }
-        benchmark::DoNotOptimize(doc.image().data());
-    }
-    setBytes(state, *f);
+    if (Fixture* f = fixture(state))
+        openRepeatedly(state, *f, f->plainPath, false);
 }
 
 // The plain picture with a gAMA chunk of 1.0 after its header, as an image editor might write it.
@@ -203,16 +199,7 @@ void BM_OpenPlainPngWithGamma(benchmark::State& state)
         state.SkipWithError("cannot write the picture with a gamma chunk");
         return;
     }
-    for (auto _ : state) {
-        ScriptedPrompt prompt;
-        Writing doc(prompt);
-        if (!doc.OnOpenDocument(path) || doc.hasNoteLayer()) {
-            state.SkipWithError("the plain picture did not open without notes");
-            break;
-        }
-        benchmark::DoNotOptimize(doc.image().data());
-    }
-    setBytes(state, *f);
+    openRepeatedly(state, *f, path, false);
 }
 
 void BM_FindSignatureEveryPlace(benchmark::State& state)
