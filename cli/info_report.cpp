@@ -25,15 +25,48 @@ bool carriesNotes(const Writing& doc)
 
 namespace {
 
+// How the notes of a picture are kept: the state of its marker and, when there are notes, the
+// byte that carries them and how the picture lies against the one the marker was written in.
+// DPX and Cineon files keep their notes in the pixel words, with no marker to find or turn.
+struct NoteKeeping {
+    const char* signature;
+    const char* carrier = nullptr;     // null without notes
+    const char* orientation = nullptr; // null without notes
+};
+
+NoteKeeping noteKeeping(const Writing& doc)
+{
+    if (doc.hasPixelWords()) {
+        NoteKeeping keeping{signatureStateName(SignatureState::None)};
+        if (carriesNotes(doc)) {
+            keeping.carrier = "word-bit";
+            keeping.orientation = orientationName(Orientation::Normal);
+        }
+        return keeping;
+    }
+    const SignatureFind& found = doc.foundSignature();
+    NoteKeeping keeping{signatureStateName(found.state)};
+    if (carriesNotes(doc)) {
+        keeping.carrier = DibGetBitCount(doc.image()) == 32 ? "alpha" : "blue";
+        keeping.orientation = orientationName(found.orientation);
+    }
+    return keeping;
+}
+
 void printInfoBlock(std::ostream& out, const std::string& path, const Writing& doc)
 {
     const auto& notes = doc.noteLayer();
+    const NoteKeeping keeping = noteKeeping(doc);
     out << "file: " << path << '\n'
         << "format: " << formatName(loadFormatForExtension(FileExtension(path))) << '\n'
         << "size: " << doc.width() << 'x' << doc.height() << '\n'
         << "bits: " << DibGetBitCount(doc.image()) << '\n'
         << "notes: " << (carriesNotes(doc) ? "yes" : "no") << '\n'
-        << "note-pixels: " << (notes ? countNotePixels(*notes) : 0) << '\n';
+        << "note-pixels: " << (notes ? countNotePixels(*notes) : 0) << '\n'
+        << "signature: " << keeping.signature << '\n';
+    if (keeping.carrier)
+        out << "carrier: " << keeping.carrier << '\n'
+            << "orientation: " << keeping.orientation << '\n';
 }
 
 // How many bytes of a well-formed UTF-8 sequence start at text[at]; 0 when none does (a stray
@@ -108,12 +141,18 @@ std::string jsonString(const std::string& text)
 void printInfoJson(std::ostream& out, const std::string& path, const Writing& doc)
 {
     const auto& notes = doc.noteLayer();
+    const NoteKeeping keeping = noteKeeping(doc);
     out << "{\"file\":" << jsonString(path)
         << ",\"format\":" << jsonString(formatName(loadFormatForExtension(FileExtension(path))))
         << ",\"size\":\"" << doc.width() << 'x' << doc.height()
         << "\",\"bits\":" << DibGetBitCount(doc.image())
         << ",\"notes\":" << (carriesNotes(doc) ? "true" : "false")
-        << ",\"note-pixels\":" << (notes ? countNotePixels(*notes) : 0) << "}\n";
+        << ",\"note-pixels\":" << (notes ? countNotePixels(*notes) : 0) << ",\"signature\":\""
+        << keeping.signature << '"';
+    if (keeping.carrier)
+        out << ",\"carrier\":\"" << keeping.carrier << "\",\"orientation\":\""
+            << keeping.orientation << '"';
+    out << "}\n";
 }
 
 // A name info looks at in a folder: one whose extension picks a reader, as when it is opened.

@@ -122,11 +122,12 @@ TEST_F(CliInfoTest, PrintsOneBlockPerReadableFileAndReportsTheOthers)
     EXPECT_EQ(result.code, code(Exit::BadInput));
     EXPECT_EQ(result.out, "file: " + plain +
                               "\nformat: BMP\nsize: 47x33\nbits: 24\nnotes: no\n"
-                              "note-pixels: 0\n\nfile: " +
+                              "note-pixels: 0\nsignature: none\n\nfile: " +
                               noted +
                               "\nformat: PNG\nsize: 47x33\n"
                               "bits: 32\nnotes: yes\nnote-pixels: " +
-                              std::to_string(countNotePixels(roundTripNotes(3))) + "\n");
+                              std::to_string(countNotePixels(roundTripNotes(3))) +
+                              "\nsignature: intact\ncarrier: alpha\norientation: normal\n");
     EXPECT_EQ(result.err,
               "ombri: cannot read '" + missing +
                   "': No such file or directory\n3 images, 1 with notes, 1 unreadable\n");
@@ -539,7 +540,9 @@ TEST_F(CliFolderTest, AnUnreadablePictureIsCountedAndTheOthersStillDescribed)
     EXPECT_EQ(lines[2], "{\"file\":\"" + noted +
                             "\",\"format\":\"PNG\",\"size\":\"47x33\",\"bits\":32,\"notes\":true,"
                             "\"note-pixels\":" +
-                            notes + "}");
+                            notes +
+                            ",\"signature\":\"intact\",\"carrier\":\"alpha\","
+                            "\"orientation\":\"normal\"}");
 }
 
 // Any byte may be in a Linux file name; the JSON line stays one valid line of UTF-8.
