@@ -36,6 +36,8 @@ constexpr const char* kToolUsage =
     "                                     add the dark pixels of MASK to the notes\n"
     "  convert IN OUT [--depth 24|32] [--lossy]\n"
     "                                     save a picture and its notes as another file\n"
+    "  repair IN -o OUT [--depth 24|32]   save a turned or mirrored carrier with its\n"
+    "                                     signature back in place\n"
     "  clear IN -o OUT [--depth 24|32]    save a picture without its notes\n"
     "  render FILE -o OUT.png [--hide-notes] [--color C] [--complement] [--no-aa]\n"
     "         [--adjust LIST]             write the picture as the reader shows it\n"
@@ -55,7 +57,7 @@ constexpr const char* kToolUsage =
     "  --version          show the version\n"
     "\n"
     "Exit status: 0 done, 1 usage error, 2 unreadable input, 3 no notes,\n"
-    "4 the output could not be written.\n";
+    "4 the output could not be written (or, for repair, cannot carry the notes).\n";
 
 constexpr const char* kInfoDescription =
     "Describes each picture: its format, size and bit count, whether it carries notes and\n"
@@ -79,7 +81,8 @@ constexpr const char* kInfoDescription =
     "that holds the notes: blue (24 bits), alpha (32 bits) or word-bit (DPX and Cineon).\n"
     "orientation tells how another program has turned or mirrored the picture since its notes\n"
     "were saved: normal, mirrored, flipped, turned-90, turned-180, turned-270, transposed or\n"
-    "transversed.\n"
+    "transversed. Programs that look for the signature only in its own place need a normal\n"
+    "picture: ombri repair writes one.\n"
     "\n"
     "With more than one path, or a folder, a last line on standard error counts them:\n"
     "\"N images, K with notes, F unreadable\". Exits 2 when anything could not be read.\n";
@@ -168,6 +171,48 @@ Exit runConvert(const Invocation& invocation, Context& context)
     return saveDocument(doc, invocation, context, invocation.operands[1]);
 }
 
+// --- repair: the marker written back where other readers look for it ---
+
+// A turned or mirrored carrier is saved as it now lies, with its notes and the marker in the
+// place its new file's format gives it, so that every reader finds the notes again. Unlike
+// convert, repair never saves a picture that would come out without notes.
+Exit runRepair(const Invocation& invocation, Context& context)
+{
+    const std::string& path = invocation.operands[0];
+    const std::string& target = *invocation.output;
+    if (auto refused = checkOutput(context, "repair", invocation.operands, target))
+        return *refused;
+    const std::string refusal = "ombri: " + target + " cannot carry notes: ";
+    if (Writing::saveKindFor(FileExtension(target)) == Writing::SaveKind::Jpeg) {
+        context.err << refusal << "JPEG files lose them; name a PNG, BMP, TIFF, SGI, DPX or "
+                    << "Cineon file\n";
+        return Exit::WriteFailed;
+    }
+    Writing doc(context.prompt);
+    if (!openDocument(doc, context, path))
+        return Exit::BadInput;
+    if (!carriesNotes(doc)) {
+        context.err << "ombri: '" << path << "' carries no notes";
+        if (!doc.hasPixelWords() && doc.foundSignature().state == SignatureState::Damaged)
+            context.err << ": its signature is damaged, and without one the low bits of its "
+                           "pixels are not notes";
+        context.err << '\n';
+        return Exit::NoNotes;
+    }
+    if (invocation.depth)
+        doc.setSaveDepth(*invocation.depth);
+    // Checked whatever the number of notes: a carrier without a single note pixel still keeps
+    // its marker, and a file written without one would carry no notes at all.
+    const int least = doc.minimumWidthForNotes(target);
+    if (doc.width() < least) {
+        context.err << refusal << "the picture is " << doc.width()
+                    << " pixels wide and needs at least " << least
+                    << " to keep them; DPX and Cineon files keep the notes of any width\n";
+        return Exit::WriteFailed;
+    }
+    return saveDocument(doc, invocation, context, target);
+}
+
 Exit runClear(const Invocation& invocation, Context& context)
 {
     if (auto refused = checkOutput(context, "clear", invocation.operands, *invocation.output))
@@ -211,6 +256,15 @@ constexpr Command kCommands[] = {
      "with notes is saved to JPEG, or saved when it is too narrow for the notes' signature\n"
      "(under 8 pixels; 6 at --depth 32), only with --lossy. OUT may not be IN.\n",
      false, true, true, 2, 2, runConvert},
+    {"repair", "repair IN -o OUT [--depth 24|32]", "IN",
+     "Saves IN with its notes as OUT, with the signature where the format of OUT puts it: a\n"
+     "picture that another program has turned or mirrored (info shows its orientation) is\n"
+     "written as it now lies, and every reader finds its notes again. The extension of OUT\n"
+     "chooses the format, as for convert; DPX and Cineon files need no signature and get the\n"
+     "notes as convert writes them. Exits 3 when IN carries no notes, and 4 without writing\n"
+     "when OUT cannot carry them: a JPEG file, or a picture now narrower than the signature\n"
+     "(8 pixels; 6 at --depth 32, except SGI). OUT may not be IN.\n",
+     true, true, false, 1, 1, runRepair},
     {"clear", "clear IN -o OUT [--depth 24|32]", "IN",
      "Saves IN as OUT without any notes: every pixel's note bit is set to plain. OUT may not\n"
      "be IN: the notes would be gone for good.\n",

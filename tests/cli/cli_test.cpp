@@ -61,7 +61,7 @@ TEST(CliUsageTest, BadCommandLinesExitOneWithAHint)
         {{}, "missing command"},
         {{"frob"}, "unknown command 'frob'"},
         {{"--frob"}, "unknown option '--frob'"},
-        {{"frob"}, "(the commands are info, notes, embed, convert, clear, render)"},
+        {{"frob"}, "(the commands are info, notes, embed, convert, repair, clear, render)"},
         {{"info"}, "info: missing PATH"},
         {{"embed", "a.bmp", "-o", "c.png"}, "embed: missing MASK"},
         {{"convert", "a.png", "b.png", "-r"}, "convert: unknown option '-r'"},
@@ -77,6 +77,8 @@ TEST(CliUsageTest, BadCommandLinesExitOneWithAHint)
         {{"convert", "a.bmp", "b.png", "--depth="}, "option '--depth' needs a value"},
         {{"info", "--depth", "24", "a.png"}, "info: unknown option '--depth'"},
         {{"clear", "a.png", "-o", "b.png", "--lossy"}, "clear: unknown option '--lossy'"},
+        {{"repair", "a.png"}, "repair: missing -o OUT"},
+        {{"repair", "a.png", "-o", "b.png", "--lossy"}, "repair: unknown option '--lossy'"},
         {{"convert", "a.png", "b.png", "c.png"}, "convert: too many arguments"},
         {{"notes", "a.png", "-o", "mask.bmp"}, "written as PNG"},
     };
@@ -407,6 +409,7 @@ TEST_F(CliSaveFailureTest, BadOutputsAreRefusedBeforeAnythingIsWritten)
         {{"convert", noted, file("alias.png")}, Exit::Usage, "' is the input '"},
         {{"embed", image, maskPath, "-o", maskPath}, Exit::Usage, "' is the input '"},
         {{"render", noted, "-o", noted}, Exit::Usage, "' is the input '"},
+        {{"repair", noted, "-o", file("alias.png")}, Exit::Usage, "' is the input '"},
     };
     for (const auto& refusal : cases) {
         const RunResult result = ombri(refusal.arguments);

@@ -1,4 +1,5 @@
-// How info tells where a picture keeps its notes.
+// How info tells where a picture keeps its notes, and how repair writes a turned or mirrored
+// carrier back with its signature in place.
 
 #include "cli_fixture.h"
 #include "formats/bmp.h"
@@ -88,6 +89,8 @@ class CliNoteKeepingTest : public CliFilesTest {
     const std::string kNotePixels = std::to_string(countNotePixels(kNotes));
 };
 
+using CliRepairTest = CliNoteKeepingTest;
+
 TEST_F(CliNoteKeepingTest, InfoNamesTheCarrierByteOfANormalCarrier)
 {
     const std::string alpha = carrier("alpha.png");
@@ -161,6 +164,13 @@ TEST_F(CliNoteKeepingTest, ADamagedSignatureIsToldAndItsBitsAreNoNotes)
     EXPECT_EQ(keys.at("signature"), "damaged");
     EXPECT_EQ(keys.count("carrier") + keys.count("orientation"), 0u);
     EXPECT_EQ(jsonKeepingKeys(damaged), ",\"signature\":\"damaged\"}\n");
+
+    const RunResult repair = ombri({"repair", damaged, "-o", file("out.png")});
+    EXPECT_EQ(repair.code, code(Exit::NoNotes));
+    EXPECT_EQ(repair.err, "ombri: '" + damaged +
+                              "' carries no notes: its signature is damaged, and without one the "
+                              "low bits of its pixels are not notes\n");
+    EXPECT_FALSE(test::fileExists(file("out.png")));
 }
 
 // DPX and Cineon keep a note bit in every pixel word. The picture converted from a carrier still
@@ -181,6 +191,104 @@ TEST_F(CliNoteKeepingTest, DpxAndCineonKeepTheirNotesWithoutASignature)
               ",\"signature\":\"none\",\"carrier\":\"word-bit\",\"orientation\":\"normal\"}\n");
     ASSERT_EQ(ombri({"clear", file("film.dpx"), "-o", file("plain.dpx")}).code, 0);
     EXPECT_EQ(jsonKeepingKeys(file("plain.dpx")), ",\"signature\":\"none\"}\n");
+}
+
+struct RepairCase {
+    Orientation orientation;
+    const char* output;
+    const char* depth;
+};
+
+// Repaired, a turned carrier reads as a normal one in every carrier format and depth, with the
+// note layer it had: the notes turned with the picture, the marker did not.
+TEST_F(CliRepairTest, ATurnedCarrierComesBackNormalWithTheSameNotes)
+{
+    const RepairCase cases[] = {
+        {Orientation::Turned90, "turned.png", "32"},
+        {Orientation::Mirrored, "mirrored.bmp", "24"},
+        {Orientation::Transposed, "transposed.tif", "32"},
+        {Orientation::Turned270, "turned.rgb", "24"},
+    };
+    for (const auto& [orientation, output, depth] : cases) {
+        SCOPED_TRACE(output);
+        const std::string turned = turnedCarrier(std::string("in-") + output + ".png", orientation);
+        const std::string repaired = file(output);
+        const RunResult repair = ombri({"repair", turned, "-o", repaired, "--depth", depth});
+        ASSERT_EQ(repair.code, 0) << repair.err;
+        EXPECT_EQ(repair.err, "");
+
+        const Keys keys = infoKeys(repaired);
+        EXPECT_EQ(keys.at("orientation"), "normal");
+        EXPECT_EQ(keys.at("signature"), "intact");
+        EXPECT_EQ(keys.at("bits"), depth);
+        EXPECT_EQ(keys.at("note-pixels"), kNotePixels);
+        EXPECT_EQ(notesIn(repaired), test::orientedNotes(kNotes, kWidth, kHeight, orientation));
+
+        // The note masks ombri writes of the two files are the same.
+        const std::string before = file(std::string("before-") + output + ".png");
+        const std::string after = file(std::string("after-") + output + ".png");
+        ASSERT_EQ(ombri({"notes", turned, "-o", before}).code, 0);
+        ASSERT_EQ(ombri({"notes", repaired, "-o", after}).code, 0);
+        EXPECT_EQ(test::readFileBytes(before), test::readFileBytes(after));
+    }
+}
+
+TEST_F(CliRepairTest, RefusesInputsWithoutNotesAndOutputsThatCannotKeepThem)
+{
+    const std::string turned = turnedCarrier("turned.png", Orientation::Turned90);
+    const std::string plain = plainPicture("plain.png");
+    const std::string jpeg = file("out.jpg");
+    test::writeFileBytes(jpeg, {'o', 'l', 'd'});
+
+    const RunResult none = ombri({"repair", plain, "-o", file("out.png")});
+    EXPECT_EQ(none.code, code(Exit::NoNotes));
+    EXPECT_EQ(none.err, "ombri: '" + plain + "' carries no notes\n");
+    const RunResult lossy = ombri({"repair", turned, "-o", jpeg});
+    EXPECT_EQ(lossy.code, code(Exit::WriteFailed));
+    EXPECT_EQ(lossy.err, "ombri: " + jpeg +
+                             " cannot carry notes: JPEG files lose them; name a PNG, BMP, TIFF, "
+                             "SGI, DPX or Cineon file\n");
+    EXPECT_EQ(test::readFileBytes(jpeg), (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_FALSE(test::fileExists(file("out.png")));
+
+    // A wide, low picture carries its marker along its top row; turned, it is too narrow for one.
+    const int32_t width = 40, height = 5;
+    NoteLayer notes(width * height, 0);
+    notes[2 * width + 20] = 1;
+    const std::string wide = file("wide.png");
+    ASSERT_EQ(ombri({"embed", picture("wide.bmp", test::makePatternImage(width, height, 24)),
+                     picture("wide-mask.png", maskPicture(notes, width, height)), "-o", wide})
+                  .code,
+              0);
+    const std::string narrow =
+        picture("narrow.png", test::orientedCopy(readPng(wide), Orientation::Turned90));
+    EXPECT_EQ(infoKeys(narrow).at("orientation"), "turned-90");
+    for (const char* name : {"narrow-out.png", "narrow-out.rgb"}) {
+        const std::string out = file(name);
+        const RunResult refused = ombri({"repair", narrow, "-o", out});
+        EXPECT_EQ(refused.code, code(Exit::WriteFailed)) << name;
+        const char* least = FileExtension(name) == "rgb" ? "8" : "6";
+        EXPECT_EQ(refused.err, "ombri: " + out + " cannot carry notes: the picture is 5 pixels " +
+                                   "wide and needs at least " + least +
+                                   " to keep them; DPX and Cineon files keep the notes of any "
+                                   "width\n");
+        EXPECT_FALSE(test::fileExists(out)) << name;
+    }
+    ASSERT_EQ(ombri({"repair", narrow, "-o", file("narrow.dpx")}).code, 0);
+    EXPECT_EQ(infoKeys(file("narrow.dpx")).at("note-pixels"), "1");
+}
+
+// Notes in pixel words need no marker: repair copies them as convert does, into a DPX or Cineon
+// file as they are, or into any other carrier with its marker.
+TEST_F(CliRepairTest, DpxNotesAreCopiedAsConvertCopiesThem)
+{
+    const std::string film = file("film.dpx");
+    ASSERT_EQ(ombri({"convert", carrier("carrier.png"), film}).code, 0);
+    for (const char* name : {"copy.cin", "copy.png"}) {
+        ASSERT_EQ(ombri({"repair", film, "-o", file(name)}).code, 0) << name;
+        EXPECT_EQ(notesIn(file(name)), kNotes) << name;
+        EXPECT_EQ(infoKeys(file(name)).at("orientation"), "normal") << name;
+    }
 }
 
 } // namespace
