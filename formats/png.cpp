@@ -32,8 +32,7 @@ void onPngError(png_structp png, png_const_charp message)
 {
     // The reason reaches the user through the caller; the library's own line is for a terminal
     // user who asked for diagnostics.
-    if (formatDiagnostics())
-        std::fprintf(stderr, "libpng error: %s\n", message);
+    formatErrorDiagnostic("libpng error: %s\n", message);
     if (auto* context = static_cast<PngErrorContext*>(png_get_error_ptr(png)))
         std::snprintf(context->message, sizeof context->message, "%s", message);
     png_longjmp(png, 1);
