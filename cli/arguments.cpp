@@ -9,6 +9,18 @@ namespace ombri::cli {
 
 namespace {
 
+// A count of 1 to kMaxJobs in plain decimal digits.
+std::optional<size_t> parseJobs(const std::string& value)
+{
+    if (value.empty() || value.size() > 3 ||
+        value.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const size_t jobs = std::stoul(value);
+    if (jobs < 1 || jobs > kMaxJobs)
+        return std::nullopt;
+    return jobs;
+}
+
 std::optional<SaveDepth> parseDepth(const std::string& value)
 {
     if (value == "32")
@@ -29,6 +41,7 @@ class ArgumentParser {
 
   private:
     void parseOption(const std::string& argument);
+    void setJobs(const std::string& name, const std::string& value);
     bool parseRenderOption(const std::string& name, const std::string& attached);
     // The value of an option given as "--name VALUE" or "--name=VALUE".
     std::optional<std::string> optionValue(const std::string& name, const std::string& attached);
@@ -103,9 +116,23 @@ void ArgumentParser::parseOption(const std::string& argument)
         m_result.invocation.recursive = true;
     } else if (name == "--json" && m_command.takesInfoOptions && attached.empty()) {
         m_result.invocation.json = true;
+    } else if ((name == "-j" || name == "--jobs") && m_command.takesInfoOptions) {
+        if (auto value = optionValue(name, attached))
+            setJobs(name, *value);
+    } else if (name.size() > 2 && name.rfind("-j", 0) == 0 && name[2] >= '0' && name[2] <= '9' &&
+               m_command.takesInfoOptions && attached.empty()) {
+        setJobs("-j", name.substr(2)); // "-j4" as well as "-j 4"
     } else if (!m_command.takesRenderOptions || !parseRenderOption(name, attached)) {
         setError(prefix + "unknown option '" + argument + "'");
     }
+}
+
+void ArgumentParser::setJobs(const std::string& name, const std::string& value)
+{
+    m_result.invocation.jobs = parseJobs(value);
+    if (!m_result.invocation.jobs)
+        setError(std::string(m_command.name) + ": bad " + name + " value '" + value +
+                 "': use a number of files from 1 to " + std::to_string(kMaxJobs));
 }
 
 // True when the option is one of render's, its value checked.
@@ -190,7 +217,9 @@ void printCommandHelp(std::ostream& out, const Command& command)
                "picture\n                     too narrow to carry them\n";
     if (command.takesInfoOptions)
         out << "  -r, --recursive    look in every folder below each folder too\n"
-               "  --json             one JSON object per line instead of text blocks\n";
+               "  --json             one JSON object per line instead of text blocks\n"
+               "  -j, --jobs N       read N files at a time (default: one per processor); what\n"
+               "                     is printed stays the same, in the same order\n";
     if (command.takesRenderOptions)
         out << "  --hide-notes       show the picture without its notes\n"
                "  --color C          note colour: red (default), green, blue, black, white or\n"

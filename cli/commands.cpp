@@ -29,7 +29,7 @@ constexpr const char* kToolUsage =
     "Reads and writes the notes hidden in the lowest bit of a picture's pixels.\n"
     "\n"
     "Commands:\n"
-    "  info [-r] [--json] PATH...         describe each picture and its notes; a folder\n"
+    "  info [-r] [--json] [-j N] PATH...  describe each picture and its notes; a folder\n"
     "                                     stands for the pictures in it\n"
     "  notes FILE -o MASK.png             write the note layer as a grey PNG\n"
     "  embed IMAGE MASK -o OUT [--depth 24|32] [--lossy]\n"
@@ -52,6 +52,7 @@ constexpr const char* kToolUsage =
     "                     how render shows the notes and the picture ('ombri render --help')\n"
     "  -r, --recursive    info: look in every folder below each folder too\n"
     "  --json             info: one JSON object per line instead of text blocks\n"
+    "  -j, --jobs N       info: read N files at a time (default: one per processor)\n"
     "  --verbose          print what the file readers find (headers, library errors)\n"
     "  --help             show this help, or a command's help after the command\n"
     "  --version          show the version\n"
@@ -83,6 +84,9 @@ constexpr const char* kInfoDescription =
     "were saved: normal, mirrored, flipped, turned-90, turned-180, turned-270, transposed or\n"
     "transversed. Programs that look for the signature only in its own place need a normal\n"
     "picture: ombri repair writes one.\n"
+    "\n"
+    "With -j N, N files are read at a time; the output is the same as when they are read one\n"
+    "after the other, in the same order.\n"
     "\n"
     "With more than one path, or a folder, a last line on standard error counts them:\n"
     "\"N images, K with notes, F unreadable\". Exits 2 when anything could not be read.\n";
@@ -240,7 +244,7 @@ Exit runRenderCommand(const Invocation& invocation, Context& context)
 // --- The command table ---
 
 constexpr Command kCommands[] = {
-    {"info", "info [-r] [--json] PATH...", "PATH", kInfoDescription, false, false, false, 1,
+    {"info", "info [-r] [--json] [-j N] PATH...", "PATH", kInfoDescription, false, false, false, 1,
      kAnyCount, runInfo, false, true},
     {"notes", "notes FILE -o MASK.png", "FILE",
      "Writes the note layer of FILE as an 8-bit grey PNG the size of the picture: black\n"

@@ -1,14 +1,22 @@
 #include "cli/info_report.h"
 
 #include "cli/document_io.h"
+#include "cli/ordered_jobs.h"
+#include "cli/transcript.h"
 #include "core/dib.h"
+#include "formats/diagnostics.h"
 #include "formats/dispatch.h"
 #include "reader/folder_walk.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 namespace ombri::cli {
 
@@ -172,36 +180,101 @@ bool isSpecialFile(const std::string& path)
            fs::is_character_file(status);
 }
 
-// What info has found, printed file by file as text blocks or JSON lines, and counted for the
+std::string jsonError(const std::string& path, const std::string& reason)
+{
+    return "{\"file\":" + jsonString(path) + ",\"error\":" + jsonString(reason) + "}\n";
+}
+
+// One entry of the listing: a picture to describe, or a folder that could not be listed.
+struct InfoTask {
+    std::string path;
+    std::optional<std::string> listingError; // set for a folder that could not be listed
+};
+
+// What info has to say about one entry, made on whichever thread read it and printed in turn.
+struct EntryReport {
+    enum class Kind { Picture, Unreadable, UnlistedFolder };
+    Kind kind = Kind::Picture;
+    bool withNotes = false;
+    std::vector<Transcript::Piece> said; // while reading: both streams, in the order written
+    std::string record; // the text block or the JSON line; empty for a failure as text
+};
+
+// A reading thread's own prompt and streams: the documents' messages about one file are kept
+// with that file's report.
+struct InfoReader {
+    Transcript transcript;
+    Context context{transcript.out(), transcript.err(), TerminalPrompt(transcript.err())};
+};
+
+// Sends the readers' trace to the transcript while a file is read.
+class TraceCapture {
+  public:
+    explicit TraceCapture(Transcript& transcript) { setThreadDiagnosticSink(&transcript); }
+    ~TraceCapture() { setThreadDiagnosticSink(nullptr); }
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+};
+
+EntryReport readEntry(InfoReader& reader, const InfoTask& task, bool json)
+{
+    EntryReport report;
+    const std::string& path = task.path;
+    if (task.listingError) {
+        // A folder whose pictures cannot be known counts as one unreadable entry.
+        reader.context.prompt.reportOpenFailure(path, *task.listingError);
+        report.kind = EntryReport::Kind::UnlistedFolder;
+        report.record = json ? jsonError(path, *task.listingError) : std::string();
+        report.said = reader.transcript.take();
+        return report;
+    }
+    {
+        TraceCapture capture(reader.transcript);
+        Writing doc(reader.context.prompt);
+        if (!openDocument(doc, reader.context, path)) {
+            report.kind = EntryReport::Kind::Unreadable;
+            if (json)
+                report.record = jsonError(path, reader.context.prompt.lastOpenFailure());
+        } else {
+            report.withNotes = carriesNotes(doc);
+            std::ostringstream record;
+            if (json)
+                printInfoJson(record, path, doc);
+            else
+                printInfoBlock(record, path, doc);
+            report.record = record.str();
+        }
+    }
+    report.said = reader.transcript.take();
+    return report;
+}
+
+// What info has found, printed entry by entry as text blocks or JSON lines, and counted for the
 // summary. Standard error is the same in both forms: --json changes only standard output.
 class InfoReport {
   public:
     InfoReport(Context& context, bool json) : m_context(context), m_json(json) {}
 
-    void describe(const std::string& path)
+    void print(const EntryReport& report)
     {
-        ++m_images;
-        Writing doc(m_context.prompt);
-        if (!openDocument(doc, m_context, path)) {
-            failed(path, m_context.prompt.lastOpenFailure());
-            return;
+        Transcript::replay(report.said, m_context.out, m_context.err);
+        switch (report.kind) {
+        case EntryReport::Kind::Picture:
+            ++m_images;
+            if (report.withNotes)
+                ++m_withNotes;
+            if (!m_json && m_blocks++ != 0)
+                m_context.out << '\n';
+            break;
+        case EntryReport::Kind::Unreadable:
+            ++m_images;
+            ++m_unreadable;
+            break;
+        case EntryReport::Kind::UnlistedFolder:
+            ++m_unreadable;
+            break;
         }
-        if (carriesNotes(doc))
-            ++m_withNotes;
-        if (m_json) {
-            printInfoJson(m_context.out, path, doc);
-            return;
-        }
-        if (m_blocks++ != 0)
-            m_context.out << '\n';
-        printInfoBlock(m_context.out, path, doc);
-    }
-
-    // A folder whose pictures cannot be known counts as one unreadable entry.
-    void folderFailed(const std::string& path, const std::string& reason)
-    {
-        m_context.prompt.reportOpenFailure(path, reason);
-        failed(path, reason);
+        m_context.out << report.record;
     }
 
     void printSummary() const
@@ -213,14 +286,6 @@ class InfoReport {
     bool anyFailed() const { return m_unreadable != 0; }
 
   private:
-    void failed(const std::string& path, const std::string& reason)
-    {
-        ++m_unreadable;
-        if (m_json)
-            m_context.out << "{\"file\":" << jsonString(path) << ",\"error\":" << jsonString(reason)
-                          << "}\n";
-    }
-
     Context& m_context;
     bool m_json;
     size_t m_images = 0;
@@ -228,6 +293,8 @@ class InfoReport {
     size_t m_unreadable = 0;
     size_t m_blocks = 0;
 };
+
+using InfoJobs = OrderedJobs<InfoTask, EntryReport>;
 
 // ListFolder tells only that a folder could not be listed; the system says why.
 std::string listingError(const std::string& folder)
@@ -240,14 +307,14 @@ std::string listingError(const std::string& folder)
 // The pictures of a folder in the order the reader lists them. With recursive, a subfolder's
 // pictures take its place among the names. Hidden names are left out, as the file managers
 // do; a linked folder is not followed, so that a link back up the tree cannot loop forever.
-void walkFolder(const std::string& folder, bool recursive, InfoReport& report)
+void walkFolder(const std::string& folder, bool recursive, InfoJobs& jobs)
 {
     std::string base = folder;
     while (!base.empty() && base.back() == '/')
         base.pop_back(); // "dir/" names "dir/a.png", not "dir//a.png"; "/" becomes ""
     const auto entries = reader::ListFolder(base);
     if (!entries) {
-        report.folderFailed(folder, listingError(base));
+        jobs.add({folder, listingError(base)});
         return;
     }
     for (const auto& entry : *entries) {
@@ -257,28 +324,45 @@ void walkFolder(const std::string& folder, bool recursive, InfoReport& report)
         if (entry.isFolder) {
             std::error_code error;
             if (recursive && !fs::is_symlink(fs::symlink_status(path, error)))
-                walkFolder(path, recursive, report);
+                walkFolder(path, recursive, jobs);
         } else if (isPictureName(entry.name) && !isSpecialFile(path)) {
-            report.describe(path);
+            jobs.add({path, std::nullopt});
         }
     }
 }
 
 } // namespace
 
+size_t defaultJobs()
+{
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 Exit runInfo(const Invocation& invocation, Context& context)
 {
-    InfoReport report(context, invocation.json);
+    const bool json = invocation.json;
+    const size_t threads = invocation.jobs ? *invocation.jobs : defaultJobs();
+    InfoReport report(context, json);
+    std::vector<std::unique_ptr<InfoReader>> readers(threads);
+    for (auto& reader : readers)
+        reader = std::make_unique<InfoReader>();
+    // Twice as many entries as threads may be on their way: every thread has the next file at
+    // hand when it is done, and a slow file holds back only a few finished reports.
+    InfoJobs jobs(
+        threads, 2 * threads,
+        [&](size_t thread, InfoTask& task) { return readEntry(*readers[thread], task, json); },
+        [&](EntryReport& entry) { report.print(entry); });
     bool walked = false;
     for (const auto& path : invocation.operands) {
         std::error_code error;
         if (fs::is_directory(path, error)) {
             walked = true;
-            walkFolder(path, invocation.recursive, report);
+            walkFolder(path, invocation.recursive, jobs);
         } else {
-            report.describe(path);
+            jobs.add({path, std::nullopt});
         }
     }
+    jobs.finish();
     if (walked || invocation.operands.size() > 1)
         report.printSummary();
     return report.anyFailed() ? Exit::BadInput : Exit::Done;

@@ -21,6 +21,7 @@ struct Invocation {
     bool lossy = false;
     bool recursive = false;
     bool json = false;
+    std::optional<size_t> jobs; // info: files read at a time; unset: one per processor
     RenderOptions render;
 };
 
@@ -34,6 +35,9 @@ struct Context {
 using CommandFn = Exit (*)(const Invocation&, Context&);
 
 constexpr size_t kAnyCount = static_cast<size_t>(-1);
+
+// The most files info reads at a time: each holds a whole picture in memory while it is read.
+constexpr size_t kMaxJobs = 256;
 
 // A command of the tool: its help, the options it takes and what runs it.
 struct Command {
