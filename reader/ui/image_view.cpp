@@ -19,6 +19,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 
 namespace ombri::reader {
 
@@ -128,6 +129,29 @@ QSize ImageView::clientSize() const
     return viewport()->size();
 }
 
+double ImageView::deviceScale() const
+{
+    return viewport()->devicePixelRatio();
+}
+
+QSize ImageView::deviceClientSize() const
+{
+    return (QSizeF(clientSize()) * deviceScale()).toSize();
+}
+
+QPoint ImageView::deviceScrollPosition() const
+{
+    // The scroll range is rounded up to whole logical pixels; the last step stops at the
+    // picture's edge rather than showing part of a pixel past it.
+    const double scale = deviceScale();
+    const QPoint position = scrollPosition();
+    const QSize client = deviceClientSize();
+    return QPoint(
+        std::min(qRound(position.x() * scale), std::max(0, m_destination.width() - client.width())),
+        std::min(qRound(position.y() * scale),
+                 std::max(0, m_destination.height() - client.height())));
+}
+
 // ---- the document's requests -------------------------------------------------------------
 
 void ImageView::setShowNotes(bool show)
@@ -186,11 +210,14 @@ const QImage& ImageView::convertedPicture()
 
 ViewGeometry ImageView::geometry() const
 {
+    // The picture is placed in screen pixels, so that zoom 1 is one picture pixel per screen
+    // pixel on a scaled display too.
+    const double scale = deviceScale();
     ViewGeometry view;
-    view.client = clientSize();
-    view.trueClient = maximumViewportSize();
-    view.verticalBarWidth = verticalScrollBar()->sizeHint().width();
-    view.horizontalBarHeight = horizontalScrollBar()->sizeHint().height();
+    view.client = deviceClientSize();
+    view.trueClient = (QSizeF(maximumViewportSize()) * scale).toSize();
+    view.verticalBarWidth = qRound(verticalScrollBar()->sizeHint().width() * scale);
+    view.horizontalBarHeight = qRound(horizontalScrollBar()->sizeHint().height() * scale);
     return view;
 }
 
@@ -226,8 +253,14 @@ void ImageView::layoutPicture()
         down->setPageStep(std::max(1, client.height()));
         across->setSingleStep(std::max(1, client.width() / 10));
         down->setSingleStep(std::max(1, client.height() / 10));
-        across->setRange(0, std::max(0, m_destination.width() - client.width()));
-        down->setRange(0, std::max(0, m_destination.height() - client.height()));
+        // The bars count logical pixels; a part of one left over still scrolls into view.
+        const QSize deviceClient = deviceClientSize();
+        const double scale = deviceScale();
+        const auto range = [scale](int overhang) {
+            return std::max(0, static_cast<int>(std::ceil(overhang / scale)));
+        };
+        across->setRange(0, range(m_destination.width() - deviceClient.width()));
+        down->setRange(0, range(m_destination.height() - deviceClient.height()));
         // The scroll area shows or hides its bars on a queued call; taking it now settles the
         // visible area before anything is painted into it.
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
@@ -242,7 +275,7 @@ bool ImageView::backgroundCovered() const
 {
     if (m_pictureSize.isEmpty())
         return false;
-    const QSize client = clientSize();
+    const QSize client = deviceClientSize();
     return static_cast<float>(m_pictureSize.width()) * m_zoom >
                static_cast<float>(client.width()) &&
            static_cast<float>(m_pictureSize.height()) * m_zoom >
@@ -251,7 +284,7 @@ bool ImageView::backgroundCovered() const
 
 void ImageView::renderFrame()
 {
-    const QSize client = clientSize();
+    const QSize client = deviceClientSize();
     if (m_frame.size() != client) {
         m_frame = QImage(client, QImage::Format_RGB32);
         m_frame.fill(toQColor(m_background));
@@ -259,6 +292,14 @@ void ImageView::renderFrame()
     m_frameStale = false;
     if (m_frame.isNull())
         return;
+    // The frame is drawn in its own pixels, then told how many of them make a logical pixel so
+    // that the window copies it to the screen unscaled.
+    m_frame.setDevicePixelRatio(1.0);
+    struct KeepScale {
+        QImage& frame;
+        double scale;
+        ~KeepScale() { frame.setDevicePixelRatio(scale); }
+    } keepScale{m_frame, deviceScale()};
     QPainter painter(&m_frame);
     // A picture that overlaps the view on both axes hides every background pixel anyway.
     if (m_eraseBackground && !backgroundCovered())
@@ -266,7 +307,7 @@ void ImageView::renderFrame()
     if (m_destination.isEmpty())
         return;
     const QImage& picture = convertedPicture();
-    DibDraw(painter, m_destination.translated(-scrollPosition()), picture, picture.rect());
+    DibDraw(painter, m_destination.translated(-deviceScrollPosition()), picture, picture.rect());
 }
 
 void ImageView::repaintNow()
@@ -278,10 +319,14 @@ void ImageView::repaintNow()
 
 void ImageView::paintEvent(QPaintEvent* event)
 {
-    if (m_frameStale || m_frame.size() != clientSize())
+    if (m_frameStale || m_frame.size() != deviceClientSize() ||
+        m_frame.devicePixelRatio() != deviceScale())
         renderFrame();
     QPainter painter(viewport());
-    painter.drawImage(event->rect(), m_frame, event->rect());
+    const QRect area = event->rect();
+    const double scale = m_frame.devicePixelRatio();
+    painter.drawImage(QRectF(area), m_frame,
+                      QRectF(QPointF(area.topLeft()) * scale, QSizeF(area.size()) * scale));
 }
 
 void ImageView::resizeEvent(QResizeEvent* event)
@@ -521,7 +566,7 @@ bool ImageView::showsMoveCursor() const
 {
     if (!hasPicture() || m_zoomMode == ZoomMode::FitIn || m_pictureSize.isEmpty())
         return false;
-    const QSize client = clientSize();
+    const QSize client = deviceClientSize();
     return static_cast<float>(m_pictureSize.width()) * m_zoom >
                static_cast<float>(client.width()) ||
            static_cast<float>(m_pictureSize.height()) * m_zoom >

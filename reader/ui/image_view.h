@@ -153,11 +153,19 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     ZoomMode zoomMode() const { return m_zoomMode; }
     float zoomFactor() const { return m_zoom; }
     bool eraseBackground() const { return m_eraseBackground; }
-    // The picture's place in the scrollable area by the last layout, and the part scrolled off.
+    // The picture's place in the scrollable area by the last layout, in the screen's own
+    // pixels, and the part scrolled off, in the window's logical pixels as the scroll bars
+    // count. On a scaled display one logical pixel is several screen pixels: at Original Size a
+    // picture pixel is one screen pixel, so that one-pixel note strokes stay one pixel wide.
     QRect destinationRect() const { return m_destination; }
     QPoint scrollPosition() const;
     QSize clientSize() const;
-    // What the window shows.
+    // The screen pixels per logical pixel, and the visible area and scroll position counted in
+    // screen pixels.
+    double deviceScale() const;
+    QSize deviceClientSize() const;
+    QPoint deviceScrollPosition() const;
+    // What the window shows, one image pixel per screen pixel.
     const QImage& frame() const { return m_frame; }
     bool showsMoveCursor() const;
     // How often the display picture was converted for painting: once per change, never per
