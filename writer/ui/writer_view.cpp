@@ -188,7 +188,11 @@ void WriterView::paintEvent(QPaintEvent* event)
 {
     if (m_surface.width() != viewport()->width() || m_surface.height() != viewport()->height())
         renderSurface();
+    // One picture pixel per logical pixel, so that every one of them can be reached with the
+    // mouse; a scaled display repeats each as a block of whole screen pixels, never blended, so
+    // a one-pixel stroke stays sharp.
     QPainter painter(viewport());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(event->rect(), m_surface.image(), event->rect());
 }
 
