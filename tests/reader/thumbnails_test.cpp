@@ -13,6 +13,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <thread>
 #include <vector>
 
 namespace ombri::reader {
@@ -295,6 +296,28 @@ TEST_F(ThumbnailCache, PictureIsFittedToTheSizeKeepingItsShape)
         EXPECT_EQ(DibGetWidth(made.value()), c.expectedWidth) << c.width << "x" << c.height;
         EXPECT_EQ(DibGetHeight(made.value()), c.expectedHeight) << c.width << "x" << c.height;
     }
+}
+
+// Threads listing the same folder at once all get their pictures and leave one good entry each.
+TEST_F(ThumbnailCache, ThreadsMakingTheSameEntriesAtOnce)
+{
+    const std::vector<std::string> paths = {picture("a.png", 300, 200), picture("b.png", 90, 400),
+                                            badPicture("c.png")};
+    std::vector<std::thread> threads;
+    std::vector<int> made(4, 0);
+    for (size_t t = 0; t < made.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (const std::string& path : paths)
+                made[t] += makeThumbnail(root(), path, ThumbnailSize::Large).ok() ? 1 : 0;
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (int count : made)
+        EXPECT_EQ(count, 2);
+    EXPECT_EQ(lookUpThumbnail(root(), paths[0], ThumbnailSize::Large), ThumbnailState::Fresh);
+    EXPECT_EQ(lookUpThumbnail(root(), paths[1], ThumbnailSize::Large), ThumbnailState::Fresh);
+    EXPECT_EQ(lookUpThumbnail(root(), paths[2], ThumbnailSize::Large), ThumbnailState::Failed);
+    EXPECT_EQ(filesUnder(root()), 3u);
 }
 
 TEST(ScaleDownToFit, EachPixelIsTheAverageOfThoseItCovers)
