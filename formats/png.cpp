@@ -14,6 +14,8 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace ombri {
@@ -296,9 +298,10 @@ void writeToFile(png_structp png, png_bytep bytes, size_t count)
 
 void flushNothing(png_structp) {}
 
-// Writes the signature and header, the image data cut into IDAT chunks and the end chunk. Like
-// decodeImage, holds nothing that needs destroying.
-bool encodeImage(PngWriter& writer, const DibLayout& layout, const PngImageData& data)
+// Writes the signature, the header and text chunks, the image data cut into IDAT chunks and the
+// end chunk. Like decodeImage, holds nothing that needs destroying.
+bool encodeImage(PngWriter& writer, const DibLayout& layout, const PngImageData& data,
+                 const std::vector<png_text>& chunks)
 {
     if (setjmp(png_jmpbuf(writer.png)))
         return false;
@@ -307,6 +310,8 @@ bool encodeImage(PngWriter& writer, const DibLayout& layout, const PngImageData&
                  static_cast<uint32_t>(layout.height), 8,
                  layout.bitCount == 32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (!chunks.empty())
+        png_set_text(writer.png, writer.info, chunks.data(), static_cast<int>(chunks.size()));
     png_write_info(writer.png, writer.info);
     static const png_byte kIdat[5] = "IDAT";
     static const png_byte kIend[5] = "IEND";
@@ -389,11 +394,19 @@ Result<Dib> readPngBytes(ByteView file)
     });
 }
 
-Status WritePngFile(const std::string& path, const Dib& image)
+namespace {
+
+Status writeColourPng(const std::string& path, const Dib& image, const std::vector<PngText>& text,
+                      std::optional<unsigned> permissions)
 {
     auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be saved as PNG");
+    for (const PngText& chunk : text)
+        if (chunk.keyword.empty() || chunk.keyword.size() > 79 ||
+            chunk.keyword.find('\0') != std::string::npos ||
+            chunk.text.find('\0') != std::string::npos)
+            return fail("a PNG text keyword is 1 to 79 bytes and no text holds a zero byte");
     // The file's first row is the last one in memory.
     PngRows rows;
     rows.width = static_cast<uint32_t>(layout->width);
@@ -406,17 +419,80 @@ Status WritePngFile(const std::string& path, const Dib& image)
     AtomicFile file(path);
     if (!file.open())
         return fail(file.error());
+    if (permissions && fchmod(fileno(file.stream()), static_cast<mode_t>(*permissions)) != 0)
+        return fail(std::strerror(errno));
     const PngImageData data = compressPngRows(rows);
     if (data.size == 0)
         return fail("out of memory");
+    std::vector<png_text> chunks(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
+        // libpng only reads them.
+        chunks[i].key = const_cast<char*>(text[i].keyword.c_str());
+        chunks[i].text = const_cast<char*>(text[i].text.c_str());
+        chunks[i].text_length = text[i].text.size();
+    }
     PngWriter writer;
     if (!startWriter(writer, file))
         return fail("out of memory");
-    if (!encodeImage(writer, *layout, data))
+    if (!encodeImage(writer, *layout, data, chunks))
         return fail(writer.errors.message);
     if (!file.commit())
         return fail(file.error());
     return {};
+}
+
+uint32_t bigEndian32(const uint8_t* p)
+{
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+} // namespace
+
+Status WritePngFile(const std::string& path, const Dib& image)
+{
+    return writeColourPng(path, image, {}, std::nullopt);
+}
+
+Status writePngFileWithText(const std::string& path, const Dib& image,
+                            const std::vector<PngText>& text, unsigned permissions)
+{
+    return writeColourPng(path, image, text, permissions);
+}
+
+Result<std::vector<PngText>> readPngTextBytes(ByteView file)
+{
+    if (!file.data || !hasSignature(file.data, file.size))
+        return fail("not a PNG file");
+    std::vector<PngText> found;
+    size_t offset = kPngSignatureBytes;
+    // Each chunk: length, type, data, CRC. The length is checked against what is left before
+    // anything is read from the data, so a file cut short or a length out of range ends the walk.
+    while (file.size - offset >= 12) {
+        const uint32_t length = bigEndian32(file.data + offset);
+        const uint8_t* type = file.data + offset + 4;
+        if (length > file.size - offset - 12)
+            break;
+        const uint8_t* data = type + 4;
+        if (std::memcmp(type, "IEND", 4) == 0)
+            break;
+        if (std::memcmp(type, "tEXt", 4) == 0) {
+            const auto* begin = reinterpret_cast<const char*>(data);
+            const auto* zero = static_cast<const char*>(std::memchr(begin, 0, length));
+            if (zero && zero != begin)
+                found.push_back({std::string(begin, zero), std::string(zero + 1, begin + length)});
+        }
+        offset += size_t{length} + 12;
+    }
+    return found;
+}
+
+Result<std::vector<PngText>> readPngTextFile(const std::string& path)
+{
+    auto file = MappedFile::open(path);
+    if (!file)
+        return fail(file.error());
+    return readPngTextBytes(file.value().view());
 }
 
 Status writeGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t width,

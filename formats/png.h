@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ombri {
 
@@ -22,6 +23,24 @@ Result<Dib> readPngBytes(ByteView file);
 // libdeflate into one stream. Written through a file that replaces the target only when
 // complete.
 Status WritePngFile(const std::string& path, const Dib& image);
+
+// One tEXt chunk: a Latin-1 keyword of 1 to 79 bytes and its text.
+struct PngText {
+    std::string keyword;
+    std::string text;
+};
+
+// As WritePngFile, with the given tEXt chunks ahead of the image data, where a reader looking for
+// them finds them without inflating the picture. The new file has exactly the permission bits
+// `permissions` before it takes the target's name, so no other user can read it in between.
+Status writePngFileWithText(const std::string& path, const Dib& image,
+                            const std::vector<PngText>& text, unsigned permissions);
+
+// The tEXt chunks of a PNG file in file order, found by walking its chunks without decoding the
+// picture. Any bytes are taken: the walk ends at IEND or where the chunks stop making sense, and
+// what was found before counts. A failure only for bytes without the PNG signature.
+Result<std::vector<PngText>> readPngTextBytes(ByteView file);
+Result<std::vector<PngText>> readPngTextFile(const std::string& path);
 
 // Writes width x height grey bytes, top row first, as an 8-bit grey PNG (a note layer shown as
 // a picture). Written through a file that replaces the target only when complete.

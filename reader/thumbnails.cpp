@@ -1,0 +1,298 @@
+#include "reader/thumbnails.h"
+
+#include "core/md5.h"
+#include "formats/dispatch.h"
+#include "formats/png.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#ifndef OMBRI_VERSION
+#error "OMBRI_VERSION is set by the build from the project's version"
+#endif
+
+namespace ombri::reader {
+
+namespace {
+
+constexpr const char* kUriKey = "Thumb::URI";
+constexpr const char* kMTimeKey = "Thumb::MTime";
+constexpr unsigned kFolderPermissions = 0700;
+constexpr unsigned kFilePermissions = 0600;
+
+// What the cache knows a file by: its real path (links followed), its URI and the stat fields
+// an entry records.
+struct Original {
+    std::string path;
+    std::string uri;
+    struct stat status {};
+};
+
+std::optional<std::string> realPath(const std::string& path)
+{
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return std::nullopt;
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+// A file inside the cache would be thumbnailed into the cache, whose entries would then be
+// thumbnailed in turn: such files are never given an entry.
+bool insideCache(const std::string& root, const std::string& realFile)
+{
+    const std::string realRoot = realPath(root).value_or(root);
+    return realFile.size() > realRoot.size() &&
+           realFile.compare(0, realRoot.size(), realRoot) == 0 && realFile[realRoot.size()] == '/';
+}
+
+std::optional<Original> describe(const std::string& root, const std::string& path)
+{
+    auto real = realPath(path);
+    if (!real)
+        return std::nullopt;
+    Original original;
+    if (::stat(real->c_str(), &original.status) != 0 || !S_ISREG(original.status.st_mode))
+        return std::nullopt;
+    if (insideCache(root, *real))
+        return std::nullopt;
+    original.path = *real;
+    original.uri = fileUri(*real);
+    return original;
+}
+
+std::optional<std::string> textOf(const std::vector<PngText>& chunks, const char* keyword)
+{
+    for (const PngText& chunk : chunks)
+        if (chunk.keyword == keyword)
+            return chunk.text;
+    return std::nullopt;
+}
+
+enum class EntryState { Absent, Matching, Other };
+
+// Whether the entry at entryPath was made from the file as it is now: the same URI and the same
+// modification time in whole seconds.
+EntryState entryState(const std::string& entryPath, const Original& original)
+{
+    struct stat status {};
+    if (::stat(entryPath.c_str(), &status) != 0)
+        return EntryState::Absent;
+    auto chunks = readPngTextFile(entryPath);
+    if (!chunks)
+        return EntryState::Other;
+    const auto uri = textOf(chunks.value(), kUriKey);
+    const auto mtime = textOf(chunks.value(), kMTimeKey);
+    if (!uri || *uri != original.uri || !mtime || mtime->empty())
+        return EntryState::Other;
+    errno = 0;
+    char* end = nullptr;
+    const long long seconds = std::strtoll(mtime->c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || seconds != static_cast<long long>(original.status.st_mtime))
+        return EntryState::Other;
+    return EntryState::Matching;
+}
+
+// Makes each missing folder of the path readable by its owner only: thumbnails show what the
+// user's pictures hold.
+bool makeFolders(const std::string& folder)
+{
+    for (size_t slash = 1; slash != std::string::npos;) {
+        slash = folder.find('/', slash + 1);
+        const std::string part = folder.substr(0, slash);
+        if (::mkdir(part.c_str(), kFolderPermissions) != 0 && errno != EEXIST)
+            return false;
+    }
+    struct stat status {};
+    return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+std::string folderOf(const std::string& file)
+{
+    return file.substr(0, file.rfind('/'));
+}
+
+Status writeEntry(const std::string& entryPath, const Dib& picture, const Original& original,
+                  int32_t width, int32_t height)
+{
+    if (!makeFolders(folderOf(entryPath)))
+        return fail(std::strerror(errno));
+    std::vector<PngText> text = {
+        {kUriKey, original.uri},
+        {kMTimeKey, std::to_string(static_cast<long long>(original.status.st_mtime))},
+        {"Thumb::Size", std::to_string(static_cast<long long>(original.status.st_size))},
+        {"Software", "OmbriReader " OMBRI_VERSION},
+    };
+    if (width > 0 && height > 0) {
+        text.push_back({"Thumb::Image::Width", std::to_string(width)});
+        text.push_back({"Thumb::Image::Height", std::to_string(height)});
+    }
+    return writePngFileWithText(entryPath, picture, text, kFilePermissions);
+}
+
+uint32_t dimension(ThumbnailSize size)
+{
+    return static_cast<uint32_t>(thumbnailPixels(size));
+}
+
+} // namespace
+
+int thumbnailPixels(ThumbnailSize size)
+{
+    return size == ThumbnailSize::Large ? 256 : 128;
+}
+
+std::string thumbnailCacheRoot()
+{
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/')
+        return std::string(cache) + "/thumbnails";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.cache/thumbnails";
+    return {};
+}
+
+std::string fileUri(const std::string& absolutePath)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (unsigned char byte : absolutePath) {
+        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                           (byte >= '0' && byte <= '9') || std::strchr("/-_.!~*'():@&=+$,", byte);
+        if (plain && byte != '\0') {
+            uri += static_cast<char>(byte);
+        } else {
+            uri += '%';
+            uri += kDigits[byte >> 4];
+            uri += kDigits[byte & 15];
+        }
+    }
+    return uri;
+}
+
+std::string thumbnailPath(const std::string& root, const std::string& uri, ThumbnailSize size)
+{
+    return root + (size == ThumbnailSize::Large ? "/large/" : "/normal/") + md5Hex(uri) + ".png";
+}
+
+std::string failedThumbnailPath(const std::string& root, const std::string& uri)
+{
+    return root + "/fail/ombri-reader-" OMBRI_VERSION "/" + md5Hex(uri) + ".png";
+}
+
+ThumbnailState lookUpThumbnail(const std::string& root, const std::string& path, ThumbnailSize size)
+{
+    const auto original = describe(root, path);
+    if (!original)
+        return ThumbnailState::Unavailable;
+    const EntryState entry = entryState(thumbnailPath(root, original->uri, size), *original);
+    if (entry == EntryState::Matching)
+        return ThumbnailState::Fresh;
+    const EntryState failed = entryState(failedThumbnailPath(root, original->uri), *original);
+    if (failed == EntryState::Matching)
+        return ThumbnailState::Failed;
+    if (entry == EntryState::Absent && failed == EntryState::Absent)
+        return ThumbnailState::Missing;
+    return ThumbnailState::Stale;
+}
+
+Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size)
+{
+    const auto original = describe(root, path);
+    if (!original)
+        return fail("no thumbnail is made for this file");
+    const std::string entryPath = thumbnailPath(root, original->uri, size);
+    const std::string failPath = failedThumbnailPath(root, original->uri);
+    if (entryState(entryPath, *original) == EntryState::Matching) {
+        auto kept = ReadPngFile(entryPath);
+        if (kept)
+            return kept;
+        // An entry that cannot be read back is made again below.
+    }
+    if (entryState(failPath, *original) == EntryState::Matching)
+        return fail("the picture could not be read and has not changed since");
+
+    LoadedImage loaded = loadCheckedImage(original->path);
+    if (loaded.image.isNull()) {
+        // A picture is noted as failed only with the same labels as a thumbnail, on a single
+        // transparent pixel, as programs sharing the cache expect.
+        Dib mark = Dib::create(1, 1, 32);
+        (void)writeEntry(failPath, mark, *original, 0, 0);
+        return fail(loaded.error.empty() ? "the picture could not be read" : loaded.error);
+    }
+    // Only PNG readers hand over a real alpha channel; other 32-bit pictures carry a spare byte.
+    const bool keepAlpha = loaded.format == ImageFormat::Png;
+    Dib picture = scaleDownToFit(loaded.image, static_cast<int>(dimension(size)), keepAlpha);
+    if (picture.isNull())
+        return fail("out of memory");
+    // The cache only saves time: a folder that cannot take the entry still leaves the caller
+    // its picture.
+    if (writeEntry(entryPath, picture, *original, DibGetWidth(loaded.image),
+                   DibGetHeight(loaded.image)))
+        ::unlink(failPath.c_str());
+    return picture;
+}
+
+Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)
+{
+    const Dib wide = dibConvertToBitCount(image, 32);
+    const auto from = dibGetLayout(wide);
+    if (!from || maxSide < 1)
+        return {};
+    const int64_t width = from->width;
+    const int64_t height = from->height;
+    int64_t newWidth = width;
+    int64_t newHeight = height;
+    if (width > maxSide || height > maxSide) {
+        // Rounded to the nearest pixel, never below one.
+        if (width >= height) {
+            newWidth = maxSide;
+            newHeight = std::max<int64_t>(1, (height * maxSide + width / 2) / width);
+        } else {
+            newHeight = maxSide;
+            newWidth = std::max<int64_t>(1, (width * maxSide + height / 2) / height);
+        }
+    }
+    const uint16_t bitCount = keepAlpha && DibGetBitCount(image) == 32 ? 32 : 24;
+    Dib scaled =
+        Dib::create(static_cast<int32_t>(newWidth), static_cast<int32_t>(newHeight), bitCount);
+    const auto to = dibGetLayout(scaled);
+    if (!to)
+        return {};
+    const uint8_t* source = wide.data() + from->pixelOffset;
+    uint8_t* target = scaled.data() + to->pixelOffset;
+    const size_t outBytes = bitCount / 8u;
+    for (int64_t y = 0; y < newHeight; ++y) {
+        const int64_t top = y * height / newHeight;
+        const int64_t bottom = std::max(top + 1, (y + 1) * height / newHeight);
+        uint8_t* out = target + static_cast<size_t>(y) * to->stride;
+        for (int64_t x = 0; x < newWidth; ++x) {
+            const int64_t left = x * width / newWidth;
+            const int64_t right = std::max(left + 1, (x + 1) * width / newWidth);
+            uint64_t sums[4] = {};
+            for (int64_t sy = top; sy < bottom; ++sy) {
+                const uint8_t* pixel =
+                    source + static_cast<size_t>(sy) * from->stride + static_cast<size_t>(left) * 4;
+                for (int64_t sx = left; sx < right; ++sx, pixel += 4)
+                    for (int c = 0; c < 4; ++c)
+                        sums[c] += pixel[c];
+            }
+            const uint64_t count = static_cast<uint64_t>((bottom - top) * (right - left));
+            for (size_t c = 0; c < outBytes; ++c)
+                out[static_cast<size_t>(x) * outBytes + c] =
+                    static_cast<uint8_t>((sums[c] + count / 2) / count);
+        }
+    }
+    return scaled;
+}
+
+} // namespace ombri::reader

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "core/dib.h"
+#include "core/result.h"
+
+#include <string>
+
+namespace ombri::reader {
+
+// Small pictures of files, kept in the cache folder every desktop program shares, so a folder
+// seen once (by the reader or by another program) lists at once the next time. Entries are named
+// and labelled as those programs expect; every function here may run on any thread at once, as
+// nothing is kept between calls.
+
+// The two sizes the cache holds: the longer side at most 128 or 256 pixels.
+enum class ThumbnailSize { Normal, Large };
+
+int thumbnailPixels(ThumbnailSize size);
+
+// $XDG_CACHE_HOME/thumbnails when that variable holds an absolute path, otherwise
+// $HOME/.cache/thumbnails; empty when neither can be had.
+std::string thumbnailCacheRoot();
+
+// "file://" and the absolute path, every byte but letters, digits, "/" and -_.!~*'():@&=+$,
+// written as %XX: the key every program sharing the cache computes the same way.
+std::string fileUri(const std::string& absolutePath);
+
+// root/normal/<md5 of uri>.png or root/large/<md5 of uri>.png.
+std::string thumbnailPath(const std::string& root, const std::string& uri, ThumbnailSize size);
+
+// root/fail/ombri-reader-VERSION/<md5 of uri>.png: where a picture the reader could not read is
+// noted, so that it is not read again while it stays as it was.
+std::string failedThumbnailPath(const std::string& root, const std::string& uri);
+
+enum class ThumbnailState {
+    Fresh,      // the entry is there and made from the file as it is now
+    Missing,    // no entry: one is to be made
+    Stale,      // an entry made from an older file, or for another one: to be made again
+    Failed,     // the file as it is now could not be read; no use trying again
+    Unavailable // never thumbnailed: the file cannot be found, or lies in the cache itself
+};
+
+ThumbnailState lookUpThumbnail(const std::string& root, const std::string& path,
+                               ThumbnailSize size);
+
+// The picture of the file, as loaded and without its notes, scaled down to the size (aspect kept,
+// never enlarged). A fresh entry is read back; otherwise the file is read and its entry written,
+// or, when it cannot be read, its failure noted. A failure noted for the file as it is now is
+// answered at once without reading it again.
+Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size);
+
+// The image scaled down so that its longer side is at most maxSide pixels, each new pixel the
+// average of those it covers; a copy when it is small enough already. 24-bit, or 32-bit when
+// keepAlpha and the image has four bytes a pixel. Null for an unusable image.
+Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha);
+
+} // namespace ombri::reader

@@ -1,0 +1,360 @@
+#include "reader/thumbnails.h"
+
+#include "core/md5.h"
+#include "formats/png.h"
+#include "support/dib_compare.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <thread>
+#include <vector>
+
+namespace ombri::reader {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sets an environment variable for one test and puts back what was there.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const char* value) : m_name(name)
+    {
+        if (const char* old = std::getenv(name))
+            m_saved = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedVariable()
+    {
+        if (m_saved)
+            setenv(m_name, m_saved->c_str(), 1);
+        else
+            unsetenv(m_name);
+    }
+
+  private:
+    const char* m_name;
+    std::optional<std::string> m_saved;
+};
+
+unsigned permissionsOf(const std::string& path)
+{
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+time_t mtimeOf(const std::string& path)
+{
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mtime;
+}
+
+void setMTime(const std::string& path, time_t seconds)
+{
+    const struct timeval times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimes(path.c_str(), times), 0) << path;
+}
+
+std::string textOf(const std::string& png, const std::string& keyword)
+{
+    auto chunks = readPngTextFile(png);
+    EXPECT_TRUE(chunks.ok()) << png;
+    if (!chunks)
+        return {};
+    for (const PngText& chunk : chunks.value())
+        if (chunk.keyword == keyword)
+            return chunk.text;
+    return "(none)";
+}
+
+size_t filesUnder(const std::string& folder)
+{
+    size_t count = 0;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error);
+         it != fs::recursive_directory_iterator(); ++it)
+        count += it->is_regular_file() ? 1 : 0;
+    return count;
+}
+
+class ThumbnailCache : public ::testing::Test {
+  protected:
+    ThumbnailCache() : m_cache(m_dir.file("cache").c_str(), m_dir.file("cache")) {}
+
+    // A picture of the given size saved as PNG in the test's folder; its real path.
+    std::string picture(const std::string& name, int32_t width, int32_t height)
+    {
+        const std::string path = m_dir.file(name);
+        EXPECT_TRUE(WritePngFile(path, test::makePatternImage(width, height, 24)).ok());
+        return fs::canonical(path).string();
+    }
+    std::string badPicture(const std::string& name)
+    {
+        const std::string path = m_dir.file(name);
+        test::writeFileBytes(path, {0x89, 'P', 'N', 'G', 1, 2, 3});
+        return fs::canonical(path).string();
+    }
+
+    test::TempDir m_dir;
+    struct Cache {
+        Cache(const char* value, std::string folder)
+            : variable("XDG_CACHE_HOME", value), root(std::move(folder) + "/thumbnails")
+        {
+        }
+        ScopedVariable variable;
+        std::string root;
+    } m_cache;
+    const std::string& root() const { return m_cache.root; }
+};
+
+TEST(ThumbnailNames, UriOfAPathEscapesAllButThePlainCharacters)
+{
+    EXPECT_EQ(fileUri("/home/jens/photos/me.png"), "file:///home/jens/photos/me.png");
+    EXPECT_EQ(fileUri("/a b/c d.png"), "file:///a%20b/c%20d.png");
+    EXPECT_EQ(fileUri("/caf\xC3\xA9.png"), "file:///caf%C3%A9.png");
+    EXPECT_EQ(fileUri("/100%.png"), "file:///100%25.png");
+    EXPECT_EQ(fileUri("/a#b?c\"d<e>.png"), "file:///a%23b%3Fc%22d%3Ce%3E.png");
+    EXPECT_EQ(fileUri("/x-y_z.~!*'()@&=+$,:.png"), "file:///x-y_z.~!*'()@&=+$,:.png");
+}
+
+TEST(ThumbnailNames, EntryNameIsTheDigestOfTheUri)
+{
+    const std::string uri = "file:///home/jens/photos/me.png";
+    EXPECT_EQ(thumbnailPath("/c/thumbnails", uri, ThumbnailSize::Normal),
+              "/c/thumbnails/normal/c6ee772d9e49320e97ec29a7eb5b1697.png");
+    EXPECT_EQ(thumbnailPath("/c/thumbnails", uri, ThumbnailSize::Large),
+              "/c/thumbnails/large/c6ee772d9e49320e97ec29a7eb5b1697.png");
+    const std::string failed = failedThumbnailPath("/c/thumbnails", uri);
+    EXPECT_EQ(failed.rfind("/c/thumbnails/fail/ombri-reader-", 0), 0u) << failed;
+    EXPECT_NE(failed.find("/c6ee772d9e49320e97ec29a7eb5b1697.png"), std::string::npos);
+    EXPECT_EQ(thumbnailPixels(ThumbnailSize::Normal), 128);
+    EXPECT_EQ(thumbnailPixels(ThumbnailSize::Large), 256);
+}
+
+TEST(ThumbnailNames, CacheRootFromTheEnvironment)
+{
+    ScopedVariable home("HOME", "/home/u");
+    {
+        ScopedVariable cache("XDG_CACHE_HOME", "/tmp/c");
+        EXPECT_EQ(thumbnailCacheRoot(), "/tmp/c/thumbnails");
+    }
+    {
+        // A relative value is not a usable base folder and is passed over.
+        ScopedVariable cache("XDG_CACHE_HOME", "relative");
+        EXPECT_EQ(thumbnailCacheRoot(), "/home/u/.cache/thumbnails");
+    }
+    ScopedVariable cache("XDG_CACHE_HOME", nullptr);
+    EXPECT_EQ(thumbnailCacheRoot(), "/home/u/.cache/thumbnails");
+}
+
+TEST_F(ThumbnailCache, EntryIsWrittenWithItsLabelsAndPrivately)
+{
+    EXPECT_EQ(thumbnailCacheRoot(), root());
+    const std::string path = picture("wide one.png", 300, 150);
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Missing);
+
+    auto made = makeThumbnail(root(), path, ThumbnailSize::Normal);
+    ASSERT_TRUE(made.ok()) << made.error();
+    EXPECT_EQ(DibGetWidth(made.value()), 128);
+    EXPECT_EQ(DibGetHeight(made.value()), 64);
+
+    const std::string entry = thumbnailPath(root(), fileUri(path), ThumbnailSize::Normal);
+    ASSERT_TRUE(test::fileExists(entry));
+    EXPECT_NE(fileUri(path).find("wide%20one.png"), std::string::npos);
+    EXPECT_EQ(textOf(entry, "Thumb::URI"), fileUri(path));
+    EXPECT_EQ(textOf(entry, "Thumb::MTime"), std::to_string(mtimeOf(path)));
+    EXPECT_EQ(textOf(entry, "Thumb::Size"), std::to_string(fs::file_size(path)));
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Width"), "300");
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Height"), "150");
+    EXPECT_EQ(textOf(entry, "Software").rfind("OmbriReader ", 0), 0u);
+
+    EXPECT_EQ(permissionsOf(entry), 0600u);
+    EXPECT_EQ(permissionsOf(root()), 0700u);
+    EXPECT_EQ(permissionsOf(root() + "/normal"), 0700u);
+    EXPECT_EQ(filesUnder(root()), 1u);
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Fresh);
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Large), ThumbnailState::Missing);
+
+    // The entry holds the picture returned, and is what a second call answers.
+    auto stored = ReadPngFile(entry);
+    ASSERT_TRUE(stored.ok());
+    EXPECT_EQ(test::dibDifference(stored.value(), made.value()), "");
+    auto again = makeThumbnail(root(), path, ThumbnailSize::Normal);
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(test::dibDifference(again.value(), made.value()), "");
+}
+
+TEST_F(ThumbnailCache, EntryFromAnOlderFileOrAnotherFileIsMadeAgain)
+{
+    const std::string path = picture("a.png", 60, 40);
+    ASSERT_TRUE(makeThumbnail(root(), path, ThumbnailSize::Normal).ok());
+    const std::string entry = thumbnailPath(root(), fileUri(path), ThumbnailSize::Normal);
+
+    const time_t later = mtimeOf(path) + 100;
+    setMTime(path, later);
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Stale);
+    ASSERT_TRUE(makeThumbnail(root(), path, ThumbnailSize::Normal).ok());
+    EXPECT_EQ(textOf(entry, "Thumb::MTime"), std::to_string(later));
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Fresh);
+
+    // An entry under b's name whose label names a.
+    const std::string other = picture("b.png", 60, 40);
+    setMTime(other, later);
+    const std::string otherEntry = thumbnailPath(root(), fileUri(other), ThumbnailSize::Normal);
+    fs::copy_file(entry, otherEntry);
+    EXPECT_EQ(lookUpThumbnail(root(), other, ThumbnailSize::Normal), ThumbnailState::Stale);
+    ASSERT_TRUE(makeThumbnail(root(), other, ThumbnailSize::Normal).ok());
+    EXPECT_EQ(textOf(otherEntry, "Thumb::URI"), fileUri(other));
+
+    // Bytes that are no PNG at all where the entry should be.
+    test::writeFileBytes(entry, {1, 2, 3});
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Stale);
+    ASSERT_TRUE(makeThumbnail(root(), path, ThumbnailSize::Normal).ok());
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Fresh);
+}
+
+TEST_F(ThumbnailCache, UnreadablePictureIsNotedAndNotReadAgainUntilItChanges)
+{
+    const std::string path = badPicture("bad.png");
+    const time_t mtime = mtimeOf(path);
+    EXPECT_FALSE(makeThumbnail(root(), path, ThumbnailSize::Normal).ok());
+
+    const std::string failed = failedThumbnailPath(root(), fileUri(path));
+    ASSERT_TRUE(test::fileExists(failed));
+    EXPECT_EQ(textOf(failed, "Thumb::URI"), fileUri(path));
+    EXPECT_EQ(textOf(failed, "Thumb::MTime"), std::to_string(mtime));
+    EXPECT_EQ(permissionsOf(failed), 0600u);
+    EXPECT_EQ(permissionsOf(root() + "/fail"), 0700u);
+    EXPECT_FALSE(test::fileExists(thumbnailPath(root(), fileUri(path), ThumbnailSize::Normal)));
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Failed);
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Large), ThumbnailState::Failed);
+
+    // A good picture put in its place with the old time is still taken as the failed one: the
+    // file is not read again.
+    ASSERT_TRUE(WritePngFile(path, test::makePatternImage(10, 10, 24)).ok());
+    setMTime(path, mtime);
+    EXPECT_FALSE(makeThumbnail(root(), path, ThumbnailSize::Normal).ok());
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Failed);
+
+    // Once its time changes it is read, and the note of the failure goes.
+    setMTime(path, mtime + 5);
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Stale);
+    ASSERT_TRUE(makeThumbnail(root(), path, ThumbnailSize::Normal).ok());
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Fresh);
+    EXPECT_FALSE(test::fileExists(failed));
+}
+
+TEST_F(ThumbnailCache, NothingIsMadeForFilesInsideTheCacheOrMissingFiles)
+{
+    const std::string outside = picture("a.png", 20, 20);
+    ASSERT_TRUE(makeThumbnail(root(), outside, ThumbnailSize::Normal).ok());
+    const std::string entry = thumbnailPath(root(), fileUri(outside), ThumbnailSize::Normal);
+    EXPECT_EQ(lookUpThumbnail(root(), entry, ThumbnailSize::Normal), ThumbnailState::Unavailable);
+    EXPECT_FALSE(makeThumbnail(root(), entry, ThumbnailSize::Large).ok());
+    // Reached through a link from outside, it is still inside.
+    fs::create_symlink(entry, m_dir.file("link.png"));
+    EXPECT_FALSE(makeThumbnail(root(), m_dir.file("link.png"), ThumbnailSize::Normal).ok());
+    // A bad file inside is not noted as failed either.
+    test::writeFileBytes(root() + "/junk.png", {1, 2, 3});
+    EXPECT_FALSE(makeThumbnail(root(), root() + "/junk.png", ThumbnailSize::Normal).ok());
+    EXPECT_EQ(filesUnder(root()), 2u);
+
+    EXPECT_EQ(lookUpThumbnail(root(), m_dir.file("none.png"), ThumbnailSize::Normal),
+              ThumbnailState::Unavailable);
+    EXPECT_FALSE(makeThumbnail(root(), m_dir.file("none.png"), ThumbnailSize::Normal).ok());
+    EXPECT_EQ(filesUnder(root()), 2u);
+}
+
+TEST_F(ThumbnailCache, PictureIsFittedToTheSizeKeepingItsShape)
+{
+    struct Case {
+        int32_t width, height;
+        ThumbnailSize size;
+        int32_t expectedWidth, expectedHeight;
+    };
+    const Case cases[] = {
+        {300, 150, ThumbnailSize::Normal, 128, 64}, {100, 300, ThumbnailSize::Large, 85, 256},
+        {40, 20, ThumbnailSize::Normal, 40, 20},    {128, 128, ThumbnailSize::Normal, 128, 128},
+        {1000, 3, ThumbnailSize::Normal, 128, 1},   {200, 256, ThumbnailSize::Large, 200, 256},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string path = picture("p" + std::to_string(n++) + ".png", c.width, c.height);
+        auto made = makeThumbnail(root(), path, c.size);
+        ASSERT_TRUE(made.ok()) << made.error();
+        EXPECT_EQ(DibGetWidth(made.value()), c.expectedWidth) << c.width << "x" << c.height;
+        EXPECT_EQ(DibGetHeight(made.value()), c.expectedHeight) << c.width << "x" << c.height;
+    }
+}
+
+// Threads listing the same folder at once all get their pictures and leave one good entry each.
+TEST_F(ThumbnailCache, ThreadsMakingTheSameEntriesAtOnce)
+{
+    const std::vector<std::string> paths = {picture("a.png", 300, 200), picture("b.png", 90, 400),
+                                            badPicture("c.png")};
+    std::vector<std::thread> threads;
+    std::vector<int> made(4, 0);
+    for (size_t t = 0; t < made.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (const std::string& path : paths)
+                made[t] += makeThumbnail(root(), path, ThumbnailSize::Large).ok() ? 1 : 0;
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (int count : made)
+        EXPECT_EQ(count, 2);
+    EXPECT_EQ(lookUpThumbnail(root(), paths[0], ThumbnailSize::Large), ThumbnailState::Fresh);
+    EXPECT_EQ(lookUpThumbnail(root(), paths[1], ThumbnailSize::Large), ThumbnailState::Fresh);
+    EXPECT_EQ(lookUpThumbnail(root(), paths[2], ThumbnailSize::Large), ThumbnailState::Failed);
+    EXPECT_EQ(filesUnder(root()), 3u);
+}
+
+TEST(ScaleDownToFit, EachPixelIsTheAverageOfThoseItCovers)
+{
+    // 4 x 2, blue bytes 0..7 from the bottom-left; halved, each pixel covers a 2 x 2 block.
+    Dib image = Dib::create(4, 2, 24);
+    uint8_t* bottom = DibPixelStart(image);
+    const size_t stride = DibRowStride(4, 24);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x) {
+            uint8_t* pixel = bottom + y * stride + x * 3;
+            pixel[0] = static_cast<uint8_t>(10 * (y * 4 + x));
+            pixel[1] = 200;
+            pixel[2] = static_cast<uint8_t>(x < 2 ? 0 : 100);
+        }
+    Dib half = scaleDownToFit(image, 2, false);
+    ASSERT_EQ(DibGetWidth(half), 2);
+    ASSERT_EQ(DibGetHeight(half), 1);
+    ASSERT_EQ(DibGetBitCount(half), 24);
+    const uint8_t* out = DibPixelStart(half);
+    EXPECT_EQ(out[0], 25); // (0 + 10 + 40 + 50) / 4
+    EXPECT_EQ(out[1], 200);
+    EXPECT_EQ(out[2], 0);
+    EXPECT_EQ(out[3], 45); // (20 + 30 + 60 + 70) / 4
+    EXPECT_EQ(out[5], 100);
+
+    // Small enough already: the same pixels, never enlarged.
+    Dib same = scaleDownToFit(image, 10, false);
+    EXPECT_EQ(test::dibDifference(same, image), "");
+
+    // Alpha is kept only when asked for and present.
+    Dib withAlpha = test::makePatternImage(8, 8, 32);
+    EXPECT_EQ(DibGetBitCount(scaleDownToFit(withAlpha, 4, true)), 32);
+    EXPECT_EQ(DibGetBitCount(scaleDownToFit(withAlpha, 4, false)), 24);
+    EXPECT_TRUE(scaleDownToFit(Dib(), 4, false).isNull());
+    EXPECT_TRUE(scaleDownToFit(image, 0, false).isNull());
+}
+
+} // namespace
+} // namespace ombri::reader
