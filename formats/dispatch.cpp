@@ -207,4 +207,11 @@ LoadedImage loadCheckedImage(const std::string& path)
     return loaded;
 }
 
+bool carriesNotes(const LoadedImage& loaded)
+{
+    if (!loaded.noteLayer)
+        return false;
+    return loaded.pixelWords.empty() || countNotePixels(*loaded.noteLayer) != 0;
+}
+
 } // namespace ombri

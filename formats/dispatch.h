@@ -61,4 +61,9 @@ ImageCheck CheckLoadedImage(Dib& image);
 // On failure the image is null and error (and tooLarge) say why.
 LoadedImage loadCheckedImage(const std::string& path);
 
+// Whether a loaded picture carries notes: an intact marker, or (DPX and Cineon, which keep a
+// layer for every picture) at least one note bit set in the pixel words. What `ombri info`
+// answers as "notes:", and what the reader's file list shows.
+bool carriesNotes(const LoadedImage& loaded);
+
 } // namespace ombri

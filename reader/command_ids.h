@@ -53,6 +53,7 @@ enum : int {
     LeftForeground = 32847,
     LeftBackground = 32848,
     RightBackground = 32849,
+    Thumbnails = 32850,
     FileNew = 57600,
     FileOpen = 57601,
     PrintSetup = 57606,

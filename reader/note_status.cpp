@@ -1,5 +1,7 @@
 #include "reader/note_status.h"
 
+#include "formats/dispatch.h"
+
 namespace ombri::reader {
 
 namespace {
@@ -31,6 +33,14 @@ std::string noteStatusText(const ReaderDocument& doc)
     if (signature.intact() && signature.orientation != Orientation::Normal)
         text += std::string(", found in ") + turnedPictureDescription(signature.orientation);
     return text;
+}
+
+std::optional<bool> fileCarriesNotes(const std::string& path)
+{
+    const LoadedImage loaded = loadCheckedImage(path);
+    if (loaded.image.isNull())
+        return std::nullopt;
+    return carriesNotes(loaded);
 }
 
 } // namespace ombri::reader

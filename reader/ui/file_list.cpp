@@ -3,7 +3,9 @@
 #include "reader/folder_walk.h"
 #include "reader/reader_document.h"
 #include "reader/type_description.h"
+#include "reader/ui/background_file_reader.h"
 #include "reader/ui/label_edit_delegate.h"
+#include "reader/ui/thumbnail_grid.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +13,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QPixmap>
+#include <QStackedWidget>
 
 #include <sys/stat.h>
 
@@ -48,14 +52,16 @@ QColor toQColor(ColourRef colour)
     return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
 }
 
-// The keys the main window turns into Previous Image and Next Image.
-bool isImageSteppingKey(int key)
+// Thumbnails kept in memory, in kilobytes: a few thousand of the normal size.
+constexpr int kThumbnailMemoryKb = 128 * 1024;
+
+} // namespace
+
+bool FileList::isImageSteppingKey(int key)
 {
     return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp ||
            key == Qt::Key_PageDown;
 }
-
-} // namespace
 
 std::optional<FolderListing> readFolderListing(const std::string& path)
 {
@@ -95,19 +101,90 @@ std::string dateModifiedText(const FileEntry& entry)
 
 // --- FileListModel ---
 
-FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent)
+FileListModel::FileListModel(QObject* parent)
+    : QAbstractTableModel(parent), m_thumbnails(kThumbnailMemoryKb),
+      m_reader(new BackgroundFileReader(this))
 {
     // Folders show the theme's folder icon; reading each folder for its own icon is slow.
     m_iconProvider.setOptions(QFileIconProvider::DontUseCustomDirectoryIcons);
+    connect(m_reader, &BackgroundFileReader::factsRead, this, &FileListModel::factsRead);
 }
+
+FileListModel::~FileListModel() = default;
 
 void FileListModel::show(std::shared_ptr<const FolderListing> listing)
 {
     beginResetModel();
+    // What is still being read belongs to the folder that was listed.
+    m_reader->cancelAll();
     m_listing = std::move(listing);
     m_icons.assign(static_cast<size_t>(rowCount()), std::nullopt);
     m_fetchedIcons = 0;
+    m_facts.assign(static_cast<size_t>(rowCount()), RowFacts{});
+    m_thumbnails.clear();
     endResetModel();
+}
+
+void FileListModel::setThumbnails(std::optional<ThumbnailSize> size, qreal devicePixelRatio)
+{
+    if (size == m_thumbnailSize && devicePixelRatio == m_devicePixelRatio)
+        return;
+    const bool sizeChanged = size && m_thumbnailSize && size != m_thumbnailSize;
+    m_thumbnailSize = size;
+    m_devicePixelRatio = devicePixelRatio;
+    if (sizeChanged) {
+        // Thumbnails of the other size are asked for again as their rows are painted.
+        m_thumbnails.clear();
+        for (RowFacts& facts : m_facts)
+            facts.thumbnailAsked = facts.thumbnailDone = facts.thumbnailMade = false;
+    }
+    if (rowCount() > 0)
+        emit dataChanged(index(0, NameColumn), index(rowCount() - 1, NameColumn),
+                         {Qt::DecorationRole});
+}
+
+bool FileListModel::isFileRow(int row) const
+{
+    return m_listing && row >= static_cast<int>(m_listing->folders.size()) && row < rowCount();
+}
+
+const FileListModel::RowFacts& FileListModel::factsAt(int row, bool withThumbnail) const
+{
+    RowFacts& facts = m_facts[static_cast<size_t>(row)];
+    const bool askThumbnail =
+        withThumbnail && m_thumbnailSize &&
+        (!facts.thumbnailAsked || (facts.thumbnailMade && !m_thumbnails.contains(row)));
+    if (!facts.notesAsked || askThumbnail) {
+        facts.notesAsked = true;
+        if (askThumbnail) {
+            facts.thumbnailAsked = true;
+            facts.thumbnailDone = facts.thumbnailMade = false;
+        }
+        m_reader->request(row, m_listing->folderPath + entryAt(row).name,
+                          askThumbnail ? m_thumbnailSize : std::nullopt);
+    }
+    return facts;
+}
+
+void FileListModel::factsRead(int row, const FileFacts& facts)
+{
+    if (!isFileRow(row))
+        return;
+    RowFacts& known = m_facts[static_cast<size_t>(row)];
+    known.carriesNotes = facts.carriesNotes;
+    if (known.thumbnailAsked && !known.thumbnailDone) {
+        known.thumbnailDone = true;
+        if (!facts.thumbnail.isNull()) {
+            QPixmap pixmap = QPixmap::fromImage(facts.thumbnail);
+            pixmap.setDevicePixelRatio(m_devicePixelRatio);
+            const auto cost = static_cast<int>(facts.thumbnail.sizeInBytes() / 1024) + 1;
+            known.thumbnailMade = m_thumbnails.insert(row, new QIcon(pixmap), cost);
+        }
+    }
+    emit dataChanged(index(row, NotesColumn), index(row, NotesColumn), {Qt::DisplayRole});
+    if (m_thumbnailSize)
+        emit dataChanged(index(row, NameColumn), index(row, NameColumn),
+                         {Qt::DecorationRole, CarriesNotesRole});
 }
 
 void FileListModel::moved(std::shared_ptr<const FolderListing> listing)
@@ -119,9 +196,14 @@ void FileListModel::moved(std::shared_ptr<const FolderListing> listing)
 void FileListModel::renamed(std::shared_ptr<const FolderListing> listing, int row)
 {
     m_listing = std::move(listing);
-    // Another extension may have another icon.
+    // Another extension may have another icon, and another reader.
     m_icons[static_cast<size_t>(row)].reset();
-    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    m_facts[static_cast<size_t>(row)] = RowFacts{};
+    m_thumbnails.remove(row);
+    emit dataChanged(index(row, NotesColumn), index(row, NotesColumn), {Qt::DisplayRole});
+    if (m_thumbnailSize)
+        emit dataChanged(index(row, NameColumn), index(row, NameColumn),
+                         {Qt::DecorationRole, CarriesNotesRole});
 }
 
 int FileListModel::rowCount(const QModelIndex& parent) const
@@ -163,6 +245,16 @@ QString FileListModel::cellText(const FileEntry& entry, int column) const
     }
 }
 
+QVariant FileListModel::decorationAt(int row) const
+{
+    if (m_thumbnailSize && isFileRow(row)) {
+        factsAt(row, true);
+        if (const QIcon* thumbnail = m_thumbnails.object(row))
+            return *thumbnail;
+    }
+    return iconAt(row);
+}
+
 QIcon FileListModel::iconAt(int row) const
 {
     auto& icon = m_icons[static_cast<size_t>(row)];
@@ -180,10 +272,20 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
         return QVariant();
     switch (role) {
     case Qt::DisplayRole:
+        if (index.column() == NotesColumn) {
+            if (!isFileRow(index.row()))
+                return QString();
+            const auto& notes = factsAt(index.row(), false).carriesNotes;
+            return notes.value_or(false) ? QStringLiteral("yes") : QString();
+        }
+        return cellText(entryAt(index.row()), index.column());
     case Qt::EditRole:
         return cellText(entryAt(index.row()), index.column());
     case Qt::DecorationRole:
-        return index.column() == NameColumn ? QVariant(iconAt(index.row())) : QVariant();
+        return index.column() == NameColumn ? decorationAt(index.row()) : QVariant();
+    case CarriesNotesRole:
+        return isFileRow(index.row()) &&
+               factsAt(index.row(), m_thumbnailSize.has_value()).carriesNotes.value_or(false);
     case Qt::TextAlignmentRole:
         if (index.column() == SizeColumn)
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);
@@ -211,6 +313,8 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
         return QStringLiteral("Type");
     case DateColumn:
         return QStringLiteral("Date Modified");
+    case NotesColumn:
+        return QStringLiteral("Notes");
     default:
         return QVariant();
     }
@@ -256,7 +360,7 @@ FileList::FileList(ReaderDocument& document, QWidget* parent)
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     header()->setSectionResizeMode(QHeaderView::Interactive);
-    const int widths[FileListModel::ColumnCount] = {100, 50, 50, 50};
+    const int widths[FileListModel::ColumnCount] = {100, 50, 50, 50, 50};
     for (int column = 0; column < FileListModel::ColumnCount; ++column)
         header()->resizeSection(column, widths[column]);
 
@@ -281,6 +385,8 @@ bool FileList::ListFolder(const std::string& path)
     m_model->show(m_listing);
     // The scroll bar outlives the rows it measured; another folder starts at its first row.
     scrollToTop();
+    if (m_grid)
+        m_grid->scrollToTop();
     return true;
 }
 
@@ -312,7 +418,7 @@ void FileList::selectFile(int index)
         return; // the listing on show failed; the files of the previous one are stepped blind
     selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect |
                                                QItemSelectionModel::Rows);
-    scrollTo(row);
+    shownView()->scrollTo(row);
 }
 
 std::optional<std::string> FileList::SelectPreviousFile()
@@ -335,7 +441,55 @@ std::optional<std::string> FileList::SelectNextFile()
 void FileList::setOutOfSightForFullScreen(bool outOfSight)
 {
     m_outOfSightForFullScreen = outOfSight;
-    setHidden(outOfSight);
+    paneWidget()->setHidden(outOfSight);
+}
+
+void FileList::attachThumbnailGrid(ThumbnailGrid* grid)
+{
+    m_grid = grid;
+    m_grid->setPalette(palette());
+}
+
+QWidget* FileList::paneWidget()
+{
+    auto* stack = qobject_cast<QStackedWidget*>(parentWidget());
+    return m_grid && stack ? static_cast<QWidget*>(stack) : this;
+}
+
+const QWidget* FileList::paneWidget() const
+{
+    return const_cast<FileList*>(this)->paneWidget();
+}
+
+QAbstractItemView* FileList::shownView()
+{
+    return m_thumbnailMode && m_grid ? static_cast<QAbstractItemView*>(m_grid) : this;
+}
+
+ThumbnailSize FileList::thumbnailSizeForScreen() const
+{
+    // A screen scaled up shows a 128-pixel thumbnail over more than 128 screen pixels: the large
+    // ones keep it sharp.
+    return devicePixelRatioF() > 1 ? ThumbnailSize::Large : ThumbnailSize::Normal;
+}
+
+void FileList::setThumbnailMode(bool thumbnails)
+{
+    const bool hadFocus = shownView()->hasFocus();
+    m_thumbnailMode = thumbnails;
+    m_model->setThumbnails(thumbnails ? std::optional(thumbnailSizeForScreen()) : std::nullopt,
+                           devicePixelRatioF());
+    auto* stack = qobject_cast<QStackedWidget*>(paneWidget());
+    if (!stack)
+        return;
+    QAbstractItemView* view = shownView();
+    stack->setCurrentWidget(view);
+    stack->setFocusProxy(view);
+    if (hadFocus)
+        view->setFocus();
+    const QModelIndex current = selectionModel()->currentIndex();
+    if (current.isValid())
+        view->scrollTo(current);
 }
 
 void FileList::SetListBkColor(ColourRef colour)
@@ -346,6 +500,10 @@ void FileList::SetListBkColor(ColourRef colour)
     colours.setColor(QPalette::AlternateBase, toQColor(colour));
     setPalette(colours);
     viewport()->update();
+    if (m_grid) {
+        m_grid->setPalette(colours);
+        m_grid->viewport()->update();
+    }
 }
 
 void FileList::clickRow(int row)

@@ -2,8 +2,10 @@
 
 #include "notes/render.h"
 #include "reader/panes.h"
+#include "reader/thumbnails.h"
 
 #include <QAbstractTableModel>
+#include <QCache>
 #include <QFileIconProvider>
 #include <QIcon>
 #include <QTreeView>
@@ -18,7 +20,10 @@
 
 namespace ombri::reader {
 
+class BackgroundFileReader;
 class ReaderDocument;
+class ThumbnailGrid;
+struct FileFacts;
 
 // One entry of a listed folder. The time fields are the last modification in local time.
 struct FileEntry {
@@ -53,13 +58,24 @@ std::string dateModifiedText(const FileEntry& entry);
 
 // The rows of the file list: the listed folders, then the files. Texts are made when a row is
 // painted and icons are fetched from the desktop's icon theme the first time a row is shown,
-// so that a folder of thousands of files lists at once.
+// so that a folder of thousands of files lists at once. What takes reading a file (its notes,
+// its thumbnail) is asked of the background reader when its row is first painted, and filled in
+// when the answer comes.
 class FileListModel : public QAbstractTableModel {
     Q_OBJECT
   public:
-    enum Column { NameColumn, SizeColumn, TypeColumn, DateColumn, ColumnCount };
+    enum Column { NameColumn, SizeColumn, TypeColumn, DateColumn, NotesColumn, ColumnCount };
+    // True for a file known to carry notes (the thumbnail grid's badge).
+    static constexpr int CarriesNotesRole = Qt::UserRole + 1;
 
     explicit FileListModel(QObject* parent = nullptr);
+    ~FileListModel() override;
+
+    // With thumbnails the name column's decoration is the file's thumbnail of this size (the
+    // file type's icon until it comes), else the type's small icon.
+    void setThumbnails(std::optional<ThumbnailSize> size, qreal devicePixelRatio);
+    bool showsThumbnails() const { return m_thumbnailSize.has_value(); }
+    BackgroundFileReader& backgroundReader() { return *m_reader; }
 
     // Shows the listing, or nothing.
     void show(std::shared_ptr<const FolderListing> listing);
@@ -79,14 +95,35 @@ class FileListModel : public QAbstractTableModel {
     int fetchedIconCount() const { return m_fetchedIcons; }
 
   private:
+    // What the background reader was asked and has answered about one file row.
+    struct RowFacts {
+        bool notesAsked = false;
+        bool thumbnailAsked = false;
+        bool thumbnailDone = false; // answered, with a thumbnail or without one
+        bool thumbnailMade = false; // answered with one, which may since have left memory
+        std::optional<bool> carriesNotes;
+    };
+
     const FileEntry& entryAt(int row) const;
+    bool isFileRow(int row) const;
     QString cellText(const FileEntry& entry, int column) const;
     QIcon iconAt(int row) const;
+    QVariant decorationAt(int row) const;
+    // The facts of a file row, asked for when they were not yet.
+    const RowFacts& factsAt(int row, bool withThumbnail) const;
+    void factsRead(int row, const FileFacts& facts);
 
     std::shared_ptr<const FolderListing> m_listing;
     QFileIconProvider m_iconProvider;
     mutable std::vector<std::optional<QIcon>> m_icons;
     mutable int m_fetchedIcons = 0;
+    mutable std::vector<RowFacts> m_facts; // one per row, folders included
+    // Thumbnails of the rows shown lately, within a memory bound; the rest are read again from
+    // the cache when they come back in sight.
+    mutable QCache<int, QIcon> m_thumbnails;
+    std::optional<ThumbnailSize> m_thumbnailSize;
+    qreal m_devicePixelRatio = 1;
+    BackgroundFileReader* m_reader;
 };
 
 // The file list, the middle pane of the reader: the contents of the folder chosen in the tree
@@ -130,13 +167,30 @@ class FileList : public QTreeView, public ListPane {
     std::optional<std::string> SelectNextFile() override;
     // Shown as a pane of the window (also before the window itself is first shown, and while
     // full screen keeps it out of sight).
-    bool isVisible() const override { return !isHidden() || m_outOfSightForFullScreen; }
+    bool isVisible() const override
+    {
+        return !paneWidget()->isHidden() || m_outOfSightForFullScreen;
+    }
     // Full screen hides the list from sight only: Previous and Next still step along it, and the
     // folder tree still leaves the files to it.
     void setOutOfSightForFullScreen(bool outOfSight);
 
     void SetListBkColor(ColourRef colour);
     ColourRef listBkColour() const { return m_bkColour; }
+
+    // The thumbnail grid shows the same rows, selection and current file as the table; the
+    // stacked pane that holds both shows one of them. Called once by the grid.
+    void attachThumbnailGrid(ThumbnailGrid* grid);
+    ThumbnailGrid* thumbnailGrid() const { return m_grid; }
+    // Shows the thumbnail grid or the details table, keeping the current file and the focus.
+    void setThumbnailMode(bool thumbnails);
+    bool thumbnailMode() const { return m_thumbnailMode; }
+    // What the window places among its panes: the stack holding the table and the grid, or the
+    // table alone before a grid is attached.
+    QWidget* paneWidget();
+    const QWidget* paneWidget() const;
+    // The table or the grid, whichever is shown.
+    QAbstractItemView* shownView();
 
     // A click on a row: a file other than the current one is selected and opened through the
     // document; folders and the current file are left alone.
@@ -150,6 +204,10 @@ class FileList : public QTreeView, public ListPane {
 
     // Zoom In, Zoom Out and Original Size reach the image view through the list while it has
     // the focus, and only while it lists at least one file.
+    // The keys the main window turns into Previous Image and Next Image; the table and the grid
+    // never move their highlight with them.
+    static bool isImageSteppingKey(int key);
+
     bool zoomCommandsEnabled() const { return !m_listing->files.empty(); }
     void forwardZoomCommand(int command);
 
@@ -177,6 +235,7 @@ class FileList : public QTreeView, public ListPane {
   private:
     void selectFile(int index);
     std::string currentFilePath() const;
+    ThumbnailSize thumbnailSizeForScreen() const;
 
     ReaderDocument& m_document;
     FileListModel* m_model;
@@ -185,6 +244,8 @@ class FileList : public QTreeView, public ListPane {
     int m_currentFile = -1;
     RenameHandler m_rename;
     bool m_outOfSightForFullScreen = false;
+    ThumbnailGrid* m_grid = nullptr;
+    bool m_thumbnailMode = false;
 };
 
 } // namespace ombri::reader

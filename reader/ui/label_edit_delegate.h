@@ -18,6 +18,14 @@ class LabelEditDelegate : public QStyledItemDelegate {
         : QStyledItemDelegate(parent), m_commit(std::move(commit))
     {
     }
+    // The list fills in a row's thumbnail and notes while its name may be being edited: what the
+    // user has typed is kept.
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        if (auto* line = qobject_cast<QLineEdit*>(editor); line && line->isModified())
+            return;
+        QStyledItemDelegate::setEditorData(editor, index);
+    }
     void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override
     {
         if (auto* line = qobject_cast<QLineEdit*>(editor))

@@ -13,6 +13,7 @@
 #include "reader/ui/file_operations.h"
 #include "reader/ui/folder_tree.h"
 #include "reader/ui/image_view.h"
+#include "reader/ui/thumbnail_grid.h"
 #include "reader/ui/view_commands.h"
 
 #include <QApplication>
@@ -30,8 +31,10 @@
 #include <QPrinter>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
@@ -99,6 +102,7 @@ ReaderWindow::ReaderWindow(Prompt* prompt, QWidget* parent)
     buildToolBars();
     buildStatusBar();
     m_recent->load();
+    loadListMode();
     m_commands.watchInput();
     m_commands.updateAll();
 }
@@ -127,10 +131,15 @@ void ReaderWindow::buildPanes()
 {
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_tree = new FolderTree(&m_doc, m_splitter);
-    m_list = new FileList(m_doc, m_splitter);
+    m_listPane = new QStackedWidget(m_splitter);
+    m_list = new FileList(m_doc, m_listPane);
+    m_grid = new ThumbnailGrid(*m_list, m_listPane);
+    m_listPane->addWidget(m_list);
+    m_listPane->addWidget(m_grid);
+    m_listPane->setFocusProxy(m_list);
     m_view = new ImageView(m_doc, m_splitter);
     m_splitter->addWidget(m_tree);
-    m_splitter->addWidget(m_list);
+    m_splitter->addWidget(m_listPane);
     m_splitter->addWidget(m_view);
     m_splitter->setStretchFactor(2, 1);
     m_splitter->setSizes({200, 200, 400});
@@ -246,6 +255,10 @@ void ReaderWindow::addCommands()
         cmd::TreeView, "T&ree View", "Show or Hide the Tree View \nTree View", [] {}, never);
     add(
         cmd::ListView, "&List View", "Show or Hide the List View \nList View", [] {}, never);
+    add(
+        cmd::Thumbnails, "&Thumbnails\tCtrl+T",
+        "Show the files as thumbnails or as a list of details\nThumbnails",
+        [this] { onThumbnails(); }, {}, [this] { return m_list->thumbnailMode(); });
     add(cmd::Customize, "&Customize ...", "Set the background colors of the three panes",
         [this] { onCustomize(); });
     add(cmd::Help, "&Help", "Help", [this] { onHelp(); });
@@ -288,6 +301,7 @@ void ReaderWindow::addCommands()
     keys(cmd::ZoomIn, {QKeySequence(Qt::KeypadModifier | Qt::Key_Plus)});
     keys(cmd::OriginalSize, {QKeySequence(Qt::Key_1)});
     keys(cmd::Help, {QKeySequence(Qt::Key_F1)});
+    keys(cmd::Thumbnails, {QKeySequence(Qt::CTRL | Qt::Key_T)});
     keys(cmd::NextPane, {QKeySequence(Qt::Key_F6)});
     keys(cmd::PreviousPane, {QKeySequence(Qt::SHIFT | Qt::Key_F6)});
     // The arrows and page keys always step through the pictures, never move a pane's selection.
@@ -310,9 +324,10 @@ void ReaderWindow::buildMenus()
     m_fileMenu->addSeparator();
     m_fileMenu->addAction(m_commands.action(cmd::Exit));
     addMenu(tr("&Edit"), {cmd::Cut, cmd::Copy, cmd::Paste, cmd::Delete});
-    addMenu(tr("&View"), {cmd::DisplayNotes, cmd::AntiAliasing, kSeparator, cmd::FitIn,
-                          cmd::FitWidth, cmd::FitHeight, cmd::OriginalSize, kSeparator, cmd::ZoomIn,
-                          cmd::ZoomOut, kSeparator, cmd::PreviousImage, cmd::NextImage});
+    addMenu(tr("&View"),
+            {cmd::DisplayNotes, cmd::AntiAliasing, kSeparator, cmd::FitIn, cmd::FitWidth,
+             cmd::FitHeight, cmd::OriginalSize, kSeparator, cmd::ZoomIn, cmd::ZoomOut, kSeparator,
+             cmd::PreviousImage, cmd::NextImage, kSeparator, cmd::Thumbnails});
     addMenu(tr("&Color"), {cmd::ColourSelected, cmd::ColourWhite, cmd::ColourBlack, cmd::ColourRed,
                            cmd::ColourGreen, cmd::ColourBlue, cmd::ColourComplement, kSeparator,
                            cmd::LeftForeground, cmd::LeftBackground, cmd::RightBackground});
@@ -363,7 +378,9 @@ void ReaderWindow::buildToolBars()
                          {cmd::ZoomOut, "zoom-out"},
                          {cmd::ZoomIn, "zoom-in"},
                          {cmd::OriginalSize, "original-size"},
-                         {cmd::FullScreen, "full-screen"}});
+                         {cmd::FullScreen, "full-screen"},
+                         {kSeparator, ""},
+                         {cmd::Thumbnails, "thumbnails"}});
 
     m_imageTools = new QToolBar(tr("Image Tools"), this);
     m_imageTools->setObjectName(QStringLiteral("imageTools"));
@@ -420,10 +437,42 @@ void ReaderWindow::onPreviousPane()
     focusPane(-1);
 }
 
+namespace {
+
+// The list's mode is the user's choice, kept with the program's other choices of this kind (the
+// recent files) rather than in the settings file the pane colours are kept in.
+const char* const kThumbnailModeKey = "FileList/thumbnails";
+
+bool storedThumbnailMode()
+{
+    const QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriReader"));
+    return settings.value(QLatin1String(kThumbnailModeKey), false).toBool();
+}
+
+void storeThumbnailMode(bool thumbnails)
+{
+    QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriReader"));
+    settings.setValue(QLatin1String(kThumbnailModeKey), thumbnails);
+}
+
+} // namespace
+
+void ReaderWindow::loadListMode()
+{
+    m_list->setThumbnailMode(storedThumbnailMode());
+}
+
+void ReaderWindow::onThumbnails()
+{
+    m_list->setThumbnailMode(!m_list->thumbnailMode());
+    storeThumbnailMode(m_list->thumbnailMode());
+    m_commands.updateAll();
+}
+
 void ReaderWindow::focusPane(int step)
 {
     std::vector<QWidget*> panes;
-    for (QWidget* pane : {static_cast<QWidget*>(m_tree), static_cast<QWidget*>(m_list),
+    for (QWidget* pane : {static_cast<QWidget*>(m_tree), static_cast<QWidget*>(m_listPane),
                           static_cast<QWidget*>(m_view)}) {
         if (!pane->isHidden())
             panes.push_back(pane);

@@ -20,6 +20,7 @@ class QMenu;
 class QShortcut;
 class QLabel;
 class QSplitter;
+class QStackedWidget;
 class QToolBar;
 
 namespace ombri {
@@ -33,6 +34,7 @@ class FolderTree;
 class ImageView;
 class FileOperations;
 class FileList;
+class ThumbnailGrid;
 
 constexpr const char* kReaderVersion = "1.53";
 
@@ -97,6 +99,8 @@ class ReaderWindow : public QMainWindow {
     // F6 and Shift+F6: the focus goes round the panes that are shown, tree, list and view.
     void onNextPane();
     void onPreviousPane();
+    // View > Thumbnails: the file list as thumbnails or as details, kept for the next start.
+    void onThumbnails();
 
   private:
     void focusPane(int step);
@@ -107,6 +111,7 @@ class ReaderWindow : public QMainWindow {
     void buildToolBars();
     void buildStatusBar();
     void updateNoteStatus();
+    void loadListMode();
     bool openWithoutTree(const std::string& path);
 
     QtPrompt m_qtPrompt;
@@ -117,6 +122,8 @@ class ReaderWindow : public QMainWindow {
     QSplitter* m_splitter = nullptr;
     FolderTree* m_tree = nullptr;
     FileList* m_list = nullptr;
+    ThumbnailGrid* m_grid = nullptr;
+    QStackedWidget* m_listPane = nullptr; // the list's details table and thumbnail grid
     ImageView* m_view = nullptr;
     std::unique_ptr<FileOperations> m_fileOperations;
     QToolBar* m_mainToolBar = nullptr;

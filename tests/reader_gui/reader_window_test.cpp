@@ -8,6 +8,7 @@
 #include "reader/ui/image_view.h"
 #include "reader/ui/reader_app.h"
 #include "reader/ui/reader_window.h"
+#include "reader_gui/reader_window_fixture.h"
 #include "support/menu_walk.h"
 #include "support/status.h"
 #include "support/test_support.h"
@@ -38,47 +39,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Dib solidPicture(int width, int height, uint8_t value)
-{
-    Dib dib = Dib::create(width, height, 24);
-    auto layout = dibGetLayout(dib);
-    std::memset(dib.data() + layout->pixelOffset, value, layout->pixelBytes);
-    return dib;
-}
-
-class ReaderFrameTest : public ::testing::Test {
-  protected:
-    void SetUp() override
-    {
-        // The recent-file list is stored per user: keep it in the test's own folder.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                           QString::fromStdString(dir.file("settings")));
-        m_oldDirectory = fs::current_path();
-        for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
-            ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200))));
-        }
-    }
-    void TearDown() override
-    {
-        app.reset();
-        fs::current_path(m_oldDirectory);
-    }
-    ReaderWindow& start(QStringList arguments = {})
-    {
-        app = std::make_unique<ReaderApp>(&prompt);
-        arguments.prepend(QStringLiteral("ombri-reader"));
-        EXPECT_TRUE(app->initInstance(arguments));
-        QApplication::processEvents();
-        return *app->window();
-    }
-    QString file(const char* name) const { return QString::fromStdString(dir.file(name)); }
-
-    test::TempDir dir;
-    ScriptedPrompt prompt;
-    std::unique_ptr<ReaderApp> app;
-    fs::path m_oldDirectory;
-};
-
 using test::itemIds;
 using test::itemTexts;
 
@@ -89,7 +49,7 @@ TEST_F(ReaderFrameTest, ThreePanesUnderTheTitleWithTheTreeActive)
     EXPECT_EQ(frame.size(), QSize(800, 600));
     ASSERT_EQ(frame.splitter()->count(), 3);
     EXPECT_EQ(frame.splitter()->widget(0), &frame.tree());
-    EXPECT_EQ(frame.splitter()->widget(1), &frame.list());
+    EXPECT_EQ(frame.splitter()->widget(1), frame.list().paneWidget());
     EXPECT_EQ(frame.splitter()->widget(2), &frame.view());
     EXPECT_EQ(frame.splitter()->sizes().at(0), 200);
     EXPECT_EQ(frame.splitter()->sizes().at(1), 200);
@@ -130,7 +90,9 @@ TEST_F(ReaderFrameTest, MenuBarMatchesTheMenuTableItemByItem)
           {"Zoom &Out\tNum+-", cmd::ZoomOut},
           {"-", 0},
           {"&Previous Image\tUp", cmd::PreviousImage},
-          {"&Next Image\tDown", cmd::NextImage}}},
+          {"&Next Image\tDown", cmd::NextImage},
+          {"-", 0},
+          {"&Thumbnails\tCtrl+T", cmd::Thumbnails}}},
         {"&Color",
          {{"&Selected", cmd::ColourSelected},
           {"&White", cmd::ColourWhite},

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "reader/thumbnails.h"
+
+#include <QImage>
+#include <QObject>
+#include <QThreadPool>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace ombri::reader {
+
+// What the background reader found out about one listed file.
+struct FileFacts {
+    std::optional<bool> carriesNotes; // nothing when the file could not be read as a picture
+    QImage thumbnail;                 // null when none was asked for or none could be made
+};
+
+// Reads the files of the listed folder away from the GUI thread, one worker per processor: whether
+// each carries notes and, on request, its thumbnail from the shared cache (made there when
+// missing). The list asks for a row when it first paints it; the last request is served first,
+// so the rows in sight come before those scrolled past. Listing another folder cancels the
+// requests not yet served, and the results of those being served are dropped.
+class BackgroundFileReader : public QObject {
+    Q_OBJECT
+  public:
+    explicit BackgroundFileReader(QObject* parent = nullptr);
+    // Waits for the files being read; the rest are dropped.
+    ~BackgroundFileReader() override;
+
+    // The cache the thumbnails are kept in; thumbnailCacheRoot() unless changed.
+    void setCacheRoot(std::string root) { m_cacheRoot = std::move(root); }
+
+    // Asks for the facts of the file shown in the row: its notes, and its thumbnail when a size
+    // is given. Answered by factsRead, never during this call.
+    void request(int row, const std::string& path, std::optional<ThumbnailSize> thumbnail);
+    // Drops every request not yet served and every answer still to come.
+    void cancelAll();
+
+    // Waits until every request made so far has been answered or dropped; false on time-out.
+    // Tests and benchmarks wait with it; the answers still arrive through the event loop.
+    bool waitForIdle(int milliseconds);
+
+  signals:
+    void factsRead(int row, const ombri::reader::FileFacts& facts);
+
+  private:
+    struct Job {
+        uint64_t generation = 0;
+        int row = 0;
+        std::string path;
+        std::optional<ThumbnailSize> thumbnail;
+    };
+    void serveOne();
+    FileFacts readFacts(const Job& job);
+    std::optional<bool> notesOf(const std::string& path);
+
+    std::string m_cacheRoot;
+    std::atomic<uint64_t> m_generation{0};
+    std::mutex m_mutex;
+    std::deque<Job> m_jobs; // the newest at the front
+    // What was found about files already read: a folder listed again, or the other mode of the
+    // list, needs no second read of an unchanged file.
+    struct KnownNotes {
+        int64_t modified; // nanoseconds
+        int64_t size;
+        std::optional<bool> carriesNotes;
+    };
+    std::map<std::string, KnownNotes> m_knownNotes;
+    QThreadPool m_pool;
+};
+
+// A thumbnail as the list draws it: 32-bit pictures keep their alpha, top row first.
+QImage thumbnailToQImage(const Dib& thumbnail);
+
+} // namespace ombri::reader

@@ -1,0 +1,247 @@
+// The file list's two modes through the whole program: details with the Notes column, and the
+// thumbnail grid filled from the shared cache by the background reader.
+#include "formats/cineon_dpx.h"
+#include "formats/png.h"
+#include "notes/carrier.h"
+#include "reader/command_ids.h"
+#include "reader/thumbnails.h"
+#include "reader/ui/background_file_reader.h"
+#include "reader/ui/file_list.h"
+#include "reader/ui/image_view.h"
+#include "reader/ui/thumbnail_grid.h"
+#include "reader_gui/reader_window_fixture.h"
+
+#include <QStackedWidget>
+#include <QTest>
+
+#include <map>
+
+namespace ombri::reader {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FileListModesTest : public ReaderFrameTest {
+  protected:
+    // Lets the background reader answer every row painted so far, and the list take the answers.
+    void settle(FileList& list)
+    {
+        for (int round = 0; round < 5; ++round) {
+            QApplication::processEvents();
+            ASSERT_TRUE(list.listModel()->backgroundReader().waitForIdle(20000));
+            QApplication::processEvents();
+        }
+    }
+    std::string cacheRoot() const { return thumbnailCacheRoot(); }
+    // What each file's row says in a column (or role), by name.
+    std::map<std::string, QVariant> columnByName(FileList& list, int column,
+                                                 int role = Qt::DisplayRole)
+    {
+        std::map<std::string, QVariant> values;
+        const FileListModel& model = *list.listModel();
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const auto name = model.index(row, 0).data().toString().toStdString();
+            values[name] = model.index(row, column).data(role);
+        }
+        return values;
+    }
+    // The same, once the background reader has answered for every row (asking for a row's value
+    // is what puts it in the reader's queue, as painting the row does).
+    std::map<std::string, QVariant> answered(FileList& list, int column, int role = Qt::DisplayRole)
+    {
+        columnByName(list, column, role);
+        settle(list);
+        return columnByName(list, column, role);
+    }
+    void toggleThumbnails(ReaderWindow& frame)
+    {
+        QTest::keyClick(&frame, Qt::Key_T, Qt::ControlModifier);
+    }
+};
+
+// A picture with its notes as the writer keeps them: in the blue bytes, the marker at the start
+// of the row the format names.
+Dib carrierPicture(bool bmp)
+{
+    NoteLayer notes(48 * 32, 0);
+    for (size_t i = 200; i < 400; ++i)
+        notes[i] = 1;
+    Dib carrier = MakeCarrierCopy(test::makePatternImage(48, 32, 24, 9), notes, SaveDepth::Bits24);
+    uint8_t* row =
+        bmp ? DibPixelStart(carrier)
+            : DibPixelStart(carrier) + (DibGetHeight(carrier) - 1) * dibGetLayout(carrier)->stride;
+    WriteOmbriSignature(row);
+    return carrier;
+}
+
+TEST_F(FileListModesTest, SwitchingModesKeepsTheCurrentFileStepsAndFocus)
+{
+    ReaderWindow& frame = start({file("a.bmp")});
+    FileList& list = frame.list();
+    QAction* thumbnails = frame.commands().action(cmd::Thumbnails);
+    ASSERT_NE(thumbnails, nullptr);
+    EXPECT_FALSE(thumbnails->isChecked());
+    auto* pane = qobject_cast<QStackedWidget*>(list.paneWidget());
+    ASSERT_NE(pane, nullptr);
+    EXPECT_EQ(pane->currentWidget(), &list);
+
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Down);
+    ASSERT_EQ(frame.document().currentPath(), dir.file("b.bmp"));
+    toggleThumbnails(frame);
+    ThumbnailGrid* grid = list.thumbnailGrid();
+    ASSERT_NE(grid, nullptr);
+    EXPECT_TRUE(list.thumbnailMode());
+    EXPECT_TRUE(thumbnails->isChecked());
+    EXPECT_EQ(pane->currentWidget(), grid);
+    EXPECT_TRUE(grid->hasFocus());
+    // The same file is current in the grid, and the keys step on from it.
+    EXPECT_EQ(grid->currentIndex().row(), list.currentIndex().row());
+    EXPECT_EQ(list.currentFileIndex(), 1);
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("c.bmp"));
+    EXPECT_EQ(grid->currentIndex().data().toString(), "c.bmp");
+    QTest::keyClick(grid, Qt::Key_Up);
+    QTest::keyClick(grid, Qt::Key_Up);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("a.bmp"));
+    // A click on a thumbnail opens its picture; F6 goes round the panes through the grid.
+    settle(list);
+    const QModelIndex c = list.model()->index(list.folders().size() + 2, 0);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(c).center());
+    EXPECT_EQ(frame.document().currentPath(), dir.file("c.bmp"));
+    frame.onNextPane();
+    EXPECT_TRUE(frame.view().hasFocus());
+    frame.onNextPane();
+    frame.onNextPane();
+    EXPECT_TRUE(grid->hasFocus());
+
+    // Back to details: the current file stays, and the choice is kept for the next start.
+    toggleThumbnails(frame);
+    EXPECT_FALSE(list.thumbnailMode());
+    EXPECT_EQ(pane->currentWidget(), &list);
+    EXPECT_TRUE(list.hasFocus());
+    EXPECT_EQ(list.currentFileIndex(), 2);
+    frame.onThumbnails();
+    ReaderWindow& again = start({file("a.bmp")});
+    EXPECT_TRUE(again.list().thumbnailMode());
+    EXPECT_TRUE(again.commands().action(cmd::Thumbnails)->isChecked());
+    // Full screen hides the grid as it hides the table, and stepping still goes along it.
+    again.onFullScreen();
+    EXPECT_TRUE(again.list().paneWidget()->isHidden());
+    EXPECT_TRUE(again.list().isVisible());
+    again.leaveFullScreen();
+    EXPECT_FALSE(again.list().paneWidget()->isHidden());
+}
+
+TEST_F(FileListModesTest, ThumbnailsAreMadeInTheBackgroundIntoTheSharedCache)
+{
+    ASSERT_TRUE(
+        test::succeeded(WriteBmpFile(dir.file("wide.bmp"), test::makePatternImage(400, 100, 24))));
+    test::writeFileBytes(dir.file("notes.txt"), {'n', 'o', 't', 'e'});
+    ReaderWindow& frame = start({file("a.bmp")});
+    FileList& list = frame.list();
+    toggleThumbnails(frame);
+    const auto decorations = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+
+    const std::string wide = dir.file("wide.bmp");
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), wide, ThumbnailSize::Normal), ThumbnailState::Fresh);
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file("notes.txt"), ThumbnailSize::Normal),
+              ThumbnailState::Failed);
+    const QIcon thumbnail = decorations.at("wide.bmp").value<QIcon>();
+    // The thumbnail of a wide picture keeps its shape: 128 pixels across, 32 down.
+    EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(128, 32));
+    const QImage drawn = thumbnail.pixmap(QSize(128, 32)).toImage();
+    EXPECT_FALSE(drawn.isNull());
+    // A file that is no picture keeps its type's icon, and is not read again on the next visit.
+    const auto failed =
+        fs::last_write_time(failedThumbnailPath(cacheRoot(), fileUri(dir.file("notes.txt"))));
+    list.ListFolder(dir.path());
+    answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(fs::last_write_time(failedThumbnailPath(cacheRoot(), fileUri(dir.file("notes.txt")))),
+              failed);
+}
+
+TEST_F(FileListModesTest, NotesColumnAndBadgeSayYesExactlyForPicturesCarryingNotes)
+{
+    // A folder of each way of keeping notes, beside pictures without them.
+    const Dib bmp = carrierPicture(true);
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("n1-carrier.bmp"), bmp)));
+    ASSERT_TRUE(test::succeeded(
+        WriteBmpFile(dir.file("n2-turned.bmp"), test::orientedCopy(bmp, Orientation::Turned90))));
+    ASSERT_TRUE(test::succeeded(WritePngFile(dir.file("n3-carrier.png"), carrierPicture(false))));
+    Dib damaged = bmp.clone();
+    DibPixelStart(damaged)[9] &= 0xFE;
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("n4-damaged.bmp"), damaged)));
+    const Dib film = test::makePatternImage(16, 8, 24);
+    NoteLayer filmNotes(16 * 8, 0);
+    filmNotes[5] = 1;
+    ASSERT_TRUE(test::succeeded(
+        WriteCineonDpxFile(dir.file("n5-notes.dpx"), FilmFormat::Dpx, film, &filmNotes, nullptr)));
+    const NoteLayer noFilmNotes(16 * 8, 0);
+    ASSERT_TRUE(test::succeeded(WriteCineonDpxFile(dir.file("n6-plain.dpx"), FilmFormat::Dpx, film,
+                                                   &noFilmNotes, nullptr)));
+    test::writeFileBytes(dir.file("n7-broken.png"), {0x89, 'P', 'N', 'G'});
+
+    ReaderWindow& frame = start({file("a.bmp")});
+    FileList& list = frame.list();
+    const std::map<std::string, QString> expected = {{"..", ""},
+                                                     {"a.bmp", ""},
+                                                     {"b.bmp", ""},
+                                                     {"c.bmp", ""},
+                                                     {"n1-carrier.bmp", "yes"},
+                                                     {"n2-turned.bmp", "yes"},
+                                                     {"n3-carrier.png", "yes"},
+                                                     {"n4-damaged.bmp", ""},
+                                                     {"n5-notes.dpx", "yes"},
+                                                     {"n6-plain.dpx", ""},
+                                                     {"n7-broken.png", ""}};
+    std::map<std::string, QString> shown;
+    for (const auto& [name, value] : answered(list, FileListModel::NotesColumn))
+        shown[name] = value.toString();
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(list.model()->headerData(FileListModel::NotesColumn, Qt::Horizontal).toString(),
+              "Notes");
+    // The list keeps its order; the answers only fill the column in.
+    EXPECT_EQ(list.model()->index(list.folders().size() + 3, 0).data().toString(),
+              "n1-carrier.bmp");
+
+    // The grid's badge follows the same answers.
+    toggleThumbnails(frame);
+    for (const auto& [name, value] :
+         answered(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole))
+        EXPECT_EQ(value.toBool(), expected.at(name) == "yes") << name;
+}
+
+TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)
+{
+    // The first folder's pictures all carry notes; the second's, at the same rows, none.
+    fs::create_directory(dir.file("first"));
+    fs::create_directory(dir.file("second"));
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "p" + std::to_string(100 + i) + ".bmp";
+        ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("first/" + name), carrierPicture(true))));
+        ASSERT_TRUE(test::succeeded(
+            WriteBmpFile(dir.file("second/" + name), test::makePatternImage(48, 32, 24))));
+    }
+    ReaderWindow& frame = start({file("a.bmp")});
+    FileList& list = frame.list();
+    toggleThumbnails(frame);
+    for (int round = 0; round < 3; ++round) {
+        list.ListFolder(dir.file("first"));
+        // Every row asked for, as if painted: some are being read when the folder changes.
+        columnByName(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole);
+        list.ListFolder(dir.file("second"));
+        const auto badges =
+            answered(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole);
+        EXPECT_EQ(badges.size(), 41u);
+        for (const auto& [name, value] : badges)
+            ASSERT_FALSE(value.toBool()) << name;
+    }
+    // And the first folder, listed again, shows its own answers.
+    list.ListFolder(dir.file("first"));
+    const auto badges = answered(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole);
+    EXPECT_TRUE(badges.at("p100.bmp").toBool());
+}
+
+} // namespace
+} // namespace ombri::reader
