@@ -4,12 +4,14 @@
 #include "cli_fixture.h"
 #include "formats/bmp.h"
 #include "formats/png.h"
+#include "reader/note_status.h"
 #include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -132,6 +134,8 @@ TEST_F(CliNoteKeepingTest, InfoTellsHowEachPictureKeepsItsNotes)
         SCOPED_TRACE(c.path);
         const Keys keys = infoKeys(c.path);
         EXPECT_EQ(keys.at("notes"), c.notes);
+        // The reader's file list says "yes" for exactly these.
+        EXPECT_EQ(reader::fileCarriesNotes(c.path), std::optional<bool>(keys.at("notes") == "yes"));
         EXPECT_EQ(keys.at("note-pixels"), c.notes == std::string("yes") ? kNotePixels : "0");
         EXPECT_EQ(keys.at("signature"), c.signature);
         EXPECT_EQ(keys.count("carrier") ? keys.at("carrier") : "", c.carrier ? c.carrier : "");
