@@ -12,25 +12,31 @@ include(GNUInstallDirs)
 set(OMBRI_RESOURCES_DIR ${PROJECT_SOURCE_DIR}/resources)
 # The PNG icons are drawn once from the SVGs and kept in resources/icons/hicolor, so building
 # needs no SVG renderer. To draw them again:
-#   for n in 16 24 32 48 64 128 256; do for p in ombri-writer ombri-reader; do
-#     rsvg-convert -w $n -h $n -o resources/icons/hicolor/${n}x${n}/apps/$p.png \
-#                  resources/icons/$p.svg; done; done
+#   for n in 16 24 32 48 64 128 256; do
+#     for p in org.ombritools.OmbriWriter org.ombritools.OmbriReader; do
+#       rsvg-convert -w $n -h $n -o resources/icons/hicolor/${n}x${n}/apps/$p.png \
+#                    resources/icons/$p.svg; done; done
 set(OMBRI_ICON_SIZES 16 24 32 48 64 128 256)
 
 install(TARGETS ombri RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 set(OMBRI_MAN_PAGES ombri)
 
+# The desktop programs keep their short command names; their menu entries and icons go by their
+# application ids, the names desktops and software centres know them by.
+set(OMBRI_APP_ID_ombri-writer org.ombritools.OmbriWriter)
+set(OMBRI_APP_ID_ombri-reader org.ombritools.OmbriReader)
 foreach(program IN ITEMS ombri-writer ombri-reader)
     if(NOT TARGET ${program})
         continue()
     endif()
+    set(id ${OMBRI_APP_ID_${program}})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-    install(FILES ${OMBRI_RESOURCES_DIR}/${program}.desktop
+    install(FILES ${OMBRI_RESOURCES_DIR}/${id}.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-    install(FILES ${OMBRI_RESOURCES_DIR}/icons/${program}.svg
+    install(FILES ${OMBRI_RESOURCES_DIR}/icons/${id}.svg
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
     foreach(size IN LISTS OMBRI_ICON_SIZES)
-        install(FILES ${OMBRI_RESOURCES_DIR}/icons/hicolor/${size}x${size}/apps/${program}.png
+        install(FILES ${OMBRI_RESOURCES_DIR}/icons/hicolor/${size}x${size}/apps/${id}.png
                 DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
     endforeach()
     list(APPEND OMBRI_MAN_PAGES ${program})
