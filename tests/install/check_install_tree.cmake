@@ -1,6 +1,7 @@
 # Installs the build into a scratch prefix and checks the installed tree: the programs start,
 # each desktop entry names an installed program and an installed icon, the icons have their sizes,
-# the manual pages are filled in, and the samples arrive unchanged without their generator.
+# each has its metainfo, the manual pages are filled in and compressed, the shell completions and
+# the package's documents are there, and the samples arrive unchanged without their generator.
 #   cmake -D BUILD_DIR=... -D PREFIX=... -D SOURCE_DIR=... -D VERSION=... -D BINDIR=bin
 #         -D DATADIR=share -D MANDIR=share/man [-D CONFIG=...] -P check_install_tree.cmake
 
@@ -42,8 +43,8 @@ foreach(program IN LISTS programs)
     if(NOT EXISTS "${bin}/${program}")
         fail("missing program ${BINDIR}/${program}")
     endif()
-    if(NOT EXISTS "${PREFIX}/${MANDIR}/man1/${program}.1")
-        fail("missing manual page ${MANDIR}/man1/${program}.1")
+    if(NOT EXISTS "${PREFIX}/${MANDIR}/man1/${program}.1.gz")
+        fail("missing manual page ${MANDIR}/man1/${program}.1.gz")
     endif()
 endforeach()
 
@@ -132,12 +133,18 @@ if(DESKTOP_FILE_VALIDATE)
     endforeach()
 endif()
 find_program(GROFF groff)
+find_program(GZIP gzip REQUIRED)
 foreach(program IN LISTS programs)
-    set(page "${PREFIX}/${MANDIR}/man1/${program}.1")
+    set(page "${PREFIX}/${MANDIR}/man1/${program}.1.gz")
     if(NOT EXISTS "${page}")
         continue()
     endif()
-    file(READ "${page}" text)
+    execute_process(COMMAND "${GZIP}" -dc "${page}" RESULT_VARIABLE result OUTPUT_VARIABLE text
+                    ERROR_VARIABLE error)
+    if(NOT result EQUAL 0)
+        fail("${program}.1.gz does not decompress: ${error}")
+        continue()
+    endif()
     if(text MATCHES "@[A-Za-z_]+@")
         fail("${program}.1 keeps the placeholder ${CMAKE_MATCH_0}")
     endif()
@@ -145,11 +152,31 @@ foreach(program IN LISTS programs)
         fail("${program}.1 does not name OmbriTools ${VERSION}")
     endif()
     if(GROFF)
-        execute_process(COMMAND "${GROFF}" -man -Tutf8 -ww -z "${page}"
+        execute_process(COMMAND "${GZIP}" -dc "${page}"
+                        COMMAND "${GROFF}" -man -Tutf8 -ww -z
                         RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
         if(NOT result EQUAL 0 OR NOT output STREQUAL "")
             fail("groff warns about ${program}.1:\n${output}")
         endif()
+    endif()
+endforeach()
+
+# What software centres, shells and the package tools read.
+foreach(program IN LISTS gui_programs)
+    set(metainfo "${share}/metainfo/${id_${program}}.metainfo.xml")
+    if(NOT EXISTS "${metainfo}")
+        fail("missing ${DATADIR}/metainfo/${id_${program}}.metainfo.xml")
+        continue()
+    endif()
+    file(READ "${metainfo}" text)
+    if(NOT text MATCHES "<release version=\"${VERSION}\"")
+        fail("${id_${program}}.metainfo.xml has no release entry for ${VERSION}")
+    endif()
+endforeach()
+foreach(file IN ITEMS bash-completion/completions/ombri zsh/vendor-completions/_ombri
+                      doc/ombritools/copyright doc/ombritools/changelog.gz)
+    if(NOT EXISTS "${share}/${file}")
+        fail("missing ${DATADIR}/${file}")
     endif()
 endforeach()
 
