@@ -153,3 +153,11 @@ if(OMBRI_TESTS AND OMBRI_GUI)
     set_tests_properties(install_tree PROPERTIES TIMEOUT 120)
 endif()
 
+# debian_package: the package made from this build under /usr and checked by lintian and
+# appstreamcli (tests/install/check_package.sh). Sanitizer builds make no package to hand out.
+if(OMBRI_TESTS AND OMBRI_GUI AND NOT OMBRI_SANITIZE)
+    add_test(NAME debian_package
+             COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/check_package.sh
+                     ${CMAKE_CPACK_COMMAND} ${PROJECT_BINARY_DIR} $<CONFIG>)
+    set_tests_properties(debian_package PROPERTIES TIMEOUT 300 LABELS packaging)
+endif()
