@@ -1,6 +1,6 @@
 # What `cmake --install` puts under the prefix, and the Debian package made from it by
 # `cpack -G DEB` in a build folder configured with -DCMAKE_INSTALL_PREFIX=/usr:
-#   bin/                                 ombri, ombri-writer, ombri-reader
+#   bin/                                ombri, ombri-writer, ombri-reader
 #   share/applications/                 org.ombritools.OmbriWriter.desktop, ...OmbriReader.desktop
 #   share/metainfo/                     <id>.metainfo.xml, what software centres show of each
 #   share/icons/hicolor/*/apps/         <id>.svg and <id>.png: the SVGs and PNGs drawn from them
@@ -10,7 +10,7 @@
 #   share/doc/ombritools/               copyright (MIT), changelog.gz
 #   share/ombritools/samples/           the sample Ombri images (the Help text names this folder)
 # The package is kept free of lintian errors and warnings and its metainfo passes
-# appstreamcli validate-tree: the packaging test (tests/install/check_package.sh) checks both.
+# appstreamcli validate-tree: the test debian_package (tests/install/check_package.sh) checks both.
 # Included by the top-level CMakeLists.txt after every target exists.
 
 include(GNUInstallDirs)
