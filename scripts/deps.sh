@@ -35,6 +35,11 @@ OMBRI_PACKAGES=(
     # The reader's full-screen tests run on a real X server under a real window manager.
     xvfb
     openbox
+    # The Debian package is checked as a distribution would: lintian on the package,
+    # appstreamcli on its metainfo; the completion of ombri is tried with the shell's helpers.
+    lintian
+    appstream
+    bash-completion
 )
 
 # The options of build/: tests and benchmarks, so that test.sh reuses what run.sh built.

@@ -19,9 +19,9 @@ bool ReaderApp::initInstance(const QStringList& arguments)
     QCoreApplication::setOrganizationName(QStringLiteral("OmbriTools"));
     QCoreApplication::setApplicationName(QStringLiteral("OmbriReader"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(kReaderVersion));
-    QGuiApplication::setDesktopFileName(QStringLiteral("ombri-reader"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.ombritools.OmbriReader"));
     initReaderResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ombri-reader.svg")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.ombritools.OmbriReader.svg")));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

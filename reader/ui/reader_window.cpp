@@ -81,7 +81,7 @@ ReaderWindow::ReaderWindow(Prompt* prompt, QWidget* parent)
 {
     initReaderResources();
     setWindowTitle(QStringLiteral("OmbriReader"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/ombri-reader.svg")));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/org.ombritools.OmbriReader.svg")));
     resize(800, 600);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
@@ -694,7 +694,7 @@ void ReaderWindow::onAppAbout()
 {
     const std::unique_ptr<QDialog> dialog = createAboutDialog(
         this, QStringLiteral("About OmbriReader"),
-        QIcon(QStringLiteral(":/icons/ombri-reader.svg")),
+        QIcon(QStringLiteral(":/icons/org.ombritools.OmbriReader.svg")),
         {QStringLiteral("OmbriReader ( Version %1 )").arg(QLatin1String(kReaderVersion)),
          QStringLiteral("Shows pictures and the notes hidden in them"),
          QStringLiteral("E-mail: ") + QString::fromUtf8(kSupportAddress),

@@ -36,9 +36,9 @@ bool WriterApp::initInstance(const QStringList& arguments)
     QCoreApplication::setOrganizationName(QStringLiteral("OmbriTools"));
     QCoreApplication::setApplicationName(QStringLiteral("OmbriWriter"));
     QCoreApplication::setApplicationVersion(QString::fromUtf8(kWriterVersion));
-    QGuiApplication::setDesktopFileName(QStringLiteral("ombri-writer"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.ombritools.OmbriWriter"));
     initWriterResources();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/ombri-writer.svg")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/org.ombritools.OmbriWriter.svg")));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Draws and types notes hidden in pictures."));

@@ -105,7 +105,7 @@ WriterWindow::WriterWindow(Prompt* prompt, QWidget* parent)
     initWriterResources();
     // The title never names the document: one program, one picture, one name.
     setWindowTitle(QStringLiteral("OmbriWriter"));
-    setWindowIcon(QIcon(QStringLiteral(":/icons/ombri-writer.svg")));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/org.ombritools.OmbriWriter.svg")));
     resize(kFrameWidth, kFrameHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->geometry();
@@ -448,7 +448,7 @@ void WriterWindow::onAppAbout()
     initWriterResources();
     const std::unique_ptr<QDialog> dialog = createAboutDialog(
         this, QStringLiteral("About OmbriWriter"),
-        QIcon(QStringLiteral(":/icons/ombri-writer.svg")),
+        QIcon(QStringLiteral(":/icons/org.ombritools.OmbriWriter.svg")),
         {QStringLiteral("OmbriWriter (Version %1)").arg(QString::fromUtf8(kWriterVersion)),
          QStringLiteral("Notes hidden in the pixels of your pictures"),
          QStringLiteral("E-mail: ") + QString::fromUtf8(kSupportAddress)});
