@@ -143,6 +143,46 @@ uint32_t dimension(ThumbnailSize size)
     return static_cast<uint32_t>(thumbnailPixels(size));
 }
 
+// The block's three colour bytes, each the plain average.
+void averagePlain(const uint8_t* source, size_t stride, int64_t top, int64_t bottom, int64_t left,
+                  int64_t right, uint64_t count, uint8_t* out)
+{
+    uint64_t sums[3] = {};
+    for (int64_t sy = top; sy < bottom; ++sy) {
+        const uint8_t* pixel =
+            source + static_cast<size_t>(sy) * stride + static_cast<size_t>(left) * 4;
+        for (int64_t sx = left; sx < right; ++sx, pixel += 4)
+            for (int c = 0; c < 3; ++c)
+                sums[c] += pixel[c];
+    }
+    for (int c = 0; c < 3; ++c)
+        out[c] = static_cast<uint8_t>((sums[c] + count / 2) / count);
+}
+
+// The block's colour as its pixels show it, each weighed by how opaque it is: the colour kept
+// under fully transparent pixels (often black) is never seen, and averaged in plainly it would
+// darken the edges of every cut-out picture. The alpha is the plain average. A block with nothing
+// visible has no colour.
+void averageByAlpha(const uint8_t* source, size_t stride, int64_t top, int64_t bottom, int64_t left,
+                    int64_t right, uint64_t count, uint8_t* out)
+{
+    uint64_t sums[3] = {};
+    uint64_t alphaSum = 0;
+    for (int64_t sy = top; sy < bottom; ++sy) {
+        const uint8_t* pixel =
+            source + static_cast<size_t>(sy) * stride + static_cast<size_t>(left) * 4;
+        for (int64_t sx = left; sx < right; ++sx, pixel += 4) {
+            const unsigned alpha = pixel[3];
+            alphaSum += alpha;
+            for (int c = 0; c < 3; ++c)
+                sums[c] += uint64_t{pixel[c]} * alpha;
+        }
+    }
+    for (int c = 0; c < 3; ++c)
+        out[c] = alphaSum == 0 ? 0 : static_cast<uint8_t>((sums[c] + alphaSum / 2) / alphaSum);
+    out[3] = static_cast<uint8_t>((alphaSum + count / 2) / count);
+}
+
 } // namespace
 
 int thumbnailPixels(ThumbnailSize size)
@@ -271,6 +311,7 @@ Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)
     const uint8_t* source = wide.data() + from->pixelOffset;
     uint8_t* target = scaled.data() + to->pixelOffset;
     const size_t outBytes = bitCount / 8u;
+    const bool weighByAlpha = bitCount == 32;
     for (int64_t y = 0; y < newHeight; ++y) {
         const int64_t top = y * height / newHeight;
         const int64_t bottom = std::max(top + 1, (y + 1) * height / newHeight);
@@ -278,18 +319,12 @@ Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)
         for (int64_t x = 0; x < newWidth; ++x) {
             const int64_t left = x * width / newWidth;
             const int64_t right = std::max(left + 1, (x + 1) * width / newWidth);
-            uint64_t sums[4] = {};
-            for (int64_t sy = top; sy < bottom; ++sy) {
-                const uint8_t* pixel =
-                    source + static_cast<size_t>(sy) * from->stride + static_cast<size_t>(left) * 4;
-                for (int64_t sx = left; sx < right; ++sx, pixel += 4)
-                    for (int c = 0; c < 4; ++c)
-                        sums[c] += pixel[c];
-            }
             const uint64_t count = static_cast<uint64_t>((bottom - top) * (right - left));
-            for (size_t c = 0; c < outBytes; ++c)
-                out[static_cast<size_t>(x) * outBytes + c] =
-                    static_cast<uint8_t>((sums[c] + count / 2) / count);
+            uint8_t* pixelOut = out + static_cast<size_t>(x) * outBytes;
+            if (weighByAlpha)
+                averageByAlpha(source, from->stride, top, bottom, left, right, count, pixelOut);
+            else
+                averagePlain(source, from->stride, top, bottom, left, right, count, pixelOut);
         }
     }
     return scaled;

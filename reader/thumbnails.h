@@ -51,7 +51,9 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
 
 // The image scaled down so that its longer side is at most maxSide pixels, each new pixel the
 // average of those it covers; a copy when it is small enough already. 24-bit, or 32-bit when
-// keepAlpha and the image has four bytes a pixel. Null for an unusable image.
+// keepAlpha and the image has four bytes a pixel: then each colour is averaged weighed by the
+// alpha of its pixels (what shows through), the alpha plainly, and a block with nothing visible
+// (or a fully transparent pixel) has colour 0. Null for an unusable image.
 Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha);
 
 } // namespace ombri::reader

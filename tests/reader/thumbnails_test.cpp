@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -354,6 +355,46 @@ TEST(ScaleDownToFit, EachPixelIsTheAverageOfThoseItCovers)
     EXPECT_EQ(DibGetBitCount(scaleDownToFit(withAlpha, 4, false)), 24);
     EXPECT_TRUE(scaleDownToFit(Dib(), 4, false).isNull());
     EXPECT_TRUE(scaleDownToFit(image, 0, false).isNull());
+}
+
+// A cut-out picture keeps black under its transparent pixels; averaged in plainly, that black
+// would darken every edge of the thumbnail.
+TEST(ScaleDownToFit, ColoursAreWeighedByHowMuchTheyShow)
+{
+    // 4 x 2 halved: the left block is all transparent (over a colour that must not show), the
+    // right one half-covered red over transparent black.
+    Dib image = Dib::create(4, 2, 32);
+    const struct {
+        int x, y;
+        uint8_t bgra[4];
+    } pixels[] = {
+        {0, 0, {50, 60, 70, 0}}, {1, 0, {50, 60, 70, 0}},  {0, 1, {50, 60, 70, 0}},
+        {1, 1, {50, 60, 70, 0}}, {2, 0, {0, 0, 200, 255}}, {3, 0, {40, 0, 100, 85}},
+        {2, 1, {0, 0, 0, 0}},    {3, 1, {0, 0, 0, 0}},
+    };
+    for (const auto& p : pixels)
+        std::memcpy(const_cast<uint8_t*>(test::pixelAt(image, p.x, p.y)), p.bgra, 4);
+
+    Dib half = scaleDownToFit(image, 2, true);
+    ASSERT_EQ(DibGetBitCount(half), 32);
+    const uint8_t* left = test::pixelAt(half, 0, 0);
+    const uint8_t* right = test::pixelAt(half, 1, 0);
+    EXPECT_EQ(std::vector<int>(left, left + 4), (std::vector<int>{0, 0, 0, 0}));
+    // Red (200 x 255 + 100 x 85) / 340, blue 40 x 85 / 340; alpha (255 + 85) / 4.
+    EXPECT_EQ(std::vector<int>(right, right + 4), (std::vector<int>{10, 0, 175, 85}));
+
+    // Without alpha, the colours are plain averages as before.
+    Dib flat = scaleDownToFit(image, 2, false);
+    ASSERT_EQ(DibGetBitCount(flat), 24);
+    const uint8_t* flatRight = test::pixelAt(flat, 1, 0);
+    EXPECT_EQ(std::vector<int>(flatRight, flatRight + 3), (std::vector<int>{10, 0, 75}));
+
+    // Kept at its size, visible pixels are unchanged and invisible ones lose their colour.
+    Dib same = scaleDownToFit(image, 4, true);
+    EXPECT_EQ(std::vector<int>(test::pixelAt(same, 3, 0), test::pixelAt(same, 3, 0) + 4),
+              (std::vector<int>{40, 0, 100, 85}));
+    EXPECT_EQ(std::vector<int>(test::pixelAt(same, 0, 0), test::pixelAt(same, 0, 0) + 4),
+              (std::vector<int>{0, 0, 0, 0}));
 }
 
 } // namespace
