@@ -2,6 +2,7 @@
 
 #include "core/md5.h"
 #include "formats/dispatch.h"
+#include "formats/jpeg.h"
 #include "formats/png.h"
 
 #include <cerrno>
@@ -143,6 +144,42 @@ uint32_t dimension(ThumbnailSize size)
     return static_cast<uint32_t>(thumbnailPixels(size));
 }
 
+// The picture a thumbnail is made from, and the size of the whole picture for its labels.
+struct ThumbnailSource {
+    Dib image; // null when the file could not be read
+    int32_t width = 0;
+    int32_t height = 0;
+    bool keepAlpha = false;
+    std::string error;
+};
+
+ThumbnailSource readSource(const std::string& path, int maxSide)
+{
+    ThumbnailSource source;
+    if (loadFormatForExtension(FileExtension(path)) == ImageFormat::Jpeg) {
+        // Photographs are decoded at a fraction of their size and stood upright as the camera
+        // noted, since that is how the user expects to see them in a list. The labels give the
+        // upright size of the whole picture, which is what other programs show for the file.
+        auto read = readJpegForThumbnail(path, maxSide);
+        if (!read) {
+            source.error = read.error();
+            return source;
+        }
+        source.image = std::move(read.value().picture);
+        source.width = read.value().width;
+        source.height = read.value().height;
+        return source;
+    }
+    LoadedImage loaded = loadCheckedImage(path);
+    source.error = std::move(loaded.error);
+    source.width = DibGetWidth(loaded.image);
+    source.height = DibGetHeight(loaded.image);
+    // Only PNG readers hand over a real alpha channel; other 32-bit pictures carry a spare byte.
+    source.keepAlpha = loaded.format == ImageFormat::Png;
+    source.image = std::move(loaded.image);
+    return source;
+}
+
 // The block's three colour bytes, each the plain average.
 void averagePlain(const uint8_t* source, size_t stride, int64_t top, int64_t bottom, int64_t left,
                   int64_t right, uint64_t count, uint8_t* out)
@@ -261,23 +298,21 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
     if (entryState(failPath, *original) == EntryState::Matching)
         return fail("the picture could not be read and has not changed since");
 
-    LoadedImage loaded = loadCheckedImage(original->path);
-    if (loaded.image.isNull()) {
+    const int maxSide = static_cast<int>(dimension(size));
+    const ThumbnailSource source = readSource(original->path, maxSide);
+    if (source.image.isNull()) {
         // A picture is noted as failed only with the same labels as a thumbnail, on a single
         // transparent pixel, as programs sharing the cache expect.
         Dib mark = Dib::create(1, 1, 32);
         (void)writeEntry(failPath, mark, *original, 0, 0);
-        return fail(loaded.error.empty() ? "the picture could not be read" : loaded.error);
+        return fail(source.error.empty() ? "the picture could not be read" : source.error);
     }
-    // Only PNG readers hand over a real alpha channel; other 32-bit pictures carry a spare byte.
-    const bool keepAlpha = loaded.format == ImageFormat::Png;
-    Dib picture = scaleDownToFit(loaded.image, static_cast<int>(dimension(size)), keepAlpha);
+    Dib picture = scaleDownToFit(source.image, maxSide, source.keepAlpha);
     if (picture.isNull())
         return fail("out of memory");
     // The cache only saves time: a folder that cannot take the entry still leaves the caller
     // its picture.
-    if (writeEntry(entryPath, picture, *original, DibGetWidth(loaded.image),
-                   DibGetHeight(loaded.image)))
+    if (writeEntry(entryPath, picture, *original, source.width, source.height))
         ::unlink(failPath.c_str());
     return picture;
 }

@@ -44,9 +44,10 @@ ThumbnailState lookUpThumbnail(const std::string& root, const std::string& path,
                                ThumbnailSize size);
 
 // The picture of the file, as loaded and without its notes, scaled down to the size (aspect kept,
-// never enlarged). A fresh entry is read back; otherwise the file is read and its entry written,
-// or, when it cannot be read, its failure noted. A failure noted for the file as it is now is
-// answered at once without reading it again.
+// never enlarged); a JPEG picture stood upright as its EXIF orientation says. A fresh entry is
+// read back; otherwise the file is read and its entry written, or, when it cannot be read, its
+// failure noted. A failure noted for the file as it is now is answered at once without reading
+// it again.
 Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size);
 
 // The image scaled down so that its longer side is at most maxSide pixels, each new pixel the

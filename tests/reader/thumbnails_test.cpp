@@ -1,6 +1,7 @@
 #include "reader/thumbnails.h"
 
 #include "core/md5.h"
+#include "formats/jpeg.h"
 #include "formats/png.h"
 #include "support/dib_compare.h"
 #include "support/test_support.h"
@@ -297,6 +298,78 @@ TEST_F(ThumbnailCache, PictureIsFittedToTheSizeKeepingItsShape)
         EXPECT_EQ(DibGetWidth(made.value()), c.expectedWidth) << c.width << "x" << c.height;
         EXPECT_EQ(DibGetHeight(made.value()), c.expectedHeight) << c.width << "x" << c.height;
     }
+}
+
+// The colour near each corner of a picture, red first: top-left, top-right, bottom-left,
+// bottom-right.
+std::vector<std::vector<int>> cornerColours(const Dib& picture)
+{
+    const int32_t right = DibGetWidth(picture) - 3, bottom = DibGetHeight(picture) - 3;
+    std::vector<std::vector<int>> colours;
+    for (auto [x, y] : {std::pair{2, 2}, {right, 2}, {2, bottom}, {right, bottom}}) {
+        const uint8_t* pixel = test::pixelAt(picture, x, y);
+        colours.push_back({pixel[2], pixel[1], pixel[0]});
+    }
+    return colours;
+}
+
+std::vector<int> quadrantColour(int quadrant)
+{
+    const uint8_t* rgb = test::kQuadrantColours[quadrant];
+    return {rgb[0], rgb[1], rgb[2]};
+}
+
+// Equal within what JPEG and scaling change in a plain colour.
+bool nearlyEqual(const std::vector<std::vector<int>>& a, const std::vector<std::vector<int>>& b)
+{
+    for (size_t i = 0; i < a.size(); ++i)
+        for (size_t c = 0; c < 3; ++c)
+            if (std::abs(a[i][c] - b[i][c]) > 6)
+                return false;
+    return a.size() == b.size();
+}
+
+// A photograph as a camera held on its side stores it: the rows run down the upright picture's
+// right side, and EXIF orientation 6 says so. The list shows it standing, and the labels give
+// the standing size of the whole picture.
+TEST_F(ThumbnailCache, JpegIsShownUprightAndLabelledWithItsUprightSize)
+{
+    const std::string stored = m_dir.file("stored.jpg");
+    ASSERT_TRUE(WriteJpegFile(stored, test::makeQuadrantImage(1000, 600)).ok());
+    const std::string path = m_dir.file("turned.jpg");
+    test::writeFileBytes(path, test::withApp1Marker(test::readFileBytes(stored),
+                                                    test::exifOrientationMarker(6, true)));
+
+    auto made = makeThumbnail(root(), path, ThumbnailSize::Normal);
+    ASSERT_TRUE(made.ok()) << made.error();
+    EXPECT_EQ(DibGetWidth(made.value()), 77);
+    EXPECT_EQ(DibGetHeight(made.value()), 128);
+    // The stored top-left shows at the top right, its top-right at the bottom right.
+    EXPECT_TRUE(nearlyEqual(cornerColours(made.value()), {quadrantColour(2), quadrantColour(0),
+                                                          quadrantColour(3), quadrantColour(1)}));
+    const std::string entry =
+        thumbnailPath(root(), fileUri(fs::canonical(path).string()), ThumbnailSize::Normal);
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Width"), "600");
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Height"), "1000");
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Fresh);
+
+    // Without the marker: as stored, and as large as the picture allows.
+    auto plain = makeThumbnail(root(), stored, ThumbnailSize::Large);
+    ASSERT_TRUE(plain.ok()) << plain.error();
+    EXPECT_EQ(DibGetWidth(plain.value()), 256);
+    EXPECT_EQ(DibGetHeight(plain.value()), 154);
+    EXPECT_TRUE(nearlyEqual(cornerColours(plain.value()), {quadrantColour(0), quadrantColour(1),
+                                                           quadrantColour(2), quadrantColour(3)}));
+    const std::string plainEntry =
+        thumbnailPath(root(), fileUri(fs::canonical(stored).string()), ThumbnailSize::Large);
+    EXPECT_EQ(textOf(plainEntry, "Thumb::Image::Width"), "1000");
+    EXPECT_EQ(textOf(plainEntry, "Thumb::Image::Height"), "600");
+
+    // A JPEG that cannot be read is noted like any other picture.
+    const std::string broken = m_dir.file("broken.jpg");
+    test::writeFileBytes(broken, {0xFF, 0xD8, 0xFF, 0xE1, 0, 2, 1, 2, 3});
+    EXPECT_FALSE(makeThumbnail(root(), broken, ThumbnailSize::Normal).ok());
+    EXPECT_EQ(lookUpThumbnail(root(), broken, ThumbnailSize::Normal), ThumbnailState::Failed);
 }
 
 // Threads listing the same folder at once all get their pictures and leave one good entry each.
