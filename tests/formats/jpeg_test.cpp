@@ -70,8 +70,8 @@ Bytes encodeJpeg(const JpegPicture& p)
     return file;
 }
 
-// libjpeg's own decoding to red-first rows, top row first.
-Bytes referenceRgb(const Bytes& file)
+// libjpeg's own decoding at 1/denominator to red-first rows, top row first.
+Bytes referenceRgb(const Bytes& file, unsigned denominator = 1)
 {
     jpeg_decompress_struct info{};
     jpeg_error_mgr errors{};
@@ -80,6 +80,8 @@ Bytes referenceRgb(const Bytes& file)
     jpeg_mem_src(&info, file.data(), file.size());
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_RGB;
+    info.scale_num = 1;
+    info.scale_denom = denominator;
     jpeg_start_decompress(&info);
     Bytes rgb(size_t{info.output_width} * info.output_height * 3);
     while (info.output_scanline < info.output_height) {
@@ -351,29 +353,6 @@ Result<JpegThumbnailSource> thumbnailOf(const Bytes& file, int maxSide,
     return readJpegBytesForThumbnail({file.data(), file.size()}, maxSide, messages);
 }
 
-// libjpeg's own decoding at 1/denominator, red first, top row first.
-Bytes referenceScaledRgb(const Bytes& file, unsigned denominator)
-{
-    jpeg_decompress_struct info{};
-    jpeg_error_mgr errors{};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, file.data(), file.size());
-    jpeg_read_header(&info, TRUE);
-    info.out_color_space = JCS_RGB;
-    info.scale_num = 1;
-    info.scale_denom = denominator;
-    jpeg_start_decompress(&info);
-    Bytes rgb(size_t{info.output_width} * info.output_height * 3);
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = &rgb[size_t{info.output_scanline} * info.output_width * 3];
-        jpeg_read_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_decompress(&info);
-    jpeg_destroy_decompress(&info);
-    return rgb;
-}
-
 TEST(JpegThumbnail, DecodedAtTheSmallestScaleThatStillFillsTheThumbnail)
 {
     const struct {
@@ -432,79 +411,48 @@ TEST(JpegThumbnail, ScaledRowsMatchTheLibrarysOwnScaledDecoding)
             auto made = thumbnailOf(file, maxSide);
             ASSERT_TRUE(made.ok()) << made.error();
             EXPECT_EQ(test::redFirstSamples(made.value().picture, 3),
-                      referenceScaledRgb(file, denominator))
+                      referenceRgb(file, denominator))
                 << "1/" << denominator;
         }
 }
 
-// The side of the upright picture on which the stored picture's first row lies, and that on
-// which its first column lies, for orientations 1 to 8 as the EXIF standard tables them.
-constexpr const char* kFirstRowAndColumnSides[8] = {"TL", "TR", "BR", "BL", "LT", "RT", "RB", "LB"};
-
-char oppositeSide(char side)
-{
-    switch (side) {
-    case 'T':
-        return 'B';
-    case 'B':
-        return 'T';
-    case 'L':
-        return 'R';
-    default:
-        return 'L';
-    }
-}
-
-// The pixel of the upright picture a few pixels in from the corner at the two sides.
-const uint8_t* nearCorner(const Dib& image, char side1, char side2, int inset)
-{
-    const int32_t width = DibGetWidth(image), height = DibGetHeight(image);
-    int32_t x = inset, y = inset;
-    for (char side : {side1, side2}) {
-        if (side == 'R')
-            x = width - 1 - inset;
-        if (side == 'B')
-            y = height - 1 - inset;
-    }
-    return pixelAt(image, x, y);
-}
-
 TEST(JpegThumbnail, EachExifOrientationStandsThePictureUpright)
 {
-    const Dib stored = test::makeQuadrantImage(96, 64);
+    // Which stored quadrant (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right) shows at
+    // each corner of the upright picture, in the same order, for orientations 1 to 8 as the
+    // EXIF standard places the stored first row and column.
+    const int kShownAt[8][4] = {{0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1},
+                                {0, 2, 1, 3}, {2, 0, 3, 1}, {3, 1, 2, 0}, {1, 3, 0, 2}};
     JpegPicture p;
     p.width = 96;
     p.height = 64;
     p.lumaSampling = 1;
-    p.samples = test::redFirstSamples(stored, 3);
+    p.samples = test::redFirstSamples(test::makeQuadrantImage(96, 64), 3);
     const Bytes plain = encodeJpeg(p);
     for (uint16_t orientation = 1; orientation <= 8; ++orientation)
         for (bool bigEndian : {false, true})
-            for (int maxSide : {1000, 8}) { // whole, and decoded at 1/8 (12 x 8)
+            for (int scale : {1, 8}) { // whole, and decoded at 1/8 (12 x 8)
                 SCOPED_TRACE("orientation " + std::to_string(orientation) +
-                             (bigEndian ? " MM" : " II") + " for " + std::to_string(maxSide));
+                             (bigEndian ? " MM" : " II") + " at 1/" + std::to_string(scale));
                 const Bytes file = test::withApp1Marker(
                     plain, test::exifOrientationMarker(orientation, bigEndian));
-                auto made = thumbnailOf(file, maxSide);
+                auto made = thumbnailOf(file, scale == 1 ? 1000 : 8);
                 ASSERT_TRUE(made.ok()) << made.error();
                 const Dib& upright = made.value().picture;
                 const bool standing = orientation >= 5;
-                const int scale = maxSide == 8 ? 8 : 1;
                 EXPECT_EQ(made.value().width, standing ? 64 : 96);
                 EXPECT_EQ(made.value().height, standing ? 96 : 64);
-                ASSERT_EQ(DibGetWidth(upright), (standing ? 64 : 96) / scale);
-                ASSERT_EQ(DibGetHeight(upright), (standing ? 96 : 64) / scale);
-                // Each stored corner must show at the corner the table puts it.
-                const char rowSide = kFirstRowAndColumnSides[orientation - 1][0];
-                const char columnSide = kFirstRowAndColumnSides[orientation - 1][1];
-                for (int quadrant = 0; quadrant < 4; ++quadrant) {
-                    const bool lastRow = quadrant >= 2, lastColumn = quadrant % 2 == 1;
-                    const uint8_t* pixel =
-                        nearCorner(upright, lastRow ? oppositeSide(rowSide) : rowSide,
-                                   lastColumn ? oppositeSide(columnSide) : columnSide, 8 / scale);
+                const int32_t width = (standing ? 64 : 96) / scale;
+                const int32_t height = (standing ? 96 : 64) / scale;
+                ASSERT_EQ(DibGetWidth(upright), width);
+                ASSERT_EQ(DibGetHeight(upright), height);
+                const int inset = 8 / scale;
+                for (int corner = 0; corner < 4; ++corner) {
+                    const uint8_t* pixel = pixelAt(upright, corner % 2 ? width - 1 - inset : inset,
+                                                   corner / 2 ? height - 1 - inset : inset);
+                    const uint8_t* rgb = test::kQuadrantColours[kShownAt[orientation - 1][corner]];
                     for (int c = 0; c < 3; ++c)
-                        EXPECT_NEAR(pixel[2 - c], test::kQuadrantColours[quadrant][c], 4)
-                            << "stored quadrant " << quadrant;
+                        EXPECT_NEAR(pixel[2 - c], rgb[c], 4) << "corner " << corner;
                 }
             }
 }
@@ -574,7 +522,7 @@ TEST(JpegThumbnail, DamagedOrMisleadingMarkersNeverTurnOrCrash)
     ASSERT_TRUE(turned.ok()) << turned.error();
     EXPECT_EQ(sizeOf(turned), std::pair(32, 48));
 
-    // Every byte of the marker damaged in turn, then the file cut at every length.
+    // Every byte of the marker damaged in turn.
     const Bytes file = test::withApp1Marker(plain, test::exifOrientationMarker(6, false));
     const size_t markerEnd = 4 + 2 + test::exifOrientationMarker(6, false).size();
     for (size_t at = 2; at < markerEnd; ++at)
@@ -590,24 +538,12 @@ TEST(JpegThumbnail, DamagedOrMisleadingMarkersNeverTurnOrCrash)
                 EXPECT_EQ(messages.size(), 1u) << at;
             }
         }
-    for (size_t length = 0; length < file.size(); ++length) {
-        FormatMessages messages;
-        auto made = thumbnailOf(Bytes(file.begin(), file.begin() + length), 12, &messages);
-        if (!made.ok()) {
-            EXPECT_EQ(messages.size(), 1u) << length;
-        }
-    }
-
     // The same limits as a whole picture: the header is checked before the scale is chosen.
     Bytes huge = plain;
     const size_t frame = segmentsOf(huge, 0xC0)[0];
     writeBe16(&huge[frame + 1], 30000);
     writeBe16(&huge[frame + 3], 30000);
     EXPECT_EQ(thumbnailOf(huge, 128).error(), "the image is too large");
-    FormatMessages messages;
-    EXPECT_FALSE(readJpegForThumbnail("/no/such/file.jpg", 128, &messages).ok());
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].text, "JPEG :\nCan't open /no/such/file.jpg\n");
 }
 
 // ImageMagick as a second opinion, when it is installed. Its raw "rgb:" output is the picture
