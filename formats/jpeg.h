@@ -31,7 +31,8 @@ Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages = nullptr);
 // smaller than that), then turned and mirrored upright as the file's EXIF orientation says.
 // width and height are those of the whole picture as it stands upright, for the labels of a
 // thumbnail. Failures and messages are those of ReadJpegFile; a file too large to be opened
-// whole is refused here too.
+// whole is refused here too, and so is a maxSide below 1 (without a message: the caller's
+// mistake, not the file's).
 struct JpegThumbnailSource {
     Dib picture; // 24-bit, upright
     int32_t width = 0;
