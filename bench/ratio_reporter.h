@@ -28,7 +28,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
         for (const auto& run : runs) {
             if (run.error_occurred)
                 continue;
-            const std::string name = run.run_name.function_name;
+            // A benchmark run with arguments is known by its name and them: "BM_Name/100".
+            std::string name = run.run_name.function_name;
+            if (!run.run_name.args.empty())
+                name += "/" + run.run_name.args;
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (median || (run.run_type == Run::RT_Iteration && !m_medians.count(name))) {
                 m_times[name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
@@ -56,6 +59,23 @@ class RatioReporter : public benchmark::ConsoleReporter {
                 std::printf("   target <= %.1f  %s", target, real <= target ? "ok" : "MISSED");
             std::printf("\n");
         }
+    }
+
+    // One benchmark against another of the same run, for a pair that the baseline says nothing
+    // about; a target of 0 shows it for comparison only.
+    void printRatio(const std::string& name, const std::string& other, double target) const
+    {
+        const auto found = m_times.find(name);
+        const auto against = m_times.find(other);
+        if (found == m_times.end() || against == m_times.end())
+            return;
+        const double real = found->second.real / against->second.real;
+        const double cpu = found->second.cpu / against->second.cpu;
+        std::printf("\nratio of %s to %s: real %.3f  processor %.3f", name.c_str(), other.c_str(),
+                    real, cpu);
+        if (target > 0)
+            std::printf("   target <= %.2f  %s", target, real <= target ? "ok" : "MISSED");
+        std::printf("\n");
     }
 
   private:

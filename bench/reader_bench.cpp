@@ -7,6 +7,13 @@
 //                                 into a block used before (FreshBlock: into a new one)
 //   BM_AdjustedCopyClockwise      the display copy of a turned picture with its turned notes,
 //                                 as the reader builds it (shown for comparison)
+//   BM_JpegThumbnail/Q            the file list's thumbnail of the picture saved as a JPEG of
+//                                 quality Q, made into an empty cache, against
+//   BM_JpegLoadChecked/Q          the whole picture opened as the programs open it (what the
+//                                 thumbnail cost before it was decoded scaled down). Quality 100
+//                                 is the writer's; 90 is what cameras commonly save. Decoding the
+//                                 entropy-coded data cannot be scaled, so the smaller the file
+//                                 the more the thumbnail gains.
 //
 // The picture is the 6000 x 4000 24-bit photograph of photo_image.h with 2% of its pixels
 // carrying notes. The program prints the ratios after the usual table, and then the peak memory
@@ -16,13 +23,19 @@
 #include "bench/photo_image.h"
 #include "bench/ratio_reporter.h"
 
+#include "formats/dispatch.h"
+#include "formats/jpeg.h"
 #include "notes/render.h"
 #include "reader/adjustments.h"
+#include "reader/thumbnails.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
+#include <cstdio> // jpeglib.h needs FILE and size_t declared first
+
 #include <cstring>
+#include <filesystem>
+#include <jpeglib.h>
 #include <map>
 #include <memory>
 #include <set>
@@ -292,6 +305,128 @@ std::string measureBuildPeak()
     return line;
 }
 
+// The 24-bit picture as a baseline 4:2:0 JPEG of the quality, written by libjpeg alone.
+bool writeJpegOfQuality(const Dib& image, int quality, const std::string& path)
+{
+    const auto layout = dibGetLayout(image);
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!layout || layout->bitCount != 24 || !file) {
+        if (file)
+            std::fclose(file);
+        return false;
+    }
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file);
+    info.image_width = static_cast<JDIMENSION>(layout->width);
+    info.image_height = static_cast<JDIMENSION>(layout->height);
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    const uint8_t* pixels = image.data() + layout->pixelOffset;
+    while (info.next_scanline < info.image_height) {
+        // The picture's top row is the last one in memory.
+        JSAMPROW row = const_cast<JSAMPROW>(pixels) +
+                       size_t{info.image_height - 1 - info.next_scanline} * layout->stride;
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    return std::fclose(file) == 0;
+}
+
+// The photograph saved as JPEG in a folder of its own, with the cache the thumbnails go to
+// beside it.
+struct JpegFixture {
+    std::string folder;
+    std::string path;
+    std::string cacheRoot;
+    std::string error;
+
+    ~JpegFixture()
+    {
+        if (!folder.empty())
+            removeFolder(folder);
+    }
+};
+
+// Quality 100 is saved by the writer itself, any other by libjpeg alone.
+std::unique_ptr<JpegFixture> makeJpegFixture(int quality)
+{
+    auto f = std::make_unique<JpegFixture>();
+    f->folder = makeTempFolder("ombri-thumbnail-bench");
+    if (f->folder.empty()) {
+        f->error = "no temporary folder";
+        return f;
+    }
+    f->path = f->folder + "/photo.jpg";
+    f->cacheRoot = f->folder + "/cache/thumbnails";
+    const Dib photo = makePhotoImage();
+    if (quality == 100) {
+        if (Status written = WriteJpegFile(f->path, photo); !written)
+            f->error = written.error();
+    } else if (!writeJpegOfQuality(photo, quality, f->path)) {
+        f->error = "the JPEG file could not be written";
+    }
+    if (f->error.empty()) {
+        std::error_code ignored;
+        std::fprintf(stderr, "JPEG of quality %d: %.1f MiB\n", quality,
+                     mib(static_cast<long long>(std::filesystem::file_size(f->path, ignored))));
+    }
+    return f;
+}
+
+const JpegFixture& jpegFixture(int quality)
+{
+    static std::map<int, std::unique_ptr<JpegFixture>> made;
+    auto& f = made[quality];
+    if (!f)
+        f = makeJpegFixture(quality);
+    return *f;
+}
+
+void BM_JpegThumbnail(benchmark::State& state)
+{
+    const JpegFixture& f = jpegFixture(static_cast<int>(state.range(0)));
+    if (!f.error.empty()) {
+        state.SkipWithError(f.error.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::error_code ignored;
+        std::filesystem::remove_all(f.cacheRoot, ignored);
+        state.ResumeTiming();
+        auto thumbnail = makeThumbnail(f.cacheRoot, f.path, ThumbnailSize::Normal);
+        if (!thumbnail) {
+            state.SkipWithError(thumbnail.error().c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(thumbnail.value().data());
+    }
+}
+
+void BM_JpegLoadChecked(benchmark::State& state)
+{
+    const JpegFixture& f = jpegFixture(static_cast<int>(state.range(0)));
+    if (!f.error.empty()) {
+        state.SkipWithError(f.error.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        LoadedImage loaded = loadCheckedImage(f.path);
+        if (loaded.image.isNull()) {
+            state.SkipWithError(loaded.error.c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(loaded.image.data());
+    }
+}
+
 constexpr double kMinTime = 1.0;
 
 BENCHMARK(BM_Memcpy)->UseRealTime()->Unit(benchmark::kMillisecond)->MinTime(kMinTime);
@@ -312,6 +447,18 @@ BENCHMARK(BM_RotateClockwiseWithNotesFreshBlock)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(kMinTime);
 BENCHMARK(BM_AdjustedCopyClockwise)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(kMinTime);
+BENCHMARK(BM_JpegThumbnail)
+    ->Arg(100)
+    ->Arg(90)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(kMinTime);
+BENCHMARK(BM_JpegLoadChecked)
+    ->Arg(100)
+    ->Arg(90)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond)
     ->MinTime(kMinTime);
@@ -340,6 +487,10 @@ int main(int argc, char** argv)
                                           {"BM_AdjustedCopyClockwise", 0.0}});
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios();
+    // What a thumbnail costs against opening the whole picture it shows, at each quality.
+    for (const char* quality : {"/100", "/90"})
+        reporter.printRatio(std::string("BM_JpegThumbnail") + quality,
+                            std::string("BM_JpegLoadChecked") + quality, 0.0);
     std::printf("\n%s\n", buildPeak.c_str());
     benchmark::Shutdown();
     return 0;

@@ -7,6 +7,7 @@
 
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
@@ -64,6 +65,7 @@ struct JpegDecoder {
     std::vector<JSAMPROW> rows; // the image's rows, top first
     std::vector<JSAMPLE> cmykRow;
     DecodeFailure failure = DecodeFailure::Fatal;
+    int orientation = 1; // the EXIF orientation, read only for thumbnails
 
     ~JpegDecoder() { jpeg_destroy_decompress(&info); }
 };
@@ -73,13 +75,18 @@ bool isCmyk(const jpeg_decompress_struct& info)
     return info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
 }
 
+bool sizeAllowed(JDIMENSION width, JDIMENSION height)
+{
+    auto stride = checkedRowStride(width, 24);
+    return pixelCountAllowed(width, height) && stride && checkedImageBytes(*stride, height);
+}
+
 // Called between the header and the decoding; never leaves by longjmp.
 bool allocateImage(JpegDecoder& decoder)
 {
     const JDIMENSION width = decoder.info.output_width;
     const JDIMENSION height = decoder.info.output_height;
-    auto stride = checkedRowStride(width, 24);
-    if (!pixelCountAllowed(width, height) || !stride || !checkedImageBytes(*stride, height)) {
+    if (!sizeAllowed(width, height)) {
         decoder.failure = DecodeFailure::TooLarge;
         return false;
     }
@@ -148,7 +155,35 @@ bool readRows(JpegDecoder& decoder)
 struct JpegInput {
     std::FILE* file = nullptr; // read from here when set, else from bytes
     ByteView bytes;
+    JDIMENSION thumbnailSide = 0; // above 0: decoded for a thumbnail whose longer side is this
 };
+
+// The library scales while it decodes at a fraction of the cost of the full picture; the
+// smallest of its cheap scales that leaves enough pixels for the thumbnail is taken, as a picture
+// decoded smaller than the thumbnail would have to be enlarged.
+void chooseThumbnailScale(jpeg_decompress_struct& info, JDIMENSION side)
+{
+    info.scale_num = 1;
+    for (unsigned denominator : {8u, 4u, 2u}) {
+        info.scale_denom = denominator;
+        jpeg_calc_output_dimensions(&info);
+        if (std::max(info.output_width, info.output_height) >= side)
+            return;
+    }
+    info.scale_denom = 1;
+}
+
+// The orientation of the first APP1 marker holding EXIF data (an XMP packet may come first).
+int orientationOf(const jpeg_decompress_struct& info)
+{
+    for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
+        static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+        if (marker->marker == JPEG_APP0 + 1 && marker->data_length >= sizeof kExif &&
+            std::memcmp(marker->data, kExif, sizeof kExif) == 0)
+            return exifOrientation({marker->data, marker->data_length});
+    }
+    return 1;
+}
 
 // Runs the library over the whole file. Holds nothing that needs destroying: the library leaves
 // it by longjmp on any fatal error, and the decoder owns every buffer.
@@ -163,11 +198,23 @@ bool decodeJpeg(JpegDecoder& decoder, const JpegInput& input)
         jpeg_stdio_src(&info, input.file);
     else
         jpeg_mem_src(&info, input.bytes.data, static_cast<unsigned long>(input.bytes.size));
+    if (input.thumbnailSide > 0)
+        jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     // Rows are decoded blue first straight into the image: the library's colour conversion gives
     // the same bytes in either order, and a separate buffer, its copy and its flip are spared.
     // CMYK rows go through our own conversion.
     info.out_color_space = isCmyk(info) ? JCS_CMYK : JCS_EXT_BGR;
+    if (input.thumbnailSide > 0) {
+        // A scaled decode still holds the whole picture's coefficients when the file is
+        // progressive: what cannot be opened is not thumbnailed either.
+        if (!sizeAllowed(info.image_width, info.image_height)) {
+            decoder.failure = DecodeFailure::TooLarge;
+            return false;
+        }
+        chooseThumbnailScale(info, input.thumbnailSide);
+        decoder.orientation = orientationOf(info);
+    }
     jpeg_calc_output_dimensions(&info);
     // Checked before the library allocates anything image-sized (a progressive file keeps all
     // its coefficients).
@@ -180,11 +227,9 @@ bool decodeJpeg(JpegDecoder& decoder, const JpegInput& input)
     return true;
 }
 
-Result<Dib> readJpeg(const JpegInput& input, FormatMessages* messages)
+// What the user and the caller are told when decodeJpeg fails.
+Failure failureOf(const JpegDecoder& decoder, FormatMessages* messages)
 {
-    JpegDecoder decoder;
-    if (decodeJpeg(decoder, input))
-        return std::move(decoder.image);
     switch (decoder.failure) {
     case DecodeFailure::TooLarge:
         return fail("the image is too large");
@@ -196,6 +241,98 @@ Result<Dib> readJpeg(const JpegInput& input, FormatMessages* messages)
     }
     addMessage(messages, decoder.errors.message, kJpegFatalErrorCaption, true);
     return fail(decoder.errors.message);
+}
+
+Result<Dib> readJpeg(const JpegInput& input, FormatMessages* messages)
+{
+    JpegDecoder decoder;
+    if (decodeJpeg(decoder, input))
+        return std::move(decoder.image);
+    return failureOf(decoder, messages);
+}
+
+// The stored pixel that shows at (x, y) of the upright picture, both counted from the top-left,
+// for a stored picture of width x height. Orientations 5 to 8 swap the sides.
+struct StoredPixel {
+    size_t x, y;
+};
+
+StoredPixel storedPixelAt(int orientation, size_t x, size_t y, size_t width, size_t height)
+{
+    switch (orientation) {
+    case 2: // mirrored left-right
+        return {width - 1 - x, y};
+    case 3: // turned half way
+        return {width - 1 - x, height - 1 - y};
+    case 4: // flipped top-bottom
+        return {x, height - 1 - y};
+    case 5: // mirrored across the diagonal from the top-left
+        return {y, x};
+    case 6: // the stored rows run down the upright picture's right side
+        return {y, height - 1 - x};
+    case 7: // mirrored across the diagonal from the top-right
+        return {width - 1 - y, height - 1 - x};
+    case 8: // the stored rows run up the upright picture's left side
+        return {width - 1 - y, x};
+    default:
+        return {x, y};
+    }
+}
+
+// A new 24-bit picture standing as the EXIF orientation says; null when it cannot be allocated.
+Dib uprightCopy(const Dib& stored, int orientation)
+{
+    const auto from = dibGetLayout(stored);
+    if (!from)
+        return {};
+    const bool sidesSwap = orientation >= 5;
+    const size_t width = static_cast<size_t>(from->width);
+    const size_t height = static_cast<size_t>(from->height);
+    const size_t newWidth = sidesSwap ? height : width;
+    const size_t newHeight = sidesSwap ? width : height;
+    Dib upright = Dib::create(static_cast<int32_t>(newWidth), static_cast<int32_t>(newHeight), 24);
+    const auto to = dibGetLayout(upright);
+    if (!to)
+        return {};
+    // Both keep their top row last.
+    const uint8_t* source = stored.data() + from->pixelOffset;
+    uint8_t* target = upright.data() + to->pixelOffset;
+    for (size_t y = 0; y < newHeight; ++y) {
+        uint8_t* out = target + (newHeight - 1 - y) * to->stride;
+        for (size_t x = 0; x < newWidth; ++x, out += 3) {
+            const StoredPixel at = storedPixelAt(orientation, x, y, width, height);
+            std::memcpy(out, source + (height - 1 - at.y) * from->stride + at.x * 3, 3);
+        }
+    }
+    return upright;
+}
+
+Result<JpegThumbnailSource> readJpegThumbnail(JpegInput input, int maxSide,
+                                              FormatMessages* messages)
+{
+    if (maxSide < 1)
+        return fail("no thumbnail size");
+    input.thumbnailSide = static_cast<JDIMENSION>(maxSide);
+    JpegDecoder decoder;
+    if (!decodeJpeg(decoder, input))
+        return failureOf(decoder, messages);
+    JpegThumbnailSource source;
+    const bool sidesSwap = decoder.orientation >= 5;
+    // Both sizes were checked against the limits, so they fit.
+    const auto fullWidth = static_cast<int32_t>(decoder.info.image_width);
+    const auto fullHeight = static_cast<int32_t>(decoder.info.image_height);
+    source.width = sidesSwap ? fullHeight : fullWidth;
+    source.height = sidesSwap ? fullWidth : fullHeight;
+    if (decoder.orientation == 1) {
+        source.picture = std::move(decoder.image);
+        return source;
+    }
+    source.picture = uprightCopy(decoder.image, decoder.orientation);
+    if (source.picture.isNull()) {
+        addMessage(messages, "JpegFile :\nOut of memory", "", true);
+        return fail("out of memory");
+    }
+    return source;
 }
 
 // Owns the compression object of one save.
@@ -233,9 +370,8 @@ bool encodeJpeg(JpegEncoder& encoder, std::FILE* file, const DibLayout& layout, 
     return true;
 }
 
-} // namespace
-
-Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages)
+// The file opened for reading, or the reason it cannot be read, told as ReadJpegFile tells it.
+Result<FilePtr> openJpegFile(const std::string& path, FormatMessages* messages)
 {
     FilePtr file(std::fopen(path.c_str(), "rb"));
     std::string problem;
@@ -248,9 +384,38 @@ Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages)
         addMessage(messages, "JPEG :\nCan't open " + path + "\n", "", false);
         return fail(problem);
     }
+    return file;
+}
+
+} // namespace
+
+Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages)
+{
+    auto file = openJpegFile(path, messages);
+    if (!file)
+        return fail(file.error());
     JpegInput input;
-    input.file = file.get();
+    input.file = file.value().get();
     return readJpeg(input, messages);
+}
+
+Result<JpegThumbnailSource> readJpegForThumbnail(const std::string& path, int maxSide,
+                                                 FormatMessages* messages)
+{
+    auto file = openJpegFile(path, messages);
+    if (!file)
+        return fail(file.error());
+    JpegInput input;
+    input.file = file.value().get();
+    return readJpegThumbnail(input, maxSide, messages);
+}
+
+Result<JpegThumbnailSource> readJpegBytesForThumbnail(ByteView file, int maxSide,
+                                                      FormatMessages* messages)
+{
+    JpegInput input;
+    input.bytes = file;
+    return readJpegThumbnail(input, maxSide, messages);
 }
 
 Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages)
@@ -258,6 +423,48 @@ Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages)
     JpegInput input;
     input.bytes = file;
     return readJpeg(input, messages);
+}
+
+int exifOrientation(ByteView app1)
+{
+    // "Exif\0\0", then a TIFF header whose offsets count from its own first byte.
+    static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
+    if (!app1.data || app1.size < sizeof kExif + 8 ||
+        std::memcmp(app1.data, kExif, sizeof kExif) != 0)
+        return 1;
+    const uint8_t* tiff = app1.data + sizeof kExif;
+    const size_t size = app1.size - sizeof kExif;
+    bool little;
+    if (tiff[0] == 'I' && tiff[1] == 'I')
+        little = true;
+    else if (tiff[0] == 'M' && tiff[1] == 'M')
+        little = false;
+    else
+        return 1;
+    auto read16 = [&](size_t at) { return little ? readLe16(tiff + at) : readBe16(tiff + at); };
+    auto read32 = [&](size_t at) { return little ? readLe32(tiff + at) : readBe32(tiff + at); };
+    if (read16(2) != 42)
+        return 1;
+    // IFD0: a count, then that many 12-byte entries, all of which must be there.
+    const size_t directory = read32(4);
+    if (directory < 8 || directory > size - 2)
+        return 1;
+    const size_t count = read16(directory);
+    if (count > (size - directory - 2) / 12)
+        return 1;
+    constexpr uint16_t kOrientationTag = 0x0112;
+    constexpr uint16_t kShortType = 3;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t entry = directory + 2 + i * 12;
+        if (read16(entry) != kOrientationTag)
+            continue;
+        // One SHORT, kept in the first two bytes of the value field.
+        if (read16(entry + 2) != kShortType || read32(entry + 4) != 1)
+            return 1;
+        const int orientation = read16(entry + 8);
+        return orientation >= 1 && orientation <= 8 ? orientation : 1;
+    }
+    return 1;
 }
 
 Status WriteJpegFile(const std::string& path, const Dib& image, FormatMessages* messages)

@@ -26,6 +26,29 @@ extern const char* const kJpegFatalErrorCaption; // "JPEG Fatal Error"
 Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages = nullptr);
 Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages = nullptr);
 
+// The picture of a JPEG file for a thumbnail: decoded by the library at the smallest of 1/8,
+// 1/4, 1/2 and full size whose longer side still reaches maxSide (full size when the picture is
+// smaller than that), then turned and mirrored upright as the file's EXIF orientation says.
+// width and height are those of the whole picture as it stands upright, for the labels of a
+// thumbnail. Failures and messages are those of ReadJpegFile; a file too large to be opened
+// whole is refused here too, and so is a maxSide below 1 (without a message: the caller's
+// mistake, not the file's).
+struct JpegThumbnailSource {
+    Dib picture; // 24-bit, upright
+    int32_t width = 0;
+    int32_t height = 0;
+};
+Result<JpegThumbnailSource> readJpegForThumbnail(const std::string& path, int maxSide,
+                                                 FormatMessages* messages = nullptr);
+Result<JpegThumbnailSource> readJpegBytesForThumbnail(ByteView file, int maxSide,
+                                                      FormatMessages* messages = nullptr);
+
+// The orientation tag (1 to 8) of IFD0 in the data of an APP1 marker that starts with
+// "Exif\0\0", in either byte order: how the stored rows must be turned and mirrored to stand
+// upright, as the EXIF standard numbers it. 1 (as stored) for anything else, and for data that is
+// cut short, points outside itself or holds the tag with another type or count.
+int exifOrientation(ByteView app1);
+
 // Writes a 24- or 32-bit image (the fourth byte dropped) as a baseline YCbCr JPEG of quality
 // 100, top row first. No notes survive: the caller has asked the user first. A file that cannot
 // be created appends {"JpegFile :\nCan't open PATH\n", "", not an error}; a fatal error of the

@@ -1,9 +1,11 @@
 #include "formats/jpeg.h"
 #include "fuzz_image.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -11,17 +13,50 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
+namespace {
+
+// A failure always tells the user why; a success never has anything to say.
+bool toldAsItShould(bool ok, const std::string& error, const ombri::FormatMessages& messages)
+{
+    return ok == messages.empty() || error == "the image is too large";
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // The EXIF reader on its own, for inputs that are the data of an APP1 marker.
+    const int orientation = ombri::exifOrientation({data, size});
+    if (orientation < 1 || orientation > 8)
+        std::abort();
+
     ombri::FormatMessages messages;
     auto image = ombri::readJpegBytes({data, size}, &messages);
-    // A failure always tells the user why; a success never has anything to say.
-    if (image.ok() != messages.empty() && image.error() != "the image is too large")
+    if (!toldAsItShould(image.ok(), image.error(), messages))
         std::abort();
-    if (!image.ok())
+    if (image.ok()) {
+        if (ombri::DibGetBitCount(image.value()) != 24)
+            std::abort();
+        ombri::fuzz::touchEveryByte(image.value());
+    }
+
+    // The thumbnail decode, which also reads the EXIF orientation of APP1 markers and turns the
+    // picture, at a size taken from the last byte so that every scale is reached.
+    const int maxSide = size > 0 ? 1 + data[size - 1] % 160 : 128;
+    messages.clear();
+    auto thumbnail = ombri::readJpegBytesForThumbnail({data, size}, maxSide, &messages);
+    if (!toldAsItShould(thumbnail.ok(), thumbnail.error(), messages))
+        std::abort();
+    if (!thumbnail.ok())
         return 0;
-    if (ombri::DibGetBitCount(image.value()) != 24)
+    const ombri::Dib& picture = thumbnail.value().picture;
+    const int32_t width = ombri::DibGetWidth(picture), height = ombri::DibGetHeight(picture);
+    // Never larger than the whole picture, and never smaller than the thumbnail unless it is.
+    const int32_t fullLonger = std::max(thumbnail.value().width, thumbnail.value().height);
+    if (ombri::DibGetBitCount(picture) != 24 || width > thumbnail.value().width ||
+        height > thumbnail.value().height ||
+        std::max(width, height) < std::min(fullLonger, maxSide))
         std::abort();
-    ombri::fuzz::touchEveryByte(image.value());
+    ombri::fuzz::touchEveryByte(picture);
     return 0;
 }

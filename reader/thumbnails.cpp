@@ -2,6 +2,7 @@
 
 #include "core/md5.h"
 #include "formats/dispatch.h"
+#include "formats/jpeg.h"
 #include "formats/png.h"
 
 #include <cerrno>
@@ -143,6 +144,82 @@ uint32_t dimension(ThumbnailSize size)
     return static_cast<uint32_t>(thumbnailPixels(size));
 }
 
+// The picture a thumbnail is made from, and the size of the whole picture for its labels.
+struct ThumbnailSource {
+    Dib image; // null when the file could not be read
+    int32_t width = 0;
+    int32_t height = 0;
+    bool keepAlpha = false;
+    std::string error;
+};
+
+ThumbnailSource readSource(const std::string& path, int maxSide)
+{
+    ThumbnailSource source;
+    if (loadFormatForExtension(FileExtension(path)) == ImageFormat::Jpeg) {
+        // Photographs are decoded at a fraction of their size and stood upright as the camera
+        // noted, since that is how the user expects to see them in a list. The labels give the
+        // upright size of the whole picture, which is what other programs show for the file.
+        auto read = readJpegForThumbnail(path, maxSide);
+        if (!read) {
+            source.error = read.error();
+            return source;
+        }
+        source.image = std::move(read.value().picture);
+        source.width = read.value().width;
+        source.height = read.value().height;
+        return source;
+    }
+    LoadedImage loaded = loadCheckedImage(path);
+    source.error = std::move(loaded.error);
+    source.width = DibGetWidth(loaded.image);
+    source.height = DibGetHeight(loaded.image);
+    // Only PNG readers hand over a real alpha channel; other 32-bit pictures carry a spare byte.
+    source.keepAlpha = loaded.format == ImageFormat::Png;
+    source.image = std::move(loaded.image);
+    return source;
+}
+
+// The block's three colour bytes, each the plain average.
+void averagePlain(const uint8_t* source, size_t stride, int64_t top, int64_t bottom, int64_t left,
+                  int64_t right, uint64_t count, uint8_t* out)
+{
+    uint64_t sums[3] = {};
+    for (int64_t sy = top; sy < bottom; ++sy) {
+        const uint8_t* pixel =
+            source + static_cast<size_t>(sy) * stride + static_cast<size_t>(left) * 4;
+        for (int64_t sx = left; sx < right; ++sx, pixel += 4)
+            for (int c = 0; c < 3; ++c)
+                sums[c] += pixel[c];
+    }
+    for (int c = 0; c < 3; ++c)
+        out[c] = static_cast<uint8_t>((sums[c] + count / 2) / count);
+}
+
+// The block's colour as its pixels show it, each weighed by how opaque it is: the colour kept
+// under fully transparent pixels (often black) is never seen, and averaged in plainly it would
+// darken the edges of every cut-out picture. The alpha is the plain average. A block with nothing
+// visible has no colour.
+void averageByAlpha(const uint8_t* source, size_t stride, int64_t top, int64_t bottom, int64_t left,
+                    int64_t right, uint64_t count, uint8_t* out)
+{
+    uint64_t sums[3] = {};
+    uint64_t alphaSum = 0;
+    for (int64_t sy = top; sy < bottom; ++sy) {
+        const uint8_t* pixel =
+            source + static_cast<size_t>(sy) * stride + static_cast<size_t>(left) * 4;
+        for (int64_t sx = left; sx < right; ++sx, pixel += 4) {
+            const unsigned alpha = pixel[3];
+            alphaSum += alpha;
+            for (int c = 0; c < 3; ++c)
+                sums[c] += uint64_t{pixel[c]} * alpha;
+        }
+    }
+    for (int c = 0; c < 3; ++c)
+        out[c] = alphaSum == 0 ? 0 : static_cast<uint8_t>((sums[c] + alphaSum / 2) / alphaSum);
+    out[3] = static_cast<uint8_t>((alphaSum + count / 2) / count);
+}
+
 } // namespace
 
 int thumbnailPixels(ThumbnailSize size)
@@ -221,23 +298,21 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
     if (entryState(failPath, *original) == EntryState::Matching)
         return fail("the picture could not be read and has not changed since");
 
-    LoadedImage loaded = loadCheckedImage(original->path);
-    if (loaded.image.isNull()) {
+    const int maxSide = static_cast<int>(dimension(size));
+    const ThumbnailSource source = readSource(original->path, maxSide);
+    if (source.image.isNull()) {
         // A picture is noted as failed only with the same labels as a thumbnail, on a single
         // transparent pixel, as programs sharing the cache expect.
         Dib mark = Dib::create(1, 1, 32);
         (void)writeEntry(failPath, mark, *original, 0, 0);
-        return fail(loaded.error.empty() ? "the picture could not be read" : loaded.error);
+        return fail(source.error.empty() ? "the picture could not be read" : source.error);
     }
-    // Only PNG readers hand over a real alpha channel; other 32-bit pictures carry a spare byte.
-    const bool keepAlpha = loaded.format == ImageFormat::Png;
-    Dib picture = scaleDownToFit(loaded.image, static_cast<int>(dimension(size)), keepAlpha);
+    Dib picture = scaleDownToFit(source.image, maxSide, source.keepAlpha);
     if (picture.isNull())
         return fail("out of memory");
     // The cache only saves time: a folder that cannot take the entry still leaves the caller
     // its picture.
-    if (writeEntry(entryPath, picture, *original, DibGetWidth(loaded.image),
-                   DibGetHeight(loaded.image)))
+    if (writeEntry(entryPath, picture, *original, source.width, source.height))
         ::unlink(failPath.c_str());
     return picture;
 }
@@ -271,6 +346,7 @@ Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)
     const uint8_t* source = wide.data() + from->pixelOffset;
     uint8_t* target = scaled.data() + to->pixelOffset;
     const size_t outBytes = bitCount / 8u;
+    const bool weighByAlpha = bitCount == 32;
     for (int64_t y = 0; y < newHeight; ++y) {
         const int64_t top = y * height / newHeight;
         const int64_t bottom = std::max(top + 1, (y + 1) * height / newHeight);
@@ -278,18 +354,12 @@ Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)
         for (int64_t x = 0; x < newWidth; ++x) {
             const int64_t left = x * width / newWidth;
             const int64_t right = std::max(left + 1, (x + 1) * width / newWidth);
-            uint64_t sums[4] = {};
-            for (int64_t sy = top; sy < bottom; ++sy) {
-                const uint8_t* pixel =
-                    source + static_cast<size_t>(sy) * from->stride + static_cast<size_t>(left) * 4;
-                for (int64_t sx = left; sx < right; ++sx, pixel += 4)
-                    for (int c = 0; c < 4; ++c)
-                        sums[c] += pixel[c];
-            }
             const uint64_t count = static_cast<uint64_t>((bottom - top) * (right - left));
-            for (size_t c = 0; c < outBytes; ++c)
-                out[static_cast<size_t>(x) * outBytes + c] =
-                    static_cast<uint8_t>((sums[c] + count / 2) / count);
+            uint8_t* pixelOut = out + static_cast<size_t>(x) * outBytes;
+            if (weighByAlpha)
+                averageByAlpha(source, from->stride, top, bottom, left, right, count, pixelOut);
+            else
+                averagePlain(source, from->stride, top, bottom, left, right, count, pixelOut);
         }
     }
     return scaled;

@@ -44,14 +44,17 @@ ThumbnailState lookUpThumbnail(const std::string& root, const std::string& path,
                                ThumbnailSize size);
 
 // The picture of the file, as loaded and without its notes, scaled down to the size (aspect kept,
-// never enlarged). A fresh entry is read back; otherwise the file is read and its entry written,
-// or, when it cannot be read, its failure noted. A failure noted for the file as it is now is
-// answered at once without reading it again.
+// never enlarged); a JPEG picture stood upright as its EXIF orientation says. A fresh entry is
+// read back; otherwise the file is read and its entry written, or, when it cannot be read, its
+// failure noted. A failure noted for the file as it is now is answered at once without reading
+// it again.
 Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size);
 
 // The image scaled down so that its longer side is at most maxSide pixels, each new pixel the
 // average of those it covers; a copy when it is small enough already. 24-bit, or 32-bit when
-// keepAlpha and the image has four bytes a pixel. Null for an unusable image.
+// keepAlpha and the image has four bytes a pixel: then each colour is averaged weighed by the
+// alpha of its pixels (what shows through), the alpha plainly, and a block with nothing visible
+// (or a fully transparent pixel) has colour 0. Null for an unusable image.
 Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha);
 
 } // namespace ombri::reader

@@ -70,8 +70,8 @@ Bytes encodeJpeg(const JpegPicture& p)
     return file;
 }
 
-// libjpeg's own decoding to red-first rows, top row first.
-Bytes referenceRgb(const Bytes& file)
+// libjpeg's own decoding at 1/denominator to red-first rows, top row first.
+Bytes referenceRgb(const Bytes& file, unsigned denominator = 1)
 {
     jpeg_decompress_struct info{};
     jpeg_error_mgr errors{};
@@ -80,6 +80,8 @@ Bytes referenceRgb(const Bytes& file)
     jpeg_mem_src(&info, file.data(), file.size());
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_RGB;
+    info.scale_num = 1;
+    info.scale_denom = denominator;
     jpeg_start_decompress(&info);
     Bytes rgb(size_t{info.output_width} * info.output_height * 3);
     while (info.output_scanline < info.output_height) {
@@ -345,6 +347,205 @@ TEST(JpegWrite, FailureLeavesTheTargetIntact)
     EXPECT_EQ(test::readFileBytes(dir.file("old.jpg")), old);
 }
 
+Result<JpegThumbnailSource> thumbnailOf(const Bytes& file, int maxSide,
+                                        FormatMessages* messages = nullptr)
+{
+    return readJpegBytesForThumbnail({file.data(), file.size()}, maxSide, messages);
+}
+
+TEST(JpegThumbnail, DecodedAtTheSmallestScaleThatStillFillsTheThumbnail)
+{
+    const struct {
+        uint32_t width, height;
+        int maxSide;
+        int32_t expectedWidth, expectedHeight; // the library rounds each side up
+    } cases[] = {
+        {1000, 600, 128, 250, 150},  // 1/8 would give 125
+        {1000, 600, 125, 125, 75},   // 1/8 just reaches it
+        {1000, 600, 256, 500, 300},  // 1/4 would give 250
+        {1001, 600, 126, 126, 75},   // 1001 / 8 rounded up
+        {600, 1000, 128, 150, 250},  // the longer side decides, standing too
+        {1000, 600, 600, 1000, 600}, // 1/2 would give 500
+        {100, 60, 128, 100, 60},     // smaller than the thumbnail: whole, never enlarged
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " for " +
+                     std::to_string(c.maxSide));
+        auto made = thumbnailOf(encodeJpeg(gradient(3, c.width, c.height)), c.maxSide);
+        ASSERT_TRUE(made.ok()) << made.error();
+        EXPECT_EQ(DibGetBitCount(made.value().picture), 24);
+        EXPECT_EQ(DibGetWidth(made.value().picture), c.expectedWidth);
+        EXPECT_EQ(DibGetHeight(made.value().picture), c.expectedHeight);
+        EXPECT_EQ(made.value().width, static_cast<int32_t>(c.width));
+        EXPECT_EQ(made.value().height, static_cast<int32_t>(c.height));
+    }
+
+    // Over many sizes: the longer side reaches the thumbnail (or is the whole picture), and half
+    // of it would not, unless the library can go no smaller.
+    for (uint32_t width : {1u, 7u, 9u, 63u, 130u, 301u})
+        for (uint32_t height : {1u, 5u, 17u, 200u})
+            for (int maxSide : {1, 2, 16, 37, 128}) {
+                auto made = thumbnailOf(encodeJpeg(gradient(3, width, height)), maxSide);
+                ASSERT_TRUE(made.ok()) << made.error();
+                const uint32_t longer = std::max(width, height);
+                const uint32_t got = static_cast<uint32_t>(std::max(
+                    DibGetWidth(made.value().picture), DibGetHeight(made.value().picture)));
+                const std::string where = std::to_string(width) + "x" + std::to_string(height) +
+                                          " for " + std::to_string(maxSide);
+                EXPECT_GE(got, std::min<uint32_t>(longer, static_cast<uint32_t>(maxSide))) << where;
+                if (got != (longer + 7) / 8) {
+                    EXPECT_LT((got + 1) / 2, static_cast<uint32_t>(maxSide)) << where;
+                }
+            }
+}
+
+// The scaled rows are the library's own, whatever the kind of file.
+TEST(JpegThumbnail, ScaledRowsMatchTheLibrarysOwnScaledDecoding)
+{
+    JpegPicture subsampled = gradient(3, 203, 141);
+    JpegPicture progressive = subsampled;
+    progressive.progressive = true;
+    for (const JpegPicture& p : {subsampled, progressive, gradient(1, 203, 141)})
+        for (const auto& [maxSide, denominator] : {std::pair{20, 8u}, {40, 4u}, {90, 2u}}) {
+            const Bytes file = encodeJpeg(p);
+            auto made = thumbnailOf(file, maxSide);
+            ASSERT_TRUE(made.ok()) << made.error();
+            EXPECT_EQ(test::redFirstSamples(made.value().picture, 3),
+                      referenceRgb(file, denominator))
+                << "1/" << denominator;
+        }
+}
+
+TEST(JpegThumbnail, EachExifOrientationStandsThePictureUpright)
+{
+    // Which stored quadrant (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right) shows at
+    // each corner of the upright picture, in the same order, for orientations 1 to 8 as the
+    // EXIF standard places the stored first row and column.
+    const int kShownAt[8][4] = {{0, 1, 2, 3}, {1, 0, 3, 2}, {3, 2, 1, 0}, {2, 3, 0, 1},
+                                {0, 2, 1, 3}, {2, 0, 3, 1}, {3, 1, 2, 0}, {1, 3, 0, 2}};
+    JpegPicture p;
+    p.width = 96;
+    p.height = 64;
+    p.lumaSampling = 1;
+    p.samples = test::redFirstSamples(test::makeQuadrantImage(96, 64), 3);
+    const Bytes plain = encodeJpeg(p);
+    for (uint16_t orientation = 1; orientation <= 8; ++orientation)
+        for (bool bigEndian : {false, true})
+            for (int scale : {1, 8}) { // whole, and decoded at 1/8 (12 x 8)
+                SCOPED_TRACE("orientation " + std::to_string(orientation) +
+                             (bigEndian ? " MM" : " II") + " at 1/" + std::to_string(scale));
+                const Bytes file = test::withApp1Marker(
+                    plain, test::exifOrientationMarker(orientation, bigEndian));
+                auto made = thumbnailOf(file, scale == 1 ? 1000 : 8);
+                ASSERT_TRUE(made.ok()) << made.error();
+                const Dib& upright = made.value().picture;
+                const bool standing = orientation >= 5;
+                EXPECT_EQ(made.value().width, standing ? 64 : 96);
+                EXPECT_EQ(made.value().height, standing ? 96 : 64);
+                const int32_t width = (standing ? 64 : 96) / scale;
+                const int32_t height = (standing ? 96 : 64) / scale;
+                ASSERT_EQ(DibGetWidth(upright), width);
+                ASSERT_EQ(DibGetHeight(upright), height);
+                const int inset = 8 / scale;
+                for (int corner = 0; corner < 4; ++corner) {
+                    const uint8_t* pixel = pixelAt(upright, corner % 2 ? width - 1 - inset : inset,
+                                                   corner / 2 ? height - 1 - inset : inset);
+                    const uint8_t* rgb = test::kQuadrantColours[kShownAt[orientation - 1][corner]];
+                    for (int c = 0; c < 3; ++c)
+                        EXPECT_NEAR(pixel[2 - c], rgb[c], 4) << "corner " << corner;
+                }
+            }
+}
+
+TEST(JpegThumbnail, MalformedExifMeansThePictureAsStored)
+{
+    const auto orientationOf = [](const Bytes& data) {
+        return exifOrientation({data.data(), data.size()});
+    };
+    const Bytes good = test::exifOrientationMarker(6, true);
+    ASSERT_EQ(orientationOf(good), 6);
+    ASSERT_EQ(orientationOf(test::exifOrientationMarker(8, false)), 8);
+    const size_t tiff = 6, directory = tiff + 8, entry = directory + 2 + 12; // the orientation's
+
+    // Cut anywhere before the end of the directory's last entry.
+    for (size_t length = 0; length < entry + 12; ++length)
+        EXPECT_EQ(orientationOf(Bytes(good.begin(), good.begin() + length)), 1) << length;
+    EXPECT_EQ(exifOrientation({nullptr, 0}), 1);
+
+    const struct {
+        const char* name;
+        size_t at;
+        std::vector<uint8_t> bytes;
+    } damages[] = {
+        {"no Exif name", 0, {'e'}},
+        {"name not ended by two zeros", 5, {'x'}},
+        {"unknown byte order", tiff, {'X', 'X'}},
+        {"mixed byte order", tiff, {'I', 'M'}},
+        {"other byte order than written", tiff, {'I', 'I'}},
+        {"not 42", tiff + 2, {0, 43}},
+        {"directory inside the header", tiff + 4, {0, 0, 0, 4}},
+        {"directory past the end", tiff + 4, {0, 0, 0x10, 0}},
+        {"directory offset near 2^32", tiff + 4, {0xFF, 0xFF, 0xFF, 0xFE}},
+        {"directory at the last byte", tiff + 4, {0, 0, 0, 37}},
+        {"huge entry count", directory, {0xFF, 0xFF}},
+        {"one entry too many", directory, {0, 3}},
+        {"orientation as a LONG", entry + 2, {0, 4}},
+        {"two orientations", entry + 4, {0, 0, 0, 2}},
+        {"count near 2^32", entry + 4, {0xFF, 0xFF, 0xFF, 0xFF}},
+        {"orientation 0", entry + 8, {0, 0}},
+        {"orientation 9", entry + 8, {0, 9}},
+        {"orientation 0x0106 (little-endian 6)", entry + 8, {6, 0}},
+    };
+    for (const auto& d : damages) {
+        Bytes damaged = good;
+        std::copy(d.bytes.begin(), d.bytes.end(), damaged.begin() + d.at);
+        EXPECT_EQ(orientationOf(damaged), 1) << d.name;
+    }
+    // A directory without the tag says nothing either.
+    Bytes untagged = good;
+    untagged[entry + 1] = 0x13; // 0x0113
+    EXPECT_EQ(orientationOf(untagged), 1);
+}
+
+TEST(JpegThumbnail, DamagedOrMisleadingMarkersNeverTurnOrCrash)
+{
+    const Bytes plain = encodeJpeg(gradient(3, 48, 32));
+    auto sizeOf = [](const Result<JpegThumbnailSource>& made) {
+        return std::pair{DibGetWidth(made.value().picture), DibGetHeight(made.value().picture)};
+    };
+    // An XMP packet in the first APP1 marker is passed over for the EXIF one after it.
+    const std::string xmp = "http://ns.adobe.com/xap/1.0/";
+    const Bytes withXmp =
+        test::withApp1Marker(test::withApp1Marker(plain, test::exifOrientationMarker(6, true)),
+                             Bytes(xmp.c_str(), xmp.c_str() + xmp.size() + 1));
+    auto turned = thumbnailOf(withXmp, 1000);
+    ASSERT_TRUE(turned.ok()) << turned.error();
+    EXPECT_EQ(sizeOf(turned), std::pair(32, 48));
+
+    // Every byte of the marker damaged in turn.
+    const Bytes file = test::withApp1Marker(plain, test::exifOrientationMarker(6, false));
+    const size_t markerEnd = 4 + 2 + test::exifOrientationMarker(6, false).size();
+    for (size_t at = 2; at < markerEnd; ++at)
+        for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+            Bytes damaged = file;
+            damaged[at] ^= flip;
+            FormatMessages messages;
+            auto made = thumbnailOf(damaged, 12, &messages); // 1/4: 12 x 8
+            if (made.ok()) {
+                EXPECT_TRUE(sizeOf(made) == std::pair(8, 12) || sizeOf(made) == std::pair(12, 8))
+                    << at;
+            } else {
+                EXPECT_EQ(messages.size(), 1u) << at;
+            }
+        }
+    // The same limits as a whole picture: the header is checked before the scale is chosen.
+    Bytes huge = plain;
+    const size_t frame = segmentsOf(huge, 0xC0)[0];
+    writeBe16(&huge[frame + 1], 30000);
+    writeBe16(&huge[frame + 3], 30000);
+    EXPECT_EQ(thumbnailOf(huge, 128).error(), "the image is too large");
+}
+
 // ImageMagick as a second opinion, when it is installed. Its raw "rgb:" output is the picture
 // top row first, red first.
 TEST(JpegImageMagick, FilesItWritesReadToItsPixels)
@@ -374,6 +575,27 @@ TEST(JpegImageMagick, FilesItWritesReadToItsPixels)
         EXPECT_LE(
             largestDifference(test::redFirstSamples(loaded.value(), 3), test::readFileBytes(raw)),
             c.tolerance);
+    }
+}
+
+// ImageMagick reads our test markers and stands each picture up as we do.
+TEST(JpegImageMagick, StandsEachOrientationUpAsWeDo)
+{
+    if (!test::haveImageMagick())
+        GTEST_SKIP() << "ImageMagick is not installed";
+    test::TempDir dir;
+    ASSERT_TRUE(
+        test::succeeded(WriteJpegFile(dir.file("plain.jpg"), test::makePatternImage(37, 21, 24))));
+    const Bytes plain = test::readFileBytes(dir.file("plain.jpg"));
+    for (uint16_t orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE("orientation " + std::to_string(orientation));
+        const std::string jpeg = dir.file("turned.jpg"), raw = dir.file("turned.raw");
+        test::writeFileBytes(jpeg, test::withApp1Marker(plain, test::exifOrientationMarker(
+                                                                   orientation, orientation % 2)));
+        ASSERT_EQ(test::runConvert("'" + jpeg + "' -auto-orient -depth 8 rgb:'" + raw + "'"), "");
+        auto made = readJpegForThumbnail(jpeg, 1000);
+        ASSERT_TRUE(made.ok()) << made.error();
+        EXPECT_EQ(test::redFirstSamples(made.value().picture, 3), test::readFileBytes(raw));
     }
 }
 

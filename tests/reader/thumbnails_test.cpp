@@ -1,6 +1,7 @@
 #include "reader/thumbnails.h"
 
 #include "core/md5.h"
+#include "formats/jpeg.h"
 #include "formats/png.h"
 #include "support/dib_compare.h"
 #include "support/test_support.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -298,6 +300,63 @@ TEST_F(ThumbnailCache, PictureIsFittedToTheSizeKeepingItsShape)
     }
 }
 
+// Whether the picture shows these quadrants of test::makeQuadrantImage near its top-left,
+// top-right, bottom-left and bottom-right corners, within what JPEG and scaling change.
+bool cornersShow(const Dib& picture, std::vector<int> quadrants)
+{
+    const int32_t right = DibGetWidth(picture) - 3, bottom = DibGetHeight(picture) - 3;
+    const std::pair<int32_t, int32_t> corners[] = {
+        {2, 2}, {right, 2}, {2, bottom}, {right, bottom}};
+    for (size_t i = 0; i < 4; ++i) {
+        const uint8_t* pixel = test::pixelAt(picture, corners[i].first, corners[i].second);
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(pixel[2 - c] - test::kQuadrantColours[quadrants[i]][c]) > 6)
+                return false;
+    }
+    return true;
+}
+
+// A photograph as a camera held on its side stores it: the rows run down the upright picture's
+// right side, and EXIF orientation 6 says so. The list shows it standing, and the labels give
+// the standing size of the whole picture.
+TEST_F(ThumbnailCache, JpegIsShownUprightAndLabelledWithItsUprightSize)
+{
+    const std::string stored = m_dir.file("stored.jpg");
+    ASSERT_TRUE(WriteJpegFile(stored, test::makeQuadrantImage(1000, 600)).ok());
+    const std::string path = m_dir.file("turned.jpg");
+    test::writeFileBytes(path, test::withApp1Marker(test::readFileBytes(stored),
+                                                    test::exifOrientationMarker(6, true)));
+
+    auto made = makeThumbnail(root(), path, ThumbnailSize::Normal);
+    ASSERT_TRUE(made.ok()) << made.error();
+    EXPECT_EQ(DibGetWidth(made.value()), 77);
+    EXPECT_EQ(DibGetHeight(made.value()), 128);
+    // The stored top-left shows at the top right, its top-right at the bottom right.
+    EXPECT_TRUE(cornersShow(made.value(), {2, 0, 3, 1}));
+    const std::string entry =
+        thumbnailPath(root(), fileUri(fs::canonical(path).string()), ThumbnailSize::Normal);
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Width"), "600");
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Height"), "1000");
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Fresh);
+
+    // Without the marker: as stored, and as large as the picture allows.
+    auto plain = makeThumbnail(root(), stored, ThumbnailSize::Large);
+    ASSERT_TRUE(plain.ok()) << plain.error();
+    EXPECT_EQ(DibGetWidth(plain.value()), 256);
+    EXPECT_EQ(DibGetHeight(plain.value()), 154);
+    EXPECT_TRUE(cornersShow(plain.value(), {0, 1, 2, 3}));
+    const std::string plainEntry =
+        thumbnailPath(root(), fileUri(fs::canonical(stored).string()), ThumbnailSize::Large);
+    EXPECT_EQ(textOf(plainEntry, "Thumb::Image::Width"), "1000");
+    EXPECT_EQ(textOf(plainEntry, "Thumb::Image::Height"), "600");
+
+    // A JPEG that cannot be read is noted like any other picture.
+    const std::string broken = m_dir.file("broken.jpg");
+    test::writeFileBytes(broken, {0xFF, 0xD8, 0xFF, 0xE1, 0, 2, 1, 2, 3});
+    EXPECT_FALSE(makeThumbnail(root(), broken, ThumbnailSize::Normal).ok());
+    EXPECT_EQ(lookUpThumbnail(root(), broken, ThumbnailSize::Normal), ThumbnailState::Failed);
+}
+
 // Threads listing the same folder at once all get their pictures and leave one good entry each.
 TEST_F(ThumbnailCache, ThreadsMakingTheSameEntriesAtOnce)
 {
@@ -354,6 +413,46 @@ TEST(ScaleDownToFit, EachPixelIsTheAverageOfThoseItCovers)
     EXPECT_EQ(DibGetBitCount(scaleDownToFit(withAlpha, 4, false)), 24);
     EXPECT_TRUE(scaleDownToFit(Dib(), 4, false).isNull());
     EXPECT_TRUE(scaleDownToFit(image, 0, false).isNull());
+}
+
+// A cut-out picture keeps black under its transparent pixels; averaged in plainly, that black
+// would darken every edge of the thumbnail.
+TEST(ScaleDownToFit, ColoursAreWeighedByHowMuchTheyShow)
+{
+    // 4 x 2 halved: the left block is all transparent (over a colour that must not show), the
+    // right one half-covered red over transparent black.
+    Dib image = Dib::create(4, 2, 32);
+    const struct {
+        int x, y;
+        uint8_t bgra[4];
+    } pixels[] = {
+        {0, 0, {50, 60, 70, 0}}, {1, 0, {50, 60, 70, 0}},  {0, 1, {50, 60, 70, 0}},
+        {1, 1, {50, 60, 70, 0}}, {2, 0, {0, 0, 200, 255}}, {3, 0, {40, 0, 100, 85}},
+        {2, 1, {0, 0, 0, 0}},    {3, 1, {0, 0, 0, 0}},
+    };
+    for (const auto& p : pixels)
+        std::memcpy(const_cast<uint8_t*>(test::pixelAt(image, p.x, p.y)), p.bgra, 4);
+
+    Dib half = scaleDownToFit(image, 2, true);
+    ASSERT_EQ(DibGetBitCount(half), 32);
+    const uint8_t* left = test::pixelAt(half, 0, 0);
+    const uint8_t* right = test::pixelAt(half, 1, 0);
+    EXPECT_EQ(std::vector<int>(left, left + 4), (std::vector<int>{0, 0, 0, 0}));
+    // Red (200 x 255 + 100 x 85) / 340, blue 40 x 85 / 340; alpha (255 + 85) / 4.
+    EXPECT_EQ(std::vector<int>(right, right + 4), (std::vector<int>{10, 0, 175, 85}));
+
+    // Without alpha, the colours are plain averages as before.
+    Dib flat = scaleDownToFit(image, 2, false);
+    ASSERT_EQ(DibGetBitCount(flat), 24);
+    const uint8_t* flatRight = test::pixelAt(flat, 1, 0);
+    EXPECT_EQ(std::vector<int>(flatRight, flatRight + 3), (std::vector<int>{10, 0, 75}));
+
+    // Kept at its size, visible pixels are unchanged and invisible ones lose their colour.
+    Dib same = scaleDownToFit(image, 4, true);
+    EXPECT_EQ(std::vector<int>(test::pixelAt(same, 3, 0), test::pixelAt(same, 3, 0) + 4),
+              (std::vector<int>{40, 0, 100, 85}));
+    EXPECT_EQ(std::vector<int>(test::pixelAt(same, 0, 0), test::pixelAt(same, 0, 0) + 4),
+              (std::vector<int>{0, 0, 0, 0}));
 }
 
 } // namespace

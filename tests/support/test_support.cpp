@@ -1,5 +1,8 @@
 #include "support/test_support.h"
 
+#include "core/bytes.h"
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +54,69 @@ NoteLayer makePatternNotes(int32_t width, int32_t height, uint32_t seed)
         note = ((state >> 16) % 3) == 0 ? 1 : 0;
     }
     return notes;
+}
+
+const uint8_t kQuadrantColours[4][3] = {
+    {220, 30, 30}, {30, 200, 40}, {30, 40, 220}, {230, 220, 30}};
+
+Dib makeQuadrantImage(int32_t width, int32_t height)
+{
+    Dib dib = Dib::create(width, height, 24);
+    if (dib.isNull())
+        return dib;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            const uint8_t* rgb = kQuadrantColours[(y >= height / 2 ? 2 : 0) + (x >= width / 2)];
+            auto* pixel = const_cast<uint8_t*>(pixelAt(dib, x, y));
+            pixel[0] = rgb[2];
+            pixel[1] = rgb[1];
+            pixel[2] = rgb[0];
+        }
+    return dib;
+}
+
+std::vector<uint8_t> exifOrientationMarker(uint16_t orientation, bool bigEndian)
+{
+    std::vector<uint8_t> data = {'E', 'x', 'i', 'f', 0, 0};
+    auto put16 = [&](uint16_t v) {
+        uint8_t b[2];
+        bigEndian ? writeBe16(b, v) : writeLe16(b, v);
+        data.insert(data.end(), b, b + 2);
+    };
+    auto put32 = [&](uint32_t v) {
+        uint8_t b[4];
+        bigEndian ? writeBe32(b, v) : writeLe32(b, v);
+        data.insert(data.end(), b, b + 4);
+    };
+    data.push_back(bigEndian ? 'M' : 'I');
+    data.push_back(bigEndian ? 'M' : 'I');
+    put16(42);
+    put32(8); // IFD0 right after the header
+    put16(2);
+    put16(0x0100); // image width: one LONG
+    put16(4);
+    put32(1);
+    put32(640);
+    put16(0x0112); // orientation: one SHORT, padded to four bytes
+    put16(3);
+    put32(1);
+    put16(orientation);
+    put16(0);
+    put32(0); // no IFD1
+    return data;
+}
+
+std::vector<uint8_t> withApp1Marker(const std::vector<uint8_t>& jpeg,
+                                    const std::vector<uint8_t>& data)
+{
+    std::vector<uint8_t> file(jpeg.begin(), jpeg.begin() + std::min<size_t>(2, jpeg.size()));
+    const uint8_t marker[4] = {0xFF, 0xE1, static_cast<uint8_t>((data.size() + 2) >> 8),
+                               static_cast<uint8_t>(data.size() + 2)};
+    file.insert(file.end(), marker, marker + 4);
+    file.insert(file.end(), data.begin(), data.end());
+    if (jpeg.size() > 2)
+        file.insert(file.end(), jpeg.begin() + 2, jpeg.end());
+    return file;
 }
 
 const uint8_t* pixelAt(const Dib& dib, int32_t x, int32_t yFromTop)

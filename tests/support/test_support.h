@@ -40,6 +40,19 @@ Dib orientedCopy(const Dib& image, Orientation orientation);
 NoteLayer orientedNotes(const NoteLayer& notes, int32_t width, int32_t height,
                         Orientation orientation);
 
+// A 24-bit picture in four plain quadrants, so that a turned or mirrored copy shows which way it
+// went: kQuadrantColours lists them red first, top-left, top-right, bottom-left, bottom-right.
+extern const uint8_t kQuadrantColours[4][3];
+Dib makeQuadrantImage(int32_t width, int32_t height);
+
+// The data of an APP1 marker ("Exif\0\0" and a TIFF header) whose IFD0 holds an image width
+// and then the orientation, in big- or little-endian order.
+std::vector<uint8_t> exifOrientationMarker(uint16_t orientation, bool bigEndian);
+
+// The JPEG file with an APP1 marker of this data right after its start-of-image marker.
+std::vector<uint8_t> withApp1Marker(const std::vector<uint8_t>& jpeg,
+                                    const std::vector<uint8_t>& data);
+
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool fileExists(const std::string& path);
