@@ -151,6 +151,7 @@ struct ThumbnailSource {
     int32_t height = 0;
     bool keepAlpha = false;
     std::string error;
+    NotesReadOnTheWay notes;
 };
 
 ThumbnailSource readSource(const std::string& path, int maxSide)
@@ -171,6 +172,8 @@ ThumbnailSource readSource(const std::string& path, int maxSide)
         return source;
     }
     LoadedImage loaded = loadCheckedImage(path);
+    if (!loaded.image.isNull())
+        source.notes = NotesReadOnTheWay{true, carriesNotes(loaded)};
     source.error = std::move(loaded.error);
     source.width = DibGetWidth(loaded.image);
     source.height = DibGetHeight(loaded.image);
@@ -282,7 +285,8 @@ ThumbnailState lookUpThumbnail(const std::string& root, const std::string& path,
     return ThumbnailState::Stale;
 }
 
-Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size)
+Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
+                          NotesReadOnTheWay* notes)
 {
     const auto original = describe(root, path);
     if (!original)
@@ -300,6 +304,8 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
 
     const int maxSide = static_cast<int>(dimension(size));
     const ThumbnailSource source = readSource(original->path, maxSide);
+    if (notes)
+        *notes = source.notes;
     if (source.image.isNull()) {
         // A picture is noted as failed only with the same labels as a thumbnail, on a single
         // transparent pixel, as programs sharing the cache expect.

@@ -48,7 +48,16 @@ ThumbnailState lookUpThumbnail(const std::string& root, const std::string& path,
 // read back; otherwise the file is read and its entry written, or, when it cannot be read, its
 // failure noted. A failure noted for the file as it is now is answered at once without reading
 // it again.
-Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size);
+//
+// Making a thumbnail may read the whole picture, as opening it does; then notes, when given, is
+// told whether the picture carries notes, so that the file list need not read it again.
+struct NotesReadOnTheWay {
+    bool read = false; // the picture was read whole; false for a thumbnail read back from the
+                       // cache, a photograph decoded at a fraction of its size, or a failure
+    bool carriesNotes = false;
+};
+Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
+                          NotesReadOnTheWay* notes = nullptr);
 
 // The image scaled down so that its longer side is at most maxSide pixels, each new pixel the
 // average of those it covers; a copy when it is small enough already. 24-bit, or 32-bit when

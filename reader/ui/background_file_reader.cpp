@@ -100,8 +100,45 @@ void BackgroundFileReader::serveOne()
         job = std::move(m_jobs.front());
         m_jobs.pop_front();
     }
-    FileFacts facts = readFacts(job);
-    // Answered on the GUI thread, and only while the list still shows the folder asked about.
+    const auto current = [&] { return job.generation == m_generation.load(); };
+    if (!current())
+        return;
+    FileFacts facts;
+    if (job.thumbnail) {
+        NotesReadOnTheWay read;
+        const auto made = makeThumbnail(m_cacheRoot, job.path, *job.thumbnail, &read);
+        if (made) {
+            facts.thumbnail = thumbnailToQImage(made.value());
+        } else if (lookUpThumbnail(m_cacheRoot, job.path, *job.thumbnail) ==
+                   ThumbnailState::Failed) {
+            // Not a readable picture: reading it again for its notes would fail too.
+            answer(job, std::move(facts));
+            return;
+        }
+        if (read.read) {
+            rememberNotes(job.path, read.carriesNotes);
+            facts.carriesNotes = read.carriesNotes;
+            answer(job, std::move(facts));
+            return;
+        }
+        facts.carriesNotes = knownNotes(job.path);
+        if (facts.carriesNotes) {
+            answer(job, std::move(facts));
+            return;
+        }
+        // A thumbnail from the cache, or a photograph decoded small, comes at once; finding the
+        // notes takes the whole picture, and the badge follows.
+        answer(job, std::move(facts));
+        facts = FileFacts{};
+        if (!current())
+            return;
+    }
+    facts.carriesNotes = notesOf(job.path);
+    answer(job, std::move(facts));
+}
+
+void BackgroundFileReader::answer(const Job& job, FileFacts facts)
+{
     QMetaObject::invokeMethod(
         this,
         [this, generation = job.generation, row = job.row, facts = std::move(facts)] {
@@ -111,41 +148,32 @@ void BackgroundFileReader::serveOne()
         Qt::QueuedConnection);
 }
 
-FileFacts BackgroundFileReader::readFacts(const Job& job)
+std::optional<bool> BackgroundFileReader::knownNotes(const std::string& path)
 {
-    FileFacts facts;
-    if (job.generation != m_generation.load())
-        return facts;
-    if (job.thumbnail) {
-        const auto made = makeThumbnail(m_cacheRoot, job.path, *job.thumbnail);
-        if (made) {
-            facts.thumbnail = thumbnailToQImage(made.value());
-        } else if (lookUpThumbnail(m_cacheRoot, job.path, *job.thumbnail) ==
-                   ThumbnailState::Failed) {
-            // Known not to be a readable picture: reading it again for its notes would fail too.
-            return facts;
-        }
-    }
-    if (job.generation == m_generation.load())
-        facts.carriesNotes = notesOf(job.path);
-    return facts;
+    const auto stamp = stampOf(path);
+    const std::lock_guard lock(m_mutex);
+    const auto known = m_knownNotes.find(path);
+    if (!stamp || known == m_knownNotes.end() || known->second.modified != stamp->modified ||
+        known->second.size != stamp->size)
+        return std::nullopt;
+    return known->second.carriesNotes;
+}
+
+void BackgroundFileReader::rememberNotes(const std::string& path, std::optional<bool> notes)
+{
+    const auto stamp = stampOf(path);
+    if (!stamp)
+        return;
+    const std::lock_guard lock(m_mutex);
+    m_knownNotes[path] = KnownNotes{stamp->modified, stamp->size, notes};
 }
 
 std::optional<bool> BackgroundFileReader::notesOf(const std::string& path)
 {
-    const auto stamp = stampOf(path);
-    if (!stamp)
-        return std::nullopt;
-    {
-        const std::lock_guard lock(m_mutex);
-        const auto known = m_knownNotes.find(path);
-        if (known != m_knownNotes.end() && known->second.modified == stamp->modified &&
-            known->second.size == stamp->size)
-            return known->second.carriesNotes;
-    }
+    if (const auto known = knownNotes(path))
+        return known;
     const std::optional<bool> notes = fileCarriesNotes(path);
-    const std::lock_guard lock(m_mutex);
-    m_knownNotes[path] = KnownNotes{stamp->modified, stamp->size, notes};
+    rememberNotes(path, notes);
     return notes;
 }
 

@@ -58,7 +58,10 @@ class BackgroundFileReader : public QObject {
         std::optional<ThumbnailSize> thumbnail;
     };
     void serveOne();
-    FileFacts readFacts(const Job& job);
+    // Sends what was found to the GUI thread, which drops it when the list has moved on.
+    void answer(const Job& job, FileFacts facts);
+    std::optional<bool> knownNotes(const std::string& path);
+    void rememberNotes(const std::string& path, std::optional<bool> notes);
     std::optional<bool> notesOf(const std::string& path);
 
     std::string m_cacheRoot;

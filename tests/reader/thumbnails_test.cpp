@@ -3,6 +3,7 @@
 #include "core/md5.h"
 #include "formats/jpeg.h"
 #include "formats/png.h"
+#include "notes/carrier.h"
 #include "support/dib_compare.h"
 #include "support/test_support.h"
 
@@ -453,6 +454,44 @@ TEST(ScaleDownToFit, ColoursAreWeighedByHowMuchTheyShow)
               (std::vector<int>{40, 0, 100, 85}));
     EXPECT_EQ(std::vector<int>(test::pixelAt(same, 0, 0), test::pixelAt(same, 0, 0) + 4),
               (std::vector<int>{0, 0, 0, 0}));
+}
+
+} // namespace
+} // namespace ombri::reader
+
+namespace ombri::reader {
+namespace {
+
+// The file list takes a picture's notes from the thumbnail's own reading of it whenever that
+// read the whole picture, and only then.
+TEST_F(ThumbnailCache, NotesAreToldWhenThePictureWasReadWhole)
+{
+    NoteLayer notes(40 * 30, 0);
+    notes[300] = 1;
+    Dib carrier = MakeCarrierCopy(test::makePatternImage(40, 30, 24), notes, SaveDepth::Bits24);
+    WriteOmbriSignature(DibPixelStart(carrier) + 29 * dibGetLayout(carrier)->stride);
+    const std::string path = m_dir.file("carrier.png");
+    ASSERT_TRUE(WritePngFile(path, carrier).ok());
+
+    NotesReadOnTheWay read;
+    ASSERT_TRUE(makeThumbnail(root(), path, ThumbnailSize::Normal, &read).ok());
+    EXPECT_TRUE(read.read);
+    EXPECT_TRUE(read.carriesNotes);
+    read = {};
+    ASSERT_TRUE(
+        makeThumbnail(root(), picture("plain.png", 40, 30), ThumbnailSize::Normal, &read).ok());
+    EXPECT_TRUE(read.read);
+    EXPECT_FALSE(read.carriesNotes);
+    // Read back from the cache, or decoded small, or not read at all: nothing is told.
+    read = {};
+    ASSERT_TRUE(makeThumbnail(root(), path, ThumbnailSize::Normal, &read).ok());
+    EXPECT_FALSE(read.read);
+    const std::string photo = m_dir.file("photo.jpg");
+    ASSERT_TRUE(WriteJpegFile(photo, test::makePatternImage(400, 300, 24)).ok());
+    ASSERT_TRUE(makeThumbnail(root(), photo, ThumbnailSize::Normal, &read).ok());
+    EXPECT_FALSE(read.read);
+    EXPECT_FALSE(makeThumbnail(root(), badPicture("bad.png"), ThumbnailSize::Normal, &read).ok());
+    EXPECT_FALSE(read.read);
 }
 
 } // namespace
