@@ -23,6 +23,19 @@ class ThumbnailDelegate : public LabelEditDelegate {
   public:
     using LabelEditDelegate::LabelEditDelegate;
 
+    // Every cell alike: the picture centred in a square of the thumbnail size, its name in two
+    // lines below, so that names line up along each row of the grid whatever the pictures' shapes.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
+    {
+        return cellSize(option.fontMetrics);
+    }
+
+    static QSize cellSize(const QFontMetrics& metrics)
+    {
+        const int side = ThumbnailGrid::kThumbnailSide;
+        return QSize(side + kCellMargin, side + kCellMargin + 2 * metrics.lineSpacing());
+    }
+
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override
     {
@@ -34,7 +47,10 @@ class ThumbnailDelegate : public LabelEditDelegate {
         const QStyle* style = item.widget ? item.widget->style() : QApplication::style();
         const QRect square =
             style->subElementRect(QStyle::SE_ItemViewItemDecoration, &item, item.widget);
-        const QRectF badge(square.right() - kBadgeSide - 2, square.top() + 2, kBadgeSide,
+        // The badge sits in the corner of the picture itself, which is centred in its square.
+        QRect picture(QPoint(), item.icon.actualSize(square.size()));
+        picture.moveCenter(square.center());
+        const QRectF badge(picture.right() - kBadgeSide - 2, picture.top() + 2, kBadgeSide,
                            kBadgeSide);
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing, true);
@@ -48,6 +64,16 @@ class ThumbnailDelegate : public LabelEditDelegate {
             painter->drawLine(QPointF(badge.left() + 4, y), QPointF(badge.right() - 4, y));
         }
         painter->restore();
+    }
+
+  protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        LabelEditDelegate::initStyleOption(option, index);
+        const int side = ThumbnailGrid::kThumbnailSide;
+        option->decorationSize = QSize(side, side);
+        option->decorationAlignment = Qt::AlignCenter;
+        option->displayAlignment = Qt::AlignHCenter | Qt::AlignTop;
     }
 };
 
@@ -68,9 +94,7 @@ ThumbnailGrid::ThumbnailGrid(FileList& list, QWidget* parent) : QListView(parent
     // Every cell the same size: the grid lays out ten thousand files from the first one.
     setUniformItemSizes(true);
     setIconSize(QSize(kThumbnailSide, kThumbnailSide));
-    const int textHeight = fontMetrics().lineSpacing() * 2;
-    setGridSize(QSize(kThumbnailSide + 2 * kCellMargin,
-                      kThumbnailSide + kCellMargin + textHeight + kCellMargin));
+    setGridSize(ThumbnailDelegate::cellSize(fontMetrics()) + QSize(kCellMargin, kCellMargin));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::EditKeyPressed);
     setItemDelegate(
