@@ -245,3 +245,70 @@ TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)
 
 } // namespace
 } // namespace ombri::reader
+
+namespace ombri::reader {
+namespace {
+
+// A long unplanned session over both modes: switches, keys, clicks on whatever is in sight,
+// folders entered and left while their thumbnails are still being made. Whatever the order, the
+// picture on show is the list's current file, and the table and the grid agree on it.
+TEST_F(FileListModesTest, UnplannedSessionsKeepTheViewsAndThePictureInStep)
+{
+    fs::create_directory(dir.file("more"));
+    for (int i = 0; i < 30; ++i) {
+        const std::string name = "more/m" + std::to_string(10 + i) + ".bmp";
+        const Dib picture =
+            i % 3 == 0 ? carrierPicture(true) : test::makePatternImage(48, 32, 24, i);
+        ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file(name), picture)));
+    }
+    ReaderWindow& frame = start({file("a.bmp")});
+    FileList& list = frame.list();
+    uint32_t seed = 12345;
+    const auto next = [&seed](uint32_t range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % range;
+    };
+    for (int step = 0; step < 300; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        QAbstractItemView* view = list.shownView();
+        switch (next(7)) {
+        case 0:
+            toggleThumbnails(frame);
+            break;
+        case 1:
+        case 2:
+            view->setFocus();
+            QTest::keyClick(view, next(2) ? Qt::Key_Down : Qt::Key_Up);
+            break;
+        case 3: {
+            const QModelIndex index = view->indexAt(
+                QPoint(static_cast<int>(next(static_cast<uint32_t>(view->viewport()->width()))),
+                       static_cast<int>(next(static_cast<uint32_t>(view->viewport()->height())))));
+            if (index.isValid() && index.row() >= static_cast<int>(list.folders().size()))
+                QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                                  view->visualRect(index).center());
+            break;
+        }
+        case 4:
+            list.ListFolder(next(2) ? dir.file("more") : dir.path());
+            break;
+        case 5:
+            view->setFocus();
+            QTest::keyClick(view, next(2) ? Qt::Key_Right : Qt::Key_End);
+            break;
+        default:
+            QApplication::processEvents();
+            break;
+        }
+        const int current = list.currentFileIndex();
+        if (current >= 0) {
+            ASSERT_EQ(frame.document().currentPath(),
+                      list.folderPath() + list.files()[static_cast<size_t>(current)].name);
+        }
+        ASSERT_EQ(list.thumbnailGrid()->currentIndex().row(), list.currentIndex().row());
+    }
+    settle(list);
+}
+
+} // namespace
+} // namespace ombri::reader
