@@ -20,7 +20,8 @@ readonly screen_width=1280 screen_height=800
 # Every picture file in the demo home has this time, so that nothing depends on the day.
 readonly file_time='2026-01-15 10:00:00 UTC'
 readonly shots=(writer-main writer-about writer-help
-                reader-main reader-customize reader-about reader-help reader-fullscreen)
+                reader-main reader-customize reader-about reader-help reader-fullscreen
+                reader-thumbnails)
 
 die() {
     echo "screenshots: $*" >&2
@@ -237,6 +238,20 @@ reader_fullscreen() {
     done
     xdotool mousemove "$((screen_width - 1))" "$((screen_height - 1))"
     capture "$(xdotool getactivewindow)" reader-fullscreen
+}
+
+# View > Thumbnails (Ctrl+T), with the list pane widened by its splitter handle so that the grid
+# has two columns; the thumbnails are made in the background, and the wait lets them come.
+# Last of the shots, since the reader keeps the choice for its next start.
+reader_thumbnails() {
+    start_app ombri-reader OmbriReader "$sunset"
+    xdotool key --clearmodifiers ctrl+t
+    xdotool mousemove --window "$app_window" 406 300 mousedown 1
+    xdotool mousemove --window "$app_window" 480 300
+    xdotool mousemove --window "$app_window" 530 300 mouseup 1
+    xdotool mousemove "$((screen_width - 1))" "$((screen_height - 1))"
+    sleep 3
+    capture "$app_window" reader-thumbnails
 }
 
 shoot() {
