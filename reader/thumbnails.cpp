@@ -25,6 +25,9 @@ namespace {
 
 constexpr const char* kUriKey = "Thumb::URI";
 constexpr const char* kMTimeKey = "Thumb::MTime";
+// The program's own label, in a name space of its own as the shared cache asks: whether the
+// picture carries notes.
+constexpr const char* kNotesKey = "X-OmbriTools::Notes";
 constexpr unsigned kFolderPermissions = 0700;
 constexpr unsigned kFilePermissions = 0600;
 
@@ -121,8 +124,30 @@ std::string folderOf(const std::string& file)
     return file.substr(0, file.rfind('/'));
 }
 
+// The notes of the file, with its modification time to the nanosecond: the thumbnail's own
+// labels tell only the second, and a picture saved again within it may have lost its notes.
+std::string notesLabel(const Original& original, bool carriesNotes)
+{
+    return std::string(carriesNotes ? "yes " : "no ") +
+           std::to_string(static_cast<long long>(original.status.st_mtim.tv_sec)) + "." +
+           std::to_string(static_cast<long long>(original.status.st_mtim.tv_nsec));
+}
+
+NotesReadOnTheWay notesNotedIn(const std::string& entryPath, const Original& original)
+{
+    const auto chunks = readPngTextFile(entryPath);
+    if (!chunks)
+        return {};
+    const auto label = textOf(chunks.value(), kNotesKey);
+    if (label == notesLabel(original, true))
+        return {true, true};
+    if (label == notesLabel(original, false))
+        return {true, false};
+    return {};
+}
+
 Status writeEntry(const std::string& entryPath, const Dib& picture, const Original& original,
-                  int32_t width, int32_t height)
+                  int32_t width, int32_t height, const NotesReadOnTheWay& notes = {})
 {
     if (!makeFolders(folderOf(entryPath)))
         return fail(std::strerror(errno));
@@ -136,6 +161,8 @@ Status writeEntry(const std::string& entryPath, const Dib& picture, const Origin
         text.push_back({"Thumb::Image::Width", std::to_string(width)});
         text.push_back({"Thumb::Image::Height", std::to_string(height)});
     }
+    if (notes.known)
+        text.push_back({kNotesKey, notesLabel(original, notes.carriesNotes)});
     return writePngFileWithText(entryPath, picture, text, kFilePermissions);
 }
 
@@ -295,8 +322,11 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
     const std::string failPath = failedThumbnailPath(root, original->uri);
     if (entryState(entryPath, *original) == EntryState::Matching) {
         auto kept = ReadPngFile(entryPath);
-        if (kept)
+        if (kept) {
+            if (notes)
+                *notes = notesNotedIn(entryPath, *original);
             return kept;
+        }
         // An entry that cannot be read back is made again below.
     }
     if (entryState(failPath, *original) == EntryState::Matching)
@@ -318,7 +348,7 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
         return fail("out of memory");
     // The cache only saves time: a folder that cannot take the entry still leaves the caller
     // its picture.
-    if (writeEntry(entryPath, picture, *original, source.width, source.height))
+    if (writeEntry(entryPath, picture, *original, source.width, source.height, source.notes))
         ::unlink(failPath.c_str());
     return picture;
 }

@@ -50,10 +50,12 @@ ThumbnailState lookUpThumbnail(const std::string& root, const std::string& path,
 // it again.
 //
 // Making a thumbnail may read the whole picture, as opening it does; then notes, when given, is
-// told whether the picture carries notes, so that the file list need not read it again.
+// told whether the picture carries notes, so that the file list need not read it again. The
+// answer is kept with the thumbnail, for the file exactly as it is now, and told again when the
+// thumbnail is read back.
 struct NotesReadOnTheWay {
-    bool read = false; // the picture was read whole; false for a thumbnail read back from the
-                       // cache, a photograph decoded at a fraction of its size, or a failure
+    bool known = false; // false for a photograph decoded at a fraction of its size, a thumbnail
+                        // made by another program or from an older file, or a failure
     bool carriesNotes = false;
 };
 Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,

@@ -115,7 +115,7 @@ void BackgroundFileReader::serveOne()
             answer(job, std::move(facts));
             return;
         }
-        if (read.read) {
+        if (read.known) {
             rememberNotes(job.path, read.carriesNotes);
             facts.carriesNotes = read.carriesNotes;
             answer(job, std::move(facts));
