@@ -583,14 +583,38 @@ void FileList::keyPressEvent(QKeyEvent* event)
 
 // The list decides what a click does itself: the view's own press handling would select
 // rows and start drags, which the list does not want.
-void FileList::mousePressEvent(QMouseEvent* event)
+void FileList::pressIn(const QAbstractItemView& view, QMouseEvent* event)
 {
     event->accept();
     if (event->button() != Qt::LeftButton)
         return;
-    const QModelIndex index = indexAt(event->position().toPoint());
+    const QModelIndex index = view.indexAt(event->position().toPoint());
     if (index.isValid())
         clickRow(index.row());
+}
+
+bool FileList::doubleClickIn(const QAbstractItemView& view, QMouseEvent* event)
+{
+    const QModelIndex index = view.indexAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && index.isValid() && doubleClickRow(index.row())) {
+        event->accept();
+        return true;
+    }
+    return false;
+}
+
+bool FileList::swallowsDrag(QMouseEvent* event)
+{
+    // Dragging with a button held would otherwise select rows.
+    if (event->buttons() == Qt::NoButton)
+        return false;
+    event->accept();
+    return true;
+}
+
+void FileList::mousePressEvent(QMouseEvent* event)
+{
+    pressIn(*this, event);
 }
 
 void FileList::mouseReleaseEvent(QMouseEvent* event)
@@ -600,22 +624,14 @@ void FileList::mouseReleaseEvent(QMouseEvent* event)
 
 void FileList::mouseMoveEvent(QMouseEvent* event)
 {
-    // Dragging with a button held would otherwise select rows.
-    if (event->buttons() != Qt::NoButton) {
-        event->accept();
-        return;
-    }
-    QTreeView::mouseMoveEvent(event);
+    if (!swallowsDrag(event))
+        QTreeView::mouseMoveEvent(event);
 }
 
 void FileList::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    const QModelIndex index = indexAt(event->position().toPoint());
-    if (event->button() == Qt::LeftButton && index.isValid() && doubleClickRow(index.row())) {
-        event->accept();
-        return;
-    }
-    QTreeView::mouseDoubleClickEvent(event);
+    if (!doubleClickIn(*this, event))
+        QTreeView::mouseDoubleClickEvent(event);
 }
 
 } // namespace ombri::reader

@@ -207,6 +207,12 @@ class FileList : public QTreeView, public ListPane {
     // The keys the main window turns into Previous Image and Next Image; the table and the grid
     // never move their highlight with them.
     static bool isImageSteppingKey(int key);
+    // The table and the grid take the mouse alike: a press opens the file under it, a double
+    // click enters the folder under it (true when it did), and a drag with a button held
+    // selects nothing (true when the move was such a drag).
+    void pressIn(const QAbstractItemView& view, QMouseEvent* event);
+    bool doubleClickIn(const QAbstractItemView& view, QMouseEvent* event);
+    static bool swallowsDrag(QMouseEvent* event);
 
     bool zoomCommandsEnabled() const { return !m_listing->files.empty(); }
     void forwardZoomCommand(int command);

@@ -116,12 +116,7 @@ void ThumbnailGrid::keyPressEvent(QKeyEvent* event)
 
 void ThumbnailGrid::mousePressEvent(QMouseEvent* event)
 {
-    event->accept();
-    if (event->button() != Qt::LeftButton)
-        return;
-    const QModelIndex index = indexAt(event->position().toPoint());
-    if (index.isValid())
-        m_list.clickRow(index.row());
+    m_list.pressIn(*this, event);
 }
 
 void ThumbnailGrid::mouseReleaseEvent(QMouseEvent* event)
@@ -131,22 +126,14 @@ void ThumbnailGrid::mouseReleaseEvent(QMouseEvent* event)
 
 void ThumbnailGrid::mouseMoveEvent(QMouseEvent* event)
 {
-    if (event->buttons() != Qt::NoButton) {
-        event->accept();
-        return;
-    }
-    QListView::mouseMoveEvent(event);
+    if (!FileList::swallowsDrag(event))
+        QListView::mouseMoveEvent(event);
 }
 
 void ThumbnailGrid::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    const QModelIndex index = indexAt(event->position().toPoint());
-    if (event->button() == Qt::LeftButton && index.isValid() &&
-        m_list.doubleClickRow(index.row())) {
-        event->accept();
-        return;
-    }
-    QListView::mouseDoubleClickEvent(event);
+    if (!m_list.doubleClickIn(*this, event))
+        QListView::mouseDoubleClickEvent(event);
 }
 
 } // namespace ombri::reader

@@ -131,6 +131,15 @@ TEST_F(FileListModesTest, SwitchingModesKeepsTheCurrentFileStepsAndFocus)
     EXPECT_TRUE(again.list().isVisible());
     again.leaveFullScreen();
     EXPECT_FALSE(again.list().paneWidget()->isHidden());
+    // A double click on a folder's thumbnail enters it, as on its row.
+    fs::create_directory(dir.file("inner"));
+    again.list().ListFolder(dir.path());
+    ThumbnailGrid& grid2 = *again.list().thumbnailGrid();
+    const QModelIndex inner = again.list().model()->index(1, 0);
+    ASSERT_EQ(inner.data().toString(), "inner");
+    grid2.scrollTo(inner);
+    QTest::mouseDClick(grid2.viewport(), Qt::LeftButton, {}, grid2.visualRect(inner).center());
+    EXPECT_EQ(again.list().folderPath(), dir.file("inner") + "/");
 }
 
 TEST_F(FileListModesTest, ThumbnailsAreMadeInTheBackgroundIntoTheSharedCache)
