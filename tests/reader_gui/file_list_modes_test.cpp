@@ -321,3 +321,31 @@ TEST_F(FileListModesTest, UnplannedSessionsKeepTheViewsAndThePictureInStep)
 
 } // namespace
 } // namespace ombri::reader
+
+namespace ombri::reader {
+namespace {
+
+using ScaledThumbnailTest = FileListModesTest;
+
+// On a screen scaled by two the grid takes the large thumbnails, so that each thumbnail pixel is
+// one screen pixel in the same 128 logical pixels.
+TEST_F(ScaledThumbnailTest, ScaledScreensGetTheLargeThumbnails)
+{
+    ASSERT_TRUE(
+        test::succeeded(WriteBmpFile(dir.file("wide.bmp"), test::makePatternImage(600, 300, 24))));
+    ReaderWindow& frame = start({file("a.bmp")});
+    if (frame.devicePixelRatio() != 2.0)
+        GTEST_SKIP() << "the screen is not scaled by two";
+    FileList& list = frame.list();
+    toggleThumbnails(frame);
+    const auto decorations = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file("wide.bmp"), ThumbnailSize::Large),
+              ThumbnailState::Fresh);
+    const QIcon thumbnail = decorations.at("wide.bmp").value<QIcon>();
+    const QPixmap drawn = thumbnail.pixmap(QSize(128, 128), 2.0);
+    EXPECT_EQ(drawn.size(), QSize(256, 128));
+    EXPECT_EQ(drawn.devicePixelRatio(), 2.0);
+}
+
+} // namespace
+} // namespace ombri::reader
