@@ -268,6 +268,7 @@ void ImageView::layoutPicture()
             break;
     }
     m_layingOut = false;
+    m_laidOutScale = deviceScale();
     updateCursor();
 }
 
@@ -319,6 +320,17 @@ void ImageView::repaintNow()
 
 void ImageView::paintEvent(QPaintEvent* event)
 {
+    // Placing the picture may resize the view being painted: it is done after this paint.
+    if (m_laidOutScale != deviceScale() && !m_placeAgainQueued) {
+        m_placeAgainQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_placeAgainQueued = false;
+                repaintNow();
+            },
+            Qt::QueuedConnection);
+    }
     if (m_frameStale || m_frame.size() != deviceClientSize() ||
         m_frame.devicePixelRatio() != deviceScale())
         renderFrame();

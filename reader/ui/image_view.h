@@ -222,6 +222,10 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     QSize m_pictureSize; // as displayed, rotations included
     bool m_layingOut = false;
     bool m_layoutAgain = false;
+    // The screen scale the picture was last placed for: a window moved to a screen of another
+    // scale places it again, as the fit modes count device pixels.
+    double m_laidOutScale = 0;
+    bool m_placeAgainQueued = false;
 
     QImage m_frame;
     bool m_frameStale = true;
