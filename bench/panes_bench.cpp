@@ -13,22 +13,46 @@
 //   BM_TreeExpandFolder       the folder tree expanding that folder: read from disk, one item
 //                             per folder, placeholders for those with something inside
 //   BM_TreeExpandFirstScreen  the same, then laid out and painted once
+//   BM_ListDetailsFirstScreen     10,000 small pictures listed in the reader's list pane (the
+//   BM_ListThumbnailsFirstScreen  table and the grid in their stack, 400 x 700) and painted once,
+//                             as details and as thumbnails; the thumbnails of the rows on show
+//                             are made in the background and are not waited for, but each
+//                             listing starts with the last one's answered and an empty cache
+//   BM_BackgroundThumbnails/F 200 names of one 6000 x 4000 photograph (F: PNG or JPEG), each
+//                             asked of the list's background reader with a normal thumbnail,
+//                             into an empty cache, until every answer has come; in pictures a
+//                             second
+//   BM_PhotoDecode/F          one of them opened as the programs open it, on one thread
+//   BM_PhotoThumbnail/F       one of them made into a thumbnail in an empty cache, on one thread
 //
-// Listing and expanding must stay within 3x of their floor. The program prints the ratios and
-// the icon count after the usual table.
+// Listing and expanding must stay within 3x of their floor, and the grid within 1.2x of the
+// table. The program prints the ratios, the icon count and what each picture cost the background
+// reader, in decodes of the whole picture, after the usual table. Thumbnails and settings go to a
+// temporary folder, never to the user's.
 
 #include "bench/photo_image.h"
 
+#include "formats/bmp.h"
+#include "formats/dispatch.h"
+#include "formats/jpeg.h"
+#include "formats/png.h"
 #include "platform/scripted_prompt.h"
 #include "reader/reading.h"
+#include "reader/thumbnails.h"
+#include "reader/ui/background_file_reader.h"
 #include "reader/ui/file_list.h"
 #include "reader/ui/folder_tree.h"
+#include "reader/ui/thumbnail_grid.h"
 
 #include <QApplication>
+#include <QStackedWidget>
+#include <QThread>
 #include <benchmark/benchmark.h>
 
 #include <dirent.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -334,6 +358,310 @@ void BM_TreeExpandFirstScreen(benchmark::State& state)
 }
 BENCHMARK(BM_TreeExpandFirstScreen)->Unit(benchmark::kMillisecond);
 
+// --- The list pane as details and as thumbnails ---
+
+constexpr int kListPaneWidth = 400;
+constexpr int kListPaneHeight = 700;
+// Small enough that the thumbnails of a screen are made at once: what is timed is the listing.
+constexpr int kSmallPictureWidth = 32;
+constexpr int kSmallPictureHeight = 24;
+
+// Where the thumbnails go while the program runs: set by main before any list is made.
+std::string g_cacheRoot;
+
+void emptyThumbnailCache()
+{
+    std::error_code ignored;
+    fs::remove_all(g_cacheRoot, ignored);
+    fs::create_directories(g_cacheRoot, ignored);
+}
+
+// The list pane as the reader's window builds it: the table and the grid in one stack.
+struct ListPaneFixture {
+    std::string folder;
+    ScriptedPrompt prompt;
+    std::unique_ptr<reader::Reading> doc;
+    std::unique_ptr<QStackedWidget> stack;
+    FileList* list = nullptr;
+    reader::ThumbnailGrid* grid = nullptr;
+    int answers = 0; // of the background reader, since the last listing
+    std::string error;
+
+    ListPaneFixture()
+    {
+        folder = makeTempFolder("ombri-list-pane-bench");
+        if (folder.empty()) {
+            error = "cannot make a temporary folder";
+            return;
+        }
+        const std::string model = folder + "/model.bmp";
+        if (!WriteBmpFile(model, makePhotoImage(kSmallPictureWidth, kSmallPictureHeight))) {
+            error = "cannot write the small picture";
+            return;
+        }
+        std::error_code failed;
+        const std::string files = folder + "/files";
+        fs::create_directory(files, failed);
+        for (int i = 0; i < kListedFiles && !failed; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/IMG_%05d.bmp", i);
+            fs::copy_file(model, files + name, failed);
+        }
+        if (failed) {
+            error = "cannot write the pictures: " + failed.message();
+            return;
+        }
+        folder = files;
+
+        doc = std::make_unique<reader::Reading>(prompt);
+        stack = std::make_unique<QStackedWidget>();
+        list = new FileList(*doc, stack.get());
+        grid = new reader::ThumbnailGrid(*list, stack.get());
+        stack->addWidget(list);
+        stack->addWidget(grid);
+        stack->resize(kListPaneWidth, kListPaneHeight);
+        stack->show();
+        QObject::connect(&list->listModel()->backgroundReader(),
+                         &reader::BackgroundFileReader::factsRead, stack.get(),
+                         [this] { ++answers; });
+        settle();
+    }
+    ~ListPaneFixture()
+    {
+        stack.reset();
+        doc.reset();
+        if (!folder.empty())
+            removeFolder(fs::path(folder).parent_path().string());
+    }
+
+    // Everything asked about the last listing answered, and the cache emptied: the next listing
+    // is a first visit of the folder, with no work of the last one left running.
+    void quiet()
+    {
+        list->listModel()->backgroundReader().waitForIdle(-1);
+        settle();
+        emptyThumbnailCache();
+        answers = 0;
+    }
+};
+
+std::unique_ptr<ListPaneFixture> g_listPane;
+
+ListPaneFixture& listPane()
+{
+    if (!g_listPane)
+        g_listPane = std::make_unique<ListPaneFixture>();
+    return *g_listPane;
+}
+
+void listFirstScreen(benchmark::State& state, bool thumbnails)
+{
+    ListPaneFixture& f = listPane();
+    if (!f.error.empty()) {
+        state.SkipWithError(f.error.c_str());
+        return;
+    }
+    f.list->setThumbnailMode(thumbnails);
+    QAbstractItemView* view = f.list->shownView();
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.quiet();
+        state.ResumeTiming();
+        if (!f.list->ListFolder(f.folder))
+            state.SkipWithError("the list cannot read the folder");
+        settle();
+        view->viewport()->repaint();
+    }
+    f.quiet();
+    state.counters["rows"] = f.list->listModel()->rowCount();
+    // Rows read in the background after the last listing: those on show only.
+    f.list->ListFolder(f.folder);
+    settle();
+    view->viewport()->repaint();
+    f.list->listModel()->backgroundReader().waitForIdle(-1);
+    settle();
+    state.counters["read"] = f.answers;
+}
+
+void BM_ListDetailsFirstScreen(benchmark::State& state)
+{
+    listFirstScreen(state, false);
+}
+BENCHMARK(BM_ListDetailsFirstScreen)->Unit(benchmark::kMillisecond);
+
+void BM_ListThumbnailsFirstScreen(benchmark::State& state)
+{
+    listFirstScreen(state, true);
+}
+BENCHMARK(BM_ListThumbnailsFirstScreen)->Unit(benchmark::kMillisecond);
+
+// --- Thumbnails of large photographs in the background ---
+
+constexpr int kPhotoNames = 200;
+
+// Processor time of every thread of the program so far.
+double processSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+enum PhotoFormat { PhotoPng, PhotoJpeg };
+
+// One photograph under many names: each name is a file of its own to the cache, and the disk
+// holds the picture once.
+struct PhotoFolder {
+    std::string folder;
+    std::vector<std::string> paths;
+    std::string error;
+
+    explicit PhotoFolder(PhotoFormat format)
+    {
+        folder = makeTempFolder("ombri-photo-thumbnails-bench");
+        if (folder.empty()) {
+            error = "cannot make a temporary folder";
+            return;
+        }
+        const char* extension = format == PhotoPng ? "png" : "jpg";
+        const std::string model = folder + "/model." + extension;
+        const Dib photo = makePhotoImage();
+        const bool written = format == PhotoPng ? bool(WritePngFile(model, photo))
+                                                : bool(WriteJpegFile(model, photo));
+        if (!written) {
+            error = "cannot write the photograph";
+            return;
+        }
+        for (int i = 0; i < kPhotoNames; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/DSC_%04d.%s", i, extension);
+            paths.push_back(folder + name);
+            if (::link(model.c_str(), paths.back().c_str()) != 0) {
+                error = "cannot link the photograph under another name";
+                return;
+            }
+        }
+    }
+    ~PhotoFolder()
+    {
+        if (!folder.empty())
+            removeFolder(folder);
+    }
+};
+
+std::map<PhotoFormat, std::unique_ptr<PhotoFolder>> g_photos;
+
+const PhotoFolder* photoFolder(benchmark::State& state)
+{
+    const auto format = static_cast<PhotoFormat>(state.range(0));
+    auto& photos = g_photos[format];
+    if (!photos)
+        photos = std::make_unique<PhotoFolder>(format);
+    if (photos->error.empty())
+        return photos.get();
+    state.SkipWithError(photos->error.c_str());
+    return nullptr;
+}
+
+void photoLabel(benchmark::State& state)
+{
+    state.SetLabel(state.range(0) == PhotoPng ? "PNG" : "JPEG");
+}
+
+void BM_BackgroundThumbnails(benchmark::State& state)
+{
+    const PhotoFolder* photos = photoFolder(state);
+    if (!photos)
+        return;
+    photoLabel(state);
+    int thumbnails = 0;
+    double processorSeconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        emptyThumbnailCache();
+        // A reader of its own each time: it remembers the notes of the files it has read.
+        auto backgroundReader = std::make_unique<reader::BackgroundFileReader>();
+        int answers = 0;
+        thumbnails = 0;
+        QObject::connect(backgroundReader.get(), &reader::BackgroundFileReader::factsRead,
+                         [&](int, const reader::FileFacts& facts) {
+                             ++answers;
+                             thumbnails += facts.thumbnail.isNull() ? 0 : 1;
+                         });
+        const double processorBefore = processSeconds();
+        state.ResumeTiming();
+        for (int row = 0; row < kPhotoNames; ++row)
+            backgroundReader->request(row, photos->paths[static_cast<size_t>(row)],
+                                      reader::ThumbnailSize::Normal);
+        backgroundReader->waitForIdle(-1);
+        while (answers < kPhotoNames)
+            QApplication::processEvents();
+        state.PauseTiming();
+        processorSeconds += processSeconds() - processorBefore;
+        backgroundReader.reset();
+        state.ResumeTiming();
+    }
+    if (thumbnails != kPhotoNames)
+        state.SkipWithError("not every photograph has its thumbnail");
+    state.counters["pictures"] =
+        benchmark::Counter(kPhotoNames, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["workers"] = QThread::idealThreadCount();
+    // What a picture cost every thread together: unlike the wall-clock rate, it does not depend
+    // on how much of the processors other programs took meanwhile.
+    state.counters["processor_ms"] = benchmark::Counter(1000 * processorSeconds / kPhotoNames,
+                                                        benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_BackgroundThumbnails)
+    ->Arg(PhotoPng)
+    ->Arg(PhotoJpeg)
+    ->Iterations(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_PhotoDecode(benchmark::State& state)
+{
+    const PhotoFolder* photos = photoFolder(state);
+    if (!photos)
+        return;
+    photoLabel(state);
+    for (auto _ : state) {
+        LoadedImage loaded = loadCheckedImage(photos->paths.front());
+        if (loaded.image.isNull())
+            state.SkipWithError("the photograph cannot be opened");
+        benchmark::DoNotOptimize(loaded.image.data());
+    }
+}
+BENCHMARK(BM_PhotoDecode)
+    ->Arg(PhotoPng)
+    ->Arg(PhotoJpeg)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_PhotoThumbnail(benchmark::State& state)
+{
+    const PhotoFolder* photos = photoFolder(state);
+    if (!photos)
+        return;
+    photoLabel(state);
+    for (auto _ : state) {
+        state.PauseTiming();
+        emptyThumbnailCache();
+        state.ResumeTiming();
+        const auto made = reader::makeThumbnail(g_cacheRoot, photos->paths.front(),
+                                                reader::ThumbnailSize::Normal);
+        if (!made)
+            state.SkipWithError("no thumbnail is made of the photograph");
+    }
+}
+BENCHMARK(BM_PhotoThumbnail)
+    ->Arg(PhotoPng)
+    ->Arg(PhotoJpeg)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
 // The console table, then each benchmark's time as a ratio to its own floor measured in the same
 // run. With --benchmark_repetitions the median stands for a benchmark.
 class PaneRatioReporter : public benchmark::ConsoleReporter {
@@ -352,10 +680,16 @@ class PaneRatioReporter : public benchmark::ConsoleReporter {
         for (const auto& run : runs) {
             if (run.error_occurred)
                 continue;
-            const std::string name = run.run_name.function_name;
+            // A benchmark run with arguments is known by its name and them: "BM_Name/1".
+            std::string name = run.run_name.function_name;
+            if (!run.run_name.args.empty())
+                name += "/" + run.run_name.args;
             const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
             if (median || (run.run_type == Run::RT_Iteration && !m_medians.count(name))) {
                 m_times[name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+                const auto processor = run.counters.find("processor_ms");
+                if (processor != run.counters.end())
+                    m_processorPerPicture[name] = processor->second.value;
                 const auto icons = run.counters.find("icons");
                 const auto rows = run.counters.find("rows");
                 if (icons != run.counters.end() && rows != run.counters.end())
@@ -376,7 +710,7 @@ class PaneRatioReporter : public benchmark::ConsoleReporter {
                 continue;
             const double real = found->second.real / floor->second.real;
             const double cpu = found->second.cpu / floor->second.cpu;
-            std::printf("  %-24s / %-22s real %5.2f  processor %5.2f", ratio.name.c_str(),
+            std::printf("  %-28s / %-25s real %5.2f  processor %5.2f", ratio.name.c_str(),
                         ratio.floor.c_str(), real, cpu);
             if (ratio.target > 0)
                 std::printf("   target <= %.1f  %s", ratio.target,
@@ -388,6 +722,40 @@ class PaneRatioReporter : public benchmark::ConsoleReporter {
                         "fit the pane)   %s\n",
                         m_icons.fetched, m_icons.rows, visibleRows,
                         m_icons.fetched <= visibleRows + 1 ? "ok" : "MISSED");
+    }
+
+    // What each photograph cost the background reader, against opening it whole on one thread:
+    // with every worker busy, a picture's share of the wall-clock time times the workers.
+    void printPhotoCosts(int workers) const
+    {
+        static const char* const kFormats[] = {"PNG", "JPEG"};
+        for (int format = 0; format < 2; ++format) {
+            const std::string arg = "/" + std::to_string(format);
+            const auto background = m_times.find("BM_BackgroundThumbnails" + arg);
+            const auto decode = m_times.find("BM_PhotoDecode" + arg);
+            const auto thumbnail = m_times.find("BM_PhotoThumbnail" + arg);
+            if (background == m_times.end() || decode == m_times.end() ||
+                thumbnail == m_times.end())
+                continue;
+            const double perPicture = background->second.real / kPhotoNames; // ms
+            const double workerTime = perPicture * workers;
+            std::printf("\n  %s 6000 x 4000, %d names, %d workers: %.2f pictures/s in the "
+                        "background, %.2f/s if each cost one decode\n"
+                        "    one decode %.0f ms, one thumbnail alone %.0f ms; each picture took "
+                        "%.0f ms of worker time = %.2f decodes = %.2f thumbnails\n",
+                        kFormats[format], kPhotoNames, workers, 1000.0 / perPicture,
+                        1000.0 * workers / decode->second.real, decode->second.real,
+                        thumbnail->second.real, workerTime, workerTime / decode->second.real,
+                        workerTime / thumbnail->second.real);
+            const auto processor = m_processorPerPicture.find("BM_BackgroundThumbnails" + arg);
+            if (processor != m_processorPerPicture.end())
+                std::printf("    processor time: %.0f ms a picture in the background = %.2f "
+                            "decodes = %.2f thumbnails (one decode %.0f ms, one thumbnail %.0f "
+                            "ms)\n",
+                            processor->second, processor->second / decode->second.cpu,
+                            processor->second / thumbnail->second.cpu, decode->second.cpu,
+                            thumbnail->second.cpu);
+        }
     }
 
   private:
@@ -402,6 +770,7 @@ class PaneRatioReporter : public benchmark::ConsoleReporter {
     std::vector<Ratio> m_ratios;
     std::map<std::string, Times> m_times;
     std::set<std::string> m_medians;
+    std::map<std::string, double> m_processorPerPicture;
     Icons m_icons;
 };
 
@@ -421,6 +790,16 @@ int visibleListRows()
 int main(int argc, char** argv)
 {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Thumbnails and settings stay in a folder of the run's own, never in the user's.
+    const std::string home = ombri::bench::makeTempFolder("ombri-panes-bench-home");
+    if (home.empty()) {
+        std::fprintf(stderr, "panes_bench: cannot make a temporary folder\n");
+        return 1;
+    }
+    setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
+    std::filesystem::create_directories(home + "/config");
+    ombri::bench::g_cacheRoot = ombri::reader::thumbnailCacheRoot();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     ombri::bench::PaneRatioReporter reporter({
@@ -429,10 +808,15 @@ int main(int argc, char** argv)
         {"BM_FileListListFolder", "BM_StatFolderFilesOnce", 0},
         {"BM_TreeExpandFolder", "BM_StatSubfolders", 3.0},
         {"BM_TreeExpandFirstScreen", "BM_StatSubfolders", 0},
+        {"BM_ListThumbnailsFirstScreen", "BM_ListDetailsFirstScreen", 1.2},
     });
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios(ombri::bench::visibleListRows());
+    reporter.printPhotoCosts(QThread::idealThreadCount());
+    ombri::bench::g_listPane.reset();
     ombri::bench::g_fixture.reset();
+    ombri::bench::g_photos.clear();
+    ombri::bench::removeFolder(home);
     benchmark::Shutdown();
     return 0;
 }

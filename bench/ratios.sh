@@ -7,6 +7,11 @@
 # Without a path, build-bench/bench/ombri_bench under the repository is used (or $OMBRI_BENCH).
 # Targets: open/decode <= 1.15, save/encode <= 1.10, each pixel pass >= 1 GB/s, open peak
 # memory <= 2.2x the packed DIB.
+#
+# When panes_bench is built next to it (or $OMBRI_PANES_BENCH names it), the reader's list pane
+# follows: its first screen as thumbnails against details (target <= 1.2), and what each of 200
+# large photographs cost the background reader in whole-picture decodes. That part takes a few
+# minutes.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -88,3 +93,13 @@ for name in ("BM_ExtractNoteLayer", "BM_MakeCarrierCopy/Alpha32", "BM_MakeCarrie
     verdict = "ok" if gbps >= 1.0 else "MISSED"
     print(f"{name:<34} {gbps:6.2f} GB/s  ({run[0] * 1e3:7.2f} ms)  target >= 1.00  {verdict}")
 PY
+
+panes="${OMBRI_PANES_BENCH:-$(dirname "$bench")/panes_bench}"
+echo
+if [[ -x "$panes" ]]; then
+    echo "reader list pane (panes_bench):"
+    "$panes" --benchmark_filter='BM_List|BM_BackgroundThumbnails|BM_Photo' |
+        grep -E '^  (BM_List|PNG|JPEG)|^    (one decode|processor time)'
+else
+    echo "reader list pane: not measured (panes_bench not built)"
+fi
