@@ -28,6 +28,7 @@ constexpr const char* kMTimeKey = "Thumb::MTime";
 // The program's own label, in a name space of its own as the shared cache asks: whether the
 // picture carries notes.
 constexpr const char* kNotesKey = "X-OmbriTools::Notes";
+constexpr const char* kSoftware = "OmbriReader " OMBRI_VERSION;
 constexpr unsigned kFolderPermissions = 0700;
 constexpr unsigned kFilePermissions = 0600;
 
@@ -155,7 +156,7 @@ Status writeEntry(const std::string& entryPath, const Dib& picture, const Origin
         {kUriKey, original.uri},
         {kMTimeKey, std::to_string(static_cast<long long>(original.status.st_mtime))},
         {"Thumb::Size", std::to_string(static_cast<long long>(original.status.st_size))},
-        {"Software", "OmbriReader " OMBRI_VERSION},
+        {"Software", kSoftware},
     };
     if (width > 0 && height > 0) {
         text.push_back({"Thumb::Image::Width", std::to_string(width)});
@@ -351,6 +352,29 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
     if (writeEntry(entryPath, picture, *original, source.width, source.height, source.notes))
         ::unlink(failPath.c_str());
     return picture;
+}
+
+void noteNotesInThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
+                          bool carriesNotes)
+{
+    const auto original = describe(root, path);
+    if (!original)
+        return;
+    const std::string entryPath = thumbnailPath(root, original->uri, size);
+    if (entryState(entryPath, *original) != EntryState::Matching ||
+        notesNotedIn(entryPath, *original).known)
+        return;
+    auto picture = ReadPngFile(entryPath);
+    auto text = readPngTextFile(entryPath);
+    if (!picture || !text)
+        return;
+    // Another program's thumbnail is left as that program made it.
+    const auto software = textOf(text.value(), "Software");
+    if (!software || software->rfind(kSoftware, 0) != 0)
+        return;
+    std::vector<PngText> labels = text.value();
+    labels.push_back({kNotesKey, notesLabel(*original, carriesNotes)});
+    (void)writePngFileWithText(entryPath, picture.value(), labels, kFilePermissions);
 }
 
 Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)

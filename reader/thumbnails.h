@@ -61,6 +61,12 @@ struct NotesReadOnTheWay {
 Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
                           NotesReadOnTheWay* notes = nullptr);
 
+// Adds the picture's notes to its thumbnail when this program made the thumbnail from the file as
+// it is now without them (a photograph decoded small): the next visit then needs no whole read of
+// it. Nothing for another program's thumbnail or none; a thumbnail is only ever rewritten whole.
+void noteNotesInThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
+                          bool carriesNotes);
+
 // The image scaled down so that its longer side is at most maxSide pixels, each new pixel the
 // average of those it covers; a copy when it is small enough already. 24-bit, or 32-bit when
 // keepAlpha and the image has four bytes a pixel: then each colour is averaged weighed by the

@@ -5,13 +5,17 @@
 
 #include <QThread>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
 namespace ombri::reader {
 
 namespace {
+
+constexpr size_t kKnownNotesLimit = 100000;
 
 struct FileStamp {
     int64_t modified;
@@ -26,6 +30,19 @@ std::optional<FileStamp> stampOf(const std::string& path)
     return FileStamp{static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 +
                          status.st_mtim.tv_nsec,
                      static_cast<int64_t>(status.st_size)};
+}
+
+// The workers give way to the GUI thread, which must stay quick to answer the user, and to the
+// user's other programs. On Linux a thread's nice value is its own (Qt's thread priorities
+// change nothing for ordinary threads there).
+void lowerThisThreadsPriority()
+{
+    thread_local bool lowered = false;
+    if (lowered)
+        return;
+    lowered = true;
+    const int now = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), std::max(now, 10));
 }
 
 } // namespace
@@ -56,9 +73,7 @@ BackgroundFileReader::BackgroundFileReader(QObject* parent)
     : QObject(parent), m_cacheRoot(thumbnailCacheRoot())
 {
     // One worker per processor: thumbnails of big pictures are made at the pace of the decoders.
-    // They run below the GUI thread, which must stay quick to answer the user.
     m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-    m_pool.setThreadPriority(QThread::LowPriority);
 }
 
 BackgroundFileReader::~BackgroundFileReader()
@@ -71,11 +86,24 @@ BackgroundFileReader::~BackgroundFileReader()
 void BackgroundFileReader::request(int row, const std::string& path,
                                    std::optional<ThumbnailSize> thumbnail)
 {
+    enqueue(Job{m_generation.load(), row, path, thumbnail, std::nullopt}, true);
+}
+
+void BackgroundFileReader::enqueue(Job job, bool first)
+{
     {
         const std::lock_guard lock(m_mutex);
-        m_jobs.push_front(Job{m_generation.load(), row, path, thumbnail});
+        if (job.generation != m_generation.load())
+            return;
+        if (first)
+            m_jobs.push_front(std::move(job));
+        else
+            m_jobs.push_back(std::move(job));
     }
-    m_pool.start([this] { serveOne(); });
+    m_pool.start([this] {
+        lowerThisThreadsPriority();
+        serveOne();
+    });
 }
 
 void BackgroundFileReader::cancelAll()
@@ -123,17 +151,20 @@ void BackgroundFileReader::serveOne()
         }
         facts.carriesNotes = knownNotes(job.path);
         if (facts.carriesNotes) {
+            noteNotesInThumbnail(m_cacheRoot, job.path, *job.thumbnail, *facts.carriesNotes);
             answer(job, std::move(facts));
             return;
         }
-        // A thumbnail from the cache, or a photograph decoded small, comes at once; finding the
-        // notes takes the whole picture, and the badge follows.
+        // A photograph decoded small, or a thumbnail made by another program, comes at once;
+        // finding the notes takes the whole picture. That is done after the thumbnails asked
+        // for, so that a screenful of them is not held up by whole reads, and the badge follows.
         answer(job, std::move(facts));
-        facts = FileFacts{};
-        if (!current())
-            return;
+        enqueue(Job{job.generation, job.row, job.path, std::nullopt, job.thumbnail}, false);
+        return;
     }
     facts.carriesNotes = notesOf(job.path);
+    if (job.notesForThumbnail && facts.carriesNotes)
+        noteNotesInThumbnail(m_cacheRoot, job.path, *job.notesForThumbnail, *facts.carriesNotes);
     answer(job, std::move(facts));
 }
 
@@ -165,6 +196,9 @@ void BackgroundFileReader::rememberNotes(const std::string& path, std::optional<
     if (!stamp)
         return;
     const std::lock_guard lock(m_mutex);
+    // A bound on what a long session keeps: forgetting costs only a read when a file comes back.
+    if (m_knownNotes.size() >= kKnownNotesLimit)
+        m_knownNotes.clear();
     m_knownNotes[path] = KnownNotes{stamp->modified, stamp->size, notes};
 }
 

@@ -56,8 +56,11 @@ class BackgroundFileReader : public QObject {
         int row = 0;
         std::string path;
         std::optional<ThumbnailSize> thumbnail;
+        // A notes job for a thumbnail made without them: they are added to it once found.
+        std::optional<ThumbnailSize> notesForThumbnail;
     };
     void serveOne();
+    void enqueue(Job job, bool first);
     // Sends what was found to the GUI thread, which drops it when the list has moved on.
     void answer(const Job& job, FileFacts facts);
     std::optional<bool> knownNotes(const std::string& path);

@@ -504,6 +504,12 @@ TEST_F(ThumbnailCache, NotesAreToldWhenThePictureWasReadWholeAndKeptWithItsThumb
     ASSERT_TRUE(WriteJpegFile(photo, test::makePatternImage(400, 300, 24)).ok());
     ASSERT_TRUE(makeThumbnail(root(), photo, ThumbnailSize::Normal, &read).ok());
     EXPECT_FALSE(read.known);
+    // Found later by a whole read, they are added to its thumbnail for the next visit.
+    noteNotesInThumbnail(root(), photo, ThumbnailSize::Normal, false);
+    ASSERT_TRUE(makeThumbnail(root(), photo, ThumbnailSize::Normal, &read).ok());
+    EXPECT_TRUE(read.known);
+    EXPECT_FALSE(read.carriesNotes);
+    EXPECT_EQ(lookUpThumbnail(root(), photo, ThumbnailSize::Normal), ThumbnailState::Fresh);
     EXPECT_FALSE(makeThumbnail(root(), badPicture("bad.png"), ThumbnailSize::Normal, &read).ok());
     EXPECT_FALSE(read.known);
 }

@@ -1,6 +1,7 @@
 // The file list's two modes through the whole program: details with the Notes column, and the
 // thumbnail grid filled from the shared cache by the background reader.
 #include "formats/cineon_dpx.h"
+#include "formats/jpeg.h"
 #include "formats/png.h"
 #include "notes/carrier.h"
 #include "reader/command_ids.h"
@@ -190,6 +191,9 @@ TEST_F(FileListModesTest, NotesColumnAndBadgeSayYesExactlyForPicturesCarryingNot
     ASSERT_TRUE(test::succeeded(WriteCineonDpxFile(dir.file("n6-plain.dpx"), FilmFormat::Dpx, film,
                                                    &noFilmNotes, nullptr)));
     test::writeFileBytes(dir.file("n7-broken.png"), {0x89, 'P', 'N', 'G'});
+    // A photograph's thumbnail is decoded small; its notes still take a whole read.
+    ASSERT_TRUE(test::succeeded(
+        WriteJpegFile(dir.file("n8-photo.jpg"), test::makePatternImage(300, 200, 24))));
 
     ReaderWindow& frame = start({file("a.bmp")});
     FileList& list = frame.list();
@@ -203,7 +207,8 @@ TEST_F(FileListModesTest, NotesColumnAndBadgeSayYesExactlyForPicturesCarryingNot
                                                      {"n4-damaged.bmp", ""},
                                                      {"n5-notes.dpx", "yes"},
                                                      {"n6-plain.dpx", ""},
-                                                     {"n7-broken.png", ""}};
+                                                     {"n7-broken.png", ""},
+                                                     {"n8-photo.jpg", ""}};
     std::map<std::string, QString> shown;
     for (const auto& [name, value] : answered(list, FileListModel::NotesColumn))
         shown[name] = value.toString();
@@ -218,7 +223,12 @@ TEST_F(FileListModesTest, NotesColumnAndBadgeSayYesExactlyForPicturesCarryingNot
     toggleThumbnails(frame);
     for (const auto& [name, value] :
          answered(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole))
-        EXPECT_EQ(value.toBool(), expected.at(name) == "yes") << name;
+        EXPECT_EQ(value.toBool(), expected.at(name) == "yes")
+            << name; // The photograph's thumbnail now carries the answer for the next visit.
+    NotesReadOnTheWay noted;
+    ASSERT_TRUE(
+        makeThumbnail(cacheRoot(), dir.file("n8-photo.jpg"), ThumbnailSize::Normal, &noted).ok());
+    EXPECT_TRUE(noted.known);
 }
 
 TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)
