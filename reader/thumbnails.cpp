@@ -212,14 +212,14 @@ ThumbnailSource readSource(const std::string& path, int maxSide)
 }
 
 // The block's three colour bytes, each the plain average.
-void averagePlain(const uint8_t* source, size_t stride, int64_t top, int64_t bottom, int64_t left,
-                  int64_t right, uint64_t count, uint8_t* out)
+void averagePlain(const uint8_t* source, size_t stride, size_t step, int64_t top, int64_t bottom,
+                  int64_t left, int64_t right, uint64_t count, uint8_t* out)
 {
     uint64_t sums[3] = {};
     for (int64_t sy = top; sy < bottom; ++sy) {
         const uint8_t* pixel =
-            source + static_cast<size_t>(sy) * stride + static_cast<size_t>(left) * 4;
-        for (int64_t sx = left; sx < right; ++sx, pixel += 4)
+            source + static_cast<size_t>(sy) * stride + static_cast<size_t>(left) * step;
+        for (int64_t sx = left; sx < right; ++sx, pixel += step)
             for (int c = 0; c < 3; ++c)
                 sums[c] += pixel[c];
     }
@@ -379,8 +379,13 @@ void noteNotesInThumbnail(const std::string& root, const std::string& path, Thum
 
 Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)
 {
-    const Dib wide = dibConvertToBitCount(image, 32);
-    const auto from = dibGetLayout(wide);
+    // Pictures of three or four bytes a pixel are read where they are: a copy of a photograph of
+    // many megapixels would cost as much as scaling it.
+    const uint16_t sourceBits = DibGetBitCount(image);
+    const bool direct = sourceBits == 24 || sourceBits == 32;
+    const Dib wide = direct ? Dib() : dibConvertToBitCount(image, 32);
+    const Dib& pixels = direct ? image : wide;
+    const auto from = dibGetLayout(pixels);
     if (!from || maxSide < 1)
         return {};
     const int64_t width = from->width;
@@ -403,7 +408,8 @@ Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)
     const auto to = dibGetLayout(scaled);
     if (!to)
         return {};
-    const uint8_t* source = wide.data() + from->pixelOffset;
+    const uint8_t* source = pixels.data() + from->pixelOffset;
+    const size_t step = from->bitCount / 8u;
     uint8_t* target = scaled.data() + to->pixelOffset;
     const size_t outBytes = bitCount / 8u;
     const bool weighByAlpha = bitCount == 32;
@@ -419,7 +425,7 @@ Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)
             if (weighByAlpha)
                 averageByAlpha(source, from->stride, top, bottom, left, right, count, pixelOut);
             else
-                averagePlain(source, from->stride, top, bottom, left, right, count, pixelOut);
+                averagePlain(source, from->stride, step, top, bottom, left, right, count, pixelOut);
         }
     }
     return scaled;
