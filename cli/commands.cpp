@@ -330,7 +330,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         return static_cast<int>(Exit::Done);
     }
     if (first == "--version") {
-        out << "ombri " << kVersion << '\n';
+        out << "ombri " << OMBRI_VERSION << '\n';
         return static_cast<int>(Exit::Done);
     }
     const Command* command = findCommand(first);

@@ -4,8 +4,6 @@
 
 namespace ombri::cli {
 
-constexpr const char* kVersion = "0.1.0";
-
 // The exit status of the ombri program.
 enum class Exit : int {
     Done = 0,
