@@ -12,6 +12,7 @@
 #include "reader/ui/thumbnail_grid.h"
 #include "reader_gui/reader_window_fixture.h"
 
+#include <QLineEdit>
 #include <QStackedWidget>
 #include <QTest>
 
@@ -132,6 +133,22 @@ TEST_F(FileListModesTest, SwitchingModesKeepsTheCurrentFileStepsAndFocus)
     EXPECT_TRUE(again.list().isVisible());
     again.leaveFullScreen();
     EXPECT_FALSE(again.list().paneWidget()->isHidden());
+    // F2 renames the highlighted thumbnail's file, as in the table.
+    ThumbnailGrid& grid1 = *again.list().thumbnailGrid();
+    grid1.setFocus();
+    QTest::keyClick(&grid1, Qt::Key_End);
+    ASSERT_EQ(grid1.currentIndex().data().toString(), "c.bmp");
+    QTest::keyClick(&grid1, Qt::Key_F2);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    auto* editor = grid1.viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, "d.bmp");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_TRUE(fs::exists(dir.file("d.bmp")));
+    EXPECT_FALSE(fs::exists(dir.file("c.bmp")));
+    EXPECT_EQ(grid1.currentIndex().data().toString(), "d.bmp");
     // A double click on a folder's thumbnail enters it, as on its row.
     fs::create_directory(dir.file("inner"));
     again.list().ListFolder(dir.path());
