@@ -25,48 +25,93 @@ namespace {
 // rest is produced and commit()'s sync waits only for the last part.
 constexpr uint64_t kWritebackBytes = 8u << 20;
 
-struct DescriptorCloser {
-    int fd;
-    ~DescriptorCloser() { ::close(fd); }
-};
-
 } // namespace
+
+FileDescriptor::~FileDescriptor()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
+}
+
+FileDescriptor::FileDescriptor(FileDescriptor&& other) noexcept
+    : m_descriptor(std::exchange(other.m_descriptor, -1))
+{
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept
+{
+    if (this != &other) {
+        if (m_descriptor >= 0)
+            ::close(m_descriptor);
+        m_descriptor = std::exchange(other.m_descriptor, -1);
+    }
+    return *this;
+}
+
+int FileDescriptor::release()
+{
+    return std::exchange(m_descriptor, -1);
+}
+
+std::string notRegularReason(int descriptor)
+{
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(info.st_mode))
+        return "it is a folder";
+    if (!S_ISREG(info.st_mode))
+        return "it is not a regular file";
+    return {};
+}
+
+Result<FileDescriptor> openRegularFile(const std::string& path)
+{
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file)
+        return fail(std::strerror(errno));
+    const std::string refused = notRegularReason(file.get());
+    if (!refused.empty())
+        return fail(refused);
+    // Reads of a regular file wait for the disk as they always do.
+    const int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return fail(std::strerror(errno));
+    return file;
+}
+
+Result<FilePtr> openRegularStream(const std::string& path)
+{
+    auto file = openRegularFile(path);
+    if (!file)
+        return fail(file.error());
+    FilePtr stream(::fdopen(file.value().get(), "rb"));
+    if (!stream)
+        return fail(std::strerror(errno));
+    file.value().release();
+    return stream;
+}
 
 Result<std::vector<uint8_t>> readWholeFile(const std::string& path)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    auto file = MappedFile::open(path);
     if (!file)
-        return fail(std::strerror(errno));
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0)
-        return fail(std::strerror(errno));
-    if (S_ISDIR(info.st_mode))
-        return fail("it is a folder");
-    std::vector<uint8_t> bytes;
-    if (S_ISREG(info.st_mode) && info.st_size > 0)
-        bytes.reserve(static_cast<size_t>(info.st_size));
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    if (std::ferror(file.get()))
-        return fail(std::strerror(errno));
-    return bytes;
+        return fail(file.error());
+    const ByteView bytes = file.value().view();
+    return std::vector<uint8_t>(bytes.data, bytes.data + bytes.size);
 }
 
 Result<MappedFile> MappedFile::open(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return fail(std::strerror(errno));
-    DescriptorCloser closer{fd};
+    auto opened = openRegularFile(path);
+    if (!opened)
+        return fail(opened.error());
+    const int fd = opened.value().get();
     struct stat info {};
     if (fstat(fd, &info) != 0)
         return fail(std::strerror(errno));
-    if (S_ISDIR(info.st_mode))
-        return fail("it is a folder");
     MappedFile file;
-    if (S_ISREG(info.st_mode) && info.st_size > 0) {
+    if (info.st_size > 0) {
         const size_t size = static_cast<size_t>(info.st_size);
         void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
         if (map != MAP_FAILED) {
@@ -74,7 +119,7 @@ Result<MappedFile> MappedFile::open(const std::string& path)
             file.m_mapSize = size;
             return file;
         }
-        // A file system that cannot map the file is read like a pipe.
+        // A file system that cannot map the file is read instead.
         file.m_owned.reserve(size);
     }
     uint8_t chunk[65536];
@@ -341,6 +386,12 @@ void setSavePointHook(SavePointHook hook)
 
 AtomicFile::AtomicFile(std::string targetPath) : m_target(std::move(targetPath)) {}
 
+AtomicFile::AtomicFile(int folder, std::string name, mode_t permissions)
+    : m_fileName(std::move(name)), m_entryFolder(::fcntl(folder, F_DUPFD_CLOEXEC, 0)),
+      m_entryPermissions(permissions & 07777)
+{
+}
+
 AtomicFile::~AtomicFile()
 {
     // Closing an unnamed file that was never linked is all it takes to make it vanish.
@@ -349,6 +400,8 @@ AtomicFile::~AtomicFile()
         removeNamed();
     if (m_folder >= 0)
         ::close(m_folder);
+    if (m_entryFolder >= 0)
+        ::close(m_entryFolder);
 }
 
 bool AtomicFile::failWithErrno(const char* what)
@@ -359,6 +412,8 @@ bool AtomicFile::failWithErrno(const char* what)
 
 bool AtomicFile::open()
 {
+    if (m_target.empty() && !m_fileName.empty())
+        return openEntry();
     if (m_target.empty() || m_target.back() == '/') {
         m_error = "no file name";
         return false;
@@ -380,6 +435,22 @@ bool AtomicFile::open()
             ? existing.st_mode & 07777
             : 0666 & ~currentUmask();
     if (!(!namedTemporaryForced() && createUnnamed(mode)) && !createNamed(mode))
+        return false;
+    reach(SavePoint::Created);
+    return true;
+}
+
+bool AtomicFile::openEntry()
+{
+    if (m_entryFolder < 0)
+        return failWithErrno("cannot create a file in the folder");
+    if (m_fileName.find('/') != std::string::npos || m_fileName == "." || m_fileName == "..") {
+        m_error = "not a name in the folder";
+        return false;
+    }
+    m_folder = std::exchange(m_entryFolder, -1);
+    if (!(!namedTemporaryForced() && createUnnamed(m_entryPermissions)) &&
+        !createNamed(m_entryPermissions))
         return false;
     reach(SavePoint::Created);
     return true;

@@ -17,12 +17,45 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// The whole file, or the reason it could not be read (the system's own words).
+// An open file descriptor, closed when the object goes.
+class FileDescriptor {
+  public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int descriptor) : m_descriptor(descriptor) {}
+    ~FileDescriptor();
+    FileDescriptor(FileDescriptor&& other) noexcept;
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return m_descriptor; }
+    explicit operator bool() const { return m_descriptor >= 0; }
+    // Hands the descriptor over; the object then holds none.
+    int release();
+
+  private:
+    int m_descriptor = -1;
+};
+
+// Opens a file to read it, as every picture, cache entry and settings file is read. Only a
+// regular file is opened: a FIFO, socket or device by a picture's name would leave the reader
+// waiting for bytes that may never come, or reading without end. The open itself never waits
+// (O_NONBLOCK, which is then taken off again), so such a file costs one quick refusal. The
+// reason is the system's own words, "it is a folder" or "it is not a regular file".
+Result<FileDescriptor> openRegularFile(const std::string& path);
+// The same file as a stream, for readers that take one.
+Result<FilePtr> openRegularStream(const std::string& path);
+// The same check on a descriptor already open: the reason it is not a regular file, or nothing.
+std::string notRegularReason(int descriptor);
+
+// The whole file, or the reason it could not be read (the system's own words). Regular files
+// only, as openRegularFile.
 Result<std::vector<uint8_t>> readWholeFile(const std::string& path);
 
-// A file opened for reading only, its bytes mapped into memory for as long as the object lives.
-// Empty files and anything but a plain file (a pipe, a terminal) are read into memory instead, so
-// view() answers the same bytes either way. The file must not be shortened while it is open.
+// A regular file opened for reading only (as openRegularFile), its bytes mapped into memory for
+// as long as the object lives. Empty files (those of /proc among them) are read into memory
+// instead, so view() answers the same bytes either way. The file must not be shortened while it
+// is open.
 class MappedFile {
   public:
     // The file, or the reason it could not be read (the system's own words, as readWholeFile).
@@ -76,6 +109,11 @@ constexpr const char* kNamedTemporaryVariable = "OMBRI_SAVE_NAMED_TEMPORARY";
 class AtomicFile {
   public:
     explicit AtomicFile(std::string targetPath);
+    // A save into an entry of a folder the program holds open and keeps for itself (the
+    // thumbnail cache): whatever has the name there, a symbolic link or a FIFO planted in its
+    // place included, is replaced by the new file, never followed, read or written through. The
+    // folder descriptor is duplicated; the new file gets exactly the given permission bits.
+    AtomicFile(int folder, std::string name, mode_t permissions);
     ~AtomicFile();
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -93,14 +131,17 @@ class AtomicFile {
 
   private:
     bool failWithErrno(const char* what);
+    bool openEntry();
     bool createUnnamed(mode_t mode);
     bool createNamed(mode_t mode);
     bool linkUnnamed();
     void removeNamed();
     void startWriteback();
 
-    std::string m_target;     // the path given, perhaps a symbolic link
-    std::string m_fileName;   // name of the file replaced, in m_folder
+    std::string m_target;   // the path given, perhaps a symbolic link; empty for an entry
+    std::string m_fileName; // name of the file replaced, in m_folder
+    int m_entryFolder = -1; // the folder given for an entry, owned (a duplicate)
+    mode_t m_entryPermissions = 0600;
     int m_folder = -1;        // the folder the file is replaced in
     std::string m_temporary;  // hidden name of the new file in m_folder, while it has one
     int m_temporarySlot = -1; // where the signal handlers find that name

@@ -668,10 +668,10 @@ Result<Dib> decodeGif(ByteSource& source)
 
 Result<Dib> ReadGifFile(const std::string& path)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    auto file = openRegularStream(path);
     if (!file)
-        return fail(std::strerror(errno));
-    FileSource source(file.get());
+        return fail(file.error());
+    FileSource source(file.value().get());
     return decodeGif(source);
 }
 

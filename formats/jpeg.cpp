@@ -373,18 +373,12 @@ bool encodeJpeg(JpegEncoder& encoder, std::FILE* file, const DibLayout& layout, 
 // The file opened for reading, or the reason it cannot be read, told as ReadJpegFile tells it.
 Result<FilePtr> openJpegFile(const std::string& path, FormatMessages* messages)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    std::string problem;
-    struct stat status {};
-    if (!file || fstat(fileno(file.get()), &status) != 0)
-        problem = std::strerror(errno);
-    else if (S_ISDIR(status.st_mode))
-        problem = "it is a folder";
-    if (!problem.empty()) {
+    auto file = openRegularStream(path);
+    if (!file) {
         addMessage(messages, "JPEG :\nCan't open " + path + "\n", "", false);
-        return fail(problem);
+        return fail(file.error());
     }
-    return file;
+    return file.take();
 }
 
 } // namespace

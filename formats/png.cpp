@@ -368,9 +368,10 @@ bool startWriter(PngWriter& writer, AtomicFile& file)
 
 Result<Dib> ReadPngFile(const std::string& path)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        return fail(std::strerror(errno));
+    auto opened = openRegularStream(path);
+    if (!opened)
+        return fail(opened.error());
+    FilePtr file = opened.take();
     uint8_t signature[kPngSignatureBytes];
     const size_t got = std::fread(signature, 1, sizeof signature, file.get());
     if (std::ferror(file.get()))

@@ -128,11 +128,13 @@ std::string settingsFilePath(const std::string& directory)
 
 std::optional<ReaderSettings> loadSettings(const std::string& path)
 {
-    FilePtr file(std::fopen(path.c_str(), "rb"));
+    // Regular files only: a FIFO of that name in the folder the reader starts in would hold the
+    // start up for good.
+    auto file = openRegularStream(path);
     if (!file)
         return std::nullopt;
     ReaderSettings colours;
-    SettingsScanner scanner(file.get());
+    SettingsScanner scanner(file.value().get());
     if (readColour(scanner, kLeftColourKeyword, colours.left) &&
         readColour(scanner, kMiddleColourKeyword, colours.middle))
         readColour(scanner, kRightColourKeyword, colours.right);

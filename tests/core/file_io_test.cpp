@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -138,6 +139,36 @@ TEST_P(AtomicFileOnEachPath, SymbolicLinkIsWrittenThroughAndStays)
     AtomicFile loop(m_dir.file("loop.png"));
     EXPECT_FALSE(loop.open());
     EXPECT_FALSE(loop.error().empty());
+}
+
+// An entry of a folder the program keeps for itself: whatever was planted under the name is
+// replaced, and the file it pointed to is never touched.
+TEST_P(AtomicFileOnEachPath, AnEntryReplacesWhatIsPlantedUnderItsName)
+{
+    const std::string victim = m_dir.file("victim.txt");
+    test::writeFileBytes(victim, kOld);
+    ASSERT_EQ(::chmod(victim.c_str(), 0644), 0);
+    std::filesystem::create_directory(m_dir.file("cache"));
+    std::filesystem::create_symlink(victim, m_dir.file("cache/link.png"));
+    ASSERT_EQ(::mkfifo(m_dir.file("cache/fifo.png").c_str(), 0600), 0);
+    const int folder = ::open(m_dir.file("cache").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    for (const char* name : {"link.png", "fifo.png", "new.png"}) {
+        AtomicFile file(folder, name, 0600);
+        ASSERT_TRUE(file.open()) << file.error();
+        ASSERT_TRUE(file.write(name, std::strlen(name)));
+        ASSERT_TRUE(file.commit()) << file.error();
+        struct stat made {};
+        ASSERT_EQ(::lstat(m_dir.file(std::string("cache/") + name).c_str(), &made), 0);
+        EXPECT_TRUE(S_ISREG(made.st_mode)) << name;
+        EXPECT_EQ(made.st_mode & 07777, 0600u) << name;
+    }
+    AtomicFile outside(folder, "../escape.png", 0600);
+    EXPECT_FALSE(outside.open());
+    ::close(folder);
+    EXPECT_EQ(test::readFileBytes(victim), kOld);
+    EXPECT_EQ(modeOf(victim), 0644u);
+    EXPECT_FALSE(test::fileExists(m_dir.file("escape.png")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, AtomicFileOnEachPath,

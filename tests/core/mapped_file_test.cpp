@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ombri {
@@ -71,21 +72,33 @@ TEST(MappedFile, AFolderIsRefused)
     EXPECT_EQ(file.error(), "it is a folder");
 }
 
-TEST(MappedFile, APipeIsReadIntoMemory)
+// A pipe, a FIFO or a device by a picture's name is refused at once: reading one would wait
+// for bytes that may never come, or never end.
+TEST(MappedFile, AnythingButARegularFileIsRefusedWithoutWaiting)
 {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
-    const std::string content = "bytes through a pipe";
-    ASSERT_EQ(::write(ends[1], content.data(), content.size()),
-              static_cast<ssize_t>(content.size()));
-    ::close(ends[1]);
-
-    auto file = MappedFile::open("/proc/self/fd/" + std::to_string(ends[0]));
+    auto pipe = MappedFile::open("/proc/self/fd/" + std::to_string(ends[0]));
     ::close(ends[0]);
-    ASSERT_TRUE(file) << file.error();
-    EXPECT_FALSE(file.value().mapped());
-    const auto bytes = bytesOf(file.value().view());
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), content);
+    ::close(ends[1]);
+    ASSERT_FALSE(pipe);
+    EXPECT_EQ(pipe.error(), "it is not a regular file");
+
+    // Nobody ever writes to this FIFO: a plain open would wait for a writer for good.
+    test::TempDir dir;
+    const std::string fifo = dir.file("waiting.png");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto mapped = MappedFile::open(fifo);
+    ASSERT_FALSE(mapped);
+    EXPECT_EQ(mapped.error(), "it is not a regular file");
+    EXPECT_EQ(readWholeFile(fifo).error(), "it is not a regular file");
+    EXPECT_EQ(openRegularStream(fifo).error(), "it is not a regular file");
+    EXPECT_EQ(readWholeFile("/dev/zero").error(), "it is not a regular file");
+
+    // A file of /proc tells its size as 0 and is read to its end.
+    auto status = readWholeFile("/proc/self/status");
+    ASSERT_TRUE(status) << status.error();
+    EXPECT_GT(status.value().size(), 0u);
 }
 
 } // namespace
