@@ -11,6 +11,13 @@ namespace ombri::reader {
 // seen once (by the reader or by another program) lists at once the next time. Entries are named
 // and labelled as those programs expect; every function here may run on any thread at once, as
 // nothing is kept between calls.
+//
+// The cache is the user's alone. Its folders, from the root down, are used only when they are
+// real folders (no links) of the user's own that nobody else may write in, and are made readable
+// by the user only; where one is not, thumbnails are made in memory and nothing is read from or
+// written to it. An entry is read only when it is a regular file of the user's own of at most
+// 1 MiB, a PNG whose header gives a size its folder holds; anything else counts as no entry and
+// is replaced, never written through, when the entry is made.
 
 // The two sizes the cache holds: the longer side at most 128 or 256 pixels.
 enum class ThumbnailSize { Normal, Large };
