@@ -477,7 +477,7 @@ std::optional<Dib> keptThumbnail(const std::string& root, ThumbnailSize size,
 } // namespace
 
 Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
-                          NotesReadOnTheWay* notes)
+                          NotesReadOnTheWay* notes, const DecodeGate& gate)
 {
     const auto original = describe(root, path);
     if (!original)
@@ -488,6 +488,12 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
         return fail("the picture could not be read and has not changed since");
 
     const int maxSide = static_cast<int>(dimension(size));
+    std::optional<MemoryBudget::Hold> hold;
+    if (gate) {
+        hold = gate(decodedBytes(original->path, maxSide));
+        if (!hold)
+            return fail("no longer wanted");
+    }
     const ThumbnailSource source = readSource(original->path, maxSide);
     if (notes)
         *notes = source.notes;

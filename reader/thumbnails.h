@@ -2,6 +2,10 @@
 
 #include "core/dib.h"
 #include "core/result.h"
+#include "reader/memory_budget.h"
+
+#include <functional>
+#include <optional>
 
 #include <string>
 
@@ -65,8 +69,13 @@ struct NotesReadOnTheWay {
                         // made by another program or from an older file, or a failure
     bool carriesNotes = false;
 };
+//
+// A picture is decoded only once gate, when given, has answered a hold on the memory decoding
+// it takes (decodedBytes()); the hold is kept until the decoded picture is gone. Without an
+// answer, nothing is made and nothing noted.
+using DecodeGate = std::function<std::optional<MemoryBudget::Hold>(uint64_t bytes)>;
 Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
-                          NotesReadOnTheWay* notes = nullptr);
+                          NotesReadOnTheWay* notes = nullptr, const DecodeGate& gate = {});
 
 // Adds the picture's notes to its thumbnail when this program made the thumbnail from the file as
 // it is now without them (a photograph decoded small): the next visit then needs no whole read of

@@ -444,6 +444,58 @@ TEST_F(FileListModesTest, AFifoInTheCacheHoldsNeitherTheWorkersNorExit)
     app.reset();
 }
 
+// The workers share a budget for decoded pictures: with one smaller than any picture of the
+// folder, they take turns, one picture at a time, and every picture is still answered.
+TEST_F(FileListModesTest, PicturesLargerThanTheWholeMemoryBudgetAreAllAnswered)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 6; ++i) {
+        paths.push_back(dir.file("big" + std::to_string(i) + ".png"));
+        ASSERT_TRUE(WritePngFile(paths.back(), test::makePatternImage(200, 100 + i, 24)).ok());
+    }
+    paths.push_back(dir.file("a.bmp"));
+    test::TempDir cache;
+    BackgroundFileReader reader(nullptr, 1000);
+    reader.setCacheRoot(cache.file("thumbnails"));
+    std::map<int, FileFacts> answers;
+    QObject::connect(&reader, &BackgroundFileReader::factsRead,
+                     [&](int row, const FileFacts& facts) { answers[row] = facts; });
+    for (size_t row = 0; row < paths.size(); ++row) {
+        const bool withThumbnail = row % 2 == 0;
+        reader.request(static_cast<int>(row), paths[row],
+                       withThumbnail ? std::optional(ThumbnailSize::Normal) : std::nullopt);
+    }
+    ASSERT_TRUE(reader.waitForIdle(60000));
+    QApplication::processEvents();
+    ASSERT_EQ(answers.size(), paths.size());
+    for (const auto& [row, facts] : answers) {
+        EXPECT_EQ(facts.carriesNotes, std::optional(false)) << paths[row];
+        EXPECT_EQ(facts.thumbnail.isNull(), row % 2 != 0) << paths[row];
+    }
+    EXPECT_LE(reader.peakDecodeMemory(), 1000u);
+}
+
+// Leaving a folder, or the program, while the workers wait for memory never waits for them.
+TEST_F(FileListModesTest, WorkersWaitingForMemoryAreLetGoAtOnce)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 12; ++i) {
+        paths.push_back(dir.file("big" + std::to_string(i) + ".png"));
+        ASSERT_TRUE(WritePngFile(paths.back(), test::makePatternImage(300, 300, 24)).ok());
+    }
+    const test::HangGuard guard(120, "workers waiting for memory held up the reader's end");
+    for (int round = 0; round < 5; ++round) {
+        test::TempDir cache;
+        auto reader = std::make_unique<BackgroundFileReader>(nullptr, 1000);
+        reader->setCacheRoot(cache.file("thumbnails"));
+        for (size_t row = 0; row < paths.size(); ++row)
+            reader->request(static_cast<int>(row), paths[row], ThumbnailSize::Normal);
+        if (round % 2 == 0)
+            reader->cancelAll();
+        reader.reset();
+    }
+}
+
 using ScaledThumbnailTest = FileListModesTest;
 
 // On a screen scaled by two the grid takes the large thumbnails, so that each thumbnail pixel is
