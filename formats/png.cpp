@@ -16,6 +16,7 @@
 #include <cstring>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace ombri {
@@ -397,7 +398,7 @@ Result<Dib> readPngBytes(ByteView file)
 
 namespace {
 
-Status writeColourPng(const std::string& path, const Dib& image, const std::vector<PngText>& text,
+Status writeColourPng(AtomicFile& file, const Dib& image, const std::vector<PngText>& text,
                       std::optional<unsigned> permissions)
 {
     auto layout = dibGetLayout(image);
@@ -417,7 +418,6 @@ Status writeColourPng(const std::string& path, const Dib& image, const std::vect
     rows.firstRow = image.data() + layout->pixelOffset +
                     (static_cast<size_t>(layout->height) - 1) * layout->stride;
     // The file first: a folder that cannot take it is told before the picture is compressed.
-    AtomicFile file(path);
     if (!file.open())
         return fail(file.error());
     if (permissions && fchmod(fileno(file.stream()), static_cast<mode_t>(*permissions)) != 0)
@@ -448,17 +448,68 @@ uint32_t bigEndian32(const uint8_t* p)
     return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
 }
 
+// A text chunk longer than this is passed over when the chunks are read from a file: labels are
+// short, and a file is not trusted to say how much memory its reader gives it.
+constexpr uint32_t kMaxFileTextBytes = 1u << 20;
+
+// The keyword and text of a tEXt chunk's data; nothing for data without a keyword.
+std::optional<PngText> textOfChunk(const uint8_t* data, size_t length)
+{
+    const auto* begin = reinterpret_cast<const char*>(data);
+    const auto* zero = static_cast<const char*>(std::memchr(begin, 0, length));
+    if (!zero || zero == begin)
+        return std::nullopt;
+    return PngText{std::string(begin, zero), std::string(zero + 1, begin + length)};
+}
+
+// Exactly count bytes at offset of the file, or false.
+bool readAt(int file, uint8_t* bytes, size_t count, uint64_t offset)
+{
+    while (count > 0) {
+        const ssize_t got = ::pread(file, bytes, count, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        count -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
 } // namespace
 
 Status WritePngFile(const std::string& path, const Dib& image)
 {
-    return writeColourPng(path, image, {}, std::nullopt);
+    AtomicFile file(path);
+    return writeColourPng(file, image, {}, std::nullopt);
 }
 
 Status writePngFileWithText(const std::string& path, const Dib& image,
                             const std::vector<PngText>& text, unsigned permissions)
 {
-    return writeColourPng(path, image, text, permissions);
+    AtomicFile file(path);
+    return writeColourPng(file, image, text, permissions);
+}
+
+Status writePngFileWithText(int folder, const std::string& name, const Dib& image,
+                            const std::vector<PngText>& text, unsigned permissions)
+{
+    AtomicFile file(folder, name, static_cast<mode_t>(permissions));
+    return writeColourPng(file, image, text, std::nullopt);
+}
+
+std::optional<PngDimensions> readPngDimensions(ByteView file)
+{
+    // The signature, then the header chunk: its length (13), "IHDR", the width and the height.
+    constexpr size_t kHeaderEnd = kPngSignatureBytes + 16;
+    if (!file.data || file.size < kHeaderEnd || !hasSignature(file.data, file.size) ||
+        bigEndian32(file.data + kPngSignatureBytes) != 13 ||
+        std::memcmp(file.data + kPngSignatureBytes + 4, "IHDR", 4) != 0)
+        return std::nullopt;
+    return PngDimensions{bigEndian32(file.data + kPngSignatureBytes + 8),
+                         bigEndian32(file.data + kPngSignatureBytes + 12)};
 }
 
 Result<std::vector<PngText>> readPngTextBytes(ByteView file)
@@ -474,26 +525,51 @@ Result<std::vector<PngText>> readPngTextBytes(ByteView file)
         const uint8_t* type = file.data + offset + 4;
         if (length > file.size - offset - 12)
             break;
-        const uint8_t* data = type + 4;
         if (std::memcmp(type, "IEND", 4) == 0)
             break;
-        if (std::memcmp(type, "tEXt", 4) == 0) {
-            const auto* begin = reinterpret_cast<const char*>(data);
-            const auto* zero = static_cast<const char*>(std::memchr(begin, 0, length));
-            if (zero && zero != begin)
-                found.push_back({std::string(begin, zero), std::string(zero + 1, begin + length)});
-        }
+        if (std::memcmp(type, "tEXt", 4) == 0)
+            if (auto text = textOfChunk(type + 4, length))
+                found.push_back(std::move(*text));
         offset += size_t{length} + 12;
     }
     return found;
 }
 
+// The same walk over the file itself: only the chunk headers and the text chunks are read, so a
+// file of any size (a sparse one of gigabytes among them) costs a few small reads.
 Result<std::vector<PngText>> readPngTextFile(const std::string& path)
 {
-    auto file = MappedFile::open(path);
-    if (!file)
-        return fail(file.error());
-    return readPngTextBytes(file.value().view());
+    auto opened = openRegularFile(path);
+    if (!opened)
+        return fail(opened.error());
+    const int file = opened.value().get();
+    struct stat status {};
+    if (::fstat(file, &status) != 0)
+        return fail(std::strerror(errno));
+    const auto size = static_cast<uint64_t>(status.st_size);
+    uint8_t signature[kPngSignatureBytes];
+    if (!readAt(file, signature, sizeof signature, 0) || !hasSignature(signature, sizeof signature))
+        return fail("not a PNG file");
+    std::vector<PngText> found;
+    uint64_t offset = kPngSignatureBytes;
+    std::vector<uint8_t> data;
+    while (size - offset >= 12) {
+        uint8_t header[8];
+        if (!readAt(file, header, sizeof header, offset))
+            break;
+        const uint32_t length = bigEndian32(header);
+        if (length > size - offset - 12 || std::memcmp(header + 4, "IEND", 4) == 0)
+            break;
+        if (std::memcmp(header + 4, "tEXt", 4) == 0 && length <= kMaxFileTextBytes) {
+            data.resize(length);
+            if (!readAt(file, data.data(), length, offset + 8))
+                break;
+            if (auto text = textOfChunk(data.data(), length))
+                found.push_back(std::move(*text));
+        }
+        offset += uint64_t{length} + 12;
+    }
+    return found;
 }
 
 Status writeGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t width,

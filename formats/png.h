@@ -5,6 +5,7 @@
 #include "core/result.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,27 @@ struct PngText {
 Status writePngFileWithText(const std::string& path, const Dib& image,
                             const std::vector<PngText>& text, unsigned permissions);
 
+// The same into the entry `name` of a folder the program holds open and keeps for itself (the
+// thumbnail cache): whatever has that name there, a symbolic link or a FIFO included, is
+// replaced by the new file and never followed or written through.
+Status writePngFileWithText(int folder, const std::string& name, const Dib& image,
+                            const std::vector<PngText>& text, unsigned permissions);
+
 // The tEXt chunks of a PNG file in file order, found by walking its chunks without decoding the
 // picture. Any bytes are taken: the walk ends at IEND or where the chunks stop making sense, and
 // what was found before counts. A failure only for bytes without the PNG signature.
 Result<std::vector<PngText>> readPngTextBytes(ByteView file);
+// The same read from a regular file, chunk header by chunk header: nothing but the headers and
+// the text is read, whatever the file's size, and a text chunk over 1 MiB is passed over.
 Result<std::vector<PngText>> readPngTextFile(const std::string& path);
+
+// The size a PNG declares in its header chunk, read without decoding anything; nothing for bytes
+// that do not begin with the signature and that chunk.
+struct PngDimensions {
+    uint32_t width = 0;
+    uint32_t height = 0;
+};
+std::optional<PngDimensions> readPngDimensions(ByteView file);
 
 // Writes width x height grey bytes, top row first, as an 8-bit grey PNG (a note layer shown as
 // a picture). Written through a file that replaces the target only when complete.

@@ -1,5 +1,6 @@
 #include "reader/thumbnails.h"
 
+#include "core/file_io.h"
 #include "core/md5.h"
 #include "formats/dispatch.h"
 #include "formats/jpeg.h"
@@ -9,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -31,6 +33,9 @@ constexpr const char* kNotesKey = "X-OmbriTools::Notes";
 constexpr const char* kSoftware = "OmbriReader " OMBRI_VERSION;
 constexpr unsigned kFolderPermissions = 0700;
 constexpr unsigned kFilePermissions = 0600;
+// The most an entry may take: a thumbnail of 256 x 256 pixels is far smaller, and a larger file
+// under an entry's name is not read at all.
+constexpr uint64_t kMaxEntryBytes = 1u << 20;
 
 // What the cache knows a file by: its real path (links followed), its URI and the stat fields
 // an entry records.
@@ -74,6 +79,12 @@ std::optional<Original> describe(const std::string& root, const std::string& pat
     return original;
 }
 
+// The file name of the file's entries in every folder of the cache.
+std::string entryName(const Original& original)
+{
+    return md5Hex(original.uri) + ".png";
+}
+
 std::optional<std::string> textOf(const std::vector<PngText>& chunks, const char* keyword)
 {
     for (const PngText& chunk : chunks)
@@ -82,28 +93,12 @@ std::optional<std::string> textOf(const std::vector<PngText>& chunks, const char
     return std::nullopt;
 }
 
-enum class EntryState { Absent, Matching, Other };
+// The folders entries are kept in, each standing for the size of the pictures it holds.
+enum class EntryKind { Normal, Large, Failed };
 
-// Whether the entry at entryPath was made from the file as it is now: the same URI and the same
-// modification time in whole seconds.
-EntryState entryState(const std::string& entryPath, const Original& original)
+EntryKind entryKind(ThumbnailSize size)
 {
-    struct stat status {};
-    if (::stat(entryPath.c_str(), &status) != 0)
-        return EntryState::Absent;
-    auto chunks = readPngTextFile(entryPath);
-    if (!chunks)
-        return EntryState::Other;
-    const auto uri = textOf(chunks.value(), kUriKey);
-    const auto mtime = textOf(chunks.value(), kMTimeKey);
-    if (!uri || *uri != original.uri || !mtime || mtime->empty())
-        return EntryState::Other;
-    errno = 0;
-    char* end = nullptr;
-    const long long seconds = std::strtoll(mtime->c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || seconds != static_cast<long long>(original.status.st_mtime))
-        return EntryState::Other;
-    return EntryState::Matching;
+    return size == ThumbnailSize::Large ? EntryKind::Large : EntryKind::Normal;
 }
 
 // Makes each missing folder of the path readable by its owner only: thumbnails show what the
@@ -120,9 +115,155 @@ bool makeFolders(const std::string& folder)
     return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-std::string folderOf(const std::string& file)
+enum class Creation { Existing, Made };
+
+// One folder of the cache, opened from its parent without following a link. Only a folder of
+// the user's own that nobody else may write in is used: anyone who could put entries there
+// could show the user any picture under another's name, or have the reader overwrite files
+// through links in it.
+FileDescriptor openOwnFolder(int parent, const char* name, Creation creation)
 {
-    return file.substr(0, file.rfind('/'));
+    if (creation == Creation::Made && ::mkdirat(parent, name, kFolderPermissions) != 0 &&
+        errno != EEXIST)
+        return {};
+    FileDescriptor folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat status {};
+    if (!folder || ::fstat(folder.get(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return {};
+    return folder;
+}
+
+// The folder entries of the kind are kept in, opened from the root's own folder down; none
+// when a folder on the way is missing (and not to be made) or may not be used. The folder
+// holding the root may be a link the user made; the root and everything in it may not.
+FileDescriptor openEntryFolder(const std::string& root, EntryKind kind, Creation creation)
+{
+    const size_t slash = root.rfind('/');
+    if (slash == std::string::npos || slash + 1 == root.size())
+        return {};
+    const std::string base = slash == 0 ? "/" : root.substr(0, slash);
+    if (creation == Creation::Made && !makeFolders(base))
+        return {};
+    FileDescriptor folder(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::string leaf = root.substr(slash + 1);
+    const char* const failedFolder = "ombri-reader-" OMBRI_VERSION;
+    std::vector<const char*> names = {leaf.c_str()};
+    if (kind == EntryKind::Failed)
+        names.insert(names.end(), {"fail", failedFolder});
+    else
+        names.push_back(kind == EntryKind::Large ? "large" : "normal");
+    for (const char* name : names) {
+        if (!folder)
+            return {};
+        folder = openOwnFolder(folder.get(), name, creation);
+    }
+    return folder;
+}
+
+// Whether a PNG's declared size is one its folder may hold: thumbnails of at most 128 or 256
+// pixels a side, failures of a single pixel. Anything else would be a decode of a size nobody
+// asked for, such as a 16384 x 16384 picture planted under a thumbnail's name.
+bool sizeFitsFolder(ByteView png, EntryKind kind)
+{
+    const auto size = readPngDimensions(png);
+    if (!size)
+        return false;
+    if (kind == EntryKind::Failed)
+        return size->width == 1 && size->height == 1;
+    const uint32_t side = static_cast<uint32_t>(
+        thumbnailPixels(kind == EntryKind::Large ? ThumbnailSize::Large : ThumbnailSize::Normal));
+    return size->width >= 1 && size->height >= 1 && size->width <= side && size->height <= side;
+}
+
+// The bytes of an entry the cache may hold: a regular file of the user's own of at most
+// kMaxEntryBytes, a PNG of a size its folder stands for. Nothing for anything else, which counts
+// as no entry. The entry is opened where it lies, without following a link or waiting for a
+// FIFO or a device.
+std::optional<std::vector<uint8_t>> readEntry(int folder, const std::string& name, EntryKind kind)
+{
+    FileDescriptor file(
+        ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    const bool found = file ? ::fstat(file.get(), &status) == 0
+                            : ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found)
+        return std::nullopt;
+    if (!S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+        // Nothing of the program's own: a link, FIFO, device or someone else's file is taken
+        // away, so that the entry is made again as a file of ours. A folder stays, and is
+        // passed over.
+        ::unlinkat(folder, name.c_str(), 0);
+        return std::nullopt;
+    }
+    if (!file || static_cast<uint64_t>(status.st_size) > kMaxEntryBytes)
+        return std::nullopt;
+    // One byte more than an entry may have tells a file that grew meanwhile.
+    std::vector<uint8_t> bytes(kMaxEntryBytes + 1);
+    size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t part = ::read(file.get(), bytes.data() + got, bytes.size() - got);
+        if (part < 0 && errno == EINTR)
+            continue;
+        if (part < 0)
+            return std::nullopt;
+        if (part == 0)
+            break;
+        got += static_cast<size_t>(part);
+    }
+    if (got > kMaxEntryBytes)
+        return std::nullopt;
+    bytes.resize(got);
+    if (!sizeFitsFolder({bytes.data(), bytes.size()}, kind))
+        return std::nullopt;
+    return bytes;
+}
+
+// An entry as it was read: its bytes and labels.
+struct Entry {
+    std::vector<uint8_t> bytes;
+    std::vector<PngText> labels;
+};
+
+// Whether the labels say the entry was made from the file as it is now: the same URI and the
+// same modification time in whole seconds.
+bool labelsMatch(const std::vector<PngText>& labels, const Original& original)
+{
+    const auto uri = textOf(labels, kUriKey);
+    const auto mtime = textOf(labels, kMTimeKey);
+    if (!uri || *uri != original.uri || !mtime || mtime->empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long seconds = std::strtoll(mtime->c_str(), &end, 10);
+    return errno == 0 && *end == '\0' &&
+           seconds == static_cast<long long>(original.status.st_mtime);
+}
+
+enum class EntryState { Absent, Matching, Other };
+
+// The entry of the file in its folder, and whether it was made from the file as it is now.
+// Absent for a folder or an entry that may not be used.
+EntryState lookUpEntry(int folder, const std::string& name, EntryKind kind,
+                       const Original& original, Entry* read = nullptr)
+{
+    if (folder < 0)
+        return EntryState::Absent;
+    auto bytes = readEntry(folder, name, kind);
+    if (!bytes)
+        return EntryState::Absent;
+    auto labels = readPngTextBytes({bytes->data(), bytes->size()});
+    if (!labels || !labelsMatch(labels.value(), original))
+        return EntryState::Other;
+    if (read)
+        *read = Entry{std::move(*bytes), labels.take()};
+    return EntryState::Matching;
+}
+
+EntryState lookUpEntry(const std::string& root, EntryKind kind, const Original& original)
+{
+    const FileDescriptor folder = openEntryFolder(root, kind, Creation::Existing);
+    return lookUpEntry(folder.get(), entryName(original), kind, original);
 }
 
 // The notes of the file, with its modification time to the nanosecond: the thumbnail's own
@@ -134,12 +275,9 @@ std::string notesLabel(const Original& original, bool carriesNotes)
            std::to_string(static_cast<long long>(original.status.st_mtim.tv_nsec));
 }
 
-NotesReadOnTheWay notesNotedIn(const std::string& entryPath, const Original& original)
+NotesReadOnTheWay notesNotedIn(const std::vector<PngText>& labels, const Original& original)
 {
-    const auto chunks = readPngTextFile(entryPath);
-    if (!chunks)
-        return {};
-    const auto label = textOf(chunks.value(), kNotesKey);
+    const auto label = textOf(labels, kNotesKey);
     if (label == notesLabel(original, true))
         return {true, true};
     if (label == notesLabel(original, false))
@@ -147,11 +285,14 @@ NotesReadOnTheWay notesNotedIn(const std::string& entryPath, const Original& ori
     return {};
 }
 
-Status writeEntry(const std::string& entryPath, const Dib& picture, const Original& original,
-                  int32_t width, int32_t height, const NotesReadOnTheWay& notes = {})
+// Writes the entry into its folder, made when missing; whatever had its name there is replaced.
+Status writeEntry(const std::string& root, EntryKind kind, const Dib& picture,
+                  const Original& original, int32_t width, int32_t height,
+                  const NotesReadOnTheWay& notes = {})
 {
-    if (!makeFolders(folderOf(entryPath)))
-        return fail(std::strerror(errno));
+    const FileDescriptor folder = openEntryFolder(root, kind, Creation::Made);
+    if (!folder)
+        return fail("the cache folder cannot be used");
     std::vector<PngText> text = {
         {kUriKey, original.uri},
         {kMTimeKey, std::to_string(static_cast<long long>(original.status.st_mtime))},
@@ -164,7 +305,7 @@ Status writeEntry(const std::string& entryPath, const Dib& picture, const Origin
     }
     if (notes.known)
         text.push_back({kNotesKey, notesLabel(original, notes.carriesNotes)});
-    return writePngFileWithText(entryPath, picture, text, kFilePermissions);
+    return writePngFileWithText(folder.get(), entryName(original), picture, text, kFilePermissions);
 }
 
 uint32_t dimension(ThumbnailSize size)
@@ -302,10 +443,10 @@ ThumbnailState lookUpThumbnail(const std::string& root, const std::string& path,
     const auto original = describe(root, path);
     if (!original)
         return ThumbnailState::Unavailable;
-    const EntryState entry = entryState(thumbnailPath(root, original->uri, size), *original);
+    const EntryState entry = lookUpEntry(root, entryKind(size), *original);
     if (entry == EntryState::Matching)
         return ThumbnailState::Fresh;
-    const EntryState failed = entryState(failedThumbnailPath(root, original->uri), *original);
+    const EntryState failed = lookUpEntry(root, EntryKind::Failed, *original);
     if (failed == EntryState::Matching)
         return ThumbnailState::Failed;
     if (entry == EntryState::Absent && failed == EntryState::Absent)
@@ -313,27 +454,46 @@ ThumbnailState lookUpThumbnail(const std::string& root, const std::string& path,
     return ThumbnailState::Stale;
 }
 
+namespace {
+
+// The thumbnail kept for the file as it is now, decoded, with the notes noted with it.
+std::optional<Dib> keptThumbnail(const std::string& root, ThumbnailSize size,
+                                 const Original& original, NotesReadOnTheWay* notes)
+{
+    const FileDescriptor folder = openEntryFolder(root, entryKind(size), Creation::Existing);
+    Entry entry;
+    if (lookUpEntry(folder.get(), entryName(original), entryKind(size), original, &entry) !=
+        EntryState::Matching)
+        return std::nullopt;
+    auto kept = readPngBytes({entry.bytes.data(), entry.bytes.size()});
+    // An entry that cannot be read back is made again.
+    if (!kept)
+        return std::nullopt;
+    if (notes)
+        *notes = notesNotedIn(entry.labels, original);
+    return kept.take();
+}
+
+} // namespace
+
 Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
-                          NotesReadOnTheWay* notes)
+                          NotesReadOnTheWay* notes, const DecodeGate& gate)
 {
     const auto original = describe(root, path);
     if (!original)
         return fail("no thumbnail is made for this file");
-    const std::string entryPath = thumbnailPath(root, original->uri, size);
-    const std::string failPath = failedThumbnailPath(root, original->uri);
-    if (entryState(entryPath, *original) == EntryState::Matching) {
-        auto kept = ReadPngFile(entryPath);
-        if (kept) {
-            if (notes)
-                *notes = notesNotedIn(entryPath, *original);
-            return kept;
-        }
-        // An entry that cannot be read back is made again below.
-    }
-    if (entryState(failPath, *original) == EntryState::Matching)
+    if (auto kept = keptThumbnail(root, size, *original, notes))
+        return std::move(*kept);
+    if (lookUpEntry(root, EntryKind::Failed, *original) == EntryState::Matching)
         return fail("the picture could not be read and has not changed since");
 
     const int maxSide = static_cast<int>(dimension(size));
+    std::optional<MemoryBudget::Hold> hold;
+    if (gate) {
+        hold = gate(decodedBytes(original->path, maxSide));
+        if (!hold)
+            return fail("no longer wanted");
+    }
     const ThumbnailSource source = readSource(original->path, maxSide);
     if (notes)
         *notes = source.notes;
@@ -341,7 +501,7 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
         // A picture is noted as failed only with the same labels as a thumbnail, on a single
         // transparent pixel, as programs sharing the cache expect.
         Dib mark = Dib::create(1, 1, 32);
-        (void)writeEntry(failPath, mark, *original, 0, 0);
+        (void)writeEntry(root, EntryKind::Failed, mark, *original, 0, 0);
         return fail(source.error.empty() ? "the picture could not be read" : source.error);
     }
     Dib picture = scaleDownToFit(source.image, maxSide, source.keepAlpha);
@@ -349,8 +509,12 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
         return fail("out of memory");
     // The cache only saves time: a folder that cannot take the entry still leaves the caller
     // its picture.
-    if (writeEntry(entryPath, picture, *original, source.width, source.height, source.notes))
-        ::unlink(failPath.c_str());
+    if (writeEntry(root, entryKind(size), picture, *original, source.width, source.height,
+                   source.notes)) {
+        const FileDescriptor failed = openEntryFolder(root, EntryKind::Failed, Creation::Existing);
+        if (failed)
+            ::unlinkat(failed.get(), entryName(*original).c_str(), 0);
+    }
     return picture;
 }
 
@@ -360,21 +524,23 @@ void noteNotesInThumbnail(const std::string& root, const std::string& path, Thum
     const auto original = describe(root, path);
     if (!original)
         return;
-    const std::string entryPath = thumbnailPath(root, original->uri, size);
-    if (entryState(entryPath, *original) != EntryState::Matching ||
-        notesNotedIn(entryPath, *original).known)
-        return;
-    auto picture = ReadPngFile(entryPath);
-    auto text = readPngTextFile(entryPath);
-    if (!picture || !text)
+    const FileDescriptor folder = openEntryFolder(root, entryKind(size), Creation::Existing);
+    const std::string name = entryName(*original);
+    Entry entry;
+    if (lookUpEntry(folder.get(), name, entryKind(size), *original, &entry) !=
+            EntryState::Matching ||
+        notesNotedIn(entry.labels, *original).known)
         return;
     // Another program's thumbnail is left as that program made it.
-    const auto software = textOf(text.value(), "Software");
+    const auto software = textOf(entry.labels, "Software");
     if (!software || software->rfind(kSoftware, 0) != 0)
         return;
-    std::vector<PngText> labels = text.value();
+    auto picture = readPngBytes({entry.bytes.data(), entry.bytes.size()});
+    if (!picture)
+        return;
+    std::vector<PngText> labels = std::move(entry.labels);
     labels.push_back({kNotesKey, notesLabel(*original, carriesNotes)});
-    (void)writePngFileWithText(entryPath, picture.value(), labels, kFilePermissions);
+    (void)writePngFileWithText(folder.get(), name, picture.value(), labels, kFilePermissions);
 }
 
 Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)

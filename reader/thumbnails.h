@@ -2,6 +2,10 @@
 
 #include "core/dib.h"
 #include "core/result.h"
+#include "reader/memory_budget.h"
+
+#include <functional>
+#include <optional>
 
 #include <string>
 
@@ -11,6 +15,13 @@ namespace ombri::reader {
 // seen once (by the reader or by another program) lists at once the next time. Entries are named
 // and labelled as those programs expect; every function here may run on any thread at once, as
 // nothing is kept between calls.
+//
+// The cache is the user's alone. Its folders, from the root down, are used only when they are
+// real folders (no links) of the user's own that nobody else may write in, and are made readable
+// by the user only; where one is not, thumbnails are made in memory and nothing is read from or
+// written to it. An entry is read only when it is a regular file of the user's own of at most
+// 1 MiB, a PNG whose header gives a size its folder holds; anything else counts as no entry and
+// is replaced, never written through, when the entry is made.
 
 // The two sizes the cache holds: the longer side at most 128 or 256 pixels.
 enum class ThumbnailSize { Normal, Large };
@@ -58,8 +69,13 @@ struct NotesReadOnTheWay {
                         // made by another program or from an older file, or a failure
     bool carriesNotes = false;
 };
+//
+// A picture is decoded only once gate, when given, has answered a hold on the memory decoding
+// it takes (decodedBytes()); the hold is kept until the decoded picture is gone. Without an
+// answer, nothing is made and nothing noted.
+using DecodeGate = std::function<std::optional<MemoryBudget::Hold>(uint64_t bytes)>;
 Result<Dib> makeThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
-                          NotesReadOnTheWay* notes = nullptr);
+                          NotesReadOnTheWay* notes = nullptr, const DecodeGate& gate = {});
 
 // Adds the picture's notes to its thumbnail when this program made the thumbnail from the file as
 // it is now without them (a photograph decoded small): the next visit then needs no whole read of

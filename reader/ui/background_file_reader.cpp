@@ -69,8 +69,8 @@ QImage thumbnailToQImage(const Dib& thumbnail)
     return image;
 }
 
-BackgroundFileReader::BackgroundFileReader(QObject* parent)
-    : QObject(parent), m_cacheRoot(thumbnailCacheRoot())
+BackgroundFileReader::BackgroundFileReader(QObject* parent, uint64_t memoryBudget)
+    : QObject(parent), m_cacheRoot(thumbnailCacheRoot()), m_budget(memoryBudget)
 {
     // One worker per processor: thumbnails of big pictures are made at the pace of the decoders.
     m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
@@ -108,9 +108,19 @@ void BackgroundFileReader::enqueue(Job job, bool first)
 
 void BackgroundFileReader::cancelAll()
 {
-    const std::lock_guard lock(m_mutex);
-    ++m_generation;
-    m_jobs.clear();
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_generation;
+        m_jobs.clear();
+    }
+    // Workers waiting for memory to decode a file of the folder left give up at once.
+    m_budget.wakeAll();
+}
+
+std::optional<MemoryBudget::Hold> BackgroundFileReader::waitForMemory(const Job& job,
+                                                                      uint64_t bytes)
+{
+    return m_budget.acquire(bytes, [this, &job] { return !current(job); });
 }
 
 bool BackgroundFileReader::waitForIdle(int milliseconds)
@@ -128,13 +138,17 @@ void BackgroundFileReader::serveOne()
         job = std::move(m_jobs.front());
         m_jobs.pop_front();
     }
-    const auto current = [&] { return job.generation == m_generation.load(); };
-    if (!current())
+    if (!current(job))
         return;
     FileFacts facts;
     if (job.thumbnail) {
         NotesReadOnTheWay read;
-        const auto made = makeThumbnail(m_cacheRoot, job.path, *job.thumbnail, &read);
+        const auto made =
+            makeThumbnail(m_cacheRoot, job.path, *job.thumbnail, &read,
+                          [this, &job](uint64_t bytes) { return waitForMemory(job, bytes); });
+        // Given up while waiting for memory: the folder has been left.
+        if (!made && !current(job))
+            return;
         if (made) {
             facts.thumbnail = thumbnailToQImage(made.value());
         } else if (lookUpThumbnail(m_cacheRoot, job.path, *job.thumbnail) ==
@@ -162,7 +176,7 @@ void BackgroundFileReader::serveOne()
         enqueue(Job{job.generation, job.row, job.path, std::nullopt, job.thumbnail}, false);
         return;
     }
-    facts.carriesNotes = notesOf(job.path);
+    facts.carriesNotes = notesOf(job);
     if (job.notesForThumbnail && facts.carriesNotes)
         noteNotesInThumbnail(m_cacheRoot, job.path, *job.notesForThumbnail, *facts.carriesNotes);
     answer(job, std::move(facts));
@@ -202,12 +216,15 @@ void BackgroundFileReader::rememberNotes(const std::string& path, std::optional<
     m_knownNotes[path] = KnownNotes{stamp->modified, stamp->size, notes};
 }
 
-std::optional<bool> BackgroundFileReader::notesOf(const std::string& path)
+std::optional<bool> BackgroundFileReader::notesOf(const Job& job)
 {
-    if (const auto known = knownNotes(path))
+    if (const auto known = knownNotes(job.path))
         return known;
-    const std::optional<bool> notes = fileCarriesNotes(path);
-    rememberNotes(path, notes);
+    const auto hold = waitForMemory(job, decodedBytes(job.path, std::nullopt));
+    if (!hold)
+        return std::nullopt;
+    const std::optional<bool> notes = fileCarriesNotes(job.path);
+    rememberNotes(job.path, notes);
     return notes;
 }
 

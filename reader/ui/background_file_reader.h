@@ -27,11 +27,19 @@ struct FileFacts {
 // missing). The list asks for a row when it first paints it; the last request is served first,
 // so the rows in sight come before those scrolled past. Listing another folder cancels the
 // requests not yet served, and the results of those being served are dropped.
+//
+// The workers together hold at most memoryBudget bytes of decoded pictures (kDecodeMemoryBudget
+// unless a test gives less): each waits before decoding until its picture fits beside the
+// others', and a picture larger than all of it is decoded alone. Files are only ever opened as
+// regular files, without waiting: a FIFO, socket or device in the folder is never read.
 class BackgroundFileReader : public QObject {
     Q_OBJECT
   public:
-    explicit BackgroundFileReader(QObject* parent = nullptr);
-    // Waits for the files being read; the rest are dropped.
+    static constexpr uint64_t kDecodeMemoryBudget = uint64_t{1} << 30;
+
+    explicit BackgroundFileReader(QObject* parent = nullptr,
+                                  uint64_t memoryBudget = kDecodeMemoryBudget);
+    // Waits for the files being decoded; the rest, and those waiting for memory, are dropped.
     ~BackgroundFileReader() override;
 
     // The cache the thumbnails are kept in; thumbnailCacheRoot() unless changed.
@@ -46,6 +54,8 @@ class BackgroundFileReader : public QObject {
     // Waits until every request made so far has been answered or dropped; false on time-out.
     // Tests and benchmarks wait with it; the answers still arrive through the event loop.
     bool waitForIdle(int milliseconds);
+    // The most decoded pictures held at once so far, in bytes as they were counted.
+    uint64_t peakDecodeMemory() const { return m_budget.peakHeld(); }
 
   signals:
     void factsRead(int row, const ombri::reader::FileFacts& facts);
@@ -65,7 +75,10 @@ class BackgroundFileReader : public QObject {
     void answer(const Job& job, FileFacts facts);
     std::optional<bool> knownNotes(const std::string& path);
     void rememberNotes(const std::string& path, std::optional<bool> notes);
-    std::optional<bool> notesOf(const std::string& path);
+    // Nothing when the file is no picture, or when the job was cancelled while it waited.
+    std::optional<bool> notesOf(const Job& job);
+    bool current(const Job& job) const { return job.generation == m_generation.load(); }
+    std::optional<MemoryBudget::Hold> waitForMemory(const Job& job, uint64_t bytes);
 
     std::string m_cacheRoot;
     std::atomic<uint64_t> m_generation{0};
@@ -79,6 +92,7 @@ class BackgroundFileReader : public QObject {
         std::optional<bool> carriesNotes;
     };
     std::map<std::string, KnownNotes> m_knownNotes;
+    MemoryBudget m_budget;
     QThreadPool m_pool;
 };
 

@@ -1,20 +1,25 @@
 #include "reader/thumbnails.h"
 
+#include "core/bytes.h"
 #include "core/md5.h"
 #include "formats/jpeg.h"
 #include "formats/png.h"
 #include "notes/carrier.h"
 #include "support/dib_compare.h"
+#include "support/process_guards.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <thread>
@@ -221,9 +226,9 @@ TEST_F(ThumbnailCache, EntryFromAnOlderFileOrAnotherFileIsMadeAgain)
     ASSERT_TRUE(makeThumbnail(root(), other, ThumbnailSize::Normal).ok());
     EXPECT_EQ(textOf(otherEntry, "Thumb::URI"), fileUri(other));
 
-    // Bytes that are no PNG at all where the entry should be.
+    // Bytes that are no PNG at all where the entry should be count as no entry.
     test::writeFileBytes(entry, {1, 2, 3});
-    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Stale);
+    EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Missing);
     ASSERT_TRUE(makeThumbnail(root(), path, ThumbnailSize::Normal).ok());
     EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Fresh);
 }
@@ -512,6 +517,271 @@ TEST_F(ThumbnailCache, NotesAreToldWhenThePictureWasReadWholeAndKeptWithItsThumb
     EXPECT_EQ(lookUpThumbnail(root(), photo, ThumbnailSize::Normal), ThumbnailState::Fresh);
     EXPECT_FALSE(makeThumbnail(root(), badPicture("bad.png"), ThumbnailSize::Normal, &read).ok());
     EXPECT_FALSE(read.known);
+}
+
+} // namespace
+} // namespace ombri::reader
+
+// --- What others may plant in the cache ---
+
+namespace ombri::reader {
+namespace {
+
+// The labels that make an entry pass for one made from the file as it is now.
+std::vector<PngText> labelsFor(const std::string& path)
+{
+    return {{"Thumb::URI", fileUri(path)}, {"Thumb::MTime", std::to_string(mtimeOf(path))}};
+}
+
+void appendChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data)
+{
+    const size_t start = png.size();
+    png.resize(start + 8);
+    writeBe32(&png[start], static_cast<uint32_t>(data.size()));
+    std::memcpy(&png[start + 4], type, 4);
+    png.insert(png.end(), data.begin(), data.end());
+    const uint32_t crc =
+        static_cast<uint32_t>(crc32(0, &png[start + 4], static_cast<uInt>(data.size() + 4)));
+    png.resize(png.size() + 4);
+    writeBe32(&png[png.size() - 4], crc);
+}
+
+// The zlib stream of count zero bytes, made without ever holding them: raw deflate of one
+// stretch of zeros, ended by a full flush so that it stands alone, repeated as often as the count
+// takes, then an empty last block. The Adler-32 of zeros is 1 and, above it, their count.
+std::vector<uint8_t> zerosStream(uint64_t stretch, uint64_t repeats)
+{
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    std::vector<uint8_t> zeros(stretch, 0), part(deflateBound(&z, stretch) + 64);
+    z.next_in = zeros.data();
+    z.avail_in = static_cast<uInt>(zeros.size());
+    z.next_out = part.data();
+    z.avail_out = static_cast<uInt>(part.size());
+    EXPECT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+    part.resize(part.size() - z.avail_out);
+    deflateEnd(&z);
+    std::vector<uint8_t> stream = {0x78, 0xDA};
+    for (uint64_t i = 0; i < repeats; ++i)
+        stream.insert(stream.end(), part.begin(), part.end());
+    stream.insert(stream.end(), {0x03, 0x00});
+    const uint32_t adler = static_cast<uint32_t>((stretch * repeats) % 65521) << 16 | 1u;
+    stream.resize(stream.size() + 4);
+    writeBe32(&stream[stream.size() - 4], adler);
+    return stream;
+}
+
+// A complete, valid PNG of width x height black grey pixels with the text ahead of its data.
+// 16384 x 16384 comes to a few hundred kilobytes and decodes to most of a gigabyte.
+std::vector<uint8_t> blackPng(uint32_t width, uint32_t height, const std::vector<PngText>& text)
+{
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> header(13, 0);
+    writeBe32(&header[0], width);
+    writeBe32(&header[4], height);
+    header[8] = 8; // bits, then grey, deflate, no filter method, no interlacing
+    appendChunk(png, "IHDR", header);
+    for (const PngText& chunk : text) {
+        std::vector<uint8_t> data(chunk.keyword.begin(), chunk.keyword.end());
+        data.push_back(0);
+        data.insert(data.end(), chunk.text.begin(), chunk.text.end());
+        appendChunk(png, "tEXt", data);
+    }
+    // Every row is its filter byte (none) and its pixels, all zero.
+    uint64_t rowsPerStretch = 1;
+    for (uint64_t rows = 1; rows <= height && rows * (width + 1) <= (4u << 20); ++rows)
+        if (height % rows == 0)
+            rowsPerStretch = rows;
+    appendChunk(png, "IDAT", zerosStream(rowsPerStretch * (width + 1), height / rowsPerStretch));
+    appendChunk(png, "IEND", {});
+    return png;
+}
+
+// A picture's thumbnail as the cache must answer it: 60 x 40, from the picture itself.
+bool isTheRealThumbnail(const Result<Dib>& made)
+{
+    return made && DibGetWidth(made.value()) == 60 && DibGetHeight(made.value()) == 40;
+}
+
+bool isRegularFile(const std::string& path)
+{
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// What others may leave under an entry's name, every one of which is no entry: the entry is made
+// again as a regular file of its own, and nothing is read from or written through what was
+// there. Each also stands for an entry saying the picture could not be read.
+TEST_F(ThumbnailCache, PlantedEntriesAreReplacedAndNeverFollowedOrDecoded)
+{
+    // A file elsewhere that a link points to: a valid entry with another picture, which must
+    // neither be shown nor overwritten.
+    const std::string precious = m_dir.file("precious.png");
+    const std::string good = picture("good.png", 60, 40);
+    const std::string bad = badPicture("bad.png");
+    enum Plant { Link, Fifo, Oversized, TooLarge, TooWide };
+    const struct {
+        const char* what;
+        Plant plant;
+    } plants[] = {{"a link to a file elsewhere", Link},
+                  {"a FIFO", Fifo},
+                  {"a valid entry of more than 1 MiB", Oversized},
+                  {"a valid entry declaring 16384 x 16384", TooLarge},
+                  {"a valid entry one pixel wider than its folder holds", TooWide}};
+    const ThumbnailSize sizes[] = {ThumbnailSize::Normal, ThumbnailSize::Large};
+    for (const auto& planted : plants) {
+        for (int folder = 0; folder < 3; ++folder) {
+            SCOPED_TRACE(std::string(planted.what) + " in folder " + std::to_string(folder));
+            const bool failFolder = folder == 2;
+            const ThumbnailSize size = failFolder ? ThumbnailSize::Normal : sizes[folder];
+            fs::remove_all(m_dir.file("cache"));
+            // Made once so that every folder exists, then taken away again.
+            ASSERT_TRUE(makeThumbnail(root(), good, size).ok());
+            ASSERT_FALSE(makeThumbnail(root(), bad, size).ok());
+            for (const std::string& made : {good, bad}) {
+                fs::remove(thumbnailPath(root(), fileUri(made), size));
+                fs::remove(failedThumbnailPath(root(), fileUri(made)));
+            }
+            const auto entryOf = [&](const std::string& path) {
+                return failFolder ? failedThumbnailPath(root(), fileUri(path))
+                                  : thumbnailPath(root(), fileUri(path), size);
+            };
+            const uint32_t side = failFolder ? 1 : static_cast<uint32_t>(thumbnailPixels(size));
+            for (const std::string& path : {good, bad}) {
+                const std::string entry = entryOf(path);
+                std::vector<uint8_t> bytes = blackPng(side, side, labelsFor(path));
+                switch (planted.plant) {
+                case Link:
+                    test::writeFileBytes(precious, bytes);
+                    ASSERT_EQ(::chmod(precious.c_str(), 0644), 0);
+                    fs::create_symlink(precious, entry);
+                    break;
+                case Fifo:
+                    ASSERT_EQ(::mkfifo(entry.c_str(), 0600), 0);
+                    break;
+                case Oversized:
+                    // Padding in a chunk of no meaning, behind the labels.
+                    bytes.insert(bytes.end() - 12, {0, 0x10, 0, 0, 'p', 'a', 'D', 'd'});
+                    bytes.insert(bytes.end() - 12, (1u << 20) + 4, 0);
+                    test::writeFileBytes(entry, bytes);
+                    break;
+                case TooLarge:
+                    test::writeFileBytes(entry, blackPng(16384, 16384, labelsFor(path)));
+                    break;
+                case TooWide:
+                    test::writeFileBytes(entry, blackPng(side + 1, side, labelsFor(path)));
+                    break;
+                }
+                const auto before = test::readFileBytes(precious);
+                const test::HangGuard guard(20, "a planted cache entry was opened and waited on");
+                EXPECT_EQ(lookUpThumbnail(root(), path, size), ThumbnailState::Missing);
+                const auto made = makeThumbnail(root(), path, size);
+                if (path == good) {
+                    EXPECT_TRUE(isTheRealThumbnail(made));
+                    EXPECT_EQ(lookUpThumbnail(root(), path, size), ThumbnailState::Fresh);
+                    // What stood for a failure goes with the thumbnail made.
+                    EXPECT_EQ(fs::exists(fs::symlink_status(entry)), !failFolder);
+                } else {
+                    EXPECT_FALSE(made.ok());
+                    EXPECT_EQ(lookUpThumbnail(root(), path, size), ThumbnailState::Failed);
+                }
+                EXPECT_TRUE(!fs::exists(fs::symlink_status(entry)) || isRegularFile(entry));
+                if (planted.plant == Link) {
+                    EXPECT_EQ(test::readFileBytes(precious), before);
+                    EXPECT_EQ(permissionsOf(precious), 0644u);
+                }
+                fs::remove(entry);
+            }
+        }
+    }
+}
+
+// A folder of the cache that is a link, belongs to someone else or that others may write in is
+// not used: what lies in it is not read, and nothing is written in it; the thumbnails are still
+// made, in memory.
+TEST_F(ThumbnailCache, FoldersOthersCouldPlantEntriesInAreNotUsed)
+{
+    const std::string good = picture("good.png", 60, 40);
+    const std::string bad = badPicture("bad.png");
+    const std::string failFolder = fs::path(failedThumbnailPath("", "")).parent_path().string();
+    const std::string folders[] = {"", "/normal", "/large", "/fail", failFolder};
+    enum Fault { Link, GroupWritable, OthersWritable, NotOwned };
+    const char* const faultNames[] = {"a link", "writable by its group", "writable by others",
+                                      "another user's"};
+    for (const std::string& folder : folders) {
+        for (Fault fault : {Link, GroupWritable, OthersWritable, NotOwned}) {
+            SCOPED_TRACE("thumbnails" + folder + " " + faultNames[fault]);
+            if (fault == NotOwned && ::geteuid() != 0) {
+                std::printf("not run for thumbnails%s: giving a folder away takes root\n",
+                            folder.c_str());
+                continue;
+            }
+            fs::remove_all(m_dir.file("cache"));
+            fs::remove_all(m_dir.file("elsewhere"));
+            for (const char* made : {"/normal", "/large", "/fail"})
+                fs::create_directories(root() + made);
+            fs::create_directories(root() + failFolder);
+            // What the cache would answer if the folder were used: a picture that is not the
+            // good one's, and a failure for it.
+            const ThumbnailSize size =
+                folder == "/large" ? ThumbnailSize::Large : ThumbnailSize::Normal;
+            const bool failing = folder.rfind("/fail", 0) == 0;
+            const std::string planted = failing ? failedThumbnailPath(root(), fileUri(good))
+                                                : thumbnailPath(root(), fileUri(good), size);
+            test::writeFileBytes(planted,
+                                 blackPng(failing ? 1 : 10, failing ? 1 : 10, labelsFor(good)));
+            const std::string path = root() + folder;
+            switch (fault) {
+            case Link:
+                fs::create_directories(m_dir.file("elsewhere"));
+                fs::rename(path, m_dir.file("elsewhere/folder"));
+                fs::create_directory_symlink(m_dir.file("elsewhere/folder"), path);
+                break;
+            case GroupWritable:
+                ASSERT_EQ(::chmod(path.c_str(), 0770), 0);
+                break;
+            case OthersWritable:
+                ASSERT_EQ(::chmod(path.c_str(), 0703), 0);
+                break;
+            case NotOwned:
+                ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+                break;
+            }
+            const size_t filesBefore = filesUnder(path + "/");
+            EXPECT_TRUE(isTheRealThumbnail(makeThumbnail(root(), good, size)));
+            EXPECT_FALSE(makeThumbnail(root(), bad, size).ok());
+            EXPECT_EQ(filesUnder(path + "/"), filesBefore);
+            EXPECT_TRUE(isRegularFile(planted));
+        }
+    }
+}
+
+// The 1 MiB read of an entry is all that is read: a sparse entry of 3 GB under a thumbnail's
+// name is neither mapped nor read whole, which in a process allowed little address space shows
+// as a failed allocation.
+TEST_F(ThumbnailCache, AHugeSparseEntryIsNotMappedOrReadWhole)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#endif
+    const std::string good = picture("good.png", 60, 40);
+    ASSERT_TRUE(makeThumbnail(root(), good, ThumbnailSize::Normal).ok());
+    const std::string entry = thumbnailPath(root(), fileUri(good), ThumbnailSize::Normal);
+    // The labels first, then a chunk of nearly 2 GiB and holes to 3 GB.
+    std::vector<uint8_t> start = blackPng(10, 10, labelsFor(good));
+    start.resize(start.size() - 12);
+    start.insert(start.end(), {0x7F, 0xFF, 0xFF, 0xF0, 'h', 'o', 'l', 'e'});
+    test::writeFileBytes(entry, start);
+    ASSERT_EQ(::truncate(entry.c_str(), 3ll << 30), 0);
+    // Room for what the test program holds already and for making a thumbnail, not for 3 GB.
+    const rlim_t room = test::addressSpaceInUse() + (rlim_t{1} << 30);
+    auto madeWithLittleMemory = [&] {
+        const rlimit little{room, room};
+        if (::setrlimit(RLIMIT_AS, &little) != 0)
+            std::_Exit(2);
+        std::_Exit(isTheRealThumbnail(makeThumbnail(root(), good, ThumbnailSize::Normal)) ? 0 : 1);
+    };
+    EXPECT_EXIT(madeWithLittleMemory(), testing::ExitedWithCode(0), "");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The file list's two modes through the whole program: details with the Notes column, and the
 // thumbnail grid filled from the shared cache by the background reader.
+#include "core/file_io.h"
 #include "formats/cineon_dpx.h"
 #include "formats/jpeg.h"
 #include "formats/png.h"
@@ -11,12 +12,16 @@
 #include "reader/ui/image_view.h"
 #include "reader/ui/thumbnail_grid.h"
 #include "reader_gui/reader_window_fixture.h"
+#include "support/process_guards.h"
 
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QTest>
 
 #include <map>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 
 namespace ombri::reader {
 namespace {
@@ -351,6 +356,145 @@ TEST_F(FileListModesTest, UnplannedSessionsKeepTheViewsAndThePictureInStep)
 
 namespace ombri::reader {
 namespace {
+
+// A socket bound at the path, as a program that listens there leaves it.
+void makeSocket(const std::string& path)
+{
+    const FileDescriptor socket(::socket(AF_UNIX, SOCK_STREAM, 0));
+    ASSERT_TRUE(socket);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+}
+
+// FIFOs and sockets named like pictures are listed as files, and never read: not by the workers
+// in either mode, not by stepping onto them, not by opening one from the command line. Reading a
+// FIFO nobody writes to would wait for good, and File > Exit with it.
+TEST_F(FileListModesTest, FifosAndSocketsAmongThePicturesAreListedButNeverRead)
+{
+    ASSERT_EQ(::mkfifo(dir.file("b2.png").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(dir.file("b3.jpg").c_str(), 0600), 0);
+    makeSocket(dir.file("b4.bmp"));
+    // Without an extension, the type of a file may be told from its first bytes.
+    ASSERT_EQ(::mkfifo(dir.file("z-pipe").c_str(), 0600), 0);
+    const test::HangGuard guard(120, "the reader waited on a FIFO in the listed folder");
+    ReaderWindow& frame = start({file("a.bmp")});
+    FileList& list = frame.list();
+    const auto notes = answered(list, FileListModel::NotesColumn);
+    columnByName(list, FileListModel::NameColumn, Qt::DecorationRole);
+    for (const char* name : {"b2.png", "b3.jpg", "b4.bmp", "z-pipe"}) {
+        ASSERT_EQ(notes.count(name), 1u) << name;
+        EXPECT_EQ(notes.at(name).toString(), "") << name;
+    }
+    // Stepping onto each in details mode leaves the window answering, with no picture on show,
+    // and steps on past them.
+    list.setFocus();
+    for (const char* name : {"b.bmp", "b2.png", "b3.jpg", "b4.bmp", "c.bmp"}) {
+        QTest::keyClick(&list, Qt::Key_Down);
+        EXPECT_EQ(list.currentIndex().data().toString(), name);
+        EXPECT_EQ(frame.document().hasImage(), name[1] == '.') << name;
+    }
+    EXPECT_EQ(frame.document().currentPath(), dir.file("c.bmp"));
+    QTest::keyClick(&list, Qt::Key_Up);
+    EXPECT_EQ(list.currentIndex().data().toString(), "b4.bmp");
+    EXPECT_FALSE(frame.document().hasImage());
+
+    // In thumbnail mode they get no thumbnail, and nothing is noted about them.
+    toggleThumbnails(frame);
+    const auto answers = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(answers.size(), notes.size());
+    for (const char* name : {"b2.png", "b3.jpg", "b4.bmp"}) {
+        EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file(name), ThumbnailSize::Normal),
+                  ThumbnailState::Unavailable)
+            << name;
+    }
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file("c.bmp"), ThumbnailSize::Normal),
+              ThumbnailState::Fresh);
+    frame.commands().action(cmd::Exit)->trigger();
+    app.reset();
+
+    // Named on the command line, it is refused with the reason.
+    app = std::make_unique<ReaderApp>(&prompt);
+    EXPECT_FALSE(app->initInstance({QStringLiteral("ombri-reader"), file("b2.png")}));
+    ASSERT_FALSE(prompt.messages().empty());
+    EXPECT_NE(prompt.messages().back().text.find("it is not a regular file"), std::string::npos)
+        << prompt.messages().back().text;
+}
+
+// A FIFO where a picture's cache entry should be holds neither the workers nor File > Exit: it
+// is taken away and the entry made in its place.
+TEST_F(FileListModesTest, AFifoInTheCacheHoldsNeitherTheWorkersNorExit)
+{
+    const std::string entry =
+        thumbnailPath(cacheRoot(), fileUri(dir.file("b.bmp")), ThumbnailSize::Normal);
+    fs::create_directories(fs::path(entry).parent_path());
+    fs::permissions(cacheRoot(), fs::perms::owner_all);
+    fs::permissions(fs::path(entry).parent_path(), fs::perms::owner_all);
+    ASSERT_EQ(::mkfifo(entry.c_str(), 0600), 0);
+    const test::HangGuard guard(120, "the reader waited on a FIFO in the thumbnail cache");
+    ReaderWindow& frame = start({file("a.bmp")});
+    FileList& list = frame.list();
+    toggleThumbnails(frame);
+    const auto icons = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(icons.at("b.bmp").value<QIcon>().actualSize(QSize(128, 128)), QSize(40, 30));
+    EXPECT_EQ(fs::status(entry).type(), fs::file_type::regular);
+    frame.commands().action(cmd::Exit)->trigger();
+    app.reset();
+}
+
+// The workers share a budget for decoded pictures: with one smaller than any picture of the
+// folder, they take turns, one picture at a time, and every picture is still answered.
+TEST_F(FileListModesTest, PicturesLargerThanTheWholeMemoryBudgetAreAllAnswered)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 6; ++i) {
+        paths.push_back(dir.file("big" + std::to_string(i) + ".png"));
+        ASSERT_TRUE(WritePngFile(paths.back(), test::makePatternImage(200, 100 + i, 24)).ok());
+    }
+    paths.push_back(dir.file("a.bmp"));
+    test::TempDir cache;
+    BackgroundFileReader reader(nullptr, 1000);
+    reader.setCacheRoot(cache.file("thumbnails"));
+    std::map<int, FileFacts> answers;
+    QObject::connect(&reader, &BackgroundFileReader::factsRead,
+                     [&](int row, const FileFacts& facts) { answers[row] = facts; });
+    for (size_t row = 0; row < paths.size(); ++row) {
+        const bool withThumbnail = row % 2 == 0;
+        reader.request(static_cast<int>(row), paths[row],
+                       withThumbnail ? std::optional(ThumbnailSize::Normal) : std::nullopt);
+    }
+    ASSERT_TRUE(reader.waitForIdle(60000));
+    QApplication::processEvents();
+    ASSERT_EQ(answers.size(), paths.size());
+    for (const auto& [row, facts] : answers) {
+        EXPECT_EQ(facts.carriesNotes, std::optional(false)) << paths[row];
+        EXPECT_EQ(facts.thumbnail.isNull(), row % 2 != 0) << paths[row];
+    }
+    EXPECT_LE(reader.peakDecodeMemory(), 1000u);
+}
+
+// Leaving a folder, or the program, while the workers wait for memory never waits for them.
+TEST_F(FileListModesTest, WorkersWaitingForMemoryAreLetGoAtOnce)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < 12; ++i) {
+        paths.push_back(dir.file("big" + std::to_string(i) + ".png"));
+        ASSERT_TRUE(WritePngFile(paths.back(), test::makePatternImage(300, 300, 24)).ok());
+    }
+    const test::HangGuard guard(120, "workers waiting for memory held up the reader's end");
+    for (int round = 0; round < 5; ++round) {
+        test::TempDir cache;
+        auto reader = std::make_unique<BackgroundFileReader>(nullptr, 1000);
+        reader->setCacheRoot(cache.file("thumbnails"));
+        for (size_t row = 0; row < paths.size(); ++row)
+            reader->request(static_cast<int>(row), paths[row], ThumbnailSize::Normal);
+        if (round % 2 == 0)
+            reader->cancelAll();
+        reader.reset();
+    }
+}
 
 using ScaledThumbnailTest = FileListModesTest;
 
