@@ -420,8 +420,8 @@ Status writeColourPng(const std::string& path, const Dib& image, const std::vect
     AtomicFile file(path);
     if (!file.open())
         return fail(file.error());
-    if (permissions && fchmod(fileno(file.stream()), static_cast<mode_t>(*permissions)) != 0)
-        return fail(std::strerror(errno));
+    if (permissions && !file.setPermissions(static_cast<mode_t>(*permissions)))
+        return fail(file.error());
     const PngImageData data = compressPngRows(rows);
     if (data.size == 0)
         return fail("out of memory");
