@@ -437,7 +437,7 @@ Status writeColourPng(const std::string& path, const Dib& image, const std::vect
     if (!startWriter(writer, file))
         return fail("out of memory");
     if (!encodeImage(writer, *layout, data, chunks))
-        return fail(writer.errors.message);
+        return fail(file.writeFailed() ? file.error() : writer.errors.message);
     if (!file.commit())
         return fail(file.error());
     return {};
@@ -509,7 +509,7 @@ Status writeGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t w
     if (!startWriter(writer, file))
         return fail("out of memory");
     if (!encodeGrey(writer, width, height, rows.data()))
-        return fail(writer.errors.message);
+        return fail(file.writeFailed() ? file.error() : writer.errors.message);
     if (!file.commit())
         return fail(file.error());
     return {};
