@@ -393,12 +393,6 @@ bool namedTemporaryForced()
 
 constexpr int kMaxLinkHops = 40;
 
-std::string folderPart(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // The file a save is aimed at once every link is followed: its folder, held open, its name
 // there and, when it exists, what it is.
 struct SaveTarget {
@@ -437,35 +431,64 @@ Result<std::string> readLinkAt(int folder, const std::string& name)
     return std::string(buffer.data(), static_cast<size_t>(length));
 }
 
-// The target itself, or for a symbolic link the file it finally points to, which is the one the
-// user means to save. A link to a file that does not exist yet names the file to create.
+// Follows the link found at `at` in the folder: the path it leads to, from that folder when it is
+// relative.
+Result<std::string> throughLink(int folder, const std::string& name, const std::string& at,
+                                const struct stat& link, const std::string& reached)
+{
+    if (!mayFollow(folder, link))
+        return fail("cannot follow the link " + at + ": " + std::strerror(EACCES));
+    auto text = readLinkAt(folder, name);
+    if (!text)
+        return fail("cannot follow the link " + at + ": " + text.error());
+    return text.value().front() == '/' ? text.value() : reached + text.value();
+}
+
+// The file a save is aimed at: the path walked one name at a time from the root or the working
+// folder, as the system walks it, but with every symbolic link followed here, so that each is
+// judged by mayFollow wherever it lies, a folder's name on the way as much as the file's. A link
+// to a file that does not exist yet names the file to create.
 Result<SaveTarget> findSaveTarget(std::string path)
 {
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        SaveTarget target;
-        const std::string folder = folderPart(path);
-        target.name = path.substr(folder.size());
-        target.shown = path;
-        target.folder = FileDescriptor(
-            ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!target.folder)
-            return fail(std::string("cannot create a file in the folder: ") + std::strerror(errno));
-        // A link whose text ends in a slash names the folder itself.
-        const char* name = target.name.empty() ? "." : target.name.c_str();
-        if (::fstatat(target.folder.get(), name, &target.info, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno != ENOENT)
-                return fail(path + ": " + std::strerror(errno));
-            return target;
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        const bool absolute = path.front() == '/';
+        FileDescriptor folder(::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        std::string reached = absolute ? "/" : "";
+        size_t start = path.find_first_not_of('/');
+        if (start == std::string::npos)
+            return fail(path + " is not a regular file");
+        std::string next;
+        while (next.empty()) {
+            if (!folder)
+                return fail(std::string("cannot create a file in the folder: ") +
+                            std::strerror(errno));
+            const size_t end = path.find('/', start);
+            const std::string name = path.substr(start, end - start);
+            const size_t after = end == std::string::npos ? end : path.find_first_not_of('/', end);
+            const bool last = after == std::string::npos;
+            struct stat info {};
+            if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (!last || errno != ENOENT)
+                    return fail(std::string("cannot create a file in the folder: ") +
+                                std::strerror(errno));
+                return SaveTarget{std::move(folder), name, reached + name, false, info};
+            }
+            if (S_ISLNK(info.st_mode)) {
+                auto link = throughLink(folder.get(), name, reached + name, info, reached);
+                if (!link)
+                    return fail(link.error());
+                // A link whose text ends in a slash leaves one, which names a folder.
+                next = last ? link.value() : link.value() + "/" + path.substr(after);
+            } else if (last) {
+                return SaveTarget{std::move(folder), name, reached + name, true, info};
+            } else {
+                folder = FileDescriptor(::openat(folder.get(), name.c_str(),
+                                                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                reached += name + "/";
+                start = after;
+            }
         }
-        target.exists = true;
-        if (!S_ISLNK(target.info.st_mode))
-            return target;
-        if (!mayFollow(target.folder.get(), target.info))
-            return fail("cannot follow the link " + path + ": " + std::strerror(EACCES));
-        auto link = readLinkAt(target.folder.get(), target.name);
-        if (!link)
-            return fail("cannot follow the link " + path + ": " + link.error());
-        path = link.value().front() == '/' ? link.value() : folder + link.value();
+        path = next;
     }
     return fail("cannot follow the link: too many levels of symbolic links");
 }
@@ -1067,8 +1090,11 @@ bool AtomicFile::commitReplacement()
     }
     m_committed = true;
     // The new name is on the disk only once the folder is: a power cut right after the save
-    // would otherwise bring back the old file.
-    ::fsync(m_folder);
+    // would otherwise bring back the old file. The folder is held only as a place, which cannot
+    // be synced; it is opened again for that.
+    const FileDescriptor synced(::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (synced)
+        ::fsync(synced.get());
     return true;
 }
 

@@ -206,14 +206,20 @@ TEST(SaveTarget, ALinkPlantedInASharedFolderIsNotFollowed)
     ASSERT_NO_FATAL_FAILURE(plantLink(dangling, home + "/created.png", test::kStrangerUser));
     ASSERT_NO_FATAL_FAILURE(plantLink(users, victim, test::kOtherUser));
     ASSERT_NO_FATAL_FAILURE(plantLink(owners, victim, 0));
+    // A planted link to a folder leads nowhere either, whatever name follows it.
+    const std::string plantedFolder = shared + "/folder";
+    ASSERT_NO_FATAL_FAILURE(plantLink(plantedFolder, home, test::kStrangerUser));
 
-    auto refusals = [](const Names& links) {
+    auto refusals = [&](const Names& links) {
         std::string found;
         for (const std::string& link : links) {
             const std::string expected = "cannot follow the link " + link + ": Permission denied";
             found += differs(link, save(link, "planted"), expected);
             found += differs(link + " checked", saveRefusal(link), expected);
         }
+        const std::string throughFolder = plantedFolder + "/victim.png";
+        found += differs(throughFolder, save(throughFolder, "planted"),
+                         "cannot follow the link " + plantedFolder + ": Permission denied");
         return found;
     };
     // For root the other user's link is as foreign as the stranger's.
@@ -240,7 +246,7 @@ TEST(SaveTarget, ALinkPlantedInASharedFolderIsNotFollowed)
               "");
     EXPECT_EQ(contentOf(victim), "through the owner's");
     EXPECT_EQ(folderEntries(shared),
-              (Names{"dangling.png", "owners.png", "planted.png", "users.png"}));
+              (Names{"dangling.png", "folder", "owners.png", "planted.png", "users.png"}));
 }
 
 // --- What the new file keeps ---
