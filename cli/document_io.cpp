@@ -1,7 +1,9 @@
 #include "cli/document_io.h"
 
+#include "core/file_io.h"
 #include "formats/dispatch.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -95,10 +97,16 @@ std::optional<Exit> checkOutput(Context& context, const char* command,
                     << "'; create it first or write somewhere else\n";
         return Exit::WriteFailed;
     }
-    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    // A file that is there may still be saved in place when its folder takes no new file.
+    struct stat entry {};
+    if (::lstat(target.c_str(), &entry) != 0 && access(folder.c_str(), W_OK | X_OK) != 0) {
         context.err << "ombri: " << prefix << "the folder '" << folder.string()
                     << "' cannot be written to (" << std::strerror(errno)
                     << "); write somewhere else\n";
+        return Exit::WriteFailed;
+    }
+    if (const std::string refused = saveRefusal(target); !refused.empty()) {
+        context.err << "ombri: " << prefix << refused << '\n';
         return Exit::WriteFailed;
     }
     return std::nullopt;

@@ -1,5 +1,6 @@
 #include "core/file_io.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -9,10 +10,12 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <utility>
@@ -24,6 +27,9 @@ namespace {
 // Writeback of a large save is started after this many bytes, so that the disk is busy while the
 // rest is produced and commit()'s sync waits only for the last part.
 constexpr uint64_t kWritebackBytes = 8u << 20;
+
+// The stream a writer fills hands its bytes on in pieces of this size.
+constexpr size_t kStreamBufferBytes = 64u << 10;
 
 } // namespace
 
@@ -177,6 +183,7 @@ ByteView MappedFile::view() const
 namespace {
 
 std::atomic<SavePointHook> g_savePointHook{nullptr};
+std::atomic<uint64_t> g_spaceLimit{kNoSpaceLimit};
 
 void reach(SavePoint point)
 {
@@ -184,7 +191,7 @@ void reach(SavePoint point)
         hook(point);
 }
 
-// --- Hidden named files and the signals that must not leave them behind ---
+// --- Hidden named files, saves in place, and the signals that must not spoil either ---
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr size_t kStopSignalCount = sizeof kStopSignals / sizeof kStopSignals[0];
@@ -202,25 +209,41 @@ struct TemporarySlot {
 constexpr size_t kSlotCount = 16;
 TemporarySlot g_slots[kSlotCount];
 
-// Handlers are installed while at least one slot is armed, each only over a signal whose action
-// is the default one: a program that ignores a signal or handles it itself keeps doing so.
+// Handlers are installed while at least one slot is armed or one save in place is copying, each
+// only over a signal whose action is the default one: a program that ignores a signal or handles
+// it itself keeps doing so.
 std::mutex g_handlerMutex;
-size_t g_armedSlots = 0;
+size_t g_guards = 0;
 struct sigaction g_replaced[kStopSignalCount];
 bool g_installed[kStopSignalCount] = {};
 
-extern "C" void removeTemporariesAndStop(int signalNumber)
+// Saves in place copying their bytes over the old file, and a stopping signal that came meanwhile
+// and waits for the last of them to finish.
+std::atomic<int> g_overwrites{0};
+std::atomic<int> g_deferredSignal{0};
+
+// What the signal would have done without us, once no hidden name is left: end the program,
+// reported as ended by it.
+void stopWithSignal(int signalNumber)
 {
-    const int savedErrno = errno;
     for (TemporarySlot& slot : g_slots)
         if (slot.state.load(std::memory_order_acquire) == Armed)
             ::unlinkat(slot.folder, slot.name, 0);
-    // Then what the signal would have done without us: end the program, reported as ended by it.
     struct sigaction byDefault {};
     byDefault.sa_handler = SIG_DFL;
     sigemptyset(&byDefault.sa_mask);
     ::sigaction(signalNumber, &byDefault, nullptr);
     ::raise(signalNumber);
+}
+
+extern "C" void removeTemporariesAndStop(int signalNumber)
+{
+    const int savedErrno = errno;
+    // A file overwritten half-way would be lost, so while a save in place copies, the signal is
+    // left for it to act on when it is done. If that save has just taken it, it acts on it.
+    g_deferredSignal.store(signalNumber);
+    if (g_overwrites.load() == 0 && g_deferredSignal.exchange(0) != 0)
+        stopWithSignal(signalNumber);
     errno = savedErrno;
 }
 
@@ -254,6 +277,19 @@ void restoreHandlers()
     }
 }
 
+// Both called with g_handlerMutex held.
+void addGuard()
+{
+    if (g_guards++ == 0)
+        installHandlers();
+}
+
+void dropGuard()
+{
+    if (--g_guards == 0)
+        restoreHandlers();
+}
+
 // The slot now naming the file, or -1 when all are taken (the name is then not removed by a
 // signal, as before there were handlers).
 int armTemporary(int folder, const std::string& name)
@@ -265,8 +301,7 @@ int armTemporary(int folder, const std::string& name)
             continue;
         g_slots[i].folder = folder;
         std::snprintf(g_slots[i].name, sizeof g_slots[i].name, "%s", name.c_str());
-        if (g_armedSlots++ == 0)
-            installHandlers();
+        addGuard();
         g_slots[i].state.store(Armed, std::memory_order_release);
         return static_cast<int>(i);
     }
@@ -279,8 +314,7 @@ void disarmTemporary(int slot)
         return;
     std::lock_guard<std::mutex> lock(g_handlerMutex);
     g_slots[slot].state.store(Free, std::memory_order_release);
-    if (--g_armedSlots == 0)
-        restoreHandlers();
+    dropGuard();
 }
 
 // Holds back the stopping signals of this thread for its lifetime, so that a name and its slot
@@ -301,6 +335,33 @@ class StopSignalsHeld {
 
   private:
     sigset_t m_previous;
+};
+
+// Held while a save in place copies its bytes over the old file. A stopping signal that another
+// thread takes meanwhile waits, and ends the program when the last such copy is done.
+class OverwriteGuard {
+  public:
+    OverwriteGuard()
+    {
+        std::lock_guard<std::mutex> lock(g_handlerMutex);
+        addGuard();
+        g_overwrites.fetch_add(1);
+    }
+    ~OverwriteGuard()
+    {
+        bool last = false;
+        {
+            std::lock_guard<std::mutex> lock(g_handlerMutex);
+            last = g_overwrites.fetch_sub(1) == 1;
+            dropGuard();
+        }
+        if (!last)
+            return;
+        if (const int signalNumber = g_deferredSignal.exchange(0))
+            stopWithSignal(signalNumber);
+    }
+    OverwriteGuard(const OverwriteGuard&) = delete;
+    OverwriteGuard& operator=(const OverwriteGuard&) = delete;
 };
 
 std::string hiddenName()
@@ -328,34 +389,128 @@ bool namedTemporaryForced()
     return value && *value && std::strcmp(value, "0") != 0;
 }
 
-// --- The file a save replaces ---
+// --- The file a save is aimed at ---
 
 constexpr int kMaxLinkHops = 40;
 
-std::string folderPart(const std::string& path)
+// The file a save is aimed at once every link is followed: its folder, held open, its name
+// there and, when it exists, what it is.
+struct SaveTarget {
+    FileDescriptor folder;
+    std::string name;
+    std::string shown; // the path by which messages name it
+    bool exists = false;
+    struct stat info {};
+};
+
+// The system's own rule for links opened through (fs.protected_symlinks): in a folder that
+// everybody may write and only owners may delete from, a link is followed only by its owner or
+// when it belongs to the folder's owner. Anybody can plant a link there, and it must not lead a
+// save to a file of the planter's choosing. A save follows links itself, so it applies the rule
+// itself, whether the system's switch is on or not.
+bool mayFollow(int folder, const struct stat& link)
 {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    struct stat folderInfo {};
+    if (::fstat(folder, &folderInfo) != 0)
+        return false;
+    const mode_t shared = S_ISVTX | S_IWOTH;
+    return (folderInfo.st_mode & shared) != shared || link.st_uid == ::geteuid() ||
+           link.st_uid == folderInfo.st_uid;
 }
 
-// The target itself, or for a symbolic link the file it finally points to, which is the one the
-// user means to replace. A link to a file that does not exist yet names the file to create.
-Result<std::string> followLinks(std::string path)
+Result<std::string> readLinkAt(int folder, const std::string& name)
 {
-    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-            return path;
-        std::vector<char> buffer(PATH_MAX + 1);
-        const ssize_t length = ::readlink(path.c_str(), buffer.data(), buffer.size());
-        if (length < 0)
-            return fail(std::strerror(errno));
-        if (static_cast<size_t>(length) == buffer.size())
-            return fail("the symbolic link is too long");
-        const std::string link(buffer.data(), static_cast<size_t>(length));
-        path = link.front() == '/' ? link : folderPart(path) + link;
+    std::vector<char> buffer(PATH_MAX + 1);
+    const ssize_t length = ::readlinkat(folder, name.c_str(), buffer.data(), buffer.size());
+    if (length < 0)
+        return fail(std::strerror(errno));
+    if (static_cast<size_t>(length) == buffer.size())
+        return fail("the symbolic link is too long");
+    if (length == 0)
+        return fail(std::strerror(ENOENT));
+    return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+// Follows the link found at `at` in the folder: the path it leads to, from that folder when it is
+// relative.
+Result<std::string> throughLink(int folder, const std::string& name, const std::string& at,
+                                const struct stat& link, const std::string& reached)
+{
+    if (!mayFollow(folder, link))
+        return fail("cannot follow the link " + at + ": " + std::strerror(EACCES));
+    auto text = readLinkAt(folder, name);
+    if (!text)
+        return fail("cannot follow the link " + at + ": " + text.error());
+    return text.value().front() == '/' ? text.value() : reached + text.value();
+}
+
+// The file a save is aimed at: the path walked one name at a time from the root or the working
+// folder, as the system walks it, but with every symbolic link followed here, so that each is
+// judged by mayFollow wherever it lies, a folder's name on the way as much as the file's. A link
+// to a file that does not exist yet names the file to create.
+Result<SaveTarget> findSaveTarget(std::string path)
+{
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        const bool absolute = path.front() == '/';
+        FileDescriptor folder(::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        std::string reached = absolute ? "/" : "";
+        size_t start = path.find_first_not_of('/');
+        if (start == std::string::npos)
+            return fail(path + " is not a regular file");
+        std::string next;
+        while (next.empty()) {
+            if (!folder)
+                return fail(std::string("cannot create a file in the folder: ") +
+                            std::strerror(errno));
+            const size_t end = path.find('/', start);
+            const std::string name = path.substr(start, end - start);
+            const size_t after = end == std::string::npos ? end : path.find_first_not_of('/', end);
+            const bool last = after == std::string::npos;
+            struct stat info {};
+            if (::fstatat(folder.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (!last || errno != ENOENT)
+                    return fail(std::string("cannot create a file in the folder: ") +
+                                std::strerror(errno));
+                return SaveTarget{std::move(folder), name, reached + name, false, info};
+            }
+            if (S_ISLNK(info.st_mode)) {
+                auto link = throughLink(folder.get(), name, reached + name, info, reached);
+                if (!link)
+                    return fail(link.error());
+                // A link whose text ends in a slash leaves one, which names a folder.
+                next = last ? link.value() : link.value() + "/" + path.substr(after);
+            } else if (last) {
+                return SaveTarget{std::move(folder), name, reached + name, true, info};
+            } else {
+                folder = FileDescriptor(::openat(folder.get(), name.c_str(),
+                                                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+                reached += name + "/";
+                start = after;
+            }
+        }
+        path = next;
     }
-    return fail("too many levels of symbolic links");
+    return fail("cannot follow the link: too many levels of symbolic links");
+}
+
+// Why the file found for the path given may not be replaced, or nothing. A FIFO, socket or
+// device is never saved over (it would be replaced by a picture, or written to), and a file is
+// replaced only where the user could open it for writing: a read-only file stays read-only, as
+// for cp. The file is named where it is not the path given.
+std::string refusalOf(const SaveTarget& target, const std::string& given)
+{
+    if (!target.exists)
+        return {};
+    if (!S_ISREG(target.info.st_mode))
+        return target.shown + " is not a regular file";
+    if (::faccessat(target.folder.get(), target.name.c_str(), W_OK, AT_EACCESS) != 0)
+        return (target.shown == given ? "" : target.shown + ": ") + std::strerror(errno);
+    return {};
+}
+
+bool folderTakesNewFiles(int folder)
+{
+    return ::faccessat(folder, ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 mode_t currentUmask()
@@ -377,11 +532,179 @@ mode_t currentUmask()
     return mask;
 }
 
+// --- What the new file keeps of the old one ---
+
+// The names of a file's extended attributes. A file system without them has none.
+Result<std::vector<std::string>> attributeNames(int file)
+{
+    std::vector<char> list;
+    for (;;) {
+        const ssize_t size = ::flistxattr(file, nullptr, 0);
+        if (size < 0 && errno == ENOTSUP)
+            return std::vector<std::string>{};
+        if (size < 0)
+            return fail(std::strerror(errno));
+        list.resize(static_cast<size_t>(size));
+        const ssize_t got = size == 0 ? 0 : ::flistxattr(file, list.data(), list.size());
+        if (got >= 0) {
+            list.resize(static_cast<size_t>(got));
+            break;
+        }
+        // ERANGE: the list grew between the two calls.
+        if (errno != ERANGE)
+            return fail(std::strerror(errno));
+    }
+    std::vector<std::string> names;
+    for (size_t start = 0; start < list.size();) {
+        const size_t end = std::find(list.begin() + start, list.end(), '\0') - list.begin();
+        if (end > start)
+            names.emplace_back(list.data() + start, end - start);
+        start = end + 1;
+    }
+    return names;
+}
+
+// The value of one attribute, or nothing with errno set.
+std::optional<std::vector<char>> attributeValue(int file, const std::string& name)
+{
+    for (;;) {
+        const ssize_t size = ::fgetxattr(file, name.c_str(), nullptr, 0);
+        if (size < 0)
+            return std::nullopt;
+        std::vector<char> value(static_cast<size_t>(size));
+        const ssize_t got =
+            size == 0 ? 0 : ::fgetxattr(file, name.c_str(), value.data(), value.size());
+        if (got >= 0) {
+            value.resize(static_cast<size_t>(got));
+            return value;
+        }
+        // ERANGE: the value grew between the two calls.
+        if (errno != ERANGE)
+            return std::nullopt;
+    }
+}
+
+// Attributes of the system's security modules and of the administrator, which only a privileged
+// process may set: where the user cannot give them, the new file goes without.
+bool privilegedAttribute(const std::string& name)
+{
+    return name.rfind("security.", 0) == 0 || name.rfind("trusted.", 0) == 0;
+}
+
+// Takes from the new file what it got from its folder and the old file does not have: a default
+// ACL of the folder gives a new file entries the old one may never have had.
+void dropInherited(int file, const std::vector<std::string>& kept)
+{
+    auto names = attributeNames(file);
+    if (!names)
+        return;
+    for (const std::string& name : names.value())
+        if (std::find(kept.begin(), kept.end(), name) == kept.end())
+            ::fremovexattr(file, name.c_str());
+}
+
+// Gives the new file the old one's extended attributes, its ACL (system.posix_acl_access) among
+// them.
+Status copyAttributes(int from, int to, const std::vector<std::string>& names)
+{
+    for (const std::string& name : names) {
+        // One that went meanwhile is not there to keep.
+        const auto value = attributeValue(from, name);
+        int error = errno;
+        if (!value && error != ENODATA && !privilegedAttribute(name))
+            return fail("cannot read the extended attribute " + name + ": " + std::strerror(error));
+        if (!value || ::fsetxattr(to, name.c_str(), value->data(), value->size(), 0) == 0)
+            continue;
+        error = errno;
+        if (error == ENOTSUP || ((error == EPERM || error == EACCES) && privilegedAttribute(name)))
+            continue;
+        return fail("cannot keep the extended attribute " + name + ": " + std::strerror(error));
+    }
+    return {};
+}
+
+constexpr size_t kCopyBlockBytes = 1u << 20;
+
+bool readFully(int file, uint8_t* bytes, size_t count, uint64_t offset)
+{
+    for (size_t done = 0; done < count;) {
+        const ssize_t got =
+            ::pread(file, bytes + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool writeFully(int file, const uint8_t* bytes, size_t count, uint64_t offset)
+{
+    for (size_t done = 0; done < count;) {
+        const ssize_t wrote =
+            ::pwrite(file, bytes + done, count - done, static_cast<off_t>(offset + done));
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0) {
+            if (wrote == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
 } // namespace
+
+// The stream's reads, writes and seeks, which the C library calls with the save as its cookie.
+struct SaveStreamAccess {
+    static ssize_t read(void* cookie, char* bytes, size_t count)
+    {
+        return static_cast<AtomicFile*>(cookie)->readAt(bytes, count);
+    }
+    static ssize_t write(void* cookie, const char* bytes, size_t count)
+    {
+        return static_cast<AtomicFile*>(cookie)->writeAt(bytes, count);
+    }
+    static int seek(void* cookie, off64_t* offset, int whence)
+    {
+        int64_t position = *offset;
+        if (!static_cast<AtomicFile*>(cookie)->seekTo(position, whence))
+            return -1;
+        *offset = static_cast<off64_t>(position);
+        return 0;
+    }
+    // The descriptor belongs to the save, which closes it itself.
+    static int close(void*) { return 0; }
+};
 
 void setSavePointHook(SavePointHook hook)
 {
     g_savePointHook.store(hook);
+}
+
+void setSaveSpaceLimit(uint64_t bytes)
+{
+    g_spaceLimit.store(bytes);
+}
+
+std::string saveRefusal(const std::string& targetPath)
+{
+    if (targetPath.empty() || targetPath.back() == '/')
+        return "no file name";
+    auto target = findSaveTarget(targetPath);
+    if (!target)
+        return target.error();
+    if (target.value().exists)
+        return refusalOf(target.value(), targetPath);
+    if (!folderTakesNewFiles(target.value().folder.get()))
+        return std::string("cannot create a file in the folder: ") + std::strerror(errno);
+    return {};
 }
 
 AtomicFile::AtomicFile(std::string targetPath) : m_target(std::move(targetPath)) {}
@@ -410,49 +733,125 @@ bool AtomicFile::failWithErrno(const char* what)
     return false;
 }
 
+bool AtomicFile::failWith(std::string reason)
+{
+    m_error = std::move(reason);
+    return false;
+}
+
 bool AtomicFile::open()
 {
-    if (m_target.empty() && !m_fileName.empty())
-        return openEntry();
-    if (m_target.empty() || m_target.back() == '/') {
-        m_error = "no file name";
+    if (m_target.empty() && !m_fileName.empty()) {
+        if (!openEntry())
+            return false;
+    } else if (m_target.empty() || m_target.back() == '/') {
+        return failWith("no file name");
+    } else if (!openPath()) {
         return false;
     }
-    auto replaced = followLinks(m_target);
-    if (!replaced) {
-        m_error = "cannot follow the link: " + replaced.error();
-        return false;
-    }
-    const std::string folder = folderPart(replaced.value());
-    m_fileName = replaced.value().substr(folder.size());
-    m_folder = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_folder < 0)
-        return failWithErrno("cannot create a file in the folder");
-    // A replaced file keeps its permissions; a new one gets those a plain create would give it.
-    struct stat existing {};
-    const mode_t mode =
-        ::fstatat(m_folder, m_fileName.c_str(), &existing, 0) == 0 && S_ISREG(existing.st_mode)
-            ? existing.st_mode & 07777
-            : 0666 & ~currentUmask();
-    if (!(!namedTemporaryForced() && createUnnamed(mode)) && !createNamed(mode))
-        return false;
     reach(SavePoint::Created);
     return true;
+}
+
+bool AtomicFile::openPath()
+{
+    auto found = findSaveTarget(m_target);
+    if (!found)
+        return failWith(found.error());
+    SaveTarget& target = found.value();
+    if (std::string refused = refusalOf(target, m_target); !refused.empty())
+        return failWith(refused);
+    m_folder = target.folder.release();
+    m_fileName = target.name;
+    m_shown = target.shown;
+    if (!target.exists) {
+        // A new file gets the permissions a plain create would give it.
+        const mode_t mode = 0666 & ~currentUmask();
+        return ((!namedTemporaryForced() && createUnnamed(mode)) || createNamed(mode)) &&
+               openStream();
+    }
+    // The old file's extended attributes are read through a descriptor of it. Where it cannot
+    // be read, nor can they: it keeps them by being written in place.
+    FileDescriptor old(::openat(m_folder, m_fileName.c_str(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (old && !notRegularReason(old.get()).empty())
+        return failWith(m_shown + " is not a regular file");
+    bool ready = false;
+    if (!old || target.info.st_nlink > 1 || !folderTakesNewFiles(m_folder))
+        ready = openOldForWriting() && createHolder();
+    else
+        ready = ((!namedTemporaryForced() && createUnnamed(0600)) || createNamed(0600)) &&
+                prepareReplacement(target.info, old.get());
+    return ready && openStream();
 }
 
 bool AtomicFile::openEntry()
 {
     if (m_entryFolder < 0)
         return failWithErrno("cannot create a file in the folder");
-    if (m_fileName.find('/') != std::string::npos || m_fileName == "." || m_fileName == "..") {
-        m_error = "not a name in the folder";
-        return false;
-    }
+    if (m_fileName.find('/') != std::string::npos || m_fileName == "." || m_fileName == "..")
+        return failWith("not a name in the folder");
     m_folder = std::exchange(m_entryFolder, -1);
-    if (!(!namedTemporaryForced() && createUnnamed(m_entryPermissions)) &&
-        !createNamed(m_entryPermissions))
-        return false;
-    reach(SavePoint::Created);
+    return ((!namedTemporaryForced() && createUnnamed(m_entryPermissions)) ||
+            createNamed(m_entryPermissions)) &&
+           openStream();
+}
+
+// Gives the new file all the old one had: owner and group, then the permission bits (a change of
+// owner clears the set-id bits), then the extended attributes (the bits rewrite an ACL's mask, the
+// ACL sets them back). Where the owner or group cannot be given, the save goes in place instead.
+bool AtomicFile::prepareReplacement(const struct stat& old, int oldFile)
+{
+    const int file = m_file.get();
+    struct stat made {};
+    if (::fstat(file, &made) != 0)
+        return failWithErrno("cannot write the file");
+    if ((made.st_uid != old.st_uid || made.st_gid != old.st_gid) &&
+        ::fchown(file, old.st_uid, old.st_gid) != 0) {
+        // The file made so far only holds the bytes now; its hidden name, if it has one, goes.
+        removeNamed();
+        return openOldForWriting();
+    }
+    auto names = attributeNames(oldFile);
+    if (!names)
+        return failWith("cannot read the file's extended attributes: " + names.error());
+    dropInherited(file, names.value());
+    if (::fchmod(file, old.st_mode & 07777) != 0)
+        return failWithErrno("cannot write the file");
+    if (Status kept = copyAttributes(oldFile, file, names.value()); !kept)
+        return failWith(kept.error());
+    return true;
+}
+
+bool AtomicFile::openOldForWriting()
+{
+    m_inPlace = FileDescriptor(::openat(m_folder, m_fileName.c_str(),
+                                        O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!m_inPlace)
+        return failWith((m_shown == m_target ? "" : m_shown + ": ") + std::strerror(errno));
+    if (!notRegularReason(m_inPlace.get()).empty()) {
+        m_inPlace = FileDescriptor();
+        return failWith(m_shown + " is not a regular file");
+    }
+    return true;
+}
+
+// Where the new bytes of a save in place wait until they are complete: an unnamed file beside
+// the target where its folder takes one (the same disk, so space for it is there), else in the
+// temporary folder, else memory.
+bool AtomicFile::createHolder()
+{
+    if (!namedTemporaryForced()) {
+        const char* temporary = std::getenv("TMPDIR");
+        int fd = ::openat(m_folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd < 0 && temporary && *temporary)
+            fd = ::open(temporary, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd < 0)
+            fd = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        m_file = FileDescriptor(fd);
+    }
+    m_unnamed = static_cast<bool>(m_file);
+    m_inMemory = !m_file;
     return true;
 }
 
@@ -463,27 +862,23 @@ bool AtomicFile::createUnnamed(mode_t mode)
     // Naming the file at the end goes through its /proc entry.
     if (::access("/proc/self/fd", X_OK) != 0)
         return false;
-    const int fd = ::openat(m_folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0)
+    FileDescriptor file(::openat(m_folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (!file)
         return false;
-    ::fchmod(fd, mode);
-    m_stream.reset(::fdopen(fd, "wb"));
-    if (!m_stream) {
-        ::close(fd);
-        return false;
-    }
+    ::fchmod(file.get(), mode);
+    m_file = std::move(file);
     m_unnamed = true;
     return true;
 }
 
 bool AtomicFile::createNamed(mode_t mode)
 {
-    int fd = -1;
-    while (fd < 0) {
+    while (!m_file) {
         const std::string name = hiddenName();
         StopSignalsHeld held;
-        fd = ::openat(m_folder, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-        if (fd < 0) {
+        m_file = FileDescriptor(
+            ::openat(m_folder, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600));
+        if (!m_file) {
             if (errno == EEXIST)
                 continue;
             return failWithErrno("cannot create a file in the folder");
@@ -491,20 +886,101 @@ bool AtomicFile::createNamed(mode_t mode)
         m_temporary = name;
         m_temporarySlot = armTemporary(m_folder, name);
     }
-    ::fchmod(fd, mode);
-    m_stream.reset(::fdopen(fd, "wb"));
-    if (!m_stream) {
-        ::close(fd);
-        return failWithErrno("cannot write the file");
-    }
+    ::fchmod(m_file.get(), mode);
     return true;
+}
+
+// Every write goes through writeAt(), so that the save knows the system's reason when one fails,
+// whichever library made the bytes.
+bool AtomicFile::openStream()
+{
+    const cookie_io_functions_t functions{SaveStreamAccess::read, SaveStreamAccess::write,
+                                          SaveStreamAccess::seek, SaveStreamAccess::close};
+    m_stream.reset(::fopencookie(this, "w+", functions));
+    if (!m_stream)
+        return failWithErrno("cannot write the file");
+    std::setvbuf(m_stream.get(), nullptr, _IOFBF, kStreamBufferBytes);
+    return true;
+}
+
+ssize_t AtomicFile::readAt(char* bytes, size_t count)
+{
+    if (m_position >= m_size)
+        return 0;
+    const size_t available = static_cast<size_t>(std::min<uint64_t>(count, m_size - m_position));
+    if (m_inMemory) {
+        std::memcpy(bytes, m_memory.data() + m_position, available);
+    } else if (!readFully(m_file.get(), reinterpret_cast<uint8_t*>(bytes), available, m_position)) {
+        return -1;
+    }
+    m_position += available;
+    return static_cast<ssize_t>(available);
+}
+
+// The C library takes 0 for a failed write.
+ssize_t AtomicFile::writeAt(const char* bytes, size_t count)
+{
+    const uint64_t limit = g_spaceLimit.load();
+    const size_t allowed = limit == kNoSpaceLimit
+                               ? count
+                               : static_cast<size_t>(std::min<uint64_t>(
+                                     count, m_position < limit ? limit - m_position : 0));
+    if (!storeAt(reinterpret_cast<const uint8_t*>(bytes), allowed))
+        return 0;
+    if (allowed < count) {
+        recordWriteFailure(ENOSPC);
+        return 0;
+    }
+    return static_cast<ssize_t>(count);
+}
+
+bool AtomicFile::storeAt(const uint8_t* bytes, size_t count)
+{
+    if (m_inMemory) {
+        try {
+            if (m_memory.size() < m_position + count)
+                m_memory.resize(m_position + count);
+        } catch (const std::exception&) {
+            return recordWriteFailure(ENOMEM);
+        }
+        std::copy(bytes, bytes + count, m_memory.begin() + static_cast<ptrdiff_t>(m_position));
+    } else if (!writeFully(m_file.get(), bytes, count, m_position)) {
+        return recordWriteFailure(errno);
+    }
+    m_position += count;
+    m_size = std::max(m_size, m_position);
+    return true;
+}
+
+bool AtomicFile::seekTo(int64_t& offset, int whence)
+{
+    const uint64_t base = whence == SEEK_CUR ? m_position : whence == SEEK_END ? m_size : 0;
+    if ((whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) ||
+        (offset < 0 && static_cast<uint64_t>(-offset) > base)) {
+        errno = EINVAL;
+        return false;
+    }
+    m_position = base + static_cast<uint64_t>(offset);
+    offset = static_cast<int64_t>(m_position);
+    return true;
+}
+
+// The first failure is the cause; what follows it is only its consequence.
+bool AtomicFile::recordWriteFailure(int error)
+{
+    if (m_writeErrno == 0) {
+        m_writeErrno = error;
+        m_error = std::string("cannot write the file: ") + std::strerror(error);
+    }
+    errno = error;
+    return false;
 }
 
 // Gives the complete unnamed file its hidden name. linkat cannot replace a file, so the name is
 // a new one, renamed over the target next.
 bool AtomicFile::linkUnnamed()
 {
-    const std::string self = "/proc/self/fd/" + std::to_string(::fileno(m_stream.get()));
+    const std::string self = "/proc/self/fd/" + std::to_string(m_file.get());
     for (;;) {
         const std::string name = hiddenName();
         StopSignalsHeld held;
@@ -538,11 +1014,11 @@ bool AtomicFile::write(const void* bytes, size_t count)
     if (!m_stream)
         return false;
     if (count != 0 && std::fwrite(bytes, 1, count, m_stream.get()) != count)
-        return failWithErrno("cannot write the file");
+        return streamFailed();
     m_pending += count;
     if (m_pending >= kWritebackBytes) {
         if (std::fflush(m_stream.get()) != 0)
-            return failWithErrno("cannot write the file");
+            return streamFailed();
         startWriteback();
         if (!m_passedWriting) {
             m_passedWriting = true;
@@ -552,28 +1028,48 @@ bool AtomicFile::write(const void* bytes, size_t count)
     return true;
 }
 
+bool AtomicFile::streamFailed()
+{
+    return m_writeErrno != 0 ? false : failWithErrno("cannot write the file");
+}
+
+bool AtomicFile::setPermissions(mode_t permissions)
+{
+    // A file written in place gets them when its new bytes are in.
+    if (inPlace()) {
+        m_requestedPermissions = static_cast<int>(permissions & 07777);
+        return true;
+    }
+    if (!m_file || ::fchmod(m_file.get(), permissions & 07777) != 0)
+        return failWithErrno("cannot set the file's permissions");
+    return true;
+}
+
 // Asks the system to start writing what has reached the file so far, without waiting for it. Only
 // a hint: a file system that cannot do it is synced in full by commit().
 void AtomicFile::startWriteback()
 {
     m_pending = 0;
-    const int fd = fileno(m_stream.get());
-    const off_t end = ::lseek(fd, 0, SEEK_CUR);
-    if (end < 0 || static_cast<uint64_t>(end) <= m_flushedTo)
+    if (m_inMemory || m_size <= m_flushedTo)
         return;
-    ::sync_file_range(fd, static_cast<off_t>(m_flushedTo),
-                      static_cast<off_t>(static_cast<uint64_t>(end) - m_flushedTo),
-                      SYNC_FILE_RANGE_WRITE);
-    m_flushedTo = static_cast<uint64_t>(end);
+    ::sync_file_range(m_file.get(), static_cast<off_t>(m_flushedTo),
+                      static_cast<off_t>(m_size - m_flushedTo), SYNC_FILE_RANGE_WRITE);
+    m_flushedTo = m_size;
 }
 
 bool AtomicFile::commit()
 {
     if (!m_stream)
         return false;
-    if (std::fflush(m_stream.get()) != 0 || std::ferror(m_stream.get()))
-        return failWithErrno("cannot write the file");
-    if (::fsync(fileno(m_stream.get())) != 0)
+    // A write that failed may have lost bytes in the middle, even if later ones went through.
+    if (std::fflush(m_stream.get()) != 0 || std::ferror(m_stream.get()) || m_writeErrno != 0)
+        return streamFailed();
+    return inPlace() ? commitInPlace() : commitReplacement();
+}
+
+bool AtomicFile::commitReplacement()
+{
+    if (::fsync(m_file.get()) != 0)
         return failWithErrno("cannot write the file");
     reach(SavePoint::Complete);
     if (m_unnamed) {
@@ -581,7 +1077,8 @@ bool AtomicFile::commit()
             return false;
         reach(SavePoint::Linked);
     }
-    if (std::fclose(m_stream.release()) != 0)
+    m_stream.reset();
+    if (::close(m_file.release()) != 0)
         return failWithErrno("cannot write the file");
     {
         StopSignalsHeld held;
@@ -593,8 +1090,59 @@ bool AtomicFile::commit()
     }
     m_committed = true;
     // The new name is on the disk only once the folder is: a power cut right after the save
-    // would otherwise bring back the old file.
-    ::fsync(m_folder);
+    // would otherwise bring back the old file. The folder is held only as a place, which cannot
+    // be synced; it is opened again for that.
+    const FileDescriptor synced(::openat(m_folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (synced)
+        ::fsync(synced.get());
+    return true;
+}
+
+bool AtomicFile::commitInPlace()
+{
+    reach(SavePoint::Complete);
+    m_stream.reset();
+    const int target = m_inPlace.get();
+    if (m_requestedPermissions >= 0 &&
+        ::fchmod(target, static_cast<mode_t>(m_requestedPermissions)) != 0)
+        return failWithErrno("cannot set the file's permissions");
+    // Declared in this order, the signals of this thread come back before the guard goes, and a
+    // signal held meanwhile still finds the copy in progress and is left for the guard.
+    OverwriteGuard guard;
+    StopSignalsHeld held;
+    // The space is reserved first, so that a full disk or quota stops the save while the old file
+    // is whole. A file system that cannot reserve space is written without.
+    if (m_size > 0 &&
+        ::fallocate(target, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(m_size)) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS)
+        return failWithErrno("cannot write the file");
+    if (!copyOverTarget())
+        return false;
+    if (::ftruncate(target, static_cast<off_t>(m_size)) != 0 || ::fsync(target) != 0)
+        return failWithErrno("cannot write the file, which is left incomplete");
+    m_committed = true;
+    return true;
+}
+
+// Copies the complete new bytes over the old file, block by block.
+bool AtomicFile::copyOverTarget()
+{
+    std::vector<uint8_t> block(m_inMemory ? 0 : kCopyBlockBytes);
+    for (uint64_t offset = 0; offset < m_size;) {
+        const size_t count =
+            static_cast<size_t>(std::min<uint64_t>(kCopyBlockBytes, m_size - offset));
+        const uint8_t* bytes = m_memory.data() + (m_inMemory ? offset : 0);
+        if (!m_inMemory) {
+            if (!readFully(m_file.get(), block.data(), count, offset))
+                return failWithErrno("cannot read the new bytes back");
+            bytes = block.data();
+        }
+        if (!writeFully(m_inPlace.get(), bytes, count, offset))
+            return failWithErrno("cannot write the file, which is left incomplete");
+        if (offset == 0)
+            reach(SavePoint::Overwriting);
+        offset += count;
+    }
     return true;
 }
 

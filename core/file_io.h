@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -83,29 +84,53 @@ class MappedFile {
 // Where every save passes, in this order; tests stop a save at one of them to see what a stopped
 // save leaves behind.
 enum class SavePoint {
-    Created,  // the new file exists, unnamed where the system allows it, and holds nothing yet
-    Writing,  // the first several megabytes are in it; reached only by saves that large
-    Complete, // all of it is written and synced; the target is still the old file
-    Linked,   // the complete unnamed file has its hidden name beside the target
+    Created,     // the new file exists, unnamed where the system allows it, and holds nothing yet
+    Writing,     // the first several megabytes are in it; reached only by saves that large
+    Complete,    // all of it is written (and synced, where it replaces); the target is the old file
+    Linked,      // the complete unnamed file has its hidden name beside the target
+    Overwriting, // a save in place has copied its first part over the old file
 };
 using SavePointHook = void (*)(SavePoint);
 // Called at each point of every save from then on; null stops it. For tests only.
 void setSavePointHook(SavePointHook hook);
 
+// From then on, a save whose new bytes would pass this many fails as on a full disk, with ENOSPC
+// ("No space left on device"); kNoSpaceLimit lifts the limit. For tests only.
+constexpr uint64_t kNoSpaceLimit = UINT64_MAX;
+void setSaveSpaceLimit(uint64_t bytes);
+
 // Set in the environment (to anything but "0"), saves write a named temporary file as they do on
 // file systems that cannot make unnamed ones.
 constexpr const char* kNamedTemporaryVariable = "OMBRI_SAVE_NAMED_TEMPORARY";
 
-// A save that never damages the file already at the target and leaves nothing beside it. The new
-// bytes go to a file without a name in the target's folder (O_TMPFILE); only when all of them are
-// written and synced does it get a hidden name, which is at once renamed over the target. Where
-// the file system cannot make unnamed files, a hidden named file takes the bytes instead. A save
-// that fails, throws, is abandoned or is ended by SIGINT, SIGTERM or SIGHUP (while those have
-// their default action) leaves the target as it was and no file of its own.
+// Why a save to the path would be refused before a byte is written (the reasons AtomicFile::open
+// gives), or nothing when it may go ahead. For callers that check their output before long work.
+std::string saveRefusal(const std::string& targetPath);
+
+// A save that never damages the file already at the target and leaves nothing beside it.
 //
-// The new file keeps the permission bits of the file it replaces; a new target gets those a plain
-// create gives. A target that is a symbolic link is written through it: the file it points to is
-// replaced, the link stays.
+// Most saves replace the target: the new bytes go to a file without a name in the target's folder
+// (O_TMPFILE); only when all of them are written and synced does it get a hidden name, which is at
+// once renamed over the target. Where the file system cannot make unnamed files, a hidden named
+// file takes the bytes instead. The new file is given the old one's owner, group, permission bits,
+// ACL and other extended attributes before it takes the name; a new target gets the permission
+// bits a plain create gives.
+//
+// Where the new file could not be the old one's equal (its owner or group cannot be given by this
+// user, other hard links share the old file, or the folder takes no new file while the file itself
+// may be written), the save writes in place: the new bytes are first complete in an unnamed file
+// (beside the target, else in $TMPDIR or /tmp, else in memory), the space they need is reserved in
+// the old file, and only then are they copied over it. Every name and attribute of the file stays.
+//
+// Either way a save that fails, throws, is abandoned or is ended by SIGINT, SIGTERM or SIGHUP
+// (while those have their default action) leaves the target as it was and no file of its own; a
+// signal that comes while a save in place copies its bytes ends the program once they are all in.
+//
+// The target must be a regular file or not exist, and one that exists must be one the user may
+// open for writing. A symbolic link is written through: the file it points to is saved, the link
+// stays. As the system does for the programs that open files, a link in a folder that everybody may
+// write and only owners may delete from (as /tmp) is followed only when it belongs to the user or
+// to the folder's owner, so that a link planted there never leads a save to another file.
 class AtomicFile {
   public:
     explicit AtomicFile(std::string targetPath);
@@ -118,35 +143,72 @@ class AtomicFile {
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Creates the new file; false with error() set when the folder cannot take it.
+    // Checks the target and creates the new file; false with error() set when the target may
+    // not be saved to or the new file cannot be made.
     bool open();
+    // The new bytes as a stream, for writers that take one; every byte goes through write().
     std::FILE* stream() const { return m_stream.get(); }
     bool write(const void* bytes, size_t count);
+    // Gives the saved file these permission bits instead of those it would keep (after open()).
+    bool setPermissions(mode_t permissions);
     // Flushes, syncs and puts the file in the target's place. False with error() set on any
     // failure; the target is then untouched.
     bool commit();
     const std::string& error() const { return m_error; }
+    // True once a write of the new bytes has failed; error() then holds the system's reason, which
+    // a writer reports rather than what its library makes of the failure.
+    bool writeFailed() const { return m_writeErrno != 0; }
     // True when the bytes go to an unnamed file (known after open()).
     bool unnamed() const { return m_unnamed; }
+    // True when the save writes into the old file rather than replacing it (known after open()).
+    bool inPlace() const { return m_inPlace.get() >= 0; }
 
   private:
+    friend struct SaveStreamAccess;
+
     bool failWithErrno(const char* what);
+    bool failWith(std::string reason);
+    bool openPath();
     bool openEntry();
+    bool prepareReplacement(const struct stat& old, int oldFile);
+    bool openOldForWriting();
     bool createUnnamed(mode_t mode);
     bool createNamed(mode_t mode);
+    bool createHolder();
+    bool openStream();
     bool linkUnnamed();
     void removeNamed();
+    bool streamFailed();
     void startWriteback();
+    bool commitReplacement();
+    bool commitInPlace();
+    bool copyOverTarget();
+
+    // What the stream's reads, writes and seeks do with the new bytes.
+    ssize_t readAt(char* bytes, size_t count);
+    ssize_t writeAt(const char* bytes, size_t count);
+    bool storeAt(const uint8_t* bytes, size_t count);
+    bool seekTo(int64_t& offset, int whence);
+    bool recordWriteFailure(int error);
 
     std::string m_target;   // the path given, perhaps a symbolic link; empty for an entry
     std::string m_fileName; // name of the file replaced, in m_folder
+    std::string m_shown;    // the file saved to, as messages name it
     int m_entryFolder = -1; // the folder given for an entry, owned (a duplicate)
     mode_t m_entryPermissions = 0600;
     int m_folder = -1;        // the folder the file is replaced in
     std::string m_temporary;  // hidden name of the new file in m_folder, while it has one
     int m_temporarySlot = -1; // where the signal handlers find that name
+    FileDescriptor m_file;    // the new bytes, unless they are held in memory
+    std::vector<uint8_t> m_memory;
+    bool m_inMemory = false;
+    FileDescriptor m_inPlace; // the old file, open for writing, when the save writes in place
+    int m_requestedPermissions = -1; // bits setPermissions() asked for, for a file saved in place
     FilePtr m_stream;
     std::string m_error;
+    int m_writeErrno = 0;
+    uint64_t m_position = 0; // where the stream reads and writes next
+    uint64_t m_size = 0;     // the length of the new bytes
     bool m_unnamed = false;
     bool m_committed = false;
     bool m_passedWriting = false;

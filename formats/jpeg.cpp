@@ -485,6 +485,10 @@ Status WriteJpegFile(const std::string& path, const Dib& image, FormatMessages* 
     }
     JpegEncoder encoder;
     if (!encodeJpeg(encoder, file.stream(), *layout, rows.data())) {
+        // A disk that refused the bytes is no fault of the encoder's, whose message would only
+        // guess at the reason; the save's failure tells the system's own.
+        if (file.writeFailed())
+            return fail(file.error());
         if (encoder.errors.message[0] == '\0')
             return fail("cannot write the JPEG file");
         addMessage(messages, encoder.errors.message, kJpegFatalErrorCaption, true);

@@ -420,8 +420,8 @@ Status writeColourPng(AtomicFile& file, const Dib& image, const std::vector<PngT
     // The file first: a folder that cannot take it is told before the picture is compressed.
     if (!file.open())
         return fail(file.error());
-    if (permissions && fchmod(fileno(file.stream()), static_cast<mode_t>(*permissions)) != 0)
-        return fail(std::strerror(errno));
+    if (permissions && !file.setPermissions(static_cast<mode_t>(*permissions)))
+        return fail(file.error());
     const PngImageData data = compressPngRows(rows);
     if (data.size == 0)
         return fail("out of memory");
@@ -437,7 +437,7 @@ Status writeColourPng(AtomicFile& file, const Dib& image, const std::vector<PngT
     if (!startWriter(writer, file))
         return fail("out of memory");
     if (!encodeImage(writer, *layout, data, chunks))
-        return fail(writer.errors.message);
+        return fail(file.writeFailed() ? file.error() : writer.errors.message);
     if (!file.commit())
         return fail(file.error());
     return {};
@@ -585,7 +585,7 @@ Status writeGreyPngFile(const std::string& path, const uint8_t* grey, uint32_t w
     if (!startWriter(writer, file))
         return fail("out of memory");
     if (!encodeGrey(writer, width, height, rows.data()))
-        return fail(writer.errors.message);
+        return fail(file.writeFailed() ? file.error() : writer.errors.message);
     if (!file.commit())
         return fail(file.error());
     return {};

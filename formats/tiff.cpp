@@ -521,9 +521,12 @@ Status WriteTiffFile(const std::string& path, const Dib& image)
         return fail(file.error());
     TiffPtr tiff = openTiff(
         path, "w", {file.stream(), readStream, writeStream, seekStream, sizeStream, mapNothing});
+    // When the disk refused the bytes, libtiff only guesses at the reason ("Maximum TIFF file
+    // size exceeded", "Write error at scanline"); the system's own is the one the user can act on.
     if (!tiff || !setTags(tiff.get(), *layout) || !writeStrips(tiff.get(), image, *layout) ||
         !TIFFFlush(tiff.get())) {
-        return fail(lastTiffError("cannot write the TIFF file"));
+        return fail(file.writeFailed() ? file.error()
+                                       : lastTiffError("cannot write the TIFF file"));
     }
     tiff.reset();
     if (!file.commit())

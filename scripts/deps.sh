@@ -20,6 +20,8 @@ OMBRI_PACKAGES=(
     imagemagick
     # Every PNG the writer saves is checked by pngcheck in the tests.
     pngcheck
+    # The save tests give files ACL entries with setfacl and check that a save keeps them.
+    acl
     zlib1g-dev
     libgtest-dev
     libbenchmark-dev

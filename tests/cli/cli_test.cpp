@@ -7,6 +7,7 @@
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
 #include "support/status.h"
+#include "support/stopped_save.h"
 #include "support/test_support.h"
 #include "writer/writing.h"
 
@@ -358,17 +359,29 @@ TEST_F(CliJpegTest, NotesOfAPictureTooNarrowToCarryThemNeedLossy)
     EXPECT_FALSE(test::fileExists(file("c.bmp")));
 }
 
-// A save that fails half way (here the final rename: the name is too long for the folder) is
-// told in the document's words and leaves no temporary file behind.
+// A save that fails half way (here on a full disk) is told in the document's words with the
+// system's reason, and leaves the old file as it was and no temporary file behind.
 TEST_F(CliSaveFailureTest, AFailedSaveLeavesNoTemporaryFile)
 {
-    const std::string tooLong = file(std::string(300, 'n') + ".bmp");
-    const RunResult save = ombri({"convert", notedPicture("noted.png", 4), tooLong});
+    const std::string noted = notedPicture("noted.png", 4), target = file("old.bmp");
+    test::writeFileBytes(target, {'o', 'l', 'd'});
+    RunResult save;
+    {
+        test::SaveSpaceLimitScope fullDisk(1000);
+        save = ombri({"convert", noted, target});
+    }
     EXPECT_EQ(save.code, code(Exit::WriteFailed));
-    EXPECT_EQ(save.err.rfind("ombri: Could not save the image to " + tooLong + ". ", 0), 0u)
-        << save.err;
+    EXPECT_EQ(save.err, "ombri: Could not save the image to " + target +
+                            ". cannot write the file: No space left on device\n");
+    EXPECT_EQ(test::readFileBytes(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
         EXPECT_EQ(entry.path().filename().string().find(".ombri-save-"), std::string::npos);
+
+    // A name too long for the folder is refused before the input is read.
+    const std::string tooLong = file(std::string(300, 'n') + ".bmp");
+    const RunResult refused = ombri({"convert", noted, tooLong});
+    EXPECT_EQ(refused.code, code(Exit::WriteFailed));
+    EXPECT_NE(refused.err.find("File name too long"), std::string::npos) << refused.err;
 }
 
 // The output named through a symbolic link is the file the link points to: it is replaced and

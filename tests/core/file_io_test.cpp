@@ -202,14 +202,14 @@ TEST(AtomicFile, FailsWithReasonWhenTheFolderCannotTakeTheFile)
     EXPECT_FALSE(missingFolder.write("x", 1));
     EXPECT_FALSE(missingFolder.commit());
 
-    // A folder in the way of the target: the rename fails and nothing is left behind.
+    // A folder in the way of the target is refused before anything is made.
     std::filesystem::create_directory(dir.file("taken.bmp"));
     for (SavePath path : {SavePath::Unnamed, SavePath::Named}) {
         SavePathScope scope(path);
         AtomicFile folderTarget(dir.file("taken.bmp"));
-        ASSERT_TRUE(folderTarget.open());
+        EXPECT_FALSE(folderTarget.open());
+        EXPECT_EQ(folderTarget.error(), dir.file("taken.bmp") + " is not a regular file");
         EXPECT_FALSE(folderTarget.commit());
-        EXPECT_FALSE(folderTarget.error().empty());
     }
     EXPECT_EQ(folderEntries(dir.path()), std::vector<std::string>{"taken.bmp"});
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("taken.bmp")));

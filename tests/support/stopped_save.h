@@ -38,6 +38,16 @@ class SavePathScope {
     std::string m_value;
 };
 
+// Makes every save fail as on a full disk once its new bytes pass `bytes`, for the life of the
+// object.
+class SaveSpaceLimitScope {
+  public:
+    explicit SaveSpaceLimitScope(uint64_t bytes) { setSaveSpaceLimit(bytes); }
+    ~SaveSpaceLimitScope() { setSaveSpaceLimit(kNoSpaceLimit); }
+    SaveSpaceLimitScope(const SaveSpaceLimitScope&) = delete;
+    SaveSpaceLimitScope& operator=(const SaveSpaceLimitScope&) = delete;
+};
+
 // True when the folder's file system makes unnamed files, so that the normal save uses them.
 bool unnamedFilesWork(const std::string& folder);
 

@@ -4,11 +4,14 @@
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
 #include "support/dib_compare.h"
+#include "support/other_user.h"
 #include "support/status.h"
+#include "support/stopped_save.h"
 #include "support/test_support.h"
 #include "writer/writing.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -271,6 +274,49 @@ TEST_F(WriterDocumentTest, FailedSaveWarnsAndKeepsDocumentModified)
     EXPECT_EQ(doc.getPathName(), dir.file("src.bmp"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("taken.bmp")));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// A picture the user may not write, opened and drawn on: File Save warns with the system's
+// reason, the notes stay unsaved and the file as it was. So does a save onto a FIFO. As root may
+// write any file, the user is another one when the tests run as root.
+TEST(WriterDocumentRefusedSave, WarnsAndKeepsTheDocumentModified)
+{
+    test::TempDir dir;
+    const std::string folder = test::folderForOtherUser(dir.path(), "own");
+    const std::string readOnly = folder + "/read-only.png", fifo = folder + "/fifo.png";
+    ASSERT_TRUE(test::succeeded(WritePngFile(readOnly, test::makePatternImage(12, 4, 24))));
+    test::giveToOtherUser(readOnly);
+    ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    test::giveToOtherUser(fifo);
+    const auto bytes = test::readFileBytes(readOnly);
+    const std::string failures = test::checkInChild(test::RunAs::OtherUser, [&] {
+        ScriptedPrompt prompt;
+        Writing doc(prompt);
+        if (!doc.OnOpenDocument(readOnly))
+            return "cannot open: " + doc.lastOpenError();
+        doc.MergeNotes(NoteLayer(48, 1).data());
+        std::string found;
+        const auto expectWarning = [&](const std::string& target, const std::string& reason) {
+            const std::string expected = "Could not save the image to " + target + ".\n" + reason;
+            if (prompt.messages().size() != 1 || prompt.messages()[0].text != expected ||
+                prompt.messages()[0].caption != "Warning")
+                found += "no warning \"" + expected + "\"\n";
+            if (!doc.IsModified())
+                found += "the document is no longer modified after " + target + "\n";
+            prompt.clear();
+        };
+        if (doc.SaveImage())
+            found += "File Save succeeded\n";
+        expectWarning(readOnly, "Permission denied");
+        if (doc.OnSaveDocument(fifo))
+            found += "the FIFO was saved to\n";
+        expectWarning(fifo, fifo + " is not a regular file");
+        return found;
+    });
+    EXPECT_EQ(failures, "");
+    EXPECT_EQ(test::readFileBytes(readOnly), bytes);
+    EXPECT_EQ(test::folderEntries(folder), (std::vector<std::string>{"fifo.png", "read-only.png"}));
 }
 
 TEST_F(WriterDocumentTest, NamesOfNoSavableKindAreRefused)
