@@ -132,6 +132,8 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
 
 bool Writing::isOwnFile(const std::string& path) const
 {
+    // Files are told apart by device and inode, which links and other spellings of a path
+    // share; a name alike counts too, for an own file that is no longer on disk.
     std::error_code error;
     for (const std::string* own : {&getPathName(), &m_savePath}) {
         if (!own->empty() && (*own == path || std::filesystem::equivalent(*own, path, error)))

@@ -45,6 +45,10 @@ class Writing : public Reading {
     // narrow for the signature of that kind of file.
     bool pictureTooNarrowForNotes(const std::string& path) const;
 
+    // The file the picture was opened from or is saved to, by any name: a symbolic or hard link
+    // to it, or its own path spelled another way.
+    bool isOwnFile(const std::string& path) const;
+
     static const char* const kJpegQuestion;
     static const char* const kSavableExtensions;
     static const char* const kLosslessFilter;
@@ -56,8 +60,6 @@ class Writing : public Reading {
     enum class Notes { Embed, Leave };
 
     SaveOutcome reportFailure(const std::string& path, const std::string& reason);
-    // The file the picture was opened from or is saved to.
-    bool isOwnFile(const std::string& path) const;
     SaveOutcome writeByKind(const std::string& path, SaveKind kind, Notes notes);
     const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes, Dib& owned);
 
