@@ -445,16 +445,24 @@ TEST_F(WriterDocumentTest, DisplayImagePaintsNotesAndFollowsColourAndNotes)
     }
 }
 
-TEST_F(WriterDocumentTest, UnreadableFileIsReportedAndLeavesDocumentEmpty)
+// The file is read and checked before the document lets go of its picture.
+TEST_F(WriterDocumentTest, UnreadableFileIsReportedAndLeavesTheDocumentAsItWas)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
-    doc.GetNoteLayer();
+    doc.MergeNotes(NoteLayer(16, 1).data());
+    const NoteLayer notes = *doc.noteLayer();
+    const uint64_t picture = doc.pictureGeneration();
     test::writeFileBytes(dir.file("bad.bmp"), {'B', 'M', 1, 2, 3});
     EXPECT_FALSE(doc.OnOpenDocument(dir.file("bad.bmp")));
     ASSERT_EQ(prompt.openFailures().size(), 1u);
     EXPECT_EQ(prompt.openFailures()[0].path, dir.file("bad.bmp"));
-    EXPECT_FALSE(doc.hasImage());
-    EXPECT_FALSE(doc.hasNoteLayer());
+    EXPECT_FALSE(doc.lastOpenError().empty());
+    EXPECT_EQ(doc.pictureGeneration(), picture);
+    EXPECT_EQ(doc.width(), 4);
+    EXPECT_EQ(doc.noteLayer(), notes);
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_EQ(doc.getPathName(), dir.file("src.bmp"));
+    EXPECT_EQ(doc.savePath(), dir.file("src.bmp"));
 }
 
 TEST_F(WriterDocumentTest, TopDownBmpIsRefusedAsTooLarge)
@@ -468,7 +476,9 @@ TEST_F(WriterDocumentTest, TopDownBmpIsRefusedAsTooLarge)
     EXPECT_EQ(message.text, "The BMP image is too large\xEF\xBC\x81");
     EXPECT_EQ(message.caption, "Warning");
     EXPECT_TRUE(prompt.openFailures().empty());
-    EXPECT_FALSE(doc.hasImage());
+    EXPECT_TRUE(doc.hasImage());
+    EXPECT_EQ(doc.height(), 100);
+    EXPECT_EQ(doc.getPathName(), dir.file("src.bmp"));
 }
 
 } // namespace
