@@ -160,9 +160,12 @@ TEST_F(WriterDocumentTest, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUs
         EXPECT_FALSE(test::fileExists(dir.file(name))) << name;
         EXPECT_TRUE(doc.IsModified());
     }
+    // The notes now exist only in the document, which stays changed.
+    EXPECT_FALSE(doc.savingKeepsNotes(dir.file("narrow.bmp")));
+    EXPECT_TRUE(doc.savingKeepsNotes(dir.file("narrow.dpx")));
     prompt.queueAnswer(Answer::Yes);
     ASSERT_EQ(doc.SaveImageByExtension(dir.file("narrow.bmp")), Writing::SaveOutcome::Saved);
-    EXPECT_FALSE(doc.IsModified());
+    EXPECT_TRUE(doc.IsModified());
     Writing reopened(prompt);
     ASSERT_TRUE(reopened.OnOpenDocument(dir.file("narrow.bmp")));
     EXPECT_FALSE(reopened.hasNoteLayer());
@@ -173,6 +176,7 @@ TEST_F(WriterDocumentTest, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUs
     doc.MergeNotes(NoteLayer(18, 1).data());
     doc.setSaveDepth(SaveDepth::Alpha32);
     EXPECT_EQ(doc.SaveImageByExtension(dir.file("six.png")), Writing::SaveOutcome::Saved);
+    EXPECT_FALSE(doc.IsModified());
     NoteLayer kept(18, 1);
     std::fill(kept.begin() + 12, kept.begin() + 17, 0); // under the signature of the top row
     EXPECT_EQ(reopenedNotes(dir.file("six.png")), kept);
@@ -304,9 +308,16 @@ TEST_F(WriterDocumentTest, JpegNameAsksFirstAndNoWritesNothing)
     EXPECT_EQ(doc.saveDepth(), SaveDepth::Alpha32);
     EXPECT_FALSE(test::fileExists(dir.file("x.jpg")));
 
+    // Yes writes the picture alone: its notes are still only in the document, which stays
+    // changed. Without a note there is nothing to lose.
     prompt.queueAnswer(Answer::Yes);
-    doc.OnSaveDocument(dir.file("x.JPG"));
+    EXPECT_TRUE(doc.OnSaveDocument(dir.file("x.JPG")));
     EXPECT_EQ(doc.saveDepth(), SaveDepth::Bits24);
+    EXPECT_TRUE(doc.IsModified());
+    doc.ClearNotes();
+    prompt.queueAnswer(Answer::Yes);
+    EXPECT_TRUE(doc.OnSaveDocument(dir.file("x.JPG")));
+    EXPECT_FALSE(doc.IsModified());
 }
 
 TEST_F(WriterDocumentTest, SaveAsCommandsSetSaveDepthEvenWhenCancelled)

@@ -235,5 +235,70 @@ TEST_F(UnsavedWorkTest, OpeningThePicturesOwnFileAfterYesBringsWhatWasSaved)
     EXPECT_FALSE(view().pendingLayer());
 }
 
+// ---- notes that no file kept ---------------------------------------------------------------
+
+// A JPEG keeps none of the notes: after the user's Yes it is written, yet the picture stays
+// changed, and the question's Yes then offers another file rather than the JPEG again.
+TEST_F(UnsavedWorkTest, AfterAJpegSaveClosingAsksAndYesSavesTheNotesElsewhere)
+{
+    ASSERT_TRUE(frame->openFile(writePicture("beach.bmp")));
+    drawPendingLine();
+    const size_t drawn = countNotePixels(*view().pendingLayer());
+    prompt.queueSavePath(dir.file("beach.jpg"));
+    prompt.queueAnswer(Answer::Yes); // the notes would be lost; save it?
+    ASSERT_TRUE(commands().trigger(cmd::SaveAsLossless));
+    ASSERT_TRUE(fileExists(dir.file("beach.jpg")));
+    EXPECT_TRUE(doc().IsModified());
+    EXPECT_EQ(doc().getPathName(), dir.file("beach.jpg"));
+
+    prompt.clear();
+    prompt.queueAnswer(Answer::Yes);
+    prompt.queueSavePath(dir.file("kept.png"));
+    ASSERT_TRUE(commands().trigger(cmd::FileClose));
+    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_EQ(prompt.messages()[0].text, "The image has been changed. Save it?");
+    ASSERT_EQ(prompt.saveDialogs().size(), 1u);
+    EXPECT_EQ(prompt.saveDialogs()[0].defaultExtension, "png");
+    EXPECT_EQ(notesIn(dir.file("kept.png")), drawn);
+    EXPECT_FALSE(doc().hasImage());
+    EXPECT_FALSE(doc().IsModified());
+}
+
+// A picture too narrow for the signature keeps no notes in its own file either: Open and Exit
+// ask again after such a save, Yes goes to Save As, and a cancelled Save As keeps the picture.
+TEST_F(UnsavedWorkTest, AfterANarrowSaveOpenAndExitAskAgain)
+{
+    const std::string narrow = dir.file("narrow.bmp");
+    ASSERT_TRUE(succeeded(WriteBmpFile(narrow, makePatternImage(5, 30, 24))));
+    ASSERT_TRUE(frame->openFile(QString::fromStdString(narrow)));
+    drawPendingLine();
+    prompt.queueAnswer(Answer::Yes); // save it without the notes?
+    ASSERT_TRUE(commands().trigger(cmd::FileSave));
+    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_EQ(prompt.messages()[0].text.rfind("The notes cannot be kept in this picture", 0), 0u);
+    EXPECT_TRUE(doc().IsModified());
+    const std::vector<uint8_t> written = readFileBytes(narrow);
+
+    prompt.clear();
+    prompt.queueAnswer(Answer::Yes); // save changes? The Save As dialog is then cancelled.
+    EXPECT_FALSE(frame->openFile(writePicture("beach.bmp")));
+    ASSERT_EQ(prompt.messages().size(), 1u);
+    EXPECT_EQ(prompt.messages()[0].text, "Save changes to narrow.bmp?");
+    EXPECT_EQ(prompt.saveDialogs().size(), 1u);
+    EXPECT_EQ(doc().getPathName(), narrow);
+    EXPECT_TRUE(doc().IsModified());
+    EXPECT_EQ(readFileBytes(narrow), written);
+
+    prompt.queueAnswer(Answer::Yes);
+    EXPECT_FALSE(frame->close());
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_EQ(prompt.messages().size(), 2u);
+    EXPECT_EQ(prompt.saveDialogs().size(), 2u);
+    EXPECT_EQ(readFileBytes(narrow), written);
+
+    prompt.queueAnswer(Answer::No); // let the notes go
+    EXPECT_TRUE(frame->close());
+}
+
 } // namespace
 } // namespace ombri::writer

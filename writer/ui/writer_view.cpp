@@ -371,7 +371,7 @@ bool WriterView::onCloseImage()
         switch (m_doc.prompt().ask(kClosePrompt, "Warning", Buttons::YesNoCancel, Icon::Warning)) {
         case Answer::Yes:
             // A save that did not happen must not cost the user the picture and its notes.
-            if (!OnSave() || m_doc.IsModified())
+            if (!saveForQuestion())
                 return false;
             break;
         case Answer::No:
@@ -441,8 +441,7 @@ bool WriterView::mayDropReplace()
     }
     switch (m_doc.prompt().ask(kClosePrompt, "Warning", Buttons::YesNoCancel, Icon::Warning)) {
     case Answer::Yes:
-        EndTool(false);
-        return m_doc.SaveImage() && !m_doc.IsModified();
+        return saveForQuestion();
     case Answer::No:
         m_pending.reset();
         m_textLine.clear();
@@ -475,6 +474,15 @@ WriterView::OpenOutcome WriterView::openPicture(const std::string& path,
     repaintNow();
     emit documentChanged();
     return OpenOutcome::Opened;
+}
+
+bool WriterView::saveForQuestion()
+{
+    EndTool(true);
+    // Saving again into a file that kept none of the notes would drop them again: the user
+    // chooses a file that keeps them.
+    const bool saved = m_doc.savingKeepsNotes(m_doc.savePath()) ? OnSave() : onSaveAsLossless();
+    return saved && !m_doc.IsModified();
 }
 
 bool WriterView::layersFitPicture() const

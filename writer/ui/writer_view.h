@@ -82,6 +82,9 @@ class WriterView : public QAbstractScrollArea {
     // modified flag as they were, with no question about changes it would not replace. Only then
     // does mayReplace ask about unsaved changes; false from it keeps the picture on show.
     OpenOutcome openPicture(const std::string& path, const std::function<bool()>& mayReplace);
+    // The Yes of a question about unsaved changes: File Save, or Save As (Lossless) when the
+    // picture's own file would keep none of its notes. True when nothing is left unsaved.
+    bool saveForQuestion();
     bool onDropUrls(const QList<QUrl>& urls);
     // What a drop on the canvas does; the frame asks its save question first, as File Open
     // does. Without one the view opens the file itself.

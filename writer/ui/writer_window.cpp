@@ -370,7 +370,7 @@ bool WriterWindow::saveModified()
     switch (m_prompt.ask(question, "OmbriWriter", Buttons::YesNoCancel, Icon::Warning)) {
     case Answer::Yes:
         // A save that did not happen must not cost the user the picture and its notes.
-        return m_view->OnSave() && !m_doc.IsModified();
+        return m_view->saveForQuestion();
     case Answer::No:
         return true;
     default:
