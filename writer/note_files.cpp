@@ -96,6 +96,14 @@ bool exportNotes(Writing& doc)
     if (!chosen)
         return false;
     const std::string& path = *chosen;
+    // The mask would take the picture's place on disk while the window still shows the picture
+    // unchanged, so that nothing would ever save it back.
+    if (doc.isOwnFile(path)) {
+        prompt.tell("The notes cannot be saved over the image's own file.\nThe picture would be "
+                    "gone; choose another name.",
+                    "Warning", Icon::Warning);
+        return false;
+    }
     if (loadFormatForExtension(FileExtension(path)) != ImageFormat::Png) {
         prompt.tell("The notes are saved as a PNG picture.\nChoose a name ending in .png.",
                     "Warning", Icon::Warning);

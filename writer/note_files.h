@@ -34,7 +34,8 @@ struct NoteMask {
 std::optional<NoteMask> noteMaskFromPicture(const Dib& picture);
 
 // File Export Notes: the save dialog, then the note layer as a mask PNG. A picture without a
-// single note is told so, and nothing is asked or written. True when the file was written.
+// single note is told so, and nothing is asked or written; the picture's own file, by any name,
+// is refused. True when the file was written.
 bool exportNotes(Writing& doc);
 
 // File Import Notes: the open dialog, then every note of the chosen mask joins the notes at once,

@@ -1,12 +1,18 @@
 #include "writer/reading.h"
 
-#include "formats/dispatch.h"
-
 namespace ombri::writer {
 
 bool Reading::OnOpenDocument(const std::string& path)
 {
-    DeleteContents();
+    std::optional<LoadedImage> loaded = readPicture(path);
+    if (!loaded)
+        return false;
+    adoptPicture(path, std::move(*loaded));
+    return true;
+}
+
+std::optional<LoadedImage> Reading::readPicture(const std::string& path)
+{
     m_lastOpenError.clear();
     LoadedImage loaded;
     {
@@ -21,13 +27,20 @@ bool Reading::OnOpenDocument(const std::string& path)
     if (loaded.tooLarge) {
         m_lastOpenError = loaded.error;
         prompt().tell(kTooLargeMessage, "Warning", Icon::Information);
-        return false;
+        return std::nullopt;
     }
     if (loaded.image.isNull()) {
         m_lastOpenError = loaded.error;
         prompt().reportOpenFailure(path, loaded.error);
-        return false;
+        return std::nullopt;
     }
+    return loaded;
+}
+
+void Reading::adoptPicture(const std::string& path, LoadedImage loaded)
+{
+    DeleteContents();
+    m_lastOpenError.clear();
     m_image = std::move(loaded.image);
     m_displayPalette = std::move(loaded.displayPalette);
     m_width = DibGetWidth(m_image);
@@ -42,7 +55,6 @@ bool Reading::OnOpenDocument(const std::string& path)
     // longer says where they are for other readers; saving writes the marker back in place.
     SetModified(notesFoundTurned());
     m_savePath = path;
-    return true;
 }
 
 } // namespace ombri::writer

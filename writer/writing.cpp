@@ -74,8 +74,20 @@ int Writing::minimumWidthForNotes(const std::string& path) const
 
 bool Writing::pictureTooNarrowForNotes(const std::string& path) const
 {
-    return m_noteLayer && countNotePixels(*m_noteLayer) != 0 &&
-           m_width < minimumWidthForNotes(path);
+    return hasNotePixels() && m_width < minimumWidthForNotes(path);
+}
+
+bool Writing::hasNotePixels() const
+{
+    return m_noteLayer && countNotePixels(*m_noteLayer) != 0;
+}
+
+bool Writing::savingKeepsNotes(const std::string& path) const
+{
+    if (!hasNotePixels())
+        return true;
+    const SaveKind kind = saveKindFor(FileExtension(path));
+    return kind != SaveKind::Jpeg && kind != SaveKind::None && !pictureTooNarrowForNotes(path);
 }
 
 Writing::SaveOutcome Writing::reportFailure(const std::string& path, const std::string& reason)
@@ -123,15 +135,20 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
         }
         notes = Notes::Leave;
     }
+    const bool notesLeftOut = (kind == SaveKind::Jpeg || notes == Notes::Leave) && hasNotePixels();
     BusyScope busy(prompt(), "Saving " + path + "...");
     const SaveOutcome outcome = writeByKind(path, kind, notes);
+    // Notes the file did not take now exist only in this window: the document stays changed, so
+    // that closing it, opening another picture or leaving asks first.
     if (outcome == SaveOutcome::Saved)
-        SetModified(false);
+        SetModified(notesLeftOut);
     return outcome;
 }
 
 bool Writing::isOwnFile(const std::string& path) const
 {
+    // Files are told apart by device and inode, which links and other spellings of a path
+    // share; a name alike counts too, for an own file that is no longer on disk.
     std::error_code error;
     for (const std::string* own : {&getPathName(), &m_savePath}) {
         if (!own->empty() && (*own == path || std::filesystem::equivalent(*own, path, error)))

@@ -44,6 +44,13 @@ class Writing : public Reading {
     // Whether saving to the path would lose notes the document holds because the picture is too
     // narrow for the signature of that kind of file.
     bool pictureTooNarrowForNotes(const std::string& path) const;
+    // Whether a file saved to the path keeps every note the document holds: not a JPEG, a name
+    // no format is saved under, nor a picture too narrow for the signature of its kind.
+    bool savingKeepsNotes(const std::string& path) const;
+
+    // The file the picture was opened from or is saved to, by any name: a symbolic or hard link
+    // to it, or its own path spelled another way.
+    bool isOwnFile(const std::string& path) const;
 
     static const char* const kJpegQuestion;
     static const char* const kSavableExtensions;
@@ -56,8 +63,7 @@ class Writing : public Reading {
     enum class Notes { Embed, Leave };
 
     SaveOutcome reportFailure(const std::string& path, const std::string& reason);
-    // The file the picture was opened from or is saved to.
-    bool isOwnFile(const std::string& path) const;
+    bool hasNotePixels() const;
     SaveOutcome writeByKind(const std::string& path, SaveKind kind, Notes notes);
     const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes, Dib& owned);
 

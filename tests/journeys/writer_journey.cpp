@@ -1,9 +1,11 @@
 // OmbriWriter driven by random journeys of a user's actions through its real main window: tools
 // chosen from the Paint Tool Box, drags in every direction, typing, undo and redo, zooming,
-// pictures of every size and depth opened and dropped, saved in every format and depth, closed.
-// After every step the writer's promises are checked: layers sized for the picture on screen,
-// the screen showing the picture and its notes, every drawn figure kept, saved files holding
-// exactly the notes the document holds, and no file written but the one the user saved to.
+// pictures of every size and depth opened and dropped, files that are no picture or a broken one
+// opened and dropped, saved in every format and depth, the notes exported (onto the picture's
+// own file too, by any name), closed. After every step the writer's promises are checked: layers
+// sized for the picture on screen, the screen showing the picture and its notes, every drawn
+// figure kept, saved files holding exactly the notes the document holds, a file that cannot be
+// opened changing nothing, and no file written but the one the user saved to.
 #include "journeys/gui_events.h"
 #include "journeys/journey.h"
 #include "journeys/journey_main.h"
@@ -16,6 +18,7 @@
 #include "platform/qt/surface.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
+#include "writer/note_files.h"
 #include "writer/ui/writer_view.h"
 #include "writer/ui/writer_window.h"
 
@@ -81,6 +84,11 @@ const Qt::Key kKeys[] = {Qt::Key_Return, Qt::Key_Backspace, Qt::Key_Left, Qt::Ke
                          Qt::Key_Delete, Qt::Key_Escape,    Qt::Key_Tab,  Qt::Key_Space,
                          Qt::Key_9,      Qt::Key_8,         Qt::Key_0,    Qt::Key_Up};
 const char* const kEraserSizes[] = {"5", "10", "25", "50", "2x", "0", ""};
+// Files that cannot be opened: a broken PNG header, a text file, a PNG cut off halfway.
+constexpr int kUnreadableCount = 3;
+// Where Export Notes is pointed: the picture's own file, a symbolic link to it, a hard link to
+// it, its own path spelled another way, and a new file.
+enum ExportTarget { kOwnFile, kSymbolicLink, kHardLink, kOtherSpelling, kNewFile, kExportTargets };
 
 bool isShapeTool(Tool tool)
 {
@@ -176,12 +184,24 @@ Step randomWriterStep(Rng& rng)
         return Step{"colour", {rng.below(7), rng.below(256), rng.below(256), rng.below(256)}, {}};
     if (roll < 71)
         return Step{"paste", {}, kPastes[rng.below(7)]};
-    if (roll < 77)
+    if (roll < 75)
         return randomOpen(rng, "open");
+    if (roll < 77) {
+        // A file that cannot be opened, chosen in the Open dialog or dropped.
+        const int which = rng.below(kUnreadableCount);
+        const std::vector<int> answered = answers();
+        if (rng.chance(1, 2))
+            return Step{"openbad", {which, answered[0], answered[1]}, {}};
+        return Step{"dropbad",
+                    {which, rng.between(0, 600), rng.between(0, 400), answered[0], answered[1]},
+                    {}};
+    }
     if (roll < 81)
         return randomOpen(rng, "drop");
     if (roll < 85)
         return Step{"save", answers(), {}};
+    if (roll < 87)
+        return Step{"export", {rng.below(kExportTargets)}, {}};
     if (roll < 91) {
         const int extension = rng.chance(1, 12)  ? kSameFile
                               : rng.chance(1, 6) ? rng.below(kSaveExtensionCount)
@@ -350,6 +370,11 @@ class WriterSession {
         fs::create_directories(m_dir.file("pics"));
         fs::create_directories(m_dir.file("out"));
         copyFixturePictures(m_dir.file("pics"));
+        // A real picture cut off halfway, as a copy that stopped or a download that broke off.
+        fs::create_directories(m_dir.file("bad"));
+        std::vector<uint8_t> carrier = test::readFileBytes(m_dir.file("pics/carrier.png"));
+        carrier.resize(carrier.size() / 2);
+        test::writeFileBytes(m_dir.file("bad/truncated.png"), carrier);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(m_dir.file("settings")));
         QSettings().clear();
@@ -386,6 +411,11 @@ class WriterSession {
     void notePaste(const Step& step);
     std::optional<std::string> checkPaste();
     void notePendingSave(const Step& step);
+    std::string unreadablePath(int which) const;
+    std::optional<std::string> unreadableTarget(const Step& step) const;
+    void noteFailedOpen(const Step& step);
+    std::string exportPath(int target);
+    void exportNotes(const Step& step);
 
     std::optional<std::string> checkLayers();
     std::optional<std::string> checkScreen();
@@ -393,6 +423,8 @@ class WriterSession {
     std::optional<std::string> checkFiles(const Step& step);
     std::optional<std::string> checkSavedFile(const std::string& path, const Step& step);
     std::optional<std::string> checkOpened(const Step& step);
+    std::optional<std::string> checkFailedOpen(const Step& step);
+    std::optional<std::string> checkExportedMask(const std::string& path);
 
     test::TempDir m_dir;
     JourneyPrompt m_prompt;
@@ -413,6 +445,26 @@ class WriterSession {
     // The notes a save in this step must write when the picture is gone after it.
     std::optional<NoteLayer> m_notesToSave;
     bool m_notesToSaveExact = true;
+    // A file that cannot be opened leaves all of this as it was, and asks nothing.
+    struct Kept {
+        bool hadPicture = false;
+        uint64_t picture = 0;
+        uint64_t display = 0;
+        std::optional<NoteLayer> notes;
+        bool modified = false;
+        std::string path;
+        std::string savePath;
+        std::optional<std::vector<uint8_t>> pending;
+        std::optional<std::vector<uint8_t>> redo;
+        std::string textLine;
+        Tool tool = Tool::None;
+        QString windowTitle;
+    };
+    std::optional<Kept> m_keptThroughFailedOpen;
+    // The mask file Export Notes may write in this step; empty when it must write nothing.
+    std::string m_exportTarget;
+    // Set when Export Notes wrote through a link to the picture's own file.
+    std::optional<std::string> m_exportThroughLink;
 
     // The picture as the screen is expected to show it, kept while it is unchanged.
     QImage m_reference;
@@ -552,12 +604,112 @@ void WriterSession::notePendingSave(const Step& step)
     m_notesToSave = std::move(notes);
 }
 
+std::string WriterSession::unreadablePath(int which) const
+{
+    switch (which % kUnreadableCount) {
+    case 0:
+        return m_dir.file("pics/broken.png");
+    case 1:
+        return m_dir.file("pics/notes.txt");
+    default:
+        return m_dir.file("bad/truncated.png");
+    }
+}
+
+// The file a step opens when it is known not to open: one of the unreadable files, or one that
+// is not there.
+std::optional<std::string> WriterSession::unreadableTarget(const Step& step) const
+{
+    if (step.verb == "openbad" || step.verb == "dropbad")
+        return unreadablePath(step.arg(0));
+    if (step.verb != "open" && step.verb != "drop")
+        return std::nullopt;
+    const std::string path = picturePath(step);
+    const std::string name = fs::path(path).filename().string();
+    if (name == "broken.png" || name == "notes.txt" || !fs::exists(path))
+        return path;
+    return std::nullopt;
+}
+
+void WriterSession::noteFailedOpen(const Step& step)
+{
+    m_keptThroughFailedOpen.reset();
+    if (!unreadableTarget(step))
+        return;
+    m_keptThroughFailedOpen =
+        Kept{doc().hasImage(),  doc().pictureGeneration(), doc().displayGeneration(),
+             doc().noteLayer(), doc().IsModified(),        doc().getPathName(),
+             doc().savePath(),  view().pendingLayer(),     view().redoSlot(),
+             view().textLine(), view().activeTool(),       m_frame->windowTitle()};
+}
+
+// The name Export Notes is given; the links to the picture's own file are made here.
+std::string WriterSession::exportPath(int target)
+{
+    const std::string own = doc().getPathName();
+    std::error_code error;
+    switch (target) {
+    case kOwnFile:
+        return own;
+    case kSymbolicLink: {
+        const std::string link = m_dir.file("out/link-to-own.png");
+        fs::create_symlink(own, link, error);
+        return link;
+    }
+    case kHardLink: {
+        const std::string link = m_dir.file("out/hard-link-to-own.png");
+        fs::create_hard_link(own, link, error);
+        return link;
+    }
+    case kOtherSpelling: {
+        const fs::path path(own);
+        return (path.parent_path() / "." / path.filename()).string();
+    }
+    default:
+        return m_dir.file("out/notes-mask.png");
+    }
+}
+
+void WriterSession::exportNotes(const Step& step)
+{
+    const int target = step.arg(0) % kExportTargets;
+    const std::string path =
+        doc().hasImage() && !doc().getPathName().empty() ? exportPath(target) : std::string();
+    // The files as they stand before the export include the links just made.
+    m_files = stampFiles(m_dir.path());
+    if (target == kNewFile)
+        m_exportTarget = path;
+    if (!path.empty())
+        m_prompt.queueSavePath(path);
+    clickMenuItem(m_frame.get(), m_frame->menu(QStringLiteral("&File")), action(cmd::ExportNotes));
+    settle();
+    // A link that changed was written through. The links go once looked at: a later save of the
+    // picture would change what they show, and no user saved to them.
+    const auto now = stampFiles(m_dir.path());
+    for (const char* name : {"out/link-to-own.png", "out/hard-link-to-own.png"}) {
+        const std::string link = m_dir.file(name);
+        const auto before = m_files.find(link);
+        if (before == m_files.end())
+            continue;
+        const auto after = now.find(link);
+        if (after == now.end() || !(after->second == before->second))
+            m_exportThroughLink = std::string("Export Notes wrote through ") + name +
+                                  ", a link to the picture's file";
+        std::error_code error;
+        fs::remove(link, error);
+        m_files.erase(link);
+    }
+}
+
 void WriterSession::perform(const Step& step)
 {
     m_messagesBefore = m_prompt.messageCount();
     m_modifiedBefore = doc().IsModified();
     m_generationBefore = doc().displayGeneration();
     m_saveAsTarget.clear();
+    m_exportTarget.clear();
+    m_exportThroughLink.reset();
+    noteFailedOpen(step);
     noteDrawnFigure(step);
     notePendingSave(step);
     notePaste(step);
@@ -609,6 +761,16 @@ void WriterSession::perform(const Step& step)
         // The answers are the last two numbers before the drop point.
         dropFile(canvas(), QPoint(step.arg(5), step.arg(6)),
                  QString::fromStdString(picturePath(step)));
+    } else if (verb == "openbad") {
+        queueAnswers(step, 1);
+        const QString path = QString::fromStdString(unreadablePath(step.arg(0)));
+        answerFileDialog([this] { pressKey(m_frame.get(), Qt::Key_O, Qt::ControlModifier); }, path);
+    } else if (verb == "dropbad") {
+        queueAnswers(step, 3);
+        dropFile(canvas(), QPoint(step.arg(1), step.arg(2)),
+                 QString::fromStdString(unreadablePath(step.arg(0))));
+    } else if (verb == "export") {
+        exportNotes(step);
     } else if (verb == "save") {
         queueAnswers(step, 0);
         pressKey(m_frame.get(), Qt::Key_S, Qt::ControlModifier);
@@ -647,6 +809,10 @@ std::optional<std::string> WriterSession::check(const Step& step)
     if (auto broken = checkLayers())
         return broken;
     if (auto broken = checkFiles(step))
+        return broken;
+    if (m_exportThroughLink)
+        return m_exportThroughLink;
+    if (auto broken = checkFailedOpen(step))
         return broken;
     if (auto broken = checkOpened(step))
         return broken;
@@ -705,20 +871,86 @@ std::optional<std::string> WriterSession::checkOpened(const Step& step)
     return std::nullopt;
 }
 
+std::optional<std::string> WriterSession::checkFailedOpen(const Step& step)
+{
+    if (!m_keptThroughFailedOpen)
+        return std::nullopt;
+    const Kept& kept = *m_keptThroughFailedOpen;
+    const std::string name = unreadableTarget(step)->substr(m_dir.path().size() + 1);
+    const auto changed = [&](const std::string& what) {
+        return "opening " + name + ", which cannot be opened, changed " + what;
+    };
+    // An empty window may count one more empty picture, as long as it stays empty.
+    if (doc().hasImage() != kept.hadPicture ||
+        (kept.hadPicture &&
+         (doc().pictureGeneration() != kept.picture || doc().displayGeneration() != kept.display)))
+        return changed("the picture");
+    if (doc().noteLayer() != kept.notes)
+        return changed("the notes");
+    if (doc().IsModified() != kept.modified)
+        return changed("the modified flag");
+    if (doc().getPathName() != kept.path || doc().savePath() != kept.savePath ||
+        m_frame->windowTitle() != kept.windowTitle)
+        return changed("the document's name");
+    if (view().pendingLayer() != kept.pending || view().redoSlot() != kept.redo ||
+        view().textLine() != kept.textLine || view().activeTool() != kept.tool)
+        return changed("the drawing in the tool's hands");
+    // Only reports: no question about changes that the file would not replace.
+    for (size_t i = m_messagesBefore; i < m_prompt.messageCount(); ++i) {
+        const std::string& message = m_prompt.messages()[i];
+        if (message.rfind("Save changes to ", 0) == 0 ||
+            message.rfind("The image has been changed.", 0) == 0)
+            return "opening " + name + ", which cannot be opened, asked \"" + message + "\"";
+    }
+    if ((step.verb == "openbad" || step.verb == "dropbad") &&
+        m_prompt.messageCount() == m_messagesBefore)
+        return "opening " + name + ", which cannot be opened, said nothing";
+    return std::nullopt;
+}
+
+// An exported mask: black exactly where the document has a note, the picture's size.
+std::optional<std::string> WriterSession::checkExportedMask(const std::string& path)
+{
+    const std::string name = path.substr(m_dir.path().size() + 1);
+    const LoadedImage mask = loadCheckedImage(path);
+    if (mask.image.isNull())
+        return "the exported notes " + name + " cannot be read back: " + mask.error;
+    const std::optional<writer::NoteMask> read = writer::noteMaskFromPicture(mask.image);
+    if (!read || read->width != doc().width() || read->height != doc().height())
+        return "the exported notes " + name + " are not of the picture's size";
+    const size_t size = static_cast<size_t>(doc().width()) * static_cast<size_t>(doc().height());
+    const NoteLayer want = doc().noteLayer() ? *doc().noteLayer() : NoteLayer(size, 0);
+    if (read->notes != want)
+        return "the exported notes " + name + " hold " +
+               std::to_string(countNotePixels(read->notes)) + " notes where the document holds " +
+               std::to_string(countNotePixels(want));
+    return std::nullopt;
+}
+
 std::optional<std::string> WriterSession::checkFiles(const Step& step)
 {
     auto now = stampFiles(m_dir.path());
     const auto changed = changedFiles(m_files, now);
     m_files = std::move(now);
-    const std::string expected = !m_saveAsTarget.empty() ? m_saveAsTarget : m_currentFile;
+    // Export Notes writes the mask it is given, and never the picture's own file.
+    const bool exports = step.verb == "export";
+    const std::string expected = exports                   ? m_exportTarget
+                                 : !m_saveAsTarget.empty() ? m_saveAsTarget
+                                                           : m_currentFile;
     for (const std::string& path : changed) {
         if (path.rfind(m_dir.file("settings"), 0) == 0)
             continue;
         if (path != expected)
             return "the file " + path.substr(m_dir.path().size() + 1) +
-                   " changed, while the user saved to " +
+                   " changed, while the user " +
+                   (exports ? "exported the notes to " : "saved to ") +
                    (expected.empty() ? std::string("nothing")
                                      : expected.substr(m_dir.path().size() + 1));
+        if (exports) {
+            if (auto broken = checkExportedMask(path))
+                return broken;
+            continue;
+        }
         if (auto broken = checkSavedFile(path, step))
             return broken;
         if (!m_saveAsTarget.empty())

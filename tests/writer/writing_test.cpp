@@ -163,9 +163,12 @@ TEST_F(WriterDocumentTest, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUs
         EXPECT_FALSE(test::fileExists(dir.file(name))) << name;
         EXPECT_TRUE(doc.IsModified());
     }
+    // The notes now exist only in the document, which stays changed.
+    EXPECT_FALSE(doc.savingKeepsNotes(dir.file("narrow.bmp")));
+    EXPECT_TRUE(doc.savingKeepsNotes(dir.file("narrow.dpx")));
     prompt.queueAnswer(Answer::Yes);
     ASSERT_EQ(doc.SaveImageByExtension(dir.file("narrow.bmp")), Writing::SaveOutcome::Saved);
-    EXPECT_FALSE(doc.IsModified());
+    EXPECT_TRUE(doc.IsModified());
     Writing reopened(prompt);
     ASSERT_TRUE(reopened.OnOpenDocument(dir.file("narrow.bmp")));
     EXPECT_FALSE(reopened.hasNoteLayer());
@@ -176,6 +179,7 @@ TEST_F(WriterDocumentTest, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUs
     doc.MergeNotes(NoteLayer(18, 1).data());
     doc.setSaveDepth(SaveDepth::Alpha32);
     EXPECT_EQ(doc.SaveImageByExtension(dir.file("six.png")), Writing::SaveOutcome::Saved);
+    EXPECT_FALSE(doc.IsModified());
     NoteLayer kept(18, 1);
     std::fill(kept.begin() + 12, kept.begin() + 17, 0); // under the signature of the top row
     EXPECT_EQ(reopenedNotes(dir.file("six.png")), kept);
@@ -350,9 +354,16 @@ TEST_F(WriterDocumentTest, JpegNameAsksFirstAndNoWritesNothing)
     EXPECT_EQ(doc.saveDepth(), SaveDepth::Alpha32);
     EXPECT_FALSE(test::fileExists(dir.file("x.jpg")));
 
+    // Yes writes the picture alone: its notes are still only in the document, which stays
+    // changed. Without a note there is nothing to lose.
     prompt.queueAnswer(Answer::Yes);
-    doc.OnSaveDocument(dir.file("x.JPG"));
+    EXPECT_TRUE(doc.OnSaveDocument(dir.file("x.JPG")));
     EXPECT_EQ(doc.saveDepth(), SaveDepth::Bits24);
+    EXPECT_TRUE(doc.IsModified());
+    doc.ClearNotes();
+    prompt.queueAnswer(Answer::Yes);
+    EXPECT_TRUE(doc.OnSaveDocument(dir.file("x.JPG")));
+    EXPECT_FALSE(doc.IsModified());
 }
 
 TEST_F(WriterDocumentTest, SaveAsCommandsSetSaveDepthEvenWhenCancelled)
@@ -491,16 +502,24 @@ TEST_F(WriterDocumentTest, DisplayImagePaintsNotesAndFollowsColourAndNotes)
     }
 }
 
-TEST_F(WriterDocumentTest, UnreadableFileIsReportedAndLeavesDocumentEmpty)
+// The file is read and checked before the document lets go of its picture.
+TEST_F(WriterDocumentTest, UnreadableFileIsReportedAndLeavesTheDocumentAsItWas)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
-    doc.GetNoteLayer();
+    doc.MergeNotes(NoteLayer(16, 1).data());
+    const NoteLayer notes = *doc.noteLayer();
+    const uint64_t picture = doc.pictureGeneration();
     test::writeFileBytes(dir.file("bad.bmp"), {'B', 'M', 1, 2, 3});
     EXPECT_FALSE(doc.OnOpenDocument(dir.file("bad.bmp")));
     ASSERT_EQ(prompt.openFailures().size(), 1u);
     EXPECT_EQ(prompt.openFailures()[0].path, dir.file("bad.bmp"));
-    EXPECT_FALSE(doc.hasImage());
-    EXPECT_FALSE(doc.hasNoteLayer());
+    EXPECT_FALSE(doc.lastOpenError().empty());
+    EXPECT_EQ(doc.pictureGeneration(), picture);
+    EXPECT_EQ(doc.width(), 4);
+    EXPECT_EQ(doc.noteLayer(), notes);
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_EQ(doc.getPathName(), dir.file("src.bmp"));
+    EXPECT_EQ(doc.savePath(), dir.file("src.bmp"));
 }
 
 TEST_F(WriterDocumentTest, TopDownBmpIsRefusedAsTooLarge)
@@ -514,7 +533,9 @@ TEST_F(WriterDocumentTest, TopDownBmpIsRefusedAsTooLarge)
     EXPECT_EQ(message.text, "The BMP image is too large\xEF\xBC\x81");
     EXPECT_EQ(message.caption, "Warning");
     EXPECT_TRUE(prompt.openFailures().empty());
-    EXPECT_FALSE(doc.hasImage());
+    EXPECT_TRUE(doc.hasImage());
+    EXPECT_EQ(doc.height(), 100);
+    EXPECT_EQ(doc.getPathName(), dir.file("src.bmp"));
 }
 
 } // namespace

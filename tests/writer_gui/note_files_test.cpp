@@ -6,6 +6,7 @@
 #include "formats/dispatch.h"
 #include "formats/png.h"
 
+#include <filesystem>
 #include <set>
 #include <utility>
 
@@ -334,6 +335,49 @@ TEST_F(NoteFilesTest, CleanCopyNeverReplacesTheDocumentsOwnFile)
     EXPECT_EQ(readFileBytes(carrier), carrierBytes);
     EXPECT_EQ(notes(), before);
     EXPECT_FALSE(doc().IsModified());
+}
+
+// Neither the mask nor a clean copy may take the place of the picture on disk while the window
+// shows it unchanged, whatever name the file is given: a link to it or another spelling of it.
+TEST_F(NoteFilesTest, NotesAndCleanCopiesNeverReplaceThePicturesOwnFileByAnyName)
+{
+    const std::string carrier = saveCarrier("carrier.png");
+    const std::vector<uint8_t> carrierBytes = readFileBytes(carrier);
+    const Pixels before = notes();
+    namespace fs = std::filesystem;
+    fs::create_symlink(carrier, dir.file("symbolic.png"));
+    fs::create_hard_link(carrier, dir.file("hard.png"));
+    fs::create_directory_symlink(dir.path(), dir.file("folder-link"));
+    const std::string names[] = {carrier, dir.file("symbolic.png"), dir.file("hard.png"),
+                                 dir.file("./carrier.png"), dir.file("folder-link/carrier.png")};
+    const struct {
+        int command;
+        const char* refusal;
+    } commandsTried[] = {
+        {cmd::ExportNotes, "The notes cannot be saved over the image's own file.\nThe picture "
+                           "would be gone; choose another name."},
+        {cmd::SaveCleanCopy, "A clean copy cannot replace the image's own file.\nIts notes would "
+                             "be gone for good; choose another name."},
+    };
+    for (const auto& tried : commandsTried) {
+        for (const std::string& name : names) {
+            SCOPED_TRACE(name);
+            prompt.clear();
+            prompt.queueSavePath(name);
+            commands().trigger(tried.command);
+            ASSERT_EQ(prompt.messages().size(), 1u);
+            EXPECT_EQ(lastMessage(), tried.refusal);
+            EXPECT_EQ(readFileBytes(carrier), carrierBytes);
+            EXPECT_TRUE(fs::is_symlink(dir.file("symbolic.png")));
+            EXPECT_EQ(fs::hard_link_count(carrier), 2u);
+            EXPECT_EQ(notes(), before);
+            EXPECT_FALSE(doc().IsModified());
+        }
+    }
+    // Another file beside it takes the mask.
+    prompt.queueSavePath(dir.file("mask.png"));
+    EXPECT_TRUE(commands().trigger(cmd::ExportNotes));
+    EXPECT_TRUE(fileExists(dir.file("mask.png")));
 }
 
 // ---- notes found in a turned or mirrored picture --------------------------------------------

@@ -229,17 +229,6 @@ TEST_F(UserSessionTest, AnotherPictureStartsAtItsTopLeftCorner)
     EXPECT_EQ(down->value(), 0);
 }
 
-TEST_F(UserSessionTest, AFailedDropLeavesOnlyTheBackgroundOnScreen)
-{
-    open(writePicture("a.bmp", 100, 80));
-    test::writeFileBytes(dir.file("broken.png"), {0x89, 'P', 'N', 'G', 1, 2, 3});
-    drop(dir.file("broken.png"));
-    EXPECT_FALSE(frame->document().hasImage());
-    const QImage shown = screen();
-    for (const QPoint at : {QPoint(0, 0), QPoint(50, 40), QPoint(99, 79)})
-        EXPECT_EQ(shown.pixel(at) & 0xFFFFFFu, 0x8080FFu) << at.x() << "," << at.y();
-}
-
 // File Save after Save As writes the file Save As wrote, never the one first opened.
 TEST_F(UserSessionTest, SaveAfterSaveAsWritesTheNewFile)
 {

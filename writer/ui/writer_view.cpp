@@ -18,13 +18,28 @@
 #include <QScrollBar>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace ombri::writer {
 namespace {
 
 constexpr const char* kClosePrompt = "The image has been changed. Save it?";
+
+// What shows that a file changed: another file under its name, another size or another time.
+using FileStamp = std::tuple<dev_t, ino_t, off_t, time_t, long>;
+
+std::optional<FileStamp> stampOf(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return FileStamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim.tv_sec,
+                     info.st_mtim.tv_nsec};
+}
 
 QColor toQColor(Rgb colour)
 {
@@ -356,7 +371,7 @@ bool WriterView::onCloseImage()
         switch (m_doc.prompt().ask(kClosePrompt, "Warning", Buttons::YesNoCancel, Icon::Warning)) {
         case Answer::Yes:
             // A save that did not happen must not cost the user the picture and its notes.
-            if (!OnSave() || m_doc.IsModified())
+            if (!saveForQuestion())
                 return false;
             break;
         case Answer::No:
@@ -411,34 +426,63 @@ void WriterView::onPrintPreview()
 
 bool WriterView::onDropFile(const std::string& path)
 {
+    return openPicture(path, [this] { return mayDropReplace(); }) == OpenOutcome::Opened;
+}
+
+bool WriterView::mayDropReplace()
+{
     // The pending drawing and the redo slot are sized for the picture on screen: the user
     // decides whether they join its notes before another picture replaces it.
     const bool holdsDrawing =
         m_tool != Tool::None && m_tool != Tool::Eraser && (m_pending || !m_textLine.empty());
-    if (holdsDrawing) {
-        switch (m_doc.prompt().ask(kClosePrompt, "Warning", Buttons::YesNoCancel, Icon::Warning)) {
-        case Answer::Yes:
-            EndTool(false);
-            if (!m_doc.SaveImage() || m_doc.IsModified())
-                return false;
-            break;
-        case Answer::No:
-            m_pending.reset();
-            m_textLine.clear();
-            EndTool(false);
-            break;
-        default:
-            return false;
-        }
-    } else {
+    if (!holdsDrawing) {
         EndTool(false);
+        return true;
     }
-    const bool opened = m_doc.OnOpenDocument(path);
-    // A failed open has emptied the document too: either way the old picture leaves the screen.
+    switch (m_doc.prompt().ask(kClosePrompt, "Warning", Buttons::YesNoCancel, Icon::Warning)) {
+    case Answer::Yes:
+        return saveForQuestion();
+    case Answer::No:
+        m_pending.reset();
+        m_textLine.clear();
+        EndTool(false);
+        return true;
+    default:
+        return false;
+    }
+}
+
+WriterView::OpenOutcome WriterView::openPicture(const std::string& path,
+                                                const std::function<bool()>& mayReplace)
+{
+    const std::optional<FileStamp> before = stampOf(path);
+    std::optional<LoadedImage> loaded = m_doc.readPicture(path);
+    if (!loaded)
+        return OpenOutcome::Unreadable;
+    if (!mayReplace())
+        return OpenOutcome::Kept;
+    // The question's Yes may have saved the picture on show into the very file being opened,
+    // which is then read again to come with what was just saved.
+    if (stampOf(path) != before) {
+        loaded.reset();
+        loaded = m_doc.readPicture(path);
+        if (!loaded)
+            return OpenOutcome::Unreadable;
+    }
+    m_doc.adoptPicture(path, std::move(*loaded));
     pictureReplaced();
     repaintNow();
     emit documentChanged();
-    return opened;
+    return OpenOutcome::Opened;
+}
+
+bool WriterView::saveForQuestion()
+{
+    EndTool(true);
+    // Saving again into a file that kept none of the notes would drop them again: the user
+    // chooses a file that keeps them.
+    const bool saved = m_doc.savingKeepsNotes(m_doc.savePath()) ? OnSave() : onSaveAsLossless();
+    return saved && !m_doc.IsModified();
 }
 
 bool WriterView::layersFitPicture() const

@@ -76,6 +76,15 @@ class WriterView : public QAbstractScrollArea {
     void printPicture(QPrinter& printer);
     // Opens a dropped file (the first of the list); false when nothing was opened.
     bool onDropFile(const std::string& path);
+    enum class OpenOutcome { Opened, Kept, Unreadable };
+    // Opens a picture in place of the one on show. The file is read and checked first: one that
+    // cannot be opened is reported and leaves the picture, its notes, the drawing in hand and the
+    // modified flag as they were, with no question about changes it would not replace. Only then
+    // does mayReplace ask about unsaved changes; false from it keeps the picture on show.
+    OpenOutcome openPicture(const std::string& path, const std::function<bool()>& mayReplace);
+    // The Yes of a question about unsaved changes: File Save, or Save As (Lossless) when the
+    // picture's own file would keep none of its notes. True when nothing is left unsaved.
+    bool saveForQuestion();
     bool onDropUrls(const QList<QUrl>& urls);
     // What a drop on the canvas does; the frame asks its save question first, as File Open
     // does. Without one the view opens the file itself.
@@ -184,6 +193,9 @@ class WriterView : public QAbstractScrollArea {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    // The question about a drawing still in the tool's hands before a drop replaces the picture;
+    // false when the user keeps the picture.
+    bool mayDropReplace();
     void selectDrawingTool(Tool tool);
     void selectTextTool();
     void prepareCanvasForDrawing();

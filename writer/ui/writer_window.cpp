@@ -370,7 +370,7 @@ bool WriterWindow::saveModified()
     switch (m_prompt.ask(question, "OmbriWriter", Buttons::YesNoCancel, Icon::Warning)) {
     case Answer::Yes:
         // A save that did not happen must not cost the user the picture and its notes.
-        return m_view->OnSave() && !m_doc.IsModified();
+        return m_view->saveForQuestion();
     case Answer::No:
         return true;
     default:
@@ -378,24 +378,25 @@ bool WriterWindow::saveModified()
     }
 }
 
-bool WriterWindow::openWithoutQuestion(const QString& path)
+WriterView::OpenOutcome WriterWindow::openPicture(const QString& path)
 {
     // The document and the recent-file list keep full paths: a name relative to the folder the
     // program started in means nothing on the next run.
     const QString fullPath = QFileInfo(path).absoluteFilePath();
-    const bool opened = m_view->onDropFile(fullPath.toStdString());
+    const WriterView::OpenOutcome outcome = m_view->openPicture(fullPath.toStdString(), [this] {
+        // A drawing still pending in the active tool is part of the picture the question is
+        // about.
+        m_view->EndTool(false);
+        return saveModified();
+    });
     m_recent->sync();
     m_commands.updateAll();
-    return opened;
+    return outcome;
 }
 
 bool WriterWindow::openFile(const QString& path)
 {
-    // A drawing still pending in the active tool is part of the picture the question is about.
-    m_view->EndTool(false);
-    if (!saveModified())
-        return false;
-    return openWithoutQuestion(path);
+    return openPicture(path) == WriterView::OpenOutcome::Opened;
 }
 
 bool WriterWindow::openRecentFile(int index)
@@ -404,11 +405,9 @@ bool WriterWindow::openRecentFile(int index)
     if (index < 0 || index >= static_cast<int>(entries.size()))
         return false;
     const std::string path = entries[static_cast<size_t>(index)];
-    m_view->EndTool(false);
-    if (!saveModified())
-        return false;
-    if (openWithoutQuestion(QString::fromStdString(path)))
-        return true;
+    const WriterView::OpenOutcome outcome = openPicture(QString::fromStdString(path));
+    if (outcome != WriterView::OpenOutcome::Unreadable)
+        return outcome == WriterView::OpenOutcome::Opened;
     m_doc.recentFiles().remove(path);
     m_recent->sync();
     return false;

@@ -2,6 +2,7 @@
 
 #include "platform/qt/command_table.h"
 #include "platform/qt/qt_prompt.h"
+#include "writer/ui/writer_view.h"
 #include "writer/writing.h"
 
 #include <QMainWindow>
@@ -24,8 +25,6 @@ class RecentFilesMenu;
 } // namespace ombri
 
 namespace ombri::writer {
-
-class WriterView;
 
 // The writer's main window: menu, main toolbar with the eraser-size box, status bar and the
 // Paint Tool Box around the canvas, and the application's own commands (open, new, recent files,
@@ -54,8 +53,9 @@ class WriterWindow : public QMainWindow {
     // The top-level menu with the given title ("&File"), or null.
     QMenu* menu(const QString& title) const;
 
-    // Opens a picture as File Open does once its dialog is closed: the save question for a
-    // modified picture first. False when the user kept the old picture or the open failed.
+    // Opens a picture as File Open does once its dialog is closed: the file is read first, then
+    // the save question for a modified picture is asked. False when the file cannot be opened
+    // (nothing changes) or the user kept the old picture.
     bool openFile(const QString& path);
     // Opens entry index of the recent-file list; an entry that no longer opens leaves the list.
     bool openRecentFile(int index);
@@ -88,7 +88,7 @@ class WriterWindow : public QMainWindow {
     void buildPaintToolBox();
     void onDocumentChanged();
     void updateIdleStatus();
-    bool openWithoutQuestion(const QString& path);
+    WriterView::OpenOutcome openPicture(const QString& path);
 
     QtPrompt m_qtPrompt;
     Prompt& m_prompt;
