@@ -1,5 +1,6 @@
 #include "writer/reading.h"
 
+#include "core/printable_name.h"
 #include "formats/dispatch.h"
 
 namespace ombri::writer {
@@ -10,7 +11,7 @@ bool Reading::OnOpenDocument(const std::string& path)
     m_lastOpenError.clear();
     LoadedImage loaded;
     {
-        BusyScope busy(prompt(), "Opening " + path + "...");
+        BusyScope busy(prompt(), "Opening " + printableName(path) + "...");
         loaded = loadCheckedImage(path);
     }
     // A format library's own messages (the JPEG library's fatal error) come first, as they
