@@ -1,5 +1,7 @@
 #include "cli/arguments.h"
 
+#include "core/printable_name.h"
+
 #include <optional>
 #include <string>
 #include <utility>
@@ -97,15 +99,16 @@ void ArgumentParser::parseOption(const std::string& argument)
         auto value = optionValue(name, attached);
         // Taking the last of two outputs silently could write where the user did not look.
         if (value && m_result.invocation.output)
-            setError(prefix + "two outputs given ('" + *m_result.invocation.output + "' and '" +
-                     *value + "'); give one -o");
+            setError(prefix + "two outputs given ('" + printableName(*m_result.invocation.output) +
+                     "' and '" + printableName(*value) + "'); give one -o");
         else if (value)
             m_result.invocation.output = *value;
     } else if (name == "--depth" && m_command.takesDepth) {
         if (auto value = optionValue(name, attached)) {
             m_result.invocation.depth = parseDepth(*value);
             if (!m_result.invocation.depth)
-                setError(prefix + "bad --depth value '" + *value + "': use 24 or 32");
+                setError(prefix + "bad --depth value '" + printableName(*value) +
+                         "': use 24 or 32");
         }
     } else if (name == "--verbose" && attached.empty()) {
         m_result.verbose = true;
@@ -123,7 +126,7 @@ void ArgumentParser::parseOption(const std::string& argument)
                m_command.takesInfoOptions && attached.empty()) {
         setJobs("-j", name.substr(2)); // "-j4" as well as "-j 4"
     } else if (!m_command.takesRenderOptions || !parseRenderOption(name, attached)) {
-        setError(prefix + "unknown option '" + argument + "'");
+        setError(prefix + "unknown option '" + printableName(argument) + "'");
     }
 }
 
@@ -131,7 +134,7 @@ void ArgumentParser::setJobs(const std::string& name, const std::string& value)
 {
     m_result.invocation.jobs = parseJobs(value);
     if (!m_result.invocation.jobs)
-        setError(std::string(m_command.name) + ": bad " + name + " value '" + value +
+        setError(std::string(m_command.name) + ": bad " + name + " value '" + printableName(value) +
                  "': use a number of files from 1 to " + std::to_string(kMaxJobs));
 }
 
@@ -149,7 +152,7 @@ bool ArgumentParser::parseRenderOption(const std::string& name, const std::strin
         if (auto value = optionValue(name, attached)) {
             render.colour = parseRenderColour(*value);
             if (!render.colour)
-                setError("render: bad --color value '" + *value +
+                setError("render: bad --color value '" + printableName(*value) +
                          "': use red, green, blue, black, white or #RRGGBB");
         }
     } else if (name == "--adjust") {
@@ -159,7 +162,7 @@ bool ArgumentParser::parseRenderOption(const std::string& name, const std::strin
                 render.adjustments.insert(render.adjustments.end(), commands->begin(),
                                           commands->end());
             else
-                setError("render: bad --adjust list '" + *value +
+                setError("render: bad --adjust list '" + printableName(*value) +
                          "': use auto-color, auto-contrast, invert, gray, red, green, blue, "
                          "flip-h, flip-v, rot-cw, rot-ccw");
         }

@@ -5,6 +5,7 @@
 #include "cli/info_report.h"
 #include "cli/invocation.h"
 #include "cli/render_command.h"
+#include "core/printable_name.h"
 #include "formats/diagnostics.h"
 #include "formats/dispatch.h"
 #include "writer/note_files.h"
@@ -103,14 +104,15 @@ Exit runNotes(const Invocation& invocation, Context& context)
     if (!openDocument(doc, context, path))
         return Exit::BadInput;
     if (!carriesNotes(doc)) {
-        context.err << "ombri: '" << path << "' carries no notes\n";
+        context.err << "ombri: '" << printableName(path) << "' carries no notes\n";
         return Exit::NoNotes;
     }
     if (Status written =
             writeNoteLayerPng(target, *doc.noteLayer(), static_cast<uint32_t>(doc.width()),
                               static_cast<uint32_t>(doc.height()));
         !written) {
-        context.err << "ombri: cannot write '" << target << "': " << written.error() << '\n';
+        context.err << "ombri: cannot write '" << printableName(target) << "': " << written.error()
+                    << '\n';
         return Exit::WriteFailed;
     }
     return Exit::Done;
@@ -140,9 +142,9 @@ std::optional<NoteLayer> readMask(const std::string& path, const Writing& doc, C
     if (!mask)
         return std::nullopt;
     if (mask->width != doc.width() || mask->height != doc.height()) {
-        context.err << "ombri: the mask '" << path << "' is " << mask->width << 'x' << mask->height
-                    << " pixels but the image is " << doc.width() << 'x' << doc.height()
-                    << "; give a mask of the image's size\n";
+        context.err << "ombri: the mask '" << printableName(path) << "' is " << mask->width << 'x'
+                    << mask->height << " pixels but the image is " << doc.width() << 'x'
+                    << doc.height() << "; give a mask of the image's size\n";
         return std::nullopt;
     }
     return std::move(mask->notes);
@@ -186,7 +188,7 @@ Exit runRepair(const Invocation& invocation, Context& context)
     const std::string& target = *invocation.output;
     if (auto refused = checkOutput(context, "repair", invocation.operands, target))
         return *refused;
-    const std::string refusal = "ombri: " + target + " cannot carry notes: ";
+    const std::string refusal = "ombri: " + printableName(target) + " cannot carry notes: ";
     if (Writing::saveKindFor(FileExtension(target)) == Writing::SaveKind::Jpeg) {
         context.err << refusal << "JPEG files lose them; name a PNG, BMP, TIFF, SGI, DPX or "
                     << "Cineon file\n";
@@ -196,7 +198,7 @@ Exit runRepair(const Invocation& invocation, Context& context)
     if (!openDocument(doc, context, path))
         return Exit::BadInput;
     if (!carriesNotes(doc)) {
-        context.err << "ombri: '" << path << "' carries no notes";
+        context.err << "ombri: '" << printableName(path) << "' carries no notes";
         if (!doc.hasPixelWords() && doc.foundSignature().state == SignatureState::Damaged)
             context.err << ": its signature is damaged, and without one the low bits of its "
                            "pixels are not notes";
@@ -336,12 +338,13 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     const Command* command = findCommand(first);
     if (!command) {
         if (first.size() > 1 && first[0] == '-')
-            return static_cast<int>(usageError(err, "unknown option '" + first + "'"));
+            return static_cast<int>(
+                usageError(err, "unknown option '" + printableName(first) + "'"));
         std::string names;
         for (const auto& known : kCommands)
             names += std::string(names.empty() ? "" : ", ") + known.name;
-        return static_cast<int>(
-            usageError(err, "unknown command '" + first + "' (the commands are " + names + ")"));
+        return static_cast<int>(usageError(err, "unknown command '" + printableName(first) +
+                                                    "' (the commands are " + names + ")"));
     }
     std::vector<std::string> arguments(argv + commandAt + 1, argv + argc);
     if (verbose)

@@ -1,6 +1,7 @@
 #include "cli/document_io.h"
 
 #include "core/file_io.h"
+#include "core/printable_name.h"
 #include "formats/dispatch.h"
 
 #include <sys/stat.h>
@@ -34,7 +35,7 @@ bool losesNotes(const std::string& path)
 
 void reportLossyRefusal(std::ostream& err, const std::string& path)
 {
-    err << "ombri: " << path
+    err << "ombri: " << printableName(path)
         << " cannot carry notes: JPEG files lose them (use --lossy to save anyway)\n";
 }
 
@@ -65,7 +66,8 @@ std::optional<Exit> checkOutput(Context& context, const char* command,
                                 const std::vector<std::string>& inputs, const std::string& target,
                                 const char* pngOnly)
 {
-    const std::string prefix = std::string(command) + ": cannot write '" + target + "': ";
+    const std::string prefix =
+        std::string(command) + ": cannot write '" + printableName(target) + "': ";
     std::error_code error;
     if (fs::is_directory(target, error)) {
         context.err << "ombri: " << prefix << "it is a folder; name a file to write\n";
@@ -84,8 +86,8 @@ std::optional<Exit> checkOutput(Context& context, const char* command,
     for (const auto& input : inputs) {
         if (!fs::equivalent(input, target, error) || error)
             continue;
-        const std::string clash =
-            std::string(command) + ": the output '" + target + "' is the input '" + input + "'";
+        const std::string clash = std::string(command) + ": the output '" + printableName(target) +
+                                  "' is the input '" + printableName(input) + "'";
         return usageError(context.err,
                           clash + "; write to another file so that the input stays as it is");
     }
@@ -93,14 +95,15 @@ std::optional<Exit> checkOutput(Context& context, const char* command,
     if (folder.empty())
         folder = ".";
     if (!fs::is_directory(folder, error)) {
-        context.err << "ombri: " << prefix << "there is no folder '" << folder.string()
+        context.err << "ombri: " << prefix << "there is no folder '"
+                    << printableName(folder.string())
                     << "'; create it first or write somewhere else\n";
         return Exit::WriteFailed;
     }
     // A file that is there may still be saved in place when its folder takes no new file.
     struct stat entry {};
     if (::lstat(target.c_str(), &entry) != 0 && access(folder.c_str(), W_OK | X_OK) != 0) {
-        context.err << "ombri: " << prefix << "the folder '" << folder.string()
+        context.err << "ombri: " << prefix << "the folder '" << printableName(folder.string())
                     << "' cannot be written to (" << std::strerror(errno)
                     << "); write somewhere else\n";
         return Exit::WriteFailed;
@@ -139,8 +142,9 @@ Exit saveDocument(Writing& doc, const Invocation& invocation, Context& context,
     // A picture narrower than the signature keeps no notes in this kind of file: nothing is
     // written unless the user chose to lose them.
     if (doc.pictureTooNarrowForNotes(target) && !invocation.lossy) {
-        context.err << "ombri: " << target << " cannot carry notes: the picture is " << doc.width()
-                    << " pixels wide and needs at least " << doc.minimumWidthForNotes(target)
+        context.err << "ombri: " << printableName(target) << " cannot carry notes: the picture is "
+                    << doc.width() << " pixels wide and needs at least "
+                    << doc.minimumWidthForNotes(target)
                     << " to keep them (use --lossy to save without them)\n";
         return Exit::WriteFailed;
     }

@@ -4,6 +4,7 @@
 #include "cli/ordered_jobs.h"
 #include "cli/transcript.h"
 #include "core/dib.h"
+#include "core/printable_name.h"
 #include "formats/diagnostics.h"
 #include "formats/dispatch.h"
 #include "reader/folder_walk.h"
@@ -65,7 +66,7 @@ void printInfoBlock(std::ostream& out, const std::string& path, const Writing& d
 {
     const auto& notes = doc.noteLayer();
     const NoteKeeping keeping = noteKeeping(doc);
-    out << "file: " << path << '\n'
+    out << "file: " << printableName(path) << '\n'
         << "format: " << formatName(loadFormatForExtension(FileExtension(path))) << '\n'
         << "size: " << doc.width() << 'x' << doc.height() << '\n'
         << "bits: " << DibGetBitCount(doc.image()) << '\n'
@@ -75,33 +76,6 @@ void printInfoBlock(std::ostream& out, const std::string& path, const Writing& d
     if (keeping.carrier)
         out << "carrier: " << keeping.carrier << '\n'
             << "orientation: " << keeping.orientation << '\n';
-}
-
-// How many bytes of a well-formed UTF-8 sequence start at text[at]; 0 when none does (a stray
-// continuation byte, a truncated sequence, an overlong form, a surrogate or a code point beyond
-// U+10FFFF).
-size_t utf8SequenceLength(const std::string& text, size_t at)
-{
-    const auto byte = [&](size_t i) -> unsigned {
-        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
-    };
-    const auto continues = [&](size_t i, unsigned low = 0x80, unsigned high = 0xBF) {
-        return byte(i) >= low && byte(i) <= high;
-    };
-    const unsigned lead = byte(0);
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return continues(1) ? 2 : 0;
-    if (lead >= 0xE0 && lead <= 0xEF) {
-        const unsigned low = lead == 0xE0 ? 0xA0 : 0x80;
-        const unsigned high = lead == 0xED ? 0x9F : 0xBF;
-        return continues(1, low, high) && continues(2) ? 3 : 0;
-    }
-    if (lead >= 0xF0 && lead <= 0xF4) {
-        const unsigned low = lead == 0xF0 ? 0x90 : 0x80;
-        const unsigned high = lead == 0xF4 ? 0x8F : 0xBF;
-        return continues(1, low, high) && continues(2) && continues(3) ? 4 : 0;
-    }
-    return 0;
 }
 
 // A JSON string. File names on Linux are bytes, not text: a byte that is not part of valid

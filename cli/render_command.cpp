@@ -1,6 +1,7 @@
 #include "cli/render_command.h"
 
 #include "core/dib.h"
+#include "core/printable_name.h"
 #include "formats/png.h"
 #include "reader/command_ids.h"
 #include "reader/folder_walk.h"
@@ -159,7 +160,7 @@ Exit runRender(const std::string& input, const std::string& output, const Render
         return Exit::BadInput;
     }
     if (Status written = WritePngFile(target, *display); !written) {
-        err << "ombri: cannot write '" << output << "': " << written.error() << '\n';
+        err << "ombri: cannot write '" << printableName(output) << "': " << written.error() << '\n';
         return Exit::WriteFailed;
     }
     return Exit::Done;

@@ -1,5 +1,7 @@
 #include "cli/terminal_prompt.h"
 
+#include "core/printable_name.h"
+
 namespace ombri::cli {
 
 namespace {
@@ -40,7 +42,7 @@ void TerminalPrompt::reportOpenFailure(const std::string& path, const std::strin
 {
     ++m_openFailures;
     m_lastOpenFailure = reason;
-    m_err << "ombri: cannot read '" << path << "': " << reason << '\n';
+    m_err << "ombri: cannot read '" << printableName(path) << "': " << reason << '\n';
 }
 
 std::optional<std::string> TerminalPrompt::chooseSavePath(const SaveDialogRequest&)

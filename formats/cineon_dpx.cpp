@@ -2,6 +2,7 @@
 
 #include "core/file_io.h"
 #include "core/limits.h"
+#include "core/printable_name.h"
 #include "formats/diagnostics.h"
 
 #include <array>
@@ -363,10 +364,10 @@ Result<FilmImage> ReadCineonDpxFile(const std::string& path, FilmFormat format)
 {
     auto file = MappedFile::open(path);
     if (!file) {
-        formatDiagnostic("Failed to open file \"%s\".\n", path.c_str());
+        formatDiagnostic("Failed to open file \"%s\".\n", printableName(path).c_str());
         return fail(file.error());
     }
-    return readFilm(file.value().view(), format, path.c_str());
+    return readFilm(file.value().view(), format, printableName(path).c_str());
 }
 
 void setFilmClock(FilmClock clock)
@@ -399,7 +400,7 @@ Status WriteCineonDpxFile(const std::string& path, FilmFormat format, const Dib&
 
     AtomicFile file(path);
     if (!file.open()) {
-        formatDiagnostic("Couldn't open file %s\n", path.c_str());
+        formatDiagnostic("Couldn't open file %s\n", printableName(path).c_str());
         return fail(file.error());
     }
     if (!file.write(header.data(), header.size())) {

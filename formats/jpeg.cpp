@@ -2,6 +2,7 @@
 
 #include "core/file_io.h"
 #include "core/limits.h"
+#include "core/printable_name.h"
 
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
 
@@ -375,7 +376,7 @@ Result<FilePtr> openJpegFile(const std::string& path, FormatMessages* messages)
 {
     auto file = openRegularStream(path);
     if (!file) {
-        addMessage(messages, "JPEG :\nCan't open " + path + "\n", "", false);
+        addMessage(messages, "JPEG :\nCan't open " + printableName(path) + "\n", "", false);
         return fail(file.error());
     }
     return file.take();
@@ -480,7 +481,7 @@ Status WriteJpegFile(const std::string& path, const Dib& image, FormatMessages* 
 
     AtomicFile file(path);
     if (!file.open()) {
-        addMessage(messages, "JpegFile :\nCan't open " + path + "\n", "", false);
+        addMessage(messages, "JpegFile :\nCan't open " + printableName(path) + "\n", "", false);
         return fail(file.error());
     }
     JpegEncoder encoder;

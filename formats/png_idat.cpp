@@ -181,8 +181,10 @@ template <int Bpp>
 }
 
 // The filter loops are made twice where the processor may have AVX2, which runs them on vectors
-// twice as wide, and the one the processor has is chosen when the program starts.
-#if defined(__x86_64__) && defined(__GNUC__)
+// twice as wide, and the one the processor has is chosen when the program starts. Not under
+// ThreadSanitizer: gcc instruments the function that makes that choice, and the loader runs it
+// before the sanitizer's runtime is ready, so the program would crash before main.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_THREAD__)
 #define OMBRI_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define OMBRI_VECTOR_CLONES

@@ -2,6 +2,7 @@
 
 #include "core/file_io.h"
 #include "core/limits.h"
+#include "core/printable_name.h"
 
 #include <tiffio.h>
 
@@ -519,8 +520,11 @@ Status WriteTiffFile(const std::string& path, const Dib& image)
     AtomicFile file(path);
     if (!file.open())
         return fail(file.error());
-    TiffPtr tiff = openTiff(
-        path, "w", {file.stream(), readStream, writeStream, seekStream, sizeStream, mapNothing});
+    // libtiff names the file in some of its errors, which become the message the user sees;
+    // it writes through the stream and uses the name for nothing else.
+    TiffPtr tiff =
+        openTiff(printableName(path), "w",
+                 {file.stream(), readStream, writeStream, seekStream, sizeStream, mapNothing});
     // When the disk refused the bytes, libtiff only guesses at the reason ("Maximum TIFF file
     // size exceeded", "Write error at scanline"); the system's own is the one the user can act on.
     if (!tiff || !setTags(tiff.get(), *layout) || !writeStrips(tiff.get(), image, *layout) ||

@@ -56,6 +56,7 @@ void ScriptedPrompt::clear()
     m_saveDialogs.clear();
     m_openDialogs.clear();
     m_openFailures.clear();
+    m_busyStatuses.clear();
 }
 
 } // namespace ombri

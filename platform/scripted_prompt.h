@@ -43,6 +43,9 @@ class ScriptedPrompt : public Prompt {
         std::string reason;
     };
     const std::vector<OpenFailure>& openFailures() const { return m_openFailures; }
+    // The status texts long work has shown, in order.
+    void beginBusy(const std::string& status) override { m_busyStatuses.push_back(status); }
+    const std::vector<std::string>& busyStatuses() const { return m_busyStatuses; }
     void clear();
 
   private:
@@ -55,6 +58,7 @@ class ScriptedPrompt : public Prompt {
     std::vector<SaveDialogRequest> m_saveDialogs;
     std::vector<OpenDialogRequest> m_openDialogs;
     std::vector<OpenFailure> m_openFailures;
+    std::vector<std::string> m_busyStatuses;
 };
 
 } // namespace ombri

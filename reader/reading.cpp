@@ -1,5 +1,6 @@
 #include "reader/reading.h"
 
+#include "core/printable_name.h"
 #include "formats/dispatch.h"
 #include "reader/folder_walk.h"
 
@@ -13,7 +14,7 @@ bool Reading::OnOpenDocument(const std::string& path)
     m_lastOpenError.clear();
     LoadedImage loaded;
     {
-        BusyScope busy(prompt(), "Opening " + path + "...");
+        BusyScope busy(prompt(), "Opening " + printableName(path) + "...");
         loaded = loadCheckedImage(path);
     }
     if (loaded.image.isNull()) {

@@ -1,5 +1,6 @@
 #include "writer/note_files.h"
 
+#include "core/printable_name.h"
 #include "formats/dispatch.h"
 #include "formats/png.h"
 #include "writer/writing.h"
@@ -111,13 +112,13 @@ bool exportNotes(Writing& doc)
     }
     Status written = fail("");
     {
-        BusyScope busy(prompt, "Saving the notes to " + path + "...");
+        BusyScope busy(prompt, "Saving the notes to " + printableName(path) + "...");
         written = writeNoteLayerPng(path, *notes, static_cast<uint32_t>(doc.width()),
                                     static_cast<uint32_t>(doc.height()));
     }
     if (!written) {
-        prompt.tell("Could not save the notes to " + path + ".\n" + written.error(), "Warning",
-                    Icon::Warning);
+        prompt.tell("Could not save the notes to " + printableName(path) + ".\n" + written.error(),
+                    "Warning", Icon::Warning);
         return false;
     }
     return true;
@@ -134,7 +135,7 @@ bool importNotes(Writing& doc)
     const std::string& path = *chosen;
     LoadedImage loaded;
     {
-        BusyScope busy(prompt, "Opening " + path + "...");
+        BusyScope busy(prompt, "Opening " + printableName(path) + "...");
         loaded = loadCheckedImage(path);
     }
     if (loaded.image.isNull()) {
@@ -149,7 +150,7 @@ bool importNotes(Writing& doc)
     // Each mask pixel lands on the image pixel at the same place; a mask of another size would
     // put the notes where nobody drew them.
     if (mask->width != doc.width() || mask->height != doc.height()) {
-        prompt.tell("Cannot import the notes of " + path + ":\nthe mask is " +
+        prompt.tell("Cannot import the notes of " + printableName(path) + ":\nthe mask is " +
                         sizeText(mask->width, mask->height) + " pixels but the image is " +
                         sizeText(doc.width(), doc.height()) +
                         ". Choose a mask of the image's size.",
@@ -157,8 +158,8 @@ bool importNotes(Writing& doc)
         return false;
     }
     if (countNotePixels(mask->notes) == 0) {
-        prompt.tell(path + " has no dark pixels, so no notes were added.", "OmbriWriter",
-                    Icon::Information);
+        prompt.tell(printableName(path) + " has no dark pixels, so no notes were added.",
+                    "OmbriWriter", Icon::Information);
         return false;
     }
     doc.MergeNotes(mask->notes.data());

@@ -1,5 +1,8 @@
 #include "writer/reading.h"
 
+#include "core/printable_name.h"
+#include "formats/dispatch.h"
+
 namespace ombri::writer {
 
 bool Reading::OnOpenDocument(const std::string& path)
@@ -16,7 +19,7 @@ std::optional<LoadedImage> Reading::readPicture(const std::string& path)
     m_lastOpenError.clear();
     LoadedImage loaded;
     {
-        BusyScope busy(prompt(), "Opening " + path + "...");
+        BusyScope busy(prompt(), "Opening " + printableName(path) + "...");
         loaded = loadCheckedImage(path);
     }
     // A format library's own messages (the JPEG library's fatal error) come first, as they

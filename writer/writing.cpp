@@ -1,5 +1,6 @@
 #include "writer/writing.h"
 
+#include "core/printable_name.h"
 #include "formats/bmp.h"
 #include "formats/cineon_dpx.h"
 #include "formats/dispatch.h"
@@ -93,7 +94,8 @@ bool Writing::savingKeepsNotes(const std::string& path) const
 Writing::SaveOutcome Writing::reportFailure(const std::string& path, const std::string& reason)
 {
     m_lastSaveError = reason;
-    prompt().tell("Could not save the image to " + path + ".\n" + reason, "Warning", Icon::Warning);
+    prompt().tell("Could not save the image to " + printableName(path) + ".\n" + reason, "Warning",
+                  Icon::Warning);
     return SaveOutcome::Failed;
 }
 
@@ -105,7 +107,8 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
     if (kind == SaveKind::None) {
         // Only a real JPEG name gets the JPEG question; any other name cannot be saved at all,
         // and nothing pretends that it was.
-        m_lastSaveError = "OmbriWriter cannot save files of the kind \"" + extension + "\".";
+        m_lastSaveError =
+            "OmbriWriter cannot save files of the kind \"" + printableName(extension) + "\".";
         prompt().tell(m_lastSaveError + "\nChoose a name ending in one of " + kSavableExtensions +
                           ".",
                       "Warning", Icon::Warning);
@@ -136,7 +139,7 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
         notes = Notes::Leave;
     }
     const bool notesLeftOut = (kind == SaveKind::Jpeg || notes == Notes::Leave) && hasNotePixels();
-    BusyScope busy(prompt(), "Saving " + path + "...");
+    BusyScope busy(prompt(), "Saving " + printableName(path) + "...");
     const SaveOutcome outcome = writeByKind(path, kind, notes);
     // Notes the file did not take now exist only in this window: the document stays changed, so
     // that closing it, opening another picture or leaving asks first.
@@ -193,7 +196,7 @@ Writing::SaveOutcome Writing::saveCleanCopyTo(const std::string& path)
     SaveOutcome outcome = SaveOutcome::Failed;
     if (saveKindFor(FileExtension(path)) == SaveKind::Jpeg) {
         // No note is left to lose, so the question about losing them is not asked.
-        BusyScope busy(prompt(), "Saving " + path + "...");
+        BusyScope busy(prompt(), "Saving " + printableName(path) + "...");
         copy.m_saveDepth = SaveDepth::Bits24;
         outcome = copy.writeByKind(path, SaveKind::Jpeg, Notes::Leave);
     } else {

@@ -1,5 +1,7 @@
 #include "platform/qt/qt_prompt.h"
 
+#include "core/printable_name.h"
+
 #include <QApplication>
 #include <QColorDialog>
 #include <QFileDialog>
@@ -70,6 +72,9 @@ Answer QtPrompt::ask(const std::string& text, const std::string& caption, Button
         QApplication::restoreOverrideCursor();
     QMessageBox box(toQtIcon(icon), QString::fromStdString(caption), QString::fromStdString(text),
                     toQtButtons(buttons), m_parent);
+    // Messages are plain text: a file name such as "<b>x</b>.png" would otherwise turn the
+    // whole message into rich text, shown in bold and with its line breaks lost.
+    box.setTextFormat(Qt::PlainText);
     const int result = box.exec();
     for (int i = 0; i < busy; ++i)
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -89,7 +94,7 @@ Answer QtPrompt::ask(const std::string& text, const std::string& caption, Button
 
 void QtPrompt::reportOpenFailure(const std::string& path, const std::string& reason)
 {
-    std::string text = "Could not open " + path + ".";
+    std::string text = "Could not open " + printableName(path) + ".";
     if (!reason.empty())
         text += "\n" + reason;
     tell(text, QApplication::applicationDisplayName().toStdString(), Icon::Warning);

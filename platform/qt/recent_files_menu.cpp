@@ -1,5 +1,7 @@
 #include "platform/qt/recent_files_menu.h"
 
+#include "core/printable_name.h"
+
 #include <QAction>
 #include <QDir>
 #include <QMenu>
@@ -81,7 +83,7 @@ void RecentFilesMenu::rebuild()
             action->setVisible(false);
             continue;
         }
-        QString shown = QDir::toNativeSeparators(current[i]);
+        QString shown = QString::fromStdString(printableName(current[i].toStdString()));
         shown = m_parent->fontMetrics().elidedText(shown, Qt::ElideMiddle, 360);
         shown.replace('&', QStringLiteral("&&"));
         action->setText(QStringLiteral("&%1 %2").arg(i + 1).arg(shown));

@@ -1,5 +1,6 @@
 #include "reader/ui/file_operations.h"
 
+#include "core/printable_name.h"
 #include "platform/prompt.h"
 #include "reader/folder_walk.h"
 #include "reader/reader_document.h"
@@ -202,7 +203,8 @@ bool FileOperations::renameFile(const std::string& from, const std::string& to,
         return false;
     if (!renameWithoutReplacing(from, to)) {
         const std::string reason = std::strerror(errno);
-        m_document.prompt().tell("Cannot rename " + from + " to " + newName + ".\n" + reason,
+        m_document.prompt().tell("Cannot rename " + printableName(from) + " to " +
+                                     printableName(newName) + ".\n" + reason,
                                  "OmbriReader", Icon::Warning);
         return false;
     }
@@ -224,7 +226,8 @@ bool FileOperations::deleteItem(const std::string& itemPath)
     if (isProtectedPath(path, homeFolder(), readMountTable()))
         return false;
     Prompt& prompt = m_document.prompt();
-    if (prompt.ask(kDeleteQuestion + path, "Warning", Buttons::YesNo, Icon::Warning) != Answer::Yes)
+    if (prompt.ask(kDeleteQuestion + printableName(path), "Warning", Buttons::YesNo,
+                   Icon::Warning) != Answer::Yes)
         return false;
     // The trash lives in the user's data folder; an account that has never had one (a fresh
     // user, a minimal system) gets it now instead of a refusal.
@@ -235,7 +238,7 @@ bool FileOperations::deleteItem(const std::string& itemPath)
     if (QFile::moveToTrash(QFile::decodeName(QByteArray::fromStdString(path))))
         return true;
     // The desktop's trash reports nothing itself.
-    prompt.tell("Cannot move " + path + " to the trash.", "Warning", Icon::Warning);
+    prompt.tell("Cannot move " + printableName(path) + " to the trash.", "Warning", Icon::Warning);
     return false;
 }
 

@@ -1,5 +1,6 @@
 #include "reader/ui/reader_app.h"
 
+#include "core/printable_name.h"
 #include "reader/settings.h"
 #include "reader/ui/reader_window.h"
 
@@ -37,7 +38,7 @@ bool ReaderApp::initInstance(const QStringList& arguments)
     const bool folder = !files.isEmpty() && QFileInfo(files.constFirst()).isDir();
     if (folder && !m_frame->openFolder(files.constFirst())) {
         m_frame->document().prompt().tell("Could not show the folder " +
-                                              files.constFirst().toStdString() + ".",
+                                              printableName(files.constFirst().toStdString()) + ".",
                                           "OmbriReader", Icon::Warning);
         return false;
     }
@@ -45,7 +46,8 @@ bool ReaderApp::initInstance(const QStringList& arguments)
         // Opening a picture from the list says nothing when it fails; one named on the command
         // line is what the user asked for, so the user hears why it did not come.
         Reading& doc = m_frame->document();
-        std::string text = "Could not open " + files.constFirst().toStdString() + ".";
+        std::string text =
+            "Could not open " + printableName(files.constFirst().toStdString()) + ".";
         if (!doc.lastOpenError().empty())
             text += "\n" + doc.lastOpenError();
         doc.prompt().tell(text, "OmbriReader", Icon::Warning);

@@ -4,6 +4,7 @@
 #include "platform/qt/lock_keys.h"
 #include "platform/qt/recent_files_menu.h"
 
+#include "core/printable_name.h"
 #include "formats/dispatch.h"
 #include "writer/command_ids.h"
 #include "writer/ui/view_commands.h"
@@ -366,7 +367,7 @@ bool WriterWindow::saveModified()
 {
     if (!m_doc.IsModified())
         return true;
-    const std::string question = "Save changes to " + m_doc.getTitle() + "?";
+    const std::string question = "Save changes to " + printableName(m_doc.getTitle()) + "?";
     switch (m_prompt.ask(question, "OmbriWriter", Buttons::YesNoCancel, Icon::Warning)) {
     case Answer::Yes:
         // A save that did not happen must not cost the user the picture and its notes.
