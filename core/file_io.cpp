@@ -1,5 +1,7 @@
 #include "core/file_io.h"
 
+#include "core/printable_name.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -437,10 +439,10 @@ Result<std::string> throughLink(int folder, const std::string& name, const std::
                                 const struct stat& link, const std::string& reached)
 {
     if (!mayFollow(folder, link))
-        return fail("cannot follow the link " + at + ": " + std::strerror(EACCES));
+        return fail("cannot follow the link " + printableName(at) + ": " + std::strerror(EACCES));
     auto text = readLinkAt(folder, name);
     if (!text)
-        return fail("cannot follow the link " + at + ": " + text.error());
+        return fail("cannot follow the link " + printableName(at) + ": " + text.error());
     return text.value().front() == '/' ? text.value() : reached + text.value();
 }
 
@@ -502,9 +504,9 @@ std::string refusalOf(const SaveTarget& target, const std::string& given)
     if (!target.exists)
         return {};
     if (!S_ISREG(target.info.st_mode))
-        return target.shown + " is not a regular file";
+        return printableName(target.shown) + " is not a regular file";
     if (::faccessat(target.folder.get(), target.name.c_str(), W_OK, AT_EACCESS) != 0)
-        return (target.shown == given ? "" : target.shown + ": ") + std::strerror(errno);
+        return (target.shown == given ? "" : printableName(target.shown) + ": ") + std::strerror(errno);
     return {};
 }
 
@@ -775,7 +777,7 @@ bool AtomicFile::openPath()
     FileDescriptor old(::openat(m_folder, m_fileName.c_str(),
                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (old && !notRegularReason(old.get()).empty())
-        return failWith(m_shown + " is not a regular file");
+        return failWith(printableName(m_shown) + " is not a regular file");
     bool ready = false;
     if (!old || target.info.st_nlink > 1 || !folderTakesNewFiles(m_folder))
         ready = openOldForWriting() && createHolder();
@@ -828,10 +830,10 @@ bool AtomicFile::openOldForWriting()
     m_inPlace = FileDescriptor(::openat(m_folder, m_fileName.c_str(),
                                         O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!m_inPlace)
-        return failWith((m_shown == m_target ? "" : m_shown + ": ") + std::strerror(errno));
+        return failWith((m_shown == m_target ? "" : printableName(m_shown) + ": ") + std::strerror(errno));
     if (!notRegularReason(m_inPlace.get()).empty()) {
         m_inPlace = FileDescriptor();
-        return failWith(m_shown + " is not a regular file");
+        return failWith(printableName(m_shown) + " is not a regular file");
     }
     return true;
 }
