@@ -349,6 +349,29 @@ TEST_F(DeleteCommandTest, AFolderDeletedFromTheListLeavesTheTreeToo)
     EXPECT_EQ(list.currentFileIndex(), listedFileIndex(list, "x2.bmp"));
 }
 
+// The home folder, a root of the tree, is never deleted from the list either, nor is the way up:
+// neither is even asked about.
+TEST_F(DeleteCommandTest, TheHomeFolderAndTheWayUpAreNeverDeletedFromTheList)
+{
+    ReaderWindow& frame = start({QString::fromStdString(pic(1))});
+    FileList& list = frame.list();
+    for (const char* up : {"pics", "home"}) {
+        QAbstractItemView* view = list.shownView();
+        const QModelIndex index = list.model()->index(0, 0);
+        ASSERT_EQ(index.data().toString(), "..") << up;
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
+    }
+    ASSERT_EQ(list.folderPath(), dir.path() + "/");
+    QTest::keyClicks(frame.focusWidget(), "hom");
+    ASSERT_EQ(list.selectedEntryPath(), dir.file("home"));
+    giveDelete(frame, Way::Key, Answer::Yes);
+    list.setCurrentIndex(list.model()->index(0, 0));
+    ASSERT_EQ(list.selectedEntryPath(), std::nullopt);
+    giveDelete(frame, Way::Toolbar, Answer::Yes);
+    EXPECT_TRUE(questions().empty());
+    EXPECT_EQ(picsEntries(), (Strings{"sub", "x1.bmp", "x2.bmp", "x3.bmp"}));
+}
+
 // Shift+Delete is Cut, which moves nothing, in every pane; so are Ctrl+Delete and Alt+Delete.
 TEST_F(DeleteCommandTest, DeleteWithAModifierMovesNothing)
 {
