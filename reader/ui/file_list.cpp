@@ -5,6 +5,7 @@
 #include "reader/type_description.h"
 #include "reader/ui/background_file_reader.h"
 #include "reader/ui/label_edit_delegate.h"
+#include "reader/ui/pane_keys.h"
 #include "reader/ui/thumbnail_grid.h"
 
 #include <QFile>
@@ -18,6 +19,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -405,6 +407,59 @@ bool FileList::selectPath(const std::string& path)
     return false;
 }
 
+std::optional<std::string> FileList::selectedEntryPath() const
+{
+    // The grid selects the name cell alone, the table the whole row: the row is what counts.
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    if (selected.isEmpty() || m_model->listing() != m_listing.get())
+        return std::nullopt;
+    const int row = selected.first().row();
+    const auto folderCount = static_cast<int>(m_listing->folders.size());
+    if (row < 0 || row >= m_model->rowCount())
+        return std::nullopt;
+    const FileEntry& entry = row < folderCount
+                                 ? m_listing->folders[static_cast<size_t>(row)]
+                                 : m_listing->files[static_cast<size_t>(row - folderCount)];
+    if (entry.name == "..")
+        return std::nullopt;
+    return m_listing->folderPath + entry.name;
+}
+
+FileList::AfterDelete FileList::followDeletedEntry(const std::string& path)
+{
+    AfterDelete after;
+    const std::string& folder = m_listing->folderPath;
+    if (path.size() <= folder.size() || path.compare(0, folder.size(), folder) != 0)
+        return after;
+    const std::string name = path.substr(folder.size());
+    const auto named = [&name](const FileEntry& entry) { return entry.name == name; };
+    auto listing = std::make_shared<FolderListing>(*m_listing);
+    const auto folderAt = std::find_if(listing->folders.begin(), listing->folders.end(), named);
+    const auto fileAt = std::find_if(listing->files.begin(), listing->files.end(), named);
+    int current = m_currentFile;
+    if (name != ".." && folderAt != listing->folders.end()) {
+        listing->folders.erase(folderAt);
+    } else if (fileAt != listing->files.end()) {
+        const auto index = static_cast<int>(fileAt - listing->files.begin());
+        listing->files.erase(fileAt);
+        after.fileRemoved = true;
+        current = std::min(index, static_cast<int>(listing->files.size()) - 1);
+    } else {
+        return after;
+    }
+    // A listing that could not be shown is kept for stepping only; it stays out of sight.
+    const bool shown = m_model->listing() == m_listing.get();
+    m_listing = std::move(listing);
+    if (shown)
+        m_model->show(m_listing);
+    m_currentFile = -1;
+    if (current >= 0)
+        selectFile(current);
+    if (after.fileRemoved && current >= 0)
+        after.next = currentFilePath();
+    return after;
+}
+
 std::string FileList::currentFilePath() const
 {
     return m_listing->folderPath + m_listing->files[static_cast<size_t>(m_currentFile)].name;
@@ -578,7 +633,17 @@ void FileList::keyPressEvent(QKeyEvent* event)
         event->ignore();
         return;
     }
-    QTreeView::keyPressEvent(event);
+    if (!takeDeleteKey(event))
+        QTreeView::keyPressEvent(event);
+}
+
+bool FileList::takeDeleteKey(QKeyEvent* event)
+{
+    if (!isDeleteKey(event->key(), event->modifiers()))
+        return false;
+    event->accept();
+    emit deleteRequested();
+    return true;
 }
 
 // The list decides what a click does itself: the view's own press handling would select

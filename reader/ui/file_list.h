@@ -79,6 +79,8 @@ class FileListModel : public QAbstractTableModel {
 
     // Shows the listing, or nothing.
     void show(std::shared_ptr<const FolderListing> listing);
+    // The listing on show, or null.
+    const FolderListing* listing() const { return m_listing.get(); }
     // Takes a listing that differs from the one on show only in the name of the entry at row.
     void renamed(std::shared_ptr<const FolderListing> listing, int row);
     // The same entries, listed under the new path of their renamed folder.
@@ -156,6 +158,19 @@ class FileList : public QTreeView, public ListPane {
     // The listed folder, or a folder it lies in, was renamed: the listing goes on under the new
     // path, so that its rows open and enter what is there now.
     void followRenamedFolder(const std::string& from, const std::string& to);
+    // The full path of the entry highlighted in the table or the grid, folder or file; nothing
+    // when none is, or when it is the way up.
+    std::optional<std::string> selectedEntryPath() const;
+    // What became of the list after an entry went to the trash.
+    struct AfterDelete {
+        bool fileRemoved = false;        // it was one of the listed files
+        std::optional<std::string> next; // the file now current in its place
+    };
+    // An entry of the listed folder went to the trash: its row goes, and the rows around it keep
+    // their places. After a file, the file that followed it becomes the current one, else the
+    // one before it, as a click on it would make it, without opening it. Nothing changes for a
+    // path that is not listed.
+    AfterDelete followDeletedEntry(const std::string& path);
     // Marks the listed file with this full path as the current one, as a click on it would,
     // without opening it: a picture opened elsewhere (command line, drop) is where Previous and
     // Next step from. False when the path is not in the listing.
@@ -207,6 +222,9 @@ class FileList : public QTreeView, public ListPane {
     // The keys the main window turns into Previous Image and Next Image; the table and the grid
     // never move their highlight with them.
     static bool isImageSteppingKey(int key);
+    // The Delete key pressed in the table or the grid: deleteRequested is sent, and true is
+    // answered, when the key is Delete alone.
+    bool takeDeleteKey(QKeyEvent* event);
     // The table and the grid take the mouse alike: a press opens the file under it, a double
     // click enters the folder under it (true when it did), and a drag with a button held
     // selects nothing (true when the move was such a drag).
@@ -230,6 +248,8 @@ class FileList : public QTreeView, public ListPane {
     // name, and may end in "..". Sent before the folder is listed.
     void folderEntered(const std::string& path);
     void zoomCommandForwarded(int command);
+    // The Delete key was pressed in the table or the grid: the highlighted entry is to go.
+    void deleteRequested();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -41,10 +41,10 @@ constexpr const char* kFolderRenameFailedMessage =
 constexpr const char* kDeleteQuestion =
     "Are you sure to remove the following file(s) to Recycle Bin? \n\n";
 
-// The reader's file commands: New Folder from the File menu, and Rename and Delete on the
-// folder tree's items. They change the disk and keep the document's current path pointing at
-// the picture on show; the tree does its own part through the results. Messages go through the
-// document's prompt.
+// The reader's file commands: New Folder from the File menu, Rename of the items of the tree and
+// the list, and Delete of what a pane names. They change the disk and keep the document's
+// current path pointing at the picture on show; the panes do their own part through the
+// results. Messages go through the document's prompt.
 class FileOperations {
   public:
     struct Hooks {
@@ -72,9 +72,9 @@ class FileOperations {
     // takes the new label.
     bool Rename(const std::string& itemPath, const std::string& newName);
 
-    // The tree's Delete (FolderTree::Hooks::deleteItem): after confirmation the item goes to the
-    // trash. Protected paths are refused without a question. True when it is gone; the tree
-    // then drops the item and selects its next sibling or releases the picture.
+    // Delete of the tree's selected folder, the list's highlighted entry or the picture on show:
+    // after a question naming exactly this path the item goes to the trash. Protected paths are
+    // refused without a question. True when it is gone; the panes then drop it.
     bool deleteItem(const std::string& itemPath);
 
   private:

@@ -4,6 +4,7 @@
 #include "reader/folder_walk.h"
 #include "reader/reader_document.h"
 #include "reader/ui/label_edit_delegate.h"
+#include "reader/ui/pane_keys.h"
 
 #include <QApplication>
 #include <QFile>
@@ -357,23 +358,49 @@ bool FolderTreeWidget::showHiddenFolder(QTreeWidgetItem* parent, const std::stri
     return true;
 }
 
-void FolderTreeWidget::followRenamedItem(const std::string& from, const std::string& to)
+QTreeWidgetItem* FolderTreeWidget::shownItemOfPath(const std::string& path) const
 {
     std::vector<std::string> rootPaths;
     for (int i = 0; i < topLevelItemCount(); ++i)
         rootPaths.push_back(itemPath(topLevelItem(i)));
-    const auto route = findTreeRoute(rootPaths, from);
+    const auto route = findTreeRoute(rootPaths, path);
     if (!route || route->components.empty())
-        return;
+        return nullptr;
     QTreeWidgetItem* item = topLevelItem(static_cast<int>(route->root));
     for (const std::string& name : route->components) {
         item = findChildByLabel(item, name);
         if (!item || itemName(item) != name)
-            return;
+            return nullptr;
     }
+    return item;
+}
+
+void FolderTreeWidget::followRenamedItem(const std::string& from, const std::string& to)
+{
+    QTreeWidgetItem* item = shownItemOfPath(from);
+    if (!item)
+        return;
     const std::string newName = lastComponent(to);
     item->setText(0, labelOf(newName));
     item->setData(0, kNameRole, QByteArray::fromStdString(newName));
+}
+
+void FolderTreeWidget::followDeletedItem(const std::string& path)
+{
+    QTreeWidgetItem* item = shownItemOfPath(path);
+    if (!item)
+        return;
+    bool holdsSelection = false;
+    for (QTreeWidgetItem* up = selectedItem(); up && !holdsSelection; up = up->parent())
+        holdsSelection = up == item;
+    // The selection cannot stay on a folder that is gone: it moves as after the tree's own
+    // Delete, and the file list follows it.
+    if (holdsSelection) {
+        removeItem(item);
+        return;
+    }
+    FlagScope quiet(m_quietSelection);
+    delete item;
 }
 
 QTreeWidgetItem* FolderTreeWidget::currentFolderItem() const
@@ -741,7 +768,8 @@ bool FolderTree::onKeyDown(int key, Qt::KeyboardModifiers modifiers)
             m_hooks.leaveFullScreen();
         return false;
     case Qt::Key_Delete:
-        onDelete();
+        if (isDeleteKey(key, modifiers))
+            onDelete();
         return false;
     // These step through the pictures as the main window's Previous and Next Image. With no
     // picture to step to they reach the tree, which must not move its selection with them: that

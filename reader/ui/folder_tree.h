@@ -58,6 +58,10 @@ class FolderTreeWidget : public QTreeWidget {
     // A folder or file renamed elsewhere (in the file list) takes its new name in the tree, and
     // with it every item below it its new path. Nothing when the tree does not show it.
     void followRenamedItem(const std::string& from, const std::string& to);
+    // A folder or file deleted elsewhere (from the file list or the image view) leaves the tree
+    // with everything below it. A selection inside it moves as after the tree's own Delete;
+    // otherwise the selection stays. Nothing when the tree does not show it.
+    void followDeletedItem(const std::string& path);
 
     // Re-reads the folders below the current folder item (at first the selected item) after
     // the file list entered one of them, and makes the child with the given path the current
@@ -109,6 +113,9 @@ class FolderTreeWidget : public QTreeWidget {
     void deleteChildren(QTreeWidgetItem* item);
     void insertChildFolders(QTreeWidgetItem* item, const FolderChildren& children);
     QTreeWidgetItem* findChildByLabel(QTreeWidgetItem* parent, const std::string& name) const;
+    // The item standing for exactly this path, spelt as the tree spells it; null when it is not
+    // shown.
+    QTreeWidgetItem* shownItemOfPath(const std::string& path) const;
     void rereadAndExpand(QTreeWidgetItem* item);
     bool showHiddenFolder(QTreeWidgetItem* parent, const std::string& name);
     void setDropTarget(QTreeWidgetItem* item);

@@ -3,6 +3,7 @@
 #include "platform/qt/dib_draw.h"
 #include "reader/command_ids.h"
 #include "reader/reader_document.h"
+#include "reader/ui/pane_keys.h"
 
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -406,7 +407,7 @@ bool ImageView::isCommandEnabled(int command) const
     case cmd::PrintPreview:
         return hasPicture();
     case cmd::Delete:
-        return static_cast<bool>(m_hooks.deleteSelection);
+        return hasPicture() && m_hooks.deletePicture;
     default:
         return cmd::isColourMenuCommand(command) && m_doc.isCommandEnabled(command);
     }
@@ -524,8 +525,8 @@ void ImageView::onSelectedColour()
 
 void ImageView::onDelete()
 {
-    if (m_hooks.deleteSelection)
-        m_hooks.deleteSelection();
+    if (hasPicture() && m_hooks.deletePicture)
+        m_hooks.deletePicture();
 }
 
 void ImageView::printPicture(QPaintDevice& page)
@@ -635,6 +636,11 @@ bool ImageView::onKeyDown(int key, Qt::KeyboardModifiers modifiers)
         if (!m_doc.hasNoteLayer())
             return false;
         onDisplayNotes();
+        return true;
+    case Qt::Key_Delete:
+        if (!isDeleteKey(key, modifiers))
+            return false;
+        onDelete();
         return true;
     default:
         break;

@@ -70,9 +70,9 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
         std::function<bool(const std::string& path)> goToPath;
         // Escape was pressed in the view.
         std::function<void()> leaveFullScreen;
-        // The Delete command given while the view has the focus: the folder tree deletes its
-        // selection.
-        std::function<void()> deleteSelection;
+        // The Delete command or key given while the view has the focus: the picture on show
+        // goes to the trash.
+        std::function<void()> deletePicture;
     };
 
     static constexpr ColourRef kDefaultBackground = makeColourRef(128, 128, 255);

@@ -105,10 +105,16 @@ ReaderWindow::ReaderWindow(Prompt* prompt, QWidget* parent)
     loadListMode();
     m_commands.watchInput();
     m_commands.updateAll();
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+        if (const std::optional<Pane> pane = paneHolding(now))
+            m_lastFocusedPane = *pane;
+    });
 }
 
 ReaderWindow::~ReaderWindow()
 {
+    // The panes go below; the focus moving among them as they do must not reach this window.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
     m_recent->sync();
     m_doc.setPictureObserver({});
     // The panes unregister from the document as they go; they must go before it.
@@ -177,6 +183,7 @@ void ReaderWindow::connectPanes()
         m_view->onCommand(command);
         m_commands.updateAll();
     });
+    connect(m_list, &FileList::deleteRequested, this, [this] { deleteListSelection(); });
 
     ImageView::Hooks view;
     // With the file list shown the tree lists folders only: a dropped file is reached through
@@ -190,7 +197,7 @@ void ReaderWindow::connectPanes()
         m_list->selectPath(m_doc.currentPath());
         m_recent->sync();
     });
-    view.deleteSelection = [this] { m_tree->onDelete(); };
+    view.deletePicture = [this] { deletePictureOnShow(); };
     m_view->setHooks(std::move(view));
 
     FileOperations::Hooks operations;
@@ -228,7 +235,7 @@ void ReaderWindow::addCommands()
         [this] { onCopy(); });
     add(cmd::Paste, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", [] {});
     add(cmd::Delete, "&Delete\t     Del", "Delete a file or a folder with files\nDelete",
-        [this] { m_tree->onDelete(); });
+        [this] { onDelete(); });
     add(cmd::LeftForeground, "Left &Foreground", "Set the foreground color on the left frame",
         [this] { onLeftForeground(); });
     add(cmd::LeftBackground, "&Left Background", "Set the background color on the left frame",
@@ -492,6 +499,81 @@ void ReaderWindow::focusPane(int step)
         Qt::ShortcutFocusReason);
 }
 
+// ---- deleting ------------------------------------------------------------------------------
+
+std::optional<ReaderWindow::Pane> ReaderWindow::paneHolding(const QWidget* widget) const
+{
+    if (!widget)
+        return std::nullopt;
+    const auto holds = [widget](const QWidget* pane) {
+        return widget == pane || pane->isAncestorOf(widget);
+    };
+    if (holds(m_tree))
+        return Pane::Tree;
+    if (holds(m_listPane))
+        return Pane::List;
+    if (holds(m_view))
+        return Pane::View;
+    return std::nullopt;
+}
+
+ReaderWindow::Pane ReaderWindow::deletePane() const
+{
+    // The window's own focus widget is asked first: it is kept while the window is not active, as
+    // under a dialog, and the application announces no change then.
+    return paneHolding(focusWidget()).value_or(m_lastFocusedPane);
+}
+
+void ReaderWindow::onDelete()
+{
+    switch (deletePane()) {
+    case Pane::Tree:
+        m_tree->onDelete();
+        break;
+    case Pane::List:
+        deleteListSelection();
+        break;
+    case Pane::View:
+        deletePictureOnShow();
+        break;
+    }
+    m_commands.updateAll();
+}
+
+void ReaderWindow::deleteListSelection()
+{
+    const std::optional<std::string> path = m_list->selectedEntryPath();
+    if (!path)
+        return;
+    const bool onShow = m_doc.hasImage() && m_doc.currentPath() == *path;
+    if (m_fileOperations->deleteItem(*path))
+        followDeletedEntry(*path, onShow);
+}
+
+void ReaderWindow::deletePictureOnShow()
+{
+    if (!m_doc.hasImage())
+        return;
+    const std::string path = m_doc.currentPath();
+    if (m_fileOperations->deleteItem(path))
+        followDeletedEntry(path, true);
+}
+
+// The tree and the list drop what went, and the picture on show follows the list: the file
+// that took the deleted one's place is shown, else nothing when the picture itself went.
+void ReaderWindow::followDeletedEntry(const std::string& path, bool wasOnShow)
+{
+    m_tree->followDeletedItem(path);
+    const FileList::AfterDelete after = m_list->followDeletedEntry(path);
+    if (after.next) {
+        m_doc.OpenImagePath(*after.next);
+    } else if (wasOnShow && m_doc.hasImage() && m_doc.currentPath() == path) {
+        m_doc.DeleteContents();
+        m_view->redrawNow(Background::Erase);
+    }
+    m_commands.updateAll();
+}
+
 // ---- opening -------------------------------------------------------------------------------
 
 bool ReaderWindow::openWithoutTree(const std::string& path)
@@ -511,7 +593,12 @@ bool ReaderWindow::openFile(const QString& path)
     // The tree goes to the picture's folder first: selecting a folder empties the document, so
     // the picture is opened after it.
     m_tree->GoToPath(m_list->isVisible() ? folderOf(absolute) : absolute);
-    return openWithoutTree(absolute);
+    const bool opened = openWithoutTree(absolute);
+    // The picture named is what the user is in: the keys and Delete act on it in the list,
+    // not on the folder the tree went to.
+    if (opened && !m_fullScreen && !m_listPane->isHidden())
+        m_listPane->setFocus(Qt::OtherFocusReason);
+    return opened;
 }
 
 bool ReaderWindow::openFolder(const QString& path)

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -101,6 +102,15 @@ class ReaderWindow : public QMainWindow {
     void onPreviousPane();
     // View > Thumbnails: the file list as thumbnails or as details, kept for the next start.
     void onThumbnails();
+    // Edit > Delete, its toolbar button and the Delete key: what the pane that has the focus, or
+    // last had it, names goes to the trash after a question. In the folder tree that is the
+    // selected folder; in the file list, table or grid, the highlighted entry; in the image view
+    // the picture on show.
+    void onDelete();
+
+    // The pane Delete acts on: the one holding the focus, else the one that held it last.
+    enum class Pane { Tree, List, View };
+    Pane deletePane() const;
 
   private:
     void focusPane(int step);
@@ -113,6 +123,10 @@ class ReaderWindow : public QMainWindow {
     void updateNoteStatus();
     void loadListMode();
     bool openWithoutTree(const std::string& path);
+    std::optional<Pane> paneHolding(const QWidget* widget) const;
+    void deleteListSelection();
+    void deletePictureOnShow();
+    void followDeletedEntry(const std::string& path, bool wasOnShow);
 
     QtPrompt m_qtPrompt;
     Prompt& m_prompt;
@@ -142,6 +156,9 @@ class ReaderWindow : public QMainWindow {
     bool m_savedMaximised = false;
     bool m_savedStatusBar = true;
     QPointer<QWidget> m_savedFocus;
+    // The toolbar's buttons take no focus, and a menu takes it only while open: the pane the
+    // user was last in is what their Delete means. The tree has the focus at the start.
+    Pane m_lastFocusedPane = Pane::Tree;
 };
 
 } // namespace ombri::reader

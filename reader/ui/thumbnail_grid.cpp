@@ -111,7 +111,8 @@ void ThumbnailGrid::keyPressEvent(QKeyEvent* event)
         event->ignore();
         return;
     }
-    QListView::keyPressEvent(event);
+    if (!m_list.takeDeleteKey(event))
+        QListView::keyPressEvent(event);
 }
 
 void ThumbnailGrid::mousePressEvent(QMouseEvent* event)

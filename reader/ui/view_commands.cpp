@@ -98,8 +98,9 @@ void addReaderViewCommands(CommandTable& table, ImageView& view, ReaderDocument&
         std::function<bool()> checked;
         if (ImageView::isCheckableCommand(id))
             checked = [&view, id] { return view.isCommandChecked(id); };
+        // The list's pane holds the details table and the thumbnail grid: either one is the list.
         const auto listServes = [list, id] {
-            return list && isListZoomCommand(id) && hasPaneFocus(*list);
+            return list && isListZoomCommand(id) && hasPaneFocus(*list->paneWidget());
         };
         addMenuCommand(
             table, id, entry.text, entry.prompt,

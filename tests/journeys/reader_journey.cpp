@@ -1,12 +1,14 @@
 // OmbriReader driven by random journeys of a user's actions through its real main window, inside
 // a folder tree made for each journey (pictures of every kind, sub-folders, hidden folders,
 // broken files, a file that is no picture, an empty folder) that is the user's home: clicks and
-// double clicks in the folder tree and the file list, stepping with the keys, every adjustment,
-// colour and zoom command, full screen, drags, the wheel and dropped files on the picture, New
-// Folder, Rename and Delete. After every step the reader's promises are checked: the image view
-// shows what the document displays and only the background without a picture, the document,
-// the list and the tree agree on what was opened last, no file changes but as a file command
-// said, and nothing changes outside the home folder.
+// double clicks in the folder tree and the file list (as details or thumbnails), stepping with the
+// keys, every adjustment, colour and zoom command, full screen, drags, the wheel and dropped files
+// on the picture, New Folder, Rename, and Delete from each pane. After every step the reader's
+// promises are checked: the image view shows what the document displays and only the background
+// without a picture, the document, the list and the tree agree on what was opened last, no file
+// changes but as a file command said (Delete trashes exactly what the pane the user was in
+// names, and the list moves on to the next picture), and nothing changes outside the home folder
+// but the trash.
 #include "journeys/gui_events.h"
 #include "journeys/journey.h"
 #include "journeys/journey_main.h"
@@ -345,6 +347,11 @@ Answer answerFor(int code)
     return code == 0 ? Answer::Yes : Answer::No;
 }
 
+Step listTypeStep(Rng& rng)
+{
+    return Step{"listtype", {rng.below(60), rng.between(1, 2), rng.below(2)}, {}};
+}
+
 Step randomReaderStep(Rng& rng)
 {
     const int roll = rng.below(100);
@@ -365,13 +372,15 @@ Step randomReaderStep(Rng& rng)
         return Step{"list", {1, rng.below(60)}, {}};
     if (roll < 32)
         return Step{"listwheel", {rng.chance(1, 3) ? 240 : -360}, {}};
-    if (roll < 41) {
+    if (roll < 39) {
         // Stepping is what a user does most with the keys.
         const int key = rng.chance(1, 2) ? rng.below(4) : rng.below(KeyDelete);
         return Step{"key", {key}, {}};
     }
-    if (roll < 43)
+    if (roll < 42)
         return Step{"key", {KeyDelete, rng.below(2)}, {}};
+    if (roll < 43)
+        return listTypeStep(rng);
     // Full screen now and then, and Escape often enough that a journey does not stay there.
     if (roll < 44)
         return Step{"tool", {kFullScreenButton, 0}, {}};
@@ -381,6 +390,8 @@ Step randomReaderStep(Rng& rng)
         return Step{"rename", {rng.below(NameKindCount), rng.below(100), rng.below(2)}, {}};
     if (roll < 60)
         return Step{"tool", {rng.below(kFullScreenButton), rng.below(2)}, {}};
+    if (roll < 61)
+        return listTypeStep(rng);
     if (roll < 67)
         return Step{"imagetool", {rng.below(kImageToolCount)}, {}};
     if (roll < 77) {
@@ -414,6 +425,8 @@ Step randomReaderStep(Rng& rng)
             {}};
     if (roll < 97)
         return Step{"resize", {rng.between(600, 1000), rng.between(420, 760)}, {}};
+    if (roll < 98)
+        return Step{"thumbnails", {}, {}};
     return Step{"tool", {0, 0}, {}}; // New Folder
 }
 
@@ -421,10 +434,17 @@ Journey makeReaderJourney(uint64_t seed, int steps)
 {
     Rng rng(seed);
     // Every journey starts as the program does when a picture is named on its command line, or
-    // on the folder tree alone.
-    Journey journey{Step{"start", {rng.below(kStartPictureCount + 1)}, {}}};
-    while (static_cast<int>(journey.size()) < steps)
-        journey.push_back(randomReaderStep(rng));
+    // on the folder tree alone, with the list as details or, in a third of them, as thumbnails.
+    const int start = rng.below(kStartPictureCount + 1);
+    Journey journey{Step{"start", {start, rng.chance(1, 3) ? 1 : 0}, {}}};
+    while (static_cast<int>(journey.size()) < steps) {
+        Step step = randomReaderStep(rng);
+        const bool typed = step.verb == "listtype";
+        journey.push_back(std::move(step));
+        // An entry highlighted by its name is often one the user is about to delete.
+        if (typed && rng.chance(1, 2) && static_cast<int>(journey.size()) < steps)
+            journey.push_back(Step{"key", {KeyDelete, rng.below(2)}, {}});
+    }
     return journey;
 }
 
@@ -513,7 +533,11 @@ class ReaderSession {
     ImageView& view() { return m_frame->view(); }
     QAction* action(int id) { return m_frame->commands().action(id); }
     static bool shown(QWidget& widget) { return widget.isVisible(); }
-    bool listShown() { return shown(static_cast<QWidget&>(list())); }
+    // The list's pane, which holds the details table or the thumbnail grid, and the one of the
+    // two on show.
+    QWidget& listPane() { return *list().paneWidget(); }
+    QAbstractItemView& listView() { return *list().shownView(); }
+    bool listShown() { return shown(listPane()); }
 
     Pane focusPane();
     std::vector<QTreeWidgetItem*> treeItems(bool slashRoot);
@@ -526,6 +550,7 @@ class ReaderSession {
     void doTree(const Step& step);
     void doTreeDrag(const Step& step);
     void doList(const Step& step);
+    void doListType(const Step& step);
     void doKey(const Step& step);
     void doRename(const Step& step);
     void doCommand(int id, const Step& step, const std::function<bool()>& click);
@@ -534,7 +559,12 @@ class ReaderSession {
 
     void expectTreeSelection(const std::string& path);
     void expectStep(bool next);
-    void expectDelete(int answer);
+    bool expectDelete(Pane pane, int answer);
+    void expectTreeDelete(int answer);
+    bool expectListDelete(int answer);
+    bool expectViewDelete(int answer);
+    bool expectQuestion(const std::string& path, int answer);
+    void expectEntryDeleted(const std::string& path, bool onShow);
     void expectNewFolder();
 
     std::optional<std::string> checkFiles();
@@ -560,6 +590,9 @@ class ReaderSession {
     std::vector<std::pair<std::string, std::string>> m_listRenames;
     // The file list was last filled by the folder tree's selection (not by entering a folder).
     bool m_listFollowsTree = false;
+    // The pane the user was last in: the toolbar's buttons and the menus take no focus from it,
+    // and Delete acts on it. The tree has the focus at the start.
+    Pane m_lastPane = Pane::Tree;
 
     // Taken before each step.
     Expectation m_expect;
@@ -632,7 +665,7 @@ Pane ReaderSession::focusPane()
     const auto in = [focus](QWidget& pane) { return focus == &pane || pane.isAncestorOf(focus); };
     if (in(tree()))
         return Pane::Tree;
-    if (in(list()))
+    if (in(listPane()))
         return Pane::List;
     if (in(view()))
         return Pane::View;
@@ -681,9 +714,10 @@ std::vector<int> ReaderSession::listRows()
 {
     std::vector<int> rows;
     FileList& l = list();
-    const QRect area = l.viewport()->rect();
+    QAbstractItemView& view = listView();
+    const QRect area = view.viewport()->rect();
     for (int row = 0; row < l.model()->rowCount(); ++row) {
-        const QRect rect = l.visualRect(l.model()->index(row, 0));
+        const QRect rect = view.visualRect(l.model()->index(row, 0));
         if (rect.isValid() && rect.top() >= area.top() && rect.bottom() <= area.bottom())
             rows.push_back(row);
     }
@@ -729,6 +763,8 @@ void ReaderSession::expectTreeSelection(const std::string& path)
 
 void ReaderSession::doStart(const Step& step)
 {
+    if (step.arg(1) == 1)
+        pressKey(m_frame.get(), Qt::Key_T, Qt::ControlModifier);
     const int which = step.arg(0);
     if (which < kStartPictureCount) {
         const std::string path = m_home + "/" + kStartPictures[which];
@@ -834,14 +870,15 @@ void ReaderSession::doList(const Step& step)
     FileList& l = list();
     m_note = l.model()->index(row, 0).data().toString().toStdString();
     const int folders = static_cast<int>(l.folders().size());
-    const QPoint at = l.visualRect(l.model()->index(row, 0)).center();
+    QWidget* window = listView().viewport();
+    const QPoint at = listView().visualRect(l.model()->index(row, 0)).center();
     const bool twice = step.arg(0) == 1;
     if (row < folders) {
         // One click on a folder does nothing; two go into it.
         m_expect.doc = DocExpect::Same;
         if (!twice) {
             m_expect.listSame = true;
-            QTest::mouseClick(l.viewport(), Qt::LeftButton, Qt::NoModifier, at);
+            QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, at);
             return;
         }
         const std::string& name = l.folders()[static_cast<size_t>(row)].name;
@@ -873,13 +910,48 @@ void ReaderSession::doList(const Step& step)
         }
     }
     if (twice) {
-        QTest::mousePress(l.viewport(), Qt::LeftButton, Qt::NoModifier, at);
-        QTest::mouseRelease(l.viewport(), Qt::LeftButton, Qt::NoModifier, at);
-        QTest::mouseDClick(l.viewport(), Qt::LeftButton, Qt::NoModifier, at);
-        QTest::mouseRelease(l.viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseDClick(window, Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, at);
     } else {
-        QTest::mouseClick(l.viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, at);
     }
+}
+
+// Typing the first letters of a name in the focused list highlights an entry so named, as the
+// keys Home and End highlight the first and last, without opening anything: a folder can be
+// highlighted so, and then deleted.
+void ReaderSession::doListType(const Step& step)
+{
+    if (!listShown() || !listInJourney())
+        return;
+    auto rows = listRows();
+    // Half the time a folder's name, the way up left out, when there is one.
+    const int folders = static_cast<int>(list().folders().size());
+    const auto isFolder = [this, folders](int row) {
+        return row < folders && list().folders()[static_cast<size_t>(row)].name != "..";
+    };
+    if (step.arg(2) == 1 && std::any_of(rows.begin(), rows.end(), isFolder))
+        rows.erase(
+            std::remove_if(rows.begin(), rows.end(), [&](int row) { return !isFolder(row); }),
+            rows.end());
+    if (rows.empty())
+        return;
+    // F6 goes round the panes until the list has the focus.
+    for (int press = 0; press < 3 && focusPane() != Pane::List; ++press)
+        pressKey(m_frame.get(), Qt::Key_F6);
+    if (focusPane() != Pane::List)
+        return;
+    const int row = rows[static_cast<size_t>(step.arg(0)) % rows.size()];
+    const std::string name = list().model()->index(row, 0).data().toString().toStdString();
+    const std::string typed = name.substr(0, static_cast<size_t>(std::max(1, step.arg(1))));
+    m_note = typed;
+    m_expect.doc = DocExpect::Same;
+    m_expect.treeSelectionSame = true;
+    m_expect.listSame = true;
+    m_expect.focus = Pane::List;
+    QTest::keyClicks(&listView(), QString::fromStdString(typed));
 }
 
 // Previous and Next Image step along the file list while it is shown, when the command is
@@ -907,7 +979,30 @@ void ReaderSession::expectStep(bool next)
     m_expect.listCurrent = path;
 }
 
-void ReaderSession::expectDelete(int answer)
+// Delete acts on what the pane names: the tree's selected folder, the list's highlighted entry,
+// the picture on show in the image view. False when that lies outside the journey's home, where
+// no step may reach.
+bool ReaderSession::expectDelete(Pane pane, int answer)
+{
+    switch (pane) {
+    case Pane::Tree: {
+        QTreeWidgetItem* selected = tree().selectedItem();
+        if (selected && !within(tree().itemPath(selected), m_home))
+            return false;
+        expectTreeDelete(answer);
+        return true;
+    }
+    case Pane::List:
+        return expectListDelete(answer);
+    case Pane::View:
+        return expectViewDelete(answer);
+    default:
+        m_expect.doc = DocExpect::Same;
+        return true;
+    }
+}
+
+void ReaderSession::expectTreeDelete(int answer)
 {
     QTreeWidgetItem* item = tree().selectedItem();
     if (!item) {
@@ -934,6 +1029,115 @@ void ReaderSession::expectDelete(int answer)
     // What the tree selects next is a folder, or nothing is left: no picture either way.
     m_expect.doc = DocExpect::Empty;
     m_expect.listFollowsTree = true;
+}
+
+// The question names exactly the path; answered No, or for an entry already gone, nothing
+// changes. True when the entry is to go.
+bool ReaderSession::expectQuestion(const std::string& path, int answer)
+{
+    m_expect.question = std::string(reader::kDeleteQuestion) + path;
+    m_expect.asked = true;
+    m_prompt.queueAnswer(answerFor(answer));
+    struct stat info {};
+    if (answerFor(answer) == Answer::Yes && ::lstat(path.c_str(), &info) == 0)
+        return true;
+    m_expect.doc = DocExpect::Same;
+    m_expect.treeSelectionSame = true;
+    m_expect.listSame = true;
+    return false;
+}
+
+bool ReaderSession::expectListDelete(int answer)
+{
+    const QModelIndexList selected = list().selectionModel()->selectedIndexes();
+    const int row = selected.isEmpty() ? -1 : selected.first().row();
+    const int folders = static_cast<int>(list().folders().size());
+    m_expect.doc = DocExpect::Same;
+    if (row < 0) {
+        m_expect.question = reader::kDeleteQuestion;
+        m_expect.asked = false;
+        return true;
+    }
+    if (row >= list().model()->rowCount() || !listInJourney())
+        return false;
+    const std::string& name = row < folders
+                                  ? list().folders()[static_cast<size_t>(row)].name
+                                  : list().files()[static_cast<size_t>(row - folders)].name;
+    m_note = name;
+    // The way up is no entry of its own; the home folder is a root of the tree, never deleted
+    // and not even asked about.
+    const std::string path = list().folderPath() + name;
+    if (name == ".." || path == m_home) {
+        m_expect.question = reader::kDeleteQuestion;
+        m_expect.asked = false;
+        return true;
+    }
+    if (!within(path, m_home))
+        return false;
+    if (expectQuestion(path, answer))
+        expectEntryDeleted(path, doc().hasImage() && doc().currentPath() == path);
+    return true;
+}
+
+bool ReaderSession::expectViewDelete(int answer)
+{
+    m_expect.doc = DocExpect::Same;
+    if (!doc().hasImage()) {
+        m_expect.question = reader::kDeleteQuestion;
+        m_expect.asked = false;
+        return true;
+    }
+    const std::string path = doc().currentPath();
+    if (!within(path, m_home))
+        return false;
+    if (expectQuestion(path, answer))
+        expectEntryDeleted(path, true);
+    return true;
+}
+
+// A file or folder deleted from the list or the view goes from both panes. After a listed file
+// the list makes the file that followed it current, else the one before, and shows it.
+void ReaderSession::expectEntryDeleted(const std::string& path, bool onShow)
+{
+    m_expect.change = FileChange{FileChange::Kind::Delete, path, {}};
+    QTreeWidgetItem* selected = tree().selectedItem();
+    if (selected && within(tree().itemPath(selected), path)) {
+        // The tree's selection went with it and moved on as after the tree's own Delete; the
+        // list follows the tree.
+        m_expect.doc = DocExpect::Empty;
+        m_expect.listFollowsTree = true;
+        return;
+    }
+    m_expect.treeSelectionSame = true;
+    const std::string folder = list().folderPath();
+    const auto& files = list().files();
+    size_t index = files.size();
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (folder + files[i].name == path)
+            index = i;
+    }
+    if (index == files.size()) {
+        // A folder of the listing, or a picture the list does not hold: the list keeps its
+        // current file.
+        m_expect.listFolder = folder;
+        m_expect.listCurrent = listCurrentPath();
+        m_expect.doc = onShow ? DocExpect::Empty : DocExpect::Same;
+        return;
+    }
+    std::string next;
+    if (index + 1 < files.size())
+        next = folder + files[index + 1].name;
+    else if (index > 0)
+        next = folder + files[index - 1].name;
+    m_expect.listCurrent = next;
+    if (next.empty()) {
+        m_expect.doc = onShow ? DocExpect::Empty : DocExpect::Same;
+        return;
+    }
+    m_expect.listFolder = folder;
+    m_expect.doc = DocExpect::Opens;
+    m_expect.opens = next;
+    m_expect.listMarksOpened = true;
 }
 
 void ReaderSession::expectNewFolder()
@@ -1010,15 +1214,9 @@ void ReaderSession::doKey(const Step& step)
         break;
     }
     case KeyDelete:
-        if (pane == Pane::Tree) {
-            QTreeWidgetItem* selected = tree().selectedItem();
-            // Nothing outside the journey's home is ever offered for deletion.
-            if (selected && !within(tree().itemPath(selected), m_home))
-                return;
-            expectDelete(step.arg(1));
-        } else {
-            m_expect.doc = DocExpect::Same;
-        }
+        // Nothing outside the journey's home is ever offered for deletion.
+        if (!expectDelete(pane, step.arg(1)))
+            return;
         break;
     default:
         m_expect.doc = DocExpect::Same;
@@ -1058,7 +1256,7 @@ void ReaderSession::doRename(const Step& step)
     pressKey(m_frame.get(), Qt::Key_F2);
     auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
     QWidget* paneWidget =
-        pane == Pane::Tree ? static_cast<QWidget*>(&tree()) : static_cast<QWidget*>(&list());
+        pane == Pane::Tree ? static_cast<QWidget*>(&tree()) : static_cast<QWidget*>(&listView());
     if (!editor || !paneWidget->isAncestorOf(editor)) {
         m_performFailure = std::string("F2 in ") + paneName(pane) +
                            " opened no editor for the name " + nameOf(target);
@@ -1160,13 +1358,11 @@ void ReaderSession::doCommand(int id, const Step& step, const std::function<bool
             return;
         expectNewFolder();
         break;
-    case cmd::Delete: {
-        QTreeWidgetItem* selected = tree().selectedItem();
-        if (selected && !within(tree().itemPath(selected), m_home))
+    case cmd::Delete:
+        // The button and the menu take no focus: the pane the user was last in is meant.
+        if (!expectDelete(m_lastPane, step.arg(0)))
             return;
-        expectDelete(step.arg(0));
         break;
-    }
     case cmd::PreviousImage:
     case cmd::NextImage:
         if (!list().folderPath().empty() && !listInJourney())
@@ -1268,6 +1464,8 @@ void ReaderSession::doViewDrag(const Step& step)
 
 void ReaderSession::perform(const Step& step, bool first)
 {
+    if (const Pane pane = focusPane(); pane != Pane::Other)
+        m_lastPane = pane;
     m_expect = Expectation();
     m_performFailure.reset();
     m_note.clear();
@@ -1292,10 +1490,13 @@ void ReaderSession::perform(const Step& step, bool first)
         doTreeDrag(step);
     } else if (verb == "list") {
         doList(step);
+    } else if (verb == "listtype") {
+        doListType(step);
     } else if (verb == "listwheel") {
         if (listShown()) {
             m_expect.doc = DocExpect::Same;
-            turnWheel(list().viewport(), list().viewport()->rect().center(), step.arg(0), false);
+            turnWheel(listView().viewport(), listView().viewport()->rect().center(), step.arg(0),
+                      false);
         }
     } else if (verb == "key") {
         doKey(step);
@@ -1347,6 +1548,14 @@ void ReaderSession::perform(const Step& step, bool first)
         }
     } else if (verb == "drop") {
         doDrop(step);
+    } else if (verb == "thumbnails") {
+        // The list switches between details and thumbnails, keeping its current file and the
+        // focus.
+        m_expect.doc = DocExpect::Same;
+        m_expect.listSame = true;
+        m_expect.treeSelectionSame = true;
+        m_expect.focus = focusPane();
+        pressKey(m_frame.get(), Qt::Key_T, Qt::ControlModifier);
     } else if (verb == "resize") {
         if (!frame().isFullScreenMode()) {
             m_expect.doc = DocExpect::Same;
@@ -1600,9 +1809,23 @@ std::optional<std::string> ReaderSession::checkPanes()
     const bool relisted =
         listFolder != m_listFolderBefore ||
         (m_expect.listFolder && m_expect.listCurrent && m_expect.listCurrent->empty());
-    if (relisted && list().currentFileIndex() < 0 && list().verticalScrollBar()->value() != 0)
+    const int scrolled = listView().verticalScrollBar()->value();
+    if (relisted && list().currentFileIndex() < 0 && scrolled != 0)
         return "the new listing of " + listFolder + " starts scrolled down by " +
-               std::to_string(list().verticalScrollBar()->value());
+               std::to_string(scrolled);
+    // A deleted entry is gone from the list and from the tree.
+    if (m_expect.change.kind == FileChange::Kind::Delete) {
+        const std::string& gone = m_expect.change.from;
+        for (const auto* group : {&list().folders(), &list().files()})
+            for (const auto& entry : *group)
+                if (list().folderPath() + entry.name == gone)
+                    return "the file list still shows the deleted " + nameOf(gone);
+        for (QTreeWidgetItemIterator it(&tree()); *it; ++it) {
+            if (FolderTreeWidget::itemKind(*it) != TreeItemKind::Placeholder &&
+                tree().itemPath(*it) == gone)
+                return "the folder tree still shows the deleted " + nameOf(gone);
+        }
+    }
     // A renamed entry shows its new name where it was renamed.
     if (m_expect.renamedIn == Pane::Tree) {
         bool found = false;

@@ -165,6 +165,29 @@ TEST_F(FileListModesTest, SwitchingModesKeepsTheCurrentFileStepsAndFocus)
     EXPECT_EQ(again.list().folderPath(), dir.file("inner") + "/");
 }
 
+// While the grid has the focus, Zoom In, Zoom Out and Original Size follow the list's rule, as
+// they do in the table: a folder without files has nothing to zoom, whatever the view shows.
+TEST_F(FileListModesTest, ZoomCommandsFollowTheListInTheGridToo)
+{
+    fs::create_directories(dir.file("empty"));
+    ReaderWindow& frame = start({file("a.bmp")});
+    toggleThumbnails(frame);
+    FileList& list = frame.list();
+    ThumbnailGrid& grid = *list.thumbnailGrid();
+    const QModelIndex empty = list.model()->index(1, 0);
+    ASSERT_EQ(empty.data().toString(), "empty");
+    QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, grid.visualRect(empty).center());
+    ASSERT_EQ(list.folderPath(), dir.file("empty") + "/");
+    ASSERT_TRUE(frame.document().hasImage());
+    ASSERT_TRUE(grid.hasFocus());
+    frame.commands().updateAll();
+    for (const int id : {cmd::ZoomIn, cmd::ZoomOut, cmd::OriginalSize})
+        EXPECT_FALSE(frame.commands().action(id)->isEnabled()) << id;
+    const float zoom = frame.view().zoomFactor();
+    QTest::keyClick(&grid, Qt::Key_Plus, Qt::KeypadModifier);
+    EXPECT_EQ(frame.view().zoomFactor(), zoom);
+}
+
 TEST_F(FileListModesTest, ThumbnailsAreMadeInTheBackgroundIntoTheSharedCache)
 {
     ASSERT_TRUE(

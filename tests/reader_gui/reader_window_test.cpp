@@ -637,6 +637,8 @@ TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewAndTheListFollo
     ImageView& view = frame.view();
     const QPoint centre(view.clientSize().width() / 2, view.clientSize().height() / 2);
     const bool shownBefore = view.frame().pixel(centre) == qRgb(200, 200, 200);
+    // The folder goes only while the user is in the tree, which selects it.
+    frame.tree().setFocus();
     prompt.queueAnswer(Answer::Yes);
     frame.commands().trigger(cmd::Delete);
     const bool gone = !fs::exists(dir.file("zeta"));
