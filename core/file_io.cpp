@@ -506,7 +506,8 @@ std::string refusalOf(const SaveTarget& target, const std::string& given)
     if (!S_ISREG(target.info.st_mode))
         return printableName(target.shown) + " is not a regular file";
     if (::faccessat(target.folder.get(), target.name.c_str(), W_OK, AT_EACCESS) != 0)
-        return (target.shown == given ? "" : printableName(target.shown) + ": ") + std::strerror(errno);
+        return (target.shown == given ? "" : printableName(target.shown) + ": ") +
+               std::strerror(errno);
     return {};
 }
 
@@ -830,7 +831,8 @@ bool AtomicFile::openOldForWriting()
     m_inPlace = FileDescriptor(::openat(m_folder, m_fileName.c_str(),
                                         O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!m_inPlace)
-        return failWith((m_shown == m_target ? "" : printableName(m_shown) + ": ") + std::strerror(errno));
+        return failWith((m_shown == m_target ? "" : printableName(m_shown) + ": ") +
+                        std::strerror(errno));
     if (!notRegularReason(m_inPlace.get()).empty()) {
         m_inPlace = FileDescriptor();
         return failWith(printableName(m_shown) + " is not a regular file");
