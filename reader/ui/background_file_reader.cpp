@@ -81,6 +81,7 @@ BackgroundFileReader::~BackgroundFileReader()
     cancelAll();
     m_pool.clear();
     m_pool.waitForDone();
+    waitForBusyWorkers();
 }
 
 void BackgroundFileReader::request(int row, const std::string& path,
@@ -100,10 +101,28 @@ void BackgroundFileReader::enqueue(Job job, bool first)
         else
             m_jobs.push_back(std::move(job));
     }
-    m_pool.start([this] {
-        lowerThisThreadsPriority();
-        serveOne();
-    });
+    m_pool.start([this] { runTask(); });
+}
+
+void BackgroundFileReader::runTask()
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_busyWorkers;
+    }
+    lowerThisThreadsPriority();
+    serveOne();
+    {
+        const std::lock_guard lock(m_mutex);
+        --m_busyWorkers;
+    }
+    m_workersIdle.notify_all();
+}
+
+void BackgroundFileReader::waitForBusyWorkers()
+{
+    std::unique_lock lock(m_mutex);
+    m_workersIdle.wait(lock, [this] { return m_busyWorkers == 0; });
 }
 
 void BackgroundFileReader::cancelAll()
@@ -125,7 +144,10 @@ std::optional<MemoryBudget::Hold> BackgroundFileReader::waitForMemory(const Job&
 
 bool BackgroundFileReader::waitForIdle(int milliseconds)
 {
-    return m_pool.waitForDone(milliseconds);
+    if (!m_pool.waitForDone(milliseconds))
+        return false;
+    waitForBusyWorkers();
+    return true;
 }
 
 void BackgroundFileReader::serveOne()

@@ -7,6 +7,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -69,7 +70,9 @@ class BackgroundFileReader : public QObject {
         // A notes job for a thumbnail made without them: they are added to it once found.
         std::optional<ThumbnailSize> notesForThumbnail;
     };
+    void runTask();
     void serveOne();
+    void waitForBusyWorkers();
     void enqueue(Job job, bool first);
     // Sends what was found to the GUI thread, which drops it when the list has moved on.
     void answer(const Job& job, FileFacts facts);
@@ -83,6 +86,11 @@ class BackgroundFileReader : public QObject {
     std::string m_cacheRoot;
     std::atomic<uint64_t> m_generation{0};
     std::mutex m_mutex;
+    // Workers inside a task, counted under m_mutex. Waiting for none, after the pool says it is
+    // done, hands everything they wrote to the waiting thread through a lock of our own rather
+    // than through the pool's internals alone.
+    int m_busyWorkers = 0;
+    std::condition_variable m_workersIdle;
     std::deque<Job> m_jobs; // the newest at the front
     // What was found about files already read: a folder listed again, or the other mode of the
     // list, needs no second read of an unchanged file.
