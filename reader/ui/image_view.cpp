@@ -703,6 +703,9 @@ void ImageView::dragEnterEvent(QDragEnterEvent* event)
 void ImageView::dropEvent(QDropEvent* event)
 {
     event->acceptProposedAction();
+    // The picture dropped here is what the user now points at: Delete and the stepping keys act
+    // on it, not on the pane used before the drop.
+    setFocus(Qt::MouseFocusReason);
     onDropUrls(event->mimeData()->urls());
 }
 

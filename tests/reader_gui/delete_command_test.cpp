@@ -8,8 +8,10 @@
 #include "reader/ui/thumbnail_grid.h"
 #include "reader_gui/reader_window_fixture.h"
 
+#include <QDropEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QTest>
 #include <QToolBar>
 
@@ -279,6 +281,30 @@ TEST_F(DeleteCommandTest, TheImageViewTrashesThePictureOnShowAndShowsTheNext)
     EXPECT_EQ(picsEntries(), (Strings{"sub", "x3.bmp"}));
     EXPECT_EQ(questions(), (Strings{question(pic(1)), question(pic(2)), question(pic(2))}));
     EXPECT_TRUE(frame.view().hasFocus());
+}
+
+// A picture dropped on the picture pane is what the user points at next, whichever pane had the
+// focus before the drop.
+TEST_F(DeleteCommandTest, APictureDroppedOnTheViewIsWhatDeleteAsksAbout)
+{
+    ReaderWindow& frame = start({});
+    frame.tree().setFocus(Qt::MouseFocusReason);
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(pic(3)))});
+    QWidget* viewport = frame.view().viewport();
+    const QPoint at = viewport->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    QApplication::processEvents();
+    ASSERT_EQ(shownGrey(frame), 30);
+    EXPECT_EQ(frame.deletePane(), ReaderWindow::Pane::View);
+    giveDelete(frame, Way::Toolbar, Answer::Yes);
+    EXPECT_EQ(questions(), Strings{question(pic(3))});
+    EXPECT_TRUE(trashed("x3.bmp"));
+    EXPECT_EQ(picsEntries(), (Strings{"sub", "x1.bmp", "x2.bmp"}));
 }
 
 // Reached with Tab, the toolbar's button holds the focus itself: Delete pressed there still means
