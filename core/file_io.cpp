@@ -73,6 +73,23 @@ std::string notRegularReason(int descriptor)
     return {};
 }
 
+bool readExactlyAt(int file, uint8_t* bytes, size_t count, uint64_t offset)
+{
+    for (size_t done = 0; done < count;) {
+        const ssize_t got =
+            ::pread(file, bytes + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
 Result<FileDescriptor> openRegularFile(const std::string& path)
 {
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -628,23 +645,6 @@ Status copyAttributes(int from, int to, const std::vector<std::string>& names)
 
 constexpr size_t kCopyBlockBytes = 1u << 20;
 
-bool readFully(int file, uint8_t* bytes, size_t count, uint64_t offset)
-{
-    for (size_t done = 0; done < count;) {
-        const ssize_t got =
-            ::pread(file, bytes + done, count - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            if (got == 0)
-                errno = EIO;
-            return false;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return true;
-}
-
 bool writeFully(int file, const uint8_t* bytes, size_t count, uint64_t offset)
 {
     for (size_t done = 0; done < count;) {
@@ -914,7 +914,8 @@ ssize_t AtomicFile::readAt(char* bytes, size_t count)
     const size_t available = static_cast<size_t>(std::min<uint64_t>(count, m_size - m_position));
     if (m_inMemory) {
         std::memcpy(bytes, m_memory.data() + m_position, available);
-    } else if (!readFully(m_file.get(), reinterpret_cast<uint8_t*>(bytes), available, m_position)) {
+    } else if (!readExactlyAt(m_file.get(), reinterpret_cast<uint8_t*>(bytes), available,
+                              m_position)) {
         return -1;
     }
     m_position += available;
@@ -1137,7 +1138,7 @@ bool AtomicFile::copyOverTarget()
             static_cast<size_t>(std::min<uint64_t>(kCopyBlockBytes, m_size - offset));
         const uint8_t* bytes = m_memory.data() + (m_inMemory ? offset : 0);
         if (!m_inMemory) {
-            if (!readFully(m_file.get(), block.data(), count, offset))
+            if (!readExactlyAt(m_file.get(), block.data(), count, offset))
                 return failWithErrno("cannot read the new bytes back");
             bytes = block.data();
         }

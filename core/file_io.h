@@ -49,6 +49,10 @@ Result<FilePtr> openRegularStream(const std::string& path);
 // The same check on a descriptor already open: the reason it is not a regular file, or nothing.
 std::string notRegularReason(int descriptor);
 
+// Exactly count bytes of the open file from offset on, or false (errno EIO where the file ends
+// first): for reading a few parts of a file without mapping or reading the whole of it.
+bool readExactlyAt(int file, uint8_t* bytes, size_t count, uint64_t offset);
+
 // The whole file, or the reason it could not be read (the system's own words). Regular files
 // only, as openRegularFile.
 Result<std::vector<uint8_t>> readWholeFile(const std::string& path);

@@ -28,19 +28,8 @@ class HeaderReader {
     // Exactly count bytes at offset, or false.
     bool read(uint64_t offset, uint8_t* bytes, size_t count) const
     {
-        if (offset > m_size || count > m_size - offset)
-            return false;
-        while (count > 0) {
-            const ssize_t got = ::pread(m_file, bytes, count, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            bytes += got;
-            count -= static_cast<size_t>(got);
-            offset += static_cast<uint64_t>(got);
-        }
-        return true;
+        return offset <= m_size && count <= m_size - offset &&
+               readExactlyAt(m_file, bytes, count, offset);
     }
 
     // The first count bytes, or fewer when the file is shorter.

@@ -462,22 +462,6 @@ std::optional<PngText> textOfChunk(const uint8_t* data, size_t length)
     return PngText{std::string(begin, zero), std::string(zero + 1, begin + length)};
 }
 
-// Exactly count bytes at offset of the file, or false.
-bool readAt(int file, uint8_t* bytes, size_t count, uint64_t offset)
-{
-    while (count > 0) {
-        const ssize_t got = ::pread(file, bytes, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        count -= static_cast<size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
 } // namespace
 
 Status WritePngFile(const std::string& path, const Dib& image)
@@ -548,21 +532,22 @@ Result<std::vector<PngText>> readPngTextFile(const std::string& path)
         return fail(std::strerror(errno));
     const auto size = static_cast<uint64_t>(status.st_size);
     uint8_t signature[kPngSignatureBytes];
-    if (!readAt(file, signature, sizeof signature, 0) || !hasSignature(signature, sizeof signature))
+    if (!readExactlyAt(file, signature, sizeof signature, 0) ||
+        !hasSignature(signature, sizeof signature))
         return fail("not a PNG file");
     std::vector<PngText> found;
     uint64_t offset = kPngSignatureBytes;
     std::vector<uint8_t> data;
     while (size - offset >= 12) {
         uint8_t header[8];
-        if (!readAt(file, header, sizeof header, offset))
+        if (!readExactlyAt(file, header, sizeof header, offset))
             break;
         const uint32_t length = bigEndian32(header);
         if (length > size - offset - 12 || std::memcmp(header + 4, "IEND", 4) == 0)
             break;
         if (std::memcmp(header + 4, "tEXt", 4) == 0 && length <= kMaxFileTextBytes) {
             data.resize(length);
-            if (!readAt(file, data.data(), length, offset + 8))
+            if (!readExactlyAt(file, data.data(), length, offset + 8))
                 break;
             if (auto text = textOfChunk(data.data(), length))
                 found.push_back(std::move(*text));

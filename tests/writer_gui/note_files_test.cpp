@@ -18,17 +18,6 @@ using Pixels = std::set<std::pair<int, int>>;
 
 class NoteFilesTest : public WindowFixture {
   protected:
-    void TearDown() override
-    {
-        // No save question may hold the window open at the end of a test.
-        frame->document().SetModified(false);
-        frame.reset();
-    }
-
-    Writing& doc() { return frame->document(); }
-    WriterView& view() { return frame->view(); }
-    CommandTable& commands() { return frame->commands(); }
-
     // The pixels set in a layer of the picture's size: column, row from the top.
     Pixels layerPixels(const std::vector<uint8_t>& layer)
     {

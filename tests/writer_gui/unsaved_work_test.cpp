@@ -37,16 +37,6 @@ std::string describe(Way way, Damage damage, bool drawing)
 
 class UnsavedWorkTest : public WindowFixture {
   protected:
-    void TearDown() override
-    {
-        // No save question may hold the window open at the end of a test.
-        frame->document().SetModified(false);
-        frame.reset();
-    }
-
-    Writing& doc() { return frame->document(); }
-    WriterView& view() { return frame->view(); }
-    CommandTable& commands() { return frame->commands(); }
     QImage screen() { return view().viewport()->grab().toImage(); }
 
     // File Open with the path typed into its dialog and Enter, as a user does. A dialog still

@@ -29,6 +29,16 @@ class WindowFixture : public ::testing::Test {
         frame->show();
         QApplication::processEvents();
     }
+    void TearDown() override
+    {
+        // No save question may hold the window open at the end of a test.
+        frame->document().SetModified(false);
+        frame.reset();
+    }
+
+    Writing& doc() { return frame->document(); }
+    WriterView& view() { return frame->view(); }
+    CommandTable& commands() { return frame->commands(); }
 
     // A 40 x 30 picture file of its own in the test folder.
     QString writePicture(const std::string& name, uint32_t seed = 1)
