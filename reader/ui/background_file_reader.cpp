@@ -112,10 +112,10 @@ void BackgroundFileReader::runTask()
     }
     lowerThisThreadsPriority();
     serveOne();
-    {
-        const std::lock_guard lock(m_mutex);
-        --m_busyWorkers;
-    }
+    // Told under the lock: the owner may be waiting to destroy the condition variable as soon as
+    // it sees no busy worker.
+    const std::lock_guard lock(m_mutex);
+    --m_busyWorkers;
     m_workersIdle.notify_all();
 }
 
