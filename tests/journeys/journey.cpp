@@ -11,10 +11,24 @@ namespace ombri::journey {
 
 namespace {
 
-std::string escaped(const std::string& text)
+bool isBare(const std::string& word)
 {
-    std::string out;
-    for (const char c : text) {
+    if (word.empty() || word[0] == '"' || word[0] == '#')
+        return false;
+    for (const char c : word) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= ' ' || byte >= 0x7F || c == '\\' || c == '"')
+            return false;
+    }
+    return true;
+}
+
+std::string quoted(const std::string& word)
+{
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (const char c : word) {
+        const auto byte = static_cast<unsigned char>(c);
         switch (c) {
         case '\n':
             out += "\\n";
@@ -26,69 +40,132 @@ std::string escaped(const std::string& text)
             out += "\\t";
             break;
         case '\\':
-            out += "\\\\";
+        case '"':
+            out += '\\';
+            out += c;
             break;
         default:
-            out += c;
+            if (byte < ' ' || byte >= 0x7F) {
+                out += "\\x";
+                out += kHex[byte >> 4];
+                out += kHex[byte & 0xF];
+            } else {
+                out += c;
+            }
         }
     }
-    return out;
+    return out + "\"";
 }
 
-std::string unescaped(const std::string& text)
+int hexDigit(char c)
 {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            out += text[i];
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The quoted word that starts at `at` (its opening quote); `at` ends past the closing quote.
+Result<std::string> unquoted(const std::string& line, size_t& at)
+{
+    std::string word;
+    for (++at; at < line.size(); ++at) {
+        const char c = line[at];
+        if (c == '"') {
+            ++at;
+            return word;
+        }
+        if (c != '\\') {
+            word += c;
             continue;
         }
-        switch (text[++i]) {
+        if (++at == line.size())
+            break;
+        switch (line[at]) {
         case 'n':
-            out += '\n';
+            word += '\n';
             break;
         case 'r':
-            out += '\r';
+            word += '\r';
             break;
         case 't':
-            out += '\t';
+            word += '\t';
             break;
+        case '\\':
+        case '"':
+            word += line[at];
+            break;
+        case 'x': {
+            const int high = at + 2 < line.size() ? hexDigit(line[at + 1]) : -1;
+            const int low = high >= 0 ? hexDigit(line[at + 2]) : -1;
+            if (low < 0)
+                return fail("\\x without two hex digits");
+            word += static_cast<char>(high * 16 + low);
+            at += 2;
+            break;
+        }
         default:
-            out += text[i];
+            return fail(std::string("unknown escape \\") + line[at]);
         }
     }
-    return out;
+    return fail("a quote that is never closed");
 }
 
 } // namespace
 
+const std::string& Step::word(size_t index) const
+{
+    static const std::string kNone;
+    return index < words.size() ? words[index] : kNone;
+}
+
+int Step::number(size_t index) const
+{
+    const std::string& text = word(index);
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    return end != text.c_str() && *end == '\0' ? static_cast<int>(value) : 0;
+}
+
 std::string encodeStep(const Step& step)
 {
     std::string line = step.verb;
-    for (const int value : step.args)
-        line += " " + std::to_string(value);
-    if (!step.text.empty())
-        line += " | " + escaped(step.text);
+    for (const std::string& word : step.words)
+        line += " " + (isBare(word) ? word : quoted(word));
     return line;
 }
 
-std::optional<Step> decodeStep(const std::string& line)
+Result<Step> decodeStep(const std::string& line)
 {
     Step step;
-    const auto bar = line.find(" | ");
-    std::istringstream words(line.substr(0, bar));
-    if (!(words >> step.verb))
-        return std::nullopt;
-    std::string word;
-    while (words >> word) {
-        char* end = nullptr;
-        const long value = std::strtol(word.c_str(), &end, 10);
-        if (end == word.c_str() || *end != '\0')
-            return std::nullopt;
-        step.args.push_back(static_cast<int>(value));
+    std::vector<std::string> words;
+    for (size_t at = 0; at < line.size();) {
+        if (line[at] == ' ' || line[at] == '\t') {
+            ++at;
+            continue;
+        }
+        if (line[at] == '"') {
+            auto word = unquoted(line, at);
+            if (!word)
+                return fail(word.error());
+            if (at < line.size() && line[at] != ' ' && line[at] != '\t')
+                return fail("a quoted word runs into the next");
+            words.push_back(word.take());
+            continue;
+        }
+        const size_t end = std::min(line.find_first_of(" \t", at), line.size());
+        words.push_back(line.substr(at, end - at));
+        if (words.back().find_first_of("\"\\") != std::string::npos)
+            return fail("a quote or backslash inside a bare word");
+        at = end;
     }
-    if (bar != std::string::npos)
-        step.text = unescaped(line.substr(bar + 3));
+    if (words.empty())
+        return fail("no verb");
+    step.verb = words.front();
+    step.words.assign(words.begin() + 1, words.end());
     return step;
 }
 
@@ -100,18 +177,97 @@ std::string encodeJourney(const Journey& journey)
     return text;
 }
 
-Journey decodeJourney(const std::string& text)
+Result<Journey> decodeJourney(const std::string& text)
 {
     Journey journey;
     std::istringstream lines(text);
     std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#')
+    for (int number = 1; std::getline(lines, line); ++number) {
+        if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#')
             continue;
-        if (auto step = decodeStep(line))
-            journey.push_back(*step);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        auto step = decodeStep(line);
+        if (!step)
+            return fail("line " + std::to_string(number) + " \"" + line +
+                        "\" is no step: " + step.error());
+        journey.push_back(step.take());
+        journey.back().line = number;
     }
     return journey;
+}
+
+std::string whereIs(const Step& step, size_t index)
+{
+    const std::string place =
+        step.line > 0 ? "line " + std::to_string(step.line) : "step " + std::to_string(index + 1);
+    return place + " \"" + encodeStep(step) + "\"";
+}
+
+namespace {
+
+// A pattern's word kind fits the word: a number, any word, or an answer.
+bool fits(char kind, const std::string& word)
+{
+    if (kind == 'n') {
+        char* end = nullptr;
+        std::strtol(word.c_str(), &end, 10);
+        return !word.empty() && *end == '\0';
+    }
+    if (kind == 'a')
+        return word == "yes" || word == "no" || word == "cancel";
+    return true;
+}
+
+const char* kindName(char kind)
+{
+    return kind == 'n' ? "a number" : kind == 'a' ? "yes, no or cancel" : "a word";
+}
+
+} // namespace
+
+std::optional<std::string> checkWords(const char* pattern, const Step& step)
+{
+    std::istringstream kinds(pattern);
+    std::string kind;
+    size_t at = 0;
+    while (kinds >> kind) {
+        const char repeat = kind.size() > 1 ? kind[1] : '\0';
+        const size_t least = repeat == '?' || repeat == '*' ? 0 : 1;
+        const size_t most = repeat == '*' ? step.words.size() : 1;
+        size_t count = 0;
+        while (count < most && at < step.words.size() && fits(kind[0], step.words[at])) {
+            ++count;
+            ++at;
+        }
+        if (count < least)
+            return "\"" + step.verb + "\" wants " + kindName(kind[0]) + " as word " +
+                   std::to_string(at + 1) +
+                   (at < step.words.size() ? ", not \"" + step.words[at] + "\"" : "");
+    }
+    if (at < step.words.size())
+        return "\"" + step.verb + "\" takes no word \"" + step.words[at] + "\" there";
+    return std::nullopt;
+}
+
+bool tracing()
+{
+    return std::getenv("OMBRI_JOURNEY_TRACE") != nullptr;
+}
+
+void traceStep(const Step& step, const std::string& state, qint64 milliseconds)
+{
+    std::cout << encodeStep(step) << "  ->  " << state << " (" << milliseconds << " ms)"
+              << std::endl;
+}
+
+void recordStep(const Step& step)
+{
+    const char* file = std::getenv("OMBRI_JOURNEY_RECORD");
+    if (!file || !*file)
+        return;
+    std::ofstream out(file, std::ios::app);
+    out << encodeStep(step) << std::endl;
 }
 
 int Rng::below(int count)

@@ -42,14 +42,17 @@ std::string describe(const Journey& journey, const Failure& failure)
 void runSeed(uint64_t seed, int steps)
 {
     std::cout << "journey " << program().name << " seed " << seed << std::endl;
-    const Journey journey = program().make(seed, steps);
-    const Outcome outcome = program().run(journey);
+    if (const char* record = std::getenv("OMBRI_JOURNEY_RECORD"); record && *record)
+        std::ofstream(record, std::ios::trunc)
+            << "# " << program().name << " seed " << seed << "\n";
+    Journey journey;
+    const Outcome outcome = program().explore(seed, steps, journey);
     if (!outcome)
         return;
     Failure failure = *outcome;
     const std::string before = failure.message;
     const Journey shrunk =
-        shrinkJourney(journey, program().run, failure, envInt("OMBRI_JOURNEY_SHRINK_RUNS", 400));
+        shrinkJourney(journey, program().replay, failure, envInt("OMBRI_JOURNEY_SHRINK_RUNS", 400));
     const std::string kept =
         keepJourney(std::string(program().name) + "-seed-" + std::to_string(seed) + ".journey",
                     shrunk, failure);
@@ -58,9 +61,19 @@ void runSeed(uint64_t seed, int steps)
                   << describe(shrunk, failure);
 }
 
+// A kept journey's steps, or the failure of one that cannot be read.
+Outcome replayFile(const std::string& file)
+{
+    auto journey = decodeJourney(readTextFile(file));
+    if (!journey)
+        return Failure{0, journey.error()};
+    return program().replay(journey.value());
+}
+
 class Journeys : public ::testing::TestWithParam<int> {};
 
-// CI runs a fixed set: kBlocks blocks of OMBRI_JOURNEYS journeys (10 by default).
+// CI runs a fixed set: kBlocks blocks of OMBRI_JOURNEYS journeys (10 by default), block N
+// taking the seeds N * OMBRI_JOURNEYS + 1 on, so that builds can share the blocks out by name.
 TEST_P(Journeys, FixedSeeds)
 {
     const int perBlock = envInt("OMBRI_JOURNEYS", 10);
@@ -90,15 +103,36 @@ TEST(JourneySeeds, MoreSeeds)
         runSeed(first + static_cast<uint64_t>(i), journeySteps(kStepsPerJourney));
 }
 
-// Every journey kept from an earlier failure keeps passing.
+// Every journey kept from an earlier failure keeps passing, replaying the steps it holds.
 TEST(JourneySeeds, KeptJourneys)
 {
     const auto files = journeyFiles(OMBRI_SOURCE_DIR "/tests/journeys/regressions",
                                     std::string(program().name) + "-");
+    EXPECT_FALSE(files.empty());
     for (const std::string& file : files) {
-        const Journey journey = decodeJourney(readTextFile(file));
-        if (const Outcome outcome = program().run(journey))
-            ADD_FAILURE() << file << " " << describe(journey, *outcome);
+        if (const Outcome outcome = replayFile(file))
+            ADD_FAILURE() << file << " failed after step " << outcome->step + 1 << ": "
+                          << outcome->message;
+    }
+}
+
+// A kept journey written for another fixture or another verb table cannot pass by doing nothing.
+TEST(JourneySeeds, KeptJourneysThatNoLongerFitFail)
+{
+    QTemporaryDir folder;
+    const std::string file = folder.filePath(QStringLiteral("kept.journey")).toStdString();
+    const auto replayed = [&file](const std::string& text) {
+        std::ofstream(file, std::ios::trunc) << text;
+        return replayFile(file);
+    };
+    std::vector<std::string> unfit = program().unfitJourneys;
+    // A line that is no step at all.
+    unfit.push_back("# a quote left open\ntype \"abc\n");
+    unfit.push_back("type \"a\\q\"\n");
+    for (const std::string& text : unfit) {
+        const Outcome outcome = replayed(text);
+        ASSERT_TRUE(outcome) << "passed:\n" << text;
+        EXPECT_NE(outcome->message.find("line "), std::string::npos) << outcome->message;
     }
 }
 
@@ -108,10 +142,9 @@ TEST(JourneySeeds, Replay)
     const char* file = std::getenv("OMBRI_JOURNEY_REPLAY");
     if (!file || !*file)
         GTEST_SKIP() << "OMBRI_JOURNEY_REPLAY is not set";
-    const Journey journey = decodeJourney(readTextFile(file));
-    if (const Outcome outcome = program().run(journey)) {
+    if (const Outcome outcome = replayFile(file)) {
         std::cerr << "JOURNEY FAILURE " << outcome->step << ": " << outcome->message << std::endl;
-        ADD_FAILURE() << describe(journey, *outcome);
+        ADD_FAILURE() << "failed after step " << outcome->step + 1 << ": " << outcome->message;
     }
 }
 
@@ -125,7 +158,8 @@ Outcome runInChild(const Journey& journey)
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("OMBRI_JOURNEY_REPLAY"), file);
-    environment.remove(QStringLiteral("OMBRI_JOURNEY_SHRINK_SEED"));
+    environment.remove(QStringLiteral("OMBRI_JOURNEY_SHRINK"));
+    environment.remove(QStringLiteral("OMBRI_JOURNEY_RECORD"));
     child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--gtest_filter=JourneySeeds.Replay")});
@@ -150,26 +184,30 @@ Outcome runInChild(const Journey& journey)
     return failure;
 }
 
+// The steps a journey took before it killed the program are in the file OMBRI_JOURNEY_RECORD
+// named while it ran (scripts/journeys.sh); OMBRI_JOURNEY_SHRINK names that file here and
+// OMBRI_JOURNEY_SHRINK_SEED the seed, which names the kept journey.
 TEST(JourneySeeds, ShrinkInChildProcesses)
 {
-    const char* seedText = std::getenv("OMBRI_JOURNEY_SHRINK_SEED");
-    if (!seedText || !*seedText)
-        GTEST_SKIP() << "OMBRI_JOURNEY_SHRINK_SEED is not set";
-    const uint64_t seed = std::strtoull(seedText, nullptr, 10);
-    const Journey journey = program().make(seed, journeySteps(kStepsPerJourney));
-    const Outcome outcome = runInChild(journey);
+    const char* file = std::getenv("OMBRI_JOURNEY_SHRINK");
+    if (!file || !*file)
+        GTEST_SKIP() << "OMBRI_JOURNEY_SHRINK is not set";
+    const char* seed = std::getenv("OMBRI_JOURNEY_SHRINK_SEED");
+    auto journey = decodeJourney(readTextFile(file));
+    ASSERT_TRUE(journey) << journey.error();
+    const Outcome outcome = runInChild(journey.value());
     if (!outcome) {
-        std::cout << "seed " << seed << " passes" << std::endl;
+        std::cout << "the steps of " << file << " pass" << std::endl;
         return;
     }
     Failure failure = *outcome;
-    const Journey shrunk =
-        shrinkJourney(journey, runInChild, failure, envInt("OMBRI_JOURNEY_SHRINK_RUNS", 200));
+    const Journey shrunk = shrinkJourney(journey.value(), runInChild, failure,
+                                         envInt("OMBRI_JOURNEY_SHRINK_RUNS", 200));
     const std::string kept =
-        keepJourney(std::string(program().name) + "-seed-" + std::to_string(seed) + ".journey",
+        keepJourney(std::string(program().name) + "-seed-" + (seed ? seed : "unknown") + ".journey",
                     shrunk, failure);
-    ADD_FAILURE() << "seed " << seed << " shrunk to " << shrunk.size() << " steps, kept in " << kept
-                  << ", " << describe(shrunk, failure);
+    ADD_FAILURE() << "shrunk to " << shrunk.size() << " steps, kept in " << kept << ", "
+                  << describe(shrunk, failure);
 }
 
 } // namespace

@@ -183,7 +183,6 @@ std::string manyFileName(int index)
 const char* const kStartPictures[] = {"pics/p24.bmp",   "pics/carrier.png", "pics/large.bmp",
                                       "pics/sub/c.png", "many/m04.bmp",     "x/.set/p1.png",
                                       "pics/film.dpx",  "misc/weird.PNG"};
-constexpr int kStartPictureCount = 8;
 
 std::string sourceOf(const std::string& name)
 {
@@ -248,85 +247,131 @@ Snapshot snapshot(const std::string& folder, const std::vector<std::string>& lef
 
 // ---- what the journeys choose from --------------------------------------------------------
 
-// Keys sent to whichever widget has the focus.
-enum KeyChoice {
-    KeyDown,
-    KeyUp,
-    KeyPageDown,
-    KeyPageUp,
-    KeySpace,
-    KeyEscape,
-    KeyF6,
-    KeyShiftF6,
-    KeyHome,
-    KeyEnd,
-    KeyZero,
-    KeyOne,
-    KeyEqual,
-    KeyMinus,
-    KeyPadPlus,
-    KeyPadMinus,
-    KeyDelete,
-    KeyChoiceCount
-};
+// What a key does in the journeys' expectations.
+enum class KeyRole { Next, Previous, Notes, NextPane, PreviousPane, Jump, Delete, Other };
 
-struct KeyPress {
+struct NamedKey {
+    const char* name;
     Qt::Key key;
     Qt::KeyboardModifiers modifiers;
+    KeyRole role;
 };
 
-const KeyPress kKeys[KeyChoiceCount] = {
-    {Qt::Key_Down, Qt::NoModifier},     {Qt::Key_Up, Qt::NoModifier},
-    {Qt::Key_PageDown, Qt::NoModifier}, {Qt::Key_PageUp, Qt::NoModifier},
-    {Qt::Key_Space, Qt::NoModifier},    {Qt::Key_Escape, Qt::NoModifier},
-    {Qt::Key_F6, Qt::NoModifier},       {Qt::Key_F6, Qt::ShiftModifier},
-    {Qt::Key_Home, Qt::NoModifier},     {Qt::Key_End, Qt::NoModifier},
-    {Qt::Key_0, Qt::NoModifier},        {Qt::Key_1, Qt::NoModifier},
-    {Qt::Key_Equal, Qt::NoModifier},    {Qt::Key_Minus, Qt::NoModifier},
-    {Qt::Key_Plus, Qt::KeypadModifier}, {Qt::Key_Minus, Qt::KeypadModifier},
-    {Qt::Key_Delete, Qt::NoModifier},
+// Keys sent to whichever widget has the focus. The stepping keys come first: stepping is what a
+// user does most with the keys.
+const NamedKey kKeys[] = {
+    {"Down", Qt::Key_Down, Qt::NoModifier, KeyRole::Next},
+    {"Up", Qt::Key_Up, Qt::NoModifier, KeyRole::Previous},
+    {"PageDown", Qt::Key_PageDown, Qt::NoModifier, KeyRole::Next},
+    {"PageUp", Qt::Key_PageUp, Qt::NoModifier, KeyRole::Previous},
+    {"Space", Qt::Key_Space, Qt::NoModifier, KeyRole::Notes},
+    {"Escape", Qt::Key_Escape, Qt::NoModifier, KeyRole::Other},
+    {"F6", Qt::Key_F6, Qt::NoModifier, KeyRole::NextPane},
+    {"Shift+F6", Qt::Key_F6, Qt::ShiftModifier, KeyRole::PreviousPane},
+    {"Home", Qt::Key_Home, Qt::NoModifier, KeyRole::Jump},
+    {"End", Qt::Key_End, Qt::NoModifier, KeyRole::Jump},
+    {"0", Qt::Key_0, Qt::NoModifier, KeyRole::Other},
+    {"1", Qt::Key_1, Qt::NoModifier, KeyRole::Other},
+    {"=", Qt::Key_Equal, Qt::NoModifier, KeyRole::Other},
+    {"-", Qt::Key_Minus, Qt::NoModifier, KeyRole::Other},
+    {"Keypad+", Qt::Key_Plus, Qt::KeypadModifier, KeyRole::Other},
+    {"Keypad-", Qt::Key_Minus, Qt::KeypadModifier, KeyRole::Other},
+    {"Delete", Qt::Key_Delete, Qt::NoModifier, KeyRole::Delete},
+};
+constexpr int kSteppingKeys = 4;
+
+struct NamedCommand {
+    const char* name;
+    int id;
 };
 
-// The main toolbar, Print left out (it opens the printer dialog).
-constexpr int kToolButtons[] = {cmd::NewFolder,     cmd::Delete,       cmd::DisplayNotes,
-                                cmd::PreviousImage, cmd::NextImage,    cmd::FitWidth,
-                                cmd::FitHeight,     cmd::FitIn,        cmd::ZoomOut,
-                                cmd::ZoomIn,        cmd::OriginalSize, cmd::FullScreen};
-constexpr int kToolButtonCount = 12;
-constexpr int kFullScreenButton = 11;
+// The main toolbar, Print left out (it opens the printer dialog) and Thumbnails given a verb of
+// its own.
+const NamedCommand kToolButtons[] = {
+    {"NewFolder", cmd::NewFolder},       {"Delete", cmd::Delete},
+    {"DisplayNotes", cmd::DisplayNotes}, {"PreviousImage", cmd::PreviousImage},
+    {"NextImage", cmd::NextImage},       {"FitWidth", cmd::FitWidth},
+    {"FitHeight", cmd::FitHeight},       {"FitIn", cmd::FitIn},
+    {"ZoomOut", cmd::ZoomOut},           {"ZoomIn", cmd::ZoomIn},
+    {"OriginalSize", cmd::OriginalSize}, {"FullScreen", cmd::FullScreen}};
 
-constexpr int kImageTools[] = {
-    reader::cmd::BlackAndWhite,   reader::cmd::AutoContrast,       reader::cmd::AutoColour,
-    reader::cmd::InvertColour,    reader::cmd::ChannelRed,         reader::cmd::ChannelGreen,
-    reader::cmd::ChannelBlue,     reader::cmd::FlipHorizontal,     reader::cmd::FlipVertical,
-    reader::cmd::RotateClockwise, reader::cmd::RotateAnticlockwise};
-constexpr int kImageToolCount = 11;
+const NamedCommand kImageTools[] = {{"BlackAndWhite", cmd::BlackAndWhite},
+                                    {"AutoContrast", cmd::AutoContrast},
+                                    {"AutoColour", cmd::AutoColour},
+                                    {"InvertColour", cmd::InvertColour},
+                                    {"ChannelRed", cmd::ChannelRed},
+                                    {"ChannelGreen", cmd::ChannelGreen},
+                                    {"ChannelBlue", cmd::ChannelBlue},
+                                    {"FlipHorizontal", cmd::FlipHorizontal},
+                                    {"FlipVertical", cmd::FlipVertical},
+                                    {"RotateClockwise", cmd::RotateClockwise},
+                                    {"RotateAnticlockwise", cmd::RotateAnticlockwise}};
 
-struct MenuChoice {
-    const char* menu;
-    std::vector<int> items;
+struct NamedMenu {
+    const char* name;
+    const char* title;
+    std::vector<NamedCommand> items;
 };
 
 // The menu items a journey clicks: the dialogs of printing, the settings and the Info menu, the
-// web browser and Exit are left out.
-const MenuChoice kMenus[] = {
-    {"&File", {cmd::NewFolder}},
-    {"&Edit", {cmd::Delete, cmd::Cut, cmd::Paste}},
-    {"&View",
-     {cmd::DisplayNotes, cmd::AntiAliasing, cmd::FitIn, cmd::FitWidth, cmd::FitHeight,
-      cmd::OriginalSize, cmd::ZoomIn, cmd::ZoomOut, cmd::PreviousImage, cmd::NextImage}},
-    {"&Color",
-     {cmd::ColourSelected, cmd::ColourWhite, cmd::ColourBlack, cmd::ColourRed, cmd::ColourGreen,
-      cmd::ColourBlue, cmd::ColourComplement, cmd::RightBackground}},
-    {"&Image",
-     {reader::cmd::Original, reader::cmd::AutoColour, reader::cmd::AutoContrast,
-      reader::cmd::InvertColour, reader::cmd::BlackAndWhite, reader::cmd::ChannelRed,
-      reader::cmd::ChannelGreen, reader::cmd::ChannelBlue, reader::cmd::FlipHorizontal,
-      reader::cmd::FlipVertical, reader::cmd::RotateClockwise, reader::cmd::RotateAnticlockwise,
-      reader::cmd::Rotate180}},
-    {"&Option", {cmd::Toolbar, cmd::StatusBar, cmd::ImageTools}},
+// web browser and Exit are left out, and View > Thumbnails has a verb of its own.
+const NamedMenu kMenus[] = {
+    {"File", "&File", {{"NewFolder", cmd::NewFolder}}},
+    {"Edit", "&Edit", {{"Delete", cmd::Delete}, {"Cut", cmd::Cut}, {"Paste", cmd::Paste}}},
+    {"View",
+     "&View",
+     {{"DisplayNotes", cmd::DisplayNotes},
+      {"AntiAliasing", cmd::AntiAliasing},
+      {"FitIn", cmd::FitIn},
+      {"FitWidth", cmd::FitWidth},
+      {"FitHeight", cmd::FitHeight},
+      {"OriginalSize", cmd::OriginalSize},
+      {"ZoomIn", cmd::ZoomIn},
+      {"ZoomOut", cmd::ZoomOut},
+      {"PreviousImage", cmd::PreviousImage},
+      {"NextImage", cmd::NextImage}}},
+    {"Color",
+     "&Color",
+     {{"Selected", cmd::ColourSelected},
+      {"White", cmd::ColourWhite},
+      {"Black", cmd::ColourBlack},
+      {"Red", cmd::ColourRed},
+      {"Green", cmd::ColourGreen},
+      {"Blue", cmd::ColourBlue},
+      {"Complement", cmd::ColourComplement},
+      {"RightBackground", cmd::RightBackground}}},
+    {"Image",
+     "&Image",
+     {{"Original", cmd::Original},
+      {"AutoColour", cmd::AutoColour},
+      {"AutoContrast", cmd::AutoContrast},
+      {"InvertColour", cmd::InvertColour},
+      {"BlackAndWhite", cmd::BlackAndWhite},
+      {"ChannelRed", cmd::ChannelRed},
+      {"ChannelGreen", cmd::ChannelGreen},
+      {"ChannelBlue", cmd::ChannelBlue},
+      {"FlipHorizontal", cmd::FlipHorizontal},
+      {"FlipVertical", cmd::FlipVertical},
+      {"RotateClockwise", cmd::RotateClockwise},
+      {"RotateAnticlockwise", cmd::RotateAnticlockwise},
+      {"Rotate180", cmd::Rotate180}}},
+    {"Option",
+     "&Option",
+     {{"Toolbar", cmd::Toolbar}, {"StatusBar", cmd::StatusBar}, {"ImageTools", cmd::ImageTools}}},
 };
-constexpr int kMenuCount = 6;
+
+const NamedCommand* findCommand(const std::vector<NamedCommand>& commands, const std::string& name)
+{
+    for (const NamedCommand& command : commands) {
+        if (name == command.name)
+            return &command;
+    }
+    return nullptr;
+}
+
+// How the list is switched between details and thumbnails.
+const char* const kListModeWays[] = {"key", "menu", "button"};
+const char* const kModifiers[] = {"none", "shift", "ctrl", "alt"};
 
 // What a name typed after F2 is made of, from the name being edited.
 enum NameKind {
@@ -342,110 +387,27 @@ enum NameKind {
 };
 const char* const kOtherExtensions[] = {"png", "bmp", "jpg", "txt", "PNG", "dpx"};
 
-Answer answerFor(int code)
+Answer answerFor(const std::string& word)
 {
-    return code == 0 ? Answer::Yes : Answer::No;
+    return word == "yes" ? Answer::Yes : Answer::No;
 }
 
-Step listTypeStep(Rng& rng)
+const char* randomAnswer(Rng& rng)
 {
-    return Step{"listtype", {rng.below(60), rng.between(1, 2), rng.below(2)}, {}};
+    return rng.chance(1, 2) ? "yes" : "no";
 }
 
-Step randomReaderStep(Rng& rng)
+std::optional<Qt::KeyboardModifiers> modifiersNamed(const std::string& name)
 {
-    const int roll = rng.below(100);
-    if (roll < 9)
-        return Step{"tree", {0, rng.below(40)}, {}};
-    if (roll < 11)
-        return Step{"tree", {rng.chance(1, 6) ? 3 : 1, rng.below(40)}, {}};
-    if (roll < 13)
-        return Step{"tree", {2, rng.below(40)}, {}};
-    if (roll < 15)
-        return Step{
-            "treedrag",
-            {rng.below(40), (rng.chance(1, 2) ? 1 : -1) * rng.between(25, 160), rng.between(0, 4)},
-            {}};
-    if (roll < 26)
-        return Step{"list", {0, rng.below(60)}, {}};
-    if (roll < 30)
-        return Step{"list", {1, rng.below(60)}, {}};
-    if (roll < 32)
-        return Step{"listwheel", {rng.chance(1, 3) ? 240 : -360}, {}};
-    if (roll < 39) {
-        // Stepping is what a user does most with the keys.
-        const int key = rng.chance(1, 2) ? rng.below(4) : rng.below(KeyDelete);
-        return Step{"key", {key}, {}};
-    }
-    if (roll < 42)
-        return Step{"key", {KeyDelete, rng.below(2)}, {}};
-    if (roll < 43)
-        return listTypeStep(rng);
-    // Full screen now and then, and Escape often enough that a journey does not stay there.
-    if (roll < 44)
-        return Step{"tool", {kFullScreenButton, 0}, {}};
-    if (roll < 47)
-        return Step{"key", {KeyEscape}, {}};
-    if (roll < 51)
-        return Step{"rename", {rng.below(NameKindCount), rng.below(100), rng.below(2)}, {}};
-    if (roll < 60)
-        return Step{"tool", {rng.below(kFullScreenButton), rng.below(2)}, {}};
-    if (roll < 61)
-        return listTypeStep(rng);
-    if (roll < 67)
-        return Step{"imagetool", {rng.below(kImageToolCount)}, {}};
-    if (roll < 77) {
-        const int menu = rng.below(kMenuCount);
-        return Step{"menu",
-                    {menu, rng.below(static_cast<int>(kMenus[menu].items.size())), rng.below(2),
-                     rng.below(256), rng.below(256), rng.below(256)},
-                    {}};
-    }
-    if (roll < 84) {
-        QPoint from(rng.between(0, 330), rng.between(0, 440));
-        QPoint to(rng.between(0, 330), rng.between(0, 440));
-        if (rng.chance(1, 4))
-            to = from + QPoint(rng.between(-6, 6), rng.between(-6, 6));
-        int modifiers = 0;
-        if (rng.chance(1, 4))
-            modifiers = 1 << rng.below(3); // Shift, Ctrl or Alt
-        return Step{"drag",
-                    {from.x(), from.y(), to.x(), to.y(), modifiers,
-                     rng.chance(1, 10) ? -1 : rng.between(0, 4)},
-                    {}};
-    }
-    if (roll < 87)
-        return Step{"wheel", {rng.chance(1, 2) ? 120 : -240, rng.chance(1, 6) ? 1 : 0}, {}};
-    if (roll < 89)
-        return Step{"viewclick", {rng.between(0, 330), rng.between(0, 440)}, {}};
-    if (roll < 96)
-        return Step{
-            "drop",
-            {rng.chance(1, 4) ? 1 : 0, rng.below(200), rng.between(0, 330), rng.between(0, 440)},
-            {}};
-    if (roll < 97)
-        return Step{"resize", {rng.between(600, 1000), rng.between(420, 760)}, {}};
-    if (roll < 98)
-        return Step{"thumbnails", {}, {}};
-    return Step{"tool", {0, 0}, {}}; // New Folder
-}
-
-Journey makeReaderJourney(uint64_t seed, int steps)
-{
-    Rng rng(seed);
-    // Every journey starts as the program does when a picture is named on its command line, or
-    // on the folder tree alone, with the list as details or, in a third of them, as thumbnails.
-    const int start = rng.below(kStartPictureCount + 1);
-    Journey journey{Step{"start", {start, rng.chance(1, 3) ? 1 : 0}, {}}};
-    while (static_cast<int>(journey.size()) < steps) {
-        Step step = randomReaderStep(rng);
-        const bool typed = step.verb == "listtype";
-        journey.push_back(std::move(step));
-        // An entry highlighted by its name is often one the user is about to delete.
-        if (typed && rng.chance(1, 2) && static_cast<int>(journey.size()) < steps)
-            journey.push_back(Step{"key", {KeyDelete, rng.below(2)}, {}});
-    }
-    return journey;
+    if (name == "none")
+        return Qt::KeyboardModifiers();
+    if (name == "shift")
+        return Qt::KeyboardModifiers(Qt::ShiftModifier);
+    if (name == "ctrl")
+        return Qt::KeyboardModifiers(Qt::ControlModifier);
+    if (name == "alt")
+        return Qt::KeyboardModifiers(Qt::AltModifier);
+    return std::nullopt;
 }
 
 // ---- one journey --------------------------------------------------------------------------
@@ -520,10 +482,13 @@ class ReaderSession {
     ReaderSession();
     ~ReaderSession();
 
-    void perform(const Step& step, bool first);
-    std::optional<std::string> check();
+    std::optional<std::string> perform(const Step& step, const Verb<ReaderSession>& verb);
+    std::optional<std::string> check(const Step& step);
     std::string state();
     QWidget* window() { return m_frame.get(); }
+
+    static const Verb<ReaderSession> kVerbs[];
+    void drawOpening(Rng& rng, Journey& journey);
 
   private:
     ReaderWindow& frame() { return *m_frame; }
@@ -546,24 +511,80 @@ class ReaderSession {
     bool listInJourney(); // the list shows a folder of the journey's own
     std::vector<std::string> homeEntries(bool folders);
 
-    void doStart(const Step& step);
-    void doTree(const Step& step);
-    void doTreeDrag(const Step& step);
-    void doList(const Step& step);
-    void doListType(const Step& step);
-    void doKey(const Step& step);
-    void doRename(const Step& step);
-    void doCommand(int id, const Step& step, const std::function<bool()>& click);
-    void doDrop(const Step& step);
-    void doViewDrag(const Step& step);
+    std::string nameOfPath(const std::string& path) const;
+    std::string pathOfName(const std::string& name) const;
+    QTreeWidgetItem* visibleTreeItem(const std::string& path);
+    std::vector<QTreeWidgetItem*> clickableTreeItems(bool slashRoot);
+    std::string rowPath(int row);
+    int visibleListRow(const std::string& path);
+    std::optional<std::string> listRowFor(const Step& step, bool thumbnails, int& row);
+    std::string renameTarget(Pane pane);
+    const char* renamePaneName();
+    QPoint pointInView(int x, int y);
+
+    void drawTreeItem(const char* verb, const std::vector<QTreeWidgetItem*>& items, Rng& rng,
+                      Journey& journey);
+    void drawListRow(const char* verb, bool thumbnails, Rng& rng, Journey& journey);
+    void drawTree(Rng& rng, Journey& journey);
+    void drawTreeDouble(Rng& rng, Journey& journey);
+    void drawTreeExpand(Rng& rng, Journey& journey);
+    void drawTreeDrag(Rng& rng, Journey& journey);
+    void drawList(Rng& rng, Journey& journey);
+    void drawListDouble(Rng& rng, Journey& journey);
+    void drawThumb(Rng& rng, Journey& journey);
+    void drawThumbDouble(Rng& rng, Journey& journey);
+    void drawListWheel(Rng& rng, Journey& journey);
+    void drawListType(Rng& rng, Journey& journey);
+    void drawListMode(Rng& rng, Journey& journey);
+    void drawKey(Rng& rng, Journey& journey);
+    void drawRename(Rng& rng, Journey& journey);
+    void drawPress(Rng& rng, Journey& journey);
+    void drawImageTool(Rng& rng, Journey& journey);
+    void drawMenu(Rng& rng, Journey& journey);
+    void drawViewDrag(Rng& rng, Journey& journey);
+    void drawWheel(Rng& rng, Journey& journey);
+    void drawViewClick(Rng& rng, Journey& journey);
+    void drawDrop(Rng& rng, Journey& journey);
+    void drawResize(Rng& rng, Journey& journey);
+
+    enum class TreeClick { Once, Twice, Expander };
+    std::optional<std::string> clickTree(const Step& step, TreeClick how);
+    std::optional<std::string> clickList(const Step& step, bool thumbnails, bool twice);
+    std::optional<std::string> pressButton(QToolBar* bar, const char* barName,
+                                           const NamedCommand* button, const Step& step);
+    void doCommand(int id, const Step& step, size_t first, const std::function<bool()>& click);
+
+    std::optional<std::string> runStart(const Step& step);
+    std::optional<std::string> runTree(const Step& step);
+    std::optional<std::string> runTreeDouble(const Step& step);
+    std::optional<std::string> runTreeExpand(const Step& step);
+    std::optional<std::string> runTreeDrag(const Step& step);
+    std::optional<std::string> runList(const Step& step);
+    std::optional<std::string> runListDouble(const Step& step);
+    std::optional<std::string> runThumb(const Step& step);
+    std::optional<std::string> runThumbDouble(const Step& step);
+    std::optional<std::string> runListWheel(const Step& step);
+    std::optional<std::string> runListType(const Step& step);
+    std::optional<std::string> runListMode(const Step& step);
+    std::optional<std::string> runKey(const Step& step);
+    std::optional<std::string> runRename(const Step& step);
+    std::optional<std::string> runPress(const Step& step);
+    std::optional<std::string> runImageTool(const Step& step);
+    std::optional<std::string> runMenu(const Step& step);
+    std::optional<std::string> runViewDrag(const Step& step);
+    std::optional<std::string> runWheel(const Step& step);
+    std::optional<std::string> runViewClick(const Step& step);
+    std::optional<std::string> runDrop(const Step& step);
+    std::optional<std::string> runResize(const Step& step);
 
     void expectTreeSelection(const std::string& path);
     void expectStep(bool next);
-    bool expectDelete(Pane pane, int answer);
-    void expectTreeDelete(int answer);
-    bool expectListDelete(int answer);
-    bool expectViewDelete(int answer);
-    bool expectQuestion(const std::string& path, int answer);
+    void expectPaneSwitch(Pane pane, int direction);
+    bool expectDelete(Pane pane, const std::string& answer);
+    void expectTreeDelete(const std::string& answer);
+    bool expectListDelete(const std::string& answer);
+    bool expectViewDelete(const std::string& answer);
+    bool expectQuestion(const std::string& path, const std::string& answer);
     void expectEntryDeleted(const std::string& path, bool onShow);
     void expectNewFolder();
 
@@ -593,6 +614,7 @@ class ReaderSession {
     // The pane the user was last in: the toolbar's buttons and the menus take no focus from it,
     // and Delete acts on it. The tree has the focus at the start.
     Pane m_lastPane = Pane::Tree;
+    int m_stepsTaken = 0;
 
     // Taken before each step.
     Expectation m_expect;
@@ -761,13 +783,111 @@ void ReaderSession::expectTreeSelection(const std::string& path)
     m_expect.listFollowsTree = true;
 }
 
-void ReaderSession::doStart(const Step& step)
+// The name a step gives a path: relative to the home folder ("." for the home folder itself,
+// "../outside" next to it), absolute beyond the journey's folder.
+std::string ReaderSession::nameOfPath(const std::string& path) const
 {
-    if (step.arg(1) == 1)
+    const std::string spelt = trimmed(path);
+    if (spelt == m_home)
+        return ".";
+    if (within(spelt, m_home))
+        return spelt.substr(m_home.size() + 1);
+    if (spelt == m_dir.path())
+        return "..";
+    if (within(spelt, m_dir.path()))
+        return ".." + spelt.substr(m_dir.path().size());
+    return spelt;
+}
+
+std::string ReaderSession::pathOfName(const std::string& name) const
+{
+    if (!name.empty() && name[0] == '/')
+        return name;
+    if (name == ".")
+        return m_home;
+    if (name == "..")
+        return m_dir.path();
+    if (name.rfind("../", 0) == 0)
+        return m_dir.path() + name.substr(2);
+    return m_home + "/" + name;
+}
+
+// Two spellings of one path: "pics/sub/.." is "pics".
+bool samePath(const std::string& a, const std::string& b)
+{
+    return trimmed(fs::path(a).lexically_normal().string()) ==
+           trimmed(fs::path(b).lexically_normal().string());
+}
+
+QTreeWidgetItem* ReaderSession::visibleTreeItem(const std::string& path)
+{
+    for (bool slashRoot : {false, true}) {
+        for (QTreeWidgetItem* item : treeItems(slashRoot)) {
+            if (tree().itemPath(item) == path)
+                return item;
+        }
+    }
+    return nullptr;
+}
+
+// The listed path of a row: its folder's path and the entry's name, ".." for the way up.
+std::string ReaderSession::rowPath(int row)
+{
+    const int folders = static_cast<int>(list().folders().size());
+    const std::string& name = row < folders
+                                  ? list().folders()[static_cast<size_t>(row)].name
+                                  : list().files()[static_cast<size_t>(row - folders)].name;
+    return list().folderPath() + name;
+}
+
+int ReaderSession::visibleListRow(const std::string& path)
+{
+    for (const int row : listRows()) {
+        if (samePath(rowPath(row), path))
+            return row;
+    }
+    return -1;
+}
+
+// The list's rows can be clicked as details or as thumbnails, as the verb says; what the list
+// shows must be one of the journey's folders.
+std::optional<std::string> ReaderSession::listRowFor(const Step& step, bool thumbnails, int& row)
+{
+    if (list().thumbnailMode() != thumbnails)
+        return std::string("the file list shows ") +
+               (list().thumbnailMode() ? "thumbnails, not details" : "details, not thumbnails");
+    if (!listShown() || !listInJourney())
+        return "the file list shows none of the journey's folders";
+    row = visibleListRow(pathOfName(step.word(0)));
+    if (row < 0)
+        return "the file list shows no " + step.word(0) + " where it can be clicked";
+    return std::nullopt;
+}
+
+void ReaderSession::drawOpening(Rng& rng, Journey& journey)
+{
+    // Every journey starts as the program does when a picture is named on its command line, or
+    // on the folder tree alone, with the list as details or, in a third of them, as thumbnails.
+    const int start = rng.below(static_cast<int>(std::size(kStartPictures)) + 1);
+    const std::string what =
+        start < static_cast<int>(std::size(kStartPictures)) ? kStartPictures[start] : ".";
+    journey.push_back(Step{"start", {what, rng.chance(1, 3) ? "thumbnails" : "details"}});
+}
+
+std::optional<std::string> ReaderSession::runStart(const Step& step)
+{
+    if (m_stepsTaken != 0)
+        return std::string("only the first step of a journey starts the program");
+    const std::string& mode = step.word(1);
+    if (mode != "details" && mode != "thumbnails")
+        return "the list starts as details or thumbnails, not as " + mode;
+    const std::string path = pathOfName(step.word(0));
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return "the file " + step.word(0) + " does not exist";
+    if (mode == "thumbnails")
         pressKey(m_frame.get(), Qt::Key_T, Qt::ControlModifier);
-    const int which = step.arg(0);
-    if (which < kStartPictureCount) {
-        const std::string path = m_home + "/" + kStartPictures[which];
+    if (path != m_home) {
         m_expect.doc = DocExpect::Opens;
         m_expect.opens = path;
         m_expect.listFolder = slashEnded(parentOf(path));
@@ -775,43 +895,97 @@ void ReaderSession::doStart(const Step& step)
         m_expect.listMarksOpened = true;
         m_expect.listFollowsTree = true;
         frame().openFile(QString::fromStdString(path));
-        return;
+        return std::nullopt;
     }
     // The home folder from the tree.
-    const auto roots = treeItems(false);
-    for (QTreeWidgetItem* item : roots) {
-        if (tree().itemPath(item) != m_home)
-            continue;
-        expectTreeSelection(m_home);
-        const QRect rect = tree().visualItemRect(item);
-        QTest::mouseClick(tree().viewport(), Qt::LeftButton, Qt::NoModifier,
-                          QPoint(rect.left() + std::min(rect.width() / 2, 30), rect.center().y()));
-    }
+    QTreeWidgetItem* item = visibleTreeItem(m_home);
+    if (!item)
+        return std::string("the folder tree shows no home folder");
+    expectTreeSelection(m_home);
+    const QRect rect = tree().visualItemRect(item);
+    QTest::mouseClick(tree().viewport(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(rect.left() + std::min(rect.width() / 2, 30), rect.center().y()));
+    return std::nullopt;
 }
 
-void ReaderSession::doTree(const Step& step)
+// A click on the selected item starts editing its name once the double-click time has passed,
+// which a journey cannot replay step for step: the journeys rename with F2, and click only
+// items that are not selected.
+std::vector<QTreeWidgetItem*> ReaderSession::clickableTreeItems(bool slashRoot)
 {
-    const int how = step.arg(0);
-    if (!shown(tree()))
+    std::vector<QTreeWidgetItem*> items = treeItems(slashRoot);
+    items.erase(std::remove(items.begin(), items.end(), tree().selectedItem()), items.end());
+    return items;
+}
+
+void ReaderSession::drawTreeItem(const char* verb, const std::vector<QTreeWidgetItem*>& items,
+                                 Rng& rng, Journey& journey)
+{
+    if (!shown(tree()) || items.empty())
         return;
-    std::vector<QTreeWidgetItem*> items = treeItems(how == 3);
-    // A click on the selected item starts editing its name once the double-click time has
-    // passed, which a journey cannot replay step for step: the journeys rename with F2.
-    if (how != 2)
-        items.erase(std::remove(items.begin(), items.end(), tree().selectedItem()), items.end());
-    if (how == 2)
-        items.erase(std::remove_if(items.begin(), items.end(),
-                                   [](QTreeWidgetItem* item) { return item->childCount() == 0; }),
-                    items.end());
-    if (items.empty())
+    journey.push_back(Step{verb, {nameOfPath(tree().itemPath(rng.pick(items)))}});
+}
+
+void ReaderSession::drawTree(Rng& rng, Journey& journey)
+{
+    drawTreeItem("tree", clickableTreeItems(rng.chance(1, 12)), rng, journey);
+}
+
+void ReaderSession::drawTreeDouble(Rng& rng, Journey& journey)
+{
+    drawTreeItem("treedouble", clickableTreeItems(false), rng, journey);
+}
+
+void ReaderSession::drawTreeExpand(Rng& rng, Journey& journey)
+{
+    std::vector<QTreeWidgetItem*> items = treeItems(false);
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [](QTreeWidgetItem* item) { return item->childCount() == 0; }),
+                items.end());
+    drawTreeItem("treeexpand", items, rng, journey);
+}
+
+void ReaderSession::drawTreeDrag(Rng& rng, Journey& journey)
+{
+    const auto items = treeItems(false);
+    if (!shown(tree()) || items.empty())
         return;
-    QTreeWidgetItem* item = items[static_cast<size_t>(step.arg(1)) % items.size()];
+    journey.push_back(
+        Step{"treedrag",
+             {nameOfPath(tree().itemPath(rng.pick(items))),
+              word((rng.chance(1, 2) ? 1 : -1) * rng.between(25, 160)), word(rng.between(0, 4))}});
+}
+
+std::optional<std::string> ReaderSession::runTree(const Step& step)
+{
+    return clickTree(step, TreeClick::Once);
+}
+
+std::optional<std::string> ReaderSession::runTreeDouble(const Step& step)
+{
+    return clickTree(step, TreeClick::Twice);
+}
+
+std::optional<std::string> ReaderSession::runTreeExpand(const Step& step)
+{
+    return clickTree(step, TreeClick::Expander);
+}
+
+std::optional<std::string> ReaderSession::clickTree(const Step& step, TreeClick how)
+{
+    const std::string path = pathOfName(step.word(0));
+    QTreeWidgetItem* item = shown(tree()) ? visibleTreeItem(path) : nullptr;
+    if (!item)
+        return "the folder tree shows no " + step.word(0) + " where it can be clicked";
+    if (how != TreeClick::Expander && item == tree().selectedItem())
+        return step.word(0) + " is selected already: a click would start editing its name";
+    if (how == TreeClick::Expander && item->childCount() == 0)
+        return step.word(0) + " has no folders to show or hide";
     const QRect rect = tree().visualItemRect(item);
     const QPoint label(rect.left() + std::min(rect.width() / 2, 30), rect.center().y());
     QWidget* window = tree().viewport();
-    const std::string path = tree().itemPath(item);
     m_note = path;
-    if (how == 2) {
+    if (how == TreeClick::Expander) {
         // The expand button left of the label opens or closes the folder and chooses nothing,
         // unless closing it hides the selected item: the closed folder is selected then.
         bool hidesSelection = false;
@@ -827,10 +1001,10 @@ void ReaderSession::doTree(const Step& step)
         }
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
                           QPoint(rect.left() - tree().indentation() / 2, rect.center().y()));
-        return;
+        return std::nullopt;
     }
     expectTreeSelection(path);
-    if (how == 1) {
+    if (how == TreeClick::Twice) {
         QTest::mousePress(window, Qt::LeftButton, Qt::NoModifier, label);
         QTest::mouseRelease(window, Qt::LeftButton, Qt::NoModifier, label);
         QTest::mouseDClick(window, Qt::LeftButton, Qt::NoModifier, label);
@@ -838,55 +1012,100 @@ void ReaderSession::doTree(const Step& step)
     } else {
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, label);
     }
+    return std::nullopt;
 }
 
 // A drag in the tree only shows where it would go: it chooses nothing and moves nothing.
-void ReaderSession::doTreeDrag(const Step& step)
+std::optional<std::string> ReaderSession::runTreeDrag(const Step& step)
 {
-    if (!shown(tree()))
-        return;
-    const auto items = treeItems(false);
-    if (items.empty())
-        return;
-    QTreeWidgetItem* item = items[static_cast<size_t>(step.arg(0)) % items.size()];
-    m_note = tree().itemPath(item);
+    const std::string path = pathOfName(step.word(0));
+    QTreeWidgetItem* item = shown(tree()) ? visibleTreeItem(path) : nullptr;
+    if (!item || path == "/")
+        return "the folder tree shows no " + step.word(0) + " where it can be dragged";
+    m_note = path;
     const QRect rect = tree().visualItemRect(item);
     const QPoint from(rect.left() + std::min(rect.width() / 2, 30), rect.center().y());
-    const QPoint to = from + QPoint(step.arg(2) * 3, step.arg(1));
+    const QPoint to = from + QPoint(step.number(2) * 3, step.number(1));
     m_expect.doc = DocExpect::Same;
     m_expect.treeSelectionSame = true;
     m_expect.listSame = true;
-    dragMouse(tree().viewport(), from, to, std::max(0, step.arg(2)), Qt::NoModifier);
+    dragMouse(tree().viewport(), from, to, std::max(0, step.number(2)), Qt::NoModifier);
+    return std::nullopt;
 }
 
-void ReaderSession::doList(const Step& step)
+void ReaderSession::drawListRow(const char* verb, bool thumbnails, Rng& rng, Journey& journey)
 {
-    if (!listShown() || !listInJourney())
+    if (list().thumbnailMode() != thumbnails || !listShown() || !listInJourney())
         return;
     const auto rows = listRows();
-    if (rows.empty())
-        return;
-    const int row = rows[static_cast<size_t>(step.arg(1)) % rows.size()];
+    if (!rows.empty())
+        journey.push_back(Step{verb, {nameOfPath(rowPath(rng.pick(rows)))}});
+}
+
+void ReaderSession::drawList(Rng& rng, Journey& journey)
+{
+    drawListRow("list", false, rng, journey);
+}
+
+void ReaderSession::drawListDouble(Rng& rng, Journey& journey)
+{
+    drawListRow("listdouble", false, rng, journey);
+}
+
+void ReaderSession::drawThumb(Rng& rng, Journey& journey)
+{
+    drawListRow("thumb", true, rng, journey);
+}
+
+void ReaderSession::drawThumbDouble(Rng& rng, Journey& journey)
+{
+    drawListRow("thumbdouble", true, rng, journey);
+}
+
+std::optional<std::string> ReaderSession::runList(const Step& step)
+{
+    return clickList(step, false, false);
+}
+
+std::optional<std::string> ReaderSession::runListDouble(const Step& step)
+{
+    return clickList(step, false, true);
+}
+
+std::optional<std::string> ReaderSession::runThumb(const Step& step)
+{
+    return clickList(step, true, false);
+}
+
+std::optional<std::string> ReaderSession::runThumbDouble(const Step& step)
+{
+    return clickList(step, true, true);
+}
+
+std::optional<std::string> ReaderSession::clickList(const Step& step, bool thumbnails, bool twice)
+{
+    int row = -1;
+    if (auto missing = listRowFor(step, thumbnails, row))
+        return missing;
     FileList& l = list();
     m_note = l.model()->index(row, 0).data().toString().toStdString();
     const int folders = static_cast<int>(l.folders().size());
     QWidget* window = listView().viewport();
     const QPoint at = listView().visualRect(l.model()->index(row, 0)).center();
-    const bool twice = step.arg(0) == 1;
     if (row < folders) {
         // One click on a folder does nothing; two go into it.
         m_expect.doc = DocExpect::Same;
         if (!twice) {
             m_expect.listSame = true;
             QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, at);
-            return;
+            return std::nullopt;
         }
         const std::string& name = l.folders()[static_cast<size_t>(row)].name;
         const std::string folder = trimmed(l.folderPath());
         const std::string target = name == ".." ? parentOf(folder) : folder + "/" + name;
         // Up from the home folder is as far as a journey goes.
         if (!within(target, m_home) && target != m_dir.path())
-            return;
+            return std::nullopt;
         std::error_code error;
         if (!fs::is_directory(target, error)) {
             // Listed before its folder was renamed: the list empties but keeps what it listed.
@@ -897,8 +1116,7 @@ void ReaderSession::doList(const Step& step)
             m_expect.listFollowsTree = false;
         }
     } else {
-        const std::string path =
-            l.folderPath() + l.files()[static_cast<size_t>(row - folders)].name;
+        const std::string path = rowPath(row);
         if (path == listCurrentPath()) {
             m_expect.doc = DocExpect::Same;
             m_expect.listSame = true;
@@ -917,41 +1135,56 @@ void ReaderSession::doList(const Step& step)
     } else {
         QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, at);
     }
+    return std::nullopt;
 }
 
-// Typing the first letters of a name in the focused list highlights an entry so named, as the
-// keys Home and End highlight the first and last, without opening anything: a folder can be
-// highlighted so, and then deleted.
-void ReaderSession::doListType(const Step& step)
+// An entry highlighted by its name is often one the user is about to delete: half the time the
+// name of a folder, the way up left out, when there is one.
+void ReaderSession::drawListType(Rng& rng, Journey& journey)
 {
     if (!listShown() || !listInJourney())
         return;
     auto rows = listRows();
-    // Half the time a folder's name, the way up left out, when there is one.
     const int folders = static_cast<int>(list().folders().size());
     const auto isFolder = [this, folders](int row) {
         return row < folders && list().folders()[static_cast<size_t>(row)].name != "..";
     };
-    if (step.arg(2) == 1 && std::any_of(rows.begin(), rows.end(), isFolder))
+    if (rng.chance(1, 2) && std::any_of(rows.begin(), rows.end(), isFolder))
         rows.erase(
             std::remove_if(rows.begin(), rows.end(), [&](int row) { return !isFolder(row); }),
             rows.end());
     if (rows.empty())
         return;
+    journey.push_back(
+        Step{"listtype", {nameOfPath(rowPath(rng.pick(rows))), word(rng.between(1, 2))}});
+    if (rng.chance(1, 2))
+        journey.push_back(Step{"key", {"Delete", randomAnswer(rng)}});
+}
+
+// Typing the first letters of a name in the focused list highlights an entry so named, as the
+// keys Home and End highlight the first and last, without opening anything: a folder can be
+// highlighted so, and then deleted.
+std::optional<std::string> ReaderSession::runListType(const Step& step)
+{
+    if (!listShown() || !listInJourney())
+        return std::string("the file list shows none of the journey's folders");
+    const int row = visibleListRow(pathOfName(step.word(0)));
+    if (row < 0)
+        return "the file list shows no " + step.word(0);
     // F6 goes round the panes until the list has the focus.
     for (int press = 0; press < 3 && focusPane() != Pane::List; ++press)
         pressKey(m_frame.get(), Qt::Key_F6);
     if (focusPane() != Pane::List)
-        return;
-    const int row = rows[static_cast<size_t>(step.arg(0)) % rows.size()];
+        return std::nullopt;
     const std::string name = list().model()->index(row, 0).data().toString().toStdString();
-    const std::string typed = name.substr(0, static_cast<size_t>(std::max(1, step.arg(1))));
+    const std::string typed = name.substr(0, static_cast<size_t>(std::max(1, step.number(1))));
     m_note = typed;
     m_expect.doc = DocExpect::Same;
     m_expect.treeSelectionSame = true;
     m_expect.listSame = true;
     m_expect.focus = Pane::List;
     QTest::keyClicks(&listView(), QString::fromStdString(typed));
+    return std::nullopt;
 }
 
 // Previous and Next Image step along the file list while it is shown, when the command is
@@ -982,7 +1215,7 @@ void ReaderSession::expectStep(bool next)
 // Delete acts on what the pane names: the tree's selected folder, the list's highlighted entry,
 // the picture on show in the image view. False when that lies outside the journey's home, where
 // no step may reach.
-bool ReaderSession::expectDelete(Pane pane, int answer)
+bool ReaderSession::expectDelete(Pane pane, const std::string& answer)
 {
     switch (pane) {
     case Pane::Tree: {
@@ -1002,7 +1235,7 @@ bool ReaderSession::expectDelete(Pane pane, int answer)
     }
 }
 
-void ReaderSession::expectTreeDelete(int answer)
+void ReaderSession::expectTreeDelete(const std::string& answer)
 {
     QTreeWidgetItem* item = tree().selectedItem();
     if (!item) {
@@ -1033,7 +1266,7 @@ void ReaderSession::expectTreeDelete(int answer)
 
 // The question names exactly the path; answered No, or for an entry already gone, nothing
 // changes. True when the entry is to go.
-bool ReaderSession::expectQuestion(const std::string& path, int answer)
+bool ReaderSession::expectQuestion(const std::string& path, const std::string& answer)
 {
     m_expect.question = std::string(reader::kDeleteQuestion) + path;
     m_expect.asked = true;
@@ -1047,7 +1280,7 @@ bool ReaderSession::expectQuestion(const std::string& path, int answer)
     return false;
 }
 
-bool ReaderSession::expectListDelete(int answer)
+bool ReaderSession::expectListDelete(const std::string& answer)
 {
     const QModelIndexList selected = list().selectionModel()->selectedIndexes();
     const int row = selected.isEmpty() ? -1 : selected.first().row();
@@ -1079,7 +1312,7 @@ bool ReaderSession::expectListDelete(int answer)
     return true;
 }
 
-bool ReaderSession::expectViewDelete(int answer)
+bool ReaderSession::expectViewDelete(const std::string& answer)
 {
     m_expect.doc = DocExpect::Same;
     if (!doc().hasImage()) {
@@ -1163,120 +1396,152 @@ void ReaderSession::expectNewFolder()
     expectTreeSelection(created);
 }
 
-void ReaderSession::doKey(const Step& step)
+void ReaderSession::drawKey(Rng& rng, Journey& journey)
 {
-    const int choice = step.arg(0) % KeyChoiceCount;
+    const int roll = rng.below(13);
+    if (roll < 3) {
+        journey.push_back(Step{"key", {"Delete", randomAnswer(rng)}});
+        return;
+    }
+    // Full screen is left with Escape often enough that a journey does not stay there.
+    if (roll < 6) {
+        journey.push_back(Step{"key", {"Escape"}});
+        return;
+    }
+    std::vector<const NamedKey*> keys;
+    for (const NamedKey& key : kKeys) {
+        if (key.role != KeyRole::Delete)
+            keys.push_back(&key);
+    }
+    const NamedKey* key = rng.chance(1, 2) ? &kKeys[rng.below(kSteppingKeys)] : rng.pick(keys);
+    journey.push_back(Step{"key", {key->name}});
+}
+
+std::optional<std::string> ReaderSession::runKey(const Step& step)
+{
+    const NamedKey* key = findNamed(kKeys, step.word(0));
+    if (!key)
+        return "there is no key " + step.word(0);
     const Pane pane = focusPane();
     // In the tree these keys choose items the way clicks do; the journeys click instead.
-    if (pane == Pane::Tree && (choice == KeySpace || choice == KeyHome || choice == KeyEnd))
-        return;
-    switch (choice) {
-    case KeyDown:
-    case KeyPageDown:
-    case KeyUp:
-    case KeyPageUp: {
+    if (pane == Pane::Tree && (key->role == KeyRole::Notes || key->role == KeyRole::Jump))
+        return std::nullopt;
+    switch (key->role) {
+    case KeyRole::Next:
+    case KeyRole::Previous: {
         if (!list().folderPath().empty() && !listInJourney())
-            return;
-        const bool next = choice == KeyDown || choice == KeyPageDown;
+            return std::nullopt;
+        const bool next = key->role == KeyRole::Next;
         // With nothing to step to, these keys once moved the tree's selection, as far as the
         // next root outside the journey's folders; a widget test keeps that mended.
         if (pane == Pane::Tree && !action(next ? cmd::NextImage : cmd::PreviousImage)->isEnabled())
-            return;
+            return std::nullopt;
         expectStep(next);
         break;
     }
-    case KeySpace:
+    case KeyRole::Notes:
         m_expect.doc = DocExpect::Same;
         if (pane == Pane::View)
             m_expect.showNotes = doc().hasNoteLayer() ? !view().showNotes() : view().showNotes();
         break;
-    case KeyF6:
-    case KeyShiftF6: {
-        // The focus goes round the panes that are shown: tree, list, image view.
-        m_expect.doc = DocExpect::Same;
-        std::vector<Pane> panes;
-        if (shown(tree()))
-            panes.push_back(Pane::Tree);
-        if (listShown())
-            panes.push_back(Pane::List);
-        if (shown(view()))
-            panes.push_back(Pane::View);
-        if (panes.empty())
-            break;
-        const int count = static_cast<int>(panes.size());
-        const int step6 = choice == KeyF6 ? 1 : -1;
-        int at = step6 > 0 ? -1 : count;
-        for (int i = 0; i < count; ++i) {
-            if (panes[static_cast<size_t>(i)] == pane)
-                at = i;
-        }
-        m_expect.focus = panes[static_cast<size_t>(((at + step6) % count + count) % count)];
+    case KeyRole::NextPane:
+    case KeyRole::PreviousPane:
+        expectPaneSwitch(pane, key->role == KeyRole::NextPane ? 1 : -1);
         break;
-    }
-    case KeyDelete:
+    case KeyRole::Delete:
         // Nothing outside the journey's home is ever offered for deletion.
-        if (!expectDelete(pane, step.arg(1)))
-            return;
+        if (!expectDelete(pane, step.word(1)))
+            return std::nullopt;
         break;
     default:
         m_expect.doc = DocExpect::Same;
         break;
     }
-    pressKey(m_frame.get(), kKeys[choice].key, kKeys[choice].modifiers);
+    pressKey(m_frame.get(), key->key, key->modifiers);
+    return std::nullopt;
 }
 
-void ReaderSession::doRename(const Step& step)
+// The focus goes round the panes that are shown: tree, list, image view.
+void ReaderSession::expectPaneSwitch(Pane pane, int direction)
 {
-    const Pane pane = focusPane();
+    m_expect.doc = DocExpect::Same;
+    std::vector<Pane> panes;
+    if (shown(tree()))
+        panes.push_back(Pane::Tree);
+    if (listShown())
+        panes.push_back(Pane::List);
+    if (shown(view()))
+        panes.push_back(Pane::View);
+    if (panes.empty())
+        return;
+    const int count = static_cast<int>(panes.size());
+    int at = direction > 0 ? -1 : count;
+    for (int i = 0; i < count; ++i) {
+        if (panes[static_cast<size_t>(i)] == pane)
+            at = i;
+    }
+    m_expect.focus = panes[static_cast<size_t>(((at + direction) % count + count) % count)];
+}
+
+// The entry F2 edits in the pane with the focus: the tree's current item, or the list's current
+// row; empty when there is none a journey may rename.
+std::string ReaderSession::renameTarget(Pane pane)
+{
     std::string target;
     if (pane == Pane::Tree) {
         QTreeWidgetItem* item = tree().currentItem();
         if (!item || (FolderTreeWidget::itemKind(item) != TreeItemKind::Folder &&
                       FolderTreeWidget::itemKind(item) != TreeItemKind::File))
-            return;
+            return std::string();
         target = tree().itemPath(item);
     } else if (pane == Pane::List) {
         const QModelIndex index = list().currentIndex();
-        if (!index.isValid() || !listInJourney())
-            return;
+        if (!index.isValid() || !listInJourney() || index.row() >= list().model()->rowCount())
+            return std::string();
         const int folders = static_cast<int>(list().folders().size());
-        const std::string& name =
-            index.row() < folders ? list().folders()[static_cast<size_t>(index.row())].name
-                                  : list().files()[static_cast<size_t>(index.row() - folders)].name;
-        if (name == "..")
-            return;
-        target = list().folderPath() + name;
-    } else {
-        return;
+        if (index.row() < folders &&
+            list().folders()[static_cast<size_t>(index.row())].name == "..")
+            return std::string();
+        target = rowPath(index.row());
     }
     // Nothing outside the journey's home is ever renamed.
     if (!within(target, m_home) || target == m_home)
-        return;
+        return std::string();
+    return target;
+}
 
-    pressKey(m_frame.get(), Qt::Key_F2);
-    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
-    QWidget* paneWidget =
-        pane == Pane::Tree ? static_cast<QWidget*>(&tree()) : static_cast<QWidget*>(&listView());
-    if (!editor || !paneWidget->isAncestorOf(editor)) {
-        m_performFailure = std::string("F2 in ") + paneName(pane) +
-                           " opened no editor for the name " + nameOf(target);
-        return;
+// The pane a rename is typed in, as a step names it.
+const char* ReaderSession::renamePaneName()
+{
+    switch (focusPane()) {
+    case Pane::Tree:
+        return "tree";
+    case Pane::List:
+        return list().thumbnailMode() ? "grid" : "list";
+    default:
+        return "";
     }
+}
 
+void ReaderSession::drawRename(Rng& rng, Journey& journey)
+{
+    const std::string target = renameTarget(focusPane());
+    if (target.empty())
+        return;
     const std::string oldName = nameOf(target);
     const std::string folder = parentOf(target);
     const auto dot = oldName.rfind('.');
     const std::string stem =
         dot == std::string::npos || dot == 0 ? oldName : oldName.substr(0, dot);
     const std::string extension = extensionOf(oldName);
-    const std::string number = std::to_string(step.arg(1));
+    const std::string number = word(rng.below(100));
     std::string newName;
-    switch (step.arg(0) % NameKindCount) {
+    switch (rng.below(NameKindCount)) {
     case NameSameExtension:
         newName = stem + "-" + number + (dot == std::string::npos ? "" : "." + extension);
         break;
     case NameOtherExtension:
-        newName = stem + "-" + number + "." + kOtherExtensions[step.arg(1) % 6];
+        newName = stem + "-" + number + "." + rng.pick(kOtherExtensions);
         break;
     case NameOfASibling: {
         std::vector<std::string> siblings;
@@ -1288,8 +1553,7 @@ void ReaderSession::doRename(const Step& step)
                 siblings.push_back(name);
         }
         std::sort(siblings.begin(), siblings.end());
-        newName = siblings.empty() ? oldName
-                                   : siblings[static_cast<size_t>(step.arg(1)) % siblings.size()];
+        newName = siblings.empty() ? oldName : rng.pick(siblings);
         break;
     }
     case NameExtensionCase: {
@@ -1313,24 +1577,52 @@ void ReaderSession::doRename(const Step& step)
         newName = "." + stem + number;
         break;
     }
+    journey.push_back(
+        Step{"rename", {renamePaneName(), nameOfPath(target), newName, randomAnswer(rng)}});
+}
 
-    const std::string to = folder + "/" + newName;
+std::optional<std::string> ReaderSession::runRename(const Step& step)
+{
+    const Pane pane = focusPane();
+    if (step.word(0) != renamePaneName())
+        return "the focus is in " + std::string(paneName(pane)) +
+               (pane == Pane::List && list().thumbnailMode() ? " (thumbnails)" : "") +
+               ", not in the " + step.word(0);
+    const std::string target = renameTarget(pane);
+    if (target.empty() || !samePath(target, pathOfName(step.word(1))))
+        return "F2 in " + std::string(paneName(pane)) + " edits " +
+               (target.empty() ? std::string("nothing") : nameOfPath(target)) + ", not " +
+               step.word(1);
+
+    pressKey(m_frame.get(), Qt::Key_F2);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QWidget* paneWidget =
+        pane == Pane::Tree ? static_cast<QWidget*>(&tree()) : static_cast<QWidget*>(&listView());
+    if (!editor || !paneWidget->isAncestorOf(editor)) {
+        m_performFailure = std::string("F2 in ") + paneName(pane) +
+                           " opened no editor for the name " + nameOf(target);
+        return std::nullopt;
+    }
+
+    const std::string oldName = nameOf(target);
+    const std::string& newName = step.word(2);
+    const std::string to = parentOf(target) + "/" + newName;
     m_note = oldName + " -> " + newName;
     std::error_code error;
     const bool isFolder = fs::is_directory(target, error);
     const bool valid = !newName.empty() && newName.find('/') == std::string::npos &&
                        newName != oldName && newName != "." && newName != "..";
-    const bool asks = valid && !isFolder && extensionOf(newName) != extension;
+    const bool asks = valid && !isFolder && extensionOf(newName) != extensionOf(oldName);
     // A listing made before its folder was renamed names entries that are gone.
     struct stat info {};
     const bool gone = ::lstat(target.c_str(), &info) != 0;
     const bool taken = ::lstat(to.c_str(), &info) == 0;
-    const bool renamed =
-        valid && !gone && !taken && (!asks || answerFor(step.arg(2)) == Answer::Yes);
+    const Answer answer = answerFor(step.word(3));
+    const bool renamed = valid && !gone && !taken && (!asks || answer == Answer::Yes);
     m_expect.question = reader::kChangeExtensionQuestion;
     m_expect.asked = asks;
     if (asks)
-        m_prompt.queueAnswer(answerFor(step.arg(2)));
+        m_prompt.queueAnswer(answer);
     m_expect.doc = DocExpect::Same;
     if (renamed) {
         m_expect.change = FileChange{FileChange::Kind::Rename, target, to};
@@ -1345,11 +1637,95 @@ void ReaderSession::doRename(const Step& step)
     QTest::keyClick(editor, Qt::Key_Backspace);
     QTest::keyClicks(editor, QString::fromStdString(newName));
     QTest::keyClick(editor, Qt::Key_Return);
+    return std::nullopt;
+}
+
+// The words a command's step adds: the answer to the Delete question, the colour a colour
+// command's dialog is given.
+void addCommandWords(Rng& rng, int id, Step& step)
+{
+    if (id == cmd::Delete)
+        step.words.push_back(randomAnswer(rng));
+    if (id == cmd::ColourSelected || id == cmd::RightBackground) {
+        for (int i = 0; i < 3; ++i)
+            step.words.push_back(word(rng.below(256)));
+    }
+}
+
+// Full screen now and then, New Folder a little more often.
+void ReaderSession::drawPress(Rng& rng, Journey& journey)
+{
+    const int roll = rng.below(12);
+    const NamedCommand& button =
+        roll == 0  ? *findNamed(kToolButtons, "FullScreen")
+        : roll < 3 ? *findNamed(kToolButtons, "NewFolder")
+                   : kToolButtons[rng.below(static_cast<int>(std::size(kToolButtons)) - 1)];
+    Step step{"press", {button.name}};
+    addCommandWords(rng, button.id, step);
+    journey.push_back(step);
+}
+
+void ReaderSession::drawImageTool(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"imagetool", {rng.pick(kImageTools).name}});
+}
+
+void ReaderSession::drawMenu(Rng& rng, Journey& journey)
+{
+    const NamedMenu& menu = rng.pick(kMenus);
+    const NamedCommand& item = rng.pick(menu.items);
+    Step step{"menu", {menu.name, item.name}};
+    addCommandWords(rng, item.id, step);
+    journey.push_back(step);
+}
+
+// A button of a toolbar: a bar out of sight cannot be clicked and changes nothing, but a shown
+// or hidden bar without the button is not the window the step was written for.
+std::optional<std::string> ReaderSession::pressButton(QToolBar* bar, const char* barName,
+                                                      const NamedCommand* button, const Step& step)
+{
+    if (!button)
+        return std::string(barName) + " has no button " + step.word(0);
+    QAction* command = action(button->id);
+    if (!command || !bar->widgetForAction(command))
+        return std::string(barName) + " has no button " + button->name;
+    doCommand(button->id, step, 1,
+              [bar, command] { return bar->isVisible() && clickToolButton(bar, command); });
+    return std::nullopt;
+}
+
+std::optional<std::string> ReaderSession::runPress(const Step& step)
+{
+    return pressButton(frame().mainToolBar(), "the toolbar", findNamed(kToolButtons, step.word(0)),
+                       step);
+}
+
+std::optional<std::string> ReaderSession::runImageTool(const Step& step)
+{
+    return pressButton(frame().imageTools(), "the Image Tools bar",
+                       findNamed(kImageTools, step.word(0)), step);
+}
+
+std::optional<std::string> ReaderSession::runMenu(const Step& step)
+{
+    const NamedMenu* named = findNamed(kMenus, step.word(0));
+    QMenu* menu = named ? frame().menu(QString::fromLatin1(named->title)) : nullptr;
+    if (!menu)
+        return "there is no menu " + step.word(0);
+    const NamedCommand* item = findCommand(named->items, step.word(1));
+    QAction* command = item ? action(item->id) : nullptr;
+    if (!command || !menu->actions().contains(command))
+        return "the menu " + step.word(0) + " has no item " + step.word(1);
+    doCommand(item->id, step, 2,
+              [this, menu, command] { return clickMenuItem(m_frame.get(), menu, command); });
+    return std::nullopt;
 }
 
 // A command given with a toolbar button or a menu item; `click` answers whether the user could
-// reach it at all.
-void ReaderSession::doCommand(int id, const Step& step, const std::function<bool()>& click)
+// reach it at all. The step's words from `first` on answer the Delete question or name the
+// colour given to the colour dialog.
+void ReaderSession::doCommand(int id, const Step& step, size_t first,
+                              const std::function<bool()>& click)
 {
     const bool enabled = action(id) && action(id)->isEnabled();
     switch (id) {
@@ -1360,7 +1736,7 @@ void ReaderSession::doCommand(int id, const Step& step, const std::function<bool
         break;
     case cmd::Delete:
         // The button and the menu take no focus: the pane the user was last in is meant.
-        if (!expectDelete(m_lastPane, step.arg(0)))
+        if (!expectDelete(m_lastPane, step.word(first)))
             return;
         break;
     case cmd::PreviousImage:
@@ -1375,9 +1751,9 @@ void ReaderSession::doCommand(int id, const Step& step, const std::function<bool
         break;
     case cmd::ColourSelected:
     case cmd::RightBackground:
-        m_prompt.queueColour(Rgb{static_cast<uint8_t>(step.arg(1)),
-                                 static_cast<uint8_t>(step.arg(2)),
-                                 static_cast<uint8_t>(step.arg(3))});
+        m_prompt.queueColour(Rgb{static_cast<uint8_t>(step.number(first)),
+                                 static_cast<uint8_t>(step.number(first + 1)),
+                                 static_cast<uint8_t>(step.number(first + 2))});
         m_expect.doc = DocExpect::Same;
         break;
     default:
@@ -1396,18 +1772,79 @@ void ReaderSession::doCommand(int id, const Step& step, const std::function<bool
     }
 }
 
-void ReaderSession::doDrop(const Step& step)
+// The list switches between details and thumbnails, keeping its current file and the focus,
+// by the key, View > Thumbnails or the toolbar's button.
+void ReaderSession::drawListMode(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{
+        "listmode", {list().thumbnailMode() ? "details" : "thumbnails", rng.pick(kListModeWays)}});
+}
+
+std::optional<std::string> ReaderSession::runListMode(const Step& step)
+{
+    const std::string& mode = step.word(0);
+    if (mode != "details" && mode != "thumbnails")
+        return "the list shows details or thumbnails, not " + mode;
+    if ((mode == "thumbnails") == list().thumbnailMode())
+        return "the list shows " + mode + " already";
+    const std::string& way = step.word(1);
+    const auto expectSame = [this] {
+        m_expect.doc = DocExpect::Same;
+        m_expect.listSame = true;
+        m_expect.treeSelectionSame = true;
+        m_expect.focus = focusPane();
+    };
+    QAction* command = action(cmd::Thumbnails);
+    if (way == "key") {
+        expectSame();
+        pressKey(m_frame.get(), Qt::Key_T, Qt::ControlModifier);
+        return std::nullopt;
+    }
+    if (way == "menu") {
+        QMenu* menu = frame().menu(QStringLiteral("&View"));
+        if (!menu || !command || !menu->actions().contains(command))
+            return std::string("the menu View has no item Thumbnails");
+        expectSame();
+        clickMenuItem(m_frame.get(), menu, command);
+        return std::nullopt;
+    }
+    if (way == "button") {
+        QToolBar* bar = frame().mainToolBar();
+        if (!command || !bar->widgetForAction(command))
+            return std::string("the toolbar has no button Thumbnails");
+        expectSame();
+        if (bar->isVisible())
+            clickToolButton(bar, command);
+        return std::nullopt;
+    }
+    return "the list is switched by key, menu or button, not by " + way;
+}
+
+void ReaderSession::drawDrop(Rng& rng, Journey& journey)
 {
     if (!shown(view()))
         return;
-    const auto paths = homeEntries(step.arg(0) == 1);
+    const auto paths = homeEntries(rng.chance(1, 4));
     if (paths.empty())
         return;
-    const std::string path = paths[static_cast<size_t>(step.arg(1)) % paths.size()];
+    journey.push_back(
+        Step{"drop",
+             {nameOfPath(rng.pick(paths)), word(rng.between(0, 330)), word(rng.between(0, 440))}});
+}
+
+std::optional<std::string> ReaderSession::runDrop(const Step& step)
+{
+    if (!shown(view()))
+        return std::string("the image view is not shown");
+    const std::string path = pathOfName(step.word(0));
+    struct stat info {};
+    if (!within(path, m_home) || ::lstat(path.c_str(), &info) != 0)
+        return "the file " + step.word(0) + " does not exist";
+    const bool folder = S_ISDIR(info.st_mode);
     m_note = path;
-    m_expect.listFolder = slashEnded(step.arg(0) == 1 ? path : parentOf(path));
+    m_expect.listFolder = slashEnded(folder ? path : parentOf(path));
     m_expect.listFollowsTree = true;
-    if (step.arg(0) == 1) {
+    if (folder) {
         m_expect.doc = DocExpect::Empty;
         m_expect.treeSelected = path;
         m_expect.listCurrent = std::string();
@@ -1418,11 +1855,16 @@ void ReaderSession::doDrop(const Step& step)
         m_expect.listMarksOpened = true;
         m_expect.treeSelected = parentOf(path);
     }
+    dropFile(view().viewport(), pointInView(step.number(1), step.number(2)),
+             QString::fromStdString(path));
+    return std::nullopt;
+}
+
+// A point of the image view, whatever its size now.
+QPoint ReaderSession::pointInView(int x, int y)
+{
     const QSize size = view().viewport()->size();
-    dropFile(
-        view().viewport(),
-        QPoint(step.arg(2) % std::max(1, size.width()), step.arg(3) % std::max(1, size.height())),
-        QString::fromStdString(path));
+    return QPoint(x % std::max(1, size.width()), y % std::max(1, size.height()));
 }
 
 int clampedTo(int value, int low, int high)
@@ -1430,28 +1872,33 @@ int clampedTo(int value, int low, int high)
     return std::max(low, std::min(high, value));
 }
 
+void ReaderSession::drawViewDrag(Rng& rng, Journey& journey)
+{
+    QPoint from(rng.between(0, 330), rng.between(0, 440));
+    QPoint to(rng.between(0, 330), rng.between(0, 440));
+    if (rng.chance(1, 4))
+        to = from + QPoint(rng.between(-6, 6), rng.between(-6, 6));
+    const char* modifier = rng.chance(1, 4) ? kModifiers[rng.between(1, 3)] : "none";
+    journey.push_back(Step{"drag",
+                           {word(from.x()), word(from.y()), word(to.x()), word(to.y()), modifier,
+                            word(rng.chance(1, 10) ? -1 : rng.between(0, 4))}});
+}
+
 // Dragging with the left button alone pans the picture, as far as it goes; with a modifier key
 // held it does nothing.
-void ReaderSession::doViewDrag(const Step& step)
+std::optional<std::string> ReaderSession::runViewDrag(const Step& step)
 {
+    const auto modifiers = modifiersNamed(step.word(4));
+    if (!modifiers)
+        return "there is no modifier key " + step.word(4);
     if (!shown(view()))
-        return;
-    const QSize size = view().viewport()->size();
-    const QPoint from(step.arg(0) % std::max(1, size.width()),
-                      step.arg(1) % std::max(1, size.height()));
-    const QPoint to(step.arg(2) % std::max(1, size.width()),
-                    step.arg(3) % std::max(1, size.height()));
-    Qt::KeyboardModifiers modifiers;
-    if (step.arg(4) & 1)
-        modifiers |= Qt::ShiftModifier;
-    if (step.arg(4) & 2)
-        modifiers |= Qt::ControlModifier;
-    if (step.arg(4) & 4)
-        modifiers |= Qt::AltModifier;
-    const int moves = step.arg(5);
+        return std::nullopt;
+    const QPoint from = pointInView(step.number(0), step.number(1));
+    const QPoint to = pointInView(step.number(2), step.number(3));
+    const int moves = step.number(5);
     m_expect.doc = DocExpect::Same;
     QPoint scroll = view().scrollPosition();
-    if (modifiers == Qt::NoModifier && moves >= 0) {
+    if (*modifiers == Qt::NoModifier && moves >= 0) {
         const QScrollBar* across = view().horizontalScrollBar();
         const QScrollBar* down = view().verticalScrollBar();
         scroll =
@@ -1459,10 +1906,107 @@ void ReaderSession::doViewDrag(const Step& step)
                    clampedTo(scroll.y() + from.y() - to.y(), down->minimum(), down->maximum()));
     }
     m_expect.scroll = scroll;
-    dragMouse(view().viewport(), from, to, moves, modifiers);
+    dragMouse(view().viewport(), from, to, moves, *modifiers);
+    return std::nullopt;
 }
 
-void ReaderSession::perform(const Step& step, bool first)
+void ReaderSession::drawWheel(Rng& rng, Journey& journey)
+{
+    journey.push_back(
+        Step{"wheel",
+             {word(rng.chance(1, 2) ? 120 : -240), rng.chance(1, 6) ? "horizontal" : "vertical"}});
+}
+
+std::optional<std::string> ReaderSession::runWheel(const Step& step)
+{
+    const std::string& axis = step.word(1);
+    if (axis != "vertical" && axis != "horizontal")
+        return "the wheel turns vertical or horizontal, not " + axis;
+    if (!shown(view()))
+        return std::nullopt;
+    m_expect.doc = DocExpect::Same;
+    QPoint scroll = view().scrollPosition();
+    if (axis == "vertical") {
+        const QScrollBar* down = view().verticalScrollBar();
+        scroll.setY(
+            clampedTo(scroll.y() + (-step.number(0)) / 5, down->minimum(), down->maximum()));
+    }
+    m_expect.scroll = scroll;
+    turnWheel(view().viewport(), view().viewport()->rect().center(), step.number(0),
+              axis == "horizontal");
+    return std::nullopt;
+}
+
+void ReaderSession::drawListWheel(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"listwheel", {word(rng.chance(1, 3) ? 240 : -360)}});
+}
+
+std::optional<std::string> ReaderSession::runListWheel(const Step& step)
+{
+    if (listShown()) {
+        m_expect.doc = DocExpect::Same;
+        turnWheel(listView().viewport(), listView().viewport()->rect().center(), step.number(0),
+                  false);
+    }
+    return std::nullopt;
+}
+
+void ReaderSession::drawViewClick(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"viewclick", {word(rng.between(0, 330)), word(rng.between(0, 440))}});
+}
+
+std::optional<std::string> ReaderSession::runViewClick(const Step& step)
+{
+    if (shown(view())) {
+        m_expect.doc = DocExpect::Same;
+        QTest::mouseClick(view().viewport(), Qt::LeftButton, Qt::NoModifier,
+                          pointInView(step.number(0), step.number(1)));
+    }
+    return std::nullopt;
+}
+
+void ReaderSession::drawResize(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"resize", {word(rng.between(600, 1000)), word(rng.between(420, 760))}});
+}
+
+std::optional<std::string> ReaderSession::runResize(const Step& step)
+{
+    if (!frame().isFullScreenMode()) {
+        m_expect.doc = DocExpect::Same;
+        frame().resize(step.number(0), step.number(1));
+    }
+    return std::nullopt;
+}
+
+const Verb<ReaderSession> ReaderSession::kVerbs[] = {
+    {"start", 0, "w w", nullptr, &ReaderSession::runStart},
+    {"tree", 9, "w", &ReaderSession::drawTree, &ReaderSession::runTree},
+    {"treedouble", 2, "w", &ReaderSession::drawTreeDouble, &ReaderSession::runTreeDouble},
+    {"treeexpand", 2, "w", &ReaderSession::drawTreeExpand, &ReaderSession::runTreeExpand},
+    {"treedrag", 2, "w n n", &ReaderSession::drawTreeDrag, &ReaderSession::runTreeDrag},
+    {"list", 11, "w", &ReaderSession::drawList, &ReaderSession::runList},
+    {"listdouble", 4, "w", &ReaderSession::drawListDouble, &ReaderSession::runListDouble},
+    {"thumb", 11, "w", &ReaderSession::drawThumb, &ReaderSession::runThumb},
+    {"thumbdouble", 4, "w", &ReaderSession::drawThumbDouble, &ReaderSession::runThumbDouble},
+    {"listwheel", 2, "n", &ReaderSession::drawListWheel, &ReaderSession::runListWheel},
+    {"listtype", 2, "w n", &ReaderSession::drawListType, &ReaderSession::runListType},
+    {"listmode", 2, "w w", &ReaderSession::drawListMode, &ReaderSession::runListMode},
+    {"key", 13, "w a?", &ReaderSession::drawKey, &ReaderSession::runKey},
+    {"rename", 4, "w w w a?", &ReaderSession::drawRename, &ReaderSession::runRename},
+    {"press", 12, "w a? n*", &ReaderSession::drawPress, &ReaderSession::runPress},
+    {"imagetool", 6, "w", &ReaderSession::drawImageTool, &ReaderSession::runImageTool},
+    {"menu", 10, "w w a? n*", &ReaderSession::drawMenu, &ReaderSession::runMenu},
+    {"drag", 7, "n n n n w n", &ReaderSession::drawViewDrag, &ReaderSession::runViewDrag},
+    {"wheel", 3, "n w", &ReaderSession::drawWheel, &ReaderSession::runWheel},
+    {"viewclick", 2, "n n", &ReaderSession::drawViewClick, &ReaderSession::runViewClick},
+    {"drop", 7, "w n n", &ReaderSession::drawDrop, &ReaderSession::runDrop},
+    {"resize", 1, "n n", &ReaderSession::drawResize, &ReaderSession::runResize},
+};
+
+std::optional<std::string> ReaderSession::perform(const Step& step, const Verb<ReaderSession>& verb)
 {
     if (const Pane pane = focusPane(); pane != Pane::Other)
         m_lastPane = pane;
@@ -1479,96 +2023,17 @@ void ReaderSession::perform(const Step& step, bool first)
     m_listCurrentBefore = listCurrentPath();
     m_treeSelectedBefore = tree().selectedItem();
     m_fullScreenBefore = frame().isFullScreenMode();
-
-    const std::string& verb = step.verb;
-    if (verb == "start") {
-        if (first)
-            doStart(step);
-    } else if (verb == "tree") {
-        doTree(step);
-    } else if (verb == "treedrag") {
-        doTreeDrag(step);
-    } else if (verb == "list") {
-        doList(step);
-    } else if (verb == "listtype") {
-        doListType(step);
-    } else if (verb == "listwheel") {
-        if (listShown()) {
-            m_expect.doc = DocExpect::Same;
-            turnWheel(listView().viewport(), listView().viewport()->rect().center(), step.arg(0),
-                      false);
-        }
-    } else if (verb == "key") {
-        doKey(step);
-    } else if (verb == "rename") {
-        doRename(step);
-    } else if (verb == "tool") {
-        const int id = kToolButtons[step.arg(0) % kToolButtonCount];
-        Step answer{verb, {step.arg(1)}, {}};
-        doCommand(id, answer, [this, id] {
-            QToolBar* bar = frame().mainToolBar();
-            return bar->isVisible() && clickToolButton(bar, action(id));
-        });
-    } else if (verb == "imagetool") {
-        const int id = kImageTools[step.arg(0) % kImageToolCount];
-        doCommand(id, step, [this, id] {
-            QToolBar* bar = frame().imageTools();
-            return bar->isVisible() && clickToolButton(bar, action(id));
-        });
-    } else if (verb == "menu") {
-        const MenuChoice& choice = kMenus[step.arg(0) % kMenuCount];
-        const int id = choice.items[static_cast<size_t>(step.arg(1)) % choice.items.size()];
-        Step answers{verb, {step.arg(2), step.arg(3), step.arg(4), step.arg(5)}, {}};
-        doCommand(id, answers, [this, &choice, id] {
-            return clickMenuItem(m_frame.get(), frame().menu(QString::fromLatin1(choice.menu)),
-                                 action(id));
-        });
-    } else if (verb == "drag") {
-        doViewDrag(step);
-    } else if (verb == "wheel") {
-        if (shown(view())) {
-            m_expect.doc = DocExpect::Same;
-            QPoint scroll = view().scrollPosition();
-            if (step.arg(1) == 0) {
-                const QScrollBar* down = view().verticalScrollBar();
-                scroll.setY(
-                    clampedTo(scroll.y() + (-step.arg(0)) / 5, down->minimum(), down->maximum()));
-            }
-            m_expect.scroll = scroll;
-            turnWheel(view().viewport(), view().viewport()->rect().center(), step.arg(0),
-                      step.arg(1) != 0);
-        }
-    } else if (verb == "viewclick") {
-        if (shown(view())) {
-            m_expect.doc = DocExpect::Same;
-            const QSize size = view().viewport()->size();
-            QTest::mouseClick(view().viewport(), Qt::LeftButton, Qt::NoModifier,
-                              QPoint(step.arg(0) % std::max(1, size.width()),
-                                     step.arg(1) % std::max(1, size.height())));
-        }
-    } else if (verb == "drop") {
-        doDrop(step);
-    } else if (verb == "thumbnails") {
-        // The list switches between details and thumbnails, keeping its current file and the
-        // focus.
-        m_expect.doc = DocExpect::Same;
-        m_expect.listSame = true;
-        m_expect.treeSelectionSame = true;
-        m_expect.focus = focusPane();
-        pressKey(m_frame.get(), Qt::Key_T, Qt::ControlModifier);
-    } else if (verb == "resize") {
-        if (!frame().isFullScreenMode()) {
-            m_expect.doc = DocExpect::Same;
-            frame().resize(step.arg(0), step.arg(1));
-        }
-    }
+    const auto refused = (this->*verb.run)(step);
+    ++m_stepsTaken;
     settle();
     m_prompt.clearScript();
+    reactivate(m_frame.get());
+    return refused;
 }
 
 // ---- checks -------------------------------------------------------------------------------
 
-std::optional<std::string> ReaderSession::check()
+std::optional<std::string> ReaderSession::check(const Step&)
 {
     std::optional<std::string> broken = m_performFailure;
     for (auto part : {&ReaderSession::checkFiles, &ReaderSession::checkPanes,
@@ -2023,24 +2488,31 @@ std::string ReaderSession::state()
     return line.str();
 }
 
-Outcome runReaderJourney(const Journey& journey)
+Outcome exploreReaderJourney(uint64_t seed, int steps, Journey& taken)
 {
-    const bool trace = std::getenv("OMBRI_JOURNEY_TRACE") != nullptr;
-    ReaderSession session;
-    for (size_t i = 0; i < journey.size(); ++i) {
-        session.perform(journey[i], i == 0);
-        reactivate(session.window());
-        saveScreenshot(session.window(), i);
-        if (trace)
-            std::cout << encodeStep(journey[i]) << "  ->  " << session.state() << std::endl;
-        if (auto broken = session.check())
-            return Failure{i, *broken};
-    }
-    return std::nullopt;
+    return exploreJourney<ReaderSession>(ReaderSession::kVerbs, &ReaderSession::drawOpening, seed,
+                                         steps, taken);
+}
+
+Outcome replayReaderJourney(const Journey& journey)
+{
+    return replayJourney<ReaderSession>(ReaderSession::kVerbs, journey);
 }
 
 } // namespace
 
-const JourneyProgram kJourneyProgram{"reader", &makeReaderJourney, &runReaderJourney};
+const JourneyProgram kJourneyProgram{"reader",
+                                     &exploreReaderJourney,
+                                     &replayReaderJourney,
+                                     {
+                                         "start pics/p24.bmp details\ntre pics/sub\n",
+                                         "# the picture was renamed since\nstart pics/p24.bmp "
+                                         "details\ndrop pics/sub/gone.png 10 10\n",
+                                         "start . details\ntree pics/nowhere\n",
+                                         "start pics/p24.bmp details\npress FitSideways\n",
+                                         "start pics/p24.bmp details\nmenu View Sideways\n",
+                                         "start pics/p24.bmp details\nkey Delete perhaps\n",
+                                         "start pics/gone.bmp details\n",
+                                     }};
 
 } // namespace ombri::journey

@@ -52,43 +52,87 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Answer answerFor(int code)
+Answer answerFor(const std::string& word)
 {
-    switch (code) {
-    case 0:
+    if (word == "yes")
         return Answer::Yes;
-    case 1:
+    if (word == "no")
         return Answer::No;
-    default:
-        return Answer::Cancel;
-    }
+    return Answer::Cancel;
 }
 
 // ---- what the journeys choose from --------------------------------------------------------
 
+struct NamedCommand {
+    const char* name;
+    int id;
+};
+
 // The Paint Tool Box from top to bottom.
-constexpr int kToolCommands[] = {cmd::TextTool,           cmd::Erasure,    cmd::FreehandPen,
-                                 cmd::LineTool,           cmd::ArcTool,    cmd::RectangleTool,
-                                 cmd::RoundRectangleTool, cmd::EllipseTool};
-constexpr int kViewCommands[] = {cmd::DisplayNotes, cmd::FitIn, cmd::ZoomOut, cmd::ZoomIn,
-                                 cmd::OriginalSize};
-constexpr int kColourCommands[] = {cmd::Selected, cmd::Black, cmd::White,     cmd::Red,
-                                   cmd::Green,    cmd::Blue,  cmd::Background};
+constexpr NamedCommand kTools[] = {{"Text", cmd::TextTool},
+                                   {"Eraser", cmd::Erasure},
+                                   {"Pen", cmd::FreehandPen},
+                                   {"Line", cmd::LineTool},
+                                   {"Arc", cmd::ArcTool},
+                                   {"Rectangle", cmd::RectangleTool},
+                                   {"RoundRectangle", cmd::RoundRectangleTool},
+                                   {"Ellipse", cmd::EllipseTool}};
+// The main toolbar's buttons that change only what is shown.
+constexpr NamedCommand kViewButtons[] = {{"DisplayNotes", cmd::DisplayNotes},
+                                         {"FitIn", cmd::FitIn},
+                                         {"ZoomOut", cmd::ZoomOut},
+                                         {"ZoomIn", cmd::ZoomIn},
+                                         {"OriginalSize", cmd::OriginalSize}};
+// The Color menu.
+constexpr NamedCommand kColours[] = {{"Selected", cmd::Selected},    {"Black", cmd::Black},
+                                     {"White", cmd::White},          {"Red", cmd::Red},
+                                     {"Green", cmd::Green},          {"Blue", cmd::Blue},
+                                     {"Background", cmd::Background}};
+constexpr NamedCommand kSaveAsButtons[] = {{"lossless", cmd::SaveAsLossless},
+                                           {"compressed", cmd::SaveAsCompressed}};
+
+struct NamedKey {
+    const char* name;
+    Qt::Key key;
+};
+// The text tool's keys come first: a user writing presses those.
+constexpr NamedKey kKeys[] = {{"Return", Qt::Key_Return}, {"Backspace", Qt::Key_Backspace},
+                              {"Left", Qt::Key_Left},     {"Right", Qt::Key_Right},
+                              {"Delete", Qt::Key_Delete}, {"Escape", Qt::Key_Escape},
+                              {"Tab", Qt::Key_Tab},       {"Space", Qt::Key_Space},
+                              {"9", Qt::Key_9},           {"8", Qt::Key_8},
+                              {"0", Qt::Key_0},           {"Up", Qt::Key_Up}};
+constexpr int kTextKeys = 8;
+
+struct NamedModifier {
+    const char* name;
+    Qt::KeyboardModifier modifier;
+};
+constexpr NamedModifier kModifiers[] = {{"none", Qt::NoModifier},
+                                        {"shift", Qt::ShiftModifier},
+                                        {"ctrl", Qt::ControlModifier},
+                                        {"alt", Qt::AltModifier}};
+
+// What Save As may be given: the extensions a user types, in the spellings users type.
 const char* const kSaveExtensions[] = {"png", "bmp",  "tif", "rgb",  "dpx", "cin",
                                        "jpg", "jpeg", "Png", "tiff", "TIF"};
-constexpr int kSaveExtensionCount = 11;
-constexpr int kSameFile = 99; // Save As onto the file the picture came from
+// The first of them are the usual ones.
+constexpr int kUsualSaveExtensions = 7;
 const char* const kTexts[] = {"a", "Ab", "note 1", "xyz", "W", " ", "8 9", "caf\xe9", ".,;"};
 const char* const kPastes[] = {"ab\ncd", "one\r\ntwo", "x\ry", "\tz", "line", "a\n\nb\n", "p\r"};
-const Qt::Key kKeys[] = {Qt::Key_Return, Qt::Key_Backspace, Qt::Key_Left, Qt::Key_Right,
-                         Qt::Key_Delete, Qt::Key_Escape,    Qt::Key_Tab,  Qt::Key_Space,
-                         Qt::Key_9,      Qt::Key_8,         Qt::Key_0,    Qt::Key_Up};
 const char* const kEraserSizes[] = {"5", "10", "25", "50", "2x", "0", ""};
 // Files that cannot be opened: a broken PNG header, a text file, a PNG cut off halfway.
-constexpr int kUnreadableCount = 3;
+const char* const kUnreadable[] = {"pics/broken.png", "pics/notes.txt", "bad/truncated.png"};
+// The pictures a journey starts on. The big photograph costs a second or two a save: it comes
+// up in one journey of ten or so.
+const char* const kStartPictures[] = {"p24.bmp",     "p32.png",  "p8.bmp",  "one.bmp",
+                                      "column.png",  "row.bmp",  "big.bmp", "narrow.png",
+                                      "carrier.png", "photo.jpg"};
 // Where Export Notes is pointed: the picture's own file, a symbolic link to it, a hard link to
 // it, its own path spelled another way, and a new file.
-enum ExportTarget { kOwnFile, kSymbolicLink, kHardLink, kOtherSpelling, kNewFile, kExportTargets };
+const char* const kExportTargets[] = {"own", "symlink", "hardlink", "spelling", "new"};
+// Save As onto the file the picture came from.
+constexpr const char* kOwnFile = "own";
 
 bool isShapeTool(Tool tool)
 {
@@ -133,158 +177,32 @@ Step randomDrag(Rng& rng)
     default:
         break;
     }
-    int modifiers = 0;
-    if (rng.chance(1, 8))
-        modifiers = 1 << rng.below(3); // Shift, Ctrl or Alt
+    const char* modifier = rng.chance(1, 8) ? kModifiers[rng.between(1, 3)].name : "none";
     const int moves = rng.chance(1, 12) ? -1 : rng.between(0, 4);
-    return Step{"drag", {from.x(), from.y(), to.x(), to.y(), modifiers, moves}, {}};
+    return Step{
+        "drag",
+        {word(from.x()), word(from.y()), word(to.x()), word(to.y()), modifier, word(moves)}};
 }
 
-Step randomOpen(Rng& rng, const char* verb)
+std::string randomAnswer(Rng& rng)
 {
-    const bool output = rng.chance(1, 4);
-    int which = output ? rng.below(6) : rng.below(static_cast<int>(kFixturePictures.size()));
-    // The big photograph costs a second or two a save: it comes up in one journey of ten or so.
-    if (!output && kFixturePictures[static_cast<size_t>(which)] == "big.bmp" && rng.chance(3, 4))
-        which = 0;
-    const int format = rng.below(7);
-    Step step{verb, {output ? 1 : 0, which, format, rng.below(3), rng.below(3)}, {}};
-    if (step.verb == "drop")
-        step.args.push_back(rng.between(0, 600)), step.args.push_back(rng.between(0, 400));
-    return step;
+    const char* const answers[] = {"yes", "no", "cancel"};
+    return rng.pick(answers);
 }
 
-Step randomWriterStep(Rng& rng)
+// A picture to open or drop: one of the journey's pictures, one saved earlier (or not yet), or
+// now and then a file that cannot be opened.
+std::string randomPicture(Rng& rng)
 {
-    const int roll = rng.below(100);
-    const auto answers = [&rng] { return std::vector<int>{rng.below(3), rng.below(3)}; };
-    if (roll < 14)
-        return Step{"tool", {rng.below(8)}, {}};
-    if (roll < 35)
-        return randomDrag(rng);
-    if (roll < 38)
-        return rng.chance(1, 2) ? Step{"undo", {}, {}} : Step{"redo", {}, {}};
-    if (roll < 41) {
-        const QPoint at = randomPoint(rng);
-        return Step{"click", {at.x(), at.y()}, {}};
-    }
-    if (roll < 46)
-        return Step{"type", {}, kTexts[rng.below(9)]};
-    if (roll < 51)
-        return Step{"key", {rng.below(12)}, {}};
-    if (roll < 55)
-        return Step{"undo", {}, {}};
-    if (roll < 58)
-        return Step{"redo", {}, {}};
-    if (roll < 60)
-        return Step{"clearall", {}, {}};
-    if (roll < 66)
-        return Step{"view", {rng.below(5)}, {}};
-    if (roll < 68)
-        return Step{"colour", {rng.below(7), rng.below(256), rng.below(256), rng.below(256)}, {}};
-    if (roll < 71)
-        return Step{"paste", {}, kPastes[rng.below(7)]};
-    if (roll < 75)
-        return randomOpen(rng, "open");
-    if (roll < 77) {
-        // A file that cannot be opened, chosen in the Open dialog or dropped.
-        const int which = rng.below(kUnreadableCount);
-        const std::vector<int> answered = answers();
-        if (rng.chance(1, 2))
-            return Step{"openbad", {which, answered[0], answered[1]}, {}};
-        return Step{"dropbad",
-                    {which, rng.between(0, 600), rng.between(0, 400), answered[0], answered[1]},
-                    {}};
-    }
-    if (roll < 81)
-        return randomOpen(rng, "drop");
-    if (roll < 85)
-        return Step{"save", answers(), {}};
-    if (roll < 87)
-        return Step{"export", {rng.below(kExportTargets)}, {}};
-    if (roll < 91) {
-        const int extension = rng.chance(1, 12)  ? kSameFile
-                              : rng.chance(1, 6) ? rng.below(kSaveExtensionCount)
-                                                 : rng.below(7);
-        std::vector<int> args{rng.below(2), extension, rng.below(6)};
-        for (int answer : answers())
-            args.push_back(answer);
-        return Step{"saveas", args, {}};
-    }
-    if (roll < 93)
-        return Step{"close", answers(), {}};
-    if (roll < 94)
-        return Step{"new", answers(), {}};
-    if (roll < 97)
-        return Step{"wheel",
-                    {rng.between(0, 600), rng.between(0, 400), rng.chance(1, 2) ? 120 : -240,
-                     rng.chance(1, 5) ? 1 : 0},
-                    {}};
-    if (roll < 98)
-        return Step{"resize", {rng.between(300, 1000), rng.between(250, 800)}, {}};
-    return Step{"erasersize", {}, kEraserSizes[rng.below(7)]};
-}
-
-// A user who picks a tool goes on to use it for a while: the steps that tool takes, now and then
-// undone, put down by choosing it again and redone.
-void addToolUse(Rng& rng, int tool, Journey& journey)
-{
-    const int command = kToolCommands[tool % 8];
-    const int count = rng.between(1, 4);
-    for (int i = 0; i < count; ++i) {
-        if (command == cmd::TextTool) {
-            switch (rng.below(4)) {
-            case 0: {
-                const QPoint at = randomPoint(rng);
-                journey.push_back(Step{"click", {at.x(), at.y()}, {}});
-                break;
-            }
-            case 1:
-                journey.push_back(Step{"type", {}, kTexts[rng.below(9)]});
-                break;
-            case 2:
-                journey.push_back(Step{"key", {rng.below(8)}, {}});
-                break;
-            default:
-                journey.push_back(Step{"paste", {}, kPastes[rng.below(7)]});
-            }
-        } else if (command == cmd::Erasure && rng.chance(1, 4)) {
-            journey.push_back(Step{"erasersize", {}, kEraserSizes[rng.below(7)]});
-        } else {
-            journey.push_back(randomDrag(rng));
-        }
-    }
-    if (rng.chance(1, 4)) {
-        journey.push_back(Step{"undo", {}, {}});
-        if (rng.chance(1, 2))
-            journey.push_back(Step{"tool", {tool}, {}});
-        journey.push_back(Step{"redo", {}, {}});
-    }
-}
-
-Journey makeWriterJourney(uint64_t seed, int steps)
-{
-    Rng rng(seed);
-    Journey journey;
-    // Most journeys start on a picture.
-    if (rng.chance(4, 5)) {
-        Step first = randomOpen(rng, "open");
-        first.args[0] = 0;
-        first.args[1] = rng.below(10);
-        if (kFixturePictures[static_cast<size_t>(first.args[1])] == "big.bmp" && rng.chance(3, 4))
-            first.args[1] = 0;
-        journey.push_back(first);
-    }
-    while (static_cast<int>(journey.size()) < steps) {
-        Step step = randomWriterStep(rng);
-        const bool toolChosen = step.verb == "tool";
-        const int tool = step.arg(0);
-        journey.push_back(std::move(step));
-        if (toolChosen && rng.chance(3, 5))
-            addToolUse(rng, tool, journey);
-    }
-    journey.resize(static_cast<size_t>(steps));
-    return journey;
+    if (rng.chance(1, 5))
+        return rng.pick(kUnreadable);
+    if (rng.chance(1, 4))
+        return "out/s" + word(rng.below(6)) + "." +
+               kSaveExtensions[rng.below(kUsualSaveExtensions)];
+    std::string name = rng.pick(kFixturePictures);
+    if (name == "big.bmp" && rng.chance(3, 4))
+        name = kStartPictures[0];
+    return "pics/" + name;
 }
 
 // ---- files: what changed between two steps ------------------------------------------------
@@ -393,13 +311,65 @@ class WriterSession {
         settle();
     }
 
-    void perform(const Step& step);
+    std::optional<std::string> perform(const Step& step, const Verb<WriterSession>& verb);
     std::optional<std::string> check(const Step& step);
     // One line on the state after a step, for OMBRI_JOURNEY_TRACE.
     std::string state();
     QWidget* window() { return m_frame.get(); }
 
+    static const Verb<WriterSession> kVerbs[];
+    void drawOpening(Rng& rng, Journey& journey);
+
   private:
+    void drawTool(Rng& rng, Journey& journey);
+    void drawDrag(Rng& rng, Journey& journey);
+    void drawUndo(Rng& rng, Journey& journey);
+    void drawRedo(Rng& rng, Journey& journey);
+    void drawClick(Rng& rng, Journey& journey);
+    void drawType(Rng& rng, Journey& journey);
+    void drawKey(Rng& rng, Journey& journey);
+    void drawClearAll(Rng& rng, Journey& journey);
+    void drawPress(Rng& rng, Journey& journey);
+    void drawColour(Rng& rng, Journey& journey);
+    void drawPaste(Rng& rng, Journey& journey);
+    void drawOpen(Rng& rng, Journey& journey);
+    void drawDrop(Rng& rng, Journey& journey);
+    void drawSave(Rng& rng, Journey& journey);
+    void drawExport(Rng& rng, Journey& journey);
+    void drawSaveAs(Rng& rng, Journey& journey);
+    void drawClose(Rng& rng, Journey& journey);
+    void drawNew(Rng& rng, Journey& journey);
+    void drawWheel(Rng& rng, Journey& journey);
+    void drawResize(Rng& rng, Journey& journey);
+    void drawEraserSize(Rng& rng, Journey& journey);
+
+    std::optional<std::string> runTool(const Step& step);
+    std::optional<std::string> runDrag(const Step& step);
+    std::optional<std::string> runUndo(const Step& step);
+    std::optional<std::string> runRedo(const Step& step);
+    std::optional<std::string> runClick(const Step& step);
+    std::optional<std::string> runType(const Step& step);
+    std::optional<std::string> runKey(const Step& step);
+    std::optional<std::string> runClearAll(const Step& step);
+    std::optional<std::string> runPress(const Step& step);
+    std::optional<std::string> runColour(const Step& step);
+    std::optional<std::string> runPaste(const Step& step);
+    std::optional<std::string> runOpen(const Step& step);
+    std::optional<std::string> runDrop(const Step& step);
+    std::optional<std::string> runSave(const Step& step);
+    std::optional<std::string> runExport(const Step& step);
+    std::optional<std::string> runSaveAs(const Step& step);
+    std::optional<std::string> runClose(const Step& step);
+    std::optional<std::string> runNew(const Step& step);
+    std::optional<std::string> runWheel(const Step& step);
+    std::optional<std::string> runResize(const Step& step);
+    std::optional<std::string> runEraserSize(const Step& step);
+
+    std::optional<std::string> clickButton(QToolBar* bar, const char* barName,
+                                           const NamedCommand& command);
+    std::optional<std::string> chooseMenuItem(const char* menu, int id, const std::string& name);
+    std::optional<std::string> checkTarget(const std::string& name) const;
+
     WriterView& view() { return m_frame->view(); }
     Writing& doc() { return m_frame->document(); }
     QWidget* canvas() { return view().viewport(); }
@@ -411,11 +381,10 @@ class WriterSession {
     void notePaste(const Step& step);
     std::optional<std::string> checkPaste();
     void notePendingSave(const Step& step);
-    std::string unreadablePath(int which) const;
     std::optional<std::string> unreadableTarget(const Step& step) const;
+    bool knownUnreadable(const Step& step) const;
     void noteFailedOpen(const Step& step);
-    std::string exportPath(int target);
-    void exportNotes(const Step& step);
+    std::string exportPath(const std::string& target);
 
     std::optional<std::string> checkLayers();
     std::optional<std::string> checkScreen();
@@ -474,26 +443,20 @@ class WriterSession {
 
 void WriterSession::queueAnswers(const Step& step, size_t first)
 {
-    for (size_t i = first; i < step.args.size(); ++i)
-        m_prompt.queueAnswer(answerFor(step.args[i]));
+    for (size_t i = first; i < step.words.size(); ++i)
+        m_prompt.queueAnswer(answerFor(step.words[i]));
 }
 
 std::string WriterSession::picturePath(const Step& step) const
 {
-    if (step.arg(0) == 0) {
-        const auto index = static_cast<size_t>(step.arg(1)) % kFixturePictures.size();
-        return m_dir.file("pics/" + kFixturePictures[index]);
-    }
-    return m_dir.file("out/s" + std::to_string(step.arg(1)) + "." +
-                      kSaveExtensions[step.arg(2) % 7]);
+    return m_dir.file(step.word(0));
 }
 
 std::string WriterSession::savePath(const Step& step) const
 {
-    if (step.arg(1) == kSameFile && !m_currentFile.empty())
-        return m_currentFile;
-    return m_dir.file("out/s" + std::to_string(step.arg(2)) + "." +
-                      kSaveExtensions[step.arg(1) % kSaveExtensionCount]);
+    if (step.word(1) != kOwnFile)
+        return m_dir.file(step.word(1));
+    return m_currentFile.empty() ? m_dir.file("out/own.png") : m_currentFile;
 }
 
 // The figure a shape tool draws when the button is released: what the user sees on release is
@@ -502,10 +465,10 @@ void WriterSession::noteDrawnFigure(const Step& step)
 {
     m_figure.clear();
     const Tool tool = view().activeTool();
-    if (step.verb != "drag" || !isShapeTool(tool) || step.arg(5) < 0)
+    if (step.verb != "drag" || !isShapeTool(tool) || step.number(5) < 0)
         return;
-    const QPoint a(step.arg(0), step.arg(1));
-    const QPoint u(step.arg(2), step.arg(3));
+    const QPoint a(step.number(0), step.number(1));
+    const QPoint u(step.number(2), step.number(3));
     Surface figure(view().clientSize().width(), view().clientSize().height());
     figure.image().fill(Qt::white);
     figure.selectBrush(Surface::Brush::Null);
@@ -550,12 +513,13 @@ void WriterSession::notePaste(const Step& step)
     m_anchorAfterPaste.reset();
     if (step.verb != "paste" || view().activeTool() != Tool::Text)
         return;
+    const std::string& text = step.word(0);
     int lines = 0;
     bool open = false;
-    for (size_t i = 0; i < step.text.size(); ++i) {
-        const char c = step.text[i];
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < step.text.size() && step.text[i + 1] == '\n')
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
                 ++i;
             ++lines;
             open = false;
@@ -604,31 +568,23 @@ void WriterSession::notePendingSave(const Step& step)
     m_notesToSave = std::move(notes);
 }
 
-std::string WriterSession::unreadablePath(int which) const
-{
-    switch (which % kUnreadableCount) {
-    case 0:
-        return m_dir.file("pics/broken.png");
-    case 1:
-        return m_dir.file("pics/notes.txt");
-    default:
-        return m_dir.file("bad/truncated.png");
-    }
-}
-
 // The file a step opens when it is known not to open: one of the unreadable files, or one that
 // is not there.
 std::optional<std::string> WriterSession::unreadableTarget(const Step& step) const
 {
-    if (step.verb == "openbad" || step.verb == "dropbad")
-        return unreadablePath(step.arg(0));
     if (step.verb != "open" && step.verb != "drop")
         return std::nullopt;
     const std::string path = picturePath(step);
-    const std::string name = fs::path(path).filename().string();
-    if (name == "broken.png" || name == "notes.txt" || !fs::exists(path))
+    if (knownUnreadable(step) || !fs::exists(path))
         return path;
     return std::nullopt;
+}
+
+// One of the files made to be unreadable: the program must say it cannot open them.
+bool WriterSession::knownUnreadable(const Step& step) const
+{
+    return std::find(std::begin(kUnreadable), std::end(kUnreadable), step.word(0)) !=
+           std::end(kUnreadable);
 }
 
 void WriterSession::noteFailedOpen(const Step& step)
@@ -644,44 +600,45 @@ void WriterSession::noteFailedOpen(const Step& step)
 }
 
 // The name Export Notes is given; the links to the picture's own file are made here.
-std::string WriterSession::exportPath(int target)
+std::string WriterSession::exportPath(const std::string& target)
 {
     const std::string own = doc().getPathName();
     std::error_code error;
-    switch (target) {
-    case kOwnFile:
+    if (target == "own")
         return own;
-    case kSymbolicLink: {
+    if (target == "symlink") {
         const std::string link = m_dir.file("out/link-to-own.png");
         fs::create_symlink(own, link, error);
         return link;
     }
-    case kHardLink: {
+    if (target == "hardlink") {
         const std::string link = m_dir.file("out/hard-link-to-own.png");
         fs::create_hard_link(own, link, error);
         return link;
     }
-    case kOtherSpelling: {
+    if (target == "spelling") {
         const fs::path path(own);
         return (path.parent_path() / "." / path.filename()).string();
     }
-    default:
-        return m_dir.file("out/notes-mask.png");
-    }
+    return m_dir.file("out/notes-mask.png");
 }
 
-void WriterSession::exportNotes(const Step& step)
+std::optional<std::string> WriterSession::runExport(const Step& step)
 {
-    const int target = step.arg(0) % kExportTargets;
+    const std::string& target = step.word(0);
+    if (std::find_if(std::begin(kExportTargets), std::end(kExportTargets),
+                     [&target](const char* name) { return target == name; }) ==
+        std::end(kExportTargets))
+        return "Export Notes has no target " + target;
     const std::string path =
         doc().hasImage() && !doc().getPathName().empty() ? exportPath(target) : std::string();
     // The files as they stand before the export include the links just made.
     m_files = stampFiles(m_dir.path());
-    if (target == kNewFile)
+    if (target == "new")
         m_exportTarget = path;
     if (!path.empty())
         m_prompt.queueSavePath(path);
-    clickMenuItem(m_frame.get(), m_frame->menu(QStringLiteral("&File")), action(cmd::ExportNotes));
+    auto missing = chooseMenuItem("&File", cmd::ExportNotes, "Export Notes");
     settle();
     // A link that changed was written through. The links go once looked at: a later save of the
     // picture would change what they show, and no user saved to them.
@@ -699,9 +656,401 @@ void WriterSession::exportNotes(const Step& step)
         fs::remove(link, error);
         m_files.erase(link);
     }
+    return missing;
 }
 
-void WriterSession::perform(const Step& step)
+// ---- the verbs ----------------------------------------------------------------------------
+
+const Verb<WriterSession> WriterSession::kVerbs[] = {
+    {"tool", 14, "w", &WriterSession::drawTool, &WriterSession::runTool},
+    {"drag", 21, "n n n n w n", &WriterSession::drawDrag, &WriterSession::runDrag},
+    {"undo", 5, "", &WriterSession::drawUndo, &WriterSession::runUndo},
+    {"redo", 4, "", &WriterSession::drawRedo, &WriterSession::runRedo},
+    {"click", 3, "n n", &WriterSession::drawClick, &WriterSession::runClick},
+    {"type", 5, "w", &WriterSession::drawType, &WriterSession::runType},
+    {"key", 5, "w", &WriterSession::drawKey, &WriterSession::runKey},
+    {"clearall", 2, "", &WriterSession::drawClearAll, &WriterSession::runClearAll},
+    {"press", 6, "w", &WriterSession::drawPress, &WriterSession::runPress},
+    {"colour", 2, "w n n n", &WriterSession::drawColour, &WriterSession::runColour},
+    {"paste", 3, "w", &WriterSession::drawPaste, &WriterSession::runPaste},
+    {"open", 5, "w a*", &WriterSession::drawOpen, &WriterSession::runOpen},
+    {"drop", 5, "w n n a*", &WriterSession::drawDrop, &WriterSession::runDrop},
+    {"save", 4, "a*", &WriterSession::drawSave, &WriterSession::runSave},
+    {"export", 2, "w", &WriterSession::drawExport, &WriterSession::runExport},
+    {"saveas", 4, "w w a*", &WriterSession::drawSaveAs, &WriterSession::runSaveAs},
+    {"close", 2, "a*", &WriterSession::drawClose, &WriterSession::runClose},
+    {"new", 1, "a*", &WriterSession::drawNew, &WriterSession::runNew},
+    {"wheel", 3, "n n n w", &WriterSession::drawWheel, &WriterSession::runWheel},
+    {"resize", 1, "n n", &WriterSession::drawResize, &WriterSession::runResize},
+    {"erasersize", 2, "w", &WriterSession::drawEraserSize, &WriterSession::runEraserSize},
+};
+
+// Most journeys start on a picture.
+void WriterSession::drawOpening(Rng& rng, Journey& journey)
+{
+    if (!rng.chance(4, 5))
+        return;
+    std::string name = rng.pick(kStartPictures);
+    if (name == "big.bmp" && rng.chance(3, 4))
+        name = kStartPictures[0];
+    journey.push_back(Step{"open", {"pics/" + name, randomAnswer(rng), randomAnswer(rng)}});
+}
+
+// A user who picks a tool goes on to use it for a while: the steps that tool takes, now and then
+// undone, put down by choosing it again and redone.
+void WriterSession::drawTool(Rng& rng, Journey& journey)
+{
+    const NamedCommand& tool = rng.pick(kTools);
+    journey.push_back(Step{"tool", {tool.name}});
+    if (!rng.chance(3, 5))
+        return;
+    const int count = rng.between(1, 4);
+    for (int i = 0; i < count; ++i) {
+        if (tool.id == cmd::TextTool) {
+            switch (rng.below(4)) {
+            case 0:
+                drawClick(rng, journey);
+                break;
+            case 1:
+                drawType(rng, journey);
+                break;
+            case 2:
+                journey.push_back(Step{"key", {kKeys[rng.below(kTextKeys)].name}});
+                break;
+            default:
+                drawPaste(rng, journey);
+            }
+        } else if (tool.id == cmd::Erasure && rng.chance(1, 4)) {
+            drawEraserSize(rng, journey);
+        } else {
+            journey.push_back(randomDrag(rng));
+        }
+    }
+    if (rng.chance(1, 4)) {
+        journey.push_back(Step{"undo", {}});
+        if (rng.chance(1, 2))
+            journey.push_back(Step{"tool", {tool.name}});
+        journey.push_back(Step{"redo", {}});
+    }
+}
+
+void WriterSession::drawDrag(Rng& rng, Journey& journey)
+{
+    journey.push_back(randomDrag(rng));
+}
+
+void WriterSession::drawUndo(Rng&, Journey& journey)
+{
+    journey.push_back(Step{"undo", {}});
+}
+
+void WriterSession::drawRedo(Rng&, Journey& journey)
+{
+    journey.push_back(Step{"redo", {}});
+}
+
+void WriterSession::drawClick(Rng& rng, Journey& journey)
+{
+    const QPoint at = randomPoint(rng);
+    journey.push_back(Step{"click", {word(at.x()), word(at.y())}});
+}
+
+void WriterSession::drawType(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"type", {rng.pick(kTexts)}});
+}
+
+void WriterSession::drawKey(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"key", {rng.pick(kKeys).name}});
+}
+
+void WriterSession::drawClearAll(Rng&, Journey& journey)
+{
+    journey.push_back(Step{"clearall", {}});
+}
+
+void WriterSession::drawPress(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"press", {rng.pick(kViewButtons).name}});
+}
+
+void WriterSession::drawColour(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"colour",
+                           {rng.pick(kColours).name, word(rng.below(256)), word(rng.below(256)),
+                            word(rng.below(256))}});
+}
+
+void WriterSession::drawPaste(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"paste", {rng.pick(kPastes)}});
+}
+
+void WriterSession::drawOpen(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"open", {randomPicture(rng), randomAnswer(rng), randomAnswer(rng)}});
+}
+
+void WriterSession::drawDrop(Rng& rng, Journey& journey)
+{
+    const std::string picture = randomPicture(rng);
+    journey.push_back(Step{"drop",
+                           {picture, word(rng.between(0, 600)), word(rng.between(0, 400)),
+                            randomAnswer(rng), randomAnswer(rng)}});
+}
+
+void WriterSession::drawSave(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"save", {randomAnswer(rng), randomAnswer(rng)}});
+}
+
+void WriterSession::drawExport(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"export", {rng.pick(kExportTargets)}});
+}
+
+void WriterSession::drawSaveAs(Rng& rng, Journey& journey)
+{
+    const char* button = rng.pick(kSaveAsButtons).name;
+    std::string target = kOwnFile;
+    if (!rng.chance(1, 12)) {
+        const int extension = rng.chance(1, 6)
+                                  ? rng.below(static_cast<int>(std::size(kSaveExtensions)))
+                                  : rng.below(kUsualSaveExtensions);
+        target = "out/s" + word(rng.below(6)) + "." + kSaveExtensions[extension];
+    }
+    journey.push_back(Step{"saveas", {button, target, randomAnswer(rng), randomAnswer(rng)}});
+}
+
+void WriterSession::drawClose(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"close", {randomAnswer(rng), randomAnswer(rng)}});
+}
+
+void WriterSession::drawNew(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"new", {randomAnswer(rng), randomAnswer(rng)}});
+}
+
+void WriterSession::drawWheel(Rng& rng, Journey& journey)
+{
+    journey.push_back(
+        Step{"wheel",
+             {word(rng.between(0, 600)), word(rng.between(0, 400)),
+              word(rng.chance(1, 2) ? 120 : -240), rng.chance(1, 5) ? "horizontal" : "vertical"}});
+}
+
+void WriterSession::drawResize(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"resize", {word(rng.between(300, 1000)), word(rng.between(250, 800))}});
+}
+
+void WriterSession::drawEraserSize(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"erasersize", {rng.pick(kEraserSizes)}});
+}
+
+// A click on a toolbar button, or why there is none to click.
+std::optional<std::string> WriterSession::clickButton(QToolBar* bar, const char* barName,
+                                                      const NamedCommand& command)
+{
+    if (!clickToolButton(bar, action(command.id)))
+        return std::string(barName) + " has no button " + command.name;
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::chooseMenuItem(const char* menu, int id,
+                                                         const std::string& name)
+{
+    if (!clickMenuItem(m_frame.get(), m_frame->menu(QString::fromLatin1(menu)), action(id)))
+        return std::string("the menu ") + menu + " has no item " + name;
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runTool(const Step& step)
+{
+    const NamedCommand* tool = findNamed(kTools, step.word(0));
+    if (!tool)
+        return "there is no tool " + step.word(0);
+    return clickButton(m_frame->paintToolBox(), "the Paint Tool Box", *tool);
+}
+
+std::optional<std::string> WriterSession::runDrag(const Step& step)
+{
+    const NamedModifier* modifier = findNamed(kModifiers, step.word(4));
+    if (!modifier)
+        return "there is no modifier key " + step.word(4);
+    dragMouse(canvas(), QPoint(step.number(0), step.number(1)),
+              QPoint(step.number(2), step.number(3)), step.number(5), modifier->modifier);
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runUndo(const Step&)
+{
+    pressKey(m_frame.get(), Qt::Key_Z, Qt::ControlModifier);
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runRedo(const Step&)
+{
+    return clickButton(m_frame->mainToolBar(), "the toolbar", NamedCommand{"Redo", cmd::Redo});
+}
+
+std::optional<std::string> WriterSession::runClick(const Step& step)
+{
+    QTest::mouseClick(canvas(), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(step.number(0), step.number(1)));
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runType(const Step& step)
+{
+    QWidget* focus = QApplication::focusWidget();
+    typeText(focus ? focus : m_frame.get(), QString::fromLatin1(step.word(0).c_str()));
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runKey(const Step& step)
+{
+    const NamedKey* key = findNamed(kKeys, step.word(0));
+    if (!key)
+        return "there is no key " + step.word(0);
+    pressKey(m_frame.get(), key->key);
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runClearAll(const Step&)
+{
+    return chooseMenuItem("&Edit", cmd::ClearAll, "Clear All");
+}
+
+std::optional<std::string> WriterSession::runPress(const Step& step)
+{
+    const NamedCommand* button = findNamed(kViewButtons, step.word(0));
+    if (!button)
+        return "there is no view button " + step.word(0);
+    return clickButton(m_frame->mainToolBar(), "the toolbar", *button);
+}
+
+std::optional<std::string> WriterSession::runColour(const Step& step)
+{
+    const NamedCommand* colour = findNamed(kColours, step.word(0));
+    if (!colour)
+        return "the Color menu has no colour " + step.word(0);
+    m_prompt.queueColour(Rgb{static_cast<uint8_t>(step.number(1)),
+                             static_cast<uint8_t>(step.number(2)),
+                             static_cast<uint8_t>(step.number(3))});
+    return chooseMenuItem("&Color", colour->id, colour->name);
+}
+
+std::optional<std::string> WriterSession::runPaste(const Step& step)
+{
+    QGuiApplication::clipboard()->setText(QString::fromLatin1(step.word(0).c_str()));
+    pressKey(m_frame.get(), Qt::Key_V, Qt::ControlModifier);
+    return std::nullopt;
+}
+
+// The pictures and broken files of the journey are there from its start and never removed: a
+// step naming one that is not there was written for other files. What a journey saves may not
+// have been saved yet.
+std::optional<std::string> WriterSession::checkTarget(const std::string& name) const
+{
+    const bool fixture = name.rfind("pics/", 0) == 0 || name.rfind("bad/", 0) == 0;
+    if (!fixture && name.rfind("out/", 0) != 0)
+        return name + " is in none of the journey's folders (pics, bad, out)";
+    if (name.find("..") != std::string::npos)
+        return name + " leaves the journey's folders";
+    if (fixture && !fs::exists(m_dir.file(name)))
+        return "the file " + name + " does not exist";
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runOpen(const Step& step)
+{
+    if (auto missing = checkTarget(step.word(0)))
+        return missing;
+    queueAnswers(step, 1);
+    const QString path = QString::fromStdString(picturePath(step));
+    answerFileDialog([this] { pressKey(m_frame.get(), Qt::Key_O, Qt::ControlModifier); }, path);
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runDrop(const Step& step)
+{
+    if (auto missing = checkTarget(step.word(0)))
+        return missing;
+    queueAnswers(step, 3);
+    dropFile(canvas(), QPoint(step.number(1), step.number(2)),
+             QString::fromStdString(picturePath(step)));
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runSave(const Step& step)
+{
+    queueAnswers(step, 0);
+    pressKey(m_frame.get(), Qt::Key_S, Qt::ControlModifier);
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runSaveAs(const Step& step)
+{
+    const NamedCommand* button = findNamed(kSaveAsButtons, step.word(0));
+    if (!button)
+        return "Save As is lossless or compressed, not " + step.word(0);
+    if (step.word(1) != kOwnFile && step.word(1).rfind("out/", 0) != 0)
+        return "Save As writes to the picture's own file or into out, not to " + step.word(1);
+    if (auto outside = checkTarget(step.word(1)); outside && step.word(1) != kOwnFile)
+        return outside;
+    queueAnswers(step, 2);
+    m_saveAsTarget = savePath(step);
+    m_prompt.queueSavePath(m_saveAsTarget);
+    return clickButton(
+        m_frame->mainToolBar(), "the toolbar",
+        NamedCommand{button->id == cmd::SaveAsLossless ? "Save As Lossless" : "Save As Compressed",
+                     button->id});
+}
+
+std::optional<std::string> WriterSession::runClose(const Step& step)
+{
+    queueAnswers(step, 0);
+    return chooseMenuItem("&File", cmd::FileClose, "Close");
+}
+
+std::optional<std::string> WriterSession::runNew(const Step& step)
+{
+    queueAnswers(step, 0);
+    pressKey(m_frame.get(), Qt::Key_N, Qt::ControlModifier);
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runWheel(const Step& step)
+{
+    if (step.word(3) != "vertical" && step.word(3) != "horizontal")
+        return "the wheel turns vertical or horizontal, not " + step.word(3);
+    turnWheel(canvas(), QPoint(step.number(0), step.number(1)), step.number(2),
+              step.word(3) == "horizontal");
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runResize(const Step& step)
+{
+    m_frame->resize(step.number(0), step.number(1));
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runEraserSize(const Step& step)
+{
+    QLineEdit* edit = m_frame->eraserSizeBox()->lineEdit();
+    if (edit && edit->isEnabled()) {
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_Backspace);
+        typeText(edit, QString::fromLatin1(step.word(0).c_str()));
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::perform(const Step& step, const Verb<WriterSession>& verb)
 {
     m_messagesBefore = m_prompt.messageCount();
     m_modifiedBefore = doc().IsModified();
@@ -713,95 +1062,11 @@ void WriterSession::perform(const Step& step)
     noteDrawnFigure(step);
     notePendingSave(step);
     notePaste(step);
-
-    const std::string& verb = step.verb;
-    if (verb == "tool") {
-        clickToolButton(m_frame->paintToolBox(), action(kToolCommands[step.arg(0) % 8]));
-    } else if (verb == "drag") {
-        Qt::KeyboardModifiers modifiers;
-        if (step.arg(4) & 1)
-            modifiers |= Qt::ShiftModifier;
-        if (step.arg(4) & 2)
-            modifiers |= Qt::ControlModifier;
-        if (step.arg(4) & 4)
-            modifiers |= Qt::AltModifier;
-        dragMouse(canvas(), QPoint(step.arg(0), step.arg(1)), QPoint(step.arg(2), step.arg(3)),
-                  step.arg(5), modifiers);
-    } else if (verb == "click") {
-        QTest::mouseClick(canvas(), Qt::LeftButton, Qt::NoModifier,
-                          QPoint(step.arg(0), step.arg(1)));
-    } else if (verb == "type") {
-        QWidget* focus = QApplication::focusWidget();
-        typeText(focus ? focus : m_frame.get(), QString::fromLatin1(step.text.c_str()));
-    } else if (verb == "key") {
-        pressKey(m_frame.get(), kKeys[step.arg(0) % 12]);
-    } else if (verb == "undo") {
-        pressKey(m_frame.get(), Qt::Key_Z, Qt::ControlModifier);
-    } else if (verb == "redo") {
-        clickToolButton(m_frame->mainToolBar(), action(cmd::Redo));
-    } else if (verb == "clearall") {
-        clickMenuItem(m_frame.get(), m_frame->menu(QStringLiteral("&Edit")), action(cmd::ClearAll));
-    } else if (verb == "view") {
-        clickToolButton(m_frame->mainToolBar(), action(kViewCommands[step.arg(0) % 5]));
-    } else if (verb == "colour") {
-        m_prompt.queueColour(Rgb{static_cast<uint8_t>(step.arg(1)),
-                                 static_cast<uint8_t>(step.arg(2)),
-                                 static_cast<uint8_t>(step.arg(3))});
-        clickMenuItem(m_frame.get(), m_frame->menu(QStringLiteral("&Color")),
-                      action(kColourCommands[step.arg(0) % 7]));
-    } else if (verb == "paste") {
-        QGuiApplication::clipboard()->setText(QString::fromLatin1(step.text.c_str()));
-        pressKey(m_frame.get(), Qt::Key_V, Qt::ControlModifier);
-    } else if (verb == "open") {
-        queueAnswers(step, 3);
-        const QString path = QString::fromStdString(picturePath(step));
-        answerFileDialog([this] { pressKey(m_frame.get(), Qt::Key_O, Qt::ControlModifier); }, path);
-    } else if (verb == "drop") {
-        queueAnswers(step, 3);
-        // The answers are the last two numbers before the drop point.
-        dropFile(canvas(), QPoint(step.arg(5), step.arg(6)),
-                 QString::fromStdString(picturePath(step)));
-    } else if (verb == "openbad") {
-        queueAnswers(step, 1);
-        const QString path = QString::fromStdString(unreadablePath(step.arg(0)));
-        answerFileDialog([this] { pressKey(m_frame.get(), Qt::Key_O, Qt::ControlModifier); }, path);
-    } else if (verb == "dropbad") {
-        queueAnswers(step, 3);
-        dropFile(canvas(), QPoint(step.arg(1), step.arg(2)),
-                 QString::fromStdString(unreadablePath(step.arg(0))));
-    } else if (verb == "export") {
-        exportNotes(step);
-    } else if (verb == "save") {
-        queueAnswers(step, 0);
-        pressKey(m_frame.get(), Qt::Key_S, Qt::ControlModifier);
-    } else if (verb == "saveas") {
-        queueAnswers(step, 3);
-        m_saveAsTarget = savePath(step);
-        m_prompt.queueSavePath(m_saveAsTarget);
-        clickToolButton(m_frame->mainToolBar(),
-                        action(step.arg(0) == 0 ? cmd::SaveAsLossless : cmd::SaveAsCompressed));
-    } else if (verb == "close") {
-        queueAnswers(step, 0);
-        clickMenuItem(m_frame.get(), m_frame->menu(QStringLiteral("&File")),
-                      action(cmd::FileClose));
-    } else if (verb == "new") {
-        queueAnswers(step, 0);
-        pressKey(m_frame.get(), Qt::Key_N, Qt::ControlModifier);
-    } else if (verb == "wheel") {
-        turnWheel(canvas(), QPoint(step.arg(0), step.arg(1)), step.arg(2), step.arg(3) != 0);
-    } else if (verb == "resize") {
-        m_frame->resize(step.arg(0), step.arg(1));
-    } else if (verb == "erasersize") {
-        QLineEdit* edit = m_frame->eraserSizeBox()->lineEdit();
-        if (edit && edit->isEnabled()) {
-            QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-            QTest::keyClick(edit, Qt::Key_Backspace);
-            typeText(edit, QString::fromLatin1(step.text.c_str()));
-        }
-    }
+    const auto refused = (this->*verb.run)(step);
     settle();
     reactivate(m_frame.get());
     m_prompt.clearScript();
+    return refused;
 }
 
 std::optional<std::string> WriterSession::check(const Step& step)
@@ -902,8 +1167,7 @@ std::optional<std::string> WriterSession::checkFailedOpen(const Step& step)
             message.rfind("The image has been changed.", 0) == 0)
             return "opening " + name + ", which cannot be opened, asked \"" + message + "\"";
     }
-    if ((step.verb == "openbad" || step.verb == "dropbad") &&
-        m_prompt.messageCount() == m_messagesBefore)
+    if (knownUnreadable(step) && m_prompt.messageCount() == m_messagesBefore)
         return "opening " + name + ", which cannot be opened, said nothing";
     return std::nullopt;
 }
@@ -1128,27 +1392,31 @@ std::string WriterSession::state()
     return line.str();
 }
 
-Outcome runWriterJourney(const Journey& journey)
+Outcome exploreWriterJourney(uint64_t seed, int steps, Journey& taken)
 {
-    const bool trace = std::getenv("OMBRI_JOURNEY_TRACE") != nullptr;
-    WriterSession session;
-    for (size_t i = 0; i < journey.size(); ++i) {
-        QElapsedTimer took;
-        took.start();
-        session.perform(journey[i]);
-        saveScreenshot(session.window(), i);
-        const auto broken = session.check(journey[i]);
-        if (trace)
-            std::cout << encodeStep(journey[i]) << "  ->  " << session.state() << " ("
-                      << took.elapsed() << " ms)" << std::endl;
-        if (broken)
-            return Failure{i, *broken};
-    }
-    return std::nullopt;
+    return exploreJourney<WriterSession>(WriterSession::kVerbs, &WriterSession::drawOpening, seed,
+                                         steps, taken);
+}
+
+Outcome replayWriterJourney(const Journey& journey)
+{
+    return replayJourney<WriterSession>(WriterSession::kVerbs, journey);
 }
 
 } // namespace
 
-const JourneyProgram kJourneyProgram{"writer", &makeWriterJourney, &runWriterJourney};
+const JourneyProgram kJourneyProgram{
+    "writer",
+    &exploreWriterJourney,
+    &replayWriterJourney,
+    {
+        "open pics/p24.bmp\ntol Rectangle\n",
+        "# the picture was renamed since\nopen pics/p24-old.bmp yes no\n",
+        "drop pics/gone.png 10 10\n",
+        "open pics/p24.bmp\ntool Triangle\n",
+        "open pics/p24.bmp\npress ZoomSideways\n",
+        "open pics/p24.bmp\ndrag 1 2 3\n",
+        "save maybe\n",
+    }};
 
 } // namespace ombri::journey
