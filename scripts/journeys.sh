@@ -6,9 +6,11 @@
 # (default build/; build-asan/ runs them under the sanitizers once scripts/test.sh made it).
 #
 # A failing journey is shrunk to its shortest failing form and kept in
-# BUILD/journeys-failed/PROGRAM-seed-SEED.journey; copy it to tests/journeys/regressions/ (with a
-# comment line saying what it found) to keep it as a regression test. A journey that crashes the
-# program is shrunk the same way, each shorter journey run in a process of its own.
+# BUILD/journeys-failed/PROGRAM-seed-SEED.journey, as the steps it took (one a line, each naming
+# what it acts on); copy it to tests/journeys/regressions/ (with a comment line saying what it
+# found) to keep it as a regression test. A journey that crashes the program is shrunk the same
+# way from the steps it had taken (BUILD/journeys-failed/PROGRAM-steps.journey), each shorter
+# journey run in a process of its own.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # shellcheck source=scripts/deps.sh
@@ -34,10 +36,11 @@ failed=0
 for program in writer reader; do
     exe=$build/tests/${program}_journeys
     log=$build/journeys-failed/$program-$first.log
+    steps=$PWD/$build/journeys-failed/$program-steps.journey
     echo
     echo "==> $program: $count journeys (log: $log)"
     set +e
-    OMBRI_JOURNEY_COUNT=$count OMBRI_JOURNEY_FIRST=$first \
+    OMBRI_JOURNEY_COUNT=$count OMBRI_JOURNEY_FIRST=$first OMBRI_JOURNEY_RECORD=$steps \
         "$exe" --gtest_filter=JourneySeeds.MoreSeeds >"$log" 2>&1
     rc=$?
     set -e
@@ -47,13 +50,14 @@ for program in writer reader; do
         continue
     fi
     failed=1
-    # A run that ended without the test framework's verdict died inside a journey: the last seed
-    # it started is the one to shrink.
+    # A run that ended without the test framework's verdict died inside a journey: the steps of
+    # the last seed it started are the ones to shrink.
     if ! grep -q '^\[  FAILED  \]' "$log"; then
         seed=$(grep -Eo "^journey $program seed [0-9]+" "$log" | tail -n 1 | awk '{print $4}')
-        echo "$program: the program died in the journey of seed $seed; shrinking it"
+        echo "$program: the program died in the journey of seed $seed; shrinking its steps"
         tail -n 30 "$log"
-        OMBRI_JOURNEY_SHRINK_SEED=$seed "$exe" --gtest_filter=JourneySeeds.ShrinkInChildProcesses \
+        OMBRI_JOURNEY_SHRINK=$steps OMBRI_JOURNEY_SHRINK_SEED=$seed \
+            "$exe" --gtest_filter=JourneySeeds.ShrinkInChildProcesses \
             2>&1 | grep -Ev '^(QStandardPaths|This plugin)' | tail -n 40 || true
     fi
 done

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -134,6 +135,54 @@ TEST(JourneySeeds, KeptJourneysThatNoLongerFitFail)
         ASSERT_TRUE(outcome) << "passed:\n" << text;
         EXPECT_NE(outcome->message.find("line "), std::string::npos) << outcome->message;
     }
+}
+
+// Names with spaces, quotes, line ends and bytes beyond ASCII (a folder a journey made, text a
+// user typed) come back from a kept journey as they were written, each step on one line.
+TEST(JourneySteps, WordsComeBackAsWritten)
+{
+    const Journey journey = {
+        Step{"rename", {"tree", "more/New Folder (2)", "a \"b\" \\c", "yes"}},
+        Step{"paste", {"one\r\ntwo\tthree\n"}},
+        Step{"type", {"caf\xe9"}},
+        Step{"erasersize", {""}},
+        Step{"drag", {"-3", "40", "0", "0", "ctrl", "-1"}},
+        Step{"undo", {}},
+    };
+    const std::string text = encodeJourney(journey);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), static_cast<long>(journey.size()));
+    auto decoded = decodeJourney("# kept\n\n" + text);
+    ASSERT_TRUE(decoded) << decoded.error();
+    EXPECT_EQ(decoded.value(), journey);
+    EXPECT_EQ(decoded.value()[0].line, 3);
+    EXPECT_EQ(decoded.value()[4].number(0), -3);
+}
+
+TEST(JourneySteps, ALineThatIsNoStepNamesItsLine)
+{
+    for (const char* broken :
+         {"type \"abc", "type \"a\\qb\"", "type \"a\"b", "type a\"b", "type \"\\x4\""}) {
+        const auto decoded = decodeJourney(std::string("open pics/p24.bmp\n\n") + broken + "\n");
+        ASSERT_FALSE(decoded) << broken;
+        EXPECT_EQ(decoded.error().rfind("line 3 ", 0), 0u) << decoded.error();
+    }
+}
+
+TEST(JourneySteps, WordsMustFitTheVerb)
+{
+    const auto fits = [](const char* pattern, std::vector<std::string> words) {
+        return !checkWords(pattern, Step{"verb", std::move(words)});
+    };
+    EXPECT_TRUE(fits("w n n a*", {"pics/a.png", "1", "-2"}));
+    EXPECT_TRUE(fits("w n n a*", {"pics/a.png", "1", "-2", "yes", "cancel"}));
+    EXPECT_FALSE(fits("w n n a*", {"pics/a.png", "1"}));
+    EXPECT_FALSE(fits("w n n a*", {"pics/a.png", "1", "2x"}));
+    EXPECT_FALSE(fits("w n n a*", {"pics/a.png", "1", "2", "maybe"}));
+    EXPECT_TRUE(fits("w a?", {"Delete"}));
+    EXPECT_TRUE(fits("w a? n*", {"Selected", "1", "2", "3"}));
+    EXPECT_FALSE(fits("w a?", {"Delete", "yes", "no"}));
+    EXPECT_FALSE(fits("", {"extra"}));
+    EXPECT_TRUE(fits("", {}));
 }
 
 // One journey from a file, for a child process of the shrinker or a developer.

@@ -42,6 +42,8 @@
 #include <QTreeWidgetItemIterator>
 #include <QUrl>
 
+#include <gtest/gtest.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -2497,6 +2499,21 @@ Outcome exploreReaderJourney(uint64_t seed, int steps, Journey& taken)
 Outcome replayReaderJourney(const Journey& journey)
 {
     return replayJourney<ReaderSession>(ReaderSession::kVerbs, journey);
+}
+
+// A button that is not on its bar fails the step that presses it, where a step once passed as
+// if the bar were out of sight.
+TEST(ReaderJourneySteps, AButtonMissingFromItsBarFailsTheStep)
+{
+    ReaderSession session;
+    auto* window = qobject_cast<ReaderWindow*>(session.window());
+    ASSERT_TRUE(window);
+    window->mainToolBar()->removeAction(window->commands().action(cmd::FitWidth));
+    const Outcome outcome = takeStep(session, VerbTable<ReaderSession>(ReaderSession::kVerbs),
+                                     Step{"press", {"FitWidth"}}, 0);
+    ASSERT_TRUE(outcome);
+    EXPECT_NE(outcome->message.find("the toolbar has no button FitWidth"), std::string::npos)
+        << outcome->message;
 }
 
 } // namespace

@@ -1403,6 +1403,22 @@ Outcome replayWriterJourney(const Journey& journey)
     return replayJourney<WriterSession>(WriterSession::kVerbs, journey);
 }
 
+// A tool that is not in the Paint Tool Box fails the step that chooses it, where a step once
+// passed having clicked nothing.
+TEST(WriterJourneySteps, AToolMissingFromItsBoxFailsTheStep)
+{
+    WriterSession session;
+    auto* window = qobject_cast<WriterWindow*>(session.window());
+    ASSERT_TRUE(window);
+    window->paintToolBox()->removeAction(window->commands().action(cmd::RectangleTool));
+    const Outcome outcome = takeStep(session, VerbTable<WriterSession>(WriterSession::kVerbs),
+                                     Step{"tool", {"Rectangle"}}, 0);
+    ASSERT_TRUE(outcome);
+    EXPECT_NE(outcome->message.find("the Paint Tool Box has no button Rectangle"),
+              std::string::npos)
+        << outcome->message;
+}
+
 } // namespace
 
 const JourneyProgram kJourneyProgram{
