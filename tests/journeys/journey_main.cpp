@@ -132,7 +132,10 @@ TEST(JourneySeeds, KeptJourneysThatNoLongerFitFail)
     unfit.push_back("type \"a\\q\"\n");
     for (const std::string& text : unfit) {
         const Outcome outcome = replayed(text);
-        ASSERT_TRUE(outcome) << "passed:\n" << text;
+        if (!outcome) {
+            ADD_FAILURE() << "passed:\n" << text;
+            continue;
+        }
         EXPECT_NE(outcome->message.find("line "), std::string::npos) << outcome->message;
     }
 }
