@@ -1,6 +1,7 @@
 // The test program of one program's journeys: a fixed set of seeds, one seed from the clock, the
-// journeys kept from earlier failures, and on request more seeds, one kept journey replayed, or
-// a crashing seed shrunk in child processes.
+// journeys kept from earlier failures replayed step for step, and on request more seeds, one
+// kept journey replayed, or the steps of a journey that killed the program shrunk in child
+// processes.
 #include "journeys/journey_main.h"
 
 #include <QApplication>

@@ -259,8 +259,7 @@ struct NamedKey {
     KeyRole role;
 };
 
-// Keys sent to whichever widget has the focus. The stepping keys come first: stepping is what a
-// user does most with the keys.
+// Keys sent to whichever widget has the focus.
 const NamedKey kKeys[] = {
     {"Down", Qt::Key_Down, Qt::NoModifier, KeyRole::Next},
     {"Up", Qt::Key_Up, Qt::NoModifier, KeyRole::Previous},
@@ -280,7 +279,6 @@ const NamedKey kKeys[] = {
     {"Keypad-", Qt::Key_Minus, Qt::KeypadModifier, KeyRole::Other},
     {"Delete", Qt::Key_Delete, Qt::NoModifier, KeyRole::Delete},
 };
-constexpr int kSteppingKeys = 4;
 
 struct NamedCommand {
     const char* name;
@@ -1410,12 +1408,16 @@ void ReaderSession::drawKey(Rng& rng, Journey& journey)
         journey.push_back(Step{"key", {"Escape"}});
         return;
     }
+    // Stepping is what a user does most with the keys.
+    std::vector<const NamedKey*> stepping;
     std::vector<const NamedKey*> keys;
     for (const NamedKey& key : kKeys) {
+        if (key.role == KeyRole::Next || key.role == KeyRole::Previous)
+            stepping.push_back(&key);
         if (key.role != KeyRole::Delete)
             keys.push_back(&key);
     }
-    const NamedKey* key = rng.chance(1, 2) ? &kKeys[rng.below(kSteppingKeys)] : rng.pick(keys);
+    const NamedKey* key = rng.chance(1, 2) ? rng.pick(stepping) : rng.pick(keys);
     journey.push_back(Step{"key", {key->name}});
 }
 
@@ -1657,11 +1659,15 @@ void addCommandWords(Rng& rng, int id, Step& step)
 // Full screen now and then, New Folder a little more often.
 void ReaderSession::drawPress(Rng& rng, Journey& journey)
 {
+    std::vector<const NamedCommand*> buttons;
+    for (const NamedCommand& button : kToolButtons) {
+        if (button.id != cmd::FullScreen)
+            buttons.push_back(&button);
+    }
     const int roll = rng.below(12);
-    const NamedCommand& button =
-        roll == 0  ? *findNamed(kToolButtons, "FullScreen")
-        : roll < 3 ? *findNamed(kToolButtons, "NewFolder")
-                   : kToolButtons[rng.below(static_cast<int>(std::size(kToolButtons)) - 1)];
+    const NamedCommand& button = roll == 0  ? *findNamed(kToolButtons, "FullScreen")
+                                 : roll < 3 ? *findNamed(kToolButtons, "NewFolder")
+                                            : *rng.pick(buttons);
     Step step{"press", {button.name}};
     addCommandWords(rng, button.id, step);
     journey.push_back(step);

@@ -94,15 +94,15 @@ constexpr NamedCommand kSaveAsButtons[] = {{"lossless", cmd::SaveAsLossless},
 struct NamedKey {
     const char* name;
     Qt::Key key;
+    bool writes; // a key a user writing with the text tool presses
 };
-// The text tool's keys come first: a user writing presses those.
-constexpr NamedKey kKeys[] = {{"Return", Qt::Key_Return}, {"Backspace", Qt::Key_Backspace},
-                              {"Left", Qt::Key_Left},     {"Right", Qt::Key_Right},
-                              {"Delete", Qt::Key_Delete}, {"Escape", Qt::Key_Escape},
-                              {"Tab", Qt::Key_Tab},       {"Space", Qt::Key_Space},
-                              {"9", Qt::Key_9},           {"8", Qt::Key_8},
-                              {"0", Qt::Key_0},           {"Up", Qt::Key_Up}};
-constexpr int kTextKeys = 8;
+constexpr NamedKey kKeys[] = {
+    {"Return", Qt::Key_Return, true}, {"Backspace", Qt::Key_Backspace, true},
+    {"Left", Qt::Key_Left, true},     {"Right", Qt::Key_Right, true},
+    {"Delete", Qt::Key_Delete, true}, {"Escape", Qt::Key_Escape, true},
+    {"Tab", Qt::Key_Tab, true},       {"Space", Qt::Key_Space, true},
+    {"9", Qt::Key_9, false},          {"8", Qt::Key_8, false},
+    {"0", Qt::Key_0, false},          {"Up", Qt::Key_Up, false}};
 
 struct NamedModifier {
     const char* name;
@@ -113,11 +113,9 @@ constexpr NamedModifier kModifiers[] = {{"none", Qt::NoModifier},
                                         {"ctrl", Qt::ControlModifier},
                                         {"alt", Qt::AltModifier}};
 
-// What Save As may be given: the extensions a user types, in the spellings users type.
-const char* const kSaveExtensions[] = {"png", "bmp",  "tif", "rgb",  "dpx", "cin",
-                                       "jpg", "jpeg", "Png", "tiff", "TIF"};
-// The first of them are the usual ones.
-constexpr int kUsualSaveExtensions = 7;
+// What Save As may be given: the extensions a user types, and now and then in other spellings.
+const char* const kSaveExtensions[] = {"png", "bmp", "tif", "rgb", "dpx", "cin", "jpg"};
+const char* const kOtherSaveSpellings[] = {"jpeg", "Png", "tiff", "TIF"};
 const char* const kTexts[] = {"a", "Ab", "note 1", "xyz", "W", " ", "8 9", "caf\xe9", ".,;"};
 const char* const kPastes[] = {"ab\ncd", "one\r\ntwo", "x\ry", "\tz", "line", "a\n\nb\n", "p\r"};
 const char* const kEraserSizes[] = {"5", "10", "25", "50", "2x", "0", ""};
@@ -133,6 +131,17 @@ const char* const kStartPictures[] = {"p24.bmp",     "p32.png",  "p8.bmp",  "one
 const char* const kExportTargets[] = {"own", "symlink", "hardlink", "spelling", "new"};
 // Save As onto the file the picture came from.
 constexpr const char* kOwnFile = "own";
+
+const std::vector<NamedKey>& writingKeys()
+{
+    static const std::vector<NamedKey> keys = [] {
+        std::vector<NamedKey> writing;
+        std::copy_if(std::begin(kKeys), std::end(kKeys), std::back_inserter(writing),
+                     [](const NamedKey& key) { return key.writes; });
+        return writing;
+    }();
+    return keys;
+}
 
 bool isShapeTool(Tool tool)
 {
@@ -197,8 +206,7 @@ std::string randomPicture(Rng& rng)
     if (rng.chance(1, 5))
         return rng.pick(kUnreadable);
     if (rng.chance(1, 4))
-        return "out/s" + word(rng.below(6)) + "." +
-               kSaveExtensions[rng.below(kUsualSaveExtensions)];
+        return "out/s" + word(rng.below(6)) + "." + rng.pick(kSaveExtensions);
     std::string name = rng.pick(kFixturePictures);
     if (name == "big.bmp" && rng.chance(3, 4))
         name = kStartPictures[0];
@@ -715,7 +723,7 @@ void WriterSession::drawTool(Rng& rng, Journey& journey)
                 drawType(rng, journey);
                 break;
             case 2:
-                journey.push_back(Step{"key", {kKeys[rng.below(kTextKeys)].name}});
+                journey.push_back(Step{"key", {rng.pick(writingKeys()).name}});
                 break;
             default:
                 drawPaste(rng, journey);
@@ -815,10 +823,12 @@ void WriterSession::drawSaveAs(Rng& rng, Journey& journey)
     const char* button = rng.pick(kSaveAsButtons).name;
     std::string target = kOwnFile;
     if (!rng.chance(1, 12)) {
-        const int extension = rng.chance(1, 6)
-                                  ? rng.below(static_cast<int>(std::size(kSaveExtensions)))
-                                  : rng.below(kUsualSaveExtensions);
-        target = "out/s" + word(rng.below(6)) + "." + kSaveExtensions[extension];
+        const int usual = static_cast<int>(std::size(kSaveExtensions));
+        const int spelling = rng.below(
+            rng.chance(1, 6) ? usual + static_cast<int>(std::size(kOtherSaveSpellings)) : usual);
+        target =
+            "out/s" + word(rng.below(6)) + "." +
+            (spelling < usual ? kSaveExtensions[spelling] : kOtherSaveSpellings[spelling - usual]);
     }
     journey.push_back(Step{"saveas", {button, target, randomAnswer(rng), randomAnswer(rng)}});
 }
