@@ -135,7 +135,7 @@ std::string readmeLacks(const std::string& text, const ImageFormat& format)
 {
     const size_t section = text.find("\n## Formats\n");
     if (section == std::string::npos)
-        return "its \"## Formats\" section";
+        return "\"## Formats\" section";
     std::istringstream lines(text.substr(section + 1));
     std::string line;
     std::getline(lines, line);
@@ -149,7 +149,7 @@ std::string readmeLacks(const std::string& text, const ImageFormat& format)
             continue;
         return missingWords(line.substr(second + 1, third - second - 1), extensionsOf(format));
     }
-    return "a row in the table of formats";
+    return "row in the table of formats";
 }
 
 struct Document {
@@ -186,7 +186,7 @@ TEST(FormatDocuments, ChecksNameWhatADocumentLacks)
                                "| TIFF | tif, tiff |\n";
     EXPECT_EQ(readmeLacks(readme, kJpegFormat), "jpeg");
     EXPECT_EQ(readmeLacks(readme, kSgiFormat), "");
-    EXPECT_EQ(readmeLacks(readme, kTiffFormat), "a row in the table of formats");
+    EXPECT_EQ(readmeLacks(readme, kTiffFormat), "row in the table of formats");
 }
 
 TEST(FormatDocuments, EveryDocumentListsEveryFormatThatIsRead)
