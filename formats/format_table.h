@@ -73,8 +73,8 @@ struct ImageFormat {
     SaveFn save; // null: the programs read the format but never write it
 };
 
-// The formats with a behaviour of their own somewhere in the programs. Every other format is
-// only a row of the table.
+// The formats by name, for code that treats one of them apart. A new format needs no name here
+// unless some code does.
 extern const ImageFormat kPngFormat;
 extern const ImageFormat kBmpFormat;
 extern const ImageFormat kTiffFormat;
