@@ -61,15 +61,7 @@ constexpr const char* kToolUsage =
     "Exit status: 0 done, 1 usage error, 2 unreadable input, 3 no notes,\n"
     "4 the output could not be written (or, for repair, cannot carry the notes).\n";
 
-constexpr const char* kInfoDescription =
-    "Describes each picture: its format, size and bit count, whether it carries notes and\n"
-    "how many pixels are notes. A file that cannot be read is reported and skipped.\n"
-    "\n"
-    "A folder stands for the pictures directly in it, or with -r for every picture below\n"
-    "it, in name order without regard to case, a folder's pictures taking the folder's place\n"
-    "among the names. Names starting with \".\" are skipped and linked folders are not\n"
-    "followed. A picture is a file whose name ends in an extension ombri reads: bmp, png,\n"
-    "jpg, tif, tiff, rgb, dpx, cin, gif or pcx, in small or in capital letters.\n"
+constexpr const char* kInfoDetails =
     "\n"
     "Each picture is a block of \"key: value\" lines, the blocks parted by an empty line.\n"
     "With --json each is one line holding a JSON object with the same keys: \"file\",\n"
@@ -91,6 +83,53 @@ constexpr const char* kInfoDescription =
     "\n"
     "With more than one path, or a folder, a last line on standard error counts them:\n"
     "\"N images, K with notes, F unreadable\". Exits 2 when anything could not be read.\n";
+
+// "a, b or c".
+std::string spokenList(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (size_t i = 0; i < items.size(); ++i)
+        text += (i == 0 ? "" : i + 1 == items.size() ? " or " : ", ") + items[i];
+    return text;
+}
+
+// "a PNG, BMP, ... or Cineon": the formats a picture keeps its notes in.
+std::string noteFormatChoice()
+{
+    std::vector<std::string> names;
+    for (const ImageFormat* format : imageFormats()) {
+        if (savesNotes(*format))
+            names.emplace_back(format->name);
+    }
+    return "a " + spokenList(names);
+}
+
+// The extensions ombri reads, from the format table, as the help of info lists them.
+std::string pictureExtensions()
+{
+    std::vector<std::string> extensions;
+    for (const ImageFormat* format : imageFormats()) {
+        for (auto& extension : extensionsOf(*format))
+            extensions.push_back(std::move(extension));
+    }
+    return spokenList(extensions);
+}
+
+const char* infoDescription()
+{
+    static const std::string text =
+        "Describes each picture: its format, size and bit count, whether it carries notes and\n"
+        "how many pixels are notes. A file that cannot be read is reported and skipped.\n"
+        "\n"
+        "A folder stands for the pictures directly in it, or with -r for every picture below\n"
+        "it, in name order without regard to case, a folder's pictures taking the folder's place\n"
+        "among the names. Names starting with \".\" are skipped and linked folders are not\n"
+        "followed. A picture is a file whose name ends in an extension ombri reads, in small\n"
+        "or capital letters or any mix of them:\n"
+        "  " +
+        pictureExtensions() + ".\n" + kInfoDetails;
+    return text.c_str();
+}
 
 // --- notes: the note layer as a grey PNG ---
 
@@ -189,9 +228,10 @@ Exit runRepair(const Invocation& invocation, Context& context)
     if (auto refused = checkOutput(context, "repair", invocation.operands, target))
         return *refused;
     const std::string refusal = "ombri: " + printableName(target) + " cannot carry notes: ";
-    if (Writing::saveKindFor(FileExtension(target)) == Writing::SaveKind::Jpeg) {
-        context.err << refusal << "JPEG files lose them; name a PNG, BMP, TIFF, SGI, DPX or "
-                    << "Cineon file\n";
+    if (const ImageFormat* format = Writing::saveFormatFor(FileExtension(target));
+        format && !savesNotes(*format)) {
+        context.err << refusal << format->name << " files lose them; name " << noteFormatChoice()
+                    << " file\n";
         return Exit::WriteFailed;
     }
     Writing doc(context.prompt);
@@ -245,8 +285,8 @@ Exit runRenderCommand(const Invocation& invocation, Context& context)
 
 // --- The command table ---
 
-constexpr Command kCommands[] = {
-    {"info", "info [-r] [--json] [-j N] PATH...", "PATH", kInfoDescription, false, false, false, 1,
+const Command kCommands[] = {
+    {"info", "info [-r] [--json] [-j N] PATH...", "PATH", infoDescription(), false, false, false, 1,
      kAnyCount, runInfo, false, true},
     {"notes", "notes FILE -o MASK.png", "FILE",
      "Writes the note layer of FILE as an 8-bit grey PNG the size of the picture: black\n"

@@ -19,18 +19,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The extension of the file's name; empty when the name has no dot (FileExtension would answer
-// the whole name, and a file called "png" is not a PNG name).
-std::string nameExtension(const std::string& path)
-{
-    const std::string name = fs::path(path).filename().string();
-    return name.find('.') == std::string::npos ? std::string() : FileExtension(name);
-}
-
 // JPEG is the one kind of file the writer saves without the notes.
 bool losesNotes(const std::string& path)
 {
-    return loadFormatForExtension(FileExtension(path)) == ImageFormat::Jpeg;
+    const ImageFormat* format = Writing::saveFormatFor(FileExtension(path));
+    return format && !savesNotes(*format);
 }
 
 void reportLossyRefusal(std::ostream& err, const std::string& path)
@@ -73,14 +66,13 @@ std::optional<Exit> checkOutput(Context& context, const char* command,
         context.err << "ombri: " << prefix << "it is a folder; name a file to write\n";
         return Exit::WriteFailed;
     }
-    const std::string extension = nameExtension(target);
-    if (pngOnly && loadFormatForExtension(extension) != ImageFormat::Png) {
+    const std::string extension = FileExtension(target);
+    if (pngOnly && loadFormatForExtension(extension) != &kPngFormat) {
         const std::string reason = std::string(pngOnly) + " is written as PNG";
         return usageError(context.err, prefix + reason + "; name the output with .png at the end");
     }
-    if (!pngOnly && Writing::saveKindFor(extension) == Writing::SaveKind::None) {
-        const std::string hint =
-            std::string("choose a name ending in one of ") + Writing::kSavableExtensions;
+    if (!pngOnly && !Writing::saveFormatFor(extension)) {
+        const std::string hint = "choose a name ending in one of " + savableExtensionList();
         return usageError(context.err, prefix + "ombri cannot save that kind of file; " + hint);
     }
     for (const auto& input : inputs) {

@@ -67,7 +67,7 @@ void printInfoBlock(std::ostream& out, const std::string& path, const Writing& d
     const auto& notes = doc.noteLayer();
     const NoteKeeping keeping = noteKeeping(doc);
     out << "file: " << printableName(path) << '\n'
-        << "format: " << formatName(loadFormatForExtension(FileExtension(path))) << '\n'
+        << "format: " << formatName(formatOfPath(path)) << '\n'
         << "size: " << doc.width() << 'x' << doc.height() << '\n'
         << "bits: " << DibGetBitCount(doc.image()) << '\n'
         << "notes: " << (carriesNotes(doc) ? "yes" : "no") << '\n'
@@ -125,9 +125,8 @@ void printInfoJson(std::ostream& out, const std::string& path, const Writing& do
     const auto& notes = doc.noteLayer();
     const NoteKeeping keeping = noteKeeping(doc);
     out << "{\"file\":" << jsonString(path)
-        << ",\"format\":" << jsonString(formatName(loadFormatForExtension(FileExtension(path))))
-        << ",\"size\":\"" << doc.width() << 'x' << doc.height()
-        << "\",\"bits\":" << DibGetBitCount(doc.image())
+        << ",\"format\":" << jsonString(formatName(formatOfPath(path))) << ",\"size\":\""
+        << doc.width() << 'x' << doc.height() << "\",\"bits\":" << DibGetBitCount(doc.image())
         << ",\"notes\":" << (carriesNotes(doc) ? "true" : "false")
         << ",\"note-pixels\":" << (notes ? countNotePixels(*notes) : 0) << ",\"signature\":\""
         << keeping.signature << '"';
@@ -140,8 +139,7 @@ void printInfoJson(std::ostream& out, const std::string& path, const Writing& do
 // A name info looks at in a folder: one whose extension picks a reader, as when it is opened.
 bool isPictureName(const std::string& name)
 {
-    return name.find('.') != std::string::npos &&
-           loadFormatForExtension(FileExtension(name)) != ImageFormat::None;
+    return formatOfPath(name) != nullptr;
 }
 
 // A pipe or a device by a picture's name would leave the open waiting for data that may never

@@ -1,162 +1,32 @@
 #include "formats/dispatch.h"
 
-#include "formats/bmp.h"
-#include "formats/cineon_dpx.h"
-#include "formats/gif.h"
-#include "formats/jpeg.h"
-#include "formats/pcx.h"
-#include "formats/png.h"
-#include "formats/sgi.h"
-#include "formats/tiff.h"
-
-#include <cstdio>
-#include <cstring>
-
 namespace ombri {
-
-const char* const kOpenFilter =
-    "Image Files|*.png; *.bmp; *.jpg; *.tif; *rgb; *.jpg; *.tiff; *.jpeg|PNG       (*.png)|*.png|"
-    "BMP       (*.bmp)|*.bmp|TIFF        (*.tif)|*.tif|RGB       (*.rgb)|*.rgb|JPEG      "
-    "(*.jpg)|*.jpg|All Files   (*.*)|*.*|";
 
 const char* const kTooLargeMessage = "The BMP image is too large\xEF\xBC\x81";
 
-const char* formatName(ImageFormat format)
+const char* formatName(const ImageFormat* format)
 {
-    switch (format) {
-    case ImageFormat::Bmp:
-        return "BMP";
-    case ImageFormat::Png:
-        return "PNG";
-    case ImageFormat::Sgi:
-        return "SGI";
-    case ImageFormat::Jpeg:
-        return "JPEG";
-    case ImageFormat::Cineon:
-        return "Cineon";
-    case ImageFormat::Dpx:
-        return "DPX";
-    case ImageFormat::Gif:
-        return "GIF";
-    case ImageFormat::Pcx:
-        return "PCX";
-    case ImageFormat::Tiff:
-        return "TIFF";
-    case ImageFormat::None:
-        break;
-    }
-    return "unknown";
-}
-
-std::string FileExtension(const std::string& fileName)
-{
-    const auto slash = fileName.rfind('/');
-    const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(dot + 1);
-}
-
-namespace {
-
-using LoadFn = void (*)(const std::string& path, LoadedImage& out);
-
-void take(Result<Dib> result, LoadedImage& out)
-{
-    if (result)
-        out.image = result.take();
-    else
-        out.error = result.error();
-}
-
-template <Result<Dib> (*read)(const std::string&)>
-void load(const std::string& path, LoadedImage& out)
-{
-    take(read(path), out);
-}
-
-void loadJpeg(const std::string& path, LoadedImage& out)
-{
-    take(ReadJpegFile(path, &out.messages), out);
-}
-
-// DPX and Cineon pictures bring their notes along in bit 0 of every pixel word.
-template <FilmFormat kind> void loadFilm(const std::string& path, LoadedImage& out)
-{
-    auto result = ReadCineonDpxFile(path, kind);
-    if (!result) {
-        out.error = result.error();
-        return;
-    }
-    FilmImage film = result.take();
-    out.image = std::move(film.image);
-    out.noteLayer = std::move(film.notes);
-    out.pixelWords = std::move(film.pixelWords);
-}
-
-struct FormatEntry {
-    const char* extension;
-    ImageFormat format;
-    LoadFn load;
-};
-
-// Exact spellings only, in the order they are tried: "Bmp" or "Tif" match nothing.
-constexpr FormatEntry kLoadFormats[] = {
-    {"bmp", ImageFormat::Bmp, load<ReadBmpFile>},
-    {"BMP", ImageFormat::Bmp, load<ReadBmpFile>},
-    {"png", ImageFormat::Png, load<ReadPngFile>},
-    {"PNG", ImageFormat::Png, load<ReadPngFile>},
-    {"rgb", ImageFormat::Sgi, load<ReadSgiFile>},
-    {"RGB", ImageFormat::Sgi, load<ReadSgiFile>},
-    {"jpg", ImageFormat::Jpeg, loadJpeg},
-    {"JPG", ImageFormat::Jpeg, loadJpeg},
-    {"cin", ImageFormat::Cineon, loadFilm<FilmFormat::Cineon>},
-    {"CIN", ImageFormat::Cineon, loadFilm<FilmFormat::Cineon>},
-    {"dpx", ImageFormat::Dpx, loadFilm<FilmFormat::Dpx>},
-    {"DPX", ImageFormat::Dpx, loadFilm<FilmFormat::Dpx>},
-    {"gif", ImageFormat::Gif, load<ReadGifFile>},
-    {"GIF", ImageFormat::Gif, load<ReadGifFile>},
-    {"pcx", ImageFormat::Pcx, load<ReadPcxFile>},
-    {"PCX", ImageFormat::Pcx, load<ReadPcxFile>},
-    {"tif", ImageFormat::Tiff, load<ReadTiffFile>},
-    {"TIF", ImageFormat::Tiff, load<ReadTiffFile>},
-    {"tiff", ImageFormat::Tiff, load<ReadTiffFile>},
-    {"TIFF", ImageFormat::Tiff, load<ReadTiffFile>},
-};
-
-const FormatEntry* findLoadEntry(const std::string& extension)
-{
-    for (const auto& entry : kLoadFormats) {
-        if (extension == entry.extension)
-            return &entry;
-    }
-    return nullptr;
-}
-
-} // namespace
-
-ImageFormat loadFormatForExtension(const std::string& extension)
-{
-    const FormatEntry* entry = findLoadEntry(extension);
-    return entry ? entry->format : ImageFormat::None;
+    return format ? format->name : "unknown";
 }
 
 LoadedImage LoadImageByExtension(const std::string& path)
 {
     LoadedImage loaded;
-    const FormatEntry* entry = findLoadEntry(FileExtension(path));
-    if (!entry) {
+    const ImageFormat* format = formatOfPath(path);
+    if (!format) {
         loaded.error = "the file name's extension is not one of an image kind this program reads";
         return loaded;
     }
-    loaded.format = entry->format;
-    loaded.signatureRowFlag = entry->format != ImageFormat::Bmp;
-    entry->load(path, loaded);
+    loaded.format = format;
+    loaded.signatureRowFlag = format->notes != NoteForm::MarkerInFirstRow;
+    format->load(path, loaded);
     return loaded;
 }
 
-SignatureForm signatureFormOf(ImageFormat format)
+SignatureForm signatureFormOf(const ImageFormat* format)
 {
-    return format == ImageFormat::Sgi ? SignatureForm::Planar : SignatureForm::Interleaved;
+    return format && format->notes == NoteForm::PlanarMarker ? SignatureForm::Planar
+                                                             : SignatureForm::Interleaved;
 }
 
 ImageCheck CheckLoadedImage(Dib& image)

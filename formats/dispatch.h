@@ -3,6 +3,7 @@
 #include "core/dib.h"
 #include "core/result.h"
 #include "formats/format_message.h"
+#include "formats/format_table.h"
 #include "notes/carrier.h"
 
 #include <cstdint>
@@ -12,22 +13,14 @@
 
 namespace ombri {
 
-enum class ImageFormat { None, Bmp, Png, Sgi, Jpeg, Cineon, Dpx, Gif, Pcx, Tiff };
-
-// The name a user reads: "BMP", "PNG", "TIFF", "JPEG", "GIF", "SGI", "DPX", "Cineon", "PCX".
-const char* formatName(ImageFormat format);
-
-// The text after the last "." of the name (without folders); the whole name when it has no dot.
-std::string FileExtension(const std::string& fileName);
-
-// The reader for an extension, by its exact spelling ("bmp" and "BMP", never "Bmp").
-ImageFormat loadFormatForExtension(const std::string& extension);
+// The name a user reads ("PNG", "Cineon"), or "unknown" for no format.
+const char* formatName(const ImageFormat* format);
 
 // What one load produced.
 struct LoadedImage {
     Dib image;                    // null when nothing was loaded
     bool signatureRowFlag = true; // false only for BMP: the marker lies in the first row
-    ImageFormat format = ImageFormat::None;
+    const ImageFormat* format = nullptr;
     std::optional<NoteLayer> noteLayer;   // filled by readers that carry notes in pixel words
     std::vector<uint32_t> pixelWords;     // the words of a DPX or Cineon file, top row first
     std::string error;                    // why nothing was loaded
@@ -38,16 +31,13 @@ struct LoadedImage {
 };
 
 // The marker of an SGI file lies over its colour planes; every other carrier interleaves it.
-SignatureForm signatureFormOf(ImageFormat format);
+SignatureForm signatureFormOf(const ImageFormat* format);
 
 // Picks the reader by the extension of the path and loads the file.
 LoadedImage LoadImageByExtension(const std::string& path);
 
 // Shown when a loaded image has a negative width or height; ends with a full-width "!".
 extern const char* const kTooLargeMessage;
-
-// The Open dialog's filter of both programs, "Name|patterns|..." as they have always listed it.
-extern const char* const kOpenFilter;
 
 enum class ImageCheck { Ok, NoImage, TooLarge };
 

@@ -61,7 +61,7 @@ Result<ImageSize> sized(uint32_t width, uint32_t height)
     return size;
 }
 
-Result<ImageSize> bmpSize(const HeaderReader& file, ImageFormat)
+Result<ImageSize> bmpSize(const HeaderReader& file, const ImageFormat&)
 {
     const auto h = file.start(26);
     if (h.size() < 26 || h[0] != 'B' || h[1] != 'M')
@@ -78,7 +78,7 @@ Result<ImageSize> bmpSize(const HeaderReader& file, ImageFormat)
                  static_cast<uint32_t>(height < 0 ? -height : height));
 }
 
-Result<ImageSize> pngSize(const HeaderReader& file, ImageFormat)
+Result<ImageSize> pngSize(const HeaderReader& file, const ImageFormat&)
 {
     const auto start = file.start(24);
     const auto dimensions = readPngDimensions({start.data(), start.size()});
@@ -87,7 +87,7 @@ Result<ImageSize> pngSize(const HeaderReader& file, ImageFormat)
     return sized(dimensions->width, dimensions->height);
 }
 
-Result<ImageSize> sgiSize(const HeaderReader& file, ImageFormat)
+Result<ImageSize> sgiSize(const HeaderReader& file, const ImageFormat&)
 {
     const auto h = file.start(12);
     if (h.size() < 12 || readBe16(&h[0]) != 474)
@@ -95,7 +95,7 @@ Result<ImageSize> sgiSize(const HeaderReader& file, ImageFormat)
     return sized(readBe16(&h[6]), readBe16(&h[8]));
 }
 
-Result<ImageSize> pcxSize(const HeaderReader& file, ImageFormat)
+Result<ImageSize> pcxSize(const HeaderReader& file, const ImageFormat&)
 {
     const auto h = file.start(12);
     if (h.size() < 12 || h[0] != 10)
@@ -107,10 +107,10 @@ Result<ImageSize> pcxSize(const HeaderReader& file, ImageFormat)
     return sized(uint32_t{xMax} - xMin + 1, uint32_t{yMax} - yMin + 1);
 }
 
-Result<ImageSize> filmSize(const HeaderReader& file, ImageFormat format)
+Result<ImageSize> filmSize(const HeaderReader& file, const ImageFormat& format)
 {
     // Both keep the sides of their first image element as big-endian words.
-    const bool dpx = format == ImageFormat::Dpx;
+    const bool dpx = &format == &kDpxFormat;
     const size_t at = dpx ? 772 : 200;
     const auto h = file.start(at + 8);
     if (h.size() < at + 8 || readBe32(&h[0]) != (dpx ? 0x53445058u : 0x802A5FD7u))
@@ -121,7 +121,7 @@ Result<ImageSize> filmSize(const HeaderReader& file, ImageFormat format)
 // The size of the first image, behind the colour table and any extensions, as the reader takes
 // it: the logical screen's size is not used. Looked for in the first megabyte only, which any
 // real file's headers fit in many times over.
-Result<ImageSize> gifSize(const HeaderReader& file, ImageFormat)
+Result<ImageSize> gifSize(const HeaderReader& file, const ImageFormat&)
 {
     const auto bytes = file.start(size_t{1} << 20);
     const size_t end = bytes.size();
@@ -146,7 +146,7 @@ Result<ImageSize> gifSize(const HeaderReader& file, ImageFormat)
 constexpr int kMaxMarkers = 1 << 16;
 
 // The frame header (SOF) among the markers before the first scan.
-Result<ImageSize> jpegSize(const HeaderReader& file, ImageFormat)
+Result<ImageSize> jpegSize(const HeaderReader& file, const ImageFormat&)
 {
     uint8_t start[2];
     if (!file.read(0, start, 2) || start[0] != 0xFF || start[1] != 0xD8)
@@ -189,7 +189,7 @@ Result<ImageSize> jpegSize(const HeaderReader& file, ImageFormat)
 }
 
 // The sides of the first directory, in classic or big TIFF, either byte order.
-Result<ImageSize> tiffSize(const HeaderReader& file, ImageFormat)
+Result<ImageSize> tiffSize(const HeaderReader& file, const ImageFormat&)
 {
     uint8_t h[16];
     if (!file.read(0, h, 8))
@@ -230,22 +230,22 @@ Result<ImageSize> tiffSize(const HeaderReader& file, ImageFormat)
 }
 
 struct Probe {
-    ImageFormat format;
-    Result<ImageSize> (*size)(const HeaderReader& file, ImageFormat format);
+    const ImageFormat* format;
+    Result<ImageSize> (*size)(const HeaderReader& file, const ImageFormat& format);
 };
 
 constexpr Probe kProbes[] = {
-    {ImageFormat::Bmp, bmpSize},   {ImageFormat::Png, pngSize},     {ImageFormat::Sgi, sgiSize},
-    {ImageFormat::Jpeg, jpegSize}, {ImageFormat::Cineon, filmSize}, {ImageFormat::Dpx, filmSize},
-    {ImageFormat::Gif, gifSize},   {ImageFormat::Pcx, pcxSize},     {ImageFormat::Tiff, tiffSize},
+    {&kBmpFormat, bmpSize},   {&kPngFormat, pngSize},     {&kSgiFormat, sgiSize},
+    {&kJpegFormat, jpegSize}, {&kCineonFormat, filmSize}, {&kDpxFormat, filmSize},
+    {&kGifFormat, gifSize},   {&kPcxFormat, pcxSize},     {&kTiffFormat, tiffSize},
 };
 
 } // namespace
 
 Result<ImageSize> probeImageSize(const std::string& path)
 {
-    const ImageFormat format = loadFormatForExtension(FileExtension(path));
-    if (format == ImageFormat::None)
+    const ImageFormat* format = formatOfPath(path);
+    if (!format)
         return fail("the file name's extension is not one of an image kind this program reads");
     auto opened = openRegularFile(path);
     if (!opened)
@@ -257,7 +257,11 @@ Result<ImageSize> probeImageSize(const std::string& path)
     const auto entry =
         std::find_if(std::begin(kProbes), std::end(kProbes),
                      [format](const Probe& probe) { return probe.format == format; });
-    auto size = entry->size(file, format);
+    // A format whose headers are not read here is decoded before its size is known.
+    if (entry == std::end(kProbes))
+        return fail(std::string("the size of a ") + format->name +
+                    " file is not read from its headers");
+    auto size = entry->size(file, *format);
     if (size)
         size.value().format = format;
     return size;

@@ -12,7 +12,7 @@ namespace ombri {
 // decoded and nothing allocated by the picture's size. A reader that must share memory with
 // others learns so what decoding the file will take before it starts.
 struct ImageSize {
-    ImageFormat format = ImageFormat::None;
+    const ImageFormat* format = nullptr;
     uint32_t width = 0;
     uint32_t height = 0;
     // A progressive JPEG: its decoder holds the coefficients of the whole picture, even when it
@@ -22,8 +22,8 @@ struct ImageSize {
 
 // The format is chosen by the extension, as LoadImageByExtension chooses it, and the size is the
 // one that format's reader takes. Only a regular file is read. A failure, with the reason, for a
-// file that cannot be read, a name of no picture kind, or headers that make no sense; the size is
-// not checked against any limit.
+// file that cannot be read, a name of no picture kind, a format whose headers are not read here,
+// or headers that make no sense; the size is not checked against any limit.
 Result<ImageSize> probeImageSize(const std::string& path);
 
 } // namespace ombri

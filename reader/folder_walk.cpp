@@ -1,5 +1,7 @@
 #include "reader/folder_walk.h"
 
+#include "formats/format_table.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -7,10 +9,6 @@
 namespace ombri::reader {
 
 namespace {
-
-constexpr const char* kImageExtensions[] = {"jpg", "JPG", "png",  "PNG", "rgb", "RGB",
-                                            "bmp", "BMP", "cin",  "CIN", "dpx", "DPX",
-                                            "tif", "TIF", "tiff", "TIFF"};
 
 char asciiLower(char c)
 {
@@ -44,10 +42,8 @@ bool isImageEntry(const FolderEntry& entry)
 
 bool IsImageFileName(const std::string& name)
 {
-    const size_t dot = name.rfind('.');
-    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
-    return std::find(std::begin(kImageExtensions), std::end(kImageExtensions), extension) !=
-           std::end(kImageExtensions);
+    const ImageFormat* format = formatOfPath(name);
+    return format && format->stepping == Stepping::Stepped;
 }
 
 std::optional<std::vector<FolderEntry>> ListFolder(const std::string& folder)

@@ -6,9 +6,8 @@
 
 namespace ombri::reader {
 
-// True when the name's extension (the text after its last ".", empty without one) is one of the
-// kinds Previous Image and Next Image step through: jpg, png, rgb, bmp, cin, dpx, tif and tiff,
-// all in small or all in capital letters. GIF and PCX files open but are not stepped through.
+// True when the name's extension (FileExtension) names a format that Previous Image and Next
+// Image step through, in any case. GIF and PCX files open but are not stepped through.
 bool IsImageFileName(const std::string& name);
 
 struct FolderEntry {

@@ -121,23 +121,22 @@ uint64_t scaledJpegPixels(uint64_t width, uint64_t height, uint64_t side)
 
 uint64_t decodedBytes(const std::string& path, std::optional<int> thumbnailSide)
 {
-    const ImageFormat format = loadFormatForExtension(FileExtension(path));
+    const ImageFormat* format = formatOfPath(path);
     struct stat status {};
     // Nothing is decoded from a file of no picture kind, or one that cannot be opened as one.
-    if (format == ImageFormat::None || ::stat(path.c_str(), &status) != 0 ||
-        !S_ISREG(status.st_mode))
+    if (!format || ::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return 0;
     const auto size = probeImageSize(path);
     if (!size)
         return std::numeric_limits<uint64_t>::max();
     const uint64_t pixels = uint64_t{size.value().width} * size.value().height;
     const uint64_t coefficients = size.value().progressive ? pixels * kCoefficientBytes : 0;
-    if (format == ImageFormat::Jpeg && thumbnailSide)
+    if (format == &kJpegFormat && thumbnailSide)
         return scaledJpegPixels(size.value().width, size.value().height,
                                 static_cast<uint64_t>(std::max(*thumbnailSide, 1))) *
                    kPixelBytes +
                coefficients;
-    const bool film = format == ImageFormat::Dpx || format == ImageFormat::Cineon;
+    const bool film = format->notes == NoteForm::PixelWordBits;
     return pixels * (kPixelBytes + kNoteBytes + (film ? kWordBytes : 0)) + coefficients;
 }
 

@@ -326,7 +326,7 @@ struct ThumbnailSource {
 ThumbnailSource readSource(const std::string& path, int maxSide)
 {
     ThumbnailSource source;
-    if (loadFormatForExtension(FileExtension(path)) == ImageFormat::Jpeg) {
+    if (formatOfPath(path) == &kJpegFormat) {
         // Photographs are decoded at a fraction of their size and stood upright as the camera
         // noted, since that is how the user expects to see them in a list. The labels give the
         // upright size of the whole picture, which is what other programs show for the file.
@@ -346,8 +346,7 @@ ThumbnailSource readSource(const std::string& path, int maxSide)
     source.error = std::move(loaded.error);
     source.width = DibGetWidth(loaded.image);
     source.height = DibGetHeight(loaded.image);
-    // Only PNG readers hand over a real alpha channel; other 32-bit pictures carry a spare byte.
-    source.keepAlpha = loaded.format == ImageFormat::Png;
+    source.keepAlpha = loaded.format && loaded.format->alpha == Alpha::Kept;
     source.image = std::move(loaded.image);
     return source;
 }

@@ -1,5 +1,7 @@
 #include "reader/type_description.h"
 
+#include "formats/format_table.h"
+
 namespace ombri::reader {
 
 namespace {
@@ -9,7 +11,8 @@ struct KnownType {
     const char* description;
 };
 
-// Searched from the top; an extension spelt in another case than those listed is not known.
+// The kinds of file the list names that are not pictures, searched from the top; an extension
+// spelt in another case than those listed is not known. Pictures are named by their formats.
 constexpr KnownType kKnownTypes[] = {
     {"pdf", "Adobe Acrobat Document"},
     {"psd", "Adobe Photoshop Image"},
@@ -19,22 +22,8 @@ constexpr KnownType kKnownTypes[] = {
     {"DLL", "Application Extension"},
     {"zip", "WinZip File"},
     {"cab", "WinZip File"},
-    {"jpg", "JPEG Image"},
-    {"jpeg", "JPEG Image"},
-    {"JPG", "JPEG Image"},
-    {"JPEG", "JPEG Image"},
-    {"tif", "TIF Image"},
-    {"tiff", "TIF Image"},
-    {"TIF", "TIF Image"},
-    {"TIFF", "TIF Image"},
     {"htm", "HTML Document"},
     {"html", "HTML Document"},
-    {"png", "PNG Image"},
-    {"PNG", "PNG Image"},
-    {"gif", "GIF Image"},
-    {"GIF", "GIF Image"},
-    {"bmp", "Bitmap Image"},
-    {"BMP", "Bitmap Image"},
     {"doc", "Microsoft Word Document"},
     {"ppt", "Microsoft PowerPoint Presentation"},
     {"xls", "Microsoft Excel Worksheet"},
@@ -65,14 +54,10 @@ constexpr KnownType kKnownTypes[] = {
 
 } // namespace
 
-std::string listedExtension(const std::string& fileName)
-{
-    const size_t dot = fileName.rfind('.');
-    return dot == std::string::npos ? std::string() : fileName.substr(dot + 1);
-}
-
 std::string TypeDescription(const std::string& extension)
 {
+    if (const ImageFormat* format = loadFormatForExtension(extension); format && format->typeText)
+        return format->typeText;
     for (const auto& known : kKnownTypes) {
         if (extension == known.extension)
             return known.description;

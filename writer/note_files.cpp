@@ -105,7 +105,7 @@ bool exportNotes(Writing& doc)
                     "Warning", Icon::Warning);
         return false;
     }
-    if (loadFormatForExtension(FileExtension(path)) != ImageFormat::Png) {
+    if (formatOfPath(path) != &kPngFormat) {
         prompt.tell("The notes are saved as a PNG picture.\nChoose a name ending in .png.",
                     "Warning", Icon::Warning);
         return false;
@@ -129,7 +129,7 @@ bool importNotes(Writing& doc)
     if (!doc.hasImage())
         return false;
     Prompt& prompt = doc.prompt();
-    const auto chosen = prompt.chooseOpenPath(OpenDialogRequest{"Import Notes", kOpenFilter});
+    const auto chosen = prompt.chooseOpenPath(OpenDialogRequest{"Import Notes", openFilter()});
     if (!chosen)
         return false;
     const std::string& path = *chosen;

@@ -51,7 +51,7 @@ void Reading::adoptPicture(const std::string& path, LoadedImage loaded)
     m_pixelWords = std::move(loaded.pixelWords);
     m_noteLayer = std::move(loaded.noteLayer);
     m_foundSignature = loaded.signature;
-    if (loaded.format == ImageFormat::Jpeg)
+    if (loaded.format == &kJpegFormat)
         m_saveDepth = SaveDepth::Bits24;
     SetPathName(path, true);
     // Notes found in a turned or mirrored picture are shown and edited as usual, but the file no

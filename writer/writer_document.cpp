@@ -1,13 +1,11 @@
 #include "writer/writer_document.h"
 
+#include "formats/format_table.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace ombri::writer {
-
-const char* const WriterDocument::kSaveAsFilter =
-    "PNG       (*.png)|*.png|BMP       (*.bmp)|*.bmp|TIFF        (*.tif)|*.tif|RGB       "
-    "(*.rgb)|*.rgb|JPEG      (*.jpg)|*.jpg|";
 
 WriterDocument::WriterDocument(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
 
@@ -152,7 +150,7 @@ bool WriterDocument::SaveAsCompressed()
 
 SaveDialogRequest WriterDocument::saveDialogRequest() const
 {
-    return SaveDialogRequest{"image", "png", kSaveAsFilter, true};
+    return SaveDialogRequest{"image", "png", saveFilter(SaveChoice::Any), true};
 }
 
 bool WriterDocument::saveAs()

@@ -74,8 +74,6 @@ class WriterDocument : public DocumentBase {
     // Save As (Compressed): the 24-bit save depth, then the save dialog.
     bool SaveAsCompressed();
 
-    static const char* const kSaveAsFilter;
-
   protected:
     SaveDialogRequest saveDialogRequest() const override;
     // A picture with a colour table cannot show or carry notes: it becomes a 24-bit picture of

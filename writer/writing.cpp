@@ -17,39 +17,11 @@ namespace ombri::writer {
 const char* const Writing::kJpegQuestion =
     " For this version, JPEG format does not support OMBRI-image.\n The messages would lost. \n "
     "Save it?";
-const char* const Writing::kSavableExtensions = ".png, .bmp, .tif, .tiff, .rgb, .dpx, .cin, .jpg";
-const char* const Writing::kLosslessFilter =
-    "PNG       (*.png)|*.png|BMP       (*.bmp)|*.bmp|TIFF        (*.tif)|*.tif|RGB       "
-    "(*.rgb)|*.rgb|";
 
-namespace {
-
-using SaveKind = Writing::SaveKind;
-
-struct SaveEntry {
-    const char* extension;
-    SaveKind kind;
-};
-
-// Exact spellings, in the order they are tried.
-constexpr SaveEntry kSaveFormats[] = {
-    {"tif", SaveKind::Tiff},  {"tiff", SaveKind::Tiff},  {"TIF", SaveKind::Tiff},
-    {"TIFF", SaveKind::Tiff}, {"png", SaveKind::Png},    {"PNG", SaveKind::Png},
-    {"rgb", SaveKind::Sgi},   {"RGB", SaveKind::Sgi},    {"bmp", SaveKind::Bmp},
-    {"BMP", SaveKind::Bmp},   {"cin", SaveKind::Cineon}, {"CIN", SaveKind::Cineon},
-    {"dpx", SaveKind::Dpx},   {"DPX", SaveKind::Dpx},    {"jpg", SaveKind::Jpeg},
-    {"JPG", SaveKind::Jpeg},
-};
-
-} // namespace
-
-Writing::SaveKind Writing::saveKindFor(const std::string& extension)
+const ImageFormat* Writing::saveFormatFor(const std::string& extension)
 {
-    for (const auto& entry : kSaveFormats) {
-        if (extension == entry.extension)
-            return entry.kind;
-    }
-    return SaveKind::None;
+    const ImageFormat* format = loadFormatForExtension(extension);
+    return format && format->save ? format : nullptr;
 }
 
 bool Writing::OnSaveDocument(const std::string& path)
@@ -59,18 +31,20 @@ bool Writing::OnSaveDocument(const std::string& path)
 
 int Writing::minimumWidthForNotes(const std::string& path) const
 {
-    switch (saveKindFor(FileExtension(path))) {
-    case SaveKind::Bmp:
-    case SaveKind::Png:
-    case SaveKind::Tiff:
+    const ImageFormat* format = saveFormatFor(FileExtension(path));
+    switch (format ? format->notes : NoteForm::None) {
+    case NoteForm::MarkerInFirstRow:
+    case NoteForm::MarkerInLastRow:
         // The 23 bytes of the signature: 8 pixels of 3 bytes, or 6 of 4.
         return bitCountOf(m_saveDepth) == 32 ? 6 : 8;
-    case SaveKind::Sgi:
+    case NoteForm::PlanarMarker:
         // The planar signature takes the first 8 entries of each colour plane's row.
         return 8;
-    default:
-        return 0;
+    case NoteForm::PixelWordBits:
+    case NoteForm::None:
+        break;
     }
+    return 0;
 }
 
 bool Writing::pictureTooNarrowForNotes(const std::string& path) const
@@ -87,8 +61,8 @@ bool Writing::savingKeepsNotes(const std::string& path) const
 {
     if (!hasNotePixels())
         return true;
-    const SaveKind kind = saveKindFor(FileExtension(path));
-    return kind != SaveKind::Jpeg && kind != SaveKind::None && !pictureTooNarrowForNotes(path);
+    const ImageFormat* format = saveFormatFor(FileExtension(path));
+    return format && savesNotes(*format) && !pictureTooNarrowForNotes(path);
 }
 
 Writing::SaveOutcome Writing::reportFailure(const std::string& path, const std::string& reason)
@@ -103,20 +77,20 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
 {
     m_lastSaveError.clear();
     const std::string extension = FileExtension(path);
-    const SaveKind kind = saveKindFor(extension);
-    if (kind == SaveKind::None) {
+    const ImageFormat* format = saveFormatFor(extension);
+    if (!format) {
         // Only a real JPEG name gets the JPEG question; any other name cannot be saved at all,
         // and nothing pretends that it was.
         m_lastSaveError =
             "OmbriWriter cannot save files of the kind \"" + printableName(extension) + "\".";
-        prompt().tell(m_lastSaveError + "\nChoose a name ending in one of " + kSavableExtensions +
-                          ".",
+        prompt().tell(m_lastSaveError + "\nChoose a name ending in one of " +
+                          savableExtensionList() + ".",
                       "Warning", Icon::Warning);
         return SaveOutcome::Refused;
     }
     if (m_image.isNull())
         return reportFailure(path, "There is no image to save.");
-    if (kind == SaveKind::Jpeg) {
+    if (format == &kJpegFormat) {
         if (prompt().ask(kJpegQuestion, "Warning", Buttons::YesNo, Icon::Warning) != Answer::Yes) {
             m_lastSaveError = "The notes would be lost; nothing was saved.";
             return SaveOutcome::Declined;
@@ -138,9 +112,9 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
         }
         notes = Notes::Leave;
     }
-    const bool notesLeftOut = (kind == SaveKind::Jpeg || notes == Notes::Leave) && hasNotePixels();
+    const bool notesLeftOut = (!savesNotes(*format) || notes == Notes::Leave) && hasNotePixels();
     BusyScope busy(prompt(), "Saving " + printableName(path) + "...");
-    const SaveOutcome outcome = writeByKind(path, kind, notes);
+    const SaveOutcome outcome = writeFormat(path, *format, notes);
     // Notes the file did not take now exist only in this window: the document stays changed, so
     // that closing it, opening another picture or leaving asks first.
     if (outcome == SaveOutcome::Saved)
@@ -165,8 +139,8 @@ bool Writing::SaveCleanCopy()
     if (m_image.isNull())
         return false;
     const std::string stem = std::filesystem::path(getTitle()).stem().string();
-    const auto chosen =
-        prompt().chooseSavePath(SaveDialogRequest{stem + "-clean", "png", kLosslessFilter, true});
+    const auto chosen = prompt().chooseSavePath(
+        SaveDialogRequest{stem + "-clean", "png", saveFilter(SaveChoice::KeepingNotes), true});
     if (!chosen)
         return false;
     return saveCleanCopyTo(*chosen) == SaveOutcome::Saved;
@@ -194,11 +168,11 @@ Writing::SaveOutcome Writing::saveCleanCopyTo(const std::string& path)
     copy.m_saveDepth = m_saveDepth;
     copy.ClearNotes();
     SaveOutcome outcome = SaveOutcome::Failed;
-    if (saveKindFor(FileExtension(path)) == SaveKind::Jpeg) {
+    if (saveFormatFor(FileExtension(path)) == &kJpegFormat) {
         // No note is left to lose, so the question about losing them is not asked.
         BusyScope busy(prompt(), "Saving " + printableName(path) + "...");
         copy.m_saveDepth = SaveDepth::Bits24;
-        outcome = copy.writeByKind(path, SaveKind::Jpeg, Notes::Leave);
+        outcome = copy.writeFormat(path, kJpegFormat, Notes::Leave);
     } else {
         outcome = copy.SaveImageByExtension(path);
     }
@@ -244,64 +218,48 @@ const Dib* Writing::preparePixels(uint16_t bitCount, SignatureRow signatureRow, 
     return owned.isNull() ? nullptr : &owned;
 }
 
-Writing::SaveOutcome Writing::writeByKind(const std::string& path, SaveKind kind, Notes notes)
+Writing::SaveOutcome Writing::writeFormat(const std::string& path, const ImageFormat& format,
+                                          Notes notes)
 {
     const uint16_t depthBits = bitCountOf(m_saveDepth);
-    const auto first = SignatureRow::First;
-    const auto last = SignatureRow::Last;
-    const auto none = SignatureRow::None;
-    const auto embed = notes;
     const bool withNotes = notes == Notes::Embed && m_noteLayer.has_value();
     Dib owned;
     const Dib* pixels = nullptr;
-    Status written = fail("");
-    switch (kind) {
-    case SaveKind::Bmp:
-        if ((pixels = preparePixels(depthBits, first, embed, owned)))
-            written = WriteBmpFile(path, *pixels);
+    const NoteLayer* formatNotes = nullptr;
+    switch (format.notes) {
+    case NoteForm::MarkerInFirstRow:
+    case NoteForm::MarkerInLastRow: {
+        // A format that keeps alpha keeps a picture's own alpha channel in the 24-bit depth
+        // when it has no notes.
+        const bool ownAlpha = format.alpha == Alpha::Kept && m_saveDepth == SaveDepth::Bits24;
+        const auto row =
+            format.notes == NoteForm::MarkerInFirstRow ? SignatureRow::First : SignatureRow::Last;
+        pixels = preparePixels(ownAlpha ? 0 : depthBits, row, notes, owned);
         break;
-    case SaveKind::Png:
-        // A PNG in the 24-bit depth keeps a picture's own alpha channel when it has no notes.
-        pixels =
-            preparePixels(m_saveDepth == SaveDepth::Bits24 ? 0 : depthBits, last, embed, owned);
-        if (pixels)
-            written = WritePngFile(path, *pixels);
+    }
+    case NoteForm::PlanarMarker:
+        pixels = preparePixels(depthBits, SignatureRow::None, notes, owned);
+        formatNotes = withNotes ? &*m_noteLayer : nullptr;
         break;
-    case SaveKind::Tiff:
-        if ((pixels = preparePixels(depthBits, last, embed, owned)))
-            written = WriteTiffFile(path, *pixels);
-        break;
-    case SaveKind::Sgi:
-        // The marker of a planar file is laid over its planes by the writer itself.
-        if ((pixels = preparePixels(depthBits, none, embed, owned)))
-            written =
-                WriteSgiFile(path, *pixels, withNotes ? SgiSignature::Write : SgiSignature::Omit);
-        break;
-    case SaveKind::Cineon:
-    case SaveKind::Dpx: {
+    case NoteForm::PixelWordBits:
         // The note goes into bit 0 of each pixel word; the picture itself is written as it is.
-        const auto format = kind == SaveKind::Dpx ? FilmFormat::Dpx : FilmFormat::Cineon;
-        pixels = preparePixels(0, none, Notes::Leave, owned);
-        if (pixels)
-            written =
-                WriteCineonDpxFile(path, format, *pixels, m_noteLayer ? &*m_noteLayer : nullptr,
-                                   m_pixelWords.empty() ? nullptr : &m_pixelWords);
+        pixels = preparePixels(0, SignatureRow::None, Notes::Leave, owned);
+        formatNotes = m_noteLayer ? &*m_noteLayer : nullptr;
+        break;
+    case NoteForm::None:
+        // The picture alone, as 24-bit pixels.
+        pixels = preparePixels(24, SignatureRow::None, Notes::Leave, owned);
         break;
     }
-    case SaveKind::Jpeg: {
-        // JPEG carries no notes: the picture alone, as 24-bit pixels.
-        pixels = preparePixels(24, none, Notes::Leave, owned);
-        FormatMessages messages;
-        if (pixels)
-            written = WriteJpegFile(path, *pixels, &messages);
-        for (const auto& message : messages)
-            prompt().tell(message.text, message.caption.empty() ? "OmbriWriter" : message.caption,
-                          message.isError ? Icon::Error : Icon::Information);
-        break;
-    }
-    case SaveKind::None:
-        break;
-    }
+    Status written = fail("");
+    FormatMessages messages;
+    if (pixels)
+        written =
+            format.save(path, SaveInput{*pixels, formatNotes,
+                                        m_pixelWords.empty() ? nullptr : &m_pixelWords, &messages});
+    for (const auto& message : messages)
+        prompt().tell(message.text, message.caption.empty() ? "OmbriWriter" : message.caption,
+                      message.isError ? Icon::Error : Icon::Information);
     if (!pixels)
         return reportFailure(path, "There is not enough memory to save the image.");
     if (!written)

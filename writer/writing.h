@@ -1,5 +1,6 @@
 #pragma once
 
+#include "formats/format_table.h"
 #include "writer/reading.h"
 
 #include <string>
@@ -19,9 +20,8 @@ class Writing : public Reading {
         Failed,   // the writer could not write the file; the old file is untouched
     };
 
-    // The writer an extension picks, by its exact spelling.
-    enum class SaveKind { Tiff, Png, Sgi, Bmp, Cineon, Dpx, Jpeg, None };
-    static SaveKind saveKindFor(const std::string& extension);
+    // The format an extension saves to, in any case; null when no format is saved under it.
+    static const ImageFormat* saveFormatFor(const std::string& extension);
 
     bool OnSaveDocument(const std::string& path) override;
     SaveOutcome SaveImageByExtension(const std::string& path);
@@ -53,8 +53,6 @@ class Writing : public Reading {
     bool isOwnFile(const std::string& path) const;
 
     static const char* const kJpegQuestion;
-    static const char* const kSavableExtensions;
-    static const char* const kLosslessFilter;
 
   private:
     // Where the interleaved marker goes in the prepared pixels: BMP keeps the rows bottom-up as
@@ -64,7 +62,7 @@ class Writing : public Reading {
 
     SaveOutcome reportFailure(const std::string& path, const std::string& reason);
     bool hasNotePixels() const;
-    SaveOutcome writeByKind(const std::string& path, SaveKind kind, Notes notes);
+    SaveOutcome writeFormat(const std::string& path, const ImageFormat& format, Notes notes);
     const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes, Dib& owned);
 
     std::string m_lastSaveError;

@@ -1,5 +1,6 @@
 #include "reader/ui/file_list.h"
 
+#include "formats/format_table.h"
 #include "reader/folder_walk.h"
 #include "reader/reader_document.h"
 #include "reader/type_description.h"
@@ -239,7 +240,7 @@ QString FileListModel::cellText(const FileEntry& entry, int column) const
         if (entry.isFolder)
             return QStringLiteral("File Folder");
         return QFile::decodeName(
-            QByteArray::fromStdString(TypeDescription(listedExtension(entry.name))));
+            QByteArray::fromStdString(TypeDescription(FileExtension(entry.name))));
     case DateColumn:
         return QString::fromStdString(dateModifiedText(entry));
     default:

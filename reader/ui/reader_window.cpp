@@ -632,7 +632,7 @@ QStringList ReaderWindow::recentFiles() const
 void ReaderWindow::onFileOpen()
 {
     const QString path =
-        QFileDialog::getOpenFileName(this, tr("Open"), QString(), toQtFileFilter(kOpenFilter));
+        QFileDialog::getOpenFileName(this, tr("Open"), QString(), toQtFileFilter(openFilter()));
     if (!path.isEmpty())
         openFile(path);
 }

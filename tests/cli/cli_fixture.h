@@ -89,7 +89,7 @@ class CliFilesTest : public testing::Test {
     std::string picture(const std::string& name, const Dib& dib)
     {
         const std::string path = file(name);
-        const bool png = loadFormatForExtension(FileExtension(name)) == ImageFormat::Png;
+        const bool png = formatOfPath(name) == &kPngFormat;
         EXPECT_TRUE(test::succeeded(png ? WritePngFile(path, dib) : WriteBmpFile(path, dib)));
         return path;
     }

@@ -114,6 +114,21 @@ TEST(CliUsageTest, HelpAndVersionGoToStandardOutput)
     EXPECT_EQ(embed.err, "");
 }
 
+// The help of info lists what the format table reads, every spelling of every format.
+TEST(CliUsageTest, InfoHelpListsEveryExtensionRead)
+{
+    const RunResult info = ombri({"info", "--help"});
+    EXPECT_EQ(info.code, 0);
+    for (const ImageFormat* format : imageFormats()) {
+        for (const auto& extension : extensionsOf(*format)) {
+            const bool listed = info.out.find(" " + extension + ",") != std::string::npos ||
+                                info.out.find(" " + extension + " or ") != std::string::npos ||
+                                info.out.find(" " + extension + ".") != std::string::npos;
+            EXPECT_TRUE(listed) << extension << " in\n" << info.out;
+        }
+    }
+}
+
 TEST(CliUsageTest, DoubleDashEndsTheOptions)
 {
     const RunResult result = ombri({"info", "--", "--help"});
@@ -497,8 +512,9 @@ TEST_F(CliFolderTest, PicturesComeInNameOrderAndDashRTakesEachFolderInItsPlace)
     for (const char* name :
          {"n.png", "b.png", "C.PNG", "a.png", "A.bmp", "m/z.png", "m/deep/q.bmp", "m/a.png"})
         add(name);
-    // Names without an extension a reader takes are not pictures, whatever they hold.
-    for (const char* other : {"notes.txt", "png", "odd.Png"})
+    // Names without an extension a reader takes are not pictures, whatever they hold; a file
+    // called "png" has no extension at all.
+    for (const char* other : {"notes.txt", "png", "odd.png.bak"})
         test::writeFileBytes(file(other), {1});
 
     using Names = std::vector<std::string>;

@@ -262,11 +262,12 @@ std::vector<std::string> changedFiles(const std::map<std::string, Stamp>& before
 // Whether a saved file of this kind and size carries notes at all.
 bool carriesNotes(const std::string& extension, int32_t width, uint16_t bitCount)
 {
-    if (extension == "dpx" || extension == "DPX" || extension == "cin" || extension == "CIN")
+    const ImageFormat* format = loadFormatForExtension(extension);
+    if (format->notes == NoteForm::PixelWordBits)
         return true;
-    if (extension == "jpg" || extension == "JPG")
+    if (!savesNotes(*format))
         return false;
-    if (extension == "rgb" || extension == "RGB")
+    if (format->notes == NoteForm::PlanarMarker)
         return width >= 8;
     return rowHoldsSignature(width, bitCount);
 }
@@ -275,7 +276,7 @@ bool carriesNotes(const std::string& extension, int32_t width, uint16_t bitCount
 // the bottom row, by format.
 bool inSignatureArea(const std::string& extension, int32_t width, int32_t height, size_t index)
 {
-    if (extension == "dpx" || extension == "DPX" || extension == "cin" || extension == "CIN")
+    if (loadFormatForExtension(extension)->notes == NoteForm::PixelWordBits)
         return false;
     const auto column = static_cast<int32_t>(index % static_cast<size_t>(width));
     const auto row = static_cast<int32_t>(index / static_cast<size_t>(width));
@@ -1283,7 +1284,7 @@ std::optional<std::string> WriterSession::checkSavedFile(const std::string& path
                std::to_string(countNotes(expected)) + " notes saved, " +
                std::to_string(countNotes(saved.noteLayer)) + " read back)";
     }
-    if (!docAlive || extension == "jpg" || extension == "JPG")
+    if (!docAlive || !savesNotes(*loadFormatForExtension(extension)))
         return std::nullopt;
     // No byte of the picture moves by more than one, but for the signature's own bytes.
     const QImage before = dibToQImage(doc().image(), doc().displayPalette());

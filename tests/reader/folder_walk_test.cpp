@@ -1,9 +1,11 @@
 #include "reader/folder_walk.h"
 
+#include "formats/format_table.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <optional>
 #include <sstream>
@@ -13,22 +15,36 @@
 namespace ombri::reader {
 namespace {
 
-TEST(IsImageFileName, ExactSpellingsOfTheSteppedKinds)
+TEST(IsImageFileName, SteppedKindsInAnyCase)
 {
     struct Case {
         const char* name;
         bool expected;
     };
     const Case cases[] = {
-        {"a.jpg", true},        {"a.JPG", true},  {"a.Jpg", false},  {"a.png", true},
-        {"a.PNG", true},        {"a.rgb", true},  {"a.bmp", true},   {"a.cin", true},
-        {"a.DPX", true},        {"a.tif", true},  {"a.tiff", true},  {"a.TIFF", true},
-        {"a.gif", false},       {"a.pcx", false}, {"a.jpeg", false}, {"jpg", false},
-        {"a.", false},          {"", false},      {".png", true},    {"a.png.txt", false},
-        {"notes.v2.bmp", true},
+        {"a.jpg", true},      {"a.JPG", true},        {"a.Jpg", true},  {"a.png", true},
+        {"a.PNG", true},      {"a.rgb", true},        {"a.bmp", true},  {"a.cin", true},
+        {"a.DPX", true},      {"a.tif", true},        {"a.tiff", true}, {"a.TIFF", true},
+        {"a.Tif", true},      {"a.jpeg", true},       {"a.gif", false}, {"a.pcx", false},
+        {"jpg", false},       {"a.", false},          {"", false},      {".png", true},
+        {"a.png.txt", false}, {"notes.v2.bmp", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsImageFileName(c.name), c.expected) << c.name;
+}
+
+// The stepping list is the table's: a format's row alone decides, for each of its spellings.
+TEST(IsImageFileName, FollowsEachFormatsRow)
+{
+    for (const ImageFormat* format : imageFormats()) {
+        for (const auto& extension : extensionsOf(*format)) {
+            std::string capital = extension;
+            for (char& c : capital)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            for (const std::string& name : {"a." + extension, "a." + capital})
+                EXPECT_EQ(IsImageFileName(name), format->stepping == Stepping::Stepped) << name;
+        }
+    }
 }
 
 TEST(folderOfPath, TextBeforeTheLastSlash)

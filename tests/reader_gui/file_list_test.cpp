@@ -112,15 +112,15 @@ TEST_F(FileListTest, SizeTypeAndDateColumns)
     EXPECT_EQ(cell("four.JPG", M::SizeColumn), "4 KB");
     EXPECT_EQ(cell("sub", M::SizeColumn), "");
     EXPECT_EQ(cell("empty", M::TypeColumn), "File");
-    EXPECT_EQ(cell("two.Jpg", M::TypeColumn), "Jpg File");
+    EXPECT_EQ(cell("two.Jpg", M::TypeColumn), "JPEG Image");
     EXPECT_EQ(cell("four.JPG", M::TypeColumn), "JPEG Image");
     EXPECT_EQ(cell("sub", M::TypeColumn), "File Folder");
     EXPECT_EQ(cell("small.gif", M::DateColumn), "03/05/2008 09:07");
 }
 
-TEST_F(FileListTest, TypeComesFromTheLastExtensionAsSpelt)
+TEST_F(FileListTest, TypeComesFromTheLastExtension)
 {
-    for (const char* name : {"backup.tar.gz", "README", "notes.", "scan.jpeg", "shot.Jpg"})
+    for (const char* name : {"backup.tar.gz", "README", "notes.", "scan.jpeg", "shot.Jpg", "png"})
         writeBytes(name, 1);
     fs::create_directory(file("album.jpg"));
     listAll();
@@ -130,7 +130,8 @@ TEST_F(FileListTest, TypeComesFromTheLastExtensionAsSpelt)
     EXPECT_EQ(cell("README", M::TypeColumn), "File");
     EXPECT_EQ(cell("notes.", M::TypeColumn), "File");
     EXPECT_EQ(cell("scan.jpeg", M::TypeColumn), "JPEG Image");
-    EXPECT_EQ(cell("shot.Jpg", M::TypeColumn), "Jpg File");
+    EXPECT_EQ(cell("shot.Jpg", M::TypeColumn), "JPEG Image");
+    EXPECT_EQ(cell("png", M::TypeColumn), "File");
     // A folder is a folder whatever its name looks like.
     EXPECT_EQ(cell("album.jpg", M::TypeColumn), "File Folder");
     EXPECT_EQ(cell("album.jpg", M::SizeColumn), "");

@@ -327,7 +327,7 @@ TEST_F(WriterDocumentTest, NamesOfNoSavableKindAreRefused)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
     doc.MergeNotes(NoteLayer(16, 1).data());
-    for (const char* name : {"photo.Png", "photo.jpeg", "photo"}) {
+    for (const char* name : {"photo.gif", "photo.txt", "png", "photo"}) {
         prompt.clear();
         EXPECT_FALSE(doc.OnSaveDocument(dir.file(name)));
         const auto& message = onlyMessage();

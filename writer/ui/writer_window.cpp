@@ -420,7 +420,7 @@ void WriterWindow::onFileOpen()
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // Only an existing file can be chosen, so no extension is ever added to a typed name.
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(toQtFileFilter(kOpenFilter).split(QStringLiteral(";;")));
+    dialog.setNameFilters(toQtFileFilter(openFilter()).split(QStringLiteral(";;")));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     openFile(dialog.selectedFiles().constFirst());

@@ -1,0 +1,218 @@
+#include "formats/format_table.h"
+
+#include "formats/bmp.h"
+#include "formats/cineon_dpx.h"
+#include "formats/dispatch.h"
+#include "formats/gif.h"
+#include "formats/jpeg.h"
+#include "formats/pcx.h"
+#include "formats/png.h"
+#include "formats/sgi.h"
+#include "formats/tiff.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace ombri {
+
+namespace {
+
+void take(Result<Dib> result, LoadedImage& out)
+{
+    if (result)
+        out.image = result.take();
+    else
+        out.error = result.error();
+}
+
+template <Result<Dib> (*read)(const std::string&)>
+void load(const std::string& path, LoadedImage& out)
+{
+    take(read(path), out);
+}
+
+void loadJpeg(const std::string& path, LoadedImage& out)
+{
+    take(ReadJpegFile(path, &out.messages), out);
+}
+
+// DPX and Cineon pictures bring their notes along in bit 0 of every pixel word.
+template <FilmFormat kind> void loadFilm(const std::string& path, LoadedImage& out)
+{
+    auto result = ReadCineonDpxFile(path, kind);
+    if (!result) {
+        out.error = result.error();
+        return;
+    }
+    FilmImage film = result.take();
+    out.image = std::move(film.image);
+    out.noteLayer = std::move(film.notes);
+    out.pixelWords = std::move(film.pixelWords);
+}
+
+template <Status (*write)(const std::string&, const Dib&)>
+Status save(const std::string& path, const SaveInput& input)
+{
+    return write(path, input.pixels);
+}
+
+// The marker of a planar file is laid over its planes by the writer itself.
+Status saveSgi(const std::string& path, const SaveInput& input)
+{
+    return WriteSgiFile(path, input.pixels, input.notes ? SgiSignature::Write : SgiSignature::Omit);
+}
+
+template <FilmFormat kind> Status saveFilm(const std::string& path, const SaveInput& input)
+{
+    return WriteCineonDpxFile(path, kind, input.pixels, input.notes, input.pixelWords);
+}
+
+Status saveJpeg(const std::string& path, const SaveInput& input)
+{
+    return WriteJpegFile(path, input.pixels, input.messages);
+}
+
+} // namespace
+
+// One row per format: name, extensions, MIME types, Type column; stepping, notes, alpha; load
+// and save.
+// clang-format off
+constexpr ImageFormat kPngFormat = {"PNG", {"png"}, {"image/png"}, "PNG Image", Stepping::Stepped,
+    NoteForm::MarkerInLastRow, Alpha::Kept, load<ReadPngFile>, save<WritePngFile>};
+constexpr ImageFormat kBmpFormat = {"BMP", {"bmp"}, {"image/bmp"}, "Bitmap Image",
+    Stepping::Stepped, NoteForm::MarkerInFirstRow, Alpha::None, load<ReadBmpFile>,
+    save<WriteBmpFile>};
+constexpr ImageFormat kTiffFormat = {"TIFF", {"tif", "tiff"}, {"image/tiff"}, "TIF Image",
+    Stepping::Stepped, NoteForm::MarkerInLastRow, Alpha::None, load<ReadTiffFile>,
+    save<WriteTiffFile>};
+constexpr ImageFormat kSgiFormat = {"SGI", {"rgb"}, {"image/x-rgb"}, nullptr, Stepping::Stepped,
+    NoteForm::PlanarMarker, Alpha::None, load<ReadSgiFile>, saveSgi};
+constexpr ImageFormat kDpxFormat = {"DPX", {"dpx"}, {"image/dpx"}, nullptr, Stepping::Stepped,
+    NoteForm::PixelWordBits, Alpha::None, loadFilm<FilmFormat::Dpx>, saveFilm<FilmFormat::Dpx>};
+constexpr ImageFormat kCineonFormat = {"Cineon", {"cin"}, {"image/x-cineon"}, nullptr,
+    Stepping::Stepped, NoteForm::PixelWordBits, Alpha::None, loadFilm<FilmFormat::Cineon>,
+    saveFilm<FilmFormat::Cineon>};
+constexpr ImageFormat kJpegFormat = {"JPEG", {"jpg", "jpeg"}, {"image/jpeg"}, "JPEG Image",
+    Stepping::Stepped, NoteForm::None, Alpha::None, loadJpeg, saveJpeg};
+// GIF and PCX files open in both programs but are not stepped through, nor written.
+constexpr ImageFormat kGifFormat = {"GIF", {"gif"}, {"image/gif"}, "GIF Image", Stepping::Skipped,
+    NoteForm::None, Alpha::None, load<ReadGifFile>, nullptr};
+constexpr ImageFormat kPcxFormat = {"PCX", {"pcx"}, {"image/vnd.zbrush.pcx", "image/x-pcx"},
+    nullptr, Stepping::Skipped, NoteForm::None, Alpha::None, load<ReadPcxFile>, nullptr};
+// clang-format on
+
+namespace {
+
+// The order of the lists the user reads; the save dialogs start at the first format written.
+constexpr const ImageFormat* kImageFormats[] = {
+    &kPngFormat,    &kBmpFormat,  &kTiffFormat, &kSgiFormat, &kDpxFormat,
+    &kCineonFormat, &kJpegFormat, &kGifFormat,  &kPcxFormat,
+};
+
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string joined(const std::vector<std::string>& parts, const char* prefix, const char* between)
+{
+    std::string text;
+    for (const auto& part : parts)
+        text += (text.empty() ? "" : between) + std::string(prefix) + part;
+    return text;
+}
+
+std::string patternsOf(const ImageFormat& format)
+{
+    return joined(extensionsOf(format), "*.", "; ");
+}
+
+} // namespace
+
+ImageFormatList imageFormats()
+{
+    return {std::begin(kImageFormats), std::end(kImageFormats)};
+}
+
+std::string FileExtension(const std::string& fileName)
+{
+    const auto slash = fileName.rfind('/');
+    const auto nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const auto dot = fileName.rfind('.');
+    if (dot == std::string::npos || dot < nameStart)
+        return std::string();
+    return fileName.substr(dot + 1);
+}
+
+bool sameExtension(std::string_view left, std::string_view right)
+{
+    return left.size() == right.size() &&
+           std::equal(left.begin(), left.end(), right.begin(),
+                      [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+}
+
+const ImageFormat* loadFormatForExtension(std::string_view extension)
+{
+    for (const ImageFormat* format : kImageFormats) {
+        for (const char* spelling : format->extensions) {
+            if (spelling && sameExtension(extension, spelling))
+                return format;
+        }
+    }
+    return nullptr;
+}
+
+const ImageFormat* formatOfPath(const std::string& path)
+{
+    return loadFormatForExtension(FileExtension(path));
+}
+
+std::vector<std::string> extensionsOf(const ImageFormat& format)
+{
+    std::vector<std::string> extensions;
+    for (const char* spelling : format.extensions) {
+        if (spelling)
+            extensions.emplace_back(spelling);
+    }
+    return extensions;
+}
+
+bool savesNotes(const ImageFormat& format)
+{
+    return format.save && format.notes != NoteForm::None;
+}
+
+std::string openFilter()
+{
+    std::vector<std::string> every;
+    std::string each;
+    for (const ImageFormat* format : kImageFormats) {
+        every.push_back(patternsOf(*format));
+        each += std::string(format->name) + "|" + patternsOf(*format) + "|";
+    }
+    return "Image Files|" + joined(every, "", "; ") + "|" + each + "All Files|*.*|";
+}
+
+std::string saveFilter(SaveChoice choice)
+{
+    std::string filter;
+    for (const ImageFormat* format : kImageFormats) {
+        if (format->save && (choice == SaveChoice::Any || savesNotes(*format)))
+            filter += std::string(format->name) + "|" + patternsOf(*format) + "|";
+    }
+    return filter;
+}
+
+std::string savableExtensionList()
+{
+    std::vector<std::string> extensions;
+    for (const ImageFormat* format : kImageFormats) {
+        if (format->save) {
+            for (const auto& extension : extensionsOf(*format))
+                extensions.push_back(extension);
+        }
+    }
+    return joined(extensions, ".", ", ");
+}
+
+} // namespace ombri
