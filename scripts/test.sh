@@ -107,8 +107,30 @@ if ((failed == failed_before_fuzz)); then
         stage "no *_fuzz programs in build-fuzz/" false
     fi
 fi
+# The fuzzers run side by side, one per processor, each for its full time; each is then reported
+# as a stage of its own, in order, with what it printed.
+fuzz_jobs=$(nproc)
+fuzz_out=build-fuzz/results
+rm -rf "$fuzz_out"
+mkdir -p "$fuzz_out"
 for fuzzer in "${fuzzers[@]}"; do
-    stage "fuzz $(basename "$fuzzer")" run_fuzzer "$fuzzer"
+    while (($(jobs -rp | wc -l) >= fuzz_jobs)); do
+        wait -n || true
+    done
+    name=$(basename "$fuzzer")
+    (
+        rc=0
+        run_fuzzer "$fuzzer" >"$fuzz_out/$name.out" 2>&1 || rc=$?
+        echo "$rc" >"$fuzz_out/$name.rc"
+    ) &
+done
+wait
+fuzz_result() {
+    cat "$fuzz_out/$1.out"
+    return "$(cat "$fuzz_out/$1.rc" 2>/dev/null || echo 1)"
+}
+for fuzzer in "${fuzzers[@]}"; do
+    stage "fuzz $(basename "$fuzzer")" fuzz_result "$(basename "$fuzzer")"
 done
 
 echo
