@@ -13,6 +13,9 @@ OMBRI_PACKAGES=(
     ninja-build
     pkg-config
     git
+    # Keeps compiled objects between runs and between clones: a second run compiles only what
+    # changed even after the build trees are removed.
+    ccache
     libpng-dev
     libdeflate-dev
     libtiff-dev
@@ -129,10 +132,23 @@ ombri_configure() {
     cmake -S . -B "$dir" "$@"
 }
 
+# Compilers run through ccache when it is there. The precompiled headers are the same for every
+# source of a target, so ccache may reuse results across them (pch_defines, time_macros), and
+# paths inside the checkout are hashed relative to it, so another clone hits the same entries.
+ombri_compiler_launcher() {
+    if command -v ccache >/dev/null 2>&1; then
+        printf '%s\n' -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+    fi
+}
+
 ombri_build() {
-    local dir=$1
-    ombri_configure "$@" || return 1
-    cmake --build "$dir" -j"$(nproc)"
+    local dir=$1 launcher=()
+    shift
+    mapfile -t launcher < <(ombri_compiler_launcher)
+    ombri_configure "$dir" "$@" "${launcher[@]}" || return 1
+    CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} \
+        CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime} \
+        cmake --build "$dir" -j"$(nproc)"
 }
 
 ombri_build_main() {

@@ -3,7 +3,8 @@
 #   build/       the test suites (the benchmarks are built there too, never run)
 #   build-asan/  the test suites again under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                the widget tests and the random journeys through both programs included
-#   build-fuzz/  each libFuzzer target for a short while (OMBRI_FUZZ_SECONDS, default 20)
+#   build-fuzz/  each libFuzzer target for a short while (OMBRI_FUZZ_SECONDS, default 20), as
+#                many at once as there are processors
 # and closes with "N passed, N failed" over those runs. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -40,9 +41,9 @@ main_tests() {
     ctest --test-dir build --output-on-failure --no-tests=error -j2
 }
 
-# Both stages run the random journeys: a fixed set of seeds, and one seed from the clock,
-# the same in both, printed here so that a failure can be replayed with
-# OMBRI_JOURNEY_SEED=N, and shrunk and kept with scripts/journeys.sh.
+# Both stages run the random journeys: the kept journeys and one seed from the clock, the same
+# in both, printed here so that a failure can be replayed with OMBRI_JOURNEY_SEED=N, and shrunk
+# and kept with scripts/journeys.sh. The fixed set of seeds runs under the sanitizers only.
 export OMBRI_JOURNEY_SEED=${OMBRI_JOURNEY_SEED:-$(($(date +%s) % 1000000000))}
 echo "journeys: the seed from the clock is $OMBRI_JOURNEY_SEED"
 
@@ -107,8 +108,30 @@ if ((failed == failed_before_fuzz)); then
         stage "no *_fuzz programs in build-fuzz/" false
     fi
 fi
+# The fuzzers run side by side, one per processor, each for its full time; each is then reported
+# as a stage of its own, in order, with what it printed.
+fuzz_jobs=$(nproc)
+fuzz_out=build-fuzz/results
+rm -rf "$fuzz_out"
+mkdir -p "$fuzz_out"
 for fuzzer in "${fuzzers[@]}"; do
-    stage "fuzz $(basename "$fuzzer")" run_fuzzer "$fuzzer"
+    while (($(jobs -rp | wc -l) >= fuzz_jobs)); do
+        wait -n || true
+    done
+    name=$(basename "$fuzzer")
+    (
+        rc=0
+        run_fuzzer "$fuzzer" >"$fuzz_out/$name.out" 2>&1 || rc=$?
+        echo "$rc" >"$fuzz_out/$name.rc"
+    ) &
+done
+wait
+fuzz_result() {
+    cat "$fuzz_out/$1.out"
+    return "$(cat "$fuzz_out/$1.rc" 2>/dev/null || echo 1)"
+}
+for fuzzer in "${fuzzers[@]}"; do
+    stage "fuzz $(basename "$fuzzer")" fuzz_result "$(basename "$fuzzer")"
 done
 
 echo

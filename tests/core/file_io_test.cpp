@@ -231,17 +231,6 @@ void PrintTo(const StopCase& c, std::ostream* out)
 
 class StoppedSave : public testing::TestWithParam<StopCase> {};
 
-// A save of 24 MB in 1 MB writes, as a large picture's writer makes it.
-void saveLargeFile(const std::string& target)
-{
-    AtomicFile file(target);
-    std::vector<uint8_t> block(1u << 20, 0x5A);
-    bool ok = file.open();
-    for (int i = 0; ok && i < 24; ++i)
-        ok = file.write(block.data(), block.size());
-    if (ok)
-        file.commit();
-}
 
 TEST_P(StoppedSave, LeavesTheOldFileAndNothingBesideIt)
 {
@@ -252,7 +241,7 @@ TEST_P(StoppedSave, LeavesTheOldFileAndNothingBesideIt)
     const std::string target = dir.file("picture.png");
     test::writeFileBytes(target, kOld);
     const auto stopped =
-        test::stopSaveWithSignal(c.point, c.signal, c.path, [&] { saveLargeFile(target); });
+        test::stopSaveWithSignal(c.point, c.signal, c.path, [&] { test::saveLargeFile(target); });
     ASSERT_TRUE(stopped.reachedPoint);
     EXPECT_TRUE(stopped.endedBySignal);
     EXPECT_EQ(test::readFileBytes(target), kOld);

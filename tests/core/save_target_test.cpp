@@ -467,19 +467,6 @@ TEST(SaveOnAFullDisk, ASaveInPlaceFailsBeforeTheOldFileChanges)
     EXPECT_TRUE(folderEntries(temporary).empty());
 }
 
-constexpr size_t kLargeSaveBlocks = 24;
-
-// 24 MB in 1 MB writes, as a large picture's writer makes it.
-void saveLargeFile(const std::string& target)
-{
-    AtomicFile file(target);
-    std::vector<uint8_t> block(1u << 20, 0x5A);
-    bool ok = file.open();
-    for (size_t i = 0; ok && i < kLargeSaveBlocks; ++i)
-        ok = file.write(block.data(), block.size());
-    if (ok)
-        file.commit();
-}
 
 struct InPlaceStop {
     SavePath path;
@@ -502,7 +489,7 @@ TEST_P(StoppedSaveInPlace, BeforeTheCopyLeavesTheOldFileAndNothingBesideIt)
     writeText(target, "old");
     ASSERT_EQ(::link(target.c_str(), dir.file("other.png").c_str()), 0);
     const auto stopped =
-        test::stopSaveWithSignal(stop.point, SIGTERM, stop.path, [&] { saveLargeFile(target); });
+        test::stopSaveWithSignal(stop.point, SIGTERM, stop.path, [&] { test::saveLargeFile(target); });
     ASSERT_TRUE(stopped.reachedPoint);
     EXPECT_TRUE(stopped.endedBySignal);
     EXPECT_EQ(contentOf(target), "old");
@@ -541,12 +528,12 @@ TEST(StoppedSaveInPlace, ASignalDuringTheCopyWaitsUntilTheFileIsWhole)
                 ::pause();
         }).detach();
         setSavePointHook(signalWhileOverwriting);
-        saveLargeFile(target);
+        test::saveLargeFile(target);
         return std::string("the program was not stopped");
     });
     EXPECT_EQ(run.signal, SIGTERM) << run.report;
     const auto bytes = test::readFileBytes(target);
-    EXPECT_EQ(bytes.size(), kLargeSaveBlocks << 20);
+    EXPECT_EQ(bytes.size(), test::kLargeSaveBlocks << 20);
     EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0x5A), static_cast<long>(bytes.size()));
 }
 

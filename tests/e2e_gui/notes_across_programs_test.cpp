@@ -6,6 +6,7 @@
 #include "reader/ui/image_view.h"
 #include "reader/ui/reader_window.h"
 #include "support/status.h"
+#include "support/mouse_drag.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/ui/writer_view.h"
@@ -50,18 +51,6 @@ class NotesAcrossProgramsTest : public ::testing::TestWithParam<SavedFormat> {
     TempDir m_settings;
 };
 
-// Drags with the left button on the canvas, as a user does.
-void drag(QWidget* canvas, QPoint from, QPoint to)
-{
-    QTest::mousePress(canvas, Qt::LeftButton, Qt::NoModifier, from);
-    const QPoint step = (to - from) / 4;
-    for (int i = 1; i <= 4; ++i) {
-        QMouseEvent move(QEvent::MouseMove, from + step * i, canvas->mapToGlobal(from + step * i),
-                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(canvas, &move);
-    }
-    QTest::mouseRelease(canvas, Qt::LeftButton, Qt::NoModifier, to);
-}
 
 TEST_P(NotesAcrossProgramsTest, ReaderShowsTheWritersNotesOnTheSamePixels)
 {
@@ -77,9 +66,9 @@ TEST_P(NotesAcrossProgramsTest, ReaderShowsTheWritersNotesOnTheSamePixels)
     ASSERT_TRUE(writer.openFile(QString::fromStdString(source)));
     QWidget* canvas = writer.view().viewport();
     writer.commands().trigger(cmd::RectangleTool);
-    drag(canvas, {10, 8}, {50, 30});
+    dragWithLeftButton(canvas, {10, 8}, {50, 30});
     writer.commands().trigger(cmd::FreehandPen);
-    drag(canvas, {60, 40}, {90, 60});
+    dragWithLeftButton(canvas, {60, 40}, {90, 60});
     writer.view().EndTool(true);
     ASSERT_TRUE(writer.document().noteLayer());
     const NoteLayer drawn = *writer.document().noteLayer();

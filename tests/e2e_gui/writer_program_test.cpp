@@ -5,6 +5,7 @@
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
 #include "support/status.h"
+#include "support/mouse_drag.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/ui/writer_app.h"
@@ -54,17 +55,6 @@ std::string infoOf(const std::string& file)
     return ombri.readAllStandardOutput().toStdString();
 }
 
-void drag(QWidget* canvas, QPoint from, QPoint to)
-{
-    QTest::mousePress(canvas, Qt::LeftButton, Qt::NoModifier, from);
-    for (int i = 1; i <= 4; ++i) {
-        const QPoint at = from + (to - from) * i / 4;
-        QMouseEvent move(QEvent::MouseMove, at, canvas->mapToGlobal(at), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(canvas, &move);
-    }
-    QTest::mouseRelease(canvas, Qt::LeftButton, Qt::NoModifier, to);
-}
 
 TEST(WriterProgramTest, TypedAndDrawnNotesReachEveryCarrierFile)
 {
@@ -86,9 +76,9 @@ TEST(WriterProgramTest, TypedAndDrawnNotesReachEveryCarrierFile)
     QTest::keyClick(&frame.view(), Qt::Key_Return);
     QTest::keyClicks(&frame.view(), QStringLiteral("two"));
     frame.commands().trigger(cmd::EllipseTool);
-    drag(canvas, {90, 20}, {150, 80});
+    dragWithLeftButton(canvas, {90, 20}, {150, 80});
     frame.commands().trigger(cmd::LineTool);
-    drag(canvas, {10, 90}, {140, 60});
+    dragWithLeftButton(canvas, {10, 90}, {140, 60});
     frame.view().EndTool(true);
     ASSERT_TRUE(frame.document().noteLayer());
     const NoteLayer drawn = *frame.document().noteLayer();

@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 
 constexpr QRgb kDark = 0x282828;
 constexpr QRgb kLight = 0xD8D8D8;
-constexpr QRgb kRed = 0xFF0000;
+constexpr QRgb kPureRed = 0xFF0000;
 
 // A checkerboard of single pixels, with a one-pixel note stroke along row noteRow from x = 2 to
 // width - 3 when noteRow is not negative.
@@ -108,14 +108,14 @@ TEST_F(ScaledImageViewTest, OriginalSizeShowsEachPicturePixelAsOneScreenPixel)
             for (int x = 0; x < 100; ++x) {
                 const QRgb pixel = shown(350 + x, 270 + y);
                 ASSERT_EQ(pixel, expected.pixel(x, y) & 0xFFFFFFu) << x << "," << y;
-                redPixels += pixel == kRed;
+                redPixels += pixel == kPureRed;
             }
         // The stroke is one screen pixel high and every pixel of it is pure note colour.
         EXPECT_EQ(redPixels, notes ? 96 : 0);
         if (notes) {
-            EXPECT_EQ(shown(360, 300), kRed);
-            EXPECT_NE(shown(360, 299), kRed);
-            EXPECT_NE(shown(360, 301), kRed);
+            EXPECT_EQ(shown(360, 300), kPureRed);
+            EXPECT_NE(shown(360, 299), kPureRed);
+            EXPECT_NE(shown(360, 301), kPureRed);
         }
     }
     EXPECT_EQ(shown(349, 300) & 0xFFFFFFu, shown(0, 0)); // background just left of it
@@ -139,10 +139,10 @@ TEST_F(ScaledImageViewTest, WholeZoomsRepeatPixelsWithoutBlending)
                     ASSERT_EQ(shown(8 * x + dx, 60 + 8 * y + dy), expected.pixel(x, y) & 0xFFFFFFu)
                         << x << "," << y;
     // Row 30 is screen rows 300 to 307; picture column 2 starts at screen column 16.
-    EXPECT_EQ(shown(16, 60 + 8 * 30), kRed);
-    EXPECT_EQ(shown(23, 60 + 8 * 30 + 7), kRed);
-    EXPECT_NE(shown(15, 60 + 8 * 30), kRed);
-    EXPECT_NE(shown(16, 60 + 8 * 30 - 1), kRed);
+    EXPECT_EQ(shown(16, 60 + 8 * 30), kPureRed);
+    EXPECT_EQ(shown(23, 60 + 8 * 30 + 7), kPureRed);
+    EXPECT_NE(shown(15, 60 + 8 * 30), kPureRed);
+    EXPECT_NE(shown(16, 60 + 8 * 30 - 1), kPureRed);
 }
 
 TEST_F(ScaledImageViewTest, ScrollingAndDraggingCountLogicalPixels)

@@ -100,4 +100,15 @@ std::vector<std::string> folderEntries(const std::string& folder)
     return names;
 }
 
+void saveLargeFile(const std::string& target)
+{
+    AtomicFile file(target);
+    std::vector<uint8_t> block(1u << 20, 0x5A);
+    bool ok = file.open();
+    for (size_t i = 0; ok && i < kLargeSaveBlocks; ++i)
+        ok = file.write(block.data(), block.size());
+    if (ok)
+        file.commit();
+}
+
 } // namespace ombri::test

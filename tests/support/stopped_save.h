@@ -48,6 +48,13 @@ class SaveSpaceLimitScope {
     SaveSpaceLimitScope& operator=(const SaveSpaceLimitScope&) = delete;
 };
 
+// The number of 1 MB writes in saveLargeFile.
+constexpr size_t kLargeSaveBlocks = 24;
+
+// Saves 24 MB in 1 MB writes, as a large picture's writer makes it: long enough to be stopped
+// between two writes.
+void saveLargeFile(const std::string& target);
+
 // True when the folder's file system makes unnamed files, so that the normal save uses them.
 bool unnamedFilesWork(const std::string& folder);
 
