@@ -2,10 +2,50 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFile>
+#include <QIcon>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTimer>
+#include <QToolBar>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace ombri {
+namespace {
+
+QString iconPath(const char* name)
+{
+    return QStringLiteral(":/icons/%1.svg").arg(QString::fromUtf8(name));
+}
+
+void addGap(QMenu* menu, Gap gap, const std::function<void(QMenu*)>& recentFiles)
+{
+    if (gap == Gap::None)
+        return;
+    menu->addSeparator();
+    if (gap == Gap::RecentFiles && recentFiles) {
+        recentFiles(menu);
+        menu->addSeparator();
+    }
+}
+
+} // namespace
+
+QList<QKeySequence> CommandKeys::bound() const
+{
+    QList<QKeySequence> keys;
+    for (int i = 0; i < m_count; ++i)
+        keys << QKeySequence(m_keys[static_cast<std::size_t>(i)]);
+    return keys;
+}
+
+QString CommandKeys::shownOnlyText() const
+{
+    return m_shownOnly ? QString::fromUtf8(m_shownOnly) : QString();
+}
 
 PromptTexts splitPrompt(const QString& prompt)
 {
@@ -13,20 +53,6 @@ PromptTexts splitPrompt(const QString& prompt)
     if (newline < 0)
         return {prompt.trimmed(), QString()};
     return {prompt.left(newline).trimmed(), prompt.mid(newline + 1).trimmed()};
-}
-
-Command makeMenuCommand(int id, const QString& menuText, const QString& prompt, MenuKey key)
-{
-    Command command;
-    command.id = id;
-    const qsizetype tab = menuText.indexOf('\t');
-    command.text = tab < 0 || key == MenuKey::ShowOnly ? menuText : menuText.left(tab);
-    if (tab >= 0 && key == MenuKey::Bind)
-        command.key = QKeySequence(menuText.mid(tab + 1).trimmed());
-    const PromptTexts texts = splitPrompt(prompt);
-    command.statusTip = texts.status;
-    command.toolTip = texts.toolTip;
-    return command;
 }
 
 CommandTable::CommandTable(QObject* parent) : QObject(parent) {}
@@ -39,59 +65,110 @@ CommandTable::~CommandTable()
 
 QAction* CommandTable::add(Command command)
 {
-    auto* action = new QAction(command.text, this);
-    if (!command.key.isEmpty())
-        action->setShortcut(command.key);
+    if (command.id == 0) {
+        m_addProblems << QStringLiteral("Command \"%1\" has no id").arg(command.text);
+        return nullptr;
+    }
+    if (const Entry* first = find(command.id)) {
+        // The first stays: a second row with the same id is a mistake in the table, not a
+        // replacement.
+        m_addProblems << QStringLiteral("Command %1 (\"%2\") is added again as \"%3\"")
+                             .arg(command.id)
+                             .arg(first->command.text, command.text);
+        return first->action;
+    }
+    QString text = command.text;
+    const QString shownKey = command.keys.shownOnlyText();
+    if (!shownKey.isEmpty())
+        text += '\t' + shownKey;
+    auto* action = new QAction(text, this);
+    action->setShortcuts(command.keys.bound());
     action->setStatusTip(command.statusTip);
     if (!command.toolTip.isEmpty())
         action->setToolTip(command.toolTip);
+    // A missing icon is left for problems() to name, rather than for the icon loader to warn
+    // about each time the button is drawn.
+    if (command.button.icon && QFile::exists(iconPath(command.button.icon))) {
+        action->setIcon(QIcon(iconPath(command.button.icon)));
+        if (m_menuIcons == MenuIcons::Hidden)
+            action->setIconVisibleInMenu(false);
+    }
     action->setCheckable(static_cast<bool>(command.checked));
     action->setData(command.id);
     const int id = command.id;
-    connect(action, &QAction::triggered, this, [this, id]() {
-        auto found = m_commands.find(id);
-        if (found == m_commands.end())
-            return;
-        // A checkable action flips its own mark on a click; the rule decides it instead.
-        if (found->second.command.run)
-            found->second.command.run();
-        updateAll();
-    });
-    m_commands[id] = Entry{std::move(command), action};
+    connect(action, &QAction::triggered, this, [this, id]() { runFromAction(id); });
+    m_index[id] = m_entries.size();
+    m_entries.push_back(Entry{std::move(command), action});
     return action;
+}
+
+void CommandTable::runFromAction(int id)
+{
+    const Entry* entry = find(id);
+    if (!entry)
+        return;
+    // A checkable action flips its own mark on a click; the rule decides it instead.
+    if (entry->command.run)
+        entry->command.run();
+    updateAll();
+}
+
+const CommandTable::Entry* CommandTable::find(int id) const
+{
+    auto found = m_index.find(id);
+    return found == m_index.end() ? nullptr : &m_entries[found->second];
 }
 
 QAction* CommandTable::action(int id) const
 {
-    auto found = m_commands.find(id);
-    return found == m_commands.end() ? nullptr : found->second.action;
+    const Entry* entry = find(id);
+    if (!entry) {
+        m_unknownIds.insert(id);
+        return nullptr;
+    }
+    return entry->action;
+}
+
+const Command* CommandTable::command(int id) const
+{
+    const Entry* entry = find(id);
+    return entry ? &entry->command : nullptr;
+}
+
+std::vector<int> CommandTable::ids() const
+{
+    std::vector<int> ids;
+    ids.reserve(m_entries.size());
+    for (const Entry& entry : m_entries)
+        ids.push_back(entry.command.id);
+    return ids;
 }
 
 bool CommandTable::isEnabled(int id) const
 {
-    auto found = m_commands.find(id);
-    if (found == m_commands.end())
+    const Entry* entry = find(id);
+    if (!entry)
         return false;
-    const auto& rule = found->second.command.enabled;
+    const auto& rule = entry->command.enabled;
     return !rule || rule();
 }
 
 bool CommandTable::isChecked(int id) const
 {
-    auto found = m_commands.find(id);
-    if (found == m_commands.end())
+    const Entry* entry = find(id);
+    if (!entry)
         return false;
-    const auto& rule = found->second.command.checked;
+    const auto& rule = entry->command.checked;
     return rule && rule();
 }
 
 bool CommandTable::trigger(int id)
 {
-    auto found = m_commands.find(id);
-    if (found == m_commands.end() || !isEnabled(id))
+    const Entry* entry = find(id);
+    if (!entry || !isEnabled(id))
         return false;
-    if (found->second.command.run)
-        found->second.command.run();
+    if (entry->command.run)
+        entry->command.run();
     updateAll();
     return true;
 }
@@ -99,8 +176,7 @@ bool CommandTable::trigger(int id)
 void CommandTable::updateAll()
 {
     m_updateQueued = false;
-    for (auto& [id, entry] : m_commands) {
-        (void)id;
+    for (Entry& entry : m_entries) {
         const Command& command = entry.command;
         entry.action->setEnabled(!command.enabled || command.enabled());
         if (command.checked)
@@ -113,15 +189,107 @@ void CommandTable::watchMenu(QMenu* menu)
     connect(menu, &QMenu::aboutToShow, this, &CommandTable::updateAll);
 }
 
-void CommandTable::fillMenu(QMenu* menu, std::initializer_list<int> ids)
+std::vector<QMenu*> CommandTable::fillMenuBar(QMenuBar* bar, const QStringList& titles,
+                                              const std::function<void(QMenu*)>& recentFiles)
 {
-    watchMenu(menu);
-    for (int id : ids) {
-        if (id == kSeparator)
-            menu->addSeparator();
-        else if (QAction* found = action(id))
-            menu->addAction(found);
+    std::vector<QMenu*> menus;
+    for (const QString& title : titles) {
+        QMenu* menu = bar->addMenu(title);
+        watchMenu(menu);
+        menus.push_back(menu);
     }
+    m_menuCount = static_cast<int>(titles.size());
+    for (const Entry& entry : m_entries) {
+        const MenuPlace& place = entry.command.menu;
+        if (place.menu < 0 || place.menu >= m_menuCount)
+            continue;
+        QMenu* menu = menus[static_cast<std::size_t>(place.menu)];
+        addGap(menu, place.gap, recentFiles);
+        menu->addAction(entry.action);
+    }
+    if (!recentFiles) {
+        for (const Entry& entry : m_entries) {
+            if (entry.command.menu.gap == Gap::RecentFiles)
+                m_addProblems << QStringLiteral("Command %1 follows recent files the menu bar "
+                                                "has not got")
+                                     .arg(entry.command.id);
+        }
+    }
+    return menus;
+}
+
+void CommandTable::fillToolBar(QToolBar* toolBar, int bar)
+{
+    m_filledBars.insert(bar);
+    std::vector<const Entry*> buttons;
+    for (const Entry& entry : m_entries) {
+        if (entry.command.button.bar == bar)
+            buttons.push_back(&entry);
+    }
+    std::stable_sort(buttons.begin(), buttons.end(), [](const Entry* a, const Entry* b) {
+        return a->command.button.order < b->command.button.order;
+    });
+    for (const Entry* entry : buttons) {
+        if (entry->command.button.gap != Gap::None && !toolBar->actions().isEmpty())
+            toolBar->addSeparator();
+        toolBar->addAction(entry->action);
+    }
+}
+
+void CommandTable::bindKeys(QWidget* window)
+{
+    for (const Entry& entry : m_entries) {
+        if (!entry.action->shortcuts().isEmpty())
+            window->addAction(entry.action);
+    }
+}
+
+QStringList CommandTable::problems() const
+{
+    QStringList found = m_addProblems;
+    for (int id : m_unknownIds)
+        found << QStringLiteral("Command %1 is asked for but has no row").arg(id);
+    std::map<QKeySequence, int> keyOwners;
+    for (const Entry& entry : m_entries) {
+        const Command& command = entry.command;
+        const QString name =
+            QStringLiteral("Command %1 (\"%2\")").arg(command.id).arg(command.text);
+        if (command.menu.menu != kNoMenu && m_menuCount >= 0 &&
+            (command.menu.menu < 0 || command.menu.menu >= m_menuCount))
+            found << name + QStringLiteral(" names menu %1, which the bar has not got")
+                                .arg(command.menu.menu);
+        const ButtonPlace& button = command.button;
+        if (button.bar != kNoToolBar && m_filledBars.count(button.bar) == 0)
+            found << name + QStringLiteral(" names toolbar %1, which the window has not got")
+                                .arg(button.bar);
+        if (button.bar != kNoToolBar && !button.icon)
+            found << name + QStringLiteral(" has a toolbar button without an icon");
+        if (button.icon && button.bar == kNoToolBar)
+            found << name + QStringLiteral(" has an icon but no toolbar button");
+        if (button.icon && !QFile::exists(iconPath(button.icon)))
+            found << name + QStringLiteral(" names icon %1, which the resources have not got")
+                                .arg(iconPath(button.icon));
+        for (const QKeySequence& key : command.keys.bound()) {
+            const auto [owner, added] = keyOwners.emplace(key, command.id);
+            if (!added)
+                found << name + QStringLiteral(" is bound to %1, which command %2 has already")
+                                    .arg(key.toString(QKeySequence::PortableText))
+                                    .arg(owner->second);
+        }
+    }
+    return found;
+}
+
+void CommandTable::checkAtStartUp() const
+{
+#ifndef NDEBUG
+    const QStringList found = problems();
+    if (found.isEmpty())
+        return;
+    std::fprintf(stderr, "The command table is inconsistent:\n%s\n",
+                 found.join('\n').toLocal8Bit().constData());
+    std::abort();
+#endif
 }
 
 void CommandTable::watchInput()

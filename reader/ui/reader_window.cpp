@@ -13,8 +13,8 @@
 #include "reader/ui/file_operations.h"
 #include "reader/ui/folder_tree.h"
 #include "reader/ui/image_view.h"
+#include "reader/ui/reader_commands.h"
 #include "reader/ui/thumbnail_grid.h"
-#include "reader/ui/view_commands.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -50,8 +50,6 @@ static void initReaderResourceFile()
 namespace ombri::reader {
 
 namespace {
-
-constexpr int kSeparator = 0;
 
 // The Home Page command goes through the desktop's own browser.
 class QtDesktopServices : public DesktopServices {
@@ -105,6 +103,7 @@ ReaderWindow::ReaderWindow(Prompt* prompt, QWidget* parent)
     loadListMode();
     m_commands.watchInput();
     m_commands.updateAll();
+    m_commands.checkAtStartUp();
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
         if (const std::optional<Pane> pane = paneHolding(now))
             m_lastFocusedPane = *pane;
@@ -216,178 +215,34 @@ void ReaderWindow::connectPanes()
 
 void ReaderWindow::addCommands()
 {
-    addReaderViewCommands(m_commands, *m_view, m_doc, m_list);
-
-    const auto add = [this](int id, const char* text, const char* prompt, std::function<void()> run,
-                            std::function<bool()> enabled = {},
-                            std::function<bool()> checked = {}) {
-        addMenuCommand(m_commands, id, text, prompt, std::move(run), std::move(enabled),
-                       std::move(checked));
-    };
-    const auto never = [] { return false; };
-    add(cmd::NewFolder, "&New Folder", "Creates a new directory \nNew Folder",
-        [this] { m_fileOperations->onNewFolder(); });
-    add(cmd::PrintSetup, "P&rint Setup", "Change the printer and printing options\nPrint Setup",
-        [this] { onPrintSetup(); });
-    add(cmd::Exit, "E&xit", "Quit the application\nExit", [this] { close(); });
-    add(cmd::Cut, "Cu&t\tCtrl+X", "Cut the selection and put it on the Clipboard\nCut", [] {});
-    add(cmd::Copy, "&Copy\tCtrl+C", "Copy the image as displayed to the Clipboard\nCopy",
-        [this] { onCopy(); });
-    add(cmd::Paste, "&Paste\tCtrl+V", "Insert Clipboard contents\nPaste", [] {});
-    add(cmd::Delete, "&Delete\t     Del", "Delete a file or a folder with files\nDelete",
-        [this] { onDelete(); });
-    add(cmd::LeftForeground, "Left &Foreground", "Set the foreground color on the left frame",
-        [this] { onLeftForeground(); });
-    add(cmd::LeftBackground, "&Left Background", "Set the background color on the left frame",
-        [this] { onLeftBackground(); });
-    add(cmd::RightBackground, "R&ight Background", "Set the background color on the right frame",
-        [this] { onRightBackground(); });
-    add(
-        cmd::Toolbar, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar",
-        [this] { m_mainToolBar->setVisible(!m_mainToolBar->isVisible()); }, {},
-        [this] { return m_mainToolBar->isVisible(); });
-    add(
-        cmd::StatusBar, "&Status Bar", "Show or hide the status bar\nToggle StatusBar",
-        [this] { statusBar()->setVisible(!statusBar()->isVisible()); }, {},
-        [this] { return statusBar()->isVisible(); });
-    add(
-        cmd::ImageTools, "&Image Tools", "Show or hide the Image Tools bar\nImage Tools",
-        [this] { onImageTools(); }, {}, [this] { return m_imageTools->isVisible(); });
-    // The three panes are always shown: these entries have no effect and are shown disabled.
-    add(
-        cmd::TreeAndListView, "Tree &View and List View",
-        "Show or Hide the File Explorer (Both Tree View and List View) \nFile Explorer", [] {},
-        never);
-    add(
-        cmd::TreeView, "T&ree View", "Show or Hide the Tree View \nTree View", [] {}, never);
-    add(
-        cmd::ListView, "&List View", "Show or Hide the List View \nList View", [] {}, never);
-    add(
-        cmd::Thumbnails, "&Thumbnails\tCtrl+T",
-        "Show the files as thumbnails or as a list of details\nThumbnails",
-        [this] { onThumbnails(); }, {}, [this] { return m_list->thumbnailMode(); });
-    add(cmd::Customize, "&Customize ...", "Set the background colors of the three panes",
-        [this] { onCustomize(); });
-    add(cmd::Help, "&Help", "Help", [this] { onHelp(); });
-    add(cmd::About, "&About OmbriReader",
-        "Display program information, version number and copyright\nAbout",
-        [this] { onAppAbout(); });
-    add(cmd::FullScreen, "Full Screen", "Display the image on the full screen \nFull Screen",
-        [this] { onFullScreen(); });
+    addReaderCommands(m_commands, *this);
+    m_recent = new RecentFilesMenu(
+        m_doc.recentFiles(), m_commands, cmd::RecentFileFirst, QStringLiteral("OmbriReader"),
+        [this](int index) { openRecentFile(index); }, this);
+    m_commands.bindKeys(this);
     // In full screen there is no menu or toolbar: Escape must leave it whichever pane has the
     // focus, the file list included.
     m_leaveFullScreen = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_leaveFullScreen->setEnabled(false);
     connect(m_leaveFullScreen, &QShortcut::activated, this, &ReaderWindow::leaveFullScreen);
-    add(cmd::FileOpen, "&Open...", "Open an existing image\nOpen", [this] { onFileOpen(); });
-    add(cmd::FileNew, "&New", "Show no image\nNew", [this] { onFileNew(); });
-    add(cmd::NextPane, "Next Pane", "Switch to the next window pane\nNext Pane",
-        [this] { onNextPane(); });
-    add(cmd::PreviousPane, "Previous Pane",
-        "Switch back to the previous window pane\nPrevious Pane", [this] { onPreviousPane(); });
-
-    m_recent = new RecentFilesMenu(
-        m_doc.recentFiles(), m_commands, cmd::RecentFileFirst, QStringLiteral("OmbriReader"),
-        [this](int index) { openRecentFile(index); }, this);
-
-    // The key table: several keys for one command, keys for commands without a menu item.
-    const auto keys = [this](int id, QList<QKeySequence> sequences) {
-        if (QAction* action = m_commands.action(id)) {
-            action->setShortcuts(sequences);
-            addAction(action);
-        }
-    };
-    keys(cmd::FileNew, {QKeySequence(Qt::CTRL | Qt::Key_N)});
-    keys(cmd::FileOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)});
-    keys(cmd::Print, {QKeySequence(Qt::CTRL | Qt::Key_P)});
-    keys(cmd::Cut, {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
-    keys(cmd::Copy, {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
-    keys(cmd::Paste,
-         {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
-    keys(cmd::ZoomOut, {QKeySequence(Qt::KeypadModifier | Qt::Key_Minus)});
-    keys(cmd::ZoomIn, {QKeySequence(Qt::KeypadModifier | Qt::Key_Plus)});
-    keys(cmd::OriginalSize, {QKeySequence(Qt::Key_1)});
-    keys(cmd::Help, {QKeySequence(Qt::Key_F1)});
-    keys(cmd::Thumbnails, {QKeySequence(Qt::CTRL | Qt::Key_T)});
-    keys(cmd::NextPane, {QKeySequence(Qt::Key_F6)});
-    keys(cmd::PreviousPane, {QKeySequence(Qt::SHIFT | Qt::Key_F6)});
-    // The arrows and page keys always step through the pictures, never move a pane's selection.
-    keys(cmd::PreviousImage, {QKeySequence(Qt::Key_Up), QKeySequence(Qt::Key_PageUp)});
-    keys(cmd::NextImage, {QKeySequence(Qt::Key_Down), QKeySequence(Qt::Key_PageDown)});
 }
 
 void ReaderWindow::buildMenus()
 {
-    const auto addMenu = [this](const QString& title, std::initializer_list<int> ids) {
-        QMenu* menu = menuBar()->addMenu(title);
-        m_commands.fillMenu(menu, ids);
-        return menu;
-    };
-    m_fileMenu = addMenu(tr("&File"), {cmd::NewFolder, cmd::Print, cmd::PrintSetup, kSeparator});
-    m_recent->addTo(m_fileMenu);
+    const std::vector<QMenu*> menus = m_commands.fillMenuBar(
+        menuBar(), readerMenuTitles(), [this](QMenu* menu) { m_recent->addTo(menu); });
+    m_fileMenu = menus[FileMenu];
     // Pictures opened from the panes join the document's list as they open; the menu and the
     // stored list catch up before the menu shows.
     connect(m_fileMenu, &QMenu::aboutToShow, m_recent, &RecentFilesMenu::sync);
-    m_fileMenu->addSeparator();
-    m_fileMenu->addAction(m_commands.action(cmd::Exit));
-    addMenu(tr("&Edit"), {cmd::Cut, cmd::Copy, cmd::Paste, cmd::Delete});
-    addMenu(tr("&View"),
-            {cmd::DisplayNotes, cmd::AntiAliasing, kSeparator, cmd::FitIn, cmd::FitWidth,
-             cmd::FitHeight, cmd::OriginalSize, kSeparator, cmd::ZoomIn, cmd::ZoomOut, kSeparator,
-             cmd::PreviousImage, cmd::NextImage, kSeparator, cmd::Thumbnails});
-    addMenu(tr("&Color"), {cmd::ColourSelected, cmd::ColourWhite, cmd::ColourBlack, cmd::ColourRed,
-                           cmd::ColourGreen, cmd::ColourBlue, cmd::ColourComplement, kSeparator,
-                           cmd::LeftForeground, cmd::LeftBackground, cmd::RightBackground});
-    addMenu(tr("&Image"),
-            {cmd::Original, cmd::AutoColour, cmd::AutoContrast, cmd::InvertColour,
-             cmd::BlackAndWhite, kSeparator, cmd::ChannelRed, cmd::ChannelGreen, cmd::ChannelBlue,
-             kSeparator, cmd::FlipHorizontal, cmd::FlipVertical, kSeparator, cmd::RotateClockwise,
-             cmd::RotateAnticlockwise, cmd::Rotate180});
-    addMenu(tr("&Option"),
-            {cmd::Toolbar, cmd::StatusBar, cmd::ImageTools, kSeparator, cmd::TreeAndListView,
-             cmd::TreeView, cmd::ListView, kSeparator, cmd::Customize});
-    addMenu(tr("I&nfo"), {cmd::Help, kSeparator, cmd::HomePage, cmd::About});
 }
 
 void ReaderWindow::buildToolBars()
 {
-    struct Button {
-        int id;
-        const char* icon;
-    };
-    const auto fill = [this](QToolBar* bar, std::initializer_list<Button> buttons) {
-        for (const Button& button : buttons) {
-            if (button.id == kSeparator) {
-                bar->addSeparator();
-                continue;
-            }
-            QAction* action = m_commands.action(button.id);
-            if (!action)
-                continue;
-            action->setIcon(
-                QIcon(QStringLiteral(":/icons/%1.svg").arg(QLatin1String(button.icon))));
-            bar->addAction(action);
-        }
-    };
     m_mainToolBar = addToolBar(tr("Toolbar"));
     m_mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
     m_mainToolBar->setIconSize(QSize(24, 24));
-    fill(m_mainToolBar, {{cmd::NewFolder, "new-folder"},
-                         {cmd::Delete, "delete"},
-                         {cmd::Print, "print"},
-                         {kSeparator, ""},
-                         {cmd::DisplayNotes, "display-notes"},
-                         {cmd::PreviousImage, "previous-image"},
-                         {cmd::NextImage, "next-image"},
-                         {cmd::FitWidth, "fit-width"},
-                         {cmd::FitHeight, "fit-height"},
-                         {cmd::FitIn, "fit-in"},
-                         {cmd::ZoomOut, "zoom-out"},
-                         {cmd::ZoomIn, "zoom-in"},
-                         {cmd::OriginalSize, "original-size"},
-                         {cmd::FullScreen, "full-screen"},
-                         {kSeparator, ""},
-                         {cmd::Thumbnails, "thumbnails"}});
+    m_commands.fillToolBar(m_mainToolBar, MainToolBar);
 
     m_imageTools = new QToolBar(tr("Image Tools"), this);
     m_imageTools->setObjectName(QStringLiteral("imageTools"));
@@ -396,17 +251,7 @@ void ReaderWindow::buildToolBars()
     // Docked at either side the bar is one column of buttons.
     m_imageTools->setOrientation(Qt::Vertical);
     addToolBar(Qt::RightToolBarArea, m_imageTools);
-    fill(m_imageTools, {{cmd::BlackAndWhite, "black-and-white"},
-                        {cmd::AutoContrast, "auto-contrast"},
-                        {cmd::AutoColour, "auto-color"},
-                        {cmd::InvertColour, "invert-color"},
-                        {cmd::ChannelRed, "channel-red"},
-                        {cmd::ChannelGreen, "channel-green"},
-                        {cmd::ChannelBlue, "channel-blue"},
-                        {cmd::FlipHorizontal, "flip-horizontal"},
-                        {cmd::FlipVertical, "flip-vertical"},
-                        {cmd::RotateClockwise, "rotate-cw"},
-                        {cmd::RotateAnticlockwise, "rotate-ccw"}});
+    m_commands.fillToolBar(m_imageTools, ImageToolsBar);
 }
 
 void ReaderWindow::buildStatusBar()

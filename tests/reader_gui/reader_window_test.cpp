@@ -9,7 +9,6 @@
 #include "reader/ui/reader_app.h"
 #include "reader/ui/reader_window.h"
 #include "reader_gui/reader_window_fixture.h"
-#include "support/menu_walk.h"
 #include "support/status.h"
 #include "support/test_support.h"
 
@@ -39,9 +38,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using test::itemIds;
-using test::itemTexts;
-
 TEST_F(ReaderFrameTest, ThreePanesUnderTheTitleWithTheTreeActive)
 {
     ReaderWindow& frame = start();
@@ -54,117 +50,6 @@ TEST_F(ReaderFrameTest, ThreePanesUnderTheTitleWithTheTreeActive)
     EXPECT_EQ(frame.splitter()->sizes().at(0), 200);
     EXPECT_EQ(frame.splitter()->sizes().at(1), 200);
     EXPECT_EQ(frame.imageTools()->orientation(), Qt::Vertical);
-}
-
-TEST_F(ReaderFrameTest, MenuBarMatchesTheMenuTableItemByItem)
-{
-    struct Item {
-        const char* text;
-        int id;
-    };
-    using namespace cmd;
-    const std::vector<std::pair<QString, std::vector<Item>>> table = {
-        {"&File",
-         {{"&New Folder", NewFolder},
-          {"&Print ...\tCtrl+P", cmd::Print},
-          {"P&rint Setup", PrintSetup},
-          {"-", 0},
-          {"Recent File", -1},
-          {"-", 0},
-          {"E&xit", Exit}}},
-        {"&Edit",
-         {{"Cu&t\tCtrl+X", Cut},
-          {"&Copy\tCtrl+C", Copy},
-          {"&Paste\tCtrl+V", Paste},
-          {"&Delete\t     Del", cmd::Delete}}},
-        {"&View",
-         {{"&Display Notes", cmd::DisplayNotes},
-          {"Anti Aliasing", cmd::AntiAliasing},
-          {"-", 0},
-          {"&Fit In", cmd::FitIn},
-          {"Fit &Width", cmd::FitWidth},
-          {"Fit &Height", cmd::FitHeight},
-          {"&Original Size\t1", cmd::OriginalSize},
-          {"-", 0},
-          {"Zoom &In\tNum++", cmd::ZoomIn},
-          {"Zoom &Out\tNum+-", cmd::ZoomOut},
-          {"-", 0},
-          {"&Previous Image\tUp", cmd::PreviousImage},
-          {"&Next Image\tDown", cmd::NextImage},
-          {"-", 0},
-          {"&Thumbnails\tCtrl+T", cmd::Thumbnails}}},
-        {"&Color",
-         {{"&Selected", cmd::ColourSelected},
-          {"&White", cmd::ColourWhite},
-          {"&Black", cmd::ColourBlack},
-          {"&Red", cmd::ColourRed},
-          {"&Green", cmd::ColourGreen},
-          {"Bl&ue", cmd::ColourBlue},
-          {"&Complement", cmd::ColourComplement},
-          {"-", 0},
-          {"Left &Foreground", LeftForeground},
-          {"&Left Background", LeftBackground},
-          {"R&ight Background", RightBackground}}},
-        {"&Image",
-         {{"Original", cmd::Original},
-          {"Auto Color", cmd::AutoColour},
-          {"Auto Contrast", cmd::AutoContrast},
-          {"Invert Color", cmd::InvertColour},
-          {"Black and White", cmd::BlackAndWhite},
-          {"-", 0},
-          {"Channel Red", cmd::ChannelRed},
-          {"Channel Green", cmd::ChannelGreen},
-          {"Channel Blue", cmd::ChannelBlue},
-          {"-", 0},
-          {"Flip Horizontal", cmd::FlipHorizontal},
-          {"Flip Vertical", cmd::FlipVertical},
-          {"-", 0},
-          {"Rotate 90 CW", cmd::RotateClockwise},
-          {"Rotate 90 CCW", cmd::RotateAnticlockwise},
-          {"Rotate 180", cmd::Rotate180}}},
-        {"&Option",
-         {{"&Toolbar", Toolbar},
-          {"&Status Bar", StatusBar},
-          {"&Image Tools", ImageTools},
-          {"-", 0},
-          {"Tree &View and List View", TreeAndListView},
-          {"T&ree View", TreeView},
-          {"&List View", ListView},
-          {"-", 0},
-          {"&Customize ...", Customize}}},
-        {"I&nfo",
-         {{"&Help\tF1", Help},
-          {"-", 0},
-          {"Home &Page", cmd::HomePage},
-          {"&About OmbriReader", About}}},
-    };
-    ReaderWindow& frame = start();
-    QStringList titles;
-    for (const QAction* action : frame.menuBar()->actions())
-        titles << action->text();
-    QStringList expectedTitles;
-    for (const auto& [title, items] : table)
-        expectedTitles << title;
-    EXPECT_EQ(titles, expectedTitles);
-    for (const auto& [title, items] : table) {
-        const QMenu* menu = frame.menu(title);
-        ASSERT_NE(menu, nullptr) << title.toStdString();
-        QStringList texts;
-        std::vector<int> ids;
-        for (const Item& item : items) {
-            texts << QString::fromUtf8(item.text);
-            ids.push_back(item.id);
-        }
-        EXPECT_EQ(itemTexts(menu), texts) << title.toStdString();
-        EXPECT_EQ(itemIds(menu), ids) << title.toStdString();
-    }
-
-    // Entries without a handler are shown disabled; prompts are the program's own texts.
-    frame.commands().updateAll();
-    for (int id : {int(TreeAndListView), int(TreeView), int(ListView), int(cmd::Rotate180)})
-        EXPECT_FALSE(frame.commands().action(id)->isEnabled()) << id;
-    EXPECT_EQ(frame.commands().action(cmd::ZoomOut)->statusTip(), "Zom Out");
-    EXPECT_EQ(frame.commands().action(cmd::ChannelGreen)->statusTip(), "Dispaly in Green Channel");
 }
 
 TEST_F(ReaderFrameTest, ImageToolsMenuShowsAndHidesTheBar)

@@ -4,9 +4,6 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QStringList>
-#include <QToolBar>
-
-#include <vector>
 
 namespace ombri::test {
 
@@ -27,28 +24,6 @@ inline QStringList itemTexts(const QMenu* menu)
         texts << text;
     }
     return texts;
-}
-
-// The command ids of a menu's or toolbar's items: 0 for a separator, -1 for an item without an
-// id (a widget, a placeholder).
-inline std::vector<int> itemIds(const QList<QAction*>& actions)
-{
-    std::vector<int> ids;
-    for (const QAction* action : actions) {
-        if (action->isSeparator())
-            ids.push_back(0);
-        else if (action->isVisible())
-            ids.push_back(action->data().isValid() ? action->data().toInt() : -1);
-    }
-    return ids;
-}
-inline std::vector<int> itemIds(const QMenu* menu)
-{
-    return itemIds(menu->actions());
-}
-inline std::vector<int> toolbarIds(const QToolBar* bar)
-{
-    return itemIds(bar->actions());
 }
 
 } // namespace ombri::test

@@ -7,8 +7,8 @@
 #include "core/printable_name.h"
 #include "formats/dispatch.h"
 #include "writer/command_ids.h"
-#include "writer/ui/view_commands.h"
 #include "writer/ui/writer_app.h"
+#include "writer/ui/writer_commands.h"
 #include "writer/ui/writer_view.h"
 
 #include <QApplication>
@@ -41,61 +41,8 @@ namespace ombri::writer {
 
 namespace {
 
-constexpr int kSeparator = 0;
 constexpr int kFrameWidth = 800;
 constexpr int kFrameHeight = 600;
-
-// Texts of the prompts the frame fills in: its own commands, and any command of the view that
-// arrives without one. "Status text\nTooltip".
-struct FramePrompt {
-    int id;
-    const char* prompt;
-};
-constexpr FramePrompt kFramePrompts[] = {
-    {cmd::FileOpen, "Open an existing image \n Open"},
-    {cmd::Exit, "Quit the application; prompts to save the image \nExit"},
-    {cmd::PaintToolBox, "Show or hide the paint tool box \n Toggle Paint Tool Box"},
-    {cmd::EraserSize, "Set the size of erasure \n Erasure Size"},
-    {cmd::FileNew, "Start again with an empty window\nNew"},
-    {cmd::PrintSetup, "Choose the printer and the page\nPrint Setup"},
-    {cmd::PrintPreview, "Show the image as it will be printed\nPrint Preview"},
-    {cmd::Toolbar, "Show or hide the toolbar\nToggle Toolbar"},
-    {cmd::StatusBar, "Show or hide the status bar\nToggle Status Bar"},
-    {cmd::Help, "Explain Ombri images and OmbriTools\nHelp"},
-    {cmd::HomePage, "Visit the OmbriTools home page\nHome Page"},
-    {cmd::About, "Show the version and the support address\nAbout"},
-};
-
-struct ToolbarIcon {
-    int id;
-    const char* file;
-};
-constexpr ToolbarIcon kIcons[] = {
-    {cmd::FileOpen, "open"},
-    {cmd::FileSave, "save"},
-    {cmd::SaveAsLossless, "save-lossless"},
-    {cmd::SaveAsCompressed, "save-compressed"},
-    {cmd::Print, "print"},
-    {cmd::Undo, "undo"},
-    {cmd::Redo, "redo"},
-    {cmd::DisplayNotes, "display-notes"},
-    {cmd::FitIn, "fit-in"},
-    {cmd::ZoomOut, "zoom-out"},
-    {cmd::ZoomIn, "zoom-in"},
-    {cmd::OriginalSize, "original-size"},
-    {cmd::TextTool, "text"},
-    {cmd::Erasure, "eraser"},
-    {cmd::FreehandPen, "pen"},
-    {cmd::LineTool, "line"},
-    {cmd::ArcTool, "arc"},
-    {cmd::RectangleTool, "rectangle"},
-    {cmd::RoundRectangleTool, "round-rectangle"},
-    {cmd::EllipseTool, "ellipse"},
-};
-
-constexpr int kPaintTools[] = {cmd::TextTool,           cmd::Erasure,    cmd::FreehandPen,
-                               cmd::LineTool,           cmd::ArcTool,    cmd::RectangleTool,
-                               cmd::RoundRectangleTool, cmd::EllipseTool};
 
 } // namespace
 
@@ -121,11 +68,11 @@ WriterWindow::WriterWindow(Prompt* prompt, QWidget* parent)
             statusBar()->showMessage(text);
     });
 
-    addViewCommands(m_commands, *m_view);
-    addFrameCommands();
-    applyKeyTable();
-    applyPrompts();
-    applyIcons();
+    addWriterCommands(m_commands, *this);
+    m_recent = new RecentFilesMenu(
+        m_doc.recentFiles(), m_commands, cmd::RecentFileFirst, QStringLiteral("OmbriWriter"),
+        [this](int index) { openRecentFile(index); }, this);
+    m_commands.bindKeys(this);
     buildMenus();
     buildMainToolBar();
     buildStatusBar();
@@ -139,109 +86,10 @@ WriterWindow::WriterWindow(Prompt* prompt, QWidget* parent)
         [this](const std::string& path) { return openFile(QString::fromStdString(path)); });
     m_commands.watchInput();
     m_commands.updateAll();
+    m_commands.checkAtStartUp();
 }
 
 WriterWindow::~WriterWindow() = default;
-
-void WriterWindow::addFrameCommands()
-{
-    const auto add = [this](int id, const QString& text, std::function<void()> run,
-                            std::function<bool()> checked = {}) {
-        Command command;
-        command.id = id;
-        command.text = text;
-        command.run = std::move(run);
-        command.checked = std::move(checked);
-        m_commands.add(std::move(command));
-    };
-    const auto toggle = [this](QWidget* bar) { bar->setVisible(!bar->isVisibleTo(this)); };
-    add(cmd::FileOpen, tr("&Open..."), [this] { onFileOpen(); });
-    add(cmd::FileNew, tr("&New"), [this] { onFileNew(); });
-    add(cmd::PrintSetup, tr("P&rint Setup..."), [this] { onFilePrintSetup(); });
-    add(cmd::Exit, tr("E&xit"), [this] { close(); });
-    add(
-        cmd::Toolbar, tr("&Toolbar"), [this, toggle] { toggle(m_mainToolBar); },
-        [this] { return m_mainToolBar->isVisibleTo(this); });
-    add(
-        cmd::StatusBar, tr("&Status Bar"), [this, toggle] { toggle(statusBar()); },
-        [this] { return statusBar()->isVisibleTo(this); });
-    add(
-        cmd::PaintToolBox, tr("&Paint Tool Box"), [this] { onPaintToolBox(); },
-        [this] { return m_paintToolBox->isVisibleTo(this); });
-    add(cmd::Help, tr("Help"), [this] { onHelp(); });
-    add(cmd::HomePage, tr("Home &Page"), [this] { onHomePage(); });
-    add(cmd::About, tr("&About OmbriWriter ..."), [this] { onAppAbout(); });
-
-    // The eraser-size box is no button; its command only carries the rule that enables it.
-    Command eraserSize;
-    eraserSize.id = cmd::EraserSize;
-    eraserSize.enabled = [this] {
-        return m_view->hasPicture() && m_view->activeTool() == Tool::Eraser;
-    };
-    m_commands.add(std::move(eraserSize));
-
-    m_recent = new RecentFilesMenu(
-        m_doc.recentFiles(), m_commands, cmd::RecentFileFirst, QStringLiteral("OmbriWriter"),
-        [this](int index) { openRecentFile(index); }, this);
-    // New has a key but no menu item: the window itself carries the action so the key works.
-    addAction(m_commands.action(cmd::FileNew));
-}
-
-void WriterWindow::applyKeyTable()
-{
-    const struct {
-        int id;
-        QList<QKeySequence> keys;
-    } keyTable[] = {
-        {cmd::FileNew, {QKeySequence(Qt::CTRL | Qt::Key_N)}},
-        {cmd::FileOpen, {QKeySequence(Qt::CTRL | Qt::Key_O)}},
-        {cmd::FileSave, {QKeySequence(Qt::CTRL | Qt::Key_S)}},
-        {cmd::Print, {QKeySequence(Qt::CTRL | Qt::Key_P)}},
-        {cmd::Undo,
-         {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}},
-        {cmd::Cut, {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}},
-        {cmd::Copy, {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}},
-        {cmd::Paste,
-         {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)}},
-        {cmd::Help, {QKeySequence(Qt::Key_F1)}},
-    };
-    for (const auto& binding : keyTable) {
-        if (QAction* action = m_commands.action(binding.id))
-            action->setShortcuts(binding.keys);
-    }
-    // The menu has always shown Ctrl+Y beside Redo, yet no key was ever bound to it: the text
-    // after the tab is what the menu shows, and the action gets no shortcut.
-    if (QAction* redo = m_commands.action(cmd::Redo)) {
-        redo->setShortcuts({});
-        redo->setText(redo->text().section('\t', 0, 0) + QStringLiteral("\tCtrl+Y"));
-    }
-}
-
-void WriterWindow::applyPrompts()
-{
-    for (const FramePrompt& entry : kFramePrompts) {
-        QAction* action = m_commands.action(entry.id);
-        if (!action || !action->statusTip().isEmpty())
-            continue;
-        const PromptTexts prompt = splitPrompt(tr(entry.prompt));
-        action->setStatusTip(prompt.status);
-        if (!prompt.toolTip.isEmpty())
-            action->setToolTip(prompt.toolTip);
-    }
-}
-
-void WriterWindow::applyIcons()
-{
-    for (const ToolbarIcon& entry : kIcons) {
-        QAction* action = m_commands.action(entry.id);
-        if (!action)
-            continue;
-        action->setIcon(QIcon(QStringLiteral(":/icons/%1.svg").arg(entry.file)));
-        // The menus show check marks and shortcuts, as they always have; pictures are for
-        // the toolbars.
-        action->setIconVisibleInMenu(false);
-    }
-}
 
 QMenu* WriterWindow::menu(const QString& title) const
 {
@@ -254,30 +102,9 @@ QMenu* WriterWindow::menu(const QString& title) const
 
 void WriterWindow::buildMenus()
 {
-    const auto addMenu = [this](const QString& title, std::initializer_list<int> ids) {
-        QMenu* menu = menuBar()->addMenu(title);
-        m_commands.fillMenu(menu, ids);
-        return menu;
-    };
-    m_fileMenu = addMenu(tr("&File"), {cmd::FileOpen, cmd::FileSave, cmd::SaveAsLossless,
-                                       cmd::SaveAsCompressed, cmd::SaveCleanCopy, cmd::FileClose,
-                                       kSeparator, cmd::ImportNotes, cmd::ExportNotes, kSeparator,
-                                       cmd::Print, cmd::PrintPreview, cmd::PrintSetup, kSeparator});
-    m_recent->addTo(m_fileMenu);
-    m_fileMenu->addSeparator();
-    m_fileMenu->addAction(m_commands.action(cmd::Exit));
-
-    addMenu(tr("&Edit"), {cmd::Undo, cmd::Redo, kSeparator, cmd::Cut, cmd::Copy, cmd::Paste,
-                          kSeparator, cmd::ClearAll});
-    addMenu(tr("&View"), {cmd::DisplayNotes, kSeparator, cmd::OriginalSize, cmd::ZoomOut,
-                          cmd::ZoomIn, cmd::FitIn});
-    addMenu(tr("&Color"), {cmd::Selected, cmd::Black, cmd::White, cmd::Red, cmd::Green, cmd::Blue,
-                           kSeparator, cmd::Background});
-    addMenu(tr("&Tools"), {cmd::FontSetting, kSeparator, cmd::TextTool, cmd::Erasure,
-                           cmd::FreehandPen, cmd::LineTool, cmd::ArcTool, cmd::RectangleTool,
-                           cmd::RoundRectangleTool, cmd::EllipseTool});
-    addMenu(tr("&Option"), {cmd::Toolbar, cmd::StatusBar, cmd::PaintToolBox});
-    addMenu(tr("I&nfo"), {cmd::Help, kSeparator, cmd::HomePage, cmd::About});
+    const std::vector<QMenu*> menus = m_commands.fillMenuBar(
+        menuBar(), writerMenuTitles(), [this](QMenu* menu) { m_recent->addTo(menu); });
+    m_fileMenu = menus[FileMenu];
 }
 
 void WriterWindow::buildMainToolBar()
@@ -286,15 +113,8 @@ void WriterWindow::buildMainToolBar()
     m_mainToolBar->setObjectName(QStringLiteral("mainToolBar"));
     m_mainToolBar->setIconSize(QSize(16, 16));
     m_mainToolBar->setAllowedAreas(Qt::AllToolBarAreas);
-    for (int id : std::initializer_list<int>{
-             cmd::FileOpen, cmd::FileSave, cmd::SaveAsLossless, cmd::SaveAsCompressed, cmd::Print,
-             kSeparator, cmd::Undo, cmd::Redo, kSeparator, cmd::DisplayNotes, cmd::FitIn,
-             cmd::ZoomOut, cmd::ZoomIn, cmd::OriginalSize, kSeparator}) {
-        if (id == kSeparator)
-            m_mainToolBar->addSeparator();
-        else if (QAction* action = m_commands.action(id))
-            m_mainToolBar->addAction(action);
-    }
+    m_commands.fillToolBar(m_mainToolBar, MainToolBar);
+    m_mainToolBar->addSeparator();
     buildEraserSizeBox();
 }
 
@@ -350,10 +170,7 @@ void WriterWindow::buildPaintToolBox()
     // Docked at either side the box is one column of buttons; a vertical bar is exactly that.
     m_paintToolBox->setOrientation(Qt::Vertical);
     addToolBar(Qt::LeftToolBarArea, m_paintToolBox);
-    for (int id : kPaintTools) {
-        if (QAction* action = m_commands.action(id))
-            m_paintToolBox->addAction(action);
-    }
+    m_commands.fillToolBar(m_paintToolBox, PaintToolBox);
 }
 
 void WriterWindow::onPaintToolBox()

@@ -77,10 +77,6 @@ class WriterWindow : public QMainWindow {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void addFrameCommands();
-    void applyKeyTable();
-    void applyPrompts();
-    void applyIcons();
     void buildMenus();
     void buildMainToolBar();
     void buildEraserSizeBox();
