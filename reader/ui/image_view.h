@@ -75,6 +75,31 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
         std::function<void()> deletePicture;
     };
 
+    // What the view shows, as the window and the tests see it.
+    struct Inspection {
+        ZoomMode zoomMode = ZoomMode::FitIn;
+        float zoom = 1.0f;
+        bool showNotes = false;
+        bool moveCursor = false;
+        // The part scrolled off and the visible area, in the window's logical pixels as the
+        // scroll bars count them.
+        QPoint scroll;
+        QSize client;
+        // The same counted in screen pixels, and the picture's place in the scrollable area by
+        // the last layout. On a scaled display one logical pixel is several screen pixels: at
+        // Original Size a picture pixel is one screen pixel, so that one-pixel note strokes stay
+        // one pixel wide.
+        double deviceScale = 1.0;
+        QPoint deviceScroll;
+        QSize deviceClient;
+        QRect destination;
+        // What the window shows, one image pixel per screen pixel.
+        QImage frame;
+        // How often the display picture was converted for painting: once per change, never per
+        // paint.
+        uint64_t pictureConversions = 0;
+    };
+
     static constexpr ColourRef kDefaultBackground = makeColourRef(128, 128, 255);
 
     // The commands the view serves, for the frame's command table.
@@ -147,6 +172,8 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     // The colour painted around the picture; the settings give it at start.
     ColourRef backgroundColour() const { return m_background; }
     void setBackgroundColour(ColourRef colour);
+
+    Inspection inspect() const;
 
     // State, as the menus and tests see it.
     bool hasPicture() const;

@@ -43,10 +43,33 @@ class WriterView : public QAbstractScrollArea {
   public:
     static constexpr Rgb kDefaultBackground{128, 128, 255};
 
+    // What the view shows, as the menus and the tests see it.
+    struct Inspection {
+        float zoom = 1.0f;
+        bool fit = false;
+        bool showNotes = true;
+        // The Color menu's item that chose the note colour.
+        int colourCommand = 0;
+        Rgb background = kDefaultBackground;
+        bool moveCursor = false;
+        QPoint scroll;
+        QSize client;
+        // The picture's place on the screen by the last paint.
+        QRect destination;
+        // How often the picture was converted for painting: once per change, not once per
+        // paint.
+        uint64_t pictureConversions = 0;
+    };
+
     explicit WriterView(Writing& document, QWidget* parent = nullptr);
     ~WriterView() override;
 
     Writing& document() { return m_doc; }
+
+    // Runs a file, view, colour or print command: Save, the Save As commands, Save Clean Copy,
+    // Import and Export Notes, Close, Print, Print Preview, Display Notes, the zoom commands and
+    // the Color menu. False for other ids.
+    bool onCommand(int command);
 
     // View and colour commands.
     void onDisplayNotes();
@@ -145,6 +168,8 @@ class WriterView : public QAbstractScrollArea {
 
     // Repaints the whole visible area at once, background included.
     void repaintNow();
+
+    Inspection inspect() const;
 
     // State, as the menus and tests see it.
     bool hasPicture() const { return m_doc.hasImage(); }
