@@ -80,35 +80,35 @@ std::function<void()> runFor(int id, WriterView& view)
 {
     switch (id) {
     case cmd::FileSave:
-        return [&view] { view.OnSave(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::SaveAsLossless:
-        return [&view] { view.onSaveAsLossless(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::SaveAsCompressed:
-        return [&view] { view.onSaveAsCompressed(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::SaveCleanCopy:
-        return [&view] { view.onSaveCleanCopy(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::ImportNotes:
-        return [&view] { view.onImportNotes(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::ExportNotes:
-        return [&view] { view.onExportNotes(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::FileClose:
-        return [&view] { view.onCloseImage(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::Print:
-        return [&view] { view.onPrint(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::PrintPreview:
-        return [&view] { view.onPrintPreview(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::DisplayNotes:
-        return [&view] { view.onDisplayNotes(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::OriginalSize:
-        return [&view] { view.onOriginalSize(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::ZoomOut:
-        return [&view] { view.onZoomOut(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::ZoomIn:
-        return [&view] { view.onZoomIn(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::FitIn:
-        return [&view] { view.onFitIn(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::Selected:
-        return [&view] { view.onSelectedColour(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::Undo:
         return [&view] { view.onUndo(); };
     case cmd::Redo:
@@ -124,13 +124,13 @@ std::function<void()> runFor(int id, WriterView& view)
     case cmd::FontSetting:
         return [&view] { view.onFontSetting(); };
     case cmd::Background:
-        return [&view] { view.onBackgroundColour(); };
+        return [&view, id] { view.onCommand(id); };
     case cmd::Black:
     case cmd::White:
     case cmd::Red:
     case cmd::Green:
     case cmd::Blue:
-        return [&view, id] { view.onNoteColourCommand(id); };
+        return [&view, id] { view.onCommand(id); };
     default:
         return [&view, id] { view.onToolCommand(id); };
     }
@@ -140,18 +140,18 @@ std::function<bool()> checkedFor(int id, WriterView& view)
 {
     switch (id) {
     case cmd::DisplayNotes:
-        return [&view] { return view.showNotes(); };
+        return [&view] { return view.inspect().showNotes; };
     case cmd::OriginalSize:
-        return [&view] { return view.zoomFactor() == 1.0f; };
+        return [&view] { return view.inspect().zoom == 1.0f; };
     case cmd::FitIn:
-        return [&view] { return view.fitFlag(); };
+        return [&view] { return view.inspect().fit; };
     case cmd::Selected:
     case cmd::Black:
     case cmd::White:
     case cmd::Red:
     case cmd::Green:
     case cmd::Blue:
-        return [&view, id] { return view.colourCommand() == id; };
+        return [&view, id] { return view.inspect().colourCommand == id; };
     default:
         break;
     }
