@@ -13,6 +13,8 @@
 #include "formats/bmp.h"
 #include "platform/qt/dib_draw.h"
 #include "platform/scripted_prompt.h"
+#include "tests/support/view_events.h"
+#include "writer/command_ids.h"
 #include "writer/ui/writer_view.h"
 
 #include <QApplication>
@@ -53,11 +55,13 @@ struct Fixture {
         view = std::make_unique<WriterView>(*doc);
         view->resize(kClientWidth, kClientHeight);
         view->show();
-        if (!view->onDropFile(path)) {
+        // Opened as a user opens it, by dropping the file on the view.
+        test::dropFile(*view, path);
+        if (!view->hasPicture()) {
             error = "cannot open the photograph";
             return;
         }
-        view->onFitIn();
+        view->onCommand(writer::cmd::FitIn);
         converted = dibToQImage(photo);
     }
     ~Fixture()

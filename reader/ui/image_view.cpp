@@ -153,6 +153,24 @@ QPoint ImageView::deviceScrollPosition() const
                  std::max(0, m_destination.height() - client.height())));
 }
 
+ImageView::Inspection ImageView::inspect() const
+{
+    Inspection seen;
+    seen.zoomMode = m_zoomMode;
+    seen.zoom = m_zoom;
+    seen.showNotes = m_showNotes;
+    seen.moveCursor = showsMoveCursor();
+    seen.scroll = scrollPosition();
+    seen.client = clientSize();
+    seen.deviceScale = deviceScale();
+    seen.deviceScroll = deviceScrollPosition();
+    seen.deviceClient = deviceClientSize();
+    seen.destination = m_destination;
+    seen.frame = m_frame;
+    seen.pictureConversions = m_conversions;
+    return seen;
+}
+
 // ---- the document's requests -------------------------------------------------------------
 
 void ImageView::setShowNotes(bool show)

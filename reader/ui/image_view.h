@@ -57,9 +57,9 @@ Placement placePicture(ZoomMode mode, float zoom, QSize picture, const ViewGeome
 
 // The reader's image pane: shows the document's display picture (adjusted, with or without its
 // notes) in one of four zoom modes, pans with the mouse and the wheel, prints, and opens dropped
-// files. What a menu command, key or mouse event does is a public method, so that the frame
-// forwards to it and tests call it directly. The window shows an off-screen frame image, redrawn
-// from a converted copy of the picture that is kept until the document's picture changes.
+// files. The frame reaches it through the commands it serves and its hooks; mouse, wheel, key and
+// drop events do the rest. The window shows an off-screen frame image, redrawn from a converted
+// copy of the picture that is kept until the document's picture changes.
 class ImageView : public QAbstractScrollArea, public ImagePane {
     Q_OBJECT
 
@@ -73,6 +73,31 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
         // The Delete command or key given while the view has the focus: the picture on show
         // goes to the trash.
         std::function<void()> deletePicture;
+    };
+
+    // What the view shows, as the window and the tests see it.
+    struct Inspection {
+        ZoomMode zoomMode = ZoomMode::FitIn;
+        float zoom = 1.0f;
+        bool showNotes = false;
+        bool moveCursor = false;
+        // The part scrolled off and the visible area, in the window's logical pixels as the
+        // scroll bars count them.
+        QPoint scroll;
+        QSize client;
+        // The same counted in screen pixels, and the picture's place in the scrollable area by
+        // the last layout. On a scaled display one logical pixel is several screen pixels: at
+        // Original Size a picture pixel is one screen pixel, so that one-pixel note strokes stay
+        // one pixel wide.
+        double deviceScale = 1.0;
+        QPoint deviceScroll;
+        QSize deviceClient;
+        QRect destination;
+        // What the window shows, one image pixel per screen pixel.
+        QImage frame;
+        // How often the display picture was converted for painting: once per change, never per
+        // paint.
+        uint64_t pictureConversions = 0;
     };
 
     static constexpr ColourRef kDefaultBackground = makeColourRef(128, 128, 255);
@@ -98,79 +123,26 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     void redrawNow(Background background) override;
     void invalidate() override;
 
-    // Repaints at once without painting the background first: for changes that keep the
-    // picture's place, so nothing flickers.
-    void RedrawWithoutErase();
-
-    // Commands. onCommand runs any of kCommands; false for other ids.
+    // Runs any of kCommands; false for other ids. Fit In, Fit Width and Fit Height given again
+    // return to free zoom at 1.0.
     bool onCommand(int command);
-    static bool isViewCommand(int command);
     // Whether the command's menu item carries a check mark at times.
     static bool isCheckableCommand(int command);
     bool isCommandEnabled(int command) const;
     bool isCommandChecked(int command) const;
 
-    void onDisplayNotes();
-    void onOriginalSize();
-    void onZoomIn();
-    void onZoomOut();
-    // Fit In, Fit Width and Fit Height: the same command again returns to free zoom at 1.0.
-    void onFitCommand(ZoomMode mode);
-    // White, Black, Red, Green, Blue and Complement.
-    void onNoteColourCommand(int command);
-    void onSelectedColour();
-    void onDelete();
     // The printer Print, Print Preview and Print Setup share, so that the page chosen in Print
     // Setup is the one printed.
     QPrinter& printer();
-    void onPrint();
-    void onPrintPreview();
-    // Paints the page: the display picture across the printable width, centred vertically. Any
-    // paint device will do; a printer's page is one.
+    // Paints the page as Print and Print Preview do: the display picture across the printable
+    // width, centred vertically. Any paint device will do; a printer's page is one.
     void printPicture(QPaintDevice& page);
-
-    // Input.
-    void onLButtonDown(QPoint point);
-    void onMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
-    // delta in the wheel's units, 120 a notch, positive turned away from the user.
-    void onMouseWheel(int delta);
-    // Scrolls by the distance, as far as the scroll range allows; false when nothing moved.
-    bool OnScrollBy(QSize distance);
-    // A key of the view; true when it must not be passed on.
-    bool onKeyDown(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
-    // A dropped file: the folder tree goes to it, then the document opens it. False when it
-    // could not be opened.
-    bool onDropFile(const std::string& path);
-    // Only the first of the dropped files is opened, and only a local one.
-    bool onDropUrls(const QList<QUrl>& urls);
 
     // The colour painted around the picture; the settings give it at start.
     ColourRef backgroundColour() const { return m_background; }
     void setBackgroundColour(ColourRef colour);
 
-    // State, as the menus and tests see it.
-    bool hasPicture() const;
-    ZoomMode zoomMode() const { return m_zoomMode; }
-    float zoomFactor() const { return m_zoom; }
-    bool eraseBackground() const { return m_eraseBackground; }
-    // The picture's place in the scrollable area by the last layout, in the screen's own
-    // pixels, and the part scrolled off, in the window's logical pixels as the scroll bars
-    // count. On a scaled display one logical pixel is several screen pixels: at Original Size a
-    // picture pixel is one screen pixel, so that one-pixel note strokes stay one pixel wide.
-    QRect destinationRect() const { return m_destination; }
-    QPoint scrollPosition() const;
-    QSize clientSize() const;
-    // The screen pixels per logical pixel, and the visible area and scroll position counted in
-    // screen pixels.
-    double deviceScale() const;
-    QSize deviceClientSize() const;
-    QPoint deviceScrollPosition() const;
-    // What the window shows, one image pixel per screen pixel.
-    const QImage& frame() const { return m_frame; }
-    bool showsMoveCursor() const;
-    // How often the display picture was converted for painting: once per change, never per
-    // paint.
-    uint64_t pictureConversions() const { return m_conversions; }
+    Inspection inspect() const;
 
   signals:
     // A dropped file was opened.
@@ -188,6 +160,44 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    static bool isViewCommand(int command);
+    bool hasPicture() const;
+    QPoint scrollPosition() const;
+    QSize clientSize() const;
+    double deviceScale() const;
+    QSize deviceClientSize() const;
+    QPoint deviceScrollPosition() const;
+    bool showsMoveCursor() const;
+
+    // Repaints at once without painting the background first: for changes that keep the
+    // picture's place, so nothing flickers.
+    void RedrawWithoutErase();
+
+    void onDisplayNotes();
+    void onOriginalSize();
+    void onZoomIn();
+    void onZoomOut();
+    void onFitCommand(ZoomMode mode);
+    // White, Black, Red, Green, Blue and Complement.
+    void onNoteColourCommand(int command);
+    void onSelectedColour();
+    void onDelete();
+    void onPrint();
+    void onPrintPreview();
+
+    void onLButtonDown(QPoint point);
+    void onMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
+    // delta in the wheel's units, 120 a notch, positive turned away from the user.
+    void onMouseWheel(int delta);
+    // Scrolls by the distance, as far as the scroll range allows; false when nothing moved.
+    bool OnScrollBy(QSize distance);
+    // A key of the view; true when it must not be passed on.
+    bool onKeyDown(int key, Qt::KeyboardModifiers modifiers);
+    // Only the first of the dropped files is opened, and only a local one: the folder tree goes
+    // to it, then the document opens it. False when it could not be opened.
+    bool onDropUrls(const QList<QUrl>& urls);
+    bool onDropFile(const std::string& path);
+
     // Which display picture the converted image was made from.
     struct Source {
         const Dib* dib = nullptr;

@@ -78,11 +78,11 @@ TEST(ReaderProgramTest, BrowsingAFolderShowsTheNotesWhereTheyAre)
     const auto note = noteInTheMiddleOfNotes(*doc.noteLayer(), doc.width(), doc.height());
     ASSERT_TRUE(note);
     reader::ImageView& view = frame.view();
-    const QRect shownAt = view.destinationRect().translated(-view.scrollPosition());
+    const QRect shownAt = view.inspect().destination.translated(-view.inspect().scroll);
     const QPoint onScreen(
         shownAt.left() + (note->x() * shownAt.width() + shownAt.width() / 2) / doc.width(),
         shownAt.top() + (note->y() * shownAt.height() + shownAt.height() / 2) / doc.height());
-    EXPECT_EQ(view.frame().pixel(onScreen) & 0xFFFFFFu, 0x00FF00u);
+    EXPECT_EQ(view.inspect().frame.pixel(onScreen) & 0xFFFFFFu, 0x00FF00u);
 
     // The keys step through the folder whichever pane has the focus.
     QTest::keyClick(&frame.tree(), Qt::Key_Up);

@@ -1905,7 +1905,7 @@ std::optional<std::string> ReaderSession::runViewDrag(const Step& step)
     const QPoint to = pointInView(step.number(2), step.number(3));
     const int moves = step.number(5);
     m_expect.doc = DocExpect::Same;
-    QPoint scroll = view().scrollPosition();
+    QPoint scroll = view().inspect().scroll;
     if (*modifiers == Qt::NoModifier && moves >= 0) {
         const QScrollBar* across = view().horizontalScrollBar();
         const QScrollBar* down = view().verticalScrollBar();
@@ -1933,7 +1933,7 @@ std::optional<std::string> ReaderSession::runWheel(const Step& step)
     if (!shown(view()))
         return std::nullopt;
     m_expect.doc = DocExpect::Same;
-    QPoint scroll = view().scrollPosition();
+    QPoint scroll = view().inspect().scroll;
     if (axis == "vertical") {
         const QScrollBar* down = view().verticalScrollBar();
         scroll.setY(
@@ -2026,7 +2026,7 @@ std::optional<std::string> ReaderSession::perform(const Step& step, const Verb<R
     m_imageBefore = doc().image().data();
     m_currentBefore = doc().currentPath();
     m_showNotesBefore = view().showNotes();
-    m_scrollBefore = view().scrollPosition();
+    m_scrollBefore = view().inspect().scroll;
     m_listFolderBefore = list().folderPath();
     m_listCurrentBefore = listCurrentPath();
     m_treeSelectedBefore = tree().selectedItem();
@@ -2213,9 +2213,9 @@ std::optional<std::string> ReaderSession::checkDocument()
                " after the notes command";
     if (current != expectedCurrent)
         return "the document's current file is " + current + " instead of " + expectedCurrent;
-    if (m_expect.scroll && view().scrollPosition() != *m_expect.scroll)
-        return "the picture is scrolled to " + std::to_string(view().scrollPosition().x()) + ", " +
-               std::to_string(view().scrollPosition().y()) + " instead of " +
+    if (m_expect.scroll && view().inspect().scroll != *m_expect.scroll)
+        return "the picture is scrolled to " + std::to_string(view().inspect().scroll.x()) + ", " +
+               std::to_string(view().inspect().scroll.y()) + " instead of " +
                std::to_string(m_expect.scroll->x()) + ", " + std::to_string(m_expect.scroll->y()) +
                " (from " + std::to_string(m_scrollBefore.x()) + ", " +
                std::to_string(m_scrollBefore.y()) + ")";
@@ -2406,13 +2406,13 @@ std::optional<std::string> ReaderSession::checkScreen()
     if (!display)
         return std::string("the document holds a picture but has nothing to display");
     const QImage picture = dibToQImage(*display).convertToFormat(QImage::Format_RGB32);
-    const QRect destination = view().destinationRect().translated(-view().scrollPosition());
-    const bool exact = view().zoomMode() == ZoomMode::Free && view().zoomFactor() == 1.0f;
+    const QRect destination = view().inspect().destination.translated(-view().inspect().scroll);
+    const bool exact = view().inspect().zoomMode == ZoomMode::Free && view().inspect().zoom == 1.0f;
     if (exact && destination.size() != picture.size())
         return "at zoom 1 a picture of " + std::to_string(picture.width()) + " x " +
                std::to_string(picture.height()) + " is placed " +
                std::to_string(destination.width()) + " x " + std::to_string(destination.height());
-    if (view().zoomMode() == ZoomMode::FitIn && !picture.isNull()) {
+    if (view().inspect().zoomMode == ZoomMode::FitIn && !picture.isNull()) {
         // Fit In shows the whole picture, centred, as large as the pane allows.
         const QSize client = view().viewport()->size();
         const bool fills = std::abs(destination.width() - client.width()) <= 1 ||
@@ -2470,7 +2470,7 @@ std::optional<std::string> ReaderSession::checkScreen()
                 return "the image view shows " + hexColour(pixel(x, y)) + " at " + at(x, y) +
                        " where the picture's pixel " + at(sx, sy) + " is " +
                        hexColour(picture.valid(sx, sy) ? picture.pixel(sx, sy) : 0) + " (zoom " +
-                       std::to_string(view().zoomFactor()) + ")";
+                       std::to_string(view().inspect().zoom) + ")";
         }
     }
     return std::nullopt;
@@ -2488,9 +2488,9 @@ std::string ReaderSession::state()
          << shorter(doc().currentPath()) << "), list " << shorter(trimmed(list().folderPath()))
          << " #" << list().currentFileIndex() << ", tree "
          << (tree().selectedItem() ? shorter(tree().itemPath(tree().selectedItem())) : "-")
-         << ", focus " << paneName(focusPane()) << ", zoom " << view().zoomFactor() << " mode "
-         << static_cast<int>(view().zoomMode()) << ", scroll " << view().scrollPosition().x() << ","
-         << view().scrollPosition().y() << (view().showNotes() ? ", notes" : "")
+         << ", focus " << paneName(focusPane()) << ", zoom " << view().inspect().zoom << " mode "
+         << static_cast<int>(view().inspect().zoomMode) << ", scroll " << view().inspect().scroll.x() << ","
+         << view().inspect().scroll.y() << (view().showNotes() ? ", notes" : "")
          << (frame().isFullScreenMode() ? ", full screen" : "") << ", messages "
          << m_prompt.messageCount();
     return line.str();

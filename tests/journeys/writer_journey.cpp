@@ -478,7 +478,7 @@ void WriterSession::noteDrawnFigure(const Step& step)
         return;
     const QPoint a(step.number(0), step.number(1));
     const QPoint u(step.number(2), step.number(3));
-    Surface figure(view().clientSize().width(), view().clientSize().height());
+    Surface figure(view().inspect().client.width(), view().inspect().client.height());
     figure.image().fill(Qt::white);
     figure.selectBrush(Surface::Brush::Null);
     const auto half = [](int p, int q) { return static_cast<int>(std::abs(p - q) * 0.5); };
@@ -502,7 +502,7 @@ void WriterSession::noteDrawnFigure(const Step& step)
         break;
     }
     }
-    const QPoint scroll = view().scrollPosition();
+    const QPoint scroll = view().inspect().scroll;
     for (int y = 0; y < figure.height(); ++y) {
         for (int x = 0; x < figure.width(); ++x) {
             if ((figure.GetPixel(x, y) & 0xFFFFFFu) != 0)
@@ -1136,9 +1136,9 @@ std::optional<std::string> WriterSession::checkOpened(const Step& step)
         if (view().pendingLayer() || view().redoSlot())
             return "drawing of the picture before was kept after opening " +
                    picturePath(step).substr(m_dir.path().size() + 1);
-        if (view().scrollPosition() != QPoint(0, 0) && !view().fitFlag())
-            return "a picture opened scrolled to " + std::to_string(view().scrollPosition().x()) +
-                   ", " + std::to_string(view().scrollPosition().y());
+        if (view().inspect().scroll != QPoint(0, 0) && !view().inspect().fit)
+            return "a picture opened scrolled to " + std::to_string(view().inspect().scroll.x()) +
+                   ", " + std::to_string(view().inspect().scroll.y());
         if (m_modifiedBefore && m_prompt.messageCount() == m_messagesBefore)
             return "a " + step.verb + " replaced a changed picture without asking";
     }
@@ -1325,7 +1325,7 @@ std::optional<std::string> WriterSession::checkFigure()
 std::optional<std::string> WriterSession::checkScreen()
 {
     const QImage shown = canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const Rgb back = view().backgroundColour();
+    const Rgb back = view().inspect().background;
     const QRgb background = qRgb(back.red, back.green, back.blue);
     const auto at = [](int x, int y) {
         return "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
@@ -1341,7 +1341,7 @@ std::optional<std::string> WriterSession::checkScreen()
         return std::nullopt;
     }
     const Tool tool = view().activeTool();
-    if (view().zoomFactor() != 1.0f || view().fitFlag() ||
+    if (view().inspect().zoom != 1.0f || view().inspect().fit ||
         !(tool == Tool::None || isShapeTool(tool)))
         return std::nullopt;
     if (m_referenceFrom != doc().image().data() ||
@@ -1355,7 +1355,7 @@ std::optional<std::string> WriterSession::checkScreen()
     const QRgb noteColour = qRgb(ink.red, ink.green, ink.blue);
     const auto& notes = doc().noteLayer();
     const auto& pending = view().pendingLayer();
-    const QPoint scroll = view().scrollPosition();
+    const QPoint scroll = view().inspect().scroll;
     const int width = doc().width();
     const int height = doc().height();
     for (int y = 0; y < shown.height(); ++y) {
@@ -1367,7 +1367,7 @@ std::optional<std::string> WriterSession::checkScreen()
             if (row < height && column < width) {
                 const size_t index = static_cast<size_t>(height - 1 - row) * width + column;
                 want = m_reference.pixel(column, row);
-                if (view().showNotes() && notes && (*notes)[index] == 1)
+                if (view().inspect().showNotes && notes && (*notes)[index] == 1)
                     want = noteColour;
                 if (tool != Tool::None && pending && (*pending)[index] == 1)
                     want = noteColour;
@@ -1394,8 +1394,8 @@ std::string WriterSession::state()
          << " x " << doc().height() << (doc().IsModified() ? " modified" : "") << ", notes "
          << countNotes(doc().noteLayer()) << ", pending "
          << (view().pendingLayer() ? countNotePixels(*view().pendingLayer()) : 0) << ", redo "
-         << (view().redoSlot() ? "yes" : "no") << ", zoom " << view().zoomFactor()
-         << (view().fitFlag() ? " fit" : "") << ", messages " << m_prompt.messageCount()
+         << (view().redoSlot() ? "yes" : "no") << ", zoom " << view().inspect().zoom
+         << (view().inspect().fit ? " fit" : "") << ", messages " << m_prompt.messageCount()
          << ", text \"" << view().textLine() << "\", focus "
          << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
                                          : "none")

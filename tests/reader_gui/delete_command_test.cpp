@@ -92,8 +92,8 @@ class DeleteCommandTest : public ReaderFrameTest {
     {
         if (!frame.document().hasImage())
             return -1;
-        const QSize client = frame.view().clientSize();
-        return qRed(frame.view().frame().pixel(client.width() / 2, client.height() / 2));
+        const QSize client = frame.view().inspect().client;
+        return qRed(frame.view().inspect().frame.pixel(client.width() / 2, client.height() / 2));
     }
     static int listedFileIndex(FileList& list, const std::string& name)
     {

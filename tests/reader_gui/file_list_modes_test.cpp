@@ -183,9 +183,9 @@ TEST_F(FileListModesTest, ZoomCommandsFollowTheListInTheGridToo)
     frame.commands().updateAll();
     for (const int id : {cmd::ZoomIn, cmd::ZoomOut, cmd::OriginalSize})
         EXPECT_FALSE(frame.commands().action(id)->isEnabled()) << id;
-    const float zoom = frame.view().zoomFactor();
+    const float zoom = frame.view().inspect().zoom;
     QTest::keyClick(&grid, Qt::Key_Plus, Qt::KeypadModifier);
-    EXPECT_EQ(frame.view().zoomFactor(), zoom);
+    EXPECT_EQ(frame.view().inspect().zoom, zoom);
 }
 
 TEST_F(FileListModesTest, ThumbnailsAreMadeInTheBackgroundIntoTheSharedCache)

@@ -8,14 +8,13 @@
 #include "support/imagemagick.h"
 #include "support/status.h"
 #include "support/test_support.h"
+#include "support/view_events.h"
 
 #include <QApplication>
-#include <QMouseEvent>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -82,7 +81,8 @@ class ImageViewTest : public testing::Test {
         writePicture(dir.file(name), width, height, notes);
         ASSERT_TRUE(doc.OpenImagePath(dir.file(name)));
     }
-    QRgb shown(int x, int y) const { return view.frame().pixel(x, y) & 0xFFFFFFu; }
+    QRgb shown(int x, int y) const { return view.inspect().frame.pixel(x, y) & 0xFFFFFFu; }
+    void run(int command) { ASSERT_TRUE(view.onCommand(command)); }
 
     fs::path m_savedDirectory;
     test::TempDir dir;
@@ -98,50 +98,50 @@ class ImageViewTest : public testing::Test {
 
 TEST_F(ImageViewTest, FirstPicturesAreFittedInAndCentred)
 {
-    EXPECT_EQ(view.zoomMode(), ZoomMode::FitIn);
+    EXPECT_EQ(view.inspect().zoomMode, ZoomMode::FitIn);
     EXPECT_EQ(shown(200, 150), kBackground);
     open(800, 200);
-    EXPECT_FLOAT_EQ(view.zoomFactor(), 0.5f);
-    EXPECT_EQ(view.destinationRect(), QRect(0, 100, 400, 100));
+    EXPECT_FLOAT_EQ(view.inspect().zoom, 0.5f);
+    EXPECT_EQ(view.inspect().destination, QRect(0, 100, 400, 100));
     EXPECT_EQ(shown(200, 99), kBackground);
     EXPECT_EQ(shown(200, 100), kGrey);
     open(150, 600);
-    EXPECT_EQ(view.destinationRect(), QRect(162, 0, 75, 300));
+    EXPECT_EQ(view.inspect().destination, QRect(162, 0, 75, 300));
 
-    view.onFitCommand(ZoomMode::FitIn);
-    EXPECT_EQ(view.zoomMode(), ZoomMode::Free);
+    run(cmd::FitIn);
+    EXPECT_EQ(view.inspect().zoomMode, ZoomMode::Free);
     open(100, 60); // the mode stays for the next picture
-    EXPECT_EQ(view.destinationRect(), QRect(150, 120, 100, 60));
+    EXPECT_EQ(view.inspect().destination, QRect(150, 120, 100, 60));
 }
 
 TEST_F(ImageViewTest, ZoomStepsAndFitCommands)
 {
     open(100, 60);
-    EXPECT_FLOAT_EQ(view.zoomFactor(), 4.0f);
-    view.onZoomIn(); // free zoom starts from the fitted scale
-    EXPECT_EQ(view.zoomMode(), ZoomMode::Free);
-    EXPECT_FLOAT_EQ(view.zoomFactor(), 5.0f);
-    view.onOriginalSize();
-    view.onZoomIn();
-    view.onZoomIn();
-    EXPECT_EQ(view.zoomFactor(), 1.5625f);
-    view.onOriginalSize();
-    view.onZoomIn();
-    view.onZoomOut();
-    EXPECT_EQ(view.zoomFactor(), 1.0f);
+    EXPECT_FLOAT_EQ(view.inspect().zoom, 4.0f);
+    run(cmd::ZoomIn); // free zoom starts from the fitted scale
+    EXPECT_EQ(view.inspect().zoomMode, ZoomMode::Free);
+    EXPECT_FLOAT_EQ(view.inspect().zoom, 5.0f);
+    run(cmd::OriginalSize);
+    run(cmd::ZoomIn);
+    run(cmd::ZoomIn);
+    EXPECT_EQ(view.inspect().zoom, 1.5625f);
+    run(cmd::OriginalSize);
+    run(cmd::ZoomIn);
+    run(cmd::ZoomOut);
+    EXPECT_EQ(view.inspect().zoom, 1.0f);
     EXPECT_TRUE(view.isCommandChecked(cmd::OriginalSize));
 
-    view.onFitCommand(ZoomMode::FitHeight);
+    run(cmd::FitHeight);
     EXPECT_TRUE(view.isCommandChecked(cmd::FitHeight));
-    view.onFitCommand(ZoomMode::FitHeight);
-    EXPECT_EQ(view.zoomMode(), ZoomMode::Free);
-    EXPECT_EQ(view.zoomFactor(), 1.0f);
+    run(cmd::FitHeight);
+    EXPECT_EQ(view.inspect().zoomMode, ZoomMode::Free);
+    EXPECT_EQ(view.inspect().zoom, 1.0f);
 
     // Original Size changes nothing while a fit happens to show the picture at 1.0.
     open(400, 300);
-    view.onFitCommand(ZoomMode::FitIn);
-    view.onOriginalSize();
-    EXPECT_EQ(view.zoomMode(), ZoomMode::FitIn);
+    run(cmd::FitIn);
+    run(cmd::OriginalSize);
+    EXPECT_EQ(view.inspect().zoomMode, ZoomMode::FitIn);
 }
 
 TEST_F(ImageViewTest, PlacementRules)
@@ -173,28 +173,28 @@ TEST_F(ImageViewTest, PlacementRules)
     // On the widget: a tall picture under Fit Width leaves room for the vertical bar and needs
     // no horizontal one.
     open(400, 1000);
-    view.onFitCommand(ZoomMode::FitWidth);
+    run(cmd::FitWidth);
     EXPECT_GT(view.verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(view.horizontalScrollBar()->maximum(), 0);
-    EXPECT_EQ(view.destinationRect().width(), view.clientSize().width());
+    EXPECT_EQ(view.inspect().destination.width(), view.inspect().client.width());
 }
 
 // The same rule on the widget itself: a wide picture under Fit Width in a view of 1000 x 600
 // needs neither bar, so the whole width is used.
 TEST_F(ImageViewTest, FitWidthOfAWidePictureUsesTheWholeWidth)
 {
-    const QSize border = view.size() - view.clientSize();
+    const QSize border = view.size() - view.inspect().client;
     view.resize(QSize(1000, 600) + border);
     QApplication::processEvents();
-    ASSERT_EQ(view.clientSize(), QSize(1000, 600));
+    ASSERT_EQ(view.inspect().client, QSize(1000, 600));
     open(2000, 500);
-    view.onFitCommand(ZoomMode::FitWidth);
-    EXPECT_FLOAT_EQ(view.zoomFactor(), 0.5f);
-    EXPECT_EQ(view.destinationRect().size(), QSize(1000, 250));
-    EXPECT_EQ(view.clientSize(), QSize(1000, 600));
+    run(cmd::FitWidth);
+    EXPECT_FLOAT_EQ(view.inspect().zoom, 0.5f);
+    EXPECT_EQ(view.inspect().destination.size(), QSize(1000, 250));
+    EXPECT_EQ(view.inspect().client, QSize(1000, 600));
     EXPECT_EQ(view.verticalScrollBar()->maximum(), 0);
     EXPECT_EQ(view.horizontalScrollBar()->maximum(), 0);
-    EXPECT_EQ(shown(999, view.destinationRect().top() + 10), kGrey);
+    EXPECT_EQ(shown(999, view.inspect().destination.top() + 10), kGrey);
 }
 
 // --- The background ---
@@ -202,15 +202,19 @@ TEST_F(ImageViewTest, FitWidthOfAWidePictureUsesTheWholeWidth)
 TEST_F(ImageViewTest, BackgroundRule)
 {
     open(800, 100);
-    view.onFitCommand(ZoomMode::FitIn); // free zoom at 1.0: wider than the view, not taller
-    EXPECT_EQ(shown(10, view.clientSize().height() - 1), kBackground);
+    run(cmd::FitIn); // free zoom at 1.0: wider than the view, not taller
+    EXPECT_EQ(shown(10, view.inspect().client.height() - 1), kBackground);
 
     view.setBackgroundColour(0x030201);
-    view.RedrawWithoutErase(); // the old background stays
-    EXPECT_EQ(shown(10, view.clientSize().height() - 1), kBackground);
-    EXPECT_TRUE(view.eraseBackground());
+    view.redrawNow(Background::Keep); // the old background stays
+    EXPECT_EQ(shown(10, view.inspect().client.height() - 1), kBackground);
+    // Only that one repaint kept it: the next paint of the whole view erases again.
+    view.invalidate();
+    view.viewport()->repaint();
+    EXPECT_EQ(shown(10, view.inspect().client.height() - 1), 0x010203u);
+    view.setBackgroundColour(0x060504);
     view.redrawNow(Background::Erase);
-    EXPECT_EQ(shown(10, view.clientSize().height() - 1), 0x010203u);
+    EXPECT_EQ(shown(10, view.inspect().client.height() - 1), 0x040506u);
 }
 
 // --- Keys, wheel, mouse ---
@@ -218,83 +222,71 @@ TEST_F(ImageViewTest, BackgroundRule)
 TEST_F(ImageViewTest, Keys)
 {
     open(100, 60);
-    view.onOriginalSize();
-    EXPECT_FALSE(view.onKeyDown(Qt::Key_Equal));
-    EXPECT_FALSE(view.onKeyDown(Qt::Key_Plus));
-    EXPECT_EQ(view.zoomFactor(), 1.5625f);
-    EXPECT_FALSE(view.onKeyDown(Qt::Key_Minus));
-    EXPECT_FALSE(view.onKeyDown(Qt::Key_0, Qt::KeypadModifier));
-    EXPECT_EQ(view.zoomFactor(), 1.25f);
-    EXPECT_FALSE(view.onKeyDown(Qt::Key_0));
-    EXPECT_EQ(view.zoomFactor(), 1.0f);
-    EXPECT_TRUE(view.onKeyDown(Qt::Key_Plus, Qt::KeypadModifier));
-    EXPECT_TRUE(view.onKeyDown(Qt::Key_Minus, Qt::KeypadModifier));
-    EXPECT_EQ(view.zoomFactor(), 1.0f);
-    EXPECT_FALSE(view.onKeyDown(Qt::Key_Escape));
+    run(cmd::OriginalSize);
+    // The main keyboard's zoom keys are passed on to the window; the keypad's are the menu's
+    // own shortcuts and are not.
+    EXPECT_FALSE(test::pressKey(view, Qt::Key_Equal, Qt::NoModifier, "="));
+    EXPECT_FALSE(test::pressKey(view, Qt::Key_Plus, Qt::NoModifier, "+"));
+    EXPECT_EQ(view.inspect().zoom, 1.5625f);
+    EXPECT_FALSE(test::pressKey(view, Qt::Key_Minus, Qt::NoModifier, "-"));
+    EXPECT_FALSE(test::pressKey(view, Qt::Key_0, Qt::KeypadModifier, "0"));
+    EXPECT_EQ(view.inspect().zoom, 1.25f);
+    EXPECT_FALSE(test::pressKey(view, Qt::Key_0, Qt::NoModifier, "0"));
+    EXPECT_EQ(view.inspect().zoom, 1.0f);
+    EXPECT_TRUE(test::pressKey(view, Qt::Key_Plus, Qt::KeypadModifier, "+"));
+    EXPECT_TRUE(test::pressKey(view, Qt::Key_Minus, Qt::KeypadModifier, "-"));
+    EXPECT_EQ(view.inspect().zoom, 1.0f);
+    EXPECT_FALSE(test::pressKey(view, Qt::Key_Escape));
     EXPECT_EQ(fullScreenExits, 1);
 
     // The space bar is kept from the rest only when it toggled notes.
-    EXPECT_FALSE(view.onKeyDown(Qt::Key_Space));
-    EXPECT_FALSE(view.showNotes());
+    EXPECT_FALSE(test::pressKey(view, Qt::Key_Space, Qt::NoModifier, " "));
+    EXPECT_FALSE(view.inspect().showNotes);
     open(100, 60, QRect(10, 10, 20, 20), "notes.bmp");
-    QTest::keyClick(&view, Qt::Key_Space);
-    EXPECT_TRUE(view.showNotes());
+    EXPECT_TRUE(test::pressKey(view, Qt::Key_Space, Qt::NoModifier, " "));
+    EXPECT_TRUE(view.inspect().showNotes);
 }
 
 TEST_F(ImageViewTest, WheelAndDragScroll)
 {
     open(800, 600);
-    view.onFitCommand(ZoomMode::FitIn);
-    EXPECT_TRUE(view.showsMoveCursor());
+    run(cmd::FitIn);
+    EXPECT_TRUE(view.inspect().moveCursor);
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::SizeAllCursor);
-    view.OnScrollBy(QSize(100, 100));
-    view.onMouseWheel(120);
-    EXPECT_EQ(view.scrollPosition(), QPoint(100, 76));
-    view.onMouseWheel(-7);
-    EXPECT_EQ(view.scrollPosition(), QPoint(100, 77));
-    QWheelEvent notch(QPointF(50, 50), view.mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, -120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    notch.ignore();
-    QApplication::sendEvent(view.viewport(), &notch);
-    EXPECT_TRUE(notch.isAccepted());
-    EXPECT_EQ(view.scrollPosition(), QPoint(100, 101));
+    test::dragMouse(view, {150, 150}, {{50, 50}}); // the picture follows the mouse
+    EXPECT_EQ(view.inspect().scroll, QPoint(100, 100));
+    EXPECT_TRUE(test::turnWheel(view, 120));
+    EXPECT_EQ(view.inspect().scroll, QPoint(100, 76));
+    EXPECT_TRUE(test::turnWheel(view, -7));
+    EXPECT_EQ(view.inspect().scroll, QPoint(100, 77));
+    EXPECT_TRUE(test::turnWheel(view, -120));
+    EXPECT_EQ(view.inspect().scroll, QPoint(100, 101));
 
-    view.onLButtonDown({50, 50});
-    view.onMouseMove({40, 45}, Qt::LeftButton, Qt::NoModifier);
-    EXPECT_EQ(view.scrollPosition(), QPoint(110, 106));
-    view.onMouseMove({0, 0}, Qt::LeftButton, Qt::ShiftModifier);
-    view.onMouseMove({0, 0}, Qt::LeftButton | Qt::RightButton, Qt::NoModifier);
-    EXPECT_EQ(view.scrollPosition(), QPoint(110, 106));
+    test::dragMouse(view, {50, 50}, {{40, 45}});
+    EXPECT_EQ(view.inspect().scroll, QPoint(110, 106));
+    test::dragMouse(view, {40, 45}, {{0, 0}}, Qt::ShiftModifier);
+    test::dragMouse(view, {40, 45}, {{0, 0}}, Qt::NoModifier, Qt::RightButton);
+    EXPECT_EQ(view.inspect().scroll, QPoint(110, 106));
 
-    view.onFitCommand(ZoomMode::FitIn);
-    EXPECT_FALSE(view.showsMoveCursor());
+    run(cmd::FitIn);
+    EXPECT_FALSE(view.inspect().moveCursor);
 }
 
 // Panning is a drag with exactly the left button and no modifier key.
 TEST_F(ImageViewTest, DragsWithAModifierKeyDoNotPan)
 {
     open(800, 600);
-    view.onFitCommand(ZoomMode::FitIn); // free zoom at 1.0: larger than the view
-    QWidget* viewport = view.viewport();
-    const auto drag = [viewport](Qt::KeyboardModifiers modifiers) {
-        const QPoint from(50, 50), to(40, 45);
-        QMouseEvent press(QEvent::MouseButtonPress, from, viewport->mapToGlobal(from),
-                          Qt::LeftButton, Qt::LeftButton, modifiers);
-        QApplication::sendEvent(viewport, &press);
-        QMouseEvent move(QEvent::MouseMove, to, viewport->mapToGlobal(to), Qt::NoButton,
-                         Qt::LeftButton, modifiers);
-        QApplication::sendEvent(viewport, &move);
-        QMouseEvent release(QEvent::MouseButtonRelease, to, viewport->mapToGlobal(to),
-                            Qt::LeftButton, Qt::NoButton, modifiers);
-        QApplication::sendEvent(viewport, &release);
+    run(cmd::FitIn); // free zoom at 1.0: larger than the view
+    const auto drag = [this](Qt::KeyboardModifiers modifiers) {
+        test::dragMouse(view, {50, 50}, {{40, 45}}, modifiers);
     };
     for (Qt::KeyboardModifiers modifiers :
          {Qt::AltModifier, Qt::ShiftModifier, Qt::ControlModifier, Qt::MetaModifier}) {
         drag(modifiers);
-        EXPECT_EQ(view.scrollPosition(), QPoint(0, 0)) << modifiers.toInt();
+        EXPECT_EQ(view.inspect().scroll, QPoint(0, 0)) << modifiers.toInt();
     }
     drag(Qt::NoModifier);
-    EXPECT_EQ(view.scrollPosition(), QPoint(10, 5));
+    EXPECT_EQ(view.inspect().scroll, QPoint(10, 5));
 }
 
 // --- Notes and their colours ---
@@ -315,12 +307,12 @@ TEST_F(ImageViewTest, NotesAndColourCommands)
     EXPECT_EQ(shown(121, 131), kRed);
     EXPECT_EQ(shown(10, 60), kCarrierPlain);
 
-    const uint64_t conversions = view.pictureConversions();
+    const uint64_t conversions = view.inspect().pictureConversions;
     view.onCommand(cmd::ColourGreen);
     EXPECT_EQ(shown(121, 131), 0x00FF00u);
     EXPECT_TRUE(view.isCommandChecked(cmd::ColourGreen));
     view.onCommand(cmd::ColourGreen); // already chosen: no repaint
-    EXPECT_EQ(view.pictureConversions(), conversions + 1);
+    EXPECT_EQ(view.inspect().pictureConversions, conversions + 1);
 
     prompt.queueColour(Rgb{1, 2, 3});
     view.onCommand(cmd::ColourSelected);
@@ -336,16 +328,16 @@ TEST_F(ImageViewTest, NotesAndColourCommands)
 TEST_F(ImageViewTest, PaintingConvertsThePictureOnlyWhenItChanges)
 {
     open(800, 600);
-    const uint64_t conversions = view.pictureConversions();
-    view.onZoomIn();
-    view.OnScrollBy(QSize(30, 30));
-    view.onFitCommand(ZoomMode::FitWidth);
+    const uint64_t conversions = view.inspect().pictureConversions;
+    run(cmd::ZoomIn);
+    test::dragMouse(view, {60, 60}, {{30, 30}});
+    run(cmd::FitWidth);
     view.resize(300, 200);
     view.viewport()->repaint();
     QApplication::processEvents();
-    EXPECT_EQ(view.pictureConversions(), conversions);
+    EXPECT_EQ(view.inspect().pictureConversions, conversions);
     doc.onAdjustmentCommand(cmd::InvertColour);
-    EXPECT_EQ(view.pictureConversions(), conversions + 1);
+    EXPECT_EQ(view.inspect().pictureConversions, conversions + 1);
     EXPECT_EQ(shown(10, 10), 0x9B9B9Bu);
 }
 
@@ -376,7 +368,7 @@ TEST_F(ImageViewTest, PrintingFillsThePageWidthWithWhatTheViewShows)
     EXPECT_EQ(page.pixel(100, 149) & 0xFFFFFFu, 0xFFFFFFu);
     EXPECT_EQ(page.pixel(100, 200) & 0xFFFFFFu,
               kCarrierNote); // notes hidden on screen, hidden on paper
-    view.onDisplayNotes();
+    run(cmd::DisplayNotes);
     doc.onAdjustmentCommand(cmd::InvertColour);
     view.printPicture(page);
     EXPECT_EQ(page.pixel(100, 200) & 0xFFFFFFu, kRed);
@@ -384,7 +376,7 @@ TEST_F(ImageViewTest, PrintingFillsThePageWidthWithWhatTheViewShows)
 
     for (const bool notes : {true, false}) {
         if (view.showNotes() != notes)
-            view.onDisplayNotes();
+            run(cmd::DisplayNotes);
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         const std::string pdf = dir.file("page.pdf");
@@ -410,21 +402,24 @@ TEST_F(ImageViewTest, DropGoesToThePathInTheTreeThenOpens)
     writePicture(dir.file("a.bmp"), 40, 30, QRect(5, 5, 10, 10));
     writePicture(dir.file("b.bmp"), 50, 30, QRect(5, 5, 10, 10));
     QSignalSpy opened(&view, &ImageView::pictureOpened);
-    EXPECT_TRUE(view.onDropUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
-                                 QUrl::fromLocalFile(QString::fromStdString(dir.file("b.bmp")))}));
+    test::dropUrls(view, {QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
+                          QUrl::fromLocalFile(QString::fromStdString(dir.file("b.bmp")))});
     EXPECT_EQ(visited, std::vector<std::string>{dir.file("a.bmp")});
     EXPECT_EQ(doc.currentPath(), dir.file("a.bmp"));
     EXPECT_EQ(opened.count(), 1);
 
     // Unlike a click in the list, a drop keeps the notes shown.
-    view.onDisplayNotes();
+    run(cmd::DisplayNotes);
     treeOpensFiles = true;
-    EXPECT_TRUE(view.onDropFile(dir.file("b.bmp")));
-    EXPECT_TRUE(view.showNotes());
+    test::dropFile(view, dir.file("b.bmp"));
+    EXPECT_EQ(opened.count(), 2);
+    EXPECT_TRUE(view.inspect().showNotes);
     EXPECT_EQ(doc.width(), 50);
 
     test::writeFileBytes(dir.file("c.bmp"), {'x'});
-    EXPECT_FALSE(view.onDropFile(dir.file("c.bmp")));
+    test::dropFile(view, dir.file("c.bmp"));
+    EXPECT_EQ(opened.count(), 2);
+    EXPECT_FALSE(doc.hasImage());
     EXPECT_EQ(shown(200, 150), kBackground);
 }
 

@@ -233,9 +233,9 @@ TEST_F(ReaderFrameTest, ZoomCommandsFollowTheFileListWhileItHasTheFocus)
     ASSERT_EQ(list.folderPath(), dir.file("empty") + "/");
     ASSERT_TRUE(frame.document().hasImage());
     EXPECT_EQ(enabled(), none);
-    const float zoom = frame.view().zoomFactor();
+    const float zoom = frame.view().inspect().zoom;
     QTest::keyClick(&list, Qt::Key_Plus, Qt::KeypadModifier);
-    EXPECT_EQ(frame.view().zoomFactor(), zoom);
+    EXPECT_EQ(frame.view().inspect().zoom, zoom);
     frame.tree().setFocus();
     EXPECT_EQ(enabled(), all);
 
@@ -247,9 +247,9 @@ TEST_F(ReaderFrameTest, ZoomCommandsFollowTheFileListWhileItHasTheFocus)
     frame.onFileNew();
     ASSERT_FALSE(frame.document().hasImage());
     EXPECT_EQ(enabled(), all);
-    frame.view().onOriginalSize();
+    frame.view().onCommand(cmd::OriginalSize);
     QTest::keyClick(&list, Qt::Key_Plus, Qt::KeypadModifier);
-    EXPECT_EQ(frame.view().zoomFactor(), 1.25f);
+    EXPECT_EQ(frame.view().inspect().zoom, 1.25f);
     frame.tree().setFocus();
     EXPECT_EQ(enabled(), none);
 }
@@ -348,7 +348,7 @@ class ReaderFullScreenTest : public ReaderFrameTest {
         ASSERT_TRUE(QTest::qWaitFor([&] { return globalRect(frame.view()) == screen; }, kWait))
             << "view at " << globalRect(frame.view()).x() << "," << globalRect(frame.view()).y()
             << " " << frame.view().width() << "x" << frame.view().height();
-        EXPECT_EQ(frame.view().clientSize(), screen.size());
+        EXPECT_EQ(frame.view().inspect().client, screen.size());
         EXPECT_FALSE(frame.menuBar()->isVisible());
         EXPECT_FALSE(frame.mainToolBar()->isVisible());
         EXPECT_FALSE(frame.imageTools()->isVisible());
@@ -520,8 +520,8 @@ TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewAndTheListFollo
 
     ReaderWindow& frame = start({file("zeta/p.bmp")});
     ImageView& view = frame.view();
-    const QPoint centre(view.clientSize().width() / 2, view.clientSize().height() / 2);
-    const bool shownBefore = view.frame().pixel(centre) == qRgb(200, 200, 200);
+    const QPoint centre(view.inspect().client.width() / 2, view.inspect().client.height() / 2);
+    const bool shownBefore = view.inspect().frame.pixel(centre) == qRgb(200, 200, 200);
     // The folder goes only while the user is in the tree, which selects it.
     frame.tree().setFocus();
     prompt.queueAnswer(Answer::Yes);
@@ -535,7 +535,7 @@ TEST_F(ReaderFrameTest, DeletingTheLastSiblingEmptiesTheImageViewAndTheListFollo
     EXPECT_TRUE(gone);
     EXPECT_FALSE(frame.document().hasImage());
     const ColourRef colour = view.backgroundColour(); // red in the low byte
-    EXPECT_EQ(view.frame().pixel(centre),
+    EXPECT_EQ(view.inspect().frame.pixel(centre),
               qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF));
     const QTreeWidgetItem* selected = frame.tree().selectedItem();
     ASSERT_NE(selected, nullptr);

@@ -66,7 +66,7 @@ class ScaledImageViewTest : public testing::Test {
     {
         if (view.viewport()->devicePixelRatio() != 2.0)
             GTEST_SKIP() << "the screen is not scaled by two";
-        ASSERT_EQ(view.deviceClientSize(), QSize(800, 600));
+        ASSERT_EQ(view.inspect().deviceClient, QSize(800, 600));
     }
 
     // Notes are drawn with hard edges, so that any colour between note and picture can only
@@ -79,7 +79,7 @@ class ScaledImageViewTest : public testing::Test {
         ASSERT_TRUE(test::succeeded(WriteBmpFile(path, picture)));
         ASSERT_TRUE(doc.OpenImagePath(path));
     }
-    QRgb shown(int x, int y) const { return view.frame().pixel(x, y) & 0xFFFFFFu; }
+    QRgb shown(int x, int y) const { return view.inspect().frame.pixel(x, y) & 0xFFFFFFu; }
 
     fs::path m_savedDirectory;
     test::TempDir dir;
@@ -91,13 +91,13 @@ class ScaledImageViewTest : public testing::Test {
 TEST_F(ScaledImageViewTest, OriginalSizeShowsEachPicturePixelAsOneScreenPixel)
 {
     open(checkerboard(100, 60, 30));
-    view.onOriginalSize();
-    EXPECT_FLOAT_EQ(view.zoomFactor(), 1.0f);
+    view.onCommand(cmd::OriginalSize);
+    EXPECT_FLOAT_EQ(view.inspect().zoom, 1.0f);
     EXPECT_TRUE(view.isCommandChecked(cmd::OriginalSize));
     // Centred in screen pixels.
-    ASSERT_EQ(view.destinationRect(), QRect(350, 270, 100, 60));
-    EXPECT_EQ(view.frame().devicePixelRatio(), 2.0);
-    EXPECT_EQ(view.frame().size(), QSize(800, 600));
+    ASSERT_EQ(view.inspect().destination, QRect(350, 270, 100, 60));
+    EXPECT_EQ(view.inspect().frame.devicePixelRatio(), 2.0);
+    EXPECT_EQ(view.inspect().frame.size(), QSize(800, 600));
 
     for (const bool notes : {false, true}) {
         if (notes != view.isCommandChecked(cmd::DisplayNotes))
@@ -125,11 +125,11 @@ TEST_F(ScaledImageViewTest, WholeZoomsRepeatPixelsWithoutBlending)
 {
     open(checkerboard(100, 60, 30));
     view.onCommand(cmd::DisplayNotes);
-    view.onFitCommand(ZoomMode::FitIn); // already Fit In: back to Original Size
-    view.onFitCommand(ZoomMode::FitIn);
+    view.onCommand(cmd::FitIn); // already Fit In: back to Original Size
+    view.onCommand(cmd::FitIn);
     // Fitted by screen pixels: 8 of them per picture pixel, centred.
-    EXPECT_FLOAT_EQ(view.zoomFactor(), 8.0f);
-    ASSERT_EQ(view.destinationRect(), QRect(0, 60, 800, 480));
+    EXPECT_FLOAT_EQ(view.inspect().zoom, 8.0f);
+    ASSERT_EQ(view.inspect().destination, QRect(0, 60, 800, 480));
     // Each picture pixel is an 8 x 8 block of its own colour: no blending at the edges.
     const QImage expected = dibToQImage(*doc.BuildDisplayImage(true));
     for (int y = 0; y < 60; ++y)
@@ -150,14 +150,14 @@ TEST_F(ScaledImageViewTest, ScrollingAndDraggingCountLogicalPixels)
     // 1001 x 700 screen pixels, more than the area left beside the scroll bars: the bars count
     // the hidden part in logical pixels, an odd screen pixel left over rounding up.
     open(checkerboard(1001, 700));
-    view.onOriginalSize();
-    ASSERT_EQ(view.destinationRect(), QRect(0, 0, 1001, 700));
-    const QSize client = view.deviceClientSize();
-    ASSERT_EQ(client, view.clientSize() * 2);
+    view.onCommand(cmd::OriginalSize);
+    ASSERT_EQ(view.inspect().destination, QRect(0, 0, 1001, 700));
+    const QSize client = view.inspect().deviceClient;
+    ASSERT_EQ(client, view.inspect().client * 2);
     const QSize hidden(1001 - client.width(), 700 - client.height());
     EXPECT_EQ(view.horizontalScrollBar()->maximum(), (hidden.width() + 1) / 2);
     EXPECT_EQ(view.verticalScrollBar()->maximum(), (hidden.height() + 1) / 2);
-    EXPECT_TRUE(view.showsMoveCursor());
+    EXPECT_TRUE(view.inspect().moveCursor);
     EXPECT_EQ(view.viewport()->cursor().shape(), Qt::SizeAllCursor);
     const QImage picture = dibToQImage(*doc.BuildDisplayImage(false));
 
@@ -168,8 +168,8 @@ TEST_F(ScaledImageViewTest, ScrollingAndDraggingCountLogicalPixels)
                      Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(port, &move);
     QTest::mouseRelease(port, Qt::LeftButton, Qt::NoModifier, QPoint(90, 95));
-    EXPECT_EQ(view.scrollPosition(), QPoint(10, 5));
-    EXPECT_EQ(view.deviceScrollPosition(), QPoint(20, 10));
+    EXPECT_EQ(view.inspect().scroll, QPoint(10, 5));
+    EXPECT_EQ(view.inspect().deviceScroll, QPoint(20, 10));
     view.viewport()->repaint();
     EXPECT_EQ(shown(0, 0), picture.pixel(20, 10) & 0xFFFFFFu);
     EXPECT_EQ(shown(1, 0), picture.pixel(21, 10) & 0xFFFFFFu);
@@ -177,7 +177,7 @@ TEST_F(ScaledImageViewTest, ScrollingAndDraggingCountLogicalPixels)
     // At the far end the last picture column is the last screen column, not half a step past.
     view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum());
     view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum());
-    EXPECT_EQ(view.deviceScrollPosition(), QPoint(hidden.width(), hidden.height()));
+    EXPECT_EQ(view.inspect().deviceScroll, QPoint(hidden.width(), hidden.height()));
     view.viewport()->repaint();
     const int bottom = client.height() - 1;
     for (int x = client.width() - 10; x < client.width(); ++x)

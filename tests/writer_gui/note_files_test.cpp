@@ -167,7 +167,7 @@ TEST_F(NoteFilesTest, ImportJoinsTheNotesAtOnceAndShowsThem)
     const Pixels line = layerPixels(*view().pendingLayer());
     // Hidden notes are shown again: the user asked to see these.
     commands().trigger(cmd::DisplayNotes);
-    ASSERT_FALSE(view().showNotes());
+    ASSERT_FALSE(view().inspect().showNotes);
     const QRect drawn(20, 2, 12, 5);
     ASSERT_TRUE(importMask(writeMask("mask.bmp", 40, 30, drawn)));
 
@@ -178,8 +178,8 @@ TEST_F(NoteFilesTest, ImportJoinsTheNotesAtOnceAndShowsThem)
     expected.insert(rect.begin(), rect.end());
     EXPECT_EQ(notes(), expected);
     EXPECT_TRUE(doc().IsModified());
-    EXPECT_TRUE(view().showNotes());
-    const QPoint origin = view().destinationRect().topLeft();
+    EXPECT_TRUE(view().inspect().showNotes);
+    const QPoint origin = view().inspect().destination.topLeft();
     const Rgb colour = doc().noteColour();
     EXPECT_EQ(view().surface().GetPixel(origin.x() + 25, origin.y() + 4) & 0xFFFFFFu,
               qRgb(colour.red, colour.green, colour.blue) & 0xFFFFFFu);

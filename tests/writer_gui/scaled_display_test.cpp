@@ -35,8 +35,8 @@ TEST_F(ScaledWriterViewTest, EachPicturePixelIsAWholeBlockOfScreenPixels)
             std::memset(row + 3 * x, (x + y) % 2 ? 0xD8 : 0x28, 3);
     }
     openPicture(picture);
-    ASSERT_FLOAT_EQ(view->zoomFactor(), 1.0f);
-    ASSERT_EQ(view->destinationRect(), QRect(0, 0, kWidth, kHeight));
+    ASSERT_FLOAT_EQ(view->inspect().zoom, 1.0f);
+    ASSERT_EQ(view->inspect().destination, QRect(0, 0, kWidth, kHeight));
 
     const QImage screen = view->viewport()->grab().toImage();
     ASSERT_EQ(screen.size(), view->viewport()->size() * 2);

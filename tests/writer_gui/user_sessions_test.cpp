@@ -205,12 +205,12 @@ TEST_F(UserSessionTest, PuttingTheEraserDownShowsTheNotesAsTheyNowAre)
     click(frame->paintToolBox(), cmd::LineTool);
     drag({10, 10}, {90, 10});
     click(frame->paintToolBox(), cmd::Erasure);
-    EXPECT_FALSE(frame->view().showNotes());
+    EXPECT_FALSE(frame->view().inspect().showNotes);
     drag({20, 10}, {30, 10});
     prompt.queueSavePath(dir.file("b.png"));
     click(frame->mainToolBar(), cmd::SaveAsLossless); // puts the eraser down
     EXPECT_EQ(frame->view().activeTool(), Tool::None);
-    EXPECT_TRUE(frame->view().showNotes());
+    EXPECT_TRUE(frame->view().inspect().showNotes);
     const QImage shown = screen();
     EXPECT_EQ(shown.pixel(60, 10) & 0xFFFFFFu, 0x0000FFu);
     EXPECT_NE(shown.pixel(25, 10) & 0xFFFFFFu, 0x0000FFu);

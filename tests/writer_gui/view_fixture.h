@@ -5,6 +5,7 @@
 #include "platform/scripted_prompt.h"
 #include "support/status.h"
 #include "support/test_support.h"
+#include "support/view_events.h"
 #include "writer/ui/writer_view.h"
 
 #include <QApplication>
@@ -53,12 +54,21 @@ class ViewFixture : public ::testing::Test {
         doc.reset();
     }
 
-    // Opens a picture written as a BMP file, as File Open would.
+    // A file dropped on the canvas; each opened picture is a new one, even under the same name.
+    void dropAndExpectOpened(const std::string& path)
+    {
+        const uint64_t before = doc->pictureGeneration();
+        dropFile(*view, path);
+        ASSERT_NE(doc->pictureGeneration(), before) << path;
+        ASSERT_EQ(doc->getPathName(), path);
+    }
+
+    // Opens a picture written as a BMP file, as a drop on the canvas would.
     void openPicture(const Dib& picture, const std::string& name = "picture.bmp")
     {
         const std::string path = dir.file(name);
         ASSERT_TRUE(test::succeeded(WriteBmpFile(path, picture)));
-        ASSERT_TRUE(view->onDropFile(path));
+        dropAndExpectOpened(path);
     }
 
     // Pictures of other depths are written as they are, file header in front of the block.
@@ -75,7 +85,7 @@ class ViewFixture : public ::testing::Test {
         std::memcpy(&file[10], &offset, 4);
         std::memcpy(&file[14], picture.data(), picture.size());
         writeFileBytes(dir.file(name), file);
-        ASSERT_TRUE(view->onDropFile(dir.file(name)));
+        dropAndExpectOpened(dir.file(name));
     }
 
     void openWhite(int width = 100, int height = 80, QRect black = QRect())

@@ -111,7 +111,7 @@ TEST_F(EditCommandsTest, CopyAndCutPutThePictureAsShownOnTheClipboard)
     ASSERT_EQ(copied.size(), QSize(100, 80));
     EXPECT_EQ(copied.pixel(20, 10) & 0xFFFFFF, 0x0000FFu); // notes in their colour
     EXPECT_TRUE(doc->hasNoteLayer());                      // Cut removed nothing
-    view->onDisplayNotes();
+    view->onCommand(cmd::DisplayNotes);
     view->onCopy();
     copied = QGuiApplication::clipboard()->image();
     EXPECT_EQ(copied.pixel(20, 10) & 0xFFFFFF, 0xFFFFFFu);

@@ -16,57 +16,65 @@ namespace {
 class WriterViewTest : public ViewFixture {
   protected:
     QRgb shownAt(int x, int y) { return view->surface().GetPixel(x, y) & 0xFFFFFFu; }
+    void run(int command) { ASSERT_TRUE(view->onCommand(command)); }
+    // A stroke of the freehand pen, as the mouse draws it.
+    void penStroke(QPoint from, QPoint to)
+    {
+        ASSERT_EQ(view->activeTool(), Tool::Pen);
+        dragMouse(*view, from, {to});
+    }
 };
 
 TEST_F(WriterViewTest, ZoomStepsAddAQuarterAndTakeAQuarter)
 {
     openWhite();
-    view->onZoomIn();
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 1.25f);
-    view->onZoomIn();
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 1.5f);
-    view->onZoomIn();
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 1.75f);
-    view->onOriginalSize();
-    view->onZoomOut();
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 0.75f);
-    view->onZoomOut();
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 0.5625f);
-    view->onOriginalSize();
-    view->onZoomOut();
-    view->onZoomIn();
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
+    run(cmd::ZoomIn);
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 1.25f);
+    run(cmd::ZoomIn);
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 1.5f);
+    run(cmd::ZoomIn);
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 1.75f);
+    run(cmd::OriginalSize);
+    run(cmd::ZoomOut);
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 0.75f);
+    run(cmd::ZoomOut);
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 0.5625f);
+    run(cmd::OriginalSize);
+    run(cmd::ZoomOut);
+    run(cmd::ZoomIn);
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 1.0f);
 }
 
 TEST_F(WriterViewTest, DigitKeysZoomOnlyWithoutATool)
 {
     openWhite();
-    EXPECT_TRUE(view->onKeyDown(Qt::Key_9));
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 1.25f);
-    EXPECT_TRUE(view->onKeyDown(Qt::Key_8));
-    EXPECT_TRUE(view->onKeyDown(Qt::Key_0));
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
-    EXPECT_FALSE(view->onKeyDown(Qt::Key_9, Qt::KeypadModifier));
+    EXPECT_TRUE(pressKey(*view, Qt::Key_9, Qt::NoModifier, "9"));
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 1.25f);
+    EXPECT_TRUE(pressKey(*view, Qt::Key_8, Qt::NoModifier, "8"));
+    EXPECT_TRUE(pressKey(*view, Qt::Key_0, Qt::NoModifier, "0"));
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 1.0f);
+    EXPECT_FALSE(pressKey(*view, Qt::Key_9, Qt::KeypadModifier, "9"));
     view->onToolCommand(cmd::LineTool);
-    EXPECT_FALSE(view->onKeyDown(Qt::Key_9));
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
-    EXPECT_TRUE(view->onKeyDown(Qt::Key_Space)); // ends the line tool and hides the notes
+    EXPECT_FALSE(pressKey(*view, Qt::Key_9, Qt::NoModifier, "9"));
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 1.0f);
+    // Ends the line tool and hides the notes.
+    EXPECT_TRUE(pressKey(*view, Qt::Key_Space, Qt::NoModifier, " "));
     EXPECT_EQ(view->activeTool(), Tool::None);
-    EXPECT_FALSE(view->showNotes());
+    EXPECT_FALSE(view->inspect().showNotes);
 }
 
 TEST_F(WriterViewTest, FitInCentresAndFitInAgainReturnsToTheCorner)
 {
     openWhite(200, 100);
-    view->onFitIn();
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 2.0f);
-    EXPECT_EQ(view->destinationRect(), QRect(QPoint(0, 100), QPoint(399, 299)));
+    run(cmd::FitIn);
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 2.0f);
+    EXPECT_EQ(view->inspect().destination, QRect(QPoint(0, 100), QPoint(399, 299)));
     EXPECT_EQ(shownAt(200, 50), 0x8080FFu); // background above the picture
     EXPECT_EQ(shownAt(200, 150), 0xFFFFFFu);
-    view->onFitIn();
-    EXPECT_FALSE(view->fitFlag());
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
-    EXPECT_EQ(view->destinationRect(), QRect(0, 0, 200, 100));
+    run(cmd::FitIn);
+    EXPECT_FALSE(view->inspect().fit);
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 1.0f);
+    EXPECT_EQ(view->inspect().destination, QRect(0, 0, 200, 100));
 }
 
 TEST_F(WriterViewTest, BackgroundShowsOnlyWherePictureDoesNotReach)
@@ -76,32 +84,32 @@ TEST_F(WriterViewTest, BackgroundShowsOnlyWherePictureDoesNotReach)
     EXPECT_EQ(shownAt(100, 10), 0x8080FFu);
     EXPECT_EQ(shownAt(10, 80), 0x8080FFu);
     prompt.queueColour(Rgb{10, 20, 30});
-    view->onBackgroundColour();
+    run(cmd::Background);
     EXPECT_EQ(shownAt(300, 300), 0x0A141Eu);
-    EXPECT_EQ(view->backgroundColour(), (Rgb{10, 20, 30}));
+    EXPECT_EQ(view->inspect().background, (Rgb{10, 20, 30}));
 }
 
 TEST_F(WriterViewTest, MoveCursorOnlyForTooLargePicturesWithoutATool)
 {
     openWhite(1000, 10);
-    EXPECT_TRUE(view->showsMoveCursor());
+    EXPECT_TRUE(view->inspect().moveCursor);
     view->onToolCommand(cmd::LineTool);
-    EXPECT_FALSE(view->showsMoveCursor());
+    EXPECT_FALSE(view->inspect().moveCursor);
     view->EndTool(false);
     openWhite(100, 10);
-    EXPECT_FALSE(view->showsMoveCursor());
+    EXPECT_FALSE(view->inspect().moveCursor);
 }
 
 TEST_F(WriterViewTest, ColourCommandRepaintsCommittedAndPendingNotes)
 {
     openWhite();
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 10}, {20, 10});
+    penStroke({10, 10}, {20, 10});
     view->EndTool(false);
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 30}, {20, 30});
-    view->onNoteColourCommand(cmd::Red);
-    EXPECT_EQ(view->colourCommand(), cmd::Red);
+    penStroke({10, 30}, {20, 30});
+    run(cmd::Red);
+    EXPECT_EQ(view->inspect().colourCommand, cmd::Red);
     EXPECT_EQ(shownAt(15, 10), 0xFF0000u);
     EXPECT_EQ(shownAt(15, 30), 0xFF0000u);
     EXPECT_EQ(view->activeTool(), Tool::Pen); // a colour command does not end the tool
@@ -110,11 +118,11 @@ TEST_F(WriterViewTest, ColourCommandRepaintsCommittedAndPendingNotes)
 TEST_F(WriterViewTest, SelectedColourCancelledChangesNothing)
 {
     openWhite();
-    view->onSelectedColour();
-    EXPECT_EQ(view->colourCommand(), cmd::Blue);
+    run(cmd::Selected);
+    EXPECT_EQ(view->inspect().colourCommand, cmd::Blue);
     prompt.queueColour(Rgb{1, 2, 3});
-    view->onSelectedColour();
-    EXPECT_EQ(view->colourCommand(), cmd::Selected);
+    run(cmd::Selected);
+    EXPECT_EQ(view->inspect().colourCommand, cmd::Selected);
     EXPECT_EQ(doc->noteColour(), (Rgb{1, 2, 3}));
     ASSERT_EQ(prompt.colourDialogs().size(), 2u);
     EXPECT_EQ(prompt.colourDialogs()[0], (Rgb{0, 0, 255}));
@@ -123,14 +131,15 @@ TEST_F(WriterViewTest, SelectedColourCancelledChangesNothing)
 TEST_F(WriterViewTest, ClosePromptGuardsChangedPictures)
 {
     openWhite();
-    EXPECT_TRUE(view->onCloseImage());
+    run(cmd::FileClose);
     EXPECT_TRUE(prompt.messages().empty());
+    EXPECT_FALSE(view->hasPicture());
 
     openWhite();
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 10}, {20, 10});
+    penStroke({10, 10}, {20, 10});
     prompt.queueAnswer(Answer::Cancel);
-    EXPECT_FALSE(view->onCloseImage());
+    run(cmd::FileClose);
     ASSERT_EQ(prompt.messages().size(), 1u);
     EXPECT_EQ(prompt.messages()[0].text, "The image has been changed. Save it?");
     EXPECT_EQ(prompt.messages()[0].caption, "Warning");
@@ -139,7 +148,7 @@ TEST_F(WriterViewTest, ClosePromptGuardsChangedPictures)
     EXPECT_TRUE(doc->hasNoteLayer());
 
     prompt.queueAnswer(Answer::No);
-    EXPECT_TRUE(view->onCloseImage());
+    run(cmd::FileClose);
     EXPECT_FALSE(view->hasPicture());
 }
 
@@ -147,12 +156,12 @@ TEST_F(WriterViewTest, CloseStopsWhenItsSaveFails)
 {
     openWhite();
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 10}, {20, 10});
+    penStroke({10, 10}, {20, 10});
     view->EndTool(false);
     // The picture's own file is gone and its folder with it: Save cannot write.
     std::filesystem::remove_all(dir.path());
     prompt.queueAnswer(Answer::Yes);
-    EXPECT_FALSE(view->onCloseImage());
+    run(cmd::FileClose);
     EXPECT_TRUE(view->hasPicture());
     EXPECT_TRUE(doc->IsModified());
     std::filesystem::create_directories(dir.path());
@@ -164,9 +173,9 @@ TEST_F(WriterViewTest, DropOpensOnlyTheFirstFile)
         test::succeeded(WriteBmpFile(dir.file("a.bmp"), makeSolidPicture(30, 20, 24, 255))));
     ASSERT_TRUE(
         test::succeeded(WriteBmpFile(dir.file("b.bmp"), makeSolidPicture(50, 40, 24, 255))));
-    EXPECT_TRUE(view->onDropUrls({QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
-                                  QUrl::fromLocalFile(QString::fromStdString(dir.file("b.bmp"))),
-                                  QUrl::fromLocalFile(QStringLiteral("/nonexistent.bmp"))}));
+    dropUrls(*view, {QUrl::fromLocalFile(QString::fromStdString(dir.file("a.bmp"))),
+                     QUrl::fromLocalFile(QString::fromStdString(dir.file("b.bmp"))),
+                     QUrl::fromLocalFile(QStringLiteral("/nonexistent.bmp"))});
     EXPECT_EQ(doc->width(), 30);
     EXPECT_EQ(doc->getPathName(), dir.file("a.bmp"));
 }
@@ -177,15 +186,15 @@ TEST_F(WriterViewTest, DropDuringDrawingAsksAndNeverMergesIntoTheNewPicture)
     ASSERT_TRUE(
         test::succeeded(WriteBmpFile(dir.file("other.bmp"), makeSolidPicture(30, 20, 24, 255))));
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 10}, {20, 10});
+    penStroke({10, 10}, {20, 10});
 
     prompt.queueAnswer(Answer::Cancel);
-    EXPECT_FALSE(view->onDropFile(dir.file("other.bmp")));
+    dropFile(*view, dir.file("other.bmp"));
     EXPECT_EQ(doc->width(), 100);
     EXPECT_TRUE(view->pendingLayer());
 
     prompt.queueAnswer(Answer::No);
-    EXPECT_TRUE(view->onDropFile(dir.file("other.bmp")));
+    dropFile(*view, dir.file("other.bmp"));
     EXPECT_EQ(doc->width(), 30);
     EXPECT_FALSE(view->pendingLayer());
     EXPECT_FALSE(view->redoSlot());
@@ -212,15 +221,15 @@ TEST_F(WriterViewTest, PrintingFillsThePageWidthCentredVertically)
 TEST_F(WriterViewTest, PaintingConvertsThePictureOnlyAfterItChanges)
 {
     openWhite(100, 80);
-    const uint64_t conversions = view->pictureConversions();
+    const uint64_t conversions = view->inspect().pictureConversions;
     view->repaintNow();
-    view->onOriginalSize();
-    view->onZoomIn();
-    EXPECT_EQ(view->pictureConversions(), conversions);
-    view->onNoteColourCommand(cmd::Green);
-    EXPECT_EQ(view->pictureConversions(), conversions + 1);
-    view->onDisplayNotes();
-    EXPECT_EQ(view->pictureConversions(), conversions + 2);
+    run(cmd::OriginalSize);
+    run(cmd::ZoomIn);
+    EXPECT_EQ(view->inspect().pictureConversions, conversions);
+    run(cmd::Green);
+    EXPECT_EQ(view->inspect().pictureConversions, conversions + 1);
+    run(cmd::DisplayNotes);
+    EXPECT_EQ(view->inspect().pictureConversions, conversions + 2);
 }
 
 } // namespace

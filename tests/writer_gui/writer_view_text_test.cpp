@@ -74,8 +74,8 @@ TEST_F(TextToolTest, TypingEditingKeysAndIgnoredCharacters)
     QKeyEvent nine(QEvent::KeyPress, Qt::Key_9, Qt::NoModifier, QStringLiteral("9"));
     QApplication::sendEvent(view.get(), &nine);
     EXPECT_EQ(view->textLine(), "X 9");
-    EXPECT_TRUE(view->showNotes());
-    EXPECT_FLOAT_EQ(view->zoomFactor(), 1.0f);
+    EXPECT_TRUE(view->inspect().showNotes);
+    EXPECT_FLOAT_EQ(view->inspect().zoom, 1.0f);
 }
 
 TEST_F(TextToolTest, CaretFollowsTheMeasuredText)

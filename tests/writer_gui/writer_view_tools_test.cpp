@@ -71,7 +71,7 @@ TEST_F(ToolsTest, EveryPixelAFigureShowsOnReleaseIsKeptInEveryDirection)
         view->EndTool(false);
         view->onToolCommand(c.tool);
         // The figure the surface shows on release, drawn alone on white.
-        Surface alone(view->clientSize().width(), view->clientSize().height());
+        Surface alone(view->inspect().client.width(), view->inspect().client.height());
         alone.image().fill(Qt::white);
         alone.selectBrush(Surface::Brush::Null);
         const QPoint a = c.from, u = c.to;
@@ -214,11 +214,11 @@ TEST_F(ToolsTest, EraserRemovesCommittedNotesOnlyWhereItPassed)
     ASSERT_EQ(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 2 * 50 + 2 * 28);
 
     view->onToolCommand(cmd::Erasure);
-    EXPECT_FALSE(view->showNotes());
+    EXPECT_FALSE(view->inspect().showNotes);
     EXPECT_EQ(view->eraserHalfSize(), 10);
     view->onMouseMove({10, 25}, kLeftButton); // the left side, rows 15..34
     view->onToolCommand(cmd::Erasure);
-    EXPECT_TRUE(view->showNotes());
+    EXPECT_TRUE(view->inspect().showNotes);
     const NoteLayer& notes = *doc->noteLayer();
     const auto at = [&](int x, int y) { return notes[(doc->height() - 1 - y) * doc->width() + x]; };
     EXPECT_EQ(at(10, 20), 0);
@@ -290,11 +290,11 @@ TEST_F(ToolsTest, EraserSizeBoxReadsDigitsFromTheEnd)
 TEST_F(ToolsTest, SelectingAToolReturnsToOriginalSizeWithNotesShown)
 {
     openWhite();
-    view->onZoomIn();
-    view->onDisplayNotes();
+    view->onCommand(cmd::ZoomIn);
+    view->onCommand(cmd::DisplayNotes);
     view->onToolCommand(cmd::LineTool);
-    EXPECT_EQ(view->zoomFactor(), 1.0f);
-    EXPECT_TRUE(view->showNotes());
+    EXPECT_EQ(view->inspect().zoom, 1.0f);
+    EXPECT_TRUE(view->inspect().showNotes);
     EXPECT_EQ(view->activeTool(), Tool::Line);
     view->onToolCommand(cmd::LineTool);
     EXPECT_EQ(view->activeTool(), Tool::None);
@@ -318,7 +318,8 @@ TEST_F(ToolsTest, DrawingSessionSavesExactlyTheDrawnNotes)
 
     const std::string saved = dir.file("saved.png");
     prompt.queueSavePath(saved);
-    ASSERT_TRUE(view->onSaveAsLossless());
+    ASSERT_TRUE(view->onCommand(cmd::SaveAsLossless));
+    ASSERT_FALSE(doc->IsModified());
     Writing reopened(prompt);
     ASSERT_TRUE(reopened.OnOpenDocument(saved));
     ASSERT_TRUE(reopened.noteLayer());

@@ -43,12 +43,12 @@ bool hasPicture(WriterWindow& window, int)
 
 void colour(WriterWindow& window, int id)
 {
-    window.view().onNoteColourCommand(id);
+    window.view().onCommand(id);
 }
 
 bool colourChecked(WriterWindow& window, int id)
 {
-    return window.view().colourCommand() == id;
+    return window.view().inspect().colourCommand == id;
 }
 
 void chooseTool(WriterWindow& window, int id)
@@ -80,39 +80,39 @@ constexpr Row kRows[] = {
         .inMenu(FileMenu)
         .keys({Qt::CTRL | Qt::Key_S})
         .button(MainToolBar, 20, "save")
-        .rules([](WriterWindow& w, int) { w.view().OnSave(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::SaveAsLossless, "Save &As... (Lossless)",
         "Save the active image as a lossless image with a new name\nSave As Lossless"}
         .inMenu(FileMenu)
         .button(MainToolBar, 30, "save-lossless")
-        .rules([](WriterWindow& w, int) { w.view().onSaveAsLossless(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::SaveAsCompressed, "Save &As... (Compressed)",
         "Save the active image as a compressed image with a new name\nSave As Compressed"}
         .inMenu(FileMenu)
         .button(MainToolBar, 40, "save-compressed")
-        .rules([](WriterWindow& w, int) { w.view().onSaveAsCompressed(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::SaveCleanCopy, "Save C&lean Copy…",
         "Save a copy of the active image without its notes with a new name\nSave Clean Copy"}
         .inMenu(FileMenu)
-        .rules([](WriterWindow& w, int) { w.view().onSaveCleanCopy(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::FileClose, "&Close", "Close the active image \n Close"}.inMenu(FileMenu).rules(
-        [](WriterWindow& w, int) { w.view().onCloseImage(); }, hasPicture),
+        [](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::ImportNotes, "&Import Notes…",
         "Add the dark pixels of a picture of the same size to the notes\nImport Notes"}
         .inMenu(FileMenu, kSeparated)
-        .rules([](WriterWindow& w, int) { w.view().onImportNotes(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::ExportNotes, "&Export Notes…",
         "Save the notes as a black-on-white PNG picture\nExport Notes"}
         .inMenu(FileMenu)
-        .rules([](WriterWindow& w, int) { w.view().onExportNotes(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::Print, "&Print...", "Print the active image \n Print"}
         .inMenu(FileMenu, kSeparated)
         .keys({Qt::CTRL | Qt::Key_P})
         .button(MainToolBar, 50, "print")
-        .rules([](WriterWindow& w, int) { w.view().onPrint(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::PrintPreview, "Print Pre&view", "Show the image as it will be printed\nPrint Preview"}
         .inMenu(FileMenu)
-        .rules([](WriterWindow& w, int) { w.view().onPrintPreview(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::PrintSetup, "P&rint Setup...", "Choose the printer and the page\nPrint Setup"}
         .inMenu(FileMenu)
         .rules([](WriterWindow& w, int) { w.onFilePrintSetup(); }),
@@ -153,31 +153,31 @@ constexpr Row kRows[] = {
     Row{cmd::DisplayNotes, "&Display Notes", "Display the notes on the image \nDisplay Notes"}
         .inMenu(ViewMenu)
         .button(MainToolBar, 80, "display-notes", kSeparated)
-        .rules([](WriterWindow& w, int) { w.view().onDisplayNotes(); }, hasPicture,
-               [](WriterWindow& w, int) { return w.view().showNotes(); }),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture,
+               [](WriterWindow& w, int) { return w.view().inspect().showNotes; }),
     Row{cmd::OriginalSize, "&Original Size", "Keeps original image size \n Original Size"}
         .inMenu(ViewMenu, kSeparated)
         .button(MainToolBar, 120, "original-size")
-        .rules([](WriterWindow& w, int) { w.view().onOriginalSize(); }, hasPicture,
-               [](WriterWindow& w, int) { return w.view().zoomFactor() == 1.0f; }),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture,
+               [](WriterWindow& w, int) { return w.view().inspect().zoom == 1.0f; }),
     Row{cmd::ZoomOut, "Zoom &Out", "Zoom out \n Zoom out"}
         .inMenu(ViewMenu)
         .button(MainToolBar, 100, "zoom-out")
-        .rules([](WriterWindow& w, int) { w.view().onZoomOut(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::ZoomIn, "Zoom &In", "Zoom in \n Zoom IN"}
         .inMenu(ViewMenu)
         .button(MainToolBar, 110, "zoom-in")
-        .rules([](WriterWindow& w, int) { w.view().onZoomIn(); }, hasPicture),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::FitIn, "&Fit In", "The image fits in with the frame \n Fit In"}
         .inMenu(ViewMenu)
         .button(MainToolBar, 90, "fit-in")
-        .rules([](WriterWindow& w, int) { w.view().onFitIn(); }, hasPicture,
-               [](WriterWindow& w, int) { return w.view().fitFlag(); }),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture,
+               [](WriterWindow& w, int) { return w.view().inspect().fit; }),
 
     // Color: the colour the notes are drawn in, then the background.
     Row{cmd::Selected, "&Selected", "The color selected by customers"}
         .inMenu(ColourMenu)
-        .rules([](WriterWindow& w, int) { w.view().onSelectedColour(); }, hasPicture,
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture,
                colourChecked),
     Row{cmd::Black, "&Black", "Black Color"}
         .inMenu(ColourMenu)
@@ -194,7 +194,7 @@ constexpr Row kRows[] = {
         .rules(colour, hasPicture, colourChecked),
     Row{cmd::Background, "B&ackgound", "Set the color of background"}
         .inMenu(ColourMenu, kSeparated)
-        .rules([](WriterWindow& w, int) { w.view().onBackgroundColour(); }),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }),
 
     // Tools
     Row{cmd::FontSetting, "Font &Setting", "Set the font for text tool"}.inMenu(ToolsMenu).rules(

@@ -99,6 +99,22 @@ QSize WriterView::clientSize() const
     return viewport()->size();
 }
 
+WriterView::Inspection WriterView::inspect() const
+{
+    Inspection seen;
+    seen.zoom = m_zoom;
+    seen.fit = m_fit;
+    seen.showNotes = m_showNotes;
+    seen.colourCommand = m_colourCommand;
+    seen.background = m_background;
+    seen.moveCursor = showsMoveCursor();
+    seen.scroll = scrollPosition();
+    seen.client = clientSize();
+    seen.destination = m_destination;
+    seen.pictureConversions = m_conversions;
+    return seen;
+}
+
 // ---- painting ----------------------------------------------------------------------------
 
 bool WriterView::backgroundCovered() const
@@ -264,6 +280,69 @@ void WriterView::PaintPendingLayer()
 }
 
 // ---- view commands -----------------------------------------------------------------------
+
+bool WriterView::onCommand(int command)
+{
+    switch (command) {
+    case cmd::FileSave:
+        OnSave();
+        return true;
+    case cmd::SaveAsLossless:
+        onSaveAsLossless();
+        return true;
+    case cmd::SaveAsCompressed:
+        onSaveAsCompressed();
+        return true;
+    case cmd::SaveCleanCopy:
+        onSaveCleanCopy();
+        return true;
+    case cmd::ImportNotes:
+        onImportNotes();
+        return true;
+    case cmd::ExportNotes:
+        onExportNotes();
+        return true;
+    case cmd::FileClose:
+        onCloseImage();
+        return true;
+    case cmd::Print:
+        onPrint();
+        return true;
+    case cmd::PrintPreview:
+        onPrintPreview();
+        return true;
+    case cmd::DisplayNotes:
+        onDisplayNotes();
+        return true;
+    case cmd::OriginalSize:
+        onOriginalSize();
+        return true;
+    case cmd::ZoomIn:
+        onZoomIn();
+        return true;
+    case cmd::ZoomOut:
+        onZoomOut();
+        return true;
+    case cmd::FitIn:
+        onFitIn();
+        return true;
+    case cmd::Selected:
+        onSelectedColour();
+        return true;
+    case cmd::Background:
+        onBackgroundColour();
+        return true;
+    case cmd::Black:
+    case cmd::White:
+    case cmd::Red:
+    case cmd::Green:
+    case cmd::Blue:
+        onNoteColourCommand(command);
+        return true;
+    default:
+        return false;
+    }
+}
 
 void WriterView::setShowNotesAndRepaint(bool show)
 {

@@ -34,8 +34,8 @@ enum KeyState : unsigned {
 enum class Tool { None = 0, Line, Text, Rectangle, Eraser, Ellipse, RoundRectangle, Pen, Arc };
 
 // The writer's canvas: shows the document's picture with or without its notes at any zoom, and
-// hosts the drawing tools. Everything a mouse or key event does is a public method, so tests
-// drive the view directly. Tool feedback is drawn on the drawing surface, an image the size of
+// hosts the drawing tools. The frame reaches its file, zoom, colour and print commands by id;
+// drops arrive as events. Tool feedback is drawn on the drawing surface, an image the size of
 // the visible area, which the window shows.
 class WriterView : public QAbstractScrollArea {
     Q_OBJECT
@@ -43,39 +43,36 @@ class WriterView : public QAbstractScrollArea {
   public:
     static constexpr Rgb kDefaultBackground{128, 128, 255};
 
+    // What the view shows, as the menus and the tests see it.
+    struct Inspection {
+        float zoom = 1.0f;
+        bool fit = false;
+        bool showNotes = true;
+        // The Color menu's item that chose the note colour.
+        int colourCommand = 0;
+        Rgb background = kDefaultBackground;
+        bool moveCursor = false;
+        QPoint scroll;
+        QSize client;
+        // The picture's place on the screen by the last paint.
+        QRect destination;
+        // How often the picture was converted for painting: once per change, not once per
+        // paint.
+        uint64_t pictureConversions = 0;
+    };
+
     explicit WriterView(Writing& document, QWidget* parent = nullptr);
     ~WriterView() override;
 
-    Writing& document() { return m_doc; }
-
-    // View and colour commands.
-    void onDisplayNotes();
-    void onOriginalSize();
-    void onZoomIn();
-    void onZoomOut();
-    void onFitIn();
-    void onNoteColourCommand(int command); // Red, Black, White, Green, Blue
-    void onSelectedColour();
-    void onBackgroundColour();
-    bool OnSave();
-    bool onSaveAsLossless();
-    bool onSaveAsCompressed();
-    // The picture without its notes under a new name; the document stays as it is.
-    bool onSaveCleanCopy();
-    // The notes to and from mask pictures; false when nothing was written or added.
-    bool onExportNotes();
-    bool onImportNotes();
-    // The close prompt; false when the user keeps the picture (Cancel, or a failed save).
-    bool onCloseImage();
-    void onPrint();
-    void onPrintPreview();
+    // Runs a file, view, colour or print command: Save, the Save As commands, Save Clean Copy,
+    // Import and Export Notes, Close, Print, Print Preview, Display Notes, the zoom commands and
+    // the Color menu. False for other ids.
+    bool onCommand(int command);
     // The printer Print, Print Preview and Print Setup share, so that the page chosen in Print
     // Setup is the one printed.
     QPrinter& printer();
-    // Paints one page on a printer that is ready to print.
+    // Paints the page as Print and Print Preview do, on a printer that is ready to print.
     void printPicture(QPrinter& printer);
-    // Opens a dropped file (the first of the list); false when nothing was opened.
-    bool onDropFile(const std::string& path);
     enum class OpenOutcome { Opened, Kept, Unreadable };
     // Opens a picture in place of the one on show. The file is read and checked first: one that
     // cannot be opened is reported and leaves the picture, its notes, the drawing in hand and the
@@ -85,7 +82,6 @@ class WriterView : public QAbstractScrollArea {
     // The Yes of a question about unsaved changes: File Save, or Save As (Lossless) when the
     // picture's own file would keep none of its notes. True when nothing is left unsaved.
     bool saveForQuestion();
-    bool onDropUrls(const QList<QUrl>& urls);
     // What a drop on the canvas does; the frame asks its save question first, as File Open
     // does. Without one the view opens the file itself.
     void setDropHandler(std::function<bool(const std::string&)> handler)
@@ -146,14 +142,11 @@ class WriterView : public QAbstractScrollArea {
     // Repaints the whole visible area at once, background included.
     void repaintNow();
 
-    // State, as the menus and tests see it.
+    Inspection inspect() const;
+
+    // The tools' state, as the menus and tests see it.
     bool hasPicture() const { return m_doc.hasImage(); }
     Tool activeTool() const { return m_tool; }
-    float zoomFactor() const { return m_zoom; }
-    bool fitFlag() const { return m_fit; }
-    bool showNotes() const { return m_showNotes; }
-    int colourCommand() const { return m_colourCommand; }
-    Rgb backgroundColour() const { return m_background; }
     int eraserHalfSize() const { return m_eraserHalfSize; }
     const std::optional<std::vector<uint8_t>>& pendingLayer() const { return m_pending; }
     const std::optional<std::vector<uint8_t>>& redoSlot() const { return m_redoSlot; }
@@ -164,17 +157,10 @@ class WriterView : public QAbstractScrollArea {
     QPoint anchorPoint() const { return m_anchor; }
     QLine caretLine() const { return QLine(m_caretTop, m_caretBottom); }
     const QFont& textFont() const { return m_font; }
-    QPoint scrollPosition() const;
-    QSize clientSize() const;
     Surface& surface() { return m_surface; }
-    // The picture's place on the screen by the last paint.
-    QRect destinationRect() const { return m_destination; }
-    bool showsMoveCursor() const;
     // How many pending-layer bytes the tools have written so far; drawing must cost the size
     // of the figure, never of the picture.
     uint64_t pendingBytesWritten() const { return m_pendingWrites; }
-    // How often the picture was converted for painting: once per change, not once per paint.
-    uint64_t pictureConversions() const { return m_conversions; }
 
   signals:
     // The document's picture or path changed (the frame updates its title).
@@ -193,6 +179,34 @@ class WriterView : public QAbstractScrollArea {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    QPoint scrollPosition() const;
+    QSize clientSize() const;
+    bool showsMoveCursor() const;
+
+    void onDisplayNotes();
+    void onOriginalSize();
+    void onZoomIn();
+    void onZoomOut();
+    void onFitIn();
+    void onNoteColourCommand(int command); // Red, Black, White, Green, Blue
+    void onSelectedColour();
+    void onBackgroundColour();
+    bool OnSave();
+    bool onSaveAsLossless();
+    bool onSaveAsCompressed();
+    // The picture without its notes under a new name; the document stays as it is.
+    bool onSaveCleanCopy();
+    // The notes to and from mask pictures; false when nothing was written or added.
+    bool onExportNotes();
+    bool onImportNotes();
+    // The close prompt; false when the user keeps the picture (Cancel, or a failed save).
+    bool onCloseImage();
+    void onPrint();
+    void onPrintPreview();
+    // Opens the first of the dropped files through the drop handler; false when nothing was
+    // opened.
+    bool onDropUrls(const QList<QUrl>& urls);
+    bool onDropFile(const std::string& path);
     // The question about a drawing still in the tool's hands before a drop replaces the picture;
     // false when the user keeps the picture.
     bool mayDropReplace();
