@@ -4,7 +4,7 @@
 //   BM_StatFolderFiles        10,000 files: directory_iterator, then status, file_size and
 //                             last_write_time of every entry
 //   BM_StatFolderFilesOnce    the same with one stat() per entry, for comparison
-//   BM_FileListListFolder     the file list listing that folder (FileList::ListFolder)
+//   BM_FileListShowFolder     the file list listing that folder (FileList::showFolder)
 //   BM_FileListFirstScreen    the same, then laid out and painted once; counts the icons looked
 //                             up, which must be those of the rows on show only
 //   BM_StatSubfolders         2,000 folders: directory_iterator, status of every entry, and each
@@ -255,19 +255,19 @@ void BM_StatFolderFilesOnce(benchmark::State& state)
 }
 BENCHMARK(BM_StatFolderFilesOnce)->Unit(benchmark::kMillisecond);
 
-void BM_FileListListFolder(benchmark::State& state)
+void BM_FileListShowFolder(benchmark::State& state)
 {
     Fixture& f = fixture();
     if (!usable(state, f))
         return;
     for (auto _ : state) {
-        if (!f.list->ListFolder(f.filesFolder))
+        if (!f.list->showFolder(f.filesFolder))
             state.SkipWithError("the list cannot read the folder");
         benchmark::DoNotOptimize(f.list->files().data());
     }
     settle();
 }
-BENCHMARK(BM_FileListListFolder)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FileListShowFolder)->Unit(benchmark::kMillisecond);
 
 void BM_FileListFirstScreen(benchmark::State& state)
 {
@@ -275,7 +275,7 @@ void BM_FileListFirstScreen(benchmark::State& state)
     if (!usable(state, f))
         return;
     for (auto _ : state) {
-        f.list->ListFolder(f.filesFolder);
+        f.list->showFolder(f.filesFolder);
         settle();
         f.list->viewport()->repaint();
     }
@@ -467,7 +467,7 @@ void listFirstScreen(benchmark::State& state, bool thumbnails)
         state.PauseTiming();
         f.quiet();
         state.ResumeTiming();
-        if (!f.list->ListFolder(f.folder))
+        if (!f.list->showFolder(f.folder))
             state.SkipWithError("the list cannot read the folder");
         settle();
         view->viewport()->repaint();
@@ -475,7 +475,7 @@ void listFirstScreen(benchmark::State& state, bool thumbnails)
     f.quiet();
     state.counters["rows"] = f.list->listModel()->rowCount();
     // Rows read in the background after the last listing: those on show only.
-    f.list->ListFolder(f.folder);
+    f.list->showFolder(f.folder);
     settle();
     view->viewport()->repaint();
     f.list->listModel()->backgroundReader().waitForIdle(-1);
@@ -803,9 +803,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     ombri::bench::PaneRatioReporter reporter({
-        {"BM_FileListListFolder", "BM_StatFolderFiles", 3.0},
+        {"BM_FileListShowFolder", "BM_StatFolderFiles", 3.0},
         {"BM_FileListFirstScreen", "BM_StatFolderFiles", 0},
-        {"BM_FileListListFolder", "BM_StatFolderFilesOnce", 0},
+        {"BM_FileListShowFolder", "BM_StatFolderFilesOnce", 0},
         {"BM_TreeExpandFolder", "BM_StatSubfolders", 3.0},
         {"BM_TreeExpandFirstScreen", "BM_StatSubfolders", 0},
         {"BM_ListThumbnailsFirstScreen", "BM_ListDetailsFirstScreen", 1.2},

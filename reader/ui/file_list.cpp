@@ -376,7 +376,7 @@ FileList::~FileList()
     m_document.setListPane(nullptr);
 }
 
-bool FileList::ListFolder(const std::string& path)
+bool FileList::showFolder(const std::string& path)
 {
     auto listing = readFolderListing(path);
     if (!listing) {
@@ -581,7 +581,7 @@ bool FileList::doubleClickRow(int row)
     const std::string target =
         m_listing->folderPath + m_listing->folders[static_cast<size_t>(row)].name;
     emit folderEntered(target);
-    ListFolder(target);
+    showFolder(target);
     return true;
 }
 

@@ -154,7 +154,7 @@ class FileList : public QTreeView, public ListPane {
 
     // Replaces the content with the folder's. When the folder cannot be read the list is left
     // empty but keeps the previous folder's files for Previous and Next, and false is answered.
-    bool ListFolder(const std::string& path);
+    bool showFolder(const std::string& path);
     // The listed folder, or a folder it lies in, was renamed: the listing goes on under the new
     // path, so that its rows open and enter what is there now.
     void followRenamedFolder(const std::string& from, const std::string& to);

@@ -157,7 +157,7 @@ void ReaderWindow::buildPanes()
 void ReaderWindow::connectPanes()
 {
     FolderTree::Hooks tree;
-    tree.listFolder = [this](const std::string& path) { m_list->ListFolder(path); };
+    tree.listFolder = [this](const std::string& path) { m_list->showFolder(path); };
     tree.isListVisible = [this] { return m_list->isVisible(); };
     tree.rename = [this](const std::string& item, const std::string& name) {
         return m_fileOperations->Rename(item, name);

@@ -156,7 +156,7 @@ TEST_F(FileListModesTest, SwitchingModesKeepsTheCurrentFileStepsAndFocus)
     EXPECT_EQ(grid1.currentIndex().data().toString(), "d.bmp");
     // A double click on a folder's thumbnail enters it, as on its row.
     fs::create_directory(dir.file("inner"));
-    again.list().ListFolder(dir.path());
+    again.list().showFolder(dir.path());
     ThumbnailGrid& grid2 = *again.list().thumbnailGrid();
     const QModelIndex inner = again.list().model()->index(1, 0);
     ASSERT_EQ(inner.data().toString(), "inner");
@@ -210,7 +210,7 @@ TEST_F(FileListModesTest, ThumbnailsAreMadeInTheBackgroundIntoTheSharedCache)
     // A file that is no picture keeps its type's icon, and is not read again on the next visit.
     const auto failed =
         fs::last_write_time(failedThumbnailPath(cacheRoot(), fileUri(dir.file("notes.txt"))));
-    list.ListFolder(dir.path());
+    list.showFolder(dir.path());
     answered(list, FileListModel::NameColumn, Qt::DecorationRole);
     EXPECT_EQ(fs::last_write_time(failedThumbnailPath(cacheRoot(), fileUri(dir.file("notes.txt")))),
               failed);
@@ -291,10 +291,10 @@ TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)
     FileList& list = frame.list();
     toggleThumbnails(frame);
     for (int round = 0; round < 3; ++round) {
-        list.ListFolder(dir.file("first"));
+        list.showFolder(dir.file("first"));
         // Every row asked for, as if painted: some are being read when the folder changes.
         columnByName(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole);
-        list.ListFolder(dir.file("second"));
+        list.showFolder(dir.file("second"));
         const auto badges =
             answered(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole);
         EXPECT_EQ(badges.size(), 41u);
@@ -302,7 +302,7 @@ TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)
             ASSERT_FALSE(value.toBool()) << name;
     }
     // And the first folder, listed again, shows its own answers.
-    list.ListFolder(dir.file("first"));
+    list.showFolder(dir.file("first"));
     const auto badges = answered(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole);
     EXPECT_TRUE(badges.at("p100.bmp").toBool());
 }
@@ -354,7 +354,7 @@ TEST_F(FileListModesTest, UnplannedSessionsKeepTheViewsAndThePictureInStep)
             break;
         }
         case 4:
-            list.ListFolder(next(2) ? dir.file("more") : dir.path());
+            list.showFolder(next(2) ? dir.file("more") : dir.path());
             break;
         case 5:
             view->setFocus();

@@ -43,7 +43,7 @@ class FileListTest : public testing::Test {
     {
         test::writeFileBytes(file(name), std::vector<uint8_t>(count, 'x'));
     }
-    void listAll() { ASSERT_TRUE(m_list.ListFolder(m_dir.path())); }
+    void listAll() { ASSERT_TRUE(m_list.showFolder(m_dir.path())); }
 
     QString cell(const std::string& name, int column) const
     {
@@ -86,7 +86,7 @@ TEST_F(FileListTest, FoldersFirstThenFilesEachInNameOrderWithoutCase)
               (Strings{"..", ".cache", "alpha", "Zeta", ".profile", "A.txt", "b.png", "c.JPG"}));
     EXPECT_EQ(m_list.folderPath(), folder());
 
-    ASSERT_TRUE(m_list.ListFolder("/"));
+    ASSERT_TRUE(m_list.showFolder("/"));
     EXPECT_EQ(m_list.folderPath(), "/");
     EXPECT_EQ(rowOf(".."), m_list.model()->rowCount()) << "the root has no way up";
 }
@@ -192,7 +192,7 @@ TEST_F(FileListTest, UnreadableFolderEmptiesTheListButKeepsSteppingTheLastOne)
     listAll();
     ASSERT_TRUE(m_list.SelectNextFile());
 
-    EXPECT_FALSE(m_list.ListFolder(file("missing")));
+    EXPECT_FALSE(m_list.showFolder(file("missing")));
     EXPECT_EQ(m_list.model()->rowCount(), 0);
     EXPECT_EQ(m_list.folderPath(), folder());
     EXPECT_EQ(m_list.SelectNextFile(), file("b.bmp"));
