@@ -22,7 +22,7 @@
 #include "formats/sgi.h"
 #include "formats/tiff.h"
 #include "platform/scripted_prompt.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <benchmark/benchmark.h>
 
@@ -42,7 +42,7 @@
 
 namespace ombri::bench {
 
-using writer::Writing;
+using writer::SavableWriterDocument;
 
 namespace {
 
@@ -554,7 +554,7 @@ void openDocument(benchmark::State& state, Kind kind)
         return;
     for (auto _ : state) {
         ScriptedPrompt prompt;
-        Writing doc(prompt);
+        SavableWriterDocument doc(prompt);
         if (!doc.OnOpenDocument(file->path) || !sameSize(doc.image())) {
             state.SkipWithError(("the document did not open: " + doc.lastOpenError()).c_str());
             break;

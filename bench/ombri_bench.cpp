@@ -13,7 +13,7 @@
 #include "bench/photo_image.h"
 
 #include "platform/scripted_prompt.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <benchmark/benchmark.h>
 
@@ -27,7 +27,7 @@
 
 namespace ombri::bench {
 
-using writer::Writing;
+using writer::SavableWriterDocument;
 
 namespace {
 
@@ -43,8 +43,8 @@ struct Fixture {
     NoteLayer mask;
     size_t pixelBytes = 0;
     ScriptedPrompt savePrompt;
-    std::unique_ptr<Writing> saveDoc; // opened from plainPath, notes merged, Bits24
-    std::string error;                // why the fixture could not be made
+    std::unique_ptr<SavableWriterDocument> saveDoc; // opened from plainPath, notes merged, Bits24
+    std::string error;                              // why the fixture could not be made
 };
 
 Fixture* g_fixture = nullptr;
@@ -74,14 +74,14 @@ std::unique_ptr<Fixture> makeFixture()
     // The carrier must open with exactly the notes that went in.
     {
         ScriptedPrompt prompt;
-        Writing check(prompt);
+        SavableWriterDocument check(prompt);
         if (!check.OnOpenDocument(f->carrierPath) || !check.noteLayer() ||
             countNotePixels(*check.noteLayer()) != countNotePixels(f->mask)) {
             f->error = "the carrier file does not give back its notes";
             return f;
         }
     }
-    f->saveDoc = std::make_unique<Writing>(f->savePrompt);
+    f->saveDoc = std::make_unique<SavableWriterDocument>(f->savePrompt);
     if (!f->saveDoc->OnOpenDocument(f->plainPath)) {
         f->error = "cannot open " + f->plainPath;
         return f;
@@ -139,7 +139,7 @@ void openRepeatedly(benchmark::State& state, const Fixture& f, const std::string
 {
     for (auto _ : state) {
         ScriptedPrompt prompt;
-        Writing doc(prompt);
+        SavableWriterDocument doc(prompt);
         if (!doc.OnOpenDocument(path) || doc.hasNoteLayer() != withNotes) {
             state.SkipWithError(withNotes ? "the carrier did not open with its notes"
                                           : "the plain picture did not open without notes");
@@ -282,7 +282,8 @@ void BM_SavePngCarrier(benchmark::State& state)
     if (!f)
         return;
     for (auto _ : state) {
-        if (f->saveDoc->SaveImageByExtension(f->savePath) != Writing::SaveOutcome::Saved) {
+        if (f->saveDoc->SaveImageByExtension(f->savePath) !=
+            SavableWriterDocument::SaveOutcome::Saved) {
             state.SkipWithError(f->saveDoc->lastSaveError().c_str());
             break;
         }

@@ -10,7 +10,7 @@
 #include "bench/photo_image.h"
 
 #include "platform/scripted_prompt.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -24,7 +24,7 @@
 namespace {
 
 using namespace ombri;
-using ombri::writer::Writing;
+using ombri::writer::SavableWriterDocument;
 using namespace ombri::bench;
 
 // Draws the test picture and saves it with notes in a child process.
@@ -82,7 +82,7 @@ int main(int argc, char** argv)
     }
 
     ScriptedPrompt prompt;
-    Writing doc(prompt);
+    SavableWriterDocument doc(prompt);
     const bool reset = resetHighWaterMark();
     const long long rssBefore = statusBytes("VmRSS");
     const long long hwmBefore = statusBytes("VmHWM");

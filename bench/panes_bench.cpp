@@ -37,7 +37,7 @@
 #include "formats/jpeg.h"
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
-#include "reader/reading.h"
+#include "reader/openable_reader_document.h"
 #include "reader/thumbnails.h"
 #include "reader/ui/background_file_reader.h"
 #include "reader/ui/file_list.h"
@@ -121,7 +121,7 @@ struct Fixture {
     std::string treeFolder;
     std::string bigFolder;
     ScriptedPrompt prompt;
-    std::unique_ptr<reader::Reading> doc;
+    std::unique_ptr<reader::OpenableReaderDocument> doc;
     std::unique_ptr<FileList> list;
     std::unique_ptr<FolderTree> tree;
     std::string error;
@@ -146,7 +146,7 @@ struct Fixture {
         writeListedFiles(filesFolder);
         writeSubfolders(bigFolder);
 
-        doc = std::make_unique<reader::Reading>(prompt);
+        doc = std::make_unique<reader::OpenableReaderDocument>(prompt);
         list = std::make_unique<FileList>(*doc);
         list->resize(kPaneWidth, kPaneHeight);
         list->show();
@@ -380,7 +380,7 @@ void emptyThumbnailCache()
 struct ListPaneFixture {
     std::string folder;
     ScriptedPrompt prompt;
-    std::unique_ptr<reader::Reading> doc;
+    std::unique_ptr<reader::OpenableReaderDocument> doc;
     std::unique_ptr<QStackedWidget> stack;
     FileList* list = nullptr;
     reader::ThumbnailGrid* grid = nullptr;
@@ -413,7 +413,7 @@ struct ListPaneFixture {
         }
         folder = files;
 
-        doc = std::make_unique<reader::Reading>(prompt);
+        doc = std::make_unique<reader::OpenableReaderDocument>(prompt);
         stack = std::make_unique<QStackedWidget>();
         list = new FileList(*doc, stack.get());
         grid = new reader::ThumbnailGrid(*list, stack.get());

@@ -2,7 +2,7 @@
 
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <png.h>
 
@@ -16,7 +16,7 @@
 
 namespace ombri::bench {
 
-using writer::Writing;
+using writer::SavableWriterDocument;
 
 namespace {
 
@@ -421,7 +421,7 @@ bool writeCarrierPng(const Dib& image, const NoteLayer& mask, const std::string&
     if (!encodePngPlain(image, plainPath, error))
         return false;
     ScriptedPrompt prompt;
-    Writing doc(prompt);
+    SavableWriterDocument doc(prompt);
     if (!doc.OnOpenDocument(plainPath)) {
         error = "cannot open " + plainPath + ": " + doc.lastOpenError();
         return false;
@@ -432,7 +432,7 @@ bool writeCarrierPng(const Dib& image, const NoteLayer& mask, const std::string&
     }
     doc.MergeNotes(mask.data());
     doc.setSaveDepth(SaveDepth::Bits24);
-    if (doc.SaveImageByExtension(carrierPath) != Writing::SaveOutcome::Saved) {
+    if (doc.SaveImageByExtension(carrierPath) != SavableWriterDocument::SaveOutcome::Saved) {
         error = "cannot save " + carrierPath + ": " + doc.lastSaveError();
         return false;
     }

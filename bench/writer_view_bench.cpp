@@ -27,8 +27,8 @@
 
 namespace ombri::bench {
 
+using writer::SavableWriterDocument;
 using writer::WriterView;
-using writer::Writing;
 namespace {
 
 constexpr int kClientWidth = 800;
@@ -37,7 +37,7 @@ constexpr int kClientHeight = 600;
 struct Fixture {
     std::string folder;
     ScriptedPrompt prompt;
-    std::unique_ptr<Writing> doc;
+    std::unique_ptr<SavableWriterDocument> doc;
     std::unique_ptr<WriterView> view;
     QImage converted;
     std::string error;
@@ -51,7 +51,7 @@ struct Fixture {
             error = written.error();
             return;
         }
-        doc = std::make_unique<Writing>(prompt);
+        doc = std::make_unique<SavableWriterDocument>(prompt);
         view = std::make_unique<WriterView>(*doc);
         view->resize(kClientWidth, kClientHeight);
         view->show();

@@ -9,7 +9,7 @@
 #include "formats/diagnostics.h"
 #include "formats/dispatch.h"
 #include "writer/note_files.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <cstdint>
 #include <optional>
@@ -20,8 +20,8 @@ namespace ombri::cli {
 
 using writer::NoteMask;
 using writer::noteMaskFromPicture;
+using writer::SavableWriterDocument;
 using writer::writeNoteLayerPng;
-using writer::Writing;
 
 namespace {
 
@@ -139,7 +139,7 @@ Exit runNotes(const Invocation& invocation, Context& context)
     const std::string& target = *invocation.output;
     if (auto refused = checkOutput(context, "notes", invocation.operands, target, "the note layer"))
         return *refused;
-    Writing doc(context.prompt);
+    SavableWriterDocument doc(context.prompt);
     if (!openDocument(doc, context, path))
         return Exit::BadInput;
     if (!carriesNotes(doc)) {
@@ -175,7 +175,8 @@ std::optional<NoteMask> loadMask(const std::string& path, Context& context)
 }
 
 // The mask's notes in the note layer's order, which is the order of the picture's own rows.
-std::optional<NoteLayer> readMask(const std::string& path, const Writing& doc, Context& context)
+std::optional<NoteLayer> readMask(const std::string& path, const SavableWriterDocument& doc,
+                                  Context& context)
 {
     std::optional<NoteMask> mask = loadMask(path, context);
     if (!mask)
@@ -193,7 +194,7 @@ Exit runEmbed(const Invocation& invocation, Context& context)
 {
     if (auto refused = checkOutput(context, "embed", invocation.operands, *invocation.output))
         return *refused;
-    Writing doc(context.prompt);
+    SavableWriterDocument doc(context.prompt);
     if (!openDocument(doc, context, invocation.operands[0]))
         return Exit::BadInput;
     std::optional<NoteLayer> mask = readMask(invocation.operands[1], doc, context);
@@ -210,7 +211,7 @@ Exit runConvert(const Invocation& invocation, Context& context)
     if (auto refused =
             checkOutput(context, "convert", {invocation.operands[0]}, invocation.operands[1]))
         return *refused;
-    Writing doc(context.prompt);
+    SavableWriterDocument doc(context.prompt);
     if (!openDocument(doc, context, invocation.operands[0]))
         return Exit::BadInput;
     return saveDocument(doc, invocation, context, invocation.operands[1]);
@@ -228,13 +229,13 @@ Exit runRepair(const Invocation& invocation, Context& context)
     if (auto refused = checkOutput(context, "repair", invocation.operands, target))
         return *refused;
     const std::string refusal = "ombri: " + printableName(target) + " cannot carry notes: ";
-    if (const ImageFormat* format = Writing::saveFormatFor(FileExtension(target));
+    if (const ImageFormat* format = SavableWriterDocument::saveFormatFor(FileExtension(target));
         format && !savesNotes(*format)) {
         context.err << refusal << format->name << " files lose them; name " << noteFormatChoice()
                     << " file\n";
         return Exit::WriteFailed;
     }
-    Writing doc(context.prompt);
+    SavableWriterDocument doc(context.prompt);
     if (!openDocument(doc, context, path))
         return Exit::BadInput;
     if (!carriesNotes(doc)) {
@@ -263,7 +264,7 @@ Exit runClear(const Invocation& invocation, Context& context)
 {
     if (auto refused = checkOutput(context, "clear", invocation.operands, *invocation.output))
         return *refused;
-    Writing doc(context.prompt);
+    SavableWriterDocument doc(context.prompt);
     if (!openDocument(doc, context, invocation.operands[0]))
         return Exit::BadInput;
     doc.ClearNotes();

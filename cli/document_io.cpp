@@ -14,7 +14,7 @@
 
 namespace ombri::cli {
 
-using writer::Writing;
+using writer::SavableWriterDocument;
 namespace fs = std::filesystem;
 
 namespace {
@@ -22,7 +22,7 @@ namespace {
 // JPEG is the one kind of file the writer saves without the notes.
 bool losesNotes(const std::string& path)
 {
-    const ImageFormat* format = Writing::saveFormatFor(FileExtension(path));
+    const ImageFormat* format = SavableWriterDocument::saveFormatFor(FileExtension(path));
     return format && !savesNotes(*format);
 }
 
@@ -71,7 +71,7 @@ std::optional<Exit> checkOutput(Context& context, const char* command,
         const std::string reason = std::string(pngOnly) + " is written as PNG";
         return usageError(context.err, prefix + reason + "; name the output with .png at the end");
     }
-    if (!pngOnly && !Writing::saveFormatFor(extension)) {
+    if (!pngOnly && !SavableWriterDocument::saveFormatFor(extension)) {
         const std::string hint = "choose a name ending in one of " + savableExtensionList();
         return usageError(context.err, prefix + "ombri cannot save that kind of file; " + hint);
     }
@@ -107,7 +107,7 @@ std::optional<Exit> checkOutput(Context& context, const char* command,
     return std::nullopt;
 }
 
-bool openDocument(Writing& doc, Context& context, const std::string& path)
+bool openDocument(SavableWriterDocument& doc, Context& context, const std::string& path)
 {
     if (!inputIsUsable(context, path))
         return false;
@@ -119,7 +119,7 @@ bool openDocument(Writing& doc, Context& context, const std::string& path)
     return false;
 }
 
-Exit saveDocument(Writing& doc, const Invocation& invocation, Context& context,
+Exit saveDocument(SavableWriterDocument& doc, const Invocation& invocation, Context& context,
                   const std::string& target)
 {
     if (invocation.depth)
@@ -144,13 +144,14 @@ Exit saveDocument(Writing& doc, const Invocation& invocation, Context& context,
     // question about saving to JPEG is answered yes.
     context.prompt.setQuestionAnswer(Answer::Yes);
     switch (doc.SaveImageByExtension(target)) {
-    case Writing::SaveOutcome::Saved:
+    case SavableWriterDocument::SaveOutcome::Saved:
         return Exit::Done;
-    case Writing::SaveOutcome::Declined: // both questions a save asks were answered yes above
+    case SavableWriterDocument::SaveOutcome::Declined: // both questions a save asks were answered
+                                                       // yes above
         reportLossyRefusal(context.err, target);
         return Exit::Usage;
-    case Writing::SaveOutcome::Refused:
-    case Writing::SaveOutcome::Failed:
+    case SavableWriterDocument::SaveOutcome::Refused:
+    case SavableWriterDocument::SaveOutcome::Failed:
         break;
     }
     return Exit::WriteFailed;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/invocation.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <optional>
 #include <string>
@@ -28,11 +28,11 @@ std::optional<Exit> checkOutput(Context& context, const char* command,
 // Opens a picture with the writer's document. The document names the file in most failures;
 // the one it tells without a path (an impossible size) is reported again with the path, so
 // that every unreadable input has its "cannot read" line.
-bool openDocument(writer::Writing& doc, Context& context, const std::string& path);
+bool openDocument(writer::SavableWriterDocument& doc, Context& context, const std::string& path);
 
 // Saves the document as the target's extension asks, the --depth given applied. Notes the
 // target cannot keep are lost only with --lossy; otherwise nothing is written.
-Exit saveDocument(writer::Writing& doc, const Invocation& invocation, Context& context,
-                  const std::string& target);
+Exit saveDocument(writer::SavableWriterDocument& doc, const Invocation& invocation,
+                  Context& context, const std::string& target);
 
 } // namespace ombri::cli

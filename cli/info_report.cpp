@@ -21,10 +21,10 @@
 
 namespace ombri::cli {
 
-using writer::Writing;
+using writer::SavableWriterDocument;
 namespace fs = std::filesystem;
 
-bool carriesNotes(const Writing& doc)
+bool carriesNotes(const SavableWriterDocument& doc)
 {
     const auto& notes = doc.noteLayer();
     if (!notes)
@@ -43,7 +43,7 @@ struct NoteKeeping {
     const char* orientation = nullptr; // null without notes
 };
 
-NoteKeeping noteKeeping(const Writing& doc)
+NoteKeeping noteKeeping(const SavableWriterDocument& doc)
 {
     if (doc.hasPixelWords()) {
         NoteKeeping keeping{signatureStateName(SignatureState::None)};
@@ -62,7 +62,7 @@ NoteKeeping noteKeeping(const Writing& doc)
     return keeping;
 }
 
-void printInfoBlock(std::ostream& out, const std::string& path, const Writing& doc)
+void printInfoBlock(std::ostream& out, const std::string& path, const SavableWriterDocument& doc)
 {
     const auto& notes = doc.noteLayer();
     const NoteKeeping keeping = noteKeeping(doc);
@@ -120,7 +120,7 @@ std::string jsonString(const std::string& text)
     return json + '"';
 }
 
-void printInfoJson(std::ostream& out, const std::string& path, const Writing& doc)
+void printInfoJson(std::ostream& out, const std::string& path, const SavableWriterDocument& doc)
 {
     const auto& notes = doc.noteLayer();
     const NoteKeeping keeping = noteKeeping(doc);
@@ -202,7 +202,7 @@ EntryReport readEntry(InfoReader& reader, const InfoTask& task, bool json)
     }
     {
         TraceCapture capture(reader.transcript);
-        Writing doc(reader.context.prompt);
+        SavableWriterDocument doc(reader.context.prompt);
         if (!openDocument(doc, reader.context, path)) {
             report.kind = EntryReport::Kind::Unreadable;
             if (json)

@@ -5,7 +5,7 @@
 #include "formats/png.h"
 #include "reader/command_ids.h"
 #include "reader/folder_walk.h"
-#include "reader/reading.h"
+#include "reader/openable_reader_document.h"
 
 #include <filesystem>
 #include <system_error>
@@ -142,7 +142,7 @@ Exit runRender(const std::string& input, const std::string& output, const Render
 {
     CurrentDirectoryGuard keepDirectory;
     const std::string target = reader::absolutePath(output);
-    reader::Reading doc(prompt);
+    reader::OpenableReaderDocument doc(prompt);
     if (!doc.OnOpenDocument(input)) {
         prompt.reportOpenFailure(input, doc.lastOpenError());
         return Exit::BadInput;

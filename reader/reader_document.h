@@ -31,8 +31,8 @@ struct NoteColour {
 
 // The reader's document: the one picture on show, its notes, how notes are shown, how the
 // picture is adjusted for display, and stepping to the neighbouring pictures of its folder.
-// Opening is added by Reading (reader_document.h). It reaches the panes and the desktop only
-// through the interfaces of panes.h, each of which may be absent.
+// Opening is added by OpenableReaderDocument (reader_document.h). It reaches the panes and the
+// desktop only through the interfaces of panes.h, each of which may be absent.
 class ReaderDocument : public DocumentBase {
   public:
     static constexpr size_t kRecentFileCount = 4;

@@ -3,7 +3,7 @@
 #include "core/printable_name.h"
 #include "formats/dispatch.h"
 #include "formats/png.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <filesystem>
 #include <vector>
@@ -80,7 +80,7 @@ std::optional<NoteMask> noteMaskFromPicture(const Dib& picture)
     return mask;
 }
 
-bool exportNotes(Writing& doc)
+bool exportNotes(SavableWriterDocument& doc)
 {
     if (!doc.hasImage())
         return false;
@@ -124,7 +124,7 @@ bool exportNotes(Writing& doc)
     return true;
 }
 
-bool importNotes(Writing& doc)
+bool importNotes(SavableWriterDocument& doc)
 {
     if (!doc.hasImage())
         return false;

@@ -10,7 +10,7 @@
 
 namespace ombri::writer {
 
-class Writing;
+class SavableWriterDocument;
 
 // Notes as pictures another program can draw or read: the note layer written out as a mask, and
 // a mask read back in as notes. The writer's File menu and the command line share them, so that
@@ -36,11 +36,11 @@ std::optional<NoteMask> noteMaskFromPicture(const Dib& picture);
 // File Export Notes: the save dialog, then the note layer as a mask PNG. A picture without a
 // single note is told so, and nothing is asked or written; the picture's own file, by any name,
 // is refused. True when the file was written.
-bool exportNotes(Writing& doc);
+bool exportNotes(SavableWriterDocument& doc);
 
 // File Import Notes: the open dialog, then every note of the chosen mask joins the notes at once,
 // as a finished drawing does. A file that cannot be read, or a mask of another size than the
 // picture, is reported and changes nothing. True when notes were added.
-bool importNotes(Writing& doc);
+bool importNotes(SavableWriterDocument& doc);
 
 } // namespace ombri::writer

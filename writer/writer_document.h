@@ -12,8 +12,8 @@
 namespace ombri::writer {
 
 // The writer's document: one picture, the notes drawn over it and how they are shown and saved.
-// Opening is added by Reading and saving by Writing; this layer keeps the fields and the note
-// operations the canvas view uses.
+// Opening is added by OpenableWriterDocument and saving by SavableWriterDocument; this layer keeps
+// the fields and the note operations the canvas view uses.
 class WriterDocument : public DocumentBase {
   public:
     static constexpr size_t kRecentFileCount = 6;

@@ -45,7 +45,7 @@ bool ReaderApp::initInstance(const QStringList& arguments)
     if (!files.isEmpty() && !folder && !m_frame->openFile(files.constFirst())) {
         // Opening a picture from the list says nothing when it fails; one named on the command
         // line is what the user asked for, so the user hears why it did not come.
-        Reading& doc = m_frame->document();
+        OpenableReaderDocument& doc = m_frame->document();
         std::string text =
             "Could not open " + printableName(files.constFirst().toStdString()) + ".";
         if (!doc.lastOpenError().empty())

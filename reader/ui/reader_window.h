@@ -2,8 +2,8 @@
 
 #include "platform/qt/command_table.h"
 #include "platform/qt/qt_prompt.h"
+#include "reader/openable_reader_document.h"
 #include "reader/panes.h"
-#include "reader/reading.h"
 #include "reader/settings.h"
 
 #include <QByteArray>
@@ -56,7 +56,7 @@ class ReaderWindow : public QMainWindow {
     explicit ReaderWindow(Prompt* prompt = nullptr, QWidget* parent = nullptr);
     ~ReaderWindow() override;
 
-    Reading& document() { return m_doc; }
+    OpenableReaderDocument& document() { return m_doc; }
     FolderTree& tree() { return *m_tree; }
     FileList& list() { return *m_list; }
     ImageView& view() { return *m_view; }
@@ -130,7 +130,7 @@ class ReaderWindow : public QMainWindow {
 
     QtPrompt m_qtPrompt;
     Prompt& m_prompt;
-    Reading m_doc;
+    OpenableReaderDocument m_doc;
     std::unique_ptr<DesktopServices> m_desktop;
     CommandTable m_commands;
     QSplitter* m_splitter = nullptr;

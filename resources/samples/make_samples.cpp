@@ -6,7 +6,7 @@
 #include "formats/bmp.h"
 #include "notes/carrier.h"
 #include "platform/scripted_prompt.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,7 +22,7 @@
 namespace {
 
 using namespace ombri;
-using ombri::writer::Writing;
+using ombri::writer::SavableWriterDocument;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -384,7 +384,7 @@ bool saveSample(const Sample& sample, const std::string& folder)
     const Scene scene = sample.scene();
     const TemporaryPicture source(scene.picture);
     ScriptedPrompt prompt;
-    Writing doc(prompt);
+    SavableWriterDocument doc(prompt);
     if (source.path().empty() || !doc.OnOpenDocument(source.path())) {
         std::cerr << "make_samples: cannot prepare the picture for " << sample.fileName << '\n';
         return false;
@@ -393,7 +393,7 @@ bool saveSample(const Sample& sample, const std::string& folder)
         doc.MergeNotes(scene.notes.data());
     doc.setSaveDepth(sample.depth);
     const std::string target = folder + "/" + sample.fileName;
-    if (doc.SaveImageByExtension(target) != Writing::SaveOutcome::Saved) {
+    if (doc.SaveImageByExtension(target) != SavableWriterDocument::SaveOutcome::Saved) {
         std::cerr << "make_samples: cannot save " << target << ": " << doc.lastSaveError() << '\n';
         return false;
     }

@@ -10,7 +10,7 @@
 #include "platform/scripted_prompt.h"
 #include "support/status.h"
 #include "support/test_support.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@
 
 namespace ombri::cli::test_cli {
 
-using writer::Writing;
+using writer::SavableWriterDocument;
 
 struct RunResult {
     int code = -1;
@@ -76,7 +76,7 @@ inline NoteLayer roundTripNotes(uint32_t seed)
 inline NoteLayer notesIn(const std::string& path)
 {
     ScriptedPrompt prompt;
-    Writing doc(prompt);
+    SavableWriterDocument doc(prompt);
     EXPECT_TRUE(doc.OnOpenDocument(path));
     return doc.noteLayer().value_or(NoteLayer());
 }

@@ -9,7 +9,7 @@
 #include "support/status.h"
 #include "support/stopped_save.h"
 #include "support/test_support.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -23,7 +23,7 @@
 
 namespace ombri::cli {
 
-using writer::Writing;
+using writer::SavableWriterDocument;
 namespace {
 
 using namespace test_cli;

@@ -5,8 +5,8 @@
 #include "reader/command_ids.h"
 #include "reader/ui/image_view.h"
 #include "reader/ui/reader_window.h"
-#include "support/status.h"
 #include "support/mouse_drag.h"
+#include "support/status.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/ui/writer_view.h"
@@ -51,7 +51,6 @@ class NotesAcrossProgramsTest : public ::testing::TestWithParam<SavedFormat> {
     TempDir m_settings;
 };
 
-
 TEST_P(NotesAcrossProgramsTest, ReaderShowsTheWritersNotesOnTheSamePixels)
 {
     const SavedFormat format = GetParam();
@@ -84,7 +83,7 @@ TEST_P(NotesAcrossProgramsTest, ReaderShowsTheWritersNotesOnTheSamePixels)
     reader::ReaderWindow readerFrame(&readerPrompt);
     readerFrame.show();
     ASSERT_TRUE(readerFrame.openFile(QString::fromStdString(saved)));
-    reader::Reading& doc = readerFrame.document();
+    reader::OpenableReaderDocument& doc = readerFrame.document();
     ASSERT_TRUE(doc.hasNoteLayer()) << format.name;
     EXPECT_EQ(*doc.noteLayer(), drawn) << format.name;
     if (doc.antiAliasing())

@@ -54,7 +54,7 @@ TEST(ReaderProgramTest, BrowsingAFolderShowsTheNotesWhereTheyAre)
     reader::ReaderApp app(&prompt);
     ASSERT_TRUE(app.initInstance({"ombri-reader", QString::fromStdString(samples.string())}));
     reader::ReaderWindow& frame = *app.window();
-    reader::Reading& doc = frame.document();
+    reader::OpenableReaderDocument& doc = frame.document();
     QApplication::processEvents();
     EXPECT_EQ(doc.currentPath(), (samples / "gradient-notes-32.png").string());
 

@@ -492,7 +492,7 @@ class ReaderSession {
 
   private:
     ReaderWindow& frame() { return *m_frame; }
-    reader::Reading& doc() { return m_frame->document(); }
+    reader::OpenableReaderDocument& doc() { return m_frame->document(); }
     FolderTree& tree() { return m_frame->tree(); }
     FileList& list() { return m_frame->list(); }
     ImageView& view() { return m_frame->view(); }
@@ -2489,8 +2489,9 @@ std::string ReaderSession::state()
          << " #" << list().currentFileIndex() << ", tree "
          << (tree().selectedItem() ? shorter(tree().itemPath(tree().selectedItem())) : "-")
          << ", focus " << paneName(focusPane()) << ", zoom " << view().inspect().zoom << " mode "
-         << static_cast<int>(view().inspect().zoomMode) << ", scroll " << view().inspect().scroll.x() << ","
-         << view().inspect().scroll.y() << (view().showNotes() ? ", notes" : "")
+         << static_cast<int>(view().inspect().zoomMode) << ", scroll "
+         << view().inspect().scroll.x() << "," << view().inspect().scroll.y()
+         << (view().showNotes() ? ", notes" : "")
          << (frame().isFullScreenMode() ? ", full screen" : "") << ", messages "
          << m_prompt.messageCount();
     return line.str();

@@ -44,9 +44,9 @@
 namespace ombri::journey {
 using writer::Tool;
 
+using writer::SavableWriterDocument;
 using writer::WriterView;
 using writer::WriterWindow;
-using writer::Writing;
 namespace cmd = writer::cmd;
 namespace {
 
@@ -380,7 +380,7 @@ class WriterSession {
     std::optional<std::string> checkTarget(const std::string& name) const;
 
     WriterView& view() { return m_frame->view(); }
-    Writing& doc() { return m_frame->document(); }
+    SavableWriterDocument& doc() { return m_frame->document(); }
     QWidget* canvas() { return view().viewport(); }
     QAction* action(int id) { return m_frame->commands().action(id); }
     void queueAnswers(const Step& step, size_t first);

@@ -6,7 +6,7 @@
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
 #include "reader/command_ids.h"
-#include "reader/reading.h"
+#include "reader/openable_reader_document.h"
 #include "support/dib_compare.h"
 #include "support/status.h"
 #include "support/test_support.h"
@@ -146,7 +146,7 @@ class ReaderDocTest : public testing::Test {
     fs::path m_savedDirectory;
     test::TempDir m_dir;
     ScriptedPrompt m_prompt;
-    Reading m_doc{m_prompt};
+    OpenableReaderDocument m_doc{m_prompt};
     FakeTree m_tree;
     FakeList m_list;
     FakeImagePane m_view;
@@ -207,7 +207,7 @@ TEST_F(ReaderOpenTest, TreeIsPreparedOnTheFirstOpenOnly)
     openCarrier({});
     EXPECT_EQ(m_tree.attachCalls, 1);
 
-    Reading fresh(m_prompt);
+    OpenableReaderDocument fresh(m_prompt);
     FakeTree failing;
     failing.attachAnswer = false;
     fresh.setTreePane(&failing);

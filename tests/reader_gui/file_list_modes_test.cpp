@@ -393,8 +393,8 @@ void makeSocket(const std::string& path)
 }
 
 // FIFOs and sockets named like pictures are listed as files, and never read: not by the workers
-// in either mode, not by stepping onto them, not by opening one from the command line. Reading a
-// FIFO nobody writes to would wait for good, and File > Exit with it.
+// in either mode, not by stepping onto them, not by opening one from the command line.
+// OpenableReaderDocument a FIFO nobody writes to would wait for good, and File > Exit with it.
 TEST_F(FileListModesTest, FifosAndSocketsAmongThePicturesAreListedButNeverRead)
 {
     ASSERT_EQ(::mkfifo(dir.file("b2.png").c_str(), 0600), 0);

@@ -2,7 +2,7 @@
 
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
-#include "reader/reading.h"
+#include "reader/openable_reader_document.h"
 #include "support/status.h"
 #include "support/test_support.h"
 
@@ -69,7 +69,7 @@ class FileListTest : public testing::Test {
     fs::path m_savedDirectory;
     test::TempDir m_dir;
     ScriptedPrompt m_prompt;
-    Reading m_doc{m_prompt};
+    OpenableReaderDocument m_doc{m_prompt};
     FileList m_list{m_doc};
 };
 

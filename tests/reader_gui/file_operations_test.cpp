@@ -2,7 +2,7 @@
 
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
-#include "reader/reading.h"
+#include "reader/openable_reader_document.h"
 #include "support/status.h"
 #include "support/test_support.h"
 
@@ -60,7 +60,7 @@ class FileOperationsTest : public testing::Test {
 
     test::TempDir m_dir;
     ScriptedPrompt m_prompt;
-    Reading m_doc{m_prompt};
+    OpenableReaderDocument m_doc{m_prompt};
     FileOperations m_ops{m_doc};
     Strings m_wentTo;
     int m_redraws = 0;

@@ -3,7 +3,7 @@
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
 #include "reader/command_ids.h"
-#include "reader/reading.h"
+#include "reader/openable_reader_document.h"
 #include "support/status.h"
 #include "support/test_support.h"
 
@@ -102,7 +102,7 @@ class FolderTreeTest : public testing::Test {
     fs::path m_savedDirectory;
     test::TempDir m_dir;
     ScriptedPrompt m_prompt;
-    Reading m_doc{m_prompt};
+    OpenableReaderDocument m_doc{m_prompt};
     bool m_listVisible = true;
     bool m_renameAnswer = true;
     bool m_deleteAnswer = true;

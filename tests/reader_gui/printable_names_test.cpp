@@ -2,7 +2,7 @@
 // them.
 
 #include "platform/scripted_prompt.h"
-#include "reader/reading.h"
+#include "reader/openable_reader_document.h"
 #include "reader/ui/file_operations.h"
 #include "reader/ui/reader_app.h"
 #include "reader_gui/reader_window_fixture.h"
@@ -32,7 +32,7 @@ TEST_F(ReaderPrintableNameTest, FileOperationsNameTheFileEscaped)
     const std::string picture = dir.file(kName + ".bmp");
     ASSERT_TRUE(test::succeeded(WriteBmpFile(picture, solidPicture(40, 30, 200))));
     test::writeFileBytes(dir.file(kName + "2.bmp"), {'x'});
-    Reading doc(prompt);
+    OpenableReaderDocument doc(prompt);
     FileOperations operations(doc);
 
     EXPECT_FALSE(operations.Rename(picture, kName + "2.bmp"));

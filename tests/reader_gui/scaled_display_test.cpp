@@ -4,7 +4,7 @@
 #include "formats/bmp.h"
 #include "platform/scripted_prompt.h"
 #include "reader/command_ids.h"
-#include "reader/reading.h"
+#include "reader/openable_reader_document.h"
 #include "support/status.h"
 #include "support/test_support.h"
 
@@ -84,7 +84,7 @@ class ScaledImageViewTest : public testing::Test {
     fs::path m_savedDirectory;
     test::TempDir dir;
     ScriptedPrompt prompt;
-    Reading doc{prompt};
+    OpenableReaderDocument doc{prompt};
     ImageView view{doc};
 };
 

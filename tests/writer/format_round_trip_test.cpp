@@ -12,7 +12,7 @@
 #include "support/imagemagick.h"
 #include "support/status.h"
 #include "support/test_support.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <gtest/gtest.h>
 
@@ -195,7 +195,7 @@ class WriterFiles : public ::testing::Test {
 
     test::TempDir dir;
     ScriptedPrompt prompt;
-    Writing doc{prompt};
+    SavableWriterDocument doc{prompt};
 };
 
 // Target extension, save depth, bit count of the opened picture, whether notes were drawn.
@@ -222,12 +222,13 @@ TEST_P(FormatRoundTrip, SavedFileFollowsTheCarrierRulesAndNotesComeBack)
     doc.setSaveDepth(depth);
 
     const std::string path = dir.file("saved." + extension);
-    ASSERT_EQ(doc.SaveImageByExtension(path), Writing::SaveOutcome::Saved) << doc.lastSaveError();
+    ASSERT_EQ(doc.SaveImageByExtension(path), SavableWriterDocument::SaveOutcome::Saved)
+        << doc.lastSaveError();
     EXPECT_FALSE(doc.IsModified());
     EXPECT_TRUE(prompt.messages().empty());
     EXPECT_EQ(test::dibDifference(doc.image(), source), "") << "saving changed the document";
 
-    Writing reopened(prompt);
+    SavableWriterDocument reopened(prompt);
     ASSERT_TRUE(reopened.OnOpenDocument(path)) << reopened.lastOpenError();
     const uint16_t bits = savedBitCount(extension, depth, sourceBits, withNotes);
     const NoteLayer* notes = withNotes ? &drawn : nullptr;
@@ -258,9 +259,10 @@ TEST_F(WriterFiles, FourChannelSgiWithPlainTopLeftPixelsKeepsEveryNote)
         ASSERT_NO_FATAL_FAILURE(openPicture(source));
         doc.MergeNotes(drawn.data());
         doc.setSaveDepth(SaveDepth::Alpha32);
-        ASSERT_EQ(doc.SaveImageByExtension(dir.file("saved.rgb")), Writing::SaveOutcome::Saved);
+        ASSERT_EQ(doc.SaveImageByExtension(dir.file("saved.rgb")),
+                  SavableWriterDocument::SaveOutcome::Saved);
 
-        Writing reopened(prompt);
+        SavableWriterDocument reopened(prompt);
         ASSERT_TRUE(reopened.OnOpenDocument(dir.file("saved.rgb")));
         EXPECT_EQ(pixelDifference(reopened.image(),
                                   expectedPicture(source, &drawn, Carrier::PlanarTopRow, 32)),
@@ -274,10 +276,10 @@ TEST_F(WriterFiles, JpegIsWrittenWithoutNotesOnlyAfterYes)
 {
     const struct {
         Answer answer;
-        Writing::SaveOutcome outcome;
+        SavableWriterDocument::SaveOutcome outcome;
     } cases[] = {
-        {Answer::Yes, Writing::SaveOutcome::Saved},
-        {Answer::No, Writing::SaveOutcome::Declined},
+        {Answer::Yes, SavableWriterDocument::SaveOutcome::Saved},
+        {Answer::No, SavableWriterDocument::SaveOutcome::Declined},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.answer == Answer::Yes ? "Yes" : "No");
@@ -297,7 +299,7 @@ TEST_F(WriterFiles, JpegIsWrittenWithoutNotesOnlyAfterYes)
         }
         // The notes are in no file yet.
         EXPECT_TRUE(doc.IsModified());
-        Writing reopened(prompt);
+        SavableWriterDocument reopened(prompt);
         ASSERT_TRUE(reopened.OnOpenDocument(path)) << reopened.lastOpenError();
         EXPECT_EQ(DibGetBitCount(reopened.image()), 24);
         EXPECT_EQ(reopened.width(), kWidth);
@@ -364,7 +366,7 @@ TEST_F(WriterFiles, ResavedFilmFileKeepsItsWordsAndTakesTheEditedNotes)
             doc.RestrictNotes(kept.data());
 
             const std::string target = dir.file(std::string("saved.") + to.extension);
-            ASSERT_EQ(doc.SaveImageByExtension(target), Writing::SaveOutcome::Saved)
+            ASSERT_EQ(doc.SaveImageByExtension(target), SavableWriterDocument::SaveOutcome::Saved)
                 << doc.lastSaveError();
             Words expected = words;
             for (int32_t y = 0; y < kHeight; ++y)
@@ -392,7 +394,7 @@ TEST_F(WriterFiles, ClearedFilmDocumentSavesNoNoteBit)
         ASSERT_TRUE(doc.OnOpenDocument(path)) << doc.lastOpenError();
         ASSERT_TRUE(doc.hasNoteLayer());
         doc.ClearNotes();
-        ASSERT_EQ(doc.SaveImageByExtension(path), Writing::SaveOutcome::Saved)
+        ASSERT_EQ(doc.SaveImageByExtension(path), SavableWriterDocument::SaveOutcome::Saved)
             << doc.lastSaveError();
         EXPECT_EQ(wordsOf(path, kind.format), cleared);
     }
@@ -439,8 +441,9 @@ TEST_P(ImageMagickReadsSavedFiles, AsOurReaderDoes)
     doc.setSaveDepth(depth);
     prompt.queueAnswer(Answer::Yes); // the JPEG question
     const std::string path = dir.file("saved." + extension);
-    ASSERT_EQ(doc.SaveImageByExtension(path), Writing::SaveOutcome::Saved) << doc.lastSaveError();
-    Writing reopened(prompt);
+    ASSERT_EQ(doc.SaveImageByExtension(path), SavableWriterDocument::SaveOutcome::Saved)
+        << doc.lastSaveError();
+    SavableWriterDocument reopened(prompt);
     ASSERT_TRUE(reopened.OnOpenDocument(path)) << reopened.lastOpenError();
     const Dib& ours = reopened.image();
 

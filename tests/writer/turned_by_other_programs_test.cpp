@@ -8,7 +8,7 @@
 #include "support/imagemagick.h"
 #include "support/status.h"
 #include "support/test_support.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <gtest/gtest.h>
 
@@ -49,14 +49,14 @@ class TurnedByOtherPrograms : public ::testing::TestWithParam<Case> {
     {
         ASSERT_TRUE(succeeded(
             WriteBmpFile(dir.file("source.bmp"), makePatternImage(kWidth, kHeight, 24, 17))));
-        Writing doc(prompt);
+        SavableWriterDocument doc(prompt);
         ASSERT_TRUE(doc.OnOpenDocument(dir.file("source.bmp")));
         doc.MergeNotes(makePatternNotes(kWidth, kHeight, 9).data());
         doc.setSaveDepth(depth);
         carrier = dir.file("carrier." + extension);
-        ASSERT_EQ(doc.SaveImageByExtension(carrier), Writing::SaveOutcome::Saved)
+        ASSERT_EQ(doc.SaveImageByExtension(carrier), SavableWriterDocument::SaveOutcome::Saved)
             << doc.lastSaveError();
-        Writing reopened(prompt);
+        SavableWriterDocument reopened(prompt);
         ASSERT_TRUE(reopened.OnOpenDocument(carrier));
         ASSERT_TRUE(reopened.hasNoteLayer());
         ASSERT_EQ(reopened.foundSignature().orientation, Orientation::Normal);
@@ -72,9 +72,11 @@ class TurnedByOtherPrograms : public ::testing::TestWithParam<Case> {
     uint16_t bits = 0;
 };
 
-// A saved marker (here in the reopened file) forces the carrier bytes under it plain: the first 8 pixels of a 24-bit row,
-// 5 of a 32-bit one, none of a four-channel SGI file (its notes are in the alpha plane).
-NoteLayer withoutMarkerPixels(NoteLayer notes, const std::string& extension, const Writing& doc)
+// A saved marker (here in the reopened file) forces the carrier bytes under it plain: the first 8
+// pixels of a 24-bit row, 5 of a 32-bit one, none of a four-channel SGI file (its notes are in the
+// alpha plane).
+NoteLayer withoutMarkerPixels(NoteLayer notes, const std::string& extension,
+                              const SavableWriterDocument& doc)
 {
     const int32_t width = doc.width();
     const uint16_t bits = DibGetBitCount(doc.image());
@@ -97,7 +99,7 @@ TEST_P(TurnedByOtherPrograms, NotesAreFoundAndLineUpWithTheTurnedPicture)
         ASSERT_EQ(runConvert(magickName(carrier, extension) + " " + turn.option + " " +
                              magickName(turned, extension)),
                   "");
-        Writing doc(prompt);
+        SavableWriterDocument doc(prompt);
         ASSERT_TRUE(doc.OnOpenDocument(turned)) << doc.lastOpenError();
         EXPECT_EQ(DibGetBitCount(doc.image()), bits);
         ASSERT_TRUE(doc.foundSignature().intact());
@@ -107,8 +109,8 @@ TEST_P(TurnedByOtherPrograms, NotesAreFoundAndLineUpWithTheTurnedPicture)
         // The file no longer tells other readers where its notes are: saving puts that right.
         EXPECT_TRUE(doc.IsModified());
         const std::string repaired = dir.file(std::string("repaired.") + extension);
-        ASSERT_EQ(doc.SaveImageByExtension(repaired), Writing::SaveOutcome::Saved);
-        Writing again(prompt);
+        ASSERT_EQ(doc.SaveImageByExtension(repaired), SavableWriterDocument::SaveOutcome::Saved);
+        SavableWriterDocument again(prompt);
         ASSERT_TRUE(again.OnOpenDocument(repaired));
         EXPECT_EQ(again.foundSignature().orientation, Orientation::Normal);
         EXPECT_EQ(*again.noteLayer(), withoutMarkerPixels(*doc.noteLayer(), extension, again));
@@ -127,7 +129,7 @@ TEST_P(TurnedByOtherPrograms, RewrittenUnturnedTheCarrierKeepsEveryNote)
     ASSERT_EQ(runConvert(magickName(carrier, extension) + " -gamma 1.0 " +
                          magickName(rewritten, extension)),
               "");
-    Writing doc(prompt);
+    SavableWriterDocument doc(prompt);
     ASSERT_TRUE(doc.OnOpenDocument(rewritten)) << doc.lastOpenError();
     EXPECT_EQ(DibGetBitCount(doc.image()), bits);
     ASSERT_TRUE(doc.hasNoteLayer());

@@ -41,7 +41,7 @@ class ViewFixture : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        doc = std::make_unique<Writing>(prompt);
+        doc = std::make_unique<SavableWriterDocument>(prompt);
         view = std::make_unique<WriterView>(*doc);
         view->resize(400, 400);
         view->show();
@@ -118,7 +118,7 @@ class ViewFixture : public ::testing::Test {
 
     TempDir dir;
     ScriptedPrompt prompt;
-    std::unique_ptr<Writing> doc;
+    std::unique_ptr<SavableWriterDocument> doc;
     std::unique_ptr<WriterView> view;
 };
 

@@ -36,7 +36,7 @@ class WindowFixture : public ::testing::Test {
         frame.reset();
     }
 
-    Writing& doc() { return frame->document(); }
+    SavableWriterDocument& doc() { return frame->document(); }
     WriterView& view() { return frame->view(); }
     CommandTable& commands() { return frame->commands(); }
 

@@ -320,7 +320,7 @@ TEST_F(ToolsTest, DrawingSessionSavesExactlyTheDrawnNotes)
     prompt.queueSavePath(saved);
     ASSERT_TRUE(view->onCommand(cmd::SaveAsLossless));
     ASSERT_FALSE(doc->IsModified());
-    Writing reopened(prompt);
+    SavableWriterDocument reopened(prompt);
     ASSERT_TRUE(reopened.OnOpenDocument(saved));
     ASSERT_TRUE(reopened.noteLayer());
     EXPECT_EQ(*reopened.noteLayer(), drawn);

@@ -64,7 +64,7 @@ Rgb fixedNoteColour(int command)
 
 } // namespace
 
-WriterView::WriterView(Writing& document, QWidget* parent)
+WriterView::WriterView(SavableWriterDocument& document, QWidget* parent)
     : QAbstractScrollArea(parent), m_doc(document),
       m_font(QFontDatabase::systemFont(QFontDatabase::GeneralFont)), m_colourCommand(cmd::Blue)
 {

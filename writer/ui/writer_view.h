@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/qt/surface.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
@@ -61,7 +61,7 @@ class WriterView : public QAbstractScrollArea {
         uint64_t pictureConversions = 0;
     };
 
-    explicit WriterView(Writing& document, QWidget* parent = nullptr);
+    explicit WriterView(SavableWriterDocument& document, QWidget* parent = nullptr);
     ~WriterView() override;
 
     // Runs a file, view, colour or print command: Save, the Save As commands, Save Clean Copy,
@@ -246,7 +246,7 @@ class WriterView : public QAbstractScrollArea {
     void updateCursor();
     void setShowNotesAndRepaint(bool show);
 
-    Writing& m_doc;
+    SavableWriterDocument& m_doc;
     Surface m_surface;
     std::optional<std::vector<uint8_t>> m_pending;
     std::optional<std::vector<uint8_t>> m_redoSlot;

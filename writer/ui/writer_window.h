@@ -2,8 +2,8 @@
 
 #include "platform/qt/command_table.h"
 #include "platform/qt/qt_prompt.h"
+#include "writer/savable_writer_document.h"
 #include "writer/ui/writer_view.h"
-#include "writer/writing.h"
 
 #include <QMainWindow>
 #include <QStringList>
@@ -40,7 +40,7 @@ class WriterWindow : public QMainWindow {
     explicit WriterWindow(Prompt* prompt = nullptr, QWidget* parent = nullptr);
     ~WriterWindow() override;
 
-    Writing& document() { return m_doc; }
+    SavableWriterDocument& document() { return m_doc; }
     WriterView& view() { return *m_view; }
     CommandTable& commands() { return m_commands; }
     QToolBar* mainToolBar() const { return m_mainToolBar; }
@@ -88,7 +88,7 @@ class WriterWindow : public QMainWindow {
 
     QtPrompt m_qtPrompt;
     Prompt& m_prompt;
-    Writing m_doc;
+    SavableWriterDocument m_doc;
     WriterView* m_view;
     CommandTable m_commands;
     QToolBar* m_mainToolBar = nullptr;

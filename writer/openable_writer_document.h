@@ -9,7 +9,7 @@
 namespace ombri::writer {
 
 // Opening: load by extension, check the size, find and extract the notes.
-class Reading : public ImageOperation {
+class OpenableWriterDocument : public ImageOperation {
   public:
     using ImageOperation::ImageOperation;
 

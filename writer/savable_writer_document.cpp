@@ -1,4 +1,4 @@
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include "core/printable_name.h"
 #include "formats/bmp.h"
@@ -14,22 +14,22 @@
 
 namespace ombri::writer {
 
-const char* const Writing::kJpegQuestion =
+const char* const SavableWriterDocument::kJpegQuestion =
     " For this version, JPEG format does not support OMBRI-image.\n The messages would lost. \n "
     "Save it?";
 
-const ImageFormat* Writing::saveFormatFor(const std::string& extension)
+const ImageFormat* SavableWriterDocument::saveFormatFor(const std::string& extension)
 {
     const ImageFormat* format = loadFormatForExtension(extension);
     return format && format->save ? format : nullptr;
 }
 
-bool Writing::OnSaveDocument(const std::string& path)
+bool SavableWriterDocument::OnSaveDocument(const std::string& path)
 {
     return SaveImageByExtension(path) == SaveOutcome::Saved;
 }
 
-int Writing::minimumWidthForNotes(const std::string& path) const
+int SavableWriterDocument::minimumWidthForNotes(const std::string& path) const
 {
     const ImageFormat* format = saveFormatFor(FileExtension(path));
     switch (format ? format->notes : NoteForm::None) {
@@ -47,17 +47,17 @@ int Writing::minimumWidthForNotes(const std::string& path) const
     return 0;
 }
 
-bool Writing::pictureTooNarrowForNotes(const std::string& path) const
+bool SavableWriterDocument::pictureTooNarrowForNotes(const std::string& path) const
 {
     return hasNotePixels() && m_width < minimumWidthForNotes(path);
 }
 
-bool Writing::hasNotePixels() const
+bool SavableWriterDocument::hasNotePixels() const
 {
     return m_noteLayer && countNotePixels(*m_noteLayer) != 0;
 }
 
-bool Writing::savingKeepsNotes(const std::string& path) const
+bool SavableWriterDocument::savingKeepsNotes(const std::string& path) const
 {
     if (!hasNotePixels())
         return true;
@@ -65,7 +65,8 @@ bool Writing::savingKeepsNotes(const std::string& path) const
     return format && savesNotes(*format) && !pictureTooNarrowForNotes(path);
 }
 
-Writing::SaveOutcome Writing::reportFailure(const std::string& path, const std::string& reason)
+SavableWriterDocument::SaveOutcome SavableWriterDocument::reportFailure(const std::string& path,
+                                                                        const std::string& reason)
 {
     m_lastSaveError = reason;
     prompt().tell("Could not save the image to " + printableName(path) + ".\n" + reason, "Warning",
@@ -73,7 +74,8 @@ Writing::SaveOutcome Writing::reportFailure(const std::string& path, const std::
     return SaveOutcome::Failed;
 }
 
-Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
+SavableWriterDocument::SaveOutcome
+SavableWriterDocument::SaveImageByExtension(const std::string& path)
 {
     m_lastSaveError.clear();
     const std::string extension = FileExtension(path);
@@ -122,7 +124,7 @@ Writing::SaveOutcome Writing::SaveImageByExtension(const std::string& path)
     return outcome;
 }
 
-bool Writing::isOwnFile(const std::string& path) const
+bool SavableWriterDocument::isOwnFile(const std::string& path) const
 {
     // Files are told apart by device and inode, which links and other spellings of a path
     // share; a name alike counts too, for an own file that is no longer on disk.
@@ -134,7 +136,7 @@ bool Writing::isOwnFile(const std::string& path) const
     return false;
 }
 
-bool Writing::SaveCleanCopy()
+bool SavableWriterDocument::SaveCleanCopy()
 {
     if (m_image.isNull())
         return false;
@@ -146,7 +148,7 @@ bool Writing::SaveCleanCopy()
     return saveCleanCopyTo(*chosen) == SaveOutcome::Saved;
 }
 
-Writing::SaveOutcome Writing::saveCleanCopyTo(const std::string& path)
+SavableWriterDocument::SaveOutcome SavableWriterDocument::saveCleanCopyTo(const std::string& path)
 {
     m_lastSaveError.clear();
     if (m_image.isNull())
@@ -160,7 +162,7 @@ Writing::SaveOutcome Writing::saveCleanCopyTo(const std::string& path)
         return SaveOutcome::Refused;
     }
     // The copy is cleared, never the document: a failed or cancelled save leaves it as it was.
-    Writing copy(prompt());
+    SavableWriterDocument copy(prompt());
     copy.m_image = m_image.clone();
     copy.m_width = m_width;
     copy.m_height = m_height;
@@ -184,8 +186,8 @@ Writing::SaveOutcome Writing::saveCleanCopyTo(const std::string& path)
 // with every carrier byte set from the notes, and the marker where the format looks for it.
 // Without one: the picture as it is, brought to the bit count the format is written in (0: keep
 // a 24- or 32-bit picture's own).
-const Dib* Writing::preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes,
-                                  Dib& owned)
+const Dib* SavableWriterDocument::preparePixels(uint16_t bitCount, SignatureRow signatureRow,
+                                                Notes notes, Dib& owned)
 {
     auto layout = dibGetLayout(m_image);
     if (!layout)
@@ -218,8 +220,8 @@ const Dib* Writing::preparePixels(uint16_t bitCount, SignatureRow signatureRow, 
     return owned.isNull() ? nullptr : &owned;
 }
 
-Writing::SaveOutcome Writing::writeFormat(const std::string& path, const ImageFormat& format,
-                                          Notes notes)
+SavableWriterDocument::SaveOutcome
+SavableWriterDocument::writeFormat(const std::string& path, const ImageFormat& format, Notes notes)
 {
     const uint16_t depthBits = bitCountOf(m_saveDepth);
     const bool withNotes = notes == Notes::Embed && m_noteLayer.has_value();

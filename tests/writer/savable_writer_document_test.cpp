@@ -8,7 +8,7 @@
 #include "support/status.h"
 #include "support/stopped_save.h"
 #include "support/test_support.h"
-#include "writer/writing.h"
+#include "writer/savable_writer_document.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -43,7 +43,7 @@ class WriterDocumentTest : public ::testing::Test {
     }
     NoteLayer reopenedNotes(const std::string& path)
     {
-        Writing reopened(prompt);
+        SavableWriterDocument reopened(prompt);
         EXPECT_TRUE(reopened.OnOpenDocument(path)) << reopened.lastOpenError();
         EXPECT_TRUE(reopened.hasNoteLayer());
         return reopened.hasNoteLayer() ? *reopened.noteLayer() : NoteLayer();
@@ -56,7 +56,7 @@ class WriterDocumentTest : public ::testing::Test {
 
     test::TempDir dir;
     ScriptedPrompt prompt;
-    Writing doc{prompt};
+    SavableWriterDocument doc{prompt};
 };
 
 // Format, save depth, bit count of the opened picture, whether notes were drawn.
@@ -111,7 +111,7 @@ TEST_P(SaveRoundTrip, FileHoldsCarrierBytesAndNotesComeBack)
     EXPECT_EQ(test::dibDifference(saved.value(), expected), "");
 
     if (!withNotes) {
-        Writing reopened(prompt);
+        SavableWriterDocument reopened(prompt);
         ASSERT_TRUE(reopened.OnOpenDocument(target));
         EXPECT_FALSE(reopened.hasNoteLayer());
         return;
@@ -152,7 +152,8 @@ TEST_F(WriterDocumentTest, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUs
     for (const char* name : {"narrow.bmp", "narrow.png", "narrow.tif", "narrow.rgb"}) {
         prompt.clear();
         prompt.queueAnswer(Answer::No);
-        EXPECT_EQ(doc.SaveImageByExtension(dir.file(name)), Writing::SaveOutcome::Declined);
+        EXPECT_EQ(doc.SaveImageByExtension(dir.file(name)),
+                  SavableWriterDocument::SaveOutcome::Declined);
         ASSERT_EQ(prompt.messages().size(), 1u) << name;
         EXPECT_EQ(prompt.messages()[0].text.rfind("The notes cannot be kept in this picture: it is "
                                                   "7 pixels wide, and a picture needs at least 8",
@@ -167,9 +168,10 @@ TEST_F(WriterDocumentTest, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUs
     EXPECT_FALSE(doc.savingKeepsNotes(dir.file("narrow.bmp")));
     EXPECT_TRUE(doc.savingKeepsNotes(dir.file("narrow.dpx")));
     prompt.queueAnswer(Answer::Yes);
-    ASSERT_EQ(doc.SaveImageByExtension(dir.file("narrow.bmp")), Writing::SaveOutcome::Saved);
+    ASSERT_EQ(doc.SaveImageByExtension(dir.file("narrow.bmp")),
+              SavableWriterDocument::SaveOutcome::Saved);
     EXPECT_TRUE(doc.IsModified());
-    Writing reopened(prompt);
+    SavableWriterDocument reopened(prompt);
     ASSERT_TRUE(reopened.OnOpenDocument(dir.file("narrow.bmp")));
     EXPECT_FALSE(reopened.hasNoteLayer());
 
@@ -178,14 +180,16 @@ TEST_F(WriterDocumentTest, NotesThePictureIsTooNarrowToCarryAreLostOnlyWhenTheUs
     ASSERT_NO_FATAL_FAILURE(openPattern(6, 3));
     doc.MergeNotes(NoteLayer(18, 1).data());
     doc.setSaveDepth(SaveDepth::Alpha32);
-    EXPECT_EQ(doc.SaveImageByExtension(dir.file("six.png")), Writing::SaveOutcome::Saved);
+    EXPECT_EQ(doc.SaveImageByExtension(dir.file("six.png")),
+              SavableWriterDocument::SaveOutcome::Saved);
     EXPECT_FALSE(doc.IsModified());
     NoteLayer kept(18, 1);
     std::fill(kept.begin() + 12, kept.begin() + 17, 0); // under the signature of the top row
     EXPECT_EQ(reopenedNotes(dir.file("six.png")), kept);
     ASSERT_NO_FATAL_FAILURE(openPattern(5, 2));
     doc.MergeNotes(NoteLayer(10, 1).data());
-    EXPECT_EQ(doc.SaveImageByExtension(dir.file("five.dpx")), Writing::SaveOutcome::Saved);
+    EXPECT_EQ(doc.SaveImageByExtension(dir.file("five.dpx")),
+              SavableWriterDocument::SaveOutcome::Saved);
     EXPECT_EQ(reopenedNotes(dir.file("five.dpx")), NoteLayer(10, 1));
     EXPECT_TRUE(prompt.messages().empty());
 }
@@ -296,7 +300,7 @@ TEST(WriterDocumentRefusedSave, WarnsAndKeepsTheDocumentModified)
     const auto bytes = test::readFileBytes(readOnly);
     const std::string failures = test::checkInChild(test::RunAs::OtherUser, [&] {
         ScriptedPrompt prompt;
-        Writing doc(prompt);
+        SavableWriterDocument doc(prompt);
         if (!doc.OnOpenDocument(readOnly))
             return "cannot open: " + doc.lastOpenError();
         doc.MergeNotes(NoteLayer(48, 1).data());

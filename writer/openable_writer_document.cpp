@@ -1,11 +1,11 @@
-#include "writer/reading.h"
+#include "writer/openable_writer_document.h"
 
 #include "core/printable_name.h"
 #include "formats/dispatch.h"
 
 namespace ombri::writer {
 
-bool Reading::OnOpenDocument(const std::string& path)
+bool OpenableWriterDocument::OnOpenDocument(const std::string& path)
 {
     std::optional<LoadedImage> loaded = readPicture(path);
     if (!loaded)
@@ -14,7 +14,7 @@ bool Reading::OnOpenDocument(const std::string& path)
     return true;
 }
 
-std::optional<LoadedImage> Reading::readPicture(const std::string& path)
+std::optional<LoadedImage> OpenableWriterDocument::readPicture(const std::string& path)
 {
     m_lastOpenError.clear();
     LoadedImage loaded;
@@ -40,7 +40,7 @@ std::optional<LoadedImage> Reading::readPicture(const std::string& path)
     return loaded;
 }
 
-void Reading::adoptPicture(const std::string& path, LoadedImage loaded)
+void OpenableWriterDocument::adoptPicture(const std::string& path, LoadedImage loaded)
 {
     DeleteContents();
     m_lastOpenError.clear();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "formats/format_table.h"
-#include "writer/reading.h"
+#include "writer/openable_writer_document.h"
 
 #include <string>
 
@@ -9,9 +9,9 @@ namespace ombri::writer {
 
 // Saving: the writer is chosen by the extension of the target, and the notes are embedded in
 // the pixels of every format that can carry them.
-class Writing : public Reading {
+class SavableWriterDocument : public OpenableWriterDocument {
   public:
-    using Reading::Reading;
+    using OpenableWriterDocument::OpenableWriterDocument;
 
     enum class SaveOutcome {
         Saved,    // the whole file was written

@@ -9,7 +9,7 @@ namespace ombri::reader {
 // Opening: load by extension, check the size, find and extract the notes, then the document's
 // bookkeeping. The reader opens silently: a file it cannot read leaves the document empty and
 // only an impossible size is told to the user.
-class Reading : public ReaderDocument {
+class OpenableReaderDocument : public ReaderDocument {
   public:
     using ReaderDocument::ReaderDocument;
 

@@ -1,4 +1,4 @@
-#include "reader/reading.h"
+#include "reader/openable_reader_document.h"
 
 #include "core/printable_name.h"
 #include "formats/dispatch.h"
@@ -8,7 +8,7 @@
 
 namespace ombri::reader {
 
-bool Reading::OnOpenDocument(const std::string& path)
+bool OpenableReaderDocument::OnOpenDocument(const std::string& path)
 {
     DeleteContents();
     m_lastOpenError.clear();
