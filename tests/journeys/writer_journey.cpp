@@ -1287,17 +1287,21 @@ std::optional<std::string> WriterSession::checkSavedFile(const std::string& path
     if (!docAlive || !savesNotes(*loadFormatForExtension(extension)))
         return std::nullopt;
     // No byte of the picture moves by more than one, but for the signature's own bytes.
-    const QImage before = dibToQImage(doc().image(), doc().displayPalette());
-    const QImage after = dibToQImage(saved.image, saved.displayPalette);
+    const QImage before =
+        dibToQImage(doc().image(), doc().displayPalette()).convertToFormat(QImage::Format_RGB32);
+    const QImage after =
+        dibToQImage(saved.image, saved.displayPalette).convertToFormat(QImage::Format_RGB32);
     for (int y = 0; y < before.height(); ++y) {
+        const auto* was = reinterpret_cast<const QRgb*>(before.constScanLine(y));
+        const auto* is = reinterpret_cast<const QRgb*>(after.constScanLine(y));
         for (int x = 0; x < before.width(); ++x) {
-            const size_t index = static_cast<size_t>(before.height() - 1 - y) * before.width() + x;
-            if (inSignatureArea(extension, before.width(), before.height(), index))
+            const QRgb p = was[x];
+            const QRgb q = is[x];
+            if (std::abs(qRed(p) - qRed(q)) <= 1 && std::abs(qGreen(p) - qGreen(q)) <= 1 &&
+                std::abs(qBlue(p) - qBlue(q)) <= 1)
                 continue;
-            const QRgb p = before.pixel(x, y);
-            const QRgb q = after.pixel(x, y);
-            if (std::abs(qRed(p) - qRed(q)) > 1 || std::abs(qGreen(p) - qGreen(q)) > 1 ||
-                std::abs(qBlue(p) - qBlue(q)) > 1)
+            const size_t index = static_cast<size_t>(before.height() - 1 - y) * before.width() + x;
+            if (!inSignatureArea(extension, before.width(), before.height(), index))
                 return "the saved file " + name + " changed the colour of pixel " +
                        std::to_string(x) + ", " + std::to_string(y) + " by more than one";
         }
@@ -1353,23 +1357,27 @@ std::optional<std::string> WriterSession::checkScreen()
     }
     const Rgb ink = doc().noteColour();
     const QRgb noteColour = qRgb(ink.red, ink.green, ink.blue);
-    const auto& notes = doc().noteLayer();
-    const auto& pending = view().pendingLayer();
+    // The layers the screen must show: the notes when they are shown, and the figure in hand.
+    const auto shownLayer = [](bool shown, const auto& layer) {
+        return shown && layer ? layer->data() : nullptr;
+    };
+    const uint8_t* notes = shownLayer(view().inspect().showNotes, doc().noteLayer());
+    const uint8_t* pending = shownLayer(tool != Tool::None, view().pendingLayer());
     const QPoint scroll = view().inspect().scroll;
     const int width = doc().width();
     const int height = doc().height();
     for (int y = 0; y < shown.height(); ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(shown.constScanLine(y));
         const int row = y + scroll.y();
+        const auto* reference =
+            row < height ? reinterpret_cast<const QRgb*>(m_reference.constScanLine(row)) : nullptr;
         for (int x = 0; x < shown.width(); ++x) {
             const int column = x + scroll.x();
             QRgb want = background;
-            if (row < height && column < width) {
+            if (reference && column < width) {
                 const size_t index = static_cast<size_t>(height - 1 - row) * width + column;
-                want = m_reference.pixel(column, row);
-                if (view().inspect().showNotes && notes && (*notes)[index] == 1)
-                    want = noteColour;
-                if (tool != Tool::None && pending && (*pending)[index] == 1)
+                want = reference[column];
+                if ((notes && notes[index] == 1) || (pending && pending[index] == 1))
                     want = noteColour;
             }
             if ((line[x] & 0xFFFFFFu) != (want & 0xFFFFFFu)) {
