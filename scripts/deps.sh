@@ -141,14 +141,19 @@ ombri_compiler_launcher() {
     fi
 }
 
+# ombri_build DIR [--target NAME]... OPTION...: without --target, everything the options enable.
 ombri_build() {
-    local dir=$1 launcher=()
+    local dir=$1 launcher=() targets=()
     shift
+    while [[ ${1:-} == --target ]]; do
+        targets+=(--target "$2")
+        shift 2
+    done
     mapfile -t launcher < <(ombri_compiler_launcher)
     ombri_configure "$dir" "$@" "${launcher[@]}" || return 1
     CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} \
         CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime} \
-        cmake --build "$dir" -j"$(nproc)"
+        cmake --build "$dir" -j"$(nproc)" "${targets[@]}"
 }
 
 ombri_build_main() {

@@ -61,7 +61,8 @@ fuzz_build() {
         ! grep -Eq '^CMAKE_CXX_COMPILER:[A-Z]+=.*clang\+\+' build-fuzz/CMakeCache.txt; then
         rm -rf build-fuzz
     fi
-    CC=clang CXX=clang++ ombri_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    # The fuzzers alone: the rest of the tree is built and tested in build/ and build-asan/.
+    CC=clang CXX=clang++ ombri_build build-fuzz --target ombri_fuzzers -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DOMBRI_FUZZ=ON -DOMBRI_TESTS=OFF -DOMBRI_BENCH=OFF -DOMBRI_GUI=OFF
 }
 
