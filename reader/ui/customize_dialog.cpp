@@ -1,4 +1,5 @@
 #include "reader/ui/customize_dialog.h"
+#include "reader/ui/qt_colour.h"
 
 #include "platform/prompt.h"
 
@@ -14,11 +15,6 @@
 namespace ombri::reader {
 
 namespace {
-
-QColor toQColor(ColourRef colour)
-{
-    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
-}
 
 Rgb toRgb(ColourRef colour)
 {

@@ -1,4 +1,5 @@
 #include "reader/ui/file_list.h"
+#include "reader/ui/qt_colour.h"
 
 #include "formats/format_table.h"
 #include "reader/folder_walk.h"
@@ -48,11 +49,6 @@ FileEntry describeEntry(const std::string& folderPath, const std::string& name, 
         entry.hasTime = true;
     }
     return entry;
-}
-
-QColor toQColor(ColourRef colour)
-{
-    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
 }
 
 // Thumbnails kept in memory, in kilobytes: a few thousand of the normal size.

@@ -1,4 +1,5 @@
 #include "reader/ui/image_view.h"
+#include "reader/ui/qt_colour.h"
 
 #include "platform/qt/dib_draw.h"
 #include "reader/command_ids.h"
@@ -32,11 +33,6 @@ int truncated(double value)
 {
     constexpr double kLimit = 1 << 30;
     return static_cast<int>(std::clamp(value, -kLimit, kLimit));
-}
-
-QColor toQColor(ColourRef colour)
-{
-    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
 }
 
 // The Color menu's items that choose a colour without asking for one.
