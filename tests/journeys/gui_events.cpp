@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -168,6 +169,18 @@ void saveScreenshot(QWidget* window, size_t step)
                              .arg(QString::fromLocal8Bit(folder))
                              .arg(step, 3, 10, QLatin1Char('0'));
     window->grab().save(name);
+}
+
+const QImage& paintWidget(QWidget* widget, QImage& image)
+{
+    const qreal scale = widget->devicePixelRatioF();
+    const QSize size = widget->size() * scale;
+    if (image.size() != size || image.format() != QImage::Format_RGB32)
+        image = QImage(size, QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    image.fill(Qt::black);
+    widget->render(&image);
+    return image;
 }
 
 bool answerFileDialog(const std::function<void()>& open, const QString& path)

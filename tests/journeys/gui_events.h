@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QImage;
 class QMainWindow;
 class QMenu;
 class QToolBar;
@@ -50,6 +51,11 @@ void pressKey(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt
 // With OMBRI_JOURNEY_SCREENSHOTS naming a folder, the window as the user sees it after each
 // step, as step-NNN.png, to look at when a replayed journey fails.
 void saveScreenshot(QWidget* window, size_t step);
+
+// What `widget` paints, in RGB32, drawn as QWidget::grab draws it but into `image`, which the
+// caller keeps from one check to the next: under the sanitizers every new picture of the view's
+// size cost more than painting it.
+const QImage& paintWidget(QWidget* widget, QImage& image);
 
 // Runs `open`, which is expected to show a modal file dialog, and answers the dialog by typing
 // the path and Enter (or Escape for an empty path). False when no dialog came up.

@@ -605,6 +605,8 @@ class ReaderSession {
     JourneyPrompt m_prompt;
     std::unique_ptr<ReaderWindow> m_frame;
 
+    // The image view as last painted for the check, kept for the next one.
+    QImage m_shown;
     Snapshot m_homeFiles;
     Snapshot m_otherFiles;
     // Renames since the file list was last filled: it keeps a renamed folder's old spelling.
@@ -2376,7 +2378,7 @@ std::optional<std::string> ReaderSession::checkScreen()
 {
     if (!shown(view()))
         return std::nullopt;
-    const QImage shown = view().viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage& shown = paintWidget(view().viewport(), m_shown);
     const auto back = view().backgroundColour();
     const QRgb background = qRgb(back & 0xFF, (back >> 8) & 0xFF, (back >> 16) & 0xFF) & 0xFFFFFFu;
     const auto at = [](int x, int y) {

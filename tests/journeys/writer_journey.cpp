@@ -446,6 +446,8 @@ class WriterSession {
 
     // The picture as the screen is expected to show it, kept while it is unchanged.
     QImage m_reference;
+    // The canvas as last painted for the check, kept for the next one.
+    QImage m_shown;
     const void* m_referenceFrom = nullptr;
     uint64_t m_referenceGeneration = ~uint64_t{0};
 };
@@ -1328,7 +1330,7 @@ std::optional<std::string> WriterSession::checkFigure()
 
 std::optional<std::string> WriterSession::checkScreen()
 {
-    const QImage shown = canvas()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage& shown = paintWidget(canvas(), m_shown);
     const Rgb back = view().inspect().background;
     const QRgb background = qRgb(back.red, back.green, back.blue);
     const auto at = [](int x, int y) {
