@@ -44,10 +44,13 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -217,22 +220,25 @@ struct Entry {
 };
 using Snapshot = std::map<std::string, Entry>;
 
-Snapshot snapshot(const std::string& folder, const std::vector<std::string>& leftOut = {})
+// Adds every entry under `folder` as lstat sees it, links not followed, leaving out what lies
+// within `leftOut`. Read with readdir and fstatat: std::filesystem's iterator cost a fifth of a
+// journey under the sanitizers.
+void addEntries(Snapshot& entries, const std::string& folder,
+                const std::vector<std::string>& leftOut)
 {
-    Snapshot entries;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const std::string path = it->path().string();
-        bool skip = false;
-        for (const std::string& out : leftOut)
-            skip = skip || within(path, out);
-        if (skip) {
-            it.disable_recursion_pending();
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> folders;
+    while (const dirent* item = ::readdir(dir)) {
+        if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0)
             continue;
-        }
+        std::string path = folder + "/" + item->d_name;
+        if (std::any_of(leftOut.begin(), leftOut.end(),
+                        [&path](const std::string& out) { return within(path, out); }))
+            continue;
         struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0)
+        if (::fstatat(::dirfd(dir), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         Entry entry;
         entry.folder = S_ISDIR(info.st_mode);
@@ -241,9 +247,20 @@ Snapshot snapshot(const std::string& folder, const std::vector<std::string>& lef
             entry.size = static_cast<uintmax_t>(info.st_size);
             entry.modified =
                 static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+        } else {
+            folders.push_back(path);
         }
-        entries[path] = entry;
+        entries.emplace(std::move(path), entry);
     }
+    ::closedir(dir);
+    for (const std::string& inner : folders)
+        addEntries(entries, inner, leftOut);
+}
+
+Snapshot snapshot(const std::string& folder, const std::vector<std::string>& leftOut = {})
+{
+    Snapshot entries;
+    addEntries(entries, folder, leftOut);
     return entries;
 }
 
