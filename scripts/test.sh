@@ -49,7 +49,7 @@ echo "journeys: the seed from the clock is $OMBRI_JOURNEY_SEED"
 
 asan_tests() {
     ombri_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRI_TESTS=ON \
-        -DOMBRI_SANITIZE=ON -DOMBRI_BENCH=OFF -DOMBRI_GUI=ON
+        -DOMBRI_SANITIZE=ON -DOMBRI_BENCH=OFF -DOMBRI_GUI=ON -DOMBRI_UNITY=ON
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --test-dir build-asan --output-on-failure --no-tests=error -j2

@@ -1,8 +1,12 @@
 #include "journeys/journey.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -372,6 +376,28 @@ std::string readTextFile(const std::string& path)
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+void walkFolder(const std::string& folder,
+                const std::function<bool(const std::string& path, const struct stat& info)>& visit)
+{
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> inner;
+    while (const dirent* item = ::readdir(dir)) {
+        if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0)
+            continue;
+        struct stat info {};
+        if (::fstatat(::dirfd(dir), item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        std::string path = folder + "/" + item->d_name;
+        if (visit(path, info) && S_ISDIR(info.st_mode))
+            inner.push_back(std::move(path));
+    }
+    ::closedir(dir);
+    for (const std::string& path : inner)
+        walkFolder(path, visit);
 }
 
 std::vector<std::string> journeyFiles(const std::string& folder, const std::string& prefix)

@@ -228,18 +228,18 @@ struct Stamp {
 std::map<std::string, Stamp> stampFiles(const std::string& folder)
 {
     std::map<std::string, Stamp> stamps;
-    std::error_code error;
-    for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
-        if (!entry.is_regular_file(error))
-            continue;
-        struct stat info {};
-        if (::stat(entry.path().c_str(), &info) != 0)
-            continue;
-        stamps[entry.path().string()] =
-            Stamp{static_cast<uintmax_t>(info.st_size),
-                  static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
-                  static_cast<uint64_t>(info.st_ino)};
-    }
+    walkFolder(folder, [&stamps](const std::string& path, const struct stat& entry) {
+        // A link to a file counts as the file it leads to.
+        struct stat info = entry;
+        if (S_ISLNK(entry.st_mode) && ::stat(path.c_str(), &info) != 0)
+            return false;
+        if (S_ISREG(info.st_mode))
+            stamps[path] =
+                Stamp{static_cast<uintmax_t>(info.st_size),
+                      static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+                      static_cast<uint64_t>(info.st_ino)};
+        return true;
+    });
     return stamps;
 }
 
