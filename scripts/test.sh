@@ -19,7 +19,7 @@ failures=()
 # Runs one stage in a subshell with errexit on, records the result and goes on with the next
 # stage, so one failure does not hide the others.
 stage() {
-    local name=$1 rc=0
+    local name=$1 rc=0 started=$SECONDS
     shift
     echo
     echo "==> $name"
@@ -29,10 +29,11 @@ stage() {
     set -e
     if ((rc == 0)); then
         passed=$((passed + 1))
+        echo "==> $name: passed in $((SECONDS - started)) s"
     else
         failed=$((failed + 1))
         failures+=("$name")
-        echo "==> FAILED: $name (exit $rc)"
+        echo "==> FAILED: $name (exit $rc, $((SECONDS - started)) s)"
     fi
 }
 
@@ -139,5 +140,5 @@ echo
 if ((failed != 0)); then
     printf 'Failed: %s\n' "${failures[@]}"
 fi
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, in $SECONDS s"
 ((failed == 0))

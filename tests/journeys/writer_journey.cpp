@@ -1368,13 +1368,14 @@ std::optional<std::string> WriterSession::checkScreen()
     const QPoint scroll = view().inspect().scroll;
     const int width = doc().width();
     const int height = doc().height();
-    for (int y = 0; y < shown.height(); ++y) {
+    const int shownWidth = shown.width();
+    const int shownHeight = shown.height();
+    for (int y = 0; y < shownHeight; ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(shown.constScanLine(y));
         const int row = y + scroll.y();
         const auto* reference =
             row < height ? reinterpret_cast<const QRgb*>(m_reference.constScanLine(row)) : nullptr;
-        for (int x = 0; x < shown.width(); ++x) {
-            const int column = x + scroll.x();
+        for (int x = 0, column = scroll.x(); x < shownWidth; ++x, ++column) {
             QRgb want = background;
             if (reference && column < width) {
                 const size_t index = static_cast<size_t>(height - 1 - row) * width + column;
