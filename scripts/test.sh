@@ -27,13 +27,17 @@ stage() {
     (set -e; "$@")
     rc=$?
     set -e
+    local took=""
+    if ((SECONDS > started)); then
+        took=" in $((SECONDS - started)) s"
+    fi
     if ((rc == 0)); then
         passed=$((passed + 1))
-        echo "==> $name: passed in $((SECONDS - started)) s"
+        echo "==> $name: passed$took"
     else
         failed=$((failed + 1))
         failures+=("$name")
-        echo "==> FAILED: $name (exit $rc, $((SECONDS - started)) s)"
+        echo "==> FAILED: $name (exit $rc)$took"
     fi
 }
 
@@ -116,6 +120,7 @@ fuzz_jobs=$(nproc)
 fuzz_out=build-fuzz/results
 rm -rf "$fuzz_out"
 mkdir -p "$fuzz_out"
+fuzz_started=$SECONDS
 for fuzzer in "${fuzzers[@]}"; do
     while (($(jobs -rp | wc -l) >= fuzz_jobs)); do
         wait -n || true
@@ -128,6 +133,10 @@ for fuzzer in "${fuzzers[@]}"; do
     ) &
 done
 wait
+if ((${#fuzzers[@]} != 0)); then
+    echo
+    echo "==> ${#fuzzers[@]} fuzzers, $fuzz_jobs at a time, in $((SECONDS - fuzz_started)) s"
+fi
 fuzz_result() {
     cat "$fuzz_out/$1.out"
     return "$(cat "$fuzz_out/$1.rc" 2>/dev/null || echo 1)"
