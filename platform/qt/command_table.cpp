@@ -94,6 +94,10 @@ QAction* CommandTable::add(Command command)
             action->setIconVisibleInMenu(false);
     }
     action->setCheckable(static_cast<bool>(command.checked));
+    // The key arrives at the action as a shortcut event, which the table sees first; a click on
+    // the menu item or the button triggers the action without one.
+    if (command.keysWork)
+        action->installEventFilter(this);
     action->setData(command.id);
     const int id = command.id;
     connect(action, &QAction::triggered, this, [this, id]() { runFromAction(id); });
@@ -300,9 +304,23 @@ void CommandTable::watchInput()
     m_watchingInput = true;
 }
 
+bool CommandTable::keyRefused(QObject* watched) const
+{
+    const auto* action = qobject_cast<const QAction*>(watched);
+    if (!action || !action->data().isValid())
+        return false;
+    const Entry* entry = find(action->data().toInt());
+    return entry && entry->action == action && entry->command.keysWork &&
+           !entry->command.keysWork();
+}
+
 bool CommandTable::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
+    case QEvent::Shortcut:
+        if (keyRefused(watched))
+            return true;
+        break;
     case QEvent::KeyPress:
     case QEvent::KeyRelease:
     case QEvent::MouseButtonPress:

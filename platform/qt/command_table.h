@@ -85,6 +85,9 @@ struct Command {
     std::function<void()> run;
     std::function<bool()> enabled;
     std::function<bool()> checked;
+    // Whether the keys run the command now; empty means whenever the command is enabled. A key
+    // pressed while this says no does nothing, and the menu item and button still work.
+    std::function<bool()> keysWork;
 };
 
 // A program's table describes each command in one row, read as a sentence: the command, its
@@ -92,7 +95,7 @@ struct Command {
 //
 //     Row{cmd::ZoomIn, "Zoom &In", "Zoom In \nZoom In"}
 //         .inMenu(ViewMenu, Gap::Separator)
-//         .keys({Qt::KeypadModifier | Qt::Key_Plus})
+//         .keys({Qt::CTRL | Qt::Key_Plus}, whileNoTool)
 //         .button(MainToolBar, 110, "zoom-in")
 //         .rules(zoomIn, hasPicture),
 //
@@ -109,8 +112,9 @@ template <typename Window> struct CommandRow {
     CommandKeys keyList;
     ButtonPlace toolBarButton;
     Run run = nullptr;
-    Rule enabled = nullptr; // nullptr: always enabled
-    Rule checked = nullptr; // nullptr: not checkable
+    Rule enabled = nullptr;  // nullptr: always enabled
+    Rule checked = nullptr;  // nullptr: not checkable
+    Rule keysWork = nullptr; // nullptr: the keys work whenever the command is enabled
 
     constexpr CommandRow inMenu(int menuNumber, Gap gap = Gap::None) const
     {
@@ -118,10 +122,11 @@ template <typename Window> struct CommandRow {
         row.menu = {menuNumber, gap};
         return row;
     }
-    constexpr CommandRow keys(CommandKeys bound) const
+    constexpr CommandRow keys(CommandKeys bound, Rule onlyWhen = nullptr) const
     {
         CommandRow row = *this;
         row.keyList = bound;
+        row.keysWork = onlyWhen;
         return row;
     }
     constexpr CommandRow button(int bar, int order, const char* icon, Gap gap = Gap::None) const
@@ -214,6 +219,8 @@ class CommandTable : public QObject {
     };
     const Entry* find(int id) const;
     void runFromAction(int id);
+    // Whether the object is an action whose keys its command's rule holds back now.
+    bool keyRefused(QObject* watched) const;
 
     std::vector<Entry> m_entries;
     std::map<int, std::size_t> m_index;
@@ -246,6 +253,8 @@ void CommandTable::addRows(Window& window, const CommandRow<Window> (&rows)[N])
             command.enabled = [&window, enabled, id] { return enabled(window, id); };
         if (auto checked = row.checked)
             command.checked = [&window, checked, id] { return checked(window, id); };
+        if (auto keysWork = row.keysWork)
+            command.keysWork = [&window, keysWork, id] { return keysWork(window, id); };
         add(std::move(command));
     }
 }

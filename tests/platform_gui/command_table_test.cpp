@@ -155,6 +155,38 @@ TEST(CommandTableTest, KeysComeFromTheCommandOnly)
     EXPECT_EQ(runs, 2);
 }
 
+// A command whose keys work only at times: its key does nothing while the rule says no, and its
+// menu item runs it all the same.
+TEST(CommandTableTest, KeysOfACommandCanWaitForTheirRule)
+{
+    CommandTable table;
+    int runs = 0;
+    bool keysWork = false;
+    Command zoom = makeCommand(1, "Zoom &In", [&runs] { ++runs; });
+    zoom.keys = {Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal};
+    zoom.keysWork = [&keysWork] { return keysWork; };
+    table.add(std::move(zoom));
+    QMainWindow window;
+    table.fillMenuBar(window.menuBar(), {"&View"});
+    table.bindKeys(&window);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    QTest::keyClick(&window, Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(&window, Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_EQ(runs, 0);
+    table.action(1)->trigger(); // the menu item
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(table.trigger(1));
+    EXPECT_EQ(runs, 2);
+
+    keysWork = true;
+    QTest::keyClick(&window, Qt::Key_Plus, Qt::ControlModifier);
+    QTest::keyClick(&window, Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_EQ(runs, 4);
+}
+
 bool mentions(const QStringList& problems, const QString& part)
 {
     return problems.filter(part).size() == 1;
