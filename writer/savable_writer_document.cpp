@@ -15,7 +15,7 @@
 namespace ombri::writer {
 
 const char* const SavableWriterDocument::kJpegQuestion =
-    " For this version, JPEG format does not support OMBRI-image.\n The messages would lost. \n "
+    " For this version, JPEG format does not support OMBRI-image.\n The messages would be lost. \n "
     "Save it?";
 
 const ImageFormat* SavableWriterDocument::saveFormatFor(const std::string& extension)

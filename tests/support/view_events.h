@@ -59,14 +59,15 @@ inline void dragMouse(QAbstractScrollArea& view, QPoint from, std::initializer_l
               modifiers);
 }
 
-// A wheel turn of delta (120 a notch, positive away from the user) over the middle of the view;
-// true when the view took it.
-inline bool turnWheel(QAbstractScrollArea& view, int delta)
+// A wheel turn of delta (120 a notch, positive away from the user) over the middle of the view,
+// the modifier keys down; true when the view took it.
+inline bool turnWheel(QAbstractScrollArea& view, int delta,
+                      Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
     QWidget* area = view.viewport();
     const QPointF at = area->rect().center();
-    QWheelEvent turn(at, area->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
-                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent turn(at, area->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
+                     Qt::NoScrollPhase, false);
     turn.ignore();
     QApplication::sendEvent(area, &turn);
     return turn.isAccepted();

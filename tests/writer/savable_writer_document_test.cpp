@@ -350,7 +350,7 @@ TEST_F(WriterDocumentTest, JpegNameAsksFirstAndNoWritesNothing)
     EXPECT_FALSE(doc.OnSaveDocument(dir.file("x.jpg"))); // the script answers No
     const auto& question = onlyMessage();
     EXPECT_EQ(question.text, " For this version, JPEG format does not support OMBRI-image.\n The "
-                             "messages would lost. \n Save it?");
+                             "messages would be lost. \n Save it?");
     EXPECT_EQ(question.caption, "Warning");
     EXPECT_EQ(question.buttons, Buttons::YesNo);
     EXPECT_EQ(question.icon, Icon::Warning);

@@ -61,6 +61,13 @@ bool toolChecked(WriterWindow& window, int id)
     return window.view().activeTool() == toolOf(id);
 }
 
+// The zoom keys zoom only while no tool is active, as Ctrl+wheel over the canvas does: the zoom
+// commands end the tool, and a key pressed while drawing must not put the drawing down.
+bool noToolActive(WriterWindow& window, int)
+{
+    return window.view().activeTool() == Tool::None;
+}
+
 void toggleBar(WriterWindow& window, QWidget* bar)
 {
     bar->setVisible(!bar->isVisibleTo(&window));
@@ -68,7 +75,9 @@ void toggleBar(WriterWindow& window, QWidget* bar)
 
 constexpr Gap kSeparated = Gap::Separator;
 
-// Menu texts and prompts as the writer has always shown them, spelling included.
+// Menu texts and prompts as the writer has always shown them, with their misspellings and
+// wrong capitals corrected; the spaces around the line break are the prompts' own, and go when
+// the prompt is split.
 constexpr Row kRows[] = {
     // File
     Row{cmd::FileOpen, "&Open...", "Open an existing image \n Open"}
@@ -95,8 +104,10 @@ constexpr Row kRows[] = {
         "Save a copy of the active image without its notes with a new name\nSave Clean Copy"}
         .inMenu(FileMenu)
         .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
-    Row{cmd::FileClose, "&Close", "Close the active image \n Close"}.inMenu(FileMenu).rules(
-        [](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
+    Row{cmd::FileClose, "&Close", "Close the active image \n Close"}
+        .inMenu(FileMenu)
+        .keys({Qt::CTRL | Qt::Key_W})
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::ImportNotes, "&Import Notes…",
         "Add the dark pixels of a picture of the same size to the notes\nImport Notes"}
         .inMenu(FileMenu, kSeparated)
@@ -118,9 +129,10 @@ constexpr Row kRows[] = {
         .rules([](WriterWindow& w, int) { w.onFilePrintSetup(); }),
     Row{cmd::Exit, "E&xit", "Quit the application; prompts to save the image \nExit"}
         .inMenu(FileMenu, Gap::RecentFiles)
+        .keys({Qt::CTRL | Qt::Key_Q})
         .rules([](WriterWindow& w, int) { w.close(); }),
 
-    // Edit. Redo shows Ctrl+Y in the menu, but the writer has never bound a key to it.
+    // Edit
     Row{cmd::Undo, "&Undo", "Undo the drawing of the current tool\nUndo"}
         .inMenu(EditMenu)
         .keys({Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace})
@@ -129,7 +141,7 @@ constexpr Row kRows[] = {
                [](WriterWindow& w, int) { return w.view().canUndo(); }),
     Row{cmd::Redo, "&Redo", "Redo the drawing undone last\nRedo"}
         .inMenu(EditMenu)
-        .keys(CommandKeys::shownOnly("Ctrl+Y"))
+        .keys({Qt::CTRL | Qt::Key_Y, Qt::CTRL | Qt::SHIFT | Qt::Key_Z})
         .button(MainToolBar, 70, "redo")
         .rules([](WriterWindow& w, int) { w.view().onRedo(); },
                [](WriterWindow& w, int) { return w.view().canRedo(); }),
@@ -157,15 +169,19 @@ constexpr Row kRows[] = {
                [](WriterWindow& w, int) { return w.view().inspect().showNotes; }),
     Row{cmd::OriginalSize, "&Original Size", "Keeps original image size \n Original Size"}
         .inMenu(ViewMenu, kSeparated)
+        .keys({Qt::CTRL | Qt::Key_0}, noToolActive)
         .button(MainToolBar, 120, "original-size")
         .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture,
                [](WriterWindow& w, int) { return w.view().inspect().zoom == 1.0f; }),
-    Row{cmd::ZoomOut, "Zoom &Out", "Zoom out \n Zoom out"}
+    Row{cmd::ZoomOut, "Zoom &Out", "Zoom out \n Zoom Out"}
         .inMenu(ViewMenu)
+        .keys({Qt::CTRL | Qt::Key_Minus}, noToolActive)
         .button(MainToolBar, 100, "zoom-out")
         .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
-    Row{cmd::ZoomIn, "Zoom &In", "Zoom in \n Zoom IN"}
+    // Ctrl+= is where plus is without Shift on many keyboards.
+    Row{cmd::ZoomIn, "Zoom &In", "Zoom in \n Zoom In"}
         .inMenu(ViewMenu)
+        .keys({Qt::CTRL | Qt::Key_Plus, Qt::CTRL | Qt::Key_Equal}, noToolActive)
         .button(MainToolBar, 110, "zoom-in")
         .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture),
     Row{cmd::FitIn, "&Fit In", "The image fits in with the frame \n Fit In"}
@@ -177,8 +193,7 @@ constexpr Row kRows[] = {
     // Color: the colour the notes are drawn in, then the background.
     Row{cmd::Selected, "&Selected", "The color selected by customers"}
         .inMenu(ColourMenu)
-        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture,
-               colourChecked),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture, colourChecked),
     Row{cmd::Black, "&Black", "Black Color"}
         .inMenu(ColourMenu)
         .rules(colour, hasPicture, colourChecked),
@@ -192,7 +207,7 @@ constexpr Row kRows[] = {
     Row{cmd::Blue, "Bl&ue", "Blue Color"}
         .inMenu(ColourMenu)
         .rules(colour, hasPicture, colourChecked),
-    Row{cmd::Background, "B&ackgound", "Set the color of background"}
+    Row{cmd::Background, "B&ackground", "Set the color of background"}
         .inMenu(ColourMenu, kSeparated)
         .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }),
 
@@ -210,7 +225,7 @@ constexpr Row kRows[] = {
         .inMenu(ToolsMenu)
         .button(PaintToolBox, 20, "eraser")
         .rules(chooseTool, hasPicture, toolChecked),
-    Row{cmd::FreehandPen, "&Freehand Pen", "Choose free hand drawing tool\n Pen Tool"}
+    Row{cmd::FreehandPen, "&Freehand Pen", "Choose freehand drawing tool\n Pen Tool"}
         .inMenu(ToolsMenu)
         .button(PaintToolBox, 30, "pen")
         .rules(chooseTool, hasPicture, toolChecked),

@@ -17,6 +17,7 @@
 #include <QPrinter>
 #include <QScrollBar>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <sys/stat.h>
 
@@ -728,6 +729,30 @@ void WriterView::keyPressEvent(QKeyEvent* event)
             return;
     }
     QAbstractScrollArea::keyPressEvent(event);
+}
+
+void WriterView::wheelEvent(QWheelEvent* event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier) || event->angleDelta().y() == 0) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    // Ctrl+wheel zooms as the zoom keys do, only while no tool is active; while one is, it
+    // neither zooms nor scrolls. Fine-grained wheels add up to a notch before each step.
+    event->accept();
+    if (m_tool != Tool::None || !hasPicture()) {
+        m_wheelZoomAngle = 0;
+        return;
+    }
+    m_wheelZoomAngle += event->angleDelta().y();
+    while (m_wheelZoomAngle >= QWheelEvent::DefaultDeltasPerStep) {
+        m_wheelZoomAngle -= QWheelEvent::DefaultDeltasPerStep;
+        onZoomIn();
+    }
+    while (m_wheelZoomAngle <= -QWheelEvent::DefaultDeltasPerStep) {
+        m_wheelZoomAngle += QWheelEvent::DefaultDeltasPerStep;
+        onZoomOut();
+    }
 }
 
 bool WriterView::focusNextPrevChild(bool next)

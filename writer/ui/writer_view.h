@@ -174,6 +174,7 @@ class WriterView : public QAbstractScrollArea {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     bool focusNextPrevChild(bool next) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -263,6 +264,8 @@ class WriterView : public QAbstractScrollArea {
     QPoint m_last;
     int m_colourCommand;
     float m_zoom = 1.0f;
+    // The part of a wheel notch Ctrl+wheel has turned towards the next zoom step.
+    int m_wheelZoomAngle = 0;
     QRect m_destination;
     QSize m_windowSize;
     uint64_t m_pendingWrites = 0;
