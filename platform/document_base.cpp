@@ -37,6 +37,14 @@ std::string DocumentBase::getTitle() const
     return slash == std::string::npos ? m_pathName : m_pathName.substr(slash + 1);
 }
 
+std::string DocumentBase::getFolder() const
+{
+    const auto slash = m_pathName.rfind('/');
+    if (slash == std::string::npos)
+        return std::string();
+    return slash == 0 ? std::string("/") : m_pathName.substr(0, slash);
+}
+
 bool DocumentBase::DoSave(const std::string& path, bool replace)
 {
     std::string target = path;

@@ -40,6 +40,9 @@ class DocumentBase {
     void clearPathName() { m_pathName.clear(); }
     // The name shown in the window title: the file name of the path, "Untitled" without one.
     std::string getTitle() const;
+    // The folder of the path, where the file dialogs about the document start; empty without a
+    // path.
+    std::string getFolder() const;
 
     RecentFileList& recentFiles() { return m_recentFiles; }
     const RecentFileList& recentFiles() const { return m_recentFiles; }

@@ -26,12 +26,14 @@ struct SaveDialogRequest {
     std::string defaultExtension; // "png"
     std::string filter;           // "Name|*.a; *.b|..." as the programs write them
     bool overwritePrompt = true;
+    std::string folder; // where the dialog starts; empty: where the dialog chooses
 };
 
 // What an Open dialog for one existing file is asked to show.
 struct OpenDialogRequest {
     std::string title;  // "Import Notes"
     std::string filter; // "Name|*.a; *.b|..." as the programs write them
+    std::string folder; // where the dialog starts; empty: where the dialog chooses
 };
 
 // The only way a document reaches the user: message boxes and the save dialog. The desktop

@@ -92,8 +92,8 @@ bool exportNotes(SavableWriterDocument& doc)
         return false;
     }
     const std::string stem = std::filesystem::path(doc.getTitle()).stem().string();
-    const auto chosen =
-        prompt.chooseSavePath(SaveDialogRequest{stem + "-notes", "png", kNotesFilter, true});
+    const auto chosen = prompt.chooseSavePath(
+        SaveDialogRequest{stem + "-notes", "png", kNotesFilter, true, doc.getFolder()});
     if (!chosen)
         return false;
     const std::string& path = *chosen;
@@ -129,7 +129,8 @@ bool importNotes(SavableWriterDocument& doc)
     if (!doc.hasImage())
         return false;
     Prompt& prompt = doc.prompt();
-    const auto chosen = prompt.chooseOpenPath(OpenDialogRequest{"Import Notes", openFilter()});
+    const auto chosen =
+        prompt.chooseOpenPath(OpenDialogRequest{"Import Notes", openFilter(), doc.getFolder()});
     if (!chosen)
         return false;
     const std::string& path = *chosen;

@@ -141,8 +141,8 @@ bool SavableWriterDocument::SaveCleanCopy()
     if (m_image.isNull())
         return false;
     const std::string stem = std::filesystem::path(getTitle()).stem().string();
-    const auto chosen = prompt().chooseSavePath(
-        SaveDialogRequest{stem + "-clean", "png", saveFilter(SaveChoice::KeepingNotes), true});
+    const auto chosen = prompt().chooseSavePath(SaveDialogRequest{
+        stem + "-clean", "png", saveFilter(SaveChoice::KeepingNotes), true, getFolder()});
     if (!chosen)
         return false;
     return saveCleanCopyTo(*chosen) == SaveOutcome::Saved;

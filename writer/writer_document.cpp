@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 namespace ombri::writer {
 
@@ -150,7 +151,11 @@ bool WriterDocument::SaveAsCompressed()
 
 SaveDialogRequest WriterDocument::saveDialogRequest() const
 {
-    return SaveDialogRequest{"image", "png", saveFilter(SaveChoice::Any), true};
+    // A picture with a file is offered under its own name, in its own folder; the extension
+    // follows the format chosen in the dialog.
+    const std::string& path = getPathName();
+    const std::string name = path.empty() ? "image" : std::filesystem::path(path).stem().string();
+    return SaveDialogRequest{name, "png", saveFilter(SaveChoice::Any), true, getFolder()};
 }
 
 bool WriterDocument::saveAs()

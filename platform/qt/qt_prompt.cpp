@@ -18,15 +18,19 @@ QString toQtFileFilter(const std::string& filter)
         const QString name = parts[i].simplified();
         if (name.isEmpty())
             continue;
-        QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
-        for (QString& pattern : patterns)
-            pattern = pattern.trimmed();
-        // Names that already show their patterns in parentheses are kept as they are; the
-        // dialog reads the patterns from there.
+        QStringList patterns;
+        for (const QString& written : parts[i + 1].split(';', Qt::SkipEmptyParts)) {
+            const QString pattern = written.trimmed();
+            patterns << pattern;
+            if (pattern.toUpper() != pattern)
+                patterns << pattern.toUpper();
+        }
+        // The dialog reads the patterns from the parentheses, so a name that already shows some
+        // gets the full list in their place.
+        QString shown = name;
         if (name.endsWith(')') && name.contains('('))
-            entries << name;
-        else
-            entries << QStringLiteral("%1 (%2)").arg(name, patterns.join(' '));
+            shown = name.left(name.lastIndexOf('(')).trimmed();
+        entries << QStringLiteral("%1 (%2)").arg(shown, patterns.join(' '));
     }
     return entries.join(QStringLiteral(";;"));
 }
@@ -107,6 +111,8 @@ std::optional<std::string> QtPrompt::chooseSavePath(const SaveDialogRequest& req
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(toQtFileFilter(request.filter));
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    if (!request.folder.empty())
+        dialog.setDirectory(QString::fromStdString(request.folder));
     dialog.selectFile(QString::fromStdString(request.defaultName));
     if (!request.overwritePrompt)
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -122,6 +128,8 @@ std::optional<std::string> QtPrompt::chooseOpenPath(const OpenDialogRequest& req
     // Only an existing file can be chosen, so no extension is ever added to a typed name.
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(toQtFileFilter(request.filter).split(QStringLiteral(";;")));
+    if (!request.folder.empty())
+        dialog.setDirectory(QString::fromStdString(request.folder));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().constFirst().toStdString();

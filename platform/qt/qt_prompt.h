@@ -11,7 +11,9 @@ class QWidget;
 namespace ombri {
 
 // "Name|*.a; *.b|Other|*.c|" as the programs write their file filters, turned into the file
-// dialog's "Name (*.a *.b);;Other (*.c)", the same entries in the same order.
+// dialog's "Name (*.a *.A *.b *.B);;Other (*.c *.C)", the same entries in the same order. Each
+// pattern comes in capitals too: the dialogs of the desktop match names case by case, and would
+// hide "PHOTO.JPG" from a filter of "*.jpg".
 QString toQtFileFilter(const std::string& filter);
 
 // The desktop programs' prompt: message boxes, the file and colour dialogs, and the wait cursor

@@ -89,7 +89,8 @@ TEST(QtFileFilterTest, EntriesKeepTheirOrderAndPatterns)
 {
     EXPECT_EQ(toQtFileFilter("Image Files|*.png; *.bmp|PNG       (*.png)|*.png|All Files   "
                              "(*.*)|*.*|"),
-              QStringLiteral("Image Files (*.png *.bmp);;PNG (*.png);;All Files (*.*)"));
+              QStringLiteral("Image Files (*.png *.PNG *.bmp *.BMP);;PNG (*.png *.PNG);;All "
+                             "Files (*.*)"));
 }
 
 } // namespace

@@ -394,8 +394,15 @@ TEST_F(WriterDocumentTest, SaveAsCommandsSetSaveDepthEvenWhenCancelled)
         EXPECT_EQ(doc.saveDepth(), c.after) << int(c.start) << c.notes << c.compressed;
     }
     ASSERT_EQ(prompt.saveDialogs().size(), std::size(cases));
-    EXPECT_EQ(prompt.saveDialogs()[0].defaultName, "image");
+    // The picture's own name and folder; the extension follows the format chosen.
+    EXPECT_EQ(prompt.saveDialogs()[0].defaultName, "src");
     EXPECT_EQ(prompt.saveDialogs()[0].defaultExtension, "png");
+    EXPECT_EQ(prompt.saveDialogs()[0].folder, dir.path());
+    // Without a file the dialog offers "image" wherever it starts.
+    doc.clearPathName();
+    EXPECT_FALSE(doc.SaveAsLossless());
+    EXPECT_EQ(prompt.saveDialogs().back().defaultName, "image");
+    EXPECT_EQ(prompt.saveDialogs().back().folder, "");
 }
 
 // After Save As the document is the new file: the title, the recent files and File Save agree.
