@@ -112,11 +112,12 @@ void dragMouse(QWidget* widget, QPoint from, QPoint to, int moves, Qt::KeyboardM
     settle();
 }
 
-void turnWheel(QWidget* widget, QPoint at, int delta, bool horizontal)
+void turnWheel(QWidget* widget, QPoint at, int delta, bool horizontal,
+               Qt::KeyboardModifiers modifiers)
 {
     const QPoint angle = horizontal ? QPoint(delta, 0) : QPoint(0, delta);
     QWheelEvent wheel(QPointF(at), QPointF(widget->mapToGlobal(at)), QPoint(), angle, Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
+                      modifiers, Qt::NoScrollPhase, false);
     QApplication::sendEvent(widget, &wheel);
     settle();
 }

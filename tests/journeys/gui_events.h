@@ -35,8 +35,10 @@ bool clickMenuItem(QMainWindow* window, QMenu* menu, QAction* action);
 void dragMouse(QWidget* widget, QPoint from, QPoint to, int moves, Qt::KeyboardModifiers modifiers,
                Qt::MouseButton button = Qt::LeftButton);
 
-// A wheel turn of delta (120 a notch) over the widget; along the horizontal axis when asked.
-void turnWheel(QWidget* widget, QPoint at, int delta, bool horizontal);
+// A wheel turn of delta (120 a notch) over the widget; along the horizontal axis when asked,
+// with the modifier keys down.
+void turnWheel(QWidget* widget, QPoint at, int delta, bool horizontal,
+               Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
 // A local file dropped at a point of the widget (drag enter, then drop).
 void dropFile(QWidget* widget, QPoint at, const QString& path);

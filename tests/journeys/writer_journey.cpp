@@ -351,6 +351,10 @@ class WriterSession {
     void drawWheel(Rng& rng, Journey& journey);
     void drawResize(Rng& rng, Journey& journey);
     void drawEraserSize(Rng& rng, Journey& journey);
+    void drawShortcut(Rng& rng, Journey& journey);
+    void drawCtrlWheel(Rng& rng, Journey& journey);
+    void drawCloseKey(Rng& rng, Journey& journey);
+    void drawExitKey(Rng& rng, Journey& journey);
 
     std::optional<std::string> runTool(const Step& step);
     std::optional<std::string> runDrag(const Step& step);
@@ -373,6 +377,12 @@ class WriterSession {
     std::optional<std::string> runWheel(const Step& step);
     std::optional<std::string> runResize(const Step& step);
     std::optional<std::string> runEraserSize(const Step& step);
+    std::optional<std::string> runShortcut(const Step& step);
+    std::optional<std::string> runCtrlWheel(const Step& step);
+    std::optional<std::string> runCloseKey(const Step& step);
+    std::optional<std::string> runExitKey(const Step& step);
+    void noteKeyStep(const Step& step);
+    std::optional<std::string> checkKeyStep(const Step& step);
 
     std::optional<std::string> clickButton(QToolBar* bar, const char* barName,
                                            const NamedCommand& command);
@@ -403,6 +413,7 @@ class WriterSession {
     std::optional<std::string> checkOpened(const Step& step);
     std::optional<std::string> checkFailedOpen(const Step& step);
     std::optional<std::string> checkExportedMask(const std::string& path);
+    std::optional<std::string> checkZoomKey(int zoomSteps, bool originalSize);
 
     test::TempDir m_dir;
     JourneyPrompt m_prompt;
@@ -450,6 +461,25 @@ class WriterSession {
     QImage m_shown;
     const void* m_referenceFrom = nullptr;
     uint64_t m_referenceGeneration = ~uint64_t{0};
+
+    // What a step of the keys' verbs may change, taken before it.
+    struct BeforeKey {
+        bool hasPicture = false;
+        Tool tool = Tool::None;
+        float zoom = 1.0f;
+        bool fit = false;
+        bool undoEnabled = false;
+        bool redoEnabled = false;
+        bool unsavedWork = false;
+        std::optional<std::vector<uint8_t>> pending;
+        std::optional<std::vector<uint8_t>> redo;
+        std::optional<NoteLayer> notes;
+        std::string text;
+        std::string path;
+    };
+    BeforeKey m_beforeKey;
+    // Whether Ctrl+Q closed the window in this step (it is shown again for the next one).
+    bool m_exitClosed = false;
 };
 
 void WriterSession::queueAnswers(const Step& step, size_t first)
@@ -559,8 +589,8 @@ void WriterSession::notePendingSave(const Step& step)
 {
     m_notesToSave.reset();
     m_notesToSaveExact = true;
-    const bool replaces =
-        step.verb == "open" || step.verb == "drop" || step.verb == "close" || step.verb == "new";
+    const bool replaces = step.verb == "open" || step.verb == "drop" || step.verb == "close" ||
+                          step.verb == "new" || step.verb == "closekey" || step.verb == "exitkey";
     if (!replaces || !doc().hasImage())
         return;
     const size_t size = static_cast<size_t>(doc().width()) * static_cast<size_t>(doc().height());
@@ -694,6 +724,10 @@ const Verb<WriterSession> WriterSession::kVerbs[] = {
     {"wheel", 3, "n n n w", &WriterSession::drawWheel, &WriterSession::runWheel},
     {"resize", 1, "n n", &WriterSession::drawResize, &WriterSession::runResize},
     {"erasersize", 2, "w", &WriterSession::drawEraserSize, &WriterSession::runEraserSize},
+    {"shortcut", 6, "w", &WriterSession::drawShortcut, &WriterSession::runShortcut},
+    {"ctrlwheel", 2, "n n n", &WriterSession::drawCtrlWheel, &WriterSession::runCtrlWheel},
+    {"closekey", 1, "a*", &WriterSession::drawCloseKey, &WriterSession::runCloseKey},
+    {"exitkey", 1, "a*", &WriterSession::drawExitKey, &WriterSession::runExitKey},
 };
 
 // Most journeys start on a picture.
@@ -1063,6 +1097,189 @@ std::optional<std::string> WriterSession::runEraserSize(const Step& step)
     return std::nullopt;
 }
 
+// ---- the keys: undo and redo, close and exit, zoom and Ctrl+wheel -------------------------
+// Each key does what its command does, except the zoom keys and Ctrl+wheel, which do nothing
+// at all while a tool is active.
+
+struct NamedShortcut {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    int command;
+};
+const NamedShortcut kShortcuts[] = {
+    {"CtrlY", Qt::Key_Y, Qt::ControlModifier, cmd::Redo},
+    {"CtrlShiftZ", Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, cmd::Redo},
+    {"AltBackspace", Qt::Key_Backspace, Qt::AltModifier, cmd::Undo},
+    {"CtrlPlus", Qt::Key_Plus, Qt::ControlModifier, cmd::ZoomIn},
+    {"CtrlEqual", Qt::Key_Equal, Qt::ControlModifier, cmd::ZoomIn},
+    {"CtrlMinus", Qt::Key_Minus, Qt::ControlModifier, cmd::ZoomOut},
+    {"Ctrl0", Qt::Key_0, Qt::ControlModifier, cmd::OriginalSize},
+};
+
+void WriterSession::drawShortcut(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"shortcut", {rng.pick(kShortcuts).name}});
+}
+
+// Whole notches only, so that what each turn does is known without the part of a notch the
+// view may have kept from an earlier one.
+void WriterSession::drawCtrlWheel(Rng& rng, Journey& journey)
+{
+    const int notches[] = {1, -1, 2, -2};
+    journey.push_back(Step{
+        "ctrlwheel",
+        {word(rng.between(0, 600)), word(rng.between(0, 400)), word(120 * rng.pick(notches))}});
+}
+
+void WriterSession::drawCloseKey(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"closekey", {randomAnswer(rng), randomAnswer(rng)}});
+}
+
+void WriterSession::drawExitKey(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"exitkey", {randomAnswer(rng), randomAnswer(rng)}});
+}
+
+std::optional<std::string> WriterSession::runShortcut(const Step& step)
+{
+    const NamedShortcut* shortcut = findNamed(kShortcuts, step.word(0));
+    if (!shortcut)
+        return "there is no shortcut " + step.word(0);
+    pressKey(m_frame.get(), shortcut->key, shortcut->modifiers);
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runCtrlWheel(const Step& step)
+{
+    if (step.number(2) % 120 != 0)
+        return "Ctrl+wheel turns whole notches of 120, not " + step.word(2);
+    turnWheel(canvas(), QPoint(step.number(0), step.number(1)), step.number(2), false,
+              Qt::ControlModifier);
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runCloseKey(const Step& step)
+{
+    queueAnswers(step, 0);
+    pressKey(m_frame.get(), Qt::Key_W, Qt::ControlModifier);
+    return std::nullopt;
+}
+
+// A window that Ctrl+Q closed comes back for the journey's next step, holding what it held.
+std::optional<std::string> WriterSession::runExitKey(const Step& step)
+{
+    queueAnswers(step, 0);
+    pressKey(m_frame.get(), Qt::Key_Q, Qt::ControlModifier);
+    m_exitClosed = !m_frame->isVisible();
+    if (m_exitClosed) {
+        m_frame->show();
+        reactivate(m_frame.get());
+        view().setFocus();
+    }
+    return std::nullopt;
+}
+
+void WriterSession::noteKeyStep(const Step& step)
+{
+    m_exitClosed = false;
+    if (step.verb != "shortcut" && step.verb != "ctrlwheel" && step.verb != "closekey" &&
+        step.verb != "exitkey")
+        return;
+    const WriterView::Inspection seen = view().inspect();
+    m_beforeKey = BeforeKey{doc().hasImage(),
+                            view().activeTool(),
+                            seen.zoom,
+                            seen.fit,
+                            m_frame->commands().isEnabled(cmd::Undo),
+                            m_frame->commands().isEnabled(cmd::Redo),
+                            doc().IsModified() || view().pendingLayer().has_value() ||
+                                !view().textLine().empty(),
+                            view().pendingLayer(),
+                            view().redoSlot(),
+                            doc().noteLayer(),
+                            view().textLine(),
+                            doc().getPathName()};
+}
+
+// The zoom after `zoomSteps` steps in (out when negative), or after Original Size: computed as
+// the View menu's commands compute it.
+std::optional<std::string> WriterSession::checkZoomKey(int zoomSteps, bool originalSize)
+{
+    const BeforeKey& before = m_beforeKey;
+    const WriterView::Inspection seen = view().inspect();
+    if (before.tool != Tool::None || !before.hasPicture) {
+        if (seen.zoom != before.zoom || seen.fit != before.fit ||
+            view().activeTool() != before.tool || view().pendingLayer() != before.pending ||
+            view().redoSlot() != before.redo)
+            return std::string("a zoom key or Ctrl+wheel changed the view ") +
+                   (before.hasPicture ? "while a tool was active" : "without a picture");
+        return std::nullopt;
+    }
+    float expected = before.zoom;
+    if (originalSize) {
+        expected = 1.0f;
+    } else {
+        for (int i = 0; i < zoomSteps; ++i)
+            expected += 0.25f;
+        for (int i = 0; i > zoomSteps; --i)
+            expected *= 0.75f;
+    }
+    if (seen.zoom != expected)
+        return "the zoom is " + std::to_string(seen.zoom) + " after a zoom key or Ctrl+wheel " +
+               "instead of " + std::to_string(expected);
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::checkKeyStep(const Step& step)
+{
+    const BeforeKey& before = m_beforeKey;
+    if (step.verb == "ctrlwheel")
+        return checkZoomKey(step.number(2) / 120, false);
+    if (step.verb == "shortcut") {
+        const NamedShortcut* shortcut = findNamed(kShortcuts, step.word(0));
+        if (shortcut->command == cmd::ZoomIn)
+            return checkZoomKey(1, false);
+        if (shortcut->command == cmd::ZoomOut)
+            return checkZoomKey(-1, false);
+        if (shortcut->command == cmd::OriginalSize)
+            return checkZoomKey(0, true);
+        // The key acts exactly when its command is enabled: while it is not, nothing changes;
+        // while it is, Undo takes back the drawing a figure or pen tool holds.
+        const bool enabled =
+            shortcut->command == cmd::Undo ? before.undoEnabled : before.redoEnabled;
+        const bool changed = view().pendingLayer() != before.pending ||
+                             view().redoSlot() != before.redo ||
+                             doc().noteLayer() != before.notes || view().textLine() != before.text;
+        if (!enabled && changed)
+            return step.word(0) + " changed the drawing while its command was disabled";
+        const bool figureOrPen = isShapeTool(before.tool) || before.tool == Tool::Pen;
+        if (enabled && shortcut->command == cmd::Undo && figureOrPen && before.pending &&
+            view().pendingLayer() == before.pending)
+            return step.word(0) + " left the drawing in hand while Undo was enabled";
+        return std::nullopt;
+    }
+    const bool cancelled = !step.words.empty() && step.word(0) == "cancel";
+    if (step.verb == "closekey") {
+        if (before.hasPicture && !before.unsavedWork &&
+            (doc().hasImage() || m_prompt.messageCount() != m_messagesBefore))
+            return "Ctrl+W asked or kept the picture though nothing was unsaved";
+        if (m_modifiedBefore && cancelled && !doc().hasImage())
+            return "Ctrl+W closed a changed picture though the question was cancelled";
+        return std::nullopt;
+    }
+    if (step.verb == "exitkey") {
+        if (!before.unsavedWork && (!m_exitClosed || m_prompt.messageCount() != m_messagesBefore))
+            return "Ctrl+Q asked or stayed though nothing was unsaved";
+        if (m_modifiedBefore && cancelled && m_exitClosed)
+            return "Ctrl+Q left though the question about the changed picture was cancelled";
+        if (before.hasPicture && (!doc().hasImage() || doc().getPathName().empty()))
+            return "Ctrl+Q let go of the picture the window holds";
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> WriterSession::perform(const Step& step, const Verb<WriterSession>& verb)
 {
     m_messagesBefore = m_prompt.messageCount();
@@ -1075,6 +1292,7 @@ std::optional<std::string> WriterSession::perform(const Step& step, const Verb<W
     noteDrawnFigure(step);
     notePendingSave(step);
     notePaste(step);
+    noteKeyStep(step);
     const auto refused = (this->*verb.run)(step);
     settle();
     reactivate(m_frame.get());
@@ -1097,6 +1315,8 @@ std::optional<std::string> WriterSession::check(const Step& step)
     if (auto broken = checkFigure())
         return broken;
     if (auto broken = checkPaste())
+        return broken;
+    if (auto broken = checkKeyStep(step))
         return broken;
     return checkScreen();
 }
