@@ -22,7 +22,7 @@ enum class Answer { Ok, Yes, No, Cancel };
 
 // What the Save As dialog is asked to show.
 struct SaveDialogRequest {
-    std::string defaultName;      // "image"
+    std::string defaultName;      // "beach", the picture's own name
     std::string defaultExtension; // "png"
     std::string filter;           // "Name|*.a; *.b|..." as the programs write them
     bool overwritePrompt = true;
