@@ -37,6 +37,15 @@ std::string DocumentBase::getTitle() const
     return slash == std::string::npos ? m_pathName : m_pathName.substr(slash + 1);
 }
 
+void DocumentBase::runLongWork(const std::string& status, const std::function<void()>& work)
+{
+    BusyScope busy(m_prompt, status);
+    if (m_workRunner)
+        m_workRunner(status, work);
+    else
+        work();
+}
+
 bool DocumentBase::DoSave(const std::string& path, bool replace)
 {
     std::string target = path;
