@@ -95,7 +95,8 @@ void BackgroundWork::runOnWorker(const std::function<void()>& work)
             } catch (...) {
                 failure = std::current_exception();
             }
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+            // Called by name, the call is made and handed over inside Qt alone.
+            QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
         });
     } catch (const std::system_error&) {
         // Without a thread to spare the work still gets done, with the window frozen as before.
