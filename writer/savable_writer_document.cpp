@@ -186,7 +186,7 @@ SavableWriterDocument::SaveOutcome SavableWriterDocument::saveCleanCopyTo(const 
 // Without one: the picture as it is, brought to the bit count the format is written in (0: keep
 // a 24- or 32-bit picture's own).
 const Dib* SavableWriterDocument::preparePixels(uint16_t bitCount, SignatureRow signatureRow,
-                                                Notes notes, Dib& owned)
+                                                Notes notes, Dib& owned) const
 {
     auto layout = dibGetLayout(m_image);
     if (!layout)
@@ -220,7 +220,7 @@ const Dib* SavableWriterDocument::preparePixels(uint16_t bitCount, SignatureRow 
 }
 
 const Dib* SavableWriterDocument::pixelsToWrite(const ImageFormat& format, Notes notes, Dib& owned,
-                                                const NoteLayer*& formatNotes)
+                                                const NoteLayer*& formatNotes) const
 {
     const uint16_t depthBits = bitCountOf(m_saveDepth);
     const bool withNotes = notes == Notes::Embed && m_noteLayer.has_value();

@@ -66,8 +66,9 @@ class SavableWriterDocument : public OpenableWriterDocument {
     // The pixels the format's writer takes, and the notes it writes itself (formatNotes). Reads
     // the document only, as it runs while the window is painting.
     const Dib* pixelsToWrite(const ImageFormat& format, Notes notes, Dib& owned,
-                             const NoteLayer*& formatNotes);
-    const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes, Dib& owned);
+                             const NoteLayer*& formatNotes) const;
+    const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes,
+                             Dib& owned) const;
 
     std::string m_lastSaveError;
 };

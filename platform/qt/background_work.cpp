@@ -1,7 +1,6 @@
 #include "platform/qt/background_work.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QEventLoop>
 #include <QPointer>
 #include <QProgressDialog>
@@ -54,7 +53,7 @@ BackgroundWork::~BackgroundWork() = default;
 
 void BackgroundWork::run(const QString& label, const std::function<void()>& work)
 {
-    // Work asked for by work already running has nothing left to wait for.
+    // Only code can ask for work while work runs, as input is held back: it runs in place.
     if (m_running) {
         work();
         return;
