@@ -45,6 +45,15 @@ std::string DocumentBase::getFolder() const
     return slash == 0 ? std::string("/") : m_pathName.substr(0, slash);
 }
 
+void DocumentBase::runLongWork(const std::string& status, const std::function<void()>& work)
+{
+    BusyScope busy(m_prompt, status);
+    if (m_workRunner)
+        m_workRunner(status, work);
+    else
+        work();
+}
+
 bool DocumentBase::DoSave(const std::string& path, bool replace)
 {
     std::string target = path;

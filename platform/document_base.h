@@ -3,6 +3,7 @@
 #include "platform/prompt.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,16 @@ class DocumentBase {
     const RecentFileList& recentFiles() const { return m_recentFiles; }
     Prompt& prompt() { return m_prompt; }
 
+    // How long work on the document's data (encoding and writing a picture) is run: given the
+    // status text the user sees meanwhile and the work, it returns once the work has ended.
+    using WorkRunner =
+        std::function<void(const std::string& status, const std::function<void()>& work)>;
+    // The desktop programs run the work off the GUI thread; without a runner it runs in place.
+    void setWorkRunner(WorkRunner runner) { m_workRunner = std::move(runner); }
+    // Runs the work with the prompt busy. The work must not reach the prompt, nor change what
+    // the document holds: it may run on another thread while the window keeps painting.
+    void runLongWork(const std::string& status, const std::function<void()>& work);
+
     // Saves to the path, asking for one with the save dialog when it is empty. When the save
     // succeeds and replace is set, the path becomes the document's path name. False when the
     // dialog is cancelled or the save fails.
@@ -59,11 +70,13 @@ class DocumentBase {
     virtual void DeleteContents() {}
 
   protected:
+    const WorkRunner& workRunner() const { return m_workRunner; }
     // What the save dialog shows when DoSave has no path.
     virtual SaveDialogRequest saveDialogRequest() const { return {}; }
 
   private:
     Prompt& m_prompt;
+    WorkRunner m_workRunner;
     bool m_modified = false;
     std::string m_pathName;
     RecentFileList m_recentFiles;

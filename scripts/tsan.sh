@@ -5,6 +5,7 @@
 #   formats_tests    the PNG save, whose image data is compressed in parts on several threads
 #   reader_tests     thumbnails made by several threads into one cache
 #   reader_gui_tests the reader's file list in both modes, fed by the background file reader
+#   writer_gui_tests the writer's saves, written on a thread of their own while the window paints
 # Qt itself is not instrumented; tests/tsan.supp names the few reports that come from inside it.
 # A race in our own code is a bug to fix, never an entry there. Exits non-zero when a test fails
 # or the sanitizer reports anything. Not part of scripts/test.sh or .ci/run.
@@ -17,7 +18,8 @@ build="build-tsan"
 ombri_install_deps
 ombri_configure "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRI_TESTS=ON -DOMBRI_TSAN=ON \
     -DOMBRI_SANITIZE=OFF -DOMBRI_FUZZ=OFF -DOMBRI_BENCH=OFF -DOMBRI_GUI=ON
-cmake --build "$build" -j"$(nproc)" --target cli_tests formats_tests reader_tests reader_gui_tests
+cmake --build "$build" -j"$(nproc)" --target cli_tests formats_tests reader_tests reader_gui_tests \
+    writer_gui_tests
 
 # halt_on_error=0: every report of a run is printed, and the run still exits 66 at its end.
 export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=0 second_deadlock_stack=1"
@@ -64,6 +66,7 @@ run_tests cli_tests 'OrderedJobsTest.*:CliInfoJobsTest.*:CliInfo*'
 run_tests formats_tests 'PngWrite.*:*StoppedPngSave*'
 run_tests reader_tests 'ThumbnailCache.*'
 run_tests reader_gui_tests 'FileListTest.*:FileListModesTest.*:ReaderFrameTest.*'
+run_tests writer_gui_tests 'LongSaveTest.*'
 
 echo
 echo "tsan: $passed passed, $failed failed"

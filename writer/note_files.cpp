@@ -111,11 +111,10 @@ bool exportNotes(SavableWriterDocument& doc)
         return false;
     }
     Status written = fail("");
-    {
-        BusyScope busy(prompt, "Saving the notes to " + printableName(path) + "...");
+    doc.runLongWork("Saving the notes to " + printableName(path) + "...", [&] {
         written = writeNoteLayerPng(path, *notes, static_cast<uint32_t>(doc.width()),
                                     static_cast<uint32_t>(doc.height()));
-    }
+    });
     if (!written) {
         prompt.tell("Could not save the notes to " + printableName(path) + ".\n" + written.error(),
                     "Warning", Icon::Warning);

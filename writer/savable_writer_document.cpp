@@ -115,7 +115,6 @@ SavableWriterDocument::SaveImageByExtension(const std::string& path)
         notes = Notes::Leave;
     }
     const bool notesLeftOut = (!savesNotes(*format) || notes == Notes::Leave) && hasNotePixels();
-    BusyScope busy(prompt(), "Saving " + printableName(path) + "...");
     const SaveOutcome outcome = writeFormat(path, *format, notes);
     // Notes the file did not take now exist only in this window: the document stays changed, so
     // that closing it, opening another picture or leaving asks first.
@@ -163,6 +162,7 @@ SavableWriterDocument::SaveOutcome SavableWriterDocument::saveCleanCopyTo(const 
     }
     // The copy is cleared, never the document: a failed or cancelled save leaves it as it was.
     SavableWriterDocument copy(prompt());
+    copy.setWorkRunner(workRunner());
     copy.m_image = m_image.clone();
     copy.m_width = m_width;
     copy.m_height = m_height;
@@ -172,7 +172,6 @@ SavableWriterDocument::SaveOutcome SavableWriterDocument::saveCleanCopyTo(const 
     SaveOutcome outcome = SaveOutcome::Failed;
     if (saveFormatFor(FileExtension(path)) == &kJpegFormat) {
         // No note is left to lose, so the question about losing them is not asked.
-        BusyScope busy(prompt(), "Saving " + printableName(path) + "...");
         copy.m_saveDepth = SaveDepth::Bits24;
         outcome = copy.writeFormat(path, kJpegFormat, Notes::Leave);
     } else {
@@ -187,7 +186,7 @@ SavableWriterDocument::SaveOutcome SavableWriterDocument::saveCleanCopyTo(const 
 // Without one: the picture as it is, brought to the bit count the format is written in (0: keep
 // a 24- or 32-bit picture's own).
 const Dib* SavableWriterDocument::preparePixels(uint16_t bitCount, SignatureRow signatureRow,
-                                                Notes notes, Dib& owned)
+                                                Notes notes, Dib& owned) const
 {
     auto layout = dibGetLayout(m_image);
     if (!layout)
@@ -220,14 +219,12 @@ const Dib* SavableWriterDocument::preparePixels(uint16_t bitCount, SignatureRow 
     return owned.isNull() ? nullptr : &owned;
 }
 
-SavableWriterDocument::SaveOutcome
-SavableWriterDocument::writeFormat(const std::string& path, const ImageFormat& format, Notes notes)
+const Dib* SavableWriterDocument::pixelsToWrite(const ImageFormat& format, Notes notes, Dib& owned,
+                                                const NoteLayer*& formatNotes) const
 {
     const uint16_t depthBits = bitCountOf(m_saveDepth);
     const bool withNotes = notes == Notes::Embed && m_noteLayer.has_value();
-    Dib owned;
-    const Dib* pixels = nullptr;
-    const NoteLayer* formatNotes = nullptr;
+    formatNotes = nullptr;
     switch (format.notes) {
     case NoteForm::MarkerInFirstRow:
     case NoteForm::MarkerInLastRow: {
@@ -236,33 +233,44 @@ SavableWriterDocument::writeFormat(const std::string& path, const ImageFormat& f
         const bool ownAlpha = format.alpha == Alpha::Kept && m_saveDepth == SaveDepth::Bits24;
         const auto row =
             format.notes == NoteForm::MarkerInFirstRow ? SignatureRow::First : SignatureRow::Last;
-        pixels = preparePixels(ownAlpha ? 0 : depthBits, row, notes, owned);
-        break;
+        return preparePixels(ownAlpha ? 0 : depthBits, row, notes, owned);
     }
     case NoteForm::PlanarMarker:
-        pixels = preparePixels(depthBits, SignatureRow::None, notes, owned);
         formatNotes = withNotes ? &*m_noteLayer : nullptr;
-        break;
+        return preparePixels(depthBits, SignatureRow::None, notes, owned);
     case NoteForm::PixelWordBits:
         // The note goes into bit 0 of each pixel word; the picture itself is written as it is.
-        pixels = preparePixels(0, SignatureRow::None, Notes::Leave, owned);
         formatNotes = m_noteLayer ? &*m_noteLayer : nullptr;
-        break;
+        return preparePixels(0, SignatureRow::None, Notes::Leave, owned);
     case NoteForm::None:
-        // The picture alone, as 24-bit pixels.
-        pixels = preparePixels(24, SignatureRow::None, Notes::Leave, owned);
         break;
     }
+    // The picture alone, as 24-bit pixels.
+    return preparePixels(24, SignatureRow::None, Notes::Leave, owned);
+}
+
+SavableWriterDocument::SaveOutcome
+SavableWriterDocument::writeFormat(const std::string& path, const ImageFormat& format, Notes notes)
+{
+    bool prepared = false;
     Status written = fail("");
     FormatMessages messages;
-    if (pixels)
-        written =
-            format.save(path, SaveInput{*pixels, formatNotes,
-                                        m_pixelWords.empty() ? nullptr : &m_pixelWords, &messages});
+    // Only the preparation of the pixels and the writing run as long work: every question has
+    // been asked before it, and what the writer has to say is told after it.
+    runLongWork("Saving " + printableName(path) + "...", [&] {
+        Dib owned;
+        const NoteLayer* formatNotes = nullptr;
+        const Dib* pixels = pixelsToWrite(format, notes, owned, formatNotes);
+        prepared = pixels != nullptr;
+        if (pixels)
+            written = format.save(path, SaveInput{*pixels, formatNotes,
+                                                  m_pixelWords.empty() ? nullptr : &m_pixelWords,
+                                                  &messages});
+    });
     for (const auto& message : messages)
         prompt().tell(message.text, message.caption.empty() ? "OmbriWriter" : message.caption,
                       message.isError ? Icon::Error : Icon::Information);
-    if (!pixels)
+    if (!prepared)
         return reportFailure(path, "There is not enough memory to save the image.");
     if (!written)
         return reportFailure(path, written.error().empty() ? "The file could not be written."

@@ -63,7 +63,12 @@ class SavableWriterDocument : public OpenableWriterDocument {
     SaveOutcome reportFailure(const std::string& path, const std::string& reason);
     bool hasNotePixels() const;
     SaveOutcome writeFormat(const std::string& path, const ImageFormat& format, Notes notes);
-    const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes, Dib& owned);
+    // The pixels the format's writer takes, and the notes it writes itself (formatNotes). Reads
+    // the document only, as it runs while the window is painting.
+    const Dib* pixelsToWrite(const ImageFormat& format, Notes notes, Dib& owned,
+                             const NoteLayer*& formatNotes) const;
+    const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes,
+                             Dib& owned) const;
 
     std::string m_lastSaveError;
 };

@@ -5,13 +5,16 @@
 // own file too, by any name), closed. After every step the writer's promises are checked: layers
 // sized for the picture on screen, the screen showing the picture and its notes, every drawn
 // figure kept, saved files holding exactly the notes the document holds, a file that cannot be
-// opened changing nothing, and no file written but the one the user saved to.
+// opened changing nothing, and no file written but the one the user saved to. Saves held at
+// their start, as on a slow disk, while the user goes on pressing and dropping, change nothing
+// but the file.
 #include "journeys/gui_events.h"
 #include "journeys/journey.h"
 #include "journeys/journey_main.h"
 #include "journeys/journey_prompt.h"
 #include "journeys/picture_fixtures.h"
 
+#include "core/file_io.h"
 #include "formats/dispatch.h"
 #include "platform/prompt.h"
 #include "platform/qt/dib_draw.h"
@@ -31,15 +34,19 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 namespace ombri::journey {
 using writer::Tool;
@@ -355,6 +362,7 @@ class WriterSession {
     void drawCtrlWheel(Rng& rng, Journey& journey);
     void drawCloseKey(Rng& rng, Journey& journey);
     void drawExitKey(Rng& rng, Journey& journey);
+    void drawHeldSave(Rng& rng, Journey& journey);
 
     std::optional<std::string> runTool(const Step& step);
     std::optional<std::string> runDrag(const Step& step);
@@ -374,6 +382,10 @@ class WriterSession {
     std::optional<std::string> runSaveAs(const Step& step);
     std::optional<std::string> runClose(const Step& step);
     std::optional<std::string> runNew(const Step& step);
+    std::optional<std::string> runHeldSave(const Step& step);
+    struct HeldState;
+    HeldState heldState();
+    void interfere(const std::string& how);
     std::optional<std::string> runWheel(const Step& step);
     std::optional<std::string> runResize(const Step& step);
     std::optional<std::string> runEraserSize(const Step& step);
@@ -431,6 +443,8 @@ class WriterSession {
     std::vector<std::pair<int, int>> m_figure;
     // Where a paste must leave the text tool's anchor: one line step down for each line it ends.
     std::optional<QPoint> m_anchorAfterPaste;
+    // What a held save saw reach the picture while it ran.
+    std::optional<std::string> m_heldSaveBroken;
     // The notes a save in this step must write when the picture is gone after it.
     std::optional<NoteLayer> m_notesToSave;
     bool m_notesToSaveExact = true;
@@ -700,6 +714,126 @@ std::optional<std::string> WriterSession::runExport(const Step& step)
     return missing;
 }
 
+// ---- saves held at their start ------------------------------------------------------------
+// File Save held at its start, as a slow disk holds it, past the moment progress shows, while
+// the user goes on pressing keys, clicking, turning the wheel and dropping a picture. None of it
+// may reach the picture: what the document holds while the save runs and after it is what it
+// held when the save began, and the file (checked as for any save) holds exactly that.
+
+const char* const kHeldSaveInputs[] = {"keys", "click", "wheel", "drop"};
+
+std::atomic<bool> g_saveHeld{false};
+std::atomic<bool> g_letSaveGo{true};
+
+// A save on the GUI thread would never be let go by the step's timer: after five seconds it
+// goes on, and the step fails instead of hanging.
+void holdSaveAtStart(SavePoint point)
+{
+    if (point != SavePoint::Created || g_letSaveGo)
+        return;
+    g_saveHeld = true;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!g_letSaveGo && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+struct WriterSession::HeldState {
+    std::vector<uint8_t> pixels;
+    std::optional<NoteLayer> notes;
+    std::string path;
+    bool showNotes = false;
+    QPoint scroll;
+    bool operator==(const HeldState& other) const
+    {
+        return pixels == other.pixels && notes == other.notes && path == other.path &&
+               showNotes == other.showNotes && scroll == other.scroll;
+    }
+};
+
+WriterSession::HeldState WriterSession::heldState()
+{
+    const Dib& image = doc().image();
+    return HeldState{std::vector<uint8_t>(image.data(), image.data() + image.size()),
+                     doc().noteLayer(), doc().getPathName(), view().inspect().showNotes,
+                     view().inspect().scroll};
+}
+
+void WriterSession::drawHeldSave(Rng& rng, Journey& journey)
+{
+    journey.push_back(
+        Step{"heldsave", {rng.pick(kHeldSaveInputs), randomAnswer(rng), randomAnswer(rng)}});
+}
+
+void WriterSession::interfere(const std::string& how)
+{
+    if (how == "keys") {
+        pressKey(m_frame.get(), Qt::Key_Space);
+        pressKey(m_frame.get(), Qt::Key_N, Qt::ControlModifier);
+        pressKey(m_frame.get(), Qt::Key_Z, Qt::ControlModifier);
+        pressKey(m_frame.get(), Qt::Key_9);
+    } else if (how == "click") {
+        if (QWidget* button = m_frame->mainToolBar()->widgetForAction(action(cmd::DisplayNotes)))
+            QTest::mouseClick(button, Qt::LeftButton);
+        dragMouse(canvas(), QPoint(5, 5), QPoint(40, 30), 3, Qt::NoModifier);
+    } else if (how == "wheel") {
+        turnWheel(canvas(), QPoint(20, 20), -240, false);
+    } else {
+        dropFile(canvas(), QPoint(20, 20), QString::fromStdString(m_dir.file("pics/p24.bmp")));
+    }
+    settle();
+}
+
+std::optional<std::string> WriterSession::runHeldSave(const Step& step)
+{
+    const std::string how = step.word(0);
+    if (std::find(std::begin(kHeldSaveInputs), std::end(kHeldSaveInputs), how) ==
+        std::end(kHeldSaveInputs))
+        return "a held save meets keys, clicks, the wheel or a drop, not " + how;
+    queueAnswers(step, 1);
+    // What the document held when the save began, after the tool put down its drawing.
+    HeldState before;
+    std::optional<HeldState> during;
+    size_t messagesHeld = 0;
+    size_t messagesLetGo = 0;
+    QElapsedTimer sinceHeld;
+    QTimer tick;
+    tick.setInterval(10);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (!g_saveHeld)
+            return;
+        if (!sinceHeld.isValid()) {
+            sinceHeld.start();
+            messagesHeld = m_prompt.messageCount();
+            before = heldState();
+            interfere(how);
+            during = heldState();
+        }
+        if (sinceHeld.elapsed() <= BackgroundWork::kProgressDelayMs + 100)
+            return;
+        tick.stop();
+        messagesLetGo = m_prompt.messageCount();
+        g_letSaveGo = true;
+    });
+    g_saveHeld = false;
+    g_letSaveGo = false;
+    setSavePointHook(holdSaveAtStart);
+    tick.start();
+    pressKey(m_frame.get(), Qt::Key_S, Qt::ControlModifier);
+    g_letSaveGo = true;
+    setSavePointHook(nullptr);
+    if (!g_saveHeld)
+        return std::nullopt;
+    if (!during)
+        m_heldSaveBroken = "the save held the window: nothing ran until it ended";
+    else if (!(*during == before))
+        m_heldSaveBroken = "input during a save (" + how + ") reached the picture while it ran";
+    else if (!(heldState() == before))
+        m_heldSaveBroken = "input during a save (" + how + ") reached the picture after it ended";
+    else if (messagesLetGo != messagesHeld)
+        m_heldSaveBroken = "input during a save (" + how + ") asked a question";
+    return std::nullopt;
+}
+
 // ---- the verbs ----------------------------------------------------------------------------
 
 const Verb<WriterSession> WriterSession::kVerbs[] = {
@@ -728,6 +862,7 @@ const Verb<WriterSession> WriterSession::kVerbs[] = {
     {"ctrlwheel", 2, "n n n", &WriterSession::drawCtrlWheel, &WriterSession::runCtrlWheel},
     {"closekey", 1, "a*", &WriterSession::drawCloseKey, &WriterSession::runCloseKey},
     {"exitkey", 1, "a*", &WriterSession::drawExitKey, &WriterSession::runExitKey},
+    {"heldsave", 2, "w a*", &WriterSession::drawHeldSave, &WriterSession::runHeldSave},
 };
 
 // Most journeys start on a picture.
@@ -1288,6 +1423,7 @@ std::optional<std::string> WriterSession::perform(const Step& step, const Verb<W
     m_saveAsTarget.clear();
     m_exportTarget.clear();
     m_exportThroughLink.reset();
+    m_heldSaveBroken.reset();
     noteFailedOpen(step);
     noteDrawnFigure(step);
     notePendingSave(step);
@@ -1308,6 +1444,8 @@ std::optional<std::string> WriterSession::check(const Step& step)
         return broken;
     if (m_exportThroughLink)
         return m_exportThroughLink;
+    if (m_heldSaveBroken)
+        return m_heldSaveBroken;
     if (auto broken = checkFailedOpen(step))
         return broken;
     if (auto broken = checkOpened(step))
@@ -1473,7 +1611,7 @@ std::optional<std::string> WriterSession::checkSavedFile(const std::string& path
     if (saved.image.isNull())
         return "the saved file " + name + " cannot be read back: " + saved.error;
     const auto layout = dibGetLayout(saved.image);
-    const bool docAlive = step.verb == "save" || step.verb == "saveas";
+    const bool docAlive = step.verb == "save" || step.verb == "saveas" || step.verb == "heldsave";
     if (docAlive && (layout->width != doc().width() || layout->height != doc().height()))
         return "the saved file " + name + " is " + std::to_string(layout->width) + " x " +
                std::to_string(layout->height) + " for a picture of " +

@@ -48,8 +48,13 @@ constexpr int kFrameHeight = 600;
 
 WriterWindow::WriterWindow(Prompt* prompt, QWidget* parent)
     : QMainWindow(parent), m_qtPrompt(this), m_prompt(prompt ? *prompt : m_qtPrompt),
-      m_doc(m_prompt), m_view(new WriterView(m_doc, this))
+      m_doc(m_prompt), m_saveWork(this), m_view(new WriterView(m_doc, this))
 {
+    // A large picture takes seconds to encode: the window keeps painting and shows progress
+    // meanwhile, while no input reaches the picture being written.
+    m_doc.setWorkRunner([this](const std::string& status, const std::function<void()>& work) {
+        m_saveWork.run(QString::fromStdString(status), work);
+    });
     initWriterResources();
     // The title never names the document: one program, one picture, one name.
     setWindowTitle(QStringLiteral("OmbriWriter"));

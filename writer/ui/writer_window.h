@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/qt/background_work.h"
 #include "platform/qt/command_table.h"
 #include "platform/qt/qt_prompt.h"
 #include "writer/savable_writer_document.h"
@@ -47,6 +48,8 @@ class WriterWindow : public QMainWindow {
     QToolBar* paintToolBox() const { return m_paintToolBox; }
     QComboBox* eraserSizeBox() const { return m_eraserBox; }
     LockKeyIndicators* lockIndicators() const { return m_lockKeys; }
+    // Where the document's saves run: off the GUI thread, the window held still meanwhile.
+    BackgroundWork& saveWork() { return m_saveWork; }
     // What the status bar shows when no message covers it: "Ready", or what the user should know
     // about the picture on show.
     QString idleStatusText() const;
@@ -89,6 +92,7 @@ class WriterWindow : public QMainWindow {
     QtPrompt m_qtPrompt;
     Prompt& m_prompt;
     SavableWriterDocument m_doc;
+    BackgroundWork m_saveWork;
     WriterView* m_view;
     CommandTable m_commands;
     QToolBar* m_mainToolBar = nullptr;
