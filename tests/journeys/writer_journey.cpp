@@ -434,7 +434,7 @@ class WriterSession {
         std::string savePath;
         std::optional<std::vector<uint8_t>> pending;
         std::optional<std::vector<uint8_t>> redo;
-        std::string textLine;
+        QString textLine;
         Tool tool = Tool::None;
         QString windowTitle;
     };
@@ -575,7 +575,7 @@ void WriterSession::notePendingSave(const Step& step)
         }
     }
     // A line still being typed joins the notes as it is captured; its pixels are not known here.
-    m_notesToSaveExact = view().textLine().empty();
+    m_notesToSaveExact = view().textLine().isEmpty();
     m_notesToSave = std::move(notes);
 }
 
@@ -1119,10 +1119,9 @@ std::optional<std::string> WriterSession::checkLayers()
         return broken;
     if (auto broken = sized("the redo slot", view().redoSlot()))
         return broken;
-    for (const char c : view().textLine()) {
-        if (static_cast<uint8_t>(c) < 32)
-            return "the text line holds the control character " +
-                   std::to_string(static_cast<int>(c));
+    for (const QChar c : view().textLine()) {
+        if (c.category() == QChar::Other_Control)
+            return "the text line holds the control character " + std::to_string(c.unicode());
     }
     return std::nullopt;
 }
@@ -1407,7 +1406,7 @@ std::string WriterSession::state()
          << (view().pendingLayer() ? countNotePixels(*view().pendingLayer()) : 0) << ", redo "
          << (view().redoSlot() ? "yes" : "no") << ", zoom " << view().inspect().zoom
          << (view().inspect().fit ? " fit" : "") << ", messages " << m_prompt.messageCount()
-         << ", text \"" << view().textLine() << "\", focus "
+         << ", text \"" << view().textLine().toStdString() << "\", focus "
          << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
                                          : "none")
          << ", file " << m_currentFile.substr(std::min(m_currentFile.size(), m_dir.path().size()));
