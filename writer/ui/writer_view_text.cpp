@@ -167,17 +167,10 @@ int WriterView::nextGrapheme(int index) const
 
 void WriterView::insertIntoLine(const QString& text)
 {
-    const int widthBefore = m_surface.GetTextExtentPoint32(m_textLine).width();
     m_textLine.insert(m_caretIndex, text);
     ToggleCaret(true);
     m_caretIndex += static_cast<int>(text.size());
     PlaceCaret();
-    // Shaping may draw a longer line narrower (a mark joining its letter): then what stood past
-    // its end goes too.
-    if (m_surface.GetTextExtentPoint32(m_textLine).width() < widthBefore) {
-        repaintNow();
-        return;
-    }
     m_surface.TextOut(m_anchor.x(), m_anchor.y(), m_textLine);
     flushSurface();
 }
