@@ -36,6 +36,8 @@ OMBRI_PACKAGES=(
     # The writer's SVG icons are drawn by Qt's SVG plugins.
     libqt6svg6
     fonts-dejavu-core
+    # Chinese text typed and pasted in the writer's text tests is drawn from this font.
+    fonts-wqy-microhei
     desktop-file-utils
     # The reader's full-screen tests run on a real X server under a real window manager.
     xvfb

@@ -417,30 +417,27 @@ void Surface::selectFont(const QFont& font)
     m_font = withoutAntialiasing(font);
 }
 
-QSize Surface::GetTextExtentPoint32(const std::string& text) const
+QSize Surface::GetTextExtentPoint32(const QString& text) const
 {
     const QFontMetrics metrics(m_font);
-    return QSize(metrics.horizontalAdvance(
-                     QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()))),
-                 metrics.height());
+    return QSize(metrics.horizontalAdvance(text), metrics.height());
 }
 
-void Surface::TextOut(int x, int y, const std::string& text)
+void Surface::TextOut(int x, int y, const QString& text)
 {
-    if (m_image.isNull() || text.empty())
+    if (m_image.isNull() || text.isEmpty())
         return;
-    const QString line = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     const QFontMetrics metrics(m_font);
-    const QRect cell(x, y, metrics.horizontalAdvance(line), metrics.height());
+    const QRect cell(x, y, metrics.horizontalAdvance(text), metrics.height());
     QPainter painter(&m_image);
     painter.setRenderHint(QPainter::TextAntialiasing, false);
     painter.setFont(m_font);
     painter.fillRect(cell, Qt::white);
     painter.setPen(Qt::black);
-    painter.drawText(QPoint(x, y + metrics.ascent()), line);
+    painter.drawText(QPoint(x, y + metrics.ascent()), text);
     painter.end();
     // Slanted glyphs reach past the cell.
-    const QRect inked = metrics.boundingRect(line).translated(x, y + metrics.ascent());
+    const QRect inked = metrics.boundingRect(text).translated(x, y + metrics.ascent());
     m_dirty |= (cell | inked) & m_image.rect();
 }
 

@@ -3,9 +3,9 @@
 #include <QFont>
 #include <QImage>
 #include <QSize>
+#include <QString>
 
 #include <QRect>
-#include <string>
 
 namespace ombri {
 
@@ -46,13 +46,14 @@ class Surface {
     // The colour as 0xffRRGGBB, or kInvalidColour outside the surface.
     QRgb GetPixel(int x, int y) const;
 
-    // Text, one byte per character. It is drawn in black on an opaque white cell without
-    // anti-aliasing, so its glyph pixels are pure black and nothing of the picture shows through
-    // the cell. The extent is the cell: the advance of the text and the height of the font.
+    // Text in any script. It is drawn in black on an opaque white cell without anti-aliasing, so
+    // its glyph pixels are pure black and nothing of the picture shows through the cell. Glyphs
+    // the selected font lacks come from the fonts the system falls back to. The extent is the
+    // cell: the advance of the text and the height of the font.
     void selectFont(const QFont& font);
     const QFont& font() const { return m_font; }
-    void TextOut(int x, int y, const std::string& text);
-    QSize GetTextExtentPoint32(const std::string& text) const;
+    void TextOut(int x, int y, const QString& text);
+    QSize GetTextExtentPoint32(const QString& text) const;
 
     // The bounding rectangle of every pixel changed since the last call, so the view repaints
     // only that part of the window.

@@ -29,12 +29,14 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <QTextBoundaryFinder>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -125,6 +127,18 @@ const char* const kSaveExtensions[] = {"png", "bmp", "tif", "rgb", "dpx", "cin",
 const char* const kOtherSaveSpellings[] = {"jpeg", "Png", "tiff", "TIF"};
 const char* const kTexts[] = {"a", "Ab", "note 1", "xyz", "W", " ", "8 9", "caf\xe9", ".,;"};
 const char* const kPastes[] = {"ab\ncd", "one\r\ntwo", "x\ry", "\tz", "line", "a\n\nb\n", "p\r"};
+// Text outside Latin-1, named so that a journey file stays plain ASCII: letters with their own
+// code points, a letter and its combining accent, a character outside the basic plane.
+struct ScriptText {
+    const char* name;
+    const char16_t* text;
+};
+constexpr ScriptText kScriptTexts[] = {{"polish", u"Łódź"},    {"greek", u"Ωμέγα"},
+                                       {"cyrillic", u"Жук"},   {"chinese", u"中文笔记"},
+                                       {"accent", u"e\u0301"}, {"emoji", u"\U0001F600"}};
+// How the text arrives: key by key as a keyboard laid out for the script sends it, or committed
+// at once by an input method.
+const char* const kScriptInputs[] = {"keys", "ime"};
 const char* const kEraserSizes[] = {"5", "10", "25", "50", "2x", "0", ""};
 // Files that cannot be opened: a broken PNG header, a text file, a PNG cut off halfway.
 const char* const kUnreadable[] = {"pics/broken.png", "pics/notes.txt", "bad/truncated.png"};
@@ -363,6 +377,7 @@ class WriterSession {
     void drawCloseKey(Rng& rng, Journey& journey);
     void drawExitKey(Rng& rng, Journey& journey);
     void drawHeldSave(Rng& rng, Journey& journey);
+    void drawScript(Rng& rng, Journey& journey);
 
     std::optional<std::string> runTool(const Step& step);
     std::optional<std::string> runDrag(const Step& step);
@@ -395,6 +410,7 @@ class WriterSession {
     std::optional<std::string> runExitKey(const Step& step);
     void noteKeyStep(const Step& step);
     std::optional<std::string> checkKeyStep(const Step& step);
+    std::optional<std::string> runScript(const Step& step);
 
     std::optional<std::string> clickButton(QToolBar* bar, const char* barName,
                                            const NamedCommand& command);
@@ -410,6 +426,8 @@ class WriterSession {
     std::string savePath(const Step& step) const;
     void noteDrawnFigure(const Step& step);
     void notePaste(const Step& step);
+    void noteScript(const Step& step);
+    std::optional<std::string> checkScript();
     std::optional<std::string> checkPaste();
     void notePendingSave(const Step& step);
     std::optional<std::string> unreadableTarget(const Step& step) const;
@@ -441,6 +459,12 @@ class WriterSession {
     std::string m_saveAsTarget;
     // The pixels of a figure released in this step, in image coordinates.
     std::vector<std::pair<int, int>> m_figure;
+    // What the text line and its caret must be after text in another script is typed.
+    struct ScriptLine {
+        QString line;
+        int caret = 0;
+    };
+    std::optional<ScriptLine> m_scriptLine;
     // Where a paste must leave the text tool's anchor: one line step down for each line it ends.
     std::optional<QPoint> m_anchorAfterPaste;
     // What a held save saw reach the picture while it ran.
@@ -459,7 +483,7 @@ class WriterSession {
         std::string savePath;
         std::optional<std::vector<uint8_t>> pending;
         std::optional<std::vector<uint8_t>> redo;
-        std::string textLine;
+        QString textLine;
         Tool tool = Tool::None;
         QString windowTitle;
     };
@@ -619,7 +643,7 @@ void WriterSession::notePendingSave(const Step& step)
         }
     }
     // A line still being typed joins the notes as it is captured; its pixels are not known here.
-    m_notesToSaveExact = view().textLine().empty();
+    m_notesToSaveExact = view().textLine().isEmpty();
     m_notesToSave = std::move(notes);
 }
 
@@ -863,6 +887,7 @@ const Verb<WriterSession> WriterSession::kVerbs[] = {
     {"closekey", 1, "a*", &WriterSession::drawCloseKey, &WriterSession::runCloseKey},
     {"exitkey", 1, "a*", &WriterSession::drawExitKey, &WriterSession::runExitKey},
     {"heldsave", 2, "w a*", &WriterSession::drawHeldSave, &WriterSession::runHeldSave},
+    {"script", 3, "w w", &WriterSession::drawScript, &WriterSession::runScript},
 };
 
 // Most journeys start on a picture.
@@ -887,9 +912,12 @@ void WriterSession::drawTool(Rng& rng, Journey& journey)
     const int count = rng.between(1, 4);
     for (int i = 0; i < count; ++i) {
         if (tool.id == cmd::TextTool) {
-            switch (rng.below(4)) {
+            switch (rng.below(5)) {
             case 0:
                 drawClick(rng, journey);
+                break;
+            case 4:
+                drawScript(rng, journey);
                 break;
             case 1:
                 drawType(rng, journey);
@@ -1031,6 +1059,83 @@ void WriterSession::drawResize(Rng& rng, Journey& journey)
 void WriterSession::drawEraserSize(Rng& rng, Journey& journey)
 {
     journey.push_back(Step{"erasersize", {rng.pick(kEraserSizes)}});
+}
+
+// ---- text in other scripts -----------------------------------------------------------------
+
+void WriterSession::drawScript(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"script", {rng.pick(kScriptTexts).name, rng.pick(kScriptInputs)}});
+}
+
+std::optional<std::string> WriterSession::runScript(const Step& step)
+{
+    const ScriptText* script = findNamed(kScriptTexts, step.word(0));
+    if (!script)
+        return "there is no script text " + step.word(0);
+    const QString text = QString::fromUtf16(script->text);
+    if (step.word(1) == "keys") {
+        QWidget* focus = QApplication::focusWidget();
+        typeText(focus ? focus : m_frame.get(), text);
+        return std::nullopt;
+    }
+    if (step.word(1) != "ime")
+        return "text arrives by keys or ime, not " + step.word(1);
+    // An input method sends its text only to what takes input methods; like the keys, it goes
+    // to the widget with the keyboard focus.
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus)
+        return std::nullopt;
+    QInputMethodQueryEvent query(Qt::ImEnabled);
+    QApplication::sendEvent(focus, &query);
+    if (!query.value(Qt::ImEnabled).toBool())
+        return std::nullopt;
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QApplication::sendEvent(focus, &commit);
+    return std::nullopt;
+}
+
+// Typed on the canvas with the text tool in hand, the text joins the line at the caret, each of
+// its characters as it is, and the caret stands after it; anywhere else the line is untouched.
+void WriterSession::noteScript(const Step& step)
+{
+    m_scriptLine.reset();
+    const ScriptText* script = findNamed(kScriptTexts, step.word(0));
+    if (step.verb != "script" || !script)
+        return;
+    ScriptLine expected{view().textLine(), view().caretIndex()};
+    if (view().activeTool() == Tool::Text && QApplication::focusWidget() == &view()) {
+        const QString text = QString::fromUtf16(script->text);
+        expected.line.insert(expected.caret, text);
+        expected.caret += static_cast<int>(text.size());
+    }
+    m_scriptLine = std::move(expected);
+}
+
+std::optional<std::string> WriterSession::checkScript()
+{
+    const QString& line = view().textLine();
+    const int caret = view().caretIndex();
+    if (m_scriptLine && (line != m_scriptLine->line || caret != m_scriptLine->caret))
+        return "text typed in another script left the line \"" + line.toStdString() +
+               "\" with the caret at " + std::to_string(caret) + " instead of \"" +
+               m_scriptLine->line.toStdString() + "\" at " + std::to_string(m_scriptLine->caret);
+    // Nothing a journey types is a question mark: one in the line is a character lost on the
+    // way.
+    if (line.contains(u'?') || line.contains(QChar::ReplacementCharacter))
+        return "the text line \"" + line.toStdString() + "\" lost a character on the way";
+    if (caret < 0 || caret > line.size())
+        return "the caret stands at " + std::to_string(caret) + " in a line of " +
+               std::to_string(line.size());
+    if (!line.isEmpty() && caret > 0 && caret < line.size()) {
+        QTextBoundaryFinder graphemes(QTextBoundaryFinder::Grapheme, line);
+        graphemes.setPosition(caret);
+        if (!graphemes.isAtBoundary())
+            return "the caret stands inside a character of \"" + line.toStdString() + "\", at " +
+                   std::to_string(caret);
+    }
+    return std::nullopt;
 }
 
 // A click on a toolbar button, or why there is none to click.
@@ -1429,6 +1534,7 @@ std::optional<std::string> WriterSession::perform(const Step& step, const Verb<W
     notePendingSave(step);
     notePaste(step);
     noteKeyStep(step);
+    noteScript(step);
     const auto refused = (this->*verb.run)(step);
     settle();
     reactivate(m_frame.get());
@@ -1456,6 +1562,8 @@ std::optional<std::string> WriterSession::check(const Step& step)
         return broken;
     if (auto broken = checkKeyStep(step))
         return broken;
+    if (auto broken = checkScript())
+        return broken;
     return checkScreen();
 }
 
@@ -1477,10 +1585,9 @@ std::optional<std::string> WriterSession::checkLayers()
         return broken;
     if (auto broken = sized("the redo slot", view().redoSlot()))
         return broken;
-    for (const char c : view().textLine()) {
-        if (static_cast<uint8_t>(c) < 32)
-            return "the text line holds the control character " +
-                   std::to_string(static_cast<int>(c));
+    for (const QChar c : view().textLine()) {
+        if (c.category() == QChar::Other_Control)
+            return "the text line holds the control character " + std::to_string(c.unicode());
     }
     return std::nullopt;
 }
@@ -1765,7 +1872,7 @@ std::string WriterSession::state()
          << (view().pendingLayer() ? countNotePixels(*view().pendingLayer()) : 0) << ", redo "
          << (view().redoSlot() ? "yes" : "no") << ", zoom " << view().inspect().zoom
          << (view().inspect().fit ? " fit" : "") << ", messages " << m_prompt.messageCount()
-         << ", text \"" << view().textLine() << "\", focus "
+         << ", text \"" << view().textLine().toStdString() << "\", focus "
          << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
                                          : "none")
          << ", file " << m_currentFile.substr(std::min(m_currentFile.size(), m_dir.path().size()));

@@ -4,6 +4,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <QTest>
@@ -23,6 +24,13 @@ class TextToolTest : public ViewFixture {
     {
         for (char c : text)
             view->onChar(static_cast<uint8_t>(c));
+    }
+    // What an input method learns from the canvas, asked as the platform asks it.
+    QVariant askInputMethod(Qt::InputMethodQuery query) const
+    {
+        QInputMethodQueryEvent event(query);
+        QApplication::sendEvent(view.get(), &event);
+        return event.value(query);
     }
     int lineStep() const { return view->surface().GetTextExtentPoint32("L").height() + 4; }
     // The rows (from the top) holding marked pixels.
@@ -219,6 +227,135 @@ TEST_F(TextToolTest, KeysHeldWithCtrlAltOrMetaTypeNothing)
         QTest::keyClick(view.get(), Qt::Key_Z, modifier);
     QTest::keyClick(view.get(), Qt::Key_B);
     EXPECT_EQ(view->textLine(), "ab");
+}
+
+// A letter with its combining accent and a character outside the basic plane (two UTF-16 halves)
+// are each one grapheme: the caret never stands inside one, and Backspace and Delete take it
+// whole.
+TEST_F(TextToolTest, TheCaretMovesAndDeletesByGrapheme)
+{
+    view->setFocus();
+    const QString accented = QStringLiteral(u"e\u0301");
+    const QString emoji = QString::fromUcs4(U"\U0001F600");
+    ASSERT_EQ(emoji.size(), 2);
+    // The accent comes from a key of its own, as a dead key sends it.
+    for (const QString& key : {QStringLiteral("a"), QStringLiteral("e"), QStringLiteral(u"\u0301"),
+                               emoji, QStringLiteral("b")})
+        QTest::sendKeyEvent(QTest::Click, view.get(), Qt::Key_unknown, key, Qt::NoModifier);
+    const QString line = QStringLiteral("a") + accented + emoji + QStringLiteral("b");
+    ASSERT_EQ(view->textLine(), line);
+    EXPECT_EQ(view->caretIndex(), 6);
+
+    const auto caretAfter = [&](const QString& before) {
+        return view->surface().GetTextExtentPoint32(before).width();
+    };
+    std::vector<int> leftStops;
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(view.get(), Qt::Key_Left);
+        leftStops.push_back(view->caretIndex());
+    }
+    EXPECT_EQ(leftStops, (std::vector<int>{5, 3, 1, 0, 0}));
+    QTest::keyClick(view.get(), Qt::Key_Right);
+    QTest::keyClick(view.get(), Qt::Key_Right);
+    EXPECT_EQ(view->caretIndex(), 3);
+    EXPECT_EQ(view->caretLine().p1().x(), caretAfter(QStringLiteral("a") + accented));
+
+    QTest::keyClick(view.get(), Qt::Key_End);
+    EXPECT_EQ(view->caretIndex(), 6);
+    EXPECT_EQ(view->caretLine().p1().x(), caretAfter(line));
+    QTest::keyClick(view.get(), Qt::Key_Home);
+    EXPECT_EQ(view->caretIndex(), 0);
+    EXPECT_EQ(view->caretLine().p1().x(), 0);
+    QTest::keyClick(view.get(), Qt::Key_End);
+
+    QTest::keyClick(view.get(), Qt::Key_Backspace);
+    QTest::keyClick(view.get(), Qt::Key_Backspace);
+    EXPECT_EQ(view->textLine(), QStringLiteral("a") + accented);
+    EXPECT_EQ(view->caretIndex(), 3);
+    view->onTypedText(emoji);
+    QTest::keyClick(view.get(), Qt::Key_Home);
+    QTest::keyClick(view.get(), Qt::Key_Right);
+    QTest::keyClick(view.get(), Qt::Key_Delete);
+    EXPECT_EQ(view->textLine(), QStringLiteral("a") + emoji);
+    EXPECT_EQ(view->caretIndex(), 1);
+    QTest::keyClick(view.get(), Qt::Key_Delete);
+    EXPECT_EQ(view->textLine(), QStringLiteral("a"));
+    EXPECT_EQ(view->caretLine().p1().x(), caretAfter(QStringLiteral("a")));
+}
+
+// Tab typed does nothing; pasted, it stands for four spaces.
+TEST_F(TextToolTest, TabTypesNothingAndPastesFourSpaces)
+{
+    view->setFocus();
+    QTest::keyClick(view.get(), Qt::Key_Tab);
+    EXPECT_EQ(view->textLine(), QString());
+    QGuiApplication::clipboard()->setText(QStringLiteral(u"\tЖ"));
+    view->onPaste();
+    int leftmost = view->surface().width();
+    for (const auto& [x, y] : pendingPixels())
+        leftmost = std::min(leftmost, x);
+    const int spaces = view->surface().GetTextExtentPoint32(QStringLiteral("    ")).width();
+    EXPECT_GE(leftmost, spaces);
+    EXPECT_LT(leftmost,
+              spaces + view->surface().GetTextExtentPoint32(QStringLiteral(u"Ж")).width());
+}
+
+// Input methods compose text for the canvas while the text tool is in hand: their window sits at
+// the caret, what they are composing is not drawn, and only committed text joins the line.
+TEST_F(TextToolTest, InputMethodsComposeAtTheCaret)
+{
+    view->setFocus();
+    EXPECT_TRUE(view->testAttribute(Qt::WA_InputMethodEnabled));
+    EXPECT_TRUE(view->viewport()->testAttribute(Qt::WA_InputMethodEnabled));
+    EXPECT_TRUE(askInputMethod(Qt::ImEnabled).toBool());
+    type("ab");
+    const QLine caret = view->caretLine();
+    EXPECT_EQ(askInputMethod(Qt::ImCursorRectangle).toRect(),
+              QRect(caret.p1(), QSize(2, caret.p2().y() - caret.p1().y())));
+    EXPECT_EQ(askInputMethod(Qt::ImCursorPosition).toInt(), 2);
+    EXPECT_EQ(askInputMethod(Qt::ImSurroundingText).toString(), QStringLiteral("ab"));
+
+    const QImage before = view->surface().image().copy();
+    QInputMethodEvent composing(QStringLiteral(u"zhong"), {});
+    QApplication::sendEvent(view.get(), &composing);
+    EXPECT_EQ(view->textLine(), QStringLiteral("ab"));
+    EXPECT_EQ(view->surface().image(), before);
+
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral(u"中"));
+    QApplication::sendEvent(view.get(), &commit);
+    EXPECT_EQ(view->textLine(), QStringLiteral(u"ab中"));
+    // A commit may replace what stands before the caret, as a correction does.
+    QInputMethodEvent correction;
+    correction.setCommitString(QStringLiteral(u"文"), -1, 1);
+    QApplication::sendEvent(view.get(), &correction);
+    EXPECT_EQ(view->textLine(), QStringLiteral(u"ab文"));
+    EXPECT_EQ(view->caretIndex(), 3);
+
+    view->onToolCommand(cmd::TextTool);
+    EXPECT_FALSE(view->testAttribute(Qt::WA_InputMethodEnabled));
+    EXPECT_FALSE(askInputMethod(Qt::ImEnabled).toBool());
+    QInputMethodEvent late;
+    late.setCommitString(QStringLiteral("x"));
+    QApplication::sendEvent(view.get(), &late);
+    EXPECT_EQ(view->textLine(), QString());
+}
+
+// The overhang of a slanted line is that of its last grapheme, accent and all.
+TEST_F(TextToolTest, ItalicOverhangIsThatOfTheLastGrapheme)
+{
+    QFont italic = view->textFont();
+    italic.setItalic(true);
+    italic.setPointSize(40);
+    view->setFontChooser([&](const QFont&) { return std::optional<QFont>(italic); });
+    view->onFontSetting();
+    view->onTypedText(QStringLiteral(u"ff\u0301"));
+    const int cellRight = view->surface().GetTextExtentPoint32(view->textLine()).width();
+    view->onChar(13);
+    int rightmost = 0;
+    for (const auto& [x, y] : pendingPixels())
+        rightmost = std::max(rightmost, x);
+    EXPECT_GE(rightmost, cellRight);
 }
 
 TEST_F(TextToolTest, PasteOutsideTheTextToolDoesNothing)

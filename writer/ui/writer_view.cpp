@@ -195,7 +195,7 @@ void WriterView::renderSurface()
     m_caretShown = false;
     if (m_tool != Tool::None) {
         PaintPendingLayer();
-        if (!m_textLine.empty())
+        if (!m_textLine.isEmpty())
             m_surface.TextOut(m_anchor.x(), m_anchor.y(), m_textLine);
     }
     m_surface.takeDirtyRect();
@@ -247,7 +247,7 @@ void WriterView::scrollContentsBy(int dx, int dy)
     if (m_tool == Tool::Text) {
         m_scrollBefore = scrollPosition() + QPoint(dx, dy);
         ToggleCaret(true);
-        if (!m_textLine.empty())
+        if (!m_textLine.isEmpty())
             mergeTextLine();
         m_scrollBefore.reset();
     }
@@ -514,7 +514,7 @@ bool WriterView::mayDropReplace()
     // The pending drawing and the redo slot are sized for the picture on screen: the user
     // decides whether they join its notes before another picture replaces it.
     const bool holdsDrawing =
-        m_tool != Tool::None && m_tool != Tool::Eraser && (m_pending || !m_textLine.empty());
+        m_tool != Tool::None && m_tool != Tool::Eraser && (m_pending || !m_textLine.isEmpty());
     if (!holdsDrawing) {
         EndTool(false);
         return true;
@@ -705,7 +705,7 @@ void WriterView::keyPressEvent(QKeyEvent* event)
             break;
         }
         if (code >= 0) {
-            onChar(static_cast<uint8_t>(code));
+            onChar(static_cast<char32_t>(code));
             return;
         }
         // A key held with Ctrl, Alt or Meta is a command (Ctrl+Z while Undo has nothing to
@@ -716,16 +716,9 @@ void WriterView::keyPressEvent(QKeyEvent* event)
             QAbstractScrollArea::keyPressEvent(event);
             return;
         }
-        // One byte per character, as the text line holds them.
-        const QByteArray typed = event->text().toLatin1();
-        bool any = false;
-        for (char c : typed) {
-            if (static_cast<uint8_t>(c) >= 32) {
-                onChar(static_cast<uint8_t>(c));
-                any = true;
-            }
-        }
-        if (any)
+        // The key's text in whatever script the keyboard writes; the text an input method
+        // composes arrives as input-method events instead.
+        if (onTypedText(event->text()))
             return;
     }
     QAbstractScrollArea::keyPressEvent(event);

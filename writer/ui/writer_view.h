@@ -107,8 +107,12 @@ class WriterView : public QAbstractScrollArea {
         m_setEraserBoxText = std::move(setter);
     }
 
-    // Text tool: a character typed (its single-byte code), the font dialog, the caret.
-    void onChar(uint8_t code);
+    // Text tool: a character typed (Backspace 8, Tab 9, Enter 13 and Escape 27 are keys, any
+    // other code point joins the line), text typed or committed by an input method, the font
+    // dialog, the caret.
+    void onChar(char32_t code);
+    // False when the text held nothing to type.
+    bool onTypedText(const QString& text);
     void onFontSetting();
     // The font dialog, opened on the current font; nothing when cancelled. Tests replace it.
     void setFontChooser(std::function<std::optional<QFont>(const QFont&)> chooser)
@@ -150,7 +154,7 @@ class WriterView : public QAbstractScrollArea {
     int eraserHalfSize() const { return m_eraserHalfSize; }
     const std::optional<std::vector<uint8_t>>& pendingLayer() const { return m_pending; }
     const std::optional<std::vector<uint8_t>>& redoSlot() const { return m_redoSlot; }
-    const std::string& textLine() const { return m_textLine; }
+    const QString& textLine() const { return m_textLine; }
     int caretIndex() const { return m_caretIndex; }
     bool caretShown() const { return m_caretShown; }
     bool caretBlinking() const;
@@ -175,6 +179,8 @@ class WriterView : public QAbstractScrollArea {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     bool focusNextPrevChild(bool next) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -220,6 +226,15 @@ class WriterView : public QAbstractScrollArea {
     void mergeTextLine();
     int lineHeight() const;
     bool onTextKey(int key);
+    // The text line's grapheme boundaries: where the caret may stand.
+    int previousGrapheme(int index) const;
+    int nextGrapheme(int index) const;
+    void insertIntoLine(const QString& text);
+    void removeFromLine(int from, int to);
+    void moveCaret(int index);
+    // Input methods compose text for the canvas only while the text tool is in hand.
+    void enableTextInput(bool enable);
+    void updateInputMethod();
     void selectEraser();
     void drawPreview(QPoint current);
     void drawFinalFigure(QPoint release);
@@ -259,7 +274,7 @@ class WriterView : public QAbstractScrollArea {
     int m_caretIndex = 0;
     QFont m_font;
     Rgb m_background = kDefaultBackground;
-    std::string m_textLine;
+    QString m_textLine;
     QPoint m_anchor;
     QPoint m_last;
     int m_colourCommand;

@@ -72,26 +72,22 @@ void WriterView::onPaste()
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty())
         return;
-    // One byte per character; pasted text always goes to the start of the line.
-    const QByteArray bytes = text.toLatin1();
-    size_t position = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        switch (c) {
-        case '\r':
-        case '\n':
+    // Pasted text always goes to the start of the line. A character outside the basic plane
+    // comes as two halves, inserted one after the other.
+    qsizetype position = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' || c == u'\n') {
             // Lines end with LF on Linux, CR LF or CR elsewhere: each of them ends one line.
-            if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
                 ++i;
             NewTextLine(true);
             position = 0;
-            break;
-        case '\t':
-            m_textLine.insert(position, 4, ' ');
+        } else if (c == u'\t') {
+            m_textLine.insert(position, QString(4, u' '));
             position += 4;
-            break;
-        default:
-            m_textLine.insert(position, 1, c);
+        } else {
+            m_textLine.insert(position, c);
             ++position;
         }
     }

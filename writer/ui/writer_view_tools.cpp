@@ -138,12 +138,13 @@ void WriterView::EndTool(bool repaint)
         break;
     case Tool::Text:
         m_caretTimer->stop();
+        enableTextInput(false);
         ToggleCaret(true);
-        if (!m_textLine.empty() || m_pending) {
+        if (!m_textLine.isEmpty() || m_pending) {
             // A line still being typed shows black on its white cell; once it is part of the
             // notes it is shown in the note colour, so the canvas is repainted even when the
             // caller did not ask for it.
-            const bool lineShown = !m_textLine.empty();
+            const bool lineShown = !m_textLine.isEmpty();
             mergeTextLine();
             m_tool = Tool::None;
             if (repaint || lineShown)
@@ -197,7 +198,7 @@ void WriterView::onLButtonDown(QPoint point, unsigned)
 {
     if (m_tool == Tool::Text) {
         ToggleCaret(true);
-        if (!m_textLine.empty()) {
+        if (!m_textLine.isEmpty()) {
             captureTextLine();
             m_textLine.clear();
             m_caretIndex = 0;
