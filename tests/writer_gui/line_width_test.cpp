@@ -249,51 +249,59 @@ TEST_F(LineWidthTest, PenMarksTheWideStrokeItShows)
 
 // A figure dragged past the view's edge scrolls the picture after the mouse, keeps its anchor
 // where it was pressed on the picture, shows its preview at the new place, and is captured
-// whole, far outside what the window showed when the drag began.
+// whole, far outside what the window showed when the drag began: held a little past the edge
+// while the view scrolls 500 pixels, or held 500 pixels past it for a step of the scroll.
 TEST_F(LineWidthTest, AFigureDraggedPastTheEdgeScrollsAndIsCapturedWhole)
 {
     openWhite(3000, 2000);
-    for (const int width : {1, 3}) {
-        for (const ShapeTool& shape : {kShapeTools[1], kShapeTools[2]}) {
-            ASSERT_TRUE(commands().trigger(widthCommand(width)));
-            ASSERT_TRUE(commands().trigger(shape.command));
-            view().horizontalScrollBar()->setValue(0);
-            view().verticalScrollBar()->setValue(0);
-            const QSize client = view().inspect().client;
-            const QPoint anchor(40, 30);
-            const QPoint outside(client.width() + 30, client.height() + 30);
-            sendMouse(view(), QEvent::MouseButtonPress, anchor, Qt::LeftButton, Qt::LeftButton);
-            sendMouse(view(), QEvent::MouseMove, QPoint(200, 200), Qt::NoButton, Qt::LeftButton);
-            EXPECT_FALSE(view().autoScrolling());
-            sendMouse(view(), QEvent::MouseMove, outside, Qt::NoButton, Qt::LeftButton);
-            EXPECT_TRUE(view().autoScrolling());
-            QTRY_VERIFY_WITH_TIMEOUT(
-                view().inspect().scroll.x() >= 500 && view().inspect().scroll.y() >= 500, 10000);
-            const QPoint scroll = view().inspect().scroll;
-            // The preview runs from the anchor's new place on the screen to the mouse.
-            const Layer preview = figureLayer(shape.tool, anchor, outside + scroll, width, picture);
-            Layer previewShown(preview.size(), 0);
-            for (int row = scroll.y(); row < scroll.y() + client.height(); ++row)
-                for (int column = scroll.x(); column < scroll.x() + client.width(); ++column) {
-                    const size_t index = static_cast<size_t>(picture.height() - 1 - row) * 3000 +
-                                         static_cast<size_t>(column);
-                    previewShown[index] = preview[index];
-                }
-            EXPECT_EQ(blackOnScreen(view(), picture), previewShown);
+    const struct {
+        int past;
+        int scrolled;
+        int width;
+        ShapeTool shape;
+    } drags[] = {{30, 500, 1, kShapeTools[1]},
+                 {30, 500, 3, kShapeTools[2]},
+                 {500, 1, 1, kShapeTools[0]},
+                 {500, 1, 5, kShapeTools[3]}};
+    for (const auto& [past, scrolled, width, shape] : drags) {
+        ASSERT_TRUE(commands().trigger(widthCommand(width)));
+        ASSERT_TRUE(commands().trigger(shape.command));
+        view().horizontalScrollBar()->setValue(0);
+        view().verticalScrollBar()->setValue(0);
+        const QSize client = view().inspect().client;
+        const QPoint anchor(40, 30);
+        const QPoint outside(client.width() + past, client.height() + past);
+        sendMouse(view(), QEvent::MouseButtonPress, anchor, Qt::LeftButton, Qt::LeftButton);
+        sendMouse(view(), QEvent::MouseMove, QPoint(200, 200), Qt::NoButton, Qt::LeftButton);
+        EXPECT_FALSE(view().autoScrolling());
+        sendMouse(view(), QEvent::MouseMove, outside, Qt::NoButton, Qt::LeftButton);
+        EXPECT_TRUE(view().autoScrolling());
+        QTRY_VERIFY_WITH_TIMEOUT(view().inspect().scroll.x() >= scrolled &&
+                                     view().inspect().scroll.y() >= scrolled,
+                                 10000);
+        const QPoint scroll = view().inspect().scroll;
+        // The preview runs from the anchor's new place on the screen to the mouse.
+        const Layer preview = figureLayer(shape.tool, anchor, outside + scroll, width, picture);
+        Layer previewShown(preview.size(), 0);
+        for (int row = scroll.y(); row < scroll.y() + client.height(); ++row)
+            for (int column = scroll.x(); column < scroll.x() + client.width(); ++column) {
+                const size_t index = static_cast<size_t>(picture.height() - 1 - row) * 3000 +
+                                     static_cast<size_t>(column);
+                previewShown[index] = preview[index];
+            }
+        EXPECT_EQ(blackOnScreen(view(), picture), previewShown);
 
-            sendMouse(view(), QEvent::MouseButtonRelease, outside, Qt::LeftButton, Qt::NoButton);
-            EXPECT_FALSE(view().autoScrolling());
-            const QPoint released = view().inspect().scroll;
-            const Layer expected =
-                figureLayer(shape.tool, anchor, outside + released, width, picture);
-            EXPECT_EQ(pending(), expected) << shape.command << " width " << width;
-            // The figure reaches 500 pixels and more past where the window's edge was.
-            EXPECT_GE(released.x() + outside.x() - client.width(), 500);
-            QTest::qWait(120);
-            EXPECT_EQ(view().inspect().scroll, released) << "the view scrolled after the release";
-            ASSERT_TRUE(commands().trigger(cmd::Undo));
-            ASSERT_TRUE(commands().trigger(shape.command));
-        }
+        sendMouse(view(), QEvent::MouseButtonRelease, outside, Qt::LeftButton, Qt::NoButton);
+        EXPECT_FALSE(view().autoScrolling());
+        const QPoint released = view().inspect().scroll;
+        const Layer expected = figureLayer(shape.tool, anchor, outside + released, width, picture);
+        EXPECT_EQ(pending(), expected) << shape.command << " width " << width;
+        // The figure reaches 500 pixels and more past where the window's edge was.
+        EXPECT_GE(released.x() + outside.x() - client.width(), 500);
+        QTest::qWait(120);
+        EXPECT_EQ(view().inspect().scroll, released) << "the view scrolled after the release";
+        ASSERT_TRUE(commands().trigger(cmd::Undo));
+        ASSERT_TRUE(commands().trigger(shape.command));
     }
 }
 
