@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <utility>
 
 namespace ombri {
 namespace {
@@ -203,12 +205,25 @@ std::vector<QMenu*> CommandTable::fillMenuBar(QMenuBar* bar, const QStringList& 
         menus.push_back(menu);
     }
     m_menuCount = static_cast<int>(titles.size());
+    std::map<std::pair<int, QString>, QMenu*> submenus;
     for (const Entry& entry : m_entries) {
         const MenuPlace& place = entry.command.menu;
         if (place.menu < 0 || place.menu >= m_menuCount)
             continue;
         QMenu* menu = menus[static_cast<std::size_t>(place.menu)];
-        addGap(menu, place.gap, recentFiles);
+        if (place.submenu) {
+            QMenu*& submenu = submenus[{place.menu, QString::fromUtf8(place.submenu)}];
+            if (!submenu) {
+                addGap(menu, place.gap, recentFiles);
+                submenu = menu->addMenu(QString::fromUtf8(place.submenu));
+                watchMenu(submenu);
+            } else {
+                addGap(submenu, place.gap, recentFiles);
+            }
+            menu = submenu;
+        } else {
+            addGap(menu, place.gap, recentFiles);
+        }
         menu->addAction(entry.action);
     }
     if (!recentFiles) {

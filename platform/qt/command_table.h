@@ -56,10 +56,13 @@ enum class Gap { None, Separator, RecentFiles };
 constexpr int kNoMenu = -1;
 constexpr int kNoToolBar = -1;
 
-// The menu of the program's menu bar a command's item is in, by its place on the bar.
+// The menu of the program's menu bar a command's item is in, by its place on the bar, and the
+// title of the submenu there that holds it, if any. The items of one submenu share its title;
+// the gap of the first comes before the submenu in its menu, the others' inside it.
 struct MenuPlace {
     int menu = kNoMenu;
     Gap gap = Gap::None;
+    const char* submenu = nullptr;
 };
 
 // The toolbar button of a command: its bar, its place there (buttons are ordered by it, so that
@@ -120,6 +123,12 @@ template <typename Window> struct CommandRow {
     {
         CommandRow row = *this;
         row.menu = {menuNumber, gap};
+        return row;
+    }
+    constexpr CommandRow inSubmenu(int menuNumber, const char* title, Gap gap = Gap::None) const
+    {
+        CommandRow row = *this;
+        row.menu = {menuNumber, gap, title};
         return row;
     }
     constexpr CommandRow keys(CommandKeys bound, Rule onlyWhen = nullptr) const

@@ -130,6 +130,7 @@ class PixelWriter {
     {
         pen(y, Run{x, x}, [](int64_t, int64_t) { return true; });
     }
+    void brushPixel(int64_t x, int64_t y) { brush(y, Run{x, x}); }
 
     QRect changed() const
     {
@@ -167,7 +168,7 @@ class PixelWriter {
 
 // The box of a rectangle-based figure, ordered, covering left <= x < right, top <= y < bottom.
 struct Box {
-    Box(int x0, int y0, int x1, int y1)
+    Box(int64_t x0, int64_t y0, int64_t x1, int64_t y1)
         : left(std::min(x0, x1)), top(std::min(y0, y1)), right(std::max(x0, x1)),
           bottom(std::max(y0, y1))
     {
@@ -175,6 +176,15 @@ struct Box {
     int64_t width() const { return right - left; }
     int64_t height() const { return bottom - top; }
     bool empty() const { return width() == 0 || height() == 0; }
+    Box moved(int64_t dx, int64_t dy) const
+    {
+        return Box(left + dx, top + dy, right + dx, bottom + dy);
+    }
+    // The pixels the box's figures may cover.
+    QRect pixels() const
+    {
+        return QRect(QPoint(int(left), int(top)), QPoint(int(right - 1), int(bottom - 1)));
+    }
 
     int64_t left, top, right, bottom;
 };
@@ -295,6 +305,71 @@ class Sweep {
 
 const auto kEveryPixel = [](int64_t, int64_t) { return true; };
 
+constexpr QRgb kUntouched = 0xFF808080u;
+
+// The pixels from one point to another, both included, whichever comes first.
+QRect spanning(QPoint a, QPoint b)
+{
+    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                 QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
+}
+
+// Draws one figure, given as a function that draws its one-pixel form on a pixel writer with
+// its coordinates moved by (-dx, -dy); reach holds every pixel of that form. A wider pen draws
+// the one-pixel form first on a scratch image around the part of the surface it can reach, pen
+// pixels black and brush pixels white on grey; each pen pixel is then widened to the pen's
+// footprint, and the brush keeps only what no pen reaches, so that each pixel of the surface is
+// written once. Returns the pixels changed.
+template <typename DrawThin>
+QRect drawFigure(QImage& image, Surface::RasterMode mode, int penWidth, const QRect& reach,
+                 DrawThin drawThin)
+{
+    PixelWriter writer(image, mode);
+    if (penWidth <= 1) {
+        drawThin(writer, 0, 0);
+        return writer.changed();
+    }
+    const QRect area = reach & image.rect().adjusted(-penWidth, -penWidth, penWidth, penWidth);
+    const QRect target = area.adjusted(-penWidth, -penWidth, penWidth, penWidth) & image.rect();
+    if (area.isEmpty() || target.isEmpty())
+        return {};
+    QImage scratch(area.size(), QImage::Format_RGB32);
+    scratch.fill(kUntouched);
+    PixelWriter thin(scratch, Surface::RasterMode::CopyPen);
+    drawThin(thin, area.left(), area.top());
+
+    const auto footprint = Surface::penFootprint(penWidth);
+    std::vector<uint8_t> covered(size_t(target.width()) * size_t(target.height()), 0);
+    for (int y = 0; y < scratch.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(scratch.constScanLine(y));
+        for (int x = 0; x < scratch.width(); ++x) {
+            if (line[x] != kBlack)
+                continue;
+            for (const QPoint& offset : footprint) {
+                const QPoint at = QPoint(x, y) + area.topLeft() + offset;
+                if (target.contains(at))
+                    covered[size_t(at.y() - target.top()) * size_t(target.width()) +
+                            size_t(at.x() - target.left())] = 1;
+            }
+        }
+    }
+    for (int y = target.top(); y <= target.bottom(); ++y) {
+        const uint8_t* row = covered.data() + size_t(y - target.top()) * size_t(target.width());
+        const bool scratchRow = y >= area.top() && y <= area.bottom();
+        const auto* line =
+            scratchRow ? reinterpret_cast<const QRgb*>(scratch.constScanLine(y - area.top()))
+                       : nullptr;
+        for (int x = target.left(); x <= target.right(); ++x) {
+            if (row[x - target.left()])
+                writer.penPixel(x, y);
+            else if (line && x >= area.left() && x <= area.right() &&
+                     line[x - area.left()] == kWhite)
+                writer.brushPixel(x, y);
+        }
+    }
+    return writer.changed();
+}
+
 } // namespace
 
 namespace {
@@ -336,6 +411,30 @@ Surface::Brush Surface::selectBrush(Brush brush)
     return std::exchange(m_brush, brush);
 }
 
+int Surface::setPenWidth(int width)
+{
+    return std::exchange(m_penWidth, std::clamp(width, 1, kWidestPen));
+}
+
+// A disc as many pixels across as the pen is wide, centred on the pixel, or between pixels for
+// an even width, where it reaches one pixel further right and down than left and up.
+std::vector<QPoint> Surface::penFootprint(int width)
+{
+    width = std::clamp(width, 1, kWidestPen);
+    const int low = -(width - 1) / 2;
+    const int high = low + width - 1;
+    const double centre = (low + high) / 2.0;
+    const double radius = width / 2.0;
+    std::vector<QPoint> offsets;
+    for (int dy = low; dy <= high; ++dy) {
+        for (int dx = low; dx <= high; ++dx) {
+            if ((dx - centre) * (dx - centre) + (dy - centre) * (dy - centre) <= radius * radius)
+                offsets.emplace_back(dx, dy);
+        }
+    }
+    return offsets;
+}
+
 void Surface::MoveTo(int x, int y)
 {
     m_position = QPoint(x, y);
@@ -346,9 +445,12 @@ void Surface::LineTo(int x, int y)
     const QPoint from = std::exchange(m_position, QPoint(x, y));
     if (from == m_position || !inDeviceRange({from.x(), from.y(), x, y}))
         return;
-    PixelWriter writer(m_image, m_rasterMode);
-    drawLine(writer, from.x(), from.y(), x, y);
-    m_dirty |= writer.changed();
+    const QPoint to = m_position;
+    m_dirty |=
+        drawFigure(m_image, m_rasterMode, m_penWidth, spanning(from, to),
+                   [&](PixelWriter& writer, int64_t dx, int64_t dy) {
+                       drawLine(writer, from.x() - dx, from.y() - dy, to.x() - dx, to.y() - dy);
+                   });
 }
 
 void Surface::Rectangle(int left, int top, int right, int bottom)
@@ -368,11 +470,14 @@ void Surface::RoundRect(int left, int top, int right, int bottom, int cornerWidt
     const Box box(left, top, right, bottom);
     if (box.empty() || !inDeviceRange({left, top, right, bottom}))
         return;
-    PixelWriter writer(m_image, m_rasterMode);
-    drawRoundedBox(writer, box, std::clamp<int64_t>(cornerWidth, 0, box.width()),
-                   std::clamp<int64_t>(cornerHeight, 0, box.height()), m_brush == Brush::White,
-                   kEveryPixel);
-    m_dirty |= writer.changed();
+    const int64_t width = std::clamp<int64_t>(cornerWidth, 0, box.width());
+    const int64_t height = std::clamp<int64_t>(cornerHeight, 0, box.height());
+    const bool fill = m_brush == Brush::White;
+    m_dirty |= drawFigure(m_image, m_rasterMode, m_penWidth, box.pixels(),
+                          [&](PixelWriter& writer, int64_t dx, int64_t dy) {
+                              drawRoundedBox(writer, box.moved(-dx, -dy), width, height, fill,
+                                             kEveryPixel);
+                          });
 }
 
 void Surface::Arc(int left, int top, int right, int bottom, int xStart, int yStart, int xEnd,
@@ -381,16 +486,19 @@ void Surface::Arc(int left, int top, int right, int bottom, int xStart, int ySta
     const Box box(left, top, right, bottom);
     if (box.empty() || !inDeviceRange({left, top, right, bottom, xStart, yStart, xEnd, yEnd}))
         return;
-    // Twice the centre, as the ellipse's pixel positions are in half pixels.
-    const int64_t centreX = box.left + box.right - 1, centreY = box.top + box.bottom - 1;
-    const auto direction = [&](int64_t x, int64_t y) {
-        return Direction{2 * x - centreX, centreY - 2 * y};
+    const auto drawThin = [&](PixelWriter& writer, int64_t dx, int64_t dy) {
+        const Box moved = box.moved(-dx, -dy);
+        // Twice the centre, as the ellipse's pixel positions are in half pixels.
+        const int64_t centreX = moved.left + moved.right - 1;
+        const int64_t centreY = moved.top + moved.bottom - 1;
+        const auto direction = [&](int64_t x, int64_t y) {
+            return Direction{2 * x - centreX, centreY - 2 * y};
+        };
+        const Sweep sweep(direction(xStart - dx, yStart - dy), direction(xEnd - dx, yEnd - dy));
+        drawRoundedBox(writer, moved, moved.width(), moved.height(), false,
+                       [&](int64_t x, int64_t y) { return sweep.contains(direction(x, y)); });
     };
-    const Sweep sweep(direction(xStart, yStart), direction(xEnd, yEnd));
-    PixelWriter writer(m_image, m_rasterMode);
-    drawRoundedBox(writer, box, box.width(), box.height(), false,
-                   [&](int64_t x, int64_t y) { return sweep.contains(direction(x, y)); });
-    m_dirty |= writer.changed();
+    m_dirty |= drawFigure(m_image, m_rasterMode, m_penWidth, box.pixels(), drawThin);
 }
 
 void Surface::SetPixelV(int x, int y, QRgb colour)

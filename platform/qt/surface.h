@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <QRect>
+#include <string>
+#include <vector>
 
 namespace ombri {
 
@@ -15,13 +17,18 @@ namespace ombri {
 // its end point, and the rectangle-based figures cover left <= x < right, top <= y < bottom. The
 // tools read pure black back from it, so every covered pixel matters.
 //
-// Like a window's device context the surface keeps its state: the raster mode and the brush stay
-// selected until something else is selected.
+// Like a window's device context the surface keeps its state: the raster mode, the brush and the
+// pen's width stay selected until something else is selected.
+//
+// A wider pen covers, around every pixel of the one-pixel figure, the pen's footprint: a disc as
+// many pixels across as the pen is wide. A figure still covers each of its pixels once, so that
+// the inverting mode removes it by drawing it again.
 class Surface {
   public:
     enum class RasterMode { CopyPen, Not }; // R2_COPYPEN, R2_NOT (each pixel drawn is inverted)
     enum class Brush { White, Null };       // WHITE_BRUSH (a new surface's), NULL_BRUSH (hollow)
     static constexpr QRgb kInvalidColour = 0xFFFFFFFFu; // GetPixel outside the surface
+    static constexpr int kWidestPen = 64;
 
     explicit Surface(int width = 0, int height = 0);
 
@@ -35,6 +42,10 @@ class Surface {
     RasterMode setROP2(RasterMode mode); // returns the previous mode
     RasterMode getROP2() const { return m_rasterMode; }
     Brush selectBrush(Brush brush); // returns the previous brush
+    int setPenWidth(int width);     // at least 1; returns the previous width
+    int penWidth() const { return m_penWidth; }
+    // The pixels a pen of this width covers around one pixel of a figure, as offsets from it.
+    static std::vector<QPoint> penFootprint(int width);
 
     void MoveTo(int x, int y);
     void LineTo(int x, int y);
@@ -63,6 +74,7 @@ class Surface {
     QImage m_image;
     RasterMode m_rasterMode = RasterMode::CopyPen;
     Brush m_brush = Brush::White;
+    int m_penWidth = 1;
     QPoint m_position;
     QFont m_font;
     QRect m_dirty;

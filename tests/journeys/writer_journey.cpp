@@ -32,6 +32,8 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
@@ -378,6 +380,8 @@ class WriterSession {
     void drawExitKey(Rng& rng, Journey& journey);
     void drawHeldSave(Rng& rng, Journey& journey);
     void drawScript(Rng& rng, Journey& journey);
+    void drawLineWidth(Rng& rng, Journey& journey);
+    void drawEdgeDrag(Rng& rng, Journey& journey);
 
     std::optional<std::string> runTool(const Step& step);
     std::optional<std::string> runDrag(const Step& step);
@@ -411,6 +415,10 @@ class WriterSession {
     void noteKeyStep(const Step& step);
     std::optional<std::string> checkKeyStep(const Step& step);
     std::optional<std::string> runScript(const Step& step);
+    std::optional<std::string> runLineWidth(const Step& step);
+    std::optional<std::string> runEdgeDrag(const Step& step);
+    std::optional<std::string> checkLineWidth();
+    std::optional<std::string> checkEdgeDrag();
 
     std::optional<std::string> clickButton(QToolBar* bar, const char* barName,
                                            const NamedCommand& command);
@@ -518,6 +526,21 @@ class WriterSession {
     BeforeKey m_beforeKey;
     // Whether Ctrl+Q closed the window in this step (it is shown again for the next one).
     bool m_exitClosed = false;
+    // The width a step chose in Option > Line Width.
+    std::optional<int> m_widthChosen;
+    // A drag held past the view's edge, in picture coordinates.
+    struct EdgeDrag {
+        Tool tool = Tool::None;
+        int width = 1;
+        QPoint anchor;
+        QPoint release;
+        // The scroll position at the press and at the release, and how far the view could
+        // scroll towards the side the mouse was held past.
+        QPoint scrollBefore;
+        QPoint scrollAfter;
+        QPoint room;
+    };
+    std::optional<EdgeDrag> m_edgeDrag;
 };
 
 void WriterSession::queueAnswers(const Step& step, size_t first)
@@ -551,6 +574,7 @@ void WriterSession::noteDrawnFigure(const Step& step)
     Surface figure(view().inspect().client.width(), view().inspect().client.height());
     figure.image().fill(Qt::white);
     figure.selectBrush(Surface::Brush::Null);
+    figure.setPenWidth(view().lineWidth());
     const auto half = [](int p, int q) { return static_cast<int>(std::abs(p - q) * 0.5); };
     switch (tool) {
     case Tool::Line:
@@ -888,6 +912,8 @@ const Verb<WriterSession> WriterSession::kVerbs[] = {
     {"exitkey", 1, "a*", &WriterSession::drawExitKey, &WriterSession::runExitKey},
     {"heldsave", 2, "w a*", &WriterSession::drawHeldSave, &WriterSession::runHeldSave},
     {"script", 3, "w w", &WriterSession::drawScript, &WriterSession::runScript},
+    {"width", 2, "n", &WriterSession::drawLineWidth, &WriterSession::runLineWidth},
+    {"edgedrag", 3, "n n w n n", &WriterSession::drawEdgeDrag, &WriterSession::runEdgeDrag},
 };
 
 // Most journeys start on a picture.
@@ -930,6 +956,8 @@ void WriterSession::drawTool(Rng& rng, Journey& journey)
             }
         } else if (tool.id == cmd::Erasure && rng.chance(1, 4)) {
             drawEraserSize(rng, journey);
+        } else if (tool.id != cmd::Erasure && rng.chance(1, 8)) {
+            drawEdgeDrag(rng, journey);
         } else {
             journey.push_back(randomDrag(rng));
         }
@@ -1532,6 +1560,8 @@ std::optional<std::string> WriterSession::perform(const Step& step, const Verb<W
     noteFailedOpen(step);
     noteDrawnFigure(step);
     notePendingSave(step);
+    m_widthChosen.reset();
+    m_edgeDrag.reset();
     notePaste(step);
     noteKeyStep(step);
     noteScript(step);
@@ -1557,6 +1587,10 @@ std::optional<std::string> WriterSession::check(const Step& step)
     if (auto broken = checkOpened(step))
         return broken;
     if (auto broken = checkFigure())
+        return broken;
+    if (auto broken = checkLineWidth())
+        return broken;
+    if (auto broken = checkEdgeDrag())
         return broken;
     if (auto broken = checkPaste())
         return broken;
@@ -1859,6 +1893,261 @@ std::optional<std::string> WriterSession::checkScreen()
                 return message.str();
             }
         }
+    }
+    return std::nullopt;
+}
+
+// ---- line widths and drags past the edge -------------------------------------------------
+
+const char* const kEdgeSides[] = {"right", "bottom", "left", "top", "corner"};
+
+int lineWidthCommand(int width)
+{
+    switch (width) {
+    case 1:
+        return cmd::LineWidth1;
+    case 2:
+        return cmd::LineWidth2;
+    case 3:
+        return cmd::LineWidth3;
+    case 5:
+        return cmd::LineWidth5;
+    case 8:
+        return cmd::LineWidth8;
+    default:
+        return 0;
+    }
+}
+
+// The figure a shape tool keeps for a drag from the anchor to the release point, in picture
+// coordinates, drawn by the surface alone over the part of the picture it can reach.
+std::vector<QPoint> wholeFigure(Tool tool, QPoint a, QPoint u, int width, QSize picture)
+{
+    const QRect reach = QRect(QPoint(std::min(a.x(), u.x()), std::min(a.y(), u.y())),
+                              QPoint(std::max(a.x(), u.x()), std::max(a.y(), u.y())))
+                            .adjusted(-width, -width, width, width) &
+                        QRect(QPoint(), picture);
+    std::vector<QPoint> pixels;
+    if (reach.isEmpty())
+        return pixels;
+    Surface figure(reach.width(), reach.height());
+    figure.selectBrush(Surface::Brush::Null);
+    figure.setPenWidth(width);
+    a -= reach.topLeft();
+    u -= reach.topLeft();
+    const auto half = [](int p, int q) { return static_cast<int>(std::abs(p - q) * 0.5); };
+    switch (tool) {
+    case Tool::Line:
+        figure.MoveTo(a.x(), a.y());
+        figure.LineTo(u.x(), u.y());
+        break;
+    case Tool::Rectangle:
+        figure.Rectangle(a.x(), a.y(), u.x(), u.y());
+        break;
+    case Tool::Ellipse:
+        figure.Ellipse(a.x(), a.y(), u.x(), u.y());
+        break;
+    case Tool::RoundRectangle:
+        figure.RoundRect(a.x(), a.y(), u.x(), u.y(), half(a.x(), u.x()), half(a.y(), u.y()));
+        break;
+    default: {
+        const int m = static_cast<int>((a.y() + u.y()) * 0.5);
+        figure.Arc(u.x(), u.y(), a.x(), a.y(), u.x(), m, a.x(), m);
+        break;
+    }
+    }
+    for (int y = 0; y < figure.height(); ++y)
+        for (int x = 0; x < figure.width(); ++x)
+            if ((figure.GetPixel(x, y) & 0xFFFFFFu) == 0)
+                pixels.push_back(QPoint(x, y) + reach.topLeft());
+    return pixels;
+}
+
+void WriterSession::drawLineWidth(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"width", {word(rng.pick(WriterView::kLineWidths))}});
+}
+
+// A press on the picture, the mouse held some pixels past a side of the view for a few steps of
+// the scroll that follows it, and the release there.
+void WriterSession::drawEdgeDrag(Rng& rng, Journey& journey)
+{
+    journey.push_back(
+        Step{"edgedrag",
+             {word(rng.between(0, 320)), word(rng.between(0, 220)), rng.pick(kEdgeSides),
+              word(rng.between(1, 80)), word(rng.between(1, 4))}});
+}
+
+std::optional<std::string> WriterSession::runLineWidth(const Step& step)
+{
+    const int width = step.number(0);
+    const int id = lineWidthCommand(width);
+    if (id == 0)
+        return "Option > Line Width offers no width " + step.word(0);
+    QMenu* option = m_frame->menu(QStringLiteral("&Option"));
+    QAction* holder = nullptr;
+    for (QAction* item : option ? option->actions() : QList<QAction*>()) {
+        if (item->menu() && item->text() == QStringLiteral("Line &Width"))
+            holder = item;
+    }
+    if (!holder)
+        return std::string("the Option menu has no Line Width submenu");
+    QMenuBar* bar = m_frame->menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                      bar->actionGeometry(option->menuAction()).center());
+    settle();
+    QMenu* widths = holder->menu();
+    if (option->isVisible()) {
+        // The pointer on the submenu's item makes it current; the submenu opens after a delay,
+        // or at once with the Right key.
+        QTest::mouseMove(option, option->actionGeometry(holder).center());
+        settle();
+        if (!widths->isVisible() && option->activeAction() == holder)
+            QTest::keyClick(option, Qt::Key_Right);
+        settle();
+    }
+    const bool shown = widths->isVisible();
+    if (shown) {
+        const QPoint item = widths->actionGeometry(action(id)).center();
+        QTest::mouseMove(widths, item);
+        QTest::mouseClick(widths, Qt::LeftButton, Qt::NoModifier, item);
+        settle();
+    }
+    for (QMenu* menu : {widths, option}) {
+        if (menu->isVisible()) {
+            QTest::keyClick(menu, Qt::Key_Escape);
+            settle();
+        }
+    }
+    if (bar->activeAction()) {
+        QTest::keyClick(bar, Qt::Key_Escape);
+        settle();
+    }
+    if (!shown)
+        return std::string("the Line Width submenu does not open from the Option menu");
+    m_widthChosen = width;
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::runEdgeDrag(const Step& step)
+{
+    const std::string& side = step.word(2);
+    if (std::find_if(std::begin(kEdgeSides), std::end(kEdgeSides),
+                     [&side](const char* name) { return side == name; }) == std::end(kEdgeSides))
+        return "a drag goes past the right, bottom, left or top edge or the corner, not " + side;
+    const QPoint from(step.number(0), step.number(1));
+    const int past = std::max(1, step.number(3));
+    const QSize client = view().inspect().client;
+    QPoint outside = from;
+    if (side == "right" || side == "corner")
+        outside.setX(client.width() - 1 + past);
+    if (side == "bottom" || side == "corner")
+        outside.setY(client.height() - 1 + past);
+    if (side == "left")
+        outside.setX(-past);
+    if (side == "top")
+        outside.setY(-past);
+
+    EdgeDrag drag;
+    drag.tool = view().activeTool();
+    drag.width = view().lineWidth();
+    drag.scrollBefore = view().inspect().scroll;
+    drag.anchor = from + drag.scrollBefore;
+    const QScrollBar* across = view().horizontalScrollBar();
+    const QScrollBar* down = view().verticalScrollBar();
+    const auto room = [](int position, int extent, const QScrollBar* bar) {
+        if (position < 0)
+            return bar->value() - bar->minimum();
+        return position >= extent ? bar->maximum() - bar->value() : 0;
+    };
+    drag.room =
+        QPoint(room(outside.x(), client.width(), across), room(outside.y(), client.height(), down));
+    QTest::mousePress(canvas(), Qt::LeftButton, Qt::NoModifier, from);
+    QMouseEvent move(QEvent::MouseMove, QPointF(outside), QPointF(canvas()->mapToGlobal(outside)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(canvas(), &move);
+    // The scroll steps at its own pace: wait for the steps asked for, or a moment when the view
+    // has nowhere to go.
+    QElapsedTimer held;
+    held.start();
+    QPoint last = view().inspect().scroll;
+    for (int steps = 0; steps < step.number(4) && held.elapsed() < 2000;) {
+        QTest::qWait(10);
+        if (view().inspect().scroll != last) {
+            last = view().inspect().scroll;
+            ++steps;
+        }
+        if (drag.room.isNull() && held.elapsed() > 120)
+            break;
+    }
+    QTest::mouseRelease(canvas(), Qt::LeftButton, Qt::NoModifier, outside);
+    settle();
+    drag.scrollAfter = view().inspect().scroll;
+    drag.release = outside + drag.scrollAfter;
+    m_edgeDrag = drag;
+    return std::nullopt;
+}
+
+std::optional<std::string> WriterSession::checkLineWidth()
+{
+    if (!m_widthChosen)
+        return std::nullopt;
+    const int width = *m_widthChosen;
+    if (view().lineWidth() != width)
+        return "Option > Line Width " + std::to_string(width) + " left the width at " +
+               std::to_string(view().lineWidth());
+    if (!action(lineWidthCommand(width))->isChecked())
+        return "Option > Line Width does not check the width " + std::to_string(width);
+    const int stored = QSettings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriWriter"))
+                           .value(QStringLiteral("lineWidth"))
+                           .toInt();
+    if (stored != width)
+        return "the settings keep the line width " + std::to_string(stored) + ", not " +
+               std::to_string(width);
+    return std::nullopt;
+}
+
+// A drag held past the edge scrolls the view towards it when the picture goes on there, stops
+// scrolling with the release, and keeps the whole figure wherever it lies on the picture.
+std::optional<std::string> WriterSession::checkEdgeDrag()
+{
+    if (!m_edgeDrag)
+        return std::nullopt;
+    const EdgeDrag& drag = *m_edgeDrag;
+    if (view().autoScrolling() || view().dragging())
+        return std::string("the view still follows a drag after its release");
+    const bool figures = isShapeTool(drag.tool) || drag.tool == Tool::Pen;
+    if (!figures || !doc().hasImage())
+        return std::nullopt;
+    const QPoint moved = drag.scrollAfter - drag.scrollBefore;
+    const auto towards = [](int room, int by) { return room == 0 || by != 0; };
+    if (!towards(drag.room.x(), moved.x()) || !towards(drag.room.y(), moved.y()))
+        return "a drag held past the edge did not scroll the view (room " +
+               std::to_string(drag.room.x()) + ", " + std::to_string(drag.room.y()) + ")";
+    const auto& pending = view().pendingLayer();
+    const QSize picture(doc().width(), doc().height());
+    const auto kept = [&](QPoint pixel) {
+        const size_t index =
+            static_cast<size_t>(picture.height() - 1 - pixel.y()) * picture.width() + pixel.x();
+        return pending && index < pending->size() && (*pending)[index] == 1;
+    };
+    const QRect onPicture(QPoint(), picture);
+    if (drag.tool == Tool::Pen) {
+        for (const QPoint end : {drag.anchor, drag.release}) {
+            if (onPicture.contains(end) && !kept(end))
+                return "a pen stroke held past the edge does not reach picture pixel " +
+                       std::to_string(end.x()) + ", " + std::to_string(end.y());
+        }
+        return std::nullopt;
+    }
+    const std::vector<QPoint> figure =
+        wholeFigure(drag.tool, drag.anchor, drag.release, drag.width, picture);
+    for (const QPoint& pixel : figure) {
+        if (!kept(pixel))
+            return "a figure dragged past the edge is not kept whole: picture pixel " +
+                   std::to_string(pixel.x()) + ", " + std::to_string(pixel.y()) + " is missing (" +
+                   std::to_string(figure.size()) + " pixels drawn, width " +
+                   std::to_string(drag.width) + ")";
     }
     return std::nullopt;
 }

@@ -118,6 +118,37 @@ TEST(CommandTableTest, MenusAndToolBarsAreMadeFromTheCommands)
     EXPECT_EQ(idsOf(bar.actions()), (std::vector<int>{3, 1, 0, 4}));
 }
 
+// Commands that name a submenu go into one submenu of that title, made where the first of them
+// comes, with the first one's gap before it in the menu and the others' gaps inside it.
+TEST(CommandTableTest, CommandsOfASubmenuShareIt)
+{
+    CommandTable table;
+    const auto add = [&table](int id, MenuPlace menu) {
+        Command command = makeCommand(id, "Item");
+        command.menu = menu;
+        table.add(std::move(command));
+    };
+    add(1, {0});
+    add(2, {0, Gap::Separator, "&Sub"});
+    add(3, {0, Gap::None, "&Sub"});
+    add(4, {0});
+    add(5, {0, Gap::Separator, "&Sub"});
+    add(6, {1, Gap::None, "&Sub"});
+
+    QMainWindow window;
+    const std::vector<QMenu*> menus = table.fillMenuBar(window.menuBar(), {"&One", "&Two"});
+    const QList<QAction*> items = menus[0]->actions();
+    ASSERT_EQ(items.size(), 4);
+    EXPECT_EQ(idsOf({items[0], items[1], items[3]}), (std::vector<int>{1, 0, 4}));
+    ASSERT_TRUE(items[2]->menu());
+    EXPECT_EQ(items[2]->text(), "&Sub");
+    EXPECT_EQ(idsOf(items[2]->menu()->actions()), (std::vector<int>{2, 3, 0, 5}));
+    const QList<QAction*> other = menus[1]->actions();
+    ASSERT_EQ(other.size(), 1);
+    ASSERT_TRUE(other[0]->menu());
+    EXPECT_EQ(idsOf(other[0]->menu()->actions()), (std::vector<int>{6}));
+}
+
 // A key is bound only when the command names it; a key the menu only shows follows the tab and
 // binds nothing, however the text looks.
 TEST(CommandTableTest, KeysComeFromTheCommandOnly)

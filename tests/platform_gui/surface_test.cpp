@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <initializer_list>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -223,6 +224,68 @@ TEST(SurfaceClipping, FiguresCutBySurfaceEdgesMatchALargerSurface)
                 expected.insert({x - 70, y - 60});
         EXPECT_EQ(covered(figure), expected) << figure.kind << figure.c[0];
     }
+}
+
+// A wide pen covers the one-pixel figure with its footprint around every pixel, also where the
+// one-pixel figure itself lies off the surface; the brush fills only what no pen reaches; each
+// pixel is inverted once, so that a second drawing restores the surface.
+TEST(SurfaceWidePen, CoversTheFootprintAroundTheOnePixelFigureOnce)
+{
+    for (const int width : {2, 3, 5, 8}) {
+        const auto footprint = Surface::penFootprint(width);
+        for (const Figure& figure : kFigures) {
+            const std::string name = std::string(1, figure.kind) + std::to_string(figure.c[0]) +
+                                     " width " + std::to_string(width);
+            Pixels expected;
+            for (const auto& [x, y] : covered(figure, 200, 170, 70, 60)) {
+                for (const QPoint& offset : footprint) {
+                    const int px = x - 70 + offset.x(), py = y - 60 + offset.y();
+                    if (px >= 0 && px < 64 && py >= 0 && py < 48)
+                        expected.insert({px, py});
+                }
+            }
+            Surface wide(64, 48);
+            wide.selectBrush(Surface::Brush::Null);
+            wide.setPenWidth(width);
+            draw(wide, figure);
+            EXPECT_EQ(pixelsOf(wide, kBlack), expected) << name;
+
+            Surface inverted(64, 48);
+            inverted.image().fill(kGrey);
+            inverted.setPenWidth(width);
+            inverted.setROP2(Surface::RasterMode::Not);
+            draw(inverted, figure); // the white brush: fill and pen together
+            Surface copied(64, 48);
+            copied.image().fill(kGrey);
+            copied.setPenWidth(width);
+            draw(copied, figure);
+            EXPECT_EQ(pixelsOf(copied, kBlack), expected) << name;
+            Pixels painted = expected, filled = pixelsOf(copied, kWhite);
+            painted.insert(filled.begin(), filled.end());
+            EXPECT_EQ(pixelsOf(inverted, 0xFF7F7F7Fu), painted) << name;
+            draw(inverted, figure);
+            EXPECT_EQ(pixelsOf(inverted, kGrey).size(), 64u * 48u) << name;
+        }
+    }
+}
+
+TEST(SurfaceWidePen, FootprintIsADiscAsWideAsThePenAndWidthOneIsThePixel)
+{
+    EXPECT_EQ(Surface::penFootprint(1), std::vector<QPoint>{QPoint(0, 0)});
+    for (const int width : {2, 3, 5, 8}) {
+        const auto footprint = Surface::penFootprint(width);
+        QRect bounds;
+        for (const QPoint& offset : footprint)
+            bounds |= QRect(offset, QSize(1, 1));
+        EXPECT_EQ(bounds.size(), QSize(width, width)) << width;
+        EXPECT_TRUE(bounds.contains(0, 0)) << width;
+        // Round, not square, once the pen is wide enough for corners to show.
+        EXPECT_EQ(footprint.size() < size_t(width * width), width >= 5) << width;
+    }
+    Surface surface(8, 8);
+    EXPECT_EQ(surface.penWidth(), 1);
+    EXPECT_EQ(surface.setPenWidth(0), 1);
+    EXPECT_EQ(surface.penWidth(), 1);
 }
 
 TEST(SurfaceClipping, HugeAndFarCoordinatesAreCutQuickly)

@@ -39,7 +39,24 @@ inline void expectMenusFollowTheCommands(const QMainWindow& window, const Comman
         ASSERT_NE(menu, nullptr);
         EXPECT_EQ(bar[menuIndex]->text(), titles[menuIndex]);
         std::vector<int> shown;
-        for (const QAction* item : menu->actions()) {
+        // The items of a submenu are in their menu's place, under the title their rows give.
+        QList<QAction*> items;
+        for (QAction* item : menu->actions()) {
+            if (!item->menu()) {
+                items << item;
+                continue;
+            }
+            for (QAction* inner : item->menu()->actions()) {
+                const Command* command =
+                    inner->data().isValid() ? table.command(inner->data().toInt()) : nullptr;
+                if (command) {
+                    EXPECT_EQ(item->text(), QString::fromUtf8(command->menu.submenu))
+                        << describe(table, command->id);
+                }
+                items << inner;
+            }
+        }
+        for (const QAction* item : items) {
             if (item->isSeparator() || !item->data().isValid())
                 continue;
             const int id = item->data().toInt();

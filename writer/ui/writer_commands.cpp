@@ -68,6 +68,32 @@ bool noToolActive(WriterWindow& window, int)
     return window.view().activeTool() == Tool::None;
 }
 
+int lineWidthOf(int id)
+{
+    switch (id) {
+    case cmd::LineWidth2:
+        return 2;
+    case cmd::LineWidth3:
+        return 3;
+    case cmd::LineWidth5:
+        return 5;
+    case cmd::LineWidth8:
+        return 8;
+    default:
+        return 1;
+    }
+}
+
+void chooseLineWidth(WriterWindow& window, int id)
+{
+    window.setLineWidth(lineWidthOf(id));
+}
+
+bool lineWidthChecked(WriterWindow& window, int id)
+{
+    return window.view().lineWidth() == lineWidthOf(id);
+}
+
 void toggleBar(WriterWindow& window, QWidget* bar)
 {
     bar->setVisible(!bar->isVisibleTo(&window));
@@ -265,6 +291,21 @@ constexpr Row kRows[] = {
         .inMenu(OptionMenu)
         .rules([](WriterWindow& w, int) { w.onPaintToolBox(); }, nullptr,
                [](WriterWindow& w, int) { return w.paintToolBox()->isVisibleTo(&w); }),
+    Row{cmd::LineWidth1, "&1 Pixel", "Draw lines and figures 1 pixel wide\nLine Width 1"}
+        .inSubmenu(OptionMenu, "Line &Width", kSeparated)
+        .rules(chooseLineWidth, nullptr, lineWidthChecked),
+    Row{cmd::LineWidth2, "&2 Pixels", "Draw lines and figures 2 pixels wide\nLine Width 2"}
+        .inSubmenu(OptionMenu, "Line &Width")
+        .rules(chooseLineWidth, nullptr, lineWidthChecked),
+    Row{cmd::LineWidth3, "&3 Pixels", "Draw lines and figures 3 pixels wide\nLine Width 3"}
+        .inSubmenu(OptionMenu, "Line &Width")
+        .rules(chooseLineWidth, nullptr, lineWidthChecked),
+    Row{cmd::LineWidth5, "&5 Pixels", "Draw lines and figures 5 pixels wide\nLine Width 5"}
+        .inSubmenu(OptionMenu, "Line &Width")
+        .rules(chooseLineWidth, nullptr, lineWidthChecked),
+    Row{cmd::LineWidth8, "&8 Pixels", "Draw lines and figures 8 pixels wide\nLine Width 8"}
+        .inSubmenu(OptionMenu, "Line &Width")
+        .rules(chooseLineWidth, nullptr, lineWidthChecked),
 
     // Info
     Row{cmd::Help, "Help", "Explain Ombri images and OmbriTools\nHelp"}

@@ -79,6 +79,8 @@ WriterView::WriterView(SavableWriterDocument& document, QWidget* parent)
     m_caretTimer = new QTimer(this);
     m_caretTimer->setInterval(500);
     connect(m_caretTimer, &QTimer::timeout, this, [this] { ToggleCaret(false); });
+    m_autoScrollTimer = new QTimer(this);
+    connect(m_autoScrollTimer, &QTimer::timeout, this, &WriterView::autoScroll);
     m_chooseFont = [this](const QFont& current) -> std::optional<QFont> {
         bool ok = false;
         const QFont chosen = QFontDialog::getFont(&ok, current, this);
@@ -251,7 +253,17 @@ void WriterView::scrollContentsBy(int dx, int dy)
             mergeTextLine();
         m_scrollBefore.reset();
     }
+    // A figure being dragged stays anchored to the picture, and its preview, which the new
+    // painting does not show, is drawn again at the same picture points.
+    const bool figureInHand = m_dragging && drawsFigures();
+    if (figureInHand) {
+        m_anchor += QPoint(dx, dy);
+        m_last += QPoint(dx, dy);
+    }
     renderSurface();
+    if (figureInHand && m_tool != Tool::Pen)
+        redrawPreview();
+    m_surface.takeDirtyRect();
     viewport()->update();
 }
 
@@ -672,7 +684,10 @@ void WriterView::mousePressEvent(QMouseEvent* event)
 
 void WriterView::mouseMoveEvent(QMouseEvent* event)
 {
-    onMouseMove(event->position().toPoint(), keyStateOf(event->buttons(), event->modifiers()));
+    const QPoint point = event->position().toPoint();
+    const unsigned keyState = keyStateOf(event->buttons(), event->modifiers());
+    onMouseMove(point, keyState);
+    followDrag(point, keyState);
 }
 
 void WriterView::mouseReleaseEvent(QMouseEvent* event)

@@ -101,6 +101,11 @@ class WriterView : public QAbstractScrollArea {
     bool onKeyDown(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     // The eraser-size box: the selected item's text or the edited text.
     void onEraserSizeText(const QString& text);
+    // The width in pixels of the lines the line, arc, rectangle, round rectangle, ellipse and pen
+    // tools draw: one of kLineWidths; any other width is taken as 1.
+    static constexpr int kLineWidths[] = {1, 2, 3, 5, 8};
+    void setLineWidth(int width);
+    int lineWidth() const { return m_lineWidth; }
     // What the eraser-size box shows is set through this (the frame connects it).
     void setEraserBoxSetter(std::function<void(const QString&)> setter)
     {
@@ -158,6 +163,10 @@ class WriterView : public QAbstractScrollArea {
     int caretIndex() const { return m_caretIndex; }
     bool caretShown() const { return m_caretShown; }
     bool caretBlinking() const;
+    // A figure or pen stroke is being dragged, and the view scrolls after the mouse while it is
+    // held past the view's edge.
+    bool dragging() const { return m_dragging; }
+    bool autoScrolling() const { return m_autoScrollTimer->isActive(); }
     QPoint anchorPoint() const { return m_anchor; }
     QLine caretLine() const { return QLine(m_caretTop, m_caretBottom); }
     const QFont& textFont() const { return m_font; }
@@ -237,9 +246,24 @@ class WriterView : public QAbstractScrollArea {
     void updateInputMethod();
     void selectEraser();
     void drawPreview(QPoint current);
-    void drawFinalFigure(QPoint release);
     enum class CornerOrder { AnchorFirst, CornerFirst };
     void drawShape(QPoint corner, CornerOrder order);
+    // The active shape tool's figure between two points of the surface, with the line width.
+    void drawShapeOn(Surface& surface, QPoint anchor, QPoint corner, CornerOrder order) const;
+    // The line, arc, rectangle, round rectangle, ellipse and pen tools.
+    bool drawsFigures() const;
+    // After a scroll in the middle of a drag, the preview of the figure in hand is shown again.
+    void redrawPreview();
+    // The pen marks a segment with the line width; the pixels it newly marks are added to
+    // fresh, in client coordinates, when asked for.
+    void markPenStroke(QPoint p0, QPoint p1, std::vector<QPoint>* fresh);
+    // The view follows a drag held past its edge: started and stopped with each move.
+    void followDrag(QPoint point, unsigned keyState);
+    void autoScroll();
+    void stopDrag();
+    // The part of the picture in area, in picture coordinates, as the screen shows it while a
+    // tool is active: with its notes and the pending layer in the note colour.
+    void paintShownPicture(Surface& target, const QRect& area);
     // The pending layer, created zero-filled (discarding the redo slot) when absent.
     uint8_t* pendingLayerForDrawing();
     void markPending(int column, int row);
@@ -271,12 +295,17 @@ class WriterView : public QAbstractScrollArea {
     bool m_caretShown = false;
     Tool m_tool = Tool::None;
     int m_eraserHalfSize = 10;
+    int m_lineWidth = 1;
     int m_caretIndex = 0;
     QFont m_font;
     Rgb m_background = kDefaultBackground;
     QString m_textLine;
     QPoint m_anchor;
     QPoint m_last;
+    bool m_dragging = false;
+    // Where the mouse was last seen during a drag, in client coordinates.
+    QPoint m_dragPoint;
+    QTimer* m_autoScrollTimer;
     int m_colourCommand;
     float m_zoom = 1.0f;
     // The part of a wheel notch Ctrl+wheel has turned towards the next zoom step.

@@ -1,6 +1,7 @@
 // The shape, pen and eraser tools of the writer's canvas. What a tool draws is shown on the
-// drawing surface, read back into the pending layer, and joins the document's notes only when
-// the tool's activation ends.
+// drawing surface, marked in the pending layer, and joins the document's notes only when the
+// tool's activation ends. A figure is drawn and captured wherever it lies on the picture: the
+// view scrolls after a drag held past its edge.
 #include "writer/ui/writer_view.h"
 
 #include "writer/command_ids.h"
@@ -44,6 +45,28 @@ int half(int a, int b)
 int middle(int a, int b)
 {
     return static_cast<int>((a + b) * 0.5);
+}
+
+// A figure is captured in bands of this many rows, so that a figure over a whole large picture
+// never needs a copy of all of it.
+constexpr int kCaptureRows = 256;
+
+// Qt's item views scroll after a drag every 50 ms; the step grows with the distance of the
+// mouse past the edge, up to a page.
+constexpr int kAutoScrollInterval = 50;
+
+int autoScrollStep(int position, int extent, int page)
+{
+    if (position < 0)
+        return -std::min(-position, page);
+    if (position >= extent)
+        return std::min(position - extent + 1, page);
+    return 0;
+}
+
+bool isBlack(QRgb pixel)
+{
+    return (pixel & 0xFFFFFFu) == 0;
 }
 
 } // namespace
@@ -166,8 +189,31 @@ void WriterView::EndTool(bool repaint)
     }
     }
     m_tool = Tool::None;
+    stopDrag();
     updateCursor();
     emit documentChanged();
+}
+
+void WriterView::setLineWidth(int width)
+{
+    const bool offered =
+        std::find(std::begin(kLineWidths), std::end(kLineWidths), width) != std::end(kLineWidths);
+    m_lineWidth = offered ? width : 1;
+}
+
+bool WriterView::drawsFigures() const
+{
+    switch (m_tool) {
+    case Tool::Line:
+    case Tool::Rectangle:
+    case Tool::Ellipse:
+    case Tool::RoundRectangle:
+    case Tool::Arc:
+    case Tool::Pen:
+        return true;
+    default:
+        return false;
+    }
 }
 
 std::optional<size_t> WriterView::layerIndex(QPoint client) const
@@ -213,6 +259,7 @@ void WriterView::onLButtonDown(QPoint point, unsigned)
     }
     m_anchor = point;
     m_last = point;
+    m_dragging = drawsFigures();
 }
 
 void WriterView::onMouseMove(QPoint point, unsigned keyState)
@@ -249,10 +296,19 @@ void WriterView::drawPreview(QPoint current)
 {
     const auto mode = m_surface.setROP2(Surface::RasterMode::Not);
     m_surface.selectBrush(Surface::Brush::Null);
-    if (m_tool == Tool::Pen) {
+    if (m_tool == Tool::Pen && m_lineWidth == 1) {
         m_surface.MoveTo(m_last.x(), m_last.y());
         m_surface.LineTo(current.x(), current.y());
         MarkPenSegment(m_last, current);
+    } else if (m_tool == Tool::Pen) {
+        // A wide stroke overlaps itself where its segments join: each pixel is inverted once,
+        // when it is first marked, so that what shows is what the notes keep. It shows on the
+        // picture only, where it is kept.
+        std::vector<QPoint> fresh;
+        markPenStroke(m_last, current, &fresh);
+        for (const QPoint& pixel : fresh)
+            m_surface.SetPixelV(pixel.x(), pixel.y(),
+                                m_surface.GetPixel(pixel.x(), pixel.y()) ^ 0xFFFFFFu);
     } else {
         drawShape(m_last, CornerOrder::CornerFirst);
         drawShape(current, CornerOrder::AnchorFirst);
@@ -266,36 +322,51 @@ void WriterView::drawPreview(QPoint current)
 // and the new one the anchor first; the arc always runs from the corner to the anchor.
 void WriterView::drawShape(QPoint corner, CornerOrder order)
 {
-    const QPoint a = m_anchor;
+    drawShapeOn(m_surface, m_anchor, corner, order);
+}
+
+void WriterView::drawShapeOn(Surface& surface, QPoint a, QPoint corner, CornerOrder order) const
+{
     const QPoint from = order == CornerOrder::CornerFirst ? corner : a;
     const QPoint to = order == CornerOrder::CornerFirst ? a : corner;
+    const int penBefore = surface.setPenWidth(m_lineWidth);
     switch (m_tool) {
     case Tool::Line:
-        m_surface.MoveTo(a.x(), a.y());
-        m_surface.LineTo(corner.x(), corner.y());
+        surface.MoveTo(a.x(), a.y());
+        surface.LineTo(corner.x(), corner.y());
         break;
     case Tool::Rectangle:
-        m_surface.Rectangle(from.x(), from.y(), to.x(), to.y());
+        surface.Rectangle(from.x(), from.y(), to.x(), to.y());
         break;
     case Tool::Ellipse:
-        m_surface.Ellipse(from.x(), from.y(), to.x(), to.y());
+        surface.Ellipse(from.x(), from.y(), to.x(), to.y());
         break;
     case Tool::RoundRectangle:
-        m_surface.RoundRect(from.x(), from.y(), to.x(), to.y(), half(a.x(), corner.x()),
-                            half(a.y(), corner.y()));
+        surface.RoundRect(from.x(), from.y(), to.x(), to.y(), half(a.x(), corner.x()),
+                          half(a.y(), corner.y()));
         break;
     case Tool::Arc: {
         const int m = middle(a.y(), corner.y());
-        m_surface.Arc(corner.x(), corner.y(), a.x(), a.y(), corner.x(), m, a.x(), m);
+        surface.Arc(corner.x(), corner.y(), a.x(), a.y(), corner.x(), m, a.x(), m);
         break;
     }
     default:
         break;
     }
+    surface.setPenWidth(penBefore);
+}
+
+void WriterView::redrawPreview()
+{
+    const auto mode = m_surface.setROP2(Surface::RasterMode::Not);
+    m_surface.selectBrush(Surface::Brush::Null);
+    drawShape(m_last, CornerOrder::AnchorFirst);
+    m_surface.setROP2(mode);
 }
 
 void WriterView::onLButtonUp(QPoint point, unsigned)
 {
+    stopDrag();
     switch (m_tool) {
     case Tool::Line:
     case Tool::Rectangle:
@@ -312,28 +383,69 @@ void WriterView::onLButtonUp(QPoint point, unsigned)
     }
 }
 
-void WriterView::drawFinalFigure(QPoint release)
-{
-    drawShape(release, CornerOrder::AnchorFirst);
-}
-
-// What the figure shows on release is what the notes keep, whichever way it was dragged: the box
-// read back runs from the anchor to the release point and includes both, so a horizontal or
-// vertical line, or a figure one pixel wide, is not lost. A preview left at another point than
-// the release (a release without a move onto it) is taken off the screen first, so that none of
-// its inverted pixels is read as a note.
+// What the figure shows on release is what the notes keep, whichever way it was dragged and
+// wherever it lies on the picture, in view or not. The final figure is drawn black over the
+// picture as the screen shows it, in bands, and every pure-black pixel of its box becomes a note
+// pixel, as it would be read back from the screen: the box runs from the anchor to the release
+// point and includes both, so a horizontal or vertical line, or a figure one pixel wide, is not
+// lost, and a wide line's reach around it. The preview on the screen plays no part.
 void WriterView::captureFigure(QPoint release)
 {
-    if (m_last != m_anchor && m_last != release) {
-        const auto mode = m_surface.setROP2(Surface::RasterMode::Not);
-        m_surface.selectBrush(Surface::Brush::Null);
-        drawShape(m_last, CornerOrder::CornerFirst);
-        m_surface.setROP2(mode);
-    }
-    drawFinalFigure(release);
     m_last = release;
-    captureBox(std::min(m_anchor.x(), release.x()), std::min(m_anchor.y(), release.y()),
-               std::max(m_anchor.x(), release.x()) + 1, std::max(m_anchor.y(), release.y()) + 1);
+    if (!pendingLayerForDrawing())
+        return;
+    const QPoint scroll = scrollPosition();
+    const QPoint anchor = m_anchor + scroll;
+    const QPoint corner = release + scroll;
+    const int reach = m_lineWidth > 1 ? m_lineWidth : 0;
+    const QRect spanned(QPoint(std::min(anchor.x(), corner.x()), std::min(anchor.y(), corner.y())),
+                        QPoint(std::max(anchor.x(), corner.x()), std::max(anchor.y(), corner.y())));
+    const QRect box =
+        spanned.adjusted(-reach, -reach, reach, reach) & QRect(0, 0, m_doc.width(), m_doc.height());
+    if (box.isEmpty())
+        return;
+    for (int top = box.top(); top <= box.bottom(); top += kCaptureRows) {
+        const QRect band(box.left(), top, box.width(),
+                         std::min(kCaptureRows, box.bottom() + 1 - top));
+        Surface drawn(band.width(), band.height());
+        paintShownPicture(drawn, band);
+        drawn.selectBrush(Surface::Brush::Null);
+        drawShapeOn(drawn, anchor - band.topLeft(), corner - band.topLeft(),
+                    CornerOrder::AnchorFirst);
+        for (int y = 0; y < band.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(drawn.image().constScanLine(y));
+            for (int x = 0; x < band.width(); ++x) {
+                if (isBlack(line[x]))
+                    markPending(band.left() + x, band.top() + y);
+            }
+        }
+    }
+}
+
+void WriterView::paintShownPicture(Surface& target, const QRect& area)
+{
+    const QImage& picture = convertedPicture();
+    if (picture.size() != QSize(m_doc.width(), m_doc.height()) ||
+        !QRect(QPoint(), picture.size()).contains(area))
+        return;
+    QImage& image = target.image();
+    const Rgb colour = m_doc.noteColour();
+    const QRgb note = qRgb(colour.red, colour.green, colour.blue);
+    const size_t width = static_cast<size_t>(m_doc.width());
+    for (int y = 0; y < area.height(); ++y) {
+        const int row = area.top() + y;
+        const auto* source = reinterpret_cast<const QRgb*>(picture.constScanLine(row));
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        std::copy(source + area.left(), source + area.left() + area.width(), line);
+        if (!m_pending)
+            continue;
+        const uint8_t* pending =
+            m_pending->data() + static_cast<size_t>(m_doc.height() - 1 - row) * width;
+        for (int x = 0; x < area.width(); ++x) {
+            if (pending[area.left() + x] == 1)
+                line[x] = note;
+        }
+    }
 }
 
 void WriterView::markPending(int column, int row)
@@ -372,14 +484,33 @@ void WriterView::captureBox(int left, int top, int right, int bottom)
 
 void WriterView::MarkPenSegment(QPoint p0, QPoint p1)
 {
+    markPenStroke(p0, p1, nullptr);
+}
+
+// A wide stroke is the one-pixel stroke with the pen's footprint around each of its pixels.
+void WriterView::markPenStroke(QPoint p0, QPoint p1, std::vector<QPoint>* fresh)
+{
     if (!pendingLayerForDrawing())
         return;
     const QPoint scroll = scrollPosition();
+    const std::vector<QPoint> footprint = Surface::penFootprint(m_lineWidth);
+    const bool wide = m_lineWidth > 1;
+    const size_t width = static_cast<size_t>(m_doc.width());
     const auto mark = [&](long long x, long long y) {
-        const long long column = x + scroll.x();
-        const long long row = y + scroll.y();
-        if (column >= 0 && row >= 0 && column < m_doc.width() && row < m_doc.height())
+        for (const QPoint& offset : footprint) {
+            const long long column = x + offset.x() + scroll.x();
+            const long long row = y + offset.y() + scroll.y();
+            if (column < 0 || row < 0 || column >= m_doc.width() || row >= m_doc.height())
+                continue;
+            const size_t index =
+                static_cast<size_t>(m_doc.height() - 1 - row) * width + static_cast<size_t>(column);
+            if (wide && (*m_pending)[index] == 1)
+                continue;
             markPending(static_cast<int>(column), static_cast<int>(row));
+            if (fresh)
+                fresh->emplace_back(static_cast<int>(x + offset.x()),
+                                    static_cast<int>(y + offset.y()));
+        }
     };
     const long long x0 = p0.x(), y0 = p0.y(), x1 = p1.x(), y1 = p1.y();
     mark(x0, y0);
@@ -395,6 +526,44 @@ void WriterView::MarkPenSegment(QPoint p0, QPoint p1)
         for (long long y = std::min(y0, y1) + 1; y < std::max(y0, y1); ++y)
             mark(x1 + (x0 - x1) * (y - y1) / (y0 - y1), y);
     }
+}
+
+void WriterView::followDrag(QPoint point, unsigned keyState)
+{
+    m_dragPoint = point;
+    const bool outside = !QRect(QPoint(), clientSize()).contains(point);
+    if (m_dragging && drawsFigures() && keyState == kLeftButton && outside) {
+        if (!m_autoScrollTimer->isActive())
+            m_autoScrollTimer->start(kAutoScrollInterval);
+    } else {
+        m_autoScrollTimer->stop();
+    }
+}
+
+// One step of the scroll after a drag held past the edge: the picture moves under the figure's
+// fixed anchor, and the figure follows to the picture point now under the mouse.
+void WriterView::autoScroll()
+{
+    if (!m_dragging || !drawsFigures()) {
+        stopDrag();
+        return;
+    }
+    QScrollBar* across = horizontalScrollBar();
+    QScrollBar* down = verticalScrollBar();
+    const QPoint before(across->value(), down->value());
+    const QSize client = clientSize();
+    across->setValue(across->value() +
+                     autoScrollStep(m_dragPoint.x(), client.width(), across->pageStep()));
+    down->setValue(down->value() +
+                   autoScrollStep(m_dragPoint.y(), client.height(), down->pageStep()));
+    if (QPoint(across->value(), down->value()) != before)
+        onMouseMove(m_dragPoint, kLeftButton);
+}
+
+void WriterView::stopDrag()
+{
+    m_dragging = false;
+    m_autoScrollTimer->stop();
 }
 
 void WriterView::EraseSquare(int left, int top, int right, int bottom)

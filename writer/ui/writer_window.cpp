@@ -43,6 +43,12 @@ namespace {
 
 constexpr int kFrameWidth = 800;
 constexpr int kFrameHeight = 600;
+const char* const kLineWidthKey = "lineWidth";
+
+QSettings writerSettings()
+{
+    return QSettings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriWriter"));
+}
 
 } // namespace
 
@@ -83,6 +89,7 @@ WriterWindow::WriterWindow(Prompt* prompt, QWidget* parent)
     buildStatusBar();
     buildPaintToolBox();
     m_recent->load();
+    m_view->setLineWidth(writerSettings().value(QLatin1String(kLineWidthKey), 1).toInt());
 
     connect(m_view, &WriterView::documentChanged, this, &WriterWindow::onDocumentChanged);
     // A picture dropped on the canvas replaces the one on show as File Open does: after the
@@ -181,6 +188,12 @@ void WriterWindow::buildPaintToolBox()
 void WriterWindow::onPaintToolBox()
 {
     m_paintToolBox->setVisible(!m_paintToolBox->isVisibleTo(this));
+}
+
+void WriterWindow::setLineWidth(int width)
+{
+    m_view->setLineWidth(width);
+    writerSettings().setValue(QLatin1String(kLineWidthKey), m_view->lineWidth());
 }
 
 // ---- documents -----------------------------------------------------------------------------

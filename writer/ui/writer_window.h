@@ -75,6 +75,8 @@ class WriterWindow : public QMainWindow {
     void onHelp();
     void onHomePage();
     void onPaintToolBox();
+    // Option > Line Width: the tools' line width, kept in the settings for the next start.
+    void setLineWidth(int width);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
