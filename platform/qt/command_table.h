@@ -85,6 +85,9 @@ struct Command {
     std::function<void()> run;
     std::function<bool()> enabled;
     std::function<bool()> checked;
+    // What the command would act on, shown after its text ("Undo" becomes "Undo Rectangle");
+    // empty leaves the text as it is.
+    std::function<QString()> object;
 };
 
 // A program's table describes each command in one row, read as a sentence: the command, its
@@ -101,6 +104,7 @@ struct Command {
 template <typename Window> struct CommandRow {
     using Run = void (*)(Window&, int id);
     using Rule = bool (*)(Window&, int id);
+    using Object = QString (*)(Window&, int id);
 
     int id = 0;
     const char* text = "";   // as the menu shows it, without its key
@@ -109,8 +113,9 @@ template <typename Window> struct CommandRow {
     CommandKeys keyList;
     ButtonPlace toolBarButton;
     Run run = nullptr;
-    Rule enabled = nullptr; // nullptr: always enabled
-    Rule checked = nullptr; // nullptr: not checkable
+    Rule enabled = nullptr;  // nullptr: always enabled
+    Rule checked = nullptr;  // nullptr: not checkable
+    Object object = nullptr; // nullptr: the text never changes
 
     constexpr CommandRow inMenu(int menuNumber, Gap gap = Gap::None) const
     {
@@ -128,6 +133,12 @@ template <typename Window> struct CommandRow {
     {
         CommandRow row = *this;
         row.toolBarButton = {bar, order, icon, gap};
+        return row;
+    }
+    constexpr CommandRow actsOn(Object objectRule) const
+    {
+        CommandRow row = *this;
+        row.object = objectRule;
         return row;
     }
     constexpr CommandRow rules(Run runRule, Rule enabledRule = nullptr,
@@ -214,6 +225,7 @@ class CommandTable : public QObject {
     };
     const Entry* find(int id) const;
     void runFromAction(int id);
+    static QString menuText(const Command& command, const QString& object);
 
     std::vector<Entry> m_entries;
     std::map<int, std::size_t> m_index;
@@ -246,6 +258,8 @@ void CommandTable::addRows(Window& window, const CommandRow<Window> (&rows)[N])
             command.enabled = [&window, enabled, id] { return enabled(window, id); };
         if (auto checked = row.checked)
             command.checked = [&window, checked, id] { return checked(window, id); };
+        if (auto object = row.object)
+            command.object = [&window, object, id] { return object(window, id); };
         add(std::move(command));
     }
 }

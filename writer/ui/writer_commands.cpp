@@ -121,14 +121,16 @@ constexpr Row kRows[] = {
         .rules([](WriterWindow& w, int) { w.close(); }),
 
     // Edit. Redo shows Ctrl+Y in the menu, but the writer has never bound a key to it.
-    Row{cmd::Undo, "&Undo", "Undo the drawing of the current tool\nUndo"}
+    Row{cmd::Undo, "&Undo", "Undo the last drawing or change of the notes\nUndo"}
         .inMenu(EditMenu)
+        .actsOn([](WriterWindow& w, int) { return w.view().undoName(); })
         .keys({Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace})
         .button(MainToolBar, 60, "undo", kSeparated)
         .rules([](WriterWindow& w, int) { w.view().onUndo(); },
                [](WriterWindow& w, int) { return w.view().canUndo(); }),
-    Row{cmd::Redo, "&Redo", "Redo the drawing undone last\nRedo"}
+    Row{cmd::Redo, "&Redo", "Redo the drawing or change undone last\nRedo"}
         .inMenu(EditMenu)
+        .actsOn([](WriterWindow& w, int) { return w.view().redoName(); })
         .keys(CommandKeys::shownOnly("Ctrl+Y"))
         .button(MainToolBar, 70, "redo")
         .rules([](WriterWindow& w, int) { w.view().onRedo(); },
@@ -177,8 +179,7 @@ constexpr Row kRows[] = {
     // Color: the colour the notes are drawn in, then the background.
     Row{cmd::Selected, "&Selected", "The color selected by customers"}
         .inMenu(ColourMenu)
-        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture,
-               colourChecked),
+        .rules([](WriterWindow& w, int id) { w.view().onCommand(id); }, hasPicture, colourChecked),
     Row{cmd::Black, "&Black", "Black Color"}
         .inMenu(ColourMenu)
         .rules(colour, hasPicture, colourChecked),
