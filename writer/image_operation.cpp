@@ -10,13 +10,4 @@ void ImageOperation::DeleteContents()
     WriterDocument::DeleteContents();
 }
 
-void ImageOperation::ClearNotes()
-{
-    if (!hasImage())
-        return;
-    for (uint32_t& word : m_pixelWords)
-        word &= ~uint32_t{1};
-    WriterDocument::ClearNotes();
-}
-
 } // namespace ombri::writer

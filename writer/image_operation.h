@@ -26,11 +26,12 @@ class ImageOperation : public WriterDocument {
     const std::vector<uint32_t>& pixelWords() const { return m_pixelWords; }
 
     void DeleteContents() override;
-    // Also clears the note bit of the kept pixel words, so that a cleared DPX or Cineon picture
-    // is saved without its old notes.
-    void ClearNotes() override;
 
   protected:
+    // Clear All also clears the note bit of the kept pixel words, so that a cleared DPX or
+    // Cineon picture is saved without its old notes.
+    std::vector<uint32_t>* keptPixelWords() override { return &m_pixelWords; }
+
     std::vector<uint32_t> m_pixelWords; // top row first; empty unless from DPX or Cineon
     SignatureFind m_foundSignature;
 };

@@ -168,7 +168,7 @@ SavableWriterDocument::SaveOutcome SavableWriterDocument::saveCleanCopyTo(const 
     copy.m_height = m_height;
     copy.m_pixelWords = m_pixelWords;
     copy.m_saveDepth = m_saveDepth;
-    copy.ClearNotes();
+    copy.clearNotesAndCarrier();
     SaveOutcome outcome = SaveOutcome::Failed;
     if (saveFormatFor(FileExtension(path)) == &kJpegFormat) {
         // No note is left to lose, so the question about losing them is not asked.

@@ -21,6 +21,7 @@ void WriterDocument::DeleteContents()
     m_image.reset();
     m_displayPalette.clear();
     m_noteLayer.reset();
+    m_history.clear();
     dropDisplayImage();
     ++m_pictureGeneration;
 }
@@ -74,7 +75,67 @@ void WriterDocument::widenForNotes()
     dropDisplayImage();
 }
 
-void WriterDocument::MergeNotes(const uint8_t* mask)
+void WriterDocument::MergeNotes(const uint8_t* mask, const char* label)
+{
+    mergeDrawing(mask, {DrawnAction{label, {}}});
+}
+
+void WriterDocument::RestrictNotes(const uint8_t* mask, const char* label)
+{
+    restrictDrawing(mask, {DrawnAction{label, {}}});
+}
+
+size_t WriterDocument::pixelCount() const
+{
+    return m_noteLayer ? m_noteLayer->size() : 0;
+}
+
+NoteStep WriterDocument::newStep(std::string label) const
+{
+    NoteStep step;
+    step.label = std::move(label);
+    step.notes = PixelSet(pixelCount());
+    if (auto layout = dibGetLayout(m_image)) {
+        step.width = layout->width;
+        step.height = layout->height;
+        step.bitCount = layout->bitCount;
+    }
+    return step;
+}
+
+// Each action but the last takes the pixels it named that change; the last takes every change of
+// the mask that is left, so that nothing joins the notes without a step to undo it.
+template <typename Changes>
+void WriterDocument::recordActions(std::vector<DrawnAction>& actions, Changes changes)
+{
+    uint8_t* notes = m_noteLayer->data();
+    const size_t size = m_noteLayer->size();
+    std::vector<NoteStep> steps;
+    for (size_t a = 0; a + 1 < actions.size(); ++a) {
+        std::vector<size_t>& pixels = actions[a].pixels;
+        std::sort(pixels.begin(), pixels.end());
+        NoteStep step = newStep(std::move(actions[a].label));
+        for (size_t i : pixels) {
+            if (i < size && changes(i)) {
+                step.notes.add(i);
+                notes[i] ^= 1;
+            }
+        }
+        steps.push_back(std::move(step));
+    }
+    NoteStep last = newStep(actions.empty() ? std::string("Drawing") : actions.back().label);
+    for (size_t i = 0; i < size; ++i) {
+        if (changes(i)) {
+            last.notes.add(i);
+            notes[i] ^= 1;
+        }
+    }
+    steps.push_back(std::move(last));
+    for (NoteStep& step : steps)
+        pushStep(std::move(step));
+}
+
+void WriterDocument::mergeDrawing(const uint8_t* mask, std::vector<DrawnAction> actions)
 {
     uint8_t* notes = GetNoteLayer();
     if (!notes || !mask)
@@ -82,32 +143,94 @@ void WriterDocument::MergeNotes(const uint8_t* mask)
     const size_t size = m_noteLayer->size();
     if (std::find(mask, mask + size, uint8_t{1}) != mask + size)
         widenForNotes();
-    for (size_t i = 0; i < size; ++i) {
-        if (mask[i] == 1)
-            notes[i] = 1;
-    }
+    recordActions(actions, [&](size_t i) { return mask[i] == 1 && notes[i] != 1; });
     dropDisplayImage();
     SetModified(true);
 }
 
-void WriterDocument::RestrictNotes(const uint8_t* mask)
+void WriterDocument::restrictDrawing(const uint8_t* mask, std::vector<DrawnAction> actions)
 {
     uint8_t* notes = GetNoteLayer();
     if (!notes || !mask)
         return;
-    const size_t size = m_noteLayer->size();
-    for (size_t i = 0; i < size; ++i) {
-        if (mask[i] == 0 && notes[i] == 1)
-            notes[i] = 0;
-    }
+    recordActions(actions, [&](size_t i) { return mask[i] == 0 && notes[i] == 1; });
     dropDisplayImage();
     SetModified(true);
+}
+
+void WriterDocument::pushStep(NoteStep step)
+{
+    if (!m_keepHistory ||
+        (step.notes.empty() && step.carrier.empty() && step.words.empty() && step.patches.empty()))
+        return;
+    // Half the picture's raw size: enough for many Clear Alls of a full picture, which cost a
+    // bit per pixel, and for hundreds of figures, which cost a few bytes per run.
+    const size_t pixelBytes = std::max<size_t>(1, DibGetBitCount(m_image) / 8);
+    m_history.setByteBudget(pixelCount() * pixelBytes / 2);
+    m_history.push(std::move(step));
+}
+
+void WriterDocument::keepHistory(bool keep)
+{
+    m_keepHistory = keep;
+    if (!keep)
+        m_history.clear();
+}
+
+bool WriterDocument::turnStep(const NoteStep& step, StepDirection direction)
+{
+    uint8_t* notes = GetNoteLayer();
+    if (!notes)
+        return false;
+    applyStep(step, direction, m_image, notes, keptPixelWords());
+    dropDisplayImage();
+    SetModified(true);
+    return true;
+}
+
+bool WriterDocument::undoStep()
+{
+    const NoteStep* step = m_history.toUndo();
+    if (!step || !turnStep(*step, StepDirection::Undo))
+        return false;
+    m_history.undone();
+    return true;
+}
+
+bool WriterDocument::redoStep()
+{
+    const NoteStep* step = m_history.toRedo();
+    if (!step || !turnStep(*step, StepDirection::Redo))
+        return false;
+    m_history.redone();
+    return true;
 }
 
 void WriterDocument::ClearNotes()
 {
     if (m_image.isNull())
         return;
+    const size_t size = static_cast<size_t>(std::max(0, m_width)) * std::max(0, m_height);
+    const bool layerFits = m_noteLayer && m_noteLayer->size() == size;
+    std::optional<NoteStep> step;
+    if (m_keepHistory)
+        step =
+            recordClear(m_image, layerFits ? m_noteLayer->data() : nullptr, size, keptPixelWords());
+    clearNotesAndCarrier();
+    if (step) {
+        finishClearRecord(*step, m_image);
+        pushStep(std::move(*step));
+    }
+}
+
+void WriterDocument::clearNotesAndCarrier()
+{
+    if (m_image.isNull())
+        return;
+    if (std::vector<uint32_t>* words = keptPixelWords()) {
+        for (uint32_t& word : *words)
+            word &= ~uint32_t{1};
+    }
     m_noteLayer.reset();
     ClearCarrier(m_image);
     eraseOmbriSignatures(m_image);

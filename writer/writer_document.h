@@ -3,6 +3,7 @@
 #include "core/dib.h"
 #include "notes/carrier.h"
 #include "platform/document_base.h"
+#include "writer/note_history.h"
 
 #include <cstdint>
 #include <optional>
@@ -49,12 +50,32 @@ class WriterDocument : public DocumentBase {
     uint8_t* GetNoteLayer();
     // The picture with every note pixel painted in the note colour, built when absent.
     const Dib& GetDisplayImage();
-    // Mask bytes of 1 become notes (every tool but the eraser).
-    void MergeNotes(const uint8_t* mask);
-    // Notes survive only where the mask holds 1 (the eraser).
-    void RestrictNotes(const uint8_t* mask);
-    // Frees the note layer and makes the picture itself carry no note.
-    virtual void ClearNotes();
+    // Mask bytes of 1 become notes (every tool but the eraser, Import Notes), as one step of
+    // the history.
+    void MergeNotes(const uint8_t* mask, const char* label = "Import Notes");
+    // Notes survive only where the mask holds 1 (the eraser), as one step.
+    void RestrictNotes(const uint8_t* mask, const char* label = "Eraser");
+    // The same, one step for each action a tool finished in its activation: each figure, pen or
+    // eraser stroke and text line can then be undone by itself. Pixels of the mask that no
+    // action names join the last step.
+    void mergeDrawing(const uint8_t* mask, std::vector<DrawnAction> actions);
+    void restrictDrawing(const uint8_t* mask, std::vector<DrawnAction> actions);
+    // Frees the note layer and makes the picture itself carry no note, as one step that gives
+    // back exactly the note pixels and carrier bits it took.
+    void ClearNotes();
+
+    // Undo and Redo beyond the tool in hand. Both mark the document modified: a picture saved
+    // before an Undo no longer holds what the window shows.
+    bool canUndoStep() const { return m_history.canUndo(); }
+    bool canRedoStep() const { return m_history.canRedo(); }
+    bool undoStep();
+    bool redoStep();
+    const NoteHistory& history() const { return m_history; }
+    // New drawing: the steps undone would redo on notes that no longer lead to them.
+    void dropStepsAhead() { m_history.dropStepsAhead(); }
+    // Steps are kept only where they can be undone: the canvas turns them on; the command line,
+    // which changes a picture once and saves it, keeps none.
+    void keepHistory(bool keep);
     // Counts every change of the picture or of its display image, so a view can keep a converted
     // copy for painting until this changes.
     uint64_t displayGeneration() const { return m_displayGeneration; }
@@ -76,6 +97,10 @@ class WriterDocument : public DocumentBase {
 
   protected:
     SaveDialogRequest saveDialogRequest() const override;
+    // The notes and carrier bits cleared without a step: for copies that are saved clean.
+    void clearNotesAndCarrier();
+    // DPX and Cineon pictures keep their pixel words, whose low bit carries the note too.
+    virtual std::vector<uint32_t>* keptPixelWords() { return nullptr; }
     // A picture with a colour table cannot show or carry notes: it becomes a 24-bit picture of
     // the same colours when its first note is drawn, as saving it with notes would make it.
     void widenForNotes();
@@ -92,6 +117,15 @@ class WriterDocument : public DocumentBase {
     Dib m_displayImage;
     uint64_t m_displayGeneration = 0;
     uint64_t m_pictureGeneration = 0;
+    NoteHistory m_history;
+    bool m_keepHistory = false;
+
+    size_t pixelCount() const;
+    NoteStep newStep(std::string label) const;
+    template <typename Changes>
+    void recordActions(std::vector<DrawnAction>& actions, Changes changes);
+    void pushStep(NoteStep step);
+    bool turnStep(const NoteStep& step, StepDirection direction);
 
     // Every change of the picture, the notes or their colour goes through here.
     void dropDisplayImage()

@@ -79,11 +79,7 @@ QAction* CommandTable::add(Command command)
                              .arg(first->command.text, command.text);
         return first->action;
     }
-    QString text = command.text;
-    const QString shownKey = command.keys.shownOnlyText();
-    if (!shownKey.isEmpty())
-        text += '\t' + shownKey;
-    auto* action = new QAction(text, this);
+    auto* action = new QAction(menuText(command, QString()), this);
     action->setShortcuts(command.keys.bound());
     action->setStatusTip(command.statusTip);
     if (!command.toolTip.isEmpty())
@@ -179,6 +175,17 @@ bool CommandTable::trigger(int id)
     return true;
 }
 
+QString CommandTable::menuText(const Command& command, const QString& object)
+{
+    QString text = command.text;
+    if (!object.isEmpty())
+        text += ' ' + object;
+    const QString shownKey = command.keys.shownOnlyText();
+    if (!shownKey.isEmpty())
+        text += '\t' + shownKey;
+    return text;
+}
+
 void CommandTable::updateAll()
 {
     m_updateQueued = false;
@@ -187,6 +194,13 @@ void CommandTable::updateAll()
         entry.action->setEnabled(!command.enabled || command.enabled());
         if (command.checked)
             entry.action->setChecked(command.checked());
+        if (command.object) {
+            const QString object = command.object();
+            entry.action->setText(menuText(command, object));
+            // The button says it too: "Undo Rectangle".
+            const QString tip = command.toolTip.isEmpty() ? command.text : command.toolTip;
+            entry.action->setToolTip(object.isEmpty() ? tip : tip + ' ' + object);
+        }
     }
 }
 

@@ -91,6 +91,9 @@ struct Command {
     // Whether the keys run the command now; empty means whenever the command is enabled. A key
     // pressed while this says no does nothing, and the menu item and button still work.
     std::function<bool()> keysWork;
+    // What the command would act on, shown after its text ("Undo" becomes "Undo Rectangle");
+    // empty leaves the text as it is.
+    std::function<QString()> object;
 };
 
 // A program's table describes each command in one row, read as a sentence: the command, its
@@ -107,6 +110,7 @@ struct Command {
 template <typename Window> struct CommandRow {
     using Run = void (*)(Window&, int id);
     using Rule = bool (*)(Window&, int id);
+    using Object = QString (*)(Window&, int id);
 
     int id = 0;
     const char* text = "";   // as the menu shows it, without its key
@@ -118,6 +122,7 @@ template <typename Window> struct CommandRow {
     Rule enabled = nullptr;  // nullptr: always enabled
     Rule checked = nullptr;  // nullptr: not checkable
     Rule keysWork = nullptr; // nullptr: the keys work whenever the command is enabled
+    Object object = nullptr; // nullptr: the text never changes
 
     constexpr CommandRow inMenu(int menuNumber, Gap gap = Gap::None) const
     {
@@ -142,6 +147,12 @@ template <typename Window> struct CommandRow {
     {
         CommandRow row = *this;
         row.toolBarButton = {bar, order, icon, gap};
+        return row;
+    }
+    constexpr CommandRow actsOn(Object objectRule) const
+    {
+        CommandRow row = *this;
+        row.object = objectRule;
         return row;
     }
     constexpr CommandRow rules(Run runRule, Rule enabledRule = nullptr,
@@ -230,6 +241,7 @@ class CommandTable : public QObject {
     void runFromAction(int id);
     // Whether the object is an action whose keys its command's rule holds back now.
     bool keyRefused(QObject* watched) const;
+    static QString menuText(const Command& command, const QString& object);
 
     std::vector<Entry> m_entries;
     std::map<int, std::size_t> m_index;
@@ -264,6 +276,8 @@ void CommandTable::addRows(Window& window, const CommandRow<Window> (&rows)[N])
             command.checked = [&window, checked, id] { return checked(window, id); };
         if (auto keysWork = row.keysWork)
             command.keysWork = [&window, keysWork, id] { return keysWork(window, id); };
+        if (auto object = row.object)
+            command.object = [&window, object, id] { return object(window, id); };
         add(std::move(command));
     }
 }

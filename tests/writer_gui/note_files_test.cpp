@@ -186,9 +186,9 @@ TEST_F(NoteFilesTest, ImportJoinsTheNotesAtOnceAndShowsThem)
     EXPECT_TRUE(prompt.messages().empty());
 }
 
-// Import is a finished change: Undo does not take it back, and a drawing undone before it does
-// not come back with Redo on top of it.
-TEST_F(NoteFilesTest, UndoAndRedoLeaveImportedNotesAlone)
+// Import is one step: Undo takes back exactly what it added, a drawing undone before it does not
+// come back with Redo on top of it, and Redo brings the import back whole.
+TEST_F(NoteFilesTest, ImportIsOneStepThatUndoTakesBack)
 {
     ASSERT_TRUE(frame->openFile(writePicture("beach.bmp")));
     const std::string mask = writeMask("mask.bmp", 40, 30, QRect(20, 2, 12, 5));
@@ -198,7 +198,7 @@ TEST_F(NoteFilesTest, UndoAndRedoLeaveImportedNotesAlone)
     importMask(mask);
     const Pixels imported = notes();
     EXPECT_EQ(imported, rectPixels(QRect(20, 2, 12, 5)));
-    EXPECT_FALSE(commands().isEnabled(cmd::Undo));
+    EXPECT_TRUE(commands().action(cmd::Undo)->text().startsWith("&Undo Import Notes"));
     EXPECT_FALSE(commands().isEnabled(cmd::Redo));
 
     // A drawing after the import is undone alone.
@@ -208,10 +208,19 @@ TEST_F(NoteFilesTest, UndoAndRedoLeaveImportedNotesAlone)
     EXPECT_EQ(notes(), imported);
     // The eraser's Undo starts again from the notes as they are, imported ones included.
     commands().trigger(cmd::Erasure);
-    view().onLButtonDown(QPoint(25, 4));
-    view().onLButtonUp(QPoint(25, 4));
+    const QPoint onImported = view().inspect().destination.topLeft() + QPoint(25, 4);
+    view().onLButtonDown(onImported);
+    view().onMouseMove(onImported, kLeftButton);
+    view().onLButtonUp(onImported);
+    ASSERT_LT(layerPixels(*view().pendingLayer()).size(), imported.size());
     commands().trigger(cmd::Undo);
     commands().trigger(cmd::Erasure);
+    EXPECT_EQ(notes(), imported);
+
+    commands().trigger(cmd::Undo);
+    EXPECT_TRUE(notes().empty());
+    EXPECT_TRUE(commands().action(cmd::Redo)->text().startsWith("&Redo Import Notes"));
+    commands().trigger(cmd::Redo);
     EXPECT_EQ(notes(), imported);
 }
 

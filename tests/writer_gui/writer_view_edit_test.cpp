@@ -48,14 +48,26 @@ TEST_F(EditCommandsTest, NewDrawingDiscardsTheRedoSlot)
     EXPECT_FALSE(view->canRedo());
 }
 
-TEST_F(EditCommandsTest, MergedNotesCannotBeUndone)
+// Once the tool is put down its drawing is a step of the document: Undo takes it back from the
+// notes, Redo puts it back, and the document counts as changed either way.
+TEST_F(EditCommandsTest, PutDownDrawingIsUndoneAsAStepOfTheNotes)
 {
     view->onToolCommand(cmd::LineTool);
     drag({10, 10}, {20, 20});
     view->onToolCommand(cmd::RectangleTool);
-    EXPECT_FALSE(view->canUndo());
+    view->EndTool(false);
+    ASSERT_EQ(committedNotes(), 10u);
+    doc->SetModified(false);
+    EXPECT_TRUE(view->canUndo());
+    EXPECT_EQ(view->undoName(), "Line");
     view->onUndo();
+    EXPECT_EQ(committedNotes(), 0u);
+    EXPECT_TRUE(doc->IsModified());
+    EXPECT_FALSE(view->canUndo());
+    EXPECT_EQ(view->redoName(), "Line");
+    view->onRedo();
     EXPECT_EQ(committedNotes(), 10u);
+    EXPECT_FALSE(view->canRedo());
 }
 
 TEST_F(EditCommandsTest, EraserUndoStartsAgainFromTheCommittedNotes)

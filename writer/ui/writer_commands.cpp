@@ -159,14 +159,16 @@ constexpr Row kRows[] = {
         .rules([](WriterWindow& w, int) { w.close(); }),
 
     // Edit
-    Row{cmd::Undo, "&Undo", "Undo the drawing of the current tool\nUndo"}
+    Row{cmd::Undo, "&Undo", "Undo the last drawing or change of the notes\nUndo"}
         .inMenu(EditMenu)
+        .actsOn([](WriterWindow& w, int) { return w.view().undoName(); })
         .keys({Qt::CTRL | Qt::Key_Z, Qt::ALT | Qt::Key_Backspace})
         .button(MainToolBar, 60, "undo", kSeparated)
         .rules([](WriterWindow& w, int) { w.view().onUndo(); },
                [](WriterWindow& w, int) { return w.view().canUndo(); }),
-    Row{cmd::Redo, "&Redo", "Redo the drawing undone last\nRedo"}
+    Row{cmd::Redo, "&Redo", "Redo the drawing or change undone last\nRedo"}
         .inMenu(EditMenu)
+        .actsOn([](WriterWindow& w, int) { return w.view().redoName(); })
         .keys({Qt::CTRL | Qt::Key_Y, Qt::CTRL | Qt::SHIFT | Qt::Key_Z})
         .button(MainToolBar, 70, "redo")
         .rules([](WriterWindow& w, int) { w.view().onRedo(); },

@@ -69,6 +69,8 @@ WriterView::WriterView(SavableWriterDocument& document, QWidget* parent)
     : QAbstractScrollArea(parent), m_doc(document),
       m_font(QFontDatabase::systemFont(QFontDatabase::GeneralFont)), m_colourCommand(cmd::Blue)
 {
+    // The canvas is where Undo lives: the document keeps its steps from now on.
+    m_doc.keepHistory(true);
     setFrameShape(QFrame::NoFrame);
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
@@ -536,6 +538,8 @@ bool WriterView::mayDropReplace()
         return saveForQuestion();
     case Answer::No:
         m_pending.reset();
+        m_actions.clear();
+        m_actionPixels.clear();
         m_textLine.clear();
         EndTool(false);
         return true;
@@ -593,6 +597,9 @@ void WriterView::dropLayersOfOtherPictures()
     if ((m_pending || m_redoSlot) && !layersFitPicture()) {
         m_pending.reset();
         m_redoSlot.reset();
+        m_actions.clear();
+        m_actionPixels.clear();
+        m_redoActions.clear();
     }
 }
 
@@ -600,6 +607,9 @@ void WriterView::pictureReplaced()
 {
     m_pending.reset();
     m_redoSlot.reset();
+    m_actions.clear();
+    m_actionPixels.clear();
+    m_redoActions.clear();
     m_textLine.clear();
     m_caretIndex = 0;
     m_layersPicture = m_doc.pictureGeneration();

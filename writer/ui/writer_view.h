@@ -135,12 +135,15 @@ class WriterView : public QAbstractScrollArea {
     void onCopy();
     void onPaste();
     void onClearAll();
-    bool canUndo() const { return m_pending.has_value() && layersFitPicture(); }
-    // Redo would replace the eraser's working copy and so wipe every note outside it.
-    bool canRedo() const
-    {
-        return m_redoSlot.has_value() && layersFitPicture() && m_tool != Tool::Eraser;
-    }
+    // Undo takes back the drawing of the tool in hand first, all of it at once; once that is
+    // gone, or no tool is in hand, it steps back through the document's earlier steps.
+    bool canUndo() const { return activationHasDrawing() || m_doc.canUndoStep(); }
+    // Redo steps forward through the steps undone, then brings back the tool's drawing.
+    bool canRedo() const { return m_doc.canRedoStep() || canRedoActivation(); }
+    // What Undo and Redo would take back or bring back, for their menu texts: "Rectangle",
+    // "Clear All"; empty when there is nothing.
+    QString undoName() const;
+    QString redoName() const;
 
     void EndTool(bool repaint);
     void PaintPendingLayer();
@@ -274,6 +277,22 @@ class WriterView : public QAbstractScrollArea {
     // The pending layer and the redo slot were made for the picture on screen.
     bool layersFitPicture() const;
     void dropLayersOfOtherPictures();
+    // Whether the tool in hand holds drawing of its own that Undo would take back.
+    bool activationHasDrawing() const;
+    // Redo would replace the eraser's working copy and so wipe every note outside it.
+    bool canRedoActivation() const
+    {
+        return m_redoSlot.has_value() && layersFitPicture() && m_tool != Tool::Eraser;
+    }
+    // What the tool in hand draws in one go is named after it: "Rectangle", "Pen Stroke".
+    const char* actionName() const;
+    // Ends the figure, stroke or text line being drawn: its pixels become one action of the
+    // activation, undone by itself once the tool is put down.
+    void finishAction(const char* name);
+    std::vector<DrawnAction> takeActions();
+    // The eraser's working copy starts again from the notes as they now are.
+    void restartEraserCopy();
+    void afterStep();
     // Reads pure black from the surface into the pending layer, right and bottom excluded.
     void captureBox(int left, int top, int right, int bottom);
     // The final figure of a shape tool, released at the point, joins the pending layer.
@@ -290,6 +309,11 @@ class WriterView : public QAbstractScrollArea {
     Surface m_surface;
     std::optional<std::vector<uint8_t>> m_pending;
     std::optional<std::vector<uint8_t>> m_redoSlot;
+    // The actions of the activation so far, the pixels of the one being drawn, and the actions
+    // that Redo brings back with the redo slot.
+    std::vector<DrawnAction> m_actions;
+    std::vector<size_t> m_actionPixels;
+    std::vector<DrawnAction> m_redoActions;
     bool m_showNotes = true;
     bool m_fit = false;
     bool m_caretShown = false;

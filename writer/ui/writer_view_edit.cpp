@@ -1,4 +1,4 @@
-// Undo and Redo of the current tool activation, the clipboard, and Clear All.
+// Undo and Redo of the tool in hand and of the document's steps, the clipboard, and Clear All.
 #include "writer/ui/writer_view.h"
 
 #include <QClipboard>
@@ -6,46 +6,110 @@
 
 namespace ombri::writer {
 
+bool WriterView::activationHasDrawing() const
+{
+    if (m_tool == Tool::None || !layersFitPicture())
+        return false;
+    if (m_tool == Tool::Eraser)
+        return !m_actions.empty() || !m_actionPixels.empty();
+    return m_pending.has_value() || !m_textLine.empty();
+}
+
+QString WriterView::undoName() const
+{
+    if (activationHasDrawing())
+        return QString::fromUtf8(m_actions.empty() || !m_actionPixels.empty()
+                                     ? actionName()
+                                     : m_actions.back().label.c_str());
+    const NoteStep* step = m_doc.history().toUndo();
+    return step ? QString::fromStdString(step->label) : QString();
+}
+
+QString WriterView::redoName() const
+{
+    if (const NoteStep* step = m_doc.history().toRedo())
+        return QString::fromStdString(step->label);
+    if (!canRedoActivation())
+        return QString();
+    return m_redoActions.empty() ? QString::fromUtf8("Drawing")
+                                 : QString::fromStdString(m_redoActions.back().label);
+}
+
+void WriterView::restartEraserCopy()
+{
+    m_actions.clear();
+    m_actionPixels.clear();
+    m_pending.reset();
+    if (const uint8_t* notes = m_doc.GetNoteLayer()) {
+        const size_t size = static_cast<size_t>(m_doc.width()) * m_doc.height();
+        m_pending.emplace(notes, notes + size);
+        m_layersPicture = m_doc.pictureGeneration();
+    }
+}
+
+// A step of the document was undone or redone: the eraser starts again from the notes as they
+// now are; any other tool shows them under its own drawing.
+void WriterView::afterStep()
+{
+    if (m_tool == Tool::Eraser)
+        restartEraserCopy();
+    repaintNow();
+    emit documentChanged();
+}
+
 void WriterView::onUndo()
 {
     dropLayersOfOtherPictures();
-    if (m_tool == Tool::None)
+    if (!activationHasDrawing()) {
+        if (m_doc.undoStep())
+            afterStep();
         return;
-    // One level, covering the whole activation: everything drawn since the tool was chosen.
-    if (m_pending && m_tool != Tool::Eraser) {
-        m_redoSlot = std::move(m_pending);
-        m_pending.reset();
     }
-    m_textLine.clear();
-    m_caretIndex = 0;
+    // The tool's own drawing goes first, all of it: everything drawn since the tool was chosen.
     if (m_tool == Tool::Eraser) {
         // Undoing erasures means starting again from the committed notes.
-        if (const uint8_t* notes = m_doc.GetNoteLayer()) {
-            const size_t size = static_cast<size_t>(m_doc.width()) * m_doc.height();
-            m_pending.emplace(notes, notes + size);
-        }
+        restartEraserCopy();
         PaintPendingLayer();
         return;
     }
+    finishAction(actionName());
+    if (m_pending) {
+        m_redoSlot = std::move(m_pending);
+        m_redoActions = std::move(m_actions);
+        m_pending.reset();
+        m_actions.clear();
+    }
+    m_textLine.clear();
+    m_caretIndex = 0;
     repaintNow();
 }
 
 void WriterView::onRedo()
 {
     dropLayersOfOtherPictures();
-    if (!canRedo())
+    if (m_doc.canRedoStep()) {
+        // The steps undone come back first, in the order they were undone, then the tool's own
+        // drawing, which was undone before them.
+        if (m_doc.redoStep())
+            afterStep();
+        return;
+    }
+    if (!canRedoActivation())
         return;
     if (m_tool == Tool::None) {
         // With no tool in hand the drawing has no activation to end with: it joins the notes at
         // once, as putting its tool down would have done, and is shown as they are.
-        m_doc.MergeNotes(m_redoSlot->data());
+        m_doc.mergeDrawing(m_redoSlot->data(), std::move(m_redoActions));
+        m_redoActions.clear();
         m_redoSlot.reset();
         repaintNow();
         emit documentChanged();
         return;
     }
     m_pending = std::move(m_redoSlot);
+    m_actions = std::move(m_redoActions);
     m_redoSlot.reset();
+    m_redoActions.clear();
     PaintPendingLayer();
 }
 
@@ -100,6 +164,12 @@ void WriterView::onClearAll()
     if (!hasPicture())
         return;
     m_doc.ClearNotes();
+    // Clear All is a step of its own: what Redo kept would bring back a state that no longer
+    // leads here.
+    m_redoSlot.reset();
+    m_redoActions.clear();
+    if (m_tool == Tool::Eraser)
+        restartEraserCopy();
     repaintNow();
     emit documentChanged();
 }

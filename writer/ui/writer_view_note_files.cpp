@@ -26,10 +26,11 @@ bool WriterView::onImportNotes()
     EndTool(true);
     if (!importNotes(m_doc))
         return false;
-    // The imported notes are part of the notes at once, as a drawing is once its tool is put
-    // down, so Undo leaves them alone. What Redo kept from an earlier drawing goes, as when a new
-    // drawing starts: Redo brings back the last change undone, and that is no longer it.
+    // The imported notes are part of the notes at once, one step that Undo takes back. What Redo
+    // kept from an earlier drawing goes, as when a new drawing starts: Redo brings back the last
+    // change undone, and that is no longer it.
     m_redoSlot.reset();
+    m_redoActions.clear();
     // The user asked to see these notes: they are shown even when the notes were hidden.
     setShowNotesAndRepaint(true);
     emit documentChanged();

@@ -81,13 +81,14 @@ void WriterView::captureTextLine()
         m_last.rx() += 3 * m_surface.GetTextExtentPoint32(last).width();
     }
     CaptureBlackPixels();
+    finishAction("Text");
 }
 
 void WriterView::mergeTextLine()
 {
     captureTextLine();
     if (m_pending) {
-        m_doc.MergeNotes(m_pending->data());
+        m_doc.mergeDrawing(m_pending->data(), takeActions());
         m_pending.reset();
     }
     m_textLine.clear();

@@ -149,7 +149,7 @@ void WriterView::EndTool(bool repaint)
         return;
     case Tool::Eraser:
         if (m_pending) {
-            m_doc.RestrictNotes(m_pending->data());
+            m_doc.restrictDrawing(m_pending->data(), takeActions());
             m_pending.reset();
         }
         // The eraser hid the committed notes and painted its working copy over the picture;
@@ -177,7 +177,7 @@ void WriterView::EndTool(bool repaint)
     default: {
         const bool pen = m_tool == Tool::Pen;
         if (m_pending) {
-            m_doc.MergeNotes(m_pending->data());
+            m_doc.mergeDrawing(m_pending->data(), takeActions());
             m_pending.reset();
         }
         m_tool = Tool::None;
@@ -216,6 +216,47 @@ bool WriterView::drawsFigures() const
     }
 }
 
+const char* WriterView::actionName() const
+{
+    switch (m_tool) {
+    case Tool::Line:
+        return "Line";
+    case Tool::Text:
+        return "Text";
+    case Tool::Rectangle:
+        return "Rectangle";
+    case Tool::Eraser:
+        return "Eraser";
+    case Tool::Ellipse:
+        return "Ellipse";
+    case Tool::RoundRectangle:
+        return "Round Rectangle";
+    case Tool::Pen:
+        return "Pen";
+    case Tool::Arc:
+        return "Arc";
+    case Tool::None:
+        break;
+    }
+    return "Drawing";
+}
+
+void WriterView::finishAction(const char* name)
+{
+    if (m_actionPixels.empty())
+        return;
+    m_actions.push_back(DrawnAction{name, std::move(m_actionPixels)});
+    m_actionPixels.clear();
+}
+
+std::vector<DrawnAction> WriterView::takeActions()
+{
+    finishAction(actionName());
+    std::vector<DrawnAction> actions = std::move(m_actions);
+    m_actions.clear();
+    return actions;
+}
+
 std::optional<size_t> WriterView::layerIndex(QPoint client) const
 {
     const QPoint scroll = scrollPosition();
@@ -234,7 +275,11 @@ uint8_t* WriterView::pendingLayerForDrawing()
     dropLayersOfOtherPictures();
     if (!m_pending) {
         m_pending.emplace(static_cast<size_t>(m_doc.width()) * m_doc.height(), uint8_t{0});
+        // New drawing: what Redo kept, in the tool's hands or the document's, would bring back
+        // a state that no longer leads here.
         m_redoSlot.reset();
+        m_redoActions.clear();
+        m_doc.dropStepsAhead();
         m_layersPicture = m_doc.pictureGeneration();
     }
     return m_pending->data();
@@ -381,6 +426,10 @@ void WriterView::onLButtonUp(QPoint point, unsigned)
     default:
         break;
     }
+    // A figure, a pen stroke or an eraser stroke ends with the button; a text line ends when it
+    // is captured.
+    if (m_tool != Tool::Text)
+        finishAction(actionName());
 }
 
 // What the figure shows on release is what the notes keep, whichever way it was dragged and
@@ -454,7 +503,10 @@ void WriterView::markPending(int column, int row)
     const int height = m_doc.height();
     if (column < 0 || row < 0 || column >= width || row >= height)
         return;
-    (*m_pending)[static_cast<size_t>(height - 1 - row) * width + column] = 1;
+    uint8_t& pending = (*m_pending)[static_cast<size_t>(height - 1 - row) * width + column];
+    if (pending != 1)
+        m_actionPixels.push_back(static_cast<size_t>(height - 1 - row) * width + column);
+    pending = 1;
     ++m_pendingWrites;
 }
 
@@ -595,6 +647,13 @@ void WriterView::EraseSquare(int left, int top, int right, int bottom)
             const uint8_t* pixel = line + column * step;
             m_surface.SetPixelV(x, y, qRgb(pixel[2], pixel[1], pixel[0]));
             pending[column] = 0;
+            if (m_actions.empty() && m_actionPixels.empty()) {
+                // The first erasure is new drawing: the steps ahead no longer lead here.
+                m_doc.dropStepsAhead();
+                m_redoSlot.reset();
+                m_redoActions.clear();
+            }
+            m_actionPixels.push_back(rowInMemory * width + static_cast<size_t>(column));
         }
     }
 }
