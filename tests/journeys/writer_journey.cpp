@@ -520,7 +520,7 @@ class WriterSession {
         std::optional<std::vector<uint8_t>> pending;
         std::optional<std::vector<uint8_t>> redo;
         std::optional<NoteLayer> notes;
-        std::string text;
+        QString text;
         std::string path;
     };
     BeforeKey m_beforeKey;
@@ -1463,7 +1463,7 @@ void WriterSession::noteKeyStep(const Step& step)
                             m_frame->commands().isEnabled(cmd::Undo),
                             m_frame->commands().isEnabled(cmd::Redo),
                             doc().IsModified() || view().pendingLayer().has_value() ||
-                                !view().textLine().empty(),
+                                !view().textLine().isEmpty(),
                             view().pendingLayer(),
                             view().redoSlot(),
                             doc().noteLayer(),

@@ -12,7 +12,7 @@ bool WriterView::activationHasDrawing() const
         return false;
     if (m_tool == Tool::Eraser)
         return !m_actions.empty() || !m_actionPixels.empty();
-    return m_pending.has_value() || !m_textLine.empty();
+    return m_pending.has_value() || !m_textLine.isEmpty();
 }
 
 QString WriterView::undoName() const
