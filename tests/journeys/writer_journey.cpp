@@ -37,8 +37,8 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
-#include <QTimer>
 #include <QTextBoundaryFinder>
+#include <QTimer>
 #include <QToolBar>
 
 #include <gtest/gtest.h>
@@ -633,16 +633,16 @@ void WriterSession::notePaste(const Step& step)
     if (open)
         ++lines;
     const int lineStep = view().surface().GetTextExtentPoint32("L").height() + 4;
-    m_anchorAfterPaste = view().anchorPoint() + QPoint(0, lines * lineStep);
+    m_anchorAfterPaste = view().inspect().toolState.anchor + QPoint(0, lines * lineStep);
 }
 
 std::optional<std::string> WriterSession::checkPaste()
 {
-    if (!m_anchorAfterPaste || view().anchorPoint() == *m_anchorAfterPaste)
+    if (!m_anchorAfterPaste || view().inspect().toolState.anchor == *m_anchorAfterPaste)
         return std::nullopt;
-    return "a paste left the next line at y " + std::to_string(view().anchorPoint().y()) +
-           " instead of " + std::to_string(m_anchorAfterPaste->y()) +
-           ": its lines were not each captured";
+    return "a paste left the next line at y " +
+           std::to_string(view().inspect().toolState.anchor.y()) + " instead of " +
+           std::to_string(m_anchorAfterPaste->y()) + ": its lines were not each captured";
 }
 
 // Steps that may save the picture and then replace or close it: what the save must hold is
@@ -657,7 +657,7 @@ void WriterSession::notePendingSave(const Step& step)
         return;
     const size_t size = static_cast<size_t>(doc().width()) * static_cast<size_t>(doc().height());
     NoteLayer notes = doc().noteLayer() ? *doc().noteLayer() : NoteLayer(size, 0);
-    const auto& pending = view().pendingLayer();
+    const auto& pending = (*view().inspect().pending);
     if (pending && pending->size() == size) {
         for (size_t i = 0; i < size; ++i) {
             if (view().activeTool() == Tool::Eraser)
@@ -667,7 +667,7 @@ void WriterSession::notePendingSave(const Step& step)
         }
     }
     // A line still being typed joins the notes as it is captured; its pixels are not known here.
-    m_notesToSaveExact = view().textLine().isEmpty();
+    m_notesToSaveExact = view().inspect().toolState.textLine.isEmpty();
     m_notesToSave = std::move(notes);
 }
 
@@ -695,11 +695,12 @@ void WriterSession::noteFailedOpen(const Step& step)
     m_keptThroughFailedOpen.reset();
     if (!unreadableTarget(step))
         return;
-    m_keptThroughFailedOpen =
-        Kept{doc().hasImage(),  doc().pictureGeneration(), doc().displayGeneration(),
-             doc().noteLayer(), doc().IsModified(),        doc().getPathName(),
-             doc().savePath(),  view().pendingLayer(),     view().redoSlot(),
-             view().textLine(), view().activeTool(),       m_frame->windowTitle()};
+    m_keptThroughFailedOpen = Kept{doc().hasImage(),          doc().pictureGeneration(),
+                                   doc().displayGeneration(), doc().noteLayer(),
+                                   doc().IsModified(),        doc().getPathName(),
+                                   doc().savePath(),          (*view().inspect().pending),
+                                   (*view().inspect().redo),  view().inspect().toolState.textLine,
+                                   view().activeTool(),       m_frame->windowTitle()};
 }
 
 // The name Export Notes is given; the links to the picture's own file are made here.
@@ -1132,7 +1133,7 @@ void WriterSession::noteScript(const Step& step)
     const ScriptText* script = findNamed(kScriptTexts, step.word(0));
     if (step.verb != "script" || !script)
         return;
-    ScriptLine expected{view().textLine(), view().caretIndex()};
+    ScriptLine expected{view().inspect().toolState.textLine, view().inspect().toolState.caretIndex};
     if (view().activeTool() == Tool::Text && QApplication::focusWidget() == &view()) {
         const QString text = QString::fromUtf16(script->text);
         expected.line.insert(expected.caret, text);
@@ -1143,8 +1144,8 @@ void WriterSession::noteScript(const Step& step)
 
 std::optional<std::string> WriterSession::checkScript()
 {
-    const QString& line = view().textLine();
-    const int caret = view().caretIndex();
+    const QString& line = view().inspect().toolState.textLine;
+    const int caret = view().inspect().toolState.caretIndex;
     if (m_scriptLine && (line != m_scriptLine->line || caret != m_scriptLine->caret))
         return "text typed in another script left the line \"" + line.toStdString() +
                "\" with the caret at " + std::to_string(caret) + " instead of \"" +
@@ -1462,12 +1463,12 @@ void WriterSession::noteKeyStep(const Step& step)
                             seen.fit,
                             m_frame->commands().isEnabled(cmd::Undo),
                             m_frame->commands().isEnabled(cmd::Redo),
-                            doc().IsModified() || view().pendingLayer().has_value() ||
-                                !view().textLine().isEmpty(),
-                            view().pendingLayer(),
-                            view().redoSlot(),
+                            doc().IsModified() || (*view().inspect().pending).has_value() ||
+                                !view().inspect().toolState.textLine.isEmpty(),
+                            (*view().inspect().pending),
+                            (*view().inspect().redo),
                             doc().noteLayer(),
-                            view().textLine(),
+                            view().inspect().toolState.textLine,
                             doc().getPathName()};
 }
 
@@ -1479,8 +1480,8 @@ std::optional<std::string> WriterSession::checkZoomKey(int zoomSteps, bool origi
     const WriterView::Inspection seen = view().inspect();
     if (before.tool != Tool::None || !before.hasPicture) {
         if (seen.zoom != before.zoom || seen.fit != before.fit ||
-            view().activeTool() != before.tool || view().pendingLayer() != before.pending ||
-            view().redoSlot() != before.redo)
+            view().activeTool() != before.tool || (*view().inspect().pending) != before.pending ||
+            (*view().inspect().redo) != before.redo)
             return std::string("a zoom key or Ctrl+wheel changed the view ") +
                    (before.hasPicture ? "while a tool was active" : "without a picture");
         return std::nullopt;
@@ -1517,14 +1518,15 @@ std::optional<std::string> WriterSession::checkKeyStep(const Step& step)
         // while it is, Undo takes back the drawing a figure or pen tool holds.
         const bool enabled =
             shortcut->command == cmd::Undo ? before.undoEnabled : before.redoEnabled;
-        const bool changed = view().pendingLayer() != before.pending ||
-                             view().redoSlot() != before.redo ||
-                             doc().noteLayer() != before.notes || view().textLine() != before.text;
+        const bool changed = (*view().inspect().pending) != before.pending ||
+                             (*view().inspect().redo) != before.redo ||
+                             doc().noteLayer() != before.notes ||
+                             view().inspect().toolState.textLine != before.text;
         if (!enabled && changed)
             return step.word(0) + " changed the drawing while its command was disabled";
         const bool figureOrPen = isShapeTool(before.tool) || before.tool == Tool::Pen;
         if (enabled && shortcut->command == cmd::Undo && figureOrPen && before.pending &&
-            view().pendingLayer() == before.pending)
+            (*view().inspect().pending) == before.pending)
             return step.word(0) + " left the drawing in hand while Undo was enabled";
         return std::nullopt;
     }
@@ -1615,11 +1617,11 @@ std::optional<std::string> WriterSession::checkLayers()
     };
     if (auto broken = sized("the note layer", doc().noteLayer()))
         return broken;
-    if (auto broken = sized("the pending layer", view().pendingLayer()))
+    if (auto broken = sized("the pending layer", (*view().inspect().pending)))
         return broken;
-    if (auto broken = sized("the redo slot", view().redoSlot()))
+    if (auto broken = sized("the redo slot", (*view().inspect().redo)))
         return broken;
-    for (const QChar c : view().textLine()) {
+    for (const QChar c : view().inspect().toolState.textLine) {
         if (c.category() == QChar::Other_Control)
             return "the text line holds the control character " + std::to_string(c.unicode());
     }
@@ -1634,7 +1636,7 @@ std::optional<std::string> WriterSession::checkOpened(const Step& step)
                           doc().displayGeneration() != m_generationBefore;
     if (replaced) {
         m_currentFile = picturePath(step);
-        if (view().pendingLayer() || view().redoSlot())
+        if ((*view().inspect().pending) || (*view().inspect().redo))
             return "drawing of the picture before was kept after opening " +
                    picturePath(step).substr(m_dir.path().size() + 1);
         if (view().inspect().scroll != QPoint(0, 0) && !view().inspect().fit)
@@ -1669,8 +1671,8 @@ std::optional<std::string> WriterSession::checkFailedOpen(const Step& step)
     if (doc().getPathName() != kept.path || doc().savePath() != kept.savePath ||
         m_frame->windowTitle() != kept.windowTitle)
         return changed("the document's name");
-    if (view().pendingLayer() != kept.pending || view().redoSlot() != kept.redo ||
-        view().textLine() != kept.textLine || view().activeTool() != kept.tool)
+    if ((*view().inspect().pending) != kept.pending || (*view().inspect().redo) != kept.redo ||
+        view().inspect().toolState.textLine != kept.textLine || view().activeTool() != kept.tool)
         return changed("the drawing in the tool's hands");
     // Only reports: no question about changes that the file would not replace.
     for (size_t i = m_messagesBefore; i < m_prompt.messageCount(); ++i) {
@@ -1814,7 +1816,7 @@ std::optional<std::string> WriterSession::checkFigure()
 {
     if (m_figure.empty())
         return std::nullopt;
-    const auto& pending = view().pendingLayer();
+    const auto& pending = (*view().inspect().pending);
     const size_t width = static_cast<size_t>(doc().width());
     for (const auto& [column, row] : m_figure) {
         const size_t index =
@@ -1863,7 +1865,7 @@ std::optional<std::string> WriterSession::checkScreen()
         return shown && layer ? layer->data() : nullptr;
     };
     const uint8_t* notes = shownLayer(view().inspect().showNotes, doc().noteLayer());
-    const uint8_t* pending = shownLayer(tool != Tool::None, view().pendingLayer());
+    const uint8_t* pending = shownLayer(tool != Tool::None, (*view().inspect().pending));
     const QPoint scroll = view().inspect().scroll;
     const int width = doc().width();
     const int height = doc().height();
@@ -2114,7 +2116,7 @@ std::optional<std::string> WriterSession::checkEdgeDrag()
     if (!m_edgeDrag)
         return std::nullopt;
     const EdgeDrag& drag = *m_edgeDrag;
-    if (view().autoScrolling() || view().dragging())
+    if (view().inspect().autoScrolling || view().inspect().toolState.dragging)
         return std::string("the view still follows a drag after its release");
     const bool figures = isShapeTool(drag.tool) || drag.tool == Tool::Pen;
     if (!figures || !doc().hasImage())
@@ -2124,7 +2126,7 @@ std::optional<std::string> WriterSession::checkEdgeDrag()
     if (!towards(drag.room.x(), moved.x()) || !towards(drag.room.y(), moved.y()))
         return "a drag held past the edge did not scroll the view (room " +
                std::to_string(drag.room.x()) + ", " + std::to_string(drag.room.y()) + ")";
-    const auto& pending = view().pendingLayer();
+    const auto& pending = (*view().inspect().pending);
     const QSize picture(doc().width(), doc().height());
     const auto kept = [&](QPoint pixel) {
         const size_t index =
@@ -2158,10 +2160,11 @@ std::string WriterSession::state()
     line << "tool " << static_cast<int>(view().activeTool()) << ", picture " << doc().width()
          << " x " << doc().height() << (doc().IsModified() ? " modified" : "") << ", notes "
          << countNotes(doc().noteLayer()) << ", pending "
-         << (view().pendingLayer() ? countNotePixels(*view().pendingLayer()) : 0) << ", redo "
-         << (view().redoSlot() ? "yes" : "no") << ", zoom " << view().inspect().zoom
-         << (view().inspect().fit ? " fit" : "") << ", messages " << m_prompt.messageCount()
-         << ", text \"" << view().textLine().toStdString() << "\", focus "
+         << ((*view().inspect().pending) ? countNotePixels(*(*view().inspect().pending)) : 0)
+         << ", redo " << ((*view().inspect().redo) ? "yes" : "no") << ", zoom "
+         << view().inspect().zoom << (view().inspect().fit ? " fit" : "") << ", messages "
+         << m_prompt.messageCount() << ", text \""
+         << view().inspect().toolState.textLine.toStdString() << "\", focus "
          << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
                                          : "none")
          << ", file " << m_currentFile.substr(std::min(m_currentFile.size(), m_dir.path().size()));

@@ -112,7 +112,7 @@ class AnyScriptTest : public WindowFixture {
     void startLineAt(QPoint anchor)
     {
         QTest::mouseClick(view().viewport(), Qt::LeftButton, Qt::NoModifier, anchor);
-        ASSERT_EQ(view().anchorPoint(), anchor);
+        ASSERT_EQ(view().inspect().toolState.anchor, anchor);
     }
 
     Pixels notesIn(QRect box)

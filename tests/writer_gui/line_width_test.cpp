@@ -133,7 +133,7 @@ class LineWidthTest : public WindowFixture {
         ASSERT_TRUE(frame->openFile(QString::fromStdString(path)));
         picture = QSize(width, height);
     }
-    Layer pending() { return view().pendingLayer().value_or(Layer(countPixels(), 0)); }
+    Layer pending() { return (*view().inspect().pending).value_or(Layer(countPixels(), 0)); }
     size_t countPixels() const { return static_cast<size_t>(picture.width()) * picture.height(); }
     QMenu* widthMenu()
     {
@@ -273,9 +273,9 @@ TEST_F(LineWidthTest, AFigureDraggedPastTheEdgeScrollsAndIsCapturedWhole)
         const QPoint outside(client.width() + past, client.height() + past);
         sendMouse(view(), QEvent::MouseButtonPress, anchor, Qt::LeftButton, Qt::LeftButton);
         sendMouse(view(), QEvent::MouseMove, QPoint(200, 200), Qt::NoButton, Qt::LeftButton);
-        EXPECT_FALSE(view().autoScrolling());
+        EXPECT_FALSE(view().inspect().autoScrolling);
         sendMouse(view(), QEvent::MouseMove, outside, Qt::NoButton, Qt::LeftButton);
-        EXPECT_TRUE(view().autoScrolling());
+        EXPECT_TRUE(view().inspect().autoScrolling);
         QTRY_VERIFY_WITH_TIMEOUT(view().inspect().scroll.x() >= scrolled &&
                                      view().inspect().scroll.y() >= scrolled,
                                  10000);
@@ -292,7 +292,7 @@ TEST_F(LineWidthTest, AFigureDraggedPastTheEdgeScrollsAndIsCapturedWhole)
         EXPECT_EQ(blackOnScreen(view(), picture), previewShown);
 
         sendMouse(view(), QEvent::MouseButtonRelease, outside, Qt::LeftButton, Qt::NoButton);
-        EXPECT_FALSE(view().autoScrolling());
+        EXPECT_FALSE(view().inspect().autoScrolling);
         const QPoint released = view().inspect().scroll;
         const Layer expected = figureLayer(shape.tool, anchor, outside + released, width, picture);
         EXPECT_EQ(pending(), expected) << shape.command << " width " << width;

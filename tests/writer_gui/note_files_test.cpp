@@ -98,7 +98,7 @@ TEST_F(NoteFilesTest, ExportWritesTheNotesBlackOnWhiteAndImportReadsThemBackInPl
 {
     ASSERT_TRUE(frame->openFile(writePicture("beach.bmp")));
     drawPendingLine();
-    const Pixels line = layerPixels(*view().pendingLayer());
+    const Pixels line = layerPixels(*(*view().inspect().pending));
     const std::string mask = dir.file("beach-notes.png");
     prompt.queueSavePath(mask);
     ASSERT_TRUE(commands().trigger(cmd::ExportNotes));
@@ -164,7 +164,7 @@ TEST_F(NoteFilesTest, ImportJoinsTheNotesAtOnceAndShowsThem)
 {
     ASSERT_TRUE(frame->openFile(writePicture("beach.bmp")));
     drawPendingLine();
-    const Pixels line = layerPixels(*view().pendingLayer());
+    const Pixels line = layerPixels(*(*view().inspect().pending));
     // Hidden notes are shown again: the user asked to see these.
     commands().trigger(cmd::DisplayNotes);
     ASSERT_FALSE(view().inspect().showNotes);
@@ -212,7 +212,7 @@ TEST_F(NoteFilesTest, ImportIsOneStepThatUndoTakesBack)
     view().onLButtonDown(onImported);
     view().onMouseMove(onImported, kLeftButton);
     view().onLButtonUp(onImported);
-    ASSERT_LT(layerPixels(*view().pendingLayer()).size(), imported.size());
+    ASSERT_LT(layerPixels(*(*view().inspect().pending)).size(), imported.size());
     commands().trigger(cmd::Undo);
     commands().trigger(cmd::Erasure);
     EXPECT_EQ(notes(), imported);

@@ -136,7 +136,7 @@ class FailedOpenTest : public UnsavedWorkTest,
         const Dib& image = doc().image();
         return Kept{std::vector<uint8_t>(image.data(), image.data() + image.size()),
                     doc().noteLayer(),
-                    view().pendingLayer(),
+                    (*view().inspect().pending),
                     doc().IsModified(),
                     doc().getPathName(),
                     doc().getTitle(),
@@ -214,7 +214,7 @@ TEST_F(UnsavedWorkTest, OpeningThePicturesOwnFileAfterYesBringsWhatWasSaved)
     const QString picture = writePicture("beach.bmp");
     ASSERT_TRUE(frame->openFile(picture));
     drawPendingLine();
-    const size_t drawn = countNotePixels(*view().pendingLayer());
+    const size_t drawn = countNotePixels(*(*view().inspect().pending));
     prompt.queueAnswer(Answer::Yes);
     openThroughDialog(picture.toStdString());
     ASSERT_EQ(prompt.messages().size(), 1u);
@@ -222,7 +222,7 @@ TEST_F(UnsavedWorkTest, OpeningThePicturesOwnFileAfterYesBringsWhatWasSaved)
     EXPECT_FALSE(doc().IsModified());
     ASSERT_TRUE(doc().noteLayer());
     EXPECT_EQ(countNotePixels(*doc().noteLayer()), drawn);
-    EXPECT_FALSE(view().pendingLayer());
+    EXPECT_FALSE((*view().inspect().pending));
 }
 
 // ---- notes that no file kept ---------------------------------------------------------------
@@ -233,7 +233,7 @@ TEST_F(UnsavedWorkTest, AfterAJpegSaveClosingAsksAndYesSavesTheNotesElsewhere)
 {
     ASSERT_TRUE(frame->openFile(writePicture("beach.bmp")));
     drawPendingLine();
-    const size_t drawn = countNotePixels(*view().pendingLayer());
+    const size_t drawn = countNotePixels(*(*view().inspect().pending));
     prompt.queueSavePath(dir.file("beach.jpg"));
     prompt.queueAnswer(Answer::Yes); // the notes would be lost; save it?
     ASSERT_TRUE(commands().trigger(cmd::SaveAsLossless));

@@ -136,8 +136,8 @@ TEST_F(UserSessionTest, AnUndoneDrawingNeverReachesTheNextPicture)
                                             : writePicture("second.bmp", 1500, 1200, 2);
         prompt.queueAnswer(Answer::No); // the redone rectangle of the first picture is not kept
         open(second);
-        EXPECT_FALSE(frame->view().pendingLayer());
-        EXPECT_FALSE(frame->view().redoSlot());
+        EXPECT_FALSE((*frame->view().inspect().pending));
+        EXPECT_FALSE((*frame->view().inspect().redo));
         click(frame->paintToolBox(), cmd::RectangleTool);
         drag({20, 20}, {30, 25});
         click(frame->paintToolBox(), cmd::RectangleTool);
@@ -156,7 +156,7 @@ TEST_F(UserSessionTest, RedoWithNoToolPutsTheDrawingBackIntoTheNotes)
     click(frame->paintToolBox(), cmd::LineTool);
     EXPECT_FALSE(frame->document().IsModified());
     click(frame->mainToolBar(), cmd::Redo);
-    EXPECT_FALSE(frame->view().redoSlot());
+    EXPECT_FALSE((*frame->view().inspect().redo));
     EXPECT_TRUE(frame->document().IsModified());
     ASSERT_TRUE(frame->document().noteLayer());
     EXPECT_EQ(countNotePixels(*frame->document().noteLayer()), 50u);

@@ -97,7 +97,7 @@ class ViewFixture : public ::testing::Test {
     std::set<std::pair<int, int>> pendingPixels() const
     {
         std::set<std::pair<int, int>> pixels;
-        const auto& pending = view->pendingLayer();
+        const auto& pending = (*view->inspect().pending);
         if (!pending)
             return pixels;
         const int width = doc->width();

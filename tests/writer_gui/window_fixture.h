@@ -56,7 +56,7 @@ class WindowFixture : public ::testing::Test {
         view.onLButtonDown(QPoint(3, 3));
         view.onMouseMove(QPoint(30, 20), kLeftButton);
         view.onLButtonUp(QPoint(30, 20));
-        ASSERT_TRUE(view.pendingLayer().has_value());
+        ASSERT_TRUE((*view.inspect().pending).has_value());
     }
 
     test::TempDir dir;

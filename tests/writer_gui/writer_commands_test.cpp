@@ -129,16 +129,16 @@ TEST_F(WriterCommandsTest, KeysRunTheirCommands)
     ASSERT_TRUE(frame->openFile(writePicture("notes.bmp")));
     commands().action(cmd::LineTool)->trigger();
     drawLine();
-    ASSERT_TRUE(view().pendingLayer().has_value());
+    ASSERT_TRUE((*view().inspect().pending).has_value());
     key(Qt::Key_Backspace, Qt::AltModifier);
-    EXPECT_FALSE(view().pendingLayer().has_value());
+    EXPECT_FALSE((*view().inspect().pending).has_value());
     ASSERT_TRUE(view().canRedo());
     key(Qt::Key_Y, Qt::ControlModifier);
-    ASSERT_TRUE(view().pendingLayer().has_value());
+    ASSERT_TRUE((*view().inspect().pending).has_value());
     key(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_FALSE(view().pendingLayer().has_value());
+    EXPECT_FALSE((*view().inspect().pending).has_value());
     key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_TRUE(view().pendingLayer().has_value());
+    EXPECT_TRUE((*view().inspect().pending).has_value());
 
     // Close asks about the drawing first; Cancel keeps the picture, No lets it go.
     prompt.queueAnswer(Answer::Cancel);
@@ -200,7 +200,7 @@ TEST_F(WriterCommandsTest, ZoomKeysAndCtrlWheelZoomOnlyWithoutATool)
 
     commands().action(cmd::LineTool)->trigger();
     drawLine();
-    const std::vector<uint8_t> drawing = view().pendingLayer().value();
+    const std::vector<uint8_t> drawing = (*view().inspect().pending).value();
     for (const Qt::Key zoomKey : {Qt::Key_Plus, Qt::Key_Equal, Qt::Key_Minus, Qt::Key_0}) {
         key(zoomKey, Qt::ControlModifier);
         EXPECT_FLOAT_EQ(zoom(), 1.0f) << zoomKey;
@@ -210,7 +210,7 @@ TEST_F(WriterCommandsTest, ZoomKeysAndCtrlWheelZoomOnlyWithoutATool)
         EXPECT_FLOAT_EQ(zoom(), 1.0f) << delta;
     }
     EXPECT_EQ(view().activeTool(), Tool::Line);
-    EXPECT_EQ(view().pendingLayer(), drawing);
+    EXPECT_EQ((*view().inspect().pending), drawing);
     EXPECT_TRUE(commands().isEnabled(cmd::ZoomIn));
 
     commands().action(cmd::ZoomIn)->trigger();

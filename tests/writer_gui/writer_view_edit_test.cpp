@@ -73,7 +73,7 @@ TEST_F(EditCommandsTest, PutDownDrawingIsUndoneAsAStepOfTheNotes)
 TEST_F(EditCommandsTest, EraserUndoStartsAgainFromTheCommittedNotes)
 {
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 10}, {40, 10});
+    drag({10, 10}, {40, 10});
     view->EndTool(false);
     view->onToolCommand(cmd::Erasure);
     view->onMouseMove({20, 10}, kLeftButton);
@@ -86,10 +86,10 @@ TEST_F(EditCommandsTest, EraserUndoStartsAgainFromTheCommittedNotes)
 TEST_F(EditCommandsTest, RedoNeverReplacesTheErasersWorkingCopy)
 {
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 10}, {40, 10});
+    drag({10, 10}, {40, 10});
     view->EndTool(false);
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 50}, {12, 50});
+    drag({10, 50}, {12, 50});
     view->onUndo();
     view->onToolCommand(cmd::Erasure);
     EXPECT_FALSE(view->canRedo());
@@ -101,13 +101,13 @@ TEST_F(EditCommandsTest, RedoNeverReplacesTheErasersWorkingCopy)
 TEST_F(EditCommandsTest, ClearAllKeepsThePendingDrawing)
 {
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 10}, {40, 10});
+    drag({10, 10}, {40, 10});
     view->EndTool(false);
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 50}, {12, 50});
+    drag({10, 50}, {12, 50});
     view->onClearAll();
     EXPECT_EQ(committedNotes(), 0u);
-    EXPECT_TRUE(view->pendingLayer());
+    EXPECT_TRUE((*view->inspect().pending));
     view->EndTool(false);
     EXPECT_EQ(committedNotes(), 3u);
 }
@@ -115,7 +115,7 @@ TEST_F(EditCommandsTest, ClearAllKeepsThePendingDrawing)
 TEST_F(EditCommandsTest, CopyAndCutPutThePictureAsShownOnTheClipboard)
 {
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({10, 10}, {40, 10});
+    drag({10, 10}, {40, 10});
     view->EndTool(false);
     QGuiApplication::clipboard()->setText(QStringLiteral("kept until a copy"));
     view->onCut();

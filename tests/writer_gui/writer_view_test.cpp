@@ -191,13 +191,13 @@ TEST_F(WriterViewTest, DropDuringDrawingAsksAndNeverMergesIntoTheNewPicture)
     prompt.queueAnswer(Answer::Cancel);
     dropFile(*view, dir.file("other.bmp"));
     EXPECT_EQ(doc->width(), 100);
-    EXPECT_TRUE(view->pendingLayer());
+    EXPECT_TRUE((*view->inspect().pending));
 
     prompt.queueAnswer(Answer::No);
     dropFile(*view, dir.file("other.bmp"));
     EXPECT_EQ(doc->width(), 30);
-    EXPECT_FALSE(view->pendingLayer());
-    EXPECT_FALSE(view->redoSlot());
+    EXPECT_FALSE((*view->inspect().pending));
+    EXPECT_FALSE((*view->inspect().redo));
     EXPECT_FALSE(doc->hasNoteLayer());
     EXPECT_FALSE(doc->IsModified());
 }

@@ -46,14 +46,15 @@ class TextToolTest : public ViewFixture {
 TEST_F(TextToolTest, StartsAtTheTopLeftCornerWithTheCaretBlinking)
 {
     EXPECT_EQ(view->activeTool(), Tool::Text);
-    EXPECT_EQ(view->anchorPoint(), QPoint(0, 0));
-    EXPECT_TRUE(view->caretBlinking());
-    EXPECT_FALSE(view->caretShown());
+    EXPECT_EQ(view->inspect().toolState.anchor, QPoint(0, 0));
+    EXPECT_TRUE(view->inspect().toolState.caretBlinking);
+    EXPECT_FALSE(view->inspect().toolState.caretShown);
+    // The caret blinks by inverting its bars: showing it changes the surface, hiding it gives
+    // back exactly what was there.
     const QImage before = view->surface().image().copy();
-    view->ToggleCaret(false);
-    EXPECT_TRUE(view->caretShown());
+    QTRY_VERIFY_WITH_TIMEOUT(view->inspect().toolState.caretShown, 2000);
     EXPECT_NE(view->surface().image(), before);
-    view->ToggleCaret(false);
+    QTRY_VERIFY_WITH_TIMEOUT(!view->inspect().toolState.caretShown, 2000);
     EXPECT_EQ(view->surface().image(), before);
 }
 
@@ -61,27 +62,27 @@ TEST_F(TextToolTest, TypingEditingKeysAndIgnoredCharacters)
 {
     type("AB");
     view->onChar(8);
-    EXPECT_EQ(view->textLine(), "A");
-    EXPECT_EQ(view->caretIndex(), 1);
+    EXPECT_EQ(view->inspect().toolState.textLine, "A");
+    EXPECT_EQ(view->inspect().toolState.caretIndex, 1);
     view->onChar(9);
     view->onChar(27);
-    EXPECT_EQ(view->textLine(), "A");
+    EXPECT_EQ(view->inspect().toolState.textLine, "A");
     view->onKeyDown(Qt::Key_Left);
     view->onChar(8); // at the start: nothing
-    EXPECT_EQ(view->textLine(), "A");
+    EXPECT_EQ(view->inspect().toolState.textLine, "A");
     type("X");
-    EXPECT_EQ(view->textLine(), "XA");
+    EXPECT_EQ(view->inspect().toolState.textLine, "XA");
     view->onKeyDown(Qt::Key_Delete);
-    EXPECT_EQ(view->textLine(), "X");
+    EXPECT_EQ(view->inspect().toolState.textLine, "X");
     view->onKeyDown(Qt::Key_Right);
     view->onKeyDown(Qt::Key_Right);
-    EXPECT_EQ(view->caretIndex(), 1);
+    EXPECT_EQ(view->inspect().toolState.caretIndex, 1);
     // Space and digits type while the text tool is active.
     QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
     QApplication::sendEvent(view.get(), &space);
     QKeyEvent nine(QEvent::KeyPress, Qt::Key_9, Qt::NoModifier, QStringLiteral("9"));
     QApplication::sendEvent(view.get(), &nine);
-    EXPECT_EQ(view->textLine(), "X 9");
+    EXPECT_EQ(view->inspect().toolState.textLine, "X 9");
     EXPECT_TRUE(view->inspect().showNotes);
     EXPECT_FLOAT_EQ(view->inspect().zoom, 1.0f);
 }
@@ -90,24 +91,25 @@ TEST_F(TextToolTest, CaretFollowsTheMeasuredText)
 {
     type("Hello");
     const int full = view->surface().GetTextExtentPoint32("Hello").width();
-    EXPECT_EQ(view->caretLine().p1().x(), full);
+    EXPECT_EQ(view->inspect().toolState.caretLine.p1().x(), full);
     view->onKeyDown(Qt::Key_Left);
     view->onKeyDown(Qt::Key_Left);
-    EXPECT_EQ(view->caretLine().p1().x(), view->surface().GetTextExtentPoint32("Hel").width());
+    EXPECT_EQ(view->inspect().toolState.caretLine.p1().x(),
+              view->surface().GetTextExtentPoint32("Hel").width());
 }
 
 TEST_F(TextToolTest, EnterOnAnEmptyLineOnlyMovesDown)
 {
     view->onChar(13);
-    EXPECT_EQ(view->anchorPoint(), QPoint(0, lineStep()));
-    EXPECT_FALSE(view->pendingLayer());
+    EXPECT_EQ(view->inspect().toolState.anchor, QPoint(0, lineStep()));
+    EXPECT_FALSE((*view->inspect().pending));
 }
 
 TEST_F(TextToolTest, EnterAndClicksCaptureTheLineWhereItWasDrawn)
 {
     type("Note");
     view->onChar(13);
-    EXPECT_EQ(view->textLine(), "");
+    EXPECT_EQ(view->inspect().toolState.textLine, "");
     const QSize extent = view->surface().GetTextExtentPoint32("Note");
     const auto marked = pendingPixels();
     ASSERT_FALSE(marked.empty());
@@ -116,8 +118,8 @@ TEST_F(TextToolTest, EnterAndClicksCaptureTheLineWhereItWasDrawn)
 
     type("More");
     view->onLButtonDown({100, 120});
-    EXPECT_EQ(view->anchorPoint(), QPoint(100, 120));
-    EXPECT_EQ(view->textLine(), "");
+    EXPECT_EQ(view->inspect().toolState.anchor, QPoint(100, 120));
+    EXPECT_EQ(view->inspect().toolState.textLine, "");
     EXPECT_GT(pendingPixels().size(), marked.size());
     EXPECT_TRUE(markedRows().count(lineStep() + extent.height() / 2));
 }
@@ -136,7 +138,7 @@ TEST_F(TextToolTest, PictureUnderTheLineIsNotCaptured)
 
 TEST_F(TextToolTest, ItalicLinesCaptureTheirOverhang)
 {
-    QFont italic = view->textFont();
+    QFont italic = view->inspect().textFont;
     italic.setItalic(true);
     italic.setPointSize(40);
     view->setFontChooser([&](const QFont&) { return std::optional<QFont>(italic); });
@@ -157,8 +159,8 @@ TEST_F(TextToolTest, ScrollingCapturesAndMergesTheLine)
     view->onToolCommand(cmd::TextTool);
     type("Scroll");
     view->verticalScrollBar()->setValue(50);
-    EXPECT_EQ(view->textLine(), "");
-    EXPECT_FALSE(view->pendingLayer());
+    EXPECT_EQ(view->inspect().toolState.textLine, "");
+    EXPECT_FALSE((*view->inspect().pending));
     EXPECT_EQ(view->activeTool(), Tool::Text);
     ASSERT_TRUE(doc->noteLayer());
     // Captured at the rows it was typed on, before the picture moved.
@@ -175,8 +177,8 @@ TEST_F(TextToolTest, EndingTheToolMergesAndStopsTheCaret)
     type("End");
     view->onToolCommand(cmd::TextTool);
     EXPECT_EQ(view->activeTool(), Tool::None);
-    EXPECT_FALSE(view->caretBlinking());
-    EXPECT_FALSE(view->caretShown());
+    EXPECT_FALSE(view->inspect().toolState.caretBlinking);
+    EXPECT_FALSE(view->inspect().toolState.caretShown);
     EXPECT_TRUE(doc->IsModified());
     EXPECT_GT(std::count(doc->noteLayer()->begin(), doc->noteLayer()->end(), 1), 0);
 }
@@ -189,11 +191,11 @@ TEST_F(TextToolTest, PasteCapturesEachLineWhateverEndsIt)
         view->EndTool(false);
         doc->ClearNotes();
         view->onToolCommand(cmd::TextTool);
-        const QPoint start = view->anchorPoint();
+        const QPoint start = view->inspect().toolState.anchor;
         QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
         view->onPaste();
-        EXPECT_EQ(view->textLine(), "") << text;
-        EXPECT_EQ(view->anchorPoint(), start + QPoint(0, 2 * lineStep())) << text;
+        EXPECT_EQ(view->inspect().toolState.textLine, "") << text;
+        EXPECT_EQ(view->inspect().toolState.anchor, start + QPoint(0, 2 * lineStep())) << text;
         const std::set<int> rows = markedRows();
         const int height = view->surface().GetTextExtentPoint32("L").height();
         const int top = start.y();
@@ -206,14 +208,14 @@ TEST_F(TextToolTest, PasteCapturesEachLineWhateverEndsIt)
     }
 
     QGuiApplication::clipboard()->setText(QStringLiteral("\tx"));
-    const QPoint before = view->anchorPoint();
+    const QPoint before = view->inspect().toolState.anchor;
     view->onPaste();
-    EXPECT_EQ(view->anchorPoint(), before + QPoint(0, lineStep()));
+    EXPECT_EQ(view->inspect().toolState.anchor, before + QPoint(0, lineStep()));
 
     QGuiApplication::clipboard()->clear();
-    const QPoint after = view->anchorPoint();
+    const QPoint after = view->inspect().toolState.anchor;
     view->onPaste();
-    EXPECT_EQ(view->anchorPoint(), after);
+    EXPECT_EQ(view->inspect().toolState.anchor, after);
 }
 
 // Ctrl+Z with nothing to undo reaches the canvas as a key; it must not type a "z" (nor Alt or
@@ -226,7 +228,7 @@ TEST_F(TextToolTest, KeysHeldWithCtrlAltOrMetaTypeNothing)
          {Qt::ControlModifier, Qt::AltModifier, Qt::MetaModifier})
         QTest::keyClick(view.get(), Qt::Key_Z, modifier);
     QTest::keyClick(view.get(), Qt::Key_B);
-    EXPECT_EQ(view->textLine(), "ab");
+    EXPECT_EQ(view->inspect().toolState.textLine, "ab");
 }
 
 // A letter with its combining accent and a character outside the basic plane (two UTF-16 halves)
@@ -243,8 +245,8 @@ TEST_F(TextToolTest, TheCaretMovesAndDeletesByGrapheme)
                                emoji, QStringLiteral("b")})
         QTest::sendKeyEvent(QTest::Click, view.get(), Qt::Key_unknown, key, Qt::NoModifier);
     const QString line = QStringLiteral("a") + accented + emoji + QStringLiteral("b");
-    ASSERT_EQ(view->textLine(), line);
-    EXPECT_EQ(view->caretIndex(), 6);
+    ASSERT_EQ(view->inspect().toolState.textLine, line);
+    EXPECT_EQ(view->inspect().toolState.caretIndex, 6);
 
     const auto caretAfter = [&](const QString& before) {
         return view->surface().GetTextExtentPoint32(before).width();
@@ -252,35 +254,36 @@ TEST_F(TextToolTest, TheCaretMovesAndDeletesByGrapheme)
     std::vector<int> leftStops;
     for (int i = 0; i < 5; ++i) {
         QTest::keyClick(view.get(), Qt::Key_Left);
-        leftStops.push_back(view->caretIndex());
+        leftStops.push_back(view->inspect().toolState.caretIndex);
     }
     EXPECT_EQ(leftStops, (std::vector<int>{5, 3, 1, 0, 0}));
     QTest::keyClick(view.get(), Qt::Key_Right);
     QTest::keyClick(view.get(), Qt::Key_Right);
-    EXPECT_EQ(view->caretIndex(), 3);
-    EXPECT_EQ(view->caretLine().p1().x(), caretAfter(QStringLiteral("a") + accented));
+    EXPECT_EQ(view->inspect().toolState.caretIndex, 3);
+    EXPECT_EQ(view->inspect().toolState.caretLine.p1().x(),
+              caretAfter(QStringLiteral("a") + accented));
 
     QTest::keyClick(view.get(), Qt::Key_End);
-    EXPECT_EQ(view->caretIndex(), 6);
-    EXPECT_EQ(view->caretLine().p1().x(), caretAfter(line));
+    EXPECT_EQ(view->inspect().toolState.caretIndex, 6);
+    EXPECT_EQ(view->inspect().toolState.caretLine.p1().x(), caretAfter(line));
     QTest::keyClick(view.get(), Qt::Key_Home);
-    EXPECT_EQ(view->caretIndex(), 0);
-    EXPECT_EQ(view->caretLine().p1().x(), 0);
+    EXPECT_EQ(view->inspect().toolState.caretIndex, 0);
+    EXPECT_EQ(view->inspect().toolState.caretLine.p1().x(), 0);
     QTest::keyClick(view.get(), Qt::Key_End);
 
     QTest::keyClick(view.get(), Qt::Key_Backspace);
     QTest::keyClick(view.get(), Qt::Key_Backspace);
-    EXPECT_EQ(view->textLine(), QStringLiteral("a") + accented);
-    EXPECT_EQ(view->caretIndex(), 3);
+    EXPECT_EQ(view->inspect().toolState.textLine, QStringLiteral("a") + accented);
+    EXPECT_EQ(view->inspect().toolState.caretIndex, 3);
     view->onTypedText(emoji);
     QTest::keyClick(view.get(), Qt::Key_Home);
     QTest::keyClick(view.get(), Qt::Key_Right);
     QTest::keyClick(view.get(), Qt::Key_Delete);
-    EXPECT_EQ(view->textLine(), QStringLiteral("a") + emoji);
-    EXPECT_EQ(view->caretIndex(), 1);
+    EXPECT_EQ(view->inspect().toolState.textLine, QStringLiteral("a") + emoji);
+    EXPECT_EQ(view->inspect().toolState.caretIndex, 1);
     QTest::keyClick(view.get(), Qt::Key_Delete);
-    EXPECT_EQ(view->textLine(), QStringLiteral("a"));
-    EXPECT_EQ(view->caretLine().p1().x(), caretAfter(QStringLiteral("a")));
+    EXPECT_EQ(view->inspect().toolState.textLine, QStringLiteral("a"));
+    EXPECT_EQ(view->inspect().toolState.caretLine.p1().x(), caretAfter(QStringLiteral("a")));
 }
 
 // Tab typed does nothing; pasted, it stands for four spaces.
@@ -288,7 +291,7 @@ TEST_F(TextToolTest, TabTypesNothingAndPastesFourSpaces)
 {
     view->setFocus();
     QTest::keyClick(view.get(), Qt::Key_Tab);
-    EXPECT_EQ(view->textLine(), QString());
+    EXPECT_EQ(view->inspect().toolState.textLine, QString());
     QGuiApplication::clipboard()->setText(QStringLiteral(u"\tЖ"));
     view->onPaste();
     int leftmost = view->surface().width();
@@ -309,7 +312,7 @@ TEST_F(TextToolTest, InputMethodsComposeAtTheCaret)
     EXPECT_TRUE(view->viewport()->testAttribute(Qt::WA_InputMethodEnabled));
     EXPECT_TRUE(askInputMethod(Qt::ImEnabled).toBool());
     type("ab");
-    const QLine caret = view->caretLine();
+    const QLine caret = view->inspect().toolState.caretLine;
     EXPECT_EQ(askInputMethod(Qt::ImCursorRectangle).toRect(),
               QRect(caret.p1(), QSize(2, caret.p2().y() - caret.p1().y())));
     EXPECT_EQ(askInputMethod(Qt::ImCursorPosition).toInt(), 2);
@@ -318,19 +321,19 @@ TEST_F(TextToolTest, InputMethodsComposeAtTheCaret)
     const QImage before = view->surface().image().copy();
     QInputMethodEvent composing(QStringLiteral(u"zhong"), {});
     QApplication::sendEvent(view.get(), &composing);
-    EXPECT_EQ(view->textLine(), QStringLiteral("ab"));
+    EXPECT_EQ(view->inspect().toolState.textLine, QStringLiteral("ab"));
     EXPECT_EQ(view->surface().image(), before);
 
     QInputMethodEvent commit;
     commit.setCommitString(QStringLiteral(u"中"));
     QApplication::sendEvent(view.get(), &commit);
-    EXPECT_EQ(view->textLine(), QStringLiteral(u"ab中"));
+    EXPECT_EQ(view->inspect().toolState.textLine, QStringLiteral(u"ab中"));
     // A commit may replace what stands before the caret, as a correction does.
     QInputMethodEvent correction;
     correction.setCommitString(QStringLiteral(u"文"), -1, 1);
     QApplication::sendEvent(view.get(), &correction);
-    EXPECT_EQ(view->textLine(), QStringLiteral(u"ab文"));
-    EXPECT_EQ(view->caretIndex(), 3);
+    EXPECT_EQ(view->inspect().toolState.textLine, QStringLiteral(u"ab文"));
+    EXPECT_EQ(view->inspect().toolState.caretIndex, 3);
 
     view->onToolCommand(cmd::TextTool);
     EXPECT_FALSE(view->testAttribute(Qt::WA_InputMethodEnabled));
@@ -338,19 +341,20 @@ TEST_F(TextToolTest, InputMethodsComposeAtTheCaret)
     QInputMethodEvent late;
     late.setCommitString(QStringLiteral("x"));
     QApplication::sendEvent(view.get(), &late);
-    EXPECT_EQ(view->textLine(), QString());
+    EXPECT_EQ(view->inspect().toolState.textLine, QString());
 }
 
 // The overhang of a slanted line is that of its last grapheme, accent and all.
 TEST_F(TextToolTest, ItalicOverhangIsThatOfTheLastGrapheme)
 {
-    QFont italic = view->textFont();
+    QFont italic = view->inspect().textFont;
     italic.setItalic(true);
     italic.setPointSize(40);
     view->setFontChooser([&](const QFont&) { return std::optional<QFont>(italic); });
     view->onFontSetting();
     view->onTypedText(QStringLiteral(u"ff\u0301"));
-    const int cellRight = view->surface().GetTextExtentPoint32(view->textLine()).width();
+    const int cellRight =
+        view->surface().GetTextExtentPoint32(view->inspect().toolState.textLine).width();
     view->onChar(13);
     int rightmost = 0;
     for (const auto& [x, y] : pendingPixels())
@@ -363,7 +367,7 @@ TEST_F(TextToolTest, PasteOutsideTheTextToolDoesNothing)
     view->onToolCommand(cmd::LineTool);
     QGuiApplication::clipboard()->setText(QStringLiteral("abc"));
     view->onPaste();
-    EXPECT_FALSE(view->pendingLayer());
+    EXPECT_FALSE((*view->inspect().pending));
 }
 
 } // namespace

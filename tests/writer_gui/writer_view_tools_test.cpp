@@ -171,12 +171,12 @@ TEST_F(ToolsTest, PenSegmentsStepAlongTheLongerAxis)
 {
     openWhite();
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({0, 0}, {3, 1});
+    drag({0, 0}, {3, 1});
     EXPECT_EQ(pendingPixels(), (Pixels{{0, 0}, {1, 1}, {2, 1}, {3, 1}}));
     view->EndTool(false);
     view->onToolCommand(cmd::FreehandPen);
     doc->ClearNotes();
-    view->MarkPenSegment({0, 0}, {3, 3});
+    drag({0, 0}, {3, 3});
     EXPECT_EQ(pendingPixels(), (Pixels{{0, 0}, {1, 1}, {2, 2}, {3, 3}}));
 }
 
@@ -197,12 +197,12 @@ TEST_F(ToolsTest, DrawingWritesOnlyTheFiguresBoundingBox)
     view->onToolCommand(cmd::RectangleTool);
     drag({10, 10}, {30, 20});
     // The box runs from the anchor to the release point, both included.
-    EXPECT_EQ(view->pendingBytesWritten(), 21u * 11u);
+    EXPECT_EQ(view->inspect().pendingBytesWritten, 21u * 11u);
     view->onToolCommand(cmd::FreehandPen);
-    const uint64_t before = view->pendingBytesWritten();
+    const uint64_t before = view->inspect().pendingBytesWritten;
     view->onLButtonDown({0, 0});
     view->onMouseMove({100, 50}, kLeftButton);
-    EXPECT_EQ(view->pendingBytesWritten() - before, 101u);
+    EXPECT_EQ(view->inspect().pendingBytesWritten - before, 101u);
 }
 
 TEST_F(ToolsTest, EraserRemovesCommittedNotesOnlyWhereItPassed)
@@ -215,7 +215,7 @@ TEST_F(ToolsTest, EraserRemovesCommittedNotesOnlyWhereItPassed)
 
     view->onToolCommand(cmd::Erasure);
     EXPECT_FALSE(view->inspect().showNotes);
-    EXPECT_EQ(view->eraserHalfSize(), 10);
+    EXPECT_EQ(view->inspect().eraserHalfSize, 10);
     view->onMouseMove({10, 25}, kLeftButton); // the left side, rows 15..34
     view->onToolCommand(cmd::Erasure);
     EXPECT_TRUE(view->inspect().showNotes);
@@ -231,7 +231,7 @@ TEST_F(ToolsTest, EraserMovesWithoutButtonsOnlyMoveItsOutline)
 {
     openWhite();
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({20, 20}, {40, 20});
+    drag({20, 20}, {40, 20});
     view->EndTool(false);
     view->onToolCommand(cmd::Erasure);
     const QImage before = view->surface().image().copy();
@@ -256,7 +256,7 @@ TEST_F(ToolsTest, NotesOnAnEightBitPictureAreShownAndErased)
     openRawBmp(grey, "grey.bmp");
     EXPECT_EQ(DibGetBitCount(doc->image()), 8);
     view->onToolCommand(cmd::FreehandPen);
-    view->MarkPenSegment({5, 5}, {15, 5});
+    drag({5, 5}, {15, 5});
     view->EndTool(false);
     EXPECT_EQ(DibGetBitCount(doc->image()), 24);
     EXPECT_EQ(test::pixelAt(doc->image(), 30, 20)[1], 200); // the same colours
@@ -278,13 +278,13 @@ TEST_F(ToolsTest, EraserSizeBoxReadsDigitsFromTheEnd)
     } cases[] = {{"25", 25}, {"0", 25}, {"", 25}, {"2x", 20}, {"x5", 5}, {"105", 105}};
     for (const auto& c : cases) {
         view->onEraserSizeText(QString::fromLatin1(c.text));
-        EXPECT_EQ(view->eraserHalfSize(), c.halfSize) << c.text;
+        EXPECT_EQ(view->inspect().eraserHalfSize, c.halfSize) << c.text;
     }
     QString setTo;
     view->setEraserBoxSetter([&](const QString& text) { setTo = text; });
     view->onToolCommand(cmd::Erasure);
     EXPECT_EQ(setTo, "10");
-    EXPECT_EQ(view->eraserHalfSize(), 10);
+    EXPECT_EQ(view->inspect().eraserHalfSize, 10);
 }
 
 TEST_F(ToolsTest, SelectingAToolReturnsToOriginalSizeWithNotesShown)

@@ -102,15 +102,15 @@ TEST_F(WriterWindowTest, EraserSizeBoxSetsTheEraserSize)
 
     box->lineEdit()->clear();
     QTest::keyClicks(box->lineEdit(), QStringLiteral("25"));
-    EXPECT_EQ(frame->view().eraserHalfSize(), 25);
+    EXPECT_EQ(frame->view().inspect().eraserHalfSize, 25);
 
     box->lineEdit()->clear();
     QTest::keyClicks(box->lineEdit(), QStringLiteral("3X"));
     EXPECT_EQ(box->currentText(), "3x");
-    EXPECT_EQ(frame->view().eraserHalfSize(), 30);
+    EXPECT_EQ(frame->view().inspect().eraserHalfSize, 30);
 
     emit box->textActivated(QStringLiteral("45"));
-    EXPECT_EQ(frame->view().eraserHalfSize(), 45);
+    EXPECT_EQ(frame->view().inspect().eraserHalfSize, 45);
 }
 
 // ---- the save question -----------------------------------------------------------------------

@@ -66,8 +66,9 @@ Rgb fixedNoteColour(int command)
 } // namespace
 
 WriterView::WriterView(SavableWriterDocument& document, QWidget* parent)
-    : QAbstractScrollArea(parent), m_doc(document),
-      m_font(QFontDatabase::systemFont(QFontDatabase::GeneralFont)), m_colourCommand(cmd::Blue)
+    : QAbstractScrollArea(parent), m_doc(document), m_drawing(document),
+      m_text(*this, QFontDatabase::systemFont(QFontDatabase::GeneralFont)), m_shapes(*this),
+      m_pen(*this), m_eraser(*this), m_colourCommand(cmd::Blue)
 {
     // The canvas is where Undo lives: the document keeps its steps from now on.
     m_doc.keepHistory(true);
@@ -78,9 +79,6 @@ WriterView::WriterView(SavableWriterDocument& document, QWidget* parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setMouseTracking(true);
     m_surface.resize(viewport()->width(), viewport()->height());
-    m_caretTimer = new QTimer(this);
-    m_caretTimer->setInterval(500);
-    connect(m_caretTimer, &QTimer::timeout, this, [this] { ToggleCaret(false); });
     m_autoScrollTimer = new QTimer(this);
     connect(m_autoScrollTimer, &QTimer::timeout, this, &WriterView::autoScroll);
     m_chooseFont = [this](const QFont& current) -> std::optional<QFont> {
@@ -117,6 +115,18 @@ WriterView::Inspection WriterView::inspect() const
     seen.client = clientSize();
     seen.destination = m_destination;
     seen.pictureConversions = m_conversions;
+    seen.tool = m_tool;
+    if (m_active)
+        m_active->describe(seen.toolState);
+    else
+        m_text.describe(seen.toolState);
+    seen.lineWidth = m_lineWidth;
+    seen.eraserHalfSize = m_eraser.halfSize();
+    seen.textFont = m_text.font();
+    seen.autoScrolling = m_autoScrollTimer->isActive();
+    seen.pending = &m_drawing.layer();
+    seen.redo = &m_drawing.redoSlot();
+    seen.pendingBytesWritten = m_drawing.bytesWritten();
     return seen;
 }
 
@@ -195,12 +205,9 @@ void WriterView::renderSurface()
         m_destination = QRect();
     }
     painter.end();
-    // The caret was drawn by inverting the old surface; the new one does not show it.
-    m_caretShown = false;
-    if (m_tool != Tool::None) {
+    if (m_active) {
         PaintPendingLayer();
-        if (!m_textLine.isEmpty())
-            m_surface.TextOut(m_anchor.x(), m_anchor.y(), m_textLine);
+        m_active->paintOver();
     }
     m_surface.takeDirtyRect();
 }
@@ -247,36 +254,29 @@ void WriterView::resizeEvent(QResizeEvent* event)
 
 void WriterView::scrollContentsBy(int dx, int dy)
 {
-    // A line being typed is captured where it was drawn, before the picture moves under it.
-    if (m_tool == Tool::Text) {
-        m_scrollBefore = scrollPosition() + QPoint(dx, dy);
-        ToggleCaret(true);
-        if (!m_textLine.isEmpty())
-            mergeTextLine();
+    const QPoint delta(dx, dy);
+    if (m_active) {
+        // The tool sees the picture where it was drawn until it has dealt with the move.
+        m_scrollBefore = scrollPosition() + delta;
+        m_active->scrolling(delta);
         m_scrollBefore.reset();
     }
-    // A figure being dragged stays anchored to the picture, and its preview, which the new
-    // painting does not show, is drawn again at the same picture points.
-    const bool figureInHand = m_dragging && drawsFigures();
-    if (figureInHand) {
-        m_anchor += QPoint(dx, dy);
-        m_last += QPoint(dx, dy);
-    }
     renderSurface();
-    if (figureInHand && m_tool != Tool::Pen)
-        redrawPreview();
+    if (m_active)
+        m_active->scrolled();
     m_surface.takeDirtyRect();
     viewport()->update();
 }
 
 void WriterView::PaintPendingLayer()
 {
-    dropLayersOfOtherPictures();
-    if (!m_pending || !hasPicture())
+    m_drawing.dropIfOtherPicture();
+    const PendingDrawing::Layer& pending = m_drawing.layer();
+    if (!pending || !hasPicture())
         return;
     const int width = m_doc.width();
     const int height = m_doc.height();
-    if (m_pending->size() != static_cast<size_t>(width) * static_cast<size_t>(height))
+    if (pending->size() != static_cast<size_t>(width) * static_cast<size_t>(height))
         return;
     const Rgb colour = m_doc.noteColour();
     const QRgb pixel = qRgb(colour.red, colour.green, colour.blue);
@@ -285,7 +285,7 @@ void WriterView::PaintPendingLayer()
     const int lastRow = std::min(height, scroll.y() + client.height());
     const int lastColumn = std::min(width, scroll.x() + client.width());
     for (int row = std::max(0, scroll.y()); row < lastRow; ++row) {
-        const uint8_t* line = m_pending->data() + static_cast<size_t>(height - 1 - row) * width;
+        const uint8_t* line = pending->data() + static_cast<size_t>(height - 1 - row) * width;
         for (int column = std::max(0, scroll.x()); column < lastColumn; ++column) {
             if (line[column] == 1)
                 m_surface.SetPixelV(column - scroll.x(), row - scroll.y(), pixel);
@@ -527,8 +527,7 @@ bool WriterView::mayDropReplace()
 {
     // The pending drawing and the redo slot are sized for the picture on screen: the user
     // decides whether they join its notes before another picture replaces it.
-    const bool holdsDrawing =
-        m_tool != Tool::None && m_tool != Tool::Eraser && (m_pending || !m_textLine.isEmpty());
+    const bool holdsDrawing = m_active && m_tool != Tool::Eraser && m_active->hasDrawing();
     if (!holdsDrawing) {
         EndTool(false);
         return true;
@@ -537,10 +536,7 @@ bool WriterView::mayDropReplace()
     case Answer::Yes:
         return saveForQuestion();
     case Answer::No:
-        m_pending.reset();
-        m_actions.clear();
-        m_actionPixels.clear();
-        m_textLine.clear();
+        m_active->discard();
         EndTool(false);
         return true;
     default:
@@ -581,38 +577,10 @@ bool WriterView::saveForQuestion()
     return saved && !m_doc.IsModified();
 }
 
-bool WriterView::layersFitPicture() const
-{
-    const size_t size = static_cast<size_t>(std::max(0, m_doc.width())) *
-                        static_cast<size_t>(std::max(0, m_doc.height()));
-    const auto fits = [&](const std::optional<std::vector<uint8_t>>& layer) {
-        return !layer || layer->size() == size;
-    };
-    return hasPicture() && m_layersPicture == m_doc.pictureGeneration() && fits(m_pending) &&
-           fits(m_redoSlot);
-}
-
-void WriterView::dropLayersOfOtherPictures()
-{
-    if ((m_pending || m_redoSlot) && !layersFitPicture()) {
-        m_pending.reset();
-        m_redoSlot.reset();
-        m_actions.clear();
-        m_actionPixels.clear();
-        m_redoActions.clear();
-    }
-}
-
 void WriterView::pictureReplaced()
 {
-    m_pending.reset();
-    m_redoSlot.reset();
-    m_actions.clear();
-    m_actionPixels.clear();
-    m_redoActions.clear();
-    m_textLine.clear();
-    m_caretIndex = 0;
-    m_layersPicture = m_doc.pictureGeneration();
+    m_text.discard();
+    m_drawing.forgetAll();
     horizontalScrollBar()->setValue(0);
     verticalScrollBar()->setValue(0);
 }
@@ -639,7 +607,7 @@ void WriterView::updateCursor()
 bool WriterView::onKeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
     if (m_tool == Tool::Text)
-        return onTextKey(key);
+        return m_text.key(key);
     if (key == Qt::Key_Space) {
         onDisplayNotes();
         return true;

@@ -2,6 +2,11 @@
 
 #include "platform/qt/surface.h"
 #include "writer/savable_writer_document.h"
+#include "writer/ui/canvas_tool.h"
+#include "writer/ui/eraser_tool.h"
+#include "writer/ui/pending_drawing.h"
+#include "writer/ui/shape_tools.h"
+#include "writer/ui/text_tool.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
@@ -22,22 +27,12 @@ class QPrinter;
 
 namespace ombri::writer {
 
-// Mouse key-state flags as the tools receive them with every move.
-enum KeyState : unsigned {
-    kLeftButton = 1,
-    kRightButton = 2,
-    kShiftKey = 4,
-    kControlKey = 8,
-    kMiddleButton = 16,
-};
-
-enum class Tool { None = 0, Line, Text, Rectangle, Eraser, Ellipse, RoundRectangle, Pen, Arc };
-
 // The writer's canvas: shows the document's picture with or without its notes at any zoom, and
 // hosts the drawing tools. The frame reaches its file, zoom, colour and print commands by id;
 // drops arrive as events. Tool feedback is drawn on the drawing surface, an image the size of
-// the visible area, which the window shows.
-class WriterView : public QAbstractScrollArea {
+// the visible area, which the window shows. Each tool keeps its own state; the view keeps the
+// coordinates, the painting and which tool is in hand.
+class WriterView : public QAbstractScrollArea, private ToolCanvas {
     Q_OBJECT
 
   public:
@@ -59,6 +54,20 @@ class WriterView : public QAbstractScrollArea {
         // How often the picture was converted for painting: once per change, not once per
         // paint.
         uint64_t pictureConversions = 0;
+        // The tools: which one is in hand, what it shows, and the settings they keep.
+        Tool tool = Tool::None;
+        ToolState toolState;
+        int lineWidth = 1;
+        int eraserHalfSize = EraserTool::kDefaultHalfSize;
+        QFont textFont;
+        bool autoScrolling = false;
+        // The drawing in hand and the one Redo would bring back, made for the picture on
+        // show; never null.
+        const PendingDrawing::Layer* pending = nullptr;
+        const PendingDrawing::Layer* redo = nullptr;
+        // How many pending-layer bytes the tools have written so far; drawing must cost the
+        // size of the figure, never of the picture.
+        uint64_t pendingBytesWritten = 0;
     };
 
     explicit WriterView(SavableWriterDocument& document, QWidget* parent = nullptr);
@@ -105,7 +114,7 @@ class WriterView : public QAbstractScrollArea {
     // tools draw: one of kLineWidths; any other width is taken as 1.
     static constexpr int kLineWidths[] = {1, 2, 3, 5, 8};
     void setLineWidth(int width);
-    int lineWidth() const { return m_lineWidth; }
+    int lineWidth() const override { return m_lineWidth; }
     // What the eraser-size box shows is set through this (the frame connects it).
     void setEraserBoxSetter(std::function<void(const QString&)> setter)
     {
@@ -114,7 +123,7 @@ class WriterView : public QAbstractScrollArea {
 
     // Text tool: a character typed (Backspace 8, Tab 9, Enter 13 and Escape 27 are keys, any
     // other code point joins the line), text typed or committed by an input method, the font
-    // dialog, the caret.
+    // dialog.
     void onChar(char32_t code);
     // False when the text held nothing to type.
     bool onTypedText(const QString& text);
@@ -124,9 +133,6 @@ class WriterView : public QAbstractScrollArea {
     {
         m_chooseFont = std::move(chooser);
     }
-    void NewTextLine(bool redrawFirst);
-    void PlaceCaret();
-    void ToggleCaret(bool removeOnly);
 
     // Edit menu.
     void onUndo();
@@ -145,38 +151,17 @@ class WriterView : public QAbstractScrollArea {
     QString undoName() const;
     QString redoName() const;
 
+    // Puts the tool in hand down: its drawing joins the notes.
     void EndTool(bool repaint);
-    void PaintPendingLayer();
-    void CaptureBlackPixels();
-    void MarkPenSegment(QPoint p0, QPoint p1);
-    void EraseSquare(int left, int top, int right, int bottom);
 
     // Repaints the whole visible area at once, background included.
-    void repaintNow();
+    void repaintNow() override;
 
     Inspection inspect() const;
 
-    // The tools' state, as the menus and tests see it.
     bool hasPicture() const { return m_doc.hasImage(); }
     Tool activeTool() const { return m_tool; }
-    int eraserHalfSize() const { return m_eraserHalfSize; }
-    const std::optional<std::vector<uint8_t>>& pendingLayer() const { return m_pending; }
-    const std::optional<std::vector<uint8_t>>& redoSlot() const { return m_redoSlot; }
-    const QString& textLine() const { return m_textLine; }
-    int caretIndex() const { return m_caretIndex; }
-    bool caretShown() const { return m_caretShown; }
-    bool caretBlinking() const;
-    // A figure or pen stroke is being dragged, and the view scrolls after the mouse while it is
-    // held past the view's edge.
-    bool dragging() const { return m_dragging; }
-    bool autoScrolling() const { return m_autoScrollTimer->isActive(); }
-    QPoint anchorPoint() const { return m_anchor; }
-    QLine caretLine() const { return QLine(m_caretTop, m_caretBottom); }
-    const QFont& textFont() const { return m_font; }
-    Surface& surface() { return m_surface; }
-    // How many pending-layer bytes the tools have written so far; drawing must cost the size
-    // of the figure, never of the picture.
-    uint64_t pendingBytesWritten() const { return m_pendingWrites; }
+    Surface& surface() override { return m_surface; }
 
   signals:
     // The document's picture or path changed (the frame updates its title).
@@ -198,7 +183,14 @@ class WriterView : public QAbstractScrollArea {
     void dropEvent(QDropEvent* event) override;
 
   private:
-    QPoint scrollPosition() const;
+    // What the tools reach of the canvas.
+    WriterDocument& document() override { return m_doc; }
+    PendingDrawing& drawing() override { return m_drawing; }
+    QPoint scrollPosition() const override;
+    void flushSurface() override;
+    void paintShownPicture(Surface& target, const QRect& area) override;
+    void textInputMoved() override;
+
     QSize clientSize() const;
     bool showsMoveCursor() const;
 
@@ -229,105 +221,46 @@ class WriterView : public QAbstractScrollArea {
     // The question about a drawing still in the tool's hands before a drop replaces the picture;
     // false when the user keeps the picture.
     bool mayDropReplace();
-    void selectDrawingTool(Tool tool);
-    void selectTextTool();
+    // Takes up a tool, or puts it down when it is the one in hand.
+    void takeUpTool(Tool tool);
     void prepareCanvasForDrawing();
-    // The text line's glyphs become note pixels of the pending layer.
-    void captureTextLine();
-    // Captures the line, merges the pending layer into the notes and starts an empty line.
-    void mergeTextLine();
-    int lineHeight() const;
-    bool onTextKey(int key);
-    // The text line's grapheme boundaries: where the caret may stand.
-    int previousGrapheme(int index) const;
-    int nextGrapheme(int index) const;
-    void insertIntoLine(const QString& text);
-    void removeFromLine(int from, int to);
-    void moveCaret(int index);
     // Input methods compose text for the canvas only while the text tool is in hand.
     void enableTextInput(bool enable);
-    void updateInputMethod();
-    void selectEraser();
-    void drawPreview(QPoint current);
-    enum class CornerOrder { AnchorFirst, CornerFirst };
-    void drawShape(QPoint corner, CornerOrder order);
-    // The active shape tool's figure between two points of the surface, with the line width.
-    void drawShapeOn(Surface& surface, QPoint anchor, QPoint corner, CornerOrder order) const;
-    // The line, arc, rectangle, round rectangle, ellipse and pen tools.
-    bool drawsFigures() const;
-    // After a scroll in the middle of a drag, the preview of the figure in hand is shown again.
-    void redrawPreview();
-    // The pen marks a segment with the line width; the pixels it newly marks are added to
-    // fresh, in client coordinates, when asked for.
-    void markPenStroke(QPoint p0, QPoint p1, std::vector<QPoint>* fresh);
     // The view follows a drag held past its edge: started and stopped with each move.
     void followDrag(QPoint point, unsigned keyState);
     void autoScroll();
     void stopDrag();
-    // The part of the picture in area, in picture coordinates, as the screen shows it while a
-    // tool is active: with its notes and the pending layer in the note colour.
-    void paintShownPicture(Surface& target, const QRect& area);
-    // The pending layer, created zero-filled (discarding the redo slot) when absent.
-    uint8_t* pendingLayerForDrawing();
-    void markPending(int column, int row);
-    // Index of an image pixel in the note and pending layers, when the client point lies on the
-    // picture.
-    std::optional<size_t> layerIndex(QPoint client) const;
+    void PaintPendingLayer();
     void renderSurface();
-    // The pending layer and the redo slot were made for the picture on screen.
-    bool layersFitPicture() const;
-    void dropLayersOfOtherPictures();
     // Whether the tool in hand holds drawing of its own that Undo would take back.
     bool activationHasDrawing() const;
     // Redo would replace the eraser's working copy and so wipe every note outside it.
-    bool canRedoActivation() const
-    {
-        return m_redoSlot.has_value() && layersFitPicture() && m_tool != Tool::Eraser;
-    }
-    // What the tool in hand draws in one go is named after it: "Rectangle", "Pen Stroke".
-    const char* actionName() const;
-    // Ends the figure, stroke or text line being drawn: its pixels become one action of the
-    // activation, undone by itself once the tool is put down.
-    void finishAction(const char* name);
-    std::vector<DrawnAction> takeActions();
-    // The eraser's working copy starts again from the notes as they now are.
-    void restartEraserCopy();
+    bool canRedoActivation() const { return m_drawing.canRedo() && m_tool != Tool::Eraser; }
+    // A step of the document was undone or redone.
     void afterStep();
-    // Reads pure black from the surface into the pending layer, right and bottom excluded.
-    void captureBox(int left, int top, int right, int bottom);
-    // The final figure of a shape tool, released at the point, joins the pending layer.
-    void captureFigure(QPoint release);
     void updateScrollSizes();
     QRect screenDestination();
     bool backgroundCovered() const;
     const QImage& convertedPicture();
-    void flushSurface();
     void updateCursor();
     void setShowNotesAndRepaint(bool show);
 
     SavableWriterDocument& m_doc;
     Surface m_surface;
-    std::optional<std::vector<uint8_t>> m_pending;
-    std::optional<std::vector<uint8_t>> m_redoSlot;
-    // The actions of the activation so far, the pixels of the one being drawn, and the actions
-    // that Redo brings back with the redo slot.
-    std::vector<DrawnAction> m_actions;
-    std::vector<size_t> m_actionPixels;
-    std::vector<DrawnAction> m_redoActions;
+    PendingDrawing m_drawing;
+    TextTool m_text;
+    ShapeTool m_shapes;
+    PenTool m_pen;
+    EraserTool m_eraser;
+    Tool m_tool = Tool::None;
+    // The tool in hand; null with none.
+    CanvasTool* m_active = nullptr;
     bool m_showNotes = true;
     bool m_fit = false;
-    bool m_caretShown = false;
-    Tool m_tool = Tool::None;
-    int m_eraserHalfSize = 10;
     int m_lineWidth = 1;
-    int m_caretIndex = 0;
-    QFont m_font;
     Rgb m_background = kDefaultBackground;
-    QString m_textLine;
-    QPoint m_anchor;
-    QPoint m_last;
-    bool m_dragging = false;
-    // Where the mouse was last seen during a drag, in client coordinates.
+    // Where the mouse was last seen while panning or during a drag, in client coordinates.
+    QPoint m_panLast;
     QPoint m_dragPoint;
     QTimer* m_autoScrollTimer;
     int m_colourCommand;
@@ -336,15 +269,9 @@ class WriterView : public QAbstractScrollArea {
     int m_wheelZoomAngle = 0;
     QRect m_destination;
     QSize m_windowSize;
-    uint64_t m_pendingWrites = 0;
     std::function<void(const QString&)> m_setEraserBoxText;
     std::function<bool(const std::string&)> m_dropHandler;
-    // The picture the pending layer and the redo slot were drawn on.
-    uint64_t m_layersPicture = 0;
     std::function<std::optional<QFont>(const QFont&)> m_chooseFont;
-    QTimer* m_caretTimer;
-    QPoint m_caretTop;
-    QPoint m_caretBottom;
     // While a scroll captures the text line, the position the line was drawn at.
     std::optional<QPoint> m_scrollBefore;
 

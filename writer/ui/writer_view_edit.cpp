@@ -8,19 +8,13 @@ namespace ombri::writer {
 
 bool WriterView::activationHasDrawing() const
 {
-    if (m_tool == Tool::None || !layersFitPicture())
-        return false;
-    if (m_tool == Tool::Eraser)
-        return !m_actions.empty() || !m_actionPixels.empty();
-    return m_pending.has_value() || !m_textLine.isEmpty();
+    return m_active && m_drawing.fitsPicture() && m_active->hasDrawing();
 }
 
 QString WriterView::undoName() const
 {
     if (activationHasDrawing())
-        return QString::fromUtf8(m_actions.empty() || !m_actionPixels.empty()
-                                     ? actionName()
-                                     : m_actions.back().label.c_str());
+        return QString::fromStdString(m_drawing.lastActionName(m_active->actionName()));
     const NoteStep* step = m_doc.history().toUndo();
     return step ? QString::fromStdString(step->label) : QString();
 }
@@ -29,22 +23,7 @@ QString WriterView::redoName() const
 {
     if (const NoteStep* step = m_doc.history().toRedo())
         return QString::fromStdString(step->label);
-    if (!canRedoActivation())
-        return QString();
-    return m_redoActions.empty() ? QString::fromUtf8("Drawing")
-                                 : QString::fromStdString(m_redoActions.back().label);
-}
-
-void WriterView::restartEraserCopy()
-{
-    m_actions.clear();
-    m_actionPixels.clear();
-    m_pending.reset();
-    if (const uint8_t* notes = m_doc.GetNoteLayer()) {
-        const size_t size = static_cast<size_t>(m_doc.width()) * m_doc.height();
-        m_pending.emplace(notes, notes + size);
-        m_layersPicture = m_doc.pictureGeneration();
-    }
+    return canRedoActivation() ? QString::fromStdString(m_drawing.redoName()) : QString();
 }
 
 // A step of the document was undone or redone: the eraser starts again from the notes as they
@@ -52,41 +31,27 @@ void WriterView::restartEraserCopy()
 void WriterView::afterStep()
 {
     if (m_tool == Tool::Eraser)
-        restartEraserCopy();
+        m_drawing.startFromNotes();
     repaintNow();
     emit documentChanged();
 }
 
 void WriterView::onUndo()
 {
-    dropLayersOfOtherPictures();
+    m_drawing.dropIfOtherPicture();
     if (!activationHasDrawing()) {
         if (m_doc.undoStep())
             afterStep();
         return;
     }
     // The tool's own drawing goes first, all of it: everything drawn since the tool was chosen.
-    if (m_tool == Tool::Eraser) {
-        // Undoing erasures means starting again from the committed notes.
-        restartEraserCopy();
-        PaintPendingLayer();
-        return;
-    }
-    finishAction(actionName());
-    if (m_pending) {
-        m_redoSlot = std::move(m_pending);
-        m_redoActions = std::move(m_actions);
-        m_pending.reset();
-        m_actions.clear();
-    }
-    m_textLine.clear();
-    m_caretIndex = 0;
+    m_active->undo();
     repaintNow();
 }
 
 void WriterView::onRedo()
 {
-    dropLayersOfOtherPictures();
+    m_drawing.dropIfOtherPicture();
     if (m_doc.canRedoStep()) {
         // The steps undone come back first, in the order they were undone, then the tool's own
         // drawing, which was undone before them.
@@ -99,17 +64,12 @@ void WriterView::onRedo()
     if (m_tool == Tool::None) {
         // With no tool in hand the drawing has no activation to end with: it joins the notes at
         // once, as putting its tool down would have done, and is shown as they are.
-        m_doc.mergeDrawing(m_redoSlot->data(), std::move(m_redoActions));
-        m_redoActions.clear();
-        m_redoSlot.reset();
+        m_drawing.redoIntoNotes();
         repaintNow();
         emit documentChanged();
         return;
     }
-    m_pending = std::move(m_redoSlot);
-    m_actions = std::move(m_redoActions);
-    m_redoSlot.reset();
-    m_redoActions.clear();
+    m_drawing.redoIntoTool();
     PaintPendingLayer();
 }
 
@@ -134,29 +94,8 @@ void WriterView::onPaste()
     if (m_tool != Tool::Text)
         return;
     const QString text = QGuiApplication::clipboard()->text();
-    if (text.isEmpty())
-        return;
-    // Pasted text always goes to the start of the line. A character outside the basic plane
-    // comes as two halves, inserted one after the other.
-    qsizetype position = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        if (c == u'\r' || c == u'\n') {
-            // Lines end with LF on Linux, CR LF or CR elsewhere: each of them ends one line.
-            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-                ++i;
-            NewTextLine(true);
-            position = 0;
-        } else if (c == u'\t') {
-            m_textLine.insert(position, QString(4, u' '));
-            position += 4;
-        } else {
-            m_textLine.insert(position, c);
-            ++position;
-        }
-    }
-    if (position != 0)
-        NewTextLine(true);
+    if (!text.isEmpty())
+        m_text.paste(text);
 }
 
 void WriterView::onClearAll()
@@ -166,10 +105,9 @@ void WriterView::onClearAll()
     m_doc.ClearNotes();
     // Clear All is a step of its own: what Redo kept would bring back a state that no longer
     // leads here.
-    m_redoSlot.reset();
-    m_redoActions.clear();
+    m_drawing.dropRedo();
     if (m_tool == Tool::Eraser)
-        restartEraserCopy();
+        m_drawing.startFromNotes();
     repaintNow();
     emit documentChanged();
 }

@@ -29,8 +29,7 @@ bool WriterView::onImportNotes()
     // The imported notes are part of the notes at once, one step that Undo takes back. What Redo
     // kept from an earlier drawing goes, as when a new drawing starts: Redo brings back the last
     // change undone, and that is no longer it.
-    m_redoSlot.reset();
-    m_redoActions.clear();
+    m_drawing.dropRedo();
     // The user asked to see these notes: they are shown even when the notes were hidden.
     setShowNotesAndRepaint(true);
     emit documentChanged();
