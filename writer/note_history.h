@@ -92,6 +92,8 @@ struct DrawnAction {
 class NoteHistory {
   public:
     static constexpr size_t kMaxSteps = 100;
+    // What the document allows any picture: a hundred steps of a few runs each.
+    static constexpr size_t kMinByteBudget = 64 * 1024;
 
     void clear();
     void setByteBudget(size_t bytes);

@@ -163,9 +163,12 @@ void WriterDocument::pushStep(NoteStep step)
         (step.notes.empty() && step.carrier.empty() && step.words.empty() && step.patches.empty()))
         return;
     // Half the picture's raw size: enough for many Clear Alls of a full picture, which cost a
-    // bit per pixel, and for hundreds of figures, which cost a few bytes per run.
+    // bit per pixel, and for hundreds of figures, which cost a few bytes per run. The picture's
+    // own size counts, not the note layer's, which Clear All has just freed. A small picture
+    // keeps at least kMinByteBudget, as its steps' bookkeeping alone would outweigh half of it.
+    const size_t pixels = static_cast<size_t>(std::max(0, m_width)) * std::max(0, m_height);
     const size_t pixelBytes = std::max<size_t>(1, DibGetBitCount(m_image) / 8);
-    m_history.setByteBudget(pixelCount() * pixelBytes / 2);
+    m_history.setByteBudget(std::max(NoteHistory::kMinByteBudget, pixels * pixelBytes / 2));
     m_history.push(std::move(step));
 }
 
