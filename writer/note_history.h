@@ -68,6 +68,10 @@ struct NoteStep {
     PixelSet carrier;
     PixelSet words; // pixel words of DPX and Cineon pictures whose low bit turned
     std::vector<BytePatch> patches;
+    // Clear All frees the note layer, which a picture opened without notes never had: a picture
+    // with a note layer, even an empty one, is saved with the marker.
+    bool freesNoteLayer = false;
+    bool hadNoteLayer = true;
     // The picture the step was taken on; a step never lands on pixels of another layout.
     int32_t width = 0;
     int32_t height = 0;

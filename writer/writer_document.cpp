@@ -185,6 +185,8 @@ bool WriterDocument::turnStep(const NoteStep& step, StepDirection direction)
     if (!notes)
         return false;
     applyStep(step, direction, m_image, notes, keptPixelWords());
+    if (step.freesNoteLayer && (direction == StepDirection::Redo || !step.hadNoteLayer))
+        m_noteLayer.reset();
     dropDisplayImage();
     SetModified(true);
     return true;
@@ -220,6 +222,8 @@ void WriterDocument::ClearNotes()
             recordClear(m_image, layerFits ? m_noteLayer->data() : nullptr, size, keptPixelWords());
     clearNotesAndCarrier();
     if (step) {
+        step->freesNoteLayer = true;
+        step->hadNoteLayer = layerFits;
         finishClearRecord(*step, m_image);
         pushStep(std::move(*step));
     }

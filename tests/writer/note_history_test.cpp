@@ -572,6 +572,34 @@ TEST_F(DocumentHistoryTest, ClearAllGivesBackTheMarkerAndTheNotesItTook)
     EXPECT_TRUE(findOmbriSignature(doc.image(), false, SignatureForm::Interleaved).intact());
 }
 
+// Clear All leaves no note layer, so the picture is saved without the marker; redoing it does
+// the same, and undoing it on a picture that had no notes leaves none either.
+TEST_F(DocumentHistoryTest, ClearAllUndoneOrRedoneLeavesTheNoteLayerAsItWas)
+{
+    auto savedWithMarker = [&](const std::string& name) {
+        doc.setSaveDepth(SaveDepth::Bits24);
+        EXPECT_TRUE(doc.OnSaveDocument(dir.file(name))) << doc.lastSaveError();
+        HistoryDocument reopened(prompt);
+        EXPECT_TRUE(reopened.OnOpenDocument(dir.file(name))) << reopened.lastOpenError();
+        return reopened.foundSignature().intact();
+    };
+    ASSERT_NO_FATAL_FAILURE(openCarrier(13, 9, 24, "carrier.bmp"));
+    doc.ClearNotes();
+    ASSERT_FALSE(doc.hasNoteLayer());
+    ASSERT_TRUE(doc.undoStep());
+    EXPECT_TRUE(doc.hasNoteLayer());
+    ASSERT_TRUE(doc.redoStep());
+    EXPECT_FALSE(doc.hasNoteLayer());
+    EXPECT_FALSE(savedWithMarker("redone.bmp"));
+
+    ASSERT_NO_FATAL_FAILURE(openPicture(test::makePatternImage(13, 9, 24), "plain.bmp"));
+    ASSERT_FALSE(doc.hasNoteLayer());
+    doc.ClearNotes();
+    ASSERT_TRUE(doc.undoStep());
+    EXPECT_FALSE(doc.hasNoteLayer());
+    EXPECT_FALSE(savedWithMarker("undone.bmp"));
+}
+
 // DPX and Cineon pictures keep their notes in the pixel words too: Clear All clears those, and
 // undoing it sets them again.
 TEST_F(DocumentHistoryTest, ClearAllGivesBackTheNoteBitsOfPixelWords)
