@@ -203,6 +203,7 @@ void NoteHistory::push(NoteStep step)
     dropStepsAhead();
     step.notes.shrink();
     step.carrier.shrink();
+    step.words.shrink();
     m_bytes += step.bytes();
     m_steps.push_back(std::move(step));
     ++m_done;

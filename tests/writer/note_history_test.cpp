@@ -292,6 +292,27 @@ TEST(NoteHistory, ByteBudgetDropsTheOldestStepsFirst)
     EXPECT_FALSE(history.canUndo());
 }
 
+// A kept step holds no spare room: every set of it, the pixel words' included, is shrunk, so
+// that what the budget counts is what the step needs.
+TEST(NoteHistory, KeptStepsHoldNoSpareRoom)
+{
+    std::vector<size_t> scattered;
+    for (size_t i = 0; i < 5000; i += 3)
+        scattered.push_back(i);
+    NoteStep step = stepOf("Clear All", 100000, scattered);
+    step.carrier = setOf(100000, scattered);
+    step.words = setOf(100000, scattered);
+    NoteStep shrunk = stepOf("Clear All", 100000, scattered);
+    shrunk.carrier = setOf(100000, scattered);
+    shrunk.words = setOf(100000, scattered);
+    for (PixelSet* set : {&shrunk.notes, &shrunk.carrier, &shrunk.words})
+        set->shrink();
+    ASSERT_LT(shrunk.bytes(), step.bytes());
+    NoteHistory history;
+    history.push(std::move(step));
+    EXPECT_EQ(history.bytes(), shrunk.bytes());
+}
+
 // The steps ahead only make sense on top of the first of them: when that one has to go, none
 // of them can be redone.
 TEST(NoteHistory, StepsAheadAreNotRedoneWithoutTheOneBeforeThem)
