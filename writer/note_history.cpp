@@ -76,13 +76,19 @@ void PixelSet::addRun(size_t first, size_t length)
         length = first + length - openEnd;
         first = openEnd;
     }
-    m_count += length;
     if (m_openLength != 0 && first == openEnd) {
+        m_count += length;
         m_openLength += length;
         return;
     }
     if (m_openLength != 0)
         appendRun(m_openFirst, m_openLength);
+    // Writing the open run may have turned the runs into a bitmap, which takes this run too.
+    if (m_bitmap) {
+        setBits(first, length);
+        return;
+    }
+    m_count += length;
     m_openFirst = first;
     m_openLength = length;
 }
@@ -197,6 +203,7 @@ void NoteHistory::push(NoteStep step)
     dropStepsAhead();
     step.notes.shrink();
     step.carrier.shrink();
+    step.words.shrink();
     m_bytes += step.bytes();
     m_steps.push_back(std::move(step));
     ++m_done;
@@ -206,10 +213,15 @@ void NoteHistory::push(NoteStep step)
 void NoteHistory::trim()
 {
     while (!m_steps.empty() && (m_steps.size() > kMaxSteps || m_bytes > m_budget)) {
+        // With every step undone the oldest is the first to redo: the others were taken on
+        // top of it and cannot be redone without it.
+        if (m_done == 0) {
+            clear();
+            return;
+        }
         m_bytes -= m_steps.front().bytes();
         m_steps.pop_front();
-        if (m_done > 0)
-            --m_done;
+        --m_done;
     }
 }
 

@@ -68,6 +68,10 @@ struct NoteStep {
     PixelSet carrier;
     PixelSet words; // pixel words of DPX and Cineon pictures whose low bit turned
     std::vector<BytePatch> patches;
+    // Clear All frees the note layer, which a picture opened without notes never had: a picture
+    // with a note layer, even an empty one, is saved with the marker.
+    bool freesNoteLayer = false;
+    bool hadNoteLayer = true;
     // The picture the step was taken on; a step never lands on pixels of another layout.
     int32_t width = 0;
     int32_t height = 0;
@@ -92,6 +96,8 @@ struct DrawnAction {
 class NoteHistory {
   public:
     static constexpr size_t kMaxSteps = 100;
+    // What the document allows any picture: a hundred steps of a few runs each.
+    static constexpr size_t kMinByteBudget = 64 * 1024;
 
     void clear();
     void setByteBudget(size_t bytes);

@@ -164,9 +164,12 @@ void WriterDocument::pushStep(NoteStep step)
         (step.notes.empty() && step.carrier.empty() && step.words.empty() && step.patches.empty()))
         return;
     // Half the picture's raw size: enough for many Clear Alls of a full picture, which cost a
-    // bit per pixel, and for hundreds of figures, which cost a few bytes per run.
+    // bit per pixel, and for hundreds of figures, which cost a few bytes per run. The picture's
+    // own size counts, not the note layer's, which Clear All has just freed. A small picture
+    // keeps at least kMinByteBudget, as its steps' bookkeeping alone would outweigh half of it.
+    const size_t pixels = static_cast<size_t>(std::max(0, m_width)) * std::max(0, m_height);
     const size_t pixelBytes = std::max<size_t>(1, DibGetBitCount(m_image) / 8);
-    m_history.setByteBudget(pixelCount() * pixelBytes / 2);
+    m_history.setByteBudget(std::max(NoteHistory::kMinByteBudget, pixels * pixelBytes / 2));
     m_history.push(std::move(step));
 }
 
@@ -183,6 +186,8 @@ bool WriterDocument::turnStep(const NoteStep& step, StepDirection direction)
     if (!notes)
         return false;
     applyStep(step, direction, m_image, notes, keptPixelWords());
+    if (step.freesNoteLayer && (direction == StepDirection::Redo || !step.hadNoteLayer))
+        m_noteLayer.reset();
     dropDisplayImage();
     SetModified(true);
     return true;
@@ -218,6 +223,8 @@ void WriterDocument::ClearNotes()
             recordClear(m_image, layerFits ? m_noteLayer->data() : nullptr, size, keptPixelWords());
     clearNotesAndCarrier();
     if (step) {
+        step->freesNoteLayer = true;
+        step->hadNoteLayer = layerFits;
         finishClearRecord(*step, m_image);
         pushStep(std::move(*step));
     }
