@@ -19,6 +19,7 @@
 #include "platform/prompt.h"
 #include "platform/qt/dib_draw.h"
 #include "platform/qt/surface.h"
+#include "support/reference_figure.h"
 #include "support/test_support.h"
 #include "writer/command_ids.h"
 #include "writer/note_files.h"
@@ -575,27 +576,7 @@ void WriterSession::noteDrawnFigure(const Step& step)
     figure.image().fill(Qt::white);
     figure.selectBrush(Surface::Brush::Null);
     figure.setPenWidth(view().lineWidth());
-    const auto half = [](int p, int q) { return static_cast<int>(std::abs(p - q) * 0.5); };
-    switch (tool) {
-    case Tool::Line:
-        figure.MoveTo(a.x(), a.y());
-        figure.LineTo(u.x(), u.y());
-        break;
-    case Tool::Rectangle:
-        figure.Rectangle(a.x(), a.y(), u.x(), u.y());
-        break;
-    case Tool::Ellipse:
-        figure.Ellipse(a.x(), a.y(), u.x(), u.y());
-        break;
-    case Tool::RoundRectangle:
-        figure.RoundRect(a.x(), a.y(), u.x(), u.y(), half(a.x(), u.x()), half(a.y(), u.y()));
-        break;
-    default: {
-        const int m = static_cast<int>((a.y() + u.y()) * 0.5);
-        figure.Arc(u.x(), u.y(), a.x(), a.y(), u.x(), m, a.x(), m);
-        break;
-    }
-    }
+    test::drawReferenceFigure(figure, tool, a, u);
     const QPoint scroll = view().inspect().scroll;
     for (int y = 0; y < figure.height(); ++y) {
         for (int x = 0; x < figure.width(); ++x) {
@@ -1937,27 +1918,7 @@ std::vector<QPoint> wholeFigure(Tool tool, QPoint a, QPoint u, int width, QSize 
     figure.setPenWidth(width);
     a -= reach.topLeft();
     u -= reach.topLeft();
-    const auto half = [](int p, int q) { return static_cast<int>(std::abs(p - q) * 0.5); };
-    switch (tool) {
-    case Tool::Line:
-        figure.MoveTo(a.x(), a.y());
-        figure.LineTo(u.x(), u.y());
-        break;
-    case Tool::Rectangle:
-        figure.Rectangle(a.x(), a.y(), u.x(), u.y());
-        break;
-    case Tool::Ellipse:
-        figure.Ellipse(a.x(), a.y(), u.x(), u.y());
-        break;
-    case Tool::RoundRectangle:
-        figure.RoundRect(a.x(), a.y(), u.x(), u.y(), half(a.x(), u.x()), half(a.y(), u.y()));
-        break;
-    default: {
-        const int m = static_cast<int>((a.y() + u.y()) * 0.5);
-        figure.Arc(u.x(), u.y(), a.x(), a.y(), u.x(), m, a.x(), m);
-        break;
-    }
-    }
+    test::drawReferenceFigure(figure, tool, a, u);
     for (int y = 0; y < figure.height(); ++y)
         for (int x = 0; x < figure.width(); ++x)
             if ((figure.GetPixel(x, y) & 0xFFFFFFu) == 0)

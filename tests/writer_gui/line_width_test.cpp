@@ -2,6 +2,7 @@
 #include "window_fixture.h"
 
 #include "platform/qt/surface.h"
+#include "support/reference_figure.h"
 #include "support/view_events.h"
 
 #include <QMenu>
@@ -50,27 +51,7 @@ Layer figureLayer(Tool tool, QPoint a, QPoint u, int penWidth, QSize picture)
     Surface figure(picture.width(), picture.height());
     figure.selectBrush(Surface::Brush::Null);
     figure.setPenWidth(penWidth);
-    const auto half = [](int p, int q) { return static_cast<int>(std::abs(p - q) * 0.5); };
-    switch (tool) {
-    case Tool::Line:
-        figure.MoveTo(a.x(), a.y());
-        figure.LineTo(u.x(), u.y());
-        break;
-    case Tool::Rectangle:
-        figure.Rectangle(a.x(), a.y(), u.x(), u.y());
-        break;
-    case Tool::Ellipse:
-        figure.Ellipse(a.x(), a.y(), u.x(), u.y());
-        break;
-    case Tool::RoundRectangle:
-        figure.RoundRect(a.x(), a.y(), u.x(), u.y(), half(a.x(), u.x()), half(a.y(), u.y()));
-        break;
-    default: {
-        const int m = static_cast<int>((a.y() + u.y()) * 0.5);
-        figure.Arc(u.x(), u.y(), a.x(), a.y(), u.x(), m, a.x(), m);
-        break;
-    }
-    }
+    test::drawReferenceFigure(figure, tool, a, u);
     Layer layer(static_cast<size_t>(picture.width()) * picture.height(), 0);
     for (int y = 0; y < picture.height(); ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(figure.image().constScanLine(y));
