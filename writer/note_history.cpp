@@ -105,21 +105,12 @@ void PixelSet::appendRun(size_t first, size_t length)
 
 void PixelSet::switchToBitmap()
 {
-    std::vector<uint8_t> runs = std::move(m_runs);
-    m_runs = {};
     m_bits.assign((m_pixelCount + 63) / 64, 0);
-    size_t at = 0;
-    size_t end = 0;
-    while (at < runs.size()) {
-        const size_t first = end + takeNumber(runs, at);
-        const size_t length = takeNumber(runs, at);
-        setBits(first, length);
-        end = first + length;
-    }
-    if (m_openLength != 0)
-        setBits(m_openFirst, m_openLength);
+    // Still read as runs, the open one included; they were counted when they were added.
+    forEachRun([this](size_t first, size_t length) { setBits(first, length); });
+    m_runs = {};
     m_openLength = 0;
-    // From here on setBits counts the indices it adds; those above were counted as runs.
+    // From here on setBits counts the indices it adds.
     m_bitmap = true;
 }
 

@@ -28,6 +28,35 @@ bool isBlack(QRgb pixel)
 
 } // namespace
 
+// ---- dragging ----------------------------------------------------------------------------
+
+void DragTool::press(QPoint point)
+{
+    m_anchor = point;
+    m_last = point;
+    m_dragging = true;
+}
+
+void DragTool::scrolling(QPoint delta)
+{
+    if (m_dragging) {
+        m_anchor += delta;
+        m_last += delta;
+    }
+}
+
+void DragTool::describe(ToolState& state) const
+{
+    state.anchor = m_anchor;
+    state.dragging = m_dragging;
+}
+
+void DragTool::commitDrawing()
+{
+    m_dragging = false;
+    m_canvas.drawing().commit(PendingDrawing::Joins::Add, actionName());
+}
+
 // ---- figures -----------------------------------------------------------------------------
 
 void ShapeTool::takeUp(Tool kind)
@@ -50,13 +79,6 @@ std::string ShapeTool::actionName() const
     default:
         return "Line";
     }
-}
-
-void ShapeTool::press(QPoint point)
-{
-    m_anchor = point;
-    m_last = point;
-    m_dragging = true;
 }
 
 void ShapeTool::move(QPoint point, unsigned keyState)
@@ -106,15 +128,6 @@ void ShapeTool::drawShapeOn(Surface& surface, QPoint a, QPoint corner, CornerOrd
         break;
     }
     surface.setPenWidth(penBefore);
-}
-
-void ShapeTool::scrolling(QPoint delta)
-{
-    // A figure being dragged stays anchored to the picture.
-    if (m_dragging) {
-        m_anchor += delta;
-        m_last += delta;
-    }
 }
 
 void ShapeTool::scrolled()
@@ -182,15 +195,8 @@ void ShapeTool::captureFigure(QPoint release)
 
 bool ShapeTool::putDown(bool)
 {
-    m_dragging = false;
-    m_canvas.drawing().commit(PendingDrawing::Joins::Add, actionName());
+    commitDrawing();
     return false;
-}
-
-void ShapeTool::describe(ToolState& state) const
-{
-    state.anchor = m_anchor;
-    state.dragging = m_dragging;
 }
 
 // ---- pen ---------------------------------------------------------------------------------
@@ -198,13 +204,6 @@ void ShapeTool::describe(ToolState& state) const
 void PenTool::takeUp()
 {
     m_dragging = false;
-}
-
-void PenTool::press(QPoint point)
-{
-    m_anchor = point;
-    m_last = point;
-    m_dragging = true;
 }
 
 void PenTool::move(QPoint point, unsigned keyState)
@@ -238,27 +237,12 @@ void PenTool::release(QPoint)
     m_canvas.drawing().finishAction(actionName());
 }
 
-void PenTool::scrolling(QPoint delta)
-{
-    if (m_dragging) {
-        m_anchor += delta;
-        m_last += delta;
-    }
-}
-
 bool PenTool::putDown(bool)
 {
-    m_dragging = false;
-    m_canvas.drawing().commit(PendingDrawing::Joins::Add, actionName());
+    commitDrawing();
     // The pen draws its strokes by inverting the screen, inside the picture and out; they are
     // shown again from the notes, in the note colour, once the pen is put down.
     return true;
-}
-
-void PenTool::describe(ToolState& state) const
-{
-    state.anchor = m_anchor;
-    state.dragging = m_dragging;
 }
 
 // A wide stroke is the one-pixel stroke with the pen's footprint around each of its pixels.

@@ -6,25 +6,41 @@
 
 namespace ombri::writer {
 
+// A tool that draws while the mouse is dragged from the point pressed. Its points are in client
+// coordinates and stay on the same picture points while the view scrolls under a held drag.
+class DragTool : public CanvasTool {
+  public:
+    using CanvasTool::CanvasTool;
+
+    void press(QPoint point) override;
+    bool dragging() const override { return m_dragging; }
+    void scrolling(QPoint delta) override;
+    void describe(ToolState& state) const override;
+
+  protected:
+    // Ends the drag; what was drawn joins the notes.
+    void commitDrawing();
+
+    QPoint m_anchor;
+    QPoint m_last;
+    bool m_dragging = false;
+};
+
 // The line, rectangle, ellipse, round rectangle and arc tools: a figure between the point
 // pressed and the point released, previewed by inversion while it is dragged and captured whole
 // on release, wherever it lies on the picture.
-class ShapeTool : public CanvasTool {
+class ShapeTool : public DragTool {
   public:
-    using CanvasTool::CanvasTool;
+    using DragTool::DragTool;
 
     // Takes the tool up as one of the figure tools.
     void takeUp(Tool kind);
 
     std::string actionName() const override;
-    void press(QPoint point) override;
     void move(QPoint point, unsigned keyState) override;
     void release(QPoint point) override;
-    bool dragging() const override { return m_dragging; }
-    void scrolling(QPoint delta) override;
     void scrolled() override;
     bool putDown(bool repaintAsked) override;
-    void describe(ToolState& state) const override;
 
   private:
     enum class CornerOrder { AnchorFirst, CornerFirst };
@@ -36,35 +52,23 @@ class ShapeTool : public CanvasTool {
     void captureFigure(QPoint release);
 
     Tool m_kind = Tool::Line;
-    QPoint m_anchor;
-    QPoint m_last;
-    bool m_dragging = false;
 };
 
 // The freehand pen: every segment the mouse moves while the button is held is marked at once.
-class PenTool : public CanvasTool {
+class PenTool : public DragTool {
   public:
-    using CanvasTool::CanvasTool;
+    using DragTool::DragTool;
 
     void takeUp();
 
     std::string actionName() const override { return "Pen"; }
-    void press(QPoint point) override;
     void move(QPoint point, unsigned keyState) override;
     void release(QPoint point) override;
-    bool dragging() const override { return m_dragging; }
-    void scrolling(QPoint delta) override;
     bool putDown(bool repaintAsked) override;
-    void describe(ToolState& state) const override;
 
     // Marks the segment between two client points with the pen's width; the pixels it newly
     // marks are added to fresh, in client coordinates, when asked for.
     void MarkPenSegment(QPoint p0, QPoint p1, std::vector<QPoint>* fresh = nullptr);
-
-  private:
-    QPoint m_anchor;
-    QPoint m_last;
-    bool m_dragging = false;
 };
 
 } // namespace ombri::writer

@@ -89,17 +89,16 @@ void WriterView::takeUpTool(Tool tool)
         m_text.takeUp();
         m_active = &m_text;
         break;
-    case Tool::Pen:
-        EndTool(false);
-        prepareCanvasForDrawing();
-        m_pen.takeUp();
-        m_active = &m_pen;
-        break;
     default:
         EndTool(false);
         prepareCanvasForDrawing();
-        m_shapes.takeUp(tool);
-        m_active = &m_shapes;
+        if (tool == Tool::Pen) {
+            m_pen.takeUp();
+            m_active = &m_pen;
+        } else {
+            m_shapes.takeUp(tool);
+            m_active = &m_shapes;
+        }
         break;
     }
     m_tool = tool;
