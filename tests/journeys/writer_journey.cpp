@@ -44,6 +44,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -1505,8 +1506,12 @@ std::optional<std::string> WriterSession::checkKeyStep(const Step& step)
                              view().inspect().toolState.textLine != before.text;
         if (!enabled && changed)
             return step.word(0) + " changed the drawing while its command was disabled";
+        // A figure or stroke beside the picture leaves a layer with nothing in it, which is no
+        // drawing to take back.
         const bool figureOrPen = isShapeTool(before.tool) || before.tool == Tool::Pen;
-        if (enabled && shortcut->command == cmd::Undo && figureOrPen && before.pending &&
+        const bool drawingHeld =
+            before.pending && std::count(before.pending->begin(), before.pending->end(), 1) != 0;
+        if (enabled && shortcut->command == cmd::Undo && figureOrPen && drawingHeld &&
             (*view().inspect().pending) == before.pending)
             return step.word(0) + " left the drawing in hand while Undo was enabled";
         return std::nullopt;

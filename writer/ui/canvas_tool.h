@@ -85,7 +85,7 @@ class CanvasTool {
     virtual void paintOver() {}
     // Whether the tool holds drawing that Undo would take back, and whether putting it down
     // would give the notes anything.
-    virtual bool hasDrawing() const { return m_canvas.drawing().layer().has_value(); }
+    virtual bool hasDrawing() const { return m_canvas.drawing().hasActions(); }
     // Undo of everything drawn since the tool was taken up.
     virtual void undo() { m_canvas.drawing().undo(actionName()); }
     // The drawing in hand is thrown away.

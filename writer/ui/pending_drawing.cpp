@@ -45,8 +45,6 @@ uint8_t* PendingDrawing::forDrawing()
     dropIfOtherPicture();
     if (!m_pending) {
         m_pending.emplace(pixelCount(), uint8_t{0});
-        dropRedo();
-        m_doc.dropStepsAhead();
         m_picture = m_doc.pictureGeneration();
     }
     return m_pending->data();
@@ -63,8 +61,10 @@ void PendingDrawing::mark(int column, int row)
     if (index >= m_pending->size())
         return;
     uint8_t& pending = (*m_pending)[index];
-    if (pending != 1)
+    if (pending != 1) {
+        startsDrawing();
         m_actionPixels.push_back(index);
+    }
     pending = 1;
     ++m_writes;
 }
@@ -83,13 +83,20 @@ void PendingDrawing::erase(size_t index)
 {
     if (!m_pending || index >= m_pending->size() || (*m_pending)[index] != 1)
         return;
-    if (!hasActions()) {
-        // The first erasure is new drawing: the steps ahead no longer lead here.
-        m_doc.dropStepsAhead();
-        dropRedo();
-    }
+    startsDrawing();
     (*m_pending)[index] = 0;
     m_actionPixels.push_back(index);
+}
+
+// The first pixel the activation marks or erases is new drawing: what Redo kept, in the tool's
+// hands and the document's, would bring back a state that no longer leads here. A figure or a
+// stroke that falls beside the picture marks none, and keeps them.
+void PendingDrawing::startsDrawing()
+{
+    if (hasActions())
+        return;
+    dropRedo();
+    m_doc.dropStepsAhead();
 }
 
 std::string PendingDrawing::lastActionName(const std::string& drawing) const
@@ -128,8 +135,11 @@ void PendingDrawing::commit(Joins joins, const std::string& name)
 void PendingDrawing::undo(const std::string& name)
 {
     finishAction(name);
-    if (!m_pending)
+    if (!hasActions()) {
+        // A layer that holds nothing leaves what Redo would bring back as it is.
+        m_pending.reset();
         return;
+    }
     m_redoSlot = std::move(m_pending);
     m_redoActions = std::move(m_actions);
     discard();

@@ -35,9 +35,8 @@ class PendingDrawing {
     // The drawing in hand is thrown away (the user chose not to keep it).
     void discard();
 
-    // The pending layer, made zero-filled when absent. New drawing drops what Redo kept, in the
-    // tool's hands and the document's: it would bring back a state that no longer leads here.
-    // Null without a picture.
+    // The pending layer, made zero-filled when absent; null without a picture. The first pixel
+    // marked in it drops what Redo kept.
     uint8_t* forDrawing();
     // Marks one note pixel, in picture coordinates from the top-left; points off the picture
     // are ignored. The pixel joins the action being drawn when it was not marked already.
@@ -70,6 +69,7 @@ class PendingDrawing {
 
   private:
     size_t pixelCount() const;
+    void startsDrawing();
     std::vector<DrawnAction> takeActions(const std::string& name);
 
     WriterDocument& m_doc;

@@ -299,7 +299,7 @@ void TextTool::paintOver()
 
 bool TextTool::hasDrawing() const
 {
-    return m_canvas.drawing().layer().has_value() || !m_textLine.isEmpty();
+    return m_canvas.drawing().hasActions() || !m_textLine.isEmpty();
 }
 
 void TextTool::undo()
