@@ -216,5 +216,24 @@ TEST_F(UndoSequenceTest, ScrollingWhileTypingMakesTheLineAStep)
     EXPECT_GT(committedNotes(), 0u);
 }
 
+// Undo takes the half-typed line away: the caret and the input method's window go back to
+// where the line starts, not where its end was.
+TEST_F(UndoSequenceTest, UndoingAHalfTypedLineBringsTheCaretBackToItsStart)
+{
+    view->onToolCommand(cmd::TextTool);
+    view->onLButtonDown({10, 30});
+    view->onLButtonUp({10, 30});
+    const QLine start = view->inspect().toolState.caretLine;
+    type(QStringLiteral("Hello"));
+    ASSERT_NE(view->inspect().toolState.caretLine, start);
+    view->onUndo();
+    EXPECT_EQ(view->inspect().toolState.caretLine, start);
+    EXPECT_EQ(static_cast<QWidget*>(view.get())
+                  ->inputMethodQuery(Qt::ImCursorRectangle)
+                  .toRect()
+                  .topLeft(),
+              view->viewport()->mapTo(view.get(), start.p1()));
+}
+
 } // namespace
 } // namespace ombri::writer

@@ -307,6 +307,8 @@ void TextTool::undo()
     CanvasTool::undo();
     m_textLine.clear();
     m_caretIndex = 0;
+    // The caret goes back to where the line starts; the repaint that follows drops its old bars.
+    PlaceCaret();
 }
 
 void TextTool::discard()
