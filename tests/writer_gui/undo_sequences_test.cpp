@@ -61,6 +61,14 @@ TEST_F(UndoSequenceTest, DrawingBesideThePictureKeepsWhatRedoBringsBack)
         EXPECT_EQ(view->undoName(), QString()) << command;
         view->EndTool(false);
     }
+    view->onToolCommand(cmd::TextTool);
+    view->onLButtonDown({200, 200});
+    view->onLButtonUp({200, 200});
+    type(QStringLiteral("ab"));
+    view->onChar(13);
+    EXPECT_EQ(view->redoName(), "Line");
+    EXPECT_EQ(view->undoName(), QString());
+    view->EndTool(false);
     view->onRedo();
     EXPECT_EQ(committedNotes(), 50u);
 }
