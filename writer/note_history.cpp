@@ -76,13 +76,19 @@ void PixelSet::addRun(size_t first, size_t length)
         length = first + length - openEnd;
         first = openEnd;
     }
-    m_count += length;
     if (m_openLength != 0 && first == openEnd) {
+        m_count += length;
         m_openLength += length;
         return;
     }
     if (m_openLength != 0)
         appendRun(m_openFirst, m_openLength);
+    if (m_bitmap) {
+        // Writing the open run made the runs a bitmap: this run goes into it too.
+        setBits(first, length);
+        return;
+    }
+    m_count += length;
     m_openFirst = first;
     m_openLength = length;
 }
