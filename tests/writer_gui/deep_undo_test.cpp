@@ -72,7 +72,7 @@ class DeepUndoTest : public WindowFixture {
         NoteState state;
         const Dib& image = doc().image();
         state.picture.assign(image.data(), image.data() + image.size());
-        const size_t size = static_cast<size_t>(kWidth) * kHeight;
+        const size_t size = static_cast<size_t>(doc().width()) * doc().height();
         state.notes = doc().noteLayer() ? *doc().noteLayer() : NoteLayer(size, 0);
         return state;
     }
@@ -313,6 +313,56 @@ TEST_F(DeepUndoTest, AStrokeAnErasureAndATextLineAreOneStepEach)
             << k << ": " << difference(committed(), states[k - 1]);
     }
     EXPECT_FALSE(commands().isEnabled(cmd::Undo));
+}
+
+// Clear All with the eraser in hand: the strokes erased before it are steps before it, so that
+// its Undo gives back the notes as the user saw them, not the ones they had erased.
+TEST_F(DeepUndoTest, ClearAllKeepsTheErasuresBeforeIt)
+{
+    openCarrier();
+    states.push_back(committed());
+    tool(cmd::Erasure);
+    drag({20, 20}, {180, 130});
+    step("Eraser");
+    ASSERT_TRUE(commands().trigger(cmd::ClearAll));
+    step("Clear All");
+
+    expectNames(commands().action(cmd::Undo), "&Undo Clear All");
+    ASSERT_TRUE(commands().trigger(cmd::Undo));
+    EXPECT_TRUE(shown() == states[1]) << difference(shown(), states[1]);
+    expectNames(commands().action(cmd::Undo), "&Undo Eraser");
+    ASSERT_TRUE(commands().trigger(cmd::Undo));
+    EXPECT_TRUE(shown() == states[0]) << difference(shown(), states[0]);
+    ASSERT_TRUE(commands().trigger(cmd::Redo));
+    EXPECT_TRUE(shown() == states[1]) << difference(shown(), states[1]);
+    ASSERT_TRUE(commands().trigger(cmd::Redo));
+    EXPECT_TRUE(shown() == states[2]) << difference(shown(), states[2]);
+    putDown(cmd::Erasure);
+    EXPECT_TRUE(committed() == states[2]) << difference(committed(), states[2]);
+}
+
+// The history holds the last hundred steps: the oldest go first, and Undo stops where they
+// went. The picture is large enough for its history's bytes to hold them all.
+TEST_F(DeepUndoTest, AHundredStepsAreKeptAndTheOldestGoFirst)
+{
+    const std::string path = dir.file("large.bmp");
+    ASSERT_TRUE(succeeded(WriteBmpFile(path, makePatternImage(600, 400, 24, 4))));
+    ASSERT_TRUE(frame->openFile(QString::fromStdString(path)));
+    states.push_back(committed());
+    tool(cmd::LineTool);
+    for (int i = 0; i < 105; ++i) {
+        drag({1 + i, 2}, {1 + i, 60 + i % 40});
+        step("Line");
+    }
+    putDown(cmd::LineTool);
+    EXPECT_EQ(doc().history().size(), 100u);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(commands().trigger(cmd::Undo)) << i;
+    EXPECT_FALSE(commands().isEnabled(cmd::Undo));
+    EXPECT_TRUE(committed() == states[5]) << difference(committed(), states[5]);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(commands().trigger(cmd::Redo)) << i;
+    EXPECT_TRUE(committed() == states[105]) << difference(committed(), states[105]);
 }
 
 // Undo after a save leaves the document other than the file; drawing after some undos drops the

@@ -167,6 +167,12 @@ void WriterView::onClearAll()
 {
     if (!hasPicture())
         return;
+    dropLayersOfOtherPictures();
+    if (m_tool == Tool::Eraser && m_pending) {
+        // What the eraser took so far comes before Clear All, as steps of their own: undoing
+        // Clear All gives back the notes as the user saw them, not the ones they had erased.
+        m_doc.restrictDrawing(m_pending->data(), takeActions());
+    }
     m_doc.ClearNotes();
     // Clear All is a step of its own: what Redo kept would bring back a state that no longer
     // leads here.
