@@ -422,6 +422,19 @@ TEST_F(DeepUndoTest, SavesNewDrawingAndOpeningAreWhereTheHistoryTurns)
     EXPECT_FALSE(commands().isEnabled(cmd::Redo));
     EXPECT_EQ(doc().history().size(), 0u);
     expectNames(commands().action(cmd::Undo), "&Undo");
+
+    // Close and New leave nothing to undo either.
+    for (int command : {cmd::FileClose, cmd::FileNew}) {
+        tool(cmd::LineTool);
+        drag({1, 1}, {30, 20});
+        putDown(cmd::LineTool);
+        ASSERT_TRUE(commands().isEnabled(cmd::Undo));
+        doc().SetModified(false);
+        ASSERT_TRUE(commands().trigger(command));
+        EXPECT_FALSE(commands().isEnabled(cmd::Undo)) << command;
+        EXPECT_EQ(doc().history().size(), 0u) << command;
+        ASSERT_TRUE(frame->openFile(writePicture("other.bmp")));
+    }
 }
 
 } // namespace
