@@ -85,9 +85,13 @@ void WriterDocument::RestrictNotes(const uint8_t* mask, const char* label)
     restrictDrawing(mask, {DrawnAction{label, {}}});
 }
 
+// The picture's, not the note layer's: Clear All frees the layer, and the history's budget must
+// not shrink to nothing with it.
 size_t WriterDocument::pixelCount() const
 {
-    return m_noteLayer ? m_noteLayer->size() : 0;
+    if (m_image.isNull())
+        return 0;
+    return static_cast<size_t>(std::max(0, m_width)) * static_cast<size_t>(std::max(0, m_height));
 }
 
 NoteStep WriterDocument::newStep(std::string label) const

@@ -98,17 +98,35 @@ void sendMove(QWidget* widget, QPoint at, Qt::MouseButton button, Qt::KeyboardMo
     QApplication::sendEvent(widget, &move);
 }
 
+// QTest takes the point (0, 0) for the widget's centre: a press or release at the widget's
+// corner is sent as the event itself.
+void sendButton(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButton button,
+                Qt::KeyboardModifiers modifiers)
+{
+    const bool press = type == QEvent::MouseButtonPress;
+    if (!at.isNull()) {
+        if (press)
+            QTest::mousePress(widget, button, modifiers, at);
+        else
+            QTest::mouseRelease(widget, button, modifiers, at);
+        return;
+    }
+    QMouseEvent event(type, QPointF(at), QPointF(widget->mapToGlobal(at)), button,
+                      press ? button : Qt::NoButton, modifiers);
+    QApplication::sendEvent(widget, &event);
+}
+
 } // namespace
 
 void dragMouse(QWidget* widget, QPoint from, QPoint to, int moves, Qt::KeyboardModifiers modifiers,
                Qt::MouseButton button)
 {
-    QTest::mousePress(widget, button, modifiers, from);
+    sendButton(widget, QEvent::MouseButtonPress, from, button, modifiers);
     for (int i = 1; i <= moves; ++i)
         sendMove(widget, from + (to - from) * i / (moves + 1), button, modifiers);
     if (moves >= 0)
         sendMove(widget, to, button, modifiers);
-    QTest::mouseRelease(widget, button, modifiers, to);
+    sendButton(widget, QEvent::MouseButtonRelease, to, button, modifiers);
     settle();
 }
 

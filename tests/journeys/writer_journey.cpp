@@ -313,6 +313,208 @@ size_t countNotes(const std::optional<NoteLayer>& notes)
     return notes ? countNotePixels(*notes) : 0;
 }
 
+// ---- deep undo and redo: the document at each place of its history ------------------------
+//
+// The document's state (its picture's bytes and its note layer, hashed) is kept for each place
+// of its history the journey has seen. After any number of undos and redos the document must be
+// in the state seen last at the place it stands; a place first reached is learnt. Places are
+// followed through the steps Undo and Redo would turn next, which keep their address while they
+// are in the history: an undo makes the step that was to be undone the one to redo. A step that
+// adds steps (a tool put down, Clear All, Import Notes) may also drop the oldest, so the places
+// before the new end are learnt again; one that only drops the steps ahead keeps them.
+class HistoryTrack {
+  public:
+    // Before a step: where the history stands.
+    void before(SavableWriterDocument& doc)
+    {
+        m_before = look(doc);
+        m_stateBefore = doc.hasImage() ? stateHash(doc) : 0;
+    }
+    // After it: the first broken promise.
+    std::optional<std::string> after(SavableWriterDocument& doc, const Step& step);
+    // The place and how many places are known, for the trace.
+    std::string describe() const
+    {
+        return std::to_string(m_place) + " of " + std::to_string(m_states.size() - 1);
+    }
+
+  private:
+    // A step as far as the journey can tell it from another: its address, its name and the
+    // pixels it turns. A step dropped and a new one put in its place within one step of the
+    // journey (Clear All after an undo) may take its address; one that also turns as many
+    // pixels under the same name turns the same ones in all but the rarest journeys.
+    struct StepMark {
+        const writer::NoteStep* address = nullptr;
+        std::string label;
+        size_t notes = 0;
+        size_t carrier = 0;
+        explicit StepMark(const writer::NoteStep* step)
+            : address(step), label(step ? step->label : std::string()),
+              notes(step ? step->notes.count() : 0), carrier(step ? step->carrier.count() : 0)
+        {
+        }
+        StepMark() = default;
+        bool operator==(const StepMark& other) const
+        {
+            return address == other.address && label == other.label && notes == other.notes &&
+                   carrier == other.carrier;
+        }
+        bool exists() const { return address != nullptr; }
+    };
+    struct Look {
+        StepMark toUndo;
+        StepMark toRedo;
+        size_t size = 0;
+        size_t bytes = 0;
+        uint64_t picture = 0;
+        bool hasPicture = false;
+        // Undo and Redo move through the steps and leave their count and cost as they were.
+        bool sameSteps(const Look& other) const
+        {
+            return size == other.size && bytes == other.bytes;
+        }
+        bool operator==(const Look& other) const
+        {
+            return sameSteps(other) && toUndo == other.toUndo && toRedo == other.toRedo;
+        }
+    };
+    static Look look(SavableWriterDocument& doc)
+    {
+        const writer::NoteHistory& history = doc.history();
+        return Look{StepMark(history.toUndo()),
+                    StepMark(history.toRedo()),
+                    history.size(),
+                    history.bytes(),
+                    doc.pictureGeneration(),
+                    doc.hasImage()};
+    }
+    uint64_t stateHash(SavableWriterDocument& doc);
+    void restart(size_t places, uint64_t state)
+    {
+        m_states.assign(places + 1, std::nullopt);
+        m_place = places;
+        m_states[m_place] = state;
+    }
+
+    Look m_before;
+    uint64_t m_stateBefore = 0;
+    std::vector<std::optional<uint64_t>> m_states{std::optional<uint64_t>(0)};
+    size_t m_place = 0;
+    bool m_lost = true; // the place is not known: every place is learnt again
+    // The last state hashed, kept while the document counts no change: the big picture's bytes
+    // cost more to hash than most steps take.
+    uint64_t m_hashedPicture = ~uint64_t{0};
+    uint64_t m_hashedDisplay = ~uint64_t{0};
+    uint64_t m_hash = 0;
+};
+
+// Two states that differ hash alike once in 2^64: a missing note layer is one of no notes.
+uint64_t HistoryTrack::stateHash(SavableWriterDocument& doc)
+{
+    if (doc.pictureGeneration() == m_hashedPicture && doc.displayGeneration() == m_hashedDisplay)
+        return m_hash;
+    m_hashedPicture = doc.pictureGeneration();
+    m_hashedDisplay = doc.displayGeneration();
+    const auto bytes = [](const uint8_t* data, size_t size) {
+        return std::hash<std::string_view>()(
+            std::string_view(reinterpret_cast<const char*>(data), size));
+    };
+    const Dib& image = doc.image();
+    uint64_t hash = image.isNull() ? 0 : bytes(image.data(), image.size());
+    const size_t size = static_cast<size_t>(doc.width()) * static_cast<size_t>(doc.height());
+    if (doc.noteLayer())
+        hash = hash * 1000003u ^ bytes(doc.noteLayer()->data(), doc.noteLayer()->size());
+    else
+        hash = hash * 1000003u ^ bytes(NoteLayer(size, 0).data(), size);
+    m_hash = hash;
+    return hash;
+}
+
+std::optional<std::string> HistoryTrack::after(SavableWriterDocument& doc, const Step& step)
+{
+    const Look now = look(doc);
+    // Clear All that took notes away is a step Undo gives them back with; a tiny picture's
+    // history may hold no step at all, as it holds at most half the picture's size.
+    const size_t pixels = static_cast<size_t>(doc.width()) * static_cast<size_t>(doc.height());
+    if (step.verb == "clearall" && now.hasPicture && now.picture == m_before.picture &&
+        stateHash(doc) != m_stateBefore && pixels >= 4096 && now.toUndo.label != "Clear All")
+        return "Clear All changed the picture and cannot be undone";
+    if (!now.hasPicture || now.picture != m_before.picture || now.size == 0) {
+        // Another picture, or a history with nothing in it: the document starts here.
+        m_lost = false;
+        restart(0, stateHash(doc));
+        return std::nullopt;
+    }
+    const uint64_t state = stateHash(doc);
+    std::string move;
+    bool turned = false;
+    if (now == m_before) {
+        move = "a " + step.verb + " that left the history as it was";
+    } else if (now.sameSteps(m_before) && m_before.toUndo.exists() &&
+               now.toRedo == m_before.toUndo) {
+        move = "an undo of " + now.toRedo.label;
+        turned = true;
+        if (m_place > 0)
+            --m_place;
+        else
+            m_lost = true;
+    } else if (now.sameSteps(m_before) && m_before.toRedo.exists() &&
+               now.toUndo == m_before.toRedo) {
+        move = "a redo of " + now.toUndo.label;
+        turned = true;
+        if (m_place + 1 < m_states.size())
+            ++m_place;
+        else
+            m_lost = true;
+    } else if (now.toRedo.exists()) {
+        return "the history changed in a " + step.verb + " and still has " + now.toRedo.label +
+               " to redo";
+    } else if (now.toUndo == m_before.toUndo && now.size == m_place && !m_lost) {
+        // New drawing dropped the steps ahead: the places behind stand.
+        m_states.resize(now.size + 1);
+        move = "new drawing";
+    } else if (step.verb == "clearall" && !m_lost && now.toUndo.label == "Clear All" &&
+               now.size <= m_place + 1) {
+        // One step added on top of the place before, and the oldest dropped to make room.
+        const size_t dropped = m_place + 1 - now.size;
+        m_states.resize(m_place + 1);
+        m_states.erase(m_states.begin(), m_states.begin() + static_cast<std::ptrdiff_t>(dropped));
+        m_states.push_back(state);
+        m_place = now.size;
+        return std::nullopt;
+    } else {
+        m_lost = false;
+        restart(now.size, state);
+        return std::nullopt;
+    }
+    if (m_lost) {
+        // The place cannot be followed: nothing is known until the history changes again.
+        return std::nullopt;
+    }
+    // A picture saved before an undo or redo no longer holds what the window shows.
+    if (turned && !doc.IsModified())
+        return move + " left the document unmodified";
+    std::optional<uint64_t>& known = m_states[m_place];
+    if (!known) {
+        known = state;
+        return std::nullopt;
+    }
+    if (*known != state)
+        return "after " + move + " the picture and notes are not as they were at place " +
+               std::to_string(m_place) + " of the history";
+    return std::nullopt;
+}
+
+// Undo and Redo chosen from the Edit menu, several times in a row: a user stepping back through
+// what they did and forward again.
+std::optional<std::string> chooseEditItem(WriterWindow& frame, int id, const char* name)
+{
+    QAction* action = frame.commands().action(id);
+    if (!clickMenuItem(&frame, frame.menu(QStringLiteral("&Edit")), action))
+        return std::string("the menu &Edit has no item ") + name;
+    return std::nullopt;
+}
+
 // ---- one journey --------------------------------------------------------------------------
 
 class WriterSession {
@@ -384,6 +586,7 @@ class WriterSession {
     void drawScript(Rng& rng, Journey& journey);
     void drawLineWidth(Rng& rng, Journey& journey);
     void drawEdgeDrag(Rng& rng, Journey& journey);
+    void drawStepBack(Rng& rng, Journey& journey);
 
     std::optional<std::string> runTool(const Step& step);
     std::optional<std::string> runDrag(const Step& step);
@@ -421,6 +624,8 @@ class WriterSession {
     std::optional<std::string> runEdgeDrag(const Step& step);
     std::optional<std::string> checkLineWidth();
     std::optional<std::string> checkEdgeDrag();
+    std::optional<std::string> runMenuUndo(const Step& step);
+    std::optional<std::string> runMenuRedo(const Step& step);
 
     std::optional<std::string> clickButton(QToolBar* bar, const char* barName,
                                            const NamedCommand& command);
@@ -543,6 +748,7 @@ class WriterSession {
         QPoint room;
     };
     std::optional<EdgeDrag> m_edgeDrag;
+    HistoryTrack m_history;
 };
 
 void WriterSession::queueAnswers(const Step& step, size_t first)
@@ -897,6 +1103,8 @@ const Verb<WriterSession> WriterSession::kVerbs[] = {
     {"script", 3, "w w", &WriterSession::drawScript, &WriterSession::runScript},
     {"width", 2, "n", &WriterSession::drawLineWidth, &WriterSession::runLineWidth},
     {"edgedrag", 3, "n n w n n", &WriterSession::drawEdgeDrag, &WriterSession::runEdgeDrag},
+    {"menuundo", 4, "", &WriterSession::drawStepBack, &WriterSession::runMenuUndo},
+    {"menuredo", 0, "", &WriterSession::drawStepBack, &WriterSession::runMenuRedo},
 };
 
 // Most journeys start on a picture.
@@ -1147,6 +1355,37 @@ std::optional<std::string> WriterSession::checkScript()
                    std::to_string(caret);
     }
     return std::nullopt;
+}
+
+// A user draws with a tool, puts it down and steps back through what they did with the Edit
+// menu, then forward through some of it again or past the end; now and then Clear All lies
+// between the drawing and the steps back.
+void WriterSession::drawStepBack(Rng& rng, Journey& journey)
+{
+    for (const NamedCommand& tool : kTools) {
+        if (m_frame->commands().isChecked(tool.id))
+            journey.push_back(Step{"tool", {tool.name}});
+    }
+    const NamedCommand& tool = rng.pick(kTools);
+    journey.push_back(Step{"tool", {tool.name}});
+    const int actions = rng.between(1, 5);
+    for (int i = 0; i < actions; ++i) {
+        if (tool.id != cmd::TextTool) {
+            journey.push_back(randomDrag(rng));
+            continue;
+        }
+        drawClick(rng, journey);
+        drawType(rng, journey);
+    }
+    journey.push_back(Step{"tool", {tool.name}});
+    if (rng.chance(1, 4))
+        journey.push_back(Step{"clearall", {}});
+    const int back = rng.between(1, actions + 2);
+    for (int i = 0; i < back; ++i)
+        journey.push_back(Step{"menuundo", {}});
+    const int forward = rng.between(0, back + 1);
+    for (int i = 0; i < forward; ++i)
+        journey.push_back(Step{"menuredo", {}});
 }
 
 // A click on a toolbar button, or why there is none to click.
@@ -1536,6 +1775,16 @@ std::optional<std::string> WriterSession::checkKeyStep(const Step& step)
     return std::nullopt;
 }
 
+std::optional<std::string> WriterSession::runMenuUndo(const Step&)
+{
+    return chooseEditItem(*m_frame, cmd::Undo, "Undo");
+}
+
+std::optional<std::string> WriterSession::runMenuRedo(const Step&)
+{
+    return chooseEditItem(*m_frame, cmd::Redo, "Redo");
+}
+
 std::optional<std::string> WriterSession::perform(const Step& step, const Verb<WriterSession>& verb)
 {
     m_messagesBefore = m_prompt.messageCount();
@@ -1553,6 +1802,7 @@ std::optional<std::string> WriterSession::perform(const Step& step, const Verb<W
     notePaste(step);
     noteKeyStep(step);
     noteScript(step);
+    m_history.before(doc());
     const auto refused = (this->*verb.run)(step);
     settle();
     reactivate(m_frame.get());
@@ -1585,6 +1835,8 @@ std::optional<std::string> WriterSession::check(const Step& step)
     if (auto broken = checkKeyStep(step))
         return broken;
     if (auto broken = checkScript())
+        return broken;
+    if (auto broken = m_history.after(doc(), step))
         return broken;
     return checkScreen();
 }
@@ -2133,7 +2385,8 @@ std::string WriterSession::state()
          << view().inspect().toolState.textLine.toStdString() << "\", focus "
          << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
                                          : "none")
-         << ", file " << m_currentFile.substr(std::min(m_currentFile.size(), m_dir.path().size()));
+         << ", file " << m_currentFile.substr(std::min(m_currentFile.size(), m_dir.path().size()))
+         << ", history place " << m_history.describe();
     return line.str();
 }
 

@@ -102,6 +102,11 @@ void WriterView::onClearAll()
 {
     if (!hasPicture())
         return;
+    m_drawing.dropIfOtherPicture();
+    // What the eraser took so far comes before Clear All, as steps of their own: undoing Clear
+    // All gives back the notes as the user saw them, not the ones they had erased.
+    if (m_tool == Tool::Eraser)
+        m_drawing.commit(PendingDrawing::Joins::Keep, m_eraser.actionName());
     m_doc.ClearNotes();
     // Clear All is a step of its own: what Redo kept would bring back a state that no longer
     // leads here.
