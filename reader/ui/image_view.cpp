@@ -27,6 +27,10 @@ namespace ombri::reader {
 
 namespace {
 
+// One zoom step, from the keys, the menu or a notch of the wheel with Ctrl held.
+constexpr float kZoomInFactor = 1.25f;
+constexpr float kZoomOutFactor = 0.8f;
+
 // Sizes and positions are truncated toward zero. Zoom has no limits, so the products are held
 // to a range where pixel arithmetic cannot overflow.
 int truncated(double value)
@@ -501,14 +505,14 @@ void ImageView::onOriginalSize()
 void ImageView::onZoomIn()
 {
     m_zoomMode = ZoomMode::Free;
-    m_zoom *= 1.25f;
+    m_zoom *= kZoomInFactor;
     repaintNow();
 }
 
 void ImageView::onZoomOut()
 {
     m_zoomMode = ZoomMode::Free;
-    m_zoom *= 0.8f;
+    m_zoom *= kZoomOutFactor;
     repaintNow();
 }
 
@@ -630,6 +634,49 @@ void ImageView::onMouseWheel(int delta)
     OnScrollBy(QSize(0, -delta / 5));
 }
 
+void ImageView::onZoomWheel(int delta, QPointF pointer)
+{
+    constexpr int kNotch = 120;
+    if (!hasPicture())
+        return;
+    // Turned back the other way, what was left of the last notch no longer counts.
+    if ((delta > 0) != (m_zoomWheelTurned > 0))
+        m_zoomWheelTurned = 0;
+    m_zoomWheelTurned += delta;
+    while (m_zoomWheelTurned >= kNotch) {
+        m_zoomWheelTurned -= kNotch;
+        zoomAbout(kZoomInFactor, pointer);
+    }
+    while (m_zoomWheelTurned <= -kNotch) {
+        m_zoomWheelTurned += kNotch;
+        zoomAbout(kZoomOutFactor, pointer);
+    }
+}
+
+void ImageView::zoomAbout(float factor, QPointF pointer)
+{
+    // The picture's point under the pointer, in picture pixels, is found in the old placement
+    // and brought back under the pointer in the new one. The scroll bars count logical pixels;
+    // the placement counts screen pixels.
+    const double scale = deviceScale();
+    const QPointF onScreen = pointer * scale;
+    const QPointF inPicture =
+        (onScreen + QPointF(deviceScrollPosition()) - QPointF(m_destination.topLeft())) /
+        static_cast<double>(m_zoom);
+    m_zoomMode = ZoomMode::Free;
+    m_zoom *= factor;
+    layoutPicture();
+    const QPointF scrolled =
+        inPicture * static_cast<double>(m_zoom) + QPointF(m_destination.topLeft()) - onScreen;
+    // Both bars move before the frame is drawn, once, as after a layout.
+    m_layingOut = true;
+    horizontalScrollBar()->setValue(qRound(scrolled.x() / scale));
+    verticalScrollBar()->setValue(qRound(scrolled.y() / scale));
+    m_layingOut = false;
+    renderFrame();
+    viewport()->repaint();
+}
+
 bool ImageView::OnScrollBy(QSize distance)
 {
     const QPoint before = scrollPosition();
@@ -638,10 +685,36 @@ bool ImageView::OnScrollBy(QSize distance)
     return scrollPosition() != before;
 }
 
+bool ImageView::onSideKey(bool forward)
+{
+    QScrollBar* across = horizontalScrollBar();
+    const int edge = forward ? across->maximum() : across->minimum();
+    if (across->value() != edge) {
+        across->triggerAction(forward ? QAbstractSlider::SliderSingleStepAdd
+                                      : QAbstractSlider::SliderSingleStepSub);
+        return true;
+    }
+    if (m_hooks.stepPicture)
+        m_hooks.stepPicture(forward);
+    return true;
+}
+
 bool ImageView::onKeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
     const bool keypad = modifiers & Qt::KeypadModifier;
+    const bool plain = (modifiers | Qt::KeypadModifier) == Qt::KeypadModifier;
     switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (!plain)
+            return false;
+        return onSideKey(key == Qt::Key_Right);
+    case Qt::Key_Backspace:
+        if (modifiers != Qt::NoModifier)
+            return false;
+        if (m_hooks.stepPicture)
+            m_hooks.stepPicture(false);
+        return true;
     case Qt::Key_Escape:
         if (m_hooks.leaveFullScreen)
             m_hooks.leaveFullScreen();
@@ -696,7 +769,10 @@ void ImageView::mouseMoveEvent(QMouseEvent* event)
 
 void ImageView::wheelEvent(QWheelEvent* event)
 {
-    onMouseWheel(event->angleDelta().y());
+    if (event->modifiers() & Qt::ControlModifier)
+        onZoomWheel(event->angleDelta().y(), event->position());
+    else
+        onMouseWheel(event->angleDelta().y());
     event->accept();
 }
 

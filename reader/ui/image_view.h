@@ -73,6 +73,9 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
         // The Delete command or key given while the view has the focus: the picture on show
         // goes to the trash.
         std::function<void()> deletePicture;
+        // Left, Right or Backspace stepped off the picture on show: the next picture when
+        // forward, else the previous one, as the window's own stepping commands do.
+        std::function<void(bool forward)> stepPicture;
     };
 
     // What the view shows, as the window and the tests see it.
@@ -189,8 +192,14 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     void onMouseMove(QPoint point, Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers);
     // delta in the wheel's units, 120 a notch, positive turned away from the user.
     void onMouseWheel(int delta);
+    // Ctrl with the wheel: a zoom step for each notch, the picture's point under the pointer
+    // (in the viewport's logical pixels) staying under it.
+    void onZoomWheel(int delta, QPointF pointer);
+    void zoomAbout(float factor, QPointF pointer);
     // Scrolls by the distance, as far as the scroll range allows; false when nothing moved.
     bool OnScrollBy(QSize distance);
+    // Left and Right scroll a picture wider than the view and step only from its edge.
+    bool onSideKey(bool forward);
     // A key of the view; true when it must not be passed on.
     bool onKeyDown(int key, Qt::KeyboardModifiers modifiers);
     // Only the first of the dropped files is opened, and only a local one: the folder tree goes
@@ -227,6 +236,8 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     bool m_eraseBackground = true;
     bool m_showNotes = false;
     QPoint m_lastPoint;
+    // Turns of a fine-grained wheel with Ctrl held, short of a whole notch.
+    int m_zoomWheelTurned = 0;
 
     QRect m_destination;
     QSize m_pictureSize; // as displayed, rotations included

@@ -197,6 +197,9 @@ void ReaderWindow::connectPanes()
         m_recent->sync();
     });
     view.deletePicture = [this] { deletePictureOnShow(); };
+    view.stepPicture = [this](bool forward) {
+        m_commands.trigger(forward ? cmd::NextImage : cmd::PreviousImage);
+    };
     m_view->setHooks(std::move(view));
 
     FileOperations::Hooks operations;
