@@ -53,6 +53,9 @@ FileEntry describeEntry(const std::string& folderPath, const std::string& name, 
 
 // Thumbnails kept in memory, in kilobytes: a few thousand of the normal size.
 constexpr int kThumbnailMemoryKb = 128 * 1024;
+// The narrowest the Name column becomes in a narrow pane: the other columns then scroll into
+// sight rather than squeeze the names to nothing.
+constexpr int kMinNameWidth = 100;
 
 } // namespace
 
@@ -278,6 +281,11 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const
             return notes.value_or(false) ? QStringLiteral("yes") : QString();
         }
         return cellText(entryAt(index.row()), index.column());
+    case Qt::ToolTipRole:
+        // A long name is elided on screen; hovering it shows it whole.
+        if (index.column() == NameColumn)
+            return cellText(entryAt(index.row()), NameColumn);
+        return QVariant();
     case Qt::EditRole:
         return cellText(entryAt(index.row()), index.column());
     case Qt::DecorationRole:
@@ -359,9 +367,9 @@ FileList::FileList(ReaderDocument& document, QWidget* parent)
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     header()->setSectionResizeMode(QHeaderView::Interactive);
-    const int widths[FileListModel::ColumnCount] = {100, 50, 50, 50, 50};
-    for (int column = 0; column < FileListModel::ColumnCount; ++column)
-        header()->resizeSection(column, widths[column]);
+    // Eliding in the middle keeps a long name's start and its extension in sight.
+    setTextElideMode(Qt::ElideMiddle);
+    fitColumns();
 
     SetListBkColor(kDefaultBkColour);
     m_document.setListPane(this);
@@ -382,6 +390,7 @@ bool FileList::showFolder(const std::string& path)
     m_listing = std::make_shared<const FolderListing>(std::move(*listing));
     m_currentFile = -1;
     m_model->show(m_listing);
+    fitColumns();
     // The scroll bar outlives the rows it measured; another folder starts at its first row.
     scrollToTop();
     if (m_grid)
@@ -614,6 +623,35 @@ void FileList::followRenamedFolder(const std::string& from, const std::string& t
     listing->folderPath = to + folder.substr(from.size());
     m_listing = listing;
     m_model->moved(m_listing);
+}
+
+void FileList::fitColumns()
+{
+    for (const int column :
+         {FileListModel::SizeColumn, FileListModel::TypeColumn, FileListModel::DateColumn})
+        resizeColumnToContents(column);
+    // Measuring the Notes cells would ask the background reader about every row, shown or not;
+    // they say "yes" at most, which the header's own width holds.
+    setColumnWidth(FileListModel::NotesColumn,
+                   header()->sectionSizeHint(FileListModel::NotesColumn));
+    fitNameColumn();
+}
+
+void FileList::fitNameColumn()
+{
+    int others = 0;
+    for (int column = FileListModel::SizeColumn; column < FileListModel::ColumnCount; ++column)
+        others += columnWidth(column);
+    setColumnWidth(FileListModel::NameColumn,
+                   std::max(kMinNameWidth, viewport()->width() - others));
+}
+
+// A scroll area's resize events are those of its viewport: the Name column follows the room
+// the pane gives it, and the scroll bar coming or going.
+void FileList::resizeEvent(QResizeEvent* event)
+{
+    QTreeView::resizeEvent(event);
+    fitNameColumn();
 }
 
 void FileList::forwardZoomCommand(int command)

@@ -257,8 +257,13 @@ class FileList : public QTreeView, public ListPane {
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    // Size, Type, Date Modified and Notes as wide as what they show, and the Name column the
+    // rest of the pane's width.
+    void fitColumns();
+    void fitNameColumn();
     void selectFile(int index);
     std::string currentFilePath() const;
     ThumbnailSize thumbnailSizeForScreen() const;

@@ -148,12 +148,12 @@ constexpr Row kRows[] = {
         .keys({Qt::KeypadModifier | Qt::Key_Plus})
         .button(MainToolBar, 110, "zoom-in")
         .rules(viewRun, viewEnabled),
-    Row{cmd::ZoomOut, "Zoom &Out", "Zom Out \nZoom Out"}
+    Row{cmd::ZoomOut, "Zoom &Out", "Zoom Out \nZoom Out"}
         .inMenu(ViewMenu)
         .keys({Qt::KeypadModifier | Qt::Key_Minus})
         .button(MainToolBar, 100, "zoom-out")
         .rules(viewRun, viewEnabled),
-    Row{cmd::PreviousImage, "&Previous Image", "DIsplay the previous image \nPrevious Image"}
+    Row{cmd::PreviousImage, "&Previous Image", "Display the previous image \nPrevious Image"}
         .inMenu(ViewMenu, kSeparated)
         .keys({Qt::Key_Up, Qt::Key_PageUp})
         .button(MainToolBar, 50, "previous-image")
@@ -226,7 +226,7 @@ constexpr Row kRows[] = {
         .inMenu(ImageMenu, kSeparated)
         .button(ImageToolsBar, 50, "channel-red")
         .rules(adjust, documentEnabled, documentChecked),
-    Row{cmd::ChannelGreen, "Channel Green", "Dispaly in Green Channel \nGreen Channel"}
+    Row{cmd::ChannelGreen, "Channel Green", "Display in Green Channel \nGreen Channel"}
         .inMenu(ImageMenu)
         .button(ImageToolsBar, 60, "channel-green")
         .rules(adjust, documentEnabled, documentChecked),
@@ -238,11 +238,11 @@ constexpr Row kRows[] = {
         .inMenu(ImageMenu, kSeparated)
         .button(ImageToolsBar, 80, "flip-horizontal")
         .rules(adjust, documentEnabled, documentChecked),
-    Row{cmd::FlipVertical, "Flip Vertical", "Dispaly in Vertical Flip \nVertical Flip"}
+    Row{cmd::FlipVertical, "Flip Vertical", "Display in Vertical Flip \nVertical Flip"}
         .inMenu(ImageMenu)
         .button(ImageToolsBar, 90, "flip-vertical")
         .rules(adjust, documentEnabled, documentChecked),
-    Row{cmd::RotateClockwise, "Rotate 90 CW", "Display in Clockwise Rotation \nCloclwise Rotation"}
+    Row{cmd::RotateClockwise, "Rotate 90 CW", "Display in Clockwise Rotation \nClockwise Rotation"}
         .inMenu(ImageMenu, kSeparated)
         .button(ImageToolsBar, 100, "rotate-cw")
         .rules(adjust, documentEnabled, documentChecked),

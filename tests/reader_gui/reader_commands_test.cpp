@@ -13,6 +13,8 @@
 #include <QToolBar>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace ombri::reader {
 namespace {
 
@@ -51,8 +53,37 @@ TEST_F(ReaderFrameTest, EntriesWithoutAHandlerStayDisabled)
         EXPECT_FALSE(frame.commands().action(id)->isEnabled()) << id;
         EXPECT_FALSE(frame.commands().trigger(id)) << id;
     }
-    EXPECT_EQ(frame.commands().action(cmd::ZoomOut)->statusTip(), "Zom Out");
     EXPECT_EQ(frame.commands().action(cmd::ChannelGreen)->toolTip(), "Green Channel");
+}
+
+// The items' prompts and tips are spelt right, as the menus show them.
+TEST_F(ReaderFrameTest, MenuPromptsAreSpeltRight)
+{
+    ReaderWindow& frame = start({file("b.bmp")});
+    struct Expected {
+        const char* menu;
+        const char* item;
+        const char* statusTip;
+        const char* toolTip;
+    };
+    const Expected texts[] = {
+        {"&View", "Zoom &Out", "Zoom Out", "Zoom Out"},
+        {"&View", "&Previous Image", "Display the previous image", "Previous Image"},
+        {"&Image", "Channel Green", "Display in Green Channel", "Green Channel"},
+        {"&Image", "Flip Vertical", "Display in Vertical Flip", "Vertical Flip"},
+        {"&Image", "Rotate 90 CW", "Display in Clockwise Rotation", "Clockwise Rotation"},
+    };
+    for (const Expected& expected : texts) {
+        const QMenu* menu = frame.menu(expected.menu);
+        ASSERT_NE(menu, nullptr) << expected.menu;
+        const QList<QAction*> actions = menu->actions();
+        const auto item = std::find_if(actions.begin(), actions.end(), [&](const QAction* action) {
+            return action->text().section(QLatin1Char('\t'), 0, 0) == expected.item;
+        });
+        ASSERT_NE(item, actions.end()) << expected.item;
+        EXPECT_EQ((*item)->statusTip(), expected.statusTip);
+        EXPECT_EQ((*item)->toolTip(), expected.toolTip);
+    }
 }
 
 // The menu items and the buttons follow the picture on show, the pane with the focus and the
