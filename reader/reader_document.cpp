@@ -64,6 +64,7 @@ void ReaderDocument::setLoadedPicture(Dib image, std::optional<NoteLayer> notes,
     if (m_noteLayer && !noteLayerFits())
         m_noteLayer.reset();
     m_displayCopy.reset();
+    m_unshownReason.clear();
     if (m_pictureObserver)
         m_pictureObserver();
 }
@@ -84,6 +85,7 @@ void ReaderDocument::DeleteContents()
     NoteLayer().swap(m_movedNotes);
     m_width = 0;
     m_height = 0;
+    m_unshownReason.clear();
     if (m_pictureObserver)
         m_pictureObserver();
 }

@@ -61,6 +61,9 @@ class ReaderDocument : public DocumentBase {
     const SignatureFind& foundSignature() const { return m_foundSignature; }
     // Full path of the last picture opened successfully; kept when a later open fails.
     const std::string& currentPath() const { return m_currentPath; }
+    // Why the file last chosen is not on show ("Not a picture", "x.png is truncated"), for the
+    // image view to say in its place; empty while a picture is shown or nothing was chosen.
+    const std::string& unshownReason() const { return m_unshownReason; }
 
     NoteColour noteColour() const { return m_noteColour; }
     bool complementNotes() const { return m_complement; }
@@ -130,6 +133,8 @@ class ReaderDocument : public DocumentBase {
     bool FindNextImage();
 
     void setLoadedPicture(Dib image, std::optional<NoteLayer> notes, SignatureFind signature);
+    // A failed open leaves the document empty with this said in the picture's place.
+    void setUnshownReason(std::string reason) { m_unshownReason = std::move(reason); }
 
   private:
     using NeighbourFinder = std::optional<std::string> (*)(const std::string& folder,
@@ -162,6 +167,7 @@ class ReaderDocument : public DocumentBase {
     SignatureFind m_foundSignature;
     Dib m_image;
     std::function<void()> m_pictureObserver;
+    std::string m_unshownReason;
 };
 
 } // namespace ombri::reader

@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFont>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -168,6 +170,7 @@ ImageView::Inspection ImageView::inspect() const
     seen.destination = m_destination;
     seen.frame = m_frame;
     seen.pictureConversions = m_conversions;
+    seen.message = m_message;
     return seen;
 }
 
@@ -324,10 +327,32 @@ void ImageView::renderFrame()
     // A picture that overlaps the view on both axes hides every background pixel anyway.
     if (m_eraseBackground && !backgroundCovered())
         painter.fillRect(m_frame.rect(), toQColor(m_background));
-    if (m_destination.isEmpty())
+    if (m_destination.isEmpty()) {
+        drawUnshownReason(painter);
         return;
+    }
+    m_message.clear();
     const QImage& picture = convertedPicture();
     DibDraw(painter, m_destination.translated(-deviceScrollPosition()), picture, picture.rect());
+}
+
+void ImageView::drawUnshownReason(QPainter& painter)
+{
+    m_message = hasPicture() ? QString() : QString::fromStdString(m_doc.unshownReason());
+    if (m_message.isEmpty())
+        return;
+    // Painted over the last frame without erasing, the text of the file before would show
+    // through this one.
+    painter.fillRect(m_frame.rect(), toQColor(m_background));
+    const QColor background = toQColor(m_background);
+    painter.setPen(qGray(background.rgb()) < 128 ? Qt::white : Qt::black);
+    // The frame is painted in screen pixels: the text keeps the size of the window's other text.
+    QFont font = this->font();
+    font.setPixelSize(std::max(1, qRound(QFontInfo(this->font()).pixelSize() * deviceScale())));
+    painter.setFont(font);
+    const int margin = qRound(8 * deviceScale());
+    painter.drawText(m_frame.rect().adjusted(margin, margin, -margin, -margin),
+                     Qt::AlignCenter | Qt::TextWordWrap, m_message);
 }
 
 void ImageView::repaintNow()

@@ -21,6 +21,7 @@
 #include <utility>
 
 class QPaintDevice;
+class QPainter;
 class QPrinter;
 
 namespace ombri {
@@ -101,6 +102,9 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
         // How often the display picture was converted for painting: once per change, never per
         // paint.
         uint64_t pictureConversions = 0;
+        // What the last frame says in place of a picture that could not be shown; empty when
+        // it says nothing.
+        QString message;
     };
 
     static constexpr ColourRef kDefaultBackground = makeColourRef(128, 128, 255);
@@ -224,6 +228,8 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     ViewGeometry geometry() const;
     void layoutPicture();
     void renderFrame();
+    // Says in the middle of the frame why the file chosen is not on show.
+    void drawUnshownReason(QPainter& painter);
     void repaintNow();
     bool backgroundCovered() const;
     void updateCursor();
@@ -257,6 +263,7 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     // of the one it replaces, so the source alone cannot tell.
     bool m_convertedStale = true;
     uint64_t m_conversions = 0;
+    QString m_message; // what the frame says in place of a picture
     std::unique_ptr<QPrinter> m_printer;
 };
 

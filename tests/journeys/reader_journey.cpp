@@ -2387,7 +2387,17 @@ std::optional<std::string> ReaderSession::checkScreen()
     };
     const int width = shown.width();
     if (!doc().hasImage()) {
+        // A file that could not be shown has its reason written across the middle; the rows
+        // above and below it are background alone.
+        const std::string reason = doc().unshownReason();
+        if (view().inspect().message.toStdString() != reason)
+            return "with no picture the image view says \"" +
+                   view().inspect().message.toStdString() + "\" where the document says \"" +
+                   reason + "\"";
+        const int spared = reason.empty() ? 0 : shown.height() / 3;
         for (int y = 0; y < shown.height(); ++y) {
+            if (spared > 0 && y >= spared && y < shown.height() - spared)
+                continue;
             const int x = firstOther(reinterpret_cast<const QRgb*>(shown.constScanLine(y)), 0,
                                      width, background);
             if (x < width)

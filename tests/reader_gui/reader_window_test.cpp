@@ -477,13 +477,25 @@ TEST_F(ReaderFrameTest, NoPictureLeavesOnlyTheBackgroundOnScreen)
     const QRgb background = qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
     const QRgb picture = qRgb(200, 200, 200) & 0xFFFFFFu;
     ASSERT_EQ(centreShown(), picture);
+    // The reason a file is not shown may be written in the middle; no pixel of the picture is
+    // left anywhere.
+    const auto pictureGone = [&view, background, picture] {
+        const QImage painted = view.viewport()->grab().toImage();
+        for (int y = 0; y < painted.height(); ++y) {
+            for (int x = 0; x < painted.width(); ++x) {
+                if ((painted.pixel(x, y) & 0xFFFFFFu) == picture)
+                    return false;
+            }
+        }
+        return (painted.pixel(0, 0) & 0xFFFFFFu) == (background & 0xFFFFFFu);
+    };
 
     QTest::keyClick(&frame.list(), Qt::Key_Down); // the broken b.bmp
     EXPECT_FALSE(frame.document().hasImage());
-    EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
+    EXPECT_TRUE(pictureGone());
     QTest::keyClick(&frame.list(), Qt::Key_Down); // c.txt, no picture at all
     EXPECT_EQ(frame.list().currentFileIndex(), 2);
-    EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
+    EXPECT_TRUE(pictureGone());
 
     ASSERT_TRUE(frame.openFile(file("steps/a.bmp")));
     ASSERT_EQ(centreShown(), picture);
@@ -492,13 +504,13 @@ TEST_F(ReaderFrameTest, NoPictureLeavesOnlyTheBackgroundOnScreen)
     QTest::mouseClick(frame.tree().viewport(), Qt::LeftButton, Qt::NoModifier,
                       frame.tree().visualItemRect(parent).center());
     EXPECT_EQ(frame.tree().selectedItem(), parent);
-    EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
+    EXPECT_TRUE(pictureGone());
 
     ASSERT_TRUE(frame.openFile(file("steps/a.bmp")));
     ASSERT_EQ(centreShown(), picture);
     frame.commands().trigger(cmd::NewFolder);
     EXPECT_TRUE(fs::is_directory(dir.file("steps/New Folder")));
-    EXPECT_EQ(centreShown(), background & 0xFFFFFFu);
+    EXPECT_TRUE(pictureGone());
 }
 
 // Deleting the folder the list shows when it is the last of its siblings: the tree selects the
