@@ -17,11 +17,13 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPixmap>
+#include <QScrollBar>
 #include <QStackedWidget>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -365,6 +367,7 @@ FileList::FileList(ReaderDocument& document, QWidget* parent)
 
     SetListBkColor(kDefaultBkColour);
     m_document.setListPane(this);
+    connect(&m_watch, &FolderWatch::changed, this, &FileList::folderChanged);
 }
 
 FileList::~FileList()
@@ -376,12 +379,15 @@ bool FileList::showFolder(const std::string& path)
 {
     auto listing = readFolderListing(path);
     if (!listing) {
+        m_watch.stop();
         m_model->show(nullptr);
         return false;
     }
     m_listing = std::make_shared<const FolderListing>(std::move(*listing));
     m_currentFile = -1;
     m_model->show(m_listing);
+    // Without a watch the list still lists the folder; it then follows the disk on F5 only.
+    m_watch.watch(m_listing->folderPath);
     // The scroll bar outlives the rows it measured; another folder starts at its first row.
     scrollToTop();
     if (m_grid)
@@ -455,6 +461,106 @@ FileList::AfterDelete FileList::followDeletedEntry(const std::string& path)
     if (after.fileRemoved && current >= 0)
         after.next = currentFilePath();
     return after;
+}
+
+namespace {
+
+int fileIndexOf(const FolderListing& listing, const std::string& name)
+{
+    for (size_t i = 0; i < listing.files.size(); ++i) {
+        if (listing.files[i].name == name)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Where the current file goes when it went: to the first of the files that followed it that is
+// still there, else to the last of those before it.
+int survivorOf(const FolderListing& before, int current, const FolderListing& now)
+{
+    const auto count = static_cast<int>(before.files.size());
+    for (int i = current + 1; i < count; ++i) {
+        const int index = fileIndexOf(now, before.files[static_cast<size_t>(i)].name);
+        if (index >= 0)
+            return index;
+    }
+    for (int i = std::min(current, count) - 1; i >= 0; --i) {
+        const int index = fileIndexOf(now, before.files[static_cast<size_t>(i)].name);
+        if (index >= 0)
+            return index;
+    }
+    return now.files.empty() ? -1 : 0;
+}
+
+} // namespace
+
+FileList::AfterDelete FileList::refresh()
+{
+    AfterDelete after;
+    // A listing kept only for stepping, after a folder that could not be read, is not on show.
+    if (m_listing->folderPath.empty() || m_model->listing() != m_listing.get())
+        return after;
+    auto listing = readFolderListing(m_listing->folderPath);
+    if (!listing) {
+        m_watch.stop();
+        listing = FolderListing{};
+        listing->folderPath = m_listing->folderPath;
+    }
+    auto relisted = std::make_shared<const FolderListing>(std::move(*listing));
+    int current = -1;
+    std::string currentName;
+    if (m_currentFile >= 0) {
+        currentName = m_listing->files[static_cast<size_t>(m_currentFile)].name;
+        current = fileIndexOf(*relisted, currentName);
+        if (current < 0) {
+            after.fileRemoved = true;
+            current = survivorOf(*m_listing, m_currentFile, *relisted);
+        }
+    }
+    showRelisted(std::move(relisted), current, nameAtRow(selectionModel()->currentIndex().row()));
+    if (after.fileRemoved && current >= 0)
+        after.next = currentFilePath();
+    return after;
+}
+
+std::optional<std::string> FileList::nameAtRow(int row) const
+{
+    const auto folderCount = static_cast<int>(m_listing->folders.size());
+    if (row < 0 || row >= m_model->rowCount())
+        return std::nullopt;
+    return row < folderCount ? m_listing->folders[static_cast<size_t>(row)].name
+                             : m_listing->files[static_cast<size_t>(row - folderCount)].name;
+}
+
+void FileList::showRelisted(std::shared_ptr<const FolderListing> listing, int current,
+                            const std::optional<std::string>& highlighted)
+{
+    const int tableScroll = verticalScrollBar()->value();
+    const int gridScroll = m_grid ? m_grid->verticalScrollBar()->value() : 0;
+    m_listing = std::move(listing);
+    m_model->show(m_listing);
+    m_currentFile = -1;
+    if (current >= 0)
+        selectFile(current);
+    const bool highlightMoved =
+        highlighted &&
+        (current < 0 || *highlighted != m_listing->files[static_cast<size_t>(current)].name);
+    for (int row = 0; highlightMoved && row < m_model->rowCount(); ++row) {
+        if (nameAtRow(row) == highlighted) {
+            selectionModel()->setCurrentIndex(m_model->index(row, 0),
+                                              QItemSelectionModel::ClearAndSelect |
+                                                  QItemSelectionModel::Rows);
+            break;
+        }
+    }
+    // The rows the user was looking at stay in place: the views measure their rows again at
+    // once, so that the scroll bars can go back to where they were.
+    doItemsLayout();
+    verticalScrollBar()->setValue(tableScroll);
+    if (m_grid) {
+        m_grid->doItemsLayout();
+        m_grid->verticalScrollBar()->setValue(gridScroll);
+    }
 }
 
 std::string FileList::currentFilePath() const
@@ -566,6 +672,15 @@ void FileList::clickRow(int row)
     const int file = row - folderCount;
     if (file == m_currentFile)
         return;
+    // A file another program took away in the moment before its row went: the list catches up
+    // instead of opening nothing.
+    struct stat status;
+    const std::string path =
+        m_listing->folderPath + m_listing->files[static_cast<size_t>(file)].name;
+    if (::lstat(path.c_str(), &status) != 0 && errno == ENOENT) {
+        emit folderChanged();
+        return;
+    }
     selectFile(file);
     m_document.OpenImagePath(currentFilePath());
 }

@@ -3,6 +3,7 @@
 #include "notes/render.h"
 #include "reader/panes.h"
 #include "reader/thumbnails.h"
+#include "reader/ui/folder_watch.h"
 
 #include <QAbstractTableModel>
 #include <QCache>
@@ -171,6 +172,11 @@ class FileList : public QTreeView, public ListPane {
     // one before it, as a click on it would make it, without opening it. Nothing changes for a
     // path that is not listed.
     AfterDelete followDeletedEntry(const std::string& path);
+    // Reads the listed folder again, as other programs left it: the current file, the highlight
+    // and the scroll position stay where they can. When the current file went, the one that
+    // followed it becomes current, else the one before it, as after a delete; fileRemoved then
+    // tells so. A folder that cannot be read any more is listed empty.
+    AfterDelete refresh();
     // Marks the listed file with this full path as the current one, as a click on it would,
     // without opening it: a picture opened elsewhere (command line, drop) is where Previous and
     // Next step from. False when the path is not in the listing.
@@ -250,6 +256,8 @@ class FileList : public QTreeView, public ListPane {
     void zoomCommandForwarded(int command);
     // The Delete key was pressed in the table or the grid: the highlighted entry is to go.
     void deleteRequested();
+    // Another program changed the listed folder; refresh() brings the list up to date.
+    void folderChanged();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -262,6 +270,11 @@ class FileList : public QTreeView, public ListPane {
     void selectFile(int index);
     std::string currentFilePath() const;
     ThumbnailSize thumbnailSizeForScreen() const;
+    // The name of the entry at a row of the listing on show, or nothing.
+    std::optional<std::string> nameAtRow(int row) const;
+    // Shows another state of the same folder, keeping what the user is looking at.
+    void showRelisted(std::shared_ptr<const FolderListing> listing, int current,
+                      const std::optional<std::string>& highlighted);
 
     ReaderDocument& m_document;
     FileListModel* m_model;
@@ -272,6 +285,7 @@ class FileList : public QTreeView, public ListPane {
     bool m_outOfSightForFullScreen = false;
     ThumbnailGrid* m_grid = nullptr;
     bool m_thumbnailMode = false;
+    FolderWatch m_watch;
 };
 
 } // namespace ombri::reader
