@@ -26,6 +26,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <map>
 
 namespace ombri::reader {
 
@@ -51,6 +52,20 @@ FileEntry describeEntry(const std::string& folderPath, const std::string& name, 
         entry.hasTime = true;
     }
     return entry;
+}
+
+const FileEntry& entryIn(const FolderListing& listing, int row)
+{
+    const auto folderCount = static_cast<int>(listing.folders.size());
+    return row < folderCount ? listing.folders[static_cast<size_t>(row)]
+                             : listing.files[static_cast<size_t>(row - folderCount)];
+}
+
+// The same file as far as the list shows it: what was read of it still holds.
+bool sameState(const FileEntry& a, const FileEntry& b)
+{
+    return a.size == b.size && a.hasTime == b.hasTime && a.year == b.year && a.month == b.month &&
+           a.day == b.day && a.hour == b.hour && a.minute == b.minute;
 }
 
 // Thumbnails kept in memory, in kilobytes: a few thousand of the normal size.
@@ -122,7 +137,56 @@ void FileListModel::show(std::shared_ptr<const FolderListing> listing)
     m_icons.assign(static_cast<size_t>(rowCount()), std::nullopt);
     m_fetchedIcons = 0;
     m_facts.assign(static_cast<size_t>(rowCount()), RowFacts{});
+    m_rowOfKey.clear();
+    for (int row = 0; row < rowCount(); ++row) {
+        m_facts[static_cast<size_t>(row)].key = m_nextKey++;
+        m_rowOfKey[m_nextKey - 1] = row;
+    }
     m_thumbnails.clear();
+    endResetModel();
+}
+
+void FileListModel::giveKey(int row)
+{
+    RowFacts& facts = m_facts[static_cast<size_t>(row)];
+    m_rowOfKey.erase(facts.key);
+    facts.key = m_nextKey++;
+    m_rowOfKey[facts.key] = row;
+}
+
+void FileListModel::relisted(std::shared_ptr<const FolderListing> listing)
+{
+    beginResetModel();
+    // Entries left as they were keep what is known of them, and the answers still to come for
+    // them; the rest are asked about again when painted.
+    std::map<std::pair<bool, std::string>, int> oldRows;
+    for (int row = 0; row < rowCount(); ++row)
+        oldRows[{isFileRow(row), entryAt(row).name}] = row;
+    const auto before = m_listing;
+    std::vector<std::optional<QIcon>> icons;
+    std::vector<RowFacts> facts;
+    std::unordered_map<int, int> rowOfKey;
+    m_listing = std::move(listing);
+    for (int row = 0; row < rowCount(); ++row) {
+        const FileEntry& entry = entryAt(row);
+        const auto found = oldRows.find({isFileRow(row), entry.name});
+        const bool same =
+            found != oldRows.end() && sameState(entryIn(*before, found->second), entry);
+        icons.push_back(same ? m_icons[static_cast<size_t>(found->second)] : std::nullopt);
+        facts.push_back(same ? m_facts[static_cast<size_t>(found->second)] : RowFacts{});
+        if (same)
+            oldRows.erase(found);
+        else
+            facts.back().key = m_nextKey++;
+        rowOfKey[facts.back().key] = row;
+    }
+    for (const auto& gone : oldRows)
+        m_thumbnails.remove(m_facts[static_cast<size_t>(gone.second)].key);
+    m_icons = std::move(icons);
+    m_facts = std::move(facts);
+    m_rowOfKey = std::move(rowOfKey);
+    m_fetchedIcons = static_cast<int>(
+        std::count_if(m_icons.begin(), m_icons.end(), [](const auto& icon) { return icon; }));
     endResetModel();
 }
 
@@ -154,23 +218,25 @@ const FileListModel::RowFacts& FileListModel::factsAt(int row, bool withThumbnai
     RowFacts& facts = m_facts[static_cast<size_t>(row)];
     const bool askThumbnail =
         withThumbnail && m_thumbnailSize &&
-        (!facts.thumbnailAsked || (facts.thumbnailMade && !m_thumbnails.contains(row)));
+        (!facts.thumbnailAsked || (facts.thumbnailMade && !m_thumbnails.contains(facts.key)));
     if (!facts.notesAsked || askThumbnail) {
         facts.notesAsked = true;
         if (askThumbnail) {
             facts.thumbnailAsked = true;
             facts.thumbnailDone = facts.thumbnailMade = false;
         }
-        m_reader->request(row, m_listing->folderPath + entryAt(row).name,
+        m_reader->request(facts.key, m_listing->folderPath + entryAt(row).name,
                           askThumbnail ? m_thumbnailSize : std::nullopt);
     }
     return facts;
 }
 
-void FileListModel::factsRead(int row, const FileFacts& facts)
+void FileListModel::factsRead(int key, const FileFacts& facts)
 {
-    if (!isFileRow(row))
+    const auto listed = m_rowOfKey.find(key);
+    if (listed == m_rowOfKey.end() || !isFileRow(listed->second))
         return;
+    const int row = listed->second;
     RowFacts& known = m_facts[static_cast<size_t>(row)];
     known.carriesNotes = facts.carriesNotes;
     if (known.thumbnailAsked && !known.thumbnailDone) {
@@ -179,7 +245,7 @@ void FileListModel::factsRead(int row, const FileFacts& facts)
             QPixmap pixmap = QPixmap::fromImage(facts.thumbnail);
             pixmap.setDevicePixelRatio(m_devicePixelRatio);
             const auto cost = static_cast<int>(facts.thumbnail.sizeInBytes() / 1024) + 1;
-            known.thumbnailMade = m_thumbnails.insert(row, new QIcon(pixmap), cost);
+            known.thumbnailMade = m_thumbnails.insert(key, new QIcon(pixmap), cost);
         }
     }
     emit dataChanged(index(row, NotesColumn), index(row, NotesColumn), {Qt::DisplayRole});
@@ -199,8 +265,9 @@ void FileListModel::renamed(std::shared_ptr<const FolderListing> listing, int ro
     m_listing = std::move(listing);
     // Another extension may have another icon, and another reader.
     m_icons[static_cast<size_t>(row)].reset();
+    m_thumbnails.remove(m_facts[static_cast<size_t>(row)].key);
     m_facts[static_cast<size_t>(row)] = RowFacts{};
-    m_thumbnails.remove(row);
+    giveKey(row);
     emit dataChanged(index(row, NotesColumn), index(row, NotesColumn), {Qt::DisplayRole});
     if (m_thumbnailSize)
         emit dataChanged(index(row, NameColumn), index(row, NameColumn),
@@ -250,7 +317,7 @@ QVariant FileListModel::decorationAt(int row) const
 {
     if (m_thumbnailSize && isFileRow(row)) {
         factsAt(row, true);
-        if (const QIcon* thumbnail = m_thumbnails.object(row))
+        if (const QIcon* thumbnail = m_thumbnails.object(m_facts[static_cast<size_t>(row)].key))
             return *thumbnail;
     }
     return iconAt(row);
@@ -538,7 +605,7 @@ void FileList::showRelisted(std::shared_ptr<const FolderListing> listing, int cu
     const int tableScroll = verticalScrollBar()->value();
     const int gridScroll = m_grid ? m_grid->verticalScrollBar()->value() : 0;
     m_listing = std::move(listing);
-    m_model->show(m_listing);
+    m_model->relisted(m_listing);
     m_currentFile = -1;
     if (current >= 0)
         selectFile(current);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -84,6 +85,8 @@ class FileListModel : public QAbstractTableModel {
     const FolderListing* listing() const { return m_listing.get(); }
     // Takes a listing that differs from the one on show only in the name of the entry at row.
     void renamed(std::shared_ptr<const FolderListing> listing, int row);
+    // Another reading of the same folder: what is known of entries left as they were is kept.
+    void relisted(std::shared_ptr<const FolderListing> listing);
     // The same entries, listed under the new path of their renamed folder.
     void moved(std::shared_ptr<const FolderListing> listing);
 
@@ -105,6 +108,9 @@ class FileListModel : public QAbstractTableModel {
         bool thumbnailDone = false; // answered, with a thumbnail or without one
         bool thumbnailMade = false; // answered with one, which may since have left memory
         std::optional<bool> carriesNotes;
+        // What the row's requests and thumbnail are known by: rows move when the folder is
+        // read again, while an answer may still be on its way.
+        int key = 0;
     };
 
     const FileEntry& entryAt(int row) const;
@@ -114,7 +120,8 @@ class FileListModel : public QAbstractTableModel {
     QVariant decorationAt(int row) const;
     // The facts of a file row, asked for when they were not yet.
     const RowFacts& factsAt(int row, bool withThumbnail) const;
-    void factsRead(int row, const FileFacts& facts);
+    void factsRead(int key, const FileFacts& facts);
+    void giveKey(int row);
 
     std::shared_ptr<const FolderListing> m_listing;
     QFileIconProvider m_iconProvider;
@@ -127,6 +134,8 @@ class FileListModel : public QAbstractTableModel {
     std::optional<ThumbnailSize> m_thumbnailSize;
     qreal m_devicePixelRatio = 1;
     BackgroundFileReader* m_reader;
+    std::unordered_map<int, int> m_rowOfKey;
+    int m_nextKey = 0;
 };
 
 // The file list, the middle pane of the reader: the contents of the folder chosen in the tree
