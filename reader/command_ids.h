@@ -54,6 +54,7 @@ enum : int {
     LeftBackground = 32848,
     RightBackground = 32849,
     Thumbnails = 32850,
+    Refresh = 32860,
     FileNew = 57600,
     FileOpen = 57601,
     PrintSetup = 57606,

@@ -17,13 +17,16 @@
 #include <QMouseEvent>
 #include <QPalette>
 #include <QPixmap>
+#include <QScrollBar>
 #include <QStackedWidget>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <map>
 
 namespace ombri::reader {
 
@@ -49,6 +52,20 @@ FileEntry describeEntry(const std::string& folderPath, const std::string& name, 
         entry.hasTime = true;
     }
     return entry;
+}
+
+const FileEntry& entryIn(const FolderListing& listing, int row)
+{
+    const auto folderCount = static_cast<int>(listing.folders.size());
+    return row < folderCount ? listing.folders[static_cast<size_t>(row)]
+                             : listing.files[static_cast<size_t>(row - folderCount)];
+}
+
+// The same file as far as the list shows it: what was read of it still holds.
+bool sameState(const FileEntry& a, const FileEntry& b)
+{
+    return a.size == b.size && a.hasTime == b.hasTime && a.year == b.year && a.month == b.month &&
+           a.day == b.day && a.hour == b.hour && a.minute == b.minute;
 }
 
 // Thumbnails kept in memory, in kilobytes: a few thousand of the normal size.
@@ -123,7 +140,56 @@ void FileListModel::show(std::shared_ptr<const FolderListing> listing)
     m_icons.assign(static_cast<size_t>(rowCount()), std::nullopt);
     m_fetchedIcons = 0;
     m_facts.assign(static_cast<size_t>(rowCount()), RowFacts{});
+    m_rowOfKey.clear();
+    for (int row = 0; row < rowCount(); ++row) {
+        m_facts[static_cast<size_t>(row)].key = m_nextKey++;
+        m_rowOfKey[m_nextKey - 1] = row;
+    }
     m_thumbnails.clear();
+    endResetModel();
+}
+
+void FileListModel::giveKey(int row)
+{
+    RowFacts& facts = m_facts[static_cast<size_t>(row)];
+    m_rowOfKey.erase(facts.key);
+    facts.key = m_nextKey++;
+    m_rowOfKey[facts.key] = row;
+}
+
+void FileListModel::relisted(std::shared_ptr<const FolderListing> listing)
+{
+    beginResetModel();
+    // Entries left as they were keep what is known of them, and the answers still to come for
+    // them; the rest are asked about again when painted.
+    std::map<std::pair<bool, std::string>, int> oldRows;
+    for (int row = 0; row < rowCount(); ++row)
+        oldRows[{isFileRow(row), entryAt(row).name}] = row;
+    const auto before = m_listing;
+    std::vector<std::optional<QIcon>> icons;
+    std::vector<RowFacts> facts;
+    std::unordered_map<int, int> rowOfKey;
+    m_listing = std::move(listing);
+    for (int row = 0; row < rowCount(); ++row) {
+        const FileEntry& entry = entryAt(row);
+        const auto found = oldRows.find({isFileRow(row), entry.name});
+        const bool same =
+            found != oldRows.end() && sameState(entryIn(*before, found->second), entry);
+        icons.push_back(same ? m_icons[static_cast<size_t>(found->second)] : std::nullopt);
+        facts.push_back(same ? m_facts[static_cast<size_t>(found->second)] : RowFacts{});
+        if (same)
+            oldRows.erase(found);
+        else
+            facts.back().key = m_nextKey++;
+        rowOfKey[facts.back().key] = row;
+    }
+    for (const auto& gone : oldRows)
+        m_thumbnails.remove(m_facts[static_cast<size_t>(gone.second)].key);
+    m_icons = std::move(icons);
+    m_facts = std::move(facts);
+    m_rowOfKey = std::move(rowOfKey);
+    m_fetchedIcons = static_cast<int>(
+        std::count_if(m_icons.begin(), m_icons.end(), [](const auto& icon) { return icon; }));
     endResetModel();
 }
 
@@ -155,23 +221,25 @@ const FileListModel::RowFacts& FileListModel::factsAt(int row, bool withThumbnai
     RowFacts& facts = m_facts[static_cast<size_t>(row)];
     const bool askThumbnail =
         withThumbnail && m_thumbnailSize &&
-        (!facts.thumbnailAsked || (facts.thumbnailMade && !m_thumbnails.contains(row)));
+        (!facts.thumbnailAsked || (facts.thumbnailMade && !m_thumbnails.contains(facts.key)));
     if (!facts.notesAsked || askThumbnail) {
         facts.notesAsked = true;
         if (askThumbnail) {
             facts.thumbnailAsked = true;
             facts.thumbnailDone = facts.thumbnailMade = false;
         }
-        m_reader->request(row, m_listing->folderPath + entryAt(row).name,
+        m_reader->request(facts.key, m_listing->folderPath + entryAt(row).name,
                           askThumbnail ? m_thumbnailSize : std::nullopt);
     }
     return facts;
 }
 
-void FileListModel::factsRead(int row, const FileFacts& facts)
+void FileListModel::factsRead(int key, const FileFacts& facts)
 {
-    if (!isFileRow(row))
+    const auto listed = m_rowOfKey.find(key);
+    if (listed == m_rowOfKey.end() || !isFileRow(listed->second))
         return;
+    const int row = listed->second;
     RowFacts& known = m_facts[static_cast<size_t>(row)];
     known.carriesNotes = facts.carriesNotes;
     if (known.thumbnailAsked && !known.thumbnailDone) {
@@ -180,7 +248,7 @@ void FileListModel::factsRead(int row, const FileFacts& facts)
             QPixmap pixmap = QPixmap::fromImage(facts.thumbnail);
             pixmap.setDevicePixelRatio(m_devicePixelRatio);
             const auto cost = static_cast<int>(facts.thumbnail.sizeInBytes() / 1024) + 1;
-            known.thumbnailMade = m_thumbnails.insert(row, new QIcon(pixmap), cost);
+            known.thumbnailMade = m_thumbnails.insert(key, new QIcon(pixmap), cost);
         }
     }
     emit dataChanged(index(row, NotesColumn), index(row, NotesColumn), {Qt::DisplayRole});
@@ -200,8 +268,9 @@ void FileListModel::renamed(std::shared_ptr<const FolderListing> listing, int ro
     m_listing = std::move(listing);
     // Another extension may have another icon, and another reader.
     m_icons[static_cast<size_t>(row)].reset();
+    m_thumbnails.remove(m_facts[static_cast<size_t>(row)].key);
     m_facts[static_cast<size_t>(row)] = RowFacts{};
-    m_thumbnails.remove(row);
+    giveKey(row);
     emit dataChanged(index(row, NotesColumn), index(row, NotesColumn), {Qt::DisplayRole});
     if (m_thumbnailSize)
         emit dataChanged(index(row, NameColumn), index(row, NameColumn),
@@ -251,7 +320,7 @@ QVariant FileListModel::decorationAt(int row) const
 {
     if (m_thumbnailSize && isFileRow(row)) {
         factsAt(row, true);
-        if (const QIcon* thumbnail = m_thumbnails.object(row))
+        if (const QIcon* thumbnail = m_thumbnails.object(m_facts[static_cast<size_t>(row)].key))
             return *thumbnail;
     }
     return iconAt(row);
@@ -373,6 +442,7 @@ FileList::FileList(ReaderDocument& document, QWidget* parent)
 
     SetListBkColor(kDefaultBkColour);
     m_document.setListPane(this);
+    connect(&m_watch, &FolderWatch::changed, this, &FileList::folderChanged);
 }
 
 FileList::~FileList()
@@ -384,6 +454,7 @@ bool FileList::showFolder(const std::string& path)
 {
     auto listing = readFolderListing(path);
     if (!listing) {
+        m_watch.stop();
         m_model->show(nullptr);
         return false;
     }
@@ -391,6 +462,8 @@ bool FileList::showFolder(const std::string& path)
     m_currentFile = -1;
     m_model->show(m_listing);
     fitColumns();
+    // Without a watch the list still lists the folder; it then follows the disk on F5 only.
+    m_watch.watch(m_listing->folderPath);
     // The scroll bar outlives the rows it measured; another folder starts at its first row.
     scrollToTop();
     if (m_grid)
@@ -464,6 +537,108 @@ FileList::AfterDelete FileList::followDeletedEntry(const std::string& path)
     if (after.fileRemoved && current >= 0)
         after.next = currentFilePath();
     return after;
+}
+
+namespace {
+
+int fileIndexOf(const FolderListing& listing, const std::string& name)
+{
+    for (size_t i = 0; i < listing.files.size(); ++i) {
+        if (listing.files[i].name == name)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+// Where the current file goes when it went: to the first of the files that followed it that is
+// still there, else to the last of those before it.
+int survivorOf(const FolderListing& before, int current, const FolderListing& now)
+{
+    const auto count = static_cast<int>(before.files.size());
+    for (int i = current + 1; i < count; ++i) {
+        const int index = fileIndexOf(now, before.files[static_cast<size_t>(i)].name);
+        if (index >= 0)
+            return index;
+    }
+    for (int i = std::min(current, count) - 1; i >= 0; --i) {
+        const int index = fileIndexOf(now, before.files[static_cast<size_t>(i)].name);
+        if (index >= 0)
+            return index;
+    }
+    return now.files.empty() ? -1 : 0;
+}
+
+} // namespace
+
+FileList::AfterDelete FileList::refresh()
+{
+    AfterDelete after;
+    // A listing kept only for stepping, after a folder that could not be read, is not on show.
+    if (m_listing->folderPath.empty() || m_model->listing() != m_listing.get())
+        return after;
+    auto listing = readFolderListing(m_listing->folderPath);
+    if (!listing) {
+        m_watch.stop();
+        listing = FolderListing{};
+        listing->folderPath = m_listing->folderPath;
+    }
+    auto relisted = std::make_shared<const FolderListing>(std::move(*listing));
+    int current = -1;
+    std::string currentName;
+    if (m_currentFile >= 0) {
+        currentName = m_listing->files[static_cast<size_t>(m_currentFile)].name;
+        current = fileIndexOf(*relisted, currentName);
+        if (current < 0) {
+            after.fileRemoved = true;
+            current = survivorOf(*m_listing, m_currentFile, *relisted);
+        }
+    }
+    showRelisted(std::move(relisted), current, nameAtRow(selectionModel()->currentIndex().row()));
+    if (after.fileRemoved && current >= 0)
+        after.next = currentFilePath();
+    return after;
+}
+
+std::optional<std::string> FileList::nameAtRow(int row) const
+{
+    const auto folderCount = static_cast<int>(m_listing->folders.size());
+    if (row < 0 || row >= m_model->rowCount())
+        return std::nullopt;
+    return row < folderCount ? m_listing->folders[static_cast<size_t>(row)].name
+                             : m_listing->files[static_cast<size_t>(row - folderCount)].name;
+}
+
+void FileList::showRelisted(std::shared_ptr<const FolderListing> listing, int current,
+                            const std::optional<std::string>& highlighted)
+{
+    const int tableScroll = verticalScrollBar()->value();
+    const int gridScroll = m_grid ? m_grid->verticalScrollBar()->value() : 0;
+    m_listing = std::move(listing);
+    m_model->relisted(m_listing);
+    // A file that came or changed may be the one with the longest size or date.
+    fitColumns();
+    m_currentFile = -1;
+    if (current >= 0)
+        selectFile(current);
+    const bool highlightMoved =
+        highlighted &&
+        (current < 0 || *highlighted != m_listing->files[static_cast<size_t>(current)].name);
+    for (int row = 0; highlightMoved && row < m_model->rowCount(); ++row) {
+        if (nameAtRow(row) == highlighted) {
+            selectionModel()->setCurrentIndex(m_model->index(row, 0),
+                                              QItemSelectionModel::ClearAndSelect |
+                                                  QItemSelectionModel::Rows);
+            break;
+        }
+    }
+    // The rows the user was looking at stay in place: the views measure their rows again at
+    // once, so that the scroll bars can go back to where they were.
+    doItemsLayout();
+    verticalScrollBar()->setValue(tableScroll);
+    if (m_grid) {
+        m_grid->doItemsLayout();
+        m_grid->verticalScrollBar()->setValue(gridScroll);
+    }
 }
 
 std::string FileList::currentFilePath() const
@@ -575,6 +750,15 @@ void FileList::clickRow(int row)
     const int file = row - folderCount;
     if (file == m_currentFile)
         return;
+    // A file another program took away in the moment before its row went: the list catches up
+    // instead of opening nothing.
+    struct stat status;
+    const std::string path =
+        m_listing->folderPath + m_listing->files[static_cast<size_t>(file)].name;
+    if (::lstat(path.c_str(), &status) != 0 && errno == ENOENT) {
+        emit folderChanged();
+        return;
+    }
     selectFile(file);
     m_document.OpenImagePath(currentFilePath());
 }

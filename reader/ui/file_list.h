@@ -3,6 +3,7 @@
 #include "notes/render.h"
 #include "reader/panes.h"
 #include "reader/thumbnails.h"
+#include "reader/ui/folder_watch.h"
 
 #include <QAbstractTableModel>
 #include <QCache>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -83,6 +85,8 @@ class FileListModel : public QAbstractTableModel {
     const FolderListing* listing() const { return m_listing.get(); }
     // Takes a listing that differs from the one on show only in the name of the entry at row.
     void renamed(std::shared_ptr<const FolderListing> listing, int row);
+    // Another reading of the same folder: what is known of entries left as they were is kept.
+    void relisted(std::shared_ptr<const FolderListing> listing);
     // The same entries, listed under the new path of their renamed folder.
     void moved(std::shared_ptr<const FolderListing> listing);
 
@@ -104,6 +108,9 @@ class FileListModel : public QAbstractTableModel {
         bool thumbnailDone = false; // answered, with a thumbnail or without one
         bool thumbnailMade = false; // answered with one, which may since have left memory
         std::optional<bool> carriesNotes;
+        // What the row's requests and thumbnail are known by: rows move when the folder is
+        // read again, while an answer may still be on its way.
+        int key = 0;
     };
 
     const FileEntry& entryAt(int row) const;
@@ -113,7 +120,8 @@ class FileListModel : public QAbstractTableModel {
     QVariant decorationAt(int row) const;
     // The facts of a file row, asked for when they were not yet.
     const RowFacts& factsAt(int row, bool withThumbnail) const;
-    void factsRead(int row, const FileFacts& facts);
+    void factsRead(int key, const FileFacts& facts);
+    void giveKey(int row);
 
     std::shared_ptr<const FolderListing> m_listing;
     QFileIconProvider m_iconProvider;
@@ -126,6 +134,8 @@ class FileListModel : public QAbstractTableModel {
     std::optional<ThumbnailSize> m_thumbnailSize;
     qreal m_devicePixelRatio = 1;
     BackgroundFileReader* m_reader;
+    std::unordered_map<int, int> m_rowOfKey;
+    int m_nextKey = 0;
 };
 
 // The file list, the middle pane of the reader: the contents of the folder chosen in the tree
@@ -171,6 +181,11 @@ class FileList : public QTreeView, public ListPane {
     // one before it, as a click on it would make it, without opening it. Nothing changes for a
     // path that is not listed.
     AfterDelete followDeletedEntry(const std::string& path);
+    // Reads the listed folder again, as other programs left it: the current file, the highlight
+    // and the scroll position stay where they can. When the current file went, the one that
+    // followed it becomes current, else the one before it, as after a delete; fileRemoved then
+    // tells so. A folder that cannot be read any more is listed empty.
+    AfterDelete refresh();
     // Marks the listed file with this full path as the current one, as a click on it would,
     // without opening it: a picture opened elsewhere (command line, drop) is where Previous and
     // Next step from. False when the path is not in the listing.
@@ -250,6 +265,8 @@ class FileList : public QTreeView, public ListPane {
     void zoomCommandForwarded(int command);
     // The Delete key was pressed in the table or the grid: the highlighted entry is to go.
     void deleteRequested();
+    // Another program changed the listed folder; refresh() brings the list up to date.
+    void folderChanged();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -267,6 +284,11 @@ class FileList : public QTreeView, public ListPane {
     void selectFile(int index);
     std::string currentFilePath() const;
     ThumbnailSize thumbnailSizeForScreen() const;
+    // The name of the entry at a row of the listing on show, or nothing.
+    std::optional<std::string> nameAtRow(int row) const;
+    // Shows another state of the same folder, keeping what the user is looking at.
+    void showRelisted(std::shared_ptr<const FolderListing> listing, int current,
+                      const std::optional<std::string>& highlighted);
 
     ReaderDocument& m_document;
     FileListModel* m_model;
@@ -277,6 +299,7 @@ class FileList : public QTreeView, public ListPane {
     bool m_outOfSightForFullScreen = false;
     ThumbnailGrid* m_grid = nullptr;
     bool m_thumbnailMode = false;
+    FolderWatch m_watch;
 };
 
 } // namespace ombri::reader

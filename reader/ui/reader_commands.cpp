@@ -170,6 +170,10 @@ constexpr Row kRows[] = {
         .button(MainToolBar, 140, "thumbnails", kSeparated)
         .rules([](ReaderWindow& w, int) { w.onThumbnails(); }, nullptr,
                [](ReaderWindow& w, int) { return w.list().thumbnailMode(); }),
+    Row{cmd::Refresh, "&Refresh", "List the folder again as it is on disk\nRefresh"}
+        .inMenu(ViewMenu)
+        .keys({Qt::Key_F5})
+        .rules([](ReaderWindow& w, int) { w.onRefresh(); }),
 
     // Color: the colour the notes are shown in, then the panes' colours.
     Row{cmd::ColourSelected, "&Selected", "The color selected by the customer"}

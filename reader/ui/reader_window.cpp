@@ -183,6 +183,7 @@ void ReaderWindow::connectPanes()
         m_commands.updateAll();
     });
     connect(m_list, &FileList::deleteRequested, this, [this] { deleteListSelection(); });
+    connect(m_list, &FileList::folderChanged, this, &ReaderWindow::onRefresh);
 
     ImageView::Hooks view;
     // With the file list shown the tree lists folders only: a dropped file is reached through
@@ -418,6 +419,27 @@ void ReaderWindow::followDeletedEntry(const std::string& path, bool wasOnShow)
     } else if (wasOnShow && m_doc.hasImage() && m_doc.currentPath() == path) {
         m_doc.DeleteContents();
         m_view->redrawNow(Background::Erase);
+    }
+    m_commands.updateAll();
+}
+
+void ReaderWindow::onRefresh()
+{
+    const int current = m_list->currentFileIndex();
+    const bool listedOnShow =
+        current >= 0 && m_doc.hasImage() &&
+        m_doc.currentPath() ==
+            m_list->folderPath() + m_list->files()[static_cast<size_t>(current)].name;
+    const FileList::AfterDelete after = m_list->refresh();
+    if (after.fileRemoved && listedOnShow) {
+        // The picture on show went as if deleted here: its neighbour takes its place, or nothing
+        // is shown, rather than a picture that is no longer there.
+        if (after.next) {
+            m_doc.OpenImagePath(*after.next);
+        } else {
+            m_doc.DeleteContents();
+            m_view->redrawNow(Background::Erase);
+        }
     }
     m_commands.updateAll();
 }

@@ -102,6 +102,9 @@ class ReaderWindow : public QMainWindow {
     void onPreviousPane();
     // View > Thumbnails: the file list as thumbnails or as details, kept for the next start.
     void onThumbnails();
+    // View > Refresh and F5, and any change another program makes to the listed folder: the
+    // list shows the folder as it is now, and a picture on show that went is not kept in sight.
+    void onRefresh();
     // Edit > Delete, its toolbar button and the Delete key: what the pane that has the focus, or
     // last had it, names goes to the trash after a question. In the folder tree that is the
     // selected folder; in the file list, table or grid, the highlighted entry; in the image view

@@ -267,9 +267,13 @@ TEST_F(FileListModesTest, NotesColumnAndBadgeSayYesExactlyForPicturesCarryingNot
     // The grid's badge follows the same answers.
     toggleThumbnails(frame);
     for (const auto& [name, value] :
-         answered(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole))
-        EXPECT_EQ(value.toBool(), expected.at(name) == "yes")
-            << name; // The photograph's thumbnail now carries the answer for the next visit.
+         answered(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole)) {
+        // The mode just chosen is stored in the test's folder, and the list follows the folder.
+        if (name == "settings")
+            continue;
+        EXPECT_EQ(value.toBool(), expected.at(name) == "yes") << name;
+    }
+    // The photograph's thumbnail now carries the answer for the next visit.
     NotesReadOnTheWay noted;
     ASSERT_TRUE(
         makeThumbnail(cacheRoot(), dir.file("n8-photo.jpg"), ThumbnailSize::Normal, &noted).ok());
