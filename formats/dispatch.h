@@ -28,6 +28,8 @@ struct LoadedImage {
     bool tooLarge = false;                // refused by CheckLoadedImage: kTooLargeMessage is due
     std::vector<uint32_t> displayPalette; // the colour table as drawn; empty for true colour
     SignatureFind signature;              // the marker, as loadCheckedImage found it
+    bool declaresAlpha = false;           // the file says its fourth channel is opacity
+    std::vector<uint8_t> colourProfile;   // the embedded ICC profile, empty when there is none
 };
 
 // The marker of an SGI file lies over its colour planes; every other carrier interleaves it.

@@ -64,6 +64,13 @@ class ReaderDocument : public DocumentBase {
     // Why the file last chosen is not on show ("Not a picture", "x.png is truncated"), for the
     // image view to say in its place; empty while a picture is shown or nothing was chosen.
     const std::string& unshownReason() const { return m_unshownReason; }
+    // The picture in the colours it is meant to be seen in: the picture itself, or a copy
+    // converted from its embedded colour profile for the screen. Notes are never read from it,
+    // and nothing is saved from it.
+    const Dib& displaySource() const { return m_image; }
+    // Whether the picture on show has see-through pixels, drawn over a checkerboard on screen
+    // and over white on paper.
+    bool showsTransparency() const { return m_showsTransparency; }
 
     NoteColour noteColour() const { return m_noteColour; }
     bool complementNotes() const { return m_complement; }
@@ -168,6 +175,7 @@ class ReaderDocument : public DocumentBase {
     Dib m_image;
     std::function<void()> m_pictureObserver;
     std::string m_unshownReason;
+    bool m_showsTransparency = false;
 };
 
 } // namespace ombri::reader
