@@ -61,4 +61,32 @@ enum : int {
     StatusBar = 59393,
 };
 
+// The Line Width menu's items and the widths they choose, in menu order.
+struct LineWidthItem {
+    int command;
+    int width;
+};
+inline constexpr LineWidthItem kLineWidthItems[] = {
+    {LineWidth1, 1}, {LineWidth2, 2}, {LineWidth3, 3}, {LineWidth5, 5}, {LineWidth8, 8}};
+
+// The item that chooses a width; 0 for a width the menu does not offer.
+constexpr int lineWidthCommand(int width)
+{
+    for (const LineWidthItem& item : kLineWidthItems) {
+        if (item.width == width)
+            return item.command;
+    }
+    return 0;
+}
+
+// The width an item chooses; 1 for any other id.
+constexpr int lineWidthOf(int command)
+{
+    for (const LineWidthItem& item : kLineWidthItems) {
+        if (item.command == command)
+            return item.width;
+    }
+    return 1;
+}
+
 } // namespace ombri::writer::cmd

@@ -2141,24 +2141,6 @@ std::optional<std::string> WriterSession::checkScreen()
 
 const char* const kEdgeSides[] = {"right", "bottom", "left", "top", "corner"};
 
-int lineWidthCommand(int width)
-{
-    switch (width) {
-    case 1:
-        return cmd::LineWidth1;
-    case 2:
-        return cmd::LineWidth2;
-    case 3:
-        return cmd::LineWidth3;
-    case 5:
-        return cmd::LineWidth5;
-    case 8:
-        return cmd::LineWidth8;
-    default:
-        return 0;
-    }
-}
-
 // The figure a shape tool keeps for a drag from the anchor to the release point, in picture
 // coordinates, drawn by the surface alone over the part of the picture it can reach.
 std::vector<QPoint> wholeFigure(Tool tool, QPoint a, QPoint u, int width, QSize picture)
@@ -2201,7 +2183,7 @@ void WriterSession::drawEdgeDrag(Rng& rng, Journey& journey)
 std::optional<std::string> WriterSession::runLineWidth(const Step& step)
 {
     const int width = step.number(0);
-    const int id = lineWidthCommand(width);
+    const int id = cmd::lineWidthCommand(width);
     if (id == 0)
         return "Option > Line Width offers no width " + step.word(0);
     QMenu* option = m_frame->menu(QStringLiteral("&Option"));
@@ -2316,7 +2298,7 @@ std::optional<std::string> WriterSession::checkLineWidth()
     if (view().lineWidth() != width)
         return "Option > Line Width " + std::to_string(width) + " left the width at " +
                std::to_string(view().lineWidth());
-    if (!action(lineWidthCommand(width))->isChecked())
+    if (!action(cmd::lineWidthCommand(width))->isChecked())
         return "Option > Line Width does not check the width " + std::to_string(width);
     const int stored = QSettings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriWriter"))
                            .value(QStringLiteral("lineWidth"))

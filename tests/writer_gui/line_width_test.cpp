@@ -28,22 +28,6 @@ constexpr ShapeTool kShapeTools[] = {{cmd::LineTool, Tool::Line},
                                      {cmd::RoundRectangleTool, Tool::RoundRectangle},
                                      {cmd::ArcTool, Tool::Arc}};
 
-int widthCommand(int width)
-{
-    switch (width) {
-    case 2:
-        return cmd::LineWidth2;
-    case 3:
-        return cmd::LineWidth3;
-    case 5:
-        return cmd::LineWidth5;
-    case 8:
-        return cmd::LineWidth8;
-    default:
-        return cmd::LineWidth1;
-    }
-}
-
 // A shape tool's figure from the anchor to the release point, drawn by the drawing surface alone
 // on a white surface the size of the picture, as a note layer (rows from the bottom).
 Layer figureLayer(Tool tool, QPoint a, QPoint u, int penWidth, QSize picture)
@@ -143,7 +127,8 @@ TEST_F(LineWidthTest, TheOptionMenuSetsTheWidthWhichTheNextStartKeeps)
     menu->actions()[3]->trigger();
     EXPECT_EQ(view().lineWidth(), 5);
     for (int width : WriterView::kLineWidths)
-        EXPECT_EQ(commands().action(widthCommand(width))->isChecked(), width == 5) << width;
+        EXPECT_EQ(commands().action(cmd::lineWidthCommand(width))->isChecked(), width == 5)
+            << width;
 
     frame.reset();
     frame = std::make_unique<WriterWindow>(&prompt);
@@ -167,7 +152,7 @@ TEST_F(LineWidthTest, EachToolDrawsItsFigureAtEachWidth)
     for (const ShapeTool& shape : kShapeTools) {
         const Layer thin = figureLayer(shape.tool, from, to, 1, picture);
         for (int width : WriterView::kLineWidths) {
-            ASSERT_TRUE(commands().trigger(widthCommand(width)));
+            ASSERT_TRUE(commands().trigger(cmd::lineWidthCommand(width)));
             ASSERT_TRUE(commands().trigger(shape.command));
             dragMouse(view(), from, {QPoint(50, 40), to});
             const Layer drawn = pending();
@@ -220,7 +205,7 @@ TEST_F(LineWidthTest, PenMarksTheWideStrokeItShows)
     ASSERT_GT(countOnes(thin), 0u);
     ASSERT_TRUE(commands().trigger(cmd::Undo));
     for (int width : {2, 3, 5, 8}) {
-        ASSERT_TRUE(commands().trigger(widthCommand(width)));
+        ASSERT_TRUE(commands().trigger(cmd::lineWidthCommand(width)));
         dragMouse(view(), from, path);
         EXPECT_EQ(pending(), widened(thin, width, picture)) << width;
         EXPECT_EQ(blackOnScreen(view(), picture), pending()) << width;
@@ -245,7 +230,7 @@ TEST_F(LineWidthTest, AFigureDraggedPastTheEdgeScrollsAndIsCapturedWhole)
                  {500, 1, 1, kShapeTools[0]},
                  {500, 1, 5, kShapeTools[3]}};
     for (const auto& [past, scrolled, width, shape] : drags) {
-        ASSERT_TRUE(commands().trigger(widthCommand(width)));
+        ASSERT_TRUE(commands().trigger(cmd::lineWidthCommand(width)));
         ASSERT_TRUE(commands().trigger(shape.command));
         view().horizontalScrollBar()->setValue(0);
         view().verticalScrollBar()->setValue(0);

@@ -68,30 +68,14 @@ bool noToolActive(WriterWindow& window, int)
     return window.view().activeTool() == Tool::None;
 }
 
-int lineWidthOf(int id)
-{
-    switch (id) {
-    case cmd::LineWidth2:
-        return 2;
-    case cmd::LineWidth3:
-        return 3;
-    case cmd::LineWidth5:
-        return 5;
-    case cmd::LineWidth8:
-        return 8;
-    default:
-        return 1;
-    }
-}
-
 void chooseLineWidth(WriterWindow& window, int id)
 {
-    window.setLineWidth(lineWidthOf(id));
+    window.setLineWidth(cmd::lineWidthOf(id));
 }
 
 bool lineWidthChecked(WriterWindow& window, int id)
 {
-    return window.view().lineWidth() == lineWidthOf(id);
+    return window.view().lineWidth() == cmd::lineWidthOf(id);
 }
 
 void toggleBar(WriterWindow& window, QWidget* bar)
