@@ -33,9 +33,10 @@ class ReaderFrameTest : public ::testing::Test {
   protected:
     void SetUp() override
     {
-        // The recent-file list is stored per user: keep it in the test's own folder.
+        // The recent-file list is stored per user: keep it in a folder of the test's own, apart
+        // from the pictures, since the list follows what appears in the folder it shows.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                           QString::fromStdString(dir.file("settings")));
+                           QString::fromStdString(settingsDir.path()));
         m_oldDirectory = std::filesystem::current_path();
         for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
             ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file(name), solidPicture(40, 30, 200))));
@@ -57,6 +58,7 @@ class ReaderFrameTest : public ::testing::Test {
     QString file(const char* name) const { return QString::fromStdString(dir.file(name)); }
 
     test::TempDir dir;
+    test::TempDir settingsDir;
     ScriptedPrompt prompt;
     std::unique_ptr<ReaderApp> app;
     std::filesystem::path m_oldDirectory;
