@@ -28,6 +28,8 @@ struct BmpHeader {
     size_t entryBytes = 4;
     size_t masksBytes = 0; // bit-field masks stored behind a 40-byte header
     uint32_t masks[3] = {0, 0, 0};
+    uint32_t alphaMask = 0; // only where the header or the masks behind it have room for one
+    bool declaresAlpha = false;
 };
 
 bool isExtendedInfoHeader(uint32_t size)
@@ -80,6 +82,11 @@ Status readInfoHeader(ByteView file, const uint8_t* h, BmpHeader& header)
         }
         for (int i = 0; i < 3; ++i)
             header.masks[i] = readLe32(masks + 4 * i);
+        const bool alphaMaskStored =
+            header.headerSize >= 56 ||
+            (header.headerSize == kInfoHeaderSize && header.compression == kBiAlphaBitfields);
+        if (alphaMaskStored)
+            header.alphaMask = readLe32(masks + 12);
     } else if (header.compression != kBiRgb) {
         return fail("compressed BMP files are not supported");
     }
@@ -105,6 +112,10 @@ Status normaliseBitfields(BmpHeader& header)
         header.bitCount == 16 && m[0] == 0x7C00 && m[1] == 0x03E0 && m[2] == 0x001F;
     if (!standard32 && !standard16)
         return fail("unsupported BMP bit fields");
+    // Only an alpha mask gives the fourth byte of a 32-bit pixel a meaning; without one it is
+    // spare, and carriers and many writers leave anything there. The picture handed over no
+    // longer says, so it is noted before the bit fields go.
+    header.declaresAlpha = standard32 && header.alphaMask == 0xFF000000;
     header.compression = kBiRgb;
     return {};
 }
@@ -136,7 +147,7 @@ Result<BmpHeader> readHeaders(ByteView file)
 
 } // namespace
 
-Result<Dib> readBmpBytes(ByteView file)
+Result<Dib> readBmpBytes(ByteView file, bool* alpha)
 {
     auto parsed = readHeaders(file);
     if (!parsed)
@@ -174,15 +185,17 @@ Result<Dib> readBmpBytes(ByteView file)
     }
     std::memcpy(out + outHeaderSize, file.data + tableAt, tableBytes);
     std::memcpy(out + outHeaderSize + tableBytes, file.data + pixelsAt, *pixelBytes);
+    if (alpha)
+        *alpha = header.declaresAlpha;
     return dib;
 }
 
-Result<Dib> ReadBmpFile(const std::string& path)
+Result<Dib> ReadBmpFile(const std::string& path, bool* alpha)
 {
     auto file = MappedFile::open(path);
     if (!file)
         return fail(file.error());
-    return readBmpBytes(file.value().view());
+    return readBmpBytes(file.value().view(), alpha);
 }
 
 Status WriteBmpFile(const std::string& path, const Dib& image)

@@ -10,9 +10,10 @@ namespace ombri {
 
 // A BMP file as a packed DIB: the header (12- or 40-byte; 52-, 56-, 108- and 124-byte headers
 // become 40-byte ones), its colour table and its rows. The file must hold everything its header
-// claims.
-Result<Dib> readBmpBytes(ByteView file);
-Result<Dib> ReadBmpFile(const std::string& path);
+// claims. When alpha is given it is told whether the file's bit fields name the fourth byte of
+// each 32-bit pixel as opacity (an alpha mask of 0xFF000000).
+Result<Dib> readBmpBytes(ByteView file, bool* alpha = nullptr);
+Result<Dib> ReadBmpFile(const std::string& path, bool* alpha = nullptr);
 
 // Writes a 24- or 32-bit image as an uncompressed bottom-up BMP with a 40-byte header, through
 // a temporary file that replaces the target only when complete.

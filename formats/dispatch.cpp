@@ -84,4 +84,22 @@ bool carriesNotes(const LoadedImage& loaded)
     return loaded.pixelWords.empty() || countNotePixels(*loaded.noteLayer) != 0;
 }
 
+bool hasSeeThroughPixels(const LoadedImage& loaded)
+{
+    constexpr uint8_t kOpaqueEnough = 254;
+    if (!loaded.declaresAlpha)
+        return false;
+    auto layout = dibGetLayout(loaded.image);
+    if (!layout || layout->bitCount != 32)
+        return false;
+    const uint8_t* row = loaded.image.data() + layout->pixelOffset;
+    for (int32_t y = 0; y < layout->height; ++y, row += layout->stride) {
+        for (int32_t x = 0; x < layout->width; ++x) {
+            if (row[size_t{4} * static_cast<size_t>(x) + 3] < kOpaqueEnough)
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace ombri

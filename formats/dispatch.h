@@ -58,4 +58,9 @@ LoadedImage loadCheckedImage(const std::string& path);
 // answers as "notes:", and what the reader's file list shows.
 bool carriesNotes(const LoadedImage& loaded);
 
+// Whether a loaded picture is to be seen through somewhere: its file declares alpha, it kept
+// the alpha as the fourth byte of 32-bit pixels, and some pixel is less than opaque. Alpha 254
+// counts as opaque, since a carrier's note pixels have it and must never look faded.
+bool hasSeeThroughPixels(const LoadedImage& loaded);
+
 } // namespace ombri

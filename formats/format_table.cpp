@@ -31,6 +31,22 @@ void load(const std::string& path, LoadedImage& out)
     take(read(path), out);
 }
 
+// The PNG and SGI readers hand over 32 bits a pixel only for a file with an alpha channel: a PNG
+// of colour type 4 or 6 or with a tRNS chunk, an SGI file of four channels.
+template <Result<Dib> (*read)(const std::string&)>
+void loadWithAlpha(const std::string& path, LoadedImage& out)
+{
+    take(read(path), out);
+    out.declaresAlpha = DibGetBitCount(out.image) == 32;
+}
+
+// BMP and TIFF files say in their headers whether the fourth byte is opacity.
+template <Result<Dib> (*read)(const std::string&, bool*)>
+void loadTellingAlpha(const std::string& path, LoadedImage& out)
+{
+    take(read(path, &out.declaresAlpha), out);
+}
+
 void loadJpeg(const std::string& path, LoadedImage& out)
 {
     take(ReadJpegFile(path, &out.messages), out);
@@ -78,15 +94,15 @@ Status saveJpeg(const std::string& path, const SaveInput& input)
 // and save.
 // clang-format off
 constexpr ImageFormat kPngFormat = {"PNG", {"png"}, {"image/png"}, "PNG Image", Stepping::Stepped,
-    NoteForm::MarkerInLastRow, Alpha::Kept, load<ReadPngFile>, save<WritePngFile>};
+    NoteForm::MarkerInLastRow, Alpha::Kept, loadWithAlpha<ReadPngFile>, save<WritePngFile>};
 constexpr ImageFormat kBmpFormat = {"BMP", {"bmp"}, {"image/bmp"}, "Bitmap Image",
-    Stepping::Stepped, NoteForm::MarkerInFirstRow, Alpha::None, load<ReadBmpFile>,
+    Stepping::Stepped, NoteForm::MarkerInFirstRow, Alpha::None, loadTellingAlpha<ReadBmpFile>,
     save<WriteBmpFile>};
 constexpr ImageFormat kTiffFormat = {"TIFF", {"tif", "tiff"}, {"image/tiff"}, "TIF Image",
-    Stepping::Stepped, NoteForm::MarkerInLastRow, Alpha::None, load<ReadTiffFile>,
+    Stepping::Stepped, NoteForm::MarkerInLastRow, Alpha::None, loadTellingAlpha<ReadTiffFile>,
     save<WriteTiffFile>};
 constexpr ImageFormat kSgiFormat = {"SGI", {"rgb"}, {"image/x-rgb"}, nullptr, Stepping::Stepped,
-    NoteForm::PlanarMarker, Alpha::None, load<ReadSgiFile>, saveSgi};
+    NoteForm::PlanarMarker, Alpha::None, loadWithAlpha<ReadSgiFile>, saveSgi};
 constexpr ImageFormat kDpxFormat = {"DPX", {"dpx"}, {"image/dpx"}, nullptr, Stepping::Stepped,
     NoteForm::PixelWordBits, Alpha::None, loadFilm<FilmFormat::Dpx>, saveFilm<FilmFormat::Dpx>};
 constexpr ImageFormat kCineonFormat = {"Cineon", {"cin"}, {"image/x-cineon"}, nullptr,

@@ -35,8 +35,9 @@ enum class NoteForm {
 // Whether Previous Image and Next Image stop at files of the format.
 enum class Stepping { Stepped, Skipped };
 
-// Whether the format's reader hands over a real alpha channel. Other 32-bit pictures carry a
-// spare byte (the notes' carrier, say) that must not be shown as transparency.
+// Whether a picture saved without notes in the format keeps its own alpha channel. Whether a file
+// read declares alpha is told file by file (LoadedImage::declaresAlpha): other 32-bit pictures
+// carry a spare byte (the notes' carrier, say) that must not be shown as transparency.
 enum class Alpha { Kept, None };
 
 // What a save hands to a format's writer: the pixels as the format takes them (the marker

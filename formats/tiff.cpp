@@ -415,7 +415,18 @@ size_t readThroughRgba(TIFF* tiff, const TiffHeader& header, TargetImage& target
     return decoded;
 }
 
-Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize)
+// Whether the sample after the colour ones is marked as opacity, premultiplied or not. libtiff's
+// conversion and the straight copy both put that sample in the fourth byte of a 32-bit pixel.
+bool marksAlpha(TIFF* tiff)
+{
+    uint16_t count = 0;
+    const uint16_t* kinds = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &count, &kinds) || count == 0 || !kinds)
+        return false;
+    return kinds[0] == EXTRASAMPLE_ASSOCALPHA || kinds[0] == EXTRASAMPLE_UNASSALPHA;
+}
+
+Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize, bool* alpha)
 {
     const TiffHeader header = readHeader(tiff);
     if (Status checked = checkHeader(tiff, header, fileSize); !checked)
@@ -442,6 +453,8 @@ Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize)
     if (decoded == 0)
         return fail(!failure.empty() ? failure
                                      : lastTiffError("no part of the image could be decoded"));
+    if (alpha)
+        *alpha = bitCount == 32 && marksAlpha(tiff);
     return image;
 }
 
@@ -490,15 +503,15 @@ bool writeStrips(TIFF* tiff, const Dib& image, const DibLayout& layout)
 
 } // namespace
 
-Result<Dib> ReadTiffFile(const std::string& path)
+Result<Dib> ReadTiffFile(const std::string& path, bool* alpha)
 {
     auto file = MappedFile::open(path);
     if (!file)
         return fail(file.error());
-    return readTiffBytes(file.value().view());
+    return readTiffBytes(file.value().view(), alpha);
 }
 
-Result<Dib> readTiffBytes(ByteView file)
+Result<Dib> readTiffBytes(ByteView file, bool* alpha)
 {
     beginTiffOperation();
     if (!file.data)
@@ -508,7 +521,7 @@ Result<Dib> readTiffBytes(ByteView file)
                             {&source, readMemory, writeNothing, seekMemory, sizeMemory, mapMemory});
     if (!tiff)
         return fail(lastTiffError("not a TIFF file"));
-    return decodeTiff(tiff.get(), file.size);
+    return decodeTiff(tiff.get(), file.size, alpha);
 }
 
 Status WriteTiffFile(const std::string& path, const Dib& image)

@@ -16,9 +16,10 @@ namespace ombri {
 // and alpha bytes come back exactly as stored whatever the ExtraSamples tag says. Every other
 // layout goes through libtiff's RGBA conversion. A strip or tile that cannot be decoded leaves
 // its rows zero; a file of which nothing decodes is refused. libtiff prints nothing: its last
-// error becomes the reason.
-Result<Dib> ReadTiffFile(const std::string& path);
-Result<Dib> readTiffBytes(ByteView file);
+// error becomes the reason. When alpha is given it is told whether the file's ExtraSamples tag
+// marks the fourth byte of the 32-bit picture as opacity.
+Result<Dib> ReadTiffFile(const std::string& path, bool* alpha = nullptr);
+Result<Dib> readTiffBytes(ByteView file, bool* alpha = nullptr);
 
 // Writes a 24-bit image as a 3-sample and a 32-bit one as a 4-sample RGB TIFF (the fourth sample
 // marked as unassociated alpha): 8 bits a sample, PackBits, one row per strip, top row first,

@@ -52,9 +52,10 @@ void enterFolder(const std::string& folder)
 ReaderDocument::ReaderDocument(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
 
 void ReaderDocument::setLoadedPicture(Dib image, std::optional<NoteLayer> notes,
-                                      SignatureFind signature)
+                                      SignatureFind signature, bool seeThrough)
 {
     m_foundSignature = signature;
+    m_showsTransparency = seeThrough;
     m_image = std::move(image);
     m_width = DibGetWidth(m_image);
     m_height = DibGetHeight(m_image);
@@ -80,6 +81,7 @@ void ReaderDocument::DeleteContents()
     m_image.reset();
     m_noteLayer.reset();
     m_foundSignature = {};
+    m_showsTransparency = false;
     m_displayCopy.reset();
     m_spareBlock.reset();
     NoteLayer().swap(m_movedNotes);

@@ -139,7 +139,9 @@ class ReaderDocument : public DocumentBase {
     bool FindPreviousImage();
     bool FindNextImage();
 
-    void setLoadedPicture(Dib image, std::optional<NoteLayer> notes, SignatureFind signature);
+    // seeThrough: whether the picture has pixels to be seen through (hasSeeThroughPixels).
+    void setLoadedPicture(Dib image, std::optional<NoteLayer> notes, SignatureFind signature,
+                          bool seeThrough);
     // A failed open leaves the document empty with this said in the picture's place.
     void setUnshownReason(std::string reason) { m_unshownReason = std::move(reason); }
 

@@ -346,7 +346,7 @@ ThumbnailSource readSource(const std::string& path, int maxSide)
     source.error = std::move(loaded.error);
     source.width = DibGetWidth(loaded.image);
     source.height = DibGetHeight(loaded.image);
-    source.keepAlpha = loaded.format && loaded.format->alpha == Alpha::Kept;
+    source.keepAlpha = loaded.declaresAlpha;
     source.image = std::move(loaded.image);
     return source;
 }
@@ -482,7 +482,7 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
     if (!original)
         return fail("no thumbnail is made for this file");
     if (auto kept = keptThumbnail(root, size, *original, notes))
-        return std::move(*kept);
+        return overCheckerboard(std::move(*kept));
     if (lookUpEntry(root, EntryKind::Failed, *original) == EntryState::Matching)
         return fail("the picture could not be read and has not changed since");
 
@@ -514,7 +514,7 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
         if (failed)
             ::unlinkat(failed.get(), entryName(*original).c_str(), 0);
     }
-    return picture;
+    return overCheckerboard(std::move(picture));
 }
 
 void noteNotesInThumbnail(const std::string& root, const std::string& path, ThumbnailSize size,
@@ -540,6 +540,36 @@ void noteNotesInThumbnail(const std::string& root, const std::string& path, Thum
     std::vector<PngText> labels = std::move(entry.labels);
     labels.push_back({kNotesKey, notesLabel(*original, carriesNotes)});
     (void)writePngFileWithText(folder.get(), name, picture.value(), labels, kFilePermissions);
+}
+
+Dib overCheckerboard(Dib thumbnail)
+{
+    // Light greys, so that a cut-out picture stands out from them, in squares small enough for
+    // a few to show in the smallest thumbnail.
+    constexpr int kSquare = 8;
+    constexpr int kGreys[2] = {0xEE, 0xCC};
+    // A carrier's note pixels have alpha 254: as opaque as the others.
+    constexpr int kOpaqueEnough = 254;
+    const auto from = dibGetLayout(thumbnail);
+    if (!from || from->bitCount != 32)
+        return thumbnail;
+    Dib board = Dib::create(from->width, from->height, 24);
+    const auto to = dibGetLayout(board);
+    if (!to)
+        return {};
+    for (int32_t y = 0; y < from->height; ++y) {
+        // Rows are counted from the top, so that the board starts with a whole square there.
+        const size_t row = static_cast<size_t>(from->height - 1 - y);
+        const uint8_t* in = thumbnail.data() + from->pixelOffset + row * from->stride;
+        uint8_t* out = board.data() + to->pixelOffset + row * to->stride;
+        for (int32_t x = 0; x < from->width; ++x, in += 4, out += 3) {
+            const int grey = kGreys[(x / kSquare + y / kSquare) % 2];
+            const int alpha = in[3] >= kOpaqueEnough ? 255 : in[3];
+            for (int c = 0; c < 3; ++c)
+                out[c] = static_cast<uint8_t>((in[c] * alpha + grey * (255 - alpha) + 127) / 255);
+        }
+    }
+    return board;
 }
 
 Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha)

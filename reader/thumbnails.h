@@ -70,6 +70,10 @@ struct NotesReadOnTheWay {
     bool carriesNotes = false;
 };
 //
+// A thumbnail with see-through pixels is answered laid over a light checkerboard, so that the
+// colours a picture keeps under them never show; its entry keeps the alpha, as programs sharing
+// the cache expect.
+//
 // A picture is decoded only once gate, when given, has answered a hold on the memory decoding
 // it takes (decodedBytes()); the hold is kept until the decoded picture is gone. Without an
 // answer, nothing is made and nothing noted.
@@ -89,5 +93,10 @@ void noteNotesInThumbnail(const std::string& root, const std::string& path, Thum
 // alpha of its pixels (what shows through), the alpha plainly, and a block with nothing visible
 // (or a fully transparent pixel) has colour 0. Null for an unusable image.
 Dib scaleDownToFit(const Dib& image, int maxSide, bool keepAlpha);
+
+// A 32-bit thumbnail laid over a checkerboard of two light greys in 8-pixel squares (the top-left
+// square the lighter), as a 24-bit picture; alpha 254 counts as opaque. Any other thumbnail is
+// answered as it is.
+Dib overCheckerboard(Dib thumbnail);
 
 } // namespace ombri::reader

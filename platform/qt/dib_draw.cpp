@@ -74,7 +74,36 @@ QImage trueColourImage(const Dib& dib, const DibLayout& layout)
     return image;
 }
 
+// One channel of a pixel of the given opacity seen over white, rounded to the nearest step.
+int overWhite(int channel, int alpha)
+{
+    return (channel * alpha + 255 * (255 - alpha) + 127) / 255;
+}
+
 } // namespace
+
+QImage dibOverWhite(const Dib& dib)
+{
+    constexpr int kOpaqueEnough = 254;
+    auto layout = dibGetLayout(dib);
+    if (!layout || layout->bitCount != 32 || layout->width <= 0 || layout->height <= 0)
+        return dibToQImage(dib);
+    QImage image(layout->width, layout->height, QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    const uint8_t* pixels = dib.data() + layout->pixelOffset;
+    for (int32_t y = 0; y < layout->height; ++y) {
+        const uint8_t* pixel =
+            pixels + static_cast<size_t>(layout->height - 1 - y) * layout->stride;
+        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int32_t x = 0; x < layout->width; ++x, pixel += 4) {
+            const int alpha = pixel[3] >= kOpaqueEnough ? 255 : pixel[3];
+            out[x] = qRgb(overWhite(pixel[2], alpha), overWhite(pixel[1], alpha),
+                          overWhite(pixel[0], alpha));
+        }
+    }
+    return image;
+}
 
 QImage dibToQImage(const Dib& dib, const std::vector<uint32_t>& palette)
 {

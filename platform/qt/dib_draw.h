@@ -19,6 +19,11 @@ namespace ombri {
 // until the picture changes.
 QImage dibToQImage(const Dib& dib, const std::vector<uint32_t>& palette = {});
 
+// The picture as it goes on paper, see-through pixels laid over the white of the page instead of
+// showing the colours stored under them. Alpha 254 counts as opaque, as a carrier's note pixels
+// have it. Pictures without 32-bit pixels come out as from dibToQImage.
+QImage dibOverWhite(const Dib& dib);
+
 // Draws the source rectangle of the converted picture into the destination rectangle: an
 // unscaled copy when both have the same size, otherwise a stretch that repeats or drops whole
 // pixels, never blending them (colour-on-colour). False when there is nothing to draw.

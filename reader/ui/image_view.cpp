@@ -572,11 +572,20 @@ void ImageView::onDelete()
         m_hooks.deletePicture();
 }
 
+QImage ImageView::printedPicture()
+{
+    // Paper has no checkerboard: see-through pixels are laid over the page's own white.
+    if (!m_doc.showsTransparency())
+        return convertedPicture();
+    const Dib* display = m_doc.BuildDisplayImage(m_showNotes);
+    return display ? dibOverWhite(*display) : QImage();
+}
+
 void ImageView::printPicture(QPaintDevice& page)
 {
     if (!hasPicture())
         return;
-    const QImage& picture = convertedPicture();
+    const QImage picture = printedPicture();
     if (picture.isNull())
         return;
     QPainter painter(&page);

@@ -225,6 +225,8 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     };
 
     const QImage& convertedPicture();
+    // The whole picture as printing puts it on paper.
+    QImage printedPicture();
     ViewGeometry geometry() const;
     void layoutPicture();
     void renderFrame();

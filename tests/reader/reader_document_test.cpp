@@ -249,6 +249,63 @@ TEST_F(ReaderOpenTest, RelativePathBecomesAbsoluteAndItsFolderCurrent)
     EXPECT_TRUE(fs::equivalent(fs::current_path(), file("sub")));
 }
 
+// --- Transparency ---
+
+// A 32-bit picture of the given grey whose alpha runs from 0 at the left to 255 at the right.
+Dib softEdgedPicture(int32_t width, int32_t height, uint8_t grey)
+{
+    Dib dib = Dib::create(width, height, 32);
+    const auto layout = dibGetLayout(dib);
+    uint8_t* row = dib.data() + layout->pixelOffset;
+    for (int32_t y = 0; y < height; ++y, row += layout->stride)
+        for (int32_t x = 0; x < width; ++x) {
+            std::memset(row + 4 * x, grey, 3);
+            row[4 * x + 3] = static_cast<uint8_t>(x * 255 / (width - 1));
+        }
+    return dib;
+}
+
+using ReaderTransparencyTest = ReaderDocTest;
+
+TEST_F(ReaderTransparencyTest, ShownOnlyWhileASeeThroughPictureIsOpen)
+{
+    ASSERT_TRUE(test::succeeded(WritePngFile(file("soft.png"), softEdgedPicture(9, 7, 80))));
+    ASSERT_TRUE(test::succeeded(WritePngFile(file("plain.png"), greyPicture(9, 7, 80))));
+    test::writeFileBytes(file("broken.png"), {1, 2, 3});
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("soft.png")));
+    EXPECT_TRUE(m_doc.showsTransparency());
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("plain.png")));
+    EXPECT_FALSE(m_doc.showsTransparency());
+
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("soft.png")));
+    EXPECT_FALSE(m_doc.OnOpenDocument(file("broken.png")));
+    EXPECT_FALSE(m_doc.showsTransparency());
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("soft.png")));
+    m_doc.DeleteContents();
+    EXPECT_FALSE(m_doc.showsTransparency());
+}
+
+TEST_F(ReaderTransparencyTest, CarriersAndSpareFourthBytesAreNeverSeenThrough)
+{
+    // A 32-bit carrier keeps its notes as alpha 254 beside 255.
+    Dib opaque = softEdgedPicture(9, 7, 80);
+    const auto layout = dibGetLayout(opaque);
+    for (int32_t y = 0; y < 7; ++y)
+        for (int32_t x = 0; x < 9; ++x)
+            opaque.data()[layout->pixelOffset + y * layout->stride + 4 * x + 3] = 255;
+    writeCarrier(file("carrier.png"), opaque, notesAt(9, 7, {{4, 3}, {0, 0}, {8, 6}}));
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("carrier.png")));
+    ASSERT_TRUE(m_doc.hasNoteLayer());
+    EXPECT_FALSE(m_doc.showsTransparency());
+
+    // The writer's own BMP has a 40-byte header: its fourth byte is no alpha, whatever it holds.
+    ASSERT_TRUE(
+        test::succeeded(WriteBmpFile(file("spare.bmp"), test::makePatternImage(9, 7, 32, 3))));
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("spare.bmp")));
+    EXPECT_EQ(DibGetBitCount(m_doc.image()), 32);
+    EXPECT_FALSE(m_doc.showsTransparency());
+}
+
 // --- The display image ---
 
 using ReaderDisplayTest = ReaderDocTest;

@@ -4,6 +4,7 @@
 #include "core/md5.h"
 #include "formats/jpeg.h"
 #include "formats/png.h"
+#include "formats/tiff.h"
 #include "notes/carrier.h"
 #include "support/dib_compare.h"
 #include "support/process_guards.h"
@@ -424,6 +425,51 @@ TEST(ScaleDownToFit, EachPixelIsTheAverageOfThoseItCovers)
 
 // A cut-out picture keeps black under its transparent pixels; averaged in plainly, that black
 // would darken every edge of the thumbnail.
+// A 16 x 16 picture whose left half is fully transparent over red and whose right half is
+// opaque blue, alpha 254 in its top row as a carrier's note pixels have it.
+Dib cutOutPicture()
+{
+    Dib image = Dib::create(16, 16, 32);
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 16; ++x) {
+            const uint8_t left[4] = {0, 0, 255, 0};
+            const uint8_t right[4] = {255, 0, 0, static_cast<uint8_t>(y == 0 ? 254 : 255)};
+            std::memcpy(const_cast<uint8_t*>(test::pixelAt(image, x, y)), x < 8 ? left : right, 4);
+        }
+    return image;
+}
+
+std::vector<int> colourAt(const Dib& image, int32_t x, int32_t y)
+{
+    const uint8_t* pixel = test::pixelAt(image, x, y);
+    return std::vector<int>(pixel, pixel + 3);
+}
+
+TEST_F(ThumbnailCache, SeeThroughPicturesAreLaidOverACheckerboard)
+{
+    const std::string png = m_dir.file("cut-out.png");
+    const std::string tiff = m_dir.file("cut-out.tif");
+    ASSERT_TRUE(WritePngFile(png, cutOutPicture()).ok());
+    ASSERT_TRUE(WriteTiffFile(tiff, cutOutPicture()).ok());
+    for (const std::string& path : {png, tiff}) {
+        auto made = makeThumbnail(root(), path, ThumbnailSize::Normal);
+        ASSERT_TRUE(made.ok()) << made.error();
+        ASSERT_EQ(DibGetBitCount(made.value()), 24) << path;
+        EXPECT_EQ(colourAt(made.value(), 0, 0), (std::vector<int>{0xEE, 0xEE, 0xEE})) << path;
+        EXPECT_EQ(colourAt(made.value(), 0, 8), (std::vector<int>{0xCC, 0xCC, 0xCC})) << path;
+        EXPECT_EQ(colourAt(made.value(), 7, 15), (std::vector<int>{0xCC, 0xCC, 0xCC})) << path;
+        EXPECT_EQ(colourAt(made.value(), 8, 0), (std::vector<int>{255, 0, 0})) << path;
+        EXPECT_EQ(colourAt(made.value(), 15, 9), (std::vector<int>{255, 0, 0})) << path;
+        // Read back from the cache it looks the same; the entry itself keeps the alpha.
+        auto again = makeThumbnail(root(), path, ThumbnailSize::Normal);
+        ASSERT_TRUE(again.ok());
+        EXPECT_EQ(test::dibDifference(again.value(), made.value()), "") << path;
+        auto stored = ReadPngFile(thumbnailPath(root(), fileUri(path), ThumbnailSize::Normal));
+        ASSERT_TRUE(stored.ok());
+        EXPECT_EQ(DibGetBitCount(stored.value()), 32) << path;
+    }
+}
+
 TEST(ScaleDownToFit, ColoursAreWeighedByHowMuchTheyShow)
 {
     // 4 x 2 halved: the left block is all transparent (over a colour that must not show), the

@@ -2,6 +2,7 @@
 #include "reader/ui/image_view.h"
 
 #include "formats/bmp.h"
+#include "formats/png.h"
 #include "platform/scripted_prompt.h"
 #include "reader/command_ids.h"
 #include "reader/openable_reader_document.h"
@@ -396,6 +397,41 @@ TEST_F(ImageViewTest, PrintingFillsThePageWidthWithWhatTheViewShows)
 }
 
 // --- Dropped files ---
+
+// Paper has no checkerboard: a see-through pixel is printed as it looks over white, whatever
+// colour is stored under it, and alpha 254 is as opaque as 255.
+TEST_F(ImageViewTest, PrintingLaysSeeThroughPixelsOverWhite)
+{
+    const uint8_t alphas[] = {0, 128, 254, 255};
+    Dib picture = Dib::create(4, 2, 32);
+    const auto layout = dibGetLayout(picture);
+    for (int32_t y = 0; y < 2; ++y)
+        for (int32_t x = 0; x < 4; ++x) {
+            uint8_t* pixel = picture.data() + layout->pixelOffset + y * layout->stride + 4 * x;
+            pixel[0] = 0;
+            pixel[1] = 0;
+            pixel[2] = 200;
+            pixel[3] = alphas[x];
+        }
+    ASSERT_TRUE(test::succeeded(WritePngFile(dir.file("soft.png"), picture)));
+    ASSERT_TRUE(doc.OpenImagePath(dir.file("soft.png")));
+    ASSERT_TRUE(doc.showsTransparency());
+    QImage page(400, 400, QImage::Format_RGB32);
+    page.fill(0x102030);
+    view.printPicture(page);
+    const auto printed = [&page](int column) {
+        return page.pixel(column * 100 + 50, 200) & 0xFFFFFFu;
+    };
+    EXPECT_EQ(printed(0), 0xFFFFFFu);
+    EXPECT_EQ(printed(1), 0xE37F7Fu);
+    EXPECT_EQ(printed(2), 0xC80000u);
+    EXPECT_EQ(printed(3), 0xC80000u);
+    // What the adjustments make of the colours is printed over white the same way.
+    doc.onAdjustmentCommand(cmd::InvertColour);
+    view.printPicture(page);
+    EXPECT_EQ(printed(0), 0xFFFFFFu);
+    EXPECT_EQ(printed(3), 0x37FFFFu);
+}
 
 TEST_F(ImageViewTest, DropGoesToThePathInTheTreeThenOpens)
 {
