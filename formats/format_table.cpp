@@ -33,7 +33,14 @@ void load(const std::string& path, LoadedImage& out)
 
 void loadJpeg(const std::string& path, LoadedImage& out)
 {
-    take(ReadJpegFile(path, &out.messages), out);
+    take(ReadJpegFile(path, &out.messages, &out.colourProfile), out);
+}
+
+// PNG and TIFF files may embed a colour profile, which the reader applies to what it shows.
+template <Result<Dib> (*read)(const std::string&, std::vector<uint8_t>*)>
+void loadWithProfile(const std::string& path, LoadedImage& out)
+{
+    take(read(path, &out.colourProfile), out);
 }
 
 // DPX and Cineon pictures bring their notes along in bit 0 of every pixel word.
@@ -78,12 +85,12 @@ Status saveJpeg(const std::string& path, const SaveInput& input)
 // and save.
 // clang-format off
 constexpr ImageFormat kPngFormat = {"PNG", {"png"}, {"image/png"}, "PNG Image", Stepping::Stepped,
-    NoteForm::MarkerInLastRow, Alpha::Kept, load<ReadPngFile>, save<WritePngFile>};
+    NoteForm::MarkerInLastRow, Alpha::Kept, loadWithProfile<ReadPngFile>, save<WritePngFile>};
 constexpr ImageFormat kBmpFormat = {"BMP", {"bmp"}, {"image/bmp"}, "Bitmap Image",
     Stepping::Stepped, NoteForm::MarkerInFirstRow, Alpha::None, load<ReadBmpFile>,
     save<WriteBmpFile>};
 constexpr ImageFormat kTiffFormat = {"TIFF", {"tif", "tiff"}, {"image/tiff"}, "TIF Image",
-    Stepping::Stepped, NoteForm::MarkerInLastRow, Alpha::None, load<ReadTiffFile>,
+    Stepping::Stepped, NoteForm::MarkerInLastRow, Alpha::None, loadWithProfile<ReadTiffFile>,
     save<WriteTiffFile>};
 constexpr ImageFormat kSgiFormat = {"SGI", {"rgb"}, {"image/x-rgb"}, nullptr, Stepping::Stepped,
     NoteForm::PlanarMarker, Alpha::None, load<ReadSgiFile>, saveSgi};

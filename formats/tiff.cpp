@@ -3,6 +3,7 @@
 #include "core/file_io.h"
 #include "core/limits.h"
 #include "core/printable_name.h"
+#include "formats/colour_profile.h"
 
 #include <tiffio.h>
 
@@ -415,7 +416,20 @@ size_t readThroughRgba(TIFF* tiff, const TiffHeader& header, TargetImage& target
     return decoded;
 }
 
-Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize)
+// The profile of tag 34675, which libtiff reads with the directory after checking that the file
+// holds it; one over kMaxColourProfileBytes is passed over.
+std::vector<uint8_t> colourProfileOf(TIFF* tiff)
+{
+    uint32_t length = 0;
+    void* data = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &data) || !data || length == 0 ||
+        length > kMaxColourProfileBytes)
+        return {};
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    return {bytes, bytes + length};
+}
+
+Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize, std::vector<uint8_t>* colourProfile)
 {
     const TiffHeader header = readHeader(tiff);
     if (Status checked = checkHeader(tiff, header, fileSize); !checked)
@@ -442,6 +456,8 @@ Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize)
     if (decoded == 0)
         return fail(!failure.empty() ? failure
                                      : lastTiffError("no part of the image could be decoded"));
+    if (colourProfile)
+        *colourProfile = colourProfileOf(tiff);
     return image;
 }
 
@@ -492,13 +508,23 @@ bool writeStrips(TIFF* tiff, const Dib& image, const DibLayout& layout)
 
 Result<Dib> ReadTiffFile(const std::string& path)
 {
+    return ReadTiffFile(path, nullptr);
+}
+
+Result<Dib> ReadTiffFile(const std::string& path, std::vector<uint8_t>* colourProfile)
+{
     auto file = MappedFile::open(path);
     if (!file)
         return fail(file.error());
-    return readTiffBytes(file.value().view());
+    return readTiffBytes(file.value().view(), colourProfile);
 }
 
 Result<Dib> readTiffBytes(ByteView file)
+{
+    return readTiffBytes(file, nullptr);
+}
+
+Result<Dib> readTiffBytes(ByteView file, std::vector<uint8_t>* colourProfile)
 {
     beginTiffOperation();
     if (!file.data)
@@ -508,7 +534,7 @@ Result<Dib> readTiffBytes(ByteView file)
                             {&source, readMemory, writeNothing, seekMemory, sizeMemory, mapMemory});
     if (!tiff)
         return fail(lastTiffError("not a TIFF file"));
-    return decodeTiff(tiff.get(), file.size);
+    return decodeTiff(tiff.get(), file.size, colourProfile);
 }
 
 Status WriteTiffFile(const std::string& path, const Dib& image)

@@ -4,7 +4,9 @@
 #include "core/dib.h"
 #include "core/result.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ombri {
 
@@ -19,6 +21,10 @@ namespace ombri {
 // error becomes the reason.
 Result<Dib> ReadTiffFile(const std::string& path);
 Result<Dib> readTiffBytes(ByteView file);
+// The same, also handing over the ICC profile of tag 34675: empty when there is none or it is
+// larger than kMaxColourProfileBytes.
+Result<Dib> ReadTiffFile(const std::string& path, std::vector<uint8_t>* colourProfile);
+Result<Dib> readTiffBytes(ByteView file, std::vector<uint8_t>* colourProfile);
 
 // Writes a 24-bit image as a 3-sample and a 32-bit one as a 4-sample RGB TIFF (the fourth sample
 // marked as unassociated alpha): 8 bits a sample, PackBits, one row per strip, top row first,

@@ -1,0 +1,117 @@
+#include "formats/colour_profile.h"
+
+#include "formats/diagnostics.h"
+
+#include <lcms2.h>
+
+#include <memory>
+#include <type_traits>
+
+namespace ombri {
+
+namespace {
+
+// The colour engine reports what it found wrong in a profile through this handler and then
+// fails the call that met it. The failure is what counts; the words go to the trace of a user
+// who asked for diagnostics.
+void onColourEngineError(cmsContext, cmsUInt32Number, const char* text)
+{
+    formatErrorDiagnostic("lcms2 error: %s\n", text);
+}
+
+struct ContextCloser {
+    void operator()(cmsContext context) const { cmsDeleteContext(context); }
+};
+struct ProfileCloser {
+    void operator()(void* profile) const { cmsCloseProfile(profile); }
+};
+struct TransformCloser {
+    void operator()(void* transform) const { cmsDeleteTransform(transform); }
+};
+using ContextPtr = std::unique_ptr<std::remove_pointer_t<cmsContext>, ContextCloser>;
+using ProfilePtr = std::unique_ptr<void, ProfileCloser>;
+using TransformPtr = std::unique_ptr<void, TransformCloser>;
+
+// Each use has a context of its own, so that thumbnails converted on other threads never share
+// the engine's error handler or caches.
+ContextPtr openContext()
+{
+    ContextPtr context(cmsCreateContext(nullptr, nullptr));
+    if (context)
+        cmsSetLogErrorHandlerTHR(context.get(), onColourEngineError);
+    return context;
+}
+
+ProfilePtr openProfile(cmsContext context, ByteView profile)
+{
+    if (!context || !profile.data || profile.size == 0 || profile.size > kMaxColourProfileBytes)
+        return nullptr;
+    return ProfilePtr(cmsOpenProfileFromMemTHR(context, profile.data,
+                                               static_cast<cmsUInt32Number>(profile.size)));
+}
+
+// Profiles are written by many programs, some of which put line breaks or other control
+// characters in the name; what `ombri info` prints must stay on its line.
+std::string printableLine(const char* text)
+{
+    std::string line;
+    for (const char* at = text; *at; ++at) {
+        const auto c = static_cast<unsigned char>(*at);
+        line += c < 0x20 || c >= 0x7F ? ' ' : static_cast<char>(c);
+    }
+    const size_t first = line.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return line.substr(first, line.find_last_not_of(' ') - first + 1);
+}
+
+TransformPtr transformToSrgb(cmsContext context, void* from, cmsUInt32Number pixelType)
+{
+    ProfilePtr srgb(cmsCreate_sRGBProfileTHR(context));
+    if (!srgb || cmsGetColorSpace(from) != cmsSigRgbData)
+        return nullptr;
+    return TransformPtr(cmsCreateTransformTHR(context, from, pixelType, srgb.get(), pixelType,
+                                              INTENT_PERCEPTUAL, cmsFLAGS_COPY_ALPHA));
+}
+
+} // namespace
+
+std::string colourProfileDescription(ByteView profile)
+{
+    ContextPtr context = openContext();
+    ProfilePtr opened = openProfile(context.get(), profile);
+    if (!opened)
+        return {};
+    char text[256] = "";
+    if (cmsGetProfileInfoASCII(opened.get(), cmsInfoDescription, "en", "US", text, sizeof text) ==
+        0)
+        return {};
+    text[sizeof text - 1] = '\0';
+    return printableLine(text);
+}
+
+Dib convertedToSrgb(const Dib& picture, ByteView profile)
+{
+    const auto layout = dibGetLayout(picture);
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
+        return {};
+    ContextPtr context = openContext();
+    ProfilePtr opened = openProfile(context.get(), profile);
+    if (!opened)
+        return {};
+    TransformPtr transform = transformToSrgb(context.get(), opened.get(),
+                                             layout->bitCount == 32 ? TYPE_BGRA_8 : TYPE_BGR_8);
+    if (!transform)
+        return {};
+    Dib converted = picture.clone();
+    if (converted.isNull())
+        return {};
+    // Converted in place, row by row: the padding behind each row is never handed over.
+    const PixelRows rows = pixelRowsOf(converted, *layout);
+    const auto width = static_cast<cmsUInt32Number>(rows.width);
+    for (size_t y = 0; y < rows.height; ++y)
+        cmsDoTransform(transform.get(), rows.row(y), rows.row(y), width);
+    return converted;
+}
+
+} // namespace ombri
