@@ -53,7 +53,8 @@ bool OpenableReaderDocument::OnOpenDocument(const std::string& path)
         return false;
     }
     std::optional<NoteLayer> notes = std::move(loaded.noteLayer);
-    setLoadedPicture(std::move(loaded.image), std::move(notes), loaded.signature);
+    setLoadedPicture(std::move(loaded.image), std::move(notes), loaded.signature,
+                     loaded.colourProfile);
     SetPathName(absolutePath(path), true);
     SetModifiedFlag(false);
     return ReaderDocument::OnOpenDocument(path);
