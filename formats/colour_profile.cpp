@@ -4,8 +4,12 @@
 
 #include <lcms2.h>
 
+#include <algorithm>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <type_traits>
+#include <vector>
 
 namespace ombri {
 
@@ -74,6 +78,41 @@ TransformPtr transformToSrgb(cmsContext context, void* from, cmsUInt32Number pix
                                               INTENT_PERCEPTUAL, cmsFLAGS_COPY_ALPHA));
 }
 
+// A photo of 24 million pixels takes about a quarter of a second on one core: the rows are
+// converted in bands, one a core, each band at least this many bytes. A transform may be used by
+// several threads at once.
+constexpr size_t kBytesPerBand = size_t{4} << 20;
+
+unsigned bandsFor(size_t bytes, size_t rowCount)
+{
+    const unsigned cores = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    const size_t wanted = std::max<size_t>(1, bytes / kBytesPerBand);
+    return static_cast<unsigned>(std::min<size_t>({cores, wanted, std::max<size_t>(rowCount, 1)}));
+}
+
+// Converted in place, row by row: the padding behind each row is never handed over.
+void convertRows(void* transform, const PixelRows& rows)
+{
+    const unsigned bands = bandsFor(rows.rowBytes() * rows.height, rows.height);
+    const auto bandStart = [&](unsigned band) { return rows.height * band / bands; };
+    const auto width = static_cast<cmsUInt32Number>(rows.width);
+    const auto convertBand = [&](size_t first, size_t end) {
+        for (size_t y = first; y < end; ++y)
+            cmsDoTransform(transform, rows.row(y), rows.row(y), width);
+    };
+    std::vector<std::thread> threads;
+    try {
+        for (unsigned band = 1; band < bands; ++band)
+            threads.emplace_back(convertBand, bandStart(band), bandStart(band + 1));
+    } catch (const std::system_error&) {
+        // No more threads to be had: the bands not started are converted here.
+        convertBand(bandStart(static_cast<unsigned>(threads.size()) + 1), rows.height);
+    }
+    convertBand(0, bandStart(1));
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
 } // namespace
 
 std::string colourProfileDescription(ByteView profile)
@@ -106,11 +145,7 @@ Dib convertedToSrgb(const Dib& picture, ByteView profile)
     Dib converted = picture.clone();
     if (converted.isNull())
         return {};
-    // Converted in place, row by row: the padding behind each row is never handed over.
-    const PixelRows rows = pixelRowsOf(converted, *layout);
-    const auto width = static_cast<cmsUInt32Number>(rows.width);
-    for (size_t y = 0; y < rows.height; ++y)
-        cmsDoTransform(transform.get(), rows.row(y), rows.row(y), width);
+    convertRows(transform.get(), pixelRowsOf(converted, *layout));
     return converted;
 }
 

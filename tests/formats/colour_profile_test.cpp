@@ -148,6 +148,27 @@ TEST_F(EmbeddedProfileTest, ConversionChangesTheColoursAndKeepsTheFourthByte)
     EXPECT_TRUE(std::equal(stored, stored + 8, pixels));
 }
 
+// A large picture is converted in bands on several threads; each row must come out as it does
+// alone.
+TEST_F(EmbeddedProfileTest, EveryRowOfALargePictureIsConvertedOnce)
+{
+    const int32_t width = 1600, height = 1900; // over 8 MiB: more than one band
+    const Dib picture = test::makeColourfulImage(width, height);
+    const ByteView profile{m_profile.data(), m_profile.size()};
+    const Dib converted = convertedToSrgb(picture, profile);
+    ASSERT_FALSE(converted.isNull());
+    for (int32_t y : {0, 1, height / 2 - 1, height / 2, height / 2 + 1, height - 1}) {
+        Dib row = Dib::create(width, 1, 24);
+        std::copy(test::pixelAt(picture, 0, y), test::pixelAt(picture, 0, y) + width * 3,
+                  DibPixelStart(row));
+        const Dib alone = convertedToSrgb(row, profile);
+        ASSERT_FALSE(alone.isNull());
+        EXPECT_TRUE(std::equal(DibPixelStart(alone), DibPixelStart(alone) + width * 3,
+                               test::pixelAt(converted, 0, y)))
+            << "row " << y;
+    }
+}
+
 TEST_F(EmbeddedProfileTest, BrokenProfilesGiveNoNameAndNoConversion)
 {
     const Dib picture = test::makeColourfulImage(5, 3);
