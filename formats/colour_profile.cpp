@@ -78,6 +78,34 @@ TransformPtr transformToSrgb(cmsContext context, void* from, cmsUInt32Number pix
                                               INTENT_PERCEPTUAL, cmsFLAGS_COPY_ALPHA));
 }
 
+// Most phones and cameras embed a profile of sRGB itself. Converting from it would cost a copy
+// of the picture and a quarter of a second for nothing, so a transform that leaves a grid of
+// colours spanning the cube within one step of where they were counts as none.
+bool leavesColoursAsTheyAre(void* transform, size_t bytesPerPixel)
+{
+    constexpr size_t kLevels = 8;
+    constexpr size_t kProbes = kLevels * kLevels * kLevels;
+    std::vector<uint8_t> probes(kProbes * bytesPerPixel);
+    for (size_t at = 0; at < kProbes; ++at)
+        for (size_t channel = 0; channel < 3; ++channel) {
+            const size_t level = channel == 0   ? at % kLevels
+                                 : channel == 1 ? at / kLevels % kLevels
+                                                : at / (kLevels * kLevels);
+            probes[at * bytesPerPixel + channel] =
+                static_cast<uint8_t>(level * 255 / (kLevels - 1));
+        }
+    std::vector<uint8_t> converted(probes.size());
+    cmsDoTransform(transform, probes.data(), converted.data(), kProbes);
+    for (size_t at = 0; at < kProbes; ++at)
+        for (size_t channel = 0; channel < 3; ++channel) {
+            const int before = probes[at * bytesPerPixel + channel];
+            const int after = converted[at * bytesPerPixel + channel];
+            if (after < before - 1 || after > before + 1)
+                return false;
+        }
+    return true;
+}
+
 // A photo of 24 million pixels takes about a quarter of a second on one core: the rows are
 // converted in bands, one a core, each band at least this many bytes. A transform may be used by
 // several threads at once.
@@ -140,7 +168,7 @@ Dib convertedToSrgb(const Dib& picture, ByteView profile)
         return {};
     TransformPtr transform = transformToSrgb(context.get(), opened.get(),
                                              layout->bitCount == 32 ? TYPE_BGRA_8 : TYPE_BGR_8);
-    if (!transform)
+    if (!transform || leavesColoursAsTheyAre(transform.get(), layout->bitCount / 8u))
         return {};
     Dib converted = picture.clone();
     if (converted.isNull())

@@ -20,7 +20,8 @@ std::string colourProfileDescription(ByteView profile);
 // A copy of a 24- or 32-bit picture whose colours are described by the profile, converted to
 // sRGB for the screen with the perceptual intent; the fourth byte of a 32-bit pixel stays as it
 // was. Null when the profile cannot be read, is not an RGB profile, or gives no transform, when
-// the picture has another depth, and when memory is short: the picture is then shown as stored.
+// it describes sRGB itself (no colour would move by more than one step), when the picture has
+// another depth, and when memory is short: the picture is then shown as stored.
 Dib convertedToSrgb(const Dib& picture, ByteView profile);
 
 } // namespace ombri

@@ -214,6 +214,20 @@ TEST_F(EmbeddedProfileTest, ATagPointingPastTheEndSpoilsOnlyWhatNeedsIt)
     EXPECT_FALSE(convertedToSrgb(picture, {badName.data(), badName.size()}).isNull());
 }
 
+// Converting from a profile of sRGB itself would change nothing; the picture is shown as stored,
+// without a copy. Another program's sRGB profile rounds a little differently from lcms2's own.
+TEST_F(EmbeddedProfileTest, AnSrgbProfileGivesNoConversion)
+{
+    const Bytes srgb = test::readFileBytes("/usr/share/color/icc/colord/sRGB.icc");
+    ASSERT_FALSE(srgb.empty());
+    EXPECT_EQ(colourProfileDescription({srgb.data(), srgb.size()}), "sRGB");
+    for (uint16_t bitCount : {24, 32}) {
+        const Dib picture = test::makePatternImage(30, 20, bitCount);
+        EXPECT_TRUE(convertedToSrgb(picture, {srgb.data(), srgb.size()}).isNull()) << bitCount;
+        EXPECT_FALSE(convertedToSrgb(picture, {m_profile.data(), m_profile.size()}).isNull());
+    }
+}
+
 TEST_F(EmbeddedProfileTest, OnlyTrueColourPicturesAreConverted)
 {
     const Dib grey = Dib::create(4, 4, 8);
