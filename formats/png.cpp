@@ -15,6 +15,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -235,7 +236,11 @@ void keepColourProfile(PngReader& reader)
             PNG_INFO_iCCP ||
         !profile || length == 0 || length > kMaxColourProfileBytes)
         return;
-    reader.colourProfile.assign(profile, profile + length);
+    try {
+        reader.colourProfile.assign(profile, profile + length);
+    } catch (const std::bad_alloc&) {
+        // Without room for the profile the picture is shown as stored.
+    }
 }
 
 // Decodes a PNG whose 8 signature bytes have been checked and consumed; readFn delivers the

@@ -425,8 +425,11 @@ std::vector<uint8_t> colourProfileOf(TIFF* tiff)
     if (!TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &data) || !data || length == 0 ||
         length > kMaxColourProfileBytes)
         return {};
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    return {bytes, bytes + length};
+    // Without room for the profile the picture is shown as stored.
+    std::vector<uint8_t> profile;
+    if (tryResize(profile, length))
+        std::memcpy(profile.data(), data, length);
+    return profile;
 }
 
 Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize, std::vector<uint8_t>* colourProfile)
