@@ -5,6 +5,7 @@
 #include "cli/transcript.h"
 #include "core/dib.h"
 #include "core/printable_name.h"
+#include "formats/colour_profile.h"
 #include "formats/diagnostics.h"
 #include "formats/dispatch.h"
 #include "reader/folder_walk.h"
@@ -62,15 +63,26 @@ NoteKeeping noteKeeping(const SavableWriterDocument& doc)
     return keeping;
 }
 
+// The name of the picture's embedded colour profile; empty without one, and for a profile that
+// cannot be read (the reader shows such a picture as stored).
+std::string profileDescription(const SavableWriterDocument& doc)
+{
+    const auto& profile = doc.colourProfile();
+    return colourProfileDescription({profile.data(), profile.size()});
+}
+
 void printInfoBlock(std::ostream& out, const std::string& path, const SavableWriterDocument& doc)
 {
     const auto& notes = doc.noteLayer();
     const NoteKeeping keeping = noteKeeping(doc);
+    const std::string profile = profileDescription(doc);
     out << "file: " << printableName(path) << '\n'
         << "format: " << formatName(formatOfPath(path)) << '\n'
         << "size: " << doc.width() << 'x' << doc.height() << '\n'
-        << "bits: " << DibGetBitCount(doc.image()) << '\n'
-        << "notes: " << (carriesNotes(doc) ? "yes" : "no") << '\n'
+        << "bits: " << DibGetBitCount(doc.image()) << '\n';
+    if (!profile.empty())
+        out << "profile: " << profile << '\n';
+    out << "notes: " << (carriesNotes(doc) ? "yes" : "no") << '\n'
         << "note-pixels: " << (notes ? countNotePixels(*notes) : 0) << '\n'
         << "signature: " << keeping.signature << '\n';
     if (keeping.carrier)
@@ -126,8 +138,10 @@ void printInfoJson(std::ostream& out, const std::string& path, const SavableWrit
     const NoteKeeping keeping = noteKeeping(doc);
     out << "{\"file\":" << jsonString(path)
         << ",\"format\":" << jsonString(formatName(formatOfPath(path))) << ",\"size\":\""
-        << doc.width() << 'x' << doc.height() << "\",\"bits\":" << DibGetBitCount(doc.image())
-        << ",\"notes\":" << (carriesNotes(doc) ? "true" : "false")
+        << doc.width() << 'x' << doc.height() << "\",\"bits\":" << DibGetBitCount(doc.image());
+    if (const std::string profile = profileDescription(doc); !profile.empty())
+        out << ",\"profile\":" << jsonString(profile);
+    out << ",\"notes\":" << (carriesNotes(doc) ? "true" : "false")
         << ",\"note-pixels\":" << (notes ? countNotePixels(*notes) : 0) << ",\"signature\":\""
         << keeping.signature << '"';
     if (keeping.carrier)

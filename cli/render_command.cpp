@@ -143,6 +143,8 @@ Exit runRender(const std::string& input, const std::string& output, const Render
     CurrentDirectoryGuard keepDirectory;
     const std::string target = reader::absolutePath(output);
     reader::OpenableReaderDocument doc(prompt);
+    // What the command line writes keeps the colours stored in the file, profile or not.
+    doc.setConvertsColours(false);
     if (!doc.OnOpenDocument(input)) {
         prompt.reportOpenFailure(input, doc.lastOpenError());
         return Exit::BadInput;

@@ -31,8 +31,7 @@ void load(const std::string& path, LoadedImage& out)
     take(read(path), out);
 }
 
-// The PNG and SGI readers hand over 32 bits a pixel only for a file with an alpha channel: a PNG
-// of colour type 4 or 6 or with a tRNS chunk, an SGI file of four channels.
+// The SGI reader hands over 32 bits a pixel only for a file of four channels.
 template <Result<Dib> (*read)(const std::string&)>
 void loadWithAlpha(const std::string& path, LoadedImage& out)
 {
@@ -40,7 +39,7 @@ void loadWithAlpha(const std::string& path, LoadedImage& out)
     out.declaresAlpha = DibGetBitCount(out.image) == 32;
 }
 
-// BMP and TIFF files say in their headers whether the fourth byte is opacity.
+// BMP files say in their headers whether the fourth byte is opacity.
 template <Result<Dib> (*read)(const std::string&, bool*)>
 void loadTellingAlpha(const std::string& path, LoadedImage& out)
 {
@@ -49,7 +48,21 @@ void loadTellingAlpha(const std::string& path, LoadedImage& out)
 
 void loadJpeg(const std::string& path, LoadedImage& out)
 {
-    take(ReadJpegFile(path, &out.messages), out);
+    take(ReadJpegFile(path, &out.messages, &out.colourProfile), out);
+}
+
+// PNG and TIFF files may embed a colour profile, which the reader applies to what it shows. A
+// PNG has alpha exactly when its reader hands over 32 bits a pixel (colour type 4 or 6, or a
+// tRNS chunk); a TIFF says so in its ExtraSamples tag.
+void loadPng(const std::string& path, LoadedImage& out)
+{
+    take(ReadPngFile(path, &out.colourProfile), out);
+    out.declaresAlpha = DibGetBitCount(out.image) == 32;
+}
+
+void loadTiff(const std::string& path, LoadedImage& out)
+{
+    take(ReadTiffFile(path, &out.declaresAlpha, &out.colourProfile), out);
 }
 
 // DPX and Cineon pictures bring their notes along in bit 0 of every pixel word.
@@ -94,12 +107,12 @@ Status saveJpeg(const std::string& path, const SaveInput& input)
 // and save.
 // clang-format off
 constexpr ImageFormat kPngFormat = {"PNG", {"png"}, {"image/png"}, "PNG Image", Stepping::Stepped,
-    NoteForm::MarkerInLastRow, Alpha::Kept, loadWithAlpha<ReadPngFile>, save<WritePngFile>};
+    NoteForm::MarkerInLastRow, Alpha::Kept, loadPng, save<WritePngFile>};
 constexpr ImageFormat kBmpFormat = {"BMP", {"bmp"}, {"image/bmp"}, "Bitmap Image",
     Stepping::Stepped, NoteForm::MarkerInFirstRow, Alpha::None, loadTellingAlpha<ReadBmpFile>,
     save<WriteBmpFile>};
 constexpr ImageFormat kTiffFormat = {"TIFF", {"tif", "tiff"}, {"image/tiff"}, "TIF Image",
-    Stepping::Stepped, NoteForm::MarkerInLastRow, Alpha::None, loadTellingAlpha<ReadTiffFile>,
+    Stepping::Stepped, NoteForm::MarkerInLastRow, Alpha::None, loadTiff,
     save<WriteTiffFile>};
 constexpr ImageFormat kSgiFormat = {"SGI", {"rgb"}, {"image/x-rgb"}, nullptr, Stepping::Stepped,
     NoteForm::PlanarMarker, Alpha::None, loadWithAlpha<ReadSgiFile>, saveSgi};

@@ -3,6 +3,7 @@
 #include "core/file_io.h"
 #include "core/limits.h"
 #include "core/printable_name.h"
+#include "formats/colour_profile.h"
 
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
 
@@ -11,8 +12,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <vector>
 
@@ -67,6 +71,7 @@ struct JpegDecoder {
     std::vector<JSAMPLE> cmykRow;
     DecodeFailure failure = DecodeFailure::Fatal;
     int orientation = 1; // the EXIF orientation, read only for thumbnails
+    std::vector<uint8_t> colourProfile;
 
     ~JpegDecoder() { jpeg_destroy_decompress(&info); }
 };
@@ -186,6 +191,29 @@ int orientationOf(const jpeg_decompress_struct& info)
     return 1;
 }
 
+struct MallocFree {
+    void operator()(JOCTET* bytes) const { std::free(bytes); }
+};
+
+// The ICC profile the file spreads over its APP2 markers, which the library joins after checking
+// their sequence numbers; one over kMaxColourProfileBytes is passed over. The library leaves by
+// longjmp only before it hands the joined copy over.
+void keepColourProfile(JpegDecoder& decoder)
+{
+    JOCTET* joined = nullptr;
+    unsigned int length = 0;
+    if (!jpeg_read_icc_profile(&decoder.info, &joined, &length))
+        return;
+    std::unique_ptr<JOCTET, MallocFree> owned(joined);
+    if (!owned || length == 0 || length > kMaxColourProfileBytes)
+        return;
+    try {
+        decoder.colourProfile.assign(joined, joined + length);
+    } catch (const std::bad_alloc&) {
+        // Without room for the profile the picture is shown as stored.
+    }
+}
+
 // Runs the library over the whole file. Holds nothing that needs destroying: the library leaves
 // it by longjmp on any fatal error, and the decoder owns every buffer.
 bool decodeJpeg(JpegDecoder& decoder, const JpegInput& input)
@@ -201,7 +229,10 @@ bool decodeJpeg(JpegDecoder& decoder, const JpegInput& input)
         jpeg_mem_src(&info, input.bytes.data, static_cast<unsigned long>(input.bytes.size));
     if (input.thumbnailSide > 0)
         jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    // Only here: the saved markers go with the header's memory when the decode finishes.
+    keepColourProfile(decoder);
     // Rows are decoded blue first straight into the image: the library's colour conversion gives
     // the same bytes in either order, and a separate buffer, its copy and its flip are spared.
     // CMYK rows go through our own conversion.
@@ -244,11 +275,15 @@ Failure failureOf(const JpegDecoder& decoder, FormatMessages* messages)
     return fail(decoder.errors.message);
 }
 
-Result<Dib> readJpeg(const JpegInput& input, FormatMessages* messages)
+Result<Dib> readJpeg(const JpegInput& input, FormatMessages* messages,
+                     std::vector<uint8_t>* colourProfile)
 {
     JpegDecoder decoder;
-    if (decodeJpeg(decoder, input))
+    if (decodeJpeg(decoder, input)) {
+        if (colourProfile)
+            *colourProfile = std::move(decoder.colourProfile);
         return std::move(decoder.image);
+    }
     return failureOf(decoder, messages);
 }
 
@@ -324,6 +359,7 @@ Result<JpegThumbnailSource> readJpegThumbnail(JpegInput input, int maxSide,
     const auto fullHeight = static_cast<int32_t>(decoder.info.image_height);
     source.width = sidesSwap ? fullHeight : fullWidth;
     source.height = sidesSwap ? fullWidth : fullHeight;
+    source.colourProfile = std::move(decoder.colourProfile);
     if (decoder.orientation == 1) {
         source.picture = std::move(decoder.image);
         return source;
@@ -384,14 +420,15 @@ Result<FilePtr> openJpegFile(const std::string& path, FormatMessages* messages)
 
 } // namespace
 
-Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages)
+Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages,
+                         std::vector<uint8_t>* colourProfile)
 {
     auto file = openJpegFile(path, messages);
     if (!file)
         return fail(file.error());
     JpegInput input;
     input.file = file.value().get();
-    return readJpeg(input, messages);
+    return readJpeg(input, messages, colourProfile);
 }
 
 Result<JpegThumbnailSource> readJpegForThumbnail(const std::string& path, int maxSide,
@@ -413,11 +450,12 @@ Result<JpegThumbnailSource> readJpegBytesForThumbnail(ByteView file, int maxSide
     return readJpegThumbnail(input, maxSide, messages);
 }
 
-Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages)
+Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages,
+                          std::vector<uint8_t>* colourProfile)
 {
     JpegInput input;
     input.bytes = file;
-    return readJpeg(input, messages);
+    return readJpeg(input, messages, colourProfile);
 }
 
 int exifOrientation(ByteView app1)

@@ -5,7 +5,9 @@
 #include "core/result.h"
 #include "formats/format_message.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ombri {
 
@@ -23,8 +25,13 @@ extern const char* const kJpegFatalErrorCaption; // "JPEG Fatal Error"
 // appends {"JPEG :\nCan't open PATH\n", "", not an error}; an image that cannot be allocated
 // appends {"JpegFile :\nOut of memory", "", error}. A file that ends early keeps the rows that
 // were decoded (the library fills the rest), as the library does for every program.
-Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages = nullptr);
-Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages = nullptr);
+//
+// colourProfile, when given, receives the ICC profile of the file's APP2 markers: empty when
+// there is none, its pieces do not fit together, or it is larger than kMaxColourProfileBytes.
+Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages = nullptr,
+                         std::vector<uint8_t>* colourProfile = nullptr);
+Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages = nullptr,
+                          std::vector<uint8_t>* colourProfile = nullptr);
 
 // The picture of a JPEG file for a thumbnail: decoded by the library at the smallest of 1/8,
 // 1/4, 1/2 and full size whose longer side still reaches maxSide (full size when the picture is
@@ -37,6 +44,7 @@ struct JpegThumbnailSource {
     Dib picture; // 24-bit, upright
     int32_t width = 0;
     int32_t height = 0;
+    std::vector<uint8_t> colourProfile; // as ReadJpegFile hands it over
 };
 Result<JpegThumbnailSource> readJpegForThumbnail(const std::string& path, int maxSide,
                                                  FormatMessages* messages = nullptr);

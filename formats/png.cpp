@@ -1,5 +1,6 @@
 #include "formats/png.h"
 
+#include "formats/colour_profile.h"
 #include "formats/diagnostics.h"
 #include "formats/png_idat.h"
 
@@ -14,6 +15,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +58,7 @@ struct PngReader {
     std::string failure;
     // Set when the background and gamma steps were left out of this decode (see readPng).
     bool colourStepsDeferred = false;
+    std::vector<uint8_t> colourProfile;
 
     ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
 };
@@ -221,10 +224,29 @@ bool decodeImage(PngReader& reader, ColourSteps colourSteps)
     return true;
 }
 
+// The iCCP profile, which libpng has inflated and checked against the length in its header;
+// one over kMaxColourProfileBytes is passed over.
+void keepColourProfile(PngReader& reader)
+{
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_iCCP(reader.png, reader.info, &name, &compression, &profile, &length) !=
+            PNG_INFO_iCCP ||
+        !profile || length == 0 || length > kMaxColourProfileBytes)
+        return;
+    try {
+        reader.colourProfile.assign(profile, profile + length);
+    } catch (const std::bad_alloc&) {
+        // Without room for the profile the picture is shown as stored.
+    }
+}
+
 // Decodes a PNG whose 8 signature bytes have been checked and consumed; readFn delivers the
 // rest from ioSource.
 Result<Dib> decodePng(png_rw_ptr readFn, void* ioSource, ColourSteps colourSteps,
-                      bool& colourStepsDeferred)
+                      bool& colourStepsDeferred, std::vector<uint8_t>* colourProfile)
 {
     PngReader reader;
     reader.png =
@@ -248,6 +270,10 @@ Result<Dib> decodePng(png_rw_ptr readFn, void* ioSource, ColourSteps colourSteps
     if (!decodeImage(reader, colourSteps))
         return fail(reader.failure);
     colourStepsDeferred = reader.colourStepsDeferred;
+    if (colourProfile) {
+        keepColourProfile(reader);
+        *colourProfile = std::move(reader.colourProfile);
+    }
     return std::move(reader.image);
 }
 
@@ -256,17 +282,19 @@ Result<Dib> decodePng(png_rw_ptr readFn, void* ioSource, ColourSteps colourSteps
 // any orientation) they are the picture, alpha and all. Otherwise the file is an ordinary
 // picture and is decoded again with every step; only files with such chunks pay for that.
 // rewind puts the source back just past the 8 signature bytes.
-template <typename Rewind> Result<Dib> readPng(png_rw_ptr readFn, void* ioSource, Rewind rewind)
+template <typename Rewind>
+Result<Dib> readPng(png_rw_ptr readFn, void* ioSource, Rewind rewind,
+                    std::vector<uint8_t>* colourProfile)
 {
     bool deferred = false;
-    auto image = decodePng(readFn, ioSource, ColourSteps::Deferred, deferred);
+    auto image = decodePng(readFn, ioSource, ColourSteps::Deferred, deferred, colourProfile);
     if (!image || !deferred ||
         findOmbriSignature(image.value(), true, SignatureForm::Interleaved).intact())
         return image;
     image.value().reset();
     if (!rewind())
         return fail("cannot read the file again");
-    return decodePng(readFn, ioSource, ColourSteps::Applied, deferred);
+    return decodePng(readFn, ioSource, ColourSteps::Applied, deferred, colourProfile);
 }
 
 bool hasSignature(const uint8_t* bytes, size_t size)
@@ -369,6 +397,11 @@ bool startWriter(PngWriter& writer, AtomicFile& file)
 
 Result<Dib> ReadPngFile(const std::string& path)
 {
+    return ReadPngFile(path, nullptr);
+}
+
+Result<Dib> ReadPngFile(const std::string& path, std::vector<uint8_t>* colourProfile)
+{
     auto opened = openRegularStream(path);
     if (!opened)
         return fail(opened.error());
@@ -380,20 +413,31 @@ Result<Dib> ReadPngFile(const std::string& path)
     if (!hasSignature(signature, got))
         return fail("not a PNG file");
     std::FILE* stream = file.get();
-    return readPng(readFromFile, stream, [stream] {
-        return std::fseek(stream, static_cast<long>(kPngSignatureBytes), SEEK_SET) == 0;
-    });
+    return readPng(
+        readFromFile, stream,
+        [stream] {
+            return std::fseek(stream, static_cast<long>(kPngSignatureBytes), SEEK_SET) == 0;
+        },
+        colourProfile);
 }
 
 Result<Dib> readPngBytes(ByteView file)
 {
+    return readPngBytes(file, nullptr);
+}
+
+Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile)
+{
     if (!file.data || !hasSignature(file.data, file.size))
         return fail("not a PNG file");
     MemorySource source{file, kPngSignatureBytes};
-    return readPng(readFromMemory, &source, [&source] {
-        source.offset = kPngSignatureBytes;
-        return true;
-    });
+    return readPng(
+        readFromMemory, &source,
+        [&source] {
+            source.offset = kPngSignatureBytes;
+            return true;
+        },
+        colourProfile);
 }
 
 namespace {

@@ -17,6 +17,10 @@ namespace ombri {
 // gamma of 2.2.
 Result<Dib> ReadPngFile(const std::string& path);
 Result<Dib> readPngBytes(ByteView file);
+// The same, also handing over the ICC profile of the file's iCCP chunk: empty when there is
+// none or it is larger than kMaxColourProfileBytes.
+Result<Dib> ReadPngFile(const std::string& path, std::vector<uint8_t>* colourProfile);
+Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile);
 
 // Writes a 24-bit image as an RGB PNG and a 32-bit one as RGBA: 8 bits per channel, no
 // interlacing, no ancillary chunk. Rows go to the file top first, so the last row in memory is

@@ -3,6 +3,7 @@
 #include "core/file_io.h"
 #include "core/limits.h"
 #include "core/printable_name.h"
+#include "formats/colour_profile.h"
 
 #include <tiffio.h>
 
@@ -426,7 +427,24 @@ bool marksAlpha(TIFF* tiff)
     return kinds[0] == EXTRASAMPLE_ASSOCALPHA || kinds[0] == EXTRASAMPLE_UNASSALPHA;
 }
 
-Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize, bool* alpha)
+// The profile of tag 34675, which libtiff reads with the directory after checking that the file
+// holds it; one over kMaxColourProfileBytes is passed over.
+std::vector<uint8_t> colourProfileOf(TIFF* tiff)
+{
+    uint32_t length = 0;
+    void* data = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &data) || !data || length == 0 ||
+        length > kMaxColourProfileBytes)
+        return {};
+    // Without room for the profile the picture is shown as stored.
+    std::vector<uint8_t> profile;
+    if (tryResize(profile, length))
+        std::memcpy(profile.data(), data, length);
+    return profile;
+}
+
+Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize, bool* alpha,
+                       std::vector<uint8_t>* colourProfile)
 {
     const TiffHeader header = readHeader(tiff);
     if (Status checked = checkHeader(tiff, header, fileSize); !checked)
@@ -455,6 +473,8 @@ Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize, bool* alpha)
                                      : lastTiffError("no part of the image could be decoded"));
     if (alpha)
         *alpha = bitCount == 32 && marksAlpha(tiff);
+    if (colourProfile)
+        *colourProfile = colourProfileOf(tiff);
     return image;
 }
 
@@ -503,15 +523,15 @@ bool writeStrips(TIFF* tiff, const Dib& image, const DibLayout& layout)
 
 } // namespace
 
-Result<Dib> ReadTiffFile(const std::string& path, bool* alpha)
+Result<Dib> ReadTiffFile(const std::string& path, bool* alpha, std::vector<uint8_t>* colourProfile)
 {
     auto file = MappedFile::open(path);
     if (!file)
         return fail(file.error());
-    return readTiffBytes(file.value().view(), alpha);
+    return readTiffBytes(file.value().view(), alpha, colourProfile);
 }
 
-Result<Dib> readTiffBytes(ByteView file, bool* alpha)
+Result<Dib> readTiffBytes(ByteView file, bool* alpha, std::vector<uint8_t>* colourProfile)
 {
     beginTiffOperation();
     if (!file.data)
@@ -521,7 +541,7 @@ Result<Dib> readTiffBytes(ByteView file, bool* alpha)
                             {&source, readMemory, writeNothing, seekMemory, sizeMemory, mapMemory});
     if (!tiff)
         return fail(lastTiffError("not a TIFF file"));
-    return decodeTiff(tiff.get(), file.size, alpha);
+    return decodeTiff(tiff.get(), file.size, alpha, colourProfile);
 }
 
 Status WriteTiffFile(const std::string& path, const Dib& image)

@@ -4,7 +4,9 @@
 #include "core/dib.h"
 #include "core/result.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace ombri {
 
@@ -17,9 +19,13 @@ namespace ombri {
 // layout goes through libtiff's RGBA conversion. A strip or tile that cannot be decoded leaves
 // its rows zero; a file of which nothing decodes is refused. libtiff prints nothing: its last
 // error becomes the reason. When alpha is given it is told whether the file's ExtraSamples tag
-// marks the fourth byte of the 32-bit picture as opacity.
-Result<Dib> ReadTiffFile(const std::string& path, bool* alpha = nullptr);
-Result<Dib> readTiffBytes(ByteView file, bool* alpha = nullptr);
+// marks the fourth byte of the 32-bit picture as opacity; when colourProfile is given it receives
+// the ICC profile of tag 34675, empty when there is none or it is larger than
+// kMaxColourProfileBytes.
+Result<Dib> ReadTiffFile(const std::string& path, bool* alpha = nullptr,
+                         std::vector<uint8_t>* colourProfile = nullptr);
+Result<Dib> readTiffBytes(ByteView file, bool* alpha = nullptr,
+                          std::vector<uint8_t>* colourProfile = nullptr);
 
 // Writes a 24-bit image as a 3-sample and a 32-bit one as a 4-sample RGB TIFF (the fourth sample
 // marked as unassociated alpha): 8 bits a sample, PackBits, one row per strip, top row first,

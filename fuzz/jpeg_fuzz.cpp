@@ -1,3 +1,4 @@
+#include "formats/colour_profile.h"
 #include "formats/jpeg.h"
 #include "fuzz_image.h"
 
@@ -6,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -31,7 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
 
     ombri::FormatMessages messages;
-    auto image = ombri::readJpegBytes({data, size}, &messages);
+    std::vector<uint8_t> profile;
+    auto image = ombri::readJpegBytes({data, size}, &messages, &profile);
+    if (profile.size() > ombri::kMaxColourProfileBytes)
+        std::abort();
     if (!toldAsItShould(image.ok(), image.error(), messages))
         std::abort();
     if (image.ok()) {

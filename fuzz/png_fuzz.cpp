@@ -1,9 +1,11 @@
+#include "formats/colour_profile.h"
 #include "formats/png.h"
 #include "fuzz_image.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -13,7 +15,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    auto image = ombri::readPngBytes({data, size});
+    std::vector<uint8_t> profile;
+    auto image = ombri::readPngBytes({data, size}, &profile);
+    if (profile.size() > ombri::kMaxColourProfileBytes)
+        std::abort();
     if (!image.ok())
         return 0;
     // Every PNG, whatever its colour type, must come out as a usable 24- or 32-bit image.

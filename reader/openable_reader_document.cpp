@@ -54,7 +54,8 @@ bool OpenableReaderDocument::OnOpenDocument(const std::string& path)
     }
     std::optional<NoteLayer> notes = std::move(loaded.noteLayer);
     const bool seeThrough = hasSeeThroughPixels(loaded);
-    setLoadedPicture(std::move(loaded.image), std::move(notes), loaded.signature, seeThrough);
+    setLoadedPicture(std::move(loaded.image), std::move(notes), loaded.signature, seeThrough,
+                     loaded.colourProfile);
     SetPathName(absolutePath(path), true);
     SetModifiedFlag(false);
     return ReaderDocument::OnOpenDocument(path);

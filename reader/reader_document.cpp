@@ -1,5 +1,6 @@
 #include "reader/reader_document.h"
 
+#include "formats/colour_profile.h"
 #include "reader/command_ids.h"
 #include "reader/folder_walk.h"
 
@@ -52,11 +53,17 @@ void enterFolder(const std::string& folder)
 ReaderDocument::ReaderDocument(Prompt& prompt) : DocumentBase(prompt, kRecentFileCount) {}
 
 void ReaderDocument::setLoadedPicture(Dib image, std::optional<NoteLayer> notes,
-                                      SignatureFind signature, bool seeThrough)
+                                      SignatureFind signature, bool seeThrough,
+                                      const std::vector<uint8_t>& colourProfile)
 {
     m_foundSignature = signature;
     m_showsTransparency = seeThrough;
     m_image = std::move(image);
+    // The notes live in the stored pixels, which a conversion would change: the converted copy is
+    // only ever shown.
+    m_colourCorrected.reset();
+    if (m_convertsColours && !colourProfile.empty())
+        m_colourCorrected = convertedToSrgb(m_image, {colourProfile.data(), colourProfile.size()});
     m_width = DibGetWidth(m_image);
     m_height = DibGetHeight(m_image);
     m_noteLayer = std::move(notes);
@@ -79,6 +86,7 @@ bool ReaderDocument::noteLayerFits() const
 void ReaderDocument::DeleteContents()
 {
     m_image.reset();
+    m_colourCorrected.reset();
     m_noteLayer.reset();
     m_foundSignature = {};
     m_showsTransparency = false;
@@ -107,8 +115,8 @@ void ReaderDocument::dropDisplayCopy()
 
 Dib ReaderDocument::adjustedCopy(const NoteLayer* notes, NoteLayer* noteCopy)
 {
-    return makeAdjustedCopy(m_image, m_adjustments.code, m_adjustments.flags, notes, noteCopy,
-                            std::move(m_spareBlock));
+    return makeAdjustedCopy(displaySource(), m_adjustments.code, m_adjustments.flags, notes,
+                            noteCopy, std::move(m_spareBlock));
 }
 
 const Dib* ReaderDocument::BuildDisplayImage(bool showNotes)
@@ -117,7 +125,7 @@ const Dib* ReaderDocument::BuildDisplayImage(bool showNotes)
         return nullptr;
     bool withNotes = showNotes && noteLayerFits();
     if (m_adjustments.isIdentity() && !withNotes)
-        return &m_image;
+        return &displaySource();
     // The copy remembers whether it was built with the notes, so that a caller asking the
     // other way (printing without notes, say) never gets a stale picture.
     if (!m_displayCopy.isNull() && m_displayShowsNotes == withNotes)
@@ -140,7 +148,7 @@ const Dib* ReaderDocument::BuildDisplayImage(bool showNotes)
         copy = adjustedCopy(nullptr, nullptr);
     }
     if (copy.isNull())
-        return &m_image;
+        return &displaySource();
     if (withNotes)
         renderNotes(copy, notesMove ? m_movedNotes : *m_noteLayer);
     m_displayCopy = std::move(copy);

@@ -67,7 +67,13 @@ class ReaderDocument : public DocumentBase {
     // The picture in the colours it is meant to be seen in: the picture itself, or a copy
     // converted from its embedded colour profile for the screen. Notes are never read from it,
     // and nothing is saved from it.
-    const Dib& displaySource() const { return m_image; }
+    const Dib& displaySource() const
+    {
+        return m_colourCorrected.isNull() ? m_image : m_colourCorrected;
+    }
+    // Whether pictures with a colour profile are converted for the screen (the default). The
+    // command line turns it off, so that what it renders has the colours stored in the file.
+    void setConvertsColours(bool on) { m_convertsColours = on; }
     // Whether the picture on show has see-through pixels, drawn over a checkerboard on screen
     // and over white on paper.
     bool showsTransparency() const { return m_showsTransparency; }
@@ -140,8 +146,10 @@ class ReaderDocument : public DocumentBase {
     bool FindNextImage();
 
     // seeThrough: whether the picture has pixels to be seen through (hasSeeThroughPixels).
+    // colourProfile is the picture's embedded ICC profile, if any: the display source is made
+    // from it here, once, and goes with the picture.
     void setLoadedPicture(Dib image, std::optional<NoteLayer> notes, SignatureFind signature,
-                          bool seeThrough);
+                          bool seeThrough, const std::vector<uint8_t>& colourProfile = {});
     // A failed open leaves the document empty with this said in the picture's place.
     void setUnshownReason(std::string reason) { m_unshownReason = std::move(reason); }
 
@@ -178,6 +186,8 @@ class ReaderDocument : public DocumentBase {
     std::function<void()> m_pictureObserver;
     std::string m_unshownReason;
     bool m_showsTransparency = false;
+    Dib m_colourCorrected; // the picture converted from its colour profile; null without one
+    bool m_convertsColours = true;
 };
 
 } // namespace ombri::reader

@@ -2,6 +2,7 @@
 
 #include "core/file_io.h"
 #include "core/md5.h"
+#include "formats/colour_profile.h"
 #include "formats/dispatch.h"
 #include "formats/jpeg.h"
 #include "formats/png.h"
@@ -321,6 +322,7 @@ struct ThumbnailSource {
     bool keepAlpha = false;
     std::string error;
     NotesReadOnTheWay notes;
+    std::vector<uint8_t> colourProfile; // embedded in the file; empty without one
 };
 
 ThumbnailSource readSource(const std::string& path, int maxSide)
@@ -338,6 +340,7 @@ ThumbnailSource readSource(const std::string& path, int maxSide)
         source.image = std::move(read.value().picture);
         source.width = read.value().width;
         source.height = read.value().height;
+        source.colourProfile = std::move(read.value().colourProfile);
         return source;
     }
     LoadedImage loaded = loadCheckedImage(path);
@@ -348,7 +351,19 @@ ThumbnailSource readSource(const std::string& path, int maxSide)
     source.height = DibGetHeight(loaded.image);
     source.keepAlpha = loaded.declaresAlpha;
     source.image = std::move(loaded.image);
+    source.colourProfile = std::move(loaded.colourProfile);
     return source;
+}
+
+// A thumbnail is seen as the picture is shown, in sRGB. It is converted once it is small, which
+// costs next to nothing; a profile that cannot be used leaves it as stored.
+void convertForScreen(Dib& thumbnail, const std::vector<uint8_t>& colourProfile)
+{
+    if (colourProfile.empty())
+        return;
+    Dib converted = convertedToSrgb(thumbnail, {colourProfile.data(), colourProfile.size()});
+    if (!converted.isNull())
+        thumbnail = std::move(converted);
 }
 
 // The block's three colour bytes, each the plain average.
@@ -506,6 +521,7 @@ Result<Dib> makeThumbnail(const std::string& root, const std::string& path, Thum
     Dib picture = scaleDownToFit(source.image, maxSide, source.keepAlpha);
     if (picture.isNull())
         return fail("out of memory");
+    convertForScreen(picture, source.colourProfile);
     // The cache only saves time: a folder that cannot take the entry still leaves the caller
     // its picture.
     if (writeEntry(root, entryKind(size), picture, *original, source.width, source.height,

@@ -20,9 +20,15 @@ OMBRI_PACKAGES=(
     libdeflate-dev
     libtiff-dev
     libjpeg62-turbo-dev
+    # Colour profiles embedded in pictures are applied for the screen with lcms2.
+    liblcms2-dev
     imagemagick
     # Every PNG the writer saves is checked by pngcheck in the tests.
     pngcheck
+    # The colour tests compare the reader's conversion with lcms2's own tificc, on an Adobe RGB
+    # profile from colord's collection.
+    liblcms2-utils
+    colord-data
     # The save tests give files ACL entries with setfacl and check that a save keeps them.
     acl
     zlib1g-dev

@@ -24,6 +24,9 @@ class ImageOperation : public WriterDocument {
                m_foundSignature.orientation != Orientation::Normal;
     }
     const std::vector<uint32_t>& pixelWords() const { return m_pixelWords; }
+    // The ICC profile the file embeds, for `ombri info` to name; empty when it has none. Saving
+    // never writes it: the writer's files keep the pixels as stored, which carry the notes.
+    const std::vector<uint8_t>& colourProfile() const { return m_colourProfile; }
 
     void DeleteContents() override;
 
@@ -34,6 +37,7 @@ class ImageOperation : public WriterDocument {
 
     std::vector<uint32_t> m_pixelWords; // top row first; empty unless from DPX or Cineon
     SignatureFind m_foundSignature;
+    std::vector<uint8_t> m_colourProfile;
 };
 
 } // namespace ombri::writer

@@ -51,6 +51,7 @@ void OpenableWriterDocument::adoptPicture(const std::string& path, LoadedImage l
     m_pixelWords = std::move(loaded.pixelWords);
     m_noteLayer = std::move(loaded.noteLayer);
     m_foundSignature = loaded.signature;
+    m_colourProfile = std::move(loaded.colourProfile);
     if (loaded.format == &kJpegFormat)
         m_saveDepth = SaveDepth::Bits24;
     SetPathName(path, true);
