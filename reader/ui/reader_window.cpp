@@ -39,7 +39,9 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <algorithm>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 static void initReaderResourceFile()
@@ -311,18 +313,91 @@ void storeThumbnailMode(bool thumbnails)
     settings.setValue(QLatin1String(kThumbnailModeKey), thumbnails);
 }
 
+const char* const kThumbnailScaleKey = "FileList/thumbnailSize";
+const std::pair<ThumbnailScale, const char*> kThumbnailScaleNames[] = {
+    {ThumbnailScale::Small, "small"},
+    {ThumbnailScale::Medium, "medium"},
+    {ThumbnailScale::Large, "large"},
+};
+
+ThumbnailScale storedThumbnailScale()
+{
+    const QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriReader"));
+    const QString name = settings.value(QLatin1String(kThumbnailScaleKey)).toString();
+    for (const auto& [scale, scaleName] : kThumbnailScaleNames) {
+        if (name == QLatin1String(scaleName))
+            return scale;
+    }
+    return ThumbnailScale::Medium;
+}
+
+void storeThumbnailScale(ThumbnailScale scale)
+{
+    QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriReader"));
+    for (const auto& [known, name] : kThumbnailScaleNames) {
+        if (known == scale)
+            settings.setValue(QLatin1String(kThumbnailScaleKey), QLatin1String(name));
+    }
+}
+
+// Thumbnails want a pane with room for a few columns, but the picture keeps at least half the
+// window; the image view never shrinks below a usable width.
+constexpr int kThumbnailColumns = 3;
+constexpr int kLeastViewWidth = 120;
+
 } // namespace
 
 void ReaderWindow::loadListMode()
 {
+    m_grid->setThumbnailScale(storedThumbnailScale());
+    connect(m_grid, &ThumbnailGrid::scaleChanged, this, [this](ThumbnailScale scale) {
+        storeThumbnailScale(scale);
+        m_commands.updateAll();
+    });
     m_list->setThumbnailMode(storedThumbnailMode());
+    fitListPane();
 }
 
 void ReaderWindow::onThumbnails()
 {
+    const QList<int> sizes = m_splitter->sizes();
+    m_listPaneWidths[m_list->thumbnailMode() ? 1 : 0] = sizes.value(1);
     m_list->setThumbnailMode(!m_list->thumbnailMode());
     storeThumbnailMode(m_list->thumbnailMode());
+    fitListPane();
     m_commands.updateAll();
+}
+
+// The list pane takes the width it had when the user last left the mode, or, the first time in
+// thumbnails, room for a few columns of them; the image view gives or takes the difference.
+void ReaderWindow::fitListPane()
+{
+    QList<int> sizes = m_splitter->sizes();
+    if (sizes.size() != 3)
+        return;
+    const bool thumbnails = m_list->thumbnailMode();
+    int width = m_listPaneWidths[thumbnails ? 1 : 0];
+    if (width == 0) {
+        if (!thumbnails)
+            return;
+        const int window = sizes[0] + sizes[1] + sizes[2];
+        width = std::min(m_grid->widthForColumns(kThumbnailColumns), window / 2);
+    }
+    const int shared = sizes[1] + sizes[2];
+    width = std::clamp(width, 0, std::max(0, shared - kLeastViewWidth));
+    sizes[1] = width;
+    sizes[2] = shared - width;
+    m_splitter->setSizes(sizes);
+}
+
+void ReaderWindow::setThumbnailScale(ThumbnailScale scale)
+{
+    m_grid->setThumbnailScale(scale);
+}
+
+ThumbnailScale ReaderWindow::thumbnailScale() const
+{
+    return m_grid->thumbnailScale();
 }
 
 void ReaderWindow::focusPane(int step)
