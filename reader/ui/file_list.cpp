@@ -615,8 +615,7 @@ void FileList::showRelisted(std::shared_ptr<const FolderListing> listing, int cu
     const int gridScroll = m_grid ? m_grid->verticalScrollBar()->value() : 0;
     const bool gridShowedCurrent =
         m_grid && m_thumbnailMode &&
-        m_grid->viewport()->rect().intersects(
-            m_grid->visualRect(selectionModel()->currentIndex()));
+        m_grid->viewport()->rect().intersects(m_grid->visualRect(selectionModel()->currentIndex()));
     m_listing = std::move(listing);
     m_model->relisted(m_listing);
     // A file that came or changed may be the one with the longest size or date.

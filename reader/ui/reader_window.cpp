@@ -36,6 +36,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
@@ -355,7 +356,8 @@ void ReaderWindow::loadListMode()
         m_commands.updateAll();
     });
     m_list->setThumbnailMode(storedThumbnailMode());
-    fitListPane();
+    // The panes have their widths once the window is first shown.
+    QTimer::singleShot(0, this, &ReaderWindow::fitListPane);
 }
 
 void ReaderWindow::onThumbnails()
@@ -373,7 +375,7 @@ void ReaderWindow::onThumbnails()
 void ReaderWindow::fitListPane()
 {
     QList<int> sizes = m_splitter->sizes();
-    if (sizes.size() != 3)
+    if (sizes.size() != 3 || !m_splitter->isVisible())
         return;
     const bool thumbnails = m_list->thumbnailMode();
     int width = m_listPaneWidths[thumbnails ? 1 : 0];

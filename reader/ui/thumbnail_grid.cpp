@@ -152,10 +152,10 @@ ThumbnailGrid::ThumbnailGrid(FileList& list, QWidget* parent) : QListView(parent
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::EditKeyPressed);
-    setItemDelegate(new ThumbnailDelegate(*this, [this](const QModelIndex& index,
-                                                        const QString& text) {
-        m_list.endLabelEdit(index.row(), text);
-    }));
+    setItemDelegate(
+        new ThumbnailDelegate(*this, [this](const QModelIndex& index, const QString& text) {
+            m_list.endLabelEdit(index.row(), text);
+        }));
     setDragEnabled(false);
     layOutCells();
     m_list.attachThumbnailGrid(this);
@@ -182,8 +182,10 @@ void ThumbnailGrid::layOutCells()
 
 int ThumbnailGrid::widthForColumns(int columns) const
 {
+    // The grid keeps room for its scroll bar while laying out, shown or not, and wants a little
+    // more than the cells' own width before it puts another one on a row.
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-    return columns * gridSize().width() + 2 * frameWidth() + scrollBar + 2 * spacing();
+    return columns * gridSize().width() + 2 * frameWidth() + scrollBar + kCellMargin;
 }
 
 void ThumbnailGrid::doItemsLayout()
@@ -232,9 +234,9 @@ void ThumbnailGrid::wheelEvent(QWheelEvent* event)
     if (notches == 0)
         return;
     m_scaleTurn -= notches * kWheelNotch;
-    const int scale = std::clamp(static_cast<int>(m_scale) + notches,
-                                 static_cast<int>(ThumbnailScale::Small),
-                                 static_cast<int>(ThumbnailScale::Large));
+    const int scale =
+        std::clamp(static_cast<int>(m_scale) + notches, static_cast<int>(ThumbnailScale::Small),
+                   static_cast<int>(ThumbnailScale::Large));
     setThumbnailScale(static_cast<ThumbnailScale>(scale));
 }
 
