@@ -16,6 +16,7 @@
 #include "reader/ui/reader_commands.h"
 #include "reader/ui/thumbnail_grid.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -242,6 +243,10 @@ void ReaderWindow::buildMenus()
     // Pictures opened from the panes join the document's list as they open; the menu and the
     // stored list catch up before the menu shows.
     connect(m_fileMenu, &QMenu::aboutToShow, m_recent, &RecentFilesMenu::sync);
+    // The thumbnail sizes are one choice among three: their items show as radio buttons.
+    auto* thumbnailSizes = new QActionGroup(this);
+    for (const int id : {cmd::ThumbnailsSmall, cmd::ThumbnailsMedium, cmd::ThumbnailsLarge})
+        thumbnailSizes->addAction(m_commands.action(id));
 }
 
 void ReaderWindow::buildToolBars()

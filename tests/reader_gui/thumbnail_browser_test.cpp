@@ -5,7 +5,10 @@
 #include "reader/ui/file_list.h"
 #include "reader/ui/thumbnail_grid.h"
 #include "reader_gui/reader_window_fixture.h"
+#include "support/menu_walk.h"
 
+#include <QActionGroup>
+#include <QMenu>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QSplitterHandle>
@@ -157,6 +160,18 @@ TEST_F(ThumbnailBrowserTest, TheThumbnailSizeIsChosenAndKept)
     EXPECT_EQ(grid->thumbnailScale(), ThumbnailScale::Medium);
     EXPECT_EQ(grid->iconSize(), QSize(128, 128));
     EXPECT_TRUE(commands.action(cmd::ThumbnailsMedium)->isChecked());
+    // View > Thumbnail Size holds the three sizes as one choice.
+    QMenu* sizes = nullptr;
+    for (QAction* item : frame.menu("&View")->actions()) {
+        if (item->menu() && item->text() == "Thumbnail &Size")
+            sizes = item->menu();
+    }
+    ASSERT_NE(sizes, nullptr);
+    EXPECT_EQ(test::itemTexts(sizes), QStringList({"&Small", "&Medium", "&Large"}));
+    for (QAction* item : sizes->actions()) {
+        ASSERT_NE(item->actionGroup(), nullptr);
+        EXPECT_TRUE(item->actionGroup()->isExclusive());
+    }
 
     ASSERT_TRUE(commands.trigger(cmd::ThumbnailsLarge));
     EXPECT_EQ(grid->iconSize(), QSize(192, 192));
