@@ -367,11 +367,14 @@ void ReaderWindow::loadListMode()
 
 void ReaderWindow::onThumbnails()
 {
-    const QList<int> sizes = m_splitter->sizes();
-    m_listPaneWidths[m_list->thumbnailMode() ? 1 : 0] = sizes.value(1);
+    // In full screen the list is out of sight, and the panes keep the widths the window gets
+    // back on leaving it.
+    if (!m_fullScreen)
+        m_listPaneWidths[m_list->thumbnailMode() ? 1 : 0] = m_splitter->sizes().value(1);
     m_list->setThumbnailMode(!m_list->thumbnailMode());
     storeThumbnailMode(m_list->thumbnailMode());
-    fitListPane();
+    if (!m_fullScreen)
+        fitListPane();
     m_commands.updateAll();
 }
 
