@@ -264,6 +264,25 @@ TEST_F(ThumbnailBrowserTest, TheCurrentFileStaysInSight)
     EXPECT_TRUE(waitUntilCurrentShows(grid)) << "after the mode switch";
 }
 
+// A grid whose current file is in its first rows stays at its top after a splitter drag: bringing
+// the current file back into sight scrolls only a grid that lost it.
+TEST_F(ThumbnailBrowserTest, AfterASplitterDragTheGridStillStartsAtItsFirstRow)
+{
+    addPictures(80);
+    ReaderWindow& frame = startInThumbnails("a.bmp");
+    ThumbnailGrid& grid = *frame.list().thumbnailGrid();
+    ASSERT_TRUE(waitUntilCurrentShows(grid));
+    for (const int dx : {-120, 200, -40}) {
+        dragListEdge(frame, dx);
+        QTest::qWait(200);
+        EXPECT_TRUE(showsCurrent(grid)) << dx;
+        EXPECT_EQ(grid.verticalScrollBar()->value(), 0) << dx;
+        const QRect first = grid.visualRect(grid.model()->index(0, 0));
+        EXPECT_GE(first.top(), 0) << dx;
+        EXPECT_LT(first.top(), grid.gridSize().height() / 2) << dx;
+    }
+}
+
 // The selected cell has a frame; its picture is drawn as it is, not tinted with the selection's
 // colour, so the thumbnail still shows the picture's colours.
 TEST_F(ThumbnailBrowserTest, TheSelectedCellIsFramedAndItsPictureUntinted)
