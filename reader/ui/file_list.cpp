@@ -613,6 +613,9 @@ void FileList::showRelisted(std::shared_ptr<const FolderListing> listing, int cu
 {
     const int tableScroll = verticalScrollBar()->value();
     const int gridScroll = m_grid ? m_grid->verticalScrollBar()->value() : 0;
+    const bool gridShowedCurrent =
+        m_grid && m_thumbnailMode &&
+        m_grid->viewport()->rect().intersects(m_grid->visualRect(selectionModel()->currentIndex()));
     m_listing = std::move(listing);
     m_model->relisted(m_listing);
     // A file that came or changed may be the one with the longest size or date.
@@ -638,6 +641,9 @@ void FileList::showRelisted(std::shared_ptr<const FolderListing> listing, int cu
     if (m_grid) {
         m_grid->doItemsLayout();
         m_grid->verticalScrollBar()->setValue(gridScroll);
+        // Files that came before the current one push it down: it stays in sight if it was.
+        if (gridShowedCurrent)
+            m_grid->scrollTo(selectionModel()->currentIndex());
     }
 }
 
@@ -704,9 +710,18 @@ QAbstractItemView* FileList::shownView()
 
 ThumbnailSize FileList::thumbnailSizeForScreen() const
 {
-    // A screen scaled up shows a 128-pixel thumbnail over more than 128 screen pixels: the large
-    // ones keep it sharp.
-    return devicePixelRatioF() > 1 ? ThumbnailSize::Large : ThumbnailSize::Normal;
+    // Large thumbnails, or a screen scaled up, cover more screen pixels than the normal entries
+    // of the cache have: the large entries keep them sharp.
+    const qreal side = (m_grid ? m_grid->thumbnailSide() : thumbnailPixels(ThumbnailSize::Normal)) *
+                       devicePixelRatioF();
+    return side > thumbnailPixels(ThumbnailSize::Normal) ? ThumbnailSize::Large
+                                                         : ThumbnailSize::Normal;
+}
+
+void FileList::thumbnailSideChanged()
+{
+    if (m_thumbnailMode)
+        m_model->setThumbnails(thumbnailSizeForScreen(), devicePixelRatioF());
 }
 
 void FileList::setThumbnailMode(bool thumbnails)

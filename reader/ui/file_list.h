@@ -215,6 +215,9 @@ class FileList : public QTreeView, public ListPane {
     // Shows the thumbnail grid or the details table, keeping the current file and the focus.
     void setThumbnailMode(bool thumbnails);
     bool thumbnailMode() const { return m_thumbnailMode; }
+    // The grid draws its thumbnails at another size: they are fetched at the size that keeps
+    // them sharp there.
+    void thumbnailSideChanged();
     // What the window places among its panes: the stack holding the table and the grid, or the
     // table alone before a grid is attached.
     QWidget* paneWidget();

@@ -5,6 +5,7 @@
 #include "reader/ui/file_operations.h"
 #include "reader/ui/image_view.h"
 #include "reader/ui/reader_window.h"
+#include "reader/ui/thumbnail_grid.h"
 
 #include <QStatusBar>
 #include <QToolBar>
@@ -77,6 +78,28 @@ bool never(ReaderWindow&, int)
 void toggleBar(QWidget* bar)
 {
     bar->setVisible(!bar->isVisible());
+}
+
+ThumbnailScale thumbnailScaleOf(int id)
+{
+    switch (id) {
+    case cmd::ThumbnailsSmall:
+        return ThumbnailScale::Small;
+    case cmd::ThumbnailsLarge:
+        return ThumbnailScale::Large;
+    default:
+        return ThumbnailScale::Medium;
+    }
+}
+
+void chooseThumbnailScale(ReaderWindow& window, int id)
+{
+    window.setThumbnailScale(thumbnailScaleOf(id));
+}
+
+bool thumbnailScaleChecked(ReaderWindow& window, int id)
+{
+    return window.thumbnailScale() == thumbnailScaleOf(id);
 }
 
 constexpr Gap kSeparated = Gap::Separator;
@@ -170,6 +193,15 @@ constexpr Row kRows[] = {
         .button(MainToolBar, 140, "thumbnails", kSeparated)
         .rules([](ReaderWindow& w, int) { w.onThumbnails(); }, nullptr,
                [](ReaderWindow& w, int) { return w.list().thumbnailMode(); }),
+    Row{cmd::ThumbnailsSmall, "&Small", "Show small thumbnails\nSmall Thumbnails"}
+        .inSubmenu(ViewMenu, "Thumbnail &Size")
+        .rules(chooseThumbnailScale, nullptr, thumbnailScaleChecked),
+    Row{cmd::ThumbnailsMedium, "&Medium", "Show thumbnails of medium size\nMedium Thumbnails"}
+        .inSubmenu(ViewMenu, "Thumbnail &Size")
+        .rules(chooseThumbnailScale, nullptr, thumbnailScaleChecked),
+    Row{cmd::ThumbnailsLarge, "&Large", "Show large thumbnails\nLarge Thumbnails"}
+        .inSubmenu(ViewMenu, "Thumbnail &Size")
+        .rules(chooseThumbnailScale, nullptr, thumbnailScaleChecked),
     Row{cmd::Refresh, "&Refresh", "List the folder again as it is on disk\nRefresh"}
         .inMenu(ViewMenu)
         .keys({Qt::Key_F5})

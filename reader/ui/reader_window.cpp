@@ -16,6 +16,7 @@
 #include "reader/ui/reader_commands.h"
 #include "reader/ui/thumbnail_grid.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -36,10 +37,13 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
+#include <algorithm>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 static void initReaderResourceFile()
@@ -239,6 +243,10 @@ void ReaderWindow::buildMenus()
     // Pictures opened from the panes join the document's list as they open; the menu and the
     // stored list catch up before the menu shows.
     connect(m_fileMenu, &QMenu::aboutToShow, m_recent, &RecentFilesMenu::sync);
+    // The thumbnail sizes are one choice among three: their items show as radio buttons.
+    auto* thumbnailSizes = new QActionGroup(this);
+    for (const int id : {cmd::ThumbnailsSmall, cmd::ThumbnailsMedium, cmd::ThumbnailsLarge})
+        thumbnailSizes->addAction(m_commands.action(id));
 }
 
 void ReaderWindow::buildToolBars()
@@ -311,18 +319,95 @@ void storeThumbnailMode(bool thumbnails)
     settings.setValue(QLatin1String(kThumbnailModeKey), thumbnails);
 }
 
+const char* const kThumbnailScaleKey = "FileList/thumbnailSize";
+const std::pair<ThumbnailScale, const char*> kThumbnailScaleNames[] = {
+    {ThumbnailScale::Small, "small"},
+    {ThumbnailScale::Medium, "medium"},
+    {ThumbnailScale::Large, "large"},
+};
+
+ThumbnailScale storedThumbnailScale()
+{
+    const QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriReader"));
+    const QString name = settings.value(QLatin1String(kThumbnailScaleKey)).toString();
+    for (const auto& [scale, scaleName] : kThumbnailScaleNames) {
+        if (name == QLatin1String(scaleName))
+            return scale;
+    }
+    return ThumbnailScale::Medium;
+}
+
+void storeThumbnailScale(ThumbnailScale scale)
+{
+    QSettings settings(QStringLiteral("OmbriTools"), QStringLiteral("OmbriReader"));
+    for (const auto& [known, name] : kThumbnailScaleNames) {
+        if (known == scale)
+            settings.setValue(QLatin1String(kThumbnailScaleKey), QLatin1String(name));
+    }
+}
+
+// Thumbnails want a pane with room for a few columns, but the picture keeps at least half the
+// window; the image view never shrinks below a usable width.
+constexpr int kThumbnailColumns = 3;
+constexpr int kLeastViewWidth = 120;
+
 } // namespace
 
 void ReaderWindow::loadListMode()
 {
+    m_grid->setThumbnailScale(storedThumbnailScale());
+    connect(m_grid, &ThumbnailGrid::scaleChanged, this, [this](ThumbnailScale scale) {
+        storeThumbnailScale(scale);
+        m_commands.updateAll();
+    });
     m_list->setThumbnailMode(storedThumbnailMode());
+    // The panes have their widths once the window is first shown.
+    QTimer::singleShot(0, this, &ReaderWindow::fitListPane);
 }
 
 void ReaderWindow::onThumbnails()
 {
+    // In full screen the list is out of sight, and the panes keep the widths the window gets
+    // back on leaving it.
+    if (!m_fullScreen)
+        m_listPaneWidths[m_list->thumbnailMode() ? 1 : 0] = m_splitter->sizes().value(1);
     m_list->setThumbnailMode(!m_list->thumbnailMode());
     storeThumbnailMode(m_list->thumbnailMode());
+    if (!m_fullScreen)
+        fitListPane();
     m_commands.updateAll();
+}
+
+// The list pane takes the width it had when the user last left the mode, or, the first time in
+// thumbnails, room for a few columns of them; the image view gives or takes the difference.
+void ReaderWindow::fitListPane()
+{
+    QList<int> sizes = m_splitter->sizes();
+    if (sizes.size() != 3 || !m_splitter->isVisible())
+        return;
+    const bool thumbnails = m_list->thumbnailMode();
+    int width = m_listPaneWidths[thumbnails ? 1 : 0];
+    if (width == 0) {
+        if (!thumbnails)
+            return;
+        const int window = sizes[0] + sizes[1] + sizes[2];
+        width = std::min(m_grid->widthForColumns(kThumbnailColumns), window / 2);
+    }
+    const int shared = sizes[1] + sizes[2];
+    width = std::clamp(width, 0, std::max(0, shared - kLeastViewWidth));
+    sizes[1] = width;
+    sizes[2] = shared - width;
+    m_splitter->setSizes(sizes);
+}
+
+void ReaderWindow::setThumbnailScale(ThumbnailScale scale)
+{
+    m_grid->setThumbnailScale(scale);
+}
+
+ThumbnailScale ReaderWindow::thumbnailScale() const
+{
+    return m_grid->thumbnailScale();
 }
 
 void ReaderWindow::focusPane(int step)

@@ -36,6 +36,7 @@ class ImageView;
 class FileOperations;
 class FileList;
 class ThumbnailGrid;
+enum class ThumbnailScale;
 
 constexpr const char* kReaderVersion = "1.53";
 
@@ -102,6 +103,10 @@ class ReaderWindow : public QMainWindow {
     void onPreviousPane();
     // View > Thumbnails: the file list as thumbnails or as details, kept for the next start.
     void onThumbnails();
+    // View > Thumbnail Size and Ctrl with the wheel over the grid: the size the grid draws its
+    // thumbnails at, kept for the next start.
+    void setThumbnailScale(ThumbnailScale scale);
+    ThumbnailScale thumbnailScale() const;
     // View > Refresh and F5, and any change another program makes to the listed folder: the
     // list shows the folder as it is now, and a picture on show that went is not kept in sight.
     void onRefresh();
@@ -125,6 +130,7 @@ class ReaderWindow : public QMainWindow {
     void buildStatusBar();
     void updateNoteStatus();
     void loadListMode();
+    void fitListPane();
     bool openWithoutTree(const std::string& path);
     std::optional<Pane> paneHolding(const QWidget* widget) const;
     void deleteListSelection();
@@ -141,6 +147,9 @@ class ReaderWindow : public QMainWindow {
     FileList* m_list = nullptr;
     ThumbnailGrid* m_grid = nullptr;
     QStackedWidget* m_listPane = nullptr; // the list's details table and thumbnail grid
+    // The list pane's width in details and in thumbnails, as the user last left each mode; 0 for
+    // a mode not yet left.
+    std::array<int, 2> m_listPaneWidths{};
     ImageView* m_view = nullptr;
     std::unique_ptr<FileOperations> m_fileOperations;
     QToolBar* m_mainToolBar = nullptr;

@@ -89,6 +89,46 @@ bool clickMenuItem(QMainWindow* window, QMenu* menu, QAction* action)
     return true;
 }
 
+bool clickSubmenuItem(QMainWindow* window, QMenu* menu, QMenu* submenu, QAction* action)
+{
+    if (!window || !menu || !submenu || !action)
+        return false;
+    QMenuBar* bar = window->menuBar();
+    const QRect title = bar->actionGeometry(menu->menuAction());
+    if (bar->isVisible() && title.isValid()) {
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, title.center());
+        settle();
+    }
+    if (!menu->isVisible())
+        return false;
+    bool clicked = false;
+    const QRect entry = menu->actionGeometry(submenu->menuAction());
+    if (entry.isValid()) {
+        QTest::mouseMove(menu, entry.center());
+        QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, entry.center());
+        // A submenu opens a moment after the pointer comes onto its entry.
+        const bool opened = QTest::qWaitFor([submenu] { return submenu->isVisible(); }, 1000);
+        const QRect item = opened ? submenu->actionGeometry(action) : QRect();
+        if (item.isValid()) {
+            QTest::mouseMove(submenu, item.center());
+            QTest::mouseClick(submenu, Qt::LeftButton, Qt::NoModifier, item.center());
+            settle();
+            clicked = true;
+        }
+    }
+    for (QMenu* open : {submenu, menu}) {
+        if (open->isVisible()) {
+            QTest::keyClick(open, Qt::Key_Escape);
+            settle();
+        }
+    }
+    if (bar->activeAction()) {
+        QTest::keyClick(bar, Qt::Key_Escape);
+        settle();
+    }
+    return clicked;
+}
+
 namespace {
 
 void sendMove(QWidget* widget, QPoint at, Qt::MouseButton button, Qt::KeyboardModifiers modifiers)

@@ -30,6 +30,8 @@ bool clickToolButton(QToolBar* bar, QAction* action);
 // Opens the menu from the menu bar and clicks the item; a disabled item leaves the menu to be
 // closed with Escape. False when the menu or item is not there.
 bool clickMenuItem(QMainWindow* window, QMenu* menu, QAction* action);
+// The same for an item of a submenu: the menu is opened, then the submenu from its entry there.
+bool clickSubmenuItem(QMainWindow* window, QMenu* menu, QMenu* submenu, QAction* action);
 
 // A press, `moves` moves on the straight way and one onto the end point, then the release there.
 void dragMouse(QWidget* widget, QPoint from, QPoint to, int moves, Qt::KeyboardModifiers modifiers,

@@ -26,6 +26,7 @@
 #include "reader/ui/folder_tree.h"
 #include "reader/ui/image_view.h"
 #include "reader/ui/reader_window.h"
+#include "reader/ui/thumbnail_grid.h"
 #include "support/test_support.h"
 
 #include <QApplication>
@@ -66,6 +67,8 @@ using reader::FolderTree;
 using reader::FolderTreeWidget;
 using reader::ImageView;
 using reader::ReaderWindow;
+using reader::ThumbnailGrid;
+using reader::ThumbnailScale;
 using reader::TreeItemKind;
 using reader::ZoomMode;
 namespace cmd = reader::cmd;
@@ -363,6 +366,27 @@ const NamedCommand* findCommand(const std::vector<NamedCommand>& commands, const
 
 // How the list is switched between details and thumbnails.
 const char* const kListModeWays[] = {"key", "menu", "button"};
+const char* const kRefreshWays[] = {"key", "menu"};
+
+// The keys that step from the image view: Left and Right scroll a picture wider than the view
+// first, and step only at its edge.
+const NamedKey kViewKeys[] = {
+    {"Left", Qt::Key_Left, Qt::NoModifier, KeyRole::Previous},
+    {"Right", Qt::Key_Right, Qt::NoModifier, KeyRole::Next},
+    {"Backspace", Qt::Key_Backspace, Qt::NoModifier, KeyRole::Previous},
+};
+
+// View > Thumbnail Size's items, smallest first.
+struct NamedThumbnailSize {
+    const char* name;
+    int id;
+    ThumbnailScale scale;
+};
+const NamedThumbnailSize kThumbnailSizes[] = {
+    {"small", cmd::ThumbnailsSmall, ThumbnailScale::Small},
+    {"medium", cmd::ThumbnailsMedium, ThumbnailScale::Medium},
+    {"large", cmd::ThumbnailsLarge, ThumbnailScale::Large},
+};
 const char* const kModifiers[] = {"none", "shift", "ctrl", "alt"};
 
 // What a name typed after F2 is made of, from the name being edited.
@@ -467,6 +491,8 @@ struct Expectation {
     bool listMarksOpened = false;
     // Whether the file list is filled by the tree's selection from now on.
     std::optional<bool> listFollowsTree;
+    // The size the thumbnail grid draws its thumbnails at.
+    std::optional<ThumbnailScale> thumbnailScale;
 };
 
 class ReaderSession {
@@ -538,6 +564,11 @@ class ReaderSession {
     void drawViewClick(Rng& rng, Journey& journey);
     void drawDrop(Rng& rng, Journey& journey);
     void drawResize(Rng& rng, Journey& journey);
+    void drawRefresh(Rng& rng, Journey& journey);
+    void drawViewKey(Rng& rng, Journey& journey);
+    void drawZoomWheel(Rng& rng, Journey& journey);
+    void drawThumbSize(Rng& rng, Journey& journey);
+    void drawThumbWheel(Rng& rng, Journey& journey);
 
     enum class TreeClick { Once, Twice, Expander };
     std::optional<std::string> clickTree(const Step& step, TreeClick how);
@@ -568,6 +599,12 @@ class ReaderSession {
     std::optional<std::string> runViewClick(const Step& step);
     std::optional<std::string> runDrop(const Step& step);
     std::optional<std::string> runResize(const Step& step);
+    std::optional<std::string> runRefresh(const Step& step);
+    std::optional<std::string> runViewKey(const Step& step);
+    std::optional<std::string> runZoomWheel(const Step& step);
+    std::optional<std::string> runThumbSize(const Step& step);
+    std::optional<std::string> runThumbWheel(const Step& step);
+    void expectNothingChosen();
 
     void expectTreeSelection(const std::string& path);
     void expectStep(bool next);
@@ -2006,7 +2043,151 @@ const Verb<ReaderSession> ReaderSession::kVerbs[] = {
     {"viewclick", 2, "n n", &ReaderSession::drawViewClick, &ReaderSession::runViewClick},
     {"drop", 7, "w n n", &ReaderSession::drawDrop, &ReaderSession::runDrop},
     {"resize", 1, "n n", &ReaderSession::drawResize, &ReaderSession::runResize},
+    {"refresh", 2, "w", &ReaderSession::drawRefresh, &ReaderSession::runRefresh},
+    {"viewkey", 4, "w", &ReaderSession::drawViewKey, &ReaderSession::runViewKey},
+    {"zoomwheel", 2, "n n n", &ReaderSession::drawZoomWheel, &ReaderSession::runZoomWheel},
+    {"thumbsize", 2, "w", &ReaderSession::drawThumbSize, &ReaderSession::runThumbSize},
+    {"thumbwheel", 2, "n", &ReaderSession::drawThumbWheel, &ReaderSession::runThumbWheel},
 };
+
+// A step that looks or lists again but chooses nothing: the picture, the list's folder and
+// current file, the tree's selection and the focus stay.
+void ReaderSession::expectNothingChosen()
+{
+    m_expect.doc = DocExpect::Same;
+    m_expect.listSame = true;
+    m_expect.treeSelectionSame = true;
+    m_expect.focus = focusPane();
+}
+
+// F5 or View > Refresh lists the folder again; the journey's files change only through the
+// program, so the list stays as it was.
+void ReaderSession::drawRefresh(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"refresh", {rng.pick(kRefreshWays)}});
+}
+
+std::optional<std::string> ReaderSession::runRefresh(const Step& step)
+{
+    const std::string& way = step.word(0);
+    if (way == "key") {
+        expectNothingChosen();
+        pressKey(m_frame.get(), Qt::Key_F5);
+        return std::nullopt;
+    }
+    if (way == "menu") {
+        QMenu* menu = frame().menu(QStringLiteral("&View"));
+        QAction* command = action(cmd::Refresh);
+        if (!menu || !command || !menu->actions().contains(command))
+            return std::string("the menu View has no item Refresh");
+        expectNothingChosen();
+        clickMenuItem(m_frame.get(), menu, command);
+        return std::nullopt;
+    }
+    return "the folder is listed again by key or menu, not by " + way;
+}
+
+// Left, Right and Backspace step through the pictures from the image view, in full screen too;
+// they are drawn only while the view has the focus, where they mean that.
+void ReaderSession::drawViewKey(Rng& rng, Journey& journey)
+{
+    if (focusPane() == Pane::View)
+        journey.push_back(Step{"viewkey", {rng.pick(kViewKeys).name}});
+}
+
+std::optional<std::string> ReaderSession::runViewKey(const Step& step)
+{
+    const NamedKey* key = findNamed(kViewKeys, step.word(0));
+    if (!key)
+        return "the image view has no stepping key " + step.word(0);
+    if (focusPane() != Pane::View)
+        return std::nullopt;
+    const bool next = key->role == KeyRole::Next;
+    const QScrollBar* across = view().horizontalScrollBar();
+    const bool sideways = key->key != Qt::Key_Backspace;
+    if (sideways && across->value() != (next ? across->maximum() : across->minimum())) {
+        // A picture wider than the view scrolls first, as far as its edge.
+        m_expect.doc = DocExpect::Same;
+        const int step = next ? across->singleStep() : -across->singleStep();
+        m_expect.scroll = QPoint(
+            clampedTo(view().inspect().scroll.x() + step, across->minimum(), across->maximum()),
+            view().inspect().scroll.y());
+    } else {
+        if (!list().folderPath().empty() && !listInJourney())
+            return std::nullopt;
+        expectStep(next);
+    }
+    pressKey(m_frame.get(), key->key, key->modifiers);
+    return std::nullopt;
+}
+
+// Ctrl and the wheel over the image view zoom the picture about the pointer.
+void ReaderSession::drawZoomWheel(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"zoomwheel",
+                           {word(rng.chance(1, 2) ? 120 : -120), word(rng.between(0, 330)),
+                            word(rng.between(0, 440))}});
+}
+
+std::optional<std::string> ReaderSession::runZoomWheel(const Step& step)
+{
+    if (!shown(view()))
+        return std::nullopt;
+    m_expect.doc = DocExpect::Same;
+    m_expect.focus = focusPane();
+    turnWheel(view().viewport(), pointInView(step.number(1), step.number(2)), step.number(0), false,
+              Qt::ControlModifier);
+    return std::nullopt;
+}
+
+// View > Thumbnail Size chooses the size of the grid's thumbnails, in either mode of the list.
+void ReaderSession::drawThumbSize(Rng& rng, Journey& journey)
+{
+    journey.push_back(Step{"thumbsize", {rng.pick(kThumbnailSizes).name}});
+}
+
+std::optional<std::string> ReaderSession::runThumbSize(const Step& step)
+{
+    const NamedThumbnailSize* size = findNamed(kThumbnailSizes, step.word(0));
+    if (!size)
+        return "there is no thumbnail size " + step.word(0);
+    QMenu* menu = frame().menu(QStringLiteral("&View"));
+    QAction* command = action(size->id);
+    QMenu* sizes = nullptr;
+    for (QAction* item : menu ? menu->actions() : QList<QAction*>()) {
+        if (item->menu() && item->menu()->actions().contains(command))
+            sizes = item->menu();
+    }
+    if (!sizes)
+        return "the menu View has no item Thumbnail Size > " + step.word(0);
+    expectNothingChosen();
+    const ThumbnailScale before = list().thumbnailGrid()->thumbnailScale();
+    m_expect.thumbnailScale =
+        clickSubmenuItem(m_frame.get(), menu, sizes, command) ? size->scale : before;
+    return std::nullopt;
+}
+
+// Ctrl and the wheel over the grid step the thumbnails' size, a notch a step.
+void ReaderSession::drawThumbWheel(Rng& rng, Journey& journey)
+{
+    journey.push_back(
+        Step{"thumbwheel", {word(rng.chance(1, 2) ? 120 : -120 * rng.between(1, 3))}});
+}
+
+std::optional<std::string> ReaderSession::runThumbWheel(const Step& step)
+{
+    if (!listShown() || !list().thumbnailMode())
+        return std::nullopt;
+    ThumbnailGrid& grid = *list().thumbnailGrid();
+    const int notches = step.number(0) / 120;
+    expectNothingChosen();
+    m_expect.thumbnailScale = static_cast<ThumbnailScale>(clampedTo(
+        static_cast<int>(grid.thumbnailScale()) + notches, static_cast<int>(ThumbnailScale::Small),
+        static_cast<int>(ThumbnailScale::Large)));
+    turnWheel(grid.viewport(), grid.viewport()->rect().center(), step.number(0), false,
+              Qt::ControlModifier);
+    return std::nullopt;
+}
 
 std::optional<std::string> ReaderSession::perform(const Step& step, const Verb<ReaderSession>& verb)
 {
@@ -2272,6 +2453,12 @@ std::optional<std::string> ReaderSession::checkPanes()
             return "the file list's current file is " + listCurrent + " while " +
                    doc().currentPath() + " is on show";
     }
+    if (m_expect.thumbnailScale &&
+        list().thumbnailGrid()->thumbnailScale() != *m_expect.thumbnailScale)
+        return "the thumbnails are drawn " +
+               std::to_string(list().thumbnailGrid()->thumbnailSide()) +
+               " pixels wide instead of " +
+               std::to_string(ThumbnailGrid::thumbnailSide(*m_expect.thumbnailScale));
     // A new listing starts at its first row.
     const bool relisted =
         listFolder != m_listFolderBefore ||
