@@ -4,6 +4,7 @@
 
 #include "notes/carrier.h"
 #include "reader/command_ids.h"
+#include "reader/ui/file_list.h"
 #include "reader/ui/image_view.h"
 #include "reader_gui/reader_window_fixture.h"
 #include "support/view_events.h"
