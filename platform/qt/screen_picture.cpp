@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace ombri {
 
@@ -49,6 +50,21 @@ inline uint32_t packLanes(uint64_t low, uint64_t high)
     return lane(low, 0) | (lane(high, 0) << 8) | (lane(low, 1) << 16) | (lane(high, 1) << 24);
 }
 
+// The weighted sum of a run of pixels, two channels in each result; Count, when not 0, is the
+// run's length known at compile time so that the common runs are unrolled.
+template <int Count>
+std::pair<uint64_t, uint64_t> weighAcross(const uint32_t* from, const uint32_t* weights,
+                                          int count = Count)
+{
+    uint64_t low = 0;
+    uint64_t high = 0;
+    for (int t = 0; t < (Count ? Count : count); ++t) {
+        low += weights[t] * lowLanes(from[t]);
+        high += weights[t] * highLanes(from[t]);
+    }
+    return {low, high};
+}
+
 // A premultiplied pixel over the checkerboard square under it; opaque pixels pass unchanged.
 inline uint32_t overChecker(uint32_t pixel, int x, int y, QPoint origin)
 {
@@ -65,6 +81,12 @@ inline uint32_t overChecker(uint32_t pixel, int x, int y, QPoint origin)
         out |= std::min<uint32_t>(mixed, 255) << shift;
     }
     return out;
+}
+
+// The rectangle with its x and y exchanged (QRect::transposed keeps the corner where it is).
+QRect mirrored(const QRect& rect)
+{
+    return QRect(rect.y(), rect.x(), rect.height(), rect.width());
 }
 
 inline uint32_t complemented(uint32_t pixel)
@@ -280,6 +302,12 @@ const ScreenPicture::NoteLevel& ScreenPicture::noteLevel(int index)
     return m_noteLevels[static_cast<size_t>(index - 1)];
 }
 
+QSize ScreenPicture::noteLevelSize(int index)
+{
+    const NoteLevel& marks = noteLevel(index);
+    return QSize(marks.width, marks.height);
+}
+
 uint8_t ScreenPicture::noteMark(int levelIndex, int x, int y)
 {
     if (levelIndex == 0) {
@@ -318,17 +346,21 @@ uint8_t ScreenPicture::blendedByte(int sum, int total, int channel, uint8_t valu
                         value];
 }
 
-int ScreenPicture::levelFor(const ScreenFrame& request, QSize shown) const
+int ScreenPicture::levelFor(const ScreenFrame& request, QSize shown, size_t budget) const
 {
     const double shrink =
         std::min(static_cast<double>(shown.width()) / request.destination.width(),
                  static_cast<double>(shown.height()) / request.destination.height());
+    // The finest level whose pixels fit the budget, but never one smaller than the screen: each
+    // screen pixel then averages at least one of its pixels along each axis. The choice depends
+    // on the whole picture only, so that every part of it is shrunk alike.
     int index = 0;
-    // The finest level still at least as large as the screen: each screen pixel then averages
-    // between one and two of its pixels along each axis.
     QSize levelSize = size();
-    while (shrink >= std::ldexp(1.0, index + 1) && levelSize.width() > 1 &&
-           levelSize.height() > 1) {
+    const auto area = [](QSize size) {
+        return static_cast<double>(size.width()) * static_cast<double>(size.height());
+    };
+    while (area(levelSize) > static_cast<double>(budget) && shrink >= std::ldexp(1.0, index + 1) &&
+           levelSize.width() > 1 && levelSize.height() > 1) {
         ++index;
         levelSize = QSize((levelSize.width() + 1) / 2, (levelSize.height() + 1) / 2);
     }
@@ -450,13 +482,17 @@ void ScreenPicture::renderSmooth(QImage& frame, const ScreenFrame& request, cons
     const ScreenAxes& axes = request.axes;
     const QSize shown = axes.exchange ? size().transposed() : size();
     const QRect& destination = request.destination;
-    const int index = levelFor(request, shown);
+    const int index = levelFor(request, shown, m_levelBudget);
     const QImage& reduced = level(index);
+    // Notes come from the coarsest level still finer than the screen, whatever the budget: a
+    // note pixel there marks its whole block, and so keeps its screen pixel.
+    const int noteIndex = levelFor(request, shown, 0);
+    const bool notes = request.showNotes && m_notes;
+    const QSize noteSize = noteIndex == 0 || !notes ? size() : noteLevelSize(noteIndex);
     // The screen pixels along the stored picture's columns and rows, which the frame's axes
     // follow directly or exchanged.
-    const QRect across = axes.exchange ? visible.transposed() : visible;
-    const QPoint origin =
-        axes.exchange ? destination.transposed().topLeft() : destination.topLeft();
+    const QRect across = axes.exchange ? mirrored(visible) : visible;
+    const QPoint origin = axes.exchange ? mirrored(destination).topLeft() : destination.topLeft();
     const QSize extent = axes.exchange ? destination.size().transposed() : destination.size();
     const int columns = across.width();
     const int rows = across.height();
@@ -465,17 +501,22 @@ void ScreenPicture::renderSmooth(QImage& frame, const ScreenFrame& request, cons
     const Taps rowTaps(across.top() - origin.y(), rows, extent.height(), size().height(),
                        axes.reverseRows, index, reduced.height());
     shrinkPicture(reduced, columnTaps, rowTaps);
-    const bool notes = request.showNotes && m_notes;
     if (notes)
-        shrinkNotes(index, columnTaps, rowTaps);
+        shrinkNotes(noteIndex,
+                    Taps(across.left() - origin.x(), columns, extent.width(), size().width(),
+                         axes.reverseColumns, noteIndex, noteSize.width()),
+                    Taps(across.top() - origin.y(), rows, extent.height(), size().height(),
+                         axes.reverseRows, noteIndex, noteSize.height()));
     // Painted and complemented notes show where they cover at least half a reduced pixel, so that
     // a line one pixel wide stays one screen pixel wide.
     const double perOutput = std::max(static_cast<double>(size().width()) / extent.width(),
                                       static_cast<double>(size().height()) / extent.height()) *
-                             std::ldexp(1.0, -index);
+                             std::ldexp(1.0, -noteIndex);
     const auto threshold =
         static_cast<uint32_t>(std::ldexp(0.5, kAreaBits) / std::max(perOutput, 1.0));
     const uint32_t colour = painted(request.noteColour);
+    uchar* bits = frame.bits();
+    const qsizetype stride = frame.bytesPerLine();
     for (int row = 0; row < rows; ++row)
         for (int column = 0; column < columns; ++column) {
             const size_t at = static_cast<size_t>(row) * static_cast<size_t>(columns) +
@@ -492,7 +533,8 @@ void ScreenPicture::renderSmooth(QImage& frame, const ScreenFrame& request, cons
                 else if (coverage >= threshold)
                     pixel = request.noteLook == NoteLook::Painted ? colour : complemented(pixel);
             }
-            reinterpret_cast<uint32_t*>(frame.scanLine(y))[x] = pixel | kOpaque;
+            reinterpret_cast<uint32_t*>(bits + static_cast<qsizetype>(y) * stride)[x] =
+                pixel | kOpaque;
         }
 }
 
@@ -554,12 +596,9 @@ void ScreenPicture::shrinkPicture(const QImage& reduced, const Taps& columnTaps,
             const uint32_t* from = pixels + columnTaps.first[column];
             const uint32_t* weights =
                 columnTaps.weights.data() + column * static_cast<size_t>(count);
-            uint64_t low = 0;
-            uint64_t high = 0;
-            for (int t = 0; t < count; ++t) {
-                low += weights[t] * lowLanes(from[t]);
-                high += weights[t] * highLanes(from[t]);
-            }
+            const auto [low, high] = count == 3   ? weighAcross<3>(from, weights)
+                                     : count == 2 ? weighAcross<2>(from, weights)
+                                                  : weighAcross<0>(from, weights, count);
             out[2 * column] = low;
             out[2 * column + 1] = high;
         }

@@ -45,6 +45,13 @@ struct ScreenFrame {
 // and kept until the picture changes.
 class ScreenPicture {
   public:
+    // Below 100% the picture is shrunk from the largest of its reduced copies that holds at most
+    // this many pixels: the closer to the picture itself, the closer each screen pixel comes to
+    // the exact average of its area, and the more there is to read for each frame.
+    static constexpr size_t kLevelBudget = size_t{1} << 23;
+
+    explicit ScreenPicture(size_t levelBudget = kLevelBudget) : m_levelBudget(levelBudget) {}
+
     // The picture as stored (unturned, colours adjusted), top row first: 32-bit RGB, or
     // premultiplied ARGB when it has see-through pixels to be shown over a checkerboard. notes,
     // when not null, is its note layer (width x height, rows bottom first) and must stay valid
@@ -78,7 +85,8 @@ class ScreenPicture {
     void renderSmooth(QImage& frame, const ScreenFrame& request, const QRect& visible);
     const QImage& level(int index);
     const NoteLevel& noteLevel(int index);
-    int levelFor(const ScreenFrame& request, QSize shown) const;
+    int levelFor(const ScreenFrame& request, QSize shown, size_t budget) const;
+    QSize noteLevelSize(int index);
     uint8_t noteMark(int levelIndex, int x, int y);
     uint8_t blendedByte(int sum, int total, int channel, uint8_t value, ColourRef colour);
     uint32_t blendedAt(uint32_t pixel, int x, int y, ColourRef colour);
@@ -87,6 +95,7 @@ class ScreenPicture {
     void shrinkPicture(const QImage& reduced, const Taps& columnTaps, const Taps& rowTaps);
     void shrinkNotes(int index, const Taps& columnTaps, const Taps& rowTaps);
 
+    size_t m_levelBudget;
     std::vector<QImage> m_levels;        // the picture, then each half the size of the one before
     std::vector<NoteLevel> m_noteLevels; // from level 1 on; level 0 is the layer itself
     const uint8_t* m_notes = nullptr;
