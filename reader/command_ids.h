@@ -55,6 +55,7 @@ enum : int {
     RightBackground = 32849,
     Thumbnails = 32850,
     Refresh = 32860,
+    SmoothShrinking = 32870,
     FileNew = 57600,
     FileOpen = 57601,
     PrintSetup = 57606,
