@@ -4,6 +4,10 @@
 
 #include <QPainter>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -17,8 +21,6 @@ namespace {
 constexpr int kWeightBits = 12;
 constexpr uint32_t kUnit = 1u << kWeightBits;
 constexpr int kAreaBits = 2 * kWeightBits;
-constexpr uint64_t kAreaHalf = (uint64_t{1} << (kAreaBits - 1)) | (uint64_t{1} << (kAreaBits - 1))
-                                                                      << 32;
 
 // The checkerboard behind see-through pixels: squares of this many screen pixels, in two light
 // greys.
@@ -28,41 +30,84 @@ constexpr uint32_t kCheckerDark = 0xffccccccu;
 
 constexpr uint32_t kOpaque = 0xff000000u;
 
-// Blue and red, then green and alpha, of a 32-bit pixel, each channel in a 32-bit lane, so that
-// two channels are weighted with one multiplication.
-inline uint64_t lowLanes(uint32_t pixel)
-{
-    return (pixel & 0xffu) | (uint64_t{pixel & 0xff0000u} << 16);
-}
+// Each screen row is first weighed down the reduced rows it covers, then across: the sums down
+// are kept in 16 bits for each channel (a weighted sum of bytes out of kUnit loses kDownShift
+// bits), and the sums across then fit a signed 32-bit lane.
+constexpr int kDownShift = 5;
+constexpr int kAcrossShift = kAreaBits - kDownShift;
 
-inline uint64_t highLanes(uint32_t pixel)
+#if defined(__SSE2__)
+// Two weights side by side, for multiplying two pixels' channels and adding them in one step;
+// a lone last weight goes with a zero.
+inline __m128i weightPair(const uint32_t* weights, int t, int count)
 {
-    return lowLanes(pixel >> 8);
+    const uint32_t second = t + 1 < count ? weights[t + 1] : 0;
+    return _mm_set1_epi32(static_cast<int>(weights[t] | (second << 16)));
 }
+#endif
 
-inline uint32_t packLanes(uint64_t low, uint64_t high)
+// The weighted sum of count rows, pixel by pixel over width pixels, each channel in 16 bits.
+void weighDown(const uint32_t* const* rows, const uint32_t* weights, int count, size_t width,
+               int16_t* out)
 {
-    low += kAreaHalf;
-    high += kAreaHalf;
-    const auto lane = [](uint64_t lanes, int index) {
-        return static_cast<uint32_t>((lanes >> (32 * index)) & 0xffffffffu) >> kAreaBits;
-    };
-    return lane(low, 0) | (lane(high, 0) << 8) | (lane(low, 1) << 16) | (lane(high, 1) << 24);
-}
-
-// The weighted sum of a run of pixels, two channels in each result; Count, when not 0, is the
-// run's length known at compile time so that the common runs are unrolled.
-template <int Count>
-std::pair<uint64_t, uint64_t> weighAcross(const uint32_t* from, const uint32_t* weights,
-                                          int count = Count)
-{
-    uint64_t low = 0;
-    uint64_t high = 0;
-    for (int t = 0; t < (Count ? Count : count); ++t) {
-        low += weights[t] * lowLanes(from[t]);
-        high += weights[t] * highLanes(from[t]);
+    size_t x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(1 << (kDownShift - 1));
+    for (; x + 2 <= width; x += 2) {
+        __m128i first = half;
+        __m128i second = half;
+        for (int t = 0; t < count; t += 2) {
+            const auto load = [&](int row) {
+                return _mm_unpacklo_epi8(
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[row] + x)), zero);
+            };
+            const __m128i upper = load(t);
+            const __m128i lower = t + 1 < count ? load(t + 1) : zero;
+            const __m128i pair = weightPair(weights, t, count);
+            first = _mm_add_epi32(first, _mm_madd_epi16(_mm_unpacklo_epi16(upper, lower), pair));
+            second = _mm_add_epi32(second, _mm_madd_epi16(_mm_unpackhi_epi16(upper, lower), pair));
+        }
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out + 4 * x),
+            _mm_packs_epi32(_mm_srai_epi32(first, kDownShift), _mm_srai_epi32(second, kDownShift)));
     }
-    return {low, high};
+#endif
+    for (; x < width; ++x)
+        for (int channel = 0; channel < 4; ++channel) {
+            uint32_t sum = 1u << (kDownShift - 1);
+            for (int t = 0; t < count; ++t)
+                sum += weights[t] * ((rows[t][x] >> (8 * channel)) & 0xffu);
+            out[4 * x + static_cast<size_t>(channel)] = static_cast<int16_t>(sum >> kDownShift);
+        }
+}
+
+// One screen pixel: the weighted sum across of a run of sums down, as a pixel.
+inline uint32_t weighAcross(const int16_t* from, const uint32_t* weights, int count)
+{
+#if defined(__SSE2__)
+    __m128i sum = _mm_set1_epi32(1 << (kAcrossShift - 1));
+    for (int t = 0; t < count; t += 2) {
+        const __m128i left = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 4 * t));
+        const __m128i right =
+            t + 1 < count ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 4 * t + 4))
+                          : _mm_setzero_si128();
+        sum = _mm_add_epi32(
+            sum, _mm_madd_epi16(_mm_unpacklo_epi16(left, right), weightPair(weights, t, count)));
+    }
+    sum = _mm_srai_epi32(sum, kAcrossShift);
+    const __m128i words = _mm_packs_epi32(sum, sum);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+#else
+    uint32_t pixel = 0;
+    for (int channel = 0; channel < 4; ++channel) {
+        uint32_t sum = 1u << (kAcrossShift - 1);
+        for (int t = 0; t < count; ++t)
+            sum += weights[t] * static_cast<uint32_t>(from[4 * t + channel]);
+        pixel |= std::min<uint32_t>(sum >> kAcrossShift, 255) << (8 * channel);
+    }
+    return pixel;
+#endif
 }
 
 // A premultiplied pixel over the checkerboard square under it; opaque pixels pass unchanged.
@@ -229,6 +274,8 @@ void ScreenPicture::setPicture(QImage picture, const uint8_t* notes, NoteDepth d
 
 void ScreenPicture::clear()
 {
+    m_shrunkFor.reset();
+    m_coverageFor.reset();
     m_levels.clear();
     m_noteLevels.clear();
     m_notes = nullptr;
@@ -500,13 +547,23 @@ void ScreenPicture::renderSmooth(QImage& frame, const ScreenFrame& request, cons
                           axes.reverseColumns, index, reduced.width());
     const Taps rowTaps(across.top() - origin.y(), rows, extent.height(), size().height(),
                        axes.reverseRows, index, reduced.height());
-    shrinkPicture(reduced, columnTaps, rowTaps);
-    if (notes)
+    // A frame that shows the same part at the same scale (a notes toggle, a colour change)
+    // reuses the screen pixels of the last one.
+    const ShrinkKey key{destination, visible, axes.exchange, axes.reverseColumns, axes.reverseRows};
+    if (m_shrunkFor != key) {
+        m_shrunkFor.reset();
+        m_coverageFor.reset();
+        shrinkPicture(reduced, columnTaps, rowTaps);
+        m_shrunkFor = key;
+    }
+    if (notes && m_coverageFor != key) {
+        m_coverageFor = key;
         shrinkNotes(noteIndex,
                     Taps(across.left() - origin.x(), columns, extent.width(), size().width(),
                          axes.reverseColumns, noteIndex, noteSize.width()),
                     Taps(across.top() - origin.y(), rows, extent.height(), size().height(),
                          axes.reverseRows, noteIndex, noteSize.height()));
+    }
     // Painted and complemented notes show where they cover at least half a reduced pixel, so that
     // a line one pixel wide stays one screen pixel wide.
     const double perOutput = std::max(static_cast<double>(size().width()) / extent.width(),
@@ -589,37 +646,27 @@ void ScreenPicture::shrinkPicture(const QImage& reduced, const Taps& columnTaps,
 {
     const size_t columns = columnTaps.first.size();
     const size_t rows = rowTaps.first.size();
-    const int count = columnTaps.count;
-    auto cache = makeRowCache(rowTaps.count, 2 * columns, m_rowSums, [&](int row, uint64_t* out) {
-        const auto* pixels = reinterpret_cast<const uint32_t*>(reduced.constScanLine(row));
-        for (size_t column = 0; column < columns; ++column) {
-            const uint32_t* from = pixels + columnTaps.first[column];
-            const uint32_t* weights =
-                columnTaps.weights.data() + column * static_cast<size_t>(count);
-            const auto [low, high] = count == 3   ? weighAcross<3>(from, weights)
-                                     : count == 2 ? weighAcross<2>(from, weights)
-                                                  : weighAcross<0>(from, weights, count);
-            out[2 * column] = low;
-            out[2 * column + 1] = high;
-        }
-    });
+    // Only the reduced columns the visible screen pixels cover are weighed down.
+    const int spanStart = std::min(columnTaps.first.front(), columnTaps.first.back());
+    const int spanEnd =
+        std::max(columnTaps.first.front(), columnTaps.first.back()) + columnTaps.count;
+    const size_t span = static_cast<size_t>(spanEnd - spanStart);
+    m_rowSums.resize(4 * span);
     m_shrunk.resize(columns * rows);
-    std::vector<const uint64_t*> needed(static_cast<size_t>(rowTaps.count));
+    std::vector<const uint32_t*> covered(static_cast<size_t>(rowTaps.count));
     for (size_t row = 0; row < rows; ++row) {
         const int first = rowTaps.first[row];
         for (int t = 0; t < rowTaps.count; ++t)
-            needed[static_cast<size_t>(t)] = cache.row(first + t, first, rowTaps.count);
-        const uint32_t* weights = rowTaps.weights.data() + row * static_cast<size_t>(rowTaps.count);
+            covered[static_cast<size_t>(t)] =
+                reinterpret_cast<const uint32_t*>(reduced.constScanLine(first + t)) + spanStart;
+        weighDown(covered.data(), rowTaps.weights.data() + row * static_cast<size_t>(rowTaps.count),
+                  rowTaps.count, span, m_rowSums.data());
         uint32_t* out = m_shrunk.data() + row * columns;
-        for (size_t column = 0; column < columns; ++column) {
-            uint64_t low = 0;
-            uint64_t high = 0;
-            for (int t = 0; t < rowTaps.count; ++t) {
-                low += weights[t] * needed[static_cast<size_t>(t)][2 * column];
-                high += weights[t] * needed[static_cast<size_t>(t)][2 * column + 1];
-            }
-            out[column] = packLanes(low, high);
-        }
+        for (size_t column = 0; column < columns; ++column)
+            out[column] = weighAcross(
+                m_rowSums.data() + 4 * static_cast<size_t>(columnTaps.first[column] - spanStart),
+                columnTaps.weights.data() + column * static_cast<size_t>(columnTaps.count),
+                columnTaps.count);
     }
 }
 
@@ -644,8 +691,12 @@ void ScreenPicture::shrinkNotes(int index, const Taps& columnTaps, const Taps& r
             const uint32_t* weights =
                 columnTaps.weights.data() + column * static_cast<size_t>(count);
             uint32_t sum = 0;
-            for (int t = 0; t < count; ++t)
-                sum += from[t] == 1 ? weights[t] : 0;
+            if (count == 3)
+                sum = weights[0] * (from[0] == 1) + weights[1] * (from[1] == 1) +
+                      weights[2] * (from[2] == 1);
+            else
+                for (int t = 0; t < count; ++t)
+                    sum += weights[t] * (from[t] == 1);
             out[column] = sum;
         }
     });

@@ -8,6 +8,7 @@
 #include <QSize>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace ombri {
@@ -80,6 +81,21 @@ class ScreenPicture {
         std::vector<uint8_t> marks; // top row first; 1 where a note pixel lies in the block
     };
     struct Taps;
+    // Which part of the picture, at which scale and turn, the kept screen pixels show.
+    struct ShrinkKey {
+        QRect destination;
+        QRect visible;
+        bool exchange = false;
+        bool reverseColumns = false;
+        bool reverseRows = false;
+        bool operator==(const ShrinkKey& other) const
+        {
+            return destination == other.destination && visible == other.visible &&
+                   exchange == other.exchange && reverseColumns == other.reverseColumns &&
+                   reverseRows == other.reverseRows;
+        }
+        bool operator!=(const ShrinkKey& other) const { return !(*this == other); }
+    };
 
     void renderSharp(QImage& frame, const ScreenFrame& request, const QRect& visible);
     void renderSmooth(QImage& frame, const ScreenFrame& request, const QRect& visible);
@@ -105,10 +121,12 @@ class ScreenPicture {
     std::vector<uint8_t> m_blendTable;
     ColourRef m_blendColour = 0;
     // Work rows, kept between frames so that a frame allocates nothing.
-    std::vector<uint64_t> m_rowSums;
+    std::vector<int16_t> m_rowSums;
     std::vector<uint32_t> m_shrunk;
     std::vector<uint32_t> m_coverage;
     std::vector<uint32_t> m_noteSums;
+    std::optional<ShrinkKey> m_shrunkFor;
+    std::optional<ShrinkKey> m_coverageFor;
 };
 
 } // namespace ombri
