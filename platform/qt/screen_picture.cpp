@@ -54,6 +54,36 @@ void weighDown(const uint32_t* const* rows, const uint32_t* weights, int count, 
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     const __m128i half = _mm_set1_epi32(1 << (kDownShift - 1));
+    for (; x + 4 <= width; x += 4) {
+        __m128i sums[4] = {half, half, half, half};
+        for (int t = 0; t < count; t += 2) {
+            const auto load = [&](int row) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[row] + x));
+            };
+            const __m128i upper = load(t);
+            const __m128i lower = t + 1 < count ? load(t + 1) : zero;
+            const __m128i pair = weightPair(weights, t, count);
+            // Pixels 0 and 1, then 2 and 3, their channels as 16-bit numbers.
+            const __m128i upperWords[2] = {_mm_unpacklo_epi8(upper, zero),
+                                           _mm_unpackhi_epi8(upper, zero)};
+            const __m128i lowerWords[2] = {_mm_unpacklo_epi8(lower, zero),
+                                           _mm_unpackhi_epi8(lower, zero)};
+            for (int pairIndex = 0; pairIndex < 2; ++pairIndex) {
+                sums[2 * pairIndex] = _mm_add_epi32(
+                    sums[2 * pairIndex],
+                    _mm_madd_epi16(_mm_unpacklo_epi16(upperWords[pairIndex], lowerWords[pairIndex]),
+                                   pair));
+                sums[2 * pairIndex + 1] = _mm_add_epi32(
+                    sums[2 * pairIndex + 1],
+                    _mm_madd_epi16(_mm_unpackhi_epi16(upperWords[pairIndex], lowerWords[pairIndex]),
+                                   pair));
+            }
+        }
+        for (int pairIndex = 0; pairIndex < 2; ++pairIndex)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x + 8 * pairIndex),
+                             _mm_packs_epi32(_mm_srai_epi32(sums[2 * pairIndex], kDownShift),
+                                             _mm_srai_epi32(sums[2 * pairIndex + 1], kDownShift)));
+    }
     for (; x + 2 <= width; x += 2) {
         __m128i first = half;
         __m128i second = half;
@@ -249,8 +279,8 @@ struct ScreenPicture::Taps {
             // Cumulative rounding: the weights add up to kUnit exactly.
             const double span = std::max(to - from, 1e-9);
             const auto upTo = [&](double edge) {
-                return static_cast<uint32_t>(
-                    std::lround(kUnit * (std::clamp(edge, from, to) - from) / span));
+                return static_cast<uint32_t>(kUnit * (std::clamp(edge, from, to) - from) / span +
+                                             0.5);
             };
             for (int t = 0; t < count; ++t)
                 weights[static_cast<size_t>(i * count + t)] =
