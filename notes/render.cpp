@@ -387,4 +387,14 @@ void blendNotesFromLayer(Dib& display, ColourRef colour, const uint8_t* notes)
         blendFromLayer<3>(*rows, notes, tables);
 }
 
+uint8_t blendedNoteByte(int sum, int total, uint8_t colour, uint8_t value, bool withAlpha)
+{
+    if (total < 1 || total > kMaxWeight || sum < 0 || sum > total)
+        return value;
+    const float weight = coverageTable()[static_cast<size_t>(total)][static_cast<size_t>(sum)];
+    if (weight <= kMinimumWeight)
+        return value;
+    return (withAlpha ? blendWithAlpha : blendOpaque)(weight, colour, value);
+}
+
 } // namespace ombri

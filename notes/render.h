@@ -46,4 +46,9 @@ void ComplementNotes(Dib& display, const uint8_t* notes);
 // equals ComputeNoteCoverage followed by BlendNotes byte for byte.
 void blendNotesFromLayer(Dib& display, ColourRef colour, const uint8_t* notes);
 
+// What the anti-aliased rendering makes of one colour byte (value) of a pixel whose 3 x 3
+// neighbourhood has the weighted note count sum out of total: the same byte blendNotesFromLayer
+// gives, for a 32-bit picture when withAlpha and a 24-bit one otherwise.
+uint8_t blendedNoteByte(int sum, int total, uint8_t colour, uint8_t value, bool withAlpha);
+
 } // namespace ombri

@@ -27,6 +27,10 @@ enum AdjustmentFlag : uint16_t {
     kFlagRotated180 = 0x1000,
 };
 
+// The adjustments that move pixels rather than change their colours.
+constexpr uint16_t kGeometricFlags = kFlagRotatedClockwise | kFlagRotatedAnticlockwise |
+                                     kFlagRotated180 | kFlagFlipHorizontal | kFlagFlipVertical;
+
 // How the picture on show is adjusted; it belongs to the document and outlives the picture.
 struct Adjustments {
     int32_t code = kCodeOriginal;

@@ -58,6 +58,7 @@ enum : int {
     ThumbnailsMedium = 32852,
     ThumbnailsLarge = 32853,
     Refresh = 32860,
+    SmoothShrinking = 32870,
     FileNew = 57600,
     FileOpen = 57601,
     PrintSetup = 57606,

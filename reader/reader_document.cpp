@@ -38,10 +38,6 @@ bool isAdjustmentCommand(int command)
 
 // Width and height trade places while one of these is in force.
 constexpr uint16_t kQuarterTurns = kFlagRotatedClockwise | kFlagRotatedAnticlockwise;
-// The adjustments that move pixels, and the notes with them.
-constexpr uint16_t kGeometricFlags =
-    kQuarterTurns | kFlagRotated180 | kFlagFlipHorizontal | kFlagFlipVertical;
-
 void enterFolder(const std::string& folder)
 {
     std::error_code ignored;
@@ -73,6 +69,7 @@ void ReaderDocument::setLoadedPicture(Dib image, std::optional<NoteLayer> notes,
         m_noteLayer.reset();
     m_displayCopy.reset();
     m_unshownReason.clear();
+    ++m_pictureVersion;
     if (m_pictureObserver)
         m_pictureObserver();
 }
@@ -96,6 +93,7 @@ void ReaderDocument::DeleteContents()
     m_width = 0;
     m_height = 0;
     m_unshownReason.clear();
+    ++m_pictureVersion;
     if (m_pictureObserver)
         m_pictureObserver();
 }

@@ -77,6 +77,10 @@ class ReaderDocument : public DocumentBase {
     // Whether the picture on show has see-through pixels, drawn over a checkerboard on screen
     // and over white on paper.
     bool showsTransparency() const { return m_showsTransparency; }
+    // Counts the pictures put on show or taken off: a view keeping anything made from the
+    // picture makes it again when this changes, even when the new picture's block lies where
+    // the old one's did.
+    uint64_t pictureVersion() const { return m_pictureVersion; }
 
     NoteColour noteColour() const { return m_noteColour; }
     bool complementNotes() const { return m_complement; }
@@ -188,6 +192,7 @@ class ReaderDocument : public DocumentBase {
     bool m_showsTransparency = false;
     Dib m_colourCorrected; // the picture converted from its colour profile; null without one
     bool m_convertsColours = true;
+    uint64_t m_pictureVersion = 0;
 };
 
 } // namespace ombri::reader

@@ -47,6 +47,23 @@ bool isNoteColourCommand(int command)
     return cmd::isColourMenuCommand(command) && command != cmd::ColourSelected;
 }
 
+constexpr uint16_t kQuarterTurnFlags = kFlagRotatedClockwise | kFlagRotatedAnticlockwise;
+
+// The turns and flips in force as the renderer maps shown pixels to stored ones: the turn comes
+// first, then the flips of the turned picture.
+ScreenAxes screenAxesOf(uint16_t flags)
+{
+    const bool acrossFlip = flags & kFlagFlipHorizontal;
+    const bool downFlip = flags & kFlagFlipVertical;
+    if (flags & kFlagRotatedClockwise)
+        return {true, downFlip, !acrossFlip};
+    if (flags & kFlagRotatedAnticlockwise)
+        return {true, !downFlip, acrossFlip};
+    if (flags & kFlagRotated180)
+        return {false, !acrossFlip, !downFlip};
+    return {false, acrossFlip, downFlip};
+}
+
 // Fit Width, and Fit Height with the roles of the axes exchanged. The first scale leaves room
 // for the scroll bar across the picture's long side; when the picture turns out short enough
 // not to need it, the whole width is used after all.
@@ -179,12 +196,10 @@ ImageView::Inspection ImageView::inspect() const
 void ImageView::setShowNotes(bool show)
 {
     m_showNotes = show;
-    m_convertedStale = true;
 }
 
 void ImageView::redrawNow(Background background)
 {
-    m_convertedStale = true;
     if (background == Background::Keep)
         RedrawWithoutErase();
     else
@@ -193,7 +208,6 @@ void ImageView::redrawNow(Background background)
 
 void ImageView::invalidate()
 {
-    m_convertedStale = true;
     layoutPicture();
     m_frameStale = true;
     viewport()->update();
@@ -208,26 +222,63 @@ void ImageView::RedrawWithoutErase()
 
 // ---- layout and painting -----------------------------------------------------------------
 
-const QImage& ImageView::convertedPicture()
+ScreenPicture& ImageView::screenPicture()
 {
-    const Dib* display = m_doc.BuildDisplayImage(m_showNotes);
-    const Source source{display, display ? display->data() : nullptr, display ? display->size() : 0,
-                        m_showNotes};
-    if (!m_convertedStale && source == m_convertedFrom)
-        return m_converted;
-    m_converted = QImage();
-    if (display) {
-        ++m_conversions;
-        QImage converted = dibToQImage(*display);
-        // Pictures with a colour table become true colour once here, so that no paint has to
-        // look their pixels up again.
-        if (!converted.isNull() && converted.format() != QImage::Format_RGB32)
-            converted = converted.convertToFormat(QImage::Format_RGB32);
-        m_converted = std::move(converted);
+    if (!hasPicture()) {
+        // The copy goes with the picture: it is as large as the picture itself.
+        m_screen.clear();
+        m_screenFrom.reset();
+        return m_screen;
     }
-    m_convertedFrom = source;
-    m_convertedStale = false;
-    return m_converted;
+    const Adjustments& adjustments = m_doc.adjustments();
+    const ScreenSource source{m_doc.pictureVersion(), adjustments.code,
+                              static_cast<uint16_t>(adjustments.flags & ~kGeometricFlags),
+                              m_doc.showsTransparency()};
+    if (m_screenFrom == source)
+        return m_screen;
+    ++m_conversions;
+    // The old copy is let go first, so that two are never held at once.
+    m_screen.clear();
+    const Dib& picture = m_doc.displaySource();
+    const bool recoloured = !Adjustments{source.code, source.colourFlags}.isIdentity();
+    const Dib recolouredCopy =
+        recoloured ? makeAdjustedCopy(picture, source.code, source.colourFlags, nullptr, nullptr)
+                   : Dib();
+    const Dib& shown = recolouredCopy.isNull() ? picture : recolouredCopy;
+    // Notes are drawn only over the pictures that can carry them, as on paper.
+    const uint16_t bitCount = DibGetBitCount(shown);
+    const bool carrier = (bitCount == 24 || bitCount == 32) && m_doc.hasNoteLayer() &&
+                         m_doc.noteLayer()->size() == static_cast<size_t>(m_doc.width()) *
+                                                          static_cast<size_t>(m_doc.height());
+    m_screen.setPicture(ScreenPicture::fromDib(shown, source.transparency),
+                        carrier ? m_doc.noteLayer()->data() : nullptr,
+                        bitCount == 32 ? NoteDepth::Bits32 : NoteDepth::Bits24);
+    m_screenFrom = source;
+    return m_screen;
+}
+
+ScreenFrame ImageView::frameRequest() const
+{
+    const uint16_t flags = m_doc.adjustments().flags;
+    ScreenFrame request;
+    request.destination = m_destination.translated(-deviceScrollPosition());
+    request.axes = screenAxesOf(flags);
+    request.smoothShrinking = m_smoothShrinking;
+    request.showNotes = m_showNotes;
+    request.noteColour = m_doc.noteColour().colourRef();
+    request.noteLook = m_doc.complementNotes() ? NoteLook::Complemented
+                       : m_doc.antiAliasing()  ? NoteLook::Blended
+                                               : NoteLook::Painted;
+    return request;
+}
+
+void ImageView::setSmoothShrinking(bool smooth)
+{
+    if (smooth == m_smoothShrinking)
+        return;
+    m_smoothShrinking = smooth;
+    m_frameStale = true;
+    viewport()->update();
 }
 
 ViewGeometry ImageView::geometry() const
@@ -255,12 +306,9 @@ void ImageView::layoutPicture()
     m_layingOut = true;
     for (int pass = 0; pass < 3; ++pass) {
         m_layoutAgain = false;
-        if (!hasPicture()) {
-            // The converted copy goes with the picture: it is as large as the picture itself.
-            m_converted = QImage();
-            m_convertedFrom = Source();
-        }
-        m_pictureSize = hasPicture() ? convertedPicture().size() : QSize();
+        const QSize stored = screenPicture().size();
+        m_pictureSize =
+            m_doc.adjustments().flags & kQuarterTurnFlags ? stored.transposed() : stored;
         if (m_pictureSize.isEmpty()) {
             m_destination = QRect();
         } else {
@@ -332,8 +380,8 @@ void ImageView::renderFrame()
         return;
     }
     m_message.clear();
-    const QImage& picture = convertedPicture();
-    DibDraw(painter, m_destination.translated(-deviceScrollPosition()), picture, picture.rect());
+    painter.end();
+    screenPicture().render(m_frame, frameRequest());
 }
 
 void ImageView::drawUnshownReason(QPainter& painter)
@@ -572,20 +620,19 @@ void ImageView::onDelete()
         m_hooks.deletePicture();
 }
 
-QImage ImageView::printedPicture()
+QImage ImageView::printedPicture(const Dib& display) const
 {
-    // Paper has no checkerboard: see-through pixels are laid over the page's own white.
-    if (!m_doc.showsTransparency())
-        return convertedPicture();
-    const Dib* display = m_doc.BuildDisplayImage(m_showNotes);
-    return display ? dibOverWhite(*display) : QImage();
+    // Paper gets the whole display copy, converted for this page only. It has no checkerboard:
+    // see-through pixels are laid over the page's own white.
+    return m_doc.showsTransparency() ? dibOverWhite(display) : dibToQImage(display);
 }
 
 void ImageView::printPicture(QPaintDevice& page)
 {
-    if (!hasPicture())
+    const Dib* display = m_doc.BuildDisplayImage(m_showNotes);
+    if (!display)
         return;
-    const QImage picture = printedPicture();
+    const QImage picture = printedPicture(*display);
     if (picture.isNull())
         return;
     QPainter painter(&page);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "notes/render.h"
+#include "platform/qt/screen_picture.h"
 #include "reader/command_ids.h"
 #include "reader/panes.h"
 
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -59,8 +61,8 @@ Placement placePicture(ZoomMode mode, float zoom, QSize picture, const ViewGeome
 // The reader's image pane: shows the document's display picture (adjusted, with or without its
 // notes) in one of four zoom modes, pans with the mouse and the wheel, prints, and opens dropped
 // files. The frame reaches it through the commands it serves and its hooks; mouse, wheel, key and
-// drop events do the rest. The window shows an off-screen frame image, redrawn from a converted
-// copy of the picture that is kept until the document's picture changes.
+// drop events do the rest. The window shows an off-screen frame image, rendered from a copy of
+// the picture made ready for the screen that is kept until the picture or its colours change.
 class ImageView : public QAbstractScrollArea, public ImagePane {
     Q_OBJECT
 
@@ -99,8 +101,8 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
         QRect destination;
         // What the window shows, one image pixel per screen pixel.
         QImage frame;
-        // How often the display picture was converted for painting: once per change, never per
-        // paint.
+        // How often the picture was made ready for the screen: once per change of the picture
+        // or its colours, never per paint, turn, zoom or notes toggle.
         uint64_t pictureConversions = 0;
         // What the last frame says in place of a picture that could not be shown; empty when
         // it says nothing.
@@ -148,6 +150,11 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     // The colour painted around the picture; the settings give it at start.
     ColourRef backgroundColour() const { return m_background; }
     void setBackgroundColour(ColourRef colour);
+
+    // Whether pictures below 100% are shrunk by averaging (the default) or show every screen
+    // pixel as one picture pixel, as at and above 100%; the settings give it at start.
+    bool smoothShrinking() const { return m_smoothShrinking; }
+    void setSmoothShrinking(bool smooth);
 
     Inspection inspect() const;
 
@@ -211,22 +218,26 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     bool onDropUrls(const QList<QUrl>& urls);
     bool onDropFile(const std::string& path);
 
-    // Which display picture the converted image was made from.
-    struct Source {
-        const Dib* dib = nullptr;
-        const uint8_t* bytes = nullptr;
-        size_t size = 0;
-        bool notes = false;
-        bool operator==(const Source& other) const
+    // What the picture made ready for the screen was made from: the picture, its colour
+    // adjustments and whether its see-through pixels are shown.
+    struct ScreenSource {
+        uint64_t picture = 0;
+        int32_t code = 0;
+        uint16_t colourFlags = 0;
+        bool transparency = false;
+        bool operator==(const ScreenSource& other) const
         {
-            return dib == other.dib && bytes == other.bytes && size == other.size &&
-                   notes == other.notes;
+            return picture == other.picture && code == other.code &&
+                   colourFlags == other.colourFlags && transparency == other.transparency;
         }
     };
 
-    const QImage& convertedPicture();
-    // The whole picture as printing puts it on paper.
-    QImage printedPicture();
+    // The whole display copy as printing puts it on paper.
+    QImage printedPicture(const Dib& display) const;
+    // The picture made ready for the screen, made again only when the picture or its colours
+    // change: turns, flips, notes and zoom are applied as each frame is rendered.
+    ScreenPicture& screenPicture();
+    ScreenFrame frameRequest() const;
     ViewGeometry geometry() const;
     void layoutPicture();
     void renderFrame();
@@ -259,11 +270,9 @@ class ImageView : public QAbstractScrollArea, public ImagePane {
     QImage m_frame;
     bool m_frameStale = true;
 
-    QImage m_converted;
-    Source m_convertedFrom;
-    // Set whenever the document reports a change: a rebuilt display copy may reuse the block
-    // of the one it replaces, so the source alone cannot tell.
-    bool m_convertedStale = true;
+    ScreenPicture m_screen;
+    std::optional<ScreenSource> m_screenFrom;
+    bool m_smoothShrinking = true;
     uint64_t m_conversions = 0;
     QString m_message; // what the frame says in place of a picture
     std::unique_ptr<QPrinter> m_printer;

@@ -314,6 +314,13 @@ constexpr Row kRows[] = {
     Row{cmd::ListView, "&List View", "Show or Hide the List View \nList View"}
         .inMenu(OptionMenu)
         .rules(nullptr, never),
+    // The picture's look below 100%: averaged, or the sharp pixels of the unfiltered stretch.
+    Row{cmd::SmoothShrinking, "S&mooth Shrinking",
+        "Shrink pictures below 100% by averaging their pixels\nSmooth Shrinking"}
+        .inMenu(OptionMenu, kSeparated)
+        .rules(
+            [](ReaderWindow& w, int) { w.view().setSmoothShrinking(!w.view().smoothShrinking()); },
+            nullptr, [](ReaderWindow& w, int) { return w.view().smoothShrinking(); }),
     Row{cmd::Customize, "&Customize ...", "Set the background colors of the three panes"}
         .inMenu(OptionMenu, kSeparated)
         .rules([](ReaderWindow& w, int) { w.onCustomize(); }),

@@ -12,6 +12,7 @@
 #include "support/view_events.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPrinter>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -21,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -313,7 +315,8 @@ TEST_F(ImageViewTest, NotesAndColourCommands)
     EXPECT_EQ(shown(121, 131), 0x00FF00u);
     EXPECT_TRUE(view.isCommandChecked(cmd::ColourGreen));
     view.onCommand(cmd::ColourGreen); // already chosen: no repaint
-    EXPECT_EQ(view.inspect().pictureConversions, conversions + 1);
+    // The notes are laid over the picture as each frame is drawn: a colour makes nothing anew.
+    EXPECT_EQ(view.inspect().pictureConversions, conversions);
 
     prompt.queueColour(Rgb{1, 2, 3});
     view.onCommand(cmd::ColourSelected);
@@ -340,6 +343,112 @@ TEST_F(ImageViewTest, PaintingConvertsThePictureOnlyWhenItChanges)
     doc.onAdjustmentCommand(cmd::InvertColour);
     EXPECT_EQ(view.inspect().pictureConversions, conversions + 1);
     EXPECT_EQ(shown(10, 10), 0x9B9B9Bu);
+}
+
+// --- How the picture is drawn ---
+
+// A carrier of noise with notes scattered over 2% of it, so that any pixel out of place shows.
+void writeNoisyCarrier(const std::string& path, int width, int height)
+{
+    Dib picture = Dib::create(width, height, 24);
+    const auto layout = dibGetLayout(picture);
+    std::mt19937 random(29);
+    for (size_t i = 0; i < layout->pixelBytes; ++i)
+        picture.data()[layout->pixelOffset + i] = static_cast<uint8_t>(random());
+    NoteLayer layer(static_cast<size_t>(width) * height, 0);
+    for (auto& note : layer)
+        note = random() % 50 == 0 ? 1 : 0;
+    Dib carrier = MakeCarrierCopy(picture, layer, SaveDepth::Bits24);
+    WriteOmbriSignature(carrier.data() + dibGetLayout(carrier)->pixelOffset);
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(path, carrier)));
+}
+
+// What the view showed before it rendered from the unturned picture: the whole display copy,
+// turned and with its notes, stretched into the frame by whole pixels.
+QImage wholeCopyFrame(ReaderDocument& doc, const ImageView& view)
+{
+    const ImageView::Inspection seen = view.inspect();
+    QImage frame(seen.frame.size(), QImage::Format_RGB32);
+    frame.fill(kBackground);
+    const Dib* display = doc.BuildDisplayImage(seen.showNotes);
+    const QImage picture = dibToQImage(*display).convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&frame);
+    DibDraw(painter, seen.destination.translated(-seen.deviceScroll), picture, picture.rect());
+    return frame;
+}
+
+// The turns and flips, each with and without notes: the pixels the sharp look shows, above
+// 100% and below it with smooth shrinking off, are the ones the whole display copy gave.
+TEST_F(ImageViewTest, SharpPixelsAreThoseOfTheWholeDisplayCopy)
+{
+    writeNoisyCarrier(dir.file("noise.bmp"), 97, 61);
+    ASSERT_TRUE(doc.OpenImagePath(dir.file("noise.bmp")));
+    ASSERT_TRUE(doc.hasNoteLayer());
+    const auto compare = [&](const char* where) {
+        const QImage frame = view.inspect().frame.convertToFormat(QImage::Format_RGB32);
+        QImage expected = wholeCopyFrame(doc, view);
+        expected.setDevicePixelRatio(frame.devicePixelRatio());
+        EXPECT_TRUE(frame == expected)
+            << where << " flags " << doc.adjustments().flags << " notes " << view.showNotes();
+    };
+    for (int turns = 0; turns < 4; ++turns)
+        for (int flips = 0; flips < 4; ++flips)
+            for (const bool notes : {false, true}) {
+                doc.onAdjustmentCommand(cmd::Original);
+                for (int turn = 0; turn < turns; ++turn)
+                    doc.onAdjustmentCommand(cmd::RotateClockwise);
+                if (flips & 1)
+                    doc.onAdjustmentCommand(cmd::FlipHorizontal);
+                if (flips & 2)
+                    doc.onAdjustmentCommand(cmd::FlipVertical);
+                if (view.showNotes() != notes)
+                    run(cmd::DisplayNotes);
+                view.setSmoothShrinking(true);
+                run(cmd::OriginalSize);
+                run(cmd::ZoomIn);
+                run(cmd::ZoomIn);
+                run(cmd::ZoomIn);
+                compare("zoomed in");
+                for (int step = 0; step < 6; ++step)
+                    run(cmd::ZoomIn);
+                view.horizontalScrollBar()->setValue(37);
+                view.verticalScrollBar()->setValue(23);
+                compare("zoomed in and scrolled");
+                view.setSmoothShrinking(false);
+                view.resize(60, 45);
+                run(cmd::FitIn);
+                compare("fitted in, unfiltered");
+                view.resize(400, 300);
+                run(cmd::FitIn);
+            }
+}
+
+TEST_F(ImageViewTest, SmoothShrinkingAveragesBelowOneHundredPercent)
+{
+    // Columns of black and white: averaged they are grey, unfiltered black or white.
+    Dib stripes = Dib::create(801, 601, 24);
+    const auto layout = dibGetLayout(stripes);
+    for (int y = 0; y < 601; ++y)
+        for (int x = 0; x < 801; ++x)
+            std::memset(stripes.data() + layout->pixelOffset + y * layout->stride + 3 * x,
+                        x % 2 ? 255 : 0, 3);
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("stripes.bmp"), stripes)));
+    ASSERT_TRUE(doc.OpenImagePath(dir.file("stripes.bmp")));
+    const QRect inside = view.inspect().destination.adjusted(1, 1, -1, -1);
+    const auto greys = [&] {
+        int count = 0;
+        const QImage frame = view.inspect().frame;
+        for (int y = inside.top(); y <= inside.bottom(); y += 7)
+            for (int x = inside.left(); x <= inside.right(); x += 5)
+                count += std::abs(qGray(frame.pixel(x, y)) - 128) <= 2 ? 1 : 0;
+        return count;
+    };
+    EXPECT_TRUE(view.smoothShrinking());
+    const int all = ((inside.height() + 6) / 7) * ((inside.width() + 4) / 5);
+    EXPECT_EQ(greys(), all);
+    view.setSmoothShrinking(false);
+    view.viewport()->repaint();
+    EXPECT_EQ(greys(), 0);
 }
 
 // --- Printing ---

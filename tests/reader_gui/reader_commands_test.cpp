@@ -72,6 +72,8 @@ TEST_F(ReaderFrameTest, MenuPromptsAreSpeltRight)
         {"&Image", "Channel Green", "Display in Green Channel", "Green Channel"},
         {"&Image", "Flip Vertical", "Display in Vertical Flip", "Vertical Flip"},
         {"&Image", "Rotate 90 CW", "Display in Clockwise Rotation", "Clockwise Rotation"},
+        {"&Option", "S&mooth Shrinking", "Shrink pictures below 100% by averaging their pixels",
+         "Smooth Shrinking"},
     };
     for (const Expected& expected : texts) {
         const QMenu* menu = frame.menu(expected.menu);
@@ -84,6 +86,24 @@ TEST_F(ReaderFrameTest, MenuPromptsAreSpeltRight)
         EXPECT_EQ((*item)->statusTip(), expected.statusTip);
         EXPECT_EQ((*item)->toolTip(), expected.toolTip);
     }
+}
+
+// Smooth shrinking is on at start; the option turns the unfiltered look back on and off.
+TEST_F(ReaderFrameTest, SmoothShrinkingIsAnOptionOnAtStart)
+{
+    ReaderWindow& frame = start({file("a.bmp")});
+    QAction* smooth = frame.commands().action(cmd::SmoothShrinking);
+    ASSERT_NE(smooth, nullptr);
+    expectActionsShowTheirRules(frame, frame.commands());
+    EXPECT_TRUE(smooth->isCheckable());
+    EXPECT_TRUE(smooth->isChecked());
+    EXPECT_TRUE(frame.view().smoothShrinking());
+    smooth->trigger();
+    expectActionsShowTheirRules(frame, frame.commands());
+    EXPECT_FALSE(smooth->isChecked());
+    EXPECT_FALSE(frame.view().smoothShrinking());
+    smooth->trigger();
+    EXPECT_TRUE(frame.view().smoothShrinking());
 }
 
 // The menu items and the buttons follow the picture on show, the pane with the focus and the
