@@ -153,7 +153,7 @@ class ReaderDocument : public DocumentBase {
     // colourProfile is the picture's embedded ICC profile, if any: the display source is made
     // from it here, once, and goes with the picture.
     void setLoadedPicture(Dib image, std::optional<NoteLayer> notes, SignatureFind signature,
-                          bool seeThrough, const std::vector<uint8_t>& colourProfile = {});
+                          bool seeThrough = false, const std::vector<uint8_t>& colourProfile = {});
     // A failed open leaves the document empty with this said in the picture's place.
     void setUnshownReason(std::string reason) { m_unshownReason = std::move(reason); }
 
