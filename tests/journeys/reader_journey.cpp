@@ -2553,6 +2553,37 @@ std::string hexColour(QRgb colour)
     return text;
 }
 
+// The range each channel of a shown pixel may take for one of the display copy's pixels: the
+// pixel itself, or, for a see-through picture, the pixel laid over any square of the checkerboard
+// (two light greys) within a step or two of rounding. Alpha 254 and 255 are opaque.
+struct ChannelRange {
+    int low[3] = {255, 255, 255};
+    int high[3] = {0, 0, 0};
+
+    void add(QRgb colour, int alpha)
+    {
+        constexpr int kDarkSquare = 0xcc, kLightSquare = 0xee, kRounding = 2;
+        const int a = alpha >= 254 ? 255 : alpha;
+        const int channels[3] = {qRed(colour), qGreen(colour), qBlue(colour)};
+        for (int c = 0; c < 3; ++c) {
+            const int lo = (channels[c] * a + kDarkSquare * (255 - a)) / 255;
+            const int hi = (channels[c] * a + kLightSquare * (255 - a) + 254) / 255;
+            low[c] = std::min(low[c], lo - (a == 255 ? 0 : kRounding));
+            high[c] = std::max(high[c], hi + (a == 255 ? 0 : kRounding));
+        }
+    }
+    // Averaged pixels may fall a step outside what they average.
+    bool holds(QRgb colour, int slack) const
+    {
+        const int channels[3] = {qRed(colour), qGreen(colour), qBlue(colour)};
+        for (int c = 0; c < 3; ++c) {
+            if (channels[c] < low[c] - slack || channels[c] > high[c] + slack)
+                return false;
+        }
+        return true;
+    }
+};
+
 std::optional<std::string> ReaderSession::checkScreen()
 {
     if (!shown(view()))
@@ -2597,6 +2628,16 @@ std::optional<std::string> ReaderSession::checkScreen()
     if (!display)
         return std::string("the document holds a picture but has nothing to display");
     const QImage picture = dibToQImage(*display).convertToFormat(QImage::Format_RGB32);
+    // See-through pixels are shown over a checkerboard: their alpha comes from the copy itself.
+    const bool seeThrough = doc().showsTransparency() && DibGetBitCount(*display) == 32;
+    const auto alphaAt = [&](int x, int y) {
+        return seeThrough ? int{test::pixelAt(*display, x, y)[3]} : 255;
+    };
+    const auto rangeOf = [&](int x, int y) {
+        ChannelRange range;
+        range.add(picture.pixel(x, y), alphaAt(x, y));
+        return range;
+    };
     const QRect destination = view().inspect().destination.translated(-view().inspect().scroll);
     const bool exact = view().inspect().zoomMode == ZoomMode::Free && view().inspect().zoom == 1.0f;
     if (exact && destination.size() != picture.size())
@@ -2631,7 +2672,9 @@ std::optional<std::string> ReaderSession::checkScreen()
             reinterpret_cast<const QRgb*>(picture.constScanLine(y - destination.top()));
         for (int x = left; x < right; ++x) {
             const QRgb wanted = want[x - destination.left()] & 0xFFFFFFu;
-            if ((line[x] & 0xFFFFFFu) != wanted)
+            if ((line[x] & 0xFFFFFFu) != wanted &&
+                !(seeThrough &&
+                  rangeOf(x - destination.left(), y - destination.top()).holds(line[x], 0)))
                 return "the image view shows " + hexColour(pixel(x, y)) + " at " + at(x, y) +
                        " where the picture's pixel " +
                        at(x - destination.left(), y - destination.top()) + " is " +
@@ -2641,7 +2684,11 @@ std::optional<std::string> ReaderSession::checkScreen()
     if (exact || destination.isEmpty())
         return std::nullopt;
     // Scaled without blending: every shown pixel is one of the picture's, near where it belongs.
-    // Reduced, one shown pixel stands for several of the picture's, any of which may be taken.
+    // Reduced, one shown pixel stands for several of the picture's, any of which may be taken;
+    // shrunk smoothly, it is their average, which lies within their range, or near the note
+    // colour where notes are shown (a one-pixel note stays visible at any zoom).
+    const bool averaged = view().smoothShrinking() && view().inspect().zoom < 1.0f;
+    const bool notesShown = view().showNotes() && doc().hasNoteLayer();
     const int reachX = 1 + picture.width() / destination.width();
     const int reachY = 1 + picture.height() / destination.height();
     for (int i = 0; i < 7; ++i) {
@@ -2653,10 +2700,28 @@ std::optional<std::string> ReaderSession::checkScreen()
             const int sx = (x - destination.left()) * picture.width() / destination.width();
             const int sy = (y - destination.top()) * picture.height() / destination.height();
             bool near = false;
-            for (int dy = -reachY; dy <= reachY && !near; ++dy)
-                for (int dx = -reachX; dx <= reachX && !near; ++dx)
-                    near = picture.valid(sx + dx, sy + dy) &&
-                           (picture.pixel(sx + dx, sy + dy) & 0xFFFFFFu) == pixel(x, y);
+            ChannelRange around;
+            for (int dy = -reachY; dy <= reachY && !near; ++dy) {
+                for (int dx = -reachX; dx <= reachX && !near; ++dx) {
+                    if (!picture.valid(sx + dx, sy + dy))
+                        continue;
+                    const ChannelRange one = rangeOf(sx + dx, sy + dy);
+                    near = (picture.pixel(sx + dx, sy + dy) & 0xFFFFFFu) == pixel(x, y) ||
+                           (seeThrough && one.holds(pixel(x, y), 0));
+                    around.add(picture.pixel(sx + dx, sy + dy), alphaAt(sx + dx, sy + dy));
+                }
+            }
+            if (!near && averaged) {
+                if (notesShown) {
+                    const auto note = doc().noteColour();
+                    around.add(doc().complementNotes() ? qRgb(255, 255, 255)
+                                                       : qRgb(note.red, note.green, note.blue),
+                               255);
+                    if (doc().complementNotes())
+                        around.add(qRgb(0, 0, 0), 255);
+                }
+                near = around.holds(pixel(x, y), 2);
+            }
             if (!near)
                 return "the image view shows " + hexColour(pixel(x, y)) + " at " + at(x, y) +
                        " where the picture's pixel " + at(sx, sy) + " is " +
