@@ -1,5 +1,6 @@
 #include "notes/carrier.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ombri {
@@ -23,6 +24,14 @@ void WriteOmbriSignature(uint8_t* row)
     std::memcpy(row, kSignatureLead, 3);
     for (size_t k = 3; k < kSignatureBytes; ++k)
         forceOdd(row[k]);
+}
+
+void writeCarrierSignature(uint8_t* row, int32_t width, uint16_t bitCount)
+{
+    WriteOmbriSignature(row);
+    constexpr int32_t kPixelPastMarker = 6;
+    if (bitCount == 32 && width > kPixelPastMarker)
+        row[4 * kPixelPastMarker] &= 0xFE;
 }
 
 void WritePlanarOmbriSignature(uint8_t* blue, uint8_t* green, uint8_t* red)
@@ -184,6 +193,11 @@ const char* turnedPictureDescription(Orientation orientation)
     return "the picture";
 }
 
+const char* carrierByteName(CarrierByte carrier)
+{
+    return carrier == CarrierByte::Alpha ? "alpha" : "blue";
+}
+
 const char* signatureStateName(SignatureState state)
 {
     switch (state) {
@@ -275,18 +289,18 @@ uint8_t markerByte(const MarkerRun& run, size_t k, size_t channels)
 
 } // namespace
 
-SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form)
+namespace {
+
+// The marker laid over runs of `channels` bytes per pixel (3: the colour bytes alone, 4: whole
+// 32-bit pixels), looked for in each orientation in turn.
+SignatureFind searchMarker(const Dib& image, const DibLayout& layout, bool signatureRowFlag,
+                           size_t channels)
 {
     SignatureFind found;
-    auto layout = dibGetLayout(image);
-    if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
-        return found;
-    const size_t pixelBytes = layout->bitCount / 8;
-    const size_t channels = form == SignatureForm::Planar ? 3 : pixelBytes;
     const size_t pixels = (kSignatureBytes + channels - 1) / channels;
     for (int o = 0; o < kOrientationCount; ++o) {
         const auto orientation = static_cast<Orientation>(o);
-        const auto run = markerRun(image, *layout, signatureRowFlag, orientation, pixels);
+        const auto run = markerRun(image, layout, signatureRowFlag, orientation, pixels);
         if (!run)
             continue;
         const auto byte = [&](size_t k) { return markerByte(*run, k, channels); };
@@ -304,7 +318,97 @@ SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, Signat
     return found;
 }
 
-void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes)
+// Whether every alpha byte of a 32-bit picture reads as a carrier byte (254 or 255) and at least
+// one as a note (254).
+bool alphaHoldsNotes(const Dib& image, const DibLayout& layout)
+{
+    const size_t width = static_cast<size_t>(layout.width);
+    bool note = false;
+    for (int32_t row = 0; row < layout.height; ++row) {
+        const uint8_t* alpha =
+            image.data() + layout.pixelOffset + static_cast<size_t>(row) * layout.stride + 3;
+        uint8_t least = 255;
+        for (size_t x = 0; x < width; ++x)
+            least = std::min(least, alpha[4 * x]);
+        if (least < 254)
+            return false;
+        note = note || least == 254;
+    }
+    return note;
+}
+
+SignatureFind withCarrier(SignatureFind found, CarrierByte carrier)
+{
+    found.carrier = carrier;
+    return found;
+}
+
+} // namespace
+
+bool blueBitsLookLikeNotes(const Dib& image)
+{
+    auto layout = dibGetLayout(image);
+    if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
+        return false;
+    const size_t step = layout->bitCount / 8;
+    const size_t width = static_cast<size_t>(layout->width);
+    // About two million pixels from rows spread over the picture are plenty for the shares
+    // compared, and keep the look at a few milliseconds on any picture.
+    constexpr size_t kSampledPixels = size_t{1} << 21;
+    const size_t rows = static_cast<size_t>(layout->height);
+    const size_t rowStep = std::max<size_t>(1, width * rows / kSampledPixels);
+    size_t sampled = 0;
+    size_t evenBlue = 0;
+    size_t evenGreenRed = 0;
+    size_t evenAll = 0;
+    for (size_t row = 0; row < rows; row += rowStep) {
+        const uint8_t* p = image.data() + layout->pixelOffset + row * layout->stride;
+        for (size_t x = 0; x < width; ++x, p += step) {
+            const bool blue = (p[0] & 1) == 0;
+            const bool greenRed = ((p[1] | p[2]) & 1) == 0;
+            evenBlue += blue;
+            evenGreenRed += greenRed;
+            evenAll += blue && greenRed;
+        }
+        sampled += width;
+    }
+    constexpr size_t kEnoughToJudge = 256;
+    if (evenGreenRed >= kEnoughToJudge)
+        return evenAll * 5 <= evenGreenRed * 2;
+    return evenBlue * 2 <= sampled;
+}
+
+SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form)
+{
+    auto layout = dibGetLayout(image);
+    if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
+        return SignatureFind();
+    const SignatureFind colour = searchMarker(image, *layout, signatureRowFlag, 3);
+    if (layout->bitCount == 24) {
+        // A 32-bit carrier whose alpha channel another program dropped leaves a marker in the
+        // colour bytes over the picture's own blue low bits: no notes are read from those.
+        if (colour.intact() && !blueBitsLookLikeNotes(image))
+            return SignatureFind();
+        return colour;
+    }
+    // SGI lays the marker of its 32-bit carriers over the colour planes; other programs' copies
+    // of the interleaved carriers carry it over whole pixels, as BMP, PNG and TIFF do.
+    const SignatureFind whole = searchMarker(image, *layout, signatureRowFlag, 4);
+    const SignatureFind alphaMarker =
+        form == SignatureForm::Planar && colour.intact() ? colour : whole;
+    if (alphaMarker.intact()) {
+        // Alpha of 255 everywhere passes the four-byte marker of a 24-bit carrier too; its
+        // notes are then in blue, where the blue bits look like notes.
+        if (!colour.intact() || alphaHoldsNotes(image, *layout) || !blueBitsLookLikeNotes(image))
+            return withCarrier(alphaMarker, CarrierByte::Alpha);
+        return withCarrier(colour, CarrierByte::Blue);
+    }
+    if (colour.intact() && blueBitsLookLikeNotes(image))
+        return withCarrier(colour, CarrierByte::Blue);
+    return withCarrier(form == SignatureForm::Planar ? colour : whole, CarrierByte::Alpha);
+}
+
+void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes, CarrierByte carrierByte)
 {
     auto layout = dibGetLayout(image);
     if (!layout)
@@ -316,7 +420,7 @@ void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes)
     if (!isCarrierDepth(layout->bitCount))
         return;
     const size_t step = layout->bitCount / 8;
-    const size_t carrier = step == 3 ? 0 : 3;
+    const size_t carrier = step == 4 && carrierByte == CarrierByte::Alpha ? 3 : 0;
     const uint8_t* pixels = image.data() + layout->pixelOffset;
     uint8_t* out = notes->data();
     for (size_t row = 0; row < height; ++row) {

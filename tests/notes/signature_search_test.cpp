@@ -121,11 +121,20 @@ TEST(SignatureSearch, ABrokenRunAfterTheLeadIsReportedDamaged)
 TEST(SignatureSearch, ThePlanarFormIgnoresAlpha)
 {
     Dib image = signedPicture(10, 10, 32, true, SignatureForm::Planar);
+    // Alpha as a carrier leaves it: 255, and 254 for a note.
+    for (size_t row = 0; row < 10; ++row)
+        for (size_t i = 0; i < 10; ++i)
+            DibPixelStart(image)[DibRowStride(10, 32) * row + 4 * i + 3] = 255;
     uint8_t* top = DibPixelStart(image) + DibRowStride(10, 32) * 9;
     for (size_t i = 0; i < 8; ++i)
         top[4 * i + 3] = 254;
-    EXPECT_TRUE(findOmbriSignature(image, true, SignatureForm::Planar).intact());
-    EXPECT_FALSE(findOmbriSignature(image, true, SignatureForm::Interleaved).intact());
+    const SignatureFind planar = findOmbriSignature(image, true, SignatureForm::Planar);
+    EXPECT_TRUE(planar.intact());
+    EXPECT_EQ(planar.carrier, CarrierByte::Alpha);
+    // Over whole pixels the alpha bytes break the marker: the colour bytes alone may still be a
+    // 24-bit carrier that gained an alpha channel, but alpha never carries notes then.
+    const SignatureFind whole = findOmbriSignature(image, true, SignatureForm::Interleaved);
+    EXPECT_FALSE(whole.intact() && whole.carrier == CarrierByte::Alpha);
 }
 
 // Noise pictures and a plain photograph-like pattern carry no marker in any orientation: each
