@@ -1,6 +1,7 @@
 #include "notes/carrier.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace ombri {
@@ -293,10 +294,21 @@ namespace {
 
 // The marker laid over runs of `channels` bytes per pixel (3: the colour bytes alone, 4: whole
 // 32-bit pixels), looked for in each orientation in turn.
-SignatureFind searchMarker(const Dib& image, const DibLayout& layout, bool signatureRowFlag,
-                           size_t channels)
-{
+// What the search over one form found: the marker, and whether the colour bytes hold a 32-bit
+// carrier's marker whose alpha channel was dropped (the run broken just past it by the even blue
+// byte the writer leaves there).
+struct MarkerSearch {
     SignatureFind found;
+    bool alphaDropped = false;
+};
+
+MarkerSearch searchMarker(const Dib& image, const DibLayout& layout, bool signatureRowFlag,
+                          size_t channels)
+{
+    // The colour bytes of a 32-bit marker: the lead, five more pixels, then pixel 6's blue.
+    constexpr size_t kPastFourByteMarker = 18;
+    MarkerSearch search;
+    SignatureFind& found = search.found;
     const size_t pixels = (kSignatureBytes + channels - 1) / channels;
     for (int o = 0; o < kOrientationCount; ++o) {
         const auto orientation = static_cast<Orientation>(o);
@@ -307,15 +319,17 @@ SignatureFind searchMarker(const Dib& image, const DibLayout& layout, bool signa
         if (byte(0) != kSignatureLead[0] || byte(1) != kSignatureLead[1] ||
             byte(2) != kSignatureLead[2])
             continue;
-        bool odd = true;
-        for (size_t k = 3; k < kSignatureBytes && odd; ++k)
-            odd = (byte(k) & 1) != 0;
-        if (odd)
-            return {SignatureState::Intact, orientation};
+        size_t k = 3;
+        while (k < kSignatureBytes && (byte(k) & 1) != 0)
+            ++k;
+        if (channels == 3 && k == kPastFourByteMarker)
+            search.alphaDropped = true;
+        if (k == kSignatureBytes && found.state != SignatureState::Intact)
+            found = {SignatureState::Intact, orientation};
         if (found.state == SignatureState::None)
             found = {SignatureState::Damaged, orientation};
     }
-    return found;
+    return search;
 }
 
 // Whether every alpha byte of a 32-bit picture reads as a carrier byte (254 or 255) and at least
@@ -365,8 +379,15 @@ bool blueBitsLookLikeNotes(const Dib& image)
         const uint8_t* p = image.data() + layout->pixelOffset + row * layout->stride;
         for (size_t x = 0; x < width; ++x, p += step) {
             const bool blue = (p[0] & 1) == 0;
-            const bool greenRed = ((p[1] | p[2]) & 1) == 0;
             evenBlue += blue;
+            // Only where blue changes by more than a carrier's step: flat colour says nothing
+            // about where its low bits came from, and a note beside a plain pixel of the same
+            // colour differs from it by one.
+            // Nor do blues at the ends of the range, where colours are clipped.
+            if (x == 0 || std::abs(int{p[0]} - int{p[-static_cast<ptrdiff_t>(step)]}) < 2 ||
+                p[0] < 2 || p[0] > 253)
+                continue;
+            const bool greenRed = ((p[1] | p[2]) & 1) == 0;
             evenGreenRed += greenRed;
             evenAll += blue && greenRed;
         }
@@ -383,29 +404,32 @@ SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, Signat
     auto layout = dibGetLayout(image);
     if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
         return SignatureFind();
-    const SignatureFind colour = searchMarker(image, *layout, signatureRowFlag, 3);
-    if (layout->bitCount == 24) {
-        // A 32-bit carrier whose alpha channel another program dropped leaves a marker in the
-        // colour bytes over the picture's own blue low bits: no notes are read from those.
-        if (colour.intact() && !blueBitsLookLikeNotes(image))
-            return SignatureFind();
+    const MarkerSearch colourSearch = searchMarker(image, *layout, signatureRowFlag, 3);
+    // A 32-bit carrier whose alpha channel another program dropped leaves its marker in the
+    // colour bytes over the picture's own blue low bits: no notes are read from those. The
+    // run along the picture's edge may still pass as a marker turned the other way.
+    SignatureFind colour = colourSearch.found;
+    if (colour.intact() && (colourSearch.alphaDropped || !blueBitsLookLikeNotes(image)))
+        colour = SignatureFind();
+    if (layout->bitCount == 24)
         return colour;
-    }
     // SGI lays the marker of its 32-bit carriers over the colour planes; other programs' copies
     // of the interleaved carriers carry it over whole pixels, as BMP, PNG and TIFF do.
-    const SignatureFind whole = searchMarker(image, *layout, signatureRowFlag, 4);
+    const SignatureFind whole = searchMarker(image, *layout, signatureRowFlag, 4).found;
+    const SignatureFind planar = colourSearch.found;
     const SignatureFind alphaMarker =
-        form == SignatureForm::Planar && colour.intact() ? colour : whole;
+        form == SignatureForm::Planar && planar.intact() ? planar : whole;
     if (alphaMarker.intact()) {
-        // Alpha of 255 everywhere passes the four-byte marker of a 24-bit carrier too; its
-        // notes are then in blue, where the blue bits look like notes.
-        if (!colour.intact() || alphaHoldsNotes(image, *layout) || !blueBitsLookLikeNotes(image))
-            return withCarrier(alphaMarker, CarrierByte::Alpha);
-        return withCarrier(colour, CarrierByte::Blue);
+        // Alpha of 255 everywhere passes the four-byte marker of a 24-bit carrier too, in the
+        // same place; its notes are then in blue, where the blue bits look like notes.
+        if (colour.intact() && colour.orientation == alphaMarker.orientation &&
+            !alphaHoldsNotes(image, *layout))
+            return withCarrier(colour, CarrierByte::Blue);
+        return withCarrier(alphaMarker, CarrierByte::Alpha);
     }
-    if (colour.intact() && blueBitsLookLikeNotes(image))
+    if (colour.intact())
         return withCarrier(colour, CarrierByte::Blue);
-    return withCarrier(form == SignatureForm::Planar ? colour : whole, CarrierByte::Alpha);
+    return withCarrier(form == SignatureForm::Planar ? planar : whole, CarrierByte::Alpha);
 }
 
 void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes, CarrierByte carrierByte)

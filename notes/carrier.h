@@ -127,10 +127,11 @@ SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, Signat
 
 // Whether the low bits of the blue bytes of a 24- or 32-bit picture read as a note layer. In a
 // carrier every plain pixel's blue byte is odd, whatever its green and red bytes; in a picture's
-// own bytes the low bits of blue follow those of green and red (grey, flat colour) or are as
-// often even as odd (texture, noise). So among the pixels whose green and red bytes are both even,
-// at most 40% may have an even blue byte (those are notes); where too few pixels have both even to
-// judge, at most half the picture may be even in blue.
+// own bytes the low bits of blue follow those of green and red (grey) or are as often even as odd
+// (texture, noise). So among the pixels where blue, not clipped at 0 or 255, changes by 2 or more
+// from the pixel to the left and whose green and red bytes are both even, at most 40% may have an
+// even blue byte (those are notes); where too few such pixels are left to judge (flat pictures), at
+// most half the picture may be even in blue.
 bool blueBitsLookLikeNotes(const Dib& image);
 
 // Sets a 1 in the note layer (created zero-filled when absent) for every pixel whose carrier
