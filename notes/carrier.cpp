@@ -332,23 +332,20 @@ MarkerSearch searchMarker(const Dib& image, const DibLayout& layout, bool signat
     return search;
 }
 
-// Whether every alpha byte of a 32-bit picture reads as a carrier byte (254 or 255) and at least
-// one as a note (254).
-bool alphaHoldsNotes(const Dib& image, const DibLayout& layout)
+// Whether every alpha byte of a 32-bit picture is 255: no note in alpha, and no transparency.
+bool alphaOpaque(const Dib& image, const DibLayout& layout)
 {
     const size_t width = static_cast<size_t>(layout.width);
-    bool note = false;
     for (int32_t row = 0; row < layout.height; ++row) {
         const uint8_t* alpha =
             image.data() + layout.pixelOffset + static_cast<size_t>(row) * layout.stride + 3;
-        uint8_t least = 255;
+        uint8_t all = 255;
         for (size_t x = 0; x < width; ++x)
-            least = std::min(least, alpha[4 * x]);
-        if (least < 254)
+            all &= alpha[4 * x];
+        if (all != 255)
             return false;
-        note = note || least == 254;
     }
-    return note;
+    return true;
 }
 
 SignatureFind withCarrier(SignatureFind found, CarrierByte carrier)
@@ -375,17 +372,28 @@ bool blueBitsLookLikeNotes(const Dib& image)
     size_t evenBlue = 0;
     size_t evenGreenRed = 0;
     size_t evenAll = 0;
+    size_t pairs = 0;
+    size_t changes = 0;
     for (size_t row = 0; row < rows; row += rowStep) {
         const uint8_t* p = image.data() + layout->pixelOffset + row * layout->stride;
+        bool lastTextured = false;
+        bool lastEven = false;
         for (size_t x = 0; x < width; ++x, p += step) {
             const bool blue = (p[0] & 1) == 0;
             evenBlue += blue;
             // Only where blue changes by more than a carrier's step: flat colour says nothing
             // about where its low bits came from, and a note beside a plain pixel of the same
-            // colour differs from it by one.
-            // Nor do blues at the ends of the range, where colours are clipped.
-            if (x == 0 || std::abs(int{p[0]} - int{p[-static_cast<ptrdiff_t>(step)]}) < 2 ||
-                p[0] < 2 || p[0] > 253)
+            // colour differs from it by one. Nor do blues at the ends of the range, where colours
+            // are clipped.
+            const bool textured = x > 0 && p[0] >= 2 && p[0] <= 253 &&
+                                  std::abs(int{p[0]} - int{p[-static_cast<ptrdiff_t>(step)]}) >= 2;
+            if (textured && lastTextured) {
+                ++pairs;
+                changes += blue != lastEven;
+            }
+            lastTextured = textured;
+            lastEven = blue;
+            if (!textured)
                 continue;
             const bool greenRed = ((p[1] | p[2]) & 1) == 0;
             evenGreenRed += greenRed;
@@ -394,9 +402,13 @@ bool blueBitsLookLikeNotes(const Dib& image)
         sampled += width;
     }
     constexpr size_t kEnoughToJudge = 256;
-    if (evenGreenRed >= kEnoughToJudge)
-        return evenAll * 5 <= evenGreenRed * 2;
-    return evenBlue * 2 <= sampled;
+    if (evenGreenRed < kEnoughToJudge)
+        return evenBlue * 10 <= sampled * 9;
+    if (evenAll * 5 <= evenGreenRed * 2)
+        return true;
+    // Notes drawn over much of a picture: strokes and patches are whole, where the picture's own
+    // low bits in texture change from one pixel to the next as often as not.
+    return evenAll * 10 <= evenGreenRed * 9 && pairs >= kEnoughToJudge && changes * 10 <= pairs * 3;
 }
 
 SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form)
@@ -423,7 +435,7 @@ SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, Signat
         // Alpha of 255 everywhere passes the four-byte marker of a 24-bit carrier too, in the
         // same place; its notes are then in blue, where the blue bits look like notes.
         if (colour.intact() && colour.orientation == alphaMarker.orientation &&
-            !alphaHoldsNotes(image, *layout))
+            alphaOpaque(image, *layout))
             return withCarrier(colour, CarrierByte::Blue);
         return withCarrier(alphaMarker, CarrierByte::Alpha);
     }

@@ -120,18 +120,24 @@ struct SignatureFind {
 //
 // A 32-bit picture is read both ways: with the marker over its four bytes per pixel (the alpha
 // carrier of BMP, PNG and TIFF) and over its colour bytes alone (a 24-bit carrier that gained an
-// alpha channel, and SGI's planes). Where the colour bytes hold the marker, the blue low bits are
-// taken for notes only when they look like a note layer (blueBitsLookLikeNotes): the picture's
-// own low bits under a marker that lost its alpha channel are never shown as notes.
+// alpha channel, and SGI's planes). When both hold in the same place and every alpha byte is
+// 255, the notes are in blue; otherwise the four-byte marker's notes are in alpha. Where the
+// colour bytes hold the marker, the blue low bits are taken for notes only when they look like a
+// note layer (blueBitsLookLikeNotes), and never when the run is broken just past a four-byte
+// marker by an even blue byte (writeCarrierSignature): the picture's own low bits under a marker
+// that lost its alpha channel are never shown as notes.
 SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form);
 
 // Whether the low bits of the blue bytes of a 24- or 32-bit picture read as a note layer. In a
-// carrier every plain pixel's blue byte is odd, whatever its green and red bytes; in a picture's
-// own bytes the low bits of blue follow those of green and red (grey) or are as often even as odd
-// (texture, noise). So among the pixels where blue, not clipped at 0 or 255, changes by 2 or more
-// from the pixel to the left and whose green and red bytes are both even, at most 40% may have an
-// even blue byte (those are notes); where too few such pixels are left to judge (flat pictures), at
-// most half the picture may be even in blue.
+// carrier every plain pixel's blue byte is odd, whatever its green and red bytes, and notes are
+// whole strokes; in a picture's own bytes the low bits of blue follow those of green and red
+// (grey) or are as often even as odd and change from pixel to pixel (texture, noise). Only pixels
+// where blue, not clipped at 0 or 255, changes by 2 or more from the pixel to the left are
+// weighed. Among those whose green and red bytes are both even, at most 40% may be even in blue;
+// up to 90% where the blue low bit keeps its value from one such pixel to the next at least 70%
+// of the time (notes over much of the picture). Where too few such pixels are left to judge (flat
+// pictures, small ones), at most 90% of the picture may be even in blue: notes that cover a
+// picture whole are no drawing.
 bool blueBitsLookLikeNotes(const Dib& image);
 
 // Sets a 1 in the note layer (created zero-filled when absent) for every pixel whose carrier

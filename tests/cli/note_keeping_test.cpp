@@ -5,11 +5,13 @@
 #include "formats/bmp.h"
 #include "formats/png.h"
 #include "reader/note_status.h"
+#include "support/imagemagick.h"
 #include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -190,6 +192,44 @@ TEST_F(CliRepairTest, ATurnedCarrierComesBackNormalWithTheSameNotes)
         ASSERT_EQ(ombri({"notes", repaired, "-o", after}).code, 0);
         EXPECT_EQ(test::readFileBytes(before), test::readFileBytes(after));
     }
+}
+
+// What other programs do to a carrier's channels: a 24-bit carrier given an opaque alpha channel
+// (ImageMagick's -alpha on, an editor's Add Alpha Channel) keeps its notes in blue, and repair
+// writes them back; a 32-bit carrier whose alpha channel is dropped carries none, even where the
+// picture's white corner made its colour bytes pass for a 24-bit marker.
+TEST_F(CliRepairTest, ChannelsAddedOrDroppedByImageMagick)
+{
+    if (!test::haveImageMagick())
+        GTEST_SKIP() << "ImageMagick is not installed";
+    Dib source = test::makePatternImage(kWidth, kHeight, 24);
+    auto layout = dibGetLayout(source);
+    std::memset(source.data() + layout->pixelOffset + (kHeight - 1) * layout->stride, 255, 16 * 3);
+    const std::string plain = picture("white-corner.bmp", source);
+    const std::string notes = mask("mask.png", kNotes);
+    const std::string blue = file("blue.png");
+    const std::string alpha = file("alpha.png");
+    ASSERT_EQ(ombri({"embed", plain, notes, "-o", blue, "--depth", "24"}).code, 0);
+    ASSERT_EQ(ombri({"embed", plain, notes, "-o", alpha, "--depth", "32"}).code, 0);
+
+    const std::string gained = file("gained.png");
+    ASSERT_EQ(test::runConvert(blue + " -alpha on PNG32:" + gained), "");
+    Keys keys = infoKeys(gained);
+    EXPECT_EQ(keys.at("bits"), "32");
+    EXPECT_EQ(keys.at("notes"), "yes");
+    EXPECT_EQ(keys.at("note-pixels"), kNotePixels);
+    EXPECT_EQ(keys.at("carrier"), "blue");
+    const std::string repaired = file("repaired.png");
+    ASSERT_EQ(ombri({"repair", gained, "-o", repaired}).code, 0);
+    EXPECT_EQ(notesIn(repaired), kNotes);
+
+    const std::string dropped = file("dropped.png");
+    ASSERT_EQ(test::runConvert(alpha + " -alpha off PNG24:" + dropped), "");
+    keys = infoKeys(dropped);
+    EXPECT_EQ(keys.at("bits"), "24");
+    EXPECT_EQ(keys.at("notes"), "no");
+    EXPECT_EQ(keys.at("note-pixels"), "0");
+    EXPECT_EQ(ombri({"repair", dropped, "-o", file("nothing.png")}).code, 3);
 }
 
 TEST_F(CliRepairTest, RefusesInputsWithoutNotesAndOutputsThatCannotKeepThem)

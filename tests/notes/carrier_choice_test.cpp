@@ -209,7 +209,14 @@ TEST(CarrierChoice, HeavyNotesStillReadAsNotes)
     NoteLayer notes(static_cast<size_t>(kWidth) * kHeight, 0);
     for (size_t i = 0; i < notes.size() - kWidth; i += 3)
         notes[i] = 1; // the top row, last in the layer, holds the marker
+    // And a patch over more than half of it.
+    NoteLayer patch(notes.size(), 0);
+    std::fill(patch.begin() + kWidth, patch.begin() + kWidth * (kHeight * 6 / 10), uint8_t{1});
     for (const Picture& picture : pictures()) {
+        const Reading patched =
+            read(carrier(picture.pixels, patch, SaveDepth::Bits24, Style::Current));
+        ASSERT_TRUE(patched.intact) << picture.kind;
+        EXPECT_EQ(patched.notes, patch) << picture.kind;
         const Reading plain =
             read(carrier(picture.pixels, notes, SaveDepth::Bits24, Style::Current));
         ASSERT_TRUE(plain.intact) << picture.kind;
