@@ -411,7 +411,9 @@ bool blueBitsLookLikeNotes(const Dib& image)
     return evenAll * 10 <= evenGreenRed * 9 && pairs >= kEnoughToJudge && changes * 10 <= pairs * 3;
 }
 
-SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form)
+namespace {
+
+SignatureFind findMarker(const Dib& image, bool signatureRowFlag, SignatureForm form)
 {
     auto layout = dibGetLayout(image);
     if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
@@ -442,6 +444,18 @@ SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, Signat
     if (colour.intact())
         return withCarrier(colour, CarrierByte::Blue);
     return withCarrier(form == SignatureForm::Planar ? planar : whole, CarrierByte::Alpha);
+}
+
+} // namespace
+
+SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form)
+{
+    SignatureFind found = findMarker(image, signatureRowFlag, form);
+    // A BMP keeps its bottom row first, and every other program's copy of a carrier in BMP has
+    // the marker along the top row, where the other formats keep it: that is no flip.
+    if (!signatureRowFlag && found.orientation == Orientation::Flipped)
+        found.orientation = Orientation::Normal;
+    return found;
 }
 
 void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes, CarrierByte carrierByte)

@@ -126,6 +126,8 @@ struct SignatureFind {
 // note layer (blueBitsLookLikeNotes), and never when the run is broken just past a four-byte
 // marker by an even blue byte (writeCarrierSignature): the picture's own low bits under a marker
 // that lost its alpha channel are never shown as notes.
+// A BMP's marker along its top row, where other programs' copies of carriers put it, counts as
+// normal too.
 SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form);
 
 // Whether the low bits of the blue bytes of a 24- or 32-bit picture read as a note layer. In a

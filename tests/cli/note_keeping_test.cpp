@@ -116,7 +116,8 @@ TEST_F(CliNoteKeepingTest, InfoTellsHowEachPictureKeepsItsNotes)
     ASSERT_EQ(ombri({"convert", alpha, file("film.cin")}).code, 0);
     ASSERT_EQ(ombri({"clear", alpha, "-o", file("plain.dpx")}).code, 0);
     // A BMP file keeps its bottom row first and its marker there; the same pixels written as
-    // BMP by another program have the marker at the top, as if the picture had been flipped.
+    // BMP by another program have the marker at the top, where every program's copy in BMP
+    // has it: that is a normal BMP too.
     ASSERT_TRUE(test::succeeded(WriteBmpFile(file("elsewhere.bmp"), readPng(alpha))));
 
     const KeepingCase cases[] = {
@@ -126,7 +127,7 @@ TEST_F(CliNoteKeepingTest, InfoTellsHowEachPictureKeepsItsNotes)
         {turnedCarrier("turned.png", Orientation::Turned90), "yes", "intact", "alpha", "turned-90"},
         {turnedCarrier("mirrored.png", Orientation::Mirrored), "yes", "intact", "alpha",
          "mirrored"},
-        {file("elsewhere.bmp"), "yes", "intact", "alpha", "flipped"},
+        {file("elsewhere.bmp"), "yes", "intact", "alpha", "normal"},
         {damagedCarrier("damaged.png"), "no", "damaged", nullptr, nullptr},
         {file("film.dpx"), "yes", "none", "word-bit", "normal"},
         {file("film.cin"), "yes", "none", "word-bit", "normal"},
