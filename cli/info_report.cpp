@@ -57,7 +57,7 @@ NoteKeeping noteKeeping(const SavableWriterDocument& doc)
     const SignatureFind& found = doc.foundSignature();
     NoteKeeping keeping{signatureStateName(found.state)};
     if (carriesNotes(doc)) {
-        keeping.carrier = DibGetBitCount(doc.image()) == 32 ? "alpha" : "blue";
+        keeping.carrier = carrierByteName(found.carrier);
         keeping.orientation = orientationName(found.orientation);
     }
     return keeping;

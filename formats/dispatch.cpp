@@ -73,7 +73,7 @@ LoadedImage loadCheckedImage(const std::string& path)
     loaded.signature =
         findOmbriSignature(loaded.image, loaded.signatureRowFlag, signatureFormOf(loaded.format));
     if (loaded.pixelWords.empty() && loaded.signature.intact())
-        ExtractNoteLayer(loaded.image, loaded.noteLayer);
+        ExtractNoteLayer(loaded.image, loaded.noteLayer, loaded.signature.carrier);
     return loaded;
 }
 

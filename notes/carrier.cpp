@@ -1,5 +1,7 @@
 #include "notes/carrier.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace ombri {
@@ -23,6 +25,14 @@ void WriteOmbriSignature(uint8_t* row)
     std::memcpy(row, kSignatureLead, 3);
     for (size_t k = 3; k < kSignatureBytes; ++k)
         forceOdd(row[k]);
+}
+
+void writeCarrierSignature(uint8_t* row, int32_t width, uint16_t bitCount)
+{
+    WriteOmbriSignature(row);
+    constexpr int32_t kPixelPastMarker = 6;
+    if (bitCount == 32 && width > kPixelPastMarker)
+        row[4 * kPixelPastMarker] &= 0xFE;
 }
 
 void WritePlanarOmbriSignature(uint8_t* blue, uint8_t* green, uint8_t* red)
@@ -184,6 +194,11 @@ const char* turnedPictureDescription(Orientation orientation)
     return "the picture";
 }
 
+const char* carrierByteName(CarrierByte carrier)
+{
+    return carrier == CarrierByte::Alpha ? "alpha" : "blue";
+}
+
 const char* signatureStateName(SignatureState state)
 {
     switch (state) {
@@ -275,36 +290,175 @@ uint8_t markerByte(const MarkerRun& run, size_t k, size_t channels)
 
 } // namespace
 
-SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form)
-{
+namespace {
+
+// The marker laid over runs of `channels` bytes per pixel (3: the colour bytes alone, 4: whole
+// 32-bit pixels), looked for in each orientation in turn.
+// What the search over one form found: the marker, and whether the colour bytes hold a 32-bit
+// carrier's marker whose alpha channel was dropped (the run broken just past it by the even blue
+// byte the writer leaves there).
+struct MarkerSearch {
     SignatureFind found;
-    auto layout = dibGetLayout(image);
-    if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
-        return found;
-    const size_t pixelBytes = layout->bitCount / 8;
-    const size_t channels = form == SignatureForm::Planar ? 3 : pixelBytes;
+    bool alphaDropped = false;
+};
+
+MarkerSearch searchMarker(const Dib& image, const DibLayout& layout, bool signatureRowFlag,
+                          size_t channels)
+{
+    // The colour bytes of a 32-bit marker: the lead, five more pixels, then pixel 6's blue.
+    constexpr size_t kPastFourByteMarker = 18;
+    MarkerSearch search;
+    SignatureFind& found = search.found;
     const size_t pixels = (kSignatureBytes + channels - 1) / channels;
     for (int o = 0; o < kOrientationCount; ++o) {
         const auto orientation = static_cast<Orientation>(o);
-        const auto run = markerRun(image, *layout, signatureRowFlag, orientation, pixels);
+        const auto run = markerRun(image, layout, signatureRowFlag, orientation, pixels);
         if (!run)
             continue;
         const auto byte = [&](size_t k) { return markerByte(*run, k, channels); };
         if (byte(0) != kSignatureLead[0] || byte(1) != kSignatureLead[1] ||
             byte(2) != kSignatureLead[2])
             continue;
-        bool odd = true;
-        for (size_t k = 3; k < kSignatureBytes && odd; ++k)
-            odd = (byte(k) & 1) != 0;
-        if (odd)
-            return {SignatureState::Intact, orientation};
+        size_t k = 3;
+        while (k < kSignatureBytes && (byte(k) & 1) != 0)
+            ++k;
+        if (channels == 3 && k == kPastFourByteMarker)
+            search.alphaDropped = true;
+        if (k == kSignatureBytes && found.state != SignatureState::Intact)
+            found = {SignatureState::Intact, orientation};
         if (found.state == SignatureState::None)
             found = {SignatureState::Damaged, orientation};
     }
+    return search;
+}
+
+// Whether every alpha byte of a 32-bit picture is 255: no note in alpha, and no transparency.
+bool alphaOpaque(const Dib& image, const DibLayout& layout)
+{
+    const size_t width = static_cast<size_t>(layout.width);
+    for (int32_t row = 0; row < layout.height; ++row) {
+        const uint8_t* alpha =
+            image.data() + layout.pixelOffset + static_cast<size_t>(row) * layout.stride + 3;
+        uint8_t all = 255;
+        for (size_t x = 0; x < width; ++x)
+            all &= alpha[4 * x];
+        if (all != 255)
+            return false;
+    }
+    return true;
+}
+
+SignatureFind withCarrier(SignatureFind found, CarrierByte carrier)
+{
+    found.carrier = carrier;
     return found;
 }
 
-void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes)
+} // namespace
+
+bool blueBitsLookLikeNotes(const Dib& image)
+{
+    auto layout = dibGetLayout(image);
+    if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
+        return false;
+    const size_t step = layout->bitCount / 8;
+    const size_t width = static_cast<size_t>(layout->width);
+    // About two million pixels from rows spread over the picture are plenty for the shares
+    // compared, and keep the look at a few milliseconds on any picture.
+    constexpr size_t kSampledPixels = size_t{1} << 21;
+    const size_t rows = static_cast<size_t>(layout->height);
+    const size_t rowStep = std::max<size_t>(1, width * rows / kSampledPixels);
+    size_t sampled = 0;
+    size_t evenBlue = 0;
+    size_t evenGreenRed = 0;
+    size_t evenAll = 0;
+    size_t pairs = 0;
+    size_t changes = 0;
+    for (size_t row = 0; row < rows; row += rowStep) {
+        const uint8_t* p = image.data() + layout->pixelOffset + row * layout->stride;
+        bool lastTextured = false;
+        bool lastEven = false;
+        for (size_t x = 0; x < width; ++x, p += step) {
+            const bool blue = (p[0] & 1) == 0;
+            evenBlue += blue;
+            // Only where blue changes by more than a carrier's step: flat colour says nothing
+            // about where its low bits came from, and a note beside a plain pixel of the same
+            // colour differs from it by one. Nor do blues at the ends of the range, where colours
+            // are clipped.
+            const bool textured = x > 0 && p[0] >= 2 && p[0] <= 253 &&
+                                  std::abs(int{p[0]} - int{p[-static_cast<ptrdiff_t>(step)]}) >= 2;
+            if (textured && lastTextured) {
+                ++pairs;
+                changes += blue != lastEven;
+            }
+            lastTextured = textured;
+            lastEven = blue;
+            if (!textured)
+                continue;
+            const bool greenRed = ((p[1] | p[2]) & 1) == 0;
+            evenGreenRed += greenRed;
+            evenAll += blue && greenRed;
+        }
+        sampled += width;
+    }
+    constexpr size_t kEnoughToJudge = 256;
+    if (evenGreenRed < kEnoughToJudge)
+        return evenBlue * 10 <= sampled * 9;
+    if (evenAll * 5 <= evenGreenRed * 2)
+        return true;
+    // Notes drawn over much of a picture: strokes and patches are whole, where the picture's own
+    // low bits in texture change from one pixel to the next as often as not.
+    return evenAll * 10 <= evenGreenRed * 9 && pairs >= kEnoughToJudge && changes * 10 <= pairs * 3;
+}
+
+namespace {
+
+SignatureFind findMarker(const Dib& image, bool signatureRowFlag, SignatureForm form)
+{
+    auto layout = dibGetLayout(image);
+    if (!layout || !isCarrierDepth(layout->bitCount) || layout->width <= 0 || layout->height <= 0)
+        return SignatureFind();
+    const MarkerSearch colourSearch = searchMarker(image, *layout, signatureRowFlag, 3);
+    // A 32-bit carrier whose alpha channel another program dropped leaves its marker in the
+    // colour bytes over the picture's own blue low bits: no notes are read from those. The
+    // run along the picture's edge may still pass as a marker turned the other way.
+    SignatureFind colour = colourSearch.found;
+    if (colour.intact() && (colourSearch.alphaDropped || !blueBitsLookLikeNotes(image)))
+        colour = SignatureFind();
+    if (layout->bitCount == 24)
+        return colour;
+    // SGI lays the marker of its 32-bit carriers over the colour planes; other programs' copies
+    // of the interleaved carriers carry it over whole pixels, as BMP, PNG and TIFF do.
+    const SignatureFind whole = searchMarker(image, *layout, signatureRowFlag, 4).found;
+    const SignatureFind planar = colourSearch.found;
+    const SignatureFind alphaMarker =
+        form == SignatureForm::Planar && planar.intact() ? planar : whole;
+    if (alphaMarker.intact()) {
+        // Alpha of 255 everywhere passes the four-byte marker of a 24-bit carrier too, in the
+        // same place; its notes are then in blue, where the blue bits look like notes.
+        if (colour.intact() && colour.orientation == alphaMarker.orientation &&
+            alphaOpaque(image, *layout))
+            return withCarrier(colour, CarrierByte::Blue);
+        return withCarrier(alphaMarker, CarrierByte::Alpha);
+    }
+    if (colour.intact())
+        return withCarrier(colour, CarrierByte::Blue);
+    return withCarrier(form == SignatureForm::Planar ? planar : whole, CarrierByte::Alpha);
+}
+
+} // namespace
+
+SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form)
+{
+    SignatureFind found = findMarker(image, signatureRowFlag, form);
+    // A BMP keeps its bottom row first, and every other program's copy of a carrier in BMP has
+    // the marker along the top row, where the other formats keep it: that is no flip.
+    if (!signatureRowFlag && found.orientation == Orientation::Flipped)
+        found.orientation = Orientation::Normal;
+    return found;
+}
+
+void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes, CarrierByte carrierByte)
 {
     auto layout = dibGetLayout(image);
     if (!layout)
@@ -316,7 +470,7 @@ void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes)
     if (!isCarrierDepth(layout->bitCount))
         return;
     const size_t step = layout->bitCount / 8;
-    const size_t carrier = step == 3 ? 0 : 3;
+    const size_t carrier = step == 4 && carrierByte == CarrierByte::Alpha ? 3 : 0;
     const uint8_t* pixels = image.data() + layout->pixelOffset;
     uint8_t* out = notes->data();
     for (size_t row = 0; row < height; ++row) {

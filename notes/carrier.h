@@ -34,6 +34,12 @@ inline void SetNoteBit(uint8_t note, uint8_t& carrier)
 // Marks the 23 bytes at the start of a row. The caller makes sure the row holds them.
 void WriteOmbriSignature(uint8_t* row);
 
+// The marker as the writer lays it over a row of its own pictures: in a 32-bit row wide enough,
+// the blue byte of pixel 6, just past the marker's run, is also made even. Should another
+// program drop the alpha channel, the colour bytes left behind then never read as a 24-bit
+// marker, and the picture's own blue low bits are never taken for notes.
+void writeCarrierSignature(uint8_t* row, int32_t width, uint16_t bitCount);
+
 // The same marker laid over the first eight entries of the blue, green and red planes of a
 // planar file; the caller makes sure each plane row holds eight bytes.
 void WritePlanarOmbriSignature(uint8_t* blue, uint8_t* green, uint8_t* red);
@@ -90,9 +96,18 @@ const char* signatureStateName(SignatureState state);
 // the blue, green and red planes (SGI), which leaves a fourth channel out.
 enum class SignatureForm : uint8_t { Interleaved, Planar };
 
+// The byte of each pixel whose low bit is the note: the blue one in a three-channel carrier, the
+// alpha one in a four-channel carrier. A 24-bit carrier that another program gave an alpha
+// channel keeps its notes in blue.
+enum class CarrierByte : uint8_t { Blue, Alpha };
+
+// "blue", "alpha".
+const char* carrierByteName(CarrierByte carrier);
+
 struct SignatureFind {
     SignatureState state = SignatureState::None;
     Orientation orientation = Orientation::Normal; // where an intact or damaged marker lies
+    CarrierByte carrier = CarrierByte::Blue;       // where the notes are, when intact
 
     bool intact() const { return state == SignatureState::Intact; }
 };
@@ -102,11 +117,36 @@ struct SignatureFind {
 // row or down the column. Every place is checked as strictly as the normal one (three exact bytes
 // and twenty odd ones), so a plain picture is taken for a carrier no more often than before in
 // each place. Only 24- and 32-bit images can carry the marker.
+//
+// A 32-bit picture is read both ways: with the marker over its four bytes per pixel (the alpha
+// carrier of BMP, PNG and TIFF) and over its colour bytes alone (a 24-bit carrier that gained an
+// alpha channel, and SGI's planes). When both hold in the same place and every alpha byte is
+// 255, the notes are in blue; otherwise the four-byte marker's notes are in alpha. Where the
+// colour bytes hold the marker, the blue low bits are taken for notes only when they look like a
+// note layer (blueBitsLookLikeNotes), and never when the run is broken just past a four-byte
+// marker by an even blue byte (writeCarrierSignature): the picture's own low bits under a marker
+// that lost its alpha channel are never shown as notes.
+// A BMP's marker along its top row, where other programs' copies of carriers put it, counts as
+// normal too.
 SignatureFind findOmbriSignature(const Dib& image, bool signatureRowFlag, SignatureForm form);
 
+// Whether the low bits of the blue bytes of a 24- or 32-bit picture read as a note layer. In a
+// carrier every plain pixel's blue byte is odd, whatever its green and red bytes, and notes are
+// whole strokes; in a picture's own bytes the low bits of blue follow those of green and red
+// (grey) or are as often even as odd and change from pixel to pixel (texture, noise). Only pixels
+// where blue, not clipped at 0 or 255, changes by 2 or more from the pixel to the left are
+// weighed. Among those whose green and red bytes are both even, at most 40% may be even in blue;
+// up to 90% where the blue low bit keeps its value from one such pixel to the next at least 70%
+// of the time (notes over much of the picture). Where too few such pixels are left to judge (flat
+// pictures, small ones), at most 90% of the picture may be even in blue: notes that cover a
+// picture whole are no drawing.
+bool blueBitsLookLikeNotes(const Dib& image);
+
 // Sets a 1 in the note layer (created zero-filled when absent) for every pixel whose carrier
-// byte is even. Never clears a note. Does nothing for other depths.
-void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes);
+// byte is even. Never clears a note. Does nothing for other depths. The carrier byte is the
+// blue one of a 24-bit picture; a 32-bit picture's is the one given.
+void ExtractNoteLayer(const Dib& image, std::optional<NoteLayer>& notes,
+                      CarrierByte carrier = CarrierByte::Alpha);
 
 // Forces every carrier byte of a 24- or 32-bit image odd, so the image carries no note.
 void ClearCarrier(Dib& image);

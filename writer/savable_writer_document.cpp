@@ -205,7 +205,7 @@ const Dib* SavableWriterDocument::preparePixels(uint16_t bitCount, SignatureRow 
             uint8_t* row = owned.data() + copy->pixelOffset;
             if (signatureRow == SignatureRow::Last)
                 row += copy->stride * static_cast<size_t>(copy->height - 1);
-            WriteOmbriSignature(row);
+            writeCarrierSignature(row, copy->width, copy->bitCount);
         }
         return &owned;
     }

@@ -5,11 +5,13 @@
 #include "formats/bmp.h"
 #include "formats/png.h"
 #include "reader/note_status.h"
+#include "support/imagemagick.h"
 #include "support/status.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -114,7 +116,8 @@ TEST_F(CliNoteKeepingTest, InfoTellsHowEachPictureKeepsItsNotes)
     ASSERT_EQ(ombri({"convert", alpha, file("film.cin")}).code, 0);
     ASSERT_EQ(ombri({"clear", alpha, "-o", file("plain.dpx")}).code, 0);
     // A BMP file keeps its bottom row first and its marker there; the same pixels written as
-    // BMP by another program have the marker at the top, as if the picture had been flipped.
+    // BMP by another program have the marker at the top, where every program's copy in BMP
+    // has it: that is a normal BMP too.
     ASSERT_TRUE(test::succeeded(WriteBmpFile(file("elsewhere.bmp"), readPng(alpha))));
 
     const KeepingCase cases[] = {
@@ -124,7 +127,7 @@ TEST_F(CliNoteKeepingTest, InfoTellsHowEachPictureKeepsItsNotes)
         {turnedCarrier("turned.png", Orientation::Turned90), "yes", "intact", "alpha", "turned-90"},
         {turnedCarrier("mirrored.png", Orientation::Mirrored), "yes", "intact", "alpha",
          "mirrored"},
-        {file("elsewhere.bmp"), "yes", "intact", "alpha", "flipped"},
+        {file("elsewhere.bmp"), "yes", "intact", "alpha", "normal"},
         {damagedCarrier("damaged.png"), "no", "damaged", nullptr, nullptr},
         {file("film.dpx"), "yes", "none", "word-bit", "normal"},
         {file("film.cin"), "yes", "none", "word-bit", "normal"},
@@ -190,6 +193,44 @@ TEST_F(CliRepairTest, ATurnedCarrierComesBackNormalWithTheSameNotes)
         ASSERT_EQ(ombri({"notes", repaired, "-o", after}).code, 0);
         EXPECT_EQ(test::readFileBytes(before), test::readFileBytes(after));
     }
+}
+
+// What other programs do to a carrier's channels: a 24-bit carrier given an opaque alpha channel
+// (ImageMagick's -alpha on, an editor's Add Alpha Channel) keeps its notes in blue, and repair
+// writes them back; a 32-bit carrier whose alpha channel is dropped carries none, even where the
+// picture's white corner made its colour bytes pass for a 24-bit marker.
+TEST_F(CliRepairTest, ChannelsAddedOrDroppedByImageMagick)
+{
+    if (!test::haveImageMagick())
+        GTEST_SKIP() << "ImageMagick is not installed";
+    Dib source = test::makePatternImage(kWidth, kHeight, 24);
+    auto layout = dibGetLayout(source);
+    std::memset(source.data() + layout->pixelOffset + (kHeight - 1) * layout->stride, 255, 16 * 3);
+    const std::string plain = picture("white-corner.bmp", source);
+    const std::string notes = mask("mask.png", kNotes);
+    const std::string blue = file("blue.png");
+    const std::string alpha = file("alpha.png");
+    ASSERT_EQ(ombri({"embed", plain, notes, "-o", blue, "--depth", "24"}).code, 0);
+    ASSERT_EQ(ombri({"embed", plain, notes, "-o", alpha, "--depth", "32"}).code, 0);
+
+    const std::string gained = file("gained.png");
+    ASSERT_EQ(test::runConvert(blue + " -alpha on PNG32:" + gained), "");
+    Keys keys = infoKeys(gained);
+    EXPECT_EQ(keys.at("bits"), "32");
+    EXPECT_EQ(keys.at("notes"), "yes");
+    EXPECT_EQ(keys.at("note-pixels"), kNotePixels);
+    EXPECT_EQ(keys.at("carrier"), "blue");
+    const std::string repaired = file("repaired.png");
+    ASSERT_EQ(ombri({"repair", gained, "-o", repaired}).code, 0);
+    EXPECT_EQ(notesIn(repaired), kNotes);
+
+    const std::string dropped = file("dropped.png");
+    ASSERT_EQ(test::runConvert(alpha + " -alpha off PNG24:" + dropped), "");
+    keys = infoKeys(dropped);
+    EXPECT_EQ(keys.at("bits"), "24");
+    EXPECT_EQ(keys.at("notes"), "no");
+    EXPECT_EQ(keys.at("note-pixels"), "0");
+    EXPECT_EQ(ombri({"repair", dropped, "-o", file("nothing.png")}).code, 3);
 }
 
 TEST_F(CliRepairTest, RefusesInputsWithoutNotesAndOutputsThatCannotKeepThem)

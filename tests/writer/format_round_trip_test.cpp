@@ -95,6 +95,10 @@ void layMarker(Dib& image, Carrier carrier)
         std::memcpy(row, lead, 3);
         for (int k = 3; k < 23; ++k)
             row[k] |= 1;
+        // Over whole 32-bit pixels, the blue byte just past the run is made even, so that the
+        // colour bytes alone never read as a marker.
+        if (DibGetBitCount(image) == 32)
+            row[24] &= 0xFE;
     } else if (carrier == Carrier::PlanarTopRow) {
         // Blue, green, red of pixels 0 to 7 but the red of pixel 7; an alpha plane is left alone.
         for (int32_t x = 0; x < 8; ++x) {

@@ -105,6 +105,8 @@ TEST_P(SaveRoundTrip, FileHoldsCarrierBytesAndNotesComeBack)
         row[2] = 105;
         for (int k = 3; k < 23; ++k)
             row[k] |= 1;
+        if (outBits == 32 && w > 6)
+            row[24] &= 0xFE; // the blue byte just past the run of a 32-bit marker
     }
     auto saved = png ? ReadPngFile(target) : ReadBmpFile(target);
     ASSERT_TRUE(saved) << saved.error();

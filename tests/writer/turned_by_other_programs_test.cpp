@@ -103,11 +103,16 @@ TEST_P(TurnedByOtherPrograms, NotesAreFoundAndLineUpWithTheTurnedPicture)
         ASSERT_TRUE(doc.OnOpenDocument(turned)) << doc.lastOpenError();
         EXPECT_EQ(DibGetBitCount(doc.image()), bits);
         ASSERT_TRUE(doc.foundSignature().intact());
-        EXPECT_EQ(doc.foundSignature().orientation, turn.orientation);
+        // A BMP flipped top to bottom has its marker along the top row, where every other
+        // program's copy of a carrier in BMP has it: that reads as a normal BMP.
+        const Orientation named = extension == "bmp" && turn.orientation == Orientation::Flipped
+                                      ? Orientation::Normal
+                                      : turn.orientation;
+        EXPECT_EQ(doc.foundSignature().orientation, named);
         ASSERT_TRUE(doc.hasNoteLayer());
         EXPECT_EQ(*doc.noteLayer(), orientedNotes(notes, kWidth, kHeight, turn.orientation));
         // The file no longer tells other readers where its notes are: saving puts that right.
-        EXPECT_TRUE(doc.IsModified());
+        EXPECT_EQ(doc.IsModified(), named != Orientation::Normal);
         const std::string repaired = dir.file(std::string("repaired.") + extension);
         ASSERT_EQ(doc.SaveImageByExtension(repaired), SavableWriterDocument::SaveOutcome::Saved);
         SavableWriterDocument again(prompt);
