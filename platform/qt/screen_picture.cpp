@@ -47,9 +47,12 @@ inline __m128i weightPair(const uint32_t* weights, int t, int count)
 #endif
 
 // The weighted sum of count rows, pixel by pixel over width pixels, each channel in 16 bits.
-void weighDown(const uint32_t* const* rows, const uint32_t* weights, int count, size_t width,
-               int16_t* out)
+// The number of rows is a constant where it is small, so that the loops over them unroll.
+template <int kCount>
+void weighDownBy(const uint32_t* const* rows, const uint32_t* weights, int runtimeCount,
+                 size_t width, int16_t* out)
 {
+    const int count = kCount > 0 ? kCount : runtimeCount;
     size_t x = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
@@ -112,9 +115,45 @@ void weighDown(const uint32_t* const* rows, const uint32_t* weights, int count, 
         }
 }
 
-// One screen pixel: the weighted sum across of a run of sums down, as a pixel.
-inline uint32_t weighAcross(const int16_t* from, const uint32_t* weights, int count)
+// Calls the version of a weighing made for the number of taps, or the general one.
+template <template <int> class Weighing, typename... Args>
+void byTapCount(int count, Args&&... args)
 {
+    switch (count) {
+    case 1:
+        return Weighing<1>::run(count, std::forward<Args>(args)...);
+    case 2:
+        return Weighing<2>::run(count, std::forward<Args>(args)...);
+    case 3:
+        return Weighing<3>::run(count, std::forward<Args>(args)...);
+    case 4:
+        return Weighing<4>::run(count, std::forward<Args>(args)...);
+    case 5:
+        return Weighing<5>::run(count, std::forward<Args>(args)...);
+    default:
+        return Weighing<0>::run(count, std::forward<Args>(args)...);
+    }
+}
+
+template <int kCount> struct WeighDown {
+    static void run(int count, const uint32_t* const* rows, const uint32_t* weights, size_t width,
+                    int16_t* out)
+    {
+        weighDownBy<kCount>(rows, weights, count, width, out);
+    }
+};
+
+void weighDown(const uint32_t* const* rows, const uint32_t* weights, int count, size_t width,
+               int16_t* out)
+{
+    byTapCount<WeighDown>(count, rows, weights, width, out);
+}
+
+// One screen pixel: the weighted sum across of a run of sums down, as a pixel.
+template <int kCount>
+inline uint32_t weighAcrossBy(const int16_t* from, const uint32_t* weights, int runtimeCount)
+{
+    const int count = kCount > 0 ? kCount : runtimeCount;
 #if defined(__SSE2__)
     __m128i sum = _mm_set1_epi32(1 << (kAcrossShift - 1));
     for (int t = 0; t < count; t += 2) {
@@ -139,6 +178,19 @@ inline uint32_t weighAcross(const int16_t* from, const uint32_t* weights, int co
     return pixel;
 #endif
 }
+
+// One screen row: each column's run of sums down weighed across.
+template <int kCount> struct WeighAcross {
+    static void run(int count, const int16_t* sums, const int* firsts, int spanStart,
+                    const uint32_t* weights, size_t columns, uint32_t* out)
+    {
+        const size_t step = static_cast<size_t>(count);
+        for (size_t column = 0; column < columns; ++column)
+            out[column] =
+                weighAcrossBy<kCount>(sums + 4 * static_cast<size_t>(firsts[column] - spanStart),
+                                      weights + column * step, count);
+    }
+};
 
 // A premultiplied pixel over the checkerboard square under it; opaque pixels pass unchanged.
 inline uint32_t overChecker(uint32_t pixel, int x, int y, QPoint origin)
@@ -691,12 +743,9 @@ void ScreenPicture::shrinkPicture(const QImage& reduced, const Taps& columnTaps,
                 reinterpret_cast<const uint32_t*>(reduced.constScanLine(first + t)) + spanStart;
         weighDown(covered.data(), rowTaps.weights.data() + row * static_cast<size_t>(rowTaps.count),
                   rowTaps.count, span, m_rowSums.data());
-        uint32_t* out = m_shrunk.data() + row * columns;
-        for (size_t column = 0; column < columns; ++column)
-            out[column] = weighAcross(
-                m_rowSums.data() + 4 * static_cast<size_t>(columnTaps.first[column] - spanStart),
-                columnTaps.weights.data() + column * static_cast<size_t>(columnTaps.count),
-                columnTaps.count);
+        byTapCount<WeighAcross>(columnTaps.count, m_rowSums.data(), columnTaps.first.data(),
+                                spanStart, columnTaps.weights.data(), columns,
+                                m_shrunk.data() + row * columns);
     }
 }
 
