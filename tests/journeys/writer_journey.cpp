@@ -2194,38 +2194,7 @@ std::optional<std::string> WriterSession::runLineWidth(const Step& step)
     }
     if (!holder)
         return std::string("the Option menu has no Line Width submenu");
-    QMenuBar* bar = m_frame->menuBar();
-    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
-                      bar->actionGeometry(option->menuAction()).center());
-    settle();
-    QMenu* widths = holder->menu();
-    if (option->isVisible()) {
-        // The pointer on the submenu's item makes it current; the submenu opens after a delay,
-        // or at once with the Right key.
-        QTest::mouseMove(option, option->actionGeometry(holder).center());
-        settle();
-        if (!widths->isVisible() && option->activeAction() == holder)
-            QTest::keyClick(option, Qt::Key_Right);
-        settle();
-    }
-    const bool shown = widths->isVisible();
-    if (shown) {
-        const QPoint item = widths->actionGeometry(action(id)).center();
-        QTest::mouseMove(widths, item);
-        QTest::mouseClick(widths, Qt::LeftButton, Qt::NoModifier, item);
-        settle();
-    }
-    for (QMenu* menu : {widths, option}) {
-        if (menu->isVisible()) {
-            QTest::keyClick(menu, Qt::Key_Escape);
-            settle();
-        }
-    }
-    if (bar->activeAction()) {
-        QTest::keyClick(bar, Qt::Key_Escape);
-        settle();
-    }
-    if (!shown)
+    if (!clickSubmenuItem(m_frame.get(), option, holder->menu(), action(id)))
         return std::string("the Line Width submenu does not open from the Option menu");
     m_widthChosen = width;
     return std::nullopt;
