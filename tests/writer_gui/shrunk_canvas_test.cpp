@@ -84,6 +84,8 @@ TEST_F(ShrunkCanvasTest, StripesBelowOneHundredPercentAreAveragedUntilAToolIsTak
     constexpr int kWidth = 399;
     constexpr int kHeight = 300;
     openPicture(makeColumnStripes(kWidth, kHeight));
+    // A picture without notes is shrunk from the copy already converted for painting it.
+    const uint64_t conversions = view->inspect().pictureConversions;
     for (int steps : {1, 2, 4}) {
         zoomOutSteps(steps);
         const QRect shown = view->inspect().destination;
@@ -100,6 +102,7 @@ TEST_F(ShrunkCanvasTest, StripesBelowOneHundredPercentAreAveragedUntilAToolIsTak
         EXPECT_LE(worst, 3) << "zoom " << view->inspect().zoom;
         EXPECT_EQ(pure, 0) << "zoom " << view->inspect().zoom;
     }
+    EXPECT_EQ(view->inspect().pictureConversions, conversions);
     // The tools draw on the picture's own pixels: taking one shows each stripe as it is.
     view->onToolCommand(cmd::LineTool);
     ASSERT_EQ(view->activeTool(), Tool::Line);

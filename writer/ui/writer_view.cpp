@@ -210,15 +210,19 @@ ScreenPicture& WriterView::screenPicture()
     const uint8_t* notes = carrier ? layer->data() : nullptr;
     if (m_screenValid && m_screenGeneration == m_doc.displayGeneration() && m_screenNotes == notes)
         return m_screen;
-    ++m_conversions;
-    // The old copy is let go first, so that two are never held at once; the picture converted
-    // without its notes for the tools is shared rather than made again.
+    // The old copy is let go before the new one is made. The picture converted for the tools is
+    // shared rather than made again when it holds no painted notes: it was converted without them,
+    // or there were none it could show.
     m_screen.clear();
-    const bool plainKept = m_convertedValid && !m_convertedWithNotes &&
-                           m_convertedGeneration == m_doc.displayGeneration();
-    m_screen.setPicture(plainKept ? m_converted
-                                  : paintablePicture(m_doc.image(), m_doc.displayPalette()),
-                        notes, bitCount == 32 ? NoteDepth::Bits32 : NoteDepth::Bits24);
+    const bool convertedIsPlain = m_convertedValid && (!m_convertedWithNotes || !notes) &&
+                                  m_convertedGeneration == m_doc.displayGeneration();
+    QImage plain = convertedIsPlain ? m_converted : QImage();
+    if (!convertedIsPlain) {
+        ++m_conversions;
+        plain = paintablePicture(m_doc.image(), m_doc.displayPalette());
+    }
+    m_screen.setPicture(std::move(plain), notes,
+                        bitCount == 32 ? NoteDepth::Bits32 : NoteDepth::Bits24);
     m_screenGeneration = m_doc.displayGeneration();
     m_screenNotes = notes;
     m_screenValid = true;
