@@ -63,6 +63,16 @@ Rgb fixedNoteColour(int command)
     }
 }
 
+// The picture in the one format the canvas paints from; indexed pictures are looked up once
+// here, so no paint converts them again.
+QImage paintablePicture(const Dib& picture, const std::vector<uint32_t>& palette)
+{
+    QImage converted = dibToQImage(picture, palette);
+    if (!converted.isNull() && converted.format() != QImage::Format_RGB32)
+        converted = converted.convertToFormat(QImage::Format_RGB32);
+    return converted;
+}
+
 } // namespace
 
 WriterView::WriterView(SavableWriterDocument& document, QWidget* parent)
@@ -177,15 +187,58 @@ const QImage& WriterView::convertedPicture()
     m_converted = QImage();
     ++m_conversions;
     const Dib& source = withNotes ? m_doc.GetDisplayImage() : m_doc.image();
-    QImage converted = dibToQImage(source, m_doc.displayPalette());
-    // Indexed pictures are turned into true colour once here, so no paint converts them again.
-    if (!converted.isNull() && converted.format() != QImage::Format_RGB32)
-        converted = converted.convertToFormat(QImage::Format_RGB32);
-    m_converted = std::move(converted);
+    m_converted = paintablePicture(source, m_doc.displayPalette());
     m_convertedGeneration = m_doc.displayGeneration();
     m_convertedWithNotes = withNotes;
     m_convertedValid = true;
     return m_converted;
+}
+
+bool WriterView::showsShrunkPicture() const
+{
+    return m_tool == Tool::None && hasPicture() && m_zoom < 1.0f;
+}
+
+ScreenPicture& WriterView::screenPicture()
+{
+    // Notes are shown only over the pictures that can carry them, as the display image does.
+    const uint16_t bitCount = DibGetBitCount(m_doc.image());
+    const std::optional<NoteLayer>& layer = m_doc.noteLayer();
+    const bool carrier =
+        (bitCount == 24 || bitCount == 32) && layer &&
+        layer->size() == static_cast<size_t>(m_doc.width()) * static_cast<size_t>(m_doc.height());
+    const uint8_t* notes = carrier ? layer->data() : nullptr;
+    if (m_screenValid && m_screenGeneration == m_doc.displayGeneration() && m_screenNotes == notes)
+        return m_screen;
+    // The old copy is let go before the new one is made. The picture converted for the tools is
+    // shared rather than made again when it holds no painted notes: it was converted without them,
+    // or there were none it could show.
+    m_screen.clear();
+    const bool convertedIsPlain = m_convertedValid && (!m_convertedWithNotes || !notes) &&
+                                  m_convertedGeneration == m_doc.displayGeneration();
+    QImage plain = convertedIsPlain ? m_converted : QImage();
+    if (!convertedIsPlain) {
+        ++m_conversions;
+        plain = paintablePicture(m_doc.image(), m_doc.displayPalette());
+    }
+    m_screen.setPicture(std::move(plain), notes,
+                        bitCount == 32 ? NoteDepth::Bits32 : NoteDepth::Bits24);
+    m_screenGeneration = m_doc.displayGeneration();
+    m_screenNotes = notes;
+    m_screenValid = true;
+    return m_screen;
+}
+
+ScreenFrame WriterView::frameRequest(QPoint scroll) const
+{
+    // The canvas paints its notes in their colour, as the display image does.
+    const Rgb colour = m_doc.noteColour();
+    ScreenFrame request;
+    request.destination = m_destination.translated(-scroll);
+    request.showNotes = m_showNotes;
+    request.noteColour = makeColourRef(colour.red, colour.green, colour.blue);
+    request.noteLook = NoteLook::Painted;
+    return request;
 }
 
 void WriterView::renderSurface()
@@ -196,15 +249,24 @@ void WriterView::renderSurface()
     QPainter painter(&m_surface.image());
     if (!hasPicture() || !backgroundCovered())
         painter.fillRect(m_surface.image().rect(), toQColor(m_background));
-    if (hasPicture()) {
+    if (!hasPicture()) {
+        // The copy goes with the picture: it is as large as the picture itself.
+        m_screen.clear();
+        m_screenValid = false;
+        m_destination = QRect();
+    } else {
         m_destination = screenDestination();
         const QPoint scroll = m_fit ? QPoint() : scrollPosition();
-        const QImage& picture = convertedPicture();
-        DibDraw(painter, m_destination.translated(-scroll), picture, picture.rect());
-    } else {
-        m_destination = QRect();
+        if (showsShrunkPicture()) {
+            painter.end();
+            screenPicture().render(m_surface.image(), frameRequest(scroll));
+        } else {
+            const QImage& picture = convertedPicture();
+            DibDraw(painter, m_destination.translated(-scroll), picture, picture.rect());
+        }
     }
-    painter.end();
+    if (painter.isActive())
+        painter.end();
     if (m_active) {
         PaintPendingLayer();
         m_active->paintOver();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/qt/screen_picture.h"
 #include "platform/qt/surface.h"
 #include "writer/savable_writer_document.h"
 #include "writer/ui/canvas_tool.h"
@@ -242,6 +243,12 @@ class WriterView : public QAbstractScrollArea, private ToolCanvas {
     QRect screenDestination();
     bool backgroundCovered() const;
     const QImage& convertedPicture();
+    // Below 100% with no tool in hand the canvas only looks at the picture, and shows it shrunk
+    // by area averaging with every note kept, as the reader does; the tools need each picture
+    // pixel where the mouse can reach it, so with one in hand nothing is averaged.
+    bool showsShrunkPicture() const;
+    ScreenPicture& screenPicture();
+    ScreenFrame frameRequest(QPoint scroll) const;
     void updateCursor();
     void setShowNotesAndRepaint(bool show);
 
@@ -281,6 +288,12 @@ class WriterView : public QAbstractScrollArea, private ToolCanvas {
     bool m_convertedWithNotes = false;
     bool m_convertedValid = false;
     uint64_t m_conversions = 0;
+    // The picture and its notes made ready for shrinking, kept until the display image changes
+    // or the note layer is replaced; it reads the note layer in place.
+    ScreenPicture m_screen;
+    uint64_t m_screenGeneration = 0;
+    const uint8_t* m_screenNotes = nullptr;
+    bool m_screenValid = false;
     std::unique_ptr<QPrinter> m_printer;
 };
 
