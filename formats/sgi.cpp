@@ -19,8 +19,11 @@ namespace {
 
 constexpr size_t kHeaderBytes = 512;
 constexpr uint16_t kMagic = 474;
+// The header's storage byte followed by its bytes-per-channel byte, read as one number.
 constexpr uint16_t kTypeVerbatim = 1;
 constexpr uint16_t kTypeRunLength = 257;
+constexpr uint16_t kTypeVerbatimWide = 2;
+constexpr uint16_t kTypeRunLengthWide = 258;
 constexpr size_t kMaxPacket = 126;
 constexpr uint32_t kMaxSide = 0xFFFF; // width and height are 16-bit fields
 
@@ -29,6 +32,11 @@ constexpr size_t kPixelByteOfChannel[4] = {2, 1, 0, 3};
 
 struct SgiHeader {
     uint16_t type = 0;
+    bool runLength = false;
+    // Files of two bytes per channel hold big-endian 16-bit samples, of which the high byte is
+    // kept, as for 16-bit PNG: an 8-bit picture widened by another program (value x 257 or
+    // x 256) comes back byte for byte, notes included.
+    size_t bytesPerChannel = 1;
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t channels = 0;
@@ -47,15 +55,19 @@ Result<SgiHeader> readHeader(ByteView file)
     }
     SgiHeader header;
     header.type = readBe16(file.data + 2);
-    if (header.type != kTypeVerbatim && header.type != kTypeRunLength) {
+    if (header.type != kTypeVerbatim && header.type != kTypeRunLength &&
+        header.type != kTypeVerbatimWide && header.type != kTypeRunLengthWide) {
         formatDiagnostic("RGB_HEADER_READ: Fatal error.\n");
         formatDiagnostic("  This routine can only read RGB types 1 and 257.\n");
         formatDiagnostic("  This file has type %d.\n", header.type);
         return fail("unsupported SGI storage type " + std::to_string(header.type));
     }
+    header.runLength = header.type == kTypeRunLength || header.type == kTypeRunLengthWide;
+    header.bytesPerChannel =
+        header.type == kTypeVerbatimWide || header.type == kTypeRunLengthWide ? 2 : 1;
     formatDiagnostic("RGB_HEADER_READ:\n");
-    formatDiagnostic(header.type == kTypeVerbatim ? "  Data is NOT run-length encoded.\n"
-                                                  : "  Data is RLE (run-length encoded).\n");
+    formatDiagnostic(!header.runLength ? "  Data is NOT run-length encoded.\n"
+                                       : "  Data is RLE (run-length encoded).\n");
     header.width = readBe16(file.data + 6);
     header.height = readBe16(file.data + 8);
     header.channels = readBe16(file.data + 10);
@@ -88,50 +100,79 @@ void mergePlanes(const uint8_t* const* planes, uint32_t channels, size_t width, 
     }
 }
 
+// Takes the high byte of each of count samples of bytesPerChannel bytes.
+void takeHighBytes(const uint8_t* samples, size_t count, size_t bytesPerChannel, uint8_t* out)
+{
+    if (bytesPerChannel == 1) {
+        std::memcpy(out, samples, count);
+        return;
+    }
+    for (size_t x = 0; x < count; ++x, samples += bytesPerChannel)
+        out[x] = *samples;
+}
+
 Result<bool> decodeVerbatim(ByteView file, const SgiHeader& header, uint8_t* pixels, size_t stride)
 {
     const size_t width = header.width;
     const size_t height = header.height;
+    const size_t rowBytes = width * header.bytesPerChannel;
     // Checked before the image was allocated; repeated here because this function relies on it.
-    if (file.size - kHeaderBytes < width * height * header.channels)
+    if ((file.size - kHeaderBytes) / header.channels / height < rowBytes)
         return fail("the file is shorter than its header says");
     const uint8_t* data = file.data + kHeaderBytes;
+    const bool wide = header.bytesPerChannel != 1;
+    // Rows of one byte per channel are merged from the file itself; wider ones are narrowed first.
+    std::vector<uint8_t> narrowed(wide ? width * header.channels : 0);
     for (size_t y = 0; y < height; ++y) {
         const uint8_t* planes[4] = {};
-        for (uint32_t c = 0; c < header.channels; ++c)
-            planes[c] = data + (c * height + y) * width;
+        for (uint32_t c = 0; c < header.channels; ++c) {
+            const uint8_t* row = data + (c * height + y) * rowBytes;
+            if (wide) {
+                takeHighBytes(row, width, header.bytesPerChannel, narrowed.data() + c * width);
+                row = narrowed.data() + c * width;
+            }
+            planes[c] = row;
+        }
         // File row 0 is the bottom of the picture, as is the first DIB row in memory.
         mergePlanes(planes, header.channels, width, pixels + y * stride);
     }
     return true;
 }
 
+// One sample of a run-length row: its control words and values are as wide as a channel.
+uint32_t readUnit(const uint8_t* in, size_t bytesPerChannel)
+{
+    return bytesPerChannel == 1 ? in[0] : readBe16(in);
+}
+
 // Decodes the packets of one row found at [offset, offset + length) of the file into out, which
 // holds width bytes; the part a short row leaves is zero.
 Result<bool> decodeRunLengthRow(ByteView file, uint32_t offset, uint32_t length, uint8_t* out,
-                                size_t width)
+                                size_t width, size_t bytesPerChannel)
 {
     if (offset > file.size || length > file.size - offset)
         return fail("a run-length row lies outside the file");
     const uint8_t* in = file.data + offset;
-    const uint8_t* end = in + length;
+    // A trailing odd byte of a 16-bit row is no whole sample and is passed over.
+    const size_t units = length / bytesPerChannel;
+    size_t at = 0;
     size_t x = 0;
-    while (in < end) {
-        const uint8_t control = *in++;
+    while (at < units) {
+        const uint32_t control = readUnit(in + at++ * bytesPerChannel, bytesPerChannel);
         const size_t count = control & 0x7F;
         if (count == 0)
             break;
         if (count > width - x)
             return fail("a run-length packet passes the end of its row");
         if (control & 0x80) {
-            if (count > static_cast<size_t>(end - in))
+            if (count > units - at)
                 return fail("a run-length packet passes the end of its data");
-            std::memcpy(out + x, in, count);
-            in += count;
+            takeHighBytes(in + at * bytesPerChannel, count, bytesPerChannel, out + x);
+            at += count;
         } else {
-            if (in == end)
+            if (at == units)
                 return fail("a run-length packet passes the end of its data");
-            std::memset(out + x, *in++, count);
+            std::memset(out + x, in[at++ * bytesPerChannel], count);
         }
         x += count;
     }
@@ -155,9 +196,9 @@ Result<bool> decodeRunLength(ByteView file, const SgiHeader& header, uint8_t* pi
     for (size_t y = 0; y < height; ++y) {
         for (uint32_t c = 0; c < header.channels; ++c) {
             const size_t entry = c * height + y;
-            auto row =
-                decodeRunLengthRow(file, readBe32(starts + 4 * entry),
-                                   readBe32(lengths + 4 * entry), rows.data() + c * width, width);
+            auto row = decodeRunLengthRow(file, readBe32(starts + 4 * entry),
+                                          readBe32(lengths + 4 * entry), rows.data() + c * width,
+                                          width, header.bytesPerChannel);
             if (!row)
                 return row;
         }
@@ -181,8 +222,9 @@ Result<Dib> readSgiBytes(ByteView file)
     if (!stride || !checkedImageBytes(*stride, header.height))
         return fail("the image is too large");
     // A verbatim file holds every plane byte: a short file cannot have the size it claims.
-    const uint64_t planeBytes = uint64_t{header.width} * header.height * header.channels;
-    if (header.type == kTypeVerbatim && planeBytes > file.size - kHeaderBytes)
+    const uint64_t planeBytes =
+        uint64_t{header.width} * header.height * header.channels * header.bytesPerChannel;
+    if (!header.runLength && planeBytes > file.size - kHeaderBytes)
         return fail("the file is shorter than its header says");
 
     Dib dib = Dib::create(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
@@ -190,8 +232,8 @@ Result<Dib> readSgiBytes(ByteView file)
     if (dib.isNull())
         return fail("out of memory");
     uint8_t* pixels = DibPixelStart(dib);
-    auto decoded = header.type == kTypeVerbatim ? decodeVerbatim(file, header, pixels, *stride)
-                                                : decodeRunLength(file, header, pixels, *stride);
+    auto decoded = !header.runLength ? decodeVerbatim(file, header, pixels, *stride)
+                                     : decodeRunLength(file, header, pixels, *stride);
     if (!decoded)
         return fail(decoded.error());
     return dib;

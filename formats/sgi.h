@@ -10,9 +10,10 @@
 
 namespace ombri {
 
-// An SGI image file with 3 or 4 channels of one byte, stored verbatim or run-length encoded, as
-// a 24-bit packed DIB (3 channels) or a 32-bit one (4 channels, the alpha plane in byte 3).
-// Grey files (1 or 2 channels) and files of 2 bytes per channel are refused.
+// An SGI image file with 3 or 4 channels of one or two bytes, stored verbatim or run-length
+// encoded, as a 24-bit packed DIB (3 channels) or a 32-bit one (4 channels, the alpha plane in byte
+// 3). Files of 2 bytes per channel give the high byte of each sample. Grey files (1 or 2 channels)
+// are refused.
 Result<Dib> ReadSgiFile(const std::string& path);
 Result<Dib> readSgiBytes(ByteView file);
 

@@ -253,14 +253,18 @@ Status checkHeader(TIFF* tiff, const TiffHeader& header, uint64_t fileSize)
     return {};
 }
 
-// 8-bit RGB(A) stored row by row in the picture's own order: copied as it is, so that neither
-// alpha nor colour bytes are touched by a conversion.
-bool readsStraight(TIFF* tiff, const TiffHeader& header)
+// RGB(A) samples of 8 or 16 bits, stored row by row in the picture's own order, in strips or
+// tiles, interleaved or one plane per channel: read as stored, so that neither alpha nor colour
+// bytes are touched by a conversion. libtiff's own conversion would premultiply unassociated
+// alpha and round 16-bit samples; taking their high byte instead, as for 16-bit PNG, gives an
+// 8-bit picture widened by another program back byte for byte, notes included.
+bool readsStraight(const TiffHeader& header)
 {
-    return (header.samples == 3 || header.samples == 4) && header.bitsPerSample == 8 &&
-           header.photometric == PHOTOMETRIC_RGB && header.planar == PLANARCONFIG_CONTIG &&
-           header.orientation == ORIENTATION_TOPLEFT && header.sampleFormat == SAMPLEFORMAT_UINT &&
-           TIFFScanlineSize64(tiff) == uint64_t{header.width} * header.samples;
+    return (header.samples == 3 || header.samples == 4) &&
+           (header.bitsPerSample == 8 || header.bitsPerSample == 16) &&
+           header.photometric == PHOTOMETRIC_RGB &&
+           (header.planar == PLANARCONFIG_CONTIG || header.planar == PLANARCONFIG_SEPARATE) &&
+           header.orientation == ORIENTATION_TOPLEFT && header.sampleFormat == SAMPLEFORMAT_UINT;
 }
 
 // Exchanges the first and third byte of each pixel while copying: file pixels are red first,
@@ -292,63 +296,110 @@ struct TargetImage {
     }
 };
 
-// Each of the three readers below answers how many strips or tiles (or bands of them) it
-// decoded; one that fails leaves its rows zero.
-size_t readStripsStraight(TIFF* tiff, const TiffHeader& header, TargetImage& target)
+// Where each stored channel (red, green, blue, alpha) lies inside a DIB pixel (blue first).
+constexpr size_t kPixelByteOfChannel[4] = {2, 1, 0, 3};
+
+// How the stored samples are cut into strips or tiles: each chunk covers `rows` rows of
+// `columns` pixels of one plane (all channels when interleaved).
+struct ChunkShape {
+    uint32_t columns = 0;
+    uint32_t rows = 0;
+    uint16_t planes = 1;
+    uint16_t samplesPerChunk = 0; // samples of one pixel inside a chunk
+    size_t bytesPerSample = 1;
+    size_t rowBytes = 0;
+    size_t chunkBytes = 0;
+};
+
+// The shape the header gives, checked against what libtiff computes for the file and held to the
+// limit of an image; nothing when they disagree or a chunk would be too large.
+std::optional<ChunkShape> chunkShapeOf(TIFF* tiff, const TiffHeader& header)
 {
-    uint32_t rowsPerStrip = header.height;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    rowsPerStrip = std::clamp<uint32_t>(rowsPerStrip, 1, header.height);
-    const size_t rowBytes = size_t{header.width} * header.samples;
-    std::vector<uint8_t> strip;
-    if (!tryResize(strip, rowBytes * rowsPerStrip))
-        return 0;
-    size_t decoded = 0;
-    for (uint32_t top = 0; top < header.height; top += rowsPerStrip) {
-        const uint32_t rows = std::min(rowsPerStrip, header.height - top);
-        const auto wanted = static_cast<tmsize_t>(rowBytes * rows);
-        if (TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, top, 0), strip.data(), wanted) !=
-            wanted)
-            continue;
-        for (uint32_t row = 0; row < rows; ++row)
-            copySwappingRedBlue(strip.data() + row * rowBytes, target.rowFromTop(top + row),
-                                header.width, header.samples);
-        ++decoded;
+    ChunkShape shape;
+    const bool separate = header.planar == PLANARCONFIG_SEPARATE;
+    shape.planes = separate ? header.samples : 1;
+    shape.samplesPerChunk = separate ? 1 : header.samples;
+    shape.bytesPerSample = header.bitsPerSample / 8u;
+    if (header.tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &shape.columns);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &shape.rows);
+    } else {
+        shape.columns = header.width;
+        shape.rows = header.height;
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &shape.rows);
+        shape.rows = std::clamp<uint32_t>(shape.rows, 1, header.height);
     }
-    return decoded;
+    // A tile may reach past the picture, but its buffer is held to the limit of an image.
+    if (shape.columns == 0 || shape.columns > kMaxDimension || shape.rows == 0)
+        return std::nullopt;
+    shape.rowBytes = size_t{shape.columns} * shape.samplesPerChunk * shape.bytesPerSample;
+    auto chunkBytes = checkedImageBytes(shape.rowBytes, shape.rows);
+    if (!chunkBytes)
+        return std::nullopt;
+    shape.chunkBytes = *chunkBytes;
+    const uint64_t computed =
+        header.tiled ? TIFFTileSize64(tiff) : TIFFScanlineSize64(tiff) * uint64_t{shape.rows};
+    if (computed != shape.chunkBytes)
+        return std::nullopt;
+    return shape;
 }
 
-size_t readTilesStraight(TIFF* tiff, const TiffHeader& header, TargetImage& target,
-                         std::string& failure)
+// Copies one decoded chunk row into the picture row at its first pixel: the samples of the chunk's
+// plane (or of every channel when interleaved), each 16-bit one by its high byte.
+void copyChunkRow(const uint8_t* source, uint8_t* target, uint32_t columns, const ChunkShape& shape,
+                  uint16_t plane, size_t bytesPerPixel)
 {
-    uint32_t tileWidth = 0;
-    uint32_t tileHeight = 0;
-    TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
-    TIFFGetField(tiff, TIFFTAG_TILELENGTH, &tileHeight);
-    // A tile may reach past the picture, but its buffer is held to the limit of an image.
-    const size_t tileRowBytes = size_t{tileWidth} * header.samples;
-    auto tileBytes = tileWidth != 0 && tileWidth <= kMaxDimension
-                         ? checkedImageBytes(tileRowBytes, tileHeight)
-                         : std::nullopt;
-    std::vector<uint8_t> tile;
-    if (!tileBytes || TIFFTileSize64(tiff) != *tileBytes || !tryResize(tile, *tileBytes)) {
-        failure = "unsupported tile size";
+    if (shape.bytesPerSample == 1 && shape.planes == 1) {
+        copySwappingRedBlue(source, target, columns, shape.samplesPerChunk);
+        return;
+    }
+    for (uint32_t x = 0; x < columns; ++x, target += bytesPerPixel) {
+        for (uint16_t s = 0; s < shape.samplesPerChunk; ++s, source += shape.bytesPerSample) {
+            uint8_t value = source[0];
+            if (shape.bytesPerSample == 2) {
+                uint16_t sample;
+                std::memcpy(&sample, source, sizeof sample); // libtiff gives native order
+                value = static_cast<uint8_t>(sample >> 8);
+            }
+            target[kPixelByteOfChannel[shape.planes == 1 ? s : plane]] = value;
+        }
+    }
+}
+
+// Reads every strip or tile of every plane and answers how many were decoded; one that fails
+// leaves its part of the picture zero.
+size_t readStraight(TIFF* tiff, const TiffHeader& header, TargetImage& target, std::string& failure)
+{
+    const auto shape = chunkShapeOf(tiff, header);
+    std::vector<uint8_t> chunk;
+    if (!shape || !tryResize(chunk, shape->chunkBytes)) {
+        failure = header.tiled ? "unsupported tile size" : "unsupported strip size";
         return 0;
     }
+    const auto wanted = static_cast<tmsize_t>(shape->chunkBytes);
     size_t decoded = 0;
-    for (uint32_t top = 0; top < header.height; top += tileHeight) {
-        for (uint32_t left = 0; left < header.width; left += tileWidth) {
-            const auto wanted = static_cast<tmsize_t>(*tileBytes);
-            if (TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, left, top, 0, 0), tile.data(),
-                                    wanted) != wanted)
-                continue;
-            const uint32_t rows = std::min(tileHeight, header.height - top);
-            const uint32_t columns = std::min(tileWidth, header.width - left);
-            for (uint32_t row = 0; row < rows; ++row)
-                copySwappingRedBlue(tile.data() + row * tileRowBytes,
-                                    target.rowFromTop(top + row) + left * target.bytesPerPixel(),
-                                    columns, header.samples);
-            ++decoded;
+    for (uint16_t plane = 0; plane < shape->planes; ++plane) {
+        for (uint32_t top = 0; top < header.height; top += shape->rows) {
+            for (uint32_t left = 0; left < header.width; left += shape->columns) {
+                // The last strip of a plane may be shorter than the others.
+                const uint32_t rows = std::min(shape->rows, header.height - top);
+                const tmsize_t size =
+                    header.tiled ? wanted : static_cast<tmsize_t>(shape->rowBytes * rows);
+                const tmsize_t got =
+                    header.tiled
+                        ? TIFFReadEncodedTile(tiff, TIFFComputeTile(tiff, left, top, 0, plane),
+                                              chunk.data(), size)
+                        : TIFFReadEncodedStrip(tiff, TIFFComputeStrip(tiff, top, plane),
+                                               chunk.data(), size);
+                if (got != size)
+                    continue;
+                const uint32_t columns = std::min(shape->columns, header.width - left);
+                for (uint32_t row = 0; row < rows; ++row)
+                    copyChunkRow(chunk.data() + row * shape->rowBytes,
+                                 target.rowFromTop(top + row) + left * target.bytesPerPixel(),
+                                 columns, *shape, plane, target.bytesPerPixel());
+                ++decoded;
+            }
         }
     }
     return decoded;
@@ -462,12 +513,10 @@ Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize, bool* alpha,
     TargetImage target{image, *layout};
     std::string failure;
     size_t decoded = 0;
-    if (!readsStraight(tiff, header))
-        decoded = readThroughRgba(tiff, header, target, failure);
-    else if (header.tiled)
-        decoded = readTilesStraight(tiff, header, target, failure);
+    if (readsStraight(header))
+        decoded = readStraight(tiff, header, target, failure);
     else
-        decoded = readStripsStraight(tiff, header, target);
+        decoded = readThroughRgba(tiff, header, target, failure);
     if (decoded == 0)
         return fail(!failure.empty() ? failure
                                      : lastTiffError("no part of the image could be decoded"));

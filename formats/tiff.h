@@ -13,10 +13,12 @@ namespace ombri {
 // The first picture of a TIFF file as a packed DIB: 32-bit for files of four or more samples per
 // pixel, 24-bit for all others (grey, grey with alpha, palette, RGB).
 //
-// 8-bit RGB and RGBA files with contiguous samples and top-left orientation (every file the
-// writer saves, and most others) are copied straight from their strips or tiles, so that colour
-// and alpha bytes come back exactly as stored whatever the ExtraSamples tag says. Every other
-// layout goes through libtiff's RGBA conversion. A strip or tile that cannot be decoded leaves
+// RGB and RGBA files of 8 or 16 bits a sample with top-left orientation (every file the writer
+// saves, and most others), interleaved or one plane per channel, in strips or tiles, are copied
+// straight from their strips or tiles, 16-bit samples by their high byte, so that colour and
+// alpha bytes come back exactly as stored whatever the ExtraSamples tag says. Every other layout
+// (palette, grey, YCbCr, CMYK, other depths and orientations) goes through libtiff's RGBA
+// conversion. A strip or tile that cannot be decoded leaves
 // its rows zero; a file of which nothing decodes is refused. libtiff prints nothing: its last
 // error becomes the reason. When alpha is given it is told whether the file's ExtraSamples tag
 // marks the fourth byte of the 32-bit picture as opacity; when colourProfile is given it receives

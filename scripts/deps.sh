@@ -23,6 +23,9 @@ OMBRI_PACKAGES=(
     # Colour profiles embedded in pictures are applied for the screen with lcms2.
     liblcms2-dev
     imagemagick
+    # The TIFF tests widen carriers to 16 bits with vips as well, which multiplies by 256 where
+    # ImageMagick multiplies by 257.
+    libvips-tools
     # Every PNG the writer saves is checked by pngcheck in the tests.
     pngcheck
     # The colour tests compare the reader's conversion with lcms2's own tificc, on an Adobe RGB

@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "formats/diagnostics.h"
+#include "formats/png.h"
 #include "notes/carrier.h"
 #include "support/dib_compare.h"
 #include "support/imagemagick.h"
@@ -25,23 +26,25 @@ void putBe(Bytes& out, size_t at, uint32_t value, int size)
         out[at + i] = static_cast<uint8_t>(value >> (8 * (size - 1 - i)));
 }
 
-// A file as another program might write it. Verbatim (type 1): the rows follow the header;
-// run-length (type 257): the tables come first. rows[c x height + y] as stored.
+// A file as another program might write it. Verbatim (type 1, or 2 for two bytes per channel):
+// the rows follow the header; run-length (type 257 or 258): the tables come first.
+// rows[c x height + y] as stored.
 Bytes sgiFile(uint16_t type, uint16_t width, uint16_t height, uint16_t channels,
               const std::vector<Bytes>& rows)
 {
-    Bytes out(type == 257 ? 512 + 8 * rows.size() : 512);
+    const bool runLength = type >= 256;
+    Bytes out(runLength ? 512 + 8 * rows.size() : 512);
     putBe(out, 0, 474, 2);
     putBe(out, 2, type, 2);
     putBe(out, 6, width, 2);
     putBe(out, 8, height, 2);
     putBe(out, 10, channels, 2);
-    for (size_t i = 0; i < rows.size() && type == 257; ++i) {
+    for (size_t i = 0; i < rows.size() && runLength; ++i) {
         putBe(out, 512 + 4 * i, static_cast<uint32_t>(out.size()), 4);
         putBe(out, 512 + 4 * (rows.size() + i), static_cast<uint32_t>(rows[i].size()), 4);
         out.insert(out.end(), rows[i].begin(), rows[i].end());
     }
-    for (size_t i = 0; i < rows.size() && type != 257; ++i)
+    for (size_t i = 0; i < rows.size() && !runLength; ++i)
         out.insert(out.end(), rows[i].begin(), rows[i].end());
     return out;
 }
@@ -191,6 +194,44 @@ TEST(SgiRead, VerbatimAndRunLengthFilesGiveTheSamePixels)
     }
 }
 
+// Each byte of a row as a big-endian 16-bit sample whose low byte is unrelated to it.
+Bytes widened(const Bytes& row)
+{
+    Bytes out;
+    for (uint8_t value : row) {
+        out.push_back(value);
+        out.push_back(static_cast<uint8_t>(value * 7 + 0x35));
+    }
+    return out;
+}
+
+TEST(SgiRead, TwoBytesPerChannelGiveTheHighByteOfEachSample)
+{
+    // The same planes as one-byte files and as two-byte ones. The two-byte run-length rows are
+    // one literal packet, except the last, a run of its first sample over the whole row.
+    for (uint16_t channels : {3, 4}) {
+        std::vector<Bytes> rows, wide, packed;
+        for (uint16_t i = 0; i < 2 * channels; ++i) {
+            rows.push_back(counting(3, static_cast<uint8_t>(40 * (i / 2) + 3 * (i % 2) + 100)));
+            wide.push_back(widened(rows.back()));
+            packed.push_back({0x00, 0x83});
+            packed.back().insert(packed.back().end(), wide.back().begin(), wide.back().end());
+            packed.back().insert(packed.back().end(), {0x00, 0x00});
+        }
+        rows.back() = Bytes(3, rows.back()[0]);
+        wide.back() = widened(rows.back());
+        packed.back() = {0x00, 0x03, wide.back()[0], wide.back()[1], 0x00, 0x00};
+        auto narrow = readBytes(sgiFile(1, 3, 2, channels, rows));
+        auto verbatim = readBytes(sgiFile(2, 3, 2, channels, wide));
+        auto runLength = readBytes(sgiFile(258, 3, 2, channels, packed));
+        ASSERT_TRUE(narrow) << narrow.error();
+        ASSERT_TRUE(verbatim) << verbatim.error();
+        ASSERT_TRUE(runLength) << runLength.error();
+        EXPECT_EQ(test::dibDifference(verbatim.value(), narrow.value()), "") << channels;
+        EXPECT_EQ(test::dibDifference(runLength.value(), narrow.value()), "") << channels;
+    }
+}
+
 TEST(SgiRead, MalformedFilesFailWithAReason)
 {
     const Bytes valid = sgiFile(257, 4, 2, 3, std::vector<Bytes>(6, {0x84, 1, 2, 3, 4, 0}));
@@ -205,14 +246,24 @@ TEST(SgiRead, MalformedFilesFailWithAReason)
         rows[0] = std::move(row);
         return sgiFile(257, 4, 2, 3, rows);
     };
+    auto withWideFirstRow = [](Bytes row) {
+        std::vector<Bytes> rows(6, {0x00, 0x84, 0, 1, 0, 2, 0, 3, 0, 4, 0, 0});
+        rows[0] = std::move(row);
+        return sgiFile(258, 4, 2, 3, rows);
+    };
+    ASSERT_TRUE(readBytes(withWideFirstRow({0x00, 0x84, 0, 1, 0, 2, 0, 3, 0, 4, 0, 0})));
     const struct {
         const char* name;
         Bytes bytes;
     } cases[] = {
         {"header cut short", Bytes(valid.begin(), valid.begin() + 511)},
         {"byte-swapped magic", with(0, 0xDA01, 2)},
-        {"two bytes per channel", with(2, 258, 2)},
-        {"storage type 2", with(2, 2, 2)},
+        {"three bytes per channel", with(2, 259, 2)},
+        {"storage type 2", with(2, 0x0201, 2)},
+        {"two-byte verbatim planes cut short", sgiFile(2, 4, 2, 3, {Bytes(47)})},
+        {"two-byte packet past its data", withWideFirstRow({0x00, 0x84, 1, 2, 3})},
+        {"two-byte run without its value", withWideFirstRow({0x00, 0x04, 0x01})},
+        {"two-byte packet past the row", withWideFirstRow({0x00, 0x05, 1, 2, 0, 0})},
         {"one channel", with(10, 1, 2)},
         {"two channels", with(10, 2, 2)},
         {"five channels", with(10, 5, 2)},
@@ -331,6 +382,63 @@ TEST(SgiImageMagick, FilesWeWriteReadInImageMagickAsTheImage)
         EXPECT_EQ(test::readFileBytes(dir.file("ours.raw")),
                   test::redFirstSamples(image, bitCount / 8))
             << bitCount;
+    }
+}
+
+// What ImageMagick makes of 8-bit pictures when asked for 16 bits (each value x 257) reads as
+// the 8-bit picture, and carriers of both forms keep their notes.
+TEST(SgiImageMagick, SixteenBitFilesReadAsTheirEightBitSource)
+{
+    if (!test::haveImageMagick())
+        GTEST_SKIP() << "ImageMagick is not installed";
+    test::TempDir dir;
+    const NoteLayer notes = test::makePatternNotes(37, 21);
+    Dib planar = MakeCarrierCopy(test::makePatternImage(37, 21, 24, 9), notes, SaveDepth::Bits24);
+    ASSERT_TRUE(test::succeeded(WriteSgiFile(dir.file("planar.rgb"), planar, SgiSignature::Write)));
+    layPlanarSignature(planar);
+    Dib interleaved =
+        MakeCarrierCopy(test::makePatternImage(37, 21, 24, 13), notes, SaveDepth::Alpha32);
+    auto layout = dibGetLayout(interleaved);
+    ASSERT_TRUE(layout.has_value());
+    writeCarrierSignature(interleaved.data() + layout->pixelOffset +
+                              static_cast<size_t>(layout->height - 1) * layout->stride,
+                          layout->width, 32);
+    ASSERT_TRUE(test::succeeded(WritePngFile(dir.file("interleaved.png"), interleaved)));
+    // The notes as saved: those under the signature are gone in both.
+    const struct {
+        std::string source;
+        const Dib& image;
+        SignatureForm form;
+        CarrierByte carrier;
+    } carriers[] = {
+        {"sgi:" + dir.file("planar.rgb"), planar, SignatureForm::Planar, CarrierByte::Blue},
+        {dir.file("interleaved.png"), interleaved, SignatureForm::Interleaved, CarrierByte::Alpha}};
+    for (const auto& c : carriers) {
+        std::optional<NoteLayer> saved;
+        ExtractNoteLayer(c.image, saved, c.carrier);
+        ASSERT_TRUE(saved.has_value());
+        ASSERT_GT(countNotePixels(*saved), notes.size() / 5);
+        ASSERT_EQ(test::runConvert(c.source + " -depth 8 sgi:" + dir.file("narrow.rgb")), "");
+        auto narrow = ReadSgiFile(dir.file("narrow.rgb"));
+        ASSERT_TRUE(narrow) << narrow.error();
+        for (const char* compression : {"RLE", "None"}) {
+            SCOPED_TRACE(c.source + ", " + compression);
+            const std::string wide = dir.file(std::string("wide-") + compression + ".rgb");
+            ASSERT_EQ(
+                test::runConvert(c.source + " -depth 16 -compress " + compression + " sgi:" + wide),
+                "");
+            ASSERT_EQ(test::readFileBytes(wide).at(3), 2) << "ImageMagick wrote 8-bit samples";
+            auto loaded = ReadSgiFile(wide);
+            ASSERT_TRUE(loaded) << loaded.error();
+            EXPECT_EQ(test::dibDifference(loaded.value(), narrow.value()), "");
+            const SignatureFind found = findOmbriSignature(loaded.value(), true, c.form);
+            ASSERT_TRUE(found.intact());
+            EXPECT_EQ(found.carrier, c.carrier);
+            std::optional<NoteLayer> read;
+            ExtractNoteLayer(loaded.value(), read, found.carrier);
+            ASSERT_TRUE(read.has_value());
+            EXPECT_EQ(*read, *saved);
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -37,6 +38,7 @@ struct TiffPicture {
     uint16_t compression = COMPRESSION_NONE;
     uint32_t rowsPerStrip = 2;
     uint32_t tileSize = 0; // square tiles instead of strips when not 0
+    bool bigEndian = false;
     std::vector<uint16_t> extraSamples;
     std::vector<uint16_t> colourMap; // 256 red, then 256 green, then 256 blue entries
     std::vector<uint32_t> damaged;   // strips or tiles stored as bytes no decoder accepts
@@ -75,7 +77,7 @@ Bytes encodeTiff(const TiffPicture& p)
 {
     test::TempDir dir;
     const std::string path = dir.file("fixture.tif");
-    TIFF* tiff = TIFFOpen(path.c_str(), "w");
+    TIFF* tiff = TIFFOpen(path.c_str(), p.bigEndian ? "wb" : "wl");
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, p.width);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, p.height);
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, p.samples);
@@ -90,20 +92,24 @@ Bytes encodeTiff(const TiffPicture& p)
     if (!p.colourMap.empty())
         TIFFSetField(tiff, TIFFTAG_COLORMAP, &p.colourMap[0], &p.colourMap[256], &p.colourMap[512]);
     Bytes block;
+    const bool separate = p.planar == PLANARCONFIG_SEPARATE;
     if (p.tileSize != 0) {
         TIFFSetField(tiff, TIFFTAG_TILEWIDTH, p.tileSize);
         TIFFSetField(tiff, TIFFTAG_TILELENGTH, p.tileSize);
-        for (uint32_t top = 0; top < p.height; top += p.tileSize)
-            for (uint32_t left = 0; left < p.width; left += p.tileSize) {
-                for (uint32_t y = top; y < top + p.tileSize; ++y)
-                    for (uint32_t x = left; x < left + p.tileSize; ++x)
-                        for (unsigned c = 0; c < p.samples; ++c)
-                            appendSample(block, p, x, y, c);
-                writeBlock(tiff, p, TIFFComputeTile(tiff, left, top, 0, 0), block);
-            }
+        for (unsigned plane = 0; plane < (separate ? p.samples : 1u); ++plane)
+            for (uint32_t top = 0; top < p.height; top += p.tileSize)
+                for (uint32_t left = 0; left < p.width; left += p.tileSize) {
+                    for (uint32_t y = top; y < top + p.tileSize; ++y)
+                        for (uint32_t x = left; x < left + p.tileSize; ++x)
+                            for (unsigned c = 0; c < p.samples; ++c)
+                                if (!separate || c == plane)
+                                    appendSample(block, p, x, y, c);
+                    writeBlock(tiff, p,
+                               TIFFComputeTile(tiff, left, top, 0, static_cast<uint16_t>(plane)),
+                               block);
+                }
     } else {
         TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip);
-        const bool separate = p.planar == PLANARCONFIG_SEPARATE;
         for (unsigned plane = 0; plane < (separate ? p.samples : 1u); ++plane)
             for (uint32_t top = 0; top < p.height; top += p.rowsPerStrip) {
                 for (uint32_t y = top; y < std::min(p.height, top + p.rowsPerStrip); ++y)
@@ -295,6 +301,61 @@ TEST(TiffRead, ContiguousRgbKeepsStoredBytes)
     }
 }
 
+// Planes, tiles and 16-bit samples give exactly the stored values, 16-bit ones by their high
+// byte, whichever the file's byte order: unassociated alpha is never applied to the colours (a
+// note pixel's alpha is 254), and samples widened by 256 (as vips does) are not rounded.
+TEST(TiffRead, PlanesTilesAndWideSamplesKeepStoredValues)
+{
+    const auto wide = [](uint32_t x, uint32_t y, unsigned c) {
+        return alphaSample(x, y, c) * 256 + (x * 13 + c) % 256;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(TiffPicture&)> setUp;
+    } cases[] = {
+        {"separate planes", [](TiffPicture& p) { p.planar = PLANARCONFIG_SEPARATE; }},
+        {"separate planes in tiles, deflate",
+         [](TiffPicture& p) {
+             p.planar = PLANARCONFIG_SEPARATE, p.tileSize = 16;
+             p.compression = COMPRESSION_ADOBE_DEFLATE;
+         }},
+        {"16-bit samples x 256",
+         [](TiffPicture& p) {
+             p.bitsPerSample = 16;
+             p.sample = [](uint32_t x, uint32_t y, unsigned c) {
+                 return alphaSample(x, y, c) * 256;
+             };
+         }},
+        {"16-bit big-endian samples with low bytes, LZW",
+         [&](TiffPicture& p) {
+             p.bitsPerSample = 16, p.bigEndian = true, p.sample = wide;
+             p.compression = COMPRESSION_LZW, p.rowsPerStrip = 5;
+         }},
+        {"16-bit separate planes in tiles",
+         [&](TiffPicture& p) {
+             p.bitsPerSample = 16, p.planar = PLANARCONFIG_SEPARATE, p.tileSize = 16;
+             p.sample = wide;
+         }},
+    };
+    for (const Case& c : cases) {
+        for (uint16_t samples : {4, 3}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(samples) + " samples");
+            TiffPicture p;
+            p.width = 37;
+            p.height = 21;
+            p.samples = samples;
+            if (samples == 4)
+                p.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+            p.sample = alphaSample;
+            c.setUp(p);
+            auto loaded = decode(encodeTiff(p));
+            ASSERT_TRUE(loaded.ok()) << loaded.error();
+            EXPECT_EQ(DibGetBitCount(loaded.value()), samples * 8);
+            EXPECT_EQ(pixelsOf(loaded.value()), expectedPixels(37, 21, samples, alphaSample));
+        }
+    }
+}
+
 // Layouts that libtiff converts: grey (with or without alpha) and palette files become 24-bit,
 // other orientations and sample layouts land the right way round.
 TEST(TiffRead, OtherLayoutsAreConvertedByTheLibrary)
@@ -466,6 +527,74 @@ TEST(TiffRead, MalformedFilesAreRefusedWithAReason)
     EXPECT_EQ(limited.error(), "the image is too large");
 }
 
+// The little-endian file with the value of a one-value tag of its first directory replaced; a
+// value too large for a short makes the entry a long.
+Bytes withTag(Bytes file, uint16_t tag, uint32_t value)
+{
+    const uint32_t directory = readLe32(&file[4]);
+    const uint16_t count = readLe16(&file[directory]);
+    for (uint16_t i = 0; i < count; ++i) {
+        uint8_t* entry = &file[directory + 2 + 12 * i];
+        if (readLe16(entry) != tag)
+            continue;
+        if (readLe16(entry + 2) == TIFF_SHORT && value <= 0xFFFF) {
+            writeLe16(entry + 8, static_cast<uint16_t>(value));
+        } else {
+            writeLe16(entry + 2, TIFF_LONG);
+            writeLe32(entry + 8, value);
+        }
+    }
+    return file;
+}
+
+// Files read sample by sample from their planes, tiles and strips: sizes that disagree with the
+// picture are refused, and cut or damaged bytes never lead outside the data.
+TEST(TiffRead, DamagedPlanesTilesAndWideSamplesStayInsideTheirData)
+{
+    TiffPicture tiles;
+    tiles.width = 37, tiles.height = 21, tiles.samples = 4, tiles.bitsPerSample = 16;
+    tiles.planar = PLANARCONFIG_SEPARATE, tiles.tileSize = 16;
+    tiles.compression = COMPRESSION_ADOBE_DEFLATE;
+    tiles.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+    tiles.sample = alphaSample;
+    TiffPicture strips = tiles;
+    strips.tileSize = 0, strips.compression = COMPRESSION_NONE, strips.rowsPerStrip = 4;
+    const Bytes tiled = encodeTiff(tiles);
+    const Bytes striped = encodeTiff(strips);
+    ASSERT_TRUE(decode(tiled).ok());
+    ASSERT_TRUE(decode(striped).ok());
+    const struct {
+        const char* name;
+        Bytes file;
+    } refused[] = {
+        {"tile wider than the limit", withTag(tiled, TIFFTAG_TILEWIDTH, kMaxDimension + 16)},
+        {"tile taller than the limit", withTag(tiled, TIFFTAG_TILELENGTH, 0x7FFFFFF0u)},
+        {"tile width 0", withTag(tiled, TIFFTAG_TILEWIDTH, 0)},
+        {"strip taller than the limit", withTag(striped, TIFFTAG_ROWSPERSTRIP, 0x7FFFFFF0u)},
+        {"more samples than the planes stored", withTag(striped, TIFFTAG_SAMPLESPERPIXEL, 40)},
+        {"more rows than the planes hold", withTag(striped, TIFFTAG_IMAGELENGTH, 2100)},
+    };
+    for (const auto& c : refused) {
+        auto loaded = decode(c.file);
+        EXPECT_FALSE(loaded.ok()) << c.name;
+        EXPECT_FALSE(loaded.error().empty()) << c.name;
+    }
+    const size_t saved = maxImageBytes();
+    setMaxImageBytes(1000);
+    EXPECT_FALSE(decode(tiled).ok());
+    EXPECT_FALSE(decode(striped).ok());
+    setMaxImageBytes(saved);
+    for (const Bytes& file : {tiled, striped}) {
+        for (size_t end = 0; end < file.size(); end += 37)
+            (void)decode(Bytes(file.begin(), file.begin() + end));
+        for (size_t at = 0; at < file.size(); at += 5) {
+            Bytes damaged = file;
+            damaged[at] ^= 0xA5;
+            (void)decode(damaged);
+        }
+    }
+}
+
 TEST(TiffRead, FileReaderMatchesByteReader)
 {
     test::TempDir dir;
@@ -545,6 +674,86 @@ TEST(TiffImageMagick, ReadsWhatWeWrite)
         EXPECT_EQ(test::readFileBytes(dir.file("ours.raw")),
                   test::redFirstSamples(image, bitCount / 8))
             << bitCount;
+    }
+}
+
+// vips as another program that widens pictures, when it is installed: the command's output, empty
+// when it succeeds.
+std::string runVips(const std::string& arguments)
+{
+    std::FILE* pipe = popen(("vips " + arguments + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return "cannot run vips";
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    return pclose(pipe) == 0 ? std::string() : "vips " + arguments + ": " + output;
+}
+
+bool haveVips()
+{
+    static const bool found = runVips("--version").empty();
+    return found;
+}
+
+// Our carriers as other programs rewrite them, keeping every value: widened to 16 bits (by 257
+// in ImageMagick, by 256 in vips), split into planes, cut into tiles. Each gives back the pixels
+// we saved, alpha 254 under the notes included, and so every note.
+TEST(TiffOtherPrograms, CarriersRewrittenWithTheSameValuesKeepTheirNotes)
+{
+    if (!test::haveImageMagick())
+        GTEST_SKIP() << "ImageMagick is not installed";
+    test::TempDir dir;
+    const std::string ours = dir.file("ours.tif");
+    const std::string other = dir.file("other.tif");
+    // Arguments to ImageMagick's convert, or to vips.
+    struct Rewrite {
+        const char* name;
+        bool vips;
+        std::string arguments;
+    };
+    const Rewrite rewrites[] = {
+        {"ImageMagick -depth 16", false, ours + " -depth 16 " + other},
+        {"ImageMagick planes", false, ours + " -interlace plane " + other},
+        {"ImageMagick tiles", false,
+         ours + " -define tiff:tile-geometry=16x16 -compress zip " + other},
+        {"ImageMagick 16-bit planes in tiles", false,
+         ours + " -depth 16 -interlace plane -define tiff:tile-geometry=16x16 " + other},
+        {"vips rgb16", true, "colourspace " + ours + " " + other + " rgb16"},
+    };
+    const NoteLayer notes = test::makePatternNotes(47, 33);
+    for (const SaveDepth depth : {SaveDepth::Bits24, SaveDepth::Alpha32}) {
+        Dib carrier = MakeCarrierCopy(test::makePatternImage(47, 33, 24, 5), notes, depth);
+        auto layout = dibGetLayout(carrier);
+        ASSERT_TRUE(layout.has_value());
+        writeCarrierSignature(carrier.data() + layout->pixelOffset +
+                                  static_cast<size_t>(layout->height - 1) * layout->stride,
+                              layout->width, layout->bitCount);
+        ASSERT_TRUE(test::succeeded(WriteTiffFile(ours, carrier)));
+        const CarrierByte byte =
+            depth == SaveDepth::Alpha32 ? CarrierByte::Alpha : CarrierByte::Blue;
+        std::optional<NoteLayer> saved;
+        ExtractNoteLayer(carrier, saved, byte);
+        ASSERT_TRUE(saved.has_value());
+        for (const Rewrite& rewrite : rewrites) {
+            SCOPED_TRACE(std::string(rewrite.name) + ", " + std::to_string(layout->bitCount));
+            if (rewrite.vips && !haveVips())
+                continue;
+            ASSERT_EQ(rewrite.vips ? runVips(rewrite.arguments)
+                                   : test::runConvert(rewrite.arguments),
+                      "");
+            auto loaded = ReadTiffFile(other);
+            ASSERT_TRUE(loaded) << loaded.error();
+            EXPECT_EQ(test::dibDifference(loaded.value(), carrier), "");
+            const SignatureFind found =
+                findOmbriSignature(loaded.value(), true, SignatureForm::Interleaved);
+            EXPECT_TRUE(found.intact());
+            EXPECT_EQ(found.carrier, byte);
+            std::optional<NoteLayer> read;
+            ExtractNoteLayer(loaded.value(), read, found.carrier);
+            EXPECT_EQ(read, saved);
+        }
     }
 }
 
