@@ -149,12 +149,26 @@ void weighDown(const uint32_t* const* rows, const uint32_t* weights, int count, 
     byTapCount<WeighDown>(count, rows, weights, width, out);
 }
 
-// One screen pixel: the weighted sum across of a run of sums down, as a pixel.
+#if defined(__SSE2__)
+// The weights across laid out for the screen row loop: for each screen pixel, each pair of its
+// weights side by side and repeated over the four channels, ready to multiply without shuffling.
+void splatPairs(const uint32_t* weights, int count, size_t columns, std::vector<uint32_t>& out)
+{
+    const size_t pairs = static_cast<size_t>(count + 1) / 2;
+    out.resize(columns * pairs * 4);
+    for (size_t column = 0; column < columns; ++column)
+        for (size_t pair = 0; pair < pairs; ++pair) {
+            const uint32_t* from = weights + column * static_cast<size_t>(count) + 2 * pair;
+            const uint32_t second = 2 * pair + 1 < static_cast<size_t>(count) ? from[1] : 0;
+            std::fill_n(out.data() + (column * pairs + pair) * 4, 4, from[0] | (second << 16));
+        }
+}
+
+// One screen pixel's channels, each the weighted sum across of a run of sums down, in 32 bits.
 template <int kCount>
-inline uint32_t weighAcrossBy(const int16_t* from, const uint32_t* weights, int runtimeCount)
+inline __m128i weighAcrossBy(const int16_t* from, const uint32_t* pairs, int runtimeCount)
 {
     const int count = kCount > 0 ? kCount : runtimeCount;
-#if defined(__SSE2__)
     __m128i sum = _mm_set1_epi32(1 << (kAcrossShift - 1));
     for (int t = 0; t < count; t += 2) {
         const __m128i left = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 4 * t));
@@ -162,35 +176,57 @@ inline uint32_t weighAcrossBy(const int16_t* from, const uint32_t* weights, int 
             t + 1 < count ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 4 * t + 4))
                           : _mm_setzero_si128();
         sum = _mm_add_epi32(
-            sum, _mm_madd_epi16(_mm_unpacklo_epi16(left, right), weightPair(weights, t, count)));
+            sum, _mm_madd_epi16(_mm_unpacklo_epi16(left, right),
+                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 2 * t))));
     }
-    sum = _mm_srai_epi32(sum, kAcrossShift);
-    const __m128i words = _mm_packs_epi32(sum, sum);
-    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
-#else
-    uint32_t pixel = 0;
-    for (int channel = 0; channel < 4; ++channel) {
-        uint32_t sum = 1u << (kAcrossShift - 1);
-        for (int t = 0; t < count; ++t)
-            sum += weights[t] * static_cast<uint32_t>(from[4 * t + channel]);
-        pixel |= std::min<uint32_t>(sum >> kAcrossShift, 255) << (8 * channel);
-    }
-    return pixel;
-#endif
+    return _mm_srai_epi32(sum, kAcrossShift);
 }
 
+// One screen row: each column's run of sums down weighed across, two screen pixels packed and
+// stored together.
+template <int kCount> struct WeighAcross {
+    static void run(int count, const int16_t* sums, const int* firsts, int spanStart,
+                    const uint32_t* pairs, size_t columns, uint32_t* out)
+    {
+        const size_t step = 4 * (static_cast<size_t>(count + 1) / 2);
+        const auto at = [&](size_t column) {
+            return weighAcrossBy<kCount>(sums + 4 * static_cast<size_t>(firsts[column] - spanStart),
+                                         pairs + column * step, count);
+        };
+        size_t column = 0;
+        for (; column + 2 <= columns; column += 2) {
+            const __m128i words = _mm_packs_epi32(at(column), at(column + 1));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + column),
+                             _mm_packus_epi16(words, words));
+        }
+        if (column < columns) {
+            const __m128i last = at(column);
+            const __m128i words = _mm_packs_epi32(last, last);
+            out[column] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+        }
+    }
+};
+#else
 // One screen row: each column's run of sums down weighed across.
 template <int kCount> struct WeighAcross {
     static void run(int count, const int16_t* sums, const int* firsts, int spanStart,
                     const uint32_t* weights, size_t columns, uint32_t* out)
     {
-        const size_t step = static_cast<size_t>(count);
-        for (size_t column = 0; column < columns; ++column)
-            out[column] =
-                weighAcrossBy<kCount>(sums + 4 * static_cast<size_t>(firsts[column] - spanStart),
-                                      weights + column * step, count);
+        for (size_t column = 0; column < columns; ++column) {
+            const int16_t* from = sums + 4 * static_cast<size_t>(firsts[column] - spanStart);
+            const uint32_t* own = weights + column * static_cast<size_t>(count);
+            uint32_t pixel = 0;
+            for (int channel = 0; channel < 4; ++channel) {
+                uint32_t sum = 1u << (kAcrossShift - 1);
+                for (int t = 0; t < count; ++t)
+                    sum += own[t] * static_cast<uint32_t>(from[4 * t + channel]);
+                pixel |= std::min<uint32_t>(sum >> kAcrossShift, 255) << (8 * channel);
+            }
+            out[column] = pixel;
+        }
     }
 };
+#endif
 
 // A premultiplied pixel over the checkerboard square under it; opaque pixels pass unchanged.
 inline uint32_t overChecker(uint32_t pixel, int x, int y, QPoint origin)
@@ -237,6 +273,55 @@ inline uint32_t mixed(uint32_t pixel, uint32_t colour, uint32_t weight)
         out |= ((value * (256 - weight) + over * weight + 128) >> 8) << shift;
     }
     return out;
+}
+
+// A run of premultiplied pixels over the checkerboard; first is the frame position of the first
+// one, and the run goes down the frame when the axes are exchanged, across otherwise.
+void checkerRow(const uint32_t* from, uint32_t* out, size_t count, QPoint first, bool down,
+                QPoint origin)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const int step = static_cast<int>(i);
+        out[i] = down ? overChecker(from[i], first.x(), first.y() + step, origin)
+                      : overChecker(from[i], first.x() + step, first.y(), origin);
+    }
+}
+
+// How notes are laid over the shrunk picture: painted and complemented ones where their coverage
+// reaches the threshold, blended ones by their coverage.
+struct NoteShade {
+    NoteLook look = NoteLook::Blended;
+    uint32_t colour = 0;
+    uint32_t threshold = 0;
+};
+
+// A run of screen pixels made opaque with their notes, if coverage is given, laid over them;
+// from and out may be the same run. Each look has its own loop, so that the run without notes
+// is a plain copy.
+void composeRow(const uint32_t* from, const uint32_t* coverage, const NoteShade& shade,
+                uint32_t* out, size_t count)
+{
+    if (!coverage) {
+        for (size_t i = 0; i < count; ++i)
+            out[i] = from[i] | kOpaque;
+        return;
+    }
+    switch (shade.look) {
+    case NoteLook::Blended:
+        for (size_t i = 0; i < count; ++i)
+            out[i] = (coverage[i] ? mixed(from[i], shade.colour, (coverage[i] + (1u << 15)) >> 16)
+                                  : from[i]) |
+                     kOpaque;
+        break;
+    case NoteLook::Painted:
+        for (size_t i = 0; i < count; ++i)
+            out[i] = coverage[i] >= shade.threshold ? shade.colour : from[i] | kOpaque;
+        break;
+    case NoteLook::Complemented:
+        for (size_t i = 0; i < count; ++i)
+            out[i] = (coverage[i] >= shade.threshold ? complemented(from[i]) : from[i]) | kOpaque;
+        break;
+    }
 }
 
 // Half the size, each pixel the exact average of a 2 x 2 block; an odd last column or row is
@@ -653,28 +738,56 @@ void ScreenPicture::renderSmooth(QImage& frame, const ScreenFrame& request, cons
                              std::ldexp(1.0, -noteIndex);
     const auto threshold =
         static_cast<uint32_t>(std::ldexp(0.5, kAreaBits) / std::max(perOutput, 1.0));
-    const uint32_t colour = painted(request.noteColour);
+    const NoteShade shade{request.noteLook, painted(request.noteColour), threshold};
+    // Rows of screen pixels in the stored picture's orientation land on frame rows, or on frame
+    // columns when the axes are exchanged; those are gathered first and written in square blocks
+    // so that both the reads and the writes stay within a few cache lines.
+    const bool exchange = axes.exchange;
+    if (exchange)
+        m_composed.resize(static_cast<size_t>(columns) * static_cast<size_t>(rows));
+    const QPoint checkerOrigin = destination.topLeft();
     uchar* bits = frame.bits();
     const qsizetype stride = frame.bytesPerLine();
-    for (int row = 0; row < rows; ++row)
-        for (int column = 0; column < columns; ++column) {
-            const size_t at = static_cast<size_t>(row) * static_cast<size_t>(columns) +
-                              static_cast<size_t>(column);
-            const int x = axes.exchange ? across.top() + row : across.left() + column;
-            const int y = axes.exchange ? across.left() + column : across.top() + row;
-            uint32_t pixel = m_shrunk[at];
-            if (m_transparent)
-                pixel = overChecker(pixel, x, y, destination.topLeft());
-            if (notes) {
-                const uint32_t coverage = m_coverage[at];
-                if (request.noteLook == NoteLook::Blended)
-                    pixel = coverage ? mixed(pixel, colour, (coverage + (1u << 15)) >> 16) : pixel;
-                else if (coverage >= threshold)
-                    pixel = request.noteLook == NoteLook::Painted ? colour : complemented(pixel);
-            }
-            reinterpret_cast<uint32_t*>(bits + static_cast<qsizetype>(y) * stride)[x] =
-                pixel | kOpaque;
+    for (int row = 0; row < rows; ++row) {
+        const size_t at = static_cast<size_t>(row) * static_cast<size_t>(columns);
+        uint32_t* out =
+            exchange
+                ? m_composed.data() + at
+                : reinterpret_cast<uint32_t*>(bits + (across.top() + row) * stride) + across.left();
+        const uint32_t* from = m_shrunk.data() + at;
+        if (m_transparent) {
+            checkerRow(from, out, static_cast<size_t>(columns),
+                       exchange ? QPoint(across.top() + row, across.left())
+                                : QPoint(across.left(), across.top() + row),
+                       exchange, checkerOrigin);
+            from = out;
         }
+        composeRow(from, notes ? m_coverage.data() + at : nullptr, shade, out,
+                   static_cast<size_t>(columns));
+    }
+    if (exchange)
+        placeExchanged(frame, across, static_cast<size_t>(columns), static_cast<size_t>(rows));
+}
+
+void ScreenPicture::placeExchanged(QImage& frame, const QRect& across, size_t columns,
+                                   size_t rows) const
+{
+    constexpr size_t kBlock = 16;
+    uchar* bits = frame.bits();
+    const qsizetype stride = frame.bytesPerLine();
+    for (size_t top = 0; top < rows; top += kBlock) {
+        const size_t bottom = std::min(top + kBlock, rows);
+        for (size_t left = 0; left < columns; left += kBlock) {
+            const size_t right = std::min(left + kBlock, columns);
+            for (size_t column = left; column < right; ++column) {
+                auto* line = reinterpret_cast<uint32_t*>(
+                                 bits + (across.left() + static_cast<qsizetype>(column)) * stride) +
+                             across.top();
+                for (size_t row = top; row < bottom; ++row)
+                    line[row] = m_composed[row * columns + column];
+            }
+        }
+    }
 }
 
 namespace {
@@ -735,6 +848,12 @@ void ScreenPicture::shrinkPicture(const QImage& reduced, const Taps& columnTaps,
     const size_t span = static_cast<size_t>(spanEnd - spanStart);
     m_rowSums.resize(4 * span);
     m_shrunk.resize(columns * rows);
+#if defined(__SSE2__)
+    splatPairs(columnTaps.weights.data(), columnTaps.count, columns, m_acrossPairs);
+    const uint32_t* acrossWeights = m_acrossPairs.data();
+#else
+    const uint32_t* acrossWeights = columnTaps.weights.data();
+#endif
     std::vector<const uint32_t*> covered(static_cast<size_t>(rowTaps.count));
     for (size_t row = 0; row < rows; ++row) {
         const int first = rowTaps.first[row];
@@ -744,8 +863,7 @@ void ScreenPicture::shrinkPicture(const QImage& reduced, const Taps& columnTaps,
         weighDown(covered.data(), rowTaps.weights.data() + row * static_cast<size_t>(rowTaps.count),
                   rowTaps.count, span, m_rowSums.data());
         byTapCount<WeighAcross>(columnTaps.count, m_rowSums.data(), columnTaps.first.data(),
-                                spanStart, columnTaps.weights.data(), columns,
-                                m_shrunk.data() + row * columns);
+                                spanStart, acrossWeights, columns, m_shrunk.data() + row * columns);
     }
 }
 

@@ -110,6 +110,8 @@ class ScreenPicture {
     // m_coverage.
     void shrinkPicture(const QImage& reduced, const Taps& columnTaps, const Taps& rowTaps);
     void shrinkNotes(int index, const Taps& columnTaps, const Taps& rowTaps);
+    // The composed screen pixels of an exchanged frame onto the frame's columns.
+    void placeExchanged(QImage& frame, const QRect& across, size_t columns, size_t rows) const;
 
     size_t m_levelBudget;
     std::vector<QImage> m_levels;        // the picture, then each half the size of the one before
@@ -123,6 +125,8 @@ class ScreenPicture {
     // Work rows, kept between frames so that a frame allocates nothing.
     std::vector<int16_t> m_rowSums;
     std::vector<uint32_t> m_shrunk;
+    std::vector<uint32_t> m_acrossPairs;
+    std::vector<uint32_t> m_composed;
     std::vector<uint32_t> m_coverage;
     std::vector<uint32_t> m_noteSums;
     std::optional<ShrinkKey> m_shrunkFor;

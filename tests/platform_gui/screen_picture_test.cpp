@@ -265,6 +265,63 @@ TEST(ScreenPictureTest, TheVisiblePartEqualsThatPartOfTheWholeRendering)
     }
 }
 
+// The noise made partly see-through: premultiplied, its alpha falling from opaque at the top.
+QImage seeThrough(const QImage& picture)
+{
+    QImage result(picture.size(), QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb pixel = picture.pixel(x, y);
+            const int alpha = std::max(0, 255 - 2 * y);
+            const auto times = [alpha](int value) { return (value * alpha + 127) / 255; };
+            result.setPixel(
+                x, y, qRgba(times(qRed(pixel)), times(qGreen(pixel)), times(qBlue(pixel)), alpha));
+        }
+    return result;
+}
+
+TEST(ScreenPictureTest, ATurnedFrameIsTheUnturnedOneTransposed)
+{
+    // Exchanging the axes only moves each screen pixel to the mirrored place, with its notes and
+    // the checkerboard under it, however the frame's rows are written.
+    const NoisyCarrier carrier(301, 203);
+    for (const bool transparent : {false, true})
+        for (const size_t budget : {size_t{1}, ScreenPicture::kLevelBudget}) {
+            ScreenPicture screen(budget);
+            screen.setPicture(transparent ? seeThrough(carrier.picture) : carrier.picture,
+                              carrier.notes.data());
+            for (const double zoom : {0.24, 0.77})
+                for (int flips = 0; flips < 4; ++flips)
+                    for (const NoteLook look :
+                         {NoteLook::Blended, NoteLook::Painted, NoteLook::Complemented}) {
+                        SCOPED_TRACE(testing::Message()
+                                     << "transparent " << transparent << " budget " << budget
+                                     << " zoom " << zoom << " flips " << flips << " look "
+                                     << static_cast<int>(look));
+                        ScreenFrame request;
+                        request.axes = {false, (flips & 1) != 0, (flips & 2) != 0};
+                        request.showNotes = true;
+                        request.noteLook = look;
+                        request.noteColour = makeColourRef(0, 255, 0);
+                        request.destination = QRect(-7, 5, static_cast<int>(301 * zoom),
+                                                    static_cast<int>(203 * zoom));
+                        const QSize frameSize(request.destination.width() - 20,
+                                              request.destination.height() + 9);
+                        const QImage unturned = rendered(screen, frameSize, request);
+                        request.axes.exchange = true;
+                        request.destination =
+                            QRect(request.destination.y(), request.destination.x(),
+                                  request.destination.height(), request.destination.width());
+                        const QImage turned = rendered(screen, frameSize.transposed(), request);
+                        int wrong = 0;
+                        for (int y = 0; y < turned.height(); ++y)
+                            for (int x = 0; x < turned.width(); ++x)
+                                wrong += turned.pixel(x, y) != unturned.pixel(y, x);
+                        EXPECT_EQ(wrong, 0);
+                    }
+        }
+}
+
 // A 32-bit picture: see-through on the left, opaque (alpha 254) on the right.
 Dib halfTransparent(int width, int height)
 {
