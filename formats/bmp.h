@@ -9,9 +9,11 @@
 namespace ombri {
 
 // A BMP file as a packed DIB: the header (12- or 40-byte; 52-, 56-, 108- and 124-byte headers
-// become 40-byte ones), its colour table and its rows. The file must hold everything its header
-// claims. When alpha is given it is told whether the file's bit fields name the fourth byte of
-// each 32-bit pixel as opacity (an alpha mask of 0xFF000000).
+// become 40-byte ones), its colour table and its rows, bottom row first whichever way the file
+// stores them. Run-length coded files are decoded to 8 or 4 bits a pixel; bit fields other than
+// 5-5-5 and 8-8-8 become 24-bit pixels, or 32-bit ones with an alpha mask. The file must hold
+// everything its header claims. When alpha is given it is told whether the file's bit fields
+// name an alpha channel.
 Result<Dib> readBmpBytes(ByteView file, bool* alpha = nullptr);
 Result<Dib> ReadBmpFile(const std::string& path, bool* alpha = nullptr);
 
