@@ -394,19 +394,50 @@ Result<Dib> ReadBmpFile(const std::string& path, bool* alpha)
     return readBmpBytes(file.value().view(), alpha);
 }
 
+namespace {
+
+constexpr uint32_t kV5HeaderSize = 124;
+constexpr uint32_t kSrgbColourSpace = 0x73524742; // 'sRGB'
+constexpr uint32_t kIntentPerceptual = 4;
+
+// A 32-bit picture is written with the long header and its masks, which name the fourth byte
+// as alpha: programs that meet the short header take that byte for padding and drop it, and the
+// notes of a 32-bit carrier with it.
+std::vector<uint8_t> bmpInfoHeaderFor(const DibLayout& layout)
+{
+    const auto info = DibMakeHeader(layout.width, layout.height, layout.bitCount, 0);
+    if (layout.bitCount != 32)
+        return {info.begin(), info.end()};
+    std::vector<uint8_t> header(kV5HeaderSize, 0);
+    std::copy(info.begin(), info.end(), header.begin());
+    writeLe32(&header[0], kV5HeaderSize);
+    writeLe32(&header[16], kBiBitfields);
+    writeLe32(&header[20], static_cast<uint32_t>(layout.pixelBytes));
+    writeLe32(&header[40], 0x00FF0000);
+    writeLe32(&header[44], 0x0000FF00);
+    writeLe32(&header[48], 0x000000FF);
+    writeLe32(&header[52], 0xFF000000);
+    writeLe32(&header[56], kSrgbColourSpace);
+    writeLe32(&header[108], kIntentPerceptual);
+    return header;
+}
+
+} // namespace
+
 Status WriteBmpFile(const std::string& path, const Dib& image)
 {
     auto layout = dibGetLayout(image);
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
         return fail("only 24- and 32-bit images can be written as BMP");
-    if (layout->pixelBytes > 0xFFFFFFFFu - 54)
+    const auto infoHeader = bmpInfoHeaderFor(*layout);
+    const size_t pixelsAt = kFileHeaderSize + infoHeader.size();
+    if (layout->pixelBytes > 0xFFFFFFFFu - pixelsAt)
         return fail("the image is too large for a BMP file");
     uint8_t fileHeader[kFileHeaderSize] = {'B', 'M'};
-    writeLe32(fileHeader + 2, static_cast<uint32_t>(54 + layout->pixelBytes));
+    writeLe32(fileHeader + 2, static_cast<uint32_t>(pixelsAt + layout->pixelBytes));
     writeLe16(fileHeader + 6, 6);
     writeLe16(fileHeader + 8, 0);
-    writeLe32(fileHeader + 10, 54);
-    const auto infoHeader = DibMakeHeader(layout->width, layout->height, layout->bitCount, 0);
+    writeLe32(fileHeader + 10, static_cast<uint32_t>(pixelsAt));
 
     AtomicFile file(path);
     bool ok = file.open() && file.write(fileHeader, sizeof fileHeader) &&

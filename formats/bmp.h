@@ -17,8 +17,9 @@ namespace ombri {
 Result<Dib> readBmpBytes(ByteView file, bool* alpha = nullptr);
 Result<Dib> ReadBmpFile(const std::string& path, bool* alpha = nullptr);
 
-// Writes a 24- or 32-bit image as an uncompressed bottom-up BMP with a 40-byte header, through
-// a temporary file that replaces the target only when complete.
+// Writes a 24- or 32-bit image as an uncompressed bottom-up BMP, through
+// a temporary file that replaces the target only when complete. A 24-bit image gets a 40-byte
+// header; a 32-bit one a 124-byte header with bit fields naming its fourth byte alpha.
 Status WriteBmpFile(const std::string& path, const Dib& image);
 
 } // namespace ombri

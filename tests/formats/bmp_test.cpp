@@ -199,5 +199,34 @@ TEST(BmpRead, TopDownFileLoadsBottomRowFirstAndPassesTheSizeCheck)
     EXPECT_EQ(0, std::memcmp(pixels + 99 * 8, &rows[0], 8));
 }
 
+TEST(BmpWrite, ThirtyTwoBitsGetTheLongHeaderWithAnAlphaMask)
+{
+    test::TempDir dir;
+    const Dib image = test::makePatternImage(5, 3, 32, 9);
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("a.bmp"), image)));
+    const auto file = test::readFileBytes(dir.file("a.bmp"));
+    ASSERT_EQ(file.size(), 138u + 60u);
+    EXPECT_EQ(readLe32(&file[2]), 198u);
+    EXPECT_EQ(readLe32(&file[10]), 138u);
+    EXPECT_EQ(readLe32(&file[14]), 124u);
+    EXPECT_EQ(readLeI32(&file[18]), 5);
+    EXPECT_EQ(readLeI32(&file[22]), 3);
+    EXPECT_EQ(readLe16(&file[28]), 32);
+    EXPECT_EQ(readLe32(&file[30]), 3u);
+    EXPECT_EQ(readLe32(&file[34]), 60u);
+    EXPECT_EQ(readLe32(&file[54]), 0x00FF0000u);
+    EXPECT_EQ(readLe32(&file[58]), 0x0000FF00u);
+    EXPECT_EQ(readLe32(&file[62]), 0x000000FFu);
+    EXPECT_EQ(readLe32(&file[66]), 0xFF000000u);
+    EXPECT_EQ(readLe32(&file[70]), 0x73524742u);
+    EXPECT_EQ(0, std::memcmp(&file[138], DibPixelStart(image), 60));
+
+    bool alpha = false;
+    auto loaded = readBmpBytes(ByteView{file.data(), file.size()}, &alpha);
+    ASSERT_TRUE(loaded) << loaded.error();
+    EXPECT_TRUE(alpha);
+    EXPECT_EQ(test::dibDifference(loaded.value(), image), "");
+}
+
 } // namespace
 } // namespace ombri
