@@ -33,7 +33,8 @@ ImageCheck CheckLoadedImage(Dib& image)
 {
     if (image.isNull())
         return ImageCheck::NoImage;
-    // Read as unsigned, a negative width or height is above 2^31 - 1: a top-down BMP lands here.
+    // Read as unsigned, a negative width or height is above 2^31 - 1 and is refused as too large
+    // (the BMP reader turns top-down rows round itself, so none comes from there).
     const auto width = static_cast<uint32_t>(DibGetWidth(image));
     const auto height = static_cast<uint32_t>(DibGetHeight(image));
     if (width > 0x7FFFFFFFu || height > 0x7FFFFFFFu) {

@@ -162,9 +162,9 @@ TEST_F(CliInfoTest, PrintsOneBlockPerReadableFileAndReportsTheOthers)
 
 TEST_F(CliInfoTest, AnImpossibleSizeIsReportedAsUnreadable)
 {
-    const std::string path = picture("topdown.bmp", test::makePatternImage(8, 4, 24));
+    const std::string path = picture("impossible.bmp", test::makePatternImage(8, 4, 24));
     auto bytes = test::readFileBytes(path);
-    writeLe32(bytes.data() + 22, static_cast<uint32_t>(-4)); // rows stored top-down
+    writeLe32(bytes.data() + 22, 0x80000000u); // a height with no positive counterpart
     test::writeFileBytes(path, bytes);
     const RunResult result = ombri({"info", path});
     EXPECT_EQ(result.code, code(Exit::BadInput));

@@ -2,6 +2,7 @@
 // carrier back with its signature in place.
 
 #include "cli_fixture.h"
+#include "core/bytes.h"
 #include "formats/bmp.h"
 #include "formats/png.h"
 #include "reader/note_status.h"
@@ -231,6 +232,31 @@ TEST_F(CliRepairTest, ChannelsAddedOrDroppedByImageMagick)
     EXPECT_EQ(keys.at("notes"), "no");
     EXPECT_EQ(keys.at("note-pixels"), "0");
     EXPECT_EQ(ombri({"repair", dropped, "-o", file("nothing.png")}).code, 3);
+}
+
+// A 32-bit BMP carrier names its fourth byte alpha in a long header, so a program that converts
+// it keeps the byte, and the notes in it, instead of dropping it as padding.
+TEST_F(CliNoteKeepingTest, ThirtyTwoBitBmpCarrierKeepsItsNotesThroughImageMagick)
+{
+    if (!test::haveImageMagick())
+        GTEST_SKIP() << "ImageMagick is not installed";
+    const std::string bmp = file("carrier.bmp");
+    ASSERT_EQ(ombri({"embed", plainPicture("plain.bmp"), mask("mask.png", kNotes), "-o", bmp,
+                     "--depth", "32"})
+                  .code,
+              0);
+    const auto bytes = test::readFileBytes(bmp);
+    ASSERT_GE(bytes.size(), 138u);
+    EXPECT_EQ(readLe32(&bytes[14]), 124u);
+    EXPECT_EQ(readLe32(&bytes[10]), 138u);
+
+    const std::string png = file("converted.png");
+    ASSERT_EQ(test::runConvert(bmp + " " + png), "");
+    const Keys keys = infoKeys(png);
+    EXPECT_EQ(keys.at("bits"), "32");
+    EXPECT_EQ(keys.at("notes"), "yes");
+    EXPECT_EQ(keys.at("note-pixels"), kNotePixels);
+    EXPECT_EQ(keys.at("carrier"), "alpha");
 }
 
 TEST_F(CliRepairTest, RefusesInputsWithoutNotesAndOutputsThatCannotKeepThem)

@@ -140,21 +140,8 @@ const Malformed kMalformed[] = {
     {"PixelOffsetPastTheEnd", [](auto& f) { writeLe32(&f[10], 1000); }},
     {"ZeroWidth", [](auto& f) { writeLe32(&f[18], 0); }},
     {"ZeroHeight", [](auto& f) { writeLe32(&f[22], 0); }},
-    {"RleCompression", // otherwise a complete 8-bit file with a one-entry table
-     [](auto& f) {
-         writeLe16(&f[28], 8);
-         writeLe32(&f[30], 1);
-         writeLe32(&f[46], 1);
-     }},
+    {"RleOn24Bits", [](auto& f) { writeLe32(&f[30], 1); }},
     {"BitFieldsOn24Bits", [](auto& f) { writeLe32(&f[30], 3); }},
-    {"BitFields565",
-     [](auto& f) {
-         writeLe16(&f[28], 16);
-         writeLe32(&f[30], 3);
-         writeLe32(&f[54], 0xF800);
-         writeLe32(&f[58], 0x07E0);
-         writeLe32(&f[62], 0x001F);
-     }},
 };
 
 INSTANTIATE_TEST_SUITE_P(Files, BmpMalformed, ::testing::ValuesIn(kMalformed),
@@ -199,14 +186,46 @@ TEST(BmpRead, KeepsColourTableAndHonoursPixelOffsetGap)
     EXPECT_EQ(DibPixelStart(coreLoaded.value())[1], 8);
 }
 
-TEST(BmpRead, TopDownFileLoadsButFailsTheSizeCheck)
+TEST(BmpRead, TopDownFileLoadsBottomRowFirstAndPassesTheSizeCheck)
 {
-    auto loaded = readBytes(bmpFile(infoHeader(40, 2, -100, 24), {}, counting(800)));
+    const auto rows = counting(800);
+    auto loaded = readBytes(bmpFile(infoHeader(40, 2, -100, 24), {}, rows));
     ASSERT_TRUE(loaded) << loaded.error();
     Dib image = loaded.take();
-    EXPECT_EQ(DibGetHeight(image), -100);
-    EXPECT_EQ(CheckLoadedImage(image), ImageCheck::TooLarge);
-    EXPECT_TRUE(image.isNull());
+    EXPECT_EQ(DibGetHeight(image), 100);
+    ASSERT_EQ(CheckLoadedImage(image), ImageCheck::Ok);
+    const uint8_t* pixels = DibPixelStart(image);
+    EXPECT_EQ(0, std::memcmp(pixels, &rows[99 * 8], 8));
+    EXPECT_EQ(0, std::memcmp(pixels + 99 * 8, &rows[0], 8));
+}
+
+TEST(BmpWrite, ThirtyTwoBitsGetTheLongHeaderWithAnAlphaMask)
+{
+    test::TempDir dir;
+    const Dib image = test::makePatternImage(5, 3, 32, 9);
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("a.bmp"), image)));
+    const auto file = test::readFileBytes(dir.file("a.bmp"));
+    ASSERT_EQ(file.size(), 138u + 60u);
+    EXPECT_EQ(readLe32(&file[2]), 198u);
+    EXPECT_EQ(readLe32(&file[10]), 138u);
+    EXPECT_EQ(readLe32(&file[14]), 124u);
+    EXPECT_EQ(readLeI32(&file[18]), 5);
+    EXPECT_EQ(readLeI32(&file[22]), 3);
+    EXPECT_EQ(readLe16(&file[28]), 32);
+    EXPECT_EQ(readLe32(&file[30]), 3u);
+    EXPECT_EQ(readLe32(&file[34]), 60u);
+    EXPECT_EQ(readLe32(&file[54]), 0x00FF0000u);
+    EXPECT_EQ(readLe32(&file[58]), 0x0000FF00u);
+    EXPECT_EQ(readLe32(&file[62]), 0x000000FFu);
+    EXPECT_EQ(readLe32(&file[66]), 0xFF000000u);
+    EXPECT_EQ(readLe32(&file[70]), 0x73524742u);
+    EXPECT_EQ(0, std::memcmp(&file[138], DibPixelStart(image), 60));
+
+    bool alpha = false;
+    auto loaded = readBmpBytes(ByteView{file.data(), file.size()}, &alpha);
+    ASSERT_TRUE(loaded) << loaded.error();
+    EXPECT_TRUE(alpha);
+    EXPECT_EQ(test::dibDifference(loaded.value(), image), "");
 }
 
 } // namespace

@@ -220,15 +220,17 @@ TEST(DeclaredAlpha, BmpDeclaresItOnlyWithAnAlphaMask)
     test::writeFileBytes(dir.file("v3.bmp"), bitfieldBmp(ramp, 56, kBitfields, 0xFF000000));
     test::writeFileBytes(dir.file("masks-behind.bmp"),
                          bitfieldBmp(ramp, 40, kAlphaBitfields, 0xFF000000));
-    for (const char* name : {"v5.bmp", "v3.bmp", "masks-behind.bmp"}) {
+    // The writer's own 32-bit files carry an alpha mask as well.
+    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("ours.bmp"), ramp)));
+    for (const char* name : {"v5.bmp", "v3.bmp", "masks-behind.bmp", "ours.bmp"}) {
         const AlphaFacts facts = alphaFactsOf(dir.file(name));
         EXPECT_TRUE(facts.declared) << name;
         EXPECT_TRUE(facts.seeThrough) << name;
     }
 
-    // Without an alpha mask the fourth byte is spare, whatever it holds: the writer's own 40-byte
-    // files, bit fields of three masks, a header with a zero alpha mask.
-    ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("plain.bmp"), ramp)));
+    // Without an alpha mask the fourth byte is spare, whatever it holds: a plain 40-byte header,
+    // bit fields of three masks, a header with a zero alpha mask.
+    test::writeFileBytes(dir.file("plain.bmp"), bitfieldBmp(ramp, 40, 0, 0));
     test::writeFileBytes(dir.file("three-masks.bmp"), bitfieldBmp(ramp, 40, kBitfields, 0));
     test::writeFileBytes(dir.file("v2.bmp"), bitfieldBmp(ramp, 52, kBitfields, 0));
     test::writeFileBytes(dir.file("no-alpha-mask.bmp"), bitfieldBmp(ramp, 124, kBitfields, 0));

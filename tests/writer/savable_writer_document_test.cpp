@@ -535,20 +535,17 @@ TEST_F(WriterDocumentTest, UnreadableFileIsReportedAndLeavesTheDocumentAsItWas)
     EXPECT_EQ(doc.savePath(), dir.file("src.bmp"));
 }
 
-TEST_F(WriterDocumentTest, TopDownBmpIsRefusedAsTooLarge)
+TEST_F(WriterDocumentTest, TopDownBmpOpensWithoutAWord)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(2, 100));
     auto file = test::readFileBytes(dir.file("src.bmp"));
     writeLe32(&file[22], static_cast<uint32_t>(-100));
     test::writeFileBytes(dir.file("topdown.bmp"), file);
-    EXPECT_FALSE(doc.OnOpenDocument(dir.file("topdown.bmp")));
-    const auto& message = onlyMessage();
-    EXPECT_EQ(message.text, "The BMP image is too large\xEF\xBC\x81");
-    EXPECT_EQ(message.caption, "Warning");
+    EXPECT_TRUE(doc.OnOpenDocument(dir.file("topdown.bmp")));
+    EXPECT_TRUE(prompt.messages().empty());
     EXPECT_TRUE(prompt.openFailures().empty());
-    EXPECT_TRUE(doc.hasImage());
     EXPECT_EQ(doc.height(), 100);
-    EXPECT_EQ(doc.getPathName(), dir.file("src.bmp"));
+    EXPECT_EQ(doc.getPathName(), dir.file("topdown.bmp"));
 }
 
 } // namespace
