@@ -16,11 +16,13 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTest>
+
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <QWheelEvent>
 #include <cstdlib>
+#include <initializer_list>
 
 namespace ombri::journey {
 
@@ -55,16 +57,42 @@ bool clickToolButton(QToolBar* bar, QAction* action)
     return true;
 }
 
-bool clickMenuItem(QMainWindow* window, QMenu* menu, QAction* action)
+namespace {
+
+// Opens the menu from its title on the menu bar, when the bar is shown.
+void openFromBar(QMenuBar* bar, QMenu* menu)
 {
-    if (!window || !menu || !action)
-        return false;
-    QMenuBar* bar = window->menuBar();
     const QRect title = bar->actionGeometry(menu->menuAction());
     if (bar->isVisible() && title.isValid()) {
         QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, title.center());
         settle();
     }
+}
+
+// Closes whichever of the menus is still open (a disabled item leaves its menu open), innermost
+// first, then leaves the menu bar.
+void closeMenus(QMenuBar* bar, std::initializer_list<QMenu*> menus)
+{
+    for (QMenu* open : menus) {
+        if (open->isVisible()) {
+            QTest::keyClick(open, Qt::Key_Escape);
+            settle();
+        }
+    }
+    if (bar->activeAction()) {
+        QTest::keyClick(bar, Qt::Key_Escape);
+        settle();
+    }
+}
+
+} // namespace
+
+bool clickMenuItem(QMainWindow* window, QMenu* menu, QAction* action)
+{
+    if (!window || !menu || !action)
+        return false;
+    QMenuBar* bar = window->menuBar();
+    openFromBar(bar, menu);
     // A hidden menu bar (full screen) opens no menu: the item cannot be reached by the mouse.
     if (!menu->isVisible())
         return false;
@@ -77,15 +105,7 @@ bool clickMenuItem(QMainWindow* window, QMenu* menu, QAction* action)
     QTest::mouseMove(menu, item.center());
     QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, item.center());
     settle();
-    // A disabled item leaves its menu open.
-    if (menu->isVisible()) {
-        QTest::keyClick(menu, Qt::Key_Escape);
-        settle();
-    }
-    if (bar->activeAction()) {
-        QTest::keyClick(bar, Qt::Key_Escape);
-        settle();
-    }
+    closeMenus(bar, {menu});
     return true;
 }
 
@@ -94,11 +114,7 @@ bool clickSubmenuItem(QMainWindow* window, QMenu* menu, QMenu* submenu, QAction*
     if (!window || !menu || !submenu || !action)
         return false;
     QMenuBar* bar = window->menuBar();
-    const QRect title = bar->actionGeometry(menu->menuAction());
-    if (bar->isVisible() && title.isValid()) {
-        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, title.center());
-        settle();
-    }
+    openFromBar(bar, menu);
     if (!menu->isVisible())
         return false;
     bool clicked = false;
@@ -116,16 +132,7 @@ bool clickSubmenuItem(QMainWindow* window, QMenu* menu, QMenu* submenu, QAction*
             clicked = true;
         }
     }
-    for (QMenu* open : {submenu, menu}) {
-        if (open->isVisible()) {
-            QTest::keyClick(open, Qt::Key_Escape);
-            settle();
-        }
-    }
-    if (bar->activeAction()) {
-        QTest::keyClick(bar, Qt::Key_Escape);
-        settle();
-    }
+    closeMenus(bar, {submenu, menu});
     return clicked;
 }
 
