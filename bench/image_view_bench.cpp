@@ -3,6 +3,7 @@
 // of pixels with memcpy.
 
 #include "bench/photo_image.h"
+#include "platform/qt/screen_picture.h"
 #include "platform/scripted_prompt.h"
 #include "reader/command_ids.h"
 #include "reader/openable_reader_document.h"
@@ -81,6 +82,9 @@ int main(int argc, char** argv)
     using namespace ombri::bench;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
+    // OMBRI_BENCH_NARROW=1 keeps shrinking to 128-bit lanes, for comparing with the wider ones.
+    if (const char* narrow = std::getenv("OMBRI_BENCH_NARROW"); narrow != nullptr && *narrow == '1')
+        ScreenPicture::allowWideLanes(false);
     ScriptedPrompt prompt;
     ShownDocument doc(prompt);
     reader::ImageView view(doc);
@@ -135,9 +139,15 @@ int main(int argc, char** argv)
          },
          [&] { view.verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd); }},
     };
+    // OMBRI_BENCH_ONLY names one update to repeat OMBRI_BENCH_RUNS times, for a profiler.
+    const char* only = std::getenv("OMBRI_BENCH_ONLY");
+    const char* runsWanted = std::getenv("OMBRI_BENCH_RUNS");
+    const int runCount = runsWanted != nullptr ? std::max(1, std::atoi(runsWanted)) : kRuns;
     for (const Update& update : updates) {
+        if (only != nullptr && std::strcmp(only, update.name) != 0)
+            continue;
         std::vector<double> runs;
-        for (int run = 0; run < kRuns + 1; ++run) {
+        for (int run = 0; run < runCount + 1; ++run) {
             update.prepare();
             QApplication::processEvents();
             const double ms = timed(update.update);

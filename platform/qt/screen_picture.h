@@ -69,6 +69,11 @@ class ScreenPicture {
     // rest of the frame is left as it is.
     void render(QImage& frame, const ScreenFrame& request);
 
+    // Whether shrinking may use the processor's 256-bit lanes where it has them (it may unless
+    // told otherwise). Both weighings give the very same pixels; this lets the narrower one be
+    // compared with the wider on processors that have both.
+    static void allowWideLanes(bool allowed);
+
     // The display copy made ready: 32-bit pictures with transparency keep their alpha, alpha 254
     // and 255 counting as opaque so that carrier bits never show; the rest become opaque RGB.
     // Pictures with a colour table are looked up once here.

@@ -266,6 +266,45 @@ TEST(ScreenPictureTest, TheVisiblePartEqualsThatPartOfTheWholeRendering)
 }
 
 // The noise made partly see-through: premultiplied, its alpha falling from opaque at the top.
+QImage seeThrough(const QImage& picture);
+
+TEST(ScreenPictureTest, TheWideAndNarrowWeighingsGiveTheSamePixels)
+{
+    // Odd sizes, so that the last pixels of a row and a lone last tap are weighed too; shrinks
+    // with one to many taps, from the picture itself and from its reduced copies.
+    const NoisyCarrier carrier(613, 409);
+    struct Restore {
+        ~Restore() { ScreenPicture::allowWideLanes(true); }
+    } restore;
+    for (const bool transparent : {false, true})
+        for (const size_t budget : {size_t{1}, ScreenPicture::kLevelBudget})
+            for (const double zoom : {0.93, 0.61, 0.41, 0.26, 0.17, 0.07})
+                for (int turn = 0; turn < 8; turn += 3) {
+                    SCOPED_TRACE(testing::Message()
+                                 << "transparent " << transparent << " budget " << budget
+                                 << " zoom " << zoom << " turn " << turn);
+                    ScreenFrame request;
+                    request.axes = {(turn & 4) != 0, (turn & 1) != 0, (turn & 2) != 0};
+                    const QSize shown = request.axes.exchange ? QSize(409, 613) : QSize(613, 409);
+                    request.destination = QRect(-3, 2, static_cast<int>(shown.width() * zoom),
+                                                static_cast<int>(shown.height() * zoom));
+                    const QSize frameSize(request.destination.width() - 2,
+                                          request.destination.height() + 5);
+                    QImage frames[2];
+                    for (const bool wide : {false, true}) {
+                        // A picture of its own each time, so that no kept pixels are reused.
+                        ScreenPicture::allowWideLanes(wide);
+                        ScreenPicture screen(budget);
+                        screen.setPicture(transparent ? seeThrough(carrier.picture)
+                                                      : carrier.picture,
+                                          carrier.notes.data());
+                        frames[wide] = rendered(screen, frameSize, request);
+                    }
+                    EXPECT_EQ(frames[0], frames[1]);
+                }
+}
+
+// The noise made partly see-through: premultiplied, its alpha falling from opaque at the top.
 QImage seeThrough(const QImage& picture)
 {
     QImage result(picture.size(), QImage::Format_ARGB32_Premultiplied);
