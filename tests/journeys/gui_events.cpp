@@ -16,7 +16,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTest>
-
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
