@@ -49,4 +49,12 @@ std::string tagOrientation(const std::vector<std::string>& paths, int orientatio
     return runExiftool(arguments);
 }
 
+std::string orientationTagOf(const std::string& path)
+{
+    std::string value = runCommand("exiftool -q -q -n -s3 -Orientation '" + path + "'").text;
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
+        value.pop_back();
+    return value;
+}
+
 } // namespace ombri::test

@@ -18,4 +18,8 @@ std::string runExiftool(const std::string& arguments);
 // marker of a JPEG, the eXIf chunk of a PNG. Empty when it succeeds, as runExiftool.
 std::string tagOrientation(const std::vector<std::string>& paths, int orientation);
 
+// The orientation tag as exiftool reads it from the file, as a number ("6"); empty when the file
+// has none.
+std::string orientationTagOf(const std::string& path);
+
 } // namespace ombri::test
