@@ -187,7 +187,8 @@ bool allocateImage(PngReader& reader)
 // Chunks that cannot change a pixel. libpng allocates the length such a chunk claims before
 // reading it, so a 50-byte file could otherwise ask for 2 GiB; skipped chunks are read through
 // a small fixed buffer. Colour-space chunks (sRGB, iCCP, cHRM) stay: they can set the gamma. So
-// does eXIf, whose orientation turns the picture.
+// does eXIf, whose orientation turns the picture; libpng holds it, as every chunk it keeps, to
+// its limit for one chunk (8 MB), far above what an orientation needs.
 void skipMetadataChunks(png_structp png)
 {
     static const png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL";
