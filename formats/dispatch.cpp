@@ -48,6 +48,22 @@ ImageCheck CheckLoadedImage(Dib& image)
     return ImageCheck::Ok;
 }
 
+namespace {
+
+// The one place a tagged picture is turned: its readers hand it over as stored, JPEG thumbnails
+// are turned by their own decoder and never come here. False, the image freed, when there is no
+// room for the turned copy.
+bool standUpright(LoadedImage& loaded)
+{
+    if (loaded.orientation == kStoredAsShown)
+        return true;
+    Dib upright = uprightCopy(loaded.image, loaded.orientation);
+    loaded.image = std::move(upright);
+    return !loaded.image.isNull();
+}
+
+} // namespace
+
 LoadedImage loadCheckedImage(const std::string& path)
 {
     LoadedImage loaded = LoadImageByExtension(path);
@@ -66,6 +82,10 @@ LoadedImage loadCheckedImage(const std::string& path)
         return loaded;
     case ImageCheck::Ok:
         break;
+    }
+    if (!standUpright(loaded)) {
+        loaded.error = "out of memory";
+        return loaded;
     }
     loaded.displayPalette = DibBuildPalette(loaded.image);
     // A DPX or Cineon reader has already taken the notes from its pixel words. Elsewhere the

@@ -4,6 +4,7 @@
 #include "core/result.h"
 #include "formats/format_message.h"
 #include "formats/format_table.h"
+#include "formats/orientation.h"
 #include "notes/carrier.h"
 
 #include <cstdint>
@@ -30,6 +31,9 @@ struct LoadedImage {
     SignatureFind signature;              // the marker, as loadCheckedImage found it
     bool declaresAlpha = false;           // the file says its fourth channel is opacity
     std::vector<uint8_t> colourProfile;   // the embedded ICC profile, empty when there is none
+    // The file's orientation tag (formats/orientation.h): how its stored rows were turned to give
+    // image, which loadCheckedImage stands upright.
+    int orientation = kStoredAsShown;
 };
 
 // The marker of an SGI file lies over its colour planes; every other carrier interleaves it.
@@ -48,9 +52,11 @@ enum class ImageCheck { Ok, NoImage, TooLarge };
 // kTooLargeMessage.
 ImageCheck CheckLoadedImage(Dib& image);
 
-// The open sequence both programs share: load by extension, refuse impossible sizes, and find
-// the notes (the marker in the row the format names, or a DPX/Cineon file's own note bits).
-// On failure the image is null and error (and tooLarge) say why.
+// The open sequence both programs share: load by extension, refuse impossible sizes, stand the
+// picture upright as its orientation tag says, and find the notes (the marker in the row the
+// format names, or a DPX/Cineon file's own note bits). The notes of a tagged carrier are found
+// in the upright picture, where the turn has moved them, as if another program had turned its
+// pixels. On failure the image is null and error (and tooLarge) say why.
 LoadedImage loadCheckedImage(const std::string& path);
 
 // Whether a loaded picture carries notes: an intact marker, or (DPX and Cineon, which keep a

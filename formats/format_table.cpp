@@ -48,21 +48,22 @@ void loadTellingAlpha(const std::string& path, LoadedImage& out)
 
 void loadJpeg(const std::string& path, LoadedImage& out)
 {
-    take(ReadJpegFile(path, &out.messages, &out.colourProfile), out);
+    take(ReadJpegFile(path, &out.messages, &out.colourProfile, &out.orientation), out);
 }
 
-// PNG and TIFF files may embed a colour profile, which the reader applies to what it shows. A
+// PNG and TIFF files may embed a colour profile, which the reader applies to what it shows, and
+// an orientation tag, which the shared load applies, as for JPEG. A
 // PNG has alpha exactly when its reader hands over 32 bits a pixel (colour type 4 or 6, or a
 // tRNS chunk); a TIFF says so in its ExtraSamples tag.
 void loadPng(const std::string& path, LoadedImage& out)
 {
-    take(ReadPngFile(path, &out.colourProfile), out);
+    take(ReadPngFile(path, &out.colourProfile, &out.orientation), out);
     out.declaresAlpha = DibGetBitCount(out.image) == 32;
 }
 
 void loadTiff(const std::string& path, LoadedImage& out)
 {
-    take(ReadTiffFile(path, &out.declaresAlpha, &out.colourProfile), out);
+    take(ReadTiffFile(path, &out.declaresAlpha, &out.colourProfile, &out.orientation), out);
 }
 
 // DPX and Cineon pictures bring their notes along in bit 0 of every pixel word.

@@ -21,9 +21,10 @@ struct ImageSize {
 };
 
 // The format is chosen by the extension, as LoadImageByExtension chooses it, and the size is the
-// one that format's reader takes. Only a regular file is read. A failure, with the reason, for a
-// file that cannot be read, a name of no picture kind, a format whose headers are not read here,
-// or headers that make no sense; the size is not checked against any limit.
+// one that format's reader takes: the stored one, whose sides the load exchanges for a picture
+// whose orientation tag stands it on its side. Only a regular file is read. A failure, with the
+// reason, for a file that cannot be read, a name of no picture kind, a format whose headers are not
+// read here, or headers that make no sense; the size is not checked against any limit.
 Result<ImageSize> probeImageSize(const std::string& path);
 
 } // namespace ombri

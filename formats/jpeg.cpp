@@ -4,6 +4,7 @@
 #include "core/limits.h"
 #include "core/printable_name.h"
 #include "formats/colour_profile.h"
+#include "formats/orientation.h"
 
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
 
@@ -70,7 +71,7 @@ struct JpegDecoder {
     std::vector<JSAMPROW> rows; // the image's rows, top first
     std::vector<JSAMPLE> cmykRow;
     DecodeFailure failure = DecodeFailure::Fatal;
-    int orientation = 1; // the EXIF orientation, read only for thumbnails
+    int orientation = kStoredAsShown; // the EXIF orientation of the first APP1 marker
     std::vector<uint8_t> colourProfile;
 
     ~JpegDecoder() { jpeg_destroy_decompress(&info); }
@@ -227,12 +228,12 @@ bool decodeJpeg(JpegDecoder& decoder, const JpegInput& input)
         jpeg_stdio_src(&info, input.file);
     else
         jpeg_mem_src(&info, input.bytes.data, static_cast<unsigned long>(input.bytes.size));
-    if (input.thumbnailSide > 0)
-        jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     // Only here: the saved markers go with the header's memory when the decode finishes.
     keepColourProfile(decoder);
+    decoder.orientation = orientationOf(info);
     // Rows are decoded blue first straight into the image: the library's colour conversion gives
     // the same bytes in either order, and a separate buffer, its copy and its flip are spared.
     // CMYK rows go through our own conversion.
@@ -245,7 +246,6 @@ bool decodeJpeg(JpegDecoder& decoder, const JpegInput& input)
             return false;
         }
         chooseThumbnailScale(info, input.thumbnailSide);
-        decoder.orientation = orientationOf(info);
     }
     jpeg_calc_output_dimensions(&info);
     // Checked before the library allocates anything image-sized (a progressive file keeps all
@@ -276,71 +276,17 @@ Failure failureOf(const JpegDecoder& decoder, FormatMessages* messages)
 }
 
 Result<Dib> readJpeg(const JpegInput& input, FormatMessages* messages,
-                     std::vector<uint8_t>* colourProfile)
+                     std::vector<uint8_t>* colourProfile, int* orientation)
 {
     JpegDecoder decoder;
     if (decodeJpeg(decoder, input)) {
         if (colourProfile)
             *colourProfile = std::move(decoder.colourProfile);
+        if (orientation)
+            *orientation = decoder.orientation;
         return std::move(decoder.image);
     }
     return failureOf(decoder, messages);
-}
-
-// The stored pixel that shows at (x, y) of the upright picture, both counted from the top-left,
-// for a stored picture of width x height. Orientations 5 to 8 swap the sides.
-struct StoredPixel {
-    size_t x, y;
-};
-
-StoredPixel storedPixelAt(int orientation, size_t x, size_t y, size_t width, size_t height)
-{
-    switch (orientation) {
-    case 2: // mirrored left-right
-        return {width - 1 - x, y};
-    case 3: // turned half way
-        return {width - 1 - x, height - 1 - y};
-    case 4: // flipped top-bottom
-        return {x, height - 1 - y};
-    case 5: // mirrored across the diagonal from the top-left
-        return {y, x};
-    case 6: // the stored rows run down the upright picture's right side
-        return {y, height - 1 - x};
-    case 7: // mirrored across the diagonal from the top-right
-        return {width - 1 - y, height - 1 - x};
-    case 8: // the stored rows run up the upright picture's left side
-        return {width - 1 - y, x};
-    default:
-        return {x, y};
-    }
-}
-
-// A new 24-bit picture standing as the EXIF orientation says; null when it cannot be allocated.
-Dib uprightCopy(const Dib& stored, int orientation)
-{
-    const auto from = dibGetLayout(stored);
-    if (!from)
-        return {};
-    const bool sidesSwap = orientation >= 5;
-    const size_t width = static_cast<size_t>(from->width);
-    const size_t height = static_cast<size_t>(from->height);
-    const size_t newWidth = sidesSwap ? height : width;
-    const size_t newHeight = sidesSwap ? width : height;
-    Dib upright = Dib::create(static_cast<int32_t>(newWidth), static_cast<int32_t>(newHeight), 24);
-    const auto to = dibGetLayout(upright);
-    if (!to)
-        return {};
-    // Both keep their top row last.
-    const uint8_t* source = stored.data() + from->pixelOffset;
-    uint8_t* target = upright.data() + to->pixelOffset;
-    for (size_t y = 0; y < newHeight; ++y) {
-        uint8_t* out = target + (newHeight - 1 - y) * to->stride;
-        for (size_t x = 0; x < newWidth; ++x, out += 3) {
-            const StoredPixel at = storedPixelAt(orientation, x, y, width, height);
-            std::memcpy(out, source + (height - 1 - at.y) * from->stride + at.x * 3, 3);
-        }
-    }
-    return upright;
 }
 
 Result<JpegThumbnailSource> readJpegThumbnail(JpegInput input, int maxSide,
@@ -360,7 +306,7 @@ Result<JpegThumbnailSource> readJpegThumbnail(JpegInput input, int maxSide,
     source.width = sidesSwap ? fullHeight : fullWidth;
     source.height = sidesSwap ? fullWidth : fullHeight;
     source.colourProfile = std::move(decoder.colourProfile);
-    if (decoder.orientation == 1) {
+    if (decoder.orientation == kStoredAsShown) {
         source.picture = std::move(decoder.image);
         return source;
     }
@@ -421,14 +367,14 @@ Result<FilePtr> openJpegFile(const std::string& path, FormatMessages* messages)
 } // namespace
 
 Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages,
-                         std::vector<uint8_t>* colourProfile)
+                         std::vector<uint8_t>* colourProfile, int* orientation)
 {
     auto file = openJpegFile(path, messages);
     if (!file)
         return fail(file.error());
     JpegInput input;
     input.file = file.value().get();
-    return readJpeg(input, messages, colourProfile);
+    return readJpeg(input, messages, colourProfile, orientation);
 }
 
 Result<JpegThumbnailSource> readJpegForThumbnail(const std::string& path, int maxSide,
@@ -451,53 +397,11 @@ Result<JpegThumbnailSource> readJpegBytesForThumbnail(ByteView file, int maxSide
 }
 
 Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages,
-                          std::vector<uint8_t>* colourProfile)
+                          std::vector<uint8_t>* colourProfile, int* orientation)
 {
     JpegInput input;
     input.bytes = file;
-    return readJpeg(input, messages, colourProfile);
-}
-
-int exifOrientation(ByteView app1)
-{
-    // "Exif\0\0", then a TIFF header whose offsets count from its own first byte.
-    static const uint8_t kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
-    if (!app1.data || app1.size < sizeof kExif + 8 ||
-        std::memcmp(app1.data, kExif, sizeof kExif) != 0)
-        return 1;
-    const uint8_t* tiff = app1.data + sizeof kExif;
-    const size_t size = app1.size - sizeof kExif;
-    bool little;
-    if (tiff[0] == 'I' && tiff[1] == 'I')
-        little = true;
-    else if (tiff[0] == 'M' && tiff[1] == 'M')
-        little = false;
-    else
-        return 1;
-    auto read16 = [&](size_t at) { return little ? readLe16(tiff + at) : readBe16(tiff + at); };
-    auto read32 = [&](size_t at) { return little ? readLe32(tiff + at) : readBe32(tiff + at); };
-    if (read16(2) != 42)
-        return 1;
-    // IFD0: a count, then that many 12-byte entries, all of which must be there.
-    const size_t directory = read32(4);
-    if (directory < 8 || directory > size - 2)
-        return 1;
-    const size_t count = read16(directory);
-    if (count > (size - directory - 2) / 12)
-        return 1;
-    constexpr uint16_t kOrientationTag = 0x0112;
-    constexpr uint16_t kShortType = 3;
-    for (size_t i = 0; i < count; ++i) {
-        const size_t entry = directory + 2 + i * 12;
-        if (read16(entry) != kOrientationTag)
-            continue;
-        // One SHORT, kept in the first two bytes of the value field.
-        if (read16(entry + 2) != kShortType || read32(entry + 4) != 1)
-            return 1;
-        const int orientation = read16(entry + 8);
-        return orientation >= 1 && orientation <= 8 ? orientation : 1;
-    }
-    return 1;
+    return readJpeg(input, messages, colourProfile, orientation);
 }
 
 Status WriteJpegFile(const std::string& path, const Dib& image, FormatMessages* messages)

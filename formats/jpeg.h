@@ -28,10 +28,13 @@ extern const char* const kJpegFatalErrorCaption; // "JPEG Fatal Error"
 //
 // colourProfile, when given, receives the ICC profile of the file's APP2 markers: empty when
 // there is none, its pieces do not fit together, or it is larger than kMaxColourProfileBytes.
+// The picture comes as stored; orientation, when given, receives the EXIF orientation of the
+// first APP1 marker holding EXIF data (formats/orientation.h), which the shared load applies.
 Result<Dib> ReadJpegFile(const std::string& path, FormatMessages* messages = nullptr,
-                         std::vector<uint8_t>* colourProfile = nullptr);
+                         std::vector<uint8_t>* colourProfile = nullptr, int* orientation = nullptr);
 Result<Dib> readJpegBytes(ByteView file, FormatMessages* messages = nullptr,
-                          std::vector<uint8_t>* colourProfile = nullptr);
+                          std::vector<uint8_t>* colourProfile = nullptr,
+                          int* orientation = nullptr);
 
 // The picture of a JPEG file for a thumbnail: decoded by the library at the smallest of 1/8,
 // 1/4, 1/2 and full size whose longer side still reaches maxSide (full size when the picture is
@@ -50,12 +53,6 @@ Result<JpegThumbnailSource> readJpegForThumbnail(const std::string& path, int ma
                                                  FormatMessages* messages = nullptr);
 Result<JpegThumbnailSource> readJpegBytesForThumbnail(ByteView file, int maxSide,
                                                       FormatMessages* messages = nullptr);
-
-// The orientation tag (1 to 8) of IFD0 in the data of an APP1 marker that starts with
-// "Exif\0\0", in either byte order: how the stored rows must be turned and mirrored to stand
-// upright, as the EXIF standard numbers it. 1 (as stored) for anything else, and for data that is
-// cut short, points outside itself or holds the tag with another type or count.
-int exifOrientation(ByteView app1);
 
 // Writes a 24- or 32-bit image (the fourth byte dropped) as a baseline YCbCr JPEG of quality
 // 100, top row first. No notes survive: the caller has asked the user first. A file that cannot

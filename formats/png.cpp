@@ -2,6 +2,7 @@
 
 #include "formats/colour_profile.h"
 #include "formats/diagnostics.h"
+#include "formats/orientation.h"
 #include "formats/png_idat.h"
 
 #include "core/file_io.h"
@@ -59,6 +60,7 @@ struct PngReader {
     // Set when the background and gamma steps were left out of this decode (see readPng).
     bool colourStepsDeferred = false;
     std::vector<uint8_t> colourProfile;
+    int orientation = kStoredAsShown;
 
     ~PngReader() { png_destroy_read_struct(&png, &info, nullptr); }
 };
@@ -184,10 +186,12 @@ bool allocateImage(PngReader& reader)
 
 // Chunks that cannot change a pixel. libpng allocates the length such a chunk claims before
 // reading it, so a 50-byte file could otherwise ask for 2 GiB; skipped chunks are read through
-// a small fixed buffer. Colour-space chunks (sRGB, iCCP, cHRM) stay: they can set the gamma.
+// a small fixed buffer. Colour-space chunks (sRGB, iCCP, cHRM) stay: they can set the gamma. So
+// does eXIf, whose orientation turns the picture; libpng holds it, as every chunk it keeps, to
+// its limit for one chunk (8 MB), far above what an orientation needs.
 void skipMetadataChunks(png_structp png)
 {
-    static const png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL\0eXIf";
+    static const png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0sPLT\0pCAL\0sCAL";
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, sizeof kSkipped / 5);
 }
 
@@ -220,7 +224,8 @@ bool decodeImage(PngReader& reader, ColourSteps colourSteps)
     if (!allocateImage(reader))
         return false;
     png_read_image(reader.png, reader.rows.data());
-    png_read_end(reader.png, nullptr);
+    // With the info structure, an eXIf chunk after the image data is kept as well.
+    png_read_end(reader.png, reader.info);
     return true;
 }
 
@@ -243,10 +248,26 @@ void keepColourProfile(PngReader& reader)
     }
 }
 
+// The orientation of the eXIf chunk, which holds the TIFF-structured EXIF data without the
+// "Exif" prefix of a JPEG marker.
+void keepOrientation(PngReader& reader)
+{
+    png_bytep exif = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_eXIf_1(reader.png, reader.info, &length, &exif) == PNG_INFO_eXIf && exif)
+        reader.orientation = exifTiffOrientation({exif, length});
+}
+
+// What a decode hands over besides the picture, each when asked for.
+struct PngMetadata {
+    std::vector<uint8_t>* colourProfile = nullptr;
+    int* orientation = nullptr;
+};
+
 // Decodes a PNG whose 8 signature bytes have been checked and consumed; readFn delivers the
 // rest from ioSource.
 Result<Dib> decodePng(png_rw_ptr readFn, void* ioSource, ColourSteps colourSteps,
-                      bool& colourStepsDeferred, std::vector<uint8_t>* colourProfile)
+                      bool& colourStepsDeferred, const PngMetadata& metadata)
 {
     PngReader reader;
     reader.png =
@@ -270,9 +291,13 @@ Result<Dib> decodePng(png_rw_ptr readFn, void* ioSource, ColourSteps colourSteps
     if (!decodeImage(reader, colourSteps))
         return fail(reader.failure);
     colourStepsDeferred = reader.colourStepsDeferred;
-    if (colourProfile) {
+    if (metadata.colourProfile) {
         keepColourProfile(reader);
-        *colourProfile = std::move(reader.colourProfile);
+        *metadata.colourProfile = std::move(reader.colourProfile);
+    }
+    if (metadata.orientation) {
+        keepOrientation(reader);
+        *metadata.orientation = reader.orientation;
     }
     return std::move(reader.image);
 }
@@ -283,18 +308,17 @@ Result<Dib> decodePng(png_rw_ptr readFn, void* ioSource, ColourSteps colourSteps
 // picture and is decoded again with every step; only files with such chunks pay for that.
 // rewind puts the source back just past the 8 signature bytes.
 template <typename Rewind>
-Result<Dib> readPng(png_rw_ptr readFn, void* ioSource, Rewind rewind,
-                    std::vector<uint8_t>* colourProfile)
+Result<Dib> readPng(png_rw_ptr readFn, void* ioSource, Rewind rewind, const PngMetadata& metadata)
 {
     bool deferred = false;
-    auto image = decodePng(readFn, ioSource, ColourSteps::Deferred, deferred, colourProfile);
+    auto image = decodePng(readFn, ioSource, ColourSteps::Deferred, deferred, metadata);
     if (!image || !deferred ||
         findOmbriSignature(image.value(), true, SignatureForm::Interleaved).intact())
         return image;
     image.value().reset();
     if (!rewind())
         return fail("cannot read the file again");
-    return decodePng(readFn, ioSource, ColourSteps::Applied, deferred, colourProfile);
+    return decodePng(readFn, ioSource, ColourSteps::Applied, deferred, metadata);
 }
 
 bool hasSignature(const uint8_t* bytes, size_t size)
@@ -400,7 +424,8 @@ Result<Dib> ReadPngFile(const std::string& path)
     return ReadPngFile(path, nullptr);
 }
 
-Result<Dib> ReadPngFile(const std::string& path, std::vector<uint8_t>* colourProfile)
+Result<Dib> ReadPngFile(const std::string& path, std::vector<uint8_t>* colourProfile,
+                        int* orientation)
 {
     auto opened = openRegularStream(path);
     if (!opened)
@@ -418,7 +443,7 @@ Result<Dib> ReadPngFile(const std::string& path, std::vector<uint8_t>* colourPro
         [stream] {
             return std::fseek(stream, static_cast<long>(kPngSignatureBytes), SEEK_SET) == 0;
         },
-        colourProfile);
+        PngMetadata{colourProfile, orientation});
 }
 
 Result<Dib> readPngBytes(ByteView file)
@@ -426,7 +451,7 @@ Result<Dib> readPngBytes(ByteView file)
     return readPngBytes(file, nullptr);
 }
 
-Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile)
+Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile, int* orientation)
 {
     if (!file.data || !hasSignature(file.data, file.size))
         return fail("not a PNG file");
@@ -437,7 +462,7 @@ Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile)
             source.offset = kPngSignatureBytes;
             return true;
         },
-        colourProfile);
+        PngMetadata{colourProfile, orientation});
 }
 
 namespace {

@@ -18,9 +18,13 @@ namespace ombri {
 Result<Dib> ReadPngFile(const std::string& path);
 Result<Dib> readPngBytes(ByteView file);
 // The same, also handing over the ICC profile of the file's iCCP chunk: empty when there is
-// none or it is larger than kMaxColourProfileBytes.
-Result<Dib> ReadPngFile(const std::string& path, std::vector<uint8_t>* colourProfile);
-Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile);
+// none or it is larger than kMaxColourProfileBytes. The picture comes as stored; orientation,
+// when given, receives the EXIF orientation of the file's eXIf chunk (formats/orientation.h),
+// which the shared load applies.
+Result<Dib> ReadPngFile(const std::string& path, std::vector<uint8_t>* colourProfile,
+                        int* orientation = nullptr);
+Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile,
+                         int* orientation = nullptr);
 
 // Writes a 24-bit image as an RGB PNG and a 32-bit one as RGBA: 8 bits per channel, no
 // interlacing, no ancillary chunk. Rows go to the file top first, so the last row in memory is

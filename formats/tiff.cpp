@@ -4,6 +4,7 @@
 #include "core/limits.h"
 #include "core/printable_name.h"
 #include "formats/colour_profile.h"
+#include "formats/orientation.h"
 
 #include <tiffio.h>
 
@@ -253,18 +254,19 @@ Status checkHeader(TIFF* tiff, const TiffHeader& header, uint64_t fileSize)
     return {};
 }
 
-// RGB(A) samples of 8 or 16 bits, stored row by row in the picture's own order, in strips or
-// tiles, interleaved or one plane per channel: read as stored, so that neither alpha nor colour
-// bytes are touched by a conversion. libtiff's own conversion would premultiply unassociated
-// alpha and round 16-bit samples; taking their high byte instead, as for 16-bit PNG, gives an
-// 8-bit picture widened by another program back byte for byte, notes included.
+// RGB(A) samples of 8 or 16 bits, in strips or tiles, interleaved or one plane per channel: read
+// as stored, so that neither alpha nor colour bytes are touched by a conversion, whatever the
+// orientation (the shared load turns the stored picture afterwards). libtiff's own conversion
+// would premultiply unassociated alpha and round 16-bit samples; taking their high byte instead,
+// as for 16-bit PNG, gives an 8-bit picture widened by another program back byte for byte,
+// notes included.
 bool readsStraight(const TiffHeader& header)
 {
     return (header.samples == 3 || header.samples == 4) &&
            (header.bitsPerSample == 8 || header.bitsPerSample == 16) &&
            header.photometric == PHOTOMETRIC_RGB &&
            (header.planar == PLANARCONFIG_CONTIG || header.planar == PLANARCONFIG_SEPARATE) &&
-           header.orientation == ORIENTATION_TOPLEFT && header.sampleFormat == SAMPLEFORMAT_UINT;
+           header.sampleFormat == SAMPLEFORMAT_UINT;
 }
 
 // Exchanges the first and third byte of each pixel while copying: file pixels are red first,
@@ -289,10 +291,6 @@ struct TargetImage {
     {
         return image.data() + layout.pixelOffset +
                static_cast<size_t>(layout.height - 1 - static_cast<int32_t>(y)) * layout.stride;
-    }
-    uint8_t* rowFromBottom(uint32_t y)
-    {
-        return image.data() + layout.pixelOffset + static_cast<size_t>(y) * layout.stride;
     }
 };
 
@@ -422,8 +420,9 @@ struct RgbaImageEnd {
 };
 
 // Every other layout is converted by libtiff, one band of strips or tiles at a time. The band is
-// asked for in the file's own row order (flipped left to right where the file says so), so that
-// it lands as one run of rows in the picture, and a damaged band costs only its own rows.
+// asked for in the file's own order, so that it lands as one run of rows in the stored picture,
+// which the shared load turns as the Orientation tag says; a damaged band costs only its own
+// rows. libtiff's own turn would apply only the flip part of orientations 5 to 8.
 size_t readThroughRgba(TIFF* tiff, const TiffHeader& header, TargetImage& target,
                        std::string& failure)
 {
@@ -434,10 +433,8 @@ size_t readThroughRgba(TIFF* tiff, const TiffHeader& header, TargetImage& target
         return 0;
     }
     std::unique_ptr<TIFFRGBAImage, RgbaImageEnd> ending(&rgba);
-    const bool topFirst =
-        rgba.orientation == ORIENTATION_TOPLEFT || rgba.orientation == ORIENTATION_TOPRIGHT ||
-        rgba.orientation == ORIENTATION_LEFTTOP || rgba.orientation == ORIENTATION_RIGHTTOP;
-    rgba.req_orientation = topFirst ? ORIENTATION_TOPLEFT : ORIENTATION_BOTLEFT;
+    // Asking for the file's own orientation makes libtiff neither flip nor mirror anything.
+    rgba.req_orientation = rgba.orientation;
 
     uint32_t bandRows = header.height;
     if (header.tiled)
@@ -458,9 +455,7 @@ size_t readThroughRgba(TIFF* tiff, const TiffHeader& header, TargetImage& target
         if (!TIFFRGBAImageGet(&rgba, band.data(), header.width, rows))
             continue;
         for (uint32_t row = 0; row < rows; ++row)
-            convertRgbaRow(band.data() + size_t{row} * header.width,
-                           topFirst ? target.rowFromTop(first + row)
-                                    : target.rowFromBottom(first + row),
+            convertRgbaRow(band.data() + size_t{row} * header.width, target.rowFromTop(first + row),
                            header.width, target.bytesPerPixel());
         ++decoded;
     }
@@ -495,7 +490,7 @@ std::vector<uint8_t> colourProfileOf(TIFF* tiff)
 }
 
 Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize, bool* alpha,
-                       std::vector<uint8_t>* colourProfile)
+                       std::vector<uint8_t>* colourProfile, int* orientation)
 {
     const TiffHeader header = readHeader(tiff);
     if (Status checked = checkHeader(tiff, header, fileSize); !checked)
@@ -524,6 +519,8 @@ Result<Dib> decodeTiff(TIFF* tiff, uint64_t fileSize, bool* alpha,
         *alpha = bitCount == 32 && marksAlpha(tiff);
     if (colourProfile)
         *colourProfile = colourProfileOf(tiff);
+    if (orientation)
+        *orientation = knownOrientation(header.orientation);
     return image;
 }
 
@@ -572,15 +569,17 @@ bool writeStrips(TIFF* tiff, const Dib& image, const DibLayout& layout)
 
 } // namespace
 
-Result<Dib> ReadTiffFile(const std::string& path, bool* alpha, std::vector<uint8_t>* colourProfile)
+Result<Dib> ReadTiffFile(const std::string& path, bool* alpha, std::vector<uint8_t>* colourProfile,
+                         int* orientation)
 {
     auto file = MappedFile::open(path);
     if (!file)
         return fail(file.error());
-    return readTiffBytes(file.value().view(), alpha, colourProfile);
+    return readTiffBytes(file.value().view(), alpha, colourProfile, orientation);
 }
 
-Result<Dib> readTiffBytes(ByteView file, bool* alpha, std::vector<uint8_t>* colourProfile)
+Result<Dib> readTiffBytes(ByteView file, bool* alpha, std::vector<uint8_t>* colourProfile,
+                          int* orientation)
 {
     beginTiffOperation();
     if (!file.data)
@@ -590,7 +589,7 @@ Result<Dib> readTiffBytes(ByteView file, bool* alpha, std::vector<uint8_t>* colo
                             {&source, readMemory, writeNothing, seekMemory, sizeMemory, mapMemory});
     if (!tiff)
         return fail(lastTiffError("not a TIFF file"));
-    return decodeTiff(tiff.get(), file.size, alpha, colourProfile);
+    return decodeTiff(tiff.get(), file.size, alpha, colourProfile, orientation);
 }
 
 Status WriteTiffFile(const std::string& path, const Dib& image)

@@ -2,6 +2,9 @@
 
 #include "core/dib.h"
 #include "core/limits.h"
+#include "formats/orientation.h"
+
+#include <cstdlib>
 
 namespace ombri::fuzz {
 
@@ -28,6 +31,24 @@ inline void touchEveryByte(const Dib& image)
         sum = static_cast<uint8_t>(sum + bytes[i]);
     volatile uint8_t sink = sum;
     (void)sink;
+}
+
+// Stands the decoded picture up as the shared load does: the reported orientation must be one of
+// 1 to 8, and the turned copy must have the stored picture's sides, exchanged for 5 to 8.
+inline void standUpright(const Dib& image, int orientation)
+{
+    if (orientation < 1 || orientation > 8)
+        std::abort();
+    if (orientation == kStoredAsShown)
+        return;
+    const Dib upright = uprightCopy(image, orientation);
+    if (upright.isNull())
+        return; // no room for the copy: the load says so
+    const bool sidesSwap = orientation >= 5;
+    if (DibGetWidth(upright) != (sidesSwap ? DibGetHeight(image) : DibGetWidth(image)) ||
+        DibGetHeight(upright) != (sidesSwap ? DibGetWidth(image) : DibGetHeight(image)))
+        std::abort();
+    touchEveryByte(upright);
 }
 
 } // namespace ombri::fuzz

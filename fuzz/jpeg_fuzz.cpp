@@ -1,5 +1,6 @@
 #include "formats/colour_profile.h"
 #include "formats/jpeg.h"
+#include "formats/orientation.h"
 #include "fuzz_image.h"
 
 #include <algorithm>
@@ -27,14 +28,17 @@ bool toldAsItShould(bool ok, const std::string& error, const ombri::FormatMessag
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    // The EXIF reader on its own, for inputs that are the data of an APP1 marker.
-    const int orientation = ombri::exifOrientation({data, size});
-    if (orientation < 1 || orientation > 8)
-        std::abort();
+    // The EXIF reader on its own, for inputs that are the data of an APP1 marker or of a PNG
+    // eXIf chunk.
+    for (const int tagged :
+         {ombri::exifOrientation({data, size}), ombri::exifTiffOrientation({data, size})})
+        if (tagged < 1 || tagged > 8)
+            std::abort();
 
     ombri::FormatMessages messages;
     std::vector<uint8_t> profile;
-    auto image = ombri::readJpegBytes({data, size}, &messages, &profile);
+    int orientation = 0;
+    auto image = ombri::readJpegBytes({data, size}, &messages, &profile, &orientation);
     if (profile.size() > ombri::kMaxColourProfileBytes)
         std::abort();
     if (!toldAsItShould(image.ok(), image.error(), messages))
@@ -43,6 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (ombri::DibGetBitCount(image.value()) != 24)
             std::abort();
         ombri::fuzz::touchEveryByte(image.value());
+        ombri::fuzz::standUpright(image.value(), orientation);
     }
 
     // The thumbnail decode, which also reads the EXIF orientation of APP1 markers and turns the

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<uint8_t> profile;
-    auto image = ombri::readTiffBytes({data, size}, nullptr, &profile);
+    int orientation = 0;
+    auto image = ombri::readTiffBytes({data, size}, nullptr, &profile, &orientation);
     if (profile.size() > ombri::kMaxColourProfileBytes)
         std::abort();
     if (!image.ok())
@@ -26,5 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (bitCount != 24 && bitCount != 32)
         std::abort();
     ombri::fuzz::touchEveryByte(image.value());
+    ombri::fuzz::standUpright(image.value(), orientation);
     return 0;
 }

@@ -28,6 +28,8 @@ OMBRI_PACKAGES=(
     libvips-tools
     # Every PNG the writer saves is checked by pngcheck in the tests.
     pngcheck
+    # exiftool tags test pictures with an orientation, as cameras and photo tools do.
+    libimage-exiftool-perl
     # The colour tests compare the reader's conversion with lcms2's own tificc, on an Adobe RGB
     # profile from colord's collection.
     liblcms2-utils

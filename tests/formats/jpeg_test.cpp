@@ -2,6 +2,7 @@
 
 #include "core/bytes.h"
 #include "core/limits.h"
+#include "formats/orientation.h"
 #include "support/imagemagick.h"
 #include "support/status.h"
 #include "support/test_support.h"

@@ -6,6 +6,7 @@
 #include "formats/png.h"
 #include "platform/scripted_prompt.h"
 #include "reader/command_ids.h"
+#include "reader/note_status.h"
 #include "reader/openable_reader_document.h"
 #include "support/dib_compare.h"
 #include "support/status.h"
@@ -173,6 +174,26 @@ TEST_F(ReaderOpenTest, NoteCommandsFollowThePicturesNotes)
     for (int command : noteCommands)
         EXPECT_FALSE(m_doc.isCommandEnabled(command)) << command;
     EXPECT_EQ(m_doc.BuildDisplayImage(true), &m_doc.image());
+}
+
+// A carrier turned by its orientation tag is shown standing, its notes lined up with it, and the
+// status bar says where they were found, as for a carrier another program turned pixel by pixel.
+TEST_F(ReaderOpenTest, TaggedCarrierIsShownUprightWithItsNotes)
+{
+    writeCarrier(file("stored.png"), greyPicture(12, 10, 80), notesAt(12, 10, {{3, 5}}));
+    const std::vector<uint8_t> marker = test::exifOrientationMarker(6, true);
+    test::writeFileBytes(file("tagged.png"),
+                         test::withPngChunk(test::readFileBytes(file("stored.png")), "eXIf",
+                                            std::vector<uint8_t>(marker.begin() + 6, marker.end()),
+                                            test::ChunkPlace::AfterHeader));
+    ASSERT_TRUE(m_doc.OnOpenDocument(file("tagged.png")));
+    EXPECT_EQ(m_doc.width(), 10);
+    EXPECT_EQ(m_doc.height(), 12);
+    ASSERT_TRUE(m_doc.hasNoteLayer());
+    // The stored note at (3, 5) from the top-left shows at (10 - 1 - 5, 3).
+    EXPECT_EQ(*m_doc.noteLayer(), notesAt(10, 12, {{4, 3}}));
+    EXPECT_EQ(noteStatusText(m_doc), std::string("Notes: 1 pixel, found in ") +
+                                         turnedPictureDescription(Orientation::Turned90));
 }
 
 TEST_F(ReaderOpenTest, FailedOpenEmptiesTheDocumentSilently)

@@ -365,6 +365,30 @@ TEST_F(ThumbnailCache, JpegIsShownUprightAndLabelledWithItsUprightSize)
     EXPECT_EQ(lookUpThumbnail(root(), broken, ThumbnailSize::Normal), ThumbnailState::Failed);
 }
 
+// A PNG turned by its eXIf chunk is read through the shared load, which stands it up once; the
+// thumbnail is made from the upright picture and labelled with its upright size, as for JPEG.
+TEST_F(ThumbnailCache, TaggedPngIsShownUprightOnce)
+{
+    const std::string stored = m_dir.file("stored.png");
+    ASSERT_TRUE(WritePngFile(stored, test::makeQuadrantImage(1000, 600)).ok());
+    const std::vector<uint8_t> marker = test::exifOrientationMarker(6, false);
+    const std::string path = m_dir.file("turned.png");
+    test::writeFileBytes(path,
+                         test::withPngChunk(test::readFileBytes(stored), "eXIf",
+                                            std::vector<uint8_t>(marker.begin() + 6, marker.end()),
+                                            test::ChunkPlace::AfterHeader));
+
+    auto made = makeThumbnail(root(), path, ThumbnailSize::Normal);
+    ASSERT_TRUE(made.ok()) << made.error();
+    EXPECT_EQ(DibGetWidth(made.value()), 77);
+    EXPECT_EQ(DibGetHeight(made.value()), 128);
+    EXPECT_TRUE(cornersShow(made.value(), {2, 0, 3, 1}));
+    const std::string entry =
+        thumbnailPath(root(), fileUri(fs::canonical(path).string()), ThumbnailSize::Normal);
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Width"), "600");
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Height"), "1000");
+}
+
 // Threads listing the same folder at once all get their pictures and leave one good entry each.
 TEST_F(ThumbnailCache, ThreadsMakingTheSameEntriesAtOnce)
 {

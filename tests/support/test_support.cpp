@@ -2,6 +2,8 @@
 
 #include "core/bytes.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +118,28 @@ std::vector<uint8_t> withApp1Marker(const std::vector<uint8_t>& jpeg,
     file.insert(file.end(), data.begin(), data.end());
     if (jpeg.size() > 2)
         file.insert(file.end(), jpeg.begin() + 2, jpeg.end());
+    return file;
+}
+
+std::vector<uint8_t> withPngChunk(const std::vector<uint8_t>& png, const char* type,
+                                  const std::vector<uint8_t>& data, ChunkPlace place)
+{
+    // The signature and the header chunk take 33 bytes, the end chunk the last 12.
+    constexpr size_t kAfterHeader = 33, kEndChunkBytes = 12;
+    if (png.size() < kAfterHeader + kEndChunkBytes)
+        return png;
+    std::vector<uint8_t> chunk(8);
+    writeBe32(chunk.data(), static_cast<uint32_t>(data.size()));
+    std::memcpy(chunk.data() + 4, type, 4);
+    chunk.insert(chunk.end(), data.begin(), data.end());
+    const uLong crc =
+        crc32(crc32(0, nullptr, 0), chunk.data() + 4, static_cast<uInt>(chunk.size() - 4));
+    uint8_t crcBytes[4];
+    writeBe32(crcBytes, static_cast<uint32_t>(crc));
+    chunk.insert(chunk.end(), crcBytes, crcBytes + 4);
+    std::vector<uint8_t> file = png;
+    const size_t at = place == ChunkPlace::AfterHeader ? kAfterHeader : png.size() - kEndChunkBytes;
+    file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), chunk.begin(), chunk.end());
     return file;
 }
 

@@ -53,6 +53,14 @@ std::vector<uint8_t> exifOrientationMarker(uint16_t orientation, bool bigEndian)
 std::vector<uint8_t> withApp1Marker(const std::vector<uint8_t>& jpeg,
                                     const std::vector<uint8_t>& data);
 
+// Where withPngChunk puts a chunk: right after the header chunk, or after the image data, just
+// before the end chunk (where the format allows text and EXIF chunks too).
+enum class ChunkPlace { AfterHeader, AfterImage };
+
+// The PNG file with one more chunk of this type and data, its checksum right.
+std::vector<uint8_t> withPngChunk(const std::vector<uint8_t>& png, const char* type,
+                                  const std::vector<uint8_t>& data, ChunkPlace place);
+
 std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool fileExists(const std::string& path);

@@ -4,7 +4,9 @@
 // the picture as it now is.
 
 #include "formats/bmp.h"
+#include "formats/dispatch.h"
 #include "platform/scripted_prompt.h"
+#include "support/exiftool.h"
 #include "support/imagemagick.h"
 #include "support/status.h"
 #include "support/test_support.h"
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <tuple>
 
@@ -140,6 +143,45 @@ TEST_P(TurnedByOtherPrograms, RewrittenUnturnedTheCarrierKeepsEveryNote)
     ASSERT_TRUE(doc.hasNoteLayer());
     EXPECT_EQ(*doc.noteLayer(), notes);
     EXPECT_FALSE(doc.IsModified());
+}
+
+// A photo tool that turns a picture by its orientation tag moves no pixel, but every program
+// shows the picture turned, and so do ours: the notes are found where the turn puts them, and
+// saving writes the upright picture with the marker in its place and no tag.
+TEST_P(TurnedByOtherPrograms, TaggedTheNotesTurnWithThePicture)
+{
+    const auto& [extension, depth] = GetParam();
+    if (extension != "png" && extension != "tif")
+        GTEST_SKIP() << "only PNG and TIFF carriers carry an orientation tag";
+    if (!haveExiftool())
+        GTEST_SKIP() << "exiftool is not installed";
+    ASSERT_NO_FATAL_FAILURE(saveCarrier(extension, depth));
+    // EXIF orientations 2 to 8, named by what they do to the picture as stored.
+    const Orientation kTagged[] = {Orientation::Mirrored, Orientation::Turned180,
+                                   Orientation::Flipped,  Orientation::Transposed,
+                                   Orientation::Turned90, Orientation::Transversed,
+                                   Orientation::Turned270};
+    for (int tag = 2; tag <= 8; ++tag) {
+        SCOPED_TRACE("orientation tag " + std::to_string(tag));
+        const std::string tagged = dir.file(std::string("tagged.") + extension);
+        std::filesystem::copy_file(carrier, tagged,
+                                   std::filesystem::copy_options::overwrite_existing);
+        ASSERT_EQ(tagOrientation({tagged}, tag), "");
+        SavableWriterDocument doc(prompt);
+        ASSERT_TRUE(doc.OnOpenDocument(tagged)) << doc.lastOpenError();
+        const Orientation turn = kTagged[tag - 2];
+        ASSERT_TRUE(doc.foundSignature().intact());
+        EXPECT_EQ(doc.foundSignature().orientation, turn);
+        ASSERT_TRUE(doc.hasNoteLayer());
+        EXPECT_EQ(*doc.noteLayer(), orientedNotes(notes, kWidth, kHeight, turn));
+        EXPECT_TRUE(doc.IsModified());
+        const std::string saved = dir.file(std::string("saved.") + extension);
+        ASSERT_EQ(doc.SaveImageByExtension(saved), SavableWriterDocument::SaveOutcome::Saved);
+        const LoadedImage reopened = loadCheckedImage(saved);
+        EXPECT_EQ(reopened.orientation, 1);
+        EXPECT_EQ(reopened.signature.orientation, Orientation::Normal);
+        EXPECT_EQ(DibGetWidth(reopened.image), doc.width());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCarrierFormat, TurnedByOtherPrograms,
