@@ -64,8 +64,8 @@ done
 export python
 
 # One operation a line: name | the carrier formats it takes | the file it makes | the command,
-# which reads "$in" and writes "$out" (the rest of the line, pipes included). The first word of the command is the program that must be
-# installed.
+# which reads "$in" and writes "$out" (the rest of the line, pipes included). The first word of
+# the command is the program that must be installed.
 operations() {
     cat <<'EOF'
 optipng -o2|png|png|optipng -quiet -o2 -out "$out" "$in"
@@ -208,7 +208,7 @@ runCarrier() {
         [[ $inputs == '*' || $inputs == "$format" ]] || continue
         out=$work/$carrier.$index.$made
         if ! programInstalled "${command%% *}" ||
-            ! (cd "$work" && in=$in out=$out eval "$command") >/dev/null 2>&1 ||
+            ! (cd "$work" && eval "$command") </dev/null >/dev/null 2>&1 ||
             [[ ! -s $out ]]; then
             printf '%s\t%s\t%s\tn/a\n' "$name" "$carrier" "$made"
             continue
