@@ -182,26 +182,31 @@ judge() {
     notes=$(infoValue notes "$info")
     bits=$(infoValue bits "$info")
     if [[ $depth == 32 && $bits != 32 ]]; then
-        [[ $notes == no ]] && echo dropped || echo invented
+        if [[ $notes == no ]]; then echo dropped; else echo invented; fi
         return
     fi
     if [[ $notes != yes ]]; then
         echo lost
         return
     fi
-    "$ombri" notes "$copy" -o "$copy.notes.png" >/dev/null 2>&1 &&
-        cmp -s "$copy.notes.png" "$work/$carrier.notes.png" || {
+    if ! "$ombri" notes "$copy" -o "$copy.notes.png" >/dev/null 2>&1 ||
+        ! cmp -s "$copy.notes.png" "$work/$carrier.notes.png"; then
         echo lost
         return
-    }
+    fi
     local orientation
     orientation=$(infoValue orientation "$info")
-    [[ -z $orientation || $orientation == normal ]] && echo kept || echo "$orientation"
+    if [[ -z $orientation || $orientation == normal ]]; then
+        echo kept
+    else
+        echo "$orientation"
+    fi
 }
 
 # Every operation on one carrier, a line each: operation, carrier, format made, result.
 runCarrier() {
     local carrier=$1 format=${1##*.} name inputs made command index=0
+    # shellcheck disable=SC2034 # in and out are read by the operation's command
     local in=$work/$carrier out
     while IFS='|' read -r name inputs made command; do
         index=$((index + 1))
@@ -225,6 +230,7 @@ if ((${#carriers[@]} == 0 || ${#carriers[@]} % 8 != 0)); then
 fi
 export -f runCarrier judge infoValue operations pillow programInstalled
 export ombri work
+# shellcheck disable=SC2016 # the carrier is the inner shell's own argument
 printf '%s\n' "${carriers[@]}" | xargs -P "$jobs" -I{} bash -c 'runCarrier "$1"' _ {} \
     >"$work/results.tsv"
 
