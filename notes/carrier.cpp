@@ -431,8 +431,12 @@ SignatureFind findMarker(const Dib& image, bool signatureRowFlag, SignatureForm 
     // of the interleaved carriers carry it over whole pixels, as BMP, PNG and TIFF do.
     const SignatureFind whole = searchMarker(image, *layout, signatureRowFlag, 4).found;
     const SignatureFind planar = colourSearch.found;
-    const SignatureFind alphaMarker =
-        form == SignatureForm::Planar && planar.intact() ? planar : whole;
+    // Of two intact forms the one lying where the writer puts it wins: a white left edge lets
+    // the colour bytes pass for a marker running down the column from an interleaved one's
+    // lead.
+    const bool planarFirst =
+        planar.intact() && (!whole.intact() || planar.orientation <= whole.orientation);
+    const SignatureFind alphaMarker = form == SignatureForm::Planar && planarFirst ? planar : whole;
     if (alphaMarker.intact()) {
         // Alpha of 255 everywhere passes the four-byte marker of a 24-bit carrier too, in the
         // same place; its notes are then in blue, where the blue bits look like notes.

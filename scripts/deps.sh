@@ -28,7 +28,23 @@ OMBRI_PACKAGES=(
     libvips-tools
     # Every PNG the writer saves is checked by pngcheck in the tests.
     pngcheck
-    # exiftool tags test pictures with an orientation, as cameras and photo tools do.
+    # The tool tests (scripts/tool_table.sh) put carriers through the programs people use on
+    # pictures; each operation keeps the pixels, and the notes must come through:
+    # optipng, pngcrush, advpng and zopflipng recompress PNG files;
+    optipng
+    pngcrush
+    advancecomp
+    zopfli
+    # netpbm's pngtopnm, pnmtopng and pamtopng take a PNG apart and put it together again;
+    netpbm
+    # Pillow opens and saves every carrier format, and changes RGBA to RGB and back;
+    python3-pil
+    # GraphicsMagick converts between them as ImageMagick does, with code of its own;
+    graphicsmagick
+    # tiffcp rewrites a TIFF compressed, planar or tiled;
+    libtiff-tools
+    # exiftool adds metadata to PNG and TIFF files, and tags test pictures with an
+    # orientation, as cameras and photo tools do.
     libimage-exiftool-perl
     # The colour tests compare the reader's conversion with lcms2's own tificc, on an Adobe RGB
     # profile from colord's collection.

@@ -769,5 +769,57 @@ TEST(TiffOtherPrograms, CarriersRewrittenWithTheSameValuesKeepTheirNotes)
     }
 }
 
+// A grey picture widened to 16 bits, each value times 256 (alpha beside the grey or not) or
+// times 257 (vips' own grey16), reads back as the 8-bit values it came from: the high byte of
+// each sample, as for colour and for 16-bit PNG. libtiff's conversion takes that byte for grey,
+// where for colour it rounds; an alpha sample beside the grey changes nothing.
+TEST(TiffOtherPrograms, SixteenBitGreyReadsAsItsHighByte)
+{
+    if (!haveVips())
+        GTEST_SKIP() << "vips is not installed";
+    test::TempDir dir;
+    constexpr int32_t kWidth = 64, kHeight = 32;
+    const std::string header =
+        "P5\n" + std::to_string(kWidth) + " " + std::to_string(kHeight) + "\n255\n";
+    std::vector<uint8_t> pgm(header.begin(), header.end());
+    Dib expected = Dib::create(kWidth, kHeight, 24);
+    auto layout = dibGetLayout(expected);
+    ASSERT_TRUE(layout.has_value());
+    for (int32_t y = 0; y < kHeight; ++y) {
+        uint8_t* row = expected.data() + layout->pixelOffset +
+                       static_cast<size_t>(kHeight - 1 - y) * layout->stride;
+        for (int32_t x = 0; x < kWidth; ++x) {
+            const auto value = static_cast<uint8_t>((y * kWidth + x) % 256);
+            pgm.push_back(value);
+            std::memset(row + 3 * x, value, 3);
+        }
+    }
+    const std::string grey = dir.file("grey.pgm");
+    test::writeFileBytes(grey, pgm);
+    const std::string wide = dir.file("wide.v");
+    const std::string shifted = dir.file("shifted.v");
+    const std::string withAlpha = dir.file("with-alpha.v");
+    const std::string narrowWithAlpha = dir.file("narrow-with-alpha.v");
+    ASSERT_EQ(runVips("cast " + grey + " " + wide + " ushort"), "");
+    ASSERT_EQ(runVips("boolean_const " + wide + " " + shifted + " lshift 8"), "");
+    ASSERT_EQ(runVips("bandjoin_const " + shifted + " " + withAlpha + " 51200"), "");
+    ASSERT_EQ(runVips("bandjoin_const " + grey + " " + narrowWithAlpha + " 200"), "");
+
+    const std::string out = dir.file("grey16.tif");
+    const std::pair<const char*, std::string> widenings[] = {
+        {"times 256", "copy " + shifted + " " + out + " --interpretation grey16"},
+        {"times 256 with alpha", "copy " + withAlpha + " " + out + " --interpretation grey16"},
+        {"times 257", "colourspace " + grey + " " + out + " grey16"},
+        {"8 bits with alpha", "copy " + narrowWithAlpha + " " + out},
+    };
+    for (const auto& [name, arguments] : widenings) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(runVips(arguments), "");
+        auto loaded = ReadTiffFile(out);
+        ASSERT_TRUE(loaded) << loaded.error();
+        EXPECT_EQ(test::dibDifference(loaded.value(), expected), "");
+    }
+}
+
 } // namespace
 } // namespace ombri

@@ -103,6 +103,7 @@ Dib carrier(const Dib& picture, const NoteLayer& notes, SaveDepth depth, Style s
 struct Reading {
     bool intact = false;
     CarrierByte carrier = CarrierByte::Blue;
+    Orientation orientation = Orientation::Normal;
     NoteLayer notes;
 };
 
@@ -112,6 +113,7 @@ Reading read(const Dib& image, SignatureForm form = SignatureForm::Interleaved)
     const SignatureFind found = findOmbriSignature(image, true, form);
     reading.intact = found.intact();
     reading.carrier = found.carrier;
+    reading.orientation = found.orientation;
     if (found.intact()) {
         std::optional<NoteLayer> notes;
         ExtractNoteLayer(image, notes, found.carrier);
@@ -248,6 +250,7 @@ TEST(CarrierChoice, SgiCarriersAtBothDepthsAndConvertedOnes)
         ASSERT_TRUE(own.intact) << picture.kind;
         EXPECT_EQ(own.carrier, CarrierByte::Alpha) << picture.kind;
         EXPECT_EQ(own.notes, notes) << picture.kind;
+        EXPECT_EQ(own.orientation, Orientation::Normal) << picture.kind;
         EXPECT_FALSE(read(withoutAlpha(planar), SignatureForm::Planar).intact) << picture.kind;
 
         const Reading converted =
@@ -256,6 +259,9 @@ TEST(CarrierChoice, SgiCarriersAtBothDepthsAndConvertedOnes)
         ASSERT_TRUE(converted.intact) << picture.kind;
         EXPECT_EQ(converted.carrier, CarrierByte::Alpha) << picture.kind;
         EXPECT_EQ(converted.notes, notes) << picture.kind;
+        // A page's white left edge holds odd colour bytes all the way down from the marker's
+        // lead, which must not make the carrier read as transposed.
+        EXPECT_EQ(converted.orientation, Orientation::Normal) << picture.kind;
     }
 }
 
