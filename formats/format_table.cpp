@@ -9,6 +9,7 @@
 #include "formats/png.h"
 #include "formats/sgi.h"
 #include "formats/tiff.h"
+#include "formats/webp.h"
 
 #include <algorithm>
 #include <iterator>
@@ -63,6 +64,12 @@ void loadPng(const std::string& path, LoadedImage& out)
 void loadTiff(const std::string& path, LoadedImage& out)
 {
     take(ReadTiffFile(path, &out.declaresAlpha, &out.colourProfile), out);
+}
+
+// A WebP file keeps its profile in an ICCP chunk, and has alpha when its header says so.
+void loadWebp(const std::string& path, LoadedImage& out)
+{
+    take(ReadWebpFile(path, &out.declaresAlpha, &out.colourProfile), out);
 }
 
 // DPX and Cineon pictures bring their notes along in bit 0 of every pixel word.
@@ -123,6 +130,8 @@ constexpr ImageFormat kCineonFormat = {"Cineon", {"cin"}, {"image/x-cineon"}, nu
     saveFilm<FilmFormat::Cineon>};
 constexpr ImageFormat kJpegFormat = {"JPEG", {"jpg", "jpeg"}, {"image/jpeg"}, "JPEG Image",
     Stepping::Stepped, NoteForm::None, Alpha::None, loadJpeg, saveJpeg};
+constexpr ImageFormat kWebpFormat = {"WebP", {"webp"}, {"image/webp"}, "WebP Image",
+    Stepping::Stepped, NoteForm::None, Alpha::Kept, loadWebp, nullptr};
 // GIF and PCX files open in both programs but are not stepped through, nor written.
 constexpr ImageFormat kGifFormat = {"GIF", {"gif"}, {"image/gif"}, "GIF Image", Stepping::Skipped,
     NoteForm::None, Alpha::None, load<ReadGifFile>, nullptr};
@@ -135,7 +144,7 @@ namespace {
 // The order of the lists the user reads; the save dialogs start at the first format written.
 constexpr const ImageFormat* kImageFormats[] = {
     &kPngFormat,    &kBmpFormat,  &kTiffFormat, &kSgiFormat, &kDpxFormat,
-    &kCineonFormat, &kJpegFormat, &kGifFormat,  &kPcxFormat,
+    &kCineonFormat, &kJpegFormat, &kWebpFormat, &kGifFormat, &kPcxFormat,
 };
 
 char asciiLower(char c)

@@ -4,6 +4,7 @@
 #include "core/dib.h"
 #include "core/file_io.h"
 #include "formats/png.h"
+#include "formats/webp.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -82,6 +83,15 @@ Result<ImageSize> pngSize(const HeaderReader& file, const ImageFormat&)
 {
     const auto start = file.start(24);
     const auto dimensions = readPngDimensions({start.data(), start.size()});
+    if (!dimensions)
+        return badHeader();
+    return sized(dimensions->width, dimensions->height);
+}
+
+Result<ImageSize> webpSize(const HeaderReader& file, const ImageFormat&)
+{
+    const auto start = file.start(30);
+    const auto dimensions = readWebpDimensions({start.data(), start.size()});
     if (!dimensions)
         return badHeader();
     return sized(dimensions->width, dimensions->height);
@@ -238,6 +248,7 @@ constexpr Probe kProbes[] = {
     {&kBmpFormat, bmpSize},   {&kPngFormat, pngSize},     {&kSgiFormat, sgiSize},
     {&kJpegFormat, jpegSize}, {&kCineonFormat, filmSize}, {&kDpxFormat, filmSize},
     {&kGifFormat, gifSize},   {&kPcxFormat, pcxSize},     {&kTiffFormat, tiffSize},
+    {&kWebpFormat, webpSize},
 };
 
 } // namespace
