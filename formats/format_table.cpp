@@ -130,8 +130,9 @@ constexpr ImageFormat kCineonFormat = {"Cineon", {"cin"}, {"image/x-cineon"}, nu
     saveFilm<FilmFormat::Cineon>};
 constexpr ImageFormat kJpegFormat = {"JPEG", {"jpg", "jpeg"}, {"image/jpeg"}, "JPEG Image",
     Stepping::Stepped, NoteForm::None, Alpha::None, loadJpeg, saveJpeg};
+// Lossless WebP keeps every byte, so it carries the notes as PNG does; lossy files open alike.
 constexpr ImageFormat kWebpFormat = {"WebP", {"webp"}, {"image/webp"}, "WebP Image",
-    Stepping::Stepped, NoteForm::None, Alpha::Kept, loadWebp, nullptr};
+    Stepping::Stepped, NoteForm::MarkerInLastRow, Alpha::Kept, loadWebp, save<WriteWebpFile>};
 // GIF and PCX files open in both programs but are not stepped through, nor written.
 constexpr ImageFormat kGifFormat = {"GIF", {"gif"}, {"image/gif"}, "GIF Image", Stepping::Skipped,
     NoteForm::None, Alpha::None, load<ReadGifFile>, nullptr};

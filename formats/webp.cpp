@@ -5,10 +5,12 @@
 
 #include <webp/decode.h>
 #include <webp/demux.h>
+#include <webp/encode.h>
 
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace ombri {
 
@@ -130,7 +132,90 @@ void keepColourProfile(ByteView file, std::vector<uint8_t>& profile)
     WebPDemuxReleaseChunkIterator(&chunk);
 }
 
+// Owns the picture libwebp encodes from, and the memory it allocates for it.
+struct EncoderPicture {
+    WebPPicture picture;
+
+    EncoderPicture() { WebPPictureInit(&picture); }
+    ~EncoderPicture() { WebPPictureFree(&picture); }
+    EncoderPicture(const EncoderPicture&) = delete;
+    EncoderPicture& operator=(const EncoderPicture&) = delete;
+};
+
+// Fills libwebp's ARGB words (alpha in the top byte) from the picture's rows, the file's top row
+// first; a 24-bit picture is opaque.
+bool fillArgb(WebPPicture& picture, const Dib& image, const DibLayout& layout)
+{
+    picture.use_argb = 1;
+    picture.width = layout.width;
+    picture.height = layout.height;
+    if (!WebPPictureAlloc(&picture))
+        return false;
+    const size_t bytesPerPixel = layout.bitCount / 8u;
+    const uint8_t* rows = image.data() + layout.pixelOffset;
+    for (size_t y = 0; y < static_cast<size_t>(layout.height); ++y) {
+        const uint8_t* pixel = rows + (static_cast<size_t>(layout.height) - 1 - y) * layout.stride;
+        uint32_t* word = picture.argb + y * static_cast<size_t>(picture.argb_stride);
+        for (int32_t x = 0; x < layout.width; ++x, pixel += bytesPerPixel) {
+            const uint32_t alpha = bytesPerPixel == 4 ? pixel[3] : 0xFFu;
+            word[x] = alpha << 24 | uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
+        }
+    }
+    return true;
+}
+
+// libwebp hands the file over in pieces as it makes it; they go straight to the save's file.
+int writeToFile(const uint8_t* bytes, size_t size, const WebPPicture* picture)
+{
+    return static_cast<AtomicFile*>(picture->custom_ptr)->write(bytes, size) ? 1 : 0;
+}
+
+std::string reasonOf(WebPEncodingError error)
+{
+    switch (error) {
+    case VP8_ENC_ERROR_OUT_OF_MEMORY:
+    case VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY:
+        return "out of memory";
+    case VP8_ENC_ERROR_BAD_DIMENSION:
+        return "WebP files hold pictures of at most 16383 x 16383 pixels";
+    default:
+        return "the WebP encoder failed";
+    }
+}
+
 } // namespace
+
+Status WriteWebpFile(const std::string& path, const Dib& image)
+{
+    auto layout = dibGetLayout(image);
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
+        return fail("only 24- and 32-bit images can be saved as WebP");
+    if (static_cast<uint32_t>(layout->width) > kMaxWebpSide ||
+        static_cast<uint32_t>(layout->height) > kMaxWebpSide)
+        return fail("WebP files hold pictures of at most 16383 x 16383 pixels; this one is " +
+                    std::to_string(layout->width) + " x " + std::to_string(layout->height));
+    // Lossless, and exact: by default the encoder would change the colours under transparent
+    // pixels to compress them better. The shortcut functions for lossless files leave exact off.
+    WebPConfig config;
+    if (!WebPConfigInit(&config))
+        return fail("cannot start the WebP encoder");
+    config.lossless = 1;
+    config.exact = 1;
+    // The file first: a folder that cannot take it is told before the picture is compressed.
+    AtomicFile file(path);
+    if (!file.open())
+        return fail(file.error());
+    EncoderPicture encoder;
+    if (!fillArgb(encoder.picture, image, *layout))
+        return fail("out of memory");
+    encoder.picture.writer = writeToFile;
+    encoder.picture.custom_ptr = &file;
+    if (!WebPEncode(&config, &encoder.picture))
+        return fail(file.writeFailed() ? file.error() : reasonOf(encoder.picture.error_code));
+    if (!file.commit())
+        return fail(file.error());
+    return {};
+}
 
 Result<Dib> readWebpBytes(ByteView file, bool* declaresAlpha, std::vector<uint8_t>* colourProfile)
 {

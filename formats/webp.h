@@ -26,6 +26,13 @@ Result<Dib> ReadWebpFile(const std::string& path, bool* declaresAlpha = nullptr,
 Result<Dib> readWebpBytes(ByteView file, bool* declaresAlpha = nullptr,
                           std::vector<uint8_t>* colourProfile = nullptr);
 
+// Writes a 24- or 32-bit picture as a lossless WebP file, 32-bit pictures with their alpha byte
+// (libwebp leaves the alpha channel out when every pixel is opaque). Every byte is kept, the
+// colours under fully transparent pixels too. A picture wider or higher than kMaxWebpSide is
+// refused before anything is written. Written through a file that replaces the target only when
+// complete.
+Status WriteWebpFile(const std::string& path, const Dib& image);
+
 // The size of the canvas a WebP file declares, read from its first chunk (30 bytes at most)
 // without decoding anything; nothing for bytes that are no WebP header.
 struct WebpDimensions {

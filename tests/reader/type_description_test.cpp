@@ -32,6 +32,7 @@ TEST(TypeDescription, ByTheLastExtensionOfTheName)
         {".bashrc", "bashrc File"},
         {".png", "PNG Image"},
         {"film.Dpx", "Dpx File"},
+        {"web.WEBP", "WebP Image"},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(TypeDescription(FileExtension(name)), expected) << name;

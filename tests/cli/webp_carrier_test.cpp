@@ -1,0 +1,118 @@
+// Lossless WebP carriers written by ombri keep every note through the tools people pass them
+// through: libwebp's own dwebp and cwebp, and ImageMagick to PNG and back. A picture larger than
+// WebP holds is refused.
+
+#include "cli_fixture.h"
+#include "formats/webp.h"
+#include "support/imagemagick.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace ombri::cli {
+namespace {
+
+using namespace test_cli;
+
+bool haveWebpTools()
+{
+    static const bool found =
+        std::system("{ command -v cwebp && command -v dwebp; } >/dev/null 2>&1") == 0;
+    return found;
+}
+
+// Runs a command line; empty when it succeeds, else the command and what it printed.
+std::string run(const std::string& command)
+{
+    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return "cannot run " + command;
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    return pclose(pipe) == 0 ? std::string() : command + ": " + output;
+}
+
+class CliWebpCarrierTest : public CliFilesTest, public testing::WithParamInterface<const char*> {
+  protected:
+    // A WebP carrier of roundTripNotes(seed) in the depth under test.
+    std::string notedWebp(const std::string& name, uint32_t seed)
+    {
+        const std::string path = file(name);
+        const RunResult result = ombri({"embed", plainPicture("source-" + name + ".bmp"),
+                                        mask("mask-" + name + ".png", roundTripNotes(seed)), "-o",
+                                        path, "--depth", GetParam()});
+        EXPECT_EQ(result.code, 0) << result.err;
+        return path;
+    }
+};
+
+TEST_P(CliWebpCarrierTest, NotesSurviveLibwebpsToolsAndImageMagick)
+{
+    if (!haveWebpTools() || !test::haveImageMagick())
+        GTEST_SKIP() << "needs cwebp and dwebp (Debian package webp) and ImageMagick";
+    const NoteLayer notes = roundTripNotes(21);
+    const std::string noted = notedWebp("noted.webp", 21);
+    EXPECT_EQ(notesIn(noted), notes);
+    const RunResult info = ombri({"info", noted});
+    EXPECT_NE(info.out.find("notes: yes"), std::string::npos) << info.out;
+
+    // dwebp's PAM and PNG, each made a lossless file again by cwebp.
+    for (const char* decoded : {"dwebp.pam", "dwebp.png"}) {
+        SCOPED_TRACE(decoded);
+        const std::string option =
+            std::string(decoded).find(".pam") != std::string::npos ? " -pam" : "";
+        ASSERT_EQ(run("dwebp -quiet '" + noted + "'" + option + " -o '" + file(decoded) + "'"), "");
+        const std::string again = file(std::string(decoded) + ".webp");
+        ASSERT_EQ(run("cwebp -quiet -lossless -exact '" + file(decoded) + "' -o '" + again + "'"),
+                  "");
+        EXPECT_EQ(notesIn(again), notes);
+    }
+    EXPECT_EQ(notesIn(file("dwebp.png")), notes);
+
+    // ImageMagick to PNG, and from that PNG to lossless WebP again.
+    ASSERT_EQ(test::runConvert("'" + noted + "' '" + file("magick.png") + "'"), "");
+    EXPECT_EQ(notesIn(file("magick.png")), notes);
+    ASSERT_EQ(test::runConvert("'" + file("magick.png") +
+                               "' -define webp:lossless=true -define webp:exact=true '" +
+                               file("magick.webp") + "'"),
+              "");
+    EXPECT_EQ(notesIn(file("magick.webp")), notes);
+
+    // ombri's own conversions, out of WebP and back into it.
+    ASSERT_EQ(ombri({"convert", noted, file("converted.png")}).code, 0);
+    ASSERT_EQ(ombri({"convert", file("converted.png"), file("converted.webp")}).code, 0);
+    EXPECT_EQ(notesIn(file("converted.webp")), notes);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothDepths, CliWebpCarrierTest, testing::Values("24", "32"));
+
+class CliWebpLimitTest : public CliFilesTest {};
+
+TEST_F(CliWebpLimitTest, APictureLargerThanWebpHoldsIsRefusedWithNothingWritten)
+{
+    for (const auto& [width, height] : {std::pair{kMaxWebpSide + 1, 8u}, {8u, kMaxWebpSide + 1}}) {
+        const std::string source =
+            picture("wide.bmp", test::makePatternImage(static_cast<int32_t>(width),
+                                                       static_cast<int32_t>(height), 24));
+        const std::string target = file("wide.webp");
+        const RunResult result = ombri({"convert", source, target});
+        EXPECT_EQ(result.code, code(Exit::WriteFailed));
+        const std::string told = "at most 16383 x 16383 pixels; this one is " +
+                                 std::to_string(width) + " x " + std::to_string(height);
+        EXPECT_NE(result.err.find(told), std::string::npos) << result.err;
+        EXPECT_FALSE(test::fileExists(target));
+    }
+    // The largest picture WebP holds is written.
+    const std::string largest =
+        picture("largest.bmp", test::makePatternImage(static_cast<int32_t>(kMaxWebpSide), 8, 24));
+    EXPECT_EQ(ombri({"convert", largest, file("largest.webp")}).code, 0);
+    const LoadedImage loaded = loadCheckedImage(file("largest.webp"));
+    EXPECT_EQ(DibGetWidth(loaded.image), static_cast<int32_t>(kMaxWebpSide)) << loaded.error;
+}
+
+} // namespace
+} // namespace ombri::cli
