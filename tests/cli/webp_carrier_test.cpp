@@ -3,6 +3,7 @@
 // WebP holds is refused.
 
 #include "cli_fixture.h"
+#include "formats/png.h"
 #include "formats/webp.h"
 #include "support/imagemagick.h"
 
@@ -89,6 +90,37 @@ TEST_P(CliWebpCarrierTest, NotesSurviveLibwebpsToolsAndImageMagick)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothDepths, CliWebpCarrierTest, testing::Values("24", "32"));
+
+class CliWebpTest : public CliFilesTest {};
+
+TEST_F(CliWebpTest, ALossyFileWithAlphaIsReadByEveryCommand)
+{
+    if (!haveWebpTools())
+        GTEST_SKIP() << "needs cwebp (Debian package webp)";
+    test::writePam(file("photo.pam"), test::makePatternImage(kWidth, kHeight, 32), 4);
+    ASSERT_EQ(run("cwebp -quiet -q 75 '" + file("photo.pam") + "' -o '" + file("photo.webp") + "'"),
+              "");
+    auto decoded = ReadWebpFile(file("photo.webp"));
+    ASSERT_TRUE(decoded) << decoded.error();
+
+    const RunResult info = ombri({"info", file("photo.webp")});
+    EXPECT_EQ(info.code, 0) << info.err;
+    for (const char* line : {"format: WebP\n", "size: 47x33\n", "notes: no\n"})
+        EXPECT_NE(info.out.find(line), std::string::npos) << info.out;
+    // Converted and rendered, the picture keeps every pixel the decoder gave.
+    ASSERT_EQ(ombri({"convert", file("photo.webp"), file("photo.png")}).code, 0);
+    auto converted = ReadPngFile(file("photo.png"));
+    ASSERT_TRUE(converted) << converted.error();
+    EXPECT_EQ(test::redFirstSamples(converted.value(), 3),
+              test::redFirstSamples(decoded.value(), 3));
+    const RunResult render = ombri({"render", file("photo.webp"), "-o", file("shown.png")});
+    EXPECT_EQ(render.code, 0) << render.err;
+    auto shown = ReadPngFile(file("shown.png"));
+    ASSERT_TRUE(shown) << shown.error();
+    EXPECT_EQ(DibGetWidth(shown.value()), kWidth);
+    // The writer opens it as a picture without notes.
+    EXPECT_EQ(notesIn(file("photo.webp")), NoteLayer());
+}
 
 class CliWebpLimitTest : public CliFilesTest {};
 
