@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 namespace ombri::cli {
@@ -22,19 +21,6 @@ bool haveWebpTools()
     static const bool found =
         std::system("{ command -v cwebp && command -v dwebp; } >/dev/null 2>&1") == 0;
     return found;
-}
-
-// Runs a command line; empty when it succeeds, else the command and what it printed.
-std::string run(const std::string& command)
-{
-    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return "cannot run " + command;
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    return pclose(pipe) == 0 ? std::string() : command + ": " + output;
 }
 
 class CliWebpCarrierTest : public CliFilesTest, public testing::WithParamInterface<const char*> {
@@ -66,9 +52,12 @@ TEST_P(CliWebpCarrierTest, NotesSurviveLibwebpsToolsAndImageMagick)
         SCOPED_TRACE(decoded);
         const std::string option =
             std::string(decoded).find(".pam") != std::string::npos ? " -pam" : "";
-        ASSERT_EQ(run("dwebp -quiet '" + noted + "'" + option + " -o '" + file(decoded) + "'"), "");
+        ASSERT_EQ(test::runCommand("dwebp -quiet '" + noted + "'" + option + " -o '" +
+                                   file(decoded) + "'"),
+                  "");
         const std::string again = file(std::string(decoded) + ".webp");
-        ASSERT_EQ(run("cwebp -quiet -lossless -exact '" + file(decoded) + "' -o '" + again + "'"),
+        ASSERT_EQ(test::runCommand("cwebp -quiet -lossless -exact '" + file(decoded) + "' -o '" +
+                                   again + "'"),
                   "");
         EXPECT_EQ(notesIn(again), notes);
     }
@@ -98,7 +87,8 @@ TEST_F(CliWebpTest, ALossyFileWithAlphaIsReadByEveryCommand)
     if (!haveWebpTools())
         GTEST_SKIP() << "needs cwebp (Debian package webp)";
     test::writePam(file("photo.pam"), test::makePatternImage(kWidth, kHeight, 32), 4);
-    ASSERT_EQ(run("cwebp -quiet -q 75 '" + file("photo.pam") + "' -o '" + file("photo.webp") + "'"),
+    ASSERT_EQ(test::runCommand("cwebp -quiet -q 75 '" + file("photo.pam") + "' -o '" +
+                               file("photo.webp") + "'"),
               "");
     auto decoded = ReadWebpFile(file("photo.webp"));
     ASSERT_TRUE(decoded) << decoded.error();

@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -28,25 +27,12 @@ bool haveWebpTools()
     return found;
 }
 
-// Runs a command line; empty when it succeeds, else the command and what it printed.
-std::string run(const std::string& command)
-{
-    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return "cannot run " + command;
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    return pclose(pipe) == 0 ? std::string() : command + ": " + output;
-}
-
 // dwebp's decode of a file, red first, in 3 samples a pixel (the alpha left out, which must
 // then be opaque) or 4.
 std::vector<uint8_t> dwebpSamples(const std::string& webp, int channels)
 {
     const std::string pam = webp + ".pam";
-    const std::string error = run("dwebp -quiet '" + webp + "' -pam -o '" + pam + "'");
+    const std::string error = test::runCommand("dwebp -quiet '" + webp + "' -pam -o '" + pam + "'");
     if (!error.empty()) {
         ADD_FAILURE() << error;
         return {};
@@ -93,8 +79,8 @@ TEST(WebpRead, FilesOfCwebpReadAsDwebpReadsThem)
             const Dib source = test::makePatternImage(size[0], size[1], kind.sourceBits);
             const int channels = kind.sourceBits / 8;
             test::writePam(stem + ".pam", source, channels);
-            ASSERT_EQ(run("cwebp -quiet " + std::string(kind.options) + " '" + stem + ".pam' -o '" +
-                          stem + ".webp'"),
+            ASSERT_EQ(test::runCommand("cwebp -quiet " + std::string(kind.options) + " '" + stem +
+                                       ".pam' -o '" + stem + ".webp'"),
                       "");
             bool declaresAlpha = !kind.alpha;
             auto read = ReadWebpFile(stem + ".webp", &declaresAlpha);
@@ -123,8 +109,8 @@ TEST(WebpRead, AnAnimationShowsItsFirstFrame)
     const Dib second = test::makePatternImage(61, 23, 32, 4);
     test::writePam(dir.file("first.pam"), first, 3);
     test::writePam(dir.file("second.pam"), second, 4);
-    ASSERT_EQ(run("img2webp -lossless '" + dir.file("first.pam") + "' -d 80 '" +
-                  dir.file("second.pam") + "' -o '" + dir.file("moving.webp") + "'"),
+    ASSERT_EQ(test::runCommand("img2webp -lossless '" + dir.file("first.pam") + "' -d 80 '" +
+                               dir.file("second.pam") + "' -o '" + dir.file("moving.webp") + "'"),
               "");
     const LoadedImage loaded = loadCheckedImage(dir.file("moving.webp"));
     ASSERT_FALSE(loaded.image.isNull()) << loaded.error;
@@ -148,11 +134,11 @@ TEST(WebpRead, TheColourProfileOfAnIccpChunkIsHandedOver)
     test::TempDir dir;
     test::writePam(dir.file("a.pam"), test::makeColourfulImage(40, 30), 3);
     test::writeFileBytes(dir.file("adobe.icc"), profile);
-    ASSERT_EQ(
-        run("cwebp -quiet -q 90 '" + dir.file("a.pam") + "' -o '" + dir.file("plain.webp") + "'"),
-        "");
-    ASSERT_EQ(run("webpmux -set icc '" + dir.file("adobe.icc") + "' '" + dir.file("plain.webp") +
-                  "' -o '" + dir.file("profiled.webp") + "'"),
+    ASSERT_EQ(test::runCommand("cwebp -quiet -q 90 '" + dir.file("a.pam") + "' -o '" +
+                               dir.file("plain.webp") + "'"),
+              "");
+    ASSERT_EQ(test::runCommand("webpmux -set icc '" + dir.file("adobe.icc") + "' '" +
+                               dir.file("plain.webp") + "' -o '" + dir.file("profiled.webp") + "'"),
               "");
     const LoadedImage profiled = loadCheckedImage(dir.file("profiled.webp"));
     ASSERT_FALSE(profiled.image.isNull()) << profiled.error;
@@ -174,8 +160,8 @@ TEST(WebpRead, TheSizeIsReadFromTheHeaderAsTheDecoderTakesIt)
     for (const char* options : {"-q 70 -alpha_q 100 -noalpha", "-lossless", "-q 70"}) {
         SCOPED_TRACE(options);
         const std::string webp = dir.file("a.webp");
-        ASSERT_EQ(run(std::string("cwebp -quiet ") + options + " '" + dir.file("a.pam") + "' -o '" +
-                      webp + "'"),
+        ASSERT_EQ(test::runCommand(std::string("cwebp -quiet ") + options + " '" +
+                                   dir.file("a.pam") + "' -o '" + webp + "'"),
                   "");
         const auto size = probeImageSize(webp);
         ASSERT_TRUE(size) << size.error();
@@ -205,7 +191,8 @@ TEST(WebpRead, DamagedFilesAreRefusedWithAReason)
         GTEST_SKIP() << "cwebp (Debian package webp) is not installed";
     test::TempDir dir;
     test::writePam(dir.file("a.pam"), test::makePatternImage(33, 21, 32), 4);
-    ASSERT_EQ(run("cwebp -quiet -q 60 '" + dir.file("a.pam") + "' -o '" + dir.file("a.webp") + "'"),
+    ASSERT_EQ(test::runCommand("cwebp -quiet -q 60 '" + dir.file("a.pam") + "' -o '" +
+                               dir.file("a.webp") + "'"),
               "");
     const std::vector<uint8_t> whole = test::readFileBytes(dir.file("a.webp"));
     ASSERT_GT(whole.size(), 40u);
