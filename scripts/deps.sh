@@ -26,6 +26,10 @@ OMBRI_PACKAGES=(
     libwebp-dev
     # The WebP tests make their files with cwebp, img2webp and gif2webp and compare with dwebp.
     webp
+    # AVIF files are read through libavif; the tests make theirs with avifenc and compare with
+    # avifdec.
+    libavif-dev
+    libavif-bin
     imagemagick
     # The TIFF tests widen carriers to 16 bits with vips as well, which multiplies by 256 where
     # ImageMagick multiplies by 257.

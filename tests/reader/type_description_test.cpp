@@ -33,6 +33,7 @@ TEST(TypeDescription, ByTheLastExtensionOfTheName)
         {".png", "PNG Image"},
         {"film.Dpx", "Dpx File"},
         {"web.WEBP", "WebP Image"},
+        {"phone.Avif", "AVIF Image"},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(TypeDescription(FileExtension(name)), expected) << name;

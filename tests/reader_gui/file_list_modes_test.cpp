@@ -314,6 +314,33 @@ TEST_F(FileListModesTest, WebpFilesAreListedShownSteppedOntoAndThumbnailed)
     }
 }
 
+TEST_F(FileListModesTest, AvifFilesAreListedShownSteppedOntoAndThumbnailed)
+{
+    if (test::runCommand("command -v avifenc") != "")
+        GTEST_SKIP() << "avifenc (Debian package libavif-bin) is not installed";
+    // A picture 200 pixels wide and 300 high, stored on its side and turned upright by irot.
+    ASSERT_TRUE(
+        test::succeeded(WritePngFile(dir.file("side.png"), test::makePatternImage(300, 200, 24))));
+    ASSERT_EQ(test::runCommand("avifenc -s 10 -j 1 --irot 1 '" + dir.file("side.png") + "' '" +
+                               dir.file("d-phone.avif") + "'"),
+              "");
+    ReaderWindow& frame = start({file("c.bmp")});
+    FileList& list = frame.list();
+    EXPECT_EQ(columnByName(list, FileListModel::TypeColumn).at("d-phone.avif").toString(),
+              "AVIF Image");
+    EXPECT_EQ(answered(list, FileListModel::NotesColumn).at("d-phone.avif").toString(), "");
+    QTest::keyClick(&frame.list(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("d-phone.avif"));
+    EXPECT_TRUE(frame.document().hasImage());
+
+    toggleThumbnails(frame);
+    const auto decorations = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file("d-phone.avif"), ThumbnailSize::Normal),
+              ThumbnailState::Fresh);
+    const QIcon thumbnail = decorations.at("d-phone.avif").value<QIcon>();
+    EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(85, 128));
+}
+
 TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)
 {
     // The first folder's pictures all carry notes; the second's, at the same rows, none.
