@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -124,6 +125,28 @@ TEST(AvifRead, TurnsAndMirrorsAsTheFileSays)
             EXPECT_EQ(probed.value().height, static_cast<uint32_t>(DibGetHeight(loaded.image)));
         }
     }
+}
+
+// irot and imir already stand the picture upright; an EXIF orientation beside them describes the
+// same turn and must not turn it again.
+TEST(AvifRead, AnExifOrientationBesideIrotTurnsNothingMore)
+{
+    if (!haveAvifTools())
+        GTEST_SKIP() << "avifenc and avifdec (Debian package libavif-bin) are not installed";
+    test::TempDir dir;
+    const std::vector<uint8_t> marker = test::exifOrientationMarker(6, false);
+    // The TIFF header and IFD, without the "Exif\0\0" of a JPEG marker.
+    test::writeFileBytes(dir.file("turn.exif"), {marker.begin() + 6, marker.end()});
+    const std::string both = encoded(dir, "both", 13, 7, 24,
+                                     "--lossless --irot 3 --exif '" + dir.file("turn.exif") + "'");
+    const std::vector<uint8_t> bytes = test::readFileBytes(both);
+    const std::vector<uint8_t> tiff = {'I', 'I', 42, 0};
+    ASSERT_NE(std::search(bytes.begin(), bytes.end(), tiff.begin(), tiff.end()), bytes.end())
+        << "avifenc left the EXIF block out";
+    const LoadedImage loaded = loadCheckedImage(both);
+    ASSERT_FALSE(loaded.image.isNull()) << loaded.error;
+    const Dib expected = test::orientedCopy(avifdecPicture(both), Orientation::Turned90);
+    EXPECT_EQ(test::redFirstSamples(loaded.image, 3), test::redFirstSamples(expected, 3));
 }
 
 TEST(AvifRead, TheColourProfileIsHandedOver)
