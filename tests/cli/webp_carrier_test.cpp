@@ -6,10 +6,12 @@
 #include "formats/png.h"
 #include "formats/webp.h"
 #include "support/imagemagick.h"
+#include "support/other_user.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sys/stat.h>
 
 namespace ombri::cli {
 namespace {
@@ -121,12 +123,13 @@ TEST_F(CliWebpLimitTest, APictureLargerThanWebpHoldsIsRefusedWithNothingWritten)
             picture("wide.bmp", test::makePatternImage(static_cast<int32_t>(width),
                                                        static_cast<int32_t>(height), 24));
         const std::string target = file("wide.webp");
+        test::writeFileBytes(target, {'o', 'l', 'd'});
         const RunResult result = ombri({"convert", source, target});
         EXPECT_EQ(result.code, code(Exit::WriteFailed));
         const std::string told = "at most 16383 x 16383 pixels; this one is " +
                                  std::to_string(width) + " x " + std::to_string(height);
         EXPECT_NE(result.err.find(told), std::string::npos) << result.err;
-        EXPECT_FALSE(test::fileExists(target));
+        EXPECT_EQ(test::readFileBytes(target), (std::vector<uint8_t>{'o', 'l', 'd'}));
     }
     // The largest picture WebP holds is written.
     const std::string largest =
@@ -134,6 +137,27 @@ TEST_F(CliWebpLimitTest, APictureLargerThanWebpHoldsIsRefusedWithNothingWritten)
     EXPECT_EQ(ombri({"convert", largest, file("largest.webp")}).code, 0);
     const LoadedImage loaded = loadCheckedImage(file("largest.webp"));
     EXPECT_EQ(DibGetWidth(loaded.image), static_cast<int32_t>(kMaxWebpSide)) << loaded.error;
+}
+
+// A WebP save goes the way of every save: a FIFO by the target's name is never opened to write.
+TEST_F(CliWebpLimitTest, AFifoNamedAsTheTargetIsNotWrittenTo)
+{
+    const std::string source = plainPicture("plain.bmp"), fifo = file("fifo.webp");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(test::checkInChild(
+                  test::RunAs::Self,
+                  [&] {
+                      const RunResult result = ombri({"convert", source, fifo});
+                      if (result.code == code(Exit::WriteFailed) &&
+                          result.err.find("is not a regular file") != std::string::npos)
+                          return std::string();
+                      return "exit " + std::to_string(result.code) + ": " + result.err;
+                  },
+                  30),
+              "");
+    struct stat entry {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &entry), 0);
+    EXPECT_TRUE(S_ISFIFO(entry.st_mode));
 }
 
 } // namespace
