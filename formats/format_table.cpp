@@ -1,5 +1,6 @@
 #include "formats/format_table.h"
 
+#include "formats/avif.h"
 #include "formats/bmp.h"
 #include "formats/cineon_dpx.h"
 #include "formats/dispatch.h"
@@ -9,6 +10,7 @@
 #include "formats/png.h"
 #include "formats/sgi.h"
 #include "formats/tiff.h"
+#include "formats/webp.h"
 
 #include <algorithm>
 #include <iterator>
@@ -64,6 +66,19 @@ void loadPng(const std::string& path, LoadedImage& out)
 void loadTiff(const std::string& path, LoadedImage& out)
 {
     take(ReadTiffFile(path, &out.declaresAlpha, &out.colourProfile, &out.orientation), out);
+}
+
+// An AVIF file keeps its profile in a colour property and turns itself by irot and imir, which its
+// reader applies.
+void loadAvif(const std::string& path, LoadedImage& out)
+{
+    take(ReadAvifFile(path, &out.declaresAlpha, &out.colourProfile), out);
+}
+
+// A WebP file keeps its profile in an ICCP chunk, and has alpha when its header says so.
+void loadWebp(const std::string& path, LoadedImage& out)
+{
+    take(ReadWebpFile(path, &out.declaresAlpha, &out.colourProfile), out);
 }
 
 // DPX and Cineon pictures bring their notes along in bit 0 of every pixel word.
@@ -124,6 +139,12 @@ constexpr ImageFormat kCineonFormat = {"Cineon", {"cin"}, {"image/x-cineon"}, nu
     saveFilm<FilmFormat::Cineon>};
 constexpr ImageFormat kJpegFormat = {"JPEG", {"jpg", "jpeg"}, {"image/jpeg"}, "JPEG Image",
     Stepping::Stepped, NoteForm::None, Alpha::None, loadJpeg, saveJpeg};
+// Lossless WebP keeps every byte, so it carries the notes as PNG does; lossy files open alike.
+constexpr ImageFormat kWebpFormat = {"WebP", {"webp"}, {"image/webp"}, "WebP Image",
+    Stepping::Stepped, NoteForm::MarkerInLastRow, Alpha::Kept, loadWebp, save<WriteWebpFile>};
+// AVIF files open in both programs and are stepped through, but are not written.
+constexpr ImageFormat kAvifFormat = {"AVIF", {"avif"}, {"image/avif"}, "AVIF Image",
+    Stepping::Stepped, NoteForm::None, Alpha::None, loadAvif, nullptr};
 // GIF and PCX files open in both programs but are not stepped through, nor written.
 constexpr ImageFormat kGifFormat = {"GIF", {"gif"}, {"image/gif"}, "GIF Image", Stepping::Skipped,
     NoteForm::None, Alpha::None, load<ReadGifFile>, nullptr};
@@ -135,8 +156,8 @@ namespace {
 
 // The order of the lists the user reads; the save dialogs start at the first format written.
 constexpr const ImageFormat* kImageFormats[] = {
-    &kPngFormat,    &kBmpFormat,  &kTiffFormat, &kSgiFormat, &kDpxFormat,
-    &kCineonFormat, &kJpegFormat, &kGifFormat,  &kPcxFormat,
+    &kPngFormat,  &kBmpFormat,  &kTiffFormat, &kSgiFormat, &kDpxFormat, &kCineonFormat,
+    &kJpegFormat, &kWebpFormat, &kAvifFormat, &kGifFormat, &kPcxFormat,
 };
 
 char asciiLower(char c)

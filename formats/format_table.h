@@ -83,6 +83,8 @@ extern const ImageFormat kSgiFormat;
 extern const ImageFormat kDpxFormat;
 extern const ImageFormat kCineonFormat;
 extern const ImageFormat kJpegFormat;
+extern const ImageFormat kWebpFormat;
+extern const ImageFormat kAvifFormat;
 extern const ImageFormat kGifFormat;
 extern const ImageFormat kPcxFormat;
 

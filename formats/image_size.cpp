@@ -3,7 +3,9 @@
 #include "core/bytes.h"
 #include "core/dib.h"
 #include "core/file_io.h"
+#include "formats/avif.h"
 #include "formats/png.h"
+#include "formats/webp.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +26,7 @@ class HeaderReader {
     HeaderReader(int file, uint64_t size) : m_file(file), m_size(size) {}
 
     uint64_t size() const { return m_size; }
+    int descriptor() const { return m_file; }
 
     // Exactly count bytes at offset, or false.
     bool read(uint64_t offset, uint8_t* bytes, size_t count) const
@@ -82,6 +85,25 @@ Result<ImageSize> pngSize(const HeaderReader& file, const ImageFormat&)
 {
     const auto start = file.start(24);
     const auto dimensions = readPngDimensions({start.data(), start.size()});
+    if (!dimensions)
+        return badHeader();
+    return sized(dimensions->width, dimensions->height);
+}
+
+Result<ImageSize> webpSize(const HeaderReader& file, const ImageFormat&)
+{
+    const auto start = file.start(30);
+    const auto dimensions = readWebpDimensions({start.data(), start.size()});
+    if (!dimensions)
+        return badHeader();
+    return sized(dimensions->width, dimensions->height);
+}
+
+// The boxes ahead of the image data, parsed by libavif itself, with the sides as the picture is
+// shown after its irot turn.
+Result<ImageSize> avifSize(const HeaderReader& file, const ImageFormat&)
+{
+    const auto dimensions = readAvifDimensions(file.descriptor(), file.size());
     if (!dimensions)
         return badHeader();
     return sized(dimensions->width, dimensions->height);
@@ -238,6 +260,7 @@ constexpr Probe kProbes[] = {
     {&kBmpFormat, bmpSize},   {&kPngFormat, pngSize},     {&kSgiFormat, sgiSize},
     {&kJpegFormat, jpegSize}, {&kCineonFormat, filmSize}, {&kDpxFormat, filmSize},
     {&kGifFormat, gifSize},   {&kPcxFormat, pcxSize},     {&kTiffFormat, tiffSize},
+    {&kWebpFormat, webpSize}, {&kAvifFormat, avifSize},
 };
 
 } // namespace

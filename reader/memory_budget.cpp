@@ -104,6 +104,18 @@ constexpr uint64_t kNoteBytes = 1;        // its note
 constexpr uint64_t kWordBytes = 4;        // a DPX or Cineon pixel word, kept beside the pixel
 constexpr uint64_t kCoefficientBytes = 6; // three 16-bit coefficients of a progressive JPEG
 
+// What a decoder holds beside the picture it hands over, a pixel: libwebp's lossless decoder
+// keeps the whole picture as ARGB words, and an animation two canvases; libavif keeps up to four
+// planes of 16-bit samples, and a turned picture is copied once more.
+uint64_t decoderWorkBytes(const ImageFormat* format)
+{
+    if (format == &kWebpFormat)
+        return 8;
+    if (format == &kAvifFormat)
+        return 12;
+    return 0;
+}
+
 // The pixels a JPEG decoder makes for a thumbnail: the smallest of its cheap scales whose longer
 // side still reaches the thumbnail's, as the JPEG reader chooses.
 uint64_t scaledJpegPixels(uint64_t width, uint64_t height, uint64_t side)
@@ -137,7 +149,9 @@ uint64_t decodedBytes(const std::string& path, std::optional<int> thumbnailSide)
                    kPixelBytes +
                coefficients;
     const bool film = format->notes == NoteForm::PixelWordBits;
-    return pixels * (kPixelBytes + kNoteBytes + (film ? kWordBytes : 0)) + coefficients;
+    return pixels *
+               (kPixelBytes + kNoteBytes + (film ? kWordBytes : 0) + decoderWorkBytes(format)) +
+           coefficients;
 }
 
 } // namespace ombri::reader

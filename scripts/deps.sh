@@ -22,6 +22,14 @@ OMBRI_PACKAGES=(
     libjpeg62-turbo-dev
     # Colour profiles embedded in pictures are applied for the screen with lcms2.
     liblcms2-dev
+    # WebP files are read and written through libwebp (its demuxer included).
+    libwebp-dev
+    # The WebP tests make their files with cwebp, img2webp and gif2webp and compare with dwebp.
+    webp
+    # AVIF files are read through libavif; the tests make theirs with avifenc and compare with
+    # avifdec.
+    libavif-dev
+    libavif-bin
     imagemagick
     # The TIFF tests widen carriers to 16 bits with vips as well, which multiplies by 256 where
     # ImageMagick multiplies by 257.

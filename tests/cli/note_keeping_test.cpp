@@ -279,7 +279,7 @@ TEST_F(CliRepairTest, RefusesInputsWithoutNotesAndOutputsThatCannotKeepThem)
     EXPECT_EQ(toJpeg.code, code(Exit::WriteFailed));
     EXPECT_EQ(toJpeg.err, "ombri: " + jpeg +
                               " cannot carry notes: JPEG files lose them; name a PNG, BMP, TIFF, "
-                              "SGI, DPX or Cineon file\n");
+                              "SGI, DPX, Cineon or WebP file\n");
     EXPECT_EQ(test::readFileBytes(jpeg), (std::vector<uint8_t>{'o', 'l', 'd'}));
     EXPECT_FALSE(test::fileExists(file("out.png")));
 

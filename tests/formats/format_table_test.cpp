@@ -167,7 +167,8 @@ TEST(FileFilters, SaveOffersTheFormatsWrittenPngFirst)
     }
     EXPECT_EQ(keepingNames.count("JPEG"), 0u);
     EXPECT_EQ(anyNames.count("DPX"), 1u);
-    EXPECT_EQ(savableExtensionList(), ".png, .bmp, .tif, .tiff, .rgb, .dpx, .cin, .jpg, .jpeg");
+    EXPECT_EQ(savableExtensionList(),
+              ".png, .bmp, .tif, .tiff, .rgb, .dpx, .cin, .jpg, .jpeg, .webp");
 }
 
 } // namespace

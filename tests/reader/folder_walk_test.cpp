@@ -27,7 +27,8 @@ TEST(IsImageFileName, SteppedKindsInAnyCase)
         {"a.DPX", true},      {"a.tif", true},        {"a.tiff", true}, {"a.TIFF", true},
         {"a.Tif", true},      {"a.jpeg", true},       {"a.gif", false}, {"a.pcx", false},
         {"jpg", false},       {"a.", false},          {"", false},      {".png", true},
-        {"a.png.txt", false}, {"notes.v2.bmp", true},
+        {"a.png.txt", false}, {"notes.v2.bmp", true}, {"a.webp", true}, {"a.WebP", true},
+        {"a.avif", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsImageFileName(c.name), c.expected) << c.name;

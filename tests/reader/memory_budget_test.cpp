@@ -2,6 +2,7 @@
 
 #include "formats/jpeg.h"
 #include "formats/png.h"
+#include "formats/webp.h"
 #include "support/process_guards.h"
 #include "support/test_support.h"
 
@@ -143,6 +144,9 @@ TEST(DecodedBytes, PixelsOfTheWholePictureOrOfTheFractionAThumbnailDecodes)
     // An eighth is 250 x 125, which still reaches 128; for 256, a quarter.
     EXPECT_EQ(decodedBytes(dir.file("a.jpg"), 128), 250u * 125 * 4);
     EXPECT_EQ(decodedBytes(dir.file("a.jpg"), 256), 500u * 250 * 4);
+    // WebP and AVIF decoders hold the picture once more, in their own form.
+    ASSERT_TRUE(WriteWebpFile(dir.file("a.webp"), test::makePatternImage(300, 200, 32)).ok());
+    EXPECT_EQ(decodedBytes(dir.file("a.webp"), 128), 300u * 200 * 13);
     // Nothing is decoded from what is no picture or not a file.
     test::writeFileBytes(dir.file("a.txt"), {'t'});
     ASSERT_EQ(::mkfifo(dir.file("b.png").c_str(), 0600), 0);

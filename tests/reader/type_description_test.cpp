@@ -32,6 +32,8 @@ TEST(TypeDescription, ByTheLastExtensionOfTheName)
         {".bashrc", "bashrc File"},
         {".png", "PNG Image"},
         {"film.Dpx", "Dpx File"},
+        {"web.WEBP", "WebP Image"},
+        {"phone.Avif", "AVIF Image"},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(TypeDescription(FileExtension(name)), expected) << name;

@@ -4,6 +4,7 @@
 #include "formats/cineon_dpx.h"
 #include "formats/jpeg.h"
 #include "formats/png.h"
+#include "formats/webp.h"
 #include "notes/carrier.h"
 #include "reader/command_ids.h"
 #include "reader/thumbnails.h"
@@ -275,6 +276,69 @@ TEST_F(FileListModesTest, NotesColumnAndBadgeSayYesExactlyForPicturesCarryingNot
     ASSERT_TRUE(
         makeThumbnail(cacheRoot(), dir.file("n8-photo.jpg"), ThumbnailSize::Normal, &noted).ok());
     EXPECT_TRUE(noted.known);
+}
+
+TEST_F(FileListModesTest, WebpFilesAreListedShownSteppedOntoAndThumbnailed)
+{
+    ASSERT_TRUE(test::succeeded(WriteWebpFile(dir.file("d-carrier.webp"), carrierPicture(false))));
+    ASSERT_TRUE(test::succeeded(
+        WriteWebpFile(dir.file("e-plain.webp"), test::makePatternImage(300, 200, 32))));
+    ReaderWindow& frame = start({file("c.bmp")});
+    FileList& list = frame.list();
+    const auto notes = answered(list, FileListModel::NotesColumn);
+    EXPECT_EQ(notes.at("d-carrier.webp").toString(), "yes");
+    EXPECT_EQ(notes.at("e-plain.webp").toString(), "");
+    const auto types = columnByName(list, FileListModel::TypeColumn);
+    EXPECT_EQ(types.at("d-carrier.webp").toString(), "WebP Image");
+
+    // Next Image steps onto both, and the picture is shown with its notes.
+    QTest::keyClick(&frame.list(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("d-carrier.webp"));
+    EXPECT_TRUE(frame.document().hasImage());
+    QTest::keyClick(&frame.list(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("e-plain.webp"));
+    EXPECT_TRUE(frame.document().hasImage());
+
+    toggleThumbnails(frame);
+    const auto decorations = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    for (const char* name : {"d-carrier.webp", "e-plain.webp"})
+        EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file(name), ThumbnailSize::Normal),
+                  ThumbnailState::Fresh)
+            << name;
+    // A 300 x 200 picture: 128 pixels across, 85 down.
+    const QIcon thumbnail = decorations.at("e-plain.webp").value<QIcon>();
+    EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(128, 85));
+    for (const auto& [name, value] :
+         answered(list, FileListModel::NameColumn, FileListModel::CarriesNotesRole)) {
+        EXPECT_EQ(value.toBool(), name == "d-carrier.webp") << name;
+    }
+}
+
+TEST_F(FileListModesTest, AvifFilesAreListedShownSteppedOntoAndThumbnailed)
+{
+    if (test::runCommand("command -v avifenc") != "")
+        GTEST_SKIP() << "avifenc (Debian package libavif-bin) is not installed";
+    // A picture 200 pixels wide and 300 high, stored on its side and turned upright by irot.
+    ASSERT_TRUE(
+        test::succeeded(WritePngFile(dir.file("side.png"), test::makePatternImage(300, 200, 24))));
+    ASSERT_EQ(test::runCommand("avifenc -s 10 -j 1 --irot 1 '" + dir.file("side.png") + "' '" +
+                               dir.file("d-phone.avif") + "'"),
+              "");
+    ReaderWindow& frame = start({file("c.bmp")});
+    FileList& list = frame.list();
+    EXPECT_EQ(columnByName(list, FileListModel::TypeColumn).at("d-phone.avif").toString(),
+              "AVIF Image");
+    EXPECT_EQ(answered(list, FileListModel::NotesColumn).at("d-phone.avif").toString(), "");
+    QTest::keyClick(&frame.list(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("d-phone.avif"));
+    EXPECT_TRUE(frame.document().hasImage());
+
+    toggleThumbnails(frame);
+    const auto decorations = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file("d-phone.avif"), ThumbnailSize::Normal),
+              ThumbnailState::Fresh);
+    const QIcon thumbnail = decorations.at("d-phone.avif").value<QIcon>();
+    EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(85, 128));
 }
 
 TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)

@@ -250,4 +250,16 @@ bool fileExists(const std::string& path)
     return std::filesystem::exists(path);
 }
 
+std::string runCommand(const std::string& command)
+{
+    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return "cannot run " + command;
+    std::string output;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    return pclose(pipe) == 0 ? std::string() : command + ": " + output;
+}
+
 } // namespace ombri::test

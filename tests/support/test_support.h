@@ -65,4 +65,8 @@ std::vector<uint8_t> readFileBytes(const std::string& path);
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool fileExists(const std::string& path);
 
+// Runs a command line through the shell: empty when it succeeds, else the command and what it
+// printed, for a failure message.
+std::string runCommand(const std::string& command);
+
 } // namespace ombri::test

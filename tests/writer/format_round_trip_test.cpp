@@ -81,9 +81,14 @@ uint16_t savedBitCount(const std::string& extension, SaveDepth depth, uint16_t s
 {
     if (carrierOf(extension) == Carrier::PixelWord)
         return 24;
-    // A PNG in the 24-bit depth keeps a picture's own alpha when there are no notes.
-    if (extension == "png" && depth == SaveDepth::Bits24 && !withNotes)
+    const bool keepsAlpha = extension == "png" || extension == "webp";
+    // A PNG or WebP file in the 24-bit depth keeps a picture's own alpha when there are no notes.
+    if (keepsAlpha && depth == SaveDepth::Bits24 && !withNotes)
         return sourceBits;
+    // libwebp leaves out an alpha channel in which every pixel is opaque; a carrier's marker
+    // never is.
+    if (extension == "webp" && sourceBits == 24 && !withNotes)
+        return 24;
     return depth == SaveDepth::Alpha32 ? 32 : 24;
 }
 
@@ -246,7 +251,7 @@ TEST_P(FormatRoundTrip, SavedFileFollowsTheCarrierRulesAndNotesComeBack)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWritableCarrier, FormatRoundTrip,
-    ::testing::Combine(::testing::Values("png", "bmp", "tif", "rgb", "dpx", "cin"),
+    ::testing::Combine(::testing::Values("png", "bmp", "tif", "rgb", "dpx", "cin", "webp"),
                        ::testing::Values(SaveDepth::Alpha32, SaveDepth::Bits24),
                        ::testing::Values(uint16_t{24}, uint16_t{32}), ::testing::Bool()),
     caseName);
@@ -474,7 +479,7 @@ TEST_P(ImageMagickReadsSavedFiles, AsOurReaderDoes)
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWritableFormat, ImageMagickReadsSavedFiles,
-    ::testing::Combine(::testing::Values("png", "bmp", "tif", "rgb", "dpx", "cin", "jpg"),
+    ::testing::Combine(::testing::Values("png", "bmp", "tif", "rgb", "dpx", "cin", "jpg", "webp"),
                        ::testing::Values(SaveDepth::Alpha32, SaveDepth::Bits24),
                        ::testing::Values(uint16_t{24}, uint16_t{32})),
     magickCaseName);
