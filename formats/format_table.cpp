@@ -75,10 +75,11 @@ void loadAvif(const std::string& path, LoadedImage& out)
     take(ReadAvifFile(path, &out.declaresAlpha, &out.colourProfile), out);
 }
 
-// A WebP file keeps its profile in an ICCP chunk, and has alpha when its header says so.
+// A WebP file keeps its profile in an ICCP chunk and its orientation in an EXIF chunk, and has
+// alpha when its header says so.
 void loadWebp(const std::string& path, LoadedImage& out)
 {
-    take(ReadWebpFile(path, &out.declaresAlpha, &out.colourProfile), out);
+    take(ReadWebpFile(path, &out.declaresAlpha, &out.colourProfile, &out.orientation), out);
 }
 
 // DPX and Cineon pictures bring their notes along in bit 0 of every pixel word.

@@ -2,6 +2,7 @@
 
 #include "core/file_io.h"
 #include "formats/colour_profile.h"
+#include "formats/orientation.h"
 
 #include <webp/decode.h>
 #include <webp/demux.h>
@@ -110,26 +111,37 @@ Result<Dib> decodeFirstFrame(ByteView file, const WebPBitstreamFeatures& feature
     return image;
 }
 
-// The ICCP chunk's profile; one over kMaxColourProfileBytes, or a file whose chunks the demuxer
-// cannot follow, gives none.
-void keepColourProfile(ByteView file, std::vector<uint8_t>& profile)
+// The profile of the ICCP chunk and the orientation of the EXIF chunk, when asked for. A profile
+// over kMaxColourProfileBytes, or a file whose chunks the demuxer cannot follow, gives none; an
+// EXIF chunk may hold the TIFF structure alone, as exiftool and webpmux write it, or follow the
+// "Exif\0\0" a JPEG's APP1 puts before it.
+void readMetadata(ByteView file, std::vector<uint8_t>* profile, int* orientation)
 {
     const WebPData data{file.data, file.size};
     DemuxPtr demuxer(WebPDemux(&data));
-    if (!demuxer || !(WebPDemuxGetI(demuxer.get(), WEBP_FF_FORMAT_FLAGS) & ICCP_FLAG))
+    if (!demuxer)
         return;
+    const uint32_t flags = WebPDemuxGetI(demuxer.get(), WEBP_FF_FORMAT_FLAGS);
     WebPChunkIterator chunk;
-    if (!WebPDemuxGetChunk(demuxer.get(), "ICCP", 1, &chunk))
-        return;
-    const size_t size = chunk.chunk.size;
-    if (size > 0 && size <= kMaxColourProfileBytes) {
-        try {
-            profile.assign(chunk.chunk.bytes, chunk.chunk.bytes + size);
-        } catch (const std::bad_alloc&) {
-            // Without room for the profile the picture is shown as stored.
+    if (profile && (flags & ICCP_FLAG) && WebPDemuxGetChunk(demuxer.get(), "ICCP", 1, &chunk)) {
+        const size_t size = chunk.chunk.size;
+        if (size > 0 && size <= kMaxColourProfileBytes) {
+            try {
+                profile->assign(chunk.chunk.bytes, chunk.chunk.bytes + size);
+            } catch (const std::bad_alloc&) {
+                // Without room for the profile the picture is shown as stored.
+            }
         }
+        WebPDemuxReleaseChunkIterator(&chunk);
     }
-    WebPDemuxReleaseChunkIterator(&chunk);
+    if (orientation && (flags & EXIF_FLAG) && WebPDemuxGetChunk(demuxer.get(), "EXIF", 1, &chunk)) {
+        const ByteView exif{chunk.chunk.bytes, chunk.chunk.size};
+        static constexpr char kApp1Lead[] = {'E', 'x', 'i', 'f', 0, 0};
+        const bool app1 = exif.size >= sizeof kApp1Lead &&
+                          std::memcmp(exif.data, kApp1Lead, sizeof kApp1Lead) == 0;
+        *orientation = app1 ? exifOrientation(exif) : exifTiffOrientation(exif);
+        WebPDemuxReleaseChunkIterator(&chunk);
+    }
 }
 
 // Owns the picture libwebp encodes from, and the memory it allocates for it.
@@ -217,8 +229,11 @@ Status WriteWebpFile(const std::string& path, const Dib& image)
     return {};
 }
 
-Result<Dib> readWebpBytes(ByteView file, bool* declaresAlpha, std::vector<uint8_t>* colourProfile)
+Result<Dib> readWebpBytes(ByteView file, bool* declaresAlpha, std::vector<uint8_t>* colourProfile,
+                          int* orientation)
 {
+    if (orientation)
+        *orientation = kStoredAsShown;
     WebPBitstreamFeatures features;
     if (!file.data)
         return fail("not a WebP file");
@@ -233,20 +248,19 @@ Result<Dib> readWebpBytes(ByteView file, bool* declaresAlpha, std::vector<uint8_
         return image;
     if (declaresAlpha)
         *declaresAlpha = DibGetBitCount(image.value()) == 32;
-    if (colourProfile) {
+    if (colourProfile)
         colourProfile->clear();
-        keepColourProfile(file, *colourProfile);
-    }
+    readMetadata(file, colourProfile, orientation);
     return image;
 }
 
 Result<Dib> ReadWebpFile(const std::string& path, bool* declaresAlpha,
-                         std::vector<uint8_t>* colourProfile)
+                         std::vector<uint8_t>* colourProfile, int* orientation)
 {
     auto mapped = MappedFile::open(path);
     if (!mapped)
         return fail(mapped.error());
-    return readWebpBytes(mapped.value().view(), declaresAlpha, colourProfile);
+    return readWebpBytes(mapped.value().view(), declaresAlpha, colourProfile, orientation);
 }
 
 std::optional<WebpDimensions> readWebpDimensions(ByteView file)

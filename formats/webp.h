@@ -20,11 +20,13 @@ constexpr uint32_t kMaxWebpSide = 16383;
 // declares is checked against our limit before anything is decoded. declaresAlpha (when given)
 // is set when the picture came out with an alpha channel; colourProfile (when given) takes the
 // ICC profile of an ICCP chunk, left empty when there is none or it is larger than
-// kMaxColourProfileBytes.
+// kMaxColourProfileBytes. orientation (when given) takes the orientation of an EXIF chunk, 1 to 8
+// (1 when there is none); the picture itself is handed over as stored.
 Result<Dib> ReadWebpFile(const std::string& path, bool* declaresAlpha = nullptr,
-                         std::vector<uint8_t>* colourProfile = nullptr);
+                         std::vector<uint8_t>* colourProfile = nullptr, int* orientation = nullptr);
 Result<Dib> readWebpBytes(ByteView file, bool* declaresAlpha = nullptr,
-                          std::vector<uint8_t>* colourProfile = nullptr);
+                          std::vector<uint8_t>* colourProfile = nullptr,
+                          int* orientation = nullptr);
 
 // Writes a 24- or 32-bit picture as a lossless WebP file, 32-bit pictures with their alpha byte
 // (libwebp leaves the alpha channel out when every pixel is opaque). Every byte is kept, the

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     bool declaresAlpha = false;
     std::vector<uint8_t> profile;
-    auto image = ombri::readWebpBytes({data, size}, &declaresAlpha, &profile);
+    int orientation = 0;
+    auto image = ombri::readWebpBytes({data, size}, &declaresAlpha, &profile, &orientation);
     if (profile.size() > ombri::kMaxColourProfileBytes)
         std::abort();
     // The header is read on its own for the reader's memory budget: it must never promise a
@@ -34,5 +35,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                        dimensions->height != static_cast<uint32_t>(layout->height)))
         std::abort();
     ombri::fuzz::touchEveryByte(image.value());
+    ombri::fuzz::standUpright(image.value(), orientation);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "formats/jpeg.h"
 #include "formats/png.h"
 #include "formats/tiff.h"
+#include "formats/webp.h"
 #include "support/exiftool.h"
 #include "support/imagemagick.h"
 #include "support/status.h"
@@ -60,23 +61,26 @@ const char* const kImageMagickOrientations[8] = {"TopLeft",     "TopRight",  "Bo
 
 // A camera, exiftool or any other program that tags a picture instead of moving its pixels: the
 // programs show it as the tag says, as ImageMagick does. ImageMagick leaves a PNG's eXIf chunk
-// unread, so a PNG is held against the TIFF of the same pixels and tag.
+// unread, so a PNG (and a WebP, whose EXIF chunk it reads in no version here) is held against the
+// TIFF of the same pixels and tag.
 TEST(TaggedPictures, EveryOrientationOpensAsImageMagickStandsIt)
 {
     if (!test::haveImageMagick() || !test::haveExiftool())
         GTEST_SKIP() << "needs ImageMagick and exiftool";
     test::TempDir dir;
     const Dib picture = test::makePatternImage(37, 21, 24);
-    const std::string png = dir.file("x.png"), tiff = dir.file("x.tif"), jpeg = dir.file("x.jpg");
+    const std::string png = dir.file("x.png"), tiff = dir.file("x.tif"), jpeg = dir.file("x.jpg"),
+                      webp = dir.file("x.webp");
     for (int orientation = 1; orientation <= 8; ++orientation) {
         SCOPED_TRACE("orientation " + std::to_string(orientation));
         ASSERT_TRUE(test::succeeded(WritePngFile(png, picture)));
         ASSERT_TRUE(test::succeeded(WriteTiffFile(tiff, picture)));
         ASSERT_TRUE(test::succeeded(WriteJpegFile(jpeg, picture)));
-        ASSERT_EQ(test::tagOrientation({png, tiff, jpeg}, orientation), "");
+        ASSERT_TRUE(test::succeeded(WriteWebpFile(webp, picture)));
+        ASSERT_EQ(test::tagOrientation({png, tiff, jpeg, webp}, orientation), "");
         const Bytes expected = uprightByImageMagick(tiff, dir.file("tif.raw"));
         const Bytes expectedJpeg = uprightByImageMagick(jpeg, dir.file("jpg.raw"));
-        for (const std::string& path : {png, tiff, jpeg}) {
+        for (const std::string& path : {png, tiff, jpeg, webp}) {
             SCOPED_TRACE(path);
             const LoadedImage loaded = loadCheckedImage(path);
             ASSERT_FALSE(loaded.image.isNull()) << loaded.error;
