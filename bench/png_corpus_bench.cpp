@@ -7,7 +7,7 @@
 // Bounds: size at most 1.00x libpng's (1.02x for photographs and scans); time at most 0.25x on
 // the 24 MP pictures. --check also runs pngcheck on each of our files and reads it back, which
 // must give the saved pixels exactly. Exits 1 when a bound is missed or a check fails.
-// bench/png_corpus_ratios.sh runs it on two processors.
+// Run it on two processors with taskset -c 0,1 for the time bound.
 
 #include "bench/photo_image.h"
 #include "bench/png_corpus.h"

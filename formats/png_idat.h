@@ -18,7 +18,8 @@ struct PngRows {
     uint32_t channels = 3;
 };
 
-// Large buffers are mapped by themselves, in huge pages where the system gives them.
+// Compressed parts are mapped by themselves, room for the worst case, of which only what is
+// written becomes memory.
 struct PngUnmap {
     size_t mappedSize = 0;
     void operator()(uint8_t* bytes) const;

@@ -17,8 +17,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ombri {
@@ -380,6 +382,51 @@ TEST(PngWrite, FilesAreNoLargerThanLibpngsOwnBeyondTheirBound)
         ASSERT_TRUE(loaded.ok()) << loaded.error();
         EXPECT_TRUE(sameBytes(loaded.value(), c.image));
     }
+}
+
+// --- Memory ---
+
+// The process's high-water mark of resident memory in bytes, brought down to what is resident now
+// by `reset`; -1 where the system does not tell.
+long long highWaterMark(bool reset)
+{
+    if (reset) {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5";
+        if (!clear.flush())
+            return -1;
+    }
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoll(line.substr(6)) * 1024;
+    return -1;
+}
+
+// A save holds a part of filtered rows a core at a time, never all of them: on a flat picture,
+// whose compressed stream is small, the save's peak stays well under the picture's own size.
+TEST(PngWrite, ASaveNeverHoldsAllTheFilteredRowsAtOnce)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory resident";
+#endif
+    if (std::thread::hardware_concurrency() > 4)
+        GTEST_SKIP() << "parts in flight on many cores add up to the whole picture";
+    test::TempDir dir;
+    Dib image = test::makePatternImage(6000, 4000, 24);
+    const auto layout = dibGetLayout(image);
+    // Bands of flat grey, every byte written, so that the picture itself is resident before the
+    // save starts.
+    for (int32_t y = 0; y < layout->height; ++y)
+        std::memset(image.data() + layout->pixelOffset + y * layout->stride, (y / 50) % 7 * 30,
+                    layout->stride);
+    const long long before = highWaterMark(true);
+    if (before < 0)
+        GTEST_SKIP() << "no high-water mark to read";
+    ASSERT_TRUE(test::succeeded(WritePngFile(dir.file("flat.png"), image)));
+    const long long added = highWaterMark(false) - before;
+    EXPECT_LT(added, static_cast<long long>(layout->pixelBytes / 2)) << added << " bytes";
 }
 
 // --- Saves stopped half-way ---
