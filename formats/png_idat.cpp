@@ -483,7 +483,7 @@ PngImageData zlibDeflateInParts(const uint8_t* bytes, size_t size, int level, un
 namespace {
 
 // The sample a compressor is chosen by: slices of rows spread evenly over the picture, together
-// about a twenty-fourth of it, or all of a small picture.
+// about a forty-eighth of it (at least 1.5 MiB), or all of a small picture.
 constexpr unsigned kSampleSlices = 12;
 constexpr size_t kSmallestSlice = size_t{128} << 10;
 
@@ -521,7 +521,7 @@ class Sample {
     {
         const size_t rows = size / rowBytes;
         const size_t sliceRows =
-            std::max<size_t>(1, std::max(kSmallestSlice, size / (kSampleSlices * 24)) / rowBytes);
+            std::max<size_t>(1, std::max(kSmallestSlice, size / (kSampleSlices * 48)) / rowBytes);
         if (sliceRows * kSampleSlices >= rows) {
             m_seams = {0, size};
             return;
