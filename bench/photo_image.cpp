@@ -25,28 +25,16 @@ constexpr double kTwoPi = 6.283185307179586;
 // Standard deviation of the per-channel noise, in 8-bit levels. Together with the gradients it
 // sets how well the picture compresses: about 37 MB for 6000 x 4000 at zlib level 6.
 constexpr double kNoiseSigma = 3.2;
-
-struct SplitMix64 {
-    uint64_t state;
-    uint64_t next()
-    {
-        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; } // [0, 1)
-    int range(int low, int high) { return low + static_cast<int>(uniform() * (high - low + 1)); }
-};
+constexpr uint64_t kPhotoSeed = 0x0B5E55ED5EEDull;
 
 // 4096 rounded normal samples, looked up with 12 random bits each.
-std::vector<int8_t> makeNoiseTable(SplitMix64& random)
+std::vector<int8_t> makeNoiseTable(SplitMix64& random, double sigma)
 {
     std::vector<int8_t> table(4096);
     for (size_t i = 0; i < table.size(); i += 2) {
         const double u1 = 1.0 - random.uniform(); // (0, 1]
         const double u2 = random.uniform();
-        const double radius = std::sqrt(-2.0 * std::log(u1)) * kNoiseSigma;
+        const double radius = std::sqrt(-2.0 * std::log(u1)) * sigma;
         const double a = radius * std::cos(kTwoPi * u2);
         const double b = radius * std::sin(kTwoPi * u2);
         table[i] = static_cast<int8_t>(std::clamp(std::lround(a), -60l, 60l));
@@ -167,12 +155,17 @@ size_t decodeRows(PngRead& read, std::FILE* file)
 
 Dib makePhotoImage(int32_t width, int32_t height)
 {
+    return makePhotoImage(width, height, kPhotoSeed, kNoiseSigma);
+}
+
+Dib makePhotoImage(int32_t width, int32_t height, uint64_t seed, double noiseSigma)
+{
     Dib image = Dib::create(width, height, 24);
     auto layout = dibGetLayout(image);
     if (!layout)
         return Dib();
-    SplitMix64 random{0x0B5E55ED5EEDull};
-    const std::vector<int8_t> noise = makeNoiseTable(random);
+    SplitMix64 random{seed};
+    const std::vector<int8_t> noise = makeNoiseTable(random, noiseSigma);
     const std::vector<Shape> shapes = makeShapes(random, width, height);
 
     // Smooth light: one term along x, one along y and one along the diagonal, per channel.

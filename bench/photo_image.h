@@ -8,12 +8,29 @@
 
 namespace ombri::bench {
 
+// A small fast generator, so that every picture made from a seed has the same bytes everywhere.
+struct SplitMix64 {
+    uint64_t state;
+    uint64_t next()
+    {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; } // [0, 1)
+    int range(int low, int high) { return low + static_cast<int>(uniform() * (high - low + 1)); }
+};
+
 constexpr int32_t kPhotoWidth = 6000;
 constexpr int32_t kPhotoHeight = 4000;
 
 // A 24-bit picture that compresses like a photograph: smooth gradients, a few objects with hard
 // edges and low-amplitude sensor-like noise on every channel. The same bytes on every run.
 Dib makePhotoImage(int32_t width = kPhotoWidth, int32_t height = kPhotoHeight);
+// The same kind of scene drawn from another seed, with noise of the given standard deviation in
+// 8-bit levels (1 for a clean picture, 8 for a grainy one).
+Dib makePhotoImage(int32_t width, int32_t height, uint64_t seed, double noiseSigma);
 
 // A 24-bit picture that compresses like a screen: the README's screenshots tiled side by side on
 // a flat grey, as many times as it takes to fill the size.

@@ -28,9 +28,9 @@ Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile,
 
 // Writes a 24-bit image as an RGB PNG and a 32-bit one as RGBA: 8 bits per channel, no
 // interlacing, no ancillary chunk. Rows go to the file top first, so the last row in memory is
-// the file's first. Each row gets the filter that suits it and all of them are compressed by
-// libdeflate into one stream. Written through a file that replaces the target only when
-// complete.
+// the file's first. Each row gets the filter that suits it and all of them are compressed into
+// one stream, by libdeflate or zlib as a sample of the rows shows best, in parts on the cores.
+// Written through a file that replaces the target only when complete.
 Status WritePngFile(const std::string& path, const Dib& image);
 
 // One tEXt chunk: a Latin-1 keyword of 1 to 79 bytes and its text.

@@ -18,7 +18,8 @@ struct PngRows {
     uint32_t channels = 3;
 };
 
-// Large buffers are mapped by themselves, in huge pages where the system gives them.
+// Compressed parts are mapped by themselves, room for the worst case, of which only what is
+// written becomes memory.
 struct PngUnmap {
     size_t mappedSize = 0;
     void operator()(uint8_t* bytes) const;
@@ -40,15 +41,18 @@ struct PngImageData {
     void appendJoin(std::vector<uint8_t> bytes);
 };
 
-// libdeflate's compression level for a PNG save (see png_idat.cpp).
-constexpr int kPngDeflateLevel = 6;
-
 // Filters every row (one filter byte, then the filtered samples in RGB(A) order) and compresses
-// all of them into one zlib stream. An empty answer (no bytes) when memory runs out.
-PngImageData compressPngRows(const PngRows& rows, int level = kPngDeflateLevel);
+// all of them into one zlib stream, by the compressor that does best on a sample of them. An
+// empty answer (no bytes) when memory runs out.
+PngImageData compressPngRows(const PngRows& rows);
 
 // Compresses the bytes into one zlib stream made of `parts` raw deflate streams compressed at the
 // same time, each on its own thread, and joined. An empty answer when memory runs out.
 PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, unsigned parts);
+
+// The same made by zlib with its filtered strategy, as libpng compresses: each part is given the
+// 32 KiB before it as a dictionary and ends in a sync flush, so the stream is nearly the one a
+// single zlib stream would be. An empty answer when memory runs out or zlib fails.
+PngImageData zlibDeflateInParts(const uint8_t* bytes, size_t size, int level, unsigned parts);
 
 } // namespace ombri

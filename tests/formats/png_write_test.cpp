@@ -8,13 +8,19 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ombri {
@@ -280,6 +286,147 @@ TEST(PngWrite, ALargePictureCompressedInPartsReadsBackWhole)
     const int status = std::system(command.c_str());
     const Bytes report = test::readFileBytes(dir.file("check.txt"));
     EXPECT_EQ(status, 0) << std::string(report.begin(), report.end());
+}
+
+// --- Size against libpng's own files ---
+
+// libpng's default encoding of the same pixels (zlib level 6, its filtered strategy, every
+// filter tried on each row): the size a save is held to.
+size_t libpngDefaultSize(const Dib& image)
+{
+    const auto layout = dibGetLayout(image);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    size_t written = 0;
+    std::vector<png_bytep> rows(static_cast<size_t>(layout->height));
+    for (size_t y = 0; y < rows.size(); ++y)
+        rows[y] = const_cast<uint8_t*>(test::pixelAt(image, 0, static_cast<int32_t>(y)));
+    if (info && !setjmp(png_jmpbuf(png))) {
+        png_set_write_fn(
+            png, &written,
+            [](png_structp p, png_bytep, size_t count) {
+                *static_cast<size_t*>(png_get_io_ptr(p)) += count;
+            },
+            nullptr);
+        png_set_IHDR(png, info, static_cast<uint32_t>(layout->width),
+                     static_cast<uint32_t>(layout->height), 8,
+                     layout->bitCount == 32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+                     PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        png_set_bgr(png);
+        png_write_image(png, rows.data());
+        png_write_end(png, nullptr);
+    }
+    png_destroy_write_struct(&png, &info);
+    return written;
+}
+
+// A scanned page: light that changes slowly across it and grain on every byte.
+Dib scannedPicture(int32_t width, int32_t height)
+{
+    Dib image = test::makePatternImage(width, height, 24);
+    std::mt19937 random(7);
+    std::normal_distribution<double> grain(0.0, 2.5);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            auto* pixel = const_cast<uint8_t*>(test::pixelAt(image, x, y));
+            for (int c = 0; c < 3; ++c) {
+                const double light = 200 + 30 * std::sin(x / 300.0 + c) * std::cos(y / 250.0);
+                pixel[c] = static_cast<uint8_t>(std::clamp(light + grain(random), 0.0, 255.0));
+            }
+        }
+    return image;
+}
+
+// Pixel art: blocks of 8 x 8 from sixteen colours, carrying notes over a fiftieth of it.
+Dib pixelArtCarrier(int32_t width, int32_t height)
+{
+    Dib image = test::makePatternImage(width, height, 24);
+    std::mt19937 random(11);
+    uint8_t palette[16][3];
+    for (auto& colour : palette)
+        for (uint8_t& channel : colour)
+            channel = static_cast<uint8_t>(random());
+    std::vector<uint8_t> cells(static_cast<size_t>((width / 8 + 1) * (height / 8 + 1)));
+    for (uint8_t& cell : cells)
+        cell = static_cast<uint8_t>(random() % 16 < 10 ? 0 : random() % 16);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            std::memcpy(const_cast<uint8_t*>(test::pixelAt(image, x, y)),
+                        palette[cells[static_cast<size_t>((y / 8) * (width / 8 + 1) + x / 8)]], 3);
+    NoteLayer notes(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    for (size_t i = 0; i < notes.size(); i += 50)
+        notes[i] = 1;
+    return MakeCarrierCopy(image, notes, SaveDepth::Bits24);
+}
+
+// The compressor is chosen per picture: a grainy scan may come out at most 2% larger than
+// libpng's file, and flat graphics carrying notes no larger; each reads back to its pixels.
+TEST(PngWrite, FilesAreNoLargerThanLibpngsOwnBeyondTheirBound)
+{
+    test::TempDir dir;
+    struct Case {
+        const char* name;
+        Dib image;
+        double bound;
+    };
+    const Case cases[] = {{"scan", scannedPicture(1600, 1000), 1.02},
+                          {"pixel art with notes", pixelArtCarrier(1600, 1000), 1.00}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file("saved.png");
+        ASSERT_TRUE(test::succeeded(WritePngFile(path, c.image)));
+        const double ours = static_cast<double>(test::readFileBytes(path).size());
+        EXPECT_LE(ours / static_cast<double>(libpngDefaultSize(c.image)), c.bound);
+        auto loaded = ReadPngFile(path);
+        ASSERT_TRUE(loaded.ok()) << loaded.error();
+        EXPECT_TRUE(sameBytes(loaded.value(), c.image));
+    }
+}
+
+// --- Memory ---
+
+// The process's high-water mark of resident memory in bytes, brought down to what is resident now
+// by `reset`; -1 where the system does not tell.
+long long highWaterMark(bool reset)
+{
+    if (reset) {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5";
+        if (!clear.flush())
+            return -1;
+    }
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoll(line.substr(6)) * 1024;
+    return -1;
+}
+
+// A save holds a part of filtered rows a core at a time, never all of them: on a flat picture,
+// whose compressed stream is small, the save's peak stays well under the picture's own size.
+TEST(PngWrite, ASaveNeverHoldsAllTheFilteredRowsAtOnce)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory resident";
+#endif
+    if (std::thread::hardware_concurrency() > 4)
+        GTEST_SKIP() << "parts in flight on many cores add up to the whole picture";
+    test::TempDir dir;
+    Dib image = test::makePatternImage(6000, 4000, 24);
+    const auto layout = dibGetLayout(image);
+    // Bands of flat grey, every byte written, so that the picture itself is resident before the
+    // save starts.
+    for (int32_t y = 0; y < layout->height; ++y)
+        std::memset(image.data() + layout->pixelOffset + y * layout->stride, (y / 50) % 7 * 30,
+                    layout->stride);
+    const long long before = highWaterMark(true);
+    if (before < 0)
+        GTEST_SKIP() << "no high-water mark to read";
+    ASSERT_TRUE(test::succeeded(WritePngFile(dir.file("flat.png"), image)));
+    const long long added = highWaterMark(false) - before;
+    EXPECT_LT(added, static_cast<long long>(layout->pixelBytes / 2)) << added << " bytes";
 }
 
 // --- Saves stopped half-way ---
