@@ -12,7 +12,7 @@ struct CommandOutput {
     std::string text;
 };
 
-CommandOutput runCommand(const std::string& command)
+CommandOutput runCapturing(const std::string& command)
 {
     std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (!pipe)
@@ -29,13 +29,13 @@ CommandOutput runCommand(const std::string& command)
 
 bool haveExiftool()
 {
-    static const bool installed = runCommand("exiftool -ver").succeeded;
+    static const bool installed = runCapturing("exiftool -ver").succeeded;
     return installed;
 }
 
 std::string runExiftool(const std::string& arguments)
 {
-    const CommandOutput output = runCommand("exiftool " + arguments);
+    const CommandOutput output = runCapturing("exiftool " + arguments);
     return output.succeeded ? std::string() : "exiftool " + arguments + ": " + output.text;
 }
 
@@ -51,7 +51,7 @@ std::string tagOrientation(const std::vector<std::string>& paths, int orientatio
 
 std::string orientationTagOf(const std::string& path)
 {
-    std::string value = runCommand("exiftool -q -q -n -s3 -Orientation '" + path + "'").text;
+    std::string value = runCapturing("exiftool -q -q -n -s3 -Orientation '" + path + "'").text;
     while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
         value.pop_back();
     return value;
