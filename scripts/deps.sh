@@ -30,6 +30,10 @@ OMBRI_PACKAGES=(
     # avifdec.
     libavif-dev
     libavif-bin
+    # HEIF files are read through libheif; the tests make theirs with heif-enc and compare with
+    # heif-convert.
+    libheif-dev
+    libheif-examples
     imagemagick
     # The TIFF tests widen carriers to 16 bits with vips as well, which multiplies by 256 where
     # ImageMagick multiplies by 257.
