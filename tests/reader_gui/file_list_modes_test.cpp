@@ -341,6 +341,33 @@ TEST_F(FileListModesTest, AvifFilesAreListedShownSteppedOntoAndThumbnailed)
     EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(85, 128));
 }
 
+TEST_F(FileListModesTest, HeifFilesAreListedShownSteppedOntoAndThumbnailed)
+{
+    if (test::runCommand("command -v heif-enc") != "")
+        GTEST_SKIP() << "heif-enc (Debian package libheif-examples) is not installed";
+    // A phone's picture, 200 pixels wide and 300 high, with an alpha channel.
+    ASSERT_TRUE(
+        test::succeeded(WritePngFile(dir.file("tall.png"), test::makePatternImage(200, 300, 32))));
+    ASSERT_EQ(test::runCommand("heif-enc -q 50 '" + dir.file("tall.png") + "' -o '" +
+                               dir.file("d-phone.HEIC") + "'"),
+              "");
+    ReaderWindow& frame = start({file("c.bmp")});
+    FileList& list = frame.list();
+    EXPECT_EQ(columnByName(list, FileListModel::TypeColumn).at("d-phone.HEIC").toString(),
+              "HEIF Image");
+    EXPECT_EQ(answered(list, FileListModel::NotesColumn).at("d-phone.HEIC").toString(), "");
+    QTest::keyClick(&frame.list(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("d-phone.HEIC"));
+    EXPECT_TRUE(frame.document().hasImage());
+
+    toggleThumbnails(frame);
+    const auto decorations = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file("d-phone.HEIC"), ThumbnailSize::Normal),
+              ThumbnailState::Fresh);
+    const QIcon thumbnail = decorations.at("d-phone.HEIC").value<QIcon>();
+    EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(85, 128));
+}
+
 TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)
 {
     // The first folder's pictures all carry notes; the second's, at the same rows, none.
