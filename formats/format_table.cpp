@@ -7,6 +7,7 @@
 #include "formats/gif.h"
 #include "formats/heif.h"
 #include "formats/jpeg.h"
+#include "formats/jxl.h"
 #include "formats/pcx.h"
 #include "formats/png.h"
 #include "formats/sgi.h"
@@ -82,6 +83,13 @@ void loadHeif(const std::string& path, LoadedImage& out)
     take(ReadHeifFile(path, &out.declaresAlpha, &out.colourProfile), out);
 }
 
+// A JPEG XL file describes its colours in its header, by a profile or by name; libjxl turns it
+// by the orientation there.
+void loadJxl(const std::string& path, LoadedImage& out)
+{
+    take(ReadJxlFile(path, &out.declaresAlpha, &out.colourProfile), out);
+}
+
 // A WebP file keeps its profile in an ICCP chunk, and has alpha when its header says so.
 void loadWebp(const std::string& path, LoadedImage& out)
 {
@@ -155,6 +163,9 @@ constexpr ImageFormat kAvifFormat = {"AVIF", {"avif"}, {"image/avif"}, "AVIF Ima
 // HEIF files, a phone's HEIC among them, likewise.
 constexpr ImageFormat kHeifFormat = {"HEIF", {"heic", "heif"}, {"image/heic", "image/heif"},
     "HEIF Image", Stepping::Stepped, NoteForm::None, Alpha::None, loadHeif, nullptr};
+// JPEG XL files likewise.
+constexpr ImageFormat kJxlFormat = {"JPEG XL", {"jxl"}, {"image/jxl"}, "JPEG XL Image",
+    Stepping::Stepped, NoteForm::None, Alpha::None, loadJxl, nullptr};
 // GIF and PCX files open in both programs but are not stepped through, nor written.
 constexpr ImageFormat kGifFormat = {"GIF", {"gif"}, {"image/gif"}, "GIF Image", Stepping::Skipped,
     NoteForm::None, Alpha::None, load<ReadGifFile>, nullptr};
@@ -166,8 +177,9 @@ namespace {
 
 // The order of the lists the user reads; the save dialogs start at the first format written.
 constexpr const ImageFormat* kImageFormats[] = {
-    &kPngFormat,  &kBmpFormat,  &kTiffFormat, &kSgiFormat,  &kDpxFormat, &kCineonFormat,
-    &kJpegFormat, &kWebpFormat, &kAvifFormat, &kHeifFormat, &kGifFormat, &kPcxFormat,
+    &kPngFormat,    &kBmpFormat,  &kTiffFormat, &kSgiFormat,  &kDpxFormat,
+    &kCineonFormat, &kJpegFormat, &kWebpFormat, &kAvifFormat, &kHeifFormat,
+    &kJxlFormat,    &kGifFormat,  &kPcxFormat,
 };
 
 char asciiLower(char c)

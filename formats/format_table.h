@@ -86,6 +86,7 @@ extern const ImageFormat kJpegFormat;
 extern const ImageFormat kWebpFormat;
 extern const ImageFormat kAvifFormat;
 extern const ImageFormat kHeifFormat;
+extern const ImageFormat kJxlFormat;
 extern const ImageFormat kGifFormat;
 extern const ImageFormat kPcxFormat;
 

@@ -5,6 +5,7 @@
 #include "core/file_io.h"
 #include "formats/avif.h"
 #include "formats/heif.h"
+#include "formats/jxl.h"
 #include "formats/png.h"
 #include "formats/webp.h"
 
@@ -115,6 +116,16 @@ Result<ImageSize> avifSize(const HeaderReader& file, const ImageFormat&)
 Result<ImageSize> heifSize(const HeaderReader& file, const ImageFormat&)
 {
     const auto dimensions = readHeifDimensions(file.descriptor(), file.size());
+    if (!dimensions)
+        return badHeader();
+    return sized(dimensions->width, dimensions->height);
+}
+
+// The header at the start of a JPEG XL codestream, read by libjxl itself, with the sides as the
+// picture is shown after its orientation.
+Result<ImageSize> jxlSize(const HeaderReader& file, const ImageFormat&)
+{
+    const auto dimensions = readJxlDimensions(file.descriptor(), file.size());
     if (!dimensions)
         return badHeader();
     return sized(dimensions->width, dimensions->height);
@@ -272,6 +283,7 @@ constexpr Probe kProbes[] = {
     {&kJpegFormat, jpegSize}, {&kCineonFormat, filmSize}, {&kDpxFormat, filmSize},
     {&kGifFormat, gifSize},   {&kPcxFormat, pcxSize},     {&kTiffFormat, tiffSize},
     {&kWebpFormat, webpSize}, {&kAvifFormat, avifSize},   {&kHeifFormat, heifSize},
+    {&kJxlFormat, jxlSize},
 };
 
 } // namespace

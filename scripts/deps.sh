@@ -34,6 +34,9 @@ OMBRI_PACKAGES=(
     # heif-convert.
     libheif-dev
     libheif-examples
+    # JPEG XL files are read through libjxl; the tests make theirs with cjxl and compare with djxl.
+    libjxl-dev
+    libjxl-tools
     imagemagick
     # The TIFF tests widen carriers to 16 bits with vips as well, which multiplies by 256 where
     # ImageMagick multiplies by 257.
