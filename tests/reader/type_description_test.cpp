@@ -36,6 +36,7 @@ TEST(TypeDescription, ByTheLastExtensionOfTheName)
         {"phone.Avif", "AVIF Image"},
         {"IMG_0001.HEIC", "HEIF Image"},
         {"b.heif", "HEIF Image"},
+        {"art.jxl", "JPEG XL Image"},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(TypeDescription(FileExtension(name)), expected) << name;

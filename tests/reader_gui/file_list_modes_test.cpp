@@ -368,6 +368,38 @@ TEST_F(FileListModesTest, HeifFilesAreListedShownSteppedOntoAndThumbnailed)
     EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(85, 128));
 }
 
+TEST_F(FileListModesTest, JxlFilesAreListedShownSteppedOntoAndThumbnailed)
+{
+    if (test::runCommand("command -v cjxl") != "")
+        GTEST_SKIP() << "cjxl (Debian package libjxl-tools) is not installed";
+    // A picture 300 pixels wide and 200 high whose header turns it by a quarter (orientation 6).
+    ASSERT_TRUE(
+        test::succeeded(WritePngFile(dir.file("side.png"), test::makePatternImage(300, 200, 24))));
+    const std::vector<uint8_t> marker = test::exifOrientationMarker(6, false);
+    test::writeFileBytes(dir.file("side-tagged.png"),
+                         test::withPngChunk(test::readFileBytes(dir.file("side.png")), "eXIf",
+                                            {marker.begin() + 6, marker.end()},
+                                            test::ChunkPlace::AfterHeader));
+    ASSERT_EQ(test::runCommand("cjxl -d 1 '" + dir.file("side-tagged.png") + "' '" +
+                               dir.file("d-art.jxl") + "' >/dev/null 2>&1"),
+              "");
+    ReaderWindow& frame = start({file("c.bmp")});
+    FileList& list = frame.list();
+    EXPECT_EQ(columnByName(list, FileListModel::TypeColumn).at("d-art.jxl").toString(),
+              "JPEG XL Image");
+    EXPECT_EQ(answered(list, FileListModel::NotesColumn).at("d-art.jxl").toString(), "");
+    QTest::keyClick(&frame.list(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("d-art.jxl"));
+    EXPECT_TRUE(frame.document().hasImage());
+
+    toggleThumbnails(frame);
+    const auto decorations = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file("d-art.jxl"), ThumbnailSize::Normal),
+              ThumbnailState::Fresh);
+    const QIcon thumbnail = decorations.at("d-art.jxl").value<QIcon>();
+    EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(85, 128));
+}
+
 TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)
 {
     // The first folder's pictures all carry notes; the second's, at the same rows, none.
