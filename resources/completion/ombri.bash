@@ -4,7 +4,7 @@
 # bash when they are not.
 
 # The file name endings ombri reads, in the two spellings it accepts.
-_ombri_picture_pattern='@(bmp|BMP|png|PNG|rgb|RGB|jpg|JPG|jpeg|JPEG|webp|WEBP|avif|AVIF|heic|HEIC|heif|HEIF|cin|CIN|dpx|DPX|gif|GIF|pcx|PCX|tif|TIF|tiff|TIFF)'
+_ombri_picture_pattern='@(bmp|BMP|png|PNG|rgb|RGB|jpg|JPG|jpeg|JPEG|webp|WEBP|avif|AVIF|heic|HEIC|heif|HEIF|jxl|JXL|cin|CIN|dpx|DPX|gif|GIF|pcx|PCX|tif|TIF|tiff|TIFF)'
 
 # Offers folders and pictures that begin with $1, into COMPREPLY.
 _ombri_pictures()
@@ -25,6 +25,7 @@ _ombri_pictures()
         case $name in
             *.bmp | *.BMP | *.png | *.PNG | *.rgb | *.RGB | *.jpg | *.JPG | *.jpeg | *.JPEG | \
                 *.webp | *.WEBP | *.avif | *.AVIF | *.heic | *.HEIC | *.heif | *.HEIF | \
+                *.jxl | *.JXL | \
                 *.cin | *.CIN | *.dpx | *.DPX | *.gif | *.GIF | *.pcx | *.PCX | *.tif | *.TIF | \
                 *.tiff | *.TIFF)
                 COMPREPLY+=("$name")
