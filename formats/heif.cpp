@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -46,6 +47,28 @@ void initialiseLibheif()
     (void)initialised;
 }
 
+// libheif limits each side, and checks the limit on every image it makes while decoding, the
+// canvas of an overlay too, which may be larger than the size the file declares for the primary
+// image. A square of that side holds no more pixels than our limit, four bytes each, allows.
+int sideLimit()
+{
+    const uint64_t pixels = std::min<uint64_t>(kMaxPixels, maxImageBytes() / 4);
+    auto side = static_cast<uint64_t>(std::sqrt(static_cast<double>(pixels)));
+    while (side > 0 && side * side > pixels)
+        --side;
+    while ((side + 1) * (side + 1) <= pixels)
+        ++side;
+    return static_cast<int>(std::max<uint64_t>(side, 1));
+}
+
+// What libheif's refusal says to the user: a picture past its limit is too large, as any other.
+std::string reasonOf(const heif_error& error, const char* what)
+{
+    if (error.subcode == heif_suberror_Security_limit_exceeded)
+        return "the image is too large";
+    return std::string(what) + " (" + error.message + ")";
+}
+
 // The primary image of a parsed file; the handle keeps the context it came from alive.
 struct Primary {
     ContextPtr context;
@@ -53,7 +76,7 @@ struct Primary {
 };
 
 // The primary image of the file attach gives libheif, its boxes parsed: nothing is decoded yet.
-// libheif's own side limit is ours, so that it refuses a picture we would refuse before it
+// libheif's own limit follows ours, so that it refuses a picture we would refuse before it
 // allocates a plane.
 template <typename Attach> Result<Primary> parsedPrimary(Attach attach)
 {
@@ -62,8 +85,7 @@ template <typename Attach> Result<Primary> parsedPrimary(Attach attach)
     primary.context.reset(heif_context_alloc());
     if (!primary.context)
         return fail("out of memory");
-    heif_context_set_maximum_image_size_limit(primary.context.get(),
-                                              static_cast<int>(kMaxDimension));
+    heif_context_set_maximum_image_size_limit(primary.context.get(), sideLimit());
     heif_context_set_max_decoding_threads(primary.context.get(), 0);
     heif_error error = attach(primary.context.get());
     heif_image_handle* handle = nullptr;
@@ -71,7 +93,7 @@ template <typename Attach> Result<Primary> parsedPrimary(Attach attach)
         error = heif_context_get_primary_image_handle(primary.context.get(), &handle);
     primary.handle.reset(handle);
     if (error.code != heif_error_Ok)
-        return fail(std::string("not a HEIF file, or a damaged one (") + error.message + ")");
+        return fail(reasonOf(error, "not a HEIF file, or a damaged one"));
     return primary;
 }
 
@@ -102,7 +124,7 @@ Result<ImagePtr> decodedImage(const heif_image_handle& handle, bool alpha)
         alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
     ImagePtr image(decoded);
     if (error.code != heif_error_Ok || !image)
-        return fail(std::string("the picture cannot be decoded (") + error.message + ")");
+        return fail(reasonOf(error, "the picture cannot be decoded"));
     return image;
 }
 

@@ -263,5 +263,13 @@ TEST(HeifRead, DamagedAndOversizedFilesAreRefusedWithAReason)
     setMaxImageBytes(limit);
 }
 
+// An overlay whose canvas is 16 x 688140 pixels, though its primary image says 64 x 64: libheif
+// would make the canvas while decoding unless its own limit keeps it to ours.
+TEST(HeifRead, AnOverlayCanvasPastOurLimitIsRefusedByLibheif)
+{
+    const std::string overlay = OMBRI_SOURCE_DIR "/fuzz/corpus/heif/overlay_canvas_past_limit.heic";
+    EXPECT_EQ(ReadHeifFile(overlay).error(), "the image is too large");
+}
+
 } // namespace
 } // namespace ombri
