@@ -5,7 +5,9 @@
 #include "formats/cineon_dpx.h"
 #include "formats/dispatch.h"
 #include "formats/gif.h"
+#include "formats/heif.h"
 #include "formats/jpeg.h"
+#include "formats/jxl.h"
 #include "formats/pcx.h"
 #include "formats/png.h"
 #include "formats/sgi.h"
@@ -73,6 +75,19 @@ void loadTiff(const std::string& path, LoadedImage& out)
 void loadAvif(const std::string& path, LoadedImage& out)
 {
     take(ReadAvifFile(path, &out.declaresAlpha, &out.colourProfile), out);
+}
+
+// A HEIF file keeps its profile in a colour property; libheif turns it by irot and imir.
+void loadHeif(const std::string& path, LoadedImage& out)
+{
+    take(ReadHeifFile(path, &out.declaresAlpha, &out.colourProfile), out);
+}
+
+// A JPEG XL file describes its colours in its header, by a profile or by name; libjxl turns it
+// by the orientation there.
+void loadJxl(const std::string& path, LoadedImage& out)
+{
+    take(ReadJxlFile(path, &out.declaresAlpha, &out.colourProfile), out);
 }
 
 // A WebP file keeps its profile in an ICCP chunk and its orientation in an EXIF chunk, and has
@@ -146,6 +161,12 @@ constexpr ImageFormat kWebpFormat = {"WebP", {"webp"}, {"image/webp"}, "WebP Ima
 // AVIF files open in both programs and are stepped through, but are not written.
 constexpr ImageFormat kAvifFormat = {"AVIF", {"avif"}, {"image/avif"}, "AVIF Image",
     Stepping::Stepped, NoteForm::None, Alpha::None, loadAvif, nullptr};
+// HEIF files, a phone's HEIC among them, likewise.
+constexpr ImageFormat kHeifFormat = {"HEIF", {"heic", "heif"}, {"image/heic", "image/heif"},
+    "HEIF Image", Stepping::Stepped, NoteForm::None, Alpha::None, loadHeif, nullptr};
+// JPEG XL files likewise.
+constexpr ImageFormat kJxlFormat = {"JPEG XL", {"jxl"}, {"image/jxl"}, "JPEG XL Image",
+    Stepping::Stepped, NoteForm::None, Alpha::None, loadJxl, nullptr};
 // GIF and PCX files open in both programs but are not stepped through, nor written.
 constexpr ImageFormat kGifFormat = {"GIF", {"gif"}, {"image/gif"}, "GIF Image", Stepping::Skipped,
     NoteForm::None, Alpha::None, load<ReadGifFile>, nullptr};
@@ -157,8 +178,9 @@ namespace {
 
 // The order of the lists the user reads; the save dialogs start at the first format written.
 constexpr const ImageFormat* kImageFormats[] = {
-    &kPngFormat,  &kBmpFormat,  &kTiffFormat, &kSgiFormat, &kDpxFormat, &kCineonFormat,
-    &kJpegFormat, &kWebpFormat, &kAvifFormat, &kGifFormat, &kPcxFormat,
+    &kPngFormat,    &kBmpFormat,  &kTiffFormat, &kSgiFormat,  &kDpxFormat,
+    &kCineonFormat, &kJpegFormat, &kWebpFormat, &kAvifFormat, &kHeifFormat,
+    &kJxlFormat,    &kGifFormat,  &kPcxFormat,
 };
 
 char asciiLower(char c)

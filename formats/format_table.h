@@ -85,6 +85,8 @@ extern const ImageFormat kCineonFormat;
 extern const ImageFormat kJpegFormat;
 extern const ImageFormat kWebpFormat;
 extern const ImageFormat kAvifFormat;
+extern const ImageFormat kHeifFormat;
+extern const ImageFormat kJxlFormat;
 extern const ImageFormat kGifFormat;
 extern const ImageFormat kPcxFormat;
 

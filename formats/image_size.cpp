@@ -4,6 +4,8 @@
 #include "core/dib.h"
 #include "core/file_io.h"
 #include "formats/avif.h"
+#include "formats/heif.h"
+#include "formats/jxl.h"
 #include "formats/png.h"
 #include "formats/webp.h"
 
@@ -104,6 +106,26 @@ Result<ImageSize> webpSize(const HeaderReader& file, const ImageFormat&)
 Result<ImageSize> avifSize(const HeaderReader& file, const ImageFormat&)
 {
     const auto dimensions = readAvifDimensions(file.descriptor(), file.size());
+    if (!dimensions)
+        return badHeader();
+    return sized(dimensions->width, dimensions->height);
+}
+
+// The boxes of a HEIF file, parsed by libheif itself, with the sides as the picture is shown
+// after its irot turn.
+Result<ImageSize> heifSize(const HeaderReader& file, const ImageFormat&)
+{
+    const auto dimensions = readHeifDimensions(file.descriptor(), file.size());
+    if (!dimensions)
+        return badHeader();
+    return sized(dimensions->width, dimensions->height);
+}
+
+// The header at the start of a JPEG XL codestream, read by libjxl itself, with the sides as the
+// picture is shown after its orientation.
+Result<ImageSize> jxlSize(const HeaderReader& file, const ImageFormat&)
+{
+    const auto dimensions = readJxlDimensions(file.descriptor(), file.size());
     if (!dimensions)
         return badHeader();
     return sized(dimensions->width, dimensions->height);
@@ -260,7 +282,8 @@ constexpr Probe kProbes[] = {
     {&kBmpFormat, bmpSize},   {&kPngFormat, pngSize},     {&kSgiFormat, sgiSize},
     {&kJpegFormat, jpegSize}, {&kCineonFormat, filmSize}, {&kDpxFormat, filmSize},
     {&kGifFormat, gifSize},   {&kPcxFormat, pcxSize},     {&kTiffFormat, tiffSize},
-    {&kWebpFormat, webpSize}, {&kAvifFormat, avifSize},
+    {&kWebpFormat, webpSize}, {&kAvifFormat, avifSize},   {&kHeifFormat, heifSize},
+    {&kJxlFormat, jxlSize},
 };
 
 } // namespace

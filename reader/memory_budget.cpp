@@ -106,13 +106,17 @@ constexpr uint64_t kCoefficientBytes = 6; // three 16-bit coefficients of a prog
 
 // What a decoder holds beside the picture it hands over, a pixel: libwebp's lossless decoder
 // keeps the whole picture as ARGB words, and an animation two canvases; libavif keeps up to four
-// planes of 16-bit samples, and a turned picture is copied once more.
+// planes of 16-bit samples, and a turned picture is copied once more; libheif keeps as many
+// planes and the interleaved picture it converts them to; libjxl keeps every channel as 32-bit
+// floating point samples.
 uint64_t decoderWorkBytes(const ImageFormat* format)
 {
     if (format == &kWebpFormat)
         return 8;
-    if (format == &kAvifFormat)
+    if (format == &kAvifFormat || format == &kHeifFormat)
         return 12;
+    if (format == &kJxlFormat)
+        return 16;
     return 0;
 }
 

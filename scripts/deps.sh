@@ -30,6 +30,13 @@ OMBRI_PACKAGES=(
     # avifdec.
     libavif-dev
     libavif-bin
+    # HEIF files are read through libheif; the tests make theirs with heif-enc and compare with
+    # heif-convert.
+    libheif-dev
+    libheif-examples
+    # JPEG XL files are read through libjxl; the tests make theirs with cjxl and compare with djxl.
+    libjxl-dev
+    libjxl-tools
     imagemagick
     # The TIFF tests widen carriers to 16 bits with vips as well, which multiplies by 256 where
     # ImageMagick multiplies by 257.

@@ -4,7 +4,7 @@
 # bash when they are not.
 
 # The file name endings ombri reads, in the two spellings it accepts.
-_ombri_picture_pattern='@(bmp|BMP|png|PNG|rgb|RGB|jpg|JPG|jpeg|JPEG|webp|WEBP|avif|AVIF|cin|CIN|dpx|DPX|gif|GIF|pcx|PCX|tif|TIF|tiff|TIFF)'
+_ombri_picture_pattern='@(bmp|BMP|png|PNG|rgb|RGB|jpg|JPG|jpeg|JPEG|webp|WEBP|avif|AVIF|heic|HEIC|heif|HEIF|jxl|JXL|cin|CIN|dpx|DPX|gif|GIF|pcx|PCX|tif|TIF|tiff|TIFF)'
 
 # Offers folders and pictures that begin with $1, into COMPREPLY.
 _ombri_pictures()
@@ -24,7 +24,8 @@ _ombri_pictures()
         fi
         case $name in
             *.bmp | *.BMP | *.png | *.PNG | *.rgb | *.RGB | *.jpg | *.JPG | *.jpeg | *.JPEG | \
-                *.webp | *.WEBP | *.avif | *.AVIF | \
+                *.webp | *.WEBP | *.avif | *.AVIF | *.heic | *.HEIC | *.heif | *.HEIF | \
+                *.jxl | *.JXL | \
                 *.cin | *.CIN | *.dpx | *.DPX | *.gif | *.GIF | *.pcx | *.PCX | *.tif | *.TIF | \
                 *.tiff | *.TIFF)
                 COMPREPLY+=("$name")

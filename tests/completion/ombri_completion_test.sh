@@ -31,7 +31,7 @@ function=$(complete -p ombri 2>/dev/null | sed -n 's/.*-F \([^ ]*\) .*/\1/p')
 work=$(mktemp -d "${TMPDIR:-/tmp}/ombri-completion.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
-pictures=(a.png b.PNG c.tif d.TIFF e.rgb f.dpx g.cin h.jpg i.gif j.pcx k.bmp l.jpeg m.JPEG n.webp o.WEBP p.avif "with space.png")
+pictures=(a.png b.PNG c.tif d.TIFF e.rgb f.dpx g.cin h.jpg i.gif j.pcx k.bmp l.jpeg m.JPEG n.webp o.WEBP p.avif q.heic r.HEIF s.jxl "with space.png")
 folders=("Holiday pictures" notes.d)
 mkdir "${folders[@]}"
 touch "${pictures[@]}" readme.txt photo.png.txt script.sh tif Makefile

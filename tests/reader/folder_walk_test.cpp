@@ -28,7 +28,7 @@ TEST(IsImageFileName, SteppedKindsInAnyCase)
         {"a.Tif", true},      {"a.jpeg", true},       {"a.gif", false}, {"a.pcx", false},
         {"jpg", false},       {"a.", false},          {"", false},      {".png", true},
         {"a.png.txt", false}, {"notes.v2.bmp", true}, {"a.webp", true}, {"a.WebP", true},
-        {"a.avif", true},
+        {"a.avif", true},     {"a.HEIC", true},       {"a.heif", true}, {"a.JXL", true},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsImageFileName(c.name), c.expected) << c.name;

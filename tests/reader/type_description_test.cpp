@@ -34,6 +34,9 @@ TEST(TypeDescription, ByTheLastExtensionOfTheName)
         {"film.Dpx", "Dpx File"},
         {"web.WEBP", "WebP Image"},
         {"phone.Avif", "AVIF Image"},
+        {"IMG_0001.HEIC", "HEIF Image"},
+        {"b.heif", "HEIF Image"},
+        {"art.jxl", "JPEG XL Image"},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(TypeDescription(FileExtension(name)), expected) << name;

@@ -341,6 +341,65 @@ TEST_F(FileListModesTest, AvifFilesAreListedShownSteppedOntoAndThumbnailed)
     EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(85, 128));
 }
 
+TEST_F(FileListModesTest, HeifFilesAreListedShownSteppedOntoAndThumbnailed)
+{
+    if (test::runCommand("command -v heif-enc") != "")
+        GTEST_SKIP() << "heif-enc (Debian package libheif-examples) is not installed";
+    // A phone's picture, 200 pixels wide and 300 high, with an alpha channel.
+    ASSERT_TRUE(
+        test::succeeded(WritePngFile(dir.file("tall.png"), test::makePatternImage(200, 300, 32))));
+    ASSERT_EQ(test::runCommand("heif-enc -q 50 '" + dir.file("tall.png") + "' -o '" +
+                               dir.file("d-phone.HEIC") + "'"),
+              "");
+    ReaderWindow& frame = start({file("c.bmp")});
+    FileList& list = frame.list();
+    EXPECT_EQ(columnByName(list, FileListModel::TypeColumn).at("d-phone.HEIC").toString(),
+              "HEIF Image");
+    EXPECT_EQ(answered(list, FileListModel::NotesColumn).at("d-phone.HEIC").toString(), "");
+    QTest::keyClick(&frame.list(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("d-phone.HEIC"));
+    EXPECT_TRUE(frame.document().hasImage());
+
+    toggleThumbnails(frame);
+    const auto decorations = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file("d-phone.HEIC"), ThumbnailSize::Normal),
+              ThumbnailState::Fresh);
+    const QIcon thumbnail = decorations.at("d-phone.HEIC").value<QIcon>();
+    EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(85, 128));
+}
+
+TEST_F(FileListModesTest, JxlFilesAreListedShownSteppedOntoAndThumbnailed)
+{
+    if (test::runCommand("command -v cjxl") != "")
+        GTEST_SKIP() << "cjxl (Debian package libjxl-tools) is not installed";
+    // A picture 300 pixels wide and 200 high whose header turns it by a quarter (orientation 6).
+    ASSERT_TRUE(
+        test::succeeded(WritePngFile(dir.file("side.png"), test::makePatternImage(300, 200, 24))));
+    const std::vector<uint8_t> marker = test::exifOrientationMarker(6, false);
+    test::writeFileBytes(dir.file("side-tagged.png"),
+                         test::withPngChunk(test::readFileBytes(dir.file("side.png")), "eXIf",
+                                            {marker.begin() + 6, marker.end()},
+                                            test::ChunkPlace::AfterHeader));
+    ASSERT_EQ(test::runCommand("cjxl -d 1 '" + dir.file("side-tagged.png") + "' '" +
+                               dir.file("d-art.jxl") + "' >/dev/null 2>&1"),
+              "");
+    ReaderWindow& frame = start({file("c.bmp")});
+    FileList& list = frame.list();
+    EXPECT_EQ(columnByName(list, FileListModel::TypeColumn).at("d-art.jxl").toString(),
+              "JPEG XL Image");
+    EXPECT_EQ(answered(list, FileListModel::NotesColumn).at("d-art.jxl").toString(), "");
+    QTest::keyClick(&frame.list(), Qt::Key_Down);
+    EXPECT_EQ(frame.document().currentPath(), dir.file("d-art.jxl"));
+    EXPECT_TRUE(frame.document().hasImage());
+
+    toggleThumbnails(frame);
+    const auto decorations = answered(list, FileListModel::NameColumn, Qt::DecorationRole);
+    EXPECT_EQ(lookUpThumbnail(cacheRoot(), dir.file("d-art.jxl"), ThumbnailSize::Normal),
+              ThumbnailState::Fresh);
+    const QIcon thumbnail = decorations.at("d-art.jxl").value<QIcon>();
+    EXPECT_EQ(thumbnail.actualSize(QSize(128, 128)), QSize(85, 128));
+}
+
 TEST_F(FileListModesTest, AnswersAboutTheFolderLeftNeverReachTheNextOne)
 {
     // The first folder's pictures all carry notes; the second's, at the same rows, none.
