@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -114,6 +115,16 @@ inline PixelRows pixelRowsOf(Dib& image, const DibLayout& layout)
     rows.bytesPerPixel = layout.bitCount / 8u;
     return rows;
 }
+
+// Pixels made row by row as a writer takes them, so that a save need not hold a second whole
+// picture: 24- or 32-bit rows, blue first, each width x bitCount / 8 bytes without padding, in
+// memory order (0 is the bottom row). copyRow may be called from several threads at once.
+struct RowSource {
+    int32_t width = 0;
+    int32_t height = 0;
+    uint16_t bitCount = 0;
+    std::function<void(size_t row, uint8_t* out)> copyRow;
+};
 
 // Header fields read straight from the block, with the rules of the 40- and 12-byte headers.
 // A null block reads as width 0, height 0.

@@ -139,7 +139,7 @@ Status saveJpeg(const std::string& path, const SaveInput& input)
 // and save.
 // clang-format off
 constexpr ImageFormat kPngFormat = {"PNG", {"png"}, {"image/png"}, "PNG Image", Stepping::Stepped,
-    NoteForm::MarkerInLastRow, Alpha::Kept, loadPng, save<WritePngFile>};
+    NoteForm::MarkerInLastRow, Alpha::Kept, loadPng, save<WritePngFile>, writePngRows};
 constexpr ImageFormat kBmpFormat = {"BMP", {"bmp"}, {"image/bmp"}, "Bitmap Image",
     Stepping::Stepped, NoteForm::MarkerInFirstRow, Alpha::None, loadTellingAlpha<ReadBmpFile>,
     save<WriteBmpFile>};

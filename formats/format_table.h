@@ -51,6 +51,8 @@ struct SaveInput {
 
 using LoadFn = void (*)(const std::string& path, LoadedImage& out);
 using SaveFn = Status (*)(const std::string& path, const SaveInput& input);
+// A writer that takes the rows of a carrier as it goes, where the save can make them one at a time.
+using SaveRowsFn = Status (*)(const std::string& path, const RowSource& rows);
 
 constexpr size_t kMaxSpellings = 3;
 
@@ -72,6 +74,9 @@ struct ImageFormat {
     Alpha alpha;
     LoadFn load;
     SaveFn save; // null: the programs read the format but never write it
+    // Set where the format's writer writes what `save` does from rows made as it asks for them;
+    // a save with notes then never holds a second whole copy of the picture.
+    SaveRowsFn saveRows = nullptr;
 };
 
 // The formats by name, for code that treats one of them apart. A new format needs no name here

@@ -353,15 +353,14 @@ void flushNothing(png_structp) {}
 
 // Writes the signature, the header and text chunks, the image data cut into IDAT chunks and the
 // end chunk. Like decodeImage, holds nothing that needs destroying.
-bool encodeImage(PngWriter& writer, const DibLayout& layout, const PngImageData& data,
+bool encodeImage(PngWriter& writer, const PngRows& rows, const PngImageData& data,
                  const std::vector<png_text>& chunks)
 {
     if (setjmp(png_jmpbuf(writer.png)))
         return false;
     png_set_write_fn(writer.png, &writer, writeToFile, flushNothing);
-    png_set_IHDR(writer.png, writer.info, static_cast<uint32_t>(layout.width),
-                 static_cast<uint32_t>(layout.height), 8,
-                 layout.bitCount == 32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+    png_set_IHDR(writer.png, writer.info, rows.width, rows.height, 8,
+                 rows.channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!chunks.empty())
         png_set_text(writer.png, writer.info, chunks.data(), static_cast<int>(chunks.size()));
@@ -467,25 +466,21 @@ Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile, int
 
 namespace {
 
-Status writeColourPng(AtomicFile& file, const Dib& image, const std::vector<PngText>& text,
-                      std::optional<unsigned> permissions)
+Status checkText(const std::vector<PngText>& text)
 {
-    auto layout = dibGetLayout(image);
-    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
-        return fail("only 24- and 32-bit images can be saved as PNG");
     for (const PngText& chunk : text)
         if (chunk.keyword.empty() || chunk.keyword.size() > 79 ||
             chunk.keyword.find('\0') != std::string::npos ||
             chunk.text.find('\0') != std::string::npos)
             return fail("a PNG text keyword is 1 to 79 bytes and no text holds a zero byte");
-    // The file's first row is the last one in memory.
-    PngRows rows;
-    rows.width = static_cast<uint32_t>(layout->width);
-    rows.height = static_cast<uint32_t>(layout->height);
-    rows.channels = layout->bitCount == 32 ? 4 : 3;
-    rows.step = -static_cast<std::ptrdiff_t>(layout->stride);
-    rows.firstRow = image.data() + layout->pixelOffset +
-                    (static_cast<size_t>(layout->height) - 1) * layout->stride;
+    return {};
+}
+
+Status writeRowsPng(AtomicFile& file, const PngRows& rows, const std::vector<PngText>& text,
+                    std::optional<unsigned> permissions)
+{
+    if (Status checked = checkText(text); !checked)
+        return checked;
     // The file first: a folder that cannot take it is told before the picture is compressed.
     if (!file.open())
         return fail(file.error());
@@ -505,11 +500,28 @@ Status writeColourPng(AtomicFile& file, const Dib& image, const std::vector<PngT
     PngWriter writer;
     if (!startWriter(writer, file))
         return fail("out of memory");
-    if (!encodeImage(writer, *layout, data, chunks))
+    if (!encodeImage(writer, rows, data, chunks))
         return fail(file.writeFailed() ? file.error() : writer.errors.message);
     if (!file.commit())
         return fail(file.error());
     return {};
+}
+
+Status writeColourPng(AtomicFile& file, const Dib& image, const std::vector<PngText>& text,
+                      std::optional<unsigned> permissions)
+{
+    auto layout = dibGetLayout(image);
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32))
+        return fail("only 24- and 32-bit images can be saved as PNG");
+    // The file's first row is the last one in memory.
+    PngRows rows;
+    rows.width = static_cast<uint32_t>(layout->width);
+    rows.height = static_cast<uint32_t>(layout->height);
+    rows.channels = layout->bitCount == 32 ? 4 : 3;
+    rows.step = -static_cast<std::ptrdiff_t>(layout->stride);
+    rows.firstRow = image.data() + layout->pixelOffset +
+                    (static_cast<size_t>(layout->height) - 1) * layout->stride;
+    return writeRowsPng(file, rows, text, permissions);
 }
 
 uint32_t bigEndian32(const uint8_t* p)
@@ -537,6 +549,23 @@ Status WritePngFile(const std::string& path, const Dib& image)
 {
     AtomicFile file(path);
     return writeColourPng(file, image, {}, std::nullopt);
+}
+
+Status writePngRows(const std::string& path, const RowSource& source)
+{
+    if ((source.bitCount != 24 && source.bitCount != 32) || source.width < 1 || source.height < 1 ||
+        static_cast<uint32_t>(source.width) > kMaxDimension ||
+        static_cast<uint32_t>(source.height) > kMaxDimension || !source.copyRow)
+        return fail("only 24- and 32-bit images can be saved as PNG");
+    // The file's first row is the last one in memory.
+    PngRows rows;
+    rows.width = static_cast<uint32_t>(source.width);
+    rows.height = static_cast<uint32_t>(source.height);
+    rows.channels = source.bitCount == 32 ? 4 : 3;
+    const size_t last = static_cast<size_t>(source.height) - 1;
+    rows.makeRow = [&source, last](uint32_t row, uint8_t* out) { source.copyRow(last - row, out); };
+    AtomicFile file(path);
+    return writeRowsPng(file, rows, {}, std::nullopt);
 }
 
 Status writePngFileWithText(const std::string& path, const Dib& image,

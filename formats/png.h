@@ -33,6 +33,10 @@ Result<Dib> readPngBytes(ByteView file, std::vector<uint8_t>* colourProfile,
 // Written through a file that replaces the target only when complete.
 Status WritePngFile(const std::string& path, const Dib& image);
 
+// As WritePngFile, with the rows made by the source as the encoder filters them: only the rows
+// of the parts being compressed are held at a time.
+Status writePngRows(const std::string& path, const RowSource& rows);
+
 // One tEXt chunk: a Latin-1 keyword of 1 to 79 bytes and its text.
 struct PngText {
     std::string keyword;

@@ -250,6 +250,33 @@ void filterBand(const PngRows& rows, uint32_t first, uint32_t end, uint8_t* out,
         filterRgbaRows(rows, first, end, out, scratch);
 }
 
+// Filters rows [first, end) of rows made on demand. The filters look at a row and the one above
+// it, so the rows are made into two rows of their own, one after the other, and no more of the
+// picture than that is held unfiltered.
+void filterMadeRows(const PngRows& rows, uint32_t first, uint32_t end, uint8_t* out,
+                    uint8_t* scratch)
+{
+    const size_t count = static_cast<size_t>(rows.width) * rows.channels;
+    std::vector<uint8_t> made(2 * count);
+    uint8_t* above = made.data();
+    uint8_t* row = made.data() + count;
+    if (first > 0)
+        rows.makeRow(first - 1, above);
+    PngRows pair;
+    pair.width = rows.width;
+    pair.height = 2;
+    pair.channels = rows.channels;
+    for (uint32_t y = first; y < end; ++y, out += count + 1) {
+        rows.makeRow(y, row);
+        // The picture's first row has none above it; the filters take zeros there.
+        const uint32_t at = y == 0 ? 0 : 1;
+        pair.firstRow = y == 0 ? row : above;
+        pair.step = row - above;
+        filterBand(pair, at, at + 1, out, scratch);
+        std::swap(above, row);
+    }
+}
+
 // Room for a compressed part: the worst case is mapped, and only the pages deflate writes become
 // memory. Ordinary pages, so that a part that shrinks to a few kilobytes costs a few kilobytes.
 // Null when memory runs out.
@@ -619,8 +646,18 @@ PngImageData compressPngRows(const PngRows& rows)
         const uint32_t from = firstRow - windowRows;
         const size_t filtered = static_cast<size_t>(endRow - from) * rowBytes;
         // The filters' five candidate rows follow the filtered ones.
-        scratch.resize(filtered + kFilterCount * count);
-        filterBand(rows, from, endRow, scratch.data(), scratch.data() + filtered);
+        // Exactly the room asked for: a vector grown by resize doubles, and a part one row
+        // longer than the one before would then hold twice a part.
+        const size_t needed = filtered + kFilterCount * count;
+        if (scratch.capacity() < needed) {
+            scratch.clear();
+            scratch.reserve(needed);
+        }
+        scratch.resize(needed);
+        if (rows.makeRow)
+            filterMadeRows(rows, from, endRow, scratch.data(), scratch.data() + filtered);
+        else
+            filterBand(rows, from, endRow, scratch.data(), scratch.data() + filtered);
         const size_t dictionary = std::min<size_t>(size_t{windowRows} * rowBytes, kWindow);
         return PartInput{scratch.data() + size_t{windowRows} * rowBytes - dictionary, dictionary,
                          end - first};

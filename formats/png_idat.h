@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -16,6 +17,10 @@ struct PngRows {
     uint32_t width = 0;
     uint32_t height = 0;
     uint32_t channels = 3;
+    // When set, the rows are made by it instead of read at firstRow: file row `row` (0 is the
+    // file's first), blue first, into `out`. It is called as each part is filtered, from the
+    // threads that compress the parts, and a row may be asked for more than once.
+    std::function<void(uint32_t row, uint8_t* out)> makeRow;
 };
 
 // Compressed parts are mapped by themselves, room for the worst case, of which only what is

@@ -86,6 +86,13 @@ void mark24InPlace(const uint8_t*, const uint8_t* notes, size_t width, uint8_t* 
         SetNoteBit(notes[x], target[3 * x]);
 }
 
+// A row of the 24-bit copy made apart from the whole one: the picture's row, then its blue bytes.
+void copy24To24(const uint8_t* source, const uint8_t* notes, size_t width, uint8_t* target)
+{
+    std::memcpy(target, source, width * 3);
+    mark24InPlace(source, notes, width, target);
+}
+
 void copy32To32(const uint8_t* source, const uint8_t* notes, size_t width, uint8_t* target)
 {
     std::memcpy(target, source, width * 4);
@@ -133,6 +140,39 @@ Dib MakeCarrierCopy(const Dib& image, const NoteLayer& notes, SaveDepth depth)
         rowCopy(in + row * source->stride, notes.data() + row * width, width,
                 out + row * target->stride);
     return copy;
+}
+
+std::optional<CarrierRows> CarrierRows::of(const Dib& image, const NoteLayer& notes,
+                                           SaveDepth depth)
+{
+    auto source = dibGetLayout(image);
+    if (!source || !isCarrierDepth(source->bitCount))
+        return std::nullopt;
+    if (notes.size() != static_cast<size_t>(source->width) * static_cast<size_t>(source->height))
+        return std::nullopt;
+    return CarrierRows(image, *source, notes, bitCountOf(depth));
+}
+
+CarrierRows::CarrierRows(const Dib& image, const DibLayout& source, const NoteLayer& notes,
+                         uint16_t bitCount)
+    : m_pixels(image.data() + source.pixelOffset), m_source(source), m_notes(notes.data()),
+      m_bitCount(bitCount),
+      m_rowCopy(source.bitCount == 24 ? (bitCount == 32 ? copy24To32 : copy24To24)
+                                      : (bitCount == 32 ? copy32To32 : copy32To24))
+{
+}
+
+void CarrierRows::markRow(size_t row)
+{
+    m_markedRow = row;
+}
+
+void CarrierRows::copyRow(size_t row, uint8_t* out) const
+{
+    const size_t width = static_cast<size_t>(m_source.width);
+    m_rowCopy(m_pixels + row * m_source.stride, m_notes + row * width, width, out);
+    if (m_markedRow == row && rowHoldsSignature(m_source.width, m_bitCount))
+        writeCarrierSignature(out, m_source.width, m_bitCount);
 }
 
 void MarkAlphaNotes(uint8_t* buffer, size_t width, size_t height, size_t rowLength,

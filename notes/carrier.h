@@ -52,6 +52,41 @@ bool rowHoldsSignature(int32_t width, uint16_t bitCount);
 // Null for images other than 24- and 32-bit ones, or a note layer of the wrong size.
 Dib MakeCarrierCopy(const Dib& image, const NoteLayer& notes, SaveDepth depth);
 
+// The rows of the copy MakeCarrierCopy makes, one at a time as a writer asks for them, so that a
+// save holds a few rows of the copy instead of a second whole picture. Reads the picture and the
+// note layer it was made from, which must outlive it and stay as they are.
+class CarrierRows {
+  public:
+    // Nothing where MakeCarrierCopy would make no copy.
+    static std::optional<CarrierRows> of(const Dib& image, const NoteLayer& notes, SaveDepth depth);
+
+    // The row, in memory order (0 is the bottom row), that gets the writer's marker when it holds
+    // one; no row gets it unless this is called.
+    void markRow(size_t row);
+
+    int32_t width() const { return m_source.width; }
+    int32_t height() const { return m_source.height; }
+    uint16_t bitCount() const { return m_bitCount; }
+    size_t rowBytes() const { return static_cast<size_t>(m_source.width) * (m_bitCount / 8u); }
+
+    // Row `row` in memory order, the bytes MakeCarrierCopy gives it (the marker added), into
+    // `out`, which holds rowBytes(). Safe to call from several threads at once.
+    void copyRow(size_t row, uint8_t* out) const;
+
+  private:
+    using RowCopy = void (*)(const uint8_t*, const uint8_t*, size_t, uint8_t*);
+
+    CarrierRows(const Dib& image, const DibLayout& source, const NoteLayer& notes,
+                uint16_t bitCount);
+
+    const uint8_t* m_pixels;
+    DibLayout m_source;
+    const uint8_t* m_notes;
+    uint16_t m_bitCount;
+    RowCopy m_rowCopy;
+    std::optional<size_t> m_markedRow;
+};
+
 // Sets the low bit of byte 3 of every pixel of a 32-bit buffer from the note layer; the row's
 // tail beyond width x 4 bytes is left alone. Rows of the buffer follow the note layer's order.
 void MarkAlphaNotes(uint8_t* buffer, size_t width, size_t height, size_t rowLength,

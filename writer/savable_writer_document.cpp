@@ -249,6 +249,24 @@ const Dib* SavableWriterDocument::pixelsToWrite(const ImageFormat& format, Notes
     return preparePixels(24, SignatureRow::None, Notes::Leave, owned);
 }
 
+// The carrier's rows made one at a time, for a format whose writer takes them: the picture with
+// notes never has a second whole copy beside it while it is compressed. Nothing where the format
+// takes only whole pictures, or the picture has a colour table and is widened first.
+std::optional<CarrierRows> SavableWriterDocument::carrierRowsToWrite(const ImageFormat& format,
+                                                                     Notes notes) const
+{
+    const bool markerInRow =
+        format.notes == NoteForm::MarkerInFirstRow || format.notes == NoteForm::MarkerInLastRow;
+    if (!format.saveRows || !markerInRow || notes != Notes::Embed || !m_noteLayer)
+        return std::nullopt;
+    std::optional<CarrierRows> carrier = CarrierRows::of(m_image, *m_noteLayer, m_saveDepth);
+    if (carrier)
+        carrier->markRow(format.notes == NoteForm::MarkerInFirstRow
+                             ? 0
+                             : static_cast<size_t>(carrier->height()) - 1);
+    return carrier;
+}
+
 SavableWriterDocument::SaveOutcome
 SavableWriterDocument::writeFormat(const std::string& path, const ImageFormat& format, Notes notes)
 {
@@ -258,6 +276,14 @@ SavableWriterDocument::writeFormat(const std::string& path, const ImageFormat& f
     // Only the preparation of the pixels and the writing run as long work: every question has
     // been asked before it, and what the writer has to say is told after it.
     runLongWork("Saving " + printableName(path) + "...", [&] {
+        if (const std::optional<CarrierRows> carrier = carrierRowsToWrite(format, notes)) {
+            prepared = true;
+            written = format.saveRows(
+                path,
+                RowSource{carrier->width(), carrier->height(), carrier->bitCount(),
+                          [&carrier](size_t row, uint8_t* out) { carrier->copyRow(row, out); }});
+            return;
+        }
         Dib owned;
         const NoteLayer* formatNotes = nullptr;
         const Dib* pixels = pixelsToWrite(format, notes, owned, formatNotes);

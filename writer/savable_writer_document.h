@@ -3,6 +3,7 @@
 #include "formats/format_table.h"
 #include "writer/openable_writer_document.h"
 
+#include <optional>
 #include <string>
 
 namespace ombri::writer {
@@ -69,6 +70,7 @@ class SavableWriterDocument : public OpenableWriterDocument {
                              const NoteLayer*& formatNotes) const;
     const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes,
                              Dib& owned) const;
+    std::optional<CarrierRows> carrierRowsToWrite(const ImageFormat& format, Notes notes) const;
 
     std::string m_lastSaveError;
 };
