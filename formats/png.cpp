@@ -10,6 +10,7 @@
 #include "notes/carrier.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -351,10 +352,9 @@ void writeToFile(png_structp png, png_bytep bytes, size_t count)
 
 void flushNothing(png_structp) {}
 
-// Writes the signature, the header and text chunks, the image data cut into IDAT chunks and the
-// end chunk. Like decodeImage, holds nothing that needs destroying.
-bool encodeImage(PngWriter& writer, const PngRows& rows, const PngImageData& data,
-                 const std::vector<png_text>& chunks)
+// Writes the signature, the header and the text chunks. Like decodeImage, holds nothing that
+// needs destroying.
+bool encodeHeader(PngWriter& writer, const PngRows& rows, const std::vector<png_text>& chunks)
 {
     if (setjmp(png_jmpbuf(writer.png)))
         return false;
@@ -365,30 +365,70 @@ bool encodeImage(PngWriter& writer, const PngRows& rows, const PngImageData& dat
     if (!chunks.empty())
         png_set_text(writer.png, writer.info, chunks.data(), static_cast<int>(chunks.size()));
     png_write_info(writer.png, writer.info);
-    static const png_byte kIdat[5] = "IDAT";
+    return true;
+}
+
+bool encodeEnd(PngWriter& writer)
+{
+    if (setjmp(png_jmpbuf(writer.png)))
+        return false;
     static const png_byte kIend[5] = "IEND";
-    // Chunks are cut from the stream's pieces as they come, so the pieces are never copied.
-    size_t span = 0;
-    size_t inSpan = 0;
-    for (size_t offset = 0; offset < data.size; offset += kIdatChunkBytes) {
-        size_t left = std::min(kIdatChunkBytes, data.size - offset);
-        png_write_chunk_start(writer.png, kIdat, static_cast<uint32_t>(left));
-        while (left > 0) {
-            const PngImageData::Span& piece = data.spans[span];
-            const size_t count = std::min(left, piece.size - inSpan);
-            png_write_chunk_data(writer.png, piece.bytes + inSpan, count);
-            left -= count;
-            inSpan += count;
-            if (inSpan == piece.size) {
-                ++span;
-                inSpan = 0;
-            }
-        }
-        png_write_chunk_end(writer.png);
-    }
     png_write_chunk(writer.png, kIend, nullptr, 0);
     return true;
 }
+
+// Cuts the image data into IDAT chunks of kIdatChunkBytes as it comes, from whichever thread
+// compressed it. The chunks are framed here rather than by libpng, whose errors jump back to the
+// thread that started the save.
+class IdatChunks {
+  public:
+    explicit IdatChunks(AtomicFile& file) : m_file(file) { m_chunk.reserve(kIdatChunkBytes); }
+
+    bool add(const uint8_t* bytes, size_t count)
+    {
+        while (count > 0) {
+            const size_t taken = std::min(count, kIdatChunkBytes - m_chunk.size());
+            m_chunk.insert(m_chunk.end(), bytes, bytes + taken);
+            bytes += taken;
+            count -= taken;
+            if (m_chunk.size() == kIdatChunkBytes && !writeChunk())
+                return false;
+        }
+        return true;
+    }
+
+    // The last, shorter chunk.
+    bool finish() { return m_chunk.empty() || writeChunk(); }
+
+  private:
+    bool writeChunk()
+    {
+        static const uint8_t kType[4] = {'I', 'D', 'A', 'T'};
+        uint8_t frame[8];
+        putBigEndian32(frame, static_cast<uint32_t>(m_chunk.size()));
+        std::memcpy(frame + 4, kType, 4);
+        uLong crc = crc32(0L, kType, 4);
+        crc = crc32_z(crc, m_chunk.data(), m_chunk.size());
+        uint8_t check[4];
+        putBigEndian32(check, static_cast<uint32_t>(crc));
+        const bool written = m_file.write(frame, sizeof frame) &&
+                             m_file.write(m_chunk.data(), m_chunk.size()) &&
+                             m_file.write(check, sizeof check);
+        m_chunk.clear();
+        return written;
+    }
+
+    static void putBigEndian32(uint8_t* out, uint32_t value)
+    {
+        out[0] = static_cast<uint8_t>(value >> 24);
+        out[1] = static_cast<uint8_t>(value >> 16);
+        out[2] = static_cast<uint8_t>(value >> 8);
+        out[3] = static_cast<uint8_t>(value);
+    }
+
+    AtomicFile& m_file;
+    std::vector<uint8_t> m_chunk;
+};
 
 // The grey picture of a note layer, compressed as libpng does by default: masks are small and
 // mostly flat, so the fast path of the colour writer buys nothing here.
@@ -486,9 +526,6 @@ Status writeRowsPng(AtomicFile& file, const PngRows& rows, const std::vector<Png
         return fail(file.error());
     if (permissions && !file.setPermissions(static_cast<mode_t>(*permissions)))
         return fail(file.error());
-    const PngImageData data = compressPngRows(rows);
-    if (data.size == 0)
-        return fail("out of memory");
     std::vector<png_text> chunks(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         chunks[i].compression = PNG_TEXT_COMPRESSION_NONE;
@@ -500,7 +537,15 @@ Status writeRowsPng(AtomicFile& file, const PngRows& rows, const std::vector<Png
     PngWriter writer;
     if (!startWriter(writer, file))
         return fail("out of memory");
-    if (!encodeImage(writer, rows, data, chunks))
+    if (!encodeHeader(writer, rows, chunks))
+        return fail(file.writeFailed() ? file.error() : writer.errors.message);
+    // The image data goes to the file as it is compressed: the stream is never held whole.
+    IdatChunks idat(file);
+    const bool compressed = compressPngRowsTo(
+        rows, [&idat](const uint8_t* bytes, size_t count) { return idat.add(bytes, count); });
+    if (!compressed || !idat.finish())
+        return fail(file.writeFailed() ? file.error() : "out of memory");
+    if (!encodeEnd(writer))
         return fail(file.writeFailed() ? file.error() : writer.errors.message);
     if (!file.commit())
         return fail(file.error());

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <sys/mman.h>
@@ -410,72 +411,114 @@ bool libdeflatePart(const PartInput& in, int level, bool last, CompressedPart& p
     return part.end && (part.end->endBit + 7) / 8 == part.size;
 }
 
-// Compresses the parts between the seams, as many at a time as there are cores, each part's
-// input made by `read` just before it is compressed and let go of just after, and joins them
-// into one zlib stream. An empty answer when memory runs out.
-PngImageData compressInParts(const std::vector<size_t>& seams, Compressor compressor,
-                             const PartReader& read)
+// Adds a compressed part to the stream. Deflate streams join: a libdeflate part's final block is
+// made an ordinary one and followed by an empty stored block, which brings the next part to a
+// whole byte, as a sync flush does. The part's buffer goes with the data.
+void appendPart(CompressedPart& part, PngImageData& data)
 {
-    PngImageData data;
+    uint8_t* stream = part.output.get();
+    if (!part.end) {
+        data.append(stream, part.size);
+        data.buffers.push_back(std::move(part.output));
+        return;
+    }
+    const uint64_t finalBit = part.end->finalBlockBit;
+    stream[finalBit / 8] &= static_cast<uint8_t>(~(1u << (finalBit % 8)));
+    const size_t whole = static_cast<size_t>(part.end->endBit / 8);
+    const unsigned rest = static_cast<unsigned>(part.end->endBit % 8);
+    data.append(stream, whole);
+    // The stored block's three header bits (not final, type 0) are zeros, and so is the padding
+    // to the byte; when they do not fit beside the last bits, they take a byte more.
+    std::vector<uint8_t> join;
+    join.push_back(rest == 0 ? 0 : static_cast<uint8_t>(stream[whole] & ((1u << rest) - 1)));
+    if (rest > 5)
+        join.push_back(0);
+    join.insert(join.end(), {0x00, 0x00, 0xFF, 0xFF});
+    data.buffers.push_back(std::move(part.output));
+    data.appendJoin(std::move(join));
+}
+
+// Compresses the parts between the seams, as many at a time as there are cores, each part's
+// input made by `read` just before it is compressed and let go of just after, and hands the one
+// zlib stream they make to `sink` in order: each part as soon as every part before it is done,
+// its buffer let go of once handed on. So no more of the stream is held than the parts being
+// made and those waiting for an earlier one. False when memory ran out or the sink took no more.
+bool compressInParts(const std::vector<size_t>& seams, Compressor compressor,
+                     const PartReader& read, const PngStreamSink& sink)
+{
     const auto parts = static_cast<unsigned>(seams.size() - 1);
     std::vector<CompressedPart> done(parts);
     const unsigned workers = std::min(parts, coreCount());
     std::vector<std::vector<uint8_t>> scratch(workers);
     std::atomic<unsigned> next{0};
+    std::atomic<bool> failed{false};
+    std::mutex handing;
+    std::vector<char> finished(parts, 0);
+    unsigned handed = 0;
+    uLong adler = 1;
+    // Under `handing`: the parts from `handed` on that are done go to the sink.
+    const auto handOn = [&] {
+        for (; handed < parts && finished[handed]; ++handed) {
+            CompressedPart& part = done[handed];
+            PngImageData piece;
+            if (handed == 0)
+                piece.appendJoin({0x78, 0x9C}); // a 32 KiB window, default level, no dictionary
+            if (!part.ok) {
+                failed = true;
+                return;
+            }
+            adler = adler32_combine(adler, part.adler, static_cast<z_off_t>(part.inputSize));
+            appendPart(part, piece);
+            for (const PngImageData::Span& span : piece.spans)
+                if (!sink(span.bytes, span.size)) {
+                    failed = true;
+                    return;
+                }
+        }
+    };
     runOnThreads(workers, [&](unsigned worker) {
-        for (unsigned i = next++; i < parts; i = next++) {
+        for (unsigned i = next++; i < parts && !failed; i = next++) {
             CompressedPart& part = done[i];
             try {
                 const PartInput in = read(seams[i], seams[i + 1], scratch[worker]);
-                if (!in.bytes)
-                    return;
-                const bool last = i + 1 == parts;
-                // A libdeflate stream whose blocks cannot be walked is made by zlib instead.
-                part.ok = compressor.zlib ? zlibPart(in, compressor.level, last, part)
-                                          : libdeflatePart(in, compressor.level, last, part) ||
-                                                zlibPart(in, 6, last, part);
-                part.adler = libdeflate_adler32(1, in.bytes + in.dictionary, in.size);
-                part.inputSize = in.size;
+                if (in.bytes) {
+                    const bool last = i + 1 == parts;
+                    // A libdeflate stream whose blocks cannot be walked is made by zlib instead.
+                    part.ok = compressor.zlib ? zlibPart(in, compressor.level, last, part)
+                                              : libdeflatePart(in, compressor.level, last, part) ||
+                                                    zlibPart(in, 6, last, part);
+                    part.adler = libdeflate_adler32(1, in.bytes + in.dictionary, in.size);
+                    part.inputSize = in.size;
+                }
             } catch (const std::bad_alloc&) {
                 part.ok = false;
             }
+            const std::lock_guard<std::mutex> lock(handing);
+            finished[i] = 1;
+            try {
+                if (!failed)
+                    handOn();
+            } catch (const std::bad_alloc&) {
+                failed = true;
+            }
         }
     });
-    for (const CompressedPart& part : done)
-        if (!part.ok)
-            return data;
+    if (failed || handed != parts)
+        return false;
+    const uint8_t tail[4] = {static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
+                             static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)};
+    return sink(tail, sizeof tail);
+}
 
-    data.appendJoin({0x78, 0x9C}); // deflate with a 32 KiB window, default level, no dictionary
-    uLong adler = 1;
-    for (CompressedPart& part : done) {
-        adler = adler32_combine(adler, part.adler, static_cast<z_off_t>(part.inputSize));
-        uint8_t* stream = part.output.get();
-        if (!part.end) {
-            data.append(stream, part.size);
-            data.buffers.push_back(std::move(part.output));
-            continue;
-        }
-        // Deflate streams join: the part's final block is made an ordinary one and followed by
-        // an empty stored block, which brings the next part to a whole byte, as a sync flush
-        // does.
-        const uint64_t finalBit = part.end->finalBlockBit;
-        stream[finalBit / 8] &= static_cast<uint8_t>(~(1u << (finalBit % 8)));
-        const size_t whole = static_cast<size_t>(part.end->endBit / 8);
-        const unsigned rest = static_cast<unsigned>(part.end->endBit % 8);
-        data.append(stream, whole);
-        // The stored block's three header bits (not final, type 0) are zeros, and so is the
-        // padding to the byte; when they do not fit beside the last bits, they take a byte more.
-        std::vector<uint8_t> join;
-        join.push_back(rest == 0 ? 0 : static_cast<uint8_t>(stream[whole] & ((1u << rest) - 1)));
-        if (rest > 5)
-            join.push_back(0);
-        join.insert(join.end(), {0x00, 0x00, 0xFF, 0xFF});
-        data.buffers.push_back(std::move(part.output));
-        data.appendJoin(std::move(join));
-    }
-    data.appendJoin({static_cast<uint8_t>(adler >> 24), static_cast<uint8_t>(adler >> 16),
-                     static_cast<uint8_t>(adler >> 8), static_cast<uint8_t>(adler)});
-    return data;
+// The whole stream in memory, for callers that want it as one.
+template <typename Compress> PngImageData collected(Compress compress)
+{
+    PngImageData data;
+    const bool made = compress([&data](const uint8_t* bytes, size_t count) {
+        data.appendJoin(std::vector<uint8_t>(bytes, bytes + count));
+        return true;
+    });
+    return made ? std::move(data) : PngImageData();
 }
 
 std::vector<size_t> evenSeams(size_t size, unsigned parts)
@@ -491,20 +534,27 @@ std::vector<size_t> evenSeams(size_t size, unsigned parts)
 
 PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, unsigned parts)
 {
-    return compressInParts(evenSeams(size, parts), {false, level},
-                           [bytes](size_t first, size_t end, std::vector<uint8_t>&) {
-                               return PartInput{bytes + first, 0, end - first};
-                           });
+    return collected([&](const PngStreamSink& sink) {
+        return compressInParts(
+            evenSeams(size, parts), {false, level},
+            [bytes](size_t first, size_t end, std::vector<uint8_t>&) {
+                return PartInput{bytes + first, 0, end - first};
+            },
+            sink);
+    });
 }
 
 PngImageData zlibDeflateInParts(const uint8_t* bytes, size_t size, int level, unsigned parts)
 {
-    return compressInParts(
-        evenSeams(size, parts), {true, level},
-        [bytes](size_t first, size_t end, std::vector<uint8_t>&) {
-            const size_t dictionary = std::min(first, kWindow);
-            return PartInput{bytes + first - dictionary, dictionary, end - first};
-        });
+    return collected([&](const PngStreamSink& sink) {
+        return compressInParts(
+            evenSeams(size, parts), {true, level},
+            [bytes](size_t first, size_t end, std::vector<uint8_t>&) {
+                const size_t dictionary = std::min(first, kWindow);
+                return PartInput{bytes + first - dictionary, dictionary, end - first};
+            },
+            sink);
+    });
 }
 
 namespace {
@@ -630,9 +680,13 @@ Compressor chooseCompressor(size_t size, size_t rowBytes, const PartReader& read
 
 PngImageData compressPngRows(const PngRows& rows)
 {
-    PngImageData data;
+    return collected([&](const PngStreamSink& sink) { return compressPngRowsTo(rows, sink); });
+}
+
+bool compressPngRowsTo(const PngRows& rows, const PngStreamSink& sink)
+{
     if (rows.channels != 3 && rows.channels != 4)
-        return data;
+        return false;
     const size_t count = static_cast<size_t>(rows.width) * rows.channels;
     const size_t rowBytes = 1 + count;
     const size_t size = static_cast<size_t>(rows.height) * rowBytes;
@@ -645,9 +699,9 @@ PngImageData compressPngRows(const PngRows& rows)
             static_cast<uint32_t>(std::min<size_t>(firstRow, (kWindow + rowBytes - 1) / rowBytes));
         const uint32_t from = firstRow - windowRows;
         const size_t filtered = static_cast<size_t>(endRow - from) * rowBytes;
-        // The filters' five candidate rows follow the filtered ones.
-        // Exactly the room asked for: a vector grown by resize doubles, and a part one row
-        // longer than the one before would then hold twice a part.
+        // The filters' five candidate rows follow the filtered ones, in exactly the room asked
+        // for: a vector grown by resize doubles, and a part one row longer than the one before
+        // would then hold twice a part.
         const size_t needed = filtered + kFilterCount * count;
         if (scratch.capacity() < needed) {
             scratch.clear();
@@ -668,9 +722,9 @@ PngImageData compressPngRows(const PngRows& rows)
         std::vector<size_t> seams(parts + 1);
         for (unsigned i = 0; i <= parts; ++i)
             seams[i] = static_cast<size_t>(uint64_t{rows.height} * i / parts) * rowBytes;
-        return compressInParts(seams, compressor, read);
+        return compressInParts(seams, compressor, read, sink);
     } catch (const std::bad_alloc&) {
-        return data;
+        return false;
     }
 }
 

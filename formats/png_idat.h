@@ -51,6 +51,14 @@ struct PngImageData {
 // empty answer (no bytes) when memory runs out.
 PngImageData compressPngRows(const PngRows& rows);
 
+// Takes a zlib stream piece by piece, in order; false when it can take no more.
+using PngStreamSink = std::function<bool(const uint8_t* bytes, size_t count)>;
+
+// The stream compressPngRows makes, handed to `sink` as its parts are done, each let go of once
+// handed on: a save holds only the parts being compressed, never the whole stream. False when
+// memory ran out or the sink took no more.
+bool compressPngRowsTo(const PngRows& rows, const PngStreamSink& sink);
+
 // Compresses the bytes into one zlib stream made of `parts` raw deflate streams compressed at the
 // same time, each on its own thread, and joined. An empty answer when memory runs out.
 PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, unsigned parts);
