@@ -207,6 +207,8 @@ Exit runEmbed(const Invocation& invocation, Context& context)
     if (!mask)
         return Exit::BadInput;
     doc.MergeNotes(mask->data());
+    // The notes are the document's now; the mask is let go of before the save.
+    mask.reset();
     return saveDocument(doc, invocation, context, *invocation.output);
 }
 

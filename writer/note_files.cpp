@@ -27,7 +27,8 @@ std::vector<uint8_t> noteLayerAsGrey(const NoteLayer& notes, size_t width, size_
     return grey;
 }
 
-// Dark and, where the mask has an alpha channel, mostly opaque. Pixels are blue first.
+// Dark and, where the mask has an alpha channel, mostly opaque. Pixels are blue first; the
+// fourth byte is read only where there is alpha.
 bool isNotePixel(const uint8_t* pixel, bool hasAlpha)
 {
     const int brightness = (pixel[0] + pixel[1] + pixel[2]) / 3;
@@ -63,18 +64,27 @@ Status writeNoteLayerPng(const std::string& path, const NoteLayer& notes, uint32
 
 std::optional<NoteMask> noteMaskFromPicture(const Dib& picture)
 {
-    Dib pixels = dibConvertToBitCount(picture, 32);
+    // Plain 24- and 32-bit masks are read where they lie: a mask as large as the picture would
+    // otherwise be copied whole beside the picture and the notes being made of it.
+    const auto given = dibGetLayout(picture);
+    const bool plain = given && (given->bitCount == 24 || given->bitCount == 32) &&
+                       given->headerSize == kInfoHeaderSize && given->colourTableBytes == 0;
+    Dib widened;
+    if (!plain)
+        widened = dibConvertToBitCount(picture, 32);
+    const Dib& pixels = plain ? picture : widened;
     const auto layout = dibGetLayout(pixels);
     if (pixels.isNull() || !layout)
         return std::nullopt;
     // Many programs write 32-bit BMP files with every fourth byte 0; such a mask has no alpha.
     const bool hasAlpha = DibGetBitCount(picture) == 32 && anyAlpha(pixels);
+    const size_t pixelBytes = layout->bitCount / 8u;
     const auto width = static_cast<size_t>(layout->width);
     const auto height = static_cast<size_t>(layout->height);
     NoteMask mask{NoteLayer(width * height), layout->width, layout->height};
     for (size_t row = 0; row < height; ++row) {
         const uint8_t* pixel = pixels.data() + layout->pixelOffset + row * layout->stride;
-        for (size_t x = 0; x < width; ++x, pixel += 4)
+        for (size_t x = 0; x < width; ++x, pixel += pixelBytes)
             mask.notes[row * width + x] = isNotePixel(pixel, hasAlpha) ? 1 : 0;
     }
     return mask;
