@@ -384,6 +384,17 @@ void convertRow(const uint8_t* source, const DibLayout& layout,
 
 } // namespace
 
+void dibConvertTrueColourRow(const uint8_t* source, uint16_t sourceBitCount, int32_t width,
+                             uint8_t* target, uint16_t targetBitCount)
+{
+    // True-colour rows need no colour table.
+    static const std::array<std::array<uint8_t, 3>, 256> kNoPalette{};
+    DibLayout layout;
+    layout.width = width;
+    layout.bitCount = sourceBitCount;
+    convertRow(source, layout, kNoPalette, target, targetBitCount / 8);
+}
+
 Dib dibConvertToBitCount(const Dib& dib, uint16_t bitCount)
 {
     auto layout = dibGetLayout(dib);

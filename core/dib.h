@@ -169,4 +169,10 @@ std::vector<uint32_t> DibBuildPalette(const Dib& dib);
 
 Dib dibConvertToBitCount(const Dib& dib, uint16_t bitCount);
 
+// One row of `width` pixels of a 24- or 32-bit picture brought to 24 or 32 bits, as
+// dibConvertToBitCount brings it: alpha 255 where the source has none, dropped where the target
+// has none.
+void dibConvertTrueColourRow(const uint8_t* source, uint16_t sourceBitCount, int32_t width,
+                             uint8_t* target, uint16_t targetBitCount);
+
 } // namespace ombri

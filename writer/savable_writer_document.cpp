@@ -249,22 +249,45 @@ const Dib* SavableWriterDocument::pixelsToWrite(const ImageFormat& format, Notes
     return preparePixels(24, SignatureRow::None, Notes::Leave, owned);
 }
 
-// The carrier's rows made one at a time, for a format whose writer takes them: the picture with
-// notes never has a second whole copy beside it while it is compressed. Nothing where the format
-// takes only whole pictures, or the picture has a colour table and is widened first.
-std::optional<CarrierRows> SavableWriterDocument::carrierRowsToWrite(const ImageFormat& format,
-                                                                     Notes notes) const
+// The rows a save writes, made one at a time for a format whose writer takes them, where the
+// picture would otherwise be copied whole beside the document while it is compressed: the
+// carrier made from the picture and its notes, or the picture brought to the bit count it is
+// written in. Nothing where the picture is written as it lies, the format takes only whole
+// pictures, or the picture has a colour table and is widened first.
+std::optional<RowSource> SavableWriterDocument::rowsToWrite(const ImageFormat& format,
+                                                            Notes notes) const
 {
     const bool markerInRow =
         format.notes == NoteForm::MarkerInFirstRow || format.notes == NoteForm::MarkerInLastRow;
-    if (!format.saveRows || !markerInRow || notes != Notes::Embed || !m_noteLayer)
+    if (!format.saveRows || !markerInRow)
         return std::nullopt;
-    std::optional<CarrierRows> carrier = CarrierRows::of(m_image, *m_noteLayer, m_saveDepth);
-    if (carrier)
+    if (notes == Notes::Embed && m_noteLayer) {
+        std::optional<CarrierRows> carrier = CarrierRows::of(m_image, *m_noteLayer, m_saveDepth);
+        if (!carrier)
+            return std::nullopt;
         carrier->markRow(format.notes == NoteForm::MarkerInFirstRow
                              ? 0
                              : static_cast<size_t>(carrier->height()) - 1);
-    return carrier;
+        return RowSource{
+            carrier->width(), carrier->height(), carrier->bitCount(),
+            [carrier = *carrier](size_t row, uint8_t* out) { carrier.copyRow(row, out); }};
+    }
+    const auto layout = dibGetLayout(m_image);
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32) ||
+        layout->headerSize != kInfoHeaderSize || layout->colourTableBytes != 0)
+        return std::nullopt;
+    // As pixelsToWrite brings it: a format that keeps alpha keeps the picture's own depth when
+    // the 24-bit depth is chosen.
+    const bool ownAlpha = format.alpha == Alpha::Kept && m_saveDepth == SaveDepth::Bits24;
+    const uint16_t wanted = ownAlpha ? layout->bitCount : bitCountOf(m_saveDepth);
+    if (wanted == layout->bitCount)
+        return std::nullopt;
+    const uint8_t* pixels = m_image.data() + layout->pixelOffset;
+    return RowSource{layout->width, layout->height, wanted,
+                     [pixels, source = *layout, wanted](size_t row, uint8_t* out) {
+                         dibConvertTrueColourRow(pixels + row * source.stride, source.bitCount,
+                                                 source.width, out, wanted);
+                     }};
 }
 
 SavableWriterDocument::SaveOutcome
@@ -276,12 +299,9 @@ SavableWriterDocument::writeFormat(const std::string& path, const ImageFormat& f
     // Only the preparation of the pixels and the writing run as long work: every question has
     // been asked before it, and what the writer has to say is told after it.
     runLongWork("Saving " + printableName(path) + "...", [&] {
-        if (const std::optional<CarrierRows> carrier = carrierRowsToWrite(format, notes)) {
+        if (const std::optional<RowSource> rows = rowsToWrite(format, notes)) {
             prepared = true;
-            written = format.saveRows(
-                path,
-                RowSource{carrier->width(), carrier->height(), carrier->bitCount(),
-                          [&carrier](size_t row, uint8_t* out) { carrier->copyRow(row, out); }});
+            written = format.saveRows(path, *rows);
             return;
         }
         Dib owned;

@@ -70,7 +70,7 @@ class SavableWriterDocument : public OpenableWriterDocument {
                              const NoteLayer*& formatNotes) const;
     const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes,
                              Dib& owned) const;
-    std::optional<CarrierRows> carrierRowsToWrite(const ImageFormat& format, Notes notes) const;
+    std::optional<RowSource> rowsToWrite(const ImageFormat& format, Notes notes) const;
 
     std::string m_lastSaveError;
 };

@@ -123,6 +123,27 @@ TEST_P(SaveMemoryTest, RowsMadeAsTheEncoderAsksGiveTheFileOfAWholeCopy)
     }
 }
 
+// A picture without notes brought to another depth is made row by row too, and gives the file of
+// a whole converted copy (alpha 255 where the picture has none).
+TEST_P(SaveMemoryTest, RowsBroughtToTheSaveDepthGiveTheFileOfAWholeCopy)
+{
+    for (const auto& [width, height] : {std::pair{2400, 1300}, std::pair{7, 2}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        ASSERT_NO_FATAL_FAILURE(openWithNotes(width, height));
+        doc.ClearNotes();
+        const std::string path = dir.file("cleared.png");
+        ASSERT_EQ(doc.SaveImageByExtension(path), SavableWriterDocument::SaveOutcome::Saved)
+            << doc.lastSaveError();
+        // PNG keeps a picture's own alpha in the 24-bit depth when there are no notes.
+        const uint16_t depth = std::get<1>(GetParam()) == SaveDepth::Bits24
+                                   ? DibGetBitCount(doc.image())
+                                   : uint16_t{32};
+        const std::string whole = dir.file("whole.png");
+        ASSERT_TRUE(test::succeeded(WritePngFile(whole, dibConvertToBitCount(doc.image(), depth))));
+        EXPECT_TRUE(test::readFileBytes(path) == test::readFileBytes(whole));
+    }
+}
+
 // A save with notes holds no second whole picture: its largest block is well under the carrier's
 // size (a part of the stream being compressed is at most 8 MiB).
 TEST_P(SaveMemoryTest, ASaveWithNotesMakesNoWholeCopyOfThePicture)
