@@ -150,13 +150,13 @@ Exit runRender(const std::string& input, const std::string& output, const Render
         return Exit::BadInput;
     }
     applyOptions(doc, options);
-    const Dib* display = doc.BuildDisplayImage(!options.hideNotes);
-    const uint16_t bitCount = display ? DibGetBitCount(*display) : 0;
-    Dib converted;
-    if (display && bitCount != 24 && bitCount != 32) {
-        converted = dibConvertToBitCount(*display, 24);
-        display = converted.isNull() ? nullptr : &converted;
-    }
+    // The document is not needed once the picture is made: it is made in the picture's own
+    // block where it can be, so that the save never holds two whole pictures.
+    Dib shown = doc.TakeDisplayImage(!options.hideNotes);
+    const uint16_t bitCount = DibGetBitCount(shown);
+    if (!shown.isNull() && bitCount != 24 && bitCount != 32)
+        shown = dibConvertToBitCount(shown, 24);
+    const Dib* display = shown.isNull() ? nullptr : &shown;
     if (!display) {
         prompt.reportOpenFailure(input, "its pixel layout cannot be shown");
         return Exit::BadInput;

@@ -154,6 +154,37 @@ const Dib* ReaderDocument::BuildDisplayImage(bool showNotes)
     return &m_displayCopy;
 }
 
+Dib ReaderDocument::TakeDisplayImage(bool showNotes)
+{
+    Dib taken;
+    const uint16_t turns = kFlagRotatedClockwise | kFlagRotatedAnticlockwise | kFlagRotated180;
+    const bool inPlace = (m_adjustments.flags & turns) == 0 && &displaySource() == &m_image &&
+                         m_displayCopy.isNull();
+    if (!inPlace) {
+        // A turn makes a block of its own whatever is done; the picture goes once it is made.
+        const Dib* shown = BuildDisplayImage(showNotes);
+        if (shown == &m_displayCopy)
+            taken = std::move(m_displayCopy);
+        else if (shown)
+            taken = shown->clone();
+        DeleteContents();
+        return taken;
+    }
+    const bool withNotes = showNotes && noteLayerFits();
+    taken = std::move(m_image);
+    NoteLayer notes;
+    if (withNotes)
+        notes.swap(*m_noteLayer);
+    DeleteContents();
+    if (taken.isNull())
+        return taken;
+    // The steps BuildDisplayImage takes on its copy; flips move the notes with the pixels.
+    ApplyAdjustments(taken, m_adjustments.code, m_adjustments.flags, withNotes ? &notes : nullptr);
+    if (withNotes)
+        renderNotes(taken, notes);
+    return taken;
+}
+
 void ReaderDocument::renderNotes(Dib& display, const NoteLayer& notes) const
 {
     const auto layout = dibGetLayout(display);

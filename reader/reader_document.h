@@ -94,6 +94,10 @@ class ReaderDocument : public DocumentBase {
     // cached display copy with the adjustments applied and, when showNotes is set, the notes
     // rendered. Null without a picture. Valid until the document changes.
     const Dib* BuildDisplayImage(bool showNotes);
+    // The same pixels for a caller that writes them once and needs the document no more: made
+    // in the picture's own block where the pixels do not turn, so that no second whole picture
+    // is held. The document is left empty. A null block without a picture.
+    Dib TakeDisplayImage(bool showNotes);
     // Forgets the display copy, so that the next paint builds it again.
     void dropDisplayCopy();
 

@@ -456,6 +456,38 @@ TEST_F(ReaderAdjustTest, NoteTurnsWithThePicture)
     EXPECT_EQ(shown(1, 1), (Bytes{1, 0, 0}));
 }
 
+// What the command line's render writes is the picture the view shows, whether the document
+// makes it in the picture's own block or, for a turn, in a new one; the document is left empty.
+TEST_F(ReaderAdjustTest, TheTakenPictureIsTheShownOne)
+{
+    writeCarrier(file("carrier.png"), test::makePatternImage(23, 17, 24, 4),
+                 test::makePatternNotes(23, 17, 9));
+    const std::vector<int> cases[] = {
+        {},
+        {cmd::InvertColour, cmd::BlackAndWhite},
+        {cmd::AutoContrast, cmd::FlipHorizontal},
+        {cmd::FlipVertical, cmd::ChannelRed},
+        {cmd::RotateClockwise, cmd::AutoColour},
+        {cmd::Rotate180},
+    };
+    for (const std::vector<int>& commands : cases)
+        for (const bool notes : {true, false})
+            for (const int colour : {cmd::ColourRed, cmd::ColourComplement}) {
+                SCOPED_TRACE(testing::PrintToString(commands) + (notes ? " notes " : " plain ") +
+                             std::to_string(colour));
+                ASSERT_TRUE(m_doc.OnOpenDocument(file("carrier.png")));
+                m_doc.SelectNoteColour(colour);
+                for (const int command : commands)
+                    m_doc.onAdjustmentCommand(command);
+                const Dib expected = m_doc.BuildDisplayImage(notes)->clone();
+                m_doc.dropDisplayCopy();
+                const Dib taken = m_doc.TakeDisplayImage(notes);
+                EXPECT_EQ(test::dibDifference(taken, expected), "");
+                EXPECT_FALSE(m_doc.hasImage());
+                m_doc.onAdjustmentCommand(cmd::Original);
+            }
+}
+
 TEST_F(ReaderAdjustTest, RepaintsEraseOnlyWhenTheSizeMayChange)
 {
     openCarrier({});
