@@ -2,6 +2,7 @@
 
 #include "core/dib.h"
 #include "core/limits.h"
+#include "formats/colour_profile.h"
 #include "formats/orientation.h"
 
 #include <cstdlib>
@@ -49,6 +50,22 @@ inline void standUpright(const Dib& image, int orientation)
         DibGetHeight(upright) != (sidesSwap ? DibGetWidth(image) : DibGetHeight(image)))
         std::abort();
     touchEveryByte(upright);
+}
+
+// What every decoder that tells of alpha and hands over a colour profile must give: a profile
+// within its cap, and a picture of 24 bits, or 32 exactly when alpha is told, whose every byte
+// can be read.
+inline void checkTrueColourDecode(const Dib* image, bool declaresAlpha, size_t profileBytes)
+{
+    if (profileBytes > kMaxColourProfileBytes)
+        std::abort();
+    if (!image)
+        return;
+    auto layout = dibGetLayout(*image);
+    if (!layout || (layout->bitCount != 24 && layout->bitCount != 32) ||
+        declaresAlpha != (layout->bitCount == 32))
+        std::abort();
+    touchEveryByte(*image);
 }
 
 } // namespace ombri::fuzz
