@@ -70,6 +70,10 @@ class SavableWriterDocument : public OpenableWriterDocument {
                              const NoteLayer*& formatNotes) const;
     const Dib* preparePixels(uint16_t bitCount, SignatureRow signatureRow, Notes notes,
                              Dib& owned) const;
+    bool writesKindOf(const std::string& path) const override
+    {
+        return saveFormatFor(FileExtension(path)) != nullptr;
+    }
     std::optional<RowSource> rowsToWrite(const ImageFormat& format, Notes notes) const;
 
     std::string m_lastSaveError;

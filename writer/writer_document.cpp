@@ -263,6 +263,9 @@ bool WriterDocument::SaveImage()
 {
     if (!IsModified())
         return true;
+    // Refusing would only send the user to Save As with the changes still unsaved.
+    if (!m_savePath.empty() && !writesKindOf(m_savePath))
+        return saveAs();
     if (!DoSave(m_savePath, true))
         return false;
     // With no path (after Close) the save dialog chose one: the picture now lives there.

@@ -87,7 +87,9 @@ class WriterDocument : public DocumentBase {
     // Empties the document after File Close.
     void CloseImage();
 
-    // File Save: saves to the path the picture was opened from when there are changes.
+    // File Save: saves to the path the picture was opened from when there are changes. A picture
+    // from a kind of file the writer only reads (GIF, PCX, AVIF, HEIF, JPEG XL) is saved under a
+    // name chosen in the save dialog instead, as Save As saves.
     bool SaveImage();
     // Save As (Lossless): the alpha save depth unless the picture came in the 24-bit depth and
     // has no notes; then the save dialog.
@@ -105,6 +107,8 @@ class WriterDocument : public DocumentBase {
     // the same colours when its first note is drawn, as saving it with notes would make it.
     void widenForNotes();
     bool saveAs();
+    // Whether a save under the path can write its kind of file at all.
+    virtual bool writesKindOf(const std::string&) const { return true; }
 
     Dib m_image;
     std::vector<uint32_t> m_displayPalette;

@@ -345,6 +345,40 @@ TEST_F(WriterDocumentTest, NamesOfNoSavableKindAreRefused)
     }
 }
 
+// File Save of a picture opened from a kind the writer only reads goes to the save dialog, which
+// offers the picture's own name as a PNG in its folder; the file read is never written.
+TEST_F(WriterDocumentTest, FileSaveOfAReadOnlyKindAsksForANewName)
+{
+    ASSERT_TRUE(
+        test::succeeded(WritePngFile(dir.file("src.png"), test::makePatternImage(9, 7, 24))));
+    ASSERT_EQ(
+        test::runCommand("convert '" + dir.file("src.png") + "' '" + dir.file("photo.gif") + "'"),
+        "");
+    ASSERT_TRUE(doc.OnOpenDocument(dir.file("photo.gif"))) << doc.lastOpenError();
+    const auto gifBytes = test::readFileBytes(dir.file("photo.gif"));
+    NoteLayer notes(9 * 7, 0);
+    notes[12] = 1;
+    doc.MergeNotes(notes.data());
+
+    // Cancelled: nothing is written and the changes stay.
+    EXPECT_FALSE(doc.SaveImage());
+    EXPECT_TRUE(prompt.messages().empty());
+    EXPECT_TRUE(doc.IsModified());
+    EXPECT_EQ(test::readFileBytes(dir.file("photo.gif")), gifBytes);
+
+    prompt.queueSavePath(dir.file("photo.png"));
+    ASSERT_TRUE(doc.SaveImage());
+    EXPECT_TRUE(prompt.messages().empty());
+    ASSERT_FALSE(prompt.saveDialogs().empty());
+    EXPECT_EQ(prompt.saveDialogs().back().defaultName, "photo");
+    EXPECT_EQ(prompt.saveDialogs().back().defaultExtension, "png");
+    EXPECT_EQ(prompt.saveDialogs().back().folder, dir.path());
+    EXPECT_EQ(doc.savePath(), dir.file("photo.png"));
+    EXPECT_FALSE(doc.IsModified());
+    EXPECT_EQ(reopenedNotes(dir.file("photo.png")), notes);
+    EXPECT_EQ(test::readFileBytes(dir.file("photo.gif")), gifBytes);
+}
+
 TEST_F(WriterDocumentTest, JpegNameAsksFirstAndNoWritesNothing)
 {
     ASSERT_NO_FATAL_FAILURE(openPattern(4, 4));
