@@ -5,10 +5,9 @@
 #include "cli_fixture.h"
 #include "formats/dispatch.h"
 #include "formats/png.h"
+#include "support/tool_decode.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 namespace ombri::cli {
 namespace {
@@ -45,8 +44,7 @@ class CliOpenOnlyFormatTest : public CliFilesTest,
 
 TEST_P(CliOpenOnlyFormatTest, EveryCommandThatReadsOpensItAndNoneWritesIt)
 {
-    const std::string probe = std::string("command -v ") + GetParam().tool + " >/dev/null 2>&1";
-    if (std::system(probe.c_str()) != 0)
+    if (!test::haveCommands({GetParam().tool}))
         GTEST_SKIP() << GetParam().tool << " (Debian package " << GetParam().package
                      << ") is missing";
     for (const uint16_t bitCount : {24, 32}) {

@@ -7,6 +7,7 @@
 #include "formats/webp.h"
 #include "support/imagemagick.h"
 #include "support/other_user.h"
+#include "support/tool_decode.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +21,7 @@ using namespace test_cli;
 
 bool haveWebpTools()
 {
-    static const bool found =
-        std::system("{ command -v cwebp && command -v dwebp; } >/dev/null 2>&1") == 0;
+    static const bool found = test::haveCommands({"cwebp", "dwebp"});
     return found;
 }
 

@@ -11,6 +11,7 @@
 #include "support/colour_profiles.h"
 #include "support/imagemagick.h"
 #include "support/test_support.h"
+#include "support/tool_decode.h"
 
 #include <gtest/gtest.h>
 
@@ -24,23 +25,14 @@ namespace {
 
 bool haveAvifTools()
 {
-    static const bool found =
-        std::system("{ command -v avifenc && command -v avifdec; } >/dev/null 2>&1") == 0;
+    static const bool found = test::haveCommands({"avifenc", "avifdec"});
     return found;
 }
 
 // avifdec's 8-bit decode of a file, as stored.
 Dib avifdecPicture(const std::string& avif)
 {
-    const std::string png = avif + ".png";
-    const std::string error = test::runCommand("avifdec -d 8 '" + avif + "' '" + png + "'");
-    if (!error.empty()) {
-        ADD_FAILURE() << error;
-        return {};
-    }
-    auto read = ReadPngFile(png);
-    EXPECT_TRUE(read) << read.error();
-    return read ? read.take() : Dib();
+    return test::pngWrittenBy("avifdec -d 8 '" + avif + "' '" + avif + ".png'", avif + ".png");
 }
 
 // Makes name.avif from a pattern picture of the size and bit count with avifenc's options.

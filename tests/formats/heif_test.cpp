@@ -12,6 +12,7 @@
 #include "support/colour_profiles.h"
 #include "support/imagemagick.h"
 #include "support/test_support.h"
+#include "support/tool_decode.h"
 
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
@@ -33,23 +34,14 @@ namespace {
 
 bool haveHeifTools()
 {
-    static const bool found =
-        std::system("{ command -v heif-enc && command -v heif-convert; } >/dev/null 2>&1") == 0;
+    static const bool found = test::haveCommands({"heif-enc", "heif-convert"});
     return found;
 }
 
 // heif-convert's decode of a file, as shown.
 Dib heifConvertPicture(const std::string& heif)
 {
-    const std::string png = heif + ".png";
-    const std::string error = test::runCommand("heif-convert '" + heif + "' '" + png + "'");
-    if (!error.empty()) {
-        ADD_FAILURE() << error;
-        return {};
-    }
-    auto read = ReadPngFile(png);
-    EXPECT_TRUE(read) << read.error();
-    return read ? read.take() : Dib();
+    return test::pngWrittenBy("heif-convert '" + heif + "' '" + heif + ".png'", heif + ".png");
 }
 
 // Makes name.heic from a pattern picture of the size and bit count with heif-enc's options; a
@@ -106,12 +98,7 @@ TEST(HeifRead, FilesOfHeifEncReadAsHeifConvertReadsThem)
             const int channels = kind.bitCount / 8;
             const std::vector<uint8_t> ours = test::redFirstSamples(read.value(), channels);
             const std::vector<uint8_t> theirs = test::redFirstSamples(reference, channels);
-            ASSERT_EQ(ours.size(), theirs.size());
-            const int tolerance = kind.depth == 8 ? 0 : 2;
-            int largest = 0;
-            for (size_t i = 0; i < ours.size(); ++i)
-                largest = std::max(largest, std::abs(int(ours[i]) - int(theirs[i])));
-            EXPECT_LE(largest, tolerance);
+            EXPECT_LE(test::largestDifference(ours, theirs), kind.depth == 8 ? 0 : 2);
             const auto probed = probeImageSize(heic);
             ASSERT_TRUE(probed) << probed.error();
             EXPECT_EQ(probed.value().format, &kHeifFormat);

@@ -6,6 +6,7 @@
 #include "support/imagemagick.h"
 #include "support/status.h"
 #include "support/test_support.h"
+#include "support/tool_decode.h"
 
 #include <gtest/gtest.h>
 
@@ -97,16 +98,6 @@ Bytes referenceRgb(const Bytes& file, unsigned denominator = 1)
 Result<Dib> decode(const Bytes& file, FormatMessages* messages = nullptr)
 {
     return readJpegBytes({file.data(), file.size()}, messages);
-}
-
-int largestDifference(const Bytes& a, const Bytes& b)
-{
-    if (a.size() != b.size())
-        return 256;
-    int largest = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        largest = std::max(largest, std::abs(a[i] - b[i]));
-    return largest;
 }
 
 // A smooth picture, so that quality 100 keeps it within a few levels.
@@ -332,7 +323,8 @@ TEST(JpegWrite, BaselineQuality100OfTheImageSize)
 
     auto loaded = ReadJpegFile(dir.file("24.jpg"));
     ASSERT_TRUE(loaded.ok()) << loaded.error();
-    EXPECT_LE(largestDifference(test::redFirstSamples(loaded.value(), 3), picture.samples), 4);
+    EXPECT_LE(test::largestDifference(test::redFirstSamples(loaded.value(), 3), picture.samples),
+              4);
 }
 
 TEST(JpegWrite, FailureLeavesTheTargetIntact)
@@ -573,9 +565,9 @@ TEST(JpegImageMagick, FilesItWritesReadToItsPixels)
         ASSERT_EQ(test::runConvert("'" + jpeg + "' -depth 8 rgb:'" + raw + "'"), "");
         auto loaded = ReadJpegFile(jpeg);
         ASSERT_TRUE(loaded.ok()) << loaded.error();
-        EXPECT_LE(
-            largestDifference(test::redFirstSamples(loaded.value(), 3), test::readFileBytes(raw)),
-            c.tolerance);
+        EXPECT_LE(test::largestDifference(test::redFirstSamples(loaded.value(), 3),
+                                          test::readFileBytes(raw)),
+                  c.tolerance);
     }
 }
 

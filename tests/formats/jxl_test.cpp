@@ -12,6 +12,7 @@
 #include "support/colour_profiles.h"
 #include "support/imagemagick.h"
 #include "support/test_support.h"
+#include "support/tool_decode.h"
 
 #include <gtest/gtest.h>
 
@@ -25,32 +26,14 @@ namespace {
 
 bool haveJxlTools()
 {
-    static const bool found =
-        std::system("{ command -v cjxl && command -v djxl; } >/dev/null 2>&1") == 0;
+    static const bool found = test::haveCommands({"cjxl", "djxl"});
     return found;
 }
 
 // djxl's decode of a file as shown, at the file's depth; a 16-bit PNG is read as its high bytes.
 Dib djxlPicture(const std::string& jxl)
 {
-    const std::string png = jxl + ".png";
-    const std::string error = test::runCommand("djxl '" + jxl + "' '" + png + "' 2>&1 >/dev/null");
-    if (!error.empty()) {
-        ADD_FAILURE() << error;
-        return {};
-    }
-    auto read = ReadPngFile(png);
-    EXPECT_TRUE(read) << read.error();
-    return read ? read.take() : Dib();
-}
-
-int largestDifference(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& theirs)
-{
-    EXPECT_EQ(ours.size(), theirs.size());
-    int largest = 0;
-    for (size_t i = 0; i < std::min(ours.size(), theirs.size()); ++i)
-        largest = std::max(largest, std::abs(int(ours[i]) - int(theirs[i])));
-    return largest;
+    return test::pngWrittenBy("djxl '" + jxl + "' '" + jxl + ".png' 2>&1 >/dev/null", jxl + ".png");
 }
 
 // Makes name.jxl with cjxl's options from a pattern picture of the size and bit count, written
@@ -119,7 +102,7 @@ TEST(JxlRead, FilesOfCjxlReadAsDjxlReadsThem)
             }
             if (kind.byDjxl) {
                 const Dib theirs = djxlPicture(jxl);
-                EXPECT_LE(largestDifference(ours, test::redFirstSamples(theirs, channels)),
+                EXPECT_LE(test::largestDifference(ours, test::redFirstSamples(theirs, channels)),
                           kind.sixteen ? 2 : 0);
             }
             const auto probed = probeImageSize(jxl);

@@ -9,6 +9,7 @@
 #include "support/imagemagick.h"
 #include "support/status.h"
 #include "support/test_support.h"
+#include "support/tool_decode.h"
 
 #include <gtest/gtest.h>
 
@@ -35,16 +36,6 @@ Bytes uprightByImageMagick(const std::string& path, const std::string& raw, int 
                                                (channels == 4 ? "rgba:" : "rgb:") + quoted(raw));
     EXPECT_EQ(error, "");
     return test::readFileBytes(raw);
-}
-
-int largestDifference(const Bytes& a, const Bytes& b)
-{
-    if (a.size() != b.size())
-        return 256;
-    int largest = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        largest = std::max(largest, std::abs(a[i] - b[i]));
-    return largest;
 }
 
 // The EXIF data of a PNG eXIf chunk: what follows "Exif\0\0" in a JPEG marker.
@@ -87,7 +78,7 @@ TEST(TaggedPictures, EveryOrientationOpensAsImageMagickStandsIt)
             EXPECT_EQ(loaded.orientation, orientation);
             const Bytes shown = test::redFirstSamples(loaded.image, 3);
             if (path == jpeg)
-                EXPECT_LE(largestDifference(shown, expectedJpeg), 1);
+                EXPECT_LE(test::largestDifference(shown, expectedJpeg), 1);
             else
                 EXPECT_EQ(shown, expected);
         }
@@ -123,8 +114,8 @@ TEST(TaggedPictures, LibraryConvertedTiffsAreTurnedOnce)
             const LoadedImage loaded = loadCheckedImage(tiff);
             ASSERT_FALSE(loaded.image.isNull()) << loaded.error;
             EXPECT_EQ(loaded.orientation, orientation);
-            EXPECT_LE(largestDifference(test::redFirstSamples(loaded.image, 3),
-                                        uprightByImageMagick(tiff, dir.file("x.raw"))),
+            EXPECT_LE(test::largestDifference(test::redFirstSamples(loaded.image, 3),
+                                              uprightByImageMagick(tiff, dir.file("x.raw"))),
                       kind.tolerance);
         }
     }

@@ -9,6 +9,7 @@
 #include "support/colour_profiles.h"
 #include "support/imagemagick.h"
 #include "support/test_support.h"
+#include "support/tool_decode.h"
 
 #include <gtest/gtest.h>
 
@@ -21,9 +22,7 @@ namespace {
 
 bool haveWebpTools()
 {
-    static const bool found =
-        std::system("{ command -v cwebp && command -v dwebp && command -v img2webp && "
-                    "command -v webpmux; } >/dev/null 2>&1") == 0;
+    static const bool found = test::haveCommands({"cwebp", "dwebp", "img2webp", "webpmux"});
     return found;
 }
 
