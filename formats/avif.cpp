@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,46 @@ template <typename Attach> Result<DecoderPtr> parsedDecoder(Attach attach)
         return fail(std::string("not an AVIF file, or a damaged one (") +
                     avifResultToString(parsed) + ")");
     return decoder;
+}
+
+// The clean aperture a clap property cuts from the coded picture, before it is turned: the
+// part of the picture meant to be seen. Nothing without one, or where it is malformed or takes
+// the whole picture, which is then shown whole.
+std::optional<avifCropRect> cleanAperture(const avifImage& image)
+{
+    if (!(image.transformFlags & AVIF_TRANSFORM_CLAP))
+        return std::nullopt;
+    avifCropRect rect{};
+    avifDiagnostics diagnostics{};
+    if (!avifCropRectConvertCleanApertureBox(&rect, &image.clap, image.width, image.height,
+                                             image.yuvFormat, &diagnostics))
+        return std::nullopt;
+    if (rect.width == 0 || rect.height == 0 || rect.width > image.width ||
+        rect.height > image.height || rect.x > image.width - rect.width ||
+        rect.y > image.height - rect.height ||
+        (rect.width == image.width && rect.height == image.height))
+        return std::nullopt;
+    return rect;
+}
+
+// The clean aperture of a bottom-up picture, rows counted from the top as the property counts
+// them, in a picture of its own.
+Result<Dib> cropped(const Dib& stored, const avifCropRect& rect)
+{
+    auto from = dibGetLayout(stored);
+    Dib part = Dib::create(static_cast<int32_t>(rect.width), static_cast<int32_t>(rect.height),
+                           from->bitCount);
+    auto to = dibGetLayout(part);
+    if (!to)
+        return fail("out of memory");
+    const size_t bytes = from->bitCount / 8u;
+    for (size_t y = 0; y < rect.height; ++y) {
+        const uint8_t* row = stored.data() + from->pixelOffset +
+                             (static_cast<size_t>(from->height) - 1 - rect.y - y) * from->stride;
+        std::memcpy(part.data() + to->pixelOffset + (rect.height - 1 - y) * to->stride,
+                    row + rect.x * bytes, rect.width * bytes);
+    }
+    return part;
 }
 
 bool quarterTurned(const avifImage& image)
@@ -156,6 +197,13 @@ Result<Dib> convertedPicture(const avifDecoder& decoder, Dib stored)
         return fail(std::string("the picture cannot be converted (") +
                     avifResultToString(converted) + ")");
     FlipRows(rgb.pixels, layout->stride, static_cast<size_t>(layout->height));
+    // The clean aperture first, then the turn and the mirror, as the properties are applied.
+    if (const std::optional<avifCropRect> rect = cleanAperture(image)) {
+        auto part = cropped(stored, *rect);
+        if (!part)
+            return part;
+        stored = part.take();
+    }
     if (!hasTransforms(image))
         return stored;
     return transformed(stored, image);
@@ -257,9 +305,12 @@ std::optional<AvifDimensions> readAvifDimensions(int file, uint64_t size)
     if (!decoder)
         return std::nullopt;
     const avifImage& image = *decoder.value()->image;
+    const std::optional<avifCropRect> rect = cleanAperture(image);
+    const uint32_t width = rect ? rect->width : image.width;
+    const uint32_t height = rect ? rect->height : image.height;
     if (quarterTurned(image))
-        return AvifDimensions{image.height, image.width};
-    return AvifDimensions{image.width, image.height};
+        return AvifDimensions{height, width};
+    return AvifDimensions{width, height};
 }
 
 } // namespace ombri

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,37 @@ TEST(AvifRead, TurnsAndMirrorsAsTheFileSays)
             EXPECT_EQ(probed.value().width, static_cast<uint32_t>(DibGetWidth(loaded.image)));
             EXPECT_EQ(probed.value().height, static_cast<uint32_t>(DibGetHeight(loaded.image)));
         }
+    }
+}
+
+// A clean aperture (clap) shows only its part of the coded picture, cut before the picture is
+// turned; the size read from the headers alone is that of the part.
+TEST(AvifRead, OnlyTheCleanApertureIsShownAndThenTurned)
+{
+    if (!haveAvifTools())
+        GTEST_SKIP() << "avifenc and avifdec (Debian package libavif-bin) are not installed";
+    test::TempDir dir;
+    const Dib whole = test::makePatternImage(13, 7, 24);
+    for (const int angle : {0, 1}) {
+        SCOPED_TRACE("irot " + std::to_string(angle));
+        const std::string avif =
+            encoded(dir, "cut" + std::to_string(angle), 13, 7, 24,
+                    "--lossless --crop 3,2,8,4 --irot " + std::to_string(angle));
+        const LoadedImage loaded = loadCheckedImage(avif);
+        ASSERT_FALSE(loaded.image.isNull()) << loaded.error;
+        // Columns 3 to 10 and rows 2 to 5 from the top of the coded picture.
+        Dib part = Dib::create(8, 4, 24);
+        for (int32_t y = 0; y < 4; ++y)
+            for (int32_t x = 0; x < 8; ++x)
+                std::memcpy(const_cast<uint8_t*>(test::pixelAt(part, x, y)),
+                            test::pixelAt(whole, x + 3, y + 2), 3);
+        const Dib expected =
+            angle == 0 ? std::move(part) : test::orientedCopy(part, Orientation::Turned270);
+        EXPECT_EQ(test::redFirstSamples(loaded.image, 3), test::redFirstSamples(expected, 3));
+        const auto probed = probeImageSize(avif);
+        ASSERT_TRUE(probed) << probed.error();
+        EXPECT_EQ(probed.value().width, static_cast<uint32_t>(DibGetWidth(loaded.image)));
+        EXPECT_EQ(probed.value().height, static_cast<uint32_t>(DibGetHeight(loaded.image)));
     }
 }
 
