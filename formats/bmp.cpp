@@ -311,6 +311,15 @@ void decodeRle(ByteView stream, const RleTarget& target)
     }
 }
 
+bool everyAlphaIsZero(const uint8_t* pixels, size_t stride, size_t width, size_t rows)
+{
+    for (size_t y = 0; y < rows; ++y, pixels += stride)
+        for (size_t x = 0; x < width; ++x)
+            if (pixels[4 * x + 3] != 0)
+                return false;
+    return true;
+}
+
 } // namespace
 
 Result<Dib> readBmpBytes(ByteView file, bool* alpha)
@@ -381,6 +390,11 @@ Result<Dib> readBmpBytes(ByteView file, bool* alpha)
     } else {
         copyRows(stored, *stride, rows, topDown, outPixels);
     }
+    // Many programs write 32-bit files whose alpha mask is set and whose every alpha byte is 0.
+    // Other viewers show them opaque, as we do: taken at its word, such a picture shows nothing.
+    if (header.declaresAlpha && outBits == 32 &&
+        everyAlphaIsZero(outPixels, *outStride, width, static_cast<size_t>(rows)))
+        header.declaresAlpha = false;
     if (alpha)
         *alpha = header.declaresAlpha;
     return dib;

@@ -228,5 +228,31 @@ TEST(BmpWrite, ThirtyTwoBitsGetTheLongHeaderWithAnAlphaMask)
     EXPECT_EQ(test::dibDifference(loaded.value(), image), "");
 }
 
+// A file whose alpha mask is set but whose every alpha byte is 0 is shown opaque, as other
+// viewers show it; one see-through pixel is enough for the alpha to count again. The bytes
+// handed over are the file's either way.
+TEST(BmpRead, AnAlphaMaskOverNothingButZerosIsNoAlpha)
+{
+    test::TempDir dir;
+    Dib image = test::makePatternImage(5, 3, 32, 9);
+    const auto layout = dibGetLayout(image);
+    for (int32_t y = 0; y < 3; ++y)
+        for (int32_t x = 0; x < 5; ++x)
+            image.data()[layout->pixelOffset + y * layout->stride + 4 * x + 3] = 0;
+    for (const bool oneSeen : {false, true}) {
+        SCOPED_TRACE(oneSeen ? "one pixel with alpha" : "every alpha 0");
+        if (oneSeen)
+            image.data()[layout->pixelOffset + 4 * 2 + 3] = 128;
+        ASSERT_TRUE(test::succeeded(WriteBmpFile(dir.file("a.bmp"), image)));
+        const auto file = test::readFileBytes(dir.file("a.bmp"));
+        ASSERT_EQ(readLe32(&file[66]), 0xFF000000u);
+        bool alpha = !oneSeen;
+        auto loaded = readBmpBytes(ByteView{file.data(), file.size()}, &alpha);
+        ASSERT_TRUE(loaded) << loaded.error();
+        EXPECT_EQ(alpha, oneSeen);
+        EXPECT_EQ(test::dibDifference(loaded.value(), image), "");
+    }
+}
+
 } // namespace
 } // namespace ombri
