@@ -324,6 +324,22 @@ bool cornersShow(const Dib& picture, std::vector<int> quadrants)
     return true;
 }
 
+// The Normal thumbnail of test::makeQuadrantImage(1000, 600) stored on its side and tagged to be
+// turned a quarter clockwise: standing, the stored top-left at the top right and its top-right at
+// the bottom right, and labelled with the standing size.
+void expectStandingThumbnail(const std::string& root, const std::string& path)
+{
+    auto made = makeThumbnail(root, path, ThumbnailSize::Normal);
+    ASSERT_TRUE(made.ok()) << made.error();
+    EXPECT_EQ(DibGetWidth(made.value()), 77);
+    EXPECT_EQ(DibGetHeight(made.value()), 128);
+    EXPECT_TRUE(cornersShow(made.value(), {2, 0, 3, 1}));
+    const std::string entry =
+        thumbnailPath(root, fileUri(fs::canonical(path).string()), ThumbnailSize::Normal);
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Width"), "600");
+    EXPECT_EQ(textOf(entry, "Thumb::Image::Height"), "1000");
+}
+
 // A photograph as a camera held on its side stores it: the rows run down the upright picture's
 // right side, and EXIF orientation 6 says so. The list shows it standing, and the labels give
 // the standing size of the whole picture.
@@ -335,16 +351,7 @@ TEST_F(ThumbnailCache, JpegIsShownUprightAndLabelledWithItsUprightSize)
     test::writeFileBytes(path, test::withApp1Marker(test::readFileBytes(stored),
                                                     test::exifOrientationMarker(6, true)));
 
-    auto made = makeThumbnail(root(), path, ThumbnailSize::Normal);
-    ASSERT_TRUE(made.ok()) << made.error();
-    EXPECT_EQ(DibGetWidth(made.value()), 77);
-    EXPECT_EQ(DibGetHeight(made.value()), 128);
-    // The stored top-left shows at the top right, its top-right at the bottom right.
-    EXPECT_TRUE(cornersShow(made.value(), {2, 0, 3, 1}));
-    const std::string entry =
-        thumbnailPath(root(), fileUri(fs::canonical(path).string()), ThumbnailSize::Normal);
-    EXPECT_EQ(textOf(entry, "Thumb::Image::Width"), "600");
-    EXPECT_EQ(textOf(entry, "Thumb::Image::Height"), "1000");
+    ASSERT_NO_FATAL_FAILURE(expectStandingThumbnail(root(), path));
     EXPECT_EQ(lookUpThumbnail(root(), path, ThumbnailSize::Normal), ThumbnailState::Fresh);
 
     // Without the marker: as stored, and as large as the picture allows.
@@ -378,15 +385,7 @@ TEST_F(ThumbnailCache, TaggedPngIsShownUprightOnce)
                                             std::vector<uint8_t>(marker.begin() + 6, marker.end()),
                                             test::ChunkPlace::AfterHeader));
 
-    auto made = makeThumbnail(root(), path, ThumbnailSize::Normal);
-    ASSERT_TRUE(made.ok()) << made.error();
-    EXPECT_EQ(DibGetWidth(made.value()), 77);
-    EXPECT_EQ(DibGetHeight(made.value()), 128);
-    EXPECT_TRUE(cornersShow(made.value(), {2, 0, 3, 1}));
-    const std::string entry =
-        thumbnailPath(root(), fileUri(fs::canonical(path).string()), ThumbnailSize::Normal);
-    EXPECT_EQ(textOf(entry, "Thumb::Image::Width"), "600");
-    EXPECT_EQ(textOf(entry, "Thumb::Image::Height"), "1000");
+    ASSERT_NO_FATAL_FAILURE(expectStandingThumbnail(root(), path));
 }
 
 // Threads listing the same folder at once all get their pictures and leave one good entry each.
