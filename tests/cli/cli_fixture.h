@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,6 +41,21 @@ inline RunResult ombri(std::vector<std::string> arguments)
     result.out = out.str();
     result.err = err.str();
     return result;
+}
+
+// The "key: value" lines info prints for one picture.
+inline std::map<std::string, std::string> infoKeys(const std::string& path)
+{
+    const RunResult result = ombri({"info", path});
+    EXPECT_EQ(result.code, 0) << result.err;
+    std::map<std::string, std::string> keys;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t colon = line.find(": ");
+        if (colon != std::string::npos)
+            keys[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    return keys;
 }
 
 inline int code(Exit exit)

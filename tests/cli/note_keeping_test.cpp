@@ -25,21 +25,6 @@ namespace {
 using namespace test_cli;
 using Keys = std::map<std::string, std::string>;
 
-// The "key: value" lines info prints for one picture.
-Keys infoKeys(const std::string& path)
-{
-    const RunResult result = ombri({"info", path});
-    EXPECT_EQ(result.code, 0) << result.err;
-    Keys keys;
-    std::istringstream lines(result.out);
-    for (std::string line; std::getline(lines, line);) {
-        const size_t colon = line.find(": ");
-        if (colon != std::string::npos)
-            keys[line.substr(0, colon)] = line.substr(colon + 2);
-    }
-    return keys;
-}
-
 // Notes clear of the eight pixels next to each corner along both sides: a marker lies there in
 // one orientation or another, and a save overwrites the note bits under it.
 NoteLayer cornerFreeNotes(int32_t width, int32_t height, uint32_t seed)

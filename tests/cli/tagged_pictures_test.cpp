@@ -23,21 +23,6 @@ namespace {
 
 using namespace test_cli;
 
-// The "key: value" lines info prints for one picture.
-std::map<std::string, std::string> infoOf(const std::string& path)
-{
-    const RunResult result = ombri({"info", path});
-    EXPECT_EQ(result.code, 0) << result.err;
-    std::map<std::string, std::string> keys;
-    std::istringstream lines(result.out);
-    for (std::string line; std::getline(lines, line);) {
-        const size_t colon = line.find(": ");
-        if (colon != std::string::npos)
-            keys[line.substr(0, colon)] = line.substr(colon + 2);
-    }
-    return keys;
-}
-
 // Notes clear of the eight pixels next to each corner along both sides, where a marker lies in
 // one orientation or another and a save overwrites the note bits under it.
 NoteLayer notesClearOfCorners(uint32_t seed)
@@ -77,10 +62,10 @@ TEST_F(CliTaggedPictureTest, TaggedCarrierShowsItsNotesTurnedWithThePicture)
                        "-o", carrier, "--depth", depth})
                     .code,
                 0);
-            const std::string notePixels = infoOf(carrier).at("note-pixels");
+            const std::string notePixels = infoKeys(carrier).at("note-pixels");
             ASSERT_EQ(test::tagOrientation({carrier}, 6), "");
 
-            auto keys = infoOf(carrier);
+            auto keys = infoKeys(carrier);
             EXPECT_EQ(keys.at("size"), std::to_string(kHeight) + "x" + std::to_string(kWidth));
             EXPECT_EQ(keys.at("notes"), "yes");
             EXPECT_EQ(keys.at("note-pixels"), notePixels);
@@ -89,7 +74,7 @@ TEST_F(CliTaggedPictureTest, TaggedCarrierShowsItsNotesTurnedWithThePicture)
 
             const std::string repaired = file("repaired.png");
             ASSERT_EQ(ombri({"repair", carrier, "-o", repaired}).code, 0);
-            keys = infoOf(repaired);
+            keys = infoKeys(repaired);
             EXPECT_EQ(keys.at("size"), std::to_string(kHeight) + "x" + std::to_string(kWidth));
             EXPECT_EQ(keys.at("note-pixels"), notePixels);
             EXPECT_EQ(keys.at("orientation"), "normal");
@@ -115,7 +100,7 @@ TEST_F(CliTaggedPictureTest, TaggedCarrierReadsAsItsTurnedCopy)
         test::writeFileBytes(tagged, test::readFileBytes(carrier));
         ASSERT_EQ(test::tagOrientation({tagged}, tag), "");
         ASSERT_EQ(test::runConvert("'" + tagged + "' -auto-orient '" + turned + "'"), "");
-        auto tagKeys = infoOf(tagged), turnKeys = infoOf(turned);
+        auto tagKeys = infoKeys(tagged), turnKeys = infoKeys(turned);
         tagKeys.erase("file");
         turnKeys.erase("file");
         EXPECT_EQ(tagKeys, turnKeys);
