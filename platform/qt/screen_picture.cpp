@@ -53,6 +53,19 @@ inline __m128i weightPair(const uint32_t* weights, int t, int count)
 }
 #endif
 
+// The pixels from `from` to width that the vector loops leave, one channel at a time.
+inline void weighDownTail(const uint32_t* const* rows, const uint32_t* weights, int count,
+                          size_t from, size_t width, int16_t* out)
+{
+    for (size_t x = from; x < width; ++x)
+        for (int channel = 0; channel < 4; ++channel) {
+            uint32_t sum = 1u << (kDownShift - 1);
+            for (int t = 0; t < count; ++t)
+                sum += weights[t] * ((rows[t][x] >> (8 * channel)) & 0xffu);
+            out[4 * x + static_cast<size_t>(channel)] = static_cast<int16_t>(sum >> kDownShift);
+        }
+}
+
 // The weighted sum of count rows, pixel by pixel over width pixels, each channel in 16 bits.
 // The number of rows is a constant where it is small, so that the loops over them unroll.
 template <int kCount>
@@ -113,13 +126,7 @@ void weighDownBy(const uint32_t* const* rows, const uint32_t* weights, int runti
             _mm_packs_epi32(_mm_srai_epi32(first, kDownShift), _mm_srai_epi32(second, kDownShift)));
     }
 #endif
-    for (; x < width; ++x)
-        for (int channel = 0; channel < 4; ++channel) {
-            uint32_t sum = 1u << (kDownShift - 1);
-            for (int t = 0; t < count; ++t)
-                sum += weights[t] * ((rows[t][x] >> (8 * channel)) & 0xffu);
-            out[4 * x + static_cast<size_t>(channel)] = static_cast<int16_t>(sum >> kDownShift);
-        }
+    weighDownTail(rows, weights, count, x, width, out);
 }
 
 // Calls the version of a weighing made for the number of taps, or the general one.
@@ -236,13 +243,7 @@ OMBRI_WIDE void weighDownWideBy(const uint32_t* const* rows, const uint32_t* wei
                             _mm256_packs_epi32(_mm256_srai_epi32(even, kDownShift),
                                                _mm256_srai_epi32(odd, kDownShift)));
     }
-    for (; x < width; ++x)
-        for (int channel = 0; channel < 4; ++channel) {
-            uint32_t sum = 1u << (kDownShift - 1);
-            for (int t = 0; t < count; ++t)
-                sum += weights[t] * ((rows[t][x] >> (8 * channel)) & 0xffu);
-            out[4 * x + static_cast<size_t>(channel)] = static_cast<int16_t>(sum >> kDownShift);
-        }
+    weighDownTail(rows, weights, count, x, width, out);
 }
 
 template <int kCount> struct WeighDownWide {
