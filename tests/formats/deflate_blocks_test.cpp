@@ -98,6 +98,15 @@ TEST(DeflateBlocks, CutOrDamagedStreamsAreRefusedWithinTheirBytes)
     }
 }
 
+// The stream's pieces, one after the other.
+Bytes streamOf(const PngImageData& data)
+{
+    Bytes stream;
+    for (const PngImageData::Span& span : data.spans)
+        stream.insert(stream.end(), span.bytes, span.bytes + span.size);
+    return stream;
+}
+
 // Parts compressed apart and joined make one zlib stream that inflates to the input, for any
 // number of parts, wherever the seams fall.
 TEST(DeflateBlocks, PartsJoinIntoOneStreamThatInflatesToTheInput)
@@ -107,9 +116,7 @@ TEST(DeflateBlocks, PartsJoinIntoOneStreamThatInflatesToTheInput)
             SCOPED_TRACE(name + " in " + std::to_string(parts) + " parts");
             const PngImageData joined = zlibCompressInParts(input.data(), input.size(), 6, parts);
             ASSERT_NE(joined.size, 0u);
-            Bytes stream;
-            for (const PngImageData::Span& span : joined.spans)
-                stream.insert(stream.end(), span.bytes, span.bytes + span.size);
+            const Bytes stream = streamOf(joined);
             EXPECT_EQ(stream.size(), joined.size);
             EXPECT_EQ(inflate(stream.data(), stream.size(), input.size()), input);
         }
@@ -129,9 +136,7 @@ TEST(DeflateBlocks, ZlibPartsJoinAndCostNoMoreThanOneStream)
                 const PngImageData joined =
                     zlibDeflateInParts(input.data(), input.size(), level, parts);
                 ASSERT_NE(joined.size, 0u);
-                Bytes stream;
-                for (const PngImageData::Span& span : joined.spans)
-                    stream.insert(stream.end(), span.bytes, span.bytes + span.size);
+                const Bytes stream = streamOf(joined);
                 EXPECT_EQ(stream.size(), joined.size);
                 EXPECT_EQ(inflate(stream.data(), stream.size(), input.size()), input);
                 // Each seam adds its flush marker and restarts the block's codes, no more.
