@@ -219,6 +219,13 @@ const Dib* SavableWriterDocument::preparePixels(uint16_t bitCount, SignatureRow 
     return owned.isNull() ? nullptr : &owned;
 }
 
+// A format that keeps alpha keeps a picture's own alpha channel, and so its own depth, in the
+// 24-bit depth when the picture has no notes.
+bool SavableWriterDocument::keepsOwnAlpha(const ImageFormat& format) const
+{
+    return format.alpha == Alpha::Kept && m_saveDepth == SaveDepth::Bits24;
+}
+
 const Dib* SavableWriterDocument::pixelsToWrite(const ImageFormat& format, Notes notes, Dib& owned,
                                                 const NoteLayer*& formatNotes) const
 {
@@ -228,12 +235,9 @@ const Dib* SavableWriterDocument::pixelsToWrite(const ImageFormat& format, Notes
     switch (format.notes) {
     case NoteForm::MarkerInFirstRow:
     case NoteForm::MarkerInLastRow: {
-        // A format that keeps alpha keeps a picture's own alpha channel in the 24-bit depth
-        // when it has no notes.
-        const bool ownAlpha = format.alpha == Alpha::Kept && m_saveDepth == SaveDepth::Bits24;
         const auto row =
             format.notes == NoteForm::MarkerInFirstRow ? SignatureRow::First : SignatureRow::Last;
-        return preparePixels(ownAlpha ? 0 : depthBits, row, notes, owned);
+        return preparePixels(keepsOwnAlpha(format) ? 0 : depthBits, row, notes, owned);
     }
     case NoteForm::PlanarMarker:
         formatNotes = withNotes ? &*m_noteLayer : nullptr;
@@ -276,10 +280,8 @@ std::optional<RowSource> SavableWriterDocument::rowsToWrite(const ImageFormat& f
     if (!layout || (layout->bitCount != 24 && layout->bitCount != 32) ||
         layout->headerSize != kInfoHeaderSize || layout->colourTableBytes != 0)
         return std::nullopt;
-    // As pixelsToWrite brings it: a format that keeps alpha keeps the picture's own depth when
-    // the 24-bit depth is chosen.
-    const bool ownAlpha = format.alpha == Alpha::Kept && m_saveDepth == SaveDepth::Bits24;
-    const uint16_t wanted = ownAlpha ? layout->bitCount : bitCountOf(m_saveDepth);
+    // As pixelsToWrite brings it.
+    const uint16_t wanted = keepsOwnAlpha(format) ? layout->bitCount : bitCountOf(m_saveDepth);
     if (wanted == layout->bitCount)
         return std::nullopt;
     const uint8_t* pixels = m_image.data() + layout->pixelOffset;

@@ -74,6 +74,7 @@ class SavableWriterDocument : public OpenableWriterDocument {
     {
         return saveFormatFor(FileExtension(path)) != nullptr;
     }
+    bool keepsOwnAlpha(const ImageFormat& format) const;
     std::optional<RowSource> rowsToWrite(const ImageFormat& format, Notes notes) const;
 
     std::string m_lastSaveError;
