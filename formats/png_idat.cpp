@@ -428,19 +428,26 @@ class Sample {
     }
 
     // The sample's size under the compressor, its slices compressed apart on the cores; SIZE_MAX
-    // when one failed.
-    size_t size(Compressor compressor, PngFilterRule rule = PngFilterRule::Adaptive) const
+    // when one failed. Each slice is filtered by a rule once and kept for the next compressor:
+    // together they are a forty-eighth of the picture.
+    size_t size(Compressor compressor, PngFilterRule rule = PngFilterRule::Adaptive)
     {
         const auto slices = static_cast<unsigned>(m_seams.size() / 2);
+        Filtered& filtered = m_filtered[rule == PngFilterRule::Up ? 1 : 0];
+        if (filtered.held.empty()) {
+            filtered.held.resize(slices);
+            filtered.inputs.resize(slices);
+        }
         std::vector<size_t> got(slices, SIZE_MAX);
-        // A thread a core, each taking slices in turn and keeping its buffers between them: a
-        // thread a slice would hold every slice's buffers at once, in as many heaps.
+        // A thread a core, each taking slices in turn and keeping its output buffer between them.
         std::atomic<unsigned> next{0};
         runOnThreads(std::min(slices, coreCount()), [&](unsigned) {
-            std::vector<uint8_t> input, output;
+            std::vector<uint8_t> output;
             for (unsigned i = next++; i < slices; i = next++) {
                 try {
-                    const PartInput in = m_read(m_seams[2 * i], m_seams[2 * i + 1], rule, input);
+                    PartInput& in = filtered.inputs[i];
+                    if (!in.bytes)
+                        in = m_read(m_seams[2 * i], m_seams[2 * i + 1], rule, filtered.held[i]);
                     if (in.bytes)
                         got[i] =
                             compressedSize(compressor, in.bytes + in.dictionary, in.size, output);
@@ -456,7 +463,13 @@ class Sample {
     }
 
   private:
+    struct Filtered {
+        std::vector<std::vector<uint8_t>> held;
+        std::vector<PartInput> inputs; // into `held`; null until read
+    };
+
     const PartReader& m_read;
+    Filtered m_filtered[2];      // by the adaptive rule and by Up
     std::vector<size_t> m_seams; // first and end of each slice
 };
 
@@ -489,8 +502,7 @@ struct PngEncoding {
 
 // libdeflate at level 7, or 6 where that leaves room, when its sample under `rule` is small
 // enough against the reference; nothing when it is not.
-std::optional<PngEncoding> deflateEncoding(const Sample& sample, PngFilterRule rule,
-                                           size_t reference)
+std::optional<PngEncoding> deflateEncoding(Sample& sample, PngFilterRule rule, size_t reference)
 {
     const size_t fast = sample.size(kDeflate, rule);
     if (fast == SIZE_MAX || fast * 1000 > reference * kEvenPerMille)
@@ -503,7 +515,7 @@ std::optional<PngEncoding> deflateEncoding(const Sample& sample, PngFilterRule r
 
 PngEncoding chooseEncoding(size_t size, size_t rowBytes, const PartReader& read)
 {
-    const Sample sample(size, rowBytes, read);
+    Sample sample(size, rowBytes, read);
     const size_t reference = sample.size(kLibpngsOwn);
     if (reference == SIZE_MAX)
         return {};

@@ -1,5 +1,5 @@
-// The PNG filters as the save works them out, 16 bytes at a time, against the filters worked out
-// byte by byte as the PNG standard defines them and libpng chooses among them.
+// The PNG filters as the save works them out, 16 or 32 bytes at a time, against the filters worked
+// out byte by byte as the PNG standard defines them and libpng chooses among them.
 
 #include "formats/png_filter.h"
 
@@ -131,14 +131,17 @@ TEST(PngFilter, EveryWidthBandAndRuleGivesTheBytesTheStandardDefines)
                                  << channels << " channels, width " << width << ", rows " << first
                                  << "-" << end << (rule == PngFilterRule::Up ? ", Up" : ""));
                     const Bytes expected = filteredByDefinition(rows, channels, first, end, rule);
-                    for (const PngRows* source : {&held, &made}) {
-                        Bytes out(expected.size() + 1, 0xEE);
-                        Bytes scratch(pngFilterScratchBytes(*source), 0xEE);
-                        filterPngRows(*source, first, end, rule, out.data(), scratch.data());
-                        EXPECT_EQ(out.back(), 0xEE) << "written past the band";
-                        out.pop_back();
-                        EXPECT_EQ(out, expected);
-                    }
+                    for (const bool wide : {true, false})
+                        for (const PngRows* source : {&held, &made}) {
+                            allowWidePngFilters(wide);
+                            Bytes out(expected.size() + 1, 0xEE);
+                            Bytes scratch(pngFilterScratchBytes(*source), 0xEE);
+                            filterPngRows(*source, first, end, rule, out.data(), scratch.data());
+                            EXPECT_EQ(out.back(), 0xEE) << "written past the band";
+                            out.pop_back();
+                            EXPECT_EQ(out, expected) << (wide ? "32" : "16") << " bytes at a time";
+                        }
+                    allowWidePngFilters(true);
                 }
         }
 }
