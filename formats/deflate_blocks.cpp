@@ -1,5 +1,6 @@
 #include "formats/deflate_blocks.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -226,7 +227,161 @@ bool buildDynamic(BitReader& bits, Huffman& literals, Huffman& distances)
            distances.build(lengths + literalCount, distanceCount);
 }
 
+// Bits put lowest first, as deflate packs them, into room the caller has made large enough.
+class BitWriter {
+  public:
+    explicit BitWriter(uint8_t* out) : m_out(out) {}
+
+    void put(uint32_t value, unsigned count) // count <= 24
+    {
+        m_pending |= uint64_t{value} << m_count;
+        m_count += count;
+        while (m_count >= 8) {
+            m_out[m_bytes++] = static_cast<uint8_t>(m_pending);
+            m_pending >>= 8;
+            m_count -= 8;
+        }
+    }
+    // A Huffman code, which deflate sends highest bit first.
+    void putCode(uint32_t code, unsigned length)
+    {
+        uint32_t reversed = 0;
+        for (unsigned i = 0; i < length; ++i)
+            reversed |= ((code >> i) & 1u) << (length - 1 - i);
+        put(reversed, length);
+    }
+    uint64_t position() const { return uint64_t{m_bytes} * 8 + m_count; }
+    void flush()
+    {
+        if (m_count > 0)
+            m_out[m_bytes++] = static_cast<uint8_t>(m_pending);
+        m_pending = 0;
+        m_count = 0;
+    }
+
+  private:
+    uint8_t* m_out;
+    size_t m_bytes = 0;
+    uint64_t m_pending = 0;
+    unsigned m_count = 0;
+};
+
+// The canonical codes of a code given by its lengths.
+template <size_t N> std::array<uint32_t, N> canonicalCodes(const std::array<uint8_t, N>& lengths)
+{
+    std::array<uint32_t, kMaxCodeBits + 2> count{};
+    for (const uint8_t length : lengths)
+        ++count[length];
+    count[0] = 0;
+    std::array<uint32_t, kMaxCodeBits + 2> next{};
+    for (int bits = 1; bits <= kMaxCodeBits; ++bits)
+        next[bits] = (next[bits - 1] + count[bits - 1]) << 1;
+    std::array<uint32_t, N> codes{};
+    for (size_t s = 0; s < N; ++s)
+        if (lengths[s] != 0)
+            codes[s] = next[lengths[s]]++;
+    return codes;
+}
+
+// The block's codes. Literals: the two filter bytes a blank row can have (0 and Up's 2); every
+// length, 258 by far the most used; distances 1 and 2, of which only 1 is used (two, so that the
+// code is complete, which some inflaters require). Each code is complete.
+constexpr int kBlankLiterals = 286;
+constexpr std::array<uint8_t, kBlankLiterals> blankLiteralLengths()
+{
+    std::array<uint8_t, kBlankLiterals> lengths{};
+    lengths[0] = 3;
+    lengths[2] = 3;
+    lengths[256] = lengths[257] = lengths[258] = 6;
+    for (int s = 259; s <= 284; ++s)
+        lengths[s] = 7;
+    lengths[285] = 1;
+    return lengths;
+}
+
+// The code lengths above as the header sends them, in the code-length code's symbols: a symbol
+// and its extra bits. 18 is a run of 11-138 zeros, 16 repeats the last length 3-6 times.
+struct LengthStep {
+    uint8_t symbol;
+    uint8_t extra;
+    uint8_t extraBits;
+};
+constexpr LengthStep kBlankLengthSteps[] = {
+    {3, 0, 0}, {0, 0, 0},  {3, 0, 0},  {18, 127, 7}, {18, 104, 7}, // literals 0-255
+    {6, 0, 0}, {6, 0, 0},  {6, 0, 0},                              // 256-258
+    {7, 0, 0}, {16, 3, 2}, {16, 3, 2}, {16, 3, 2},   {16, 3, 2},   // 259-283
+    {7, 0, 0}, {1, 0, 0},                                          // 284, 285
+    {1, 0, 0}, {1, 0, 0}};                                         // distances 1, 2
+// The code-length code: a complete code over the seven symbols used.
+constexpr std::array<uint8_t, 19> kBlankLengthCode = {3, 3, 0, 3, 0, 0, 2, 3, 0, 0,
+                                                      0, 0, 0, 0, 0, 0, 3, 0, 3};
+constexpr uint8_t kLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
+                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
+                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
+
 } // namespace
+
+size_t blankRowsBound(size_t rows, size_t rowBytes)
+{
+    // The header, then per row two literals of 3 bits and a match of at most 13 bits for every
+    // 258 bytes and one more; 16 bits a match leaves room to spare.
+    return 64 + rows * (2 + 2 * (rowBytes / 258 + 2));
+}
+
+DeflateEnd writeBlankRows(uint8_t filter, size_t rows, size_t rowBytes, uint8_t* out)
+{
+    static const std::array<uint8_t, kBlankLiterals> literalLengths = blankLiteralLengths();
+    static const std::array<uint32_t, kBlankLiterals> literalCodes = canonicalCodes(literalLengths);
+    static const std::array<uint32_t, 19> lengthCodes = canonicalCodes(kBlankLengthCode);
+    BitWriter bits(out);
+    bits.put(1, 1); // final
+    bits.put(2, 2); // deflate's own codes
+    bits.put(kBlankLiterals - 257, 5);
+    bits.put(2 - 1, 5);
+    bits.put(18 - 4, 4); // up to code length 1, the eighteenth in the order
+    for (int i = 0; i < 18; ++i)
+        bits.put(kBlankLengthCode[kLengthOrder[i]], 3);
+    for (const LengthStep& step : kBlankLengthSteps) {
+        bits.putCode(lengthCodes[step.symbol], kBlankLengthCode[step.symbol]);
+        bits.put(step.extra, step.extraBits);
+    }
+    const auto literal = [&](int symbol) {
+        bits.putCode(literalCodes[symbol], literalLengths[symbol]);
+    };
+    // A row: its filter byte and a zero as literals, then the zeros that follow as copies of the
+    // byte before (distance 1, code 0 of one bit); no copy is shorter than 3 bytes.
+    for (size_t row = 0; row < rows; ++row) {
+        literal(filter);
+        if (rowBytes < 2)
+            continue;
+        literal(0);
+        size_t zeros = rowBytes - 2;
+        while (zeros > 0) {
+            if (zeros < 3) {
+                literal(0);
+                --zeros;
+                continue;
+            }
+            size_t length = std::min<size_t>(zeros, 258);
+            if (zeros - length > 0 && zeros - length < 3)
+                length = zeros - 3;
+            int symbol = 28;
+            while (kLengthBase[symbol] > length)
+                --symbol;
+            literal(257 + symbol);
+            bits.put(static_cast<uint32_t>(length - kLengthBase[symbol]), kLengthExtraBits[symbol]);
+            bits.putCode(0, 1); // distance 1
+            zeros -= length;
+        }
+    }
+    literal(256);
+    const uint64_t end = bits.position();
+    bits.flush();
+    return {0, end};
+}
 
 std::optional<DeflateEnd> findDeflateEnd(const uint8_t* stream, size_t size)
 {

@@ -17,4 +17,13 @@ struct DeflateEnd {
 // block. Nothing when the bytes are not a complete, valid stream.
 std::optional<DeflateEnd> findDeflateEnd(const uint8_t* stream, size_t size);
 
+// Rows of a filtered PNG picture that are nothing but zeros after their filter byte (rows the same
+// as the one above under Up, or rows of zeros under None): `rows` rows of `rowBytes` bytes, each
+// `filter` and then zeros. Written as one final block of deflate's own codes, which looks back
+// only within its own bytes, so that it can stand between parts that were compressed apart.
+// Writing it costs nothing beside the compressors, which spend as long on a row of zeros as on any
+// other. `out` has room for blankRowsBound() bytes; answers where the block starts and ends.
+size_t blankRowsBound(size_t rows, size_t rowBytes);
+DeflateEnd writeBlankRows(uint8_t filter, size_t rows, size_t rowBytes, uint8_t* out);
+
 } // namespace ombri

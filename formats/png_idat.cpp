@@ -29,6 +29,9 @@
 // - Where it loses on the adaptive filters, the picture is tried filtered by Up throughout: pixel
 //   art and other pictures of flat blocks then come out 3-7% under libpng's file, with notes or
 //   without.
+// - Runs of rows that filter to nothing but zeros (a row the same as the one above), which
+//   libdeflate takes as long over as over any other, are written as blocks of our own
+//   (writeBlankRows) when they fill deflate's window.
 // - Where it loses both ways (dark windows full of thumbnails, a web page with photographs),
 //   no level of libdeflate fast enough to be worth it wins that back (level 9 is slower than zlib
 //   there), so they are compressed by zlib itself, in parts on the cores, each with the rows
@@ -140,6 +143,7 @@ struct PartInput {
     const uint8_t* bytes = nullptr; // the dictionary's first byte; null when memory ran out
     size_t dictionary = 0;
     size_t size = 0;
+    size_t rowBytes = 0; // the part's rows, filter byte and all; 0 for bytes that are not rows
 };
 
 // Gives the bytes [first, end) of the stream, made in `scratch` where they have to be made.
@@ -147,12 +151,17 @@ struct PartInput {
 using PartReader = std::function<PartInput(size_t first, size_t end, PngFilterRule rule,
                                            std::vector<uint8_t>& scratch)>;
 
-struct CompressedPart {
+// One stretch of a part's stream, in a buffer of its own.
+struct StreamPiece {
     std::unique_ptr<uint8_t, PngUnmap> output;
     size_t size = 0;
-    // A libdeflate part's final block, made an ordinary one when the part is joined; none for
-    // zlib's parts, which end in a sync flush already.
+    // A libdeflate stream's final block, made an ordinary one when the piece is joined; none for
+    // zlib's parts, which end in a sync flush already, and for the stream's last piece.
     std::optional<DeflateEnd> end;
+};
+
+struct CompressedPart {
+    std::vector<StreamPiece> pieces;
     uint32_t adler = 1;
     size_t inputSize = 0;
     bool ok = false;
@@ -164,16 +173,17 @@ bool zlibPart(const PartInput& in, int level, bool last, CompressedPart& part)
 {
     // compressBound covers a whole zlib stream; the flush marker fits in what it adds.
     const size_t bound = ::compressBound(static_cast<uLong>(in.size)) + 16;
-    part.output = mapLarge(bound);
-    part.end.reset();
-    if (!part.output)
+    part.pieces.clear();
+    StreamPiece& piece = part.pieces.emplace_back();
+    piece.output = mapLarge(bound);
+    if (!piece.output)
         return false;
     z_stream stream{};
     if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_FILTERED) != Z_OK)
         return false;
     bool ok = in.dictionary == 0 ||
               deflateSetDictionary(&stream, in.bytes, static_cast<uInt>(in.dictionary)) == Z_OK;
-    stream.next_out = part.output.get();
+    stream.next_out = piece.output.get();
     stream.avail_out = static_cast<uInt>(std::min<size_t>(bound, UINT32_MAX));
     // zlib counts its input in 32-bit lengths: large parts go in by pieces.
     const uint8_t* next = in.bytes + in.dictionary;
@@ -190,7 +200,7 @@ bool zlibPart(const PartInput& in, int level, bool last, CompressedPart& part)
         if (left == 0)
             break;
     }
-    part.size = stream.total_out;
+    piece.size = stream.total_out;
     deflateEnd(&stream);
     return ok;
 }
@@ -199,9 +209,51 @@ bool zlibPart(const PartInput& in, int level, bool last, CompressedPart& part)
 // tables in fresh pages, a part's worth of page faults each time.
 using HeldCompressor = std::unique_ptr<libdeflate_compressor, CompressorDeleter>;
 
-// A raw deflate stream by libdeflate, which takes no dictionary: the part loses the matches that
-// would have reached back across its seam. Every part but the last is walked to its final block.
+// A raw deflate stream of `size` bytes by libdeflate, which takes no dictionary: it loses the
+// matches that would have reached back across its start. Walked to its final block unless it
+// ends the stream.
+bool libdeflatePiece(const uint8_t* bytes, size_t size, bool last, StreamPiece& piece,
+                     libdeflate_compressor* compressor)
+{
+    // Space for the worst case; the pages past what deflate writes are never touched, so they
+    // cost address space only.
+    const size_t bound = libdeflate_deflate_compress_bound(compressor, size);
+    piece.output = mapLarge(bound);
+    if (!piece.output)
+        return false;
+    piece.size = libdeflate_deflate_compress(compressor, bytes, size, piece.output.get(), bound);
+    if (piece.size == 0)
+        return false;
+    if (last)
+        return true;
+    piece.end = findDeflateEnd(piece.output.get(), piece.size);
+    return piece.end && (piece.end->endBit + 7) / 8 == piece.size;
+}
 
+// Filtered rows that are nothing but zeros after a filter byte of None or Up.
+bool blankRow(const uint8_t* row, size_t rowBytes)
+{
+    return (row[0] == 0 || row[0] == 2) && row[1] == 0 &&
+           std::memcmp(row + 1, row + 2, rowBytes - 2) == 0;
+}
+
+// Runs of blank rows are written as blocks of their own (writeBlankRows) when they fill deflate's
+// window: the rows after them then lose nothing by starting a stream of their own. A screenshot
+// has a sixth to a third of its rows in such runs, and libdeflate takes as long over a row of
+// zeros as over any other.
+bool blankRowsPiece(uint8_t filter, size_t rows, size_t rowBytes, bool last, StreamPiece& piece)
+{
+    piece.output = mapLarge(blankRowsBound(rows, rowBytes));
+    if (!piece.output)
+        return false;
+    const DeflateEnd end = writeBlankRows(filter, rows, rowBytes, piece.output.get());
+    piece.size = static_cast<size_t>((end.endBit + 7) / 8);
+    if (!last)
+        piece.end = end;
+    return true;
+}
+
+// A part by libdeflate, its runs of blank rows apart when it is made of rows.
 bool libdeflatePart(const PartInput& in, int level, bool last, CompressedPart& part,
                     HeldCompressor& compressor)
 {
@@ -209,37 +261,54 @@ bool libdeflatePart(const PartInput& in, int level, bool last, CompressedPart& p
         compressor.reset(libdeflate_alloc_compressor(level));
     if (!compressor)
         return false;
-    // Space for the worst case; the pages past what deflate writes are never touched, so they
-    // cost address space only.
-    const size_t bound = libdeflate_deflate_compress_bound(compressor.get(), in.size);
-    part.output = mapLarge(bound);
-    if (!part.output)
-        return false;
-    part.size = libdeflate_deflate_compress(compressor.get(), in.bytes + in.dictionary, in.size,
-                                            part.output.get(), bound);
-    if (part.size == 0)
-        return false;
-    if (last)
-        return true;
-    part.end = findDeflateEnd(part.output.get(), part.size);
-    return part.end && (part.end->endBit + 7) / 8 == part.size;
+    part.pieces.clear();
+    const uint8_t* bytes = in.bytes + in.dictionary;
+    const size_t rowBytes = in.rowBytes;
+    const size_t rows = rowBytes >= 3 ? in.size / rowBytes : 0;
+    const size_t fewestBlank =
+        std::max<size_t>(2, (kWindow + rowBytes - 1) / std::max<size_t>(rowBytes, 1));
+    size_t done = 0; // rows already in pieces
+    for (size_t row = 0; row < rows;) {
+        if (!blankRow(bytes + row * rowBytes, rowBytes)) {
+            ++row;
+            continue;
+        }
+        const uint8_t filter = bytes[row * rowBytes];
+        size_t end = row + 1;
+        while (end < rows && bytes[end * rowBytes] == filter &&
+               blankRow(bytes + end * rowBytes, rowBytes))
+            ++end;
+        if (end - row >= fewestBlank) {
+            if (row > done && !libdeflatePiece(bytes + done * rowBytes, (row - done) * rowBytes,
+                                               false, part.pieces.emplace_back(), compressor.get()))
+                return false;
+            const bool lastPiece = last && end * rowBytes == in.size;
+            if (!blankRowsPiece(filter, end - row, rowBytes, lastPiece, part.pieces.emplace_back()))
+                return false;
+            done = end;
+        }
+        row = end;
+    }
+    const size_t rest = done * rowBytes;
+    return rest == in.size || libdeflatePiece(bytes + rest, in.size - rest, last,
+                                              part.pieces.emplace_back(), compressor.get());
 }
 
-// Adds a compressed part to the stream. Deflate streams join: a libdeflate part's final block is
-// made an ordinary one and followed by an empty stored block, which brings the next part to a
-// whole byte, as a sync flush does. The part's buffer goes with the data.
-void appendPart(CompressedPart& part, PngImageData& data)
+// Adds a piece to the stream. Deflate streams join: a libdeflate stream's final block is made an
+// ordinary one and followed by an empty stored block, which brings the next piece to a whole
+// byte, as a sync flush does. The piece's buffer goes with the data.
+void appendPiece(StreamPiece& piece, PngImageData& data)
 {
-    uint8_t* stream = part.output.get();
-    if (!part.end) {
-        data.append(stream, part.size);
-        data.buffers.push_back(std::move(part.output));
+    uint8_t* stream = piece.output.get();
+    if (!piece.end) {
+        data.append(stream, piece.size);
+        data.buffers.push_back(std::move(piece.output));
         return;
     }
-    const uint64_t finalBit = part.end->finalBlockBit;
+    const uint64_t finalBit = piece.end->finalBlockBit;
     stream[finalBit / 8] &= static_cast<uint8_t>(~(1u << (finalBit % 8)));
-    const size_t whole = static_cast<size_t>(part.end->endBit / 8);
-    const unsigned rest = static_cast<unsigned>(part.end->endBit % 8);
+    const size_t whole = static_cast<size_t>(piece.end->endBit / 8);
+    const unsigned rest = static_cast<unsigned>(piece.end->endBit % 8);
     data.append(stream, whole);
     // The stored block's three header bits (not final, type 0) are zeros, and so is the padding
     // to the byte; when they do not fit beside the last bits, they take a byte more.
@@ -248,8 +317,14 @@ void appendPart(CompressedPart& part, PngImageData& data)
     if (rest > 5)
         join.push_back(0);
     join.insert(join.end(), {0x00, 0x00, 0xFF, 0xFF});
-    data.buffers.push_back(std::move(part.output));
+    data.buffers.push_back(std::move(piece.output));
     data.appendJoin(std::move(join));
+}
+
+void appendPart(CompressedPart& part, PngImageData& data)
+{
+    for (StreamPiece& piece : part.pieces)
+        appendPiece(piece, data);
 }
 
 // Compresses the parts between the seams, as many at a time as there are cores, each part's
@@ -579,7 +654,7 @@ bool compressPngRowsTo(const PngRows& rows, const PngStreamSink& sink)
         filterPngRows(rows, from, endRow, rule, scratch.data(), scratch.data() + filtered);
         const size_t dictionary = std::min<size_t>(size_t{windowRows} * rowBytes, kWindow);
         return PartInput{scratch.data() + size_t{windowRows} * rowBytes - dictionary, dictionary,
-                         end - first};
+                         end - first, rowBytes};
     };
     try {
         const PngEncoding encoding = chooseEncoding(size, rowBytes, read);

@@ -107,6 +107,49 @@ Bytes streamOf(const PngImageData& data)
     return stream;
 }
 
+Bytes rawInflate(const uint8_t* stream, size_t size, size_t expected)
+{
+    z_stream inflater{};
+    if (inflateInit2(&inflater, -15) != Z_OK)
+        return {};
+    Bytes output(expected + 16);
+    inflater.next_in = const_cast<uint8_t*>(stream); // zlib only reads it
+    inflater.avail_in = static_cast<uInt>(size);
+    inflater.next_out = output.data();
+    inflater.avail_out = static_cast<uInt>(output.size());
+    const int result = inflate(&inflater, Z_FINISH);
+    output.resize(inflater.total_out);
+    inflateEnd(&inflater);
+    return result == Z_STREAM_END && inflater.avail_in == 0 ? output : Bytes{};
+}
+
+// Blank rows inflate to their filter bytes and zeros for every width, those whose zeros leave 1
+// or 2 bytes past a copy of 258 among them, within the room asked for, and end where the walk
+// finds the end.
+TEST(DeflateBlocks, BlankRowsInflateToTheirZerosWhateverTheirWidth)
+{
+    for (const size_t rowBytes : {1, 2, 3, 4, 5, 6, 7, 258, 259, 260, 261, 262, 263, 517, 18001})
+        for (const size_t rows : {1, 2, 7})
+            for (const uint8_t filter : {uint8_t{0}, uint8_t{2}}) {
+                SCOPED_TRACE(testing::Message() << rows << " rows of " << rowBytes
+                                                << " bytes, filter " << int{filter});
+                const size_t bound = blankRowsBound(rows, rowBytes);
+                Bytes stream(bound + 1, 0xEE);
+                const DeflateEnd end = writeBlankRows(filter, rows, rowBytes, stream.data());
+                const size_t written = static_cast<size_t>((end.endBit + 7) / 8);
+                ASSERT_LE(written, bound);
+                EXPECT_EQ(stream[bound], 0xEE);
+                Bytes expected(rows * rowBytes, 0);
+                for (size_t row = 0; row < rows; ++row)
+                    expected[row * rowBytes] = filter;
+                EXPECT_EQ(rawInflate(stream.data(), written, expected.size()), expected);
+                const auto walked = findDeflateEnd(stream.data(), written);
+                ASSERT_TRUE(walked.has_value());
+                EXPECT_EQ(walked->finalBlockBit, end.finalBlockBit);
+                EXPECT_EQ(walked->endBit, end.endBit);
+            }
+}
+
 // Parts compressed apart and joined make one zlib stream that inflates to the input, for any
 // number of parts, wherever the seams fall.
 TEST(DeflateBlocks, PartsJoinIntoOneStreamThatInflatesToTheInput)

@@ -288,6 +288,48 @@ TEST(PngWrite, ALargePictureCompressedInPartsReadsBackWhole)
     EXPECT_EQ(status, 0) << std::string(report.begin(), report.end());
 }
 
+// Runs of rows like the one above (and of black rows, which filter to zeros without a filter),
+// at the top and the end of the picture, across the seams of its parts and between rows of text:
+// the save writes them as blocks of their own, and the file reads back to every pixel.
+TEST(PngWrite, RunsOfRowsLikeTheOneAboveReadBackWhereverTheyFall)
+{
+    for (const uint16_t bitCount : {uint16_t{24}, uint16_t{32}}) {
+        SCOPED_TRACE(bitCount);
+        const int32_t width = 2000;
+        const int32_t height = 2400;
+        Dib image = test::makePatternImage(width, height, bitCount, 3);
+        const int channels = bitCount / 8;
+        std::mt19937 random(5);
+        // Rows top first, as the file holds them: lines of "text" on a light ground, between
+        // bands of a flat colour and of black, some a single row, some hundreds long.
+        int band = 0;
+        for (int32_t fileRow = 0; fileRow < height;) {
+            const int32_t rows = band % 3 == 0 ? 1 + static_cast<int32_t>(random() % 3)
+                                               : 5 + static_cast<int32_t>(random() % 400);
+            for (int32_t r = 0; r < rows && fileRow < height; ++r, ++fileRow) {
+                // The picture ends in a flat band, which ends the stream.
+                const int kind = fileRow >= height - 50 ? 1 : band % 3;
+                for (int32_t x = 0; x < width; ++x) {
+                    auto* pixel = const_cast<uint8_t*>(test::pixelAt(image, x, fileRow));
+                    for (int c = 0; c < channels; ++c)
+                        pixel[c] = kind == 0
+                                       ? static_cast<uint8_t>((x / 3 + fileRow) % 7 == 0 ? 20 : 230)
+                                   : kind == 1 ? static_cast<uint8_t>(90 + 40 * c)
+                                               : uint8_t{0};
+                }
+            }
+            ++band;
+        }
+        test::TempDir dir;
+        ASSERT_TRUE(test::succeeded(WritePngFile(dir.file("runs.png"), image)));
+        auto loaded = ReadPngFile(dir.file("runs.png"));
+        ASSERT_TRUE(loaded.ok()) << loaded.error();
+        EXPECT_TRUE(sameBytes(loaded.value(), image));
+        const std::string command = "pngcheck -q '" + dir.file("runs.png") + "' > /dev/null 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+}
+
 // --- Size against libpng's own files ---
 
 // libpng's default encoding of the same pixels (zlib level 6, its filtered strategy, every
