@@ -145,7 +145,7 @@ TEST_P(SaveMemoryTest, RowsBroughtToTheSaveDepthGiveTheFileOfAWholeCopy)
 }
 
 // A save with notes holds no second whole picture: its largest block is well under the carrier's
-// size (a part of the stream being compressed is at most 8 MiB).
+// size (a part of the stream being compressed is at most 4 MiB).
 TEST_P(SaveMemoryTest, ASaveWithNotesMakesNoWholeCopyOfThePicture)
 {
     if (!kCounting)
