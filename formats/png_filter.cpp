@@ -79,6 +79,21 @@ void turnRowByBytes(const uint8_t* in, size_t count, size_t bpp, uint8_t* out)
     }
 }
 
+// Adds the bytes from `from` on, which no vector reached, to each filter's sum, and answers the
+// filter with the lowest sum: the lower filter on a tie, as libpng chooses.
+int lowestSumFilter(uint64_t (&totals)[kFilters], const uint8_t* row, const uint8_t* above,
+                    size_t from, size_t count, size_t bpp)
+{
+    for (int f = 0; f < kFilters; ++f)
+        for (size_t j = from; j < count; ++j)
+            totals[f] += magnitude(filteredByte(f, row, above, j, bpp));
+    int best = 0;
+    for (int f = 1; f < kFilters; ++f)
+        if (totals[f] < totals[best])
+            best = f;
+    return best;
+}
+
 #if defined(OMBRI_FILTER_LANES)
 
 // Four pixels at a time by a byte shuffle, on processors that have one (nearly all); `out` has
@@ -178,16 +193,9 @@ int adaptiveFilter(const uint8_t* row, const uint8_t* above, size_t count, size_
             sums[f] = _mm_add_epi64(sums[f], magnitudeSums(filtered.lanes[f]));
     }
     uint64_t totals[kFilters];
-    for (int f = 0; f < kFilters; ++f) {
+    for (int f = 0; f < kFilters; ++f)
         totals[f] = halvesAdded(sums[f]);
-        for (size_t j = i; j < count; ++j)
-            totals[f] += magnitude(filteredByte(f, row, above, j, bpp));
-    }
-    int best = 0;
-    for (int f = 1; f < kFilters; ++f)
-        if (totals[f] < totals[best])
-            best = f;
-    return best;
+    return lowestSumFilter(totals, row, above, i, count, bpp);
 }
 
 // The sums again, 32 bytes at a time, on processors with 256-bit integer lanes (chosen when the
@@ -247,14 +255,8 @@ OMBRI_WIDE int adaptiveFilterWide(const uint8_t* row, const uint8_t* above, size
         alignas(32) uint64_t quarters[4];
         _mm256_store_si256(reinterpret_cast<__m256i*>(quarters), sums[f]);
         totals[f] = quarters[0] + quarters[1] + quarters[2] + quarters[3];
-        for (size_t j = i; j < count; ++j)
-            totals[f] += magnitude(filteredByte(f, row, above, j, bpp));
     }
-    int best = 0;
-    for (int f = 1; f < kFilters; ++f)
-        if (totals[f] < totals[best])
-            best = f;
-    return best;
+    return lowestSumFilter(totals, row, above, i, count, bpp);
 }
 
 std::atomic<bool> g_wideFiltersAllowed{true};
@@ -307,14 +309,7 @@ void turnRow(const uint8_t* in, size_t count, size_t bpp, uint8_t* out)
 int adaptiveFilterOnLanes(const uint8_t* row, const uint8_t* above, size_t count, size_t bpp)
 {
     uint64_t totals[kFilters] = {};
-    for (size_t i = 0; i < count; ++i)
-        for (int f = 0; f < kFilters; ++f)
-            totals[f] += magnitude(filteredByte(f, row, above, i, bpp));
-    int best = 0;
-    for (int f = 1; f < kFilters; ++f)
-        if (totals[f] < totals[best])
-            best = f;
-    return best;
+    return lowestSumFilter(totals, row, above, 0, count, bpp);
 }
 
 void writeFiltered(int filter, const uint8_t* row, const uint8_t* above, size_t count, size_t bpp,
