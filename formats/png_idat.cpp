@@ -31,7 +31,7 @@
 //   without.
 // - Runs of rows that filter to nothing but zeros (a row the same as the one above), which
 //   libdeflate takes as long over as over any other, are written as blocks of our own
-//   (writeBlankRows) when they fill deflate's window.
+//   (writeBlankRows) when they are long enough (kFewestBlankBytes).
 // - Where it loses both ways (dark windows full of thumbnails, a web page with photographs),
 //   no level of libdeflate fast enough to be worth it wins that back (level 9 is slower than zlib
 //   there), so they are compressed by zlib itself, in parts on the cores, each with the rows
