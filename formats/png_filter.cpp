@@ -81,8 +81,9 @@ void turnRowByBytes(const uint8_t* in, size_t count, size_t bpp, uint8_t* out)
 
 // Adds the bytes from `from` on, which no vector reached, to each filter's sum, and answers the
 // filter with the lowest sum: the lower filter on a tie, as libpng chooses.
-int lowestSumFilter(uint64_t (&totals)[kFilters], const uint8_t* row, const uint8_t* above,
-                    size_t from, size_t count, size_t bpp)
+[[gnu::always_inline]] inline int lowestSumFilter(uint64_t (&totals)[kFilters], const uint8_t* row,
+                                                  const uint8_t* above, size_t from, size_t count,
+                                                  size_t bpp)
 {
     for (int f = 0; f < kFilters; ++f)
         for (size_t j = from; j < count; ++j)

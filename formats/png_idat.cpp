@@ -243,7 +243,7 @@ bool blankRow(const uint8_t* row, size_t rowBytes)
 // runs of a few rows every few rows, and cut at each runs of the window's length they came out
 // 2.5% larger. A screenshot has a sixth to a third of its rows in runs this long, and libdeflate
 // takes as long over a row of zeros as over any other.
-constexpr size_t kFewestBlankBytes = size_t{128} << 10;
+constexpr size_t kFewestBlankBytes = size_t{64} << 10;
 bool blankRowsPiece(uint8_t filter, size_t rows, size_t rowBytes, bool last, StreamPiece& piece)
 {
     piece.output = mapLarge(blankRowsBound(rows, rowBytes));
