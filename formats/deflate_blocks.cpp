@@ -60,6 +60,16 @@ class BitReader {
 };
 
 constexpr int kMaxCodeBits = 15;
+
+// A Huffman code as it lies in the stream: codes are sent highest bit first into a stream read
+// and written lowest bit first.
+uint32_t reversedCode(uint32_t code, unsigned length)
+{
+    uint32_t reversed = 0;
+    for (unsigned i = 0; i < length; ++i)
+        reversed |= ((code >> i) & 1u) << (length - 1 - i);
+    return reversed;
+}
 constexpr int kTableBits = 10;
 constexpr int kMaxSymbols = 288;
 
@@ -99,11 +109,8 @@ class Huffman {
             const uint32_t canonical = nextCode[bits]++;
             if (bits > kTableBits)
                 continue;
-            // Codes are sent highest bit first into a stream read lowest bit first.
-            uint32_t reversed = 0;
-            for (int i = 0; i < bits; ++i)
-                reversed |= ((canonical >> i) & 1u) << (bits - 1 - i);
-            for (uint32_t at = reversed; at < (1u << kTableBits); at += 1u << bits)
+            for (uint32_t at = reversedCode(canonical, static_cast<unsigned>(bits));
+                 at < (1u << kTableBits); at += 1u << bits)
                 m_table[at] = static_cast<uint16_t>(s << 4 | bits);
         }
         return true;
@@ -243,13 +250,7 @@ class BitWriter {
         }
     }
     // A Huffman code, which deflate sends highest bit first.
-    void putCode(uint32_t code, unsigned length)
-    {
-        uint32_t reversed = 0;
-        for (unsigned i = 0; i < length; ++i)
-            reversed |= ((code >> i) & 1u) << (length - 1 - i);
-        put(reversed, length);
-    }
+    void putCode(uint32_t code, unsigned length) { put(reversedCode(code, length), length); }
     uint64_t position() const { return uint64_t{m_bytes} * 8 + m_count; }
     void flush()
     {
