@@ -1,5 +1,7 @@
 #include "formats/deflate_blocks.h"
 
+#include "formats/deflate_codes.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -7,6 +9,8 @@
 namespace ombri {
 
 namespace {
+
+using namespace deflate;
 
 // Bits taken lowest first, as deflate packs them. Past the end the stream reads as zeros, and
 // overrun() tells that it was read past.
@@ -59,17 +63,6 @@ class BitReader {
     uint64_t m_position = 0;
 };
 
-constexpr int kMaxCodeBits = 15;
-
-// A Huffman code as it lies in the stream: codes are sent highest bit first into a stream read
-// and written lowest bit first.
-uint32_t reversedCode(uint32_t code, unsigned length)
-{
-    uint32_t reversed = 0;
-    for (unsigned i = 0; i < length; ++i)
-        reversed |= ((code >> i) & 1u) << (length - 1 - i);
-    return reversed;
-}
 constexpr int kTableBits = 10;
 constexpr int kMaxSymbols = 288;
 
@@ -145,11 +138,6 @@ class Huffman {
     std::array<uint16_t, kMaxSymbols> m_symbol{};
 };
 
-constexpr uint8_t kLengthExtraBits[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                          2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint8_t kDistanceExtraBits[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                            6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-
 // Skips the codes of one compressed block up to its end-of-block code.
 bool skipCodes(BitReader& bits, const Huffman& literals, const Huffman& distances)
 {
@@ -186,8 +174,6 @@ bool buildFixed(Huffman& literals, Huffman& distances)
 
 bool buildDynamic(BitReader& bits, Huffman& literals, Huffman& distances)
 {
-    static constexpr uint8_t kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                           11, 4,  12, 3, 13, 2, 14, 1, 15};
     const int literalCount = static_cast<int>(bits.take(5)) + 257;
     const int distanceCount = static_cast<int>(bits.take(5)) + 1;
     const int lengthCodeCount = static_cast<int>(bits.take(4)) + 4;
@@ -195,7 +181,7 @@ bool buildDynamic(BitReader& bits, Huffman& literals, Huffman& distances)
         return false;
     uint8_t lengths[kMaxSymbols + 32] = {};
     for (int i = 0; i < lengthCodeCount; ++i)
-        lengths[kOrder[i]] = static_cast<uint8_t>(bits.take(3));
+        lengths[kLengthOrder[i]] = static_cast<uint8_t>(bits.take(3));
     Huffman lengthCode;
     if (!lengthCode.build(lengths, 19))
         return false;
@@ -234,56 +220,6 @@ bool buildDynamic(BitReader& bits, Huffman& literals, Huffman& distances)
            distances.build(lengths + literalCount, distanceCount);
 }
 
-// Bits put lowest first, as deflate packs them, into room the caller has made large enough.
-class BitWriter {
-  public:
-    explicit BitWriter(uint8_t* out) : m_out(out) {}
-
-    void put(uint32_t value, unsigned count) // count <= 24
-    {
-        m_pending |= uint64_t{value} << m_count;
-        m_count += count;
-        while (m_count >= 8) {
-            m_out[m_bytes++] = static_cast<uint8_t>(m_pending);
-            m_pending >>= 8;
-            m_count -= 8;
-        }
-    }
-    // A Huffman code, which deflate sends highest bit first.
-    void putCode(uint32_t code, unsigned length) { put(reversedCode(code, length), length); }
-    uint64_t position() const { return uint64_t{m_bytes} * 8 + m_count; }
-    void flush()
-    {
-        if (m_count > 0)
-            m_out[m_bytes++] = static_cast<uint8_t>(m_pending);
-        m_pending = 0;
-        m_count = 0;
-    }
-
-  private:
-    uint8_t* m_out;
-    size_t m_bytes = 0;
-    uint64_t m_pending = 0;
-    unsigned m_count = 0;
-};
-
-// The canonical codes of a code given by its lengths.
-template <size_t N> std::array<uint32_t, N> canonicalCodes(const std::array<uint8_t, N>& lengths)
-{
-    std::array<uint32_t, kMaxCodeBits + 2> count{};
-    for (const uint8_t length : lengths)
-        ++count[length];
-    count[0] = 0;
-    std::array<uint32_t, kMaxCodeBits + 2> next{};
-    for (int bits = 1; bits <= kMaxCodeBits; ++bits)
-        next[bits] = (next[bits - 1] + count[bits - 1]) << 1;
-    std::array<uint32_t, N> codes{};
-    for (size_t s = 0; s < N; ++s)
-        if (lengths[s] != 0)
-            codes[s] = next[lengths[s]]++;
-    return codes;
-}
-
 // The block's codes. Literals: the two filter bytes a blank row can have (0 and Up's 2); every
 // length, 258 by far the most used; distances 1 and 2, of which only 1 is used (two, so that the
 // code is complete, which some inflaters require). Each code is complete.
@@ -316,12 +252,6 @@ constexpr LengthStep kBlankLengthSteps[] = {
 // The code-length code: a complete code over the seven symbols used.
 constexpr std::array<uint8_t, 19> kBlankLengthCode = {3, 3, 0, 3, 0, 0, 2, 3, 0, 0,
                                                       0, 0, 0, 0, 0, 0, 3, 0, 3};
-constexpr uint8_t kLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
-                                      11, 4,  12, 3, 13, 2, 14, 1, 15};
-
-constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,   7,   8,   9,   10,  11, 13,
-                                      15, 17, 19, 23,  27,  31,  35,  43,  51, 59,
-                                      67, 83, 99, 115, 131, 163, 195, 227, 258};
 
 } // namespace
 
@@ -346,11 +276,11 @@ DeflateEnd writeBlankRows(uint8_t filter, size_t rows, size_t rowBytes, uint8_t*
     for (int i = 0; i < 18; ++i)
         bits.put(kBlankLengthCode[kLengthOrder[i]], 3);
     for (const LengthStep& step : kBlankLengthSteps) {
-        bits.putCode(lengthCodes[step.symbol], kBlankLengthCode[step.symbol]);
+        bits.put(lengthCodes[step.symbol], kBlankLengthCode[step.symbol]);
         bits.put(step.extra, step.extraBits);
     }
     const auto literal = [&](int symbol) {
-        bits.putCode(literalCodes[symbol], literalLengths[symbol]);
+        bits.put(literalCodes[symbol], literalLengths[symbol]);
     };
     // A row: its filter byte and a zero as literals, then the zeros that follow as copies of the
     // byte before (distance 1, code 0 of one bit); no copy is shorter than 3 bytes.
@@ -374,7 +304,7 @@ DeflateEnd writeBlankRows(uint8_t filter, size_t rows, size_t rowBytes, uint8_t*
                 --symbol;
             literal(257 + symbol);
             bits.put(static_cast<uint32_t>(length - kLengthBase[symbol]), kLengthExtraBits[symbol]);
-            bits.putCode(0, 1); // distance 1
+            bits.put(0, 1); // distance 1
             zeros -= length;
         }
     }
