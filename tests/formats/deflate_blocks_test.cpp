@@ -1,5 +1,6 @@
 #include "formats/deflate_blocks.h"
 #include "formats/png_idat.h"
+#include "formats/row_deflate.h"
 
 #include <gtest/gtest.h>
 #include <libdeflate.h>
@@ -107,11 +108,16 @@ Bytes streamOf(const PngImageData& data)
     return stream;
 }
 
-Bytes rawInflate(const uint8_t* stream, size_t size, size_t expected)
+Bytes rawInflate(const uint8_t* stream, size_t size, size_t expected, const Bytes& dictionary = {})
 {
     z_stream inflater{};
     if (inflateInit2(&inflater, -15) != Z_OK)
         return {};
+    if (!dictionary.empty() && inflateSetDictionary(&inflater, dictionary.data(),
+                                                    static_cast<uInt>(dictionary.size())) != Z_OK) {
+        inflateEnd(&inflater);
+        return {};
+    }
     Bytes output(expected + 16);
     inflater.next_in = const_cast<uint8_t*>(stream); // zlib only reads it
     inflater.avail_in = static_cast<uInt>(size);
@@ -185,6 +191,122 @@ TEST(DeflateBlocks, ZlibPartsJoinAndCostNoMoreThanOneStream)
                 // Each seam adds its flush marker and restarts the block's codes, no more.
                 EXPECT_LE(joined.size, whole.size + whole.size / 100 + 300 * parts);
             }
+        }
+    }
+}
+
+// Bytes made of copies of what came before, from any distance up to past the window and of any
+// length, between literals: every path of the encoder's look-ahead, at every place in a block.
+Bytes copiesOfEarlierBytes(std::mt19937& random, size_t size)
+{
+    Bytes made;
+    made.reserve(size);
+    while (made.size() < size) {
+        const size_t length = 1 + random() % (random() % 8 == 0 ? 600 : 12);
+        const size_t distance = 1 + random() % (random() % 4 == 0 ? 40000 : 300);
+        if (random() % 3 == 0 || distance > made.size()) {
+            for (size_t i = 0; i < length && made.size() < size; ++i)
+                made.push_back(static_cast<uint8_t>(random() % (random() % 2 ? 4 : 256)));
+            continue;
+        }
+        for (size_t i = 0; i < length && made.size() < size; ++i)
+            made.push_back(made[made.size() - distance]);
+    }
+    return made;
+}
+
+// Filtered rows of a drawn picture: each row the one above, with a few pixels changed, shifted or
+// not, as windows, text and strokes of notes leave them.
+Bytes drawnRows(std::mt19937& random, size_t rowBytes, size_t rows)
+{
+    Bytes made(rowBytes * rows);
+    for (size_t row = 0; row < rows; ++row) {
+        uint8_t* at = made.data() + row * rowBytes;
+        if (row == 0 || random() % 5 == 0) {
+            for (size_t i = 0; i < rowBytes; ++i)
+                at[i] = static_cast<uint8_t>(i % 97 < 60 ? 0 : random() % 3);
+        } else {
+            std::memcpy(at, at - rowBytes, rowBytes);
+            for (int changes = static_cast<int>(random() % 8); changes > 0; --changes)
+                at[random() % rowBytes] = static_cast<uint8_t>(random());
+        }
+        at[0] = static_cast<uint8_t>(random() % 5); // the filter byte
+    }
+    return made;
+}
+
+// The encoder for rows, one kept for every input as a thread keeps it: each stream inflates to
+// its input within the room asked for, and ends where the walk finds its final block. Noise is
+// stored, costing next to nothing more than itself; zeros shrink to almost nothing.
+TEST(RowDeflate, EveryInputInflatesToItselfWithinItsBoundEndingWhereItSays)
+{
+    std::mt19937 random(11);
+    std::vector<std::tuple<std::string, Bytes, RowShape>> cases;
+    for (auto& [name, input] : inputs())
+        cases.emplace_back(name, std::move(input), RowShape{});
+    for (const size_t size : {size_t{0}, size_t{7}, size_t{8}, size_t{9}, size_t{16}})
+        cases.emplace_back("short_" + std::to_string(size), Bytes(size, 9), RowShape{});
+    for (int trial = 0; trial < 60; ++trial)
+        cases.emplace_back("copies_" + std::to_string(trial),
+                           copiesOfEarlierBytes(random, 1 + random() % 150'000), RowShape{});
+    for (const size_t rowBytes :
+         {size_t{7}, size_t{301}, size_t{18001}, size_t{32768}, size_t{40001}})
+        for (const unsigned pixelBytes : {3u, 4u})
+            cases.emplace_back("rows_of_" + std::to_string(rowBytes),
+                               drawnRows(random, rowBytes, 2'000'000 / rowBytes + 2),
+                               RowShape{rowBytes, pixelBytes});
+    RowDeflater deflater;
+    for (const auto& [name, input, shape] : cases) {
+        SCOPED_TRACE(name);
+        const size_t bound = RowDeflater::bound(input.size());
+        Bytes stream(bound + 1, 0xEE);
+        const DeflateEnd end =
+            deflater.compress(input.data(), 0, input.size(), shape, stream.data());
+        const size_t written = static_cast<size_t>((end.endBit + 7) / 8);
+        ASSERT_LE(written, bound);
+        EXPECT_EQ(stream[bound], 0xEE);
+        EXPECT_EQ(rawInflate(stream.data(), written, input.size()), input);
+        const auto walked = findDeflateEnd(stream.data(), written);
+        ASSERT_TRUE(walked.has_value());
+        EXPECT_EQ(walked->finalBlockBit, end.finalBlockBit);
+        EXPECT_EQ(walked->endBit, end.endBit);
+        if (name.rfind("noise", 0) == 0) {
+            EXPECT_LE(written, input.size() + input.size() / 1000 + 8);
+        }
+        if (name == "zeros_1500000") {
+            EXPECT_LE(written, input.size() / 200);
+        }
+    }
+}
+
+// Matches reach back into the bytes before the input as far as deflate's window and no further:
+// input that repeats what lies a window before it shrinks to almost nothing, and inflates to
+// itself from the window's bytes, whatever the dictionary given beyond them.
+TEST(RowDeflate, MatchesReachBackIntoTheDictionaryAsFarAsTheWindow)
+{
+    constexpr size_t kWindowBytes = 32768;
+    std::mt19937 random(13);
+    for (const size_t dictionary : {size_t{0}, size_t{1000}, kWindowBytes, size_t{50'000}}) {
+        SCOPED_TRACE(dictionary);
+        Bytes bytes(dictionary);
+        for (uint8_t& byte : bytes)
+            byte = static_cast<uint8_t>(random());
+        const size_t size = 100'000;
+        for (size_t i = 0; i < size; ++i)
+            bytes.push_back(bytes.size() >= kWindowBytes ? bytes[bytes.size() - kWindowBytes]
+                                                         : static_cast<uint8_t>(random()));
+        RowDeflater deflater;
+        Bytes stream(RowDeflater::bound(size));
+        const DeflateEnd end =
+            deflater.compress(bytes.data(), dictionary, size, RowShape{}, stream.data());
+        const size_t written = static_cast<size_t>((end.endBit + 7) / 8);
+        const size_t window = std::min(dictionary, kWindowBytes);
+        const Bytes before(bytes.begin() + static_cast<std::ptrdiff_t>(dictionary - window),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(dictionary));
+        const Bytes input(bytes.begin() + static_cast<std::ptrdiff_t>(dictionary), bytes.end());
+        EXPECT_EQ(rawInflate(stream.data(), written, size, before), input);
+        if (dictionary >= kWindowBytes) {
+            EXPECT_LT(written, size / 50);
         }
     }
 }
