@@ -59,6 +59,10 @@ using PngStreamSink = std::function<bool(const uint8_t* bytes, size_t count)>;
 // memory ran out or the sink took no more.
 bool compressPngRowsTo(const PngRows& rows, const PngStreamSink& sink);
 
+// Whether a save may choose the encoder made for rows (RowDeflater). Tests turn it off to hold
+// saves to libdeflate, as on the pictures where that encoder is not small enough.
+void allowRowDeflate(bool allowed);
+
 // Compresses the bytes into one zlib stream made of `parts` raw deflate streams compressed at the
 // same time, each on its own thread, and joined. An empty answer when memory runs out.
 PngImageData zlibCompressInParts(const uint8_t* bytes, size_t size, int level, unsigned parts);
