@@ -31,8 +31,8 @@ constexpr uint32_t kFarthestShortest = 4096;
 // their statistics from one band of a row to the next, and smaller blocks follow them, at some
 // 60 bytes of codes each.
 constexpr size_t kBlockSymbols = 8192;
-// Positions are kept in 32 bits: longer inputs go in segments, each starting the tables anew.
-constexpr size_t kSegment = size_t{1} << 30;
+// Positions are kept in 32 bits, and a segment's start from the window before it.
+constexpr size_t kLongestSegment = size_t{1} << 30;
 
 constexpr int kLiteralSymbols = 286;
 constexpr int kDistanceSymbols = 30;
@@ -562,7 +562,11 @@ class MatchFinder {
 
 } // namespace
 
-RowDeflater::RowDeflater() = default;
+RowDeflater::RowDeflater(size_t segmentBytes)
+    : m_segmentBytes(std::clamp<size_t>(segmentBytes, 1, kLongestSegment))
+{
+}
+
 RowDeflater::~RowDeflater() = default;
 
 size_t RowDeflater::bound(size_t size)
@@ -580,10 +584,11 @@ DeflateEnd RowDeflater::compress(const uint8_t* bytes, size_t dictionary, size_t
     BlockWriter blocks(m_tables->symbols, out);
     const uint8_t* next = bytes + dictionary;
     dictionary = std::min<size_t>(dictionary, kWindow);
+    // Blocks run on across segments: each but the last holds a whole block's symbols.
+    const uint8_t* blockStart = next;
     size_t left = size;
     do {
-        const size_t taken = std::min(left, kSegment);
-        const bool last = taken == left;
+        const size_t taken = std::min(left, m_segmentBytes);
         const uint8_t* in = next - dictionary;
         const size_t from = dictionary;
         const size_t end = dictionary + taken;
@@ -591,7 +596,6 @@ DeflateEnd RowDeflater::compress(const uint8_t* bytes, size_t dictionary, size_t
         const size_t hashedEnd = finder.hashedEnd();
         for (size_t at = 0; at < std::min(from, hashedEnd); ++at)
             finder.remember(at);
-        size_t blockStart = from;
         size_t at = from;
         Match held; // found at `at` by the look one byte ahead
         while (at < end) {
@@ -630,15 +634,15 @@ DeflateEnd RowDeflater::compress(const uint8_t* bytes, size_t dictionary, size_t
                 }
             }
             if (blocks.full()) {
-                blocks.write(in + blockStart, at - blockStart, false);
-                blockStart = at;
+                blocks.write(blockStart, static_cast<size_t>(in + at - blockStart), false);
+                blockStart = in + at;
             }
         }
-        blocks.write(in + blockStart, end - blockStart, last);
         next += taken;
         left -= taken;
         dictionary = std::min<size_t>(kWindow, static_cast<size_t>(next - bytes));
     } while (left > 0);
+    blocks.write(blockStart, static_cast<size_t>(next - blockStart), true);
     const DeflateEnd ends{blocks.finalBlockBit(), blocks.end()};
     blocks.flush();
     return ends;

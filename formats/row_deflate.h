@@ -29,7 +29,9 @@ struct RowDeflateTables;
 // Holds its tables from one stream to the next: a thread keeps one for all its parts.
 class RowDeflater {
   public:
-    RowDeflater();
+    // Positions are kept in 32 bits: inputs longer than `segmentBytes` (a gigabyte, or less for
+    // tests) go in segments, each starting the tables anew from the window before it.
+    explicit RowDeflater(size_t segmentBytes = size_t{1} << 30);
     ~RowDeflater();
     RowDeflater(const RowDeflater&) = delete;
     RowDeflater& operator=(const RowDeflater&) = delete;
@@ -46,6 +48,7 @@ class RowDeflater {
 
   private:
     std::unique_ptr<RowDeflateTables> m_tables;
+    size_t m_segmentBytes;
 };
 
 } // namespace ombri

@@ -311,5 +311,41 @@ TEST(RowDeflate, MatchesReachBackIntoTheDictionaryAsFarAsTheWindow)
     }
 }
 
+// An input longer than a segment goes in segments, each looking back into the one before: the
+// stream still inflates to the input, ends where it says, and loses almost nothing at the seams.
+TEST(RowDeflate, SegmentsJoinIntoOneStreamThatLooksBackAcrossTheirSeams)
+{
+    std::mt19937 random(17);
+    Bytes bytes(20'000);
+    for (uint8_t& byte : bytes)
+        byte = static_cast<uint8_t>(random());
+    const Bytes rows = drawnRows(random, 3001, 1000);
+    bytes.insert(bytes.end(), rows.begin(), rows.end());
+    const size_t dictionary = 20'000;
+    const size_t size = rows.size();
+    const Bytes before(bytes.begin(), bytes.begin() + dictionary);
+    const RowShape shape{3001, 3};
+    Bytes whole(RowDeflater::bound(size));
+    const DeflateEnd wholeEnd =
+        RowDeflater().compress(bytes.data(), dictionary, size, shape, whole.data());
+    for (const size_t segment : {size_t{4096}, size_t{100'000}, size_t{1'000'001}}) {
+        SCOPED_TRACE(segment);
+        RowDeflater deflater(segment);
+        Bytes stream(RowDeflater::bound(size));
+        const DeflateEnd end =
+            deflater.compress(bytes.data(), dictionary, size, shape, stream.data());
+        const size_t written = static_cast<size_t>((end.endBit + 7) / 8);
+        ASSERT_LE(written, stream.size());
+        EXPECT_EQ(rawInflate(stream.data(), written, size, before), rows);
+        const auto walked = findDeflateEnd(stream.data(), written);
+        ASSERT_TRUE(walked.has_value());
+        EXPECT_EQ(walked->finalBlockBit, end.finalBlockBit);
+        EXPECT_EQ(walked->endBit, end.endBit);
+        if (segment >= 100'000) {
+            EXPECT_LE(end.endBit, wholeEnd.endBit + wholeEnd.endBit / 20);
+        }
+    }
+}
+
 } // namespace
 } // namespace ombri
