@@ -57,6 +57,12 @@ template <size_t N> std::array<uint32_t, N> canonicalCodes(const std::array<uint
     return codes;
 }
 
+// Lengths of a Huffman code for the counts of up to kMostSymbols symbols, none longer than
+// `limit`: each used symbol gets a length and the code is complete, as inflaters require; a code
+// of one symbol gets a second.
+constexpr int kMostSymbols = 288;
+void codeLengths(const uint32_t* counts, int symbols, int limit, uint8_t* lengths);
+
 // Bits put lowest first, as deflate packs them, into room the caller has made large enough. Only
 // whole bytes of what was put are ever written: no byte past the stream's end is touched.
 class BitWriter {

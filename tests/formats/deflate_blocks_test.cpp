@@ -1,4 +1,5 @@
 #include "formats/deflate_blocks.h"
+#include "formats/deflate_codes.h"
 #include "formats/png_idat.h"
 #include "formats/row_deflate.h"
 
@@ -6,8 +7,11 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace ombri {
@@ -344,6 +348,62 @@ TEST(RowDeflate, SegmentsJoinIntoOneStreamThatLooksBackAcrossTheirSeams)
         if (segment >= 100'000) {
             EXPECT_LE(end.endBit, wholeEnd.endBit + wholeEnd.endBit / 20);
         }
+    }
+}
+
+// Code lengths for counts that would make a Huffman code deeper than deflate allows (counts that
+// grow as Fibonacci's numbers do), for one symbol and two, for every symbol alike and for random
+// counts: each used symbol, and no other, has a length within the limit, the code is exactly
+// complete, as inflaters require, and it costs no more than Huffman's own bound.
+TEST(DeflateCodes, LengthsStayWithinTheirLimitAndMakeACompleteCode)
+{
+    std::mt19937 random(19);
+    const auto fibonacci = [](size_t symbols) {
+        std::vector<uint32_t> counts(symbols, 1);
+        for (size_t s = 2; s < symbols; ++s)
+            counts[s] = counts[s - 1] + counts[s - 2];
+        return counts;
+    };
+    std::vector<std::tuple<std::string, std::vector<uint32_t>, int>> cases = {
+        {"fibonacci_30", fibonacci(30), 15},
+        {"fibonacci_19", fibonacci(19), 7},
+        {"alike_286", std::vector<uint32_t>(286, 1), 15},
+        {"first_alone", {5, 0, 0, 0}, 15},
+        {"fourth_alone", {0, 0, 0, 9}, 7},
+        {"two", {0, 3, 0, 1000}, 15},
+    };
+    for (int trial = 0; trial < 20; ++trial) {
+        std::vector<uint32_t> counts(286);
+        for (uint32_t& count : counts)
+            count = random() % 3 == 0 ? 0 : 1u << (random() % 20);
+        cases.emplace_back("random_" + std::to_string(trial), counts, 15);
+    }
+    for (const auto& [name, counts, limit] : cases) {
+        SCOPED_TRACE(name);
+        std::vector<uint8_t> lengths(counts.size(), 99);
+        deflate::codeLengths(counts.data(), static_cast<int>(counts.size()), limit, lengths.data());
+        const size_t used = static_cast<size_t>(
+            std::count_if(counts.begin(), counts.end(), [](uint32_t c) { return c != 0; }));
+        uint64_t filled = 0;
+        double cost = 0;
+        double entropy = 0;
+        double total = 0;
+        for (const uint32_t count : counts)
+            total += count;
+        for (size_t s = 0; s < counts.size(); ++s) {
+            if (counts[s] != 0) {
+                EXPECT_GE(lengths[s], 1) << s;
+                cost += static_cast<double>(counts[s]) * lengths[s];
+                entropy += static_cast<double>(counts[s]) * std::log2(total / counts[s]);
+            } else if (used > 1) {
+                EXPECT_EQ(lengths[s], 0) << s;
+            }
+            EXPECT_LE(lengths[s], limit) << s;
+            if (lengths[s] != 0)
+                filled += uint64_t{1} << (limit - lengths[s]);
+        }
+        EXPECT_EQ(filled, uint64_t{1} << limit);
+        EXPECT_LE(cost, entropy + total);
     }
 }
 
