@@ -1,11 +1,13 @@
 #include "formats/deflate_codes.h"
 
 #include <algorithm>
+#include <cassert>
 
 namespace ombri::deflate {
 
 void codeLengths(const uint32_t* counts, int symbols, int limit, uint8_t* lengths)
 {
+    assert(symbols <= kMostSymbols && limit < 31 && symbols <= (1 << limit));
     struct Leaf {
         uint32_t count;
         int symbol;

@@ -59,7 +59,8 @@ template <size_t N> std::array<uint32_t, N> canonicalCodes(const std::array<uint
 
 // Lengths of a Huffman code for the counts of up to kMostSymbols symbols, none longer than
 // `limit`: each used symbol gets a length and the code is complete, as inflaters require; a code
-// of one symbol gets a second.
+// of one symbol gets a second. The limit must leave room for every symbol (2^limit >= symbols),
+// as deflate's do: 15 bits for 286 or 30 symbols, 7 for 19.
 constexpr int kMostSymbols = 288;
 void codeLengths(const uint32_t* counts, int symbols, int limit, uint8_t* lengths);
 

@@ -22,8 +22,9 @@ constexpr int kLongSteps = 8;
 constexpr int kShortSteps = 16;
 // A match shorter than this is held back a byte, in case the next byte starts a longer one.
 constexpr uint32_t kLazyBelow = 32;
-// The places inside a match are remembered for later matches only when it is at most this long:
-// inside a long match (a run, a repeated row) they add little and cost a look-up each.
+// The places inside a match are remembered for later matches when it is at most this long; of a
+// longer one (a run, a repeated row), only its last two, as the rest add little and cost a
+// look-up each.
 constexpr uint32_t kRememberedInside = 64;
 // A three-byte match further back than this costs more than its three literals.
 constexpr uint32_t kFarthestShortest = 4096;
